@@ -1,0 +1,33 @@
+# Entry points. Each target installs what it needs first, so a fresh machine needs nothing else.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: setup configure build run test bench install fuzz clean
+
+setup:
+	@bash scripts/setup.sh
+
+configure: setup
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@$(BUILD)/src/app/larkhold $(ARGS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+bench: build
+	@bash bench/run.sh $(BUILD)
+
+fuzz: build
+	@bash tests/fuzz/run.sh $(BUILD) $(FUZZ_RUNS)
+
+install: build
+	@cmake --install $(BUILD)
+
+clean:
+	@rm -rf $(BUILD)
