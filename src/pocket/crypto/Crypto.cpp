@@ -5,6 +5,7 @@
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 
