@@ -1,0 +1,240 @@
+#include "CloudExclusion.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace larkhold {
+
+namespace {
+
+QString describe(const QString& path, const QString& other) {
+    // Names alone read better when both sides share a folder, as in a rename.
+    const QFileInfo a(path), b(other);
+    return a.absolutePath() == b.absolutePath() ? a.fileName() : a.absoluteFilePath();
+}
+
+[[noreturn]] void throwMoveError(const QString& from, const QString& to, int error) {
+    const QString source = describe(from, to);
+    const QString target = describe(to, from);
+    if (error == EEXIST || error == ENOTEMPTY)
+        throw FileMoveError(QStringLiteral("“%1” could not be moved to “%2” because an item with that name already "
+                                           "exists.")
+                                .arg(source, target),
+                            EEXIST);
+    throw FileMoveError(QStringLiteral("“%1” could not be moved to “%2”: %3.")
+                            .arg(source, target, QString::fromStdString(std::generic_category().message(error))),
+                        error);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// File systems without hard links (FAT, some network shares): claim the name with an empty
+// placeholder, then rename over it. The rename can only replace the placeholder, unless another
+// process deletes it and puts a file of its own there in the moment between the two calls; this
+// window is the price of a file system that offers no atomic way.
+void renameOverPlaceholderFile(const QByteArray& f, const QByteArray& t, const QString& from, const QString& to) {
+    const int fd = ::open(t.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        throwMoveError(from, to, errno);
+    struct stat placeholder {};
+    const bool statted = ::fstat(fd, &placeholder) == 0;
+    ::close(fd);
+    if (::rename(f.constData(), t.constData()) == 0)
+        return;
+    const int error = errno;
+    struct stat now {};
+    if (statted && ::lstat(t.constData(), &now) == 0 && sameFile(now, placeholder))
+        ::unlink(t.constData());
+    throwMoveError(from, to, error);
+}
+
+QString lastComponent(const QString& path) {
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(u'/'))
+        p.chop(1);
+    return p;
+}
+
+// The extension is what follows the last dot of the name, as long as the dot neither starts
+// nor ends the name.
+struct SplitName {
+    QString withoutExtension; // full path
+    QString extension;
+};
+
+SplitName splitExtension(const QString& path) {
+    const QString p = lastComponent(path);
+    const qsizetype slash = p.lastIndexOf(u'/');
+    const qsizetype dot = p.lastIndexOf(u'.');
+    if (dot > slash + 1 && dot < p.size() - 1)
+        return {p.left(dot), p.mid(dot + 1)};
+    return {p, {}};
+}
+
+QString withExtension(const QString& base, const QString& extension) {
+    return extension.isEmpty() ? base : base + u'.' + extension;
+}
+
+// Follows symbolic links as far as the path exists and keeps the rest as written, so that a
+// vault that is not there yet still resolves through a linked parent folder.
+QString resolveSymlinks(const QString& path) {
+    const QString absolute =
+        QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
+    QString existing = absolute;
+    QStringList rest;
+    while (true) {
+        const QString canonical = QFileInfo(existing).canonicalFilePath();
+        if (!canonical.isEmpty()) {
+            if (rest.isEmpty())
+                return canonical;
+            return (canonical == u"/" ? QString() : canonical) + u'/' + rest.join(u'/');
+        }
+        const qsizetype slash = existing.lastIndexOf(u'/');
+        if (slash < 0)
+            return absolute;
+        rest.prepend(existing.mid(slash + 1));
+        existing = slash == 0 ? QStringLiteral("/") : existing.left(slash);
+    }
+}
+
+struct SyncFolder {
+    const char16_t* folder;
+    const char16_t* displayName;
+};
+
+constexpr SyncFolder kSyncFolders[] = {
+    {u"Dropbox", u"Dropbox"},
+    {u"GoogleDrive", u"Google Drive"},
+    {u"Google Drive", u"Google Drive"},
+    {u"OneDrive", u"OneDrive"},
+    {u"Box", u"Box"},
+    {u"ProtonDrive", u"Proton Drive"},
+};
+
+} // namespace
+
+FileMoveError::FileMoveError(const QString& message, int errorCode)
+    : std::runtime_error(message.toStdString()), errorCode_(errorCode) {}
+
+void noReplaceRename(const QString& from, const QString& to) {
+    const QByteArray f = QFile::encodeName(from);
+    const QByteArray t = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
+        return;
+    const int error = errno;
+    // EINVAL: the file system does not know the flag; ENOSYS: neither does the kernel.
+    if (error == EINVAL || error == ENOSYS) {
+        detail::noReplaceRenameFallback(from, to);
+        return;
+    }
+    throwMoveError(from, to, error);
+}
+
+namespace detail {
+
+void noReplaceRenameFallback(const QString& from, const QString& to) {
+    const QByteArray f = QFile::encodeName(from);
+    const QByteArray t = QFile::encodeName(to);
+    struct stat source {};
+    if (::lstat(f.constData(), &source) != 0)
+        throwMoveError(from, to, errno);
+
+    if (S_ISDIR(source.st_mode)) {
+        // A folder cannot be hard-linked. Claiming the name with mkdir() is atomic, and rename()
+        // replaces a folder only while it is empty, so nothing that holds data can be lost: at
+        // worst an empty folder that another process made in place of ours.
+        if (::mkdir(t.constData(), 0700) != 0)
+            throwMoveError(from, to, errno);
+        if (::rename(f.constData(), t.constData()) == 0)
+            return;
+        const int error = errno;
+        ::rmdir(t.constData()); // only succeeds while it is still our empty placeholder
+        throwMoveError(from, to, error);
+    }
+
+    // link() refuses an existing target atomically; the old name is dropped only afterwards.
+    if (::link(f.constData(), t.constData()) == 0) {
+        if (::unlink(f.constData()) == 0)
+            return;
+        const int error = errno;
+        ::unlink(t.constData());
+        throwMoveError(from, to, error);
+    }
+    const int error = errno;
+    if (error == EPERM || error == EOPNOTSUPP || error == EMLINK || error == ENOSYS) {
+        renameOverPlaceholderFile(f, t, from, to);
+        return;
+    }
+    throwMoveError(from, to, error);
+}
+
+} // namespace detail
+
+namespace CloudExclusion {
+
+QString exclude(const QString& path) {
+    const SplitName name = splitExtension(path);
+    QString result = lastComponent(path);
+    if (name.extension != QLatin1String(kExtension)) {
+        result = withExtension(name.withoutExtension, QString::fromLatin1(kExtension));
+        noReplaceRename(path, result);
+    }
+    // Best effort: a file system without user attributes still has the extension.
+    ::setxattr(QFile::encodeName(result).constData(), kIgnoreAttribute, "1", 1, 0);
+    return result;
+}
+
+QString include(const QString& path, const QString& restoredExtension) {
+    const SplitName name = splitExtension(path);
+    QString result = lastComponent(path);
+    if (name.extension == QLatin1String(kExtension)) {
+        result = withExtension(name.withoutExtension, restoredExtension);
+        noReplaceRename(path, result);
+    }
+    ::removexattr(QFile::encodeName(result).constData(), kIgnoreAttribute);
+    return result;
+}
+
+std::optional<QString> thirdPartySyncService(const QString& path, const QString& homeFolder) {
+    const QString resolved = resolveSymlinks(path);
+    const QString home = resolveSymlinks(homeFolder.isEmpty() ? QDir::homePath() : homeFolder);
+
+    const QString cloudStorage = home + QStringLiteral("/Library/CloudStorage/");
+    if (resolved.startsWith(cloudStorage)) {
+        const QString rest = resolved.mid(cloudStorage.size());
+        const QString component = rest.split(u'/', Qt::SkipEmptyParts).value(0);
+        const QString provider = component.split(u'-', Qt::SkipEmptyParts).value(0);
+        for (const SyncFolder& row : kSyncFolders) {
+            if (provider == QStringView(row.folder))
+                return QString::fromUtf16(row.displayName);
+        }
+        return QStringLiteral("a cloud service");
+    }
+
+    for (const SyncFolder& row : kSyncFolders) {
+        const QString folder = home + u'/' + QString::fromUtf16(row.folder);
+        if (resolved == folder || resolved.startsWith(folder + u'/'))
+            return QString::fromUtf16(row.displayName);
+    }
+    return std::nullopt;
+}
+
+bool isInsideICloudDrive(const QString& path) {
+    // Linux has no ubiquitous-item flag to ask; the path is all there is.
+    return path.contains(QStringLiteral("/Library/Mobile Documents/"));
+}
+
+} // namespace CloudExclusion
+
+} // namespace larkhold

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Date.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QUuid>
+#include <optional>
+
+namespace larkhold {
+
+// What kind of file a vault lives in. The raw strings are what the vault list stores.
+enum class VaultKind {
+    standard, // an encrypted sparse-bundle disk image (a folder)
+    pocket,   // a Pocket Vault file of our own format
+};
+
+QString vaultKindRawValue(VaultKind kind);
+std::optional<VaultKind> vaultKindFromRawValue(const QString& raw);
+
+// One entry of the vault list.
+struct Vault {
+    QUuid id; // never changes; its upper-case string is the saved-password account
+    VaultKind kind = VaultKind::standard;
+    QString name;
+    QString bundlePath;   // absolute path of the sparse-bundle folder or the Pocket Vault file
+    qint64 maxSizeMB = 0; // size limit of a standard vault, capacity of a Pocket Vault (1 MB = 1,048,576 bytes)
+    Date createdAt;
+    bool excludedFromCloud = false;
+    bool requireTouchID = false;
+    bool openInFinderAfterUnlock = true;
+    bool autoOpenAtLaunch = false;
+    std::optional<Date> lastOpenedAt;
+    std::optional<QString> passwordHint;
+
+    // Canonical 36-character form with capital hexadecimal digits, no braces.
+    QString idString() const;
+
+    // The record as the vault list stores it; optional fields without a value are left out.
+    QJsonObject toJson() const;
+
+    // Reads one record leniently: missing optional keys take their defaults, null counts as
+    // missing, unknown keys are ignored. A missing required key, a value of the wrong JSON type,
+    // an unknown kind or a size that does not fit fails the record; `whyNot` then says which.
+    static std::optional<Vault> fromJson(const QJsonValue& value, QString* whyNot = nullptr);
+
+    friend bool operator==(const Vault&, const Vault&) = default;
+};
+
+// The canonical upper-case form of any UUID, as records and saved-password accounts use it.
+QString uuidString(const QUuid& id);
+
+// Reads a UUID in its 36-character form (either letter case); nothing for anything else.
+std::optional<QUuid> uuidFromString(const QString& text);
+
+} // namespace larkhold
