@@ -1,0 +1,76 @@
+#pragma once
+
+#include "SecureBytes.h"
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+namespace larkhold {
+
+// Argon2id cost of a slot's key derivation.
+struct KdfCost {
+    std::uint32_t iterations;
+    std::uint32_t memoryKiB;
+    std::uint32_t parallelism;
+};
+
+inline constexpr KdfCost kProductionKdfCost{3, 131072, 1};
+
+// An unlocked area: its index (also the slot that held the key) and its 256-bit key.
+struct PocketKey {
+    int area = 0;
+    SecureBytes key;
+};
+
+// The whole vault file in memory with its capacity C: two password slots that each seal an
+// area key, and two areas of C plaintext bytes each, every box tied by its associated data to
+// its position and to C. Nothing here touches the disk.
+class PocketFile {
+public:
+    // Throws PocketVaultError::notAPocketVault when the byte count does not match the capacity
+    // of a tier.
+    PocketFile(std::vector<std::uint8_t> bytes, std::int64_t capacity);
+
+    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+    std::vector<std::uint8_t>& bytes() { return bytes_; }
+    std::int64_t capacity() const { return capacity_; }
+
+    // Passwords are taken as typed; they are NFC-normalised and encoded as UTF-8 here.
+    // The ByteView overloads take bytes already prepared by passwordBytes().
+    static SecureBytes passwordBytes(const QString& password);
+
+    // Derives both slots' keys before trying either box, so a wrong password costs the same
+    // as a right one. Slot 0 wins when both open. Throws badPassword.
+    PocketKey unlock(const QString& password) const;
+    PocketKey unlock(ByteView password) const;
+
+    // One derivation against slot `slot` (0 or 1).
+    bool passwordOpensSlot(const QString& password, int slot) const;
+    bool passwordOpensSlot(ByteView password, int slot) const;
+
+    // Seals areaKey into slot `slot` under the password with a fresh salt and nonce.
+    void setSlot(int slot, const QString& password, ByteView areaKey);
+    void setSlot(int slot, ByteView password, ByteView areaKey);
+
+    // The C plaintext bytes of the key's area; throws damaged when the box does not open.
+    SecureBytes readArea(const PocketKey& key) const;
+    // Seals exactly C plaintext bytes into the key's area with a fresh nonce.
+    void writeArea(const PocketKey& key, ByteView plaintext);
+
+    // The cost in effect: production unless a test build overrides it.
+    static KdfCost kdfCost();
+
+private:
+    SecureBytes deriveSlotKey(ByteView password, int slot) const;
+    bool openSlot(int slot, ByteView slotKey, SecureBytes& areaKey) const;
+
+    std::vector<std::uint8_t> bytes_;
+    std::int64_t capacity_;
+};
+
+} // namespace larkhold
+
+// Defined only by test and fuzzing builds (tests/support/FastKdf.cpp) to make key derivation
+// cheap; the product never defines it, so there it is always absent.
+extern "C" larkhold::KdfCost* larkholdTestKdfOverride __attribute__((weak));

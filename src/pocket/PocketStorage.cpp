@@ -1,0 +1,137 @@
+#include "PocketStorage.h"
+
+#include "AtomicFile.h"
+#include "Crypto.h"
+#include "PocketFormat.h"
+#include "PocketPayload.h"
+#include "PocketVaultError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <stdexcept>
+#include <sys/xattr.h>
+
+namespace larkhold {
+
+namespace {
+
+void writeVaultFile(const QString& path, ByteView bytes, bool keepOutOfICloud, WriteMode mode) {
+    writeFileAtomically(path, bytes, mode);
+    const QByteArray name = QFile::encodeName(path);
+    // Both marks are advice to other programs; a file system without extended attributes
+    // still holds a good vault, so failures are ignored.
+    static constexpr char kNoBackup[] = "false";
+    (void)::setxattr(name.constData(), "user.xdg.robots.backup", kNoBackup, sizeof kNoBackup - 1, 0);
+    if (keepOutOfICloud)
+        (void)::setxattr(name.constData(), "user.com.apple.fileprovider.ignore#P", "1", 1, 0);
+}
+
+// Reads a vault file, refusing by its size alone (before reading) anything that is not one.
+PocketFile readVaultFile(const QString& path) {
+    const QFileInfo info(path);
+    if (info.exists() && info.isFile() && !PocketFormat::capacity(info.size()))
+        throw PocketVaultError::notAPocketVault();
+    std::vector<std::uint8_t> bytes = readWholeFile(path);
+    const std::optional<std::int64_t> capacity = PocketFormat::capacity(static_cast<std::int64_t>(bytes.size()));
+    if (!capacity)
+        throw PocketVaultError::notAPocketVault();
+    return PocketFile(std::move(bytes), *capacity);
+}
+
+} // namespace
+
+PocketStorage::PocketStorage(PocketFile file, PocketKey key, QString path, bool keepOutOfICloud)
+    : file_(std::move(file)), key_(std::move(key)), path_(std::move(path)), keepOutOfICloud_(keepOutOfICloud) {}
+
+PocketStorage::Opened PocketStorage::create(const QString& path, int capacityMB, const QString& password,
+                                            bool keepOutOfICloud) {
+    // Callers offer only the tiers; anything else would ask for an absurd buffer or a file that
+    // no later open recognises.
+    if (std::find(PocketFormat::sizeTiersMB.begin(), PocketFormat::sizeTiersMB.end(), capacityMB) ==
+        PocketFormat::sizeTiersMB.end())
+        throw std::invalid_argument("A Pocket Vault holds 1, 5, 25 or 50 MB.");
+    const std::int64_t capacity = PocketFormat::capacityOfTier(capacityMB);
+    // Every byte starts random, so the unused slot and area look like the used ones.
+    PocketFile file(PocketFormat::randomBytes(static_cast<std::size_t>(PocketFormat::fileSizeForCapacity(capacity))),
+                    capacity);
+    PocketKey key{static_cast<int>(crypto::randomBelow(2)), crypto::randomBytes(crypto::kKeySize)};
+    file.setSlot(key.area, PocketFile::passwordBytes(password), key.key);
+    file.writeArea(key, PocketPayload::encode({}, capacity));
+    writeVaultFile(path, file.bytes(), keepOutOfICloud, WriteMode::createNew);
+    return Opened{std::make_shared<PocketStorage>(std::move(file), std::move(key), path, keepOutOfICloud), {}};
+}
+
+PocketStorage::Opened PocketStorage::open(const QString& path, const QString& password, bool keepOutOfICloud) {
+    PocketFile file = readVaultFile(path);
+    PocketKey key = file.unlock(PocketFile::passwordBytes(password));
+    PocketItems items = PocketPayload::decode(file.readArea(key));
+    return Opened{std::make_shared<PocketStorage>(std::move(file), std::move(key), path, keepOutOfICloud),
+                  std::move(items)};
+}
+
+void PocketStorage::changePassword(const QString& path, const QString& oldPassword, const QString& newPassword,
+                                   bool keepOutOfICloud) {
+    PocketFile file = readVaultFile(path);
+    const SecureBytes oldBytes = PocketFile::passwordBytes(oldPassword);
+    const SecureBytes newBytes = PocketFile::passwordBytes(newPassword);
+    const PocketKey key = file.unlock(oldBytes);
+    // A new password that already opens the other slot would from now on always open this
+    // slot's area first (or never reach the other one), hiding the other area for good.
+    if (file.passwordOpensSlot(newBytes, 1 - key.area))
+        throw PocketVaultError::passwordOpensOtherArea();
+    file.setSlot(key.area, newBytes, key.key);
+    writeVaultFile(path, file.bytes(), keepOutOfICloud, WriteMode::replace);
+}
+
+void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
+    const std::lock_guard lock(mutex_);
+    // Saves may arrive out of order; an older state never overwrites a newer one.
+    if (generation <= savedGeneration_)
+        return;
+    const SecureBytes plaintext = PocketPayload::encode(items, file_.capacity());
+    file_.writeArea(key_, plaintext);
+    writeVaultFile(path_, file_.bytes(), keepOutOfICloud_, WriteMode::replace);
+    savedGeneration_ = generation;
+}
+
+void PocketStorage::setUpSecondPassword(const QString& password, const PocketItems& items) {
+    const std::lock_guard lock(mutex_);
+    const SecureBytes passwordBytes = PocketFile::passwordBytes(password);
+    if (file_.passwordOpensSlot(passwordBytes, key_.area))
+        throw PocketVaultError::sameAsCurrentPassword();
+    const SecureBytes plaintext = PocketPayload::encode(items, file_.capacity());
+    const PocketKey other{1 - key_.area, crypto::randomBytes(crypto::kKeySize)};
+    // Work on a copy so that any failure leaves both the memory and the disk as they were.
+    PocketFile updated = file_;
+    updated.setSlot(other.area, passwordBytes, other.key);
+    updated.writeArea(other, plaintext);
+    writeVaultFile(path_, updated.bytes(), keepOutOfICloud_, WriteMode::replace);
+    file_ = std::move(updated);
+}
+
+std::int64_t PocketStorage::capacity() const {
+    const std::lock_guard lock(mutex_);
+    return file_.capacity();
+}
+
+int PocketStorage::area() const {
+    return key_.area;
+}
+
+bool PocketStorage::keepOutOfICloud() const {
+    const std::lock_guard lock(mutex_);
+    return keepOutOfICloud_;
+}
+
+void PocketStorage::setKeepOutOfICloud(bool keep) {
+    const std::lock_guard lock(mutex_);
+    keepOutOfICloud_ = keep;
+}
+
+std::int64_t PocketStorage::savedGeneration() const {
+    const std::lock_guard lock(mutex_);
+    return savedGeneration_;
+}
+
+} // namespace larkhold

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "PocketFile.h"
+#include "PocketItem.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace larkhold {
+
+// Owns one open Pocket Vault file: its bytes, the key of the area that was unlocked and how the
+// file is written. Keeps no decrypted items; those live with the caller.
+//
+// The static operations run one to three 128 MiB key derivations and block; call them off the
+// GUI thread. save() and setUpSecondPassword() block too and are serialised per storage, so two
+// calls on one storage never overlap and generations are compared and raised one at a time.
+class PocketStorage {
+public:
+    struct Opened {
+        std::shared_ptr<PocketStorage> storage;
+        PocketItems items;
+    };
+
+    // Creates a new vault file of tier `capacityMB` whose main password sits in a random slot.
+    // Never replaces a file that exists at `path` (also one that appears meanwhile).
+    static Opened create(const QString& path, int capacityMB, const QString& password, bool keepOutOfICloud);
+    // Opens the file with the password and decodes the items of the area it opens. Writes nothing.
+    static Opened open(const QString& path, const QString& password, bool keepOutOfICloud);
+    // Re-keys the slot that `oldPassword` opens; the areas are not rewritten. Refuses a new
+    // password that already opens the other slot, which would make that area unreachable.
+    static void changePassword(const QString& path, const QString& oldPassword, const QString& newPassword,
+                               bool keepOutOfICloud);
+
+    // Writes the items into this storage's area, unless a save of an equal or newer generation
+    // was already written (then it returns without error).
+    void save(const PocketItems& items, std::int64_t generation);
+    // Puts `password` into the other slot with `items` in the other area, replacing whatever
+    // was there. The storage keeps working on its own area.
+    void setUpSecondPassword(const QString& password, const PocketItems& items);
+
+    QString path() const { return path_; }
+    std::int64_t capacity() const;
+    int area() const;
+    bool keepOutOfICloud() const;
+    void setKeepOutOfICloud(bool keep);
+    std::int64_t savedGeneration() const;
+
+    PocketStorage(PocketFile file, PocketKey key, QString path, bool keepOutOfICloud);
+
+private:
+    mutable std::mutex mutex_;
+    PocketFile file_;
+    const PocketKey key_;
+    const QString path_;
+    bool keepOutOfICloud_;
+    std::int64_t savedGeneration_ = -1;
+};
+
+} // namespace larkhold

@@ -1,0 +1,109 @@
+#include "AtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace larkhold;
+
+// The failing-device seam for this test executable; null unless a test installs a plan.
+extern "C" {
+larkhold::WriteFaultPlan* larkholdTestWriteFault = nullptr;
+}
+
+namespace {
+
+std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed) {
+    std::vector<std::uint8_t> v(n);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = static_cast<std::uint8_t>(seed + i * 7);
+    return v;
+}
+
+struct FaultPlanScope {
+    explicit FaultPlanScope(WriteFaultPlan plan) : plan_(plan) { larkholdTestWriteFault = &plan_; }
+    ~FaultPlanScope() { larkholdTestWriteFault = nullptr; }
+    WriteFaultPlan plan_;
+};
+
+class AtomicFileTest : public ::testing::Test {
+protected:
+    QString pathOf(const QString& name) const { return dir.filePath(name); }
+    // Everything in the folder, hidden files included: a failed write leaves no temporary behind.
+    QStringList entries() const {
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(AtomicFileTest, WritesNewFileOwnerOnly) {
+    const QString path = pathOf(QStringLiteral("new.bin"));
+    const auto bytes = pattern(300'000, 1);
+    writeFileAtomically(path, bytes, WriteMode::createNew);
+    EXPECT_EQ(readWholeFile(path), bytes);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("new.bin")});
+}
+
+TEST_F(AtomicFileTest, ReplacesOrRefusesAnExistingFile) {
+    const QString path = pathOf(QStringLiteral("f.bin"));
+    writeFileAtomically(path, pattern(10, 1));
+    writeFileAtomically(path, pattern(20, 2), WriteMode::replace);
+    EXPECT_EQ(readWholeFile(path), pattern(20, 2));
+
+    try {
+        writeFileAtomically(path, pattern(30, 3), WriteMode::createNew);
+        FAIL() << "replaced an existing file";
+    } catch (const FileWriteError& e) {
+        EXPECT_NE(std::string(e.what()).find("already exists"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(readWholeFile(path), pattern(20, 2));
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("f.bin")});
+
+    // A folder in the way is not replaced either.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("d")));
+    EXPECT_THROW(writeFileAtomically(pathOf(QStringLiteral("d")), pattern(5, 5), WriteMode::createNew), FileWriteError);
+}
+
+TEST_F(AtomicFileTest, FailingDeviceLeavesTheOldFileAndNoTemporary) {
+    const QString path = pathOf(QStringLiteral("vault"));
+    const auto old = pattern(100'000, 9);
+    writeFileAtomically(path, old);
+
+    for (std::int64_t failAfter : {0ll, 1ll, 65'536ll, 99'999ll}) {
+        FaultPlanScope fault({failAfter, ENOSPC, false});
+        try {
+            writeFileAtomically(path, pattern(100'000, 10));
+            ADD_FAILURE() << "write reported success";
+        } catch (const FileWriteError& e) {
+            EXPECT_NE(std::string(e.what()).find(std::strerror(ENOSPC)), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("“vault”"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(readWholeFile(path), old);
+        EXPECT_EQ(entries(), QStringList{QStringLiteral("vault")});
+    }
+    {
+        FaultPlanScope fault({-1, 0, true});
+        EXPECT_THROW(writeFileAtomically(path, pattern(100'000, 11)), FileWriteError);
+        EXPECT_EQ(readWholeFile(path), old);
+        EXPECT_EQ(entries(), QStringList{QStringLiteral("vault")});
+    }
+    // A plan that allows every byte changes nothing.
+    FaultPlanScope fault({100'000, ENOSPC, false});
+    writeFileAtomically(path, pattern(100'000, 12));
+    EXPECT_EQ(readWholeFile(path), pattern(100'000, 12));
+}
+
+TEST_F(AtomicFileTest, ReportsMissingFoldersAndUnreadableFiles) {
+    EXPECT_THROW(writeFileAtomically(pathOf(QStringLiteral("no/such/folder/f")), pattern(3, 1)), FileWriteError);
+    EXPECT_THROW(readWholeFile(pathOf(QStringLiteral("missing"))), FileReadError);
+    EXPECT_THROW(readWholeFile(dir.path()), FileReadError);
+    writeFileAtomically(pathOf(QStringLiteral("empty")), {});
+    EXPECT_TRUE(readWholeFile(pathOf(QStringLiteral("empty"))).empty());
+}
+
+} // namespace

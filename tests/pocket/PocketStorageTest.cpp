@@ -1,0 +1,390 @@
+#include "PocketStorage.h"
+
+#include "AtomicFile.h"
+#include "PocketFormat.h"
+#include "PocketPayload.h"
+#include "PocketVaultError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <numeric>
+#include <random>
+#include <set>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace larkhold;
+
+namespace {
+
+constexpr std::int64_t kOneMB = 1'048'576;
+
+// Deterministic item lists, so a list read back can be told apart from every other one.
+PocketItems state(int round, int k, std::size_t imageBytes = 0) {
+    PocketItem note;
+    note.id = QUuid::fromString(QStringLiteral("11111111-2222-4333-8444-%1").arg(round * 1000 + k, 12, 10, QChar('0')));
+    note.name = QStringLiteral("round %1").arg(round);
+    note.kind = PocketItem::Kind::note;
+    note.created = Date{double(round)};
+    note.modified = Date{double(k)};
+    const QByteArray text = QStringLiteral("state %1").arg(k).toUtf8();
+    note.data.assign(text.begin(), text.end());
+    PocketItems items{note};
+    if (imageBytes > 0) {
+        PocketItem image = note;
+        image.id = QUuid::fromString(QStringLiteral("99999999-2222-4333-8444-%1").arg(k, 12, 10, QChar('0')));
+        image.kind = PocketItem::Kind::image;
+        image.data.assign(imageBytes, static_cast<std::uint8_t>(k));
+        items.push_back(image);
+    }
+    return items;
+}
+
+PocketVaultError::Case errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const PocketVaultError& e) {
+        return e.which();
+    }
+    ADD_FAILURE() << "no PocketVaultError";
+    return PocketVaultError::Case::full;
+}
+
+class PocketStorageTest : public ::testing::Test {
+protected:
+    QString vaultPath(const QString& name = QStringLiteral("v.pocketvault")) const { return dir.filePath(name); }
+    std::vector<std::uint8_t> fileBytes(const QString& path) const { return readWholeFile(path); }
+    PocketItems itemsOpenedWith(const QString& password, const QString& path) const {
+        return PocketStorage::open(path, password, false).items;
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(PocketStorageTest, CreateWritesARandomLookingVaultThatOpens) {
+    const QString path = vaultPath();
+    const auto created = PocketStorage::create(path, 1, QStringLiteral("pw"), false);
+    EXPECT_TRUE(created.items.empty());
+    EXPECT_EQ(created.storage->savedGeneration(), -1);
+    EXPECT_EQ(created.storage->capacity(), kOneMB);
+    EXPECT_EQ(QFileInfo(path).size(), 2'097'392);
+    EXPECT_TRUE(PocketFormat::isPocketVaultFile(path));
+
+    const auto opened = PocketStorage::open(path, QStringLiteral("pw"), false);
+    EXPECT_TRUE(opened.items.empty());
+    EXPECT_EQ(opened.storage->area(), created.storage->area());
+    EXPECT_EQ(errorOf([&] { PocketStorage::open(path, QStringLiteral("PW"), false); }),
+              PocketVaultError::Case::badPassword);
+}
+
+TEST_F(PocketStorageTest, CreateNeverReplacesAnExistingFile) {
+    const QString path = vaultPath();
+    QFile existing(path);
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("precious");
+    existing.close();
+    EXPECT_THROW(PocketStorage::create(path, 1, QStringLiteral("pw"), false), FileWriteError);
+    EXPECT_EQ(fileBytes(path), std::vector<std::uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+}
+
+TEST_F(PocketStorageTest, MainSlotIsChosenAtRandom) {
+    std::set<int> areas;
+    for (int i = 0; i < 16 && areas.size() < 2; ++i) {
+        const QString path = vaultPath(QStringLiteral("v%1").arg(i));
+        areas.insert(PocketStorage::create(path, 1, QStringLiteral("same"), false).storage->area());
+    }
+    EXPECT_EQ(areas.size(), 2u); // wrong once in 2^15 runs
+}
+
+TEST_F(PocketStorageTest, SavesOnlyNewerGenerations) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    storage->save(state(0, 0), 0); // 0 > -1
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(0, 0));
+    storage->save(state(0, 7), 7);
+    const auto written = fileBytes(path);
+    storage->save(state(0, 5), 5);
+    storage->save(state(0, 6), 7);
+    EXPECT_EQ(fileBytes(path), written);
+    EXPECT_EQ(storage->savedGeneration(), 7);
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(0, 7));
+}
+
+TEST_F(PocketStorageTest, ItemsThatDoNotFitChangeNothing) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    storage->save(state(0, 1), 1);
+    const auto before = fileBytes(path);
+    const PocketItems tooBig = state(0, 2, kOneMB);
+    try {
+        storage->save(tooBig, 2);
+        FAIL() << "saved items larger than the vault";
+    } catch (const PocketVaultError& e) {
+        EXPECT_EQ(e.which(), PocketVaultError::Case::full);
+        EXPECT_EQ(e.needed(), PocketPayload::sizeOf(tooBig));
+        EXPECT_EQ(e.capacity(), kOneMB);
+    }
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_EQ(storage->savedGeneration(), 1);
+    storage->save(state(0, 3), 2); // the refused generation is still free
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(0, 3));
+}
+
+TEST_F(PocketStorageTest, ConcurrentSavesEndWithTheNewestGeneration) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    std::vector<int> generations(24);
+    std::iota(generations.begin(), generations.end(), 0);
+    std::shuffle(generations.begin(), generations.end(), std::mt19937(42));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (std::size_t i = static_cast<std::size_t>(t); i < generations.size(); i += 4)
+                storage->save(state(1, generations[i]), generations[i]);
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(storage->savedGeneration(), 23);
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(1, 23));
+}
+
+TEST_F(PocketStorageTest, SecondPasswordOpensItsOwnArea) {
+    for (int mainArea : {0, 1}) {
+        const QString path = vaultPath(QStringLiteral("v%1").arg(mainArea));
+        std::shared_ptr<PocketStorage> storage;
+        do { // until the random slot choice gives the area under test
+            QFile::remove(path);
+            storage = PocketStorage::create(path, 1, QStringLiteral("main"), false).storage;
+        } while (storage->area() != mainArea);
+        storage->save(state(2, 1), 1);
+
+        storage->setUpSecondPassword(QStringLiteral("decoy"), state(3, 1));
+        auto decoy = PocketStorage::open(path, QStringLiteral("decoy"), false);
+        EXPECT_EQ(decoy.storage->area(), 1 - mainArea);
+        EXPECT_EQ(decoy.items, state(3, 1));
+        EXPECT_EQ(itemsOpenedWith(QStringLiteral("main"), path), state(2, 1));
+
+        // The open storage keeps writing its own area only.
+        storage->save(state(2, 2), 2);
+        EXPECT_EQ(storage->area(), mainArea);
+        EXPECT_EQ(itemsOpenedWith(QStringLiteral("main"), path), state(2, 2));
+        EXPECT_EQ(itemsOpenedWith(QStringLiteral("decoy"), path), state(3, 1));
+
+        // A later second password replaces the earlier one and its items.
+        storage->setUpSecondPassword(QStringLiteral("decoy 2"), state(3, 2));
+        EXPECT_EQ(itemsOpenedWith(QStringLiteral("decoy 2"), path), state(3, 2));
+        EXPECT_EQ(errorOf([&] { PocketStorage::open(path, QStringLiteral("decoy"), false); }),
+                  PocketVaultError::Case::badPassword);
+        EXPECT_EQ(itemsOpenedWith(QStringLiteral("main"), path), state(2, 2));
+    }
+}
+
+TEST_F(PocketStorageTest, SecondPasswordEqualToTheCurrentOneWritesNothing) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("caf\u00e9"), false).storage;
+    storage->save(state(0, 1), 1);
+    const auto before = fileBytes(path);
+    try {
+        storage->setUpSecondPassword(QStringLiteral("cafe\u0301"), state(3, 1)); // same after NFC
+        FAIL() << "accepted the current password as the second one";
+    } catch (const PocketVaultError& e) {
+        EXPECT_EQ(e.message(),
+                  QStringLiteral("The second password must be different from the password you unlocked with."));
+    }
+    EXPECT_EQ(fileBytes(path), before);
+    // Items too large for the second area change nothing either.
+    EXPECT_EQ(errorOf([&] { storage->setUpSecondPassword(QStringLiteral("other"), state(3, 1, kOneMB)); }),
+              PocketVaultError::Case::full);
+    EXPECT_EQ(fileBytes(path), before);
+    storage->save(state(0, 2), 2); // the storage still works on its file
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("caf\u00e9"), path), state(0, 2));
+}
+
+TEST_F(PocketStorageTest, ChangePasswordRekeysOnlyItsOwnSlot) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("old"), false).storage;
+    storage->save(state(4, 1), 1);
+    storage->setUpSecondPassword(QStringLiteral("second"), state(5, 1));
+    storage.reset();
+    const auto before = fileBytes(path);
+
+    try {
+        PocketStorage::changePassword(path, QStringLiteral("wrong"), QStringLiteral("new"), false);
+        FAIL() << "changed the password with a wrong old one";
+    } catch (const PocketVaultError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Wrong password."));
+    }
+    EXPECT_EQ(fileBytes(path), before);
+
+    // The other slot's password as the new one would hide the other area for good.
+    EXPECT_EQ(
+        errorOf([&] { PocketStorage::changePassword(path, QStringLiteral("old"), QStringLiteral("second"), false); }),
+        PocketVaultError::Case::passwordOpensOtherArea);
+    EXPECT_EQ(fileBytes(path), before);
+
+    PocketStorage::changePassword(path, QStringLiteral("old"), QStringLiteral("new"), false);
+    const auto after = fileBytes(path);
+    EXPECT_EQ(errorOf([&] { PocketStorage::open(path, QStringLiteral("old"), false); }),
+              PocketVaultError::Case::badPassword);
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("new"), path), state(4, 1));
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("second"), path), state(5, 1));
+    // Only the 92 bytes of the re-keyed slot differ.
+    std::size_t differing = 0, first = after.size(), last = 0;
+    for (std::size_t i = 0; i < after.size(); ++i)
+        if (after[i] != before[i]) {
+            ++differing;
+            first = std::min(first, i);
+            last = i;
+        }
+    EXPECT_GT(differing, 0u);
+    EXPECT_TRUE(last < 92 || (first >= 92 && last < 184)) << first << ".." << last;
+}
+
+TEST_F(PocketStorageTest, RefusesOtherFilesBeforeAnyKeyDerivation) {
+    // With an impossible cost any derivation would throw std::invalid_argument instead.
+    KdfCost impossible{0, 0, 0};
+    KdfCost* const saved = larkholdTestKdfOverride;
+    larkholdTestKdfOverride = &impossible;
+    for (qint64 size : {0ll, 2'097'391ll, 2'097'393ll}) {
+        const QString path = vaultPath(QStringLiteral("f%1").arg(size));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(size));
+        f.close();
+        EXPECT_EQ(errorOf([&] { PocketStorage::open(path, QStringLiteral("pw"), false); }),
+                  PocketVaultError::Case::notAPocketVault);
+        EXPECT_EQ(
+            errorOf([&] { PocketStorage::changePassword(path, QStringLiteral("a"), QStringLiteral("b"), false); }),
+            PocketVaultError::Case::notAPocketVault);
+    }
+    larkholdTestKdfOverride = saved;
+    EXPECT_THROW(PocketStorage::open(vaultPath(QStringLiteral("missing")), QStringLiteral("pw"), false), FileReadError);
+}
+
+TEST_F(PocketStorageTest, DamagedAreaIsReportedAndLeftAlone) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    const int area = storage->area();
+    storage.reset();
+    auto bytes = fileBytes(path);
+    bytes[static_cast<std::size_t>(184 + area * (kOneMB + 28) + 500)] ^= 1;
+    writeFileAtomically(path, bytes);
+    EXPECT_EQ(errorOf([&] { PocketStorage::open(path, QStringLiteral("pw"), false); }),
+              PocketVaultError::Case::damaged);
+    EXPECT_EQ(fileBytes(path), bytes);
+}
+
+TEST_F(PocketStorageTest, FailedWriteKeepsTheOldFileAndTheGeneration) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    storage->save(state(6, 1), 1);
+    const auto before = fileBytes(path);
+    {
+        WriteFaultPlan plan{1'000'000, ENOSPC, false};
+        larkholdTestWriteFault = &plan;
+        EXPECT_THROW(storage->save(state(6, 2), 2), FileWriteError);
+        larkholdTestWriteFault = nullptr;
+    }
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_EQ(storage->savedGeneration(), 1);
+    storage->save(state(6, 2), 2); // the same generation is written once the disk has room
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(6, 2));
+}
+
+TEST_F(PocketStorageTest, MarksTheFileForBackupAndSyncTools) {
+    const QString path = vaultPath();
+    PocketStorage::create(path, 1, QStringLiteral("pw"), true);
+    const QByteArray name = QFile::encodeName(path);
+    char value[16] = {};
+    const ssize_t n = ::getxattr(name.constData(), "user.xdg.robots.backup", value, sizeof value);
+    if (n < 0 && (errno == ENOTSUP || errno == EOPNOTSUPP))
+        GTEST_SKIP() << "no user extended attributes here";
+    EXPECT_EQ(std::string(value, static_cast<std::size_t>(std::max<ssize_t>(n, 0))), "false");
+    const ssize_t m = ::getxattr(name.constData(), "user.com.apple.fileprovider.ignore#P", value, sizeof value);
+    EXPECT_EQ(std::string(value, static_cast<std::size_t>(std::max<ssize_t>(m, 0))), "1");
+
+    const QString plain = vaultPath(QStringLiteral("plain"));
+    PocketStorage::create(plain, 1, QStringLiteral("pw"), false);
+    EXPECT_LT(
+        ::getxattr(QFile::encodeName(plain).constData(), "user.com.apple.fileprovider.ignore#P", value, sizeof value),
+        0);
+}
+
+// A writer killed at a random moment of a save leaves a vault that opens with either the items
+// it had or the items being written, never something in between.
+TEST_F(PocketStorageTest, KilledWriterLeavesOldOrNewItems) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    storage->save(state(0, 0, 1000), 0);
+    std::mt19937 random(std::random_device{}());
+    int sawNew = 0;
+    for (int round = 1; round <= 6; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                for (int k = 1;; ++k)
+                    storage->save(state(round, k, 300'000 + static_cast<std::size_t>(k) * 1000), k + round * 100000);
+            } catch (...) {
+            }
+            ::_exit(1);
+        }
+        ::usleep(std::uniform_int_distribution<unsigned>(2'000, 60'000)(random));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself";
+
+        const auto opened = PocketStorage::open(path, QStringLiteral("pw"), false);
+        ASSERT_FALSE(opened.items.empty());
+        const int k = opened.items[0].modified.secondsSinceReference;
+        const int r = opened.items[0].created.secondsSinceReference;
+        if (r == round) {
+            ++sawNew;
+            EXPECT_EQ(opened.items, state(round, k, 300'000 + static_cast<std::size_t>(k) * 1000));
+        } else {
+            EXPECT_EQ(opened.items[0].name, QStringLiteral("round %1").arg(r));
+            EXPECT_LT(r, round);
+        }
+        // Leftover temporaries of a killed writer never look like the vault.
+        for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
+            if (name.startsWith(QLatin1Char('.')))
+                QFile::remove(dir.filePath(name));
+    }
+    EXPECT_GT(sawNew, 0) << "no kill landed after a completed save";
+}
+
+// A real full disk: a small tmpfs that holds the vault but not a second copy of it.
+TEST_F(PocketStorageTest, FullDiskKeepsTheOldVault) {
+    const QString mountPoint = dir.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("small")));
+    const QByteArray target = QFile::encodeName(mountPoint);
+    if (::mount("tmpfs", target.constData(), "tmpfs", 0, "size=3m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        QByteArray target;
+        ~Unmount() { ::umount2(target.constData(), MNT_DETACH); }
+    } unmount{target};
+
+    const QString path = mountPoint + QStringLiteral("/v.pocketvault");
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    const auto before = fileBytes(path);
+    try {
+        storage->save(state(7, 1), 1);
+        FAIL() << "a save reported success on a full disk";
+    } catch (const FileWriteError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::strerror(ENOSPC)), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_EQ(storage->savedGeneration(), -1);
+    EXPECT_EQ(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("v.pocketvault")});
+    EXPECT_TRUE(itemsOpenedWith(QStringLiteral("pw"), path).empty());
+}
+
+} // namespace
