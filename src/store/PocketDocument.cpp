@@ -1,0 +1,194 @@
+#include "PocketDocument.h"
+
+#include "AtomicFile.h"
+#include "ByteCount.h"
+#include "PocketPayload.h"
+#include "PocketVaultError.h"
+
+#include <QFileInfo>
+
+namespace larkhold {
+
+namespace {
+
+// The largest file one item may hold, as the import enforces it; shown in the open panel.
+constexpr std::int64_t kImportLimitBytes = 5'242'880;
+
+SecureBytes utf8Bytes(const QString& text) {
+    const QByteArray encoded = text.toUtf8();
+    return SecureBytes(encoded.cbegin(), encoded.cend());
+}
+
+} // namespace
+
+PocketDocument::PocketDocument(PocketItems items, std::int64_t capacity, PocketDocumentHost* host, QObject* parent)
+    : QObject(parent), items_(std::move(items)), capacity_(capacity), host_(host) {
+    if (!items_.empty())
+        selection_ = items_.front().id;
+}
+
+PocketDocument::~PocketDocument() = default;
+
+const PocketItem* PocketDocument::item(const QUuid& id) const {
+    const std::optional<std::size_t> index = indexOf(id);
+    return index ? &items_[*index] : nullptr;
+}
+
+std::optional<std::size_t> PocketDocument::indexOf(const QUuid& id) const {
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        if (items_[i].id == id)
+            return i;
+    return std::nullopt;
+}
+
+void PocketDocument::setSelection(std::optional<QUuid> id) {
+    if (id == selection_)
+        return;
+    selection_ = id;
+    emit selectionChanged();
+}
+
+void PocketDocument::setNotice(std::optional<QString> notice) {
+    if (notice == notice_)
+        return;
+    notice_ = std::move(notice);
+    emit noticeChanged();
+}
+
+bool PocketDocument::commit(PocketItems candidate) {
+    const std::int64_t needed = PocketPayload::sizeOf(candidate);
+    if (capacity_ < needed) {
+        setNotice(PocketVaultError::full(needed, capacity_).message());
+        return false;
+    }
+    items_ = std::move(candidate);
+    emit itemsChanged();
+    // A copy: the owner may drop or replace the callback from inside it.
+    if (std::function<void()> onChange = onChange_)
+        onChange();
+    return true;
+}
+
+void PocketDocument::add(const QStringList& paths, bool optimizePhotos) {
+    PocketItems working = items_;
+    std::int64_t workingSize = PocketPayload::sizeOf(working);
+    QStringList problems;
+    std::optional<QUuid> lastAdded;
+
+    for (const QString& path : paths) {
+        if (!host_)
+            break;
+        std::optional<PocketItem> imported;
+        try {
+            imported = host_->importFile(path, optimizePhotos);
+        } catch (const std::exception& e) {
+            problems.append(QString::fromUtf8(e.what()));
+            continue;
+        }
+        // Each file is measured together with the ones taken before it in this same call.
+        working.push_back(std::move(*imported));
+        const std::int64_t needed = PocketPayload::sizeOf(working);
+        if (capacity_ < needed) {
+            working.pop_back();
+            problems.append(QStringLiteral("“%1” doesn’t fit — %2 left.")
+                                .arg(QFileInfo(path).fileName(), formatByteCount(capacity_ - workingSize)));
+            continue;
+        }
+        workingSize = needed;
+        lastAdded = working.back().id;
+    }
+
+    if (working.size() != items_.size() && commit(std::move(working)))
+        setSelection(lastAdded);
+    setNotice(problems.isEmpty() ? std::nullopt : std::optional<QString>(problems.join(QLatin1Char('\n'))));
+}
+
+void PocketDocument::addNote() {
+    PocketItem note = PocketItem::note(QStringLiteral("New Note"), QString(), Date::now());
+    const QUuid id = note.id;
+    PocketItems candidate = items_;
+    candidate.push_back(std::move(note));
+    if (commit(std::move(candidate)))
+        setSelection(id);
+}
+
+void PocketDocument::rename(const QUuid& id, const QString& newName) {
+    const std::optional<std::size_t> index = indexOf(id);
+    if (!index || items_[*index].name == newName)
+        return;
+    PocketItems candidate = items_;
+    candidate[*index].name = newName;
+    candidate[*index].modified = Date::now();
+    commit(std::move(candidate));
+}
+
+void PocketDocument::setText(const QUuid& id, const QString& text) {
+    const std::optional<std::size_t> index = indexOf(id);
+    if (!index)
+        return;
+    SecureBytes data = utf8Bytes(text);
+    if (data == items_[*index].data)
+        return;
+    PocketItems candidate = items_;
+    candidate[*index].data = std::move(data);
+    candidate[*index].modified = Date::now();
+    commit(std::move(candidate));
+}
+
+void PocketDocument::deleteItem(const QUuid& id) {
+    const std::optional<std::size_t> index = indexOf(id);
+    if (!index)
+        return;
+    PocketItems candidate = items_;
+    candidate.erase(candidate.begin() + static_cast<std::ptrdiff_t>(*index));
+    if (!commit(std::move(candidate)))
+        return;
+    if (items_.empty())
+        setSelection(std::nullopt);
+    else
+        setSelection(items_[std::min(items_.size() - 1, *index)].id);
+}
+
+void PocketDocument::wipe() {
+    // SecureBytes wipes each item's data as it is freed.
+    PocketItems().swap(items_);
+    onChange_ = nullptr;
+    emit itemsChanged();
+    setSelection(std::nullopt);
+}
+
+void PocketDocument::exportItem(const QUuid& id) {
+    const PocketItem* found = item(id);
+    if (!found || !host_)
+        return;
+    const QString name = found->name;
+    const QString proposed = found->kind == PocketItem::Kind::note ? name + QStringLiteral(".txt") : name;
+
+    const std::optional<QString> target = host_->chooseExportPath(
+        proposed, QStringLiteral("The exported copy is not encrypted and can leave traces on this Mac."),
+        QStringLiteral("Export"));
+    if (!target)
+        return;
+    // Found again: the panel was modal, and the vault may have locked or the item gone meanwhile.
+    found = item(id);
+    if (!found)
+        return;
+    try {
+        writeFileAtomically(*target, ByteView(found->data), WriteMode::replace);
+    } catch (const std::exception& e) {
+        setNotice(QStringLiteral("Could not export “%1”: %2").arg(name, QString::fromUtf8(e.what())));
+    }
+}
+
+void PocketDocument::chooseFiles(bool optimizePhotos) {
+    if (!host_)
+        return;
+    const QStringList paths =
+        host_->chooseFilesToAdd(QStringLiteral("Notes (text files), photos (JPEG, PNG, HEIC) and PDFs — up to %1 each")
+                                    .arg(formatByteCount(kImportLimitBytes)),
+                                QStringLiteral("Add"));
+    if (!paths.isEmpty())
+        add(paths, optimizePhotos);
+}
+
+} // namespace larkhold

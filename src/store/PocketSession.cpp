@@ -1,0 +1,96 @@
+#include "PocketSession.h"
+
+#include "PocketStorage.h"
+#include "PocketVaultError.h"
+
+#include <QCoroFuture>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace larkhold {
+
+PocketSession::PocketSession(QUuid vaultID, std::shared_ptr<PocketStorage> storage, PocketItems items,
+                             std::int64_t capacity, PocketDocumentHost* documentHost, QObject* parent)
+    : QObject(parent), vaultID_(vaultID), storage_(std::move(storage)),
+      document_(new PocketDocument(std::move(items), capacity, documentHost, this)) {
+    // Weak: a pending edit callback must not keep a closed session alive, nor reach a dead one.
+    document_->setOnChange([self = QPointer<PocketSession>(this)] {
+        if (self)
+            self->changed();
+    });
+    saveTimer_.setSingleShot(true);
+    saveTimer_.setInterval(kSaveDelay);
+    connect(&saveTimer_, &QTimer::timeout, this, [this] { flush(); });
+}
+
+PocketSession::~PocketSession() = default;
+
+void PocketSession::setSecondPasswordRequested(bool requested) {
+    if (requested == secondPasswordRequested_)
+        return;
+    secondPasswordRequested_ = requested;
+    emit secondPasswordRequestedChanged();
+}
+
+void PocketSession::setSaving(bool saving) {
+    if (saving == saving_)
+        return;
+    saving_ = saving;
+    emit savingChanged(saving);
+}
+
+void PocketSession::cancelPendingSave() {
+    saveTimer_.stop();
+}
+
+void PocketSession::changed() {
+    ++generation_;
+    emit edited(vaultID_);
+    // Restarting the timer folds a burst of edits into one save after the last of them.
+    saveTimer_.start();
+}
+
+QCoro::Task<bool> PocketSession::flush() {
+    const QPointer<PocketSession> self(this);
+    // Items and generation are taken together here on the main thread, so a save always writes
+    // the state its generation names.
+    PocketItems snapshot = document_->items();
+    const std::int64_t generation = generation_;
+    ++savesRunning_;
+    setSaving(true);
+
+    QFuture<std::optional<QString>> saved =
+        QtConcurrent::run([storage = storage_, items = std::move(snapshot), generation]() -> std::optional<QString> {
+            try {
+                storage->save(items, generation);
+                return std::nullopt;
+            } catch (const PocketVaultError& e) {
+                return e.message();
+            } catch (const std::exception& e) {
+                return QString::fromUtf8(e.what());
+            } catch (...) {
+                return QStringLiteral("An unexpected error occurred.");
+            }
+        });
+    const std::optional<QString> failure = co_await saved;
+
+    if (!self)
+        co_return !failure;
+    std::optional<QString> error;
+    if (failure)
+        error = QStringLiteral("Not saved: ") + *failure;
+    if (error != saveError_) {
+        saveError_ = std::move(error);
+        emit saveErrorChanged();
+    }
+    if (--savesRunning_ == 0)
+        setSaving(false);
+    co_return !failure;
+}
+
+QCoro::Task<bool> PocketSession::finish() {
+    saveTimer_.stop();
+    auto saving = flush();
+    co_return co_await saving;
+}
+
+} // namespace larkhold

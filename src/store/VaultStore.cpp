@@ -1,0 +1,289 @@
+#include "VaultStore.h"
+
+#include "Clock.h"
+#include "Defaults.h"
+#include "DiskImage.h"
+#include "OwnerCheck.h"
+#include "PocketSession.h"
+#include "PocketVaultError.h"
+#include "ProcessRunner.h"
+#include "SecretStore.h"
+#include "SettingsKeys.h"
+#include "StoreHost.h"
+
+#include <QFileInfo>
+
+namespace larkhold {
+
+namespace {
+
+QPointer<VaultStore> sharedStore;
+
+} // namespace
+
+VaultStore::VaultStore(VaultStoreDeps deps, QObject* parent)
+    : QObject(parent), deps_(std::move(deps)), vaultList_(deps_.dataFolder) {
+    Q_ASSERT(deps_.diskImage && deps_.secrets && deps_.ownerCheck && deps_.defaults && deps_.clock && deps_.host);
+
+    // A list that cannot be read starts the store empty; the reader has set the file aside so that
+    // the next save cannot overwrite it, and the user is told why the list is empty.
+    VaultListLoad loaded = vaultList_.load();
+    vaults_ = std::move(loaded.vaults);
+    errorMessage_ = loaded.problem;
+    activity_ = ActivityLog::load(*deps_.defaults);
+
+    autoLockTimer_.setInterval(kAutoLockInterval);
+    sizeTimer_.setInterval(kSizeInterval);
+    connect(&autoLockTimer_, &QTimer::timeout, this, [this] { autoLockTick(); });
+    connect(&sizeTimer_, &QTimer::timeout, this, [this] { refreshUnlockedSizes(); });
+    if (deps_.startTimers)
+        startTimers();
+}
+
+VaultStore::~VaultStore() = default;
+
+VaultStore* VaultStore::shared() {
+    return sharedStore.data();
+}
+
+void VaultStore::setShared(VaultStore* store) {
+    sharedStore = store;
+}
+
+void VaultStore::startTimers() {
+    autoLockTimer_.start();
+    sizeTimer_.start();
+}
+
+QString VaultStore::storePath() const {
+    return vaultList_.filePath();
+}
+
+Date VaultStore::now() const {
+    return deps_.clock->now();
+}
+
+// ---- published state ----
+
+PocketSession* VaultStore::pocketSession(const QUuid& id) const {
+    const auto it = pocketSessions_.constFind(id);
+    return it == pocketSessions_.cend() ? nullptr : it->get();
+}
+
+void VaultStore::setErrorMessage(const QString& message) {
+    if (message == errorMessage_ && message.isNull() == errorMessage_.isNull())
+        return;
+    errorMessage_ = message;
+    emit errorMessageChanged();
+}
+
+void VaultStore::setPasswordPromptVault(std::optional<Vault> vault) {
+    if (vault == passwordPromptVault_)
+        return;
+    passwordPromptVault_ = std::move(vault);
+    emit passwordPromptVaultChanged();
+}
+
+void VaultStore::setNewVaultRequested(bool requested) {
+    if (requested == newVaultRequested_)
+        return;
+    newVaultRequested_ = requested;
+    emit newVaultRequestedChanged();
+}
+
+void VaultStore::markUsed(const QUuid& id) {
+    if (findVault(id) && isUnlocked(id))
+        unlockedAt_[id] = now();
+}
+
+bool VaultStore::isUnlocked(const QUuid& id) const {
+    return mountPoints_.contains(id) || pocketSessions_.contains(id);
+}
+
+void VaultStore::setMountPoint(const QUuid& id, const QString& mountPoint) {
+    const auto it = mountPoints_.constFind(id);
+    if (it != mountPoints_.cend() && *it == mountPoint)
+        return;
+    mountPoints_.insert(id, mountPoint);
+    emit mountPointsChanged();
+}
+
+void VaultStore::removeMountPoint(const QUuid& id) {
+    if (mountPoints_.remove(id) > 0)
+        emit mountPointsChanged();
+}
+
+void VaultStore::setSizeOnDisk(const QUuid& id, qint64 bytes) {
+    const auto it = sizesOnDisk_.constFind(id);
+    if (it != sizesOnDisk_.cend() && *it == bytes)
+        return;
+    sizesOnDisk_.insert(id, bytes);
+    emit sizesOnDiskChanged();
+}
+
+void VaultStore::removePocketSession(const QUuid& id, const PocketSession* session) {
+    const auto it = pocketSessions_.find(id);
+    if (it == pocketSessions_.end() || it->get() != session)
+        return;
+    pocketSessions_.erase(it);
+    emit pocketSessionsChanged();
+}
+
+// ---- the vault list and the activity log ----
+
+const Vault* VaultStore::findVault(const QUuid& id) const {
+    for (const Vault& vault : vaults_)
+        if (vault.id == id)
+            return &vault;
+    return nullptr;
+}
+
+std::optional<Vault> VaultStore::vault(const QUuid& id) const {
+    const Vault* found = findVault(id);
+    return found ? std::optional<Vault>(*found) : std::nullopt;
+}
+
+void VaultStore::save() {
+    if (const std::optional<QString> problem = vaultList_.save(vaults_))
+        setErrorMessage(*problem);
+}
+
+void VaultStore::setVaults(QList<Vault> vaults) {
+    vaults_ = std::move(vaults);
+    emit vaultsChanged();
+    save();
+}
+
+void VaultStore::appendVault(const Vault& vault) {
+    vaults_.append(vault);
+    emit vaultsChanged();
+    save();
+}
+
+bool VaultStore::removeVault(const QUuid& id) {
+    for (qsizetype i = 0; i < vaults_.size(); ++i) {
+        if (vaults_[i].id != id)
+            continue;
+        vaults_.removeAt(i);
+        emit vaultsChanged();
+        save();
+        return true;
+    }
+    return false;
+}
+
+bool VaultStore::modifyVault(const QUuid& id, const std::function<void(Vault&)>& change) {
+    for (Vault& vault : vaults_) {
+        if (vault.id != id)
+            continue;
+        change(vault);
+        emit vaultsChanged();
+        save();
+        return true;
+    }
+    return false;
+}
+
+void VaultStore::recordActivity(const QString& text) {
+    ActivityLog::append(*deps_.defaults, activity_, ActivityEvent::make(text, now()));
+    emit activityChanged();
+}
+
+// ---- busy marks ----
+
+VaultStore::BusyMark::BusyMark(VaultStore& store, const QUuid& id) : store_(&store), id_(id) {
+    if (++store.busyCounts_[id] == 1) {
+        store.busyVaults_.insert(id);
+        emit store.busyVaultsChanged();
+    }
+}
+
+VaultStore::BusyMark::~BusyMark() {
+    if (!store_)
+        return;
+    VaultStore& store = *store_;
+    const auto it = store.busyCounts_.find(id_);
+    if (it == store.busyCounts_.end())
+        return;
+    if (--*it > 0)
+        return;
+    store.busyCounts_.erase(it);
+    store.busyVaults_.remove(id_);
+    emit store.busyVaultsChanged();
+}
+
+// ---- auto-lock ----
+
+QCoro::Task<> VaultStore::autoLockTick() {
+    if (!defaults().boolValue(SettingsKeys::autoLockEnabled))
+        co_return;
+    const qint64 minutes = std::max<qint64>(1, defaults().intValue(SettingsKeys::autoLockMinutes));
+    const Date cutoff = now().addingSeconds(-60.0 * static_cast<double>(minutes));
+
+    const QList<Vault> snapshot = vaults_;
+    for (const Vault& vault : snapshot) {
+        // Read afresh for every vault: an earlier lock in this pass may have taken a while.
+        if (!isUnlocked(vault.id) || isBusy(vault.id))
+            continue;
+        const auto used = unlockedAt_.constFind(vault.id);
+        if (used == unlockedAt_.cend())
+            continue;
+        if (*used < cutoff) {
+            auto locking = lock(vault, true, LockReason::automatic);
+            co_await locking;
+        }
+    }
+}
+
+// ---- helpers ----
+
+bool VaultStore::volumeIsPresent(const QString& path) {
+    if (!path.startsWith(QLatin1Char('/')))
+        return true;
+    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    // Where removable disks and network shares appear: /Volumes/<disk>, and on Linux desktops
+    // /media/<user>/<disk> and /run/media/<user>/<disk>.
+    auto presentBelow = [&parts](qsizetype depth) {
+        return QFileInfo::exists(QLatin1Char('/') + parts.mid(0, depth).join(QLatin1Char('/')));
+    };
+    if (parts.size() >= 2 && parts[0] == QLatin1String("Volumes"))
+        return presentBelow(2);
+    if (parts.size() >= 3 && parts[0] == QLatin1String("media"))
+        return presentBelow(3);
+    if (parts.size() >= 4 && parts[0] == QLatin1String("run") && parts[1] == QLatin1String("media"))
+        return presentBelow(4);
+    return true;
+}
+
+bool VaultStore::presentIfMissing(const Vault& vault) {
+    if (QFileInfo::exists(vault.bundlePath))
+        return false;
+    if (volumeIsPresent(vault.bundlePath))
+        host().presentRelocated(vault);
+    else
+        host().presentWaiting(vault);
+    return true;
+}
+
+QString VaultStore::describe(const std::exception& error) {
+    if (const auto* pocket = dynamic_cast<const PocketVaultError*>(&error))
+        return pocket->message();
+    if (const auto* disk = dynamic_cast<const DiskImageError*>(&error))
+        return disk->message();
+    if (const auto* launch = dynamic_cast<const ProcessLaunchError*>(&error))
+        return launch->message();
+    return QString::fromUtf8(error.what());
+}
+
+QString VaultStore::describe(std::exception_ptr error) {
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return describe(e);
+    } catch (...) {
+    }
+    return QStringLiteral("An unexpected error occurred.");
+}
+
+} // namespace larkhold

@@ -1,0 +1,307 @@
+#pragma once
+
+#include "ActivityEvent.h"
+#include "Date.h"
+#include "PocketItem.h"
+#include "Vault.h"
+#include "VaultList.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+#include <QUuid>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace larkhold {
+
+class Clock;
+class Defaults;
+class DiskImage;
+class OwnerCheck;
+class PocketDocumentHost;
+class PocketSession;
+class PocketStorage;
+class SecretStore;
+class StoreHost;
+
+// Everything the store reaches outside itself. Nothing here is owned by the store; all of it must
+// outlive it.
+struct VaultStoreDeps {
+    DiskImage* diskImage = nullptr;
+    SecretStore* secrets = nullptr;
+    OwnerCheck* ownerCheck = nullptr;
+    Defaults* defaults = nullptr;
+    Clock* clock = nullptr;
+    StoreHost* host = nullptr;
+    // Handed to every Pocket document the store creates; may be null where no files are imported.
+    PocketDocumentHost* documentHost = nullptr;
+    // Holds "vaults.json".
+    QString dataFolder;
+    // The auto-lock and size timers; tests switch them off and drive the passes by hand.
+    bool startTimers = true;
+};
+
+// Lock reasons as they appear in the activity log. Every reason but `manual` locks quietly.
+namespace LockReason {
+inline const QString manual = QStringLiteral("manual");
+inline const QString automatic = QStringLiteral("auto");
+inline const QString screenLocked = QStringLiteral("screen locked");
+inline const QString sleep = QStringLiteral("sleep");
+inline const QString quit = QStringLiteral("quit");
+inline const QString panicShortcut = QStringLiteral("panic shortcut");
+} // namespace LockReason
+
+// How a vault was unlocked, as the activity log names it.
+namespace UnlockMethod {
+inline const QString keychain = QStringLiteral("Keychain");
+inline const QString touchID = QStringLiteral("Touch ID");
+inline const QString password = QStringLiteral("password");
+} // namespace UnlockMethod
+
+// Everything the application knows about the user's vaults, and every operation on them.
+//
+// Views read the state and call the operations; nothing else changes a vault file. Each piece of
+// state announces its changes with a signal of its own. Operations are coroutines on the main
+// thread: blocking work (tools, key derivations, file writes) runs on the thread pool while the
+// operation waits, and other main-thread work goes on meanwhile. A vault is marked busy before an
+// operation first waits and unmarked on every way out, so a second request for it is skipped.
+// Operations report failures through errorMessage(); they do not throw (verifyPassword aside).
+//
+// Every co_await in the store awaits a task or future held in a named variable, built in a
+// statement of its own: GCC 12 destroys some temporaries of a co_await expression twice (a lambda
+// with captures handed to QtConcurrent::run inside the expression corrupted reference counts).
+class VaultStore : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::seconds kAutoLockInterval{60};
+    static constexpr std::chrono::seconds kSizeInterval{4};
+
+    explicit VaultStore(VaultStoreDeps deps, QObject* parent = nullptr);
+    ~VaultStore() override;
+
+    // The application's store, for the callbacks and windows that cannot be handed one. Set once at
+    // start; null before that. Code that can be given the store takes it as a parameter instead.
+    static VaultStore* shared();
+    static void setShared(VaultStore* store);
+
+    // ---- adding, locating, forgetting, changing, verifying, deleting ----
+    // Change the vault list itself; report problems through errorMessage() and save at once.
+    void addExistingVault(const QString& path);
+    void relocate(const Vault& vault, const QString& path);
+    // Locks an open vault first, so that nothing open is left unlisted; a lock that fails keeps it.
+    QCoro::Task<> forget(Vault vault);
+    void setCloudExclusion(const Vault& vault, bool excluded);
+
+    QCoro::Task<> createPocketVault(QString name, QString directory, int sizeMB, QString password, bool saveToKeychain,
+                                    bool excludeFromCloud, std::optional<QString> passwordHint);
+    QCoro::Task<> resize(Vault vault, qint64 newSizeMB, QString password);
+    QCoro::Task<> rename(Vault vault, QString newName, QString password);
+    QCoro::Task<> compact(Vault vault, QString password);
+    void updatePasswordHint(const Vault& vault, std::optional<QString> hint);
+    QCoro::Task<> changePassword(Vault vault, QString oldPassword, QString newPassword);
+    // Returns when the password opens the vault. A wrong one throws DiskImageError::badPassword for
+    // either kind of vault; other failures throw the engine's or the file system's error.
+    QCoro::Task<> verifyPassword(Vault vault, QString password);
+    QCoro::Task<> deleteVault(Vault vault);
+    // ---- end ----
+
+    // Published state.
+    const QList<Vault>& vaults() const { return vaults_; }
+    const QMap<QUuid, QString>& mountPoints() const { return mountPoints_; }
+    const QMap<QUuid, std::shared_ptr<PocketSession>>& pocketSessions() const { return pocketSessions_; }
+    PocketSession* pocketSession(const QUuid& id) const;
+    const QMap<QUuid, qint64>& sizesOnDisk() const { return sizesOnDisk_; }
+    const QSet<QUuid>& busyVaults() const { return busyVaults_; }
+    bool isBusy(const QUuid& id) const { return busyVaults_.contains(id); }
+    // Empty when there is nothing to show. The alert's OK clears it.
+    const QString& errorMessage() const { return errorMessage_; }
+    void setErrorMessage(const QString& message);
+    void clearErrorMessage() { setErrorMessage(QString()); }
+    const std::optional<Vault>& passwordPromptVault() const { return passwordPromptVault_; }
+    void setPasswordPromptVault(std::optional<Vault> vault);
+    const QList<ActivityEvent>& activity() const { return activity_; }
+    bool newVaultRequested() const { return newVaultRequested_; }
+    void setNewVaultRequested(bool requested);
+
+    // Time of last use of each open vault; the basis of auto-lock.
+    const QMap<QUuid, Date>& unlockedAt() const { return unlockedAt_; }
+    // Counts as use of an open vault (an import, an edit) and restarts its idle time. A vault that
+    // is not open gets no entry, so a stale one can never outlive a lock.
+    void markUsed(const QUuid& id);
+    bool didAutoOpen() const { return didAutoOpen_; }
+    QString storePath() const;
+
+    // The first record with this id.
+    std::optional<Vault> vault(const QUuid& id) const;
+    // Writes the whole list; a failure is put into errorMessage().
+    void save();
+    // Changes the first record with the id in place, publishes the list and saves it. False when
+    // the list has no such record.
+    bool modifyVault(const QUuid& id, const std::function<void(Vault&)>& change);
+    // Puts an event on top of the activity log, keeps the 50 newest and stores the log.
+    void recordActivity(const QString& text);
+
+    // Unlocking and locking.
+    bool isUnlocked(const Vault& vault) const { return isUnlocked(vault.id); }
+    bool isUnlocked(const QUuid& id) const;
+    // Unlocks without a typed password when it can: the saved one, behind the owner check when
+    // the vault asks for it; otherwise asks for the password through passwordPromptVault().
+    QCoro::Task<> requestUnlock(Vault vault);
+    QCoro::Task<bool> unlock(Vault vault, QString password, bool saveToKeychain, QString method);
+    QCoro::Task<> lock(Vault vault, bool quiet, QString reason);
+    // Locks every open vault, one after another: listed ones in list order, then any other.
+    QCoro::Task<> lockAll(bool quiet, QString reason);
+    // Asks whether to add a second password and, on "Continue", has the vault's window open its setup.
+    void requestSecondPasswordSetup(const Vault& vault);
+
+    // Refresh, automatic unlock at start, sizes, opening.
+
+    // Adopts images attached outside the application and measures every vault.
+    QCoro::Task<> refresh();
+    // Once per run: unlocks the vaults marked to open at start.
+    QCoro::Task<> autoOpenFavorites();
+    QCoro::Task<> refreshUnlockedSizes();
+    // Brings an open vault forward: a Pocket Vault's window or a standard vault's folder.
+    void openVault(const Vault& vault);
+    // Shows a folder in the file manager; returns at once.
+    void openVaultFolder(const QString& path);
+    int openCount() const { return static_cast<int>(mountPoints_.size() + pocketSessions_.size()); }
+
+    // One pass of the auto-lock timer: locks, quietly and one by one, the open vaults idle longer
+    // than the set number of minutes.
+    QCoro::Task<> autoLockTick();
+    QTimer& autoLockTimer() { return autoLockTimer_; }
+    QTimer& sizeTimer() { return sizeTimer_; }
+
+    // For a missing vault file: whether the disk it was on is still connected. False only for a path
+    // on a removable disk or share (/Volumes/<disk>, /media/<user>/<disk>, /run/media/<user>/<disk>)
+    // whose disk folder does not exist; any other path counts as on a present disk.
+    static bool volumeIsPresent(const QString& path);
+
+signals:
+    void vaultsChanged();
+    void mountPointsChanged();
+    void pocketSessionsChanged();
+    void sizesOnDiskChanged();
+    void busyVaultsChanged();
+    void errorMessageChanged();
+    void passwordPromptVaultChanged();
+    void activityChanged();
+    void newVaultRequestedChanged();
+
+protected:
+    // Keeps a vault in busyVaults() while it lives. Marks nest: the vault stays busy until the
+    // last mark of overlapping operations is gone.
+    class BusyMark {
+    public:
+        BusyMark(VaultStore& store, const QUuid& id);
+        ~BusyMark();
+        BusyMark(const BusyMark&) = delete;
+        BusyMark& operator=(const BusyMark&) = delete;
+
+    private:
+        QPointer<VaultStore> store_;
+        QUuid id_;
+    };
+
+    DiskImage& diskImage() const { return *deps_.diskImage; }
+    SecretStore& secrets() const { return *deps_.secrets; }
+    OwnerCheck& ownerCheck() const { return *deps_.ownerCheck; }
+    Defaults& defaults() const { return *deps_.defaults; }
+    const Clock& clock() const { return *deps_.clock; }
+    Date now() const;
+    StoreHost& host() const { return *deps_.host; }
+
+    // Pointer into vaults(); valid until the list next changes (any await may change it).
+    const Vault* findVault(const QUuid& id) const;
+    void setVaults(QList<Vault> vaults);
+    void appendVault(const Vault& vault);
+    bool removeVault(const QUuid& id);
+
+    void saveVaults() { save(); }
+    void setError(const QString& message) { setErrorMessage(message); }
+    void appendActivity(const QString& text) { recordActivity(text); }
+
+    void setMountPoint(const QUuid& id, const QString& mountPoint);
+    void removeMountPoint(const QUuid& id);
+    void setSizeOnDisk(const QUuid& id, qint64 bytes);
+    void setUnlockedAt(const QUuid& id, Date date) { unlockedAt_[id] = date; }
+    void removeUnlockedAt(const QUuid& id) { unlockedAt_.remove(id); }
+
+    // When the vault's file is missing, shows the alert that fits (disk gone, or file moved) and
+    // returns true.
+    bool presentIfMissing(const Vault& vault);
+
+    // A session for a vault just opened or created, wired to the store.
+    std::shared_ptr<PocketSession> makePocketSession(const QUuid& id, std::shared_ptr<PocketStorage> storage,
+                                                     PocketItems items, std::int64_t capacity);
+    // Enters an opened Pocket Vault: session, last use, lastOpenedAt, size, activity, window.
+    void startPocketSession(std::shared_ptr<PocketSession> session, const Vault& vault, const QString& method);
+
+    // After an attach that failed or reported no mount point: when the image is attached after all,
+    // the vault counts as open; when that cannot be told now, lock-all looks for it again. Either
+    // way no volume is left mounted out of reach of lock-all.
+    QCoro::Task<> recordStrayAttachment(Vault vault);
+
+    // The user's text of any exception the engines throw.
+    static QString describe(const std::exception& error);
+    static QString describe(std::exception_ptr error);
+
+private:
+    QCoro::Task<bool> unlockPocket(Vault vault, QString password, bool saveToKeychain, QString method);
+    QCoro::Task<> lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet, QString reason);
+    QCoro::Task<qint64> usedBytes(Vault vault);
+    // Takes an attached-image listing into mountPoints(), leaving alone every vault whose state
+    // changed after `before` was taken (the listing may be older than that change).
+    void adoptListing(const QMap<QString, QString>& images, const QMap<QUuid, QString>& before);
+    // Forgets the saved password only when it is the one that just failed: a typed wrong password
+    // must not take a right saved one with it.
+    void forgetSavedPasswordIfItWas(const QUuid& id, const QString& failedPassword);
+    // Locks every open vault that the list does not hold (forgotten while open, or attached by a
+    // failed unlock), after the listed ones.
+    QCoro::Task<> lockUnlisted(QSet<QUuid> done, bool quiet, QString reason);
+    QCoro::Task<> openFolderTask(QString path);
+    void removePocketSession(const QUuid& id, const PocketSession* session);
+    void startTimers();
+
+    VaultStoreDeps deps_;
+    VaultList vaultList_;
+
+    QList<Vault> vaults_;
+    QMap<QUuid, QString> mountPoints_;
+    QMap<QUuid, std::shared_ptr<PocketSession>> pocketSessions_;
+    QMap<QUuid, qint64> sizesOnDisk_;
+    QSet<QUuid> busyVaults_;
+    QHash<QUuid, int> busyCounts_;
+    QString errorMessage_;
+    std::optional<Vault> passwordPromptVault_;
+    QList<ActivityEvent> activity_;
+    bool newVaultRequested_ = false;
+    bool didAutoOpen_ = false;
+    QMap<QUuid, Date> unlockedAt_;
+    // Images attached by an unlock that then found no mount point: recorded so that lock-all can
+    // still reach them once a refresh tells where they are.
+    QMap<QUuid, Vault> strayAttachments_;
+    bool measuringOpenVaults_ = false;
+
+    QTimer autoLockTimer_;
+    QTimer sizeTimer_;
+};
+
+// "<n ÷ 1024> GB" for whole gigabytes (0 included), else "<n> MB".
+QString formatLimitMB(qint64 megabytes);
+// The size line of a vault card: what the vault holds or takes on disk against its limit.
+QString capacityCaption(qint64 bytes, const Vault& vault, bool unlocked);
+
+} // namespace larkhold

@@ -1,0 +1,347 @@
+// Unlocking and locking vaults, and the start of a Pocket Vault's session.
+
+#include "Clock.h"
+#include "DiskImage.h"
+#include "OwnerCheck.h"
+#include "PocketPayload.h"
+#include "PocketSession.h"
+#include "PocketStorage.h"
+#include "PocketVaultError.h"
+#include "SecretStore.h"
+#include "StoreHost.h"
+#include "VaultStore.h"
+
+#include <QCoroFuture>
+#include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace larkhold {
+
+namespace {
+
+QString wrongPasswordMessage(const Vault& vault) {
+    return QStringLiteral("Wrong password for “%1”.").arg(vault.name);
+}
+
+QString unlockedText(const Vault& vault, const QString& method) {
+    return QStringLiteral("%1 unlocked · %2").arg(vault.name, method);
+}
+
+QString lockedText(const Vault& vault, const QString& reason) {
+    return QStringLiteral("%1 locked (%2)").arg(vault.name, reason);
+}
+
+} // namespace
+
+QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
+    if (isUnlocked(vault.id) || isBusy(vault.id))
+        co_return;
+    if (presentIfMissing(vault))
+        co_return;
+
+    const std::optional<QString> saved = secrets().password(vault.id);
+    if (!saved) {
+        setPasswordPromptVault(vault);
+        co_return;
+    }
+
+    QString method = UnlockMethod::keychain;
+    if (vault.requireTouchID) {
+        auto asking = ownerCheck().authenticate(QStringLiteral("unlock the vault “%1”").arg(vault.name));
+        const bool passed = co_await asking;
+        if (!passed)
+            co_return;
+        method = UnlockMethod::touchID;
+        // The check may have taken minutes; the vault may have been opened another way meanwhile.
+        if (isUnlocked(vault.id) || isBusy(vault.id))
+            co_return;
+    }
+
+    auto unlocking = unlock(vault, *saved, false, method);
+    const bool opened = co_await unlocking;
+    if (!opened && errorMessage_.isEmpty())
+        setPasswordPromptVault(vault);
+}
+
+void VaultStore::forgetSavedPasswordIfItWas(const QUuid& id, const QString& failedPassword) {
+    const std::optional<QString> saved = secrets().password(id);
+    if (saved && *saved == failedPassword)
+        secrets().deletePassword(id);
+}
+
+QCoro::Task<bool> VaultStore::unlock(Vault vault, QString password, bool saveToKeychain, QString method) {
+    if (presentIfMissing(vault))
+        co_return false;
+    BusyMark busy(*this, vault.id);
+
+    if (vault.kind == VaultKind::pocket) {
+        auto opening = unlockPocket(vault, password, saveToKeychain, method);
+        co_return co_await opening;
+    }
+
+    QString mountPoint;
+    std::optional<DiskImageError> refused;
+    std::optional<QString> failure;
+    try {
+        auto attaching = diskImage().attach(vault.bundlePath, password, false);
+        mountPoint = co_await attaching;
+    } catch (const DiskImageError& e) {
+        refused = e;
+    } catch (const std::exception& e) {
+        failure = describe(e);
+    }
+
+    if (refused && refused->isBadPassword()) {
+        forgetSavedPasswordIfItWas(vault.id, password);
+        setErrorMessage(wrongPasswordMessage(vault));
+        co_return false;
+    }
+    if (refused || failure) {
+        setErrorMessage(refused ? refused->message() : *failure);
+        // The tool may have attached the image without telling where; it must not stay attached
+        // out of reach of lock-all.
+        if (refused) {
+            auto looking = recordStrayAttachment(vault);
+            co_await looking;
+        }
+        co_return false;
+    }
+
+    setMountPoint(vault.id, mountPoint);
+    unlockedAt_[vault.id] = now();
+    strayAttachments_.remove(vault.id);
+    // Found by id: the caller's copy may be older than the list after the wait above.
+    modifyVault(vault.id, [stamp = now()](Vault& record) { record.lastOpenedAt = stamp; });
+    try {
+        auto excluding = diskImage().excludeFromSpotlight(mountPoint);
+        co_await excluding;
+    } catch (const std::exception&) {
+        // Indexing stays on; the vault itself is open and usable.
+    }
+    recordActivity(unlockedText(vault, method));
+    if (saveToKeychain)
+        secrets().savePassword(password, vault.id);
+    if (vault.openInFinderAfterUnlock)
+        openVaultFolder(mountPoint);
+    co_return true;
+}
+
+QCoro::Task<> VaultStore::recordStrayAttachment(Vault vault) {
+    auto looking = diskImage().mountPoint(vault.bundlePath);
+    const std::optional<QString> mountPoint = co_await looking;
+    if (isUnlocked(vault.id))
+        co_return;
+    if (mountPoint) {
+        // Attached after all: the vault is open, and shows so, until it is locked.
+        setMountPoint(vault.id, *mountPoint);
+        unlockedAt_[vault.id] = now();
+        strayAttachments_.remove(vault.id);
+    } else {
+        strayAttachments_.insert(vault.id, vault);
+    }
+}
+
+namespace {
+
+struct PocketOpenOutcome {
+    std::optional<PocketStorage::Opened> opened;
+    bool badPassword = false;
+    QString error;
+};
+
+} // namespace
+
+QCoro::Task<bool> VaultStore::unlockPocket(Vault vault, QString password, bool saveToKeychain, QString method) {
+    QFuture<PocketOpenOutcome> opening =
+        QtConcurrent::run([path = vault.bundlePath, password, keepOut = vault.excludedFromCloud]() {
+            PocketOpenOutcome o;
+            try {
+                o.opened = PocketStorage::open(path, password, keepOut);
+            } catch (const PocketVaultError& e) {
+                o.badPassword = e.which() == PocketVaultError::Case::badPassword;
+                o.error = e.message();
+            } catch (const std::exception& e) {
+                o.error = describe(e);
+            } catch (...) {
+                o.error = describe(std::current_exception());
+            }
+            return o;
+        });
+    PocketOpenOutcome outcome = co_await opening;
+
+    if (!outcome.opened) {
+        if (outcome.badPassword) {
+            forgetSavedPasswordIfItWas(vault.id, password);
+            setErrorMessage(wrongPasswordMessage(vault));
+        } else {
+            setErrorMessage(outcome.error);
+        }
+        co_return false;
+    }
+
+    // Opened twice at once (two prompts answered): keep the session that is already there, so that
+    // its edits are not dropped.
+    if (isUnlocked(vault.id))
+        co_return true;
+
+    std::shared_ptr<PocketStorage> storage = outcome.opened->storage;
+    const std::int64_t capacity = storage->capacity();
+    std::shared_ptr<PocketSession> session =
+        makePocketSession(vault.id, std::move(storage), std::move(outcome.opened->items), capacity);
+    if (saveToKeychain)
+        secrets().savePassword(password, vault.id);
+    startPocketSession(std::move(session), vault, method);
+    co_return true;
+}
+
+std::shared_ptr<PocketSession> VaultStore::makePocketSession(const QUuid& id, std::shared_ptr<PocketStorage> storage,
+                                                             PocketItems items, std::int64_t capacity) {
+    auto session =
+        std::make_shared<PocketSession>(id, std::move(storage), std::move(items), capacity, deps_.documentHost);
+    connect(session.get(), &PocketSession::edited, this, &VaultStore::markUsed);
+    return session;
+}
+
+void VaultStore::startPocketSession(std::shared_ptr<PocketSession> session, const Vault& vault, const QString& method) {
+    PocketSession& opened = *session;
+    pocketSessions_.insert(vault.id, std::move(session));
+    emit pocketSessionsChanged();
+    unlockedAt_[vault.id] = now();
+    modifyVault(vault.id, [stamp = now()](Vault& record) { record.lastOpenedAt = stamp; });
+    setSizeOnDisk(vault.id, PocketPayload::sizeOf(opened.document().items()));
+    recordActivity(unlockedText(vault, method));
+    host().showPocketWindow(opened, vault);
+}
+
+QCoro::Task<> VaultStore::lock(Vault vault, bool quiet, QString reason) {
+    if (std::shared_ptr<PocketSession> session = pocketSessions_.value(vault.id)) {
+        auto locking = lockPocket(vault, std::move(session), quiet, reason);
+        co_await locking;
+        co_return;
+    }
+    const auto found = mountPoints_.constFind(vault.id);
+    if (found == mountPoints_.cend())
+        co_return;
+    const QString mountPoint = *found;
+
+    BusyMark busy(*this, vault.id);
+    std::optional<QString> failure;
+    try {
+        auto detaching = diskImage().detach(mountPoint, false);
+        co_await detaching;
+    } catch (const std::exception& e) {
+        failure = describe(e);
+    }
+    if (failure) {
+        // The vault stays open; a quiet lock says nothing and auto-lock tries again next time.
+        if (!quiet)
+            setErrorMessage(*failure);
+        co_return;
+    }
+
+    if (mountPoints_.value(vault.id) == mountPoint)
+        removeMountPoint(vault.id);
+    unlockedAt_.remove(vault.id);
+    strayAttachments_.remove(vault.id);
+    recordActivity(lockedText(vault, reason));
+    if (!vault.bundlePath.isEmpty()) {
+        auto measuring = diskImage().sizeOnDisk(vault.bundlePath);
+        const qint64 bytes = co_await measuring;
+        setSizeOnDisk(vault.id, bytes);
+    }
+}
+
+QCoro::Task<> VaultStore::lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet, QString reason) {
+    BusyMark busy(*this, vault.id);
+    auto finishing = session->finish();
+    const bool saved = co_await finishing;
+
+    if (!saved && !quiet) {
+        setErrorMessage(QStringLiteral("“%1” could not be saved, so it stays open. ").arg(vault.name) +
+                        session->saveError().value_or(QString()));
+        co_return;
+    }
+
+    removePocketSession(vault.id, session.get());
+    unlockedAt_.remove(vault.id);
+    session->cancelPendingSave();
+    session->document().wipe();
+    host().closePocketWindow(vault.id);
+    setSizeOnDisk(vault.id, 0);
+    recordActivity(lockedText(vault, reason));
+}
+
+QCoro::Task<> VaultStore::lockAll(bool quiet, QString reason) {
+    QSet<QUuid> done;
+    const QList<Vault> snapshot = vaults_;
+    for (const Vault& vault : snapshot) {
+        done.insert(vault.id);
+        if (!isUnlocked(vault.id))
+            continue;
+        auto locking = lock(vault, quiet, reason);
+        co_await locking;
+    }
+    auto rest = lockUnlisted(std::move(done), quiet, reason);
+    co_await rest;
+}
+
+QCoro::Task<> VaultStore::lockUnlisted(QSet<QUuid> done, bool quiet, QString reason) {
+    // Images that a failed unlock left attached without a mount point: find out where they are.
+    const QList<Vault> strays = strayAttachments_.values();
+    for (const Vault& stray : strays) {
+        if (isUnlocked(stray.id))
+            continue;
+        auto looking = diskImage().mountPoint(stray.bundlePath);
+        const std::optional<QString> mountPoint = co_await looking;
+        if (!mountPoint || isUnlocked(stray.id))
+            continue;
+        setMountPoint(stray.id, *mountPoint);
+        unlockedAt_[stray.id] = now();
+        done.remove(stray.id);
+    }
+
+    QList<QUuid> open = mountPoints_.keys();
+    open += pocketSessions_.keys();
+    for (const QUuid& id : open) {
+        if (done.contains(id))
+            continue;
+        done.insert(id);
+        if (!isUnlocked(id))
+            continue;
+        // A stand-in record: the list no longer holds this vault, but its volume or session is still open.
+        Vault vault = this->vault(id).value_or(strayAttachments_.value(id));
+        vault.id = id;
+        if (PocketSession* session = pocketSession(id)) {
+            vault.kind = VaultKind::pocket;
+            if (vault.bundlePath.isEmpty())
+                vault.bundlePath = session->storage()->path();
+            if (vault.name.isEmpty())
+                vault.name = QFileInfo(vault.bundlePath).completeBaseName();
+        } else if (vault.name.isEmpty()) {
+            vault.name = QFileInfo(mountPoints_.value(id)).fileName();
+        }
+        auto locking = lock(vault, quiet, reason);
+        co_await locking;
+    }
+}
+
+void VaultStore::requestSecondPasswordSetup(const Vault& vault) {
+    if (!pocketSession(vault.id))
+        return;
+    StoreAlert alert;
+    alert.message = QStringLiteral("Add a second password to “%1”?").arg(vault.name);
+    alert.informativeText = QStringLiteral(
+        "A second password opens this vault with its own set of items. It takes the place of any other password set "
+        "up for this vault, together with what that password opens.");
+    alert.buttons = {QStringLiteral("Continue"), QStringLiteral("Cancel")};
+    if (host().runAlert(alert) != 0)
+        return;
+    // The alert was modal: the vault may have locked while it was up.
+    PocketSession* session = pocketSession(vault.id);
+    if (!session)
+        return;
+    host().showPocketWindow(*session, vault);
+    session->setSecondPasswordRequested(true);
+}
+
+} // namespace larkhold

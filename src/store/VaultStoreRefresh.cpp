@@ -1,0 +1,248 @@
+// Holding the store's picture of the disk true: attached images, sizes, the automatic unlock at
+// start, and showing an open vault.
+
+#include "Clock.h"
+#include "DiskImage.h"
+#include "PocketPayload.h"
+#include "PocketSession.h"
+#include "StoreHost.h"
+#include "VaultStore.h"
+
+#include <QCoroFuture>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStorageInfo>
+#include <QtConcurrent/QtConcurrentRun>
+#include <cmath>
+
+namespace larkhold {
+
+namespace {
+
+QString resolvedPath(const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
+}
+
+} // namespace
+
+QCoro::Task<> VaultStore::refresh() {
+    // What the store believed when the listing was taken; anything that differs afterwards was
+    // changed by an unlock or lock that finished meanwhile and is newer than the listing.
+    const QMap<QUuid, QString> before = mountPoints_;
+    auto listing = diskImage().attachedImages();
+    std::optional<AttachedImages> images = co_await listing;
+
+    // A listing that failed says nothing about what is attached. Taking it as "nothing" would
+    // make every open vault look locked while its volume stays mounted, out of reach of lock-all
+    // and auto-lock; the known mount points stay instead.
+    if (images)
+        adoptListing(*images, before);
+
+    const QList<Vault> measured = vaults_;
+    for (const Vault& vault : measured) {
+        auto measuring = usedBytes(vault);
+        const qint64 bytes = co_await measuring;
+        setSizeOnDisk(vault.id, bytes);
+    }
+}
+
+void VaultStore::adoptListing(const AttachedImages& images, const QMap<QUuid, QString>& before) {
+    QList<std::pair<QString, QString>> attached; // resolved image path, mount point
+    for (auto it = images.cbegin(); it != images.cend(); ++it)
+        attached.append({resolvedPath(it.key()), it.value()});
+
+    QMap<QUuid, QString> listed;
+    for (const Vault& vault : vaults_) {
+        if (vault.kind == VaultKind::pocket || listed.contains(vault.id))
+            continue;
+        const QString wanted = resolvedPath(vault.bundlePath);
+        for (const auto& [imagePath, mountPoint] : attached) {
+            if (imagePath != wanted)
+                continue;
+            listed.insert(vault.id, mountPoint);
+            break;
+        }
+    }
+
+    auto changedSinceListing = [&](const QUuid& id) {
+        return isBusy(id) || before.contains(id) != mountPoints_.contains(id) ||
+               before.value(id) != mountPoints_.value(id);
+    };
+
+    QMap<QUuid, QString> merged;
+    for (auto it = listed.cbegin(); it != listed.cend(); ++it)
+        if (!changedSinceListing(it.key()))
+            merged.insert(it.key(), it.value());
+    for (auto it = mountPoints_.cbegin(); it != mountPoints_.cend(); ++it) {
+        const QUuid& id = it.key();
+        if (changedSinceListing(id)) {
+            merged.insert(id, it.value());
+            continue;
+        }
+        if (listed.contains(id) || findVault(id))
+            continue;
+        // A vault no longer in the list cannot be matched by its path; it stays while its volume
+        // is still mounted.
+        for (const auto& entry : attached) {
+            if (entry.second != it.value())
+                continue;
+            merged.insert(id, it.value());
+            break;
+        }
+    }
+
+    const Date stamp = now();
+    for (auto it = merged.cbegin(); it != merged.cend(); ++it) {
+        strayAttachments_.remove(it.key());
+        if (!unlockedAt_.contains(it.key()))
+            unlockedAt_.insert(it.key(), stamp);
+    }
+    for (auto it = mountPoints_.cbegin(); it != mountPoints_.cend(); ++it)
+        if (!merged.contains(it.key()) && !pocketSessions_.contains(it.key()))
+            unlockedAt_.remove(it.key());
+
+    if (merged != mountPoints_) {
+        mountPoints_ = std::move(merged);
+        emit mountPointsChanged();
+    }
+}
+
+QCoro::Task<> VaultStore::autoOpenFavorites() {
+    if (didAutoOpen_)
+        co_return;
+    didAutoOpen_ = true;
+
+    const QList<Vault> snapshot = vaults_;
+    for (const Vault& vault : snapshot) {
+        if (!vault.autoOpenAtLaunch)
+            continue;
+        if (isUnlocked(vault.id))
+            continue;
+        // A missing file is skipped silently here; the card's Unlock button offers to locate it.
+        if (!QFileInfo::exists(vault.bundlePath))
+            continue;
+        auto requesting = requestUnlock(vault);
+        co_await requesting;
+    }
+}
+
+QCoro::Task<> VaultStore::refreshUnlockedSizes() {
+    if (openCount() < 1)
+        co_return;
+    // The timer fires every few seconds; a measurement still running (a slow disk) is not piled on.
+    if (measuringOpenVaults_)
+        co_return;
+    measuringOpenVaults_ = true;
+    const QList<Vault> snapshot = vaults_;
+    for (const Vault& vault : snapshot) {
+        if (!isUnlocked(vault.id))
+            continue;
+        auto measuring = usedBytes(vault);
+        const qint64 bytes = co_await measuring;
+        setSizeOnDisk(vault.id, bytes);
+    }
+    measuringOpenVaults_ = false;
+}
+
+QCoro::Task<qint64> VaultStore::usedBytes(Vault vault) {
+    if (vault.kind == VaultKind::pocket) {
+        const PocketSession* session = pocketSession(vault.id);
+        co_return session ? PocketPayload::sizeOf(session->document().items()) : 0;
+    }
+
+    const auto mounted = mountPoints_.constFind(vault.id);
+    if (mounted != mountPoints_.cend()) {
+        // Off the main thread: a volume on a stalled network share can block the query.
+        QFuture<std::optional<qint64>> query = QtConcurrent::run([mountPoint = *mounted]() -> std::optional<qint64> {
+            const QStorageInfo info(mountPoint);
+            if (!info.isValid() || !info.isReady())
+                return std::nullopt;
+            return std::max<qint64>(0, info.bytesTotal() - info.bytesFree());
+        });
+        const std::optional<qint64> used = co_await query;
+        if (used)
+            co_return *used;
+    }
+    auto measuring = diskImage().sizeOnDisk(vault.bundlePath);
+    co_return co_await measuring;
+}
+
+void VaultStore::openVault(const Vault& vault) {
+    if (!isUnlocked(vault.id))
+        return;
+    unlockedAt_[vault.id] = now();
+    if (PocketSession* session = pocketSession(vault.id)) {
+        host().showPocketWindow(*session, vault);
+        return;
+    }
+    const auto mounted = mountPoints_.constFind(vault.id);
+    if (mounted != mountPoints_.cend())
+        openVaultFolder(*mounted);
+}
+
+void VaultStore::openVaultFolder(const QString& path) {
+    openFolderTask(path);
+}
+
+QCoro::Task<> VaultStore::openFolderTask(QString path) {
+    // The path goes to the opener as one argument, never through a shell or a script.
+    auto opening = diskImage().openFolder(path);
+    const bool opened = co_await opening;
+    if (!opened)
+        host().openFolder(path);
+}
+
+QString formatLimitMB(qint64 megabytes) {
+    if (megabytes % 1024 == 0)
+        return QString::number(megabytes / 1024) + QStringLiteral(" GB");
+    return QString::number(megabytes) + QStringLiteral(" MB");
+}
+
+namespace {
+
+// A size on disk in decimal units, the way a file manager shows file sizes: "Zero KB", "1 byte",
+// "999 bytes", "12 KB", "1.5 MB", "2.25 GB".
+QString formatFileSize(qint64 bytes) {
+    if (bytes == 0)
+        return QStringLiteral("Zero KB");
+    const QLocale locale(QLocale::English, QLocale::UnitedStates);
+    const qint64 magnitude = bytes < 0 ? -bytes : bytes;
+    if (magnitude < 1000)
+        return locale.toString(bytes) + (magnitude == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+
+    static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    static const int decimals[] = {0, 1, 2, 2, 2, 2};
+    double value = static_cast<double>(bytes) / 1000.0;
+    std::size_t unit = 0;
+    for (;;) {
+        const double scale = std::pow(10.0, decimals[unit]);
+        const double rounded = std::round(value * scale) / scale;
+        if (std::abs(rounded) < 1000.0 || unit + 1 == std::size(units)) {
+            QString number = locale.toString(rounded, 'f', decimals[unit]);
+            if (number.contains(QLatin1Char('.'))) {
+                while (number.endsWith(QLatin1Char('0')))
+                    number.chop(1);
+                if (number.endsWith(QLatin1Char('.')))
+                    number.chop(1);
+            }
+            return number + QLatin1Char(' ') + QLatin1String(units[unit]);
+        }
+        value /= 1000.0;
+        ++unit;
+    }
+}
+
+} // namespace
+
+QString capacityCaption(qint64 bytes, const Vault& vault, bool unlocked) {
+    const QString limit = formatLimitMB(vault.maxSizeMB);
+    if (unlocked)
+        return formatFileSize(bytes) + QStringLiteral(" used of ") + limit;
+    if (vault.kind == VaultKind::pocket)
+        return QStringLiteral("Pocket Vault · ") + limit;
+    return formatFileSize(bytes) + QStringLiteral(" on disk · up to ") + limit;
+}
+
+} // namespace larkhold

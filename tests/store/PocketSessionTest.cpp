@@ -1,0 +1,401 @@
+#include "PocketSession.h"
+
+#include "ByteCount.h"
+#include "PocketDocument.h"
+#include "PocketPayload.h"
+#include "PocketVaultError.h"
+#include "fakes/store/StoreFixture.h"
+
+#include <QCoroTask>
+#include <stdexcept>
+
+namespace larkhold::test {
+namespace {
+
+// Items of a fixed shape, so that their encoded sizes can be worked out in advance.
+PocketItem pdfItem(const QString& name, std::size_t bytes) {
+    PocketItem item;
+    item.id = QUuid::createUuid();
+    item.name = name;
+    item.kind = PocketItem::Kind::pdf;
+    item.created = item.modified = Date::fromReferenceSeconds(1000);
+    item.data = SecureBytes(bytes, 0x25);
+    return item;
+}
+
+PocketItem noteItem(const QString& name, const QString& text) {
+    PocketItem item = PocketItem::note(name, text, Date::fromReferenceSeconds(1000));
+    return item;
+}
+
+// Files by path: a size to import, or a failure; panels answer from fields.
+class ScriptedDocumentHost final : public PocketDocumentHost {
+public:
+    QMap<QString, std::size_t> sizes;
+    std::optional<QString> exportAnswer;
+    QStringList proposedNames;
+    std::function<void()> whilePanelIsOpen;
+
+    PocketItem importFile(const QString& path, bool) override {
+        if (!sizes.contains(path))
+            throw std::runtime_error(
+                QStringLiteral("“%1” can’t be added.").arg(QFileInfo(path).fileName()).toStdString());
+        return pdfItem(QFileInfo(path).fileName(), sizes.value(path));
+    }
+    std::optional<QString> chooseExportPath(const QString& proposedName, const QString&, const QString&) override {
+        proposedNames.append(proposedName);
+        if (whilePanelIsOpen)
+            whilePanelIsOpen();
+        return exportAnswer;
+    }
+    QStringList chooseFilesToAdd(const QString&, const QString&) override { return {}; }
+};
+
+class Document : public ::testing::Test {
+protected:
+    void watch(PocketDocument& document) {
+        document.setOnChange([this] { ++changes; });
+    }
+    ScriptedDocumentHost host;
+    int changes = 0;
+};
+
+TEST_F(Document, AddTakesWhatFitsInOrderAndNamesTheRest) {
+    host.sizes = {{QStringLiteral("/in/first.pdf"), 1000},
+                  {QStringLiteral("/in/second.pdf"), 5000},
+                  {QStringLiteral("/in/third.pdf"), 1000}};
+    const std::int64_t capacity =
+        PocketPayload::sizeOf({pdfItem(QStringLiteral("first.pdf"), 1000), pdfItem(QStringLiteral("third.pdf"), 1000)});
+    const std::int64_t leftAfterFirst = capacity - PocketPayload::sizeOf({pdfItem(QStringLiteral("first.pdf"), 1000)});
+    PocketDocument document({}, capacity, &host);
+    watch(document);
+    document.setNotice(QStringLiteral("an earlier notice"));
+
+    document.add({QStringLiteral("/in/first.pdf"), QStringLiteral("/in/second.pdf"), QStringLiteral("/in/third.pdf")},
+                 true);
+    ASSERT_EQ(document.items().size(), 2u);
+    EXPECT_EQ(document.items()[0].name, QStringLiteral("first.pdf"));
+    EXPECT_EQ(document.items()[1].name, QStringLiteral("third.pdf"));
+    EXPECT_EQ(document.selection(), document.items()[1].id);
+    EXPECT_EQ(changes, 1) << "one commit for the whole call";
+    EXPECT_EQ(document.notice(),
+              QStringLiteral("“second.pdf” doesn’t fit — %1 left.").arg(formatByteCount(leftAfterFirst)));
+}
+
+TEST_F(Document, AddOfOnlyFailingFilesCommitsNothing) {
+    PocketDocument document({noteItem(QStringLiteral("n"), QStringLiteral("text"))}, 1 << 20, &host);
+    watch(document);
+    document.add({QStringLiteral("/in/a.exe"), QStringLiteral("/in/b.exe")}, false);
+    EXPECT_EQ(document.items().size(), 1u);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(document.notice(), QStringLiteral("“a.exe” can’t be added.\n“b.exe” can’t be added."));
+
+    document.add({}, false);
+    EXPECT_FALSE(document.notice().has_value()) << "an add without problems clears the notice";
+}
+
+TEST_F(Document, CapacityIsAnInclusiveLimit) {
+    host.sizes = {{QStringLiteral("/in/exact.pdf"), 4000}};
+    const std::int64_t exact = PocketPayload::sizeOf({pdfItem(QStringLiteral("exact.pdf"), 4000)});
+    PocketDocument tight({}, exact - 1, &host);
+    tight.add({QStringLiteral("/in/exact.pdf")}, false);
+    EXPECT_TRUE(tight.items().empty());
+    EXPECT_TRUE(tight.notice()->startsWith(QStringLiteral("“exact.pdf” doesn’t fit")));
+
+    PocketDocument roomy({}, exact, &host);
+    roomy.add({QStringLiteral("/in/exact.pdf")}, false);
+    EXPECT_EQ(roomy.items().size(), 1u);
+
+    watch(roomy);
+    roomy.addNote();
+    EXPECT_EQ(roomy.items().size(), 1u);
+    EXPECT_EQ(changes, 0);
+    EXPECT_TRUE(roomy.notice()->startsWith(QStringLiteral("Not enough room — this needs ")));
+    EXPECT_TRUE(roomy.notice()->endsWith(QStringLiteral(" of %1.").arg(formatByteCount(exact))));
+}
+
+TEST_F(Document, UnchangedRenameOrTextIsNoEdit) {
+    PocketItem note = noteItem(QStringLiteral("Ideas"), QStringLiteral("same"));
+    PocketDocument document({note}, 1 << 20, &host);
+    watch(document);
+    document.rename(note.id, QStringLiteral("Ideas"));
+    document.setText(note.id, QStringLiteral("same"));
+    document.rename(QUuid::createUuid(), QStringLiteral("x"));
+    EXPECT_EQ(changes, 0);
+    document.setText(note.id, QStringLiteral("different"));
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(document.items()[0].text(), QStringLiteral("different"));
+    EXPECT_GT(document.items()[0].modified, note.modified);
+}
+
+TEST_F(Document, DeletingMovesTheSelection) {
+    PocketItem a = noteItem(QStringLiteral("a"), {}), b = noteItem(QStringLiteral("b"), {}),
+               c = noteItem(QStringLiteral("c"), {});
+    PocketDocument document({a, b, c}, 1 << 20, &host);
+    EXPECT_EQ(document.selection(), a.id);
+    document.deleteItem(c.id);
+    EXPECT_EQ(document.selection(), b.id);
+    document.deleteItem(a.id);
+    EXPECT_EQ(document.selection(), b.id);
+    document.deleteItem(b.id);
+    EXPECT_FALSE(document.selection().has_value());
+}
+
+TEST_F(Document, ExportProposesANameAndWritesAnUnencryptedCopy) {
+    QTemporaryDir out;
+    PocketItem note = noteItem(QStringLiteral("Ideas"), QStringLiteral("plain words"));
+    PocketItem image = pdfItem(QStringLiteral("IMG_1.jpg"), 10);
+    image.kind = PocketItem::Kind::image;
+    PocketDocument document({note, image}, 1 << 20, &host);
+
+    host.exportAnswer = out.filePath(QStringLiteral("Ideas.txt"));
+    document.exportItem(note.id);
+    document.exportItem(image.id);
+    document.exportItem(QUuid::createUuid());
+    EXPECT_EQ(host.proposedNames, QStringList({QStringLiteral("Ideas.txt"), QStringLiteral("IMG_1.jpg")}));
+    QFile written(out.filePath(QStringLiteral("Ideas.txt")));
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll().size(), 10) << "the later export replaced the earlier one";
+
+    host.exportAnswer = out.filePath(QStringLiteral("no/such/folder/Ideas.txt"));
+    document.exportItem(note.id);
+    ASSERT_TRUE(document.notice().has_value());
+    EXPECT_TRUE(document.notice()->startsWith(QStringLiteral("Could not export “Ideas”: ")));
+}
+
+TEST_F(Document, ExportOfAnItemGoneWhileThePanelWasOpenWritesNothing) {
+    QTemporaryDir out;
+    PocketItem note = noteItem(QStringLiteral("Ideas"), QStringLiteral("secret"));
+    PocketDocument document({note}, 1 << 20, &host);
+    host.exportAnswer = out.filePath(QStringLiteral("Ideas.txt"));
+    host.whilePanelIsOpen = [&] { document.wipe(); }; // the vault locked meanwhile
+    document.exportItem(note.id);
+    EXPECT_FALSE(QFileInfo::exists(*host.exportAnswer));
+}
+
+TEST_F(Document, WipeForgetsItemsAndTheOwner) {
+    PocketDocument document({noteItem(QStringLiteral("a"), QStringLiteral("secret"))}, 1 << 20, &host);
+    watch(document);
+    document.wipe();
+    EXPECT_TRUE(document.items().empty());
+    EXPECT_FALSE(document.selection().has_value());
+    document.addNote();
+    EXPECT_EQ(document.items().size(), 1u);
+    EXPECT_EQ(changes, 0);
+}
+
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QDir().mkpath(folder());
+        PocketStorage::Opened opened = PocketStorage::create(path(), 1, QStringLiteral("pw"), false);
+        storage = opened.storage;
+        session = std::make_unique<PocketSession>(id, storage, std::move(opened.items), storage->capacity());
+        QObject::connect(session.get(), &PocketSession::savingChanged, [this](bool saving) {
+            if (saving)
+                ++savesStarted;
+        });
+    }
+    QString folder() const { return dir.filePath(QStringLiteral("folder")); }
+    QString path() const { return dir.filePath(QStringLiteral("folder/P.pocketvault")); }
+    void pause(int ms) {
+        QElapsedTimer timer;
+        timer.start();
+        waitUntil([&] { return timer.elapsed() >= ms; }, ms + 1000);
+    }
+    std::size_t itemsOnDisk() const { return PocketStorage::open(path(), QStringLiteral("pw"), false).items.size(); }
+
+    QTemporaryDir dir;
+    QUuid id = QUuid::createUuid();
+    std::shared_ptr<PocketStorage> storage;
+    std::unique_ptr<PocketSession> session;
+    int savesStarted = 0;
+};
+
+TEST_F(Session, QuickEditsGiveOneSaveAfterTheLast) {
+    QElapsedTimer sinceLastEdit;
+    qint64 saveStartedAfter = -1;
+    QObject::connect(session.get(), &PocketSession::savingChanged, [&](bool saving) {
+        if (saving && saveStartedAfter < 0)
+            saveStartedAfter = sinceLastEdit.elapsed();
+    });
+    for (int i = 0; i < 5; ++i) {
+        session->document().addNote();
+        sinceLastEdit.start();
+        pause(100);
+    }
+    EXPECT_EQ(savesStarted, 0);
+    ASSERT_TRUE(waitUntil([&] { return savesStarted == 1 && !session->saving(); }));
+    pause(800);
+    EXPECT_EQ(savesStarted, 1);
+    EXPECT_GE(saveStartedAfter, 500);
+    EXPECT_EQ(session->generation(), 5);
+    EXPECT_EQ(storage->savedGeneration(), 5);
+    EXPECT_EQ(itemsOnDisk(), 5u);
+}
+
+TEST_F(Session, EditDuringASaveGetsANewerSaveOfItsOwn) {
+    bool editedDuringSave = false;
+    QObject::connect(session.get(), &PocketSession::savingChanged, [&](bool saving) {
+        if (saving && !editedDuringSave) {
+            editedDuringSave = true;
+            session->document().addNote();
+        }
+    });
+    session->document().addNote();
+    ASSERT_TRUE(waitUntil([&] { return savesStarted == 2 && !session->saving(); }));
+    EXPECT_EQ(session->generation(), 2);
+    EXPECT_EQ(storage->savedGeneration(), 2);
+    EXPECT_EQ(itemsOnDisk(), 2u);
+}
+
+TEST_F(Session, FinishSavesAtOnceInsteadOfLater) {
+    session->document().addNote();
+    EXPECT_TRUE(session->hasPendingSave());
+    EXPECT_TRUE(QCoro::waitFor(session->finish()));
+    EXPECT_FALSE(session->hasPendingSave());
+    EXPECT_EQ(savesStarted, 1);
+    EXPECT_EQ(itemsOnDisk(), 1u);
+    pause(800);
+    EXPECT_EQ(savesStarted, 1);
+}
+
+TEST_F(Session, NeverEditedStillWritesOnFinish) {
+    EXPECT_TRUE(QCoro::waitFor(session->finish()));
+    EXPECT_EQ(storage->savedGeneration(), 0);
+}
+
+TEST_F(Session, FailedSaveIsReportedAndClearedByTheNextSuccess) {
+    session->document().addNote();
+    ASSERT_TRUE(QDir(folder()).removeRecursively());
+    EXPECT_FALSE(QCoro::waitFor(session->finish()));
+    ASSERT_TRUE(session->saveError().has_value());
+    EXPECT_TRUE(session->saveError()->startsWith(QStringLiteral("Not saved: ")));
+    EXPECT_FALSE(session->saving());
+    EXPECT_EQ(session->document().items().size(), 1u) << "the edit is kept";
+
+    QDir().mkpath(folder());
+    EXPECT_TRUE(QCoro::waitFor(session->flush()));
+    EXPECT_FALSE(session->saveError().has_value());
+    EXPECT_EQ(itemsOnDisk(), 1u);
+}
+
+TEST_F(Session, DroppedWhileSavingEndsQuietly) {
+    session->document().addNote();
+    auto saving = session->finish();
+    session.reset();
+    EXPECT_TRUE(QCoro::waitFor(std::move(saving)));
+    EXPECT_EQ(storage->savedGeneration(), 1);
+}
+
+class PocketInStore : public StoreFixture {
+protected:
+    void SetUp() override {
+        p = pocketVault(QStringLiteral("P"), QStringLiteral("pw"));
+        startStore();
+    }
+    PocketSession* session() const { return store->pocketSession(p.id); }
+    Vault p;
+};
+
+TEST_F(PocketInStore, UnlockStartsASessionAndEditsCountAsUse) {
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw"), true));
+    ASSERT_NE(session(), nullptr);
+    EXPECT_EQ(host.shownPocketWindows, QList<QUuid>{p.id});
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("P unlocked · password"));
+    EXPECT_EQ(store->sizesOnDisk().value(p.id), PocketPayload::sizeOf({}));
+    EXPECT_EQ(store->vault(p.id)->lastOpenedAt, clock.now());
+    EXPECT_EQ(secrets.password(p.id), QStringLiteral("pw"));
+    EXPECT_FALSE(store->isBusy(p.id));
+
+    clock.advance(300);
+    session()->document().addNote();
+    EXPECT_EQ(store->unlockedAt().value(p.id), clock.now());
+
+    // No longer listed: edits are still saved but no longer count as use.
+    const Date before = clock.now();
+    ASSERT_TRUE(store->removeVault(p.id));
+    clock.advance(300);
+    session()->document().addNote();
+    EXPECT_EQ(store->unlockedAt().value(p.id), before);
+    EXPECT_TRUE(session()->hasPendingSave());
+
+    QCoro::waitFor(store->lockAll(true, LockReason::quit));
+    EXPECT_EQ(session(), nullptr) << "lock-all reaches an open vault the list no longer names";
+    EXPECT_EQ(PocketStorage::open(p.bundlePath, QStringLiteral("pw"), false).items.size(), 2u);
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("P locked (quit)"));
+}
+
+TEST_F(PocketInStore, WrongPasswordForgetsOnlyTheSavedPasswordThatFailed) {
+    secrets.savePassword(QStringLiteral("pw"), p.id);
+    EXPECT_FALSE(unlockWith(p, QStringLiteral("nope")));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Wrong password for “P”."));
+    EXPECT_EQ(secrets.password(p.id), QStringLiteral("pw"));
+
+    secrets.savePassword(QStringLiteral("stale"), p.id);
+    store->clearErrorMessage();
+    QCoro::waitFor(store->requestUnlock(p));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Wrong password for “P”."));
+    EXPECT_FALSE(secrets.password(p.id).has_value());
+    EXPECT_EQ(session(), nullptr);
+}
+
+TEST_F(PocketInStore, FailedFinalSaveKeepsAManualLockOpenAndAQuietOneClosesAndWipes) {
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    session()->document().addNote();
+    ASSERT_TRUE(QDir(dir.filePath(QStringLiteral("vaults"))).removeRecursively());
+
+    QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    ASSERT_NE(session(), nullptr);
+    EXPECT_TRUE(
+        store->errorMessage().startsWith(QStringLiteral("“P” could not be saved, so it stays open. Not saved: ")));
+    EXPECT_EQ(store->errorMessage(),
+              QStringLiteral("“P” could not be saved, so it stays open. ") + *session()->saveError());
+    EXPECT_TRUE(host.closedPocketWindows.isEmpty());
+    EXPECT_EQ(session()->document().items().size(), 1u);
+    EXPECT_TRUE(store->unlockedAt().contains(p.id));
+    EXPECT_FALSE(store->isBusy(p.id));
+
+    std::shared_ptr<PocketSession> held = store->pocketSessions().value(p.id);
+    QCoro::waitFor(store->lockAll(true, LockReason::panicShortcut));
+    EXPECT_EQ(session(), nullptr);
+    EXPECT_TRUE(held->document().items().empty());
+    EXPECT_FALSE(held->hasPendingSave());
+    EXPECT_EQ(host.closedPocketWindows, QList<QUuid>{p.id});
+    EXPECT_EQ(store->sizesOnDisk().value(p.id), 0);
+    EXPECT_FALSE(store->unlockedAt().contains(p.id));
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("P locked (panic shortcut)"));
+}
+
+TEST_F(PocketInStore, ManualLockSavesClosesAndMeasuresZero) {
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    session()->document().addNote();
+    QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    EXPECT_EQ(session(), nullptr);
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+    EXPECT_EQ(store->sizesOnDisk().value(p.id), 0);
+    EXPECT_EQ(PocketStorage::open(p.bundlePath, QStringLiteral("pw"), false).items.size(), 1u);
+}
+
+TEST_F(PocketInStore, SecondPasswordSetupAsksFirst) {
+    store->requestSecondPasswordSetup(p);
+    EXPECT_TRUE(host.alerts.isEmpty()) << "nothing for a locked vault";
+
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    host.alertAnswers = {1};
+    store->requestSecondPasswordSetup(p);
+    ASSERT_EQ(host.alerts.size(), 1);
+    EXPECT_EQ(host.alerts[0].message, QStringLiteral("Add a second password to “P”?"));
+    EXPECT_EQ(host.alerts[0].buttons, QStringList({QStringLiteral("Continue"), QStringLiteral("Cancel")}));
+    EXPECT_FALSE(session()->secondPasswordRequested());
+    EXPECT_EQ(host.shownPocketWindows.size(), 1);
+
+    host.alertAnswers = {0};
+    store->requestSecondPasswordSetup(p);
+    EXPECT_TRUE(session()->secondPasswordRequested());
+    EXPECT_EQ(host.shownPocketWindows.size(), 2);
+    QCoro::waitFor(store->lockAll(true, LockReason::quit));
+}
+
+} // namespace
+} // namespace larkhold::test
