@@ -13,8 +13,10 @@ std::optional<QString> SecretStore::password(const QUuid& vaultId) {
     const std::optional<SecureBytes> bytes = readSecret(accountName(vaultId));
     if (!bytes)
         return std::nullopt;
-    // Decoded straight from the wiped buffer, so no unwiped byte copy of the password is made on the way.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // Decoded straight from the wiped buffer, so no unwiped byte copy of the password is made on the way. A
+    // leading U+FEFF is part of the password, not a byte-order mark: the save wrote it, so the read keeps it.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text =
         decoder(QByteArrayView(reinterpret_cast<const char*>(bytes->data()), static_cast<qsizetype>(bytes->size())));
     if (decoder.hasError())

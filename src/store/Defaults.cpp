@@ -8,11 +8,25 @@ namespace larkhold {
 
 namespace {
 
+// Text from the preferences file: what QSettings writes for a flag, plus the usual hand-written forms.
+// QVariant would turn any other text into true, so that a typo such as "flase" switched a setting on.
+std::optional<QVariant> flagFromText(const QString& text) {
+    const QString t = text.trimmed().toLower();
+    if (t == u"true" || t == u"yes" || t == u"1")
+        return QVariant(true);
+    if (t == u"false" || t == u"no" || t == u"0")
+        return QVariant(false);
+    return std::nullopt;
+}
+
 std::optional<QVariant> convertedTo(QVariant v, QMetaType type) {
     if (!v.isValid() || v.isNull())
         return std::nullopt;
     if (v.metaType() == type)
         return v;
+    if (type == QMetaType::fromType<bool>() &&
+        (v.metaType() == QMetaType::fromType<QString>() || v.metaType() == QMetaType::fromType<QByteArray>()))
+        return flagFromText(v.toString());
     if (!v.canConvert(type) || !v.convert(type))
         return std::nullopt;
     return v;

@@ -21,6 +21,13 @@ bool existsOrDangles(const QString& path) {
     return info.exists() || info.isSymLink();
 }
 
+// The list says where every vault lives and holds the password hints; a folder we create for it is the
+// owner's alone. A folder that already exists keeps the permissions its owner gave it.
+void createOwnerOnlyFolder(const QString& folder) {
+    if (!existsOrDangles(folder) && QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
 } // namespace
 
 QString VaultList::defaultFolder() {
@@ -49,10 +56,7 @@ void VaultList::adoptPredecessorFolder() const {
 
 VaultListLoad VaultList::load() {
     adoptPredecessorFolder();
-    // The list says where every vault lives; a folder we create is the owner's alone. A folder
-    // that already exists keeps the permissions its owner gave it.
-    if (!existsOrDangles(folder_) && QDir().mkpath(folder_))
-        QFile::setPermissions(folder_, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    createOwnerOnlyFolder(folder_);
 
     const QString path = filePath();
     if (!existsOrDangles(path))
@@ -106,7 +110,8 @@ std::optional<QString> VaultList::save(const QList<Vault>& vaults) const {
     if (!saveBlockedReason_.isEmpty())
         return saveBlockedReason_;
     const QByteArray data = encode(vaults);
-    QDir().mkpath(folder_);
+    // Removed while we ran: the list is written again rather than lost.
+    createOwnerOnlyFolder(folder_);
     try {
         writeFileAtomically(
             filePath(),

@@ -42,6 +42,12 @@ TEST(SecretStore, PasswordIsStoredAsItsUtf8BytesAndReadBack) {
     const QByteArray utf8 = password.toUtf8();
     EXPECT_EQ(*raw, bytesOf(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size()))));
     EXPECT_EQ(store.password(firstVault), password);
+
+    // A password may begin with U+FEFF; read back without it, it would be refused as wrong and then forgotten.
+    const QString leadingMark = QChar(0xfeff) + QStringLiteral("pw");
+    store.savePassword(leadingMark, secondVault);
+    EXPECT_EQ(store.storedSecret(secondVault), bytesOf("\xef\xbb\xbfpw"));
+    EXPECT_EQ(store.password(secondVault), leadingMark);
 }
 
 TEST(SecretStore, SavingAgainReplacesAndVaultsStaySeparate) {

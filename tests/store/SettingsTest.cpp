@@ -118,6 +118,32 @@ TEST_F(Settings, ValuesSurviveAReopenWithTheirTypes) {
     EXPECT_EQ(d.dateValue(SettingsKeys::lastUpdateCheck)->secondsSinceReference, checked.secondsSinceReference);
 }
 
+TEST_F(Settings, FlagsInAHandEditedFileReadOnlyWhenTheyParse) {
+    // The preferences file is plain text; a value the user mistyped must not switch a setting on.
+    QFile file(path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[General]\n"
+               "hideDockIcon=flase\n"
+               "menuBarPanel=false\n"
+               "lockOnQuit=0\n"
+               "lockOnSleep=No\n"
+               "panicEnabled=maybe\n"
+               "updateCheckEnabled=\n"
+               "autoLockEnabled=TRUE\n");
+    file.close();
+
+    Defaults d(path());
+    SettingsKeys::registerDefaults(d);
+    EXPECT_FALSE(d.boolValue(SettingsKeys::hideDockIcon)); // unreadable: the registered false
+    EXPECT_FALSE(d.boolValue(SettingsKeys::menuBarPanel));
+    EXPECT_FALSE(d.boolValue(SettingsKeys::lockOnQuit));
+    EXPECT_FALSE(d.boolValue(SettingsKeys::lockOnSleep));
+    EXPECT_TRUE(d.boolValue(SettingsKeys::panicEnabled)); // unreadable: the registered true
+    EXPECT_TRUE(d.boolValue(SettingsKeys::updateCheckEnabled));
+    EXPECT_TRUE(d.boolValue(SettingsKeys::autoLockEnabled));
+    EXPECT_TRUE(d.boolValue("notRegistered", true));
+}
+
 TEST_F(Settings, ChangesAreAnnouncedByKey) {
     Defaults d(path());
     QStringList seen;

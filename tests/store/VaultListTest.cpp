@@ -218,6 +218,13 @@ TEST(VaultRecord, LenientWhereTheFormatAllows) {
     EXPECT_FALSE(nulls->lastOpenedAt);
     EXPECT_TRUE(nulls->openInFinderAfterUnlock);
 
+    // A null kind is a standard vault, and a null size falls back to the legacy key.
+    const auto nullKindAndSize = read(
+        with(with(with(minimalRecord(), "kind", QJsonValue::Null), "maxSizeMB", QJsonValue::Null), "maxSizeGB", 3));
+    ASSERT_TRUE(nullKindAndSize);
+    EXPECT_EQ(nullKindAndSize->kind, VaultKind::standard);
+    EXPECT_EQ(nullKindAndSize->maxSizeMB, 3072);
+
     // Unknown keys, lower-case UUIDs, whole-number sizes written as 2048.0, an empty hint.
     const auto v =
         read(with(with(with(with(minimalRecord(), "colour", "red"), "id", QString(kId).toLower()), "maxSizeMB", 2048.0),
@@ -300,6 +307,7 @@ TEST_F(VaultListFile, SavesAndLoadsTheList) {
     EXPECT_TRUE(first.vaults.isEmpty());
     EXPECT_TRUE(first.problem.isEmpty());
     EXPECT_TRUE(QFileInfo(folder()).isDir());
+    EXPECT_EQ(QFile::permissions(folder()) & 0x0077, 0) << "the folder is the owner's alone";
 
     const QList<Vault> vaults{sampleVault(1), sampleVault(2), sampleVault(3)};
     EXPECT_FALSE(list.save(vaults));
@@ -318,6 +326,12 @@ TEST_F(VaultListFile, SavesAndLoadsTheList) {
     const QByteArray written = readFile(file());
     EXPECT_TRUE(written.contains("\"maxSizeMB\": 2048"));
     EXPECT_FALSE(written.contains("maxSizeGB"));
+
+    // A folder removed while the application runs comes back, again for the owner only.
+    ASSERT_TRUE(QDir(folder()).removeRecursively());
+    EXPECT_FALSE(legacy.save(vaults));
+    EXPECT_EQ(QFile::permissions(folder()) & 0x0077, 0);
+    EXPECT_EQ(VaultList(folder()).load().vaults, vaults);
 }
 
 TEST_F(VaultListFile, UnreadableListIsSetAsideNotOverwritten) {
