@@ -14,6 +14,9 @@ namespace larkhold {
 
 namespace {
 
+// Leaves room for the dot and ".tmp-XXXXXX" within a 255-byte file name.
+constexpr qsizetype kTempStemBytes = 200;
+
 WriteFaultPlan* activeFaultPlan() {
     if (&larkholdTestWriteFault != nullptr)
         return larkholdTestWriteFault;
@@ -121,9 +124,10 @@ void writeFileAtomically(const QString& path, ByteView bytes, WriteMode mode) {
     const QByteArray folder = QFile::encodeName(info.absolutePath());
 
     // Same folder, so the rename stays on one file system; mkostemp creates it exclusively
-    // with mode 0600 before any byte is written.
+    // with mode 0600 before any byte is written. The name is shortened so that a file whose
+    // own name is near the 255-byte limit can still be saved.
     TempFile temp;
-    temp.path = folder + "/." + QFile::encodeName(info.fileName()) + ".tmp-XXXXXX";
+    temp.path = folder + "/." + QFile::encodeName(info.fileName()).left(kTempStemBytes) + ".tmp-XXXXXX";
     temp.fd = ::mkostemp(temp.path.data(), O_CLOEXEC);
     if (temp.fd < 0) {
         temp.keep = true; // nothing was created
@@ -153,7 +157,9 @@ std::vector<std::uint8_t> readWholeFile(const QString& path) {
     const auto failRead = [&](int error) -> FileReadError {
         return FileReadError("Couldn’t read “" + displayName(path) + "” (" + describe(error) + ").");
     };
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a FIFO at the path would otherwise hang the caller until some other
+    // program opened it for writing. It is refused as not a regular file just below.
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         throw failRead(errno);
     struct Closer {
@@ -166,6 +172,8 @@ std::vector<std::uint8_t> readWholeFile(const QString& path) {
         throw failRead(errno);
     if (!S_ISREG(st.st_mode))
         throw failRead(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw failRead(errno);
 
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(st.st_size));

@@ -54,6 +54,9 @@ void appendJsonString(std::string& out, const QString& s) {
         case '\\':
             out += "\\\\";
             break;
+        case '/': // vault manifests escape slashes, and the space an item list needs counts them
+            out += "\\/";
+            break;
         case '\b':
             out += "\\b";
             break;

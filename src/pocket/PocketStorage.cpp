@@ -42,7 +42,8 @@ PocketFile readVaultFile(const QString& path) {
 } // namespace
 
 PocketStorage::PocketStorage(PocketFile file, PocketKey key, QString path, bool keepOutOfICloud)
-    : file_(std::move(file)), key_(std::move(key)), path_(std::move(path)), keepOutOfICloud_(keepOutOfICloud) {}
+    : file_(std::move(file)), key_(std::move(key)), path_(std::move(path)), capacity_(file_.capacity()),
+      keepOutOfICloud_(keepOutOfICloud) {}
 
 PocketStorage::Opened PocketStorage::create(const QString& path, int capacityMB, const QString& password,
                                             bool keepOutOfICloud) {
@@ -85,18 +86,18 @@ void PocketStorage::changePassword(const QString& path, const QString& oldPasswo
 }
 
 void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
-    const std::lock_guard lock(mutex_);
+    const std::lock_guard lock(writeMutex_);
     // Saves may arrive out of order; an older state never overwrites a newer one.
     if (generation <= savedGeneration_)
         return;
     const SecureBytes plaintext = PocketPayload::encode(items, file_.capacity());
     file_.writeArea(key_, plaintext);
-    writeVaultFile(path_, file_.bytes(), keepOutOfICloud_, WriteMode::replace);
-    savedGeneration_ = generation;
+    writeVaultFile(path_, file_.bytes(), keepOutOfICloud_.load(), WriteMode::replace);
+    savedGeneration_.store(generation);
 }
 
 void PocketStorage::setUpSecondPassword(const QString& password, const PocketItems& items) {
-    const std::lock_guard lock(mutex_);
+    const std::lock_guard lock(writeMutex_);
     const SecureBytes passwordBytes = PocketFile::passwordBytes(password);
     if (file_.passwordOpensSlot(passwordBytes, key_.area))
         throw PocketVaultError::sameAsCurrentPassword();
@@ -106,32 +107,20 @@ void PocketStorage::setUpSecondPassword(const QString& password, const PocketIte
     PocketFile updated = file_;
     updated.setSlot(other.area, passwordBytes, other.key);
     updated.writeArea(other, plaintext);
-    writeVaultFile(path_, updated.bytes(), keepOutOfICloud_, WriteMode::replace);
+    writeVaultFile(path_, updated.bytes(), keepOutOfICloud_.load(), WriteMode::replace);
     file_ = std::move(updated);
 }
 
-std::int64_t PocketStorage::capacity() const {
-    const std::lock_guard lock(mutex_);
-    return file_.capacity();
-}
-
-int PocketStorage::area() const {
-    return key_.area;
-}
-
 bool PocketStorage::keepOutOfICloud() const {
-    const std::lock_guard lock(mutex_);
-    return keepOutOfICloud_;
+    return keepOutOfICloud_.load();
 }
 
 void PocketStorage::setKeepOutOfICloud(bool keep) {
-    const std::lock_guard lock(mutex_);
-    keepOutOfICloud_ = keep;
+    keepOutOfICloud_.store(keep);
 }
 
 std::int64_t PocketStorage::savedGeneration() const {
-    const std::lock_guard lock(mutex_);
-    return savedGeneration_;
+    return savedGeneration_.load();
 }
 
 } // namespace larkhold

@@ -4,6 +4,7 @@
 #include "PocketItem.h"
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -13,7 +14,7 @@ namespace larkhold {
 // Owns one open Pocket Vault file: its bytes, the key of the area that was unlocked and how the
 // file is written. Keeps no decrypted items; those live with the caller.
 //
-// The static operations run one to three 128 MiB key derivations and block; call them off the
+// The static operations run one to four 128 MiB key derivations and block; call them off the
 // GUI thread. save() and setUpSecondPassword() block too and are serialised per storage, so two
 // calls on one storage never overlap and generations are compared and raised one at a time.
 class PocketStorage {
@@ -41,8 +42,8 @@ public:
     void setUpSecondPassword(const QString& password, const PocketItems& items);
 
     QString path() const { return path_; }
-    std::int64_t capacity() const;
-    int area() const;
+    std::int64_t capacity() const { return capacity_; }
+    int area() const { return key_.area; }
     bool keepOutOfICloud() const;
     void setKeepOutOfICloud(bool keep);
     std::int64_t savedGeneration() const;
@@ -50,12 +51,15 @@ public:
     PocketStorage(PocketFile file, PocketKey key, QString path, bool keepOutOfICloud);
 
 private:
-    mutable std::mutex mutex_;
+    // Held for a whole save or second-password setup (a file write, key derivations); the
+    // accessors above never take it, so a caller on the GUI thread is never made to wait.
+    std::mutex writeMutex_;
     PocketFile file_;
     const PocketKey key_;
     const QString path_;
-    bool keepOutOfICloud_;
-    std::int64_t savedGeneration_ = -1;
+    const std::int64_t capacity_;
+    std::atomic<bool> keepOutOfICloud_;
+    std::atomic<std::int64_t> savedGeneration_{-1};
 };
 
 } // namespace larkhold

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -104,6 +105,18 @@ TEST_F(AtomicFileTest, ReportsMissingFoldersAndUnreadableFiles) {
     EXPECT_THROW(readWholeFile(dir.path()), FileReadError);
     writeFileAtomically(pathOf(QStringLiteral("empty")), {});
     EXPECT_TRUE(readWholeFile(pathOf(QStringLiteral("empty"))).empty());
+    // A FIFO with no writer is refused at once instead of blocking the reader forever.
+    const QString fifo = pathOf(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_THROW(readWholeFile(fifo), FileReadError);
+}
+
+TEST_F(AtomicFileTest, SavesFilesWhoseNamesUseTheWholeNameLimit) {
+    const QString path = pathOf(QString(243, QLatin1Char('n')) + QStringLiteral(".pocketvault")); // 255 bytes
+    writeFileAtomically(path, pattern(10, 1), WriteMode::createNew);
+    writeFileAtomically(path, pattern(20, 2));
+    EXPECT_EQ(readWholeFile(path), pattern(20, 2));
+    EXPECT_EQ(entries(), QStringList{QFileInfo(path).fileName()});
 }
 
 } // namespace

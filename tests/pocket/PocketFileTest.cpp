@@ -1,5 +1,6 @@
 #include "PocketFile.h"
 
+#include "Argon2id.h"
 #include "Crypto.h"
 #include "PocketFormat.h"
 #include "PocketPayload.h"
@@ -182,6 +183,46 @@ TEST(PocketFile, WriteAreaRoundTripsAndRejectsWrongLengths) {
     const std::vector<std::uint8_t> before = file.bytes();
     EXPECT_THROW(file.writeArea(key, SecureBytes(kOneMB - 1)), std::invalid_argument);
     EXPECT_EQ(file.bytes(), before);
+}
+
+// Vaults written by every earlier version must keep opening, so the layout is rebuilt here from
+// literal offsets and associated-data texts instead of from the code under test.
+TEST(PocketFile, LayoutAndAssociatedDataAreFixed) {
+    constexpr std::size_t C = kOneMB;
+    const auto kek = [](ByteView salt) {
+        const KdfCost cost = PocketFile::kdfCost();
+        return Argon2id::hash(asBytes("p\xc3\xa4ss"), salt, {}, {}, cost.iterations, cost.memoryKiB, cost.parallelism,
+                              32); // "päss" in NFC
+    };
+    const PocketItems items{PocketItem::note(QStringLiteral("n"), QStringLiteral("hand made"), Date{7})};
+
+    // Written by hand into slot 1 and area 1, opened by the code.
+    std::vector<std::uint8_t> bytes = PocketFormat::randomBytes(2 * C + 240);
+    ASSERT_EQ(bytes.size(), 2'097'392u);
+    const SecureBytes areaKey = crypto::randomBytes(32);
+    const ByteView salt1(bytes.data() + 92, 32);
+    crypto::aesGcmSeal(kek(salt1), areaKey, asBytes("Larkhold Pocket Vault 1 slot 1 1048576"),
+                       std::span(bytes).subspan(92 + 32, 60));
+    crypto::aesGcmSeal(areaKey, PocketPayload::encode(items, C), asBytes("Larkhold Pocket Vault 1 area 1 1048576"),
+                       std::span(bytes).subspan(184 + C + 28, C + 28));
+    const PocketFile handMade(bytes, C);
+    const PocketKey key = handMade.unlock(QStringLiteral("pa\u0308ss"));
+    EXPECT_EQ(key.area, 1);
+    EXPECT_EQ(PocketPayload::decode(handMade.readArea(key)), items);
+
+    // Written by the code into slot 0 and area 0, opened by hand.
+    PocketFile file = randomFile();
+    const PocketKey key0{0, crypto::randomBytes(32)};
+    file.setSlot(0, QStringLiteral("p\u00e4ss"), key0.key);
+    file.writeArea(key0, PocketPayload::encode(items, C));
+    const std::vector<std::uint8_t>& out = file.bytes();
+    SecureBytes opened(32), plaintext(C);
+    ASSERT_TRUE(crypto::aesGcmOpen(kek(ByteView(out.data(), 32)), ByteView(out.data() + 32, 60),
+                                   asBytes("Larkhold Pocket Vault 1 slot 0 1048576"), opened));
+    EXPECT_EQ(opened, key0.key);
+    ASSERT_TRUE(crypto::aesGcmOpen(key0.key, ByteView(out.data() + 184, C + 28),
+                                   asBytes("Larkhold Pocket Vault 1 area 0 1048576"), plaintext));
+    EXPECT_EQ(PocketPayload::decode(plaintext), items);
 }
 
 // The one unlock at the real cost, so that the production parameters are accepted by the

@@ -70,7 +70,7 @@ TEST(PocketPayload, ManifestKeepsItsKeyOrderAndUpperCaseIds) {
     i.id = QUuid::fromString(QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e"));
     const SecureBytes p = PocketPayload::encode({i}, 512);
     const std::string expected = std::string("[{\"id\":\"") + kId +
-                                 "\",\"name\":\"a\\\"b\\\\c/\\n\\u0001é\",\"kind\":\"pdf\","
+                                 "\",\"name\":\"a\\\"b\\\\c\\/\\n\\u0001é\",\"kind\":\"pdf\","
                                  "\"created\":123.5,\"modified\":-0.25,\"length\":3}]";
     const std::uint32_t l = p[4] | p[5] << 8 | p[6] << 16 | p[7] << 24;
     EXPECT_EQ(std::string(p.begin() + 8, p.begin() + 8 + l), expected);

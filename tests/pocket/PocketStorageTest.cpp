@@ -297,6 +297,26 @@ TEST_F(PocketStorageTest, FailedWriteKeepsTheOldFileAndTheGeneration) {
     EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(6, 2));
 }
 
+// The storage must not keep a second slot that never reached the disk: a later save would
+// write it after all, behind the back of a user who was told the setup failed.
+TEST_F(PocketStorageTest, FailedSecondPasswordSetupLeavesNoTrace) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    storage->save(state(8, 1), 1);
+    const auto before = fileBytes(path);
+    {
+        WriteFaultPlan plan{1000, ENOSPC, false};
+        larkholdTestWriteFault = &plan;
+        EXPECT_THROW(storage->setUpSecondPassword(QStringLiteral("decoy"), state(9, 1)), FileWriteError);
+        larkholdTestWriteFault = nullptr;
+    }
+    EXPECT_EQ(fileBytes(path), before);
+    storage->save(state(8, 2), 2);
+    EXPECT_EQ(errorOf([&] { PocketStorage::open(path, QStringLiteral("decoy"), false); }),
+              PocketVaultError::Case::badPassword);
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(8, 2));
+}
+
 TEST_F(PocketStorageTest, MarksTheFileForBackupAndSyncTools) {
     const QString path = vaultPath();
     PocketStorage::create(path, 1, QStringLiteral("pw"), true);

@@ -1,0 +1,411 @@
+#include "PocketImport.h"
+
+#include "ByteCount.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QColorTransform>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <functional>
+#include <gtest/gtest.h>
+#include <libheif/heif.h>
+#include <sys/stat.h>
+#include <thread>
+
+using larkhold::PocketImport;
+using larkhold::PocketItem;
+using Failure = PocketImport::Failure;
+
+namespace {
+
+class PocketImportTest : public ::testing::Test {
+protected:
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    QString write(const QString& name, const QByteArray& bytes) const {
+        QFile f(path(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        EXPECT_EQ(f.write(bytes), bytes.size());
+        return f.fileName();
+    }
+
+    static QByteArray encode(const QImage& image, const char* format, int quality = -1,
+                             const std::function<void(QImageWriter&)>& tune = {}) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, format);
+        writer.setQuality(quality);
+        if (tune)
+            tune(writer);
+        EXPECT_TRUE(writer.write(image)) << writer.errorString().toStdString();
+        return bytes;
+    }
+
+    static QImage gradient(int w, int h) {
+        QImage image(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                image.setPixel(x, y, qRgb(x * 255 / w, y * 255 / h, 128));
+        return image;
+    }
+
+    static QImage noise(int w, int h) {
+        QImage image(w, h, QImage::Format_RGB32);
+        auto* rng = QRandomGenerator::global();
+        for (int y = 0; y < h; ++y) {
+            auto* line = reinterpret_cast<quint32*>(image.scanLine(y));
+            for (int x = 0; x < w; ++x)
+                line[x] = 0xFF000000u | (rng->generate() & 0xFFFFFFu);
+        }
+        return image;
+    }
+
+    static QImage decoded(const PocketItem& item) {
+        return QImage::fromData(reinterpret_cast<const uchar*>(item.data.data()), int(item.data.size()));
+    }
+
+    static QByteArray bytesOf(const PocketItem& item) {
+        return QByteArray(reinterpret_cast<const char*>(item.data.data()), qsizetype(item.data.size()));
+    }
+
+    static Failure failureOf(const QString& file, bool optimize) {
+        try {
+            PocketImport::item(file, optimize);
+        } catch (const Failure& f) {
+            return f;
+        }
+        ADD_FAILURE() << "no failure for " << file.toStdString();
+        return Failure::unreadable(QString());
+    }
+
+    QTemporaryDir dir_;
+};
+
+// A minimal one-page PDF, optionally with a comment of `padding` bytes after its header so that
+// the whole file reaches an exact size. Offsets in the cross-reference table are computed.
+QByteArray makePdf(qsizetype padding = 0) {
+    QByteArray pdf = "%PDF-1.4\n";
+    while (padding > 0) {
+        const qsizetype line = std::min<qsizetype>(padding, 1000);
+        pdf += '%' + QByteArray(line - 2, 'x') + '\n';
+        padding -= line;
+    }
+    const QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+    };
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 4\n0000000000 65535 f \n";
+    for (const qsizetype o : offsets)
+        pdf += QByteArray::number(o).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size 4 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+QByteArray pdfOfSize(qsizetype size) {
+    const qsizetype base = makePdf(0).size();
+    QByteArray pdf = makePdf(size - base);
+    // The padding changes the digits of the offsets; adjust for the difference.
+    pdf = makePdf(size - base - (pdf.size() - size));
+    return pdf;
+}
+
+// An EXIF block whose only entry is the orientation tag.
+QByteArray exifOrientation(quint16 orientation) {
+    QByteArray tiff("II\x2A\x00\x08\x00\x00\x00", 8);
+    tiff += QByteArray("\x01\x00", 2);                         // one entry
+    tiff += QByteArray("\x12\x01\x03\x00\x01\x00\x00\x00", 8); // 0x0112 SHORT ×1
+    tiff += char(orientation) + QByteArray("\x00\x00\x00", 3); // value
+    tiff += QByteArray(4, '\0');                               // no next IFD
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+    const int length = int(payload.size()) + 2;
+    return QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xFF) + payload;
+}
+
+QByteArray withSegmentAfterSoi(const QByteArray& jpeg, const QByteArray& segment) {
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+quint32 crc32(const QByteArray& data) {
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : data) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void putBigEndian(QByteArray& bytes, qsizetype at, quint32 v) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = char(v >> (24 - 8 * i));
+}
+
+QByteArray heicOf(const QImage& source, bool displayP3 = false) {
+    const QImage image = source.convertToFormat(QImage::Format_RGB888);
+    heif_image* img = nullptr;
+    heif_image_create(image.width(), image.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &img);
+    if (displayP3) {
+        heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+        heif_nclx_color_profile_set_color_primaries(nclx, heif_color_primaries_SMPTE_EG_432_1);
+        heif_image_set_nclx_color_profile(img, nclx);
+        heif_nclx_color_profile_free(nclx);
+    }
+    heif_image_add_plane(img, heif_channel_interleaved, image.width(), image.height(), 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(plane + y * stride, image.constScanLine(y), size_t(image.width()) * 3);
+    heif_context* ctx = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder);
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->macOS_compatibility_workaround_no_nclx_profile = 0; // keep the colour description
+    heif_context_encode_image(ctx, img, encoder, options, nullptr);
+    heif_encoding_options_free(options);
+    QByteArray out;
+    heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* user) {
+                           static_cast<QByteArray*>(user)->append(static_cast<const char*>(data), qsizetype(size));
+                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+                       }};
+    heif_context_write(ctx, &writer, &out);
+    heif_encoder_release(encoder);
+    heif_image_release(img);
+    heif_context_free(ctx);
+    return out;
+}
+
+} // namespace
+
+TEST_F(PocketImportTest, pdfIsDecidedByContentAndKeptUnchanged) {
+    const QByteArray pdf = makePdf();
+    const PocketItem item = PocketImport::item(write("scan.txt", pdf), true);
+    EXPECT_EQ(item.kind, PocketItem::Kind::pdf);
+    EXPECT_EQ(item.name, "scan.txt");
+    EXPECT_EQ(bytesOf(item), pdf);
+    EXPECT_FALSE(item.id.isNull());
+    EXPECT_EQ(item.created, item.modified);
+
+    // Sessions import off the GUI thread, where no event loop runs.
+    std::optional<PocketItem::Kind> kindOnWorker;
+    std::thread([&] { kindOnWorker = PocketImport::item(path("scan.txt"), true).kind; }).join();
+    EXPECT_EQ(kindOnWorker, PocketItem::Kind::pdf);
+
+    // Starts like a PDF but is none: unreadable, not a note.
+    const Failure broken = failureOf(write("broken.pdf", "%PDF-1.4\nthis is not a document\n"), true);
+    EXPECT_EQ(broken.which(), Failure::Case::unreadable);
+    EXPECT_EQ(broken.message(), "“broken.pdf” couldn’t be read.");
+}
+
+TEST_F(PocketImportTest, pdfLimitIsInclusive) {
+    const QByteArray exact = pdfOfSize(PocketImport::kLimitBytes);
+    ASSERT_EQ(exact.size(), PocketImport::kLimitBytes);
+    EXPECT_EQ(PocketImport::item(write("exact.pdf", exact), false).kind, PocketItem::Kind::pdf);
+
+    const QByteArray over = pdfOfSize(PocketImport::kLimitBytes + 1);
+    ASSERT_EQ(over.size(), PocketImport::kLimitBytes + 1);
+    const Failure f = failureOf(write("over.pdf", over), false);
+    EXPECT_EQ(f.which(), Failure::Case::tooLarge);
+    EXPECT_EQ(f.bytes(), PocketImport::kLimitBytes + 1);
+    EXPECT_EQ(f.message(), "“over.pdf” is " + larkhold::formatByteCount(PocketImport::kLimitBytes + 1) +
+                               " — the limit per file is 5 MB. Try scanning it again at a lower resolution, or add "
+                               "its pages as photos.");
+}
+
+TEST_F(PocketImportTest, optimizingScalesTheLongSideTo2500AndWritesJpeg) {
+    const PocketItem big = PocketImport::item(write("Holiday.png", encode(gradient(4000, 3000), "png")), true);
+    EXPECT_EQ(big.kind, PocketItem::Kind::image);
+    EXPECT_EQ(big.name, "Holiday.jpg");
+    EXPECT_TRUE(bytesOf(big).startsWith("\xFF\xD8"));
+    EXPECT_EQ(decoded(big).size(), QSize(2500, 1875));
+
+    const PocketItem small = PocketImport::item(write("small.jpeg", encode(gradient(2400, 1600), "jpeg", 90)), true);
+    EXPECT_EQ(small.name, "small.jpg");
+    EXPECT_EQ(decoded(small).size(), QSize(2400, 1600));
+}
+
+TEST_F(PocketImportTest, withoutOptimizingPhotosKeepTheirTypeAndSize) {
+    const PocketItem png = PocketImport::item(write("Chart.final.png", encode(gradient(3000, 200), "png")), false);
+    EXPECT_EQ(png.name, "Chart.final.png");
+    EXPECT_TRUE(bytesOf(png).startsWith("\x89PNG"));
+    EXPECT_EQ(decoded(png).size(), QSize(3000, 200));
+
+    // The extension follows the content: a JPEG named .png comes out as .jpg.
+    const PocketItem jpeg = PocketImport::item(write("camera.png", encode(gradient(300, 200), "jpeg", 90)), false);
+    EXPECT_EQ(jpeg.name, "camera.jpg");
+    EXPECT_TRUE(bytesOf(jpeg).startsWith("\xFF\xD8"));
+}
+
+TEST_F(PocketImportTest, photoLimitAppliesToTheReencodedBytes) {
+    // Noise hardly compresses: as PNG it stays above the limit, as an optimised JPEG well below.
+    const QByteArray png = encode(noise(1400, 1400), "png");
+    ASSERT_GT(png.size(), PocketImport::kLimitBytes);
+    const QString file = write("noise.png", png);
+
+    const PocketItem optimized = PocketImport::item(file, true);
+    EXPECT_LE(qsizetype(optimized.data.size()), PocketImport::kLimitBytes);
+
+    const Failure f = failureOf(file, false);
+    EXPECT_EQ(f.which(), Failure::Case::tooLarge);
+    EXPECT_GT(f.bytes(), PocketImport::kLimitBytes);
+    EXPECT_EQ(f.message(), "“noise.png” is " + larkhold::formatByteCount(f.bytes()) +
+                               " — the limit per file is 5 MB. Turn on “Optimize photos” to shrink it.");
+}
+
+TEST_F(PocketImportTest, orientationIsAppliedAndMetadataDropped) {
+    QByteArray jpeg = encode(gradient(40, 20), "jpeg", 95, [](QImageWriter& w) {
+        w.setText(QStringLiteral("Description"), QStringLiteral("secret-comment"));
+    });
+    ASSERT_TRUE(jpeg.contains("secret-comment"));         // Qt writes image text as a JPEG comment
+    jpeg = withSegmentAfterSoi(jpeg, exifOrientation(6)); // stored on its side: rotate 90° clockwise
+
+    for (const bool optimize : {false, true}) {
+        const PocketItem item = PocketImport::item(write("side.jpg", jpeg), optimize);
+        const QByteArray out = bytesOf(item);
+        EXPECT_EQ(decoded(item).size(), QSize(20, 40)) << optimize;
+        EXPECT_FALSE(out.contains("Exif")) << optimize;
+        EXPECT_FALSE(out.contains("secret-comment")) << optimize;
+    }
+}
+
+TEST_F(PocketImportTest, pngTextAndColourProfileAreNotCarriedOver) {
+    QImage image = gradient(64, 64);
+    image.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+    const QByteArray png = encode(image, "png", -1, [](QImageWriter& w) {
+        w.setText(QStringLiteral("Location"), QStringLiteral("secret-place"));
+    });
+    ASSERT_TRUE(png.contains("secret-place"));
+    ASSERT_TRUE(png.contains("iCCP"));
+
+    const QByteArray out = bytesOf(PocketImport::item(write("profile.png", png), false));
+    EXPECT_FALSE(out.contains("secret-place"));
+    EXPECT_FALSE(out.contains("iCCP"));
+
+    const QByteArray jpegOut = bytesOf(PocketImport::item(write("profile.png", png), true));
+    EXPECT_FALSE(jpegOut.contains("ICC_PROFILE"));
+    EXPECT_FALSE(jpegOut.contains("secret-place"));
+}
+
+TEST_F(PocketImportTest, heicStaysHeicUnlessOptimized) {
+    const QByteArray heic = heicOf(gradient(64, 48));
+    ASSERT_FALSE(heic.isEmpty());
+    const QString file = write("IMG_0001.HEIC", heic);
+
+    const PocketItem optimized = PocketImport::item(file, true);
+    EXPECT_EQ(optimized.name, "IMG_0001.jpg");
+    EXPECT_TRUE(bytesOf(optimized).startsWith("\xFF\xD8"));
+    EXPECT_EQ(decoded(optimized).size(), QSize(64, 48));
+
+    const PocketItem kept = PocketImport::item(file, false);
+    ASSERT_TRUE(PocketImport::canWriteHeic());
+    EXPECT_EQ(kept.name, "IMG_0001.heic");
+    const QByteArray out = bytesOf(kept);
+    EXPECT_STREQ(heif_get_file_mime_type(reinterpret_cast<const uint8_t*>(out.constData()), int(out.size())),
+                 "image/heic");
+}
+
+TEST_F(PocketImportTest, wideGamutHeicIsConvertedToSrgb) {
+    // A saturated red as a phone stores it in Display P3; shown as sRGB without conversion it
+    // would look dull.
+    const QColor p3Red(200, 30, 30);
+    QImage image(32, 32, QImage::Format_RGB32);
+    image.fill(p3Red);
+    const QString file = write("wide.heic", heicOf(image, true));
+    const QColor expected =
+        QColorSpace(QColorSpace::DisplayP3).transformationToColorSpace(QColorSpace::SRgb).map(p3Red);
+    ASSERT_GT(std::abs(expected.red() - p3Red.red()), 10);
+
+    const QColor out = decoded(PocketImport::item(file, true)).pixelColor(16, 16);
+    EXPECT_NEAR(out.red(), expected.red(), 6);
+    EXPECT_NEAR(out.green(), expected.green(), 6);
+    EXPECT_NEAR(out.blue(), expected.blue(), 6);
+}
+
+TEST_F(PocketImportTest, oversizedOrUnreadablePhotoHeadersAreRefusedBeforeDecoding) {
+    // A tiny PNG whose header claims 30000 × 30000 pixels.
+    QByteArray png = encode(gradient(2, 2), "png");
+    ASSERT_EQ(png.mid(12, 4), "IHDR");
+    putBigEndian(png, 16, 30000);
+    putBigEndian(png, 20, 30000);
+    putBigEndian(png, 29, crc32(png.mid(12, 17)));
+    const Failure bomb = failureOf(write("bomb.png", png), true);
+    EXPECT_EQ(bomb.which(), Failure::Case::unreadable);
+
+    // A JPEG cut off before its frame header has no size to go by: refused, never a 1-pixel image.
+    const QByteArray jpeg = encode(gradient(50, 50), "jpeg", 90);
+    const Failure cut = failureOf(write("cut.jpg", jpeg.left(20)), false);
+    EXPECT_EQ(cut.which(), Failure::Case::unreadable);
+    EXPECT_EQ(cut.message(), "“cut.jpg” couldn’t be read.");
+}
+
+TEST_F(PocketImportTest, notesKeepTheirBytesAndNameWithoutExtension) {
+    const QByteArray text = "\xEF\xBB\xBFIdeas for the garden: \xC3\xA9t\xC3\xA9 \xF0\x9F\x8C\xB1\n";
+    const PocketItem note = PocketImport::item(write("Ideas.md", text), true);
+    EXPECT_EQ(note.kind, PocketItem::Kind::note);
+    EXPECT_EQ(note.name, "Ideas");
+    EXPECT_EQ(bytesOf(note), text);
+
+    const PocketItem empty = PocketImport::item(write("Empty.txt", {}), true);
+    EXPECT_EQ(empty.kind, PocketItem::Kind::note);
+    EXPECT_TRUE(empty.data.empty());
+
+    EXPECT_EQ(PocketImport::item(write(".profile", "export A=1\n"), true).name, ".profile");
+    EXPECT_EQ(PocketImport::item(write("archive.tar.txt", "x"), true).name, "archive.tar");
+}
+
+TEST_F(PocketImportTest, nonTextIsUnsupported) {
+    const QByteArray gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xFF\xFF\xFF\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00"
+                         "\x00\x02\x02\x44\x01\x00;",
+                         35);
+    const QByteArray utf16 = QByteArray("\xFF\xFE", 2) + QByteArray(reinterpret_cast<const char*>(u"Hello"), 10);
+    const QByteArray cases[] = {gif,
+                                utf16,
+                                QByteArray("abc\0def", 7),
+                                QByteArray("\xC0\xAF"),
+                                QByteArray("\xED\xA0\x80"),
+                                QByteArray("caf\xC3")};
+    for (const QByteArray& bytes : cases) {
+        const Failure f = failureOf(write("file.txt", bytes), true);
+        EXPECT_EQ(f.which(), Failure::Case::unsupported) << bytes.toHex().toStdString();
+    }
+    EXPECT_EQ(failureOf(write("anim.gif", gif), true).message(),
+              "“anim.gif” can’t be added — Pocket Vaults hold text notes, photos (JPEG, PNG, HEIC) and PDFs.");
+}
+
+TEST_F(PocketImportTest, oversizedNotesAreRefusedWithTheirOwnAdvice) {
+    const QByteArray exact(PocketImport::kLimitBytes, 'a');
+    EXPECT_EQ(PocketImport::item(write("exact.txt", exact), true).data.size(), std::size_t(PocketImport::kLimitBytes));
+
+    const Failure f = failureOf(write("long.txt", exact + "b"), true);
+    EXPECT_EQ(f.which(), Failure::Case::tooLarge);
+    EXPECT_EQ(f.message(), "“long.txt” is " + larkhold::formatByteCount(PocketImport::kLimitBytes + 1) +
+                               " — the limit per file is 5 MB. Split it into smaller notes.");
+    EXPECT_FALSE(f.message().contains("Optimize photos"));
+
+    // A large binary file is not a long note.
+    QByteArray binary(6 * 1024 * 1024, 'a');
+    binary[100] = '\0';
+    EXPECT_EQ(failureOf(write("video.bin", binary), true).which(), Failure::Case::unsupported);
+}
+
+TEST_F(PocketImportTest, missingFilesAndFoldersAreUnreadable) {
+    EXPECT_EQ(failureOf(path("gone.txt"), true).message(), "“gone.txt” couldn’t be read.");
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("Folder.pdf"));
+    EXPECT_EQ(failureOf(path("Folder.pdf"), true).which(), Failure::Case::unreadable);
+    // Opening a pipe would wait for a writer that never comes.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.txt")).constData(), 0600), 0);
+    EXPECT_EQ(failureOf(path("pipe.txt"), true).which(), Failure::Case::unreadable);
+}
