@@ -15,8 +15,12 @@ namespace {
 constexpr std::int64_t kImportLimitBytes = 5'242'880;
 
 SecureBytes utf8Bytes(const QString& text) {
-    const QByteArray encoded = text.toUtf8();
-    return SecureBytes(encoded.cbegin(), encoded.cend());
+    QByteArray encoded = text.toUtf8();
+    SecureBytes bytes(encoded.cbegin(), encoded.cend());
+    // The note's text is a secret like the rest of the item; the buffer is unshared, so this is the
+    // only other copy the encoding made.
+    wipe(encoded.data(), static_cast<std::size_t>(encoded.size()));
+    return bytes;
 }
 
 } // namespace

@@ -105,12 +105,15 @@ void VaultStore::setMountPoint(const QUuid& id, const QString& mountPoint) {
     if (it != mountPoints_.cend() && *it == mountPoint)
         return;
     mountPoints_.insert(id, mountPoint);
+    ++mountChanges_[id];
     emit mountPointsChanged();
 }
 
 void VaultStore::removeMountPoint(const QUuid& id) {
-    if (mountPoints_.remove(id) > 0)
-        emit mountPointsChanged();
+    if (mountPoints_.remove(id) == 0)
+        return;
+    ++mountChanges_[id];
+    emit mountPointsChanged();
 }
 
 void VaultStore::setSizeOnDisk(const QUuid& id, qint64 bytes) {

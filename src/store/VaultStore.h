@@ -262,9 +262,9 @@ private:
     QCoro::Task<bool> unlockPocket(Vault vault, QString password, bool saveToKeychain, QString method);
     QCoro::Task<> lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet, QString reason);
     QCoro::Task<qint64> usedBytes(Vault vault);
-    // Takes an attached-image listing into mountPoints(), leaving alone every vault whose state
-    // changed after `before` was taken (the listing may be older than that change).
-    void adoptListing(const QMap<QString, QString>& images, const QMap<QUuid, QString>& before);
+    // Takes an attached-image listing into mountPoints(), leaving alone every vault whose mount
+    // point changed after `before` (its change counts) was taken: the listing may be older.
+    void adoptListing(const QMap<QString, QString>& images, const QHash<QUuid, quint64>& before);
     // Forgets the saved password only when it is the one that just failed: a typed wrong password
     // must not take a right saved one with it.
     void forgetSavedPasswordIfItWas(const QUuid& id, const QString& failedPassword);
@@ -280,6 +280,9 @@ private:
 
     QList<Vault> vaults_;
     QMap<QUuid, QString> mountPoints_;
+    // How often each vault's mount point was set or removed: an unlock and a lock that both end
+    // while a listing is taken leave the same mount points behind, but not the same counts.
+    QHash<QUuid, quint64> mountChanges_;
     QMap<QUuid, std::shared_ptr<PocketSession>> pocketSessions_;
     QMap<QUuid, qint64> sizesOnDisk_;
     QSet<QUuid> busyVaults_;

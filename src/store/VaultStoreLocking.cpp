@@ -47,7 +47,9 @@ QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
 
     QString method = UnlockMethod::keychain;
     if (vault.requireTouchID) {
-        auto asking = ownerCheck().authenticate(QStringLiteral("unlock the vault “%1”").arg(vault.name));
+        // Named so that it outlives the check: the check is a coroutine that takes it by reference.
+        const QString reason = QStringLiteral("unlock the vault “%1”").arg(vault.name);
+        auto asking = ownerCheck().authenticate(reason);
         const bool passed = co_await asking;
         if (!passed)
             co_return;
@@ -253,8 +255,19 @@ QCoro::Task<> VaultStore::lock(Vault vault, bool quiet, QString reason) {
 
 QCoro::Task<> VaultStore::lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet, QString reason) {
     BusyMark busy(*this, vault.id);
-    auto finishing = session->finish();
-    const bool saved = co_await finishing;
+    bool saved = false;
+    // An edit made while the final save ran would be wiped with the items unsaved; save again for
+    // it. A few rounds at most, so that a stream of edits cannot keep the vault from locking.
+    for (int round = 0; round < 3; ++round) {
+        const std::int64_t generation = session->generation();
+        auto finishing = session->finish();
+        saved = co_await finishing;
+        if (!saved || session->generation() == generation)
+            break;
+    }
+    // Another lock of the same vault finished while this one waited: the vault is closed already.
+    if (pocketSessions_.value(vault.id) != session)
+        co_return;
 
     if (!saved && !quiet) {
         setErrorMessage(QStringLiteral("“%1” could not be saved, so it stays open. ").arg(vault.name) +

@@ -30,7 +30,7 @@ QString resolvedPath(const QString& path) {
 QCoro::Task<> VaultStore::refresh() {
     // What the store believed when the listing was taken; anything that differs afterwards was
     // changed by an unlock or lock that finished meanwhile and is newer than the listing.
-    const QMap<QUuid, QString> before = mountPoints_;
+    const QHash<QUuid, quint64> before = mountChanges_;
     auto listing = diskImage().attachedImages();
     std::optional<AttachedImages> images = co_await listing;
 
@@ -48,7 +48,7 @@ QCoro::Task<> VaultStore::refresh() {
     }
 }
 
-void VaultStore::adoptListing(const AttachedImages& images, const QMap<QUuid, QString>& before) {
+void VaultStore::adoptListing(const AttachedImages& images, const QHash<QUuid, quint64>& before) {
     QList<std::pair<QString, QString>> attached; // resolved image path, mount point
     for (auto it = images.cbegin(); it != images.cend(); ++it)
         attached.append({resolvedPath(it.key()), it.value()});
@@ -67,8 +67,7 @@ void VaultStore::adoptListing(const AttachedImages& images, const QMap<QUuid, QS
     }
 
     auto changedSinceListing = [&](const QUuid& id) {
-        return isBusy(id) || before.contains(id) != mountPoints_.contains(id) ||
-               before.value(id) != mountPoints_.value(id);
+        return isBusy(id) || before.value(id) != mountChanges_.value(id);
     };
 
     QMap<QUuid, QString> merged;
@@ -104,6 +103,14 @@ void VaultStore::adoptListing(const AttachedImages& images, const QMap<QUuid, QS
             unlockedAt_.remove(it.key());
 
     if (merged != mountPoints_) {
+        // Counted like any other change, so that an older listing still under way cannot undo
+        // what this one found.
+        for (auto it = merged.cbegin(); it != merged.cend(); ++it)
+            if (mountPoints_.value(it.key()) != it.value())
+                ++mountChanges_[it.key()];
+        for (auto it = mountPoints_.cbegin(); it != mountPoints_.cend(); ++it)
+            if (!merged.contains(it.key()))
+                ++mountChanges_[it.key()];
         mountPoints_ = std::move(merged);
         emit mountPointsChanged();
     }
@@ -158,6 +165,10 @@ QCoro::Task<qint64> VaultStore::usedBytes(Vault vault) {
         QFuture<std::optional<qint64>> query = QtConcurrent::run([mountPoint = *mounted]() -> std::optional<qint64> {
             const QStorageInfo info(mountPoint);
             if (!info.isValid() || !info.isReady())
+                return std::nullopt;
+            // A folder that a volume detached outside the application left behind lies on the disk
+            // beneath; that disk's numbers are not the vault's.
+            if (QFileInfo(info.rootPath()).canonicalFilePath() != QFileInfo(mountPoint).canonicalFilePath())
                 return std::nullopt;
             return std::max<qint64>(0, info.bytesTotal() - info.bytesFree());
         });

@@ -340,6 +340,48 @@ TEST_F(PocketInStore, WrongPasswordForgetsOnlyTheSavedPasswordThatFailed) {
     EXPECT_EQ(session(), nullptr);
 }
 
+TEST_F(PocketInStore, OtherOpenFailureShowsItsTextAndKeepsTheSavedPassword) {
+    QFile file(p.bundlePath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("not a vault");
+    file.close();
+    secrets.savePassword(QStringLiteral("pw"), p.id);
+    QCoro::waitFor(store->requestUnlock(p));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("That file isn’t a Pocket Vault."));
+    EXPECT_EQ(secrets.password(p.id), QStringLiteral("pw"));
+    EXPECT_FALSE(store->passwordPromptVault().has_value());
+    EXPECT_EQ(session(), nullptr);
+    EXPECT_FALSE(store->isBusy(p.id));
+}
+
+TEST_F(PocketInStore, EditDuringTheFinalSaveIsSavedBeforeTheItemsAreWiped) {
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    PocketSession* open = session();
+    bool edited = false;
+    QObject::connect(open, &PocketSession::savingChanged, [&](bool saving) {
+        if (saving && !edited) {
+            edited = true;
+            open->document().addNote();
+        }
+    });
+    QCoro::waitFor(store->lock(p, true, LockReason::automatic));
+    EXPECT_TRUE(edited);
+    EXPECT_EQ(session(), nullptr);
+    EXPECT_EQ(PocketStorage::open(p.bundlePath, QStringLiteral("pw"), false).items.size(), 1u);
+}
+
+TEST_F(PocketInStore, TwoLocksAtOnceCloseTheVaultOnce) {
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    auto first = store->lock(p, false, LockReason::manual);
+    auto second = store->lock(p, true, LockReason::quit);
+    QCoro::waitFor(std::move(first));
+    QCoro::waitFor(std::move(second));
+    EXPECT_EQ(session(), nullptr);
+    EXPECT_FALSE(store->isBusy(p.id));
+    EXPECT_EQ(host.closedPocketWindows, QList<QUuid>{p.id});
+    EXPECT_EQ(activityTexts().filter(QStringLiteral(" locked (")).size(), 1);
+}
+
 TEST_F(PocketInStore, FailedFinalSaveKeepsAManualLockOpenAndAQuietOneClosesAndWipes) {
     ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
     session()->document().addNote();

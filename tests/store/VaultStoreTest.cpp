@@ -446,6 +446,7 @@ TEST_F(Refresh, FailedListingKeepsWhatIsKnownAndDetachedImagesDropOut) {
 TEST_F(Refresh, ListingTakenBeforeAnUnlockOrLockFinishedDoesNotUndoIt) {
     Vault a = standardVault(QStringLiteral("A"));
     Vault b = standardVault(QStringLiteral("B"));
+    Vault c = standardVault(QStringLiteral("C"));
     startStore();
     ASSERT_TRUE(unlockWith(b, QStringLiteral("pw")));
 
@@ -458,17 +459,24 @@ TEST_F(Refresh, ListingTakenBeforeAnUnlockOrLockFinishedDoesNotUndoIt) {
     };
     run();
     ASSERT_TRUE(waitUntil([&] { return callCount(QStringLiteral("hdiutil info")) == 1; }));
-    // While the listing is under way A unlocks and B locks. The fake answers with the state it
-    // finds when its gate opens, so give it the state from before both to answer with.
+    // While the listing is under way A unlocks, B locks, and C unlocks and locks again. The fake
+    // answers with the state it finds when its gate opens, so give it a state from before all that:
+    // B attached, and C caught while it was open.
     ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
     QCoro::waitFor(store->lock(b, false, LockReason::manual));
+    ASSERT_TRUE(unlockWith(c, QStringLiteral("pw")));
+    QCoro::waitFor(store->lock(c, false, LockReason::manual));
     setToolFile(QStringLiteral("attached"),
-                (b.bundlePath + QLatin1Char('|') + fakeMountPoint(QStringLiteral("B")) + QLatin1Char('\n')).toUtf8());
+                (b.bundlePath + QLatin1Char('|') + fakeMountPoint(QStringLiteral("B")) + QLatin1Char('\n') +
+                 c.bundlePath + QLatin1Char('|') + fakeMountPoint(QStringLiteral("C")) + QLatin1Char('\n'))
+                    .toUtf8());
     removeToolFile(QStringLiteral("info.gate"));
     ASSERT_TRUE(waitUntil([&] { return refreshed; }));
 
     EXPECT_TRUE(store->isUnlocked(a)) << "the new mount point survives";
     EXPECT_FALSE(store->isUnlocked(b)) << "the finished lock is not undone";
+    EXPECT_FALSE(store->isUnlocked(c)) << "opened and closed again meanwhile: the listing is older";
+    EXPECT_FALSE(store->unlockedAt().contains(c.id));
 }
 
 TEST_F(Refresh, EmptyListMeasuresNothing) {
@@ -487,10 +495,19 @@ TEST_F(Refresh, SizesOfOpenVaultsOnly) {
     EXPECT_TRUE(store->sizesOnDisk().isEmpty());
 
     ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    setToolFile(QStringLiteral("du.kb"), "300");
     QCoro::waitFor(store->refreshUnlockedSizes());
-    EXPECT_TRUE(store->sizesOnDisk().contains(a.id));
-    EXPECT_GE(store->sizesOnDisk().value(a.id), 0);
+    // The fake's mount point is a plain folder, not a volume: its disk's numbers would be wrong,
+    // so the image is measured instead.
+    EXPECT_EQ(store->sizesOnDisk().value(a.id), 300 * 1024);
     EXPECT_FALSE(store->sizesOnDisk().contains(b.id));
+
+    // A real volume is measured by its file system.
+    attachOutside(b.bundlePath, QStringLiteral("/"));
+    refreshNow();
+    ASSERT_TRUE(store->isUnlocked(b));
+    EXPECT_GT(store->sizesOnDisk().value(b.id), 0);
+    EXPECT_NE(store->sizesOnDisk().value(b.id), 300 * 1024);
 }
 
 TEST_F(Refresh, AutoOpenRunsOnceAndSkipsMissingAndOpenVaults) {
