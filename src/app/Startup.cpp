@@ -1,0 +1,86 @@
+#include "Startup.h"
+
+#include "CloudExclusion.h"
+#include "Defaults.h"
+#include "PocketSelfTest.h"
+#include "SettingsKeys.h"
+
+#include <QSettings>
+#include <cstdio>
+#include <exception>
+#include <thread>
+
+namespace larkhold::Startup {
+
+namespace {
+
+const QString kPocketSelfTestSwitch = QStringLiteral("--selftest-pocket");
+const QString kSelfTestSwitch = QStringLiteral("--selftest");
+
+// The predecessor kept its preferences under this organisation and application name.
+const QString kPredecessorName = QStringLiteral("TarnFolder");
+
+void printLine(const QString& line) {
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+Mode modeFor(const QStringList& arguments) {
+    // arguments[0] is the program itself.
+    const QStringList switches = arguments.mid(1);
+    if (switches.contains(kPocketSelfTestSwitch))
+        return Mode::pocketSelfTest;
+    if (switches.contains(kSelfTestSwitch))
+        return Mode::standardSelfTest;
+    return Mode::application;
+}
+
+int runSelfTest(const std::function<void()>& body) {
+    QString failure;
+    bool failed = false;
+    // The test runs on a thread of its own and must never need this one, which only waits.
+    std::thread worker([&] {
+        try {
+            body();
+        } catch (const std::exception& e) {
+            failed = true;
+            failure = QString::fromUtf8(e.what());
+        } catch (...) {
+            failed = true;
+            failure = QStringLiteral("unexpected error");
+        }
+    });
+    worker.join();
+    printLine(failed ? QStringLiteral("SELFTEST FAIL: ") + failure : QStringLiteral("SELFTEST OK"));
+    return failed ? 1 : 0;
+}
+
+void runPocketChecks() {
+    PocketSelfTest::run([](const QString& path) { return CloudExclusion::thirdPartySyncService(path); });
+}
+
+int runPocketSelfTest() {
+    return runSelfTest(&runPocketChecks);
+}
+
+void takeOverPredecessorPreferences(Defaults& own, QSettings& predecessor) {
+    if (own.contains(SettingsKeys::migratedFromTarnFolder))
+        return;
+    for (const QString& key : predecessor.allKeys())
+        own.setValue(key, predecessor.value(key));
+    // Set also when there was nothing to copy, so the take-over is tried on the first start only.
+    own.setValue(SettingsKeys::migratedFromTarnFolder, true);
+}
+
+void prepareApplication() {
+    Defaults& own = Defaults::shared();
+    QSettings predecessor(QSettings::NativeFormat, QSettings::UserScope, kPredecessorName, kPredecessorName);
+    takeOverPredecessorPreferences(own, predecessor);
+    own.sync();
+    SettingsKeys::registerDefaults(own);
+}
+
+} // namespace larkhold::Startup

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QStringList>
+#include <functional>
+
+class QSettings;
+
+namespace larkhold {
+class Defaults;
+}
+
+namespace larkhold::Startup {
+
+// What the process was started to do. A switch counts only as a whole argument equal to it;
+// the Pocket self-test wins when both are given.
+enum class Mode { pocketSelfTest, standardSelfTest, application };
+Mode modeFor(const QStringList& arguments);
+
+// Runs a self-test body on a worker thread while the calling thread blocks without an event
+// loop, then prints the one verdict line: "SELFTEST OK" when the body returns, or
+// "SELFTEST FAIL: " and the error's message when it throws. Returns the exit status (0 or 1).
+int runSelfTest(const std::function<void()>& body);
+
+// The Pocket self-test's checks with the product's own sync-folder detection; throws at the first
+// failure. Also the first half of the full self-test.
+void runPocketChecks();
+
+// The Pocket self-test as the command line runs it: runSelfTest(runPocketChecks).
+int runPocketSelfTest();
+
+// First start only (while `migratedFromTarnFolder` is absent): copies every value of the
+// predecessor's preferences into `own`, replacing values of the same key, then sets the flag,
+// also when the predecessor left nothing behind.
+void takeOverPredecessorPreferences(Defaults& own, QSettings& predecessor);
+
+// The application's start before its windows: the take-over on the application's own and the
+// predecessor's settings, then the registration of the default settings.
+void prepareApplication();
+
+} // namespace larkhold::Startup

@@ -1,1 +1,33 @@
-int main() { return 0; }
+#include "Startup.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+using namespace larkhold;
+
+int main(int argc, char** argv) {
+    const QStringList arguments = [&] {
+        QStringList list;
+        for (int i = 0; i < argc; ++i)
+            list << QString::fromLocal8Bit(argv[i]);
+        return list;
+    }();
+
+    switch (Startup::modeFor(arguments)) {
+    case Startup::Mode::pocketSelfTest: {
+        // No display and no window: a core application only.
+        QCoreApplication app(argc, argv);
+        return Startup::runPocketSelfTest();
+    }
+    case Startup::Mode::standardSelfTest:
+    case Startup::Mode::application:
+        break;
+    }
+
+    QCoreApplication app(argc, argv);
+    Startup::prepareApplication();
+    std::fputs("usage: larkhold [--selftest-pocket]\n"
+               "  --selftest-pocket  check the Pocket Vault engine and exit (0 passed, 1 failed)\n",
+               stdout);
+    return 0;
+}

@@ -1,0 +1,96 @@
+#include "Startup.h"
+
+#include "Defaults.h"
+#include "SettingsKeys.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <thread>
+
+using namespace larkhold;
+using Startup::Mode;
+
+namespace {
+
+Mode modeOf(std::initializer_list<const char*> switches) {
+    QStringList arguments{QStringLiteral("/usr/bin/larkhold")};
+    for (const char* s : switches)
+        arguments << QString::fromUtf8(s);
+    return Startup::modeFor(arguments);
+}
+
+} // namespace
+
+TEST(Startup, switchesCountOnlyAsWholeArguments) {
+    EXPECT_EQ(modeOf({}), Mode::application);
+    EXPECT_EQ(modeOf({"--selftest-pocket"}), Mode::pocketSelfTest);
+    EXPECT_EQ(modeOf({"--selftest"}), Mode::standardSelfTest);
+    // Both given: the Pocket self-test alone, whatever the order.
+    EXPECT_EQ(modeOf({"--selftest", "--selftest-pocket"}), Mode::pocketSelfTest);
+    EXPECT_EQ(modeOf({"--selftest-pocket", "--selftest"}), Mode::pocketSelfTest);
+    // Prefixes, values and other spellings are not switches.
+    EXPECT_EQ(modeOf({"--selftest-pocket=1"}), Mode::application);
+    EXPECT_EQ(modeOf({"--selftest-pockets"}), Mode::application);
+    EXPECT_EQ(modeOf({"--selftest=yes"}), Mode::application);
+    EXPECT_EQ(modeOf({"--SELFTEST"}), Mode::application);
+    EXPECT_EQ(modeOf({"-selftest"}), Mode::application);
+}
+
+TEST(Startup, selfTestVerdictAndExitStatus) {
+    std::thread::id bodyThread;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Startup::runSelfTest([&] { bodyThread = std::this_thread::get_id(); }), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "SELFTEST OK\n");
+    EXPECT_NE(bodyThread, std::this_thread::get_id());
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Startup::runSelfTest([] { throw std::runtime_error("POCKET: something broke — badly"); }), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "SELFTEST FAIL: POCKET: something broke — badly\n");
+}
+
+class TakeOver : public ::testing::Test {
+protected:
+    QString file(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir dir_;
+    Defaults own{file("own.ini")};
+    QSettings predecessor{file("predecessor.ini"), QSettings::IniFormat};
+};
+
+TEST_F(TakeOver, firstStartCopiesEverythingAndOverridesDefaults) {
+    predecessor.setValue(QStringLiteral("autoLockMinutes"), 42);
+    predecessor.setValue(QStringLiteral("appTheme"), QStringLiteral("nightWatch"));
+    predecessor.setValue(QStringLiteral("somethingOnlyItKnew"), QStringLiteral("kept"));
+    own.setValue(QStringLiteral("appTheme"), QStringLiteral("classic"));
+
+    Startup::takeOverPredecessorPreferences(own, predecessor);
+    SettingsKeys::registerDefaults(own);
+
+    EXPECT_EQ(own.intValue(SettingsKeys::autoLockMinutes), 42);
+    EXPECT_EQ(own.stringValue(SettingsKeys::appTheme), QStringLiteral("nightWatch"));
+    EXPECT_EQ(own.value(QStringLiteral("somethingOnlyItKnew")).toString(), QStringLiteral("kept"));
+    EXPECT_TRUE(own.boolValue(SettingsKeys::lockOnQuit)); // untouched keys read their defaults
+    EXPECT_TRUE(own.contains(SettingsKeys::migratedFromTarnFolder));
+    // The predecessor's preferences are only read.
+    EXPECT_EQ(predecessor.allKeys().size(), 3);
+}
+
+TEST_F(TakeOver, happensOnceEvenWithoutPredecessor) {
+    Startup::takeOverPredecessorPreferences(own, predecessor);
+    EXPECT_TRUE(own.boolValue(SettingsKeys::migratedFromTarnFolder.name));
+    EXPECT_EQ(own.settings().allKeys(), QStringList{QStringLiteral("migratedFromTarnFolder")});
+
+    // A predecessor that shows up later is not taken over again.
+    predecessor.setValue(QStringLiteral("autoLockMinutes"), 5);
+    Startup::takeOverPredecessorPreferences(own, predecessor);
+    EXPECT_FALSE(own.contains(SettingsKeys::autoLockMinutes));
+}
+
+TEST_F(TakeOver, flagStoredAsFalseStillCountsAsDone) {
+    own.setValue(SettingsKeys::migratedFromTarnFolder, false);
+    predecessor.setValue(QStringLiteral("lockOnSleep"), false);
+    Startup::takeOverPredecessorPreferences(own, predecessor);
+    EXPECT_FALSE(own.contains(SettingsKeys::lockOnSleep));
+}
