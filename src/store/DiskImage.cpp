@@ -1,0 +1,388 @@
+#include "DiskImage.h"
+
+#include "Plist.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QVariantList>
+#include <QVariantMap>
+#include <QtConcurrent/QtConcurrentRun>
+#include <limits>
+#include <qcoro/qcorofuture.h>
+
+namespace larkhold {
+
+DiskImageError::DiskImageError(Kind kind, const QString& message)
+    : std::runtime_error(message.toStdString()), kind_(kind) {}
+
+DiskImageError DiskImageError::commandFailed(const QString& message) {
+    return DiskImageError(Kind::commandFailed, message);
+}
+
+DiskImageError DiskImageError::badPassword() {
+    return DiskImageError(Kind::badPassword, QStringLiteral("Wrong password."));
+}
+
+DiskImageTools DiskImageTools::inFolder(const QString& folder) {
+    DiskImageTools tools;
+    tools.hdiutil = QDir(folder).filePath(QStringLiteral("hdiutil"));
+    tools.diskutil = QDir(folder).filePath(QStringLiteral("diskutil"));
+    tools.mdutil = QDir(folder).filePath(QStringLiteral("mdutil"));
+    tools.du = QStringLiteral("/usr/bin/du");
+    tools.opener = QStringLiteral("/usr/bin/xdg-open");
+    return tools;
+}
+
+DiskImageTools DiskImageTools::defaults() {
+    const QString override = qEnvironmentVariable("LARKHOLD_TOOLS_DIR");
+    if (!override.isEmpty() && QDir::isAbsolutePath(override))
+        return inFolder(override);
+    return inFolder(QStringLiteral(LARKHOLD_LIBEXEC_DIR));
+}
+
+namespace {
+
+// UTF-8 straight into a wiping buffer, so that no unwiped copy of the password is left behind.
+SecureBytes passwordData(const QString& password) {
+    QStringEncoder encoder(QStringConverter::Utf8);
+    SecureBytes bytes(static_cast<std::size_t>(encoder.requiredSpace(password.size())));
+    char* start = reinterpret_cast<char*>(bytes.data());
+    char* end = encoder.appendToBuffer(start, password);
+    bytes.resize(static_cast<std::size_t>(end - start));
+    return bytes;
+}
+
+// Decoded whole and unchanged, line breaks included; bytes that are not UTF-8 give no text at all
+// rather than a half-garbled message.
+QString decodeUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    QString text = decoder(bytes);
+    return decoder.hasError() ? QString() : text;
+}
+
+bool mentionsAuthentication(const QString& text) {
+    return text.contains(QLatin1String("authentication"), Qt::CaseInsensitive);
+}
+
+QString sizeArgument(qint64 megabytes) {
+    return QString::number(megabytes) + QLatin1Char('m');
+}
+
+// The tool ran and failed: a wrong password where the operation can recognise one, otherwise the
+// operation's own message followed by the tool's error text.
+void throwIfFailed(const ProcessResult& result, const QString& prefix, bool recognisesBadPassword) {
+    if (result.status == 0)
+        return;
+    const QString text = decodeUtf8(result.standardError);
+    if (recognisesBadPassword && mentionsAuthentication(text))
+        throw DiskImageError::badPassword();
+    throw DiskImageError::commandFailed(prefix + text);
+}
+
+// Every text "mount-point" of an array of entity dictionaries, in order; nullopt when the value
+// is not such an array.
+std::optional<QStringList> entityMountPoints(const QVariant& entities) {
+    if (entities.typeId() != QMetaType::QVariantList)
+        return std::nullopt;
+    QStringList mountPoints;
+    for (const QVariant& entity : entities.toList()) {
+        if (entity.typeId() != QMetaType::QVariantMap)
+            return std::nullopt;
+        const QVariant mountPoint = entity.toMap().value(QStringLiteral("mount-point"));
+        if (mountPoint.typeId() == QMetaType::QString)
+            mountPoints.append(mountPoint.toString());
+    }
+    return mountPoints;
+}
+
+QString resolvedPath(const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
+}
+
+struct RunOutcome {
+    std::optional<ProcessResult> result;
+    QString launchError;
+};
+
+} // namespace
+
+DiskImage::DiskImage(DiskImageTools tools) : tools_(std::move(tools)) {}
+
+namespace {
+
+QCoro::Task<ProcessResult> awaitOutcome(QFuture<RunOutcome> future) {
+    const RunOutcome outcome = co_await future;
+    if (!outcome.result)
+        throw ProcessLaunchError(outcome.launchError);
+    co_return *outcome.result;
+}
+
+} // namespace
+
+// Deliberately not a coroutine: g++ 12 destroys the captures of a lambda made inside a coroutine's
+// co_await expression twice, so the worker is made here and only its future is awaited.
+QCoro::Task<ProcessResult> DiskImage::run(QString program, QStringList arguments,
+                                          std::optional<SecureBytes> standardInput) const {
+    // The worker owns the only copy of the input and wipes it as soon as the child has it.
+    auto worker = [program = std::move(program), arguments = std::move(arguments),
+                   input = std::move(standardInput)]() mutable {
+        RunOutcome o;
+        try {
+            o.result = input ? runProcess(program, arguments, ByteView(*input)) : runProcess(program, arguments);
+        } catch (const std::exception& e) {
+            o.launchError = QString::fromUtf8(e.what());
+        }
+        if (input)
+            wipe(input->data(), input->size());
+        return o;
+    };
+    return awaitOutcome(QtConcurrent::run(std::move(worker)));
+}
+
+QCoro::Task<> DiskImage::create(QString path, QString volumeName, qint64 maxSizeMB, QString password) const {
+    const QStringList arguments{QStringLiteral("create"),
+                                QStringLiteral("-encryption"),
+                                QStringLiteral("AES-256"),
+                                QStringLiteral("-stdinpass"),
+                                QStringLiteral("-type"),
+                                QStringLiteral("SPARSEBUNDLE"),
+                                QStringLiteral("-fs"),
+                                QStringLiteral("APFS"),
+                                QStringLiteral("-size"),
+                                sizeArgument(maxSizeMB),
+                                QStringLiteral("-volname"),
+                                volumeName,
+                                path};
+    auto running = run(tools_.hdiutil, arguments, passwordData(password));
+    const ProcessResult result = co_await running;
+    throwIfFailed(result, QStringLiteral("Could not create vault: "), false);
+}
+
+QCoro::Task<QString> DiskImage::attach(QString path, QString password, bool nobrowse) const {
+    QStringList arguments{QStringLiteral("attach"), QStringLiteral("-plist"), QStringLiteral("-stdinpass")};
+    if (nobrowse)
+        arguments.append(QStringLiteral("-nobrowse"));
+    arguments.append(path);
+    auto running = run(tools_.hdiutil, arguments, passwordData(password));
+    const ProcessResult result = co_await running;
+    throwIfFailed(result, QStringLiteral("Could not unlock vault: "), true);
+    const std::optional<QString> mountPoint = mountPointFromAttachOutput(result.standardOutput);
+    if (!mountPoint)
+        throw DiskImageError::commandFailed(QStringLiteral("Vault unlocked but no mount point was reported."));
+    co_return *mountPoint;
+}
+
+QCoro::Task<> DiskImage::detach(QString mountPoint, bool force) const {
+    QStringList arguments{QStringLiteral("detach"), mountPoint};
+    if (force)
+        arguments.append(QStringLiteral("-force"));
+    auto running = run(tools_.hdiutil, arguments);
+    const ProcessResult result = co_await running;
+    throwIfFailed(result, QStringLiteral("Could not lock vault — a file inside may still be open: "), false);
+}
+
+QCoro::Task<> DiskImage::renameVolume(QString mountPoint, QString newName) const {
+    const QStringList arguments{QStringLiteral("rename"), mountPoint, newName};
+    auto running = run(tools_.diskutil, arguments);
+    const ProcessResult result = co_await running;
+    throwIfFailed(result, QStringLiteral("Could not rename volume: "), false);
+}
+
+QCoro::Task<> DiskImage::changePassword(QString path, QString oldPassword, QString newPassword) const {
+    // Both passwords on one input, each ended by a zero byte.
+    SecureBytes input = passwordData(oldPassword);
+    input.push_back(0);
+    const SecureBytes second = passwordData(newPassword);
+    input.insert(input.end(), second.begin(), second.end());
+    input.push_back(0);
+    const QStringList arguments{QStringLiteral("chpass"), QStringLiteral("-oldstdinpass"),
+                                QStringLiteral("-newstdinpass"), path};
+    auto running = run(tools_.hdiutil, arguments, std::move(input));
+    const ProcessResult result = co_await running;
+    throwIfFailed(result, QStringLiteral("Could not change password: "), true);
+}
+
+QCoro::Task<> DiskImage::resize(QString path, qint64 newSizeMB, QString password) const {
+    const QStringList arguments{QStringLiteral("resize"), QStringLiteral("-stdinpass"), QStringLiteral("-size"),
+                                sizeArgument(newSizeMB), path};
+    auto running = run(tools_.hdiutil, arguments, passwordData(password));
+    const ProcessResult result = co_await running;
+    if (result.status != 0) {
+        const QString text = decodeUtf8(result.standardError);
+        if (!mentionsAuthentication(text) && text.contains(QLatin1String("invalid argument"), Qt::CaseInsensitive))
+            throw DiskImageError::commandFailed(
+                QStringLiteral("The new limit is smaller than the space the files inside currently use. Delete files "
+                               "first (and reclaim free space), or choose a larger limit."));
+    }
+    throwIfFailed(result, QStringLiteral("Could not resize vault: "), true);
+}
+
+QCoro::Task<> DiskImage::compact(QString path, QString password) const {
+    const QStringList arguments{QStringLiteral("compact"), QStringLiteral("-stdinpass"), path};
+    auto running = run(tools_.hdiutil, arguments, passwordData(password));
+    const ProcessResult result = co_await running;
+    throwIfFailed(result, QStringLiteral("Could not compact vault: "), true);
+}
+
+QCoro::Task<QString> DiskImage::verify(QString path, QString password) const {
+    auto attaching = attach(path, password, true);
+    const QString attachedAt = co_await attaching;
+
+    std::optional<ProcessResult> check;
+    try {
+        const QStringList arguments{QStringLiteral("verifyVolume"), attachedAt};
+        auto checking = run(tools_.diskutil, arguments);
+        check = co_await checking;
+    } catch (const ProcessLaunchError&) {
+    }
+
+    // The tool may have remounted the volume elsewhere while checking it.
+    auto listing = mountPoint(path);
+    const std::optional<QString> current = co_await listing;
+    try {
+        auto detaching = detach(current.value_or(attachedAt), false);
+        co_await detaching;
+    } catch (const std::exception&) {
+        // The verdict matters more than an image left attached; a later lock or refresh sees it.
+    }
+
+    if (!check)
+        throw DiskImageError::commandFailed(QStringLiteral("Verification could not be run."));
+    const QString report = decodeUtf8(check->standardOutput) + decodeUtf8(check->standardError);
+    if (check->status == 0 && report.contains(QLatin1String("exit code is 0")))
+        co_return QStringLiteral("healthy");
+    QStringList lines = report.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (lines.size() > 3)
+        lines = lines.mid(lines.size() - 3);
+    throw DiskImageError::commandFailed(QStringLiteral("Verification reported problems:\n") +
+                                        lines.join(QLatin1Char('\n')));
+}
+
+QCoro::Task<> DiskImage::verifyPassword(QString path, QString password) const {
+    const QStringList arguments{QStringLiteral("imageinfo"), QStringLiteral("-stdinpass"), path};
+    auto running = run(tools_.hdiutil, arguments, passwordData(password));
+    const ProcessResult result = co_await running;
+    throwIfFailed(result, QStringLiteral("Could not verify password: "), true);
+}
+
+QCoro::Task<std::optional<AttachedImages>> DiskImage::attachedImages() const {
+    std::optional<ProcessResult> result;
+    try {
+        const QStringList arguments{QStringLiteral("info"), QStringLiteral("-plist")};
+        auto running = run(tools_.hdiutil, arguments);
+        result = co_await running;
+    } catch (const ProcessLaunchError&) {
+        co_return std::nullopt;
+    }
+    if (result->status != 0)
+        co_return std::nullopt;
+    co_return attachedImagesFromInfoOutput(result->standardOutput);
+}
+
+QCoro::Task<std::optional<QString>> DiskImage::mountPoint(QString path) const {
+    const QString wanted = resolvedPath(path);
+    auto running = attachedImages();
+    const std::optional<AttachedImages> images = co_await running;
+    if (!images)
+        co_return std::nullopt;
+    for (auto it = images->cbegin(); it != images->cend(); ++it)
+        if (resolvedPath(it.key()) == wanted)
+            co_return it.value();
+    co_return std::nullopt;
+}
+
+QCoro::Task<qint64> DiskImage::sizeOnDisk(QString path) const {
+    try {
+        const QStringList arguments{QStringLiteral("-sk"), path};
+        auto running = run(tools_.du, arguments);
+        const ProcessResult result = co_await running;
+        co_return result.status == 0 ? bytesFromDuOutput(result.standardOutput) : 0;
+    } catch (const ProcessLaunchError&) {
+        co_return 0;
+    }
+}
+
+QCoro::Task<> DiskImage::excludeFromSpotlight(QString mountPoint) const {
+    const QString marker = QDir(mountPoint).filePath(QStringLiteral(".metadata_never_index"));
+    QFuture<void> marking = QtConcurrent::run([marker] {
+        QFile file(marker);
+        if (!QFileInfo::exists(marker))
+            (void)file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    });
+    co_await marking;
+    try {
+        const QStringList arguments{QStringLiteral("-i"), QStringLiteral("off"), mountPoint};
+        auto running = run(tools_.mdutil, arguments);
+        co_await running;
+    } catch (const ProcessLaunchError&) {
+    }
+}
+
+QCoro::Task<bool> DiskImage::openFolder(QString path) const {
+    try {
+        const QStringList arguments{path};
+        auto running = run(tools_.opener, arguments);
+        const ProcessResult result = co_await running;
+        co_return result.status == 0;
+    } catch (const ProcessLaunchError&) {
+        co_return false;
+    }
+}
+
+std::optional<QString> DiskImage::mountPointFromAttachOutput(const QByteArray& plist) {
+    const std::optional<QVariant> root = Plist::parse(plist);
+    if (!root || root->typeId() != QMetaType::QVariantMap)
+        return std::nullopt;
+    const std::optional<QStringList> mountPoints =
+        entityMountPoints(root->toMap().value(QStringLiteral("system-entities")));
+    if (!mountPoints || mountPoints->isEmpty())
+        return std::nullopt;
+    return mountPoints->first();
+}
+
+std::optional<AttachedImages> DiskImage::attachedImagesFromInfoOutput(const QByteArray& plist) {
+    const std::optional<QVariant> root = Plist::parse(plist);
+    if (!root || root->typeId() != QMetaType::QVariantMap)
+        return std::nullopt;
+    const QVariant images = root->toMap().value(QStringLiteral("images"));
+    if (images.typeId() != QMetaType::QVariantList)
+        return std::nullopt;
+    const QVariantList list = images.toList();
+    for (const QVariant& image : list)
+        if (image.typeId() != QMetaType::QVariantMap)
+            return std::nullopt;
+
+    AttachedImages attached;
+    for (const QVariant& image : list) {
+        const QVariantMap fields = image.toMap();
+        const QVariant imagePath = fields.value(QStringLiteral("image-path"));
+        if (imagePath.typeId() != QMetaType::QString)
+            continue;
+        const std::optional<QStringList> mountPoints =
+            entityMountPoints(fields.value(QStringLiteral("system-entities")));
+        if (!mountPoints || mountPoints->isEmpty())
+            continue;
+        attached.insert(imagePath.toString(), mountPoints->first());
+    }
+    return attached;
+}
+
+qint64 DiskImage::bytesFromDuOutput(const QByteArray& output) {
+    const QStringList pieces = decodeUtf8(output).split(QLatin1Char('\t'), Qt::SkipEmptyParts);
+    if (pieces.isEmpty())
+        return 0;
+    bool ok = false;
+    const qint64 kilobytes = pieces.first().toLongLong(&ok, 10);
+    if (!ok)
+        return 0;
+    constexpr qint64 limit = std::numeric_limits<qint64>::max() / 1024;
+    if (kilobytes > limit || kilobytes < -limit)
+        return 0;
+    return kilobytes * 1024;
+}
+
+} // namespace larkhold

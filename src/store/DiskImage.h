@@ -1,0 +1,103 @@
+#pragma once
+
+#include "ProcessRunner.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <qcoro/qcorotask.h>
+#include <stdexcept>
+
+namespace larkhold {
+
+// The disk-image engine's failures. what() (UTF-8) and message() are the text the user sees.
+class DiskImageError : public std::runtime_error {
+public:
+    enum class Kind { commandFailed, badPassword };
+
+    static DiskImageError commandFailed(const QString& message);
+    static DiskImageError badPassword();
+
+    Kind kind() const { return kind_; }
+    bool isBadPassword() const { return kind_ == Kind::badPassword; }
+    QString message() const { return QString::fromUtf8(what()); }
+
+private:
+    DiskImageError(Kind kind, const QString& message);
+    Kind kind_;
+};
+
+// Absolute paths of the programs the engine runs. They are configuration, never looked up on PATH.
+struct DiskImageTools {
+    QString hdiutil;  // creates, attaches, detaches, re-keys, resizes, compacts, lists images
+    QString diskutil; // renames and verifies volumes
+    QString du;       // size on disk
+    QString mdutil;   // switches off search indexing of a volume
+    QString opener;   // shows a folder in the desktop's file manager
+
+    // The installed stand-in tools in LARKHOLD_LIBEXEC_DIR, /usr/bin/du and /usr/bin/xdg-open.
+    // When the environment variable LARKHOLD_TOOLS_DIR holds an absolute folder, hdiutil, diskutil
+    // and mdutil are taken from there instead: this lets the self-test and development runs use
+    // the tools of a build tree without installing them.
+    static DiskImageTools defaults();
+    // hdiutil, diskutil and mdutil in `folder`; du and the opener as in defaults().
+    static DiskImageTools inFolder(const QString& folder);
+};
+
+// Image path → first mount point of every attached disk image.
+using AttachedImages = QMap<QString, QString>;
+
+// Runs the disk-image tools as child processes. Each operation runs its tool on a worker thread
+// and suspends its caller meanwhile. Stateless apart from the tool paths; operations may run side
+// by side. Passwords are given to the tools only on standard input.
+//
+// Throwing operations throw DiskImageError for a tool that failed, and ProcessLaunchError when the
+// tool cannot be started at all.
+class DiskImage {
+public:
+    explicit DiskImage(DiskImageTools tools = DiskImageTools::defaults());
+
+    const DiskImageTools& tools() const { return tools_; }
+
+    // Runs any program by absolute path. Throws only ProcessLaunchError.
+    QCoro::Task<ProcessResult> run(QString program, QStringList arguments,
+                                   std::optional<SecureBytes> standardInput = std::nullopt) const;
+
+    QCoro::Task<> create(QString path, QString volumeName, qint64 maxSizeMB, QString password) const;
+    // Returns the mount point. With `nobrowse` the volume is not shown in the file manager.
+    QCoro::Task<QString> attach(QString path, QString password, bool nobrowse) const;
+    QCoro::Task<> detach(QString mountPoint, bool force) const;
+    QCoro::Task<> renameVolume(QString mountPoint, QString newName) const;
+    QCoro::Task<> changePassword(QString path, QString oldPassword, QString newPassword) const;
+    QCoro::Task<> resize(QString path, qint64 newSizeMB, QString password) const;
+    QCoro::Task<> compact(QString path, QString password) const;
+    // Mounts the image hidden, checks its file system and unmounts it. Returns "healthy".
+    QCoro::Task<QString> verify(QString path, QString password) const;
+    // Returns normally when `password` opens the image.
+    QCoro::Task<> verifyPassword(QString path, QString password) const;
+
+    // Never throw. nullopt means the list could not be obtained, which is not the same as
+    // "nothing attached": callers must not take it as every image being detached.
+    QCoro::Task<std::optional<AttachedImages>> attachedImages() const;
+    // The mount point of the image at `path` (symbolic links resolved on both sides); nullopt
+    // when it is not attached or the list could not be obtained.
+    QCoro::Task<std::optional<QString>> mountPoint(QString path) const;
+    // Bytes that a file or bundle occupies on disk; 0 on any failure.
+    QCoro::Task<qint64> sizeOnDisk(QString path) const;
+    // Leaves a ".metadata_never_index" marker and switches indexing off; failures are ignored.
+    QCoro::Task<> excludeFromSpotlight(QString mountPoint) const;
+    // Shows a folder in the file manager; false when the opener failed or could not be started.
+    QCoro::Task<bool> openFolder(QString path) const;
+
+    // Output readers, public so that they can be checked without running a tool.
+    static std::optional<QString> mountPointFromAttachOutput(const QByteArray& plist);
+    static std::optional<AttachedImages> attachedImagesFromInfoOutput(const QByteArray& plist);
+    static qint64 bytesFromDuOutput(const QByteArray& output);
+
+private:
+    DiskImageTools tools_;
+};
+
+} // namespace larkhold

@@ -1,0 +1,525 @@
+// Adding, locating and forgetting vaults, the cloud setting, creating Pocket Vaults, changing
+// vaults (limit, name, free space, hint, password), verifying a password and deleting a vault.
+
+#include "CloudExclusion.h"
+#include "DiskImage.h"
+#include "Plist.h"
+#include "PocketFile.h"
+#include "PocketFormat.h"
+#include "PocketPayload.h"
+#include "PocketSession.h"
+#include "PocketStorage.h"
+#include "PocketVaultError.h"
+#include "SecretStore.h"
+#include "VaultStore.h"
+
+#include <QCoroFuture>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace larkhold {
+
+namespace {
+
+constexpr qint64 kMiB = 1'048'576;
+
+const QString kSparseBundle = QStringLiteral("sparsebundle");
+const QString kNoSync = QStringLiteral("nosync");
+const QString kPocketVault = QStringLiteral("pocketvault");
+
+// A chosen file as the operations read it: the path as chosen less any trailing slash (a bundle
+// is a folder), its extension lowercased, and its name without the extension.
+struct ChosenFile {
+    QString path;
+    QString extension;
+    QString baseName;
+};
+
+ChosenFile chosenFile(const QString& path) {
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    const QFileInfo info(trimmed);
+    return {trimmed, info.suffix().toLower(), info.completeBaseName()};
+}
+
+// Links resolved as far as the path exists, so that a vault reached through a link, or listed
+// at a path that is gone, still compares by where it really is.
+QString resolvedPath(const QString& path) {
+    const QString clean = QDir::cleanPath(path);
+    const QString canonical = QFileInfo(clean).canonicalFilePath();
+    if (!canonical.isEmpty())
+        return canonical;
+    const QFileInfo info(clean);
+    const QString folder = QFileInfo(info.path()).canonicalFilePath();
+    return folder.isEmpty() ? clean : QDir(folder).filePath(info.fileName());
+}
+
+// Something exists at the path (a dangling link counts: it is a name that is taken).
+bool somethingAt(const QString& path) {
+    return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+}
+
+// The size limit of a sparse bundle from the "size" of its Info.plist; 1024 MB when it cannot
+// be read.
+qint64 sparseBundleLimitMB(const QString& bundle) {
+    constexpr qint64 unreadable = 1024;
+    QFile file(QDir(bundle).filePath(QStringLiteral("Info.plist")));
+    // A real Info.plist is a few hundred bytes; a huge file is not one.
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMiB)
+        return unreadable;
+    const std::optional<QVariant> root = Plist::parse(file.readAll());
+    if (!root || root->typeId() != QMetaType::QVariantMap)
+        return unreadable;
+    const QVariant size = root->toMap().value(QStringLiteral("size"));
+    qint64 bytes = 0;
+    if (size.typeId() == QMetaType::LongLong)
+        bytes = size.toLongLong();
+    else if (size.typeId() == QMetaType::Double)
+        bytes = static_cast<qint64>(size.toDouble());
+    else
+        return unreadable;
+    return bytes > 16 * kMiB - 1 ? bytes / kMiB : 16;
+}
+
+// The capacity in MB of a Pocket Vault file, by its size; 0 for a size of no tier.
+qint64 pocketCapacityMB(const QString& path) {
+    const std::optional<std::int64_t> capacity = PocketFormat::capacity(QFileInfo(path).size());
+    return capacity ? *capacity / kMiB : 0;
+}
+
+// A vault's name becomes a file name. One that names another folder, or none, would put the
+// vault file somewhere the user did not choose.
+std::optional<QString> nameProblem(const QString& name, const QString& extension) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.contains(QLatin1Char('/')) || name.contains(QChar(u'\0')))
+        return QStringLiteral("A vault name can’t be empty, “.” or “..”, and can’t contain “/”.");
+    const QString fileName = extension.isEmpty() ? name : name + QLatin1Char('.') + extension;
+    if (QFile::encodeName(fileName).size() > 255)
+        return QStringLiteral("The name “%1” is too long for a file name.").arg(name);
+    return std::nullopt;
+}
+
+QString lockFirstMessage(const Vault& vault, const QString& then) {
+    return QStringLiteral("Lock “%1” first, then %2.").arg(vault.name, then);
+}
+
+QString nameTakenMessage(const QString& name) {
+    return QStringLiteral("A vault named “%1” already exists in that folder.").arg(name);
+}
+
+struct PocketCreated {
+    std::optional<PocketStorage::Opened> opened;
+    std::exception_ptr error;
+};
+
+struct Outcome {
+    std::exception_ptr error;
+};
+
+} // namespace
+
+// ---- the list itself ----
+
+void VaultStore::addExistingVault(const QString& path) {
+    const ChosenFile chosen = chosenFile(path);
+    const bool pocket = PocketFormat::isPocketVaultFile(chosen.path);
+    const bool accepted = pocket || chosen.extension == kSparseBundle || chosen.extension == kNoSync;
+    if (!accepted || !somethingAt(chosen.path)) {
+        setErrorMessage(QStringLiteral("Choose a vault file (.sparsebundle, .pocketvault or .nosync)."));
+        return;
+    }
+
+    const QString resolved = resolvedPath(chosen.path);
+    for (const Vault& listed : vaults_) {
+        if (resolvedPath(listed.bundlePath) == resolved) {
+            setErrorMessage(QStringLiteral("That vault is already in the list."));
+            return;
+        }
+    }
+
+    Vault vault;
+    vault.id = QUuid::createUuid();
+    vault.kind = pocket ? VaultKind::pocket : VaultKind::standard;
+    vault.name = chosen.baseName;
+    vault.bundlePath = chosen.path;
+    vault.maxSizeMB = pocket ? pocketCapacityMB(chosen.path) : sparseBundleLimitMB(chosen.path);
+    vault.createdAt = now();
+    vault.excludedFromCloud = chosen.extension == kNoSync;
+    vault.requireTouchID = false;
+    vault.openInFinderAfterUnlock = true;
+    vault.autoOpenAtLaunch = false;
+    appendVault(vault);
+
+    // An image already attached at that path is adopted; the operation does not wait for it.
+    if (!pocket)
+        refresh();
+}
+
+void VaultStore::relocate(const Vault& vault, const QString& path) {
+    const ChosenFile chosen = chosenFile(path);
+    const bool pocketFile = PocketFormat::isPocketVaultFile(chosen.path);
+    if (vault.kind == VaultKind::pocket) {
+        if (!pocketFile || !somethingAt(chosen.path)) {
+            setErrorMessage(QStringLiteral("Choose the Pocket Vault file (.pocketvault or .nosync)."));
+            return;
+        }
+    } else if (pocketFile || (chosen.extension != kSparseBundle && chosen.extension != kNoSync) ||
+               !somethingAt(chosen.path)) {
+        setErrorMessage(QStringLiteral("Choose a vault file (.sparsebundle or .nosync)."));
+        return;
+    }
+
+    if (!findVault(vault.id))
+        return;
+    const QString resolved = resolvedPath(chosen.path);
+    for (const Vault& other : vaults_) {
+        if (other.id == vault.id)
+            continue;
+        if (resolvedPath(other.bundlePath) == resolved) {
+            setErrorMessage(QStringLiteral("“%1” is already using that file.").arg(other.name));
+            return;
+        }
+    }
+
+    QString name;
+    modifyVault(vault.id, [&](Vault& record) {
+        record.bundlePath = chosen.path;
+        if (!chosen.baseName.isEmpty())
+            record.name = chosen.baseName;
+        record.excludedFromCloud = chosen.extension == kNoSync;
+        // A Pocket Vault's capacity is its file's: the file found may be of another tier.
+        if (record.kind == VaultKind::pocket)
+            record.maxSizeMB = pocketCapacityMB(chosen.path);
+        name = record.name;
+    });
+    recordActivity(name + QStringLiteral(" located"));
+    refresh();
+}
+
+QCoro::Task<> VaultStore::forget(Vault vault) {
+    // An open vault that left the list would never be locked again by anything.
+    if (isUnlocked(vault.id)) {
+        auto locking = lock(vault, false, LockReason::manual);
+        co_await locking;
+        if (isUnlocked(vault.id))
+            co_return;
+    }
+    secrets().deletePassword(vault.id);
+    while (removeVault(vault.id)) {
+    }
+}
+
+void VaultStore::setCloudExclusion(const Vault& vault, bool excluded) {
+    if (isUnlocked(vault.id)) {
+        setErrorMessage(lockFirstMessage(vault, QStringLiteral("change its iCloud setting")));
+        return;
+    }
+    // The list's own record, not the caller's copy: its path is where the file is now.
+    const std::optional<Vault> current = this->vault(vault.id);
+    if (!current)
+        return;
+
+    QString newPath;
+    try {
+        newPath = excluded ? CloudExclusion::exclude(current->bundlePath)
+                           : CloudExclusion::include(current->bundlePath,
+                                                     current->kind == VaultKind::pocket ? kPocketVault : kSparseBundle);
+    } catch (const std::exception& e) {
+        setErrorMessage(describe(e));
+        return;
+    }
+    modifyVault(vault.id, [&](Vault& record) {
+        record.bundlePath = newPath;
+        record.excludedFromCloud = excluded;
+    });
+}
+
+// ---- creating and changing ----
+
+QCoro::Task<> VaultStore::createPocketVault(QString name, QString directory, int sizeMB, QString password,
+                                            bool saveToKeychain, bool excludeFromCloud,
+                                            std::optional<QString> passwordHint) {
+    const QString extension = excludeFromCloud ? kNoSync : kPocketVault;
+    if (const std::optional<QString> problem = nameProblem(name, extension)) {
+        setErrorMessage(*problem);
+        co_return;
+    }
+    const QDir folder(directory);
+    for (const QString& taken : {extension, excludeFromCloud ? kPocketVault : kNoSync, kSparseBundle}) {
+        if (somethingAt(folder.filePath(name + QLatin1Char('.') + taken))) {
+            setErrorMessage(nameTakenMessage(name));
+            co_return;
+        }
+    }
+
+    const QString path = folder.filePath(name + QLatin1Char('.') + extension);
+    auto work = [path, sizeMB, password, excludeFromCloud]() {
+        PocketCreated created;
+        try {
+            created.opened = PocketStorage::create(path, sizeMB, password, excludeFromCloud);
+        } catch (...) {
+            created.error = std::current_exception();
+        }
+        return created;
+    };
+    QFuture<PocketCreated> creating = QtConcurrent::run(std::move(work));
+    PocketCreated created = co_await creating;
+    if (!created.opened) {
+        setErrorMessage(describe(created.error));
+        co_return;
+    }
+
+    Vault vault;
+    vault.id = QUuid::createUuid();
+    vault.kind = VaultKind::pocket;
+    vault.name = name;
+    vault.bundlePath = path;
+    vault.maxSizeMB = sizeMB;
+    vault.createdAt = now();
+    vault.excludedFromCloud = excludeFromCloud;
+    vault.requireTouchID = false;
+    vault.openInFinderAfterUnlock = true;
+    vault.autoOpenAtLaunch = false;
+    vault.passwordHint = std::move(passwordHint);
+    appendVault(vault);
+    if (saveToKeychain)
+        secrets().savePassword(password, vault.id);
+
+    std::shared_ptr<PocketStorage> storage = std::move(created.opened->storage);
+    const std::int64_t capacity = storage->capacity();
+    std::shared_ptr<PocketSession> session =
+        makePocketSession(vault.id, std::move(storage), std::move(created.opened->items), capacity);
+    startPocketSession(std::move(session), vault, UnlockMethod::password);
+}
+
+QCoro::Task<> VaultStore::resize(Vault vault, qint64 newSizeMB, QString password) {
+    BusyMark busy(*this, vault.id);
+    std::optional<QString> failure;
+    try {
+        auto resizing = diskImage().resize(vault.bundlePath, newSizeMB, password);
+        co_await resizing;
+    } catch (const std::exception& e) {
+        failure = describe(e);
+    }
+    if (failure) {
+        setErrorMessage(*failure);
+        co_return;
+    }
+    // By id: the record may have changed in other ways while the tool ran.
+    modifyVault(vault.id, [newSizeMB](Vault& record) { record.maxSizeMB = newSizeMB; });
+}
+
+QCoro::Task<> VaultStore::compact(Vault vault, QString password) {
+    BusyMark busy(*this, vault.id);
+    std::optional<QString> failure;
+    try {
+        auto compacting = diskImage().compact(vault.bundlePath, password);
+        co_await compacting;
+    } catch (const std::exception& e) {
+        failure = describe(e);
+    }
+    if (failure) {
+        setErrorMessage(*failure);
+        co_return;
+    }
+    auto measuring = diskImage().sizeOnDisk(vault.bundlePath);
+    const qint64 bytes = co_await measuring;
+    setSizeOnDisk(vault.id, bytes);
+}
+
+QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password) {
+    if (isUnlocked(vault.id)) {
+        setErrorMessage(lockFirstMessage(vault, QStringLiteral("rename it")));
+        co_return;
+    }
+    const QFileInfo current(QDir::cleanPath(vault.bundlePath));
+    // A file without an extension keeps having none, rather than gaining a trailing dot.
+    const QString extension = current.suffix();
+    if (const std::optional<QString> problem = nameProblem(newName, extension)) {
+        setErrorMessage(*problem);
+        co_return;
+    }
+    const QString newPath =
+        current.dir().filePath(extension.isEmpty() ? newName : newName + QLatin1Char('.') + extension);
+    if (somethingAt(newPath)) {
+        setErrorMessage(nameTakenMessage(newName));
+        co_return;
+    }
+
+    BusyMark busy(*this, vault.id);
+    std::optional<QString> failure;
+
+    if (vault.kind == VaultKind::standard) {
+        QString attachedAt;
+        try {
+            auto attaching = diskImage().attach(vault.bundlePath, password, true);
+            attachedAt = co_await attaching;
+        } catch (const std::exception& e) {
+            failure = describe(e);
+        }
+        if (failure) {
+            setErrorMessage(*failure);
+            co_return;
+        }
+
+        try {
+            auto renaming = diskImage().renameVolume(attachedAt, newName);
+            co_await renaming;
+        } catch (const std::exception& e) {
+            failure = describe(e);
+        }
+        if (failure) {
+            try {
+                auto detaching = diskImage().detach(attachedAt, false);
+                co_await detaching;
+            } catch (const std::exception&) {
+                // The rename's message is the one that matters; the image stays attached.
+            }
+            setErrorMessage(*failure);
+            co_return;
+        }
+
+        // Renaming the volume may have moved its mount point.
+        auto looking = diskImage().mountPoint(vault.bundlePath);
+        const std::optional<QString> renamedAt = co_await looking;
+        try {
+            auto detaching = diskImage().detach(renamedAt.value_or(attachedAt), false);
+            co_await detaching;
+        } catch (const std::exception& e) {
+            failure = describe(e);
+        }
+        if (failure) {
+            setErrorMessage(*failure);
+            co_return;
+        }
+    }
+
+    try {
+        noReplaceRename(vault.bundlePath, newPath);
+    } catch (const std::exception& e) {
+        setErrorMessage(describe(e));
+        co_return;
+    }
+    modifyVault(vault.id, [&](Vault& record) {
+        record.name = newName;
+        record.bundlePath = newPath;
+    });
+}
+
+void VaultStore::updatePasswordHint(const Vault& vault, std::optional<QString> hint) {
+    modifyVault(vault.id, [&](Vault& record) { record.passwordHint = std::move(hint); });
+}
+
+QCoro::Task<> VaultStore::changePassword(Vault vault, QString oldPassword, QString newPassword) {
+    if (isUnlocked(vault.id)) {
+        setErrorMessage(lockFirstMessage(vault, QStringLiteral("change its password")));
+        co_return;
+    }
+    BusyMark busy(*this, vault.id);
+
+    std::optional<QString> failure;
+    if (vault.kind == VaultKind::pocket) {
+        auto work = [path = vault.bundlePath, oldPassword, newPassword, keepOut = vault.excludedFromCloud]() {
+            Outcome outcome;
+            try {
+                PocketStorage::changePassword(path, oldPassword, newPassword, keepOut);
+            } catch (...) {
+                outcome.error = std::current_exception();
+            }
+            return outcome;
+        };
+        QFuture<Outcome> changing = QtConcurrent::run(std::move(work));
+        const Outcome outcome = co_await changing;
+        if (outcome.error)
+            failure = describe(outcome.error);
+    } else {
+        try {
+            auto changing = diskImage().changePassword(vault.bundlePath, oldPassword, newPassword);
+            co_await changing;
+        } catch (const std::exception& e) {
+            failure = describe(e);
+        }
+    }
+    if (failure) {
+        setErrorMessage(*failure);
+        co_return;
+    }
+
+    // A Pocket Vault has two passwords and only the one given as old changed: a saved password
+    // that is the other one stays right. A disk image has one, so a saved one was the old one.
+    const std::optional<QString> saved = secrets().password(vault.id);
+    if (saved && (vault.kind != VaultKind::pocket || *saved == oldPassword))
+        secrets().savePassword(newPassword, vault.id);
+}
+
+// ---- verifying and deleting ----
+
+QCoro::Task<> VaultStore::verifyPassword(Vault vault, QString password) {
+    if (vault.kind != VaultKind::pocket) {
+        auto checking = diskImage().verifyPassword(vault.bundlePath, password);
+        co_await checking;
+        co_return;
+    }
+
+    auto work = [path = vault.bundlePath, password]() {
+        Outcome outcome;
+        try {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                throw std::runtime_error(
+                    QStringLiteral("“%1” could not be read: %2").arg(path, file.errorString()).toStdString());
+            // The size decides before any byte is read or any key derived.
+            const std::optional<std::int64_t> capacity = PocketFormat::capacity(file.size());
+            if (!capacity)
+                throw PocketVaultError::notAPocketVault();
+            const QByteArray bytes = file.readAll();
+            if (bytes.size() != file.size())
+                throw std::runtime_error(
+                    QStringLiteral("“%1” could not be read: %2").arg(path, file.errorString()).toStdString());
+            const PocketFile pocket(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), *capacity);
+            const PocketKey key = pocket.unlock(password);
+            const SecureBytes area = pocket.readArea(key);
+            // Decoded only to prove the area is whole; the items are wiped as they go.
+            (void)PocketPayload::decode(area);
+        } catch (...) {
+            outcome.error = std::current_exception();
+        }
+        return outcome;
+    };
+    QFuture<Outcome> checking = QtConcurrent::run(std::move(work));
+    const Outcome outcome = co_await checking;
+    if (!outcome.error)
+        co_return;
+    try {
+        std::rethrow_exception(outcome.error);
+    } catch (const PocketVaultError& e) {
+        // One error for a wrong password, whatever the kind of vault.
+        if (e.which() == PocketVaultError::Case::badPassword)
+            throw DiskImageError::badPassword();
+        throw;
+    }
+}
+
+QCoro::Task<> VaultStore::deleteVault(Vault vault) {
+    if (isUnlocked(vault.id)) {
+        auto locking = lock(vault, false, LockReason::manual);
+        co_await locking;
+        if (isUnlocked(vault.id))
+            co_return;
+    }
+    QFile file(vault.bundlePath);
+    if (!file.moveToTrash()) {
+        setErrorMessage(
+            QStringLiteral("“%1” could not be moved to the Trash: %2")
+                .arg(QFileInfo(vault.bundlePath).fileName(),
+                     somethingAt(vault.bundlePath) ? file.errorString() : QStringLiteral("the file doesn’t exist.")));
+        co_return;
+    }
+    auto forgetting = forget(vault);
+    co_await forgetting;
+}
+
+} // namespace larkhold

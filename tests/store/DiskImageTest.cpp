@@ -1,0 +1,293 @@
+#include "DiskImage.h"
+
+#include "AwaitTask.h"
+#include "FakeTools.h"
+#include "Plist.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace larkhold;
+using larkhold::test::awaitTask;
+using larkhold::test::FakeTools;
+
+namespace {
+
+const QString image = QStringLiteral("/vaults/Tax.sparsebundle");
+const QString secret = QStringLiteral("pässwörd");
+
+// Runs a task to its end and returns the message of the DiskImageError it threw ("" when none).
+template <class T> QString failureOf(QCoro::Task<T> task, bool* badPassword = nullptr) {
+    try {
+        awaitTask(std::move(task));
+    } catch (const DiskImageError& e) {
+        if (badPassword)
+            *badPassword = e.isBadPassword();
+        return e.message();
+    }
+    return {};
+}
+
+class DiskImageTest : public ::testing::Test {
+protected:
+    FakeTools fake;
+    DiskImage engine{fake.tools()};
+};
+
+} // namespace
+
+TEST_F(DiskImageTest, AuthenticationInAnyCaseIsAWrongPasswordWhereAPasswordIsChecked) {
+    fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 1);
+    fake.respond(QStringLiteral("hdiutil-chpass"), {}, "AUTHENTICATION failed\n", 1);
+    fake.respond(QStringLiteral("hdiutil-resize"), {}, "authentication error; invalid argument\n", 1);
+    fake.respond(QStringLiteral("hdiutil-compact"), {}, "Authentication error\n", 1);
+    fake.respond(QStringLiteral("hdiutil-imageinfo"), {}, "Authentication error\n", 1);
+
+    const auto expectBadPassword = [](auto task) {
+        bool bad = false;
+        EXPECT_EQ(failureOf(std::move(task), &bad), QStringLiteral("Wrong password."));
+        EXPECT_TRUE(bad);
+    };
+    expectBadPassword(engine.attach(image, secret, false));
+    expectBadPassword(engine.changePassword(image, secret, QStringLiteral("new")));
+    expectBadPassword(engine.resize(image, 512, secret));
+    expectBadPassword(engine.compact(image, secret));
+    expectBadPassword(engine.verifyPassword(image, secret));
+}
+
+TEST_F(DiskImageTest, OtherFailuresCarryTheToolsTextUnchanged) {
+    const QByteArray text = "hdiutil: Authentication error\n";
+    fake.respond(QStringLiteral("hdiutil-create"), {}, text, 1);
+    fake.respond(QStringLiteral("hdiutil-detach"), {}, text, 16);
+    fake.respond(QStringLiteral("diskutil-rename"), {}, text, 1);
+    fake.respond(QStringLiteral("hdiutil-attach"), {}, "no such file\n", 1);
+
+    EXPECT_EQ(failureOf(engine.create(image, QStringLiteral("Tax"), 256, secret)),
+              QStringLiteral("Could not create vault: hdiutil: Authentication error\n"));
+    EXPECT_EQ(
+        failureOf(engine.detach(QStringLiteral("/media/Tax"), false)),
+        QStringLiteral("Could not lock vault — a file inside may still be open: hdiutil: Authentication error\n"));
+    EXPECT_EQ(failureOf(engine.renameVolume(QStringLiteral("/media/Tax"), QStringLiteral("Taxes"))),
+              QStringLiteral("Could not rename volume: hdiutil: Authentication error\n"));
+    EXPECT_EQ(failureOf(engine.attach(image, secret, false)), QStringLiteral("Could not unlock vault: no such file\n"));
+
+    // Error output that is not UTF-8 leaves the prefix alone.
+    fake.respond(QStringLiteral("hdiutil-compact"), {}, "bad \xff\xfe bytes authentication\n", 1);
+    EXPECT_EQ(failureOf(engine.compact(image, secret)), QStringLiteral("Could not compact vault: "));
+}
+
+TEST_F(DiskImageTest, ResizeExplainsALimitBelowTheUsedSpace) {
+    fake.respond(QStringLiteral("hdiutil-resize"), {}, "hdiutil: resize failed - Invalid Argument\n", 1);
+    EXPECT_EQ(failureOf(engine.resize(image, 16, secret)),
+              QStringLiteral("The new limit is smaller than the space the files inside currently use. Delete files "
+                             "first (and reclaim free space), or choose a larger limit."));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-resize")),
+              (QStringList{"resize", "-stdinpass", "-size", "16m", image}));
+
+    fake.respond(QStringLiteral("hdiutil-resize"), {}, "disk full\n", 1);
+    EXPECT_EQ(failureOf(engine.resize(image, 16, secret)), QStringLiteral("Could not resize vault: disk full\n"));
+}
+
+TEST_F(DiskImageTest, ArgumentsAndInputOfEachCommand) {
+    awaitTask(engine.create(image, QStringLiteral("Tax"), 256, secret));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-create")),
+              (QStringList{"create", "-encryption", "AES-256", "-stdinpass", "-type", "SPARSEBUNDLE", "-fs", "APFS",
+                           "-size", "256m", "-volname", "Tax", image}));
+    EXPECT_EQ(fake.input(QStringLiteral("hdiutil-create")), secret.toUtf8()); // no terminator
+
+    awaitTask(engine.changePassword(image, QString(), QStringLiteral("né")));
+    EXPECT_EQ(fake.input(QStringLiteral("hdiutil-chpass")), QByteArray("\0n\xc3\xa9\0", 5));
+    awaitTask(engine.changePassword(image, QStringLiteral("old"), QStringLiteral("n3w-pw")));
+    EXPECT_EQ(fake.input(QStringLiteral("hdiutil-chpass")), QByteArray("old\0n3w-pw\0", 11));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-chpass")),
+              (QStringList{"chpass", "-oldstdinpass", "-newstdinpass", image}));
+
+    fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}));
+    awaitTask(engine.attach(image, secret, true));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-attach")),
+              (QStringList{"attach", "-plist", "-stdinpass", "-nobrowse", image}));
+    awaitTask(engine.attach(image, secret, false));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-attach")), (QStringList{"attach", "-plist", "-stdinpass", image}));
+
+    awaitTask(engine.detach(QStringLiteral("/media/Tax"), true));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-detach")), (QStringList{"detach", "/media/Tax", "-force"}));
+    EXPECT_EQ(fake.input(QStringLiteral("hdiutil-detach")), QByteArray());
+
+    awaitTask(engine.compact(image, secret));
+    awaitTask(engine.verifyPassword(image, secret));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-imageinfo")), (QStringList{"imageinfo", "-stdinpass", image}));
+
+    // A password never stands in an argument list, in any form.
+    for (const QString& call : fake.calls())
+        for (const QString& arg : fake.arguments(call)) {
+            EXPECT_FALSE(arg.contains(secret)) << call.toStdString();
+            EXPECT_FALSE(arg.contains(QStringLiteral("n3w-pw"))) << call.toStdString();
+        }
+}
+
+TEST_F(DiskImageTest, AttachFindsTheFirstReportedMountPoint) {
+    fake.respond(QStringLiteral("hdiutil-attach"),
+                 FakeTools::attachOutput({QString(), QStringLiteral("/media/Tax"), QStringLiteral("/media/Other")}));
+    EXPECT_EQ(awaitTask(engine.attach(image, secret, false)), QStringLiteral("/media/Tax"));
+
+    const QString none = QStringLiteral("Vault unlocked but no mount point was reported.");
+    fake.respond(QStringLiteral("hdiutil-attach"), "attached, but this is no property list");
+    EXPECT_EQ(failureOf(engine.attach(image, secret, false)), none);
+    fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QString()}));
+    EXPECT_EQ(failureOf(engine.attach(image, secret, false)), none);
+}
+
+TEST(PlistTest, ReadsEveryValueKindAndRejectsMalformedLists) {
+    const QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                           "<key>s</key><string> a &amp; b\n</string><key>i</key><integer>-42</integer>"
+                           "<key>r</key><real>2.5</real><key>t</key><true/><key>f</key><false/>"
+                           "<key>d</key><data>\n  aGVs\n  bG8=\n</data><key>when</key><date>2024-01-02T03:04:05Z</date>"
+                           "<key>a</key><array><string>x</string><dict/></array></dict></plist>";
+    const std::optional<QVariant> root = Plist::parse(xml);
+    ASSERT_TRUE(root);
+    const QVariantMap map = root->toMap();
+    EXPECT_EQ(map.value("s").toString(), QStringLiteral(" a & b\n"));
+    EXPECT_EQ(map.value("i").toLongLong(), -42);
+    EXPECT_EQ(map.value("r").toDouble(), 2.5);
+    EXPECT_EQ(map.value("t").typeId(), QMetaType::Bool);
+    EXPECT_TRUE(map.value("t").toBool());
+    EXPECT_FALSE(map.value("f").toBool());
+    EXPECT_EQ(map.value("d").toByteArray(), "hello");
+    EXPECT_EQ(map.value("when").toDateTime(), QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5), Qt::UTC));
+    EXPECT_EQ(map.value("a").toList().size(), 2);
+
+    for (const char* bad :
+         {"", "<plist><dict><key>k</key></dict></plist>", "<plist><dict><string>v</string></dict></plist>",
+          "<plist><integer>12x</integer></plist>", "<plist><array><string>x</array></plist>",
+          "<plist><dict/><dict/></plist>", "<notplist><dict/></notplist>"})
+        EXPECT_FALSE(Plist::parse(bad)) << bad;
+
+    QByteArray deep = "<plist>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<array>";
+    EXPECT_FALSE(Plist::parse(deep));
+}
+
+TEST_F(DiskImageTest, AttachedImagesTellsAFailedListingFromAnEmptyOne) {
+    fake.respond(QStringLiteral("hdiutil-info"),
+                 FakeTools::infoOutput({{QStringLiteral("/v/A.sparsebundle"), QStringLiteral("/media/A")},
+                                        {QStringLiteral("/v/B.sparsebundle"), QString()},
+                                        {QStringLiteral("/v/A.sparsebundle"), QStringLiteral("/media/A 1")}}));
+    const auto images = awaitTask(engine.attachedImages());
+    ASSERT_TRUE(images);
+    EXPECT_EQ(*images, (AttachedImages{{QStringLiteral("/v/A.sparsebundle"), QStringLiteral("/media/A 1")}}));
+
+    fake.respond(QStringLiteral("hdiutil-info"), FakeTools::infoOutput({}));
+    EXPECT_EQ(awaitTask(engine.attachedImages()), AttachedImages());
+
+    fake.respond(QStringLiteral("hdiutil-info"), FakeTools::infoOutput({}), "broken\n", 1);
+    EXPECT_FALSE(awaitTask(engine.attachedImages()));
+    fake.respond(QStringLiteral("hdiutil-info"),
+                 "<plist><dict><key>images</key><array><string/></array></dict></plist>");
+    EXPECT_FALSE(awaitTask(engine.attachedImages()));
+
+    DiskImageTools missing = fake.tools();
+    missing.hdiutil = fake.path(QStringLiteral("absent"));
+    EXPECT_FALSE(awaitTask(DiskImage(missing).attachedImages()));
+    EXPECT_FALSE(awaitTask(DiskImage(missing).mountPoint(image)));
+}
+
+TEST_F(DiskImageTest, MountPointMatchesThroughSymbolicLinks) {
+    QTemporaryDir dir;
+    const QString real = dir.filePath(QStringLiteral("Tax.sparsebundle"));
+    ASSERT_TRUE(QDir().mkdir(real));
+    const QString link = dir.filePath(QStringLiteral("link.sparsebundle"));
+    ASSERT_TRUE(QFile::link(real, link));
+
+    fake.respond(QStringLiteral("hdiutil-info"), FakeTools::infoOutput({{link, QStringLiteral("/media/Tax")}}));
+    EXPECT_EQ(awaitTask(engine.mountPoint(real)), QStringLiteral("/media/Tax"));
+    fake.respond(QStringLiteral("hdiutil-info"), FakeTools::infoOutput({{real, QStringLiteral("/media/Tax")}}));
+    EXPECT_EQ(awaitTask(engine.mountPoint(link)), QStringLiteral("/media/Tax"));
+    EXPECT_FALSE(awaitTask(engine.mountPoint(dir.filePath(QStringLiteral("Other.sparsebundle")))));
+}
+
+TEST_F(DiskImageTest, SizeOnDiskReadsKilobytesFromDu) {
+    fake.respond(QStringLiteral("du--sk"), "2048\t/vaults/Tax.sparsebundle\n");
+    EXPECT_EQ(awaitTask(engine.sizeOnDisk(image)), 2097152);
+    EXPECT_EQ(fake.arguments(QStringLiteral("du--sk")), (QStringList{"-sk", image}));
+
+    for (const QByteArray& out :
+         {QByteArray(), QByteArray("\t\t"), QByteArray("many\t/x\n"), QByteArray("99999999999999999999\t/x\n")}) {
+        fake.respond(QStringLiteral("du--sk"), out);
+        EXPECT_EQ(awaitTask(engine.sizeOnDisk(image)), 0) << out.constData();
+    }
+    fake.respond(QStringLiteral("du--sk"), "2048\t/x\n", "du: cannot read\n", 1);
+    EXPECT_EQ(awaitTask(engine.sizeOnDisk(image)), 0);
+}
+
+TEST_F(DiskImageTest, VerifyAttachesHiddenChecksAndDetaches) {
+    fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}));
+    fake.respond(QStringLiteral("hdiutil-info"), FakeTools::infoOutput({}));
+    fake.respond(QStringLiteral("diskutil-verifyVolume"), "Checking\nThe volume was verified; exit code is 0\n");
+    EXPECT_EQ(awaitTask(engine.verify(image, secret)), QStringLiteral("healthy"));
+    EXPECT_EQ(fake.calls(), (QStringList{"hdiutil-attach", "diskutil-verifyVolume", "hdiutil-info", "hdiutil-detach"}));
+    EXPECT_TRUE(fake.arguments(QStringLiteral("hdiutil-attach")).contains(QStringLiteral("-nobrowse")));
+    EXPECT_EQ(fake.arguments(QStringLiteral("diskutil-verifyVolume")), (QStringList{"verifyVolume", "/media/Tax"}));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-detach")), (QStringList{"detach", "/media/Tax"}));
+}
+
+TEST_F(DiskImageTest, VerifyReportsTheLastLinesOfProblems) {
+    fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}));
+    // The image is listed elsewhere by now, and the detach fails: the verdict still stands.
+    fake.respond(QStringLiteral("hdiutil-info"), FakeTools::infoOutput({{image, QStringLiteral("/media/Tax 1")}}));
+    fake.respond(QStringLiteral("hdiutil-detach"), {}, "busy\n", 16);
+
+    fake.respond(QStringLiteral("diskutil-verifyVolume"), "Checking volume\n\nall good\n");
+    EXPECT_EQ(failureOf(engine.verify(image, secret)),
+              QStringLiteral("Verification reported problems:\nChecking volume\nall good"));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-detach")), (QStringList{"detach", "/media/Tax 1"}));
+
+    fake.respond(QStringLiteral("diskutil-verifyVolume"), "one\ntwo\nexit code is 0\n", "three\nfour\n", 1);
+    EXPECT_EQ(failureOf(engine.verify(image, secret)),
+              QStringLiteral("Verification reported problems:\nexit code is 0\nthree\nfour"));
+
+    QFile::remove(fake.path(QStringLiteral("diskutil")));
+    EXPECT_EQ(failureOf(engine.verify(image, secret)), QStringLiteral("Verification could not be run."));
+}
+
+TEST_F(DiskImageTest, VerifyWithAWrongPasswordRunsNoCheck) {
+    fake.respond(QStringLiteral("hdiutil-attach"), {}, "Authentication error\n", 1);
+    bool bad = false;
+    failureOf(engine.verify(image, secret), &bad);
+    EXPECT_TRUE(bad);
+    EXPECT_EQ(fake.calls(), QStringList{"hdiutil-attach"});
+}
+
+TEST_F(DiskImageTest, LaunchFailuresOfThrowingCommandsPassThrough) {
+    DiskImageTools missing = fake.tools();
+    missing.hdiutil = fake.path(QStringLiteral("absent"));
+    const DiskImage broken(missing);
+    EXPECT_THROW(awaitTask(broken.attach(image, secret, false)), ProcessLaunchError);
+    EXPECT_THROW(awaitTask(broken.create(image, QStringLiteral("Tax"), 16, secret)), ProcessLaunchError);
+}
+
+TEST_F(DiskImageTest, ExcludeFromSpotlightKeepsAnExistingMarker) {
+    QTemporaryDir volume;
+    const QString marker = volume.filePath(QStringLiteral(".metadata_never_index"));
+    awaitTask(engine.excludeFromSpotlight(volume.path()));
+    EXPECT_TRUE(QFile::exists(marker));
+    EXPECT_EQ(fake.arguments(QStringLiteral("mdutil--i")), (QStringList{"-i", "off", volume.path()}));
+
+    QFile f(marker);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("kept");
+    f.close();
+    QFile::remove(fake.path(QStringLiteral("calls.log")));
+    awaitTask(engine.excludeFromSpotlight(volume.path()));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "kept");
+    EXPECT_TRUE(fake.wasRun(QStringLiteral("mdutil--i")));
+
+    // Neither a missing volume nor a missing tool is reported.
+    DiskImageTools missing = fake.tools();
+    missing.mdutil = fake.path(QStringLiteral("absent"));
+    awaitTask(DiskImage(missing).excludeFromSpotlight(volume.filePath(QStringLiteral("gone"))));
+}

@@ -1,0 +1,430 @@
+#include "AwaitTask.h"
+#include "FakeTools.h"
+#include "PocketSession.h"
+#include "PocketStorage.h"
+#include "PocketVaultError.h"
+#include "fakes/store/StoreFixture.h"
+
+#include <QThreadPool>
+
+namespace larkhold::test {
+namespace {
+
+// The store with the disk-image tools answering from canned replies (FakeTools).
+class VaultManage : public StoreFixture {
+protected:
+    VaultManage() {
+        disk = std::make_unique<DiskImage>(fake.tools());
+        // Moves to the Trash land in the scratch folder, never in the user's own Trash.
+        QDir().mkpath(dir.filePath(QStringLiteral("xdg")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("xdg"))));
+        fake.respond(QStringLiteral("du--sk"), "64\t/x\n");
+    }
+
+    ~VaultManage() override {
+        // Adding and locating start a refresh that nobody awaits and that still uses the store:
+        // let it finish before the store goes.
+        int idle = 0;
+        waitUntil([&] {
+            idle = QThreadPool::globalInstance()->activeThreadCount() == 0 ? idle + 1 : 0;
+            return idle > 20;
+        });
+    }
+
+    QString vaultsFolder() const { return dir.filePath(QStringLiteral("vaults")); }
+    QString inVaults(const QString& name) const { return QDir(vaultsFolder()).filePath(name); }
+
+    // A sparse-bundle folder, with an Info.plist holding `size` when one is given.
+    QString bundle(const QString& fileName, std::optional<qint64> size = std::nullopt) const {
+        const QString path = inVaults(fileName);
+        QDir().mkpath(path);
+        if (size) {
+            QFile plist(QDir(path).filePath(QStringLiteral("Info.plist")));
+            EXPECT_TRUE(plist.open(QIODevice::WriteOnly));
+            plist.write("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>size</key><integer>" +
+                        QByteArray::number(*size) + "</integer></dict></plist>");
+        }
+        return path;
+    }
+
+    QString pocketFile(const QString& fileName, int tierMB = 1, const QString& password = QStringLiteral("pw")) const {
+        const QString path = inVaults(fileName);
+        PocketStorage::create(path, tierMB, password, false);
+        return path;
+    }
+
+    std::optional<Vault> named(const QString& name) const {
+        for (const Vault& v : store->vaults())
+            if (v.name == name)
+                return v;
+        return std::nullopt;
+    }
+
+    // Opens a standard vault through a canned attach that reports `mountPoint`.
+    void openStandard(const Vault& vault, const QString& mountPoint = QStringLiteral("/media/fake")) {
+        fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({mountPoint}));
+        ASSERT_TRUE(unlockWith(vault, QStringLiteral("pw")));
+        QFile::remove(fake.path(QStringLiteral("calls.log")));
+    }
+
+    FakeTools fake;
+};
+
+TEST_F(VaultManage, AddExistingTakesKindNameAndLimitFromTheFile) {
+    startStore();
+    store->addExistingVault(bundle(QStringLiteral("Small.SparseBundle"), 10'000'000) + QLatin1Char('/'));
+    store->addExistingVault(bundle(QStringLiteral("Edge.sparsebundle"), 16'777'216));
+    store->addExistingVault(bundle(QStringLiteral("Big.sparsebundle"), 53'687'091'200));
+    store->addExistingVault(bundle(QStringLiteral("Bare.sparsebundle")));
+    store->addExistingVault(pocketFile(QStringLiteral("Notes.nosync"), 5));
+    store->addExistingVault(pocketFile(QStringLiteral("Diary.bin")));
+    QFile plain(inVaults(QStringLiteral("Plain.nosync")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.write("not a pocket vault");
+    plain.close();
+    store->addExistingVault(plain.fileName());
+    EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+
+    const auto limit = [&](const char* name) { return named(QString::fromLatin1(name)).value_or(Vault{}).maxSizeMB; };
+    EXPECT_EQ(limit("Small"), 16);
+    EXPECT_EQ(limit("Edge"), 16);
+    EXPECT_EQ(limit("Big"), 51200);
+    EXPECT_EQ(limit("Bare"), 1024);
+    EXPECT_EQ(limit("Plain"), 1024);
+    EXPECT_EQ(named(QStringLiteral("Small"))->bundlePath, inVaults(QStringLiteral("Small.SparseBundle")));
+
+    const Vault notes = *named(QStringLiteral("Notes"));
+    EXPECT_EQ(notes.kind, VaultKind::pocket);
+    EXPECT_EQ(notes.maxSizeMB, 5);
+    EXPECT_TRUE(notes.excludedFromCloud);
+    EXPECT_EQ(named(QStringLiteral("Diary"))->kind, VaultKind::pocket);
+    EXPECT_EQ(named(QStringLiteral("Plain"))->kind, VaultKind::standard);
+    EXPECT_TRUE(named(QStringLiteral("Plain"))->excludedFromCloud);
+    EXPECT_TRUE(notes.openInFinderAfterUnlock);
+    EXPECT_EQ(VaultList(dataFolder()).load().vaults.size(), 7);
+}
+
+TEST_F(VaultManage, AddExistingRefusesWhatIsNoVaultOrAlreadyListed) {
+    startStore();
+    const QString tax = bundle(QStringLiteral("Tax.sparsebundle"));
+    store->addExistingVault(tax);
+    ASSERT_EQ(store->vaults().size(), 1);
+
+    const QString link = inVaults(QStringLiteral("Link.sparsebundle"));
+    ASSERT_TRUE(QFile::link(tax, link));
+    for (const QString& again : {tax, link}) {
+        store->clearErrorMessage();
+        store->addExistingVault(again);
+        EXPECT_EQ(store->errorMessage(), QStringLiteral("That vault is already in the list."));
+    }
+    for (const QString& wrong : {inVaults(QStringLiteral("Gone.sparsebundle")), vaultsFolder()}) {
+        store->clearErrorMessage();
+        store->addExistingVault(wrong);
+        EXPECT_EQ(store->errorMessage(),
+                  QStringLiteral("Choose a vault file (.sparsebundle, .pocketvault or .nosync)."));
+    }
+    EXPECT_EQ(store->vaults().size(), 1);
+}
+
+TEST_F(VaultManage, RelocateBindsTheRecordToTheChosenFile) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    const Vault other = standardVault(QStringLiteral("Other"));
+    Vault notes;
+    notes.id = QUuid::createUuid();
+    notes.kind = VaultKind::pocket;
+    notes.name = QStringLiteral("Notes");
+    notes.bundlePath = pocketFile(QStringLiteral("Notes.pocketvault"));
+    notes.maxSizeMB = 1;
+    listed.append(notes);
+    startStore();
+
+    store->relocate(tax, tax.bundlePath);
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("Tax located"));
+
+    store->relocate(tax, bundle(QStringLiteral("Holiday.nosync")));
+    EXPECT_EQ(store->vault(tax.id)->name, QStringLiteral("Holiday"));
+    EXPECT_TRUE(store->vault(tax.id)->excludedFromCloud);
+    store->relocate(tax, bundle(QStringLiteral("Holiday.sparsebundle")));
+    EXPECT_FALSE(store->vault(tax.id)->excludedFromCloud);
+
+    store->relocate(tax, other.bundlePath);
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("“Other” is already using that file."));
+    store->clearErrorMessage();
+    store->relocate(tax, pocketFile(QStringLiteral("Pocket.nosync")));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Choose a vault file (.sparsebundle or .nosync)."));
+    store->clearErrorMessage();
+    store->relocate(notes, bundle(QStringLiteral("Folder.pocketvault")));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Choose the Pocket Vault file (.pocketvault or .nosync)."));
+
+    // The file found may be of another size tier; the record follows the file.
+    store->relocate(notes, pocketFile(QStringLiteral("Bigger.pocketvault"), 5));
+    EXPECT_EQ(store->vault(notes.id)->maxSizeMB, 5);
+    EXPECT_EQ(store->vault(notes.id)->name, QStringLiteral("Bigger"));
+}
+
+TEST_F(VaultManage, ForgetLocksAnOpenVaultFirstAndKeepsItWhenTheLockFails) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    secrets.savePassword(QStringLiteral("pw"), tax.id);
+    openStandard(tax);
+
+    fake.respond(QStringLiteral("hdiutil-detach"), {}, "Resource busy\n", 16);
+    awaitTask(store->forget(tax));
+    EXPECT_TRUE(
+        store->errorMessage().startsWith(QStringLiteral("Could not lock vault — a file inside may still be open: ")));
+    EXPECT_TRUE(store->isUnlocked(tax));
+    EXPECT_TRUE(store->vault(tax.id));
+    EXPECT_TRUE(secrets.password(tax.id));
+
+    fake.respond(QStringLiteral("hdiutil-detach"), {});
+    awaitTask(store->forget(tax));
+    EXPECT_FALSE(store->isUnlocked(tax));
+    EXPECT_FALSE(store->vault(tax.id));
+    EXPECT_FALSE(secrets.password(tax.id));
+    EXPECT_TRUE(QFileInfo::exists(tax.bundlePath));
+    EXPECT_TRUE(VaultList(dataFolder()).load().vaults.isEmpty());
+}
+
+TEST_F(VaultManage, CloudSettingRenamesTheClosedVaultBothWays) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    // The list changed after the caller took its copy; the record is still found by id.
+    store->updatePasswordHint(tax, QStringLiteral("hint"));
+
+    store->setCloudExclusion(tax, true);
+    ASSERT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+    const QString hidden = inVaults(QStringLiteral("Tax.nosync"));
+    EXPECT_EQ(store->vault(tax.id)->bundlePath, hidden);
+    EXPECT_TRUE(store->vault(tax.id)->excludedFromCloud);
+    EXPECT_TRUE(QFileInfo(hidden).isDir());
+
+    // A file already holding the name back is never replaced.
+    bundle(QStringLiteral("Tax.sparsebundle"));
+    store->setCloudExclusion(tax, false);
+    EXPECT_FALSE(store->errorMessage().isEmpty());
+    EXPECT_EQ(store->vault(tax.id)->bundlePath, hidden);
+    EXPECT_TRUE(QFileInfo(hidden).isDir());
+
+    QDir(inVaults(QStringLiteral("Tax.sparsebundle"))).removeRecursively();
+    store->clearErrorMessage();
+    store->setCloudExclusion(tax, false);
+    EXPECT_EQ(store->vault(tax.id)->bundlePath, tax.bundlePath);
+    EXPECT_FALSE(store->vault(tax.id)->excludedFromCloud);
+
+    openStandard(tax);
+    store->setCloudExclusion(tax, true);
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Lock “Tax” first, then change its iCloud setting."));
+    EXPECT_EQ(store->vault(tax.id)->bundlePath, tax.bundlePath);
+}
+
+TEST_F(VaultManage, CreatePocketVaultOpensItOrRefusesATakenOrUnsafeName) {
+    startStore();
+    bundle(QStringLiteral("Notes.sparsebundle"));
+    awaitTask(store->createPocketVault(QStringLiteral("Notes"), vaultsFolder(), 1, QStringLiteral("pw"), false, false,
+                                       std::nullopt));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("A vault named “Notes” already exists in that folder."));
+    EXPECT_FALSE(QFileInfo::exists(inVaults(QStringLiteral("Notes.pocketvault"))));
+
+    for (const QString& unsafe : {QStringLiteral("../Escaped"), QStringLiteral("a/b"), QStringLiteral(".."),
+                                  QStringLiteral("."), QString(), QString(300, QLatin1Char('x'))}) {
+        store->clearErrorMessage();
+        awaitTask(
+            store->createPocketVault(unsafe, vaultsFolder(), 1, QStringLiteral("pw"), false, false, std::nullopt));
+        EXPECT_FALSE(store->errorMessage().isEmpty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("Escaped.pocketvault"))));
+    EXPECT_TRUE(store->vaults().isEmpty());
+
+    store->clearErrorMessage();
+    awaitTask(store->createPocketVault(QStringLiteral("Diary"), vaultsFolder(), 1, QStringLiteral("pw"), true, true,
+                                       QStringLiteral("the usual")));
+    ASSERT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+    const Vault diary = *named(QStringLiteral("Diary"));
+    EXPECT_EQ(diary.kind, VaultKind::pocket);
+    EXPECT_EQ(diary.bundlePath, inVaults(QStringLiteral("Diary.nosync")));
+    EXPECT_EQ(diary.passwordHint, QStringLiteral("the usual"));
+    EXPECT_TRUE(diary.lastOpenedAt);
+    EXPECT_TRUE(store->pocketSession(diary.id));
+    EXPECT_EQ(host.shownPocketWindows, QList<QUuid>{diary.id});
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("Diary unlocked · password"));
+    EXPECT_EQ(secrets.password(diary.id), QStringLiteral("pw"));
+}
+
+TEST_F(VaultManage, ResizeAndCompactRecordTheirResultsAndClearTheBusyMark) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    store->updatePasswordHint(tax, QStringLiteral("changed meanwhile"));
+
+    awaitTask(store->resize(tax, 2048, QStringLiteral("pw")));
+    EXPECT_EQ(store->vault(tax.id)->maxSizeMB, 2048);
+    EXPECT_FALSE(store->sizesOnDisk().contains(tax.id));
+
+    fake.respond(QStringLiteral("hdiutil-resize"), {}, "hdiutil: resize: Invalid argument\n", 1);
+    awaitTask(store->resize(tax, 16, QStringLiteral("pw")));
+    EXPECT_TRUE(store->errorMessage().startsWith(QStringLiteral("The new limit is smaller")));
+    EXPECT_EQ(store->vault(tax.id)->maxSizeMB, 2048);
+
+    awaitTask(store->compact(tax, QStringLiteral("pw")));
+    EXPECT_EQ(store->sizesOnDisk().value(tax.id), 64 * 1024);
+    EXPECT_TRUE(store->busyVaults().isEmpty());
+}
+
+TEST_F(VaultManage, RenameOfAStandardVaultRenamesVolumeAndFile) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}));
+    fake.respond(QStringLiteral("hdiutil-info"),
+                 FakeTools::infoOutput({{tax.bundlePath, QStringLiteral("/media/Taxes")}}));
+
+    awaitTask(store->rename(tax, QStringLiteral("Taxes"), QStringLiteral("pw")));
+    ASSERT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+    EXPECT_TRUE(fake.arguments(QStringLiteral("hdiutil-attach")).contains(QStringLiteral("-nobrowse")));
+    EXPECT_EQ(fake.arguments(QStringLiteral("diskutil-rename")), (QStringList{"rename", "/media/Tax", "Taxes"}));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-detach")), (QStringList{"detach", "/media/Taxes"}));
+    const QString renamed = inVaults(QStringLiteral("Taxes.sparsebundle"));
+    EXPECT_TRUE(QFileInfo(renamed).isDir());
+    EXPECT_EQ(store->vault(tax.id)->bundlePath, renamed);
+    EXPECT_EQ(store->vault(tax.id)->name, QStringLiteral("Taxes"));
+    EXPECT_TRUE(store->busyVaults().isEmpty());
+}
+
+TEST_F(VaultManage, RenameRefusalsAndFailuresLeaveTheVaultAsItWas) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    secrets.savePassword(QStringLiteral("saved"), tax.id);
+    const auto failsWith = [&](const QString& name, const QString& message) {
+        store->clearErrorMessage();
+        awaitTask(store->rename(*store->vault(tax.id), name, QStringLiteral("pw")));
+        EXPECT_EQ(store->errorMessage(), message) << name.toStdString();
+        EXPECT_EQ(store->vault(tax.id)->bundlePath, tax.bundlePath);
+        EXPECT_TRUE(QFileInfo(tax.bundlePath).isDir());
+    };
+
+    failsWith(QStringLiteral("Tax"), QStringLiteral("A vault named “Tax” already exists in that folder."));
+    failsWith(QStringLiteral("../Tax2"),
+              QStringLiteral("A vault name can’t be empty, “.” or “..”, and can’t contain “/”."));
+
+    fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 1);
+    failsWith(QStringLiteral("Taxes"), QStringLiteral("Wrong password."));
+    EXPECT_FALSE(fake.wasRun(QStringLiteral("diskutil-rename")));
+    EXPECT_EQ(secrets.password(tax.id), QStringLiteral("saved"));
+
+    fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}));
+    fake.respond(QStringLiteral("diskutil-rename"), {}, "volume busy\n", 1);
+    failsWith(QStringLiteral("Taxes"), QStringLiteral("Could not rename volume: volume busy\n"));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-detach")), (QStringList{"detach", "/media/Tax"}));
+
+    openStandard(tax);
+    failsWith(QStringLiteral("Taxes"), QStringLiteral("Lock “Tax” first, then rename it."));
+    EXPECT_FALSE(fake.wasRun(QStringLiteral("hdiutil-attach")));
+}
+
+TEST_F(VaultManage, RenameOfAPocketVaultMovesOnlyTheFile) {
+    const Vault notes = pocketVault(QStringLiteral("Notes"), QStringLiteral("pw"));
+    Vault bare = pocketVault(QStringLiteral("Bare"), QStringLiteral("pw"));
+    const QString withoutExtension = inVaults(QStringLiteral("Bare"));
+    ASSERT_TRUE(QFile::rename(bare.bundlePath, withoutExtension));
+    listed.last().bundlePath = withoutExtension;
+    bare.bundlePath = withoutExtension;
+    startStore();
+
+    awaitTask(store->rename(notes, QStringLiteral("Jottings"), QString()));
+    EXPECT_EQ(store->vault(notes.id)->bundlePath, inVaults(QStringLiteral("Jottings.pocketvault")));
+    awaitTask(store->rename(bare, QStringLiteral("Plain"), QString()));
+    EXPECT_EQ(store->vault(bare.id)->bundlePath, inVaults(QStringLiteral("Plain")));
+    EXPECT_TRUE(QFileInfo::exists(inVaults(QStringLiteral("Plain"))));
+    EXPECT_TRUE(fake.calls().isEmpty());
+}
+
+TEST_F(VaultManage, ChangePasswordReplacesTheSavedPasswordOnlyWhenItWasTheOldOne) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    const Vault notes = pocketVault(QStringLiteral("Notes"), QStringLiteral("main"));
+    PocketStorage::open(notes.bundlePath, QStringLiteral("main"), false)
+        .storage->setUpSecondPassword(QStringLiteral("second"), {});
+    startStore();
+
+    secrets.savePassword(QStringLiteral("something else"), tax.id);
+    awaitTask(store->changePassword(tax, QStringLiteral("old"), QStringLiteral("new")));
+    EXPECT_EQ(secrets.password(tax.id), QStringLiteral("new"));
+
+    secrets.savePassword(QStringLiteral("main"), notes.id);
+    awaitTask(store->changePassword(notes, QStringLiteral("second"), QStringLiteral("second2")));
+    ASSERT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+    EXPECT_EQ(secrets.password(notes.id), QStringLiteral("main"));
+    awaitTask(store->changePassword(notes, QStringLiteral("main"), QStringLiteral("main2")));
+    EXPECT_EQ(secrets.password(notes.id), QStringLiteral("main2"));
+
+    awaitTask(store->changePassword(notes, QStringLiteral("wrong"), QStringLiteral("x")));
+    EXPECT_EQ(store->errorMessage(), PocketVaultError::badPassword().message());
+    EXPECT_EQ(secrets.password(notes.id), QStringLiteral("main2"));
+
+    openStandard(tax);
+    store->clearErrorMessage();
+    awaitTask(store->changePassword(tax, QStringLiteral("new"), QStringLiteral("newer")));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Lock “Tax” first, then change its password."));
+    EXPECT_FALSE(fake.wasRun(QStringLiteral("hdiutil-chpass")));
+}
+
+TEST_F(VaultManage, VerifyPasswordReportsAWrongPasswordAlikeForBothKinds) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    const Vault notes = pocketVault(QStringLiteral("Notes"), QStringLiteral("main"));
+    PocketStorage::open(notes.bundlePath, QStringLiteral("main"), false)
+        .storage->setUpSecondPassword(QStringLiteral("second"), {});
+    startStore();
+
+    awaitTask(store->verifyPassword(notes, QStringLiteral("main")));
+    awaitTask(store->verifyPassword(notes, QStringLiteral("second")));
+    fake.respond(QStringLiteral("hdiutil-imageinfo"), {}, "Authentication error\n", 1);
+    for (const Vault& vault : {notes, tax}) {
+        try {
+            awaitTask(store->verifyPassword(vault, QStringLiteral("wrong")));
+            ADD_FAILURE() << "a wrong password was accepted";
+        } catch (const DiskImageError& e) {
+            EXPECT_TRUE(e.isBadPassword());
+            EXPECT_EQ(e.message(), QStringLiteral("Wrong password."));
+        }
+    }
+
+    QFile file(notes.bundlePath);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("x");
+    file.close();
+    try {
+        awaitTask(store->verifyPassword(notes, QStringLiteral("main")));
+        ADD_FAILURE() << "a file of no tier size was accepted";
+    } catch (const PocketVaultError& e) {
+        EXPECT_EQ(e.which(), PocketVaultError::Case::notAPocketVault);
+    }
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+}
+
+TEST_F(VaultManage, DeleteMovesTheFileToTheTrashOnlyWhenTheVaultLocks) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    const Vault gone = standardVault(QStringLiteral("Gone"));
+    QDir(gone.bundlePath).removeRecursively();
+    startStore();
+    openStandard(tax);
+
+    fake.respond(QStringLiteral("hdiutil-detach"), {}, "Resource busy\n", 16);
+    awaitTask(store->deleteVault(tax));
+    EXPECT_TRUE(store->errorMessage().startsWith(QStringLiteral("Could not lock vault")));
+    EXPECT_TRUE(store->vault(tax.id));
+    EXPECT_TRUE(QFileInfo(tax.bundlePath).isDir());
+
+    fake.respond(QStringLiteral("hdiutil-detach"), {});
+    store->clearErrorMessage();
+    awaitTask(store->deleteVault(tax));
+    EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("Tax locked (manual)"));
+    EXPECT_FALSE(store->vault(tax.id));
+    EXPECT_FALSE(QFileInfo::exists(tax.bundlePath));
+    EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("xdg/Trash/files/Tax.sparsebundle"))).isDir());
+
+    awaitTask(store->deleteVault(gone));
+    EXPECT_FALSE(store->errorMessage().isEmpty());
+    EXPECT_TRUE(store->vault(gone.id));
+}
+
+} // namespace
+} // namespace larkhold::test
