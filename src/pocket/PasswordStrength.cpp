@@ -4,6 +4,7 @@
 #include <QTextBoundaryFinder>
 #include <algorithm>
 #include <cmath>
+#include <unicode/uchar.h>
 #include <vector>
 
 namespace larkhold {
@@ -42,25 +43,32 @@ std::vector<Character> characters(const QString& s) {
     return out;
 }
 
+// Character classes follow the Unicode properties rather than the general categories that QChar
+// offers: circled letters are Alphabetic, ª and modifier letters such as ʰ are Lowercase, and
+// Han numerals have a numeric type although they are not in a number category.
 bool isLetter(const Character& c) {
-    const char32_t u = c.scalars.front();
-    return QChar::isLetter(u) || QChar::category(u) == QChar::Number_Letter;
+    return u_hasBinaryProperty(UChar32(c.scalars.front()), UCHAR_ALPHABETIC);
 }
 
 bool isNumber(const Character& c) {
-    return QChar::isNumber(c.scalars.front());
+    return u_getIntPropertyValue(UChar32(c.scalars.front()), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+}
+
+bool hasProperty(const Character& c, UProperty property) {
+    return c.scalars.size() == 1 && u_hasBinaryProperty(UChar32(c.scalars.front()), property);
+}
+
+// A character that some case mapping affects, or a single scalar that Unicode marks as cased.
+bool isCased(const Character& c) {
+    return hasProperty(c, UCHAR_CASED) || c.text.toLower() != c.text || c.text.toUpper() != c.text;
 }
 
 bool isLowerCase(const Character& c) {
-    if (c.scalars.size() == 1 && QChar::isLower(c.scalars.front()))
-        return true;
-    return c.text.toLower() == c.text && c.text.toUpper() != c.text;
+    return hasProperty(c, UCHAR_LOWERCASE) || (c.text.toLower() == c.text && isCased(c));
 }
 
 bool isUpperCase(const Character& c) {
-    if (c.scalars.size() == 1 && QChar::isUpper(c.scalars.front()))
-        return true;
-    return c.text.toUpper() == c.text && c.text.toLower() != c.text;
+    return hasProperty(c, UCHAR_UPPERCASE) || (c.text.toUpper() == c.text && isCased(c));
 }
 
 bool isAscii(const Character& c) {

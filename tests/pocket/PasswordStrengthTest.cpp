@@ -112,6 +112,16 @@ TEST(PasswordStrength, nonAsciiLettersWidenThePool) {
     EXPECT_EQ(PasswordStrength(QStringLiteral("qe\u0301wtkzm")).level, Level::good);
 }
 
+TEST(PasswordStrength, characterClassesFollowUnicodeProperties) {
+    // Nine modifier letters that are Lowercase without being in the lower-case letter category:
+    // pool 126 rather than 100, which lifts nine of them from 59.8 to 62.8 bits.
+    expectRating({"\u00aa\u02b0\u00ba\u02b2\u02e0\u02b7\u02e2\u02b8\u02e4", Level::strong, std::nullopt});
+    // Han numerals have a numeric type: pool 110 rather than 100, 61.0 rather than 59.8 bits.
+    expectRating({"一三五七九二四六八", Level::strong, std::nullopt});
+    // Circled letters are Alphabetic, so these are four words; as bits alone they would be good.
+    expectRating({"ⓐⓐⓐⓐ ⓑⓑⓑ ⓒⓒⓒ ⓓⓓⓓ", Level::strong, std::nullopt});
+}
+
 TEST(PasswordStrength, levelsFromRawValues) {
     EXPECT_EQ(PasswordStrength::levelFromRawValue(0), Level::weak);
     EXPECT_EQ(PasswordStrength::levelFromRawValue(3), Level::strong);

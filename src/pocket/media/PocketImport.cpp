@@ -12,6 +12,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QPdfDocument>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cstring>
 #include <libheif/heif.h>
@@ -44,9 +45,15 @@ std::optional<PhotoType> photoType(const QByteArray& head) {
     if (startsWith(head, "\x89PNG\r\n\x1A\n", 8))
         return PhotoType::png;
     // Only HEVC-coded HEIF counts as HEIC; AVIF and other HEIF flavours are not photos here.
-    const char* mime =
-        heif_get_file_mime_type(reinterpret_cast<const std::uint8_t*>(head.constData()), int(head.size()));
+    // Some phones put the generic HEIF brand first and name HEVC only among the compatible brands.
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(head.constData());
+    const int length = int(head.size());
+    const char* mime = heif_get_file_mime_type(bytes, length);
     if (mime && std::strcmp(mime, "image/heic") == 0)
+        return PhotoType::heic;
+    if (mime && std::strcmp(mime, "image/heif") == 0 &&
+        (heif_has_compatible_brand(bytes, length, "heic") == 1 ||
+         heif_has_compatible_brand(bytes, length, "heix") == 1))
         return PhotoType::heic;
     return std::nullopt;
 }
@@ -396,8 +403,9 @@ PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
     const std::int64_t size = file.size();
 
     // Enough of the start to tell PDFs and photos apart; the rest is read only once the size
-    // has been checked.
-    const QByteArray head = file.peek(64);
+    // has been checked. It may be the start of a secret note, so it is wiped on every way out.
+    QByteArray head = file.peek(64);
+    const auto wipeHead = qScopeGuard([&head] { wipe(head.data(), std::size_t(head.size())); });
 
     PocketItem item;
     item.id = QUuid::createUuid();
@@ -448,9 +456,11 @@ PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
         // than a note that is too long.
         if (!file.seek(0))
             throw Failure::unreadable(name);
-        const QByteArray start = file.read(kTextSniffBytes);
+        QByteArray start = file.read(kTextSniffBytes);
         const ByteView startBytes(reinterpret_cast<const std::uint8_t*>(start.constData()), std::size_t(start.size()));
-        if (!isValidUtf8(startBytes, true) || start.contains('\0'))
+        const bool text = isValidUtf8(startBytes, true) && !start.contains('\0');
+        wipe(start.data(), std::size_t(start.size()));
+        if (!text)
             throw Failure::unsupported(name);
         throw Failure::tooLarge(name, size, Failure::Content::note);
     }

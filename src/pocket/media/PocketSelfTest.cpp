@@ -71,9 +71,10 @@ bool isExcludedFromBackup(const QString& path) {
     return n == 5 && std::memcmp(value, "false", 5) == 0;
 }
 
+// An empty run of bytes is found nowhere: it would otherwise count as plaintext in every file.
 bool contains(ByteView haystack, ByteView needle) {
     if (needle.empty())
-        return true;
+        return false;
     return std::search(haystack.begin(), haystack.end(),
                        std::boyer_moore_horspool_searcher(needle.begin(), needle.end())) != haystack.end();
 }

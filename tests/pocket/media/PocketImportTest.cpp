@@ -315,6 +315,16 @@ TEST_F(PocketImportTest, heicStaysHeicUnlessOptimized) {
     const QByteArray out = bytesOf(kept);
     EXPECT_STREQ(heif_get_file_mime_type(reinterpret_cast<const uint8_t*>(out.constData()), int(out.size())),
                  "image/heic");
+
+    // The generic HEIF brand first and HEVC only among the compatible brands, as some phones
+    // write it: still a HEIC photo, not an unsupported file.
+    QByteArray generic = heic;
+    ASSERT_EQ(generic.mid(4, 8), "ftypheic");
+    generic.replace(8, 4, "mif1");
+    ASSERT_EQ(heif_has_compatible_brand(reinterpret_cast<const uint8_t*>(generic.constData()), 64, "heic"), 1);
+    const PocketItem fromGeneric = PocketImport::item(write("IMG_0002.HEIF", generic), false);
+    EXPECT_EQ(fromGeneric.kind, PocketItem::Kind::image);
+    EXPECT_EQ(fromGeneric.name, "IMG_0002.heic");
 }
 
 TEST_F(PocketImportTest, wideGamutHeicIsConvertedToSrgb) {
