@@ -11,7 +11,10 @@
 #include "SettingsKeys.h"
 #include "StoreHost.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 namespace larkhold {
 
@@ -240,6 +243,21 @@ QCoro::Task<> VaultStore::autoLockTick() {
 
 // ---- helpers ----
 
+namespace {
+
+bool isMountPoint(const QString& folder) {
+    struct stat self {};
+    struct stat parent {};
+    const QByteArray path = QFile::encodeName(folder);
+    if (::stat(path.constData(), &self) != 0 || !S_ISDIR(self.st_mode))
+        return false;
+    if (::stat(QFile::encodeName(folder + QStringLiteral("/..")).constData(), &parent) != 0)
+        return false;
+    return self.st_dev != parent.st_dev;
+}
+
+} // namespace
+
 bool VaultStore::volumeIsPresent(const QString& path) {
     if (!path.startsWith(QLatin1Char('/')))
         return true;
@@ -255,6 +273,10 @@ bool VaultStore::volumeIsPresent(const QString& path) {
         return presentBelow(3);
     if (parts.size() >= 4 && parts[0] == QLatin1String("run") && parts[1] == QLatin1String("media"))
         return presentBelow(4);
+    // Folders under /mnt usually stay when their disk is unplugged, so only a folder that is
+    // itself a mount point (another device than /mnt) counts as a present volume.
+    if (parts.size() >= 2 && parts[0] == QLatin1String("mnt"))
+        return isMountPoint(QStringLiteral("/mnt/") + parts[1]);
     return true;
 }
 

@@ -31,8 +31,13 @@ QCoro::Task<> VaultStore::refresh() {
     // What the store believed when the listing was taken; anything that differs afterwards was
     // changed by an unlock or lock that finished meanwhile and is newer than the listing.
     const QHash<QUuid, quint64> before = mountChanges_;
+    // Adding and locating start a refresh that nobody awaits; it must not touch a store that
+    // was destroyed while the tool ran.
+    const QPointer<VaultStore> self(this);
     auto listing = diskImage().attachedImages();
     std::optional<AttachedImages> images = co_await listing;
+    if (!self)
+        co_return;
 
     // A listing that failed says nothing about what is attached. Taking it as "nothing" would
     // make every open vault look locked while its volume stays mounted, out of reach of lock-all
@@ -44,6 +49,8 @@ QCoro::Task<> VaultStore::refresh() {
     for (const Vault& vault : measured) {
         auto measuring = usedBytes(vault);
         const qint64 bytes = co_await measuring;
+        if (!self)
+            co_return;
         setSizeOnDisk(vault.id, bytes);
     }
 }

@@ -570,6 +570,16 @@ TEST(VaultStoreVolumes, PresentUnlessItsDiskIsMissing) {
     EXPECT_FALSE(VaultStore::volumeIsPresent(QStringLiteral("/media/nobody-here/Backup/A.sparsebundle")));
     EXPECT_TRUE(VaultStore::volumeIsPresent(QDir::homePath() + QStringLiteral("/Vaults/A.sparsebundle")));
     EXPECT_TRUE(VaultStore::volumeIsPresent(QStringLiteral("/Volumes")));
+    EXPECT_FALSE(VaultStore::volumeIsPresent(QStringLiteral("/mnt/NoSuchDiskForLarkholdTests/A.sparsebundle")));
+}
+
+TEST(VaultStoreVolumes, AFolderUnderMntIsADiskOnlyWhenSomethingIsMountedThere) {
+    // A leftover folder under /mnt is what an unplugged disk leaves behind.
+    const QString folder = QStringLiteral("/mnt/larkhold-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (!QDir().mkpath(folder))
+        GTEST_SKIP() << "cannot create a folder under /mnt here";
+    EXPECT_FALSE(VaultStore::volumeIsPresent(folder + QStringLiteral("/A.pocketvault")));
+    QDir().rmdir(folder);
 }
 
 } // namespace
