@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QThreadPool>
 #include <QVariantList>
 #include <QVariantMap>
 #include <QtConcurrent/QtConcurrentRun>
@@ -56,9 +57,11 @@ SecureBytes passwordData(const QString& password) {
 }
 
 // Decoded whole and unchanged, line breaks included; bytes that are not UTF-8 give no text at all
-// rather than a half-garbled message.
+// rather than a half-garbled message. Stateless, so that output breaking off inside a character
+// counts as not UTF-8 instead of being cut short silently.
 QString decodeUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
     QString text = decoder(bytes);
     return decoder.hasError() ? QString() : text;
 }
@@ -114,6 +117,19 @@ DiskImage::DiskImage(DiskImageTools tools) : tools_(std::move(tools)) {}
 
 namespace {
 
+// The threads that wait for children. A child occupies its thread until it exits, and there is no
+// time-out, so the runs get threads of their own: a few hung tools must not hold up the shared
+// pool, which derives keys and saves Pocket Vaults. Never destroyed, so that quitting does not
+// wait for a hung tool either.
+QThreadPool& toolThreads() {
+    static QThreadPool* const pool = [] {
+        auto* threads = new QThreadPool;
+        threads->setMaxThreadCount(256);
+        return threads;
+    }();
+    return *pool;
+}
+
 QCoro::Task<ProcessResult> awaitOutcome(QFuture<RunOutcome> future) {
     const RunOutcome outcome = co_await future;
     if (!outcome.result)
@@ -140,7 +156,11 @@ QCoro::Task<ProcessResult> DiskImage::run(QString program, QStringList arguments
             wipe(input->data(), input->size());
         return o;
     };
-    return awaitOutcome(QtConcurrent::run(std::move(worker)));
+    return awaitOutcome(QtConcurrent::run(&toolThreads(), std::move(worker)));
+}
+
+int DiskImage::runningTools() {
+    return toolThreads().activeThreadCount();
 }
 
 QCoro::Task<> DiskImage::create(QString path, QString volumeName, qint64 maxSizeMB, QString password) const {
@@ -308,7 +328,9 @@ QCoro::Task<qint64> DiskImage::sizeOnDisk(QString path) const {
 
 QCoro::Task<> DiskImage::excludeFromSpotlight(QString mountPoint) const {
     const QString marker = QDir(mountPoint).filePath(QStringLiteral(".metadata_never_index"));
-    QFuture<void> marking = QtConcurrent::run([marker] {
+    // On the tools' threads too: a volume whose file system stopped answering must not hold up
+    // the shared pool.
+    QFuture<void> marking = QtConcurrent::run(&toolThreads(), [marker] {
         QFile file(marker);
         if (!QFileInfo::exists(marker))
             (void)file.open(QIODevice::WriteOnly | QIODevice::NewOnly);

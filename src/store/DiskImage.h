@@ -49,8 +49,8 @@ struct DiskImageTools {
 // Image path → first mount point of every attached disk image.
 using AttachedImages = QMap<QString, QString>;
 
-// Runs the disk-image tools as child processes. Each operation runs its tool on a worker thread
-// and suspends its caller meanwhile. Stateless apart from the tool paths; operations may run side
+// Runs the disk-image tools as child processes. Each operation runs its tool on a worker thread of
+// its own and suspends its caller meanwhile. Stateless apart from the tool paths; operations may run side
 // by side. Passwords are given to the tools only on standard input.
 //
 // Throwing operations throw DiskImageError for a tool that failed, and ProcessLaunchError when the
@@ -90,6 +90,10 @@ public:
     QCoro::Task<> excludeFromSpotlight(QString mountPoint) const;
     // Shows a folder in the file manager; false when the opener failed or could not be started.
     QCoro::Task<bool> openFolder(QString path) const;
+
+    // How many tools are running now, in this process. Lets a caller wait for runs that nobody
+    // awaits (the refresh that adding a vault starts) before it tears their store down.
+    static int runningTools();
 
     // Output readers, public so that they can be checked without running a tool.
     static std::optional<QString> mountPointFromAttachOutput(const QByteArray& plist);

@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -93,6 +94,33 @@ private:
     bool raised_ = false;
 };
 
+// Waits for the child on every way out of the runner, so that none is left behind as a zombie.
+// Made before the pipes, so that on an early way out they are closed (and a child blocked on one
+// of them ends) before it is waited for.
+class Child {
+public:
+    Child() = default;
+    void adopt(pid_t pid) { pid_ = pid; }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        if (pid_ > 0)
+            (void)wait();
+    }
+    // The raw wait status; nullopt when the child could not be waited for.
+    std::optional<int> wait() {
+        int waitStatus = 0;
+        const pid_t pid = std::exchange(pid_, -1);
+        while (::waitpid(pid, &waitStatus, 0) < 0)
+            if (errno != EINTR)
+                return std::nullopt;
+        return waitStatus;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
 int statusOf(int waitStatus) {
     if (WIFEXITED(waitStatus))
         return WEXITSTATUS(waitStatus);
@@ -118,6 +146,7 @@ ProcessResult runProcess(const QString& program, const QStringList& arguments, s
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    Child child;
     Pipe in, out, err;
     makePipe(in, program);
     makePipe(out, program);
@@ -132,13 +161,15 @@ ProcessResult runProcess(const QString& program, const QStringList& arguments, s
     posix_spawn_file_actions_adddup2(&actions, err.write.get(), STDERR_FILENO);
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
-    // The child starts with default signal handling and an empty mask, whatever this thread uses.
+    // The child starts with default signal handling and an empty mask, whatever this thread uses:
+    // an ignored SIGCHLD or SIGPIPE would otherwise survive the exec and change how the tool runs.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none, defaults;
     sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
+    sigfillset(&defaults);
+    sigdelset(&defaults, SIGKILL);
+    sigdelset(&defaults, SIGSTOP);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -149,6 +180,7 @@ ProcessResult runProcess(const QString& program, const QStringList& arguments, s
     posix_spawnattr_destroy(&attributes);
     if (spawnError != 0)
         throw launchError(program, spawnError);
+    child.adopt(pid);
 
     in.read.reset();
     out.write.reset();
@@ -218,15 +250,8 @@ ProcessResult runProcess(const QString& program, const QStringList& arguments, s
         err.read.reset();
     }
 
-    int waitStatus = 0;
-    while (::waitpid(pid, &waitStatus, 0) < 0) {
-        if (errno != EINTR) {
-            waitStatus = 0;
-            result.status = -1;
-            return result;
-        }
-    }
-    result.status = statusOf(waitStatus);
+    const std::optional<int> waitStatus = child.wait();
+    result.status = waitStatus ? statusOf(*waitStatus) : -1;
     return result;
 }
 

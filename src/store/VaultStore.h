@@ -97,10 +97,14 @@ public:
 
     // ---- adding, locating, forgetting, changing, verifying, deleting ----
     // Change the vault list itself; report problems through errorMessage() and save at once.
+    // Records are found again by id, so a caller's older copy still reaches its vault.
     void addExistingVault(const QString& path);
     void relocate(const Vault& vault, const QString& path);
     // Locks an open vault first, so that nothing open is left unlisted; a lock that fails keeps it.
+    // Asks no owner check: the commands that lead here ask it where the vault wants one.
     QCoro::Task<> forget(Vault vault);
+    // rename, setCloudExclusion and changePassword refuse an open vault and one that another
+    // operation is working on: its file must not move or change under that operation.
     void setCloudExclusion(const Vault& vault, bool excluded);
 
     QCoro::Task<> createPocketVault(QString name, QString directory, int sizeMB, QString password, bool saveToKeychain,

@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
+#include <cmath>
 
 namespace larkhold {
 
@@ -57,30 +58,42 @@ QString resolvedPath(const QString& path) {
     return folder.isEmpty() ? clean : QDir(folder).filePath(info.fileName());
 }
 
-// Something exists at the path (a dangling link counts: it is a name that is taken).
+// The name is taken: something exists at the path, a dangling link included.
 bool somethingAt(const QString& path) {
     return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+}
+
+// A chosen vault file is there: links are followed, so a dangling one is no vault.
+bool fileIsThere(const QString& path) {
+    return QFileInfo::exists(path);
 }
 
 // The size limit of a sparse bundle from the "size" of its Info.plist; 1024 MB when it cannot
 // be read.
 qint64 sparseBundleLimitMB(const QString& bundle) {
     constexpr qint64 unreadable = 1024;
-    QFile file(QDir(bundle).filePath(QStringLiteral("Info.plist")));
-    // A real Info.plist is a few hundred bytes; a huge file is not one.
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMiB)
+    const QString path = QDir(bundle).filePath(QStringLiteral("Info.plist"));
+    // A real Info.plist is a few hundred bytes; a huge file is not one, and opening anything but a
+    // plain file (a pipe) could block.
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly) || file.size() > kMiB)
         return unreadable;
     const std::optional<QVariant> root = Plist::parse(file.readAll());
     if (!root || root->typeId() != QMetaType::QVariantMap)
         return unreadable;
     const QVariant size = root->toMap().value(QStringLiteral("size"));
     qint64 bytes = 0;
-    if (size.typeId() == QMetaType::LongLong)
+    if (size.typeId() == QMetaType::LongLong) {
         bytes = size.toLongLong();
-    else if (size.typeId() == QMetaType::Double)
-        bytes = static_cast<qint64>(size.toDouble());
-    else
+    } else if (size.typeId() == QMetaType::Double) {
+        // Only a whole number of bytes that fits is a size; converting anything else is undefined.
+        const double real = size.toDouble();
+        if (!std::isfinite(real) || std::trunc(real) != real || std::fabs(real) >= 9.2e18)
+            return unreadable;
+        bytes = static_cast<qint64>(real);
+    } else {
         return unreadable;
+    }
     return bytes > 16 * kMiB - 1 ? bytes / kMiB : 16;
 }
 
@@ -106,6 +119,13 @@ QString lockFirstMessage(const Vault& vault, const QString& then) {
     return QStringLiteral("Lock “%1” first, then %2.").arg(vault.name, then);
 }
 
+// A vault another operation is working on keeps its file where it is and as it is: moving or
+// re-keying it under a running unlock, resize or re-key would leave the list, the session or the
+// mounted image pointing at a file that is gone or changed.
+QString busyMessage(const Vault& vault, const QString& then) {
+    return QStringLiteral("Wait until “%1” is no longer busy, then %2.").arg(vault.name, then);
+}
+
 QString nameTakenMessage(const QString& name) {
     return QStringLiteral("A vault named “%1” already exists in that folder.").arg(name);
 }
@@ -127,7 +147,7 @@ void VaultStore::addExistingVault(const QString& path) {
     const ChosenFile chosen = chosenFile(path);
     const bool pocket = PocketFormat::isPocketVaultFile(chosen.path);
     const bool accepted = pocket || chosen.extension == kSparseBundle || chosen.extension == kNoSync;
-    if (!accepted || !somethingAt(chosen.path)) {
+    if (!accepted || !fileIsThere(chosen.path)) {
         setErrorMessage(QStringLiteral("Choose a vault file (.sparsebundle, .pocketvault or .nosync)."));
         return;
     }
@@ -162,12 +182,12 @@ void VaultStore::relocate(const Vault& vault, const QString& path) {
     const ChosenFile chosen = chosenFile(path);
     const bool pocketFile = PocketFormat::isPocketVaultFile(chosen.path);
     if (vault.kind == VaultKind::pocket) {
-        if (!pocketFile || !somethingAt(chosen.path)) {
+        if (!pocketFile || !fileIsThere(chosen.path)) {
             setErrorMessage(QStringLiteral("Choose the Pocket Vault file (.pocketvault or .nosync)."));
             return;
         }
     } else if (pocketFile || (chosen.extension != kSparseBundle && chosen.extension != kNoSync) ||
-               !somethingAt(chosen.path)) {
+               !fileIsThere(chosen.path)) {
         setErrorMessage(QStringLiteral("Choose a vault file (.sparsebundle or .nosync)."));
         return;
     }
@@ -202,7 +222,8 @@ void VaultStore::relocate(const Vault& vault, const QString& path) {
 QCoro::Task<> VaultStore::forget(Vault vault) {
     // An open vault that left the list would never be locked again by anything.
     if (isUnlocked(vault.id)) {
-        auto locking = lock(vault, false, LockReason::manual);
+        // The list's record names the vault as it is now in the lock's activity line.
+        auto locking = lock(this->vault(vault.id).value_or(vault), false, LockReason::manual);
         co_await locking;
         if (isUnlocked(vault.id))
             co_return;
@@ -215,6 +236,10 @@ QCoro::Task<> VaultStore::forget(Vault vault) {
 void VaultStore::setCloudExclusion(const Vault& vault, bool excluded) {
     if (isUnlocked(vault.id)) {
         setErrorMessage(lockFirstMessage(vault, QStringLiteral("change its iCloud setting")));
+        return;
+    }
+    if (isBusy(vault.id)) {
+        setErrorMessage(busyMessage(vault, QStringLiteral("change its iCloud setting")));
         return;
     }
     // The list's own record, not the caller's copy: its path is where the file is now.
@@ -335,6 +360,10 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
         setErrorMessage(lockFirstMessage(vault, QStringLiteral("rename it")));
         co_return;
     }
+    if (isBusy(vault.id)) {
+        setErrorMessage(busyMessage(vault, QStringLiteral("rename it")));
+        co_return;
+    }
     const QFileInfo current(QDir::cleanPath(vault.bundlePath));
     // A file without an extension keeps having none, rather than gaining a trailing dot.
     const QString extension = current.suffix();
@@ -353,15 +382,25 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
     std::optional<QString> failure;
 
     if (vault.kind == VaultKind::standard) {
+        // Every failure after the tool may have attached the image leaves it attached and hidden;
+        // it is recorded like a failed unlock's, so that it shows as open and lock-all reaches it.
         QString attachedAt;
+        bool mayBeAttached = false;
         try {
             auto attaching = diskImage().attach(vault.bundlePath, password, true);
             attachedAt = co_await attaching;
+        } catch (const DiskImageError& e) {
+            failure = describe(e);
+            mayBeAttached = !e.isBadPassword();
         } catch (const std::exception& e) {
             failure = describe(e);
         }
         if (failure) {
             setErrorMessage(*failure);
+            if (mayBeAttached) {
+                auto recording = recordStrayAttachment(vault);
+                co_await recording;
+            }
             co_return;
         }
 
@@ -372,13 +411,19 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
             failure = describe(e);
         }
         if (failure) {
+            bool detached = true;
             try {
                 auto detaching = diskImage().detach(attachedAt, false);
                 co_await detaching;
             } catch (const std::exception&) {
                 // The rename's message is the one that matters; the image stays attached.
+                detached = false;
             }
             setErrorMessage(*failure);
+            if (!detached) {
+                auto recording = recordStrayAttachment(vault);
+                co_await recording;
+            }
             co_return;
         }
 
@@ -393,6 +438,8 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
         }
         if (failure) {
             setErrorMessage(*failure);
+            auto recording = recordStrayAttachment(vault);
+            co_await recording;
             co_return;
         }
     }
@@ -416,6 +463,10 @@ void VaultStore::updatePasswordHint(const Vault& vault, std::optional<QString> h
 QCoro::Task<> VaultStore::changePassword(Vault vault, QString oldPassword, QString newPassword) {
     if (isUnlocked(vault.id)) {
         setErrorMessage(lockFirstMessage(vault, QStringLiteral("change its password")));
+        co_return;
+    }
+    if (isBusy(vault.id)) {
+        setErrorMessage(busyMessage(vault, QStringLiteral("change its password")));
         co_return;
     }
     BusyMark busy(*this, vault.id);
@@ -505,11 +556,14 @@ QCoro::Task<> VaultStore::verifyPassword(Vault vault, QString password) {
 
 QCoro::Task<> VaultStore::deleteVault(Vault vault) {
     if (isUnlocked(vault.id)) {
-        auto locking = lock(vault, false, LockReason::manual);
+        auto locking = lock(this->vault(vault.id).value_or(vault), false, LockReason::manual);
         co_await locking;
         if (isUnlocked(vault.id))
             co_return;
     }
+    // The file where the list says it is now: the caller's copy may be older than a change of the
+    // cloud setting or a locate made while the sheet was up.
+    vault = this->vault(vault.id).value_or(vault);
     QFile file(vault.bundlePath);
     if (!file.moveToTrash()) {
         setErrorMessage(

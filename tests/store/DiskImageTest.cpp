@@ -77,6 +77,9 @@ TEST_F(DiskImageTest, OtherFailuresCarryTheToolsTextUnchanged) {
     // Error output that is not UTF-8 leaves the prefix alone.
     fake.respond(QStringLiteral("hdiutil-compact"), {}, "bad \xff\xfe bytes authentication\n", 1);
     EXPECT_EQ(failureOf(engine.compact(image, secret)), QStringLiteral("Could not compact vault: "));
+    // So does output that breaks off inside a character.
+    fake.respond(QStringLiteral("hdiutil-compact"), {}, "costs 5 \xe2\x82", 1);
+    EXPECT_EQ(failureOf(engine.compact(image, secret)), QStringLiteral("Could not compact vault: "));
 }
 
 TEST_F(DiskImageTest, ResizeExplainsALimitBelowTheUsedSpace) {
@@ -116,9 +119,18 @@ TEST_F(DiskImageTest, ArgumentsAndInputOfEachCommand) {
     EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-detach")), (QStringList{"detach", "/media/Tax", "-force"}));
     EXPECT_EQ(fake.input(QStringLiteral("hdiutil-detach")), QByteArray());
 
+    awaitTask(engine.resize(image, 300, secret));
     awaitTask(engine.compact(image, secret));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-compact")), (QStringList{"compact", "-stdinpass", image}));
     awaitTask(engine.verifyPassword(image, secret));
     EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-imageinfo")), (QStringList{"imageinfo", "-stdinpass", image}));
+    // Every other password reaches its tool as its UTF-8 bytes alone, with no terminator.
+    for (const char* key : {"hdiutil-attach", "hdiutil-resize", "hdiutil-compact", "hdiutil-imageinfo"})
+        EXPECT_EQ(fake.input(QString::fromLatin1(key)), secret.toUtf8()) << key;
+
+    fake.respond(QStringLiteral("hdiutil-info"), FakeTools::infoOutput({}));
+    awaitTask(engine.attachedImages());
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-info")), (QStringList{"info", "-plist"}));
 
     // A password never stands in an argument list, in any form.
     for (const QString& call : fake.calls())

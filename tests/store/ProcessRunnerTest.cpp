@@ -1,9 +1,12 @@
 #include "ProcessRunner.h"
 
 #include <QTemporaryDir>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace larkhold;
@@ -25,6 +28,39 @@ TEST(ProcessRunner, ReturnsStatusAndBothOutputsApart) {
     EXPECT_EQ(r.standardError, "err");
 
     EXPECT_EQ(shell("kill -9 $$").status, 128 + SIGKILL);
+
+    // Every child has been waited for: none is left behind as a zombie.
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(ProcessRunner, ChildStartsWithDefaultSignalHandlingWhateverTheCallerUses) {
+    // An ignored SIGCHLD or SIGPIPE survives an exec; a tool that waits for helpers of its own or
+    // relies on dying of a broken pipe would then misbehave.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction oldChld {};
+    struct sigaction oldInt {};
+    sigaction(SIGCHLD, &ignore, &oldChld);
+    sigaction(SIGINT, &ignore, &oldInt);
+    sigset_t blocked, oldMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &blocked, &oldMask);
+
+    const ProcessResult r = shell("exec grep -E '^Sig(Ign|Blk)' /proc/self/status");
+
+    pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGCHLD, &oldChld, nullptr);
+    // Masks of signals 1 to 64, lowest bit first; the C library may keep its own signals above 31
+    // ignored, which is none of the tool's business.
+    const QList<QByteArray> lines = r.standardOutput.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2) << r.standardOutput.toStdString();
+    const auto mask = [](const QByteArray& line) { return line.mid(line.indexOf('\t') + 1).toULongLong(nullptr, 16); };
+    EXPECT_EQ(mask(lines[0]) & 0x7fffffffu, 0u) << "blocked: " << lines[0].toStdString();
+    EXPECT_EQ(mask(lines[1]) & 0x7fffffffu, 0u) << "ignored: " << lines[1].toStdString();
 }
 
 TEST(ProcessRunner, InputIsWrittenWholeAndThenClosed) {

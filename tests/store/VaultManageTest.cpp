@@ -26,7 +26,9 @@ protected:
         // let it finish before the store goes.
         int idle = 0;
         waitUntil([&] {
-            idle = QThreadPool::globalInstance()->activeThreadCount() == 0 ? idle + 1 : 0;
+            const bool quiet =
+                DiskImage::runningTools() == 0 && QThreadPool::globalInstance()->activeThreadCount() == 0;
+            idle = quiet ? idle + 1 : 0;
             return idle > 20;
         });
     }
@@ -36,13 +38,18 @@ protected:
 
     // A sparse-bundle folder, with an Info.plist holding `size` when one is given.
     QString bundle(const QString& fileName, std::optional<qint64> size = std::nullopt) const {
+        return size ? bundleWithSize(fileName, "<integer>" + QByteArray::number(*size) + "</integer>")
+                    : bundleWithSize(fileName, {});
+    }
+    // A sparse-bundle folder whose Info.plist gives `sizeValue` (a property-list value) as its size.
+    QString bundleWithSize(const QString& fileName, const QByteArray& sizeValue) const {
         const QString path = inVaults(fileName);
         QDir().mkpath(path);
-        if (size) {
+        if (!sizeValue.isEmpty()) {
             QFile plist(QDir(path).filePath(QStringLiteral("Info.plist")));
             EXPECT_TRUE(plist.open(QIODevice::WriteOnly));
-            plist.write("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>size</key><integer>" +
-                        QByteArray::number(*size) + "</integer></dict></plist>");
+            plist.write("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>size</key>" + sizeValue +
+                        "</dict></plist>");
         }
         return path;
     }
@@ -83,6 +90,11 @@ TEST_F(VaultManage, AddExistingTakesKindNameAndLimitFromTheFile) {
     plain.write("not a pocket vault");
     plain.close();
     store->addExistingVault(plain.fileName());
+    // A size written as a real number counts when it is a whole number of bytes; an absurd one
+    // reads like a missing size.
+    store->addExistingVault(bundleWithSize(QStringLiteral("Real.sparsebundle"), "<real>53687091200.0</real>"));
+    store->addExistingVault(bundleWithSize(QStringLiteral("Absurd.sparsebundle"), "<real>1e300</real>"));
+    store->addExistingVault(bundleWithSize(QStringLiteral("Text.sparsebundle"), "<string>1073741824</string>"));
     EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
 
     const auto limit = [&](const char* name) { return named(QString::fromLatin1(name)).value_or(Vault{}).maxSizeMB; };
@@ -91,6 +103,9 @@ TEST_F(VaultManage, AddExistingTakesKindNameAndLimitFromTheFile) {
     EXPECT_EQ(limit("Big"), 51200);
     EXPECT_EQ(limit("Bare"), 1024);
     EXPECT_EQ(limit("Plain"), 1024);
+    EXPECT_EQ(limit("Real"), 51200);
+    EXPECT_EQ(limit("Absurd"), 1024);
+    EXPECT_EQ(limit("Text"), 1024);
     EXPECT_EQ(named(QStringLiteral("Small"))->bundlePath, inVaults(QStringLiteral("Small.SparseBundle")));
 
     const Vault notes = *named(QStringLiteral("Notes"));
@@ -101,7 +116,7 @@ TEST_F(VaultManage, AddExistingTakesKindNameAndLimitFromTheFile) {
     EXPECT_EQ(named(QStringLiteral("Plain"))->kind, VaultKind::standard);
     EXPECT_TRUE(named(QStringLiteral("Plain"))->excludedFromCloud);
     EXPECT_TRUE(notes.openInFinderAfterUnlock);
-    EXPECT_EQ(VaultList(dataFolder()).load().vaults.size(), 7);
+    EXPECT_EQ(VaultList(dataFolder()).load().vaults.size(), 10);
 }
 
 TEST_F(VaultManage, AddExistingRefusesWhatIsNoVaultOrAlreadyListed) {
@@ -117,7 +132,10 @@ TEST_F(VaultManage, AddExistingRefusesWhatIsNoVaultOrAlreadyListed) {
         store->addExistingVault(again);
         EXPECT_EQ(store->errorMessage(), QStringLiteral("That vault is already in the list."));
     }
-    for (const QString& wrong : {inVaults(QStringLiteral("Gone.sparsebundle")), vaultsFolder()}) {
+    // A link whose target is gone names no vault.
+    const QString dangling = inVaults(QStringLiteral("Dangling.sparsebundle"));
+    ASSERT_TRUE(QFile::link(inVaults(QStringLiteral("Gone.sparsebundle")), dangling));
+    for (const QString& wrong : {inVaults(QStringLiteral("Gone.sparsebundle")), vaultsFolder(), dangling}) {
         store->clearErrorMessage();
         store->addExistingVault(wrong);
         EXPECT_EQ(store->errorMessage(),
@@ -268,6 +286,15 @@ TEST_F(VaultManage, ResizeAndCompactRecordTheirResultsAndClearTheBusyMark) {
     awaitTask(store->compact(tax, QStringLiteral("pw")));
     EXPECT_EQ(store->sizesOnDisk().value(tax.id), 64 * 1024);
     EXPECT_TRUE(store->busyVaults().isEmpty());
+
+    // An open vault is not refused: what the tool says about it becomes the message.
+    openStandard(tax);
+    store->clearErrorMessage();
+    fake.respond(QStringLiteral("hdiutil-compact"), {}, "hdiutil: compact failed - Resource busy\n", 1);
+    awaitTask(store->compact(tax, QStringLiteral("pw")));
+    EXPECT_EQ(store->errorMessage(),
+              QStringLiteral("Could not compact vault: hdiutil: compact failed - Resource busy\n"));
+    EXPECT_TRUE(store->isUnlocked(tax));
 }
 
 TEST_F(VaultManage, RenameOfAStandardVaultRenamesVolumeAndFile) {
@@ -276,6 +303,9 @@ TEST_F(VaultManage, RenameOfAStandardVaultRenamesVolumeAndFile) {
     fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}));
     fake.respond(QStringLiteral("hdiutil-info"),
                  FakeTools::infoOutput({{tax.bundlePath, QStringLiteral("/media/Taxes")}}));
+
+    // The list changed after the caller took its copy; the record is still found by id.
+    store->updatePasswordHint(tax, QStringLiteral("hint"));
 
     awaitTask(store->rename(tax, QStringLiteral("Taxes"), QStringLiteral("pw")));
     ASSERT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
@@ -286,6 +316,68 @@ TEST_F(VaultManage, RenameOfAStandardVaultRenamesVolumeAndFile) {
     EXPECT_TRUE(QFileInfo(renamed).isDir());
     EXPECT_EQ(store->vault(tax.id)->bundlePath, renamed);
     EXPECT_EQ(store->vault(tax.id)->name, QStringLiteral("Taxes"));
+    EXPECT_EQ(store->vault(tax.id)->passwordHint, QStringLiteral("hint"));
+    EXPECT_TRUE(store->busyVaults().isEmpty());
+    EXPECT_FALSE(store->isUnlocked(tax));
+}
+
+TEST_F(VaultManage, RenameThatLeavesTheImageAttachedKeepsItInReachOfLockAll) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}));
+    fake.respond(QStringLiteral("hdiutil-info"),
+                 FakeTools::infoOutput({{tax.bundlePath, QStringLiteral("/media/Taxes")}}));
+    fake.respond(QStringLiteral("hdiutil-detach"), {}, "Resource busy\n", 16);
+
+    // The volume has its new name but will not let go: the file keeps its name, and the hidden
+    // volume counts as an open vault rather than one the store knows nothing of.
+    awaitTask(store->rename(tax, QStringLiteral("Taxes"), QStringLiteral("pw")));
+    EXPECT_EQ(store->errorMessage(),
+              QStringLiteral("Could not lock vault — a file inside may still be open: Resource busy\n"));
+    EXPECT_TRUE(QFileInfo(tax.bundlePath).isDir());
+    EXPECT_EQ(store->vault(tax.id)->name, QStringLiteral("Tax"));
+    EXPECT_EQ(store->mountPoints().value(tax.id), QStringLiteral("/media/Taxes"));
+
+    fake.respond(QStringLiteral("hdiutil-detach"), {});
+    awaitTask(store->lockAll(true, LockReason::panicShortcut));
+    EXPECT_FALSE(store->isUnlocked(tax));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-detach")), (QStringList{"detach", "/media/Taxes"}));
+
+    // Attached without a reported mount point: found through the listing all the same.
+    store->clearErrorMessage();
+    fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QString()}));
+    fake.respond(QStringLiteral("hdiutil-info"),
+                 FakeTools::infoOutput({{tax.bundlePath, QStringLiteral("/media/Tax")}}));
+    awaitTask(store->rename(tax, QStringLiteral("Taxes"), QStringLiteral("pw")));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Vault unlocked but no mount point was reported."));
+    EXPECT_EQ(store->mountPoints().value(tax.id), QStringLiteral("/media/Tax"));
+}
+
+TEST_F(VaultManage, FileMovesAndRekeyingWaitUntilABusyVaultIsFree) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    const Vault notes = pocketVault(QStringLiteral("Notes"), QStringLiteral("pw"));
+    startStore();
+    {
+        // As while an unlock of these vaults is still under way.
+        TestStore::BusyMark taxBusy(*store, tax.id);
+        TestStore::BusyMark notesBusy(*store, notes.id);
+
+        awaitTask(store->rename(tax, QStringLiteral("Taxes"), QStringLiteral("pw")));
+        EXPECT_EQ(store->errorMessage(), QStringLiteral("Wait until “Tax” is no longer busy, then rename it."));
+        store->clearErrorMessage();
+        store->setCloudExclusion(notes, true);
+        EXPECT_EQ(store->errorMessage(),
+                  QStringLiteral("Wait until “Notes” is no longer busy, then change its iCloud setting."));
+        store->clearErrorMessage();
+        awaitTask(store->changePassword(notes, QStringLiteral("pw"), QStringLiteral("new")));
+        EXPECT_EQ(store->errorMessage(),
+                  QStringLiteral("Wait until “Notes” is no longer busy, then change its password."));
+    }
+    EXPECT_TRUE(fake.calls().isEmpty());
+    EXPECT_EQ(store->vault(tax.id)->bundlePath, tax.bundlePath);
+    EXPECT_EQ(store->vault(notes.id)->bundlePath, notes.bundlePath);
+    EXPECT_TRUE(QFileInfo::exists(notes.bundlePath));
+    awaitTask(store->verifyPassword(notes, QStringLiteral("pw")));
     EXPECT_TRUE(store->busyVaults().isEmpty());
 }
 
@@ -402,6 +494,7 @@ TEST_F(VaultManage, VerifyPasswordReportsAWrongPasswordAlikeForBothKinds) {
 TEST_F(VaultManage, DeleteMovesTheFileToTheTrashOnlyWhenTheVaultLocks) {
     const Vault tax = standardVault(QStringLiteral("Tax"));
     const Vault gone = standardVault(QStringLiteral("Gone"));
+    const Vault moved = standardVault(QStringLiteral("Moved"));
     QDir(gone.bundlePath).removeRecursively();
     startStore();
     openStandard(tax);
@@ -424,6 +517,15 @@ TEST_F(VaultManage, DeleteMovesTheFileToTheTrashOnlyWhenTheVaultLocks) {
     awaitTask(store->deleteVault(gone));
     EXPECT_FALSE(store->errorMessage().isEmpty());
     EXPECT_TRUE(store->vault(gone.id));
+
+    // The file is taken from where the list says it is now, not from the caller's older copy.
+    store->clearErrorMessage();
+    store->setCloudExclusion(moved, true);
+    ASSERT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+    awaitTask(store->deleteVault(moved));
+    EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+    EXPECT_FALSE(store->vault(moved.id));
+    EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("xdg/Trash/files/Moved.nosync"))).isDir());
 }
 
 } // namespace
