@@ -1,0 +1,264 @@
+// Sequential write and read of 256 MiB through a mounted standard vault, through gocryptfs and
+// on the bare disk, in one run. Writes end with fsync; before each read the volume is mounted
+// afresh and the files beneath it are dropped from the page cache, so every read comes from the
+// disk and through the whole decryption path. Each figure is the median of three rounds.
+//
+// Environment: LARKHOLD_TOOLS_DIR (the stand-in tools; default: this build's), LARKHOLD_BENCH_DIR
+// (where to work; default $TMPDIR or /var/tmp). Needs /dev/fuse, fuse2fs and gocryptfs.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr std::size_t kTotal = 256u << 20;
+constexpr std::size_t kChunk = 1u << 20;
+constexpr int kRounds = 3;
+const std::string kPassword = "benchmark password";
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "bench_vaultio: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// Runs a program with `input` on its standard input; its output is dropped, or kept in `out`.
+int run(const std::vector<std::string>& argv, const std::string& input = {}, std::string* out = nullptr) {
+    int in[2], res[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(res, O_CLOEXEC) != 0) {
+        die("pipe failed");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    // Daemons (gocryptfs) keep their inherited output open, so only a caller that wants the output
+    // gets a pipe; reading one to its end would wait for the daemon.
+    if (out) {
+        posix_spawn_file_actions_adddup2(&actions, res[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, res[0]);
+    std::vector<char*> args;
+    for (auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+        die("cannot run " + argv[0]);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(res[1]);
+    if (!input.empty() && ::write(in[1], input.data(), input.size()) < 0) {
+        die("cannot write to " + argv[0]);
+    }
+    ::close(in[1]);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(res[0], buf, sizeof buf)) > 0;) {
+        text.append(buf, std::size_t(n));
+    }
+    ::close(res[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (out) {
+        *out = text;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+void must(int status, const std::string& what) {
+    if (status != 0) {
+        die(what + " failed");
+    }
+}
+
+double seconds(const std::function<void()>& f) {
+    auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void writeFile(const std::string& path, const std::vector<std::uint8_t>& data) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) {
+        die("cannot create " + path);
+    }
+    for (std::size_t done = 0; done < data.size(); done += kChunk) {
+        if (::write(fd, data.data() + done, kChunk) != ssize_t(kChunk)) {
+            die("write to " + path + " failed");
+        }
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        die("fsync of " + path + " failed");
+    }
+}
+
+void readFile(const std::string& path, std::vector<std::uint8_t>& buffer) {
+    int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+        die("cannot open " + path);
+    }
+    std::size_t total = 0;
+    for (ssize_t n; (n = ::read(fd, buffer.data() + total % buffer.size(), kChunk)) > 0;) {
+        total += std::size_t(n);
+    }
+    ::close(fd);
+    if (total != kTotal) {
+        die("short read from " + path);
+    }
+}
+
+// Drops the pages of every file below `root` (all clean after fsync) from the page cache.
+void evict(const std::string& root) {
+    std::error_code ec;
+    auto drop = [](const std::string& file) {
+        int fd = ::open(file.c_str(), O_RDONLY);
+        if (fd >= 0) {
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(fd);
+        }
+    };
+    if (std::filesystem::is_regular_file(root, ec)) {
+        drop(root);
+        return;
+    }
+    for (auto& entry : std::filesystem::recursive_directory_iterator(root, ec)) {
+        if (entry.is_regular_file(ec)) {
+            drop(entry.path().string());
+        }
+    }
+}
+
+struct Result {
+    double writeMBs = 0, readMBs = 0;
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// One system: `file` is where the test file lives, `remount` makes the next read cold.
+Result measure(const std::vector<std::uint8_t>& data, const std::function<std::string()>& file,
+               const std::function<void()>& remount, const std::string& beneath) {
+    std::vector<double> writes, reads;
+    std::vector<std::uint8_t> buffer(kChunk * 4);
+    for (int round = 0; round < kRounds; ++round) {
+        std::string path = file();
+        ::unlink(path.c_str());
+        ::sync();
+        writes.push_back(kTotal / 1048576.0 / seconds([&] { writeFile(path, data); }));
+        remount();
+        ::sync();
+        evict(beneath);
+        path = file();
+        reads.push_back(kTotal / 1048576.0 / seconds([&] { readFile(path, buffer); }));
+    }
+    return {median(writes), median(reads)};
+}
+
+std::string mountPointIn(const std::string& plist) {
+    auto key = plist.find("<key>mount-point</key>");
+    auto open = plist.find("<string>", key);
+    auto close = plist.find("</string>", open);
+    if (key == std::string::npos || open == std::string::npos || close == std::string::npos) {
+        die("attach reported no mount point");
+    }
+    return plist.substr(open + 8, close - open - 8);
+}
+
+} // namespace
+
+int main() {
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+        die("/dev/fuse is not available");
+    }
+    const char* toolsEnv = std::getenv("LARKHOLD_TOOLS_DIR");
+    const std::string tools = toolsEnv && *toolsEnv ? toolsEnv : LARKHOLD_BENCH_TOOLS_DIR;
+    const char* dirEnv = std::getenv("LARKHOLD_BENCH_DIR");
+    const char* tmpEnv = std::getenv("TMPDIR");
+    std::string base = dirEnv && *dirEnv ? dirEnv : (tmpEnv && *tmpEnv ? tmpEnv : "/var/tmp");
+    std::string work = base + "/larkhold-vaultio-XXXXXX";
+    if (!::mkdtemp(work.data())) {
+        die("cannot create a folder in " + base);
+    }
+    ::setenv("LARKHOLD_MOUNT_ROOT", (work + "/volumes").c_str(), 1);
+
+    std::vector<std::uint8_t> data(kTotal);
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (std::size_t i = 0; i < kTotal; i += 8) { // incompressible, and no all-zero sector
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        std::memcpy(&data[i], &x, 8);
+    }
+
+    // Bare disk.
+    const std::string bareFile = work + "/bare.bin";
+    Result bare = measure(
+        data, [&] { return bareFile; }, [] {}, bareFile);
+    ::unlink(bareFile.c_str());
+
+    // gocryptfs with its defaults.
+    const std::string cipher = work + "/gocryptfs-cipher", plain = work + "/gocryptfs-plain";
+    std::filesystem::create_directories(cipher);
+    std::filesystem::create_directories(plain);
+    must(run({"gocryptfs", "-init", "-q", cipher}, kPassword + "\n"), "gocryptfs -init");
+    must(run({"gocryptfs", "-q", cipher, plain}, kPassword + "\n"), "gocryptfs mount");
+    Result goc = measure(
+        data, [&] { return plain + "/test.bin"; },
+        [&] {
+            must(run({"fusermount3", "-u", plain}), "gocryptfs unmount");
+            must(run({"gocryptfs", "-q", cipher, plain}, kPassword + "\n"), "gocryptfs mount");
+        },
+        cipher);
+    run({"fusermount3", "-u", plain});
+
+    // A standard vault through the stand-in tools.
+    const std::string image = work + "/Bench.sparsebundle";
+    const std::string hdiutil = tools + "/hdiutil";
+    must(run({hdiutil, "create", "-encryption", "AES-256", "-stdinpass", "-type", "SPARSEBUNDLE", "-fs", "APFS",
+              "-size", "512m", "-volname", "Bench", image},
+             kPassword),
+         "hdiutil create");
+    std::string plist;
+    must(run({hdiutil, "attach", "-plist", "-stdinpass", image}, kPassword, &plist), "hdiutil attach");
+    std::string mountPoint = mountPointIn(plist);
+    Result vault = measure(
+        data, [&] { return mountPoint + "/test.bin"; },
+        [&] {
+            must(run({hdiutil, "detach", mountPoint}), "hdiutil detach");
+            must(run({hdiutil, "attach", "-plist", "-stdinpass", image}, kPassword, &plist), "hdiutil attach");
+            mountPoint = mountPointIn(plist);
+        },
+        image + "/bands");
+    run({hdiutil, "detach", mountPoint});
+    std::filesystem::remove_all(work);
+
+    std::printf("vault io: %zu MiB sequential in %zu KiB requests, fsync after writing, cold reads; "
+                "median of %d rounds\n",
+                kTotal >> 20, kChunk >> 10, kRounds);
+    std::printf("%-10s write %8.1f MB/s   read %8.1f MB/s\n", "bare", bare.writeMBs, bare.readMBs);
+    std::printf("%-10s write %8.1f MB/s   read %8.1f MB/s\n", "gocryptfs", goc.writeMBs, goc.readMBs);
+    std::printf("%-10s write %8.1f MB/s   read %8.1f MB/s\n", "vault", vault.writeMBs, vault.readMBs);
+    std::printf("ratio vault-write/gocryptfs: %.2f\n", vault.writeMBs / goc.writeMBs);
+    std::printf("ratio vault-read/gocryptfs: %.2f\n", vault.readMBs / goc.readMBs);
+    return 0;
+}

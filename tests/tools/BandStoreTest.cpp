@@ -1,0 +1,173 @@
+// The encrypted band storage and the image metadata, without FUSE.
+#include "BandStore.h"
+
+#include "Bundle.h"
+#include "Util.h"
+
+#include <QTemporaryDir>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace larkhold;
+using namespace larkhold::diskimage;
+
+namespace {
+
+constexpr std::uint64_t kDisk = 4 * kBandSize;
+
+std::vector<std::uint8_t> pattern(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::vector<std::uint8_t> out(n);
+    for (auto& b : out) {
+        b = static_cast<std::uint8_t>(gen() | 1); // never zero, so no sector is a hole
+    }
+    return out;
+}
+
+struct Fixture : ::testing::Test {
+    QTemporaryDir dir;
+    std::string bands = dir.path().toStdString() + "/bands";
+    MasterKey key = MasterKey::generate();
+    void SetUp() override { ASSERT_EQ(::mkdir(bands.c_str(), 0700), 0); }
+    std::string band(int i) const { return bands + "/" + std::to_string(i); }
+    std::size_t fileSize(const std::string& path) const { return std::filesystem::file_size(path); }
+};
+
+using BandStoreTest = Fixture;
+
+} // namespace
+
+TEST_F(BandStoreTest, UnalignedWritesAcrossBandsReadBackAndUnwrittenSpaceIsZero) {
+    BandStore store(bands, kDisk, key);
+    const std::uint64_t offset = kBandSize - 5000; // straddles bands 0 and 1, starts mid-sector
+    auto data = pattern(20000, 1);
+    ASSERT_EQ(store.write(data.data(), data.size(), offset), long(data.size()));
+
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store.read(back.data(), back.size(), offset), long(back.size()));
+    EXPECT_EQ(back, data);
+
+    // The rest of the touched sectors and untouched bands read as zeros.
+    std::vector<std::uint8_t> around(kSectorSize);
+    ASSERT_EQ(store.read(around.data(), around.size(), offset - kSectorSize - 904), long(kSectorSize));
+    EXPECT_EQ(around, std::vector<std::uint8_t>(kSectorSize, 0));
+    ASSERT_EQ(store.read(around.data(), around.size(), 3 * kBandSize), long(kSectorSize));
+    EXPECT_EQ(around, std::vector<std::uint8_t>(kSectorSize, 0));
+    EXPECT_FALSE(std::filesystem::exists(band(2)));
+    EXPECT_FALSE(std::filesystem::exists(band(3)));
+
+    // Reads stop at the end of the disk; writes past it are refused.
+    EXPECT_EQ(store.read(back.data(), back.size(), kDisk - 100), 100);
+    EXPECT_EQ(store.write(data.data(), 2 * kSectorSize, kDisk - kSectorSize), -ENOSPC);
+}
+
+TEST_F(BandStoreTest, SameSectorContentEncryptsDifferentlyPerSectorAndPerKey) {
+    auto sector = pattern(kSectorSize, 2);
+    {
+        BandStore store(bands, kDisk, key);
+        ASSERT_EQ(store.write(sector.data(), kSectorSize, 0), long(kSectorSize));
+        ASSERT_EQ(store.write(sector.data(), kSectorSize, kSectorSize), long(kSectorSize));
+    }
+    std::ifstream in(band(0), std::ios::binary);
+    std::vector<char> raw(2 * kSectorSize);
+    in.read(raw.data(), std::streamsize(raw.size()));
+    EXPECT_NE(std::memcmp(raw.data(), raw.data() + kSectorSize, kSectorSize), 0);
+    EXPECT_NE(std::memcmp(raw.data(), sector.data(), kSectorSize), 0);
+
+    BandStore other(bands, kDisk, MasterKey::generate());
+    std::vector<std::uint8_t> back(kSectorSize);
+    ASSERT_EQ(other.read(back.data(), back.size(), 0), long(kSectorSize));
+    EXPECT_NE(back, sector);
+}
+
+TEST_F(BandStoreTest, ZeroSectorsBecomeHolesAndDiscardRemovesEmptyBands) {
+    BandStore store(bands, kDisk, key);
+    std::vector<std::uint8_t> zeros(kBandSize, 0);
+    ASSERT_EQ(store.write(zeros.data(), zeros.size(), 0), long(zeros.size()));
+    EXPECT_FALSE(std::filesystem::exists(band(0))); // nothing but zeros: no band at all
+
+    auto data = pattern(2 * kSectorSize, 3);
+    ASSERT_EQ(store.write(data.data(), data.size(), kBandSize), long(data.size()));
+    ASSERT_EQ(store.write(data.data(), data.size(), 2 * kBandSize), long(data.size()));
+    ASSERT_EQ(store.write(zeros.data(), kSectorSize, kBandSize), long(kSectorSize)); // overwrite with zeros
+    std::vector<std::uint8_t> back(kSectorSize, 0xff);
+    ASSERT_EQ(store.read(back.data(), back.size(), kBandSize), long(kSectorSize));
+    EXPECT_EQ(back, std::vector<std::uint8_t>(kSectorSize, 0));
+
+    // Half of band 2 goes: it stays with its remaining sector. All of band 1 goes: removed.
+    ASSERT_EQ(store.discard(2 * kBandSize, kSectorSize), 0);
+    EXPECT_TRUE(std::filesystem::exists(band(2)));
+    ASSERT_EQ(store.read(back.data(), back.size(), 2 * kBandSize + kSectorSize), long(kSectorSize));
+    EXPECT_EQ(0, std::memcmp(back.data(), data.data() + kSectorSize, kSectorSize));
+    ASSERT_EQ(store.discard(kBandSize, kBandSize), 0);
+    EXPECT_FALSE(std::filesystem::exists(band(1)));
+
+    // A band removed by discard is created again by the next write.
+    ASSERT_EQ(store.write(data.data(), data.size(), kBandSize), long(data.size()));
+    std::vector<std::uint8_t> again(data.size());
+    ASSERT_EQ(store.read(again.data(), again.size(), kBandSize), long(again.size()));
+    EXPECT_EQ(again, data);
+    EXPECT_EQ(store.sync(), 0);
+}
+
+TEST_F(BandStoreTest, DamagedBandsGiveErrorsOrGarbageButNeverACrash) {
+    auto data = pattern(4 * kSectorSize, 4);
+    {
+        BandStore store(bands, kDisk, key);
+        ASSERT_EQ(store.write(data.data(), data.size(), 0), long(data.size()));
+        ASSERT_EQ(store.write(data.data(), data.size(), kBandSize), long(data.size()));
+    }
+    // Band 0 cut short: the lost sectors read as holes. Band 1 replaced by a folder: I/O error.
+    ASSERT_EQ(::truncate(band(0).c_str(), 2 * kSectorSize + 100), 0);
+    std::filesystem::remove(band(1));
+    std::filesystem::create_directory(band(1));
+
+    BandStore store(bands, kDisk, key);
+    std::vector<std::uint8_t> back(4 * kSectorSize);
+    ASSERT_EQ(store.read(back.data(), back.size(), 0), long(back.size()));
+    EXPECT_EQ(0, std::memcmp(back.data(), data.data(), 2 * kSectorSize));
+    EXPECT_EQ(back[3 * kSectorSize], 0);
+    EXPECT_EQ(store.read(back.data(), back.size(), kBandSize), -EIO);
+    EXPECT_EQ(store.write(data.data(), data.size(), kBandSize), -EIO);
+}
+
+TEST_F(BandStoreTest, BundleMetadataRoundTripsAndRefusesTheWrongPassword) {
+    const std::string path = dir.path().toStdString() + "/img";
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    Bundle::initialise(path, 64u << 20, "Volume ✓", asBytes("pw"), key, kMinKdf);
+    Bundle b = Bundle::open(path);
+    EXPECT_EQ(b.sizeBytes(), 64u << 20);
+    MasterKey opened = b.unlock(asBytes("pw"));
+    EXPECT_TRUE(std::equal(opened.bytes().begin(), opened.bytes().end(), key.bytes().begin()));
+    EXPECT_EQ(b.volumeName(opened), "Volume ✓");
+    EXPECT_THROW(b.unlock(asBytes("pW")), AuthenticationError);
+
+    b.rewrap(opened, asBytes("new"));
+    EXPECT_THROW(b.unlock(asBytes("pw")), AuthenticationError);
+    EXPECT_NO_THROW(b.unlock(asBytes("new")));
+
+    b.setSize(128u << 20);
+    EXPECT_EQ(Bundle::open(path).sizeBytes(), 128u << 20);
+
+    // An Info.plist that promises an impossible layout is refused.
+    std::string info = Bundle::infoPlist(64u << 20);
+    info.replace(info.find("8388608"), 7, "4096");
+    writeFileAtomically(path + "/Info.plist", asBytes(info));
+    EXPECT_THROW(Bundle::open(path), ToolError);
+}
+
+TEST(SizeArgument, ParsesUnitsAndRejectsEverythingElse) {
+    EXPECT_EQ(parseSizeArgument("256m"), 256ull << 20);
+    EXPECT_EQ(parseSizeArgument("2g"), 2ull << 30);
+    EXPECT_EQ(parseSizeArgument("4T"), 4ull << 40);
+    EXPECT_EQ(parseSizeArgument("1024k"), 1ull << 20);
+    for (const char* bad : {"", "m", "256", "25 6m", "-1m", "256mb", "17t", "99999999999999999999m"}) {
+        EXPECT_THROW(parseSizeArgument(bad), ToolError) << bad;
+    }
+}

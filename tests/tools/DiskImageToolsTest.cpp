@@ -1,0 +1,445 @@
+// The stand-in hdiutil, diskutil and mdutil, driven as the application drives them: by path,
+// with passwords on standard input, reading the property lists they print.
+#include "ToolHarness.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QRandomGenerator>
+#include <csignal>
+#include <fcntl.h>
+#include <thread>
+
+using namespace tooltest;
+
+namespace {
+
+const QByteArray kPassword = "correct horse";
+
+void createImage(const QString& path, const QString& volume, const QString& size = QStringLiteral("64m"),
+                 const QByteArray& password = kPassword) {
+    Outcome r = hdiutil({"create", "-encryption", "AES-256", "-stdinpass", "-type", "SPARSEBUNDLE", "-fs", "APFS",
+                         "-size", size, "-volname", volume, path},
+                        password);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+}
+
+QString attach(const QString& path, const QByteArray& password = kPassword, bool hidden = false) {
+    QStringList args{"attach", "-plist", "-stdinpass"};
+    if (hidden) {
+        args << "-nobrowse";
+    }
+    Outcome r = hdiutil(args << path, password);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    return mountPointIn(r.out);
+}
+
+void detach(const QString& mountPoint, bool force = false) {
+    QStringList args{"detach", mountPoint};
+    if (force) {
+        args << "-force";
+    }
+    Outcome r = hdiutil(args);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+}
+
+QByteArray randomBytes(qsizetype n) {
+    QByteArray bytes(n, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), n / 4);
+    return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
+    f.flush();
+    ::fsync(f.handle());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+qint64 bytesOnDisk(const QString& folder) {
+    qint64 total = 0;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        struct stat st {};
+        if (::stat(it.next().toUtf8().constData(), &st) == 0) {
+            total += qint64(st.st_blocks) * 512;
+        }
+    }
+    return total;
+}
+
+bool bundleContains(const QString& bundle, const QByteArray& needle) {
+    for (QDirIterator it(bundle, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        if (readFile(it.next()).contains(needle)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString sizeInInfoPlist(const QString& bundle) {
+    QRegularExpression re(QStringLiteral("<key>size</key>\\s*<integer>(\\d+)</integer>"));
+    return re.match(QString::fromUtf8(readFile(bundle + "/Info.plist"))).captured(1);
+}
+
+bool listed(const QString& mountPoint) {
+    return hdiutil({"info", "-plist"}).out.contains("<string>" + mountPoint + "</string>");
+}
+
+// The attached image's service: the process that forked from "hdiutil attach … <image>".
+int servicePid(const QString& image) {
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool number = false;
+        int pid = entry.toInt(&number);
+        QByteArray cmd = readFile("/proc/" + entry + "/cmdline");
+        if (number && cmd.contains("attach") && cmd.contains(image.toUtf8()) && pid != ::getpid()) {
+            return pid;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(DiskImageTools, VolumeKeepsItsDataAcrossAttachmentsAndNoPlaintextReachesTheBundle) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("Plain Vault.sparsebundle");
+    createImage(image, "Secret Name");
+    QString mountPoint = attach(image);
+    ASSERT_EQ(mountPoint, s.mountRoot() + "/Secret Name");
+    EXPECT_TRUE(listed(mountPoint));
+    EXPECT_TRUE(hdiutil({"info", "-plist"}).out.contains("<string>" + image + "</string>"));
+
+    // A recognisable pattern in every sector; none of it may show up in the bundle.
+    QByteArray marker = "LARKHOLD-PLAINTEXT-MARKER-";
+    QByteArray patterned;
+    while (patterned.size() < (1 << 20)) {
+        patterned += marker;
+    }
+    QByteArray noise = randomBytes(3 << 20);
+    writeFile(mountPoint + "/pattern.bin", patterned);
+    writeFile(mountPoint + "/noise.bin", noise);
+
+    // Attaching what is already attached reports the same volume, but only for the right password.
+    EXPECT_EQ(attach(image), mountPoint);
+    Outcome wrong = hdiutil({"attach", "-plist", "-stdinpass", image}, "not it");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_TRUE(wrong.err.contains("Authentication error"));
+
+    Outcome md = runTool("mdutil", {"-i", "off", mountPoint});
+    EXPECT_EQ(md.status, 0);
+    EXPECT_TRUE(QFile::exists(mountPoint + "/.trackerignore"));
+
+    detach(mountPoint);
+    EXPECT_FALSE(listed(mountPoint));
+    EXPECT_FALSE(QFile::exists(mountPoint));
+    EXPECT_FALSE(bundleContains(image, marker));
+    EXPECT_FALSE(bundleContains(image, "Secret Name"));
+    EXPECT_FALSE(bundleContains(image, noise.left(64)));
+
+    mountPoint = attach(image);
+    EXPECT_EQ(readFile(mountPoint + "/pattern.bin"), patterned);
+    EXPECT_EQ(readFile(mountPoint + "/noise.bin"), noise);
+    detach(mountPoint);
+}
+
+TEST(DiskImageTools, WrongPasswordIsReportedAsAuthenticationErrorByEveryCommand) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("V.sparsebundle");
+    createImage(image, "V");
+    const QList<QStringList> commands{{"attach", "-plist", "-stdinpass", image},
+                                      {"imageinfo", "-stdinpass", image},
+                                      {"resize", "-stdinpass", "-size", "128m", image},
+                                      {"compact", "-stdinpass", image}};
+    for (const QStringList& args : commands) {
+        Outcome r = hdiutil(args, "wrong");
+        EXPECT_EQ(r.status, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("Authentication error")) << r.err.toStdString();
+    }
+    Outcome chpass = hdiutil({"chpass", "-oldstdinpass", "-newstdinpass", image}, QByteArray("wrong\0new\0", 10));
+    EXPECT_TRUE(chpass.err.contains("Authentication error"));
+    EXPECT_EQ(sizeInInfoPlist(image), "67108864");
+    EXPECT_TRUE(QDir(s.mountRoot()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    EXPECT_EQ(hdiutil({"imageinfo", "-stdinpass", image}, kPassword).status, 0);
+}
+
+TEST(DiskImageTools, CreateRefusesWhatItCannotMakeAndLeavesNothingBehind) {
+    Scratch s;
+    const QString image = s.path("X.sparsebundle");
+    QDir().mkpath(image);
+    Outcome exists =
+        hdiutil({"create", "-encryption", "AES-256", "-stdinpass", "-size", "64m", "-volname", "X", image}, kPassword);
+    EXPECT_NE(exists.status, 0);
+    EXPECT_TRUE(exists.err.contains("File exists"));
+    for (const char* size : {"64", "m", "1k", "99999999999t"}) {
+        Outcome r = hdiutil({"create", "-encryption", "AES-256", "-stdinpass", "-size", size, "-volname", "Y",
+                             s.path("Y.sparsebundle")},
+                            kPassword);
+        EXPECT_NE(r.status, 0) << size;
+    }
+    Outcome plain = hdiutil({"create", "-size", "64m", s.path("Z.sparsebundle")}, kPassword);
+    EXPECT_NE(plain.status, 0);
+    QStringList left = QDir(s.path("")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
+    left.removeAll("volumes");
+    EXPECT_EQ(left, QStringList{"X.sparsebundle"});
+}
+
+TEST(DiskImageTools, KeyFileCannotDemandAnAbsurdPasswordHash) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("K.sparsebundle");
+    createImage(image, "K");
+    const QByteArray original = readFile(image + "/key");
+    auto patched = [&](int offset, quint32 value) {
+        QByteArray key = original;
+        for (int i = 0; i < 4; ++i) {
+            key[offset + i] = char(value >> (8 * i));
+        }
+        return key;
+    };
+    // Memory of 4 TiB, zero passes, a thousand lanes: refused before any hashing.
+    for (const QByteArray& key : {patched(12, 0xFFFFFFFFu), patched(8, 0), patched(16, 1000)}) {
+        writeFile(image + "/key", key);
+        Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.contains("unsupported")) << r.err.toStdString();
+    }
+    // Weaker parameters that are still in bounds are bound to the wrapped key: no way in.
+    writeFile(image + "/key", patched(8, 1));
+    EXPECT_TRUE(hdiutil({"imageinfo", "-stdinpass", image}, kPassword).err.contains("Authentication error"));
+    writeFile(image + "/key", original);
+    EXPECT_EQ(hdiutil({"imageinfo", "-stdinpass", image}, kPassword).status, 0);
+}
+
+TEST(DiskImageTools, BusyVolumeDetachesOnlyByForceAndKeepsWhatWasWritten) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("B.sparsebundle");
+    createImage(image, "B");
+    QString mountPoint = attach(image);
+    QByteArray data = randomBytes(1 << 20);
+    writeFile(mountPoint + "/kept.bin", data);
+    {
+        QFile open(mountPoint + "/open.txt");
+        ASSERT_TRUE(open.open(QIODevice::WriteOnly));
+        open.write("still open");
+        open.flush();
+        Outcome busy = hdiutil({"detach", mountPoint});
+        EXPECT_NE(busy.status, 0);
+        EXPECT_TRUE(busy.err.contains("Resource busy")) << busy.err.toStdString();
+        EXPECT_TRUE(listed(mountPoint));
+        detach(mountPoint, true);
+        EXPECT_FALSE(listed(mountPoint));
+    }
+    mountPoint = attach(image);
+    EXPECT_EQ(readFile(mountPoint + "/kept.bin"), data);
+    EXPECT_EQ(readFile(mountPoint + "/open.txt"), "still open");
+    detach(mountPoint);
+    EXPECT_NE(hdiutil({"detach", mountPoint}).status, 0);
+}
+
+TEST(DiskImageTools, ChangePasswordKeepsTheDataAndRetiresTheOldPassword) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("C.sparsebundle");
+    createImage(image, "C", "64m", QByteArray());
+    QString mountPoint = attach(image, QByteArray());
+    writeFile(mountPoint + "/a.txt", "contents");
+    detach(mountPoint);
+
+    // From the empty password: the input begins with the zero byte.
+    const QByteArray accented = "Pässwörd ünïcode";
+    Outcome r = hdiutil({"chpass", "-oldstdinpass", "-newstdinpass", image}, QByteArray("\0", 1) + accented + '\0');
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(hdiutil({"attach", "-plist", "-stdinpass", image}, "").err.contains("Authentication error"));
+    mountPoint = attach(image, accented);
+    EXPECT_EQ(readFile(mountPoint + "/a.txt"), "contents");
+    detach(mountPoint);
+
+    Outcome malformed = hdiutil({"chpass", "-oldstdinpass", "-newstdinpass", image}, accented);
+    EXPECT_NE(malformed.status, 0);
+    EXPECT_EQ(hdiutil({"imageinfo", "-stdinpass", image}, accented).status, 0);
+}
+
+TEST(DiskImageTools, ResizeGrowsAndShrinksButNotBelowTheData) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("R.sparsebundle");
+    createImage(image, "R");
+    QString mountPoint = attach(image);
+    QByteArray data = randomBytes(30 << 20);
+    writeFile(mountPoint + "/data.bin", data);
+    Outcome attached = hdiutil({"resize", "-stdinpass", "-size", "128m", image}, kPassword);
+    EXPECT_NE(attached.status, 0);
+    EXPECT_TRUE(attached.err.contains("busy", Qt::CaseInsensitive)) << attached.err.toStdString();
+    detach(mountPoint);
+
+    Outcome grow = hdiutil({"resize", "-stdinpass", "-size", "128m", image}, kPassword);
+    ASSERT_EQ(grow.status, 0) << grow.err.toStdString();
+    EXPECT_EQ(sizeInInfoPlist(image), "134217728");
+    mountPoint = attach(image);
+    struct statvfs fs {};
+    ASSERT_EQ(::statvfs(mountPoint.toUtf8().constData(), &fs), 0);
+    EXPECT_GT(fs.f_blocks * fs.f_frsize, 100ull << 20);
+    writeFile(mountPoint + "/more.bin", randomBytes(60 << 20)); // only fits in the grown volume
+    ASSERT_EQ(::unlink((mountPoint + "/more.bin").toUtf8().constData()), 0);
+    detach(mountPoint);
+
+    Outcome tooSmall = hdiutil({"resize", "-stdinpass", "-size", "16m", image}, kPassword);
+    EXPECT_NE(tooSmall.status, 0);
+    EXPECT_TRUE(tooSmall.err.contains("invalid argument", Qt::CaseInsensitive)) << tooSmall.err.toStdString();
+    EXPECT_EQ(sizeInInfoPlist(image), "134217728");
+
+    Outcome shrink = hdiutil({"resize", "-stdinpass", "-size", "48m", image}, kPassword);
+    ASSERT_EQ(shrink.status, 0) << shrink.err.toStdString();
+    EXPECT_EQ(sizeInInfoPlist(image), "50331648");
+    for (const QString& band : QDir(image + "/bands").entryList(QDir::Files)) {
+        EXPECT_LT(band.toULongLong(nullptr, 16), 6u) << "band beyond the limit: " << band.toStdString();
+    }
+    mountPoint = attach(image);
+    EXPECT_EQ(readFile(mountPoint + "/data.bin"), data);
+    detach(mountPoint);
+}
+
+TEST(DiskImageTools, CompactGivesFreedSpaceBack) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("P.sparsebundle");
+    createImage(image, "P", "128m");
+    QString mountPoint = attach(image);
+    QByteArray kept = randomBytes(1 << 20);
+    writeFile(mountPoint + "/kept.bin", kept);
+    writeFile(mountPoint + "/big.bin", randomBytes(40 << 20));
+    detach(mountPoint);
+    const qint64 full = bytesOnDisk(image);
+    EXPECT_GT(full, 40ll << 20);
+
+    mountPoint = attach(image);
+    ASSERT_EQ(::unlink((mountPoint + "/big.bin").toUtf8().constData()), 0);
+    detach(mountPoint);
+    Outcome r = hdiutil({"compact", "-stdinpass", image}, kPassword);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_LT(bytesOnDisk(image), 8ll << 20);
+
+    mountPoint = attach(image);
+    EXPECT_EQ(readFile(mountPoint + "/kept.bin"), kept);
+    EXPECT_EQ(runTool("diskutil", {"verifyVolume", mountPoint}).status, 0);
+    detach(mountPoint);
+}
+
+TEST(DiskImageTools, RenameMountsTheVolumeAgainUnderItsNewName) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("N.sparsebundle");
+    createImage(image, "Old Name");
+    QString hidden = attach(image, kPassword, true);
+    EXPECT_EQ(hidden, s.mountRoot() + "/.larkhold-hidden/Old Name");
+    writeFile(hidden + "/f.txt", "x");
+
+    EXPECT_NE(runTool("diskutil", {"rename", hidden, "bad/name"}).status, 0);
+    Outcome r = runTool("diskutil", {"rename", hidden, "New Name"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QString renamed = s.mountRoot() + "/.larkhold-hidden/New Name";
+    EXPECT_TRUE(listed(renamed));
+    EXPECT_FALSE(listed(hidden));
+    EXPECT_EQ(readFile(renamed + "/f.txt"), "x");
+    detach(renamed);
+
+    // The name sticks, and a second volume of the same name gets its own folder.
+    EXPECT_EQ(attach(image), s.mountRoot() + "/New Name");
+    const QString other = s.path("O.sparsebundle");
+    createImage(other, "New Name");
+    EXPECT_EQ(attach(other), s.mountRoot() + "/New Name 1");
+    detach(s.mountRoot() + "/New Name 1");
+    detach(s.mountRoot() + "/New Name");
+}
+
+TEST(DiskImageTools, VerifyVolumeFindsADamagedBandWithoutBringingTheServiceDown) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("D.sparsebundle");
+    createImage(image, "D");
+    QString mountPoint = attach(image);
+    for (int i = 0; i < 20; ++i) {
+        writeFile(mountPoint + QStringLiteral("/file%1").arg(i), "content");
+    }
+    // Fresh changes that fuse2fs still caches must not look like damage.
+    QDir(mountPoint).mkdir("gone");
+    for (int i = 0; i < 60; ++i) {
+        writeFile(mountPoint + QStringLiteral("/gone/f%1").arg(i), "short-lived");
+    }
+    ASSERT_TRUE(QDir(mountPoint + "/gone").removeRecursively());
+    Outcome clean = runTool("diskutil", {"verifyVolume", mountPoint});
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_TRUE(clean.out.contains("exit code is 0")) << clean.out.toStdString();
+    EXPECT_TRUE(listed(mountPoint)); // mounted again where it was
+    EXPECT_EQ(readFile(mountPoint + "/file3"), "content");
+    {
+        QFile open(mountPoint + "/file0"); // a volume in use is checked where it stands
+        ASSERT_TRUE(open.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(runTool("diskutil", {"verifyVolume", mountPoint}).out.contains("exit code is 0"));
+    }
+    detach(mountPoint);
+
+    // Garbage over the first band's metadata area, where the inode table of a new volume lies.
+    QFile band(image + "/bands/0");
+    ASSERT_TRUE(band.open(QIODevice::ReadWrite));
+    band.seek(32 * 4096);
+    band.write(randomBytes(64 * 4096));
+    band.close();
+
+    Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+    if (r.status != 0) {
+        EXPECT_FALSE(r.err.isEmpty()); // refusing to mount, with a reason, is a fair answer too
+        return;
+    }
+    mountPoint = mountPointIn(r.out);
+    Outcome damaged = runTool("diskutil", {"verifyVolume", mountPoint});
+    EXPECT_NE(damaged.status, 0);
+    EXPECT_FALSE(damaged.out.contains("exit code is 0")) << damaged.out.toStdString();
+    EXPECT_TRUE(listed(mountPoint)); // the service is still there
+    detach(mountPoint, true);
+}
+
+TEST(DiskImageTools, KilledServiceLeavesAVolumeThatAttachesAgainWithItsSyncedData) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("S.sparsebundle");
+    createImage(image, "S", "128m");
+    QString mountPoint = attach(image);
+    QByteArray synced = randomBytes(4 << 20);
+    writeFile(mountPoint + "/synced.bin", synced);
+    const int pid = servicePid(image);
+    ASSERT_GT(pid, 0);
+
+    // A writer is busy in the volume when the service dies.
+    std::thread writer([&] {
+        int fd = ::open((mountPoint + "/inflight.bin").toUtf8().constData(), O_WRONLY | O_CREAT, 0600);
+        QByteArray chunk = randomBytes(1 << 20);
+        for (int i = 0; fd >= 0 && i < 64; ++i) {
+            if (::write(fd, chunk.constData(), size_t(chunk.size())) < 0) {
+                break;
+            }
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ::kill(pid, SIGKILL);
+    writer.join();
+
+    mountPoint = attach(image);
+    ASSERT_FALSE(mountPoint.isEmpty());
+    EXPECT_EQ(readFile(mountPoint + "/synced.bin"), synced);
+    Outcome v = runTool("diskutil", {"verifyVolume", mountPoint});
+    EXPECT_TRUE(v.out.contains("exit code is 0")) << v.out.toStdString();
+    detach(mountPoint);
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+// Runs the built stand-in tools as the application does: by path, password on standard input.
+namespace tooltest {
+
+struct Outcome {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+inline QString toolsDir() {
+    return QStringLiteral(LARKHOLD_TEST_TOOLS_DIR);
+}
+
+inline Outcome runTool(const QString& tool, const QStringList& args, const QByteArray& input = {}) {
+    QProcess p;
+    p.start(toolsDir() + QLatin1Char('/') + tool, args);
+    p.waitForStarted(-1);
+    if (!input.isEmpty()) {
+        p.write(input);
+    }
+    p.closeWriteChannel();
+    p.waitForFinished(-1);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : 128, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+inline Outcome hdiutil(const QStringList& args, const QByteArray& input = {}) {
+    return runTool(QStringLiteral("hdiutil"), args, input);
+}
+
+inline QString mountPointIn(const QString& plist) {
+    QRegularExpression re(QStringLiteral("<key>mount-point</key>\\s*<string>([^<]*)</string>"));
+    auto m = re.match(plist);
+    return m.hasMatch() ? m.captured(1).replace(QLatin1String("&amp;"), QLatin1String("&")) : QString();
+}
+
+// Why a test that mounts cannot run here, or empty when it can.
+inline QString mountUnavailableReason() {
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+        return QStringLiteral("/dev/fuse is not available");
+    }
+    for (const char* tool : {"/usr/bin/fuse2fs", "/usr/bin/fusermount3", "/usr/sbin/mkfs.ext4"}) {
+        if (::access(tool, X_OK) != 0) {
+            return QStringLiteral("%1 is not installed").arg(QLatin1String(tool));
+        }
+    }
+    return {};
+}
+
+// A scratch folder whose volumes are mounted inside it; every volume still attached from it is
+// detached by force before it is removed, so a failing test leaves no mount behind.
+class Scratch {
+public:
+    Scratch() : root_(dir_.path() + QStringLiteral("/volumes")) {
+        QDir().mkpath(root_);
+        qputenv("LARKHOLD_MOUNT_ROOT", root_.toUtf8());
+    }
+    ~Scratch() {
+        QString plist = hdiutil({QStringLiteral("info"), QStringLiteral("-plist")}).out;
+        QRegularExpression re(QStringLiteral("<key>mount-point</key>\\s*<string>([^<]*)</string>"));
+        for (auto it = re.globalMatch(plist); it.hasNext();) {
+            QString mountPoint = it.next().captured(1);
+            if (mountPoint.startsWith(dir_.path())) {
+                hdiutil({QStringLiteral("detach"), mountPoint, QStringLiteral("-force")});
+            }
+        }
+    }
+    QString path(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
+    const QString& mountRoot() const { return root_; }
+
+private:
+    QTemporaryDir dir_;
+    QString root_;
+};
+
+} // namespace tooltest
+
+#define SKIP_WITHOUT_MOUNTS()                                                                                          \
+    do {                                                                                                               \
+        if (QString reason = tooltest::mountUnavailableReason(); !reason.isEmpty()) {                                  \
+            GTEST_SKIP() << reason.toStdString();                                                                      \
+        }                                                                                                              \
+    } while (0)

@@ -1,0 +1,423 @@
+#include "BandStore.h"
+
+#include "Util.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <shared_mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace larkhold::diskimage {
+
+namespace {
+
+constexpr std::uint64_t kSectorsPerBand = kBandSize / kSectorSize;
+constexpr std::size_t kMaxOpenBands = 512;
+
+std::atomic<std::uint64_t> nextGeneration{1};
+
+// OpenSSL contexts keyed once per thread and per store; only the tweak changes from sector to
+// sector, which re-initialising with the IV alone handles cheaply.
+struct Ciphers {
+    std::uint64_t generation = 0;
+    EVP_CIPHER_CTX* enc = nullptr;
+    EVP_CIPHER_CTX* dec = nullptr;
+    std::vector<std::uint8_t> scratch;
+    ~Ciphers() {
+        EVP_CIPHER_CTX_free(enc);
+        EVP_CIPHER_CTX_free(dec);
+    }
+};
+thread_local Ciphers tls;
+
+Ciphers* ciphers(std::uint64_t generation, const std::uint8_t* key) {
+    if (tls.generation == generation) {
+        return &tls;
+    }
+    if (!tls.enc) {
+        tls.enc = EVP_CIPHER_CTX_new();
+        tls.dec = EVP_CIPHER_CTX_new();
+    }
+    if (!tls.enc || !tls.dec || EVP_EncryptInit_ex(tls.enc, EVP_aes_256_xts(), nullptr, key, nullptr) != 1 ||
+        EVP_DecryptInit_ex(tls.dec, EVP_aes_256_xts(), nullptr, key, nullptr) != 1) {
+        tls.generation = 0;
+        return nullptr;
+    }
+    tls.generation = generation;
+    return &tls;
+}
+
+void tweak(std::uint64_t sector, std::uint8_t iv[16]) {
+    std::memset(iv, 0, 16);
+    for (int i = 0; i < 8; ++i) {
+        iv[i] = static_cast<std::uint8_t>(sector >> (8 * i));
+    }
+}
+
+bool crypt(EVP_CIPHER_CTX* ctx, bool encrypt, std::uint64_t sector, const std::uint8_t* in, std::uint8_t* out) {
+    std::uint8_t iv[16];
+    tweak(sector, iv);
+    int len = 0;
+    if (encrypt) {
+        return EVP_EncryptInit_ex(ctx, nullptr, nullptr, nullptr, iv) == 1 &&
+               EVP_EncryptUpdate(ctx, out, &len, in, static_cast<int>(kSectorSize)) == 1;
+    }
+    return EVP_DecryptInit_ex(ctx, nullptr, nullptr, nullptr, iv) == 1 &&
+           EVP_DecryptUpdate(ctx, out, &len, in, static_cast<int>(kSectorSize)) == 1;
+}
+
+bool allZero(const std::uint8_t* p, std::size_t n) {
+    return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0);
+}
+
+std::string bandName(std::uint64_t index) {
+    char name[24];
+    std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(index));
+    return name;
+}
+
+} // namespace
+
+struct BandStore::Band {
+    int fd = -1;
+    bool removed = false;       // unlinked by discard; writers must reopen
+    std::shared_mutex presence; // writers share it; removing an empty band takes it alone
+    ~Band() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+BandStore::BandStore(std::string bandsPath, std::uint64_t sizeBytes, const MasterKey& key)
+    : bandsPath_(std::move(bandsPath)), size_(sizeBytes), generation_(nextGeneration++) {
+    std::memcpy(key_.data(), key.xtsKey().data(), kXtsKeySize);
+}
+
+BandStore::~BandStore() {
+    sync();
+    wipe(key_.data(), key_.size());
+}
+
+std::shared_ptr<BandStore::Band> BandStore::band(std::uint64_t index, bool create, int& error) {
+    error = 0;
+    std::lock_guard lock(bandsMutex_);
+    if (auto it = open_.find(index); it != open_.end()) {
+        return it->second;
+    }
+    std::string path = bandsPath_ + "/" + bandName(index);
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0 && errno == ENOENT && create) {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        bandsCreated_ = fd >= 0;
+    }
+    if (fd < 0) {
+        error = errno == ENOENT ? 0 : EIO;
+        return nullptr;
+    }
+    if (open_.size() >= kMaxOpenBands) {
+        for (auto& [i, b] : open_) {
+            if (dirty_.count(i)) {
+                ::fdatasync(b->fd);
+            }
+        }
+        open_.clear();
+        dirty_.clear();
+    }
+    auto b = std::make_shared<Band>();
+    b->fd = fd;
+    open_[index] = b;
+    return b;
+}
+
+long BandStore::readSectors(std::uint8_t* out, std::uint64_t firstSector, std::uint64_t count) {
+    Ciphers* c = ciphers(generation_, key_.data());
+    if (!c) {
+        return -EIO;
+    }
+    std::uint64_t done = 0;
+    while (done < count) {
+        std::uint64_t sector = firstSector + done;
+        std::uint64_t index = sector / kSectorsPerBand;
+        std::uint64_t within = sector % kSectorsPerBand;
+        std::uint64_t n = std::min(count - done, kSectorsPerBand - within);
+        std::uint8_t* dest = out + done * kSectorSize;
+        std::size_t bytes = n * kSectorSize;
+        int error = 0;
+        auto b = band(index, false, error);
+        if (error) {
+            return -error;
+        }
+        if (!b) {
+            std::memset(dest, 0, bytes);
+            done += n;
+            continue;
+        }
+        c->scratch.resize(std::max(c->scratch.size(), bytes));
+        std::size_t got = 0;
+        while (got < bytes) {
+            ssize_t r =
+                ::pread(b->fd, c->scratch.data() + got, bytes - got, static_cast<off_t>(within * kSectorSize + got));
+            if (r < 0 && errno == EINTR) {
+                continue;
+            }
+            if (r < 0) {
+                return -EIO;
+            }
+            if (r == 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(r);
+        }
+        std::memset(c->scratch.data() + got, 0, bytes - got);
+        for (std::uint64_t i = 0; i < n; ++i) {
+            const std::uint8_t* in = c->scratch.data() + i * kSectorSize;
+            if (allZero(in, kSectorSize)) {
+                std::memset(dest + i * kSectorSize, 0, kSectorSize);
+            } else if (!crypt(c->dec, false, sector + i, in, dest + i * kSectorSize)) {
+                return -EIO;
+            }
+        }
+        done += n;
+    }
+    return static_cast<long>(count * kSectorSize);
+}
+
+int BandStore::punch(std::uint64_t index, std::uint64_t offset, std::uint64_t length) {
+    int error = 0;
+    auto b = band(index, false, error);
+    if (!b) {
+        return -error;
+    }
+    if (::fallocate(b->fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                    static_cast<off_t>(length)) == 0) {
+        return 0;
+    }
+    if (errno != EOPNOTSUPP) {
+        return -EIO;
+    }
+    // A folder on a file system without hole punching still gets zero sectors, which read as holes.
+    static const std::vector<std::uint8_t> zeros(kSectorSize * 64, 0);
+    for (std::uint64_t done = 0; done < length;) {
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), length - done));
+        ssize_t w = ::pwrite(b->fd, zeros.data(), n, static_cast<off_t>(offset + done));
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w <= 0) {
+            return -EIO;
+        }
+        done += static_cast<std::uint64_t>(w);
+    }
+    return 0;
+}
+
+long BandStore::writeSectors(const std::uint8_t* in, std::uint64_t firstSector, std::uint64_t count) {
+    Ciphers* c = ciphers(generation_, key_.data());
+    if (!c) {
+        return -EIO;
+    }
+    std::uint64_t done = 0;
+    while (done < count) {
+        std::uint64_t sector = firstSector + done;
+        std::uint64_t index = sector / kSectorsPerBand;
+        std::uint64_t within = sector % kSectorsPerBand;
+        std::uint64_t n = std::min(count - done, kSectorsPerBand - within);
+        const std::uint8_t* src = in + done * kSectorSize;
+        bool anyData = false;
+        for (std::uint64_t i = 0; i < n && !anyData; ++i) {
+            anyData = !allZero(src + i * kSectorSize, kSectorSize);
+        }
+        int error = 0;
+        auto b = band(index, anyData, error);
+        if (error) {
+            return -error;
+        }
+        if (!b) { // all zeros into a band that does not exist: already a hole
+            done += n;
+            continue;
+        }
+        std::shared_lock presence(b->presence);
+        if (b->removed) {
+            presence.unlock();
+            continue; // discarded meanwhile; look the band up again
+        }
+        c->scratch.resize(std::max<std::size_t>(c->scratch.size(), n * kSectorSize));
+        // Runs of zero and non-zero sectors: the first become holes, the second ciphertext.
+        std::uint64_t i = 0;
+        while (i < n) {
+            bool zero = allZero(src + i * kSectorSize, kSectorSize);
+            std::uint64_t j = i + 1;
+            while (j < n && allZero(src + j * kSectorSize, kSectorSize) == zero) {
+                ++j;
+            }
+            std::uint64_t offset = (within + i) * kSectorSize;
+            std::uint64_t bytes = (j - i) * kSectorSize;
+            if (zero) {
+                struct stat st {};
+                if (::fstat(b->fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) > offset) {
+                    if (int rc = punch(index, offset, bytes); rc != 0) {
+                        return rc;
+                    }
+                }
+            } else {
+                for (std::uint64_t k = i; k < j; ++k) {
+                    if (!crypt(c->enc, true, sector + k, src + k * kSectorSize,
+                               c->scratch.data() + (k - i) * kSectorSize)) {
+                        return -EIO;
+                    }
+                }
+                for (std::uint64_t put = 0; put < bytes;) {
+                    ssize_t w = ::pwrite(b->fd, c->scratch.data() + put, bytes - put, static_cast<off_t>(offset + put));
+                    if (w < 0 && errno == EINTR) {
+                        continue;
+                    }
+                    if (w < 0) {
+                        return errno == ENOSPC ? -ENOSPC : -EIO;
+                    }
+                    put += static_cast<std::uint64_t>(w);
+                }
+            }
+            i = j;
+        }
+        {
+            std::lock_guard lock(bandsMutex_);
+            dirty_.insert(index);
+        }
+        done += n;
+    }
+    return static_cast<long>(count * kSectorSize);
+}
+
+long BandStore::read(std::uint8_t* out, std::size_t length, std::uint64_t offset) {
+    if (offset >= size_) {
+        return 0;
+    }
+    length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - offset));
+    std::uint64_t first = offset / kSectorSize;
+    std::uint64_t last = (offset + length + kSectorSize - 1) / kSectorSize;
+    if (offset % kSectorSize == 0 && length % kSectorSize == 0) {
+        return readSectors(out, first, last - first);
+    }
+    std::vector<std::uint8_t> buffer((last - first) * kSectorSize);
+    long r = readSectors(buffer.data(), first, last - first);
+    if (r >= 0) {
+        std::memcpy(out, buffer.data() + (offset - first * kSectorSize), length);
+        r = static_cast<long>(length);
+    }
+    wipe(buffer.data(), buffer.size());
+    return r;
+}
+
+long BandStore::write(const std::uint8_t* in, std::size_t length, std::uint64_t offset) {
+    if (offset >= size_ || length > size_ - offset) {
+        return -ENOSPC;
+    }
+    std::size_t done = 0;
+    while (done < length) {
+        std::uint64_t pos = offset + done;
+        std::uint64_t sector = pos / kSectorSize;
+        std::uint64_t within = pos % kSectorSize;
+        if (within == 0 && length - done >= kSectorSize) {
+            std::uint64_t whole = (length - done) / kSectorSize;
+            long r = writeSectors(in + done, sector, whole);
+            if (r < 0) {
+                return r;
+            }
+            done += whole * kSectorSize;
+            continue;
+        }
+        // A piece of one sector: read, patch and write it back under the sector's lock.
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kSectorSize - within, length - done));
+        std::array<std::uint8_t, kSectorSize> plain{};
+        std::lock_guard lock(sectorLock(sector));
+        long r = readSectors(plain.data(), sector, 1);
+        if (r >= 0) {
+            std::memcpy(plain.data() + within, in + done, n);
+            r = writeSectors(plain.data(), sector, 1);
+        }
+        wipe(plain.data(), plain.size());
+        if (r < 0) {
+            return r;
+        }
+        done += n;
+    }
+    return static_cast<long>(length);
+}
+
+int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
+    if (offset >= size_) {
+        return 0;
+    }
+    length = std::min(length, size_ - offset);
+    std::uint64_t first = (offset + kSectorSize - 1) / kSectorSize;
+    std::uint64_t end = (offset + length) / kSectorSize;
+    while (first < end) {
+        std::uint64_t index = first / kSectorsPerBand;
+        std::uint64_t within = first % kSectorsPerBand;
+        std::uint64_t n = std::min(end - first, kSectorsPerBand - within);
+        int error = 0;
+        auto b = band(index, false, error);
+        if (error) {
+            return -error;
+        }
+        if (b) {
+            std::unique_lock presence(b->presence);
+            if (!b->removed) {
+                if (int rc = punch(index, within * kSectorSize, n * kSectorSize); rc != 0) {
+                    return rc;
+                }
+                errno = 0;
+                if (::lseek(b->fd, 0, SEEK_DATA) < 0 && errno == ENXIO) {
+                    std::lock_guard lock(bandsMutex_);
+                    std::string path = bandsPath_ + "/" + bandName(index);
+                    if (::unlink(path.c_str()) == 0) {
+                        b->removed = true;
+                        open_.erase(index);
+                        dirty_.erase(index);
+                        bandsCreated_ = true; // the folder changed; sync() flushes it
+                    }
+                }
+            }
+        }
+        first += n;
+    }
+    return 0;
+}
+
+int BandStore::sync() {
+    std::vector<std::shared_ptr<Band>> bands;
+    bool folder = false;
+    {
+        std::lock_guard lock(bandsMutex_);
+        for (auto index : dirty_) {
+            if (auto it = open_.find(index); it != open_.end()) {
+                bands.push_back(it->second);
+            }
+        }
+        dirty_.clear();
+        folder = bandsCreated_;
+        bandsCreated_ = false;
+    }
+    int rc = 0;
+    for (auto& b : bands) {
+        if (::fdatasync(b->fd) != 0) {
+            rc = -EIO;
+        }
+    }
+    if (folder) {
+        try {
+            fsyncDirectory(bandsPath_);
+        } catch (const ToolError&) {
+            rc = -EIO;
+        }
+    }
+    return rc;
+}
+
+} // namespace larkhold::diskimage

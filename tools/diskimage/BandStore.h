@@ -1,0 +1,55 @@
+#pragma once
+
+#include "Bundle.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unordered_map>
+
+namespace larkhold::diskimage {
+
+// The decrypted virtual disk of one image. Its sectors live in band files of kBandSize bytes
+// under bands/, encrypted with AES-256-XTS tweaked by the sector number. A band that does not
+// exist, bytes past a band file's end and an all-zero ciphertext sector are holes that read as
+// zeros; sectors written with zero plaintext are stored as holes, so a bundle takes only the
+// space its data needs. Thread-safe; every method returns 0 or a byte count, or -errno, and
+// never throws, so damaged band files surface as I/O errors, not as a crash.
+class BandStore {
+public:
+    BandStore(std::string bandsPath, std::uint64_t sizeBytes, const MasterKey& key);
+    ~BandStore();
+    BandStore(const BandStore&) = delete;
+    BandStore& operator=(const BandStore&) = delete;
+
+    std::uint64_t size() const { return size_; }
+    long read(std::uint8_t* out, std::size_t length, std::uint64_t offset);
+    long write(const std::uint8_t* in, std::size_t length, std::uint64_t offset);
+    // Turns the whole sectors inside the range into holes; a band left without data is removed.
+    int discard(std::uint64_t offset, std::uint64_t length);
+    // Makes every write so far durable.
+    int sync();
+
+private:
+    struct Band;
+    std::shared_ptr<Band> band(std::uint64_t index, bool create, int& error);
+    long writeSectors(const std::uint8_t* in, std::uint64_t firstSector, std::uint64_t count);
+    long readSectors(std::uint8_t* out, std::uint64_t firstSector, std::uint64_t count);
+    int punch(std::uint64_t index, std::uint64_t offset, std::uint64_t length);
+    std::mutex& sectorLock(std::uint64_t sector) { return sectorLocks_[sector % sectorLocks_.size()]; }
+
+    std::string bandsPath_;
+    std::uint64_t size_;
+    std::array<std::uint8_t, kXtsKeySize> key_{};
+    std::mutex bandsMutex_;
+    std::unordered_map<std::uint64_t, std::shared_ptr<Band>> open_;
+    std::set<std::uint64_t> dirty_;
+    bool bandsCreated_ = false;
+    std::array<std::mutex, 64> sectorLocks_;
+    std::uint64_t generation_;
+};
+
+} // namespace larkhold::diskimage

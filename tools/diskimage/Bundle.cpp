@@ -1,0 +1,255 @@
+#include "Bundle.h"
+
+#include "Argon2id.h"
+#include "Crypto.h"
+#include "Util.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace larkhold::diskimage {
+
+namespace {
+
+// Key file: magic ‖ iterations ‖ memoryKiB ‖ lanes (little-endian u32) ‖ salt ‖ GCM box of the
+// master key. Everything before the box is the box's associated data, so parameters or salt
+// that were altered make the password fail instead of deriving a different key silently.
+constexpr char kKeyMagic[8] = {'L', 'H', 'V', 'K', 'E', 'Y', 0, 1};
+constexpr std::size_t kSaltSize = 32;
+constexpr std::size_t kKeyHeaderSize = sizeof kKeyMagic + 12 + kSaltSize;
+constexpr std::size_t kKeyFileSize = kKeyHeaderSize + crypto::kGcmOverhead + kMasterKeySize;
+constexpr char kNameAad[] = "larkhold volume name v1";
+
+std::string keyPath(const std::string& bundle) {
+    return bundle + "/key";
+}
+std::string namePath(const std::string& bundle) {
+    return bundle + "/volume";
+}
+std::string infoPath(const std::string& bundle) {
+    return bundle + "/Info.plist";
+}
+
+void putU32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+std::uint32_t getU32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+bool withinBounds(const KdfParams& k) {
+    return k.iterations >= kMinKdf.iterations && k.iterations <= kMaxKdf.iterations &&
+           k.memoryKiB >= kMinKdf.memoryKiB && k.memoryKiB <= kMaxKdf.memoryKiB && k.lanes >= kMinKdf.lanes &&
+           k.lanes <= kMaxKdf.lanes && k.memoryKiB >= 8 * k.lanes;
+}
+
+SecureBytes deriveWrappingKey(ByteView password, ByteView salt, const KdfParams& kdf) {
+    return Argon2id::hash(password, salt, {}, {}, kdf.iterations, kdf.memoryKiB, kdf.lanes, crypto::kKeySize);
+}
+
+std::vector<std::uint8_t> sealKey(const MasterKey& key, ByteView password, const KdfParams& kdf) {
+    std::vector<std::uint8_t> file(kKeyFileSize);
+    std::memcpy(file.data(), kKeyMagic, sizeof kKeyMagic);
+    putU32(file.data() + 8, kdf.iterations);
+    putU32(file.data() + 12, kdf.memoryKiB);
+    putU32(file.data() + 16, kdf.lanes);
+    crypto::randomFill(std::span(file).subspan(20, kSaltSize));
+    SecureBytes wrapping = deriveWrappingKey(password, ByteView(file).subspan(20, kSaltSize), kdf);
+    crypto::aesGcmSeal(wrapping, key.bytes(), ByteView(file).first(kKeyHeaderSize),
+                       std::span(file).subspan(kKeyHeaderSize));
+    return file;
+}
+
+// Pulls the integer that follows <key>name</key> out of our own property list.
+std::optional<std::uint64_t> plistInteger(const std::string& text, const std::string& name) {
+    auto key = text.find("<key>" + name + "</key>");
+    if (key == std::string::npos) {
+        return std::nullopt;
+    }
+    auto open = text.find_first_not_of(" \t\r\n", key + name.size() + 11);
+    if (open == std::string::npos || text.compare(open, 9, "<integer>") != 0) {
+        return std::nullopt;
+    }
+    auto start = open + 9;
+    auto end = text.find("</integer>", start);
+    if (end == std::string::npos || end == start || end - start > 20) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (auto i = start; i < end; ++i) {
+        if (text[i] < '0' || text[i] > '9' || value > (UINT64_MAX - 9) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    }
+    return value;
+}
+
+} // namespace
+
+MasterKey MasterKey::generate() {
+    return MasterKey(crypto::randomBytes(kMasterKeySize));
+}
+
+std::string Bundle::infoPlist(std::uint64_t sizeBytes) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<plist version=\"1.0\">\n<dict>\n"
+           "\t<key>band-size</key>\n\t<integer>" +
+           std::to_string(kBandSize) +
+           "</integer>\n"
+           "\t<key>cipher</key>\n\t<string>aes-256-xts</string>\n"
+           "\t<key>diskimage-bundle-type</key>\n\t<string>org.larkhold.sparsebundle</string>\n"
+           "\t<key>sector-size</key>\n\t<integer>" +
+           std::to_string(kSectorSize) +
+           "</integer>\n"
+           "\t<key>size</key>\n\t<integer>" +
+           std::to_string(sizeBytes) +
+           "</integer>\n"
+           "\t<key>version</key>\n\t<integer>1</integer>\n"
+           "</dict>\n</plist>\n";
+}
+
+bool Bundle::validVolumeName(const std::string& name) {
+    return !name.empty() && name.size() <= kMaxVolumeNameBytes && name != "." && name != ".." &&
+           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+Bundle Bundle::open(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        throwErrno(path, errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        throw ToolError(path + ": not a disk image");
+    }
+    auto bytes = readFile(infoPath(path));
+    std::string text(bytes.begin(), bytes.end());
+    auto size = plistInteger(text, "size");
+    auto band = plistInteger(text, "band-size");
+    auto sector = plistInteger(text, "sector-size");
+    if (!size || !band || !sector || text.find("org.larkhold.sparsebundle") == std::string::npos) {
+        throw ToolError(path + ": not a disk image (Info.plist is not recognised)");
+    }
+    if (*band != kBandSize || *sector != kSectorSize || *size < kMinimumSize || *size > kMaximumSize ||
+        *size % kSectorSize != 0) {
+        throw ToolError(path + ": unsupported disk image layout");
+    }
+    Bundle b;
+    b.path_ = path;
+    b.sizeBytes_ = *size;
+    return b;
+}
+
+Bundle Bundle::initialise(const std::string& path, std::uint64_t sizeBytes, const std::string& volumeName,
+                          ByteView password, const MasterKey& key, KdfParams kdf) {
+    Bundle b;
+    b.path_ = path;
+    b.sizeBytes_ = sizeBytes;
+    if (::mkdir(b.bandsPath().c_str(), 0700) != 0) {
+        throwErrno(b.bandsPath(), errno);
+    }
+    writeFileAtomically(keyPath(path), sealKey(key, password, kdf));
+    b.setVolumeName(key, volumeName);
+    std::string info = infoPlist(sizeBytes);
+    writeFileAtomically(infoPath(path), asBytes(info));
+    return b;
+}
+
+MasterKey Bundle::unlock(ByteView password) const {
+    auto file = readFile(keyPath(path_));
+    if (file.size() != kKeyFileSize || std::memcmp(file.data(), kKeyMagic, sizeof kKeyMagic) != 0) {
+        throw ToolError(keyPath(path_) + ": the key file is damaged");
+    }
+    KdfParams kdf{getU32(file.data() + 8), getU32(file.data() + 12), getU32(file.data() + 16)};
+    if (!withinBounds(kdf)) {
+        throw ToolError(keyPath(path_) + ": the key file asks for unsupported password-hash parameters");
+    }
+    SecureBytes wrapping = deriveWrappingKey(password, ByteView(file).subspan(20, kSaltSize), kdf);
+    SecureBytes master(kMasterKeySize);
+    if (!crypto::aesGcmOpen(wrapping, ByteView(file).subspan(kKeyHeaderSize), ByteView(file).first(kKeyHeaderSize),
+                            master)) {
+        throw AuthenticationError();
+    }
+    return MasterKey(std::move(master));
+}
+
+void Bundle::rewrap(const MasterKey& key, ByteView newPassword) const {
+    writeFileAtomically(keyPath(path_), sealKey(key, newPassword, kDefaultKdf));
+}
+
+std::string Bundle::volumeName(const MasterKey& key) const {
+    auto box = readFile(namePath(path_));
+    if (box.size() <= crypto::kGcmOverhead || box.size() > crypto::kGcmOverhead + kMaxVolumeNameBytes) {
+        throw ToolError(namePath(path_) + ": the volume name record is damaged");
+    }
+    std::vector<std::uint8_t> plain(box.size() - crypto::kGcmOverhead);
+    if (!crypto::aesGcmOpen(key.nameKey(), box, asBytes(kNameAad), plain)) {
+        throw ToolError(namePath(path_) + ": the volume name record is damaged");
+    }
+    std::string name(plain.begin(), plain.end());
+    if (!validVolumeName(name)) {
+        throw ToolError(namePath(path_) + ": the volume name record is damaged");
+    }
+    return name;
+}
+
+void Bundle::setVolumeName(const MasterKey& key, const std::string& name) const {
+    if (!validVolumeName(name)) {
+        throw ToolError("invalid volume name");
+    }
+    std::vector<std::uint8_t> box(name.size() + crypto::kGcmOverhead);
+    crypto::aesGcmSeal(key.nameKey(), asBytes(name), asBytes(kNameAad), box);
+    writeFileAtomically(namePath(path_), box);
+}
+
+void Bundle::setSize(std::uint64_t sizeBytes) {
+    std::string info = infoPlist(sizeBytes);
+    writeFileAtomically(infoPath(path_), asBytes(info));
+    sizeBytes_ = sizeBytes;
+}
+
+std::uint64_t parseSizeArgument(const std::string& text) {
+    if (text.size() < 2 || text.size() > 20) {
+        throw ToolError("invalid size \"" + text + "\"");
+    }
+    std::uint64_t unit = 0;
+    switch (text.back()) {
+    case 'k':
+    case 'K':
+        unit = 1ull << 10;
+        break;
+    case 'm':
+    case 'M':
+        unit = 1ull << 20;
+        break;
+    case 'g':
+    case 'G':
+        unit = 1ull << 30;
+        break;
+    case 't':
+    case 'T':
+        unit = 1ull << 40;
+        break;
+    default:
+        throw ToolError("invalid size \"" + text + "\"");
+    }
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9' || value > (kMaximumSize / unit)) {
+            throw ToolError("invalid size \"" + text + "\"");
+        }
+        value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    }
+    if (value > kMaximumSize / unit) {
+        throw ToolError("invalid size \"" + text + "\"");
+    }
+    return value * unit;
+}
+
+} // namespace larkhold::diskimage

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "SecureBytes.h"
+
+#include <cstdint>
+#include <string>
+
+namespace larkhold::diskimage {
+
+inline constexpr std::uint64_t kSectorSize = 4096;
+inline constexpr std::uint64_t kBandSize = 8u << 20;
+inline constexpr std::uint64_t kMinimumSize = 8u << 20;
+inline constexpr std::uint64_t kMaximumSize = 16ull << 40;
+inline constexpr std::size_t kXtsKeySize = 64;
+inline constexpr std::size_t kNameKeySize = 32;
+inline constexpr std::size_t kMasterKeySize = kXtsKeySize + kNameKeySize;
+inline constexpr std::size_t kMaxVolumeNameBytes = 255;
+
+// Cost of the password hash. New images always get the default; an image's own parameters are
+// accepted only inside the bounds, so a damaged or hostile key file can neither make attach
+// allocate absurd memory nor spin for hours.
+struct KdfParams {
+    std::uint32_t iterations;
+    std::uint32_t memoryKiB;
+    std::uint32_t lanes;
+};
+inline constexpr KdfParams kDefaultKdf{3, 128u * 1024, 1};
+inline constexpr KdfParams kMinKdf{1, 8u * 1024, 1};
+inline constexpr KdfParams kMaxKdf{10, 1024u * 1024, 8};
+
+// The master key of one image: the XTS key of the disk sectors, then the key of the name record.
+class MasterKey {
+public:
+    explicit MasterKey(SecureBytes bytes) : bytes_(std::move(bytes)) {}
+    static MasterKey generate();
+    ByteView xtsKey() const { return ByteView(bytes_).first(kXtsKeySize); }
+    ByteView nameKey() const { return ByteView(bytes_).subspan(kXtsKeySize, kNameKeySize); }
+    ByteView bytes() const { return bytes_; }
+
+private:
+    SecureBytes bytes_;
+};
+
+// An image folder on disk: Info.plist (size limit, band and sector size), the wrapped key,
+// the encrypted volume name and bands/ with the encrypted sectors. The folder's own name is the
+// caller's business.
+class Bundle {
+public:
+    // Reads and checks Info.plist; throws ToolError for anything that is not one of our images.
+    static Bundle open(const std::string& path);
+    // Writes the metadata of a new image into an existing empty folder.
+    static Bundle initialise(const std::string& path, std::uint64_t sizeBytes, const std::string& volumeName,
+                             ByteView password, const MasterKey& key, KdfParams kdf = kDefaultKdf);
+
+    const std::string& path() const { return path_; }
+    std::string bandsPath() const { return path_ + "/bands"; }
+    std::uint64_t sizeBytes() const { return sizeBytes_; }
+
+    // Throws AuthenticationError when the password does not open the key.
+    MasterKey unlock(ByteView password) const;
+    void rewrap(const MasterKey& key, ByteView newPassword) const;
+    std::string volumeName(const MasterKey& key) const;
+    void setVolumeName(const MasterKey& key, const std::string& name) const;
+    void setSize(std::uint64_t sizeBytes);
+
+    static std::string infoPlist(std::uint64_t sizeBytes);
+    static bool validVolumeName(const std::string& name);
+
+private:
+    std::string path_;
+    std::uint64_t sizeBytes_ = 0;
+};
+
+// Parses a size argument: a decimal number with the unit k, m, g or t (powers of 1024), as in "256m".
+// Throws ToolError when it is malformed.
+std::uint64_t parseSizeArgument(const std::string& text);
+
+} // namespace larkhold::diskimage

@@ -1,0 +1,648 @@
+#include "Commands.h"
+
+#include "BandStore.h"
+#include "Bundle.h"
+#include "Crypto.h"
+#include "Daemon.h"
+#include "DiskServer.h"
+#include "Runtime.h"
+#include "Util.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace larkhold::diskimage {
+
+namespace {
+
+// The image folder's own flock: whoever holds it may change the bands. An attached image's
+// service holds it for as long as the image is attached.
+class ImageLock {
+public:
+    explicit ImageLock(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) {
+            throwErrno(path, errno);
+        }
+        held_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    }
+    ~ImageLock() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    ImageLock(const ImageLock&) = delete;
+    ImageLock& operator=(const ImageLock&) = delete;
+    bool held() const { return held_; }
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    bool held_ = false;
+};
+
+struct Options {
+    std::vector<std::string> positional;
+    bool plist = false, stdinpass = false, nobrowse = false, force = false;
+    bool oldStdinpass = false, newStdinpass = false;
+    std::string size, volname, encryption, type, fs;
+};
+
+Options parse(const std::vector<std::string>& args, std::size_t from) {
+    Options o;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto next = [&]() -> std::string {
+            if (i + 1 >= args.size()) {
+                throw ToolError("option " + a + " needs a value");
+            }
+            return args[++i];
+        };
+        if (a == "-plist") {
+            o.plist = true;
+        } else if (a == "-stdinpass") {
+            o.stdinpass = true;
+        } else if (a == "-nobrowse") {
+            o.nobrowse = true;
+        } else if (a == "-force") {
+            o.force = true;
+        } else if (a == "-oldstdinpass") {
+            o.oldStdinpass = true;
+        } else if (a == "-newstdinpass") {
+            o.newStdinpass = true;
+        } else if (a == "-size") {
+            o.size = next();
+        } else if (a == "-volname") {
+            o.volname = next();
+        } else if (a == "-encryption") {
+            o.encryption = next();
+        } else if (a == "-type") {
+            o.type = next();
+        } else if (a == "-fs") {
+            o.fs = next();
+        } else if (a.size() > 1 && a[0] == '-') {
+            throw ToolError("unknown option " + a);
+        } else {
+            o.positional.push_back(a);
+        }
+    }
+    return o;
+}
+
+std::string onePath(const Options& o) {
+    if (o.positional.size() != 1) {
+        throw ToolError("expected exactly one image path");
+    }
+    return o.positional[0];
+}
+
+// The password: standard input up to its end or its first zero byte.
+SecureBytes passwordFromStdin(const Options& o) {
+    if (!o.stdinpass) {
+        throw ToolError("this tool reads passwords only from standard input; pass -stdinpass");
+    }
+    SecureBytes all = readStandardInput();
+    auto end = std::find(all.begin(), all.end(), std::uint8_t{0});
+    return SecureBytes(all.begin(), end);
+}
+
+void refuseIfAttached(const std::string& imagePath, const ImageLock& lock) {
+    if (auto a = runtime::findByImage(imagePath); a && a->alive()) {
+        throw ToolError("Resource busy (the image is attached at " + a->mountPoint + ")");
+    }
+    if (!lock.held()) {
+        throw ToolError("Resource busy (another operation is using the image)");
+    }
+}
+
+// Serves the image's disk in this process for the duration of fn, for the ext4 tools to work on.
+template <class F> void withDisk(const Bundle& bundle, const MasterKey& key, F fn) {
+    requireFuse();
+    std::string folder = runtime::temporaryDiskFolder();
+    BandStore store(bundle.bandsPath(), bundle.sizeBytes(), key);
+    DiskServer server(store);
+    try {
+        server.start(folder);
+        fn(server.diskPath());
+    } catch (...) {
+        server.stop();
+        ::rmdir(folder.c_str());
+        throw;
+    }
+    server.stop();
+    ::rmdir(folder.c_str());
+    if (store.sync() != 0) {
+        throw ToolError("the image could not be written to disk (input/output error)");
+    }
+}
+
+std::string lastLines(const std::string& text) {
+    std::string t = text;
+    while (!t.empty() && (t.back() == '\n' || t.back() == ' ')) {
+        t.pop_back();
+    }
+    return t;
+}
+
+// e2fsck: 0 clean, 1 errors corrected, 2 corrected and a reboot advised; 4 and above mean
+// problems were left or the check could not run.
+void checkFileSystem(const std::string& disk, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> argv{"e2fsck", "-f", "-p"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.push_back(disk);
+    ChildResult r = runChild(argv);
+    if (r.status >= 4) {
+        throw ToolError("the file system has errors that need repair: " + lastLines(r.out));
+    }
+}
+
+std::uint64_t minimumFileSystemBytes(const std::string& disk) {
+    ChildResult r = runChild({"resize2fs", "-P", disk});
+    auto at = r.out.find("minimum size of the filesystem:");
+    if (r.status != 0 || at == std::string::npos) {
+        throw ToolError("cannot measure the file system: " + lastLines(r.out));
+    }
+    std::uint64_t blocks = std::strtoull(r.out.c_str() + at + 31, nullptr, 10);
+    ChildResult d = runChild({"dumpe2fs", "-h", disk});
+    auto bs = d.out.find("Block size:");
+    std::uint64_t blockSize = bs == std::string::npos ? 4096 : std::strtoull(d.out.c_str() + bs + 11, nullptr, 10);
+    return blocks * blockSize;
+}
+
+void removeBandsBeyond(const Bundle& bundle, std::uint64_t size) {
+    std::uint64_t keep = (size + kBandSize - 1) / kBandSize;
+    for (std::uint64_t i = keep;; ++i) {
+        char name[24];
+        std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(i));
+        std::string path = bundle.bandsPath() + "/" + name;
+        if (::unlink(path.c_str()) != 0 && errno == ENOENT) {
+            // Bands are created on demand, so gaps are normal; stop after a long run of absent ones.
+            bool more = false;
+            for (std::uint64_t j = i + 1; j < i + 4096 && !more; ++j) {
+                std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(j));
+                more = ::access((bundle.bandsPath() + "/" + name).c_str(), F_OK) == 0;
+            }
+            if (!more) {
+                break;
+            }
+        }
+    }
+    if (size % kBandSize != 0) {
+        char name[24];
+        std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(size / kBandSize));
+        struct stat st {};
+        std::string path = bundle.bandsPath() + "/" + name;
+        if (::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > size % kBandSize) {
+            (void)::truncate(path.c_str(), static_cast<off_t>(size % kBandSize));
+        }
+    }
+    fsyncDirectory(bundle.bandsPath());
+}
+
+int create(const Options& o) {
+    std::string path = onePath(o);
+    if (o.encryption.empty()) {
+        throw ToolError("only encrypted images can be created; pass -encryption AES-256");
+    }
+    if (o.encryption != "AES-256") {
+        throw ToolError("unsupported encryption \"" + o.encryption + "\"");
+    }
+    if (!o.type.empty() && o.type != "SPARSEBUNDLE") {
+        throw ToolError("unsupported image type \"" + o.type + "\"");
+    }
+    if (o.size.empty()) {
+        throw ToolError("a size is required (-size)");
+    }
+    std::uint64_t size = parseSizeArgument(o.size);
+    if (size < kMinimumSize || size > kMaximumSize || size % kSectorSize != 0) {
+        throw ToolError("invalid size \"" + o.size + "\": Invalid argument");
+    }
+    std::string name = o.volname.empty() ? "untitled" : o.volname;
+    if (!Bundle::validVolumeName(name)) {
+        throw ToolError("invalid volume name \"" + name + "\"");
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        throw ToolError(path + ": File exists");
+    }
+    SecureBytes password = passwordFromStdin(o);
+    requireFuse();
+
+    // Built under a temporary name and renamed at the end, so a crash never leaves a half-made
+    // image under the requested name.
+    std::string parent = dirName(path);
+    std::array<std::uint8_t, 6> r{};
+    crypto::randomFill(r);
+    std::string work = parent + "/." + baseName(path) + ".creating-" + hex(r);
+    if (::mkdir(work.c_str(), 0700) != 0) {
+        throwErrno(work, errno);
+    }
+    try {
+        MasterKey key = MasterKey::generate();
+        Bundle bundle = Bundle::initialise(work, size, name, password, key);
+        withDisk(bundle, key, [&](const std::string& disk) {
+            std::string owner = std::to_string(::getuid()) + ":" + std::to_string(::getgid());
+            ChildResult made =
+                runChild({"mkfs.ext4", "-q", "-F", "-b", "4096", "-m", "0", "-O", "metadata_csum,^has_journal", "-E",
+                          "lazy_itable_init=1,nodiscard,root_owner=" + owner, disk});
+            if (made.status != 0) {
+                throw ToolError("the file system could not be made: " + lastLines(made.out));
+            }
+        });
+        if (::renameat2(AT_FDCWD, work.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+            throwErrno(path, errno);
+        }
+        fsyncDirectory(parent);
+    } catch (...) {
+        removeTree(work);
+        throw;
+    }
+    std::printf("created: %s\n", path.c_str());
+    return 0;
+}
+
+int attach(const Options& o) {
+    std::string given = onePath(o);
+    SecureBytes password = passwordFromStdin(o);
+    std::string path = realPath(given);
+    Bundle bundle = Bundle::open(path);
+    requireFuse();
+    MasterKey key = bundle.unlock(password);
+    ImageLock lock(path);
+    if (auto a = runtime::findByImage(path)) {
+        if (a->alive() && isMountPoint(a->mountPoint)) {
+            std::fputs((o.plist ? attachPlist(*a) : a->mountPoint + "\n").c_str(), stdout);
+            return 0;
+        }
+        if (a->alive()) {
+            throw ToolError("Resource busy (the image is being mounted or unmounted)");
+        }
+        runtime::cleanUpAfterDeadDaemon(*a);
+    }
+    if (!lock.held()) {
+        throw ToolError("Resource busy (another operation is using the image)");
+    }
+    std::string name = bundle.volumeName(key);
+    AttachedImage image = startDaemon(bundle, std::move(key), path, name, o.nobrowse, lock.fd());
+    if (o.plist) {
+        std::fputs(attachPlist(image).c_str(), stdout);
+    } else {
+        std::printf("%s\t%s\n", image.diskFolder.c_str(), image.mountPoint.c_str());
+    }
+    return 0;
+}
+
+// A volume by its mount point as given, made absolute, or with symbolic links resolved. The
+// last needs stat(), which a volume with a damaged file system may fail, so it comes last.
+std::optional<AttachedImage> findVolume(const std::string& mountPoint) {
+    if (auto a = runtime::findByMountPoint(mountPoint)) {
+        return a;
+    }
+    if (!mountPoint.empty() && mountPoint[0] != '/') {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd)) {
+            std::string absolute = std::string(cwd) + "/" + mountPoint;
+            while (absolute.rfind("/./") != std::string::npos) {
+                absolute.erase(absolute.rfind("/./"), 2);
+            }
+            if (auto a = runtime::findByMountPoint(absolute)) {
+                return a;
+            }
+        }
+    }
+    struct stat st {};
+    if (::stat(mountPoint.c_str(), &st) == 0) {
+        return runtime::findByMountPoint(realPath(mountPoint));
+    }
+    return std::nullopt;
+}
+
+int detach(const Options& o) {
+    if (o.positional.size() != 1) {
+        throw ToolError("expected one mount point");
+    }
+    std::string mountPoint = o.positional[0];
+    std::optional<AttachedImage> a = findVolume(mountPoint);
+    if (!a) {
+        throw ToolError(mountPoint + ": No such file or directory (not an attached volume)");
+    }
+    if (!a->alive()) {
+        runtime::cleanUpAfterDeadDaemon(*a);
+        std::printf("\"%s\" ejected.\n", a->mountPoint.c_str());
+        return 0;
+    }
+    if (auto failed = fuseUnmount(a->mountPoint, o.force)) {
+        if (!o.force) {
+            throw ToolError("couldn't unmount \"" + a->mountPoint + "\" - Resource busy", 16);
+        }
+        throw ToolError("couldn't unmount \"" + a->mountPoint + "\": " + lastLines(*failed), 16);
+    }
+    if (o.force) {
+        ::kill(a->daemonPid, SIGTERM); // fuse2fs writes out and ends even while files stay open
+    }
+    if (!waitForExit(a->daemonPid, a->daemonStart, 120000)) {
+        throw ToolError("the volume was unmounted but its disk service does not end");
+    }
+    std::printf("\"%s\" ejected.\n", a->mountPoint.c_str());
+    return 0;
+}
+
+int info(const Options& o) {
+    std::vector<AttachedImage> live;
+    for (auto& a : runtime::attachedImages()) {
+        if (a.alive() && isMountPoint(a.mountPoint)) {
+            live.push_back(a);
+        }
+    }
+    if (o.plist) {
+        std::fputs(infoPlist(live).c_str(), stdout);
+        return 0;
+    }
+    for (auto& a : live) {
+        std::printf("================================================\nimage-path      : %s\n%s\t%s\n",
+                    a.imagePath.c_str(), (a.diskFolder + "/disk").c_str(), a.mountPoint.c_str());
+    }
+    return 0;
+}
+
+int chpass(const Options& o) {
+    std::string path = realPath(onePath(o));
+    if (!o.oldStdinpass || !o.newStdinpass) {
+        throw ToolError("this tool reads passwords only from standard input; pass -oldstdinpass -newstdinpass");
+    }
+    Bundle bundle = Bundle::open(path);
+    SecureBytes input = readStandardInput();
+    auto first = std::find(input.begin(), input.end(), std::uint8_t{0});
+    if (first == input.end()) {
+        throw ToolError("expected the old and the new password, each followed by a zero byte");
+    }
+    auto second = std::find(first + 1, input.end(), std::uint8_t{0});
+    SecureBytes oldPassword(input.begin(), first);
+    SecureBytes newPassword(first + 1, second);
+    MasterKey key = bundle.unlock(oldPassword);
+    bundle.rewrap(key, newPassword);
+    return 0;
+}
+
+int imageinfo(const Options& o) {
+    std::string path = realPath(onePath(o));
+    Bundle bundle = Bundle::open(path);
+    SecureBytes password = passwordFromStdin(o);
+    MasterKey key = bundle.unlock(password);
+    std::printf("Format: sparse bundle\nEncryption: AES-256-XTS\nSize: %llu\nBand size: %llu\n",
+                static_cast<unsigned long long>(bundle.sizeBytes()), static_cast<unsigned long long>(kBandSize));
+    return 0;
+}
+
+int resize(const Options& o) {
+    std::string path = realPath(onePath(o));
+    if (o.size.empty()) {
+        throw ToolError("a size is required (-size)");
+    }
+    std::uint64_t size = parseSizeArgument(o.size);
+    Bundle bundle = Bundle::open(path);
+    SecureBytes password = passwordFromStdin(o);
+    MasterKey key = bundle.unlock(password);
+    if (size < kMinimumSize || size > kMaximumSize || size % kSectorSize != 0) {
+        throw ToolError("invalid size \"" + o.size + "\": Invalid argument");
+    }
+    ImageLock lock(path);
+    refuseIfAttached(path, lock);
+    requireFuse();
+    std::uint64_t old = bundle.sizeBytes();
+    std::string newSize = std::to_string(size / 1024) + "K";
+    if (size > old) {
+        // The limit grows first: an interruption leaves a smaller file system on a larger disk.
+        bundle.setSize(size);
+        try {
+            withDisk(bundle, key, [&](const std::string& disk) {
+                checkFileSystem(disk);
+                ChildResult r = runChild({"resize2fs", disk, newSize});
+                if (r.status != 0) {
+                    throw ToolError("the file system could not grow: " + lastLines(r.out));
+                }
+            });
+        } catch (...) {
+            bundle.setSize(old);
+            throw;
+        }
+    } else if (size < old) {
+        // The file system shrinks first, the limit after it, so the disk never ends inside it.
+        withDisk(bundle, key, [&](const std::string& disk) {
+            checkFileSystem(disk);
+            if (minimumFileSystemBytes(disk) > size) {
+                throw ToolError("the new size is smaller than the data inside needs: Invalid argument");
+            }
+            ChildResult r = runChild({"resize2fs", disk, newSize});
+            if (r.status != 0) {
+                throw ToolError("the file system could not shrink: " + lastLines(r.out) + ": Invalid argument");
+            }
+        });
+        bundle.setSize(size);
+        removeBandsBeyond(bundle, size);
+    }
+    return 0;
+}
+
+int compact(const Options& o) {
+    std::string path = realPath(onePath(o));
+    Bundle bundle = Bundle::open(path);
+    SecureBytes password = passwordFromStdin(o);
+    MasterKey key = bundle.unlock(password);
+    ImageLock lock(path);
+    refuseIfAttached(path, lock);
+    withDisk(bundle, key, [&](const std::string& disk) { checkFileSystem(disk, {"-E", "discard"}); });
+    std::printf("Reclaimed free space in %s.\n", path.c_str());
+    return 0;
+}
+
+AttachedImage attachedVolume(const std::string& mountPoint) {
+    auto a = findVolume(mountPoint);
+    if (!a || !a->alive()) {
+        throw ToolError("Could not find disk: " + mountPoint);
+    }
+    return *a;
+}
+
+int rename(const std::vector<std::string>& args) {
+    if (args.size() != 3) {
+        throw ToolError("usage: diskutil rename <mount point> <new name>");
+    }
+    AttachedImage a = attachedVolume(args[1]);
+    const std::string& name = args[2];
+    if (!Bundle::validVolumeName(name)) {
+        throw ToolError("invalid volume name \"" + name + "\"");
+    }
+    auto setName = [&](const std::string& n) {
+        int fd = ::open((a.diskFolder + "/name").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0) {
+            throwErrno("the volume's disk service", errno);
+        }
+        bool ok = ::write(fd, n.data(), n.size()) == static_cast<ssize_t>(n.size());
+        int err = errno;
+        if (::close(fd) != 0) {
+            ok = false;
+            err = errno;
+        }
+        if (!ok) {
+            throwErrno("the new name could not be stored", err);
+        }
+    };
+    setName(name);
+    if (name == a.volumeName) {
+        std::printf("Volume on %s renamed to %s\n", a.mountPoint.c_str(), name.c_str());
+        return 0;
+    }
+    // The service mounts the file system again under its new name once fuse2fs has let go.
+    if (auto failed = fuseUnmount(a.mountPoint, false)) {
+        setName(a.volumeName);
+        throw ToolError("the volume is busy, so it keeps its name: Resource busy");
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto now = runtime::findByImage(a.imagePath);
+        if (!now || !now->alive()) {
+            throw ToolError("the volume could not be mounted under its new name and was detached");
+        }
+        if (now->mountPoint != a.mountPoint && isMountPoint(now->mountPoint)) {
+            std::printf("Volume on %s renamed to %s\n", a.mountPoint.c_str(), name.c_str());
+            return 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    throw ToolError("the volume was renamed but is not mounted again yet");
+}
+
+int verifyVolume(const std::vector<std::string>& args) {
+    if (args.size() != 2) {
+        throw ToolError("usage: diskutil verifyVolume <mount point>");
+    }
+    AttachedImage a = attachedVolume(args[1]);
+    std::printf("Started file system verification on %s\n", a.mountPoint.c_str());
+    std::fflush(stdout);
+    // The image's service unmounts the volume, checks it and mounts it again. A volume in use
+    // cannot be unmounted; it is checked where it stands, after asking fuse2fs to write out what
+    // it holds, and a report of problems may then be stale.
+    ChildResult r;
+    int fd = ::open((a.diskFolder + "/check").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        std::string report;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+            report.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(fd);
+        auto newline = report.find('\n');
+        if (report.rfind("status ", 0) != 0 || newline == std::string::npos) {
+            throw ToolError("the volume's disk service gave no report");
+        }
+        r.status = std::atoi(report.c_str() + 7);
+        r.out = report.substr(newline + 1);
+    } else if (errno == EBUSY) {
+        if (int dir = ::open(a.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+        r = runChild({"e2fsck", "-f", "-n", a.diskFolder + "/disk"});
+    } else {
+        throwErrno("the volume's disk service", errno);
+    }
+    std::fputs(r.out.c_str(), stdout);
+    if (!r.out.empty() && r.out.back() != '\n') {
+        std::fputc('\n', stdout);
+    }
+    std::printf("File system check exit code is %d.\n", r.status);
+    if (r.status == 0) {
+        std::printf("Finished file system verification on %s\n", a.mountPoint.c_str());
+        return 0;
+    }
+    std::printf("The volume %s was found corrupt and needs to be repaired.\n", a.mountPoint.c_str());
+    return 1;
+}
+
+} // namespace
+
+int hdiutil(const std::vector<std::string>& args) {
+    std::string verb = args.empty() ? "" : args[0];
+    try {
+        Options o = parse(args, 1);
+        if (verb == "create") {
+            return create(o);
+        }
+        if (verb == "attach") {
+            return attach(o);
+        }
+        if (verb == "detach") {
+            return detach(o);
+        }
+        if (verb == "info") {
+            return info(o);
+        }
+        if (verb == "chpass") {
+            return chpass(o);
+        }
+        if (verb == "resize") {
+            return resize(o);
+        }
+        if (verb == "compact") {
+            return compact(o);
+        }
+        if (verb == "imageinfo") {
+            return imageinfo(o);
+        }
+        std::fprintf(stderr, "Usage: hdiutil <verb> <options>\nverbs: attach, chpass, compact, create, detach, "
+                             "imageinfo, info, resize\n");
+        return 1;
+    } catch (const ToolError& e) {
+        std::fprintf(stderr, "hdiutil: %s failed - %s\n", verb.c_str(), e.what());
+        return e.exitCode;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "hdiutil: %s failed - %s\n", verb.c_str(), e.what());
+        return 1;
+    }
+}
+
+int diskutil(const std::vector<std::string>& args) {
+    std::string verb = args.empty() ? "" : args[0];
+    try {
+        if (verb == "rename") {
+            return rename(args);
+        }
+        if (verb == "verifyVolume") {
+            return verifyVolume(args);
+        }
+        std::fprintf(stderr, "Usage: diskutil rename <mount point> <name> | verifyVolume <mount point>\n");
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "diskutil: %s failed - %s\n", verb.c_str(), e.what());
+        return 1;
+    }
+}
+
+int mdutil(const std::vector<std::string>& args) {
+    if (args.size() != 3 || args[0] != "-i" || args[1] != "off") {
+        std::fprintf(stderr, "Usage: mdutil -i off <mount point>\n");
+        return 1;
+    }
+    // Desktop indexers (Tracker and friends) skip folders that hold this marker.
+    std::string marker = args[2] + "/.trackerignore";
+    int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "mdutil: %s: %s\n", args[2].c_str(), errnoText(errno).c_str());
+        return 1;
+    }
+    ::close(fd);
+    std::printf("%s:\n\tIndexing disabled.\n", args[2].c_str());
+    return 0;
+}
+
+} // namespace larkhold::diskimage

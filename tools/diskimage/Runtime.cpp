@@ -1,0 +1,311 @@
+#include "Runtime.h"
+
+#include "Crypto.h"
+#include "Util.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace larkhold::diskimage {
+
+namespace {
+
+bool privateFolder(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+
+std::string ensurePrivateFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        throwErrno(path, errno);
+    }
+    if (!privateFolder(path)) {
+        throw ToolError(path + " is not a private folder of this user; refusing to keep state there");
+    }
+    return path;
+}
+
+std::string userName() {
+    if (passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_name) {
+        return pw->pw_name;
+    }
+    return std::to_string(::getuid());
+}
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        return home;
+    }
+    if (passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
+        return pw->pw_dir;
+    }
+    return "/tmp";
+}
+
+std::string registryFolder() {
+    return ensurePrivateFolder(runtime::folder() + "/attached");
+}
+
+std::string unescape(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '&') {
+            out.push_back(text[i]);
+            continue;
+        }
+        auto end = text.find(';', i);
+        std::string entity = text.substr(i + 1, end == std::string::npos ? 0 : end - i - 1);
+        if (entity == "amp") {
+            out.push_back('&');
+        } else if (entity == "lt") {
+            out.push_back('<');
+        } else if (entity == "gt") {
+            out.push_back('>');
+        } else if (entity == "quot") {
+            out.push_back('"');
+        } else {
+            out.push_back('&');
+            continue;
+        }
+        i = end;
+    }
+    return out;
+}
+
+std::string value(const std::string& text, const std::string& key) {
+    auto k = text.find("<key>" + key + "</key>");
+    if (k == std::string::npos) {
+        return {};
+    }
+    auto open = text.find('>', text.find('<', k + key.size() + 11));
+    auto close = text.find("</", open);
+    if (open == std::string::npos || close == std::string::npos) {
+        return {};
+    }
+    return unescape(text.substr(open + 1, close - open - 1));
+}
+
+std::optional<AttachedImage> load(const std::string& path) {
+    try {
+        auto bytes = readFile(path);
+        std::string text(bytes.begin(), bytes.end());
+        AttachedImage a;
+        a.imagePath = value(text, "image-path");
+        a.daemonPid = std::atoi(value(text, "daemon-pid").c_str());
+        a.daemonStart = std::strtoull(value(text, "daemon-start").c_str(), nullptr, 10);
+        a.mountPoint = value(text, "mount-point");
+        a.diskFolder = value(text, "disk-folder");
+        a.volumeName = value(text, "volume-name");
+        a.hidden = text.find("<key>hidden</key>\n\t<true/>") != std::string::npos;
+        if (a.imagePath.empty()) {
+            return std::nullopt;
+        }
+        return a;
+    } catch (const ToolError&) {
+        return std::nullopt;
+    }
+}
+
+std::string plistHeader() {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<plist version=\"1.0\">\n";
+}
+
+std::string entities(const AttachedImage& image, const std::string& indent) {
+    return indent + "<key>system-entities</key>\n" + indent + "<array>\n" + indent + "\t<dict>\n" + indent +
+           "\t\t<key>content-hint</key>\n" + indent + "\t\t<string>Linux_Filesystem</string>\n" + indent +
+           "\t\t<key>dev-entry</key>\n" + indent + "\t\t<string>" + xmlEscape(image.diskFolder + "/disk") +
+           "</string>\n" + indent + "\t\t<key>mount-point</key>\n" + indent + "\t\t<string>" +
+           xmlEscape(image.mountPoint) + "</string>\n" + indent + "\t\t<key>volume-kind</key>\n" + indent +
+           "\t\t<string>ext4</string>\n" + indent + "\t</dict>\n" + indent + "</array>\n";
+}
+
+} // namespace
+
+bool AttachedImage::alive() const {
+    return processAlive(daemonPid, daemonStart);
+}
+
+std::string xmlEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string attachPlist(const AttachedImage& image) {
+    return plistHeader() + "<dict>\n" + entities(image, "\t") + "</dict>\n</plist>\n";
+}
+
+std::string infoPlist(const std::vector<AttachedImage>& images) {
+    std::string out = plistHeader() + "<dict>\n\t<key>images</key>\n\t<array>\n";
+    for (const auto& image : images) {
+        out += "\t\t<dict>\n\t\t\t<key>image-path</key>\n\t\t\t<string>" + xmlEscape(image.imagePath) +
+               "</string>\n\t\t\t<key>image-type</key>\n\t\t\t<string>sparse bundle disk image</string>\n" +
+               entities(image, "\t\t\t") + "\t\t</dict>\n";
+    }
+    return out + "\t</array>\n</dict>\n</plist>\n";
+}
+
+namespace runtime {
+
+std::string folder() {
+    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg && privateFolder(xdg)) {
+        return ensurePrivateFolder(std::string(xdg) + "/larkhold");
+    }
+    std::string run = "/run/user/" + std::to_string(::getuid());
+    if (privateFolder(run)) {
+        return ensurePrivateFolder(run + "/larkhold");
+    }
+    return ensurePrivateFolder("/tmp/larkhold-" + std::to_string(::getuid()));
+}
+
+std::string imageId(const std::string& imagePath) {
+    auto digest = crypto::sha256(asBytes(imagePath));
+    return hex(ByteView(digest).first(10));
+}
+
+std::string diskFolderFor(const std::string& imagePath) {
+    return ensurePrivateFolder(folder() + "/disks") + "/" + imageId(imagePath);
+}
+
+std::string temporaryDiskFolder() {
+    std::array<std::uint8_t, 8> r{};
+    crypto::randomFill(r);
+    std::string path = ensurePrivateFolder(folder() + "/disks") + "/work-" + hex(r);
+    ensurePrivateFolder(path);
+    return path;
+}
+
+std::string mountRoot(bool hidden) {
+    std::string root;
+    if (const char* env = std::getenv("LARKHOLD_MOUNT_ROOT"); env && *env) {
+        root = env;
+    } else {
+        std::string media = "/media/" + userName();
+        struct stat st {};
+        if (::stat(media.c_str(), &st) != 0 && ::access("/media", W_OK) == 0) {
+            ::mkdir(media.c_str(), 0700);
+        }
+        root = ::access(media.c_str(), W_OK | X_OK) == 0 ? media : homeFolder() + "/Vaults";
+    }
+    if (hidden) {
+        root += "/.larkhold-hidden";
+    }
+    makeDirectories(root, 0700);
+    return root;
+}
+
+std::string createMountPoint(const std::string& root, const std::string& name) {
+    for (int n = 0; n < 1000; ++n) {
+        std::string path = root + "/" + (n == 0 ? name : name + " " + std::to_string(n));
+        if (::mkdir(path.c_str(), 0700) == 0) {
+            return path;
+        }
+        if (errno != EEXIST) {
+            throwErrno(path, errno);
+        }
+        // A folder left empty by an earlier run may be taken again; a mount or files may not.
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !isMountPoint(path) &&
+            ::rmdir(path.c_str()) == 0 && ::mkdir(path.c_str(), 0700) == 0) {
+            return path;
+        }
+    }
+    throw ToolError("no free mount point for \"" + name + "\" in " + root);
+}
+
+std::vector<AttachedImage> attachedImages() {
+    std::vector<AttachedImage> out;
+    std::string dir = registryFolder();
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) {
+        return out;
+    }
+    while (dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name.size() > 6 && name.compare(name.size() - 6, 6, ".plist") == 0 && name[0] != '.') {
+            if (auto a = load(dir + "/" + name)) {
+                out.push_back(*a);
+            }
+        }
+    }
+    ::closedir(d);
+    return out;
+}
+
+std::optional<AttachedImage> findByImage(const std::string& imagePath) {
+    return load(registryFolder() + "/" + imageId(imagePath) + ".plist");
+}
+
+std::optional<AttachedImage> findByMountPoint(const std::string& mountPoint) {
+    std::string wanted = mountPoint;
+    while (wanted.size() > 1 && wanted.back() == '/') {
+        wanted.pop_back();
+    }
+    for (auto& a : attachedImages()) {
+        if (a.mountPoint == wanted) {
+            return a;
+        }
+    }
+    return std::nullopt;
+}
+
+void save(const AttachedImage& a) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+                       "\t<key>image-path</key>\n\t<string>" +
+                       xmlEscape(a.imagePath) + "</string>\n\t<key>daemon-pid</key>\n\t<integer>" +
+                       std::to_string(a.daemonPid) + "</integer>\n\t<key>daemon-start</key>\n\t<integer>" +
+                       std::to_string(a.daemonStart) + "</integer>\n\t<key>mount-point</key>\n\t<string>" +
+                       xmlEscape(a.mountPoint) + "</string>\n\t<key>disk-folder</key>\n\t<string>" +
+                       xmlEscape(a.diskFolder) + "</string>\n\t<key>volume-name</key>\n\t<string>" +
+                       xmlEscape(a.volumeName) + "</string>\n\t<key>hidden</key>\n\t" +
+                       (a.hidden ? "<true/>" : "<false/>") + "\n</dict>\n</plist>\n";
+    writeFileAtomically(registryFolder() + "/" + imageId(a.imagePath) + ".plist", asBytes(text));
+}
+
+void forget(const std::string& imagePath, int daemonPid) {
+    std::string path = registryFolder() + "/" + imageId(imagePath) + ".plist";
+    if (auto a = load(path); a && (daemonPid == 0 || a->daemonPid == daemonPid)) {
+        ::unlink(path.c_str());
+    }
+}
+
+void cleanUpAfterDeadDaemon(const AttachedImage& image) {
+    if (!image.mountPoint.empty()) {
+        if (isMountPoint(image.mountPoint)) {
+            fuseUnmount(image.mountPoint, true);
+        }
+        ::rmdir(image.mountPoint.c_str());
+    }
+    if (!image.diskFolder.empty()) {
+        if (isMountPoint(image.diskFolder)) {
+            fuseUnmount(image.diskFolder, true);
+        }
+        ::rmdir(image.diskFolder.c_str());
+    }
+    forget(image.imagePath, image.daemonPid);
+}
+
+} // namespace runtime
+
+} // namespace larkhold::diskimage

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace larkhold::diskimage {
+
+// One attached image as the registry remembers it. Holds no secret: the daemon keeps the key.
+struct AttachedImage {
+    std::string imagePath; // resolved path of the image folder
+    int daemonPid = 0;
+    std::uint64_t daemonStart = 0;
+    std::string mountPoint; // where the volume's file system is mounted
+    std::string diskFolder; // private FUSE folder with the decrypted disk
+    std::string volumeName; // the name the volume is mounted under
+    bool hidden = false;
+
+    bool alive() const;
+};
+
+// Per-user state, kept in a folder only the user can enter: $XDG_RUNTIME_DIR/larkhold, or
+// /run/user/<uid>/larkhold, or /tmp/larkhold-<uid> when neither exists.
+namespace runtime {
+
+std::string folder();
+std::string imageId(const std::string& imagePath);
+std::string diskFolderFor(const std::string& imagePath);
+// A fresh private folder for the short-lived disk servers of create, resize and compact.
+std::string temporaryDiskFolder();
+
+// Visible volumes are mounted where the desktop's file manager lists them: LARKHOLD_MOUNT_ROOT
+// when set, else /media/<user> when the user may create folders there, else ~/Vaults. Hidden
+// volumes go to ".larkhold-hidden" below that root; file managers skip dot folders.
+std::string mountRoot(bool hidden);
+// A free folder <root>/<name>, or "<name> 1", "<name> 2" … when that is taken.
+std::string createMountPoint(const std::string& root, const std::string& name);
+
+std::vector<AttachedImage> attachedImages();
+std::optional<AttachedImage> findByImage(const std::string& imagePath);
+std::optional<AttachedImage> findByMountPoint(const std::string& mountPoint);
+void save(const AttachedImage& image);
+void forget(const std::string& imagePath, int daemonPid);
+// Clears what a daemon that died left behind: its mounts, folders and registry entry.
+void cleanUpAfterDeadDaemon(const AttachedImage& image);
+
+} // namespace runtime
+
+// Property-list output that the application reads.
+std::string xmlEscape(const std::string& text);
+std::string attachPlist(const AttachedImage& image);
+std::string infoPlist(const std::vector<AttachedImage>& images);
+
+} // namespace larkhold::diskimage

@@ -1,0 +1,401 @@
+#include "Util.h"
+
+#include "Crypto.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace larkhold::diskimage {
+
+std::string errnoText(int err) {
+    return std::strerror(err);
+}
+
+void throwErrno(const std::string& what, int err) {
+    throw ToolError(what + ": " + errnoText(err));
+}
+
+std::vector<std::uint8_t> readFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throwErrno(path, errno);
+    }
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            int err = errno;
+            ::close(fd);
+            throwErrno(path, err);
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes.insert(bytes.end(), buf, buf + n);
+        if (bytes.size() > (16u << 20)) { // none of the bundle's small files is ever this large
+            ::close(fd);
+            throw ToolError(path + ": file is too large");
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
+void fsyncDirectory(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        throwErrno(path, errno);
+    }
+    int rc = ::fsync(fd);
+    int err = errno;
+    ::close(fd);
+    if (rc != 0) {
+        throwErrno(path, err);
+    }
+}
+
+void writeFileAtomically(const std::string& path, ByteView bytes) {
+    std::array<std::uint8_t, 6> suffix{};
+    crypto::randomFill(suffix);
+    std::string temp = dirName(path) + "/." + baseName(path) + ".tmp-" + hex(suffix);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throwErrno(temp, errno);
+    }
+    auto fail = [&](int err) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        throwErrno(path, err);
+    };
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            fail(errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fdatasync(fd) != 0) {
+        fail(errno);
+    }
+    if (::close(fd) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        throwErrno(path, err);
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        throwErrno(path, err);
+    }
+    fsyncDirectory(dirName(path));
+}
+
+void removeTree(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+void makeDirectories(const std::string& path, unsigned mode) {
+    if (path.empty() || path == "/") {
+        return;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) {
+            throw ToolError(path + ": not a folder");
+        }
+        return;
+    }
+    makeDirectories(dirName(path), mode);
+    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) {
+        throwErrno(path, errno);
+    }
+}
+
+std::string dirName(const std::string& path) {
+    auto end = path.find_last_not_of('/');
+    if (end == std::string::npos) {
+        return "/";
+    }
+    auto slash = path.rfind('/', end);
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return path.substr(0, slash);
+}
+
+std::string baseName(const std::string& path) {
+    auto end = path.find_last_not_of('/');
+    if (end == std::string::npos) {
+        return "/";
+    }
+    auto slash = path.rfind('/', end);
+    return path.substr(slash == std::string::npos ? 0 : slash + 1,
+                       end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+}
+
+std::string realPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) {
+        throwErrno(path, errno);
+    }
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
+}
+
+std::string hex(ByteView bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (auto b : bytes) {
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 15]);
+    }
+    return out;
+}
+
+SecureBytes readStandardInput() {
+    SecureBytes out;
+    out.reserve(4096); // grows rarely, and every old buffer is wiped by the allocator anyway
+    std::uint8_t buf[4096];
+    for (;;) {
+        ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        out.insert(out.end(), buf, buf + n);
+        if (out.size() > (1u << 20)) {
+            wipe(buf, sizeof buf);
+            throw ToolError("standard input is too long for a password");
+        }
+    }
+    wipe(buf, sizeof buf);
+    return out;
+}
+
+namespace {
+
+std::vector<char*> cArgs(const std::vector<std::string>& argv) {
+    std::vector<char*> out;
+    for (auto& a : argv) {
+        out.push_back(const_cast<char*>(a.c_str()));
+    }
+    out.push_back(nullptr);
+    return out;
+}
+
+// Children start with no signal blocked and default dispositions, whatever the service blocks
+// or ignores for itself; fuse2fs relies on SIGTERM to write out and end.
+struct SpawnAttributes {
+    posix_spawnattr_t attr;
+    SpawnAttributes() {
+        posix_spawnattr_init(&attr);
+        sigset_t none, all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setsigdefault(&attr, &all);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attr); }
+};
+
+int waitStatus(int pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+int spawnChild(const std::vector<std::string>& argv, int outFd) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (outFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+        posix_spawn_file_actions_adddup2(&actions, outFd, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
+    auto args = cArgs(argv);
+    pid_t pid = -1;
+    SpawnAttributes attributes;
+    int rc = ::posix_spawnp(&pid, argv[0].c_str(), &actions, &attributes.attr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        throw ToolError("cannot run " + argv[0] + ": " + errnoText(rc));
+    }
+    return pid;
+}
+
+ChildResult runChild(const std::vector<std::string>& argv) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throwErrno("pipe", errno);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    auto args = cArgs(argv);
+    pid_t pid = -1;
+    SpawnAttributes attributes;
+    int rc = ::posix_spawnp(&pid, argv[0].c_str(), &actions, &attributes.attr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        throw ToolError("cannot run " + argv[0] + ": " + errnoText(rc));
+    }
+    ChildResult result;
+    char buf[4096];
+    for (;;) {
+        ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        result.out.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    result.status = waitStatus(pid);
+    return result;
+}
+
+std::uint64_t processStartTime(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The command name in parentheses may hold spaces; fields are counted after its last ')'.
+    auto close = text.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+        if (i == 22) {
+            return std::strtoull(field.c_str(), nullptr, 10);
+        }
+    }
+    return 0;
+}
+
+bool processAlive(int pid, std::uint64_t startTime) {
+    if (pid <= 0) {
+        return false;
+    }
+    std::uint64_t now = processStartTime(pid);
+    if (now == 0 || now != startTime) {
+        return false;
+    }
+    // A zombie has ended its work even though its entry still exists.
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
+}
+
+bool waitForExit(int pid, std::uint64_t startTime, int timeoutMs) {
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (processAlive(pid, startTime)) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            if (pidfd >= 0) {
+                ::close(pidfd);
+            }
+            return false;
+        }
+        if (pidfd >= 0) {
+            pollfd p{pidfd, POLLIN, 0};
+            ::poll(&p, 1, static_cast<int>(std::min<long>(left.count(), 200)));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    if (pidfd >= 0) {
+        ::close(pidfd);
+    }
+    return true;
+}
+
+bool isMountPoint(const std::string& path) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, dev, root, mountPoint;
+        fields >> id >> parent >> dev >> root >> mountPoint;
+        // mountinfo escapes space, tab, newline and backslash as octal.
+        std::string decoded;
+        for (std::size_t i = 0; i < mountPoint.size(); ++i) {
+            if (mountPoint[i] == '\\' && i + 3 < mountPoint.size()) {
+                decoded.push_back(static_cast<char>(std::stoi(mountPoint.substr(i + 1, 3), nullptr, 8)));
+                i += 3;
+            } else {
+                decoded.push_back(mountPoint[i]);
+            }
+        }
+        if (decoded == path) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::string> fuseUnmount(const std::string& path, bool lazy) {
+    std::vector<std::string> argv{"fusermount3", "-u", "-q"};
+    if (lazy) {
+        argv.push_back("-z");
+    }
+    argv.push_back(path);
+    ChildResult r = runChild(argv);
+    if (r.status == 0) {
+        return std::nullopt;
+    }
+    return r.out.empty() ? std::string("unmount failed") : r.out;
+}
+
+} // namespace larkhold::diskimage

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "SecureBytes.h"
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace larkhold::diskimage {
+
+// A failure the user should read. The message is printed after the tool's own prefix
+// ("hdiutil: attach failed - "), so it names the cause without repeating the command.
+struct ToolError : std::runtime_error {
+    explicit ToolError(const std::string& message, int exitCode = 1)
+        : std::runtime_error(message), exitCode(exitCode) {}
+    int exitCode;
+};
+
+// The wrong password. Its text is what the application recognises as a refused password.
+struct AuthenticationError : ToolError {
+    AuthenticationError() : ToolError("Authentication error") {}
+};
+
+std::string errnoText(int err);
+[[noreturn]] void throwErrno(const std::string& what, int err);
+
+// Whole-file helpers. writeFileAtomically leaves either the old or the new content at path
+// after a crash: owner-only temporary file in the same folder, fsync, rename, fsync of the folder.
+std::vector<std::uint8_t> readFile(const std::string& path);
+void writeFileAtomically(const std::string& path, ByteView bytes);
+void fsyncDirectory(const std::string& path);
+void removeTree(const std::string& path);
+// Creates a folder and its missing parents with the given mode for the folders it creates.
+void makeDirectories(const std::string& path, unsigned mode);
+
+std::string dirName(const std::string& path);
+std::string baseName(const std::string& path);
+std::string realPath(const std::string& path); // throws ToolError when the path does not exist
+std::string hex(ByteView bytes);
+
+// Standard input read to its end. Passwords come this way only; the buffer wipes itself.
+SecureBytes readStandardInput();
+
+struct ChildResult {
+    int status = -1; // exit status, or 128 + signal number
+    std::string out; // standard output and standard error, interleaved as written
+};
+
+// Runs a program (absolute path or a name looked up on PATH) with stdin from /dev/null and both
+// outputs captured together. Throws ToolError when it cannot be started.
+ChildResult runChild(const std::vector<std::string>& argv);
+// Starts a program without waiting; stdin from /dev/null, both outputs into outFd (or /dev/null
+// when -1). Returns its pid.
+int spawnChild(const std::vector<std::string>& argv, int outFd = -1);
+
+// Process identity that survives pid reuse: the start time from /proc/<pid>/stat.
+std::uint64_t processStartTime(int pid);
+bool processAlive(int pid, std::uint64_t startTime);
+// Waits until the process has ended, up to timeoutMs; true when it ended.
+bool waitForExit(int pid, std::uint64_t startTime, int timeoutMs);
+
+bool isMountPoint(const std::string& path);
+// Unmounts a FUSE mount owned by this user; lazy detaches it even while files are open.
+// Returns the tool's output on failure, std::nullopt on success.
+std::optional<std::string> fuseUnmount(const std::string& path, bool lazy);
+
+} // namespace larkhold::diskimage
