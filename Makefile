@@ -14,8 +14,9 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# Until `make install`, the application uses the disk-image tools of the build tree.
 run: build
-	@$(BUILD)/src/app/larkhold $(ARGS)
+	@LARKHOLD_TOOLS_DIR=$(abspath $(BUILD))/tools/diskimage $(BUILD)/src/app/larkhold $(ARGS)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600

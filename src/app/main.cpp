@@ -1,3 +1,5 @@
+#include "DiskImage.h"
+#include "StandardSelfTest.h"
 #include "Startup.h"
 
 #include <QCoreApplication>
@@ -19,14 +21,22 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         return Startup::runPocketSelfTest();
     }
-    case Startup::Mode::standardSelfTest:
+    case Startup::Mode::standardSelfTest: {
+        QCoreApplication app(argc, argv);
+        const DiskImage engine;
+        return Startup::runSelfTest([&engine] {
+            Startup::runPocketChecks();
+            StandardSelfTest::run(engine);
+        });
+    }
     case Startup::Mode::application:
         break;
     }
 
     QCoreApplication app(argc, argv);
     Startup::prepareApplication();
-    std::fputs("usage: larkhold [--selftest-pocket]\n"
+    std::fputs("usage: larkhold [--selftest | --selftest-pocket]\n"
+               "  --selftest         check the Pocket Vault and standard-vault engines and exit (0 passed, 1 failed)\n"
                "  --selftest-pocket  check the Pocket Vault engine and exit (0 passed, 1 failed)\n",
                stdout);
     return 0;
