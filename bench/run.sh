@@ -8,8 +8,9 @@ set -euo pipefail
 build="${1:-build}"
 benchmarks=(
   bench_crypto
+  vaultio/bench_vaultio
 )
-summary='^(ratio [a-z0-9]+/[a-z0-9]+: |area MB/s: )'
+summary='^(ratio [a-z0-9-]+/[a-z0-9-]+: |area MB/s: )'
 
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT

@@ -110,9 +110,9 @@ TEST(DiskImageTools, VolumeKeepsItsDataAcrossAttachmentsAndNoPlaintextReachesThe
     SKIP_WITHOUT_MOUNTS();
     Scratch s;
     const QString image = s.path("Plain Vault.sparsebundle");
-    createImage(image, "Secret Name");
+    createImage(image, "Secret/Name"); // a slash is fine in a name, not in a folder
     QString mountPoint = attach(image);
-    ASSERT_EQ(mountPoint, s.mountRoot() + "/Secret Name");
+    ASSERT_EQ(mountPoint, s.mountRoot() + "/Secret:Name");
     EXPECT_TRUE(listed(mountPoint));
     EXPECT_TRUE(hdiutil({"info", "-plist"}).out.contains("<string>" + image + "</string>"));
 
@@ -140,7 +140,7 @@ TEST(DiskImageTools, VolumeKeepsItsDataAcrossAttachmentsAndNoPlaintextReachesThe
     EXPECT_FALSE(listed(mountPoint));
     EXPECT_FALSE(QFile::exists(mountPoint));
     EXPECT_FALSE(bundleContains(image, marker));
-    EXPECT_FALSE(bundleContains(image, "Secret Name"));
+    EXPECT_FALSE(bundleContains(image, "Secret/Name"));
     EXPECT_FALSE(bundleContains(image, noise.left(64)));
 
     mountPoint = attach(image);
@@ -343,7 +343,7 @@ TEST(DiskImageTools, RenameMountsTheVolumeAgainUnderItsNewName) {
     EXPECT_EQ(hidden, s.mountRoot() + "/.larkhold-hidden/Old Name");
     writeFile(hidden + "/f.txt", "x");
 
-    EXPECT_NE(runTool("diskutil", {"rename", hidden, "bad/name"}).status, 0);
+    EXPECT_NE(runTool("diskutil", {"rename", hidden, ".."}).status, 0);
     Outcome r = runTool("diskutil", {"rename", hidden, "New Name"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QString renamed = s.mountRoot() + "/.larkhold-hidden/New Name";
@@ -441,5 +441,22 @@ TEST(DiskImageTools, KilledServiceLeavesAVolumeThatAttachesAgainWithItsSyncedDat
     EXPECT_EQ(readFile(mountPoint + "/synced.bin"), synced);
     Outcome v = runTool("diskutil", {"verifyVolume", mountPoint});
     EXPECT_TRUE(v.out.contains("exit code is 0")) << v.out.toStdString();
+    detach(mountPoint);
+}
+
+TEST(DiskImageTools, FileDeletedRightAfterItsLastCloseLeavesNothingBehind) {
+    SKIP_WITHOUT_MOUNTS();
+    Scratch s;
+    const QString image = s.path("H.sparsebundle");
+    createImage(image, "H");
+    const QString mountPoint = attach(image);
+    const QString path = mountPoint + "/temp.bin";
+    const QByteArray data = randomBytes(256 << 10);
+    for (int i = 0; i < 40; ++i) {
+        writeFile(path, data);
+        EXPECT_EQ(readFile(path), data);
+        ASSERT_EQ(::unlink(path.toUtf8().constData()), 0);
+    }
+    EXPECT_TRUE(QDir(mountPoint).entryList({".fuse_hidden*"}, QDir::Files | QDir::Hidden).isEmpty());
     detach(mountPoint);
 }

@@ -116,8 +116,9 @@ std::string Bundle::infoPlist(std::uint64_t sizeBytes) {
 }
 
 bool Bundle::validVolumeName(const std::string& name) {
+    // A slash is kept in the name; only the mount point's folder spells it differently.
     return !name.empty() && name.size() <= kMaxVolumeNameBytes && name != "." && name != ".." &&
-           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+           name.find('\0') == std::string::npos;
 }
 
 Bundle Bundle::open(const std::string& path) {

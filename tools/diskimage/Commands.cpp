@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sstream>
 #include <sys/file.h>
@@ -179,33 +180,32 @@ std::uint64_t minimumFileSystemBytes(const std::string& disk) {
 }
 
 void removeBandsBeyond(const Bundle& bundle, std::uint64_t size) {
-    std::uint64_t keep = (size + kBandSize - 1) / kBandSize;
-    for (std::uint64_t i = keep;; ++i) {
-        char name[24];
-        std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(i));
-        std::string path = bundle.bandsPath() + "/" + name;
-        if (::unlink(path.c_str()) != 0 && errno == ENOENT) {
-            // Bands are created on demand, so gaps are normal; stop after a long run of absent ones.
-            bool more = false;
-            for (std::uint64_t j = i + 1; j < i + 4096 && !more; ++j) {
-                std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(j));
-                more = ::access((bundle.bandsPath() + "/" + name).c_str(), F_OK) == 0;
+    const std::uint64_t keep = (size + kBandSize - 1) / kBandSize;
+    const std::string folder = bundle.bandsPath();
+    if (DIR* d = ::opendir(folder.c_str())) {
+        std::vector<std::string> beyond;
+        while (dirent* e = ::readdir(d)) {
+            char* end = nullptr;
+            unsigned long long index = std::strtoull(e->d_name, &end, 16);
+            if (e->d_name[0] != '.' && end && *end == '\0' && index >= keep) {
+                beyond.push_back(folder + "/" + e->d_name);
             }
-            if (!more) {
-                break;
-            }
+        }
+        ::closedir(d);
+        for (const auto& path : beyond) {
+            ::unlink(path.c_str());
         }
     }
     if (size % kBandSize != 0) {
         char name[24];
         std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(size / kBandSize));
         struct stat st {};
-        std::string path = bundle.bandsPath() + "/" + name;
+        std::string path = folder + "/" + name;
         if (::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > size % kBandSize) {
             (void)::truncate(path.c_str(), static_cast<off_t>(size % kBandSize));
         }
     }
-    fsyncDirectory(bundle.bandsPath());
+    fsyncDirectory(folder);
 }
 
 int create(const Options& o) {

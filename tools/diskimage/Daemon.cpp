@@ -307,7 +307,10 @@ int mountFileSystem(const std::string& diskPath, const std::string& mountPoint) 
     if (log < 0) {
         log = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     }
-    int pid = spawnChild({"fuse2fs", "-f", diskPath, mountPoint, "-o", "big_writes"}, log);
+    // One request at a time: fuse2fs serialises its work anyway, and with several threads a file
+    // deleted right after its last close can race with that close and be kept as a hidden
+    // ".fuse_hidden…" file that nothing ever removes, taking its space with it.
+    int pid = spawnChild({"fuse2fs", "-f", "-s", diskPath, mountPoint, "-o", "big_writes"}, log);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (;;) {
         if (isMountPoint(mountPoint)) {

@@ -3,6 +3,7 @@
 #include "Crypto.h"
 #include "Util.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
@@ -215,7 +216,10 @@ std::string mountRoot(bool hidden) {
     return root;
 }
 
-std::string createMountPoint(const std::string& root, const std::string& name) {
+std::string createMountPoint(const std::string& root, const std::string& volumeName) {
+    // A folder name cannot hold a slash; the name shows it as a colon, as other desktops do.
+    std::string name = volumeName;
+    std::replace(name.begin(), name.end(), '/', ':');
     for (int n = 0; n < 1000; ++n) {
         std::string path = root + "/" + (n == 0 ? name : name + " " + std::to_string(n));
         if (::mkdir(path.c_str(), 0700) == 0) {
