@@ -1,12 +1,14 @@
 #include "SecretStore.h"
 
+#include "UuidText.h"
+
 #include <QStringDecoder>
 #include <QStringEncoder>
 
 namespace larkhold {
 
 QString SecretStore::accountName(const QUuid& vaultId) {
-    return vaultId.toString(QUuid::WithoutBraces).toUpper();
+    return uuidString(vaultId);
 }
 
 std::optional<QString> SecretStore::password(const QUuid& vaultId) {

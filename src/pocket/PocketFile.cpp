@@ -4,8 +4,8 @@
 #include "Crypto.h"
 #include "PocketFormat.h"
 #include "PocketVaultError.h"
+#include "SecretText.h"
 
-#include <QByteArray>
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -46,9 +46,7 @@ KdfCost PocketFile::kdfCost() {
 
 SecureBytes PocketFile::passwordBytes(const QString& password) {
     QString normalized = password.normalized(QString::NormalizationForm_C);
-    QByteArray utf8 = normalized.toUtf8();
-    SecureBytes out(utf8.cbegin(), utf8.cend());
-    wipe(utf8.data(), static_cast<std::size_t>(utf8.size()));
+    SecureBytes out = secretUtf8(normalized);
     wipe(normalized.data(), static_cast<std::size_t>(normalized.size()) * sizeof(QChar));
     return out;
 }

@@ -1,6 +1,6 @@
 #include "PocketItem.h"
 
-#include <QByteArray>
+#include "SecretText.h"
 
 namespace larkhold {
 
@@ -16,9 +16,7 @@ PocketItem PocketItem::note(const QString& name, const QString& text, Date date)
     item.kind = Kind::note;
     item.created = date;
     item.modified = date;
-    QByteArray utf8 = text.toUtf8();
-    item.data.assign(utf8.cbegin(), utf8.cend());
-    wipe(utf8.data(), static_cast<std::size_t>(utf8.size()));
+    item.data = secretUtf8(text);
     return item;
 }
 

@@ -1,6 +1,7 @@
 #include "PocketPayload.h"
 
 #include "PocketVaultError.h"
+#include "UuidText.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -107,7 +108,7 @@ std::optional<std::string> encodeManifest(const PocketItems& items) {
         if (i > 0)
             json += ',';
         json += "{\"id\":";
-        appendJsonString(json, item.id.toString(QUuid::WithoutBraces).toUpper());
+        appendJsonString(json, uuidString(item.id));
         json += ",\"name\":";
         appendJsonString(json, item.name);
         json += ",\"kind\":";
@@ -135,20 +136,6 @@ std::int64_t dataSize(const PocketItems& items) {
     for (const PocketItem& item : items)
         sum += static_cast<std::int64_t>(item.data.size());
     return sum;
-}
-
-// 8-4-4-4-12 hexadecimal digits; QUuid alone would also take braces and other forms.
-std::optional<QUuid> parseUuid(const QString& s) {
-    if (s.size() != 36)
-        return std::nullopt;
-    for (qsizetype i = 0; i < 36; ++i) {
-        const char16_t c = s.at(i).unicode();
-        const bool hyphenPosition = i == 8 || i == 13 || i == 18 || i == 23;
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (hyphenPosition ? c != '-' : !hex)
-            return std::nullopt;
-    }
-    return QUuid::fromString(s);
 }
 
 // A byte count: a JSON integer, or a number with an integral value, from 0 up.
@@ -240,7 +227,7 @@ PocketItems decode(ByteView plaintext) {
                          modified = o.value(QLatin1String("modified"));
         if (!id.isString() || !name.isString() || !kind.isString() || !created.isDouble() || !modified.isDouble())
             throw PocketVaultError::damaged();
-        const std::optional<QUuid> uuid = parseUuid(id.toString());
+        const std::optional<QUuid> uuid = uuidFromString(id.toString());
         const std::optional<PocketItem::Kind> k = PocketItem::kindFromValue(kind.toString());
         const std::optional<std::uint64_t> n = parseLength(o.value(QLatin1String("length")));
         if (!uuid || !k || !n)

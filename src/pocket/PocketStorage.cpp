@@ -5,6 +5,7 @@
 #include "PocketFormat.h"
 #include "PocketPayload.h"
 #include "PocketVaultError.h"
+#include "SyncAttributes.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,10 +22,10 @@ void writeVaultFile(const QString& path, ByteView bytes, bool keepOutOfICloud, W
     const QByteArray name = QFile::encodeName(path);
     // Both marks are advice to other programs; a file system without extended attributes
     // still holds a good vault, so failures are ignored.
-    static constexpr char kNoBackup[] = "false";
-    (void)::setxattr(name.constData(), "user.xdg.robots.backup", kNoBackup, sizeof kNoBackup - 1, 0);
+    static constexpr char kNoBackupValue[] = "false";
+    (void)::setxattr(name.constData(), SyncAttributes::kNoBackup, kNoBackupValue, sizeof kNoBackupValue - 1, 0);
     if (keepOutOfICloud)
-        (void)::setxattr(name.constData(), "user.com.apple.fileprovider.ignore#P", "1", 1, 0);
+        (void)::setxattr(name.constData(), SyncAttributes::kCloudIgnore, "1", 1, 0);
 }
 
 // Reads a vault file, refusing by its size alone (before reading) anything that is not one.

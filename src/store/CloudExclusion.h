@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncAttributes.h"
+
 #include <QString>
 #include <optional>
 #include <stdexcept>
@@ -32,9 +34,8 @@ void noReplaceRenameFallback(const QString& from, const QString& to);
 namespace CloudExclusion {
 
 inline constexpr const char* kExtension = "nosync";
-// File-provider sync reads the attribute without namespace on macOS; Linux keeps user
-// attributes in the "user." namespace.
-inline constexpr const char* kIgnoreAttribute = "user.com.apple.fileprovider.ignore#P";
+// The same attribute the Pocket Vault storage keeps on its file.
+inline constexpr const char* kIgnoreAttribute = SyncAttributes::kCloudIgnore;
 
 // Renames the vault to "<name>.nosync" (unless it already ends so) and sets the ignore
 // attribute. Returns the vault's path afterwards. Throws FileMoveError; the file then keeps

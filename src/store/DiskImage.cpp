@@ -101,11 +101,6 @@ std::optional<QStringList> entityMountPoints(const QVariant& entities) {
     return mountPoints;
 }
 
-QString resolvedPath(const QString& path) {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
-}
-
 struct RunOutcome {
     std::optional<ProcessResult> result;
     QString launchError;
@@ -304,13 +299,13 @@ QCoro::Task<std::optional<AttachedImages>> DiskImage::attachedImages() const {
 }
 
 QCoro::Task<std::optional<QString>> DiskImage::mountPoint(QString path) const {
-    const QString wanted = resolvedPath(path);
+    const QString wanted = resolvedImagePath(path);
     auto running = attachedImages();
     const std::optional<AttachedImages> images = co_await running;
     if (!images)
         co_return std::nullopt;
     for (auto it = images->cbegin(); it != images->cend(); ++it)
-        if (resolvedPath(it.key()) == wanted)
+        if (resolvedImagePath(it.key()) == wanted)
             co_return it.value();
     co_return std::nullopt;
 }
@@ -405,6 +400,11 @@ qint64 DiskImage::bytesFromDuOutput(const QByteArray& output) {
     if (kilobytes > limit || kilobytes < -limit)
         return 0;
     return kilobytes * 1024;
+}
+
+QString resolvedImagePath(const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
 }
 
 } // namespace larkhold

@@ -49,6 +49,10 @@ struct DiskImageTools {
 // Image path → first mount point of every attached disk image.
 using AttachedImages = QMap<QString, QString>;
 
+// An image path in the form attached images are matched by, so that a vault and the listing agree:
+// links resolved, or the path only cleaned when nothing is there.
+QString resolvedImagePath(const QString& path);
+
 // Runs the disk-image tools as child processes. Each operation runs its tool on a worker thread of
 // its own and suspends its caller meanwhile. Stateless apart from the tool paths; operations may run side
 // by side. Passwords are given to the tools only on standard input.

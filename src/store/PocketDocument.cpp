@@ -4,6 +4,7 @@
 #include "ByteCount.h"
 #include "PocketPayload.h"
 #include "PocketVaultError.h"
+#include "SecretText.h"
 
 #include <QFileInfo>
 
@@ -13,15 +14,6 @@ namespace {
 
 // The largest file one item may hold, as the import enforces it; shown in the open panel.
 constexpr std::int64_t kImportLimitBytes = 5'242'880;
-
-SecureBytes utf8Bytes(const QString& text) {
-    QByteArray encoded = text.toUtf8();
-    SecureBytes bytes(encoded.cbegin(), encoded.cend());
-    // The note's text is a secret like the rest of the item; the buffer is unshared, so this is the
-    // only other copy the encoding made.
-    wipe(encoded.data(), static_cast<std::size_t>(encoded.size()));
-    return bytes;
-}
 
 } // namespace
 
@@ -130,7 +122,8 @@ void PocketDocument::setText(const QUuid& id, const QString& text) {
     const std::optional<std::size_t> index = indexOf(id);
     if (!index)
         return;
-    SecureBytes data = utf8Bytes(text);
+    // The note's text is a secret like the rest of the item.
+    SecureBytes data = secretUtf8(text);
     if (data == items_[*index].data)
         return;
     PocketItems candidate = items_;

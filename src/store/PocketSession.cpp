@@ -1,7 +1,7 @@
 #include "PocketSession.h"
 
+#include "ErrorText.h"
 #include "PocketStorage.h"
-#include "PocketVaultError.h"
 
 #include <QCoroFuture>
 #include <QtConcurrent/QtConcurrentRun>
@@ -63,12 +63,8 @@ QCoro::Task<bool> PocketSession::flush() {
             try {
                 storage->save(items, generation);
                 return std::nullopt;
-            } catch (const PocketVaultError& e) {
-                return e.message();
-            } catch (const std::exception& e) {
-                return QString::fromUtf8(e.what());
             } catch (...) {
-                return QStringLiteral("An unexpected error occurred.");
+                return describeError(std::current_exception());
             }
         });
     const std::optional<QString> failure = co_await saved;

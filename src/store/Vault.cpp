@@ -99,10 +99,6 @@ struct Reader {
     }
 };
 
-bool isHexDigit(QChar c) {
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
-
 } // namespace
 
 QString vaultKindRawValue(VaultKind kind) {
@@ -121,21 +117,6 @@ std::optional<VaultKind> vaultKindFromRawValue(const QString& raw) {
     if (raw == u"pocket")
         return VaultKind::pocket;
     return std::nullopt;
-}
-
-QString uuidString(const QUuid& id) {
-    return id.toString(QUuid::WithoutBraces).toUpper();
-}
-
-std::optional<QUuid> uuidFromString(const QString& text) {
-    if (text.size() != 36)
-        return std::nullopt;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash ? text[i] != u'-' : !isHexDigit(text[i]))
-            return std::nullopt;
-    }
-    return QUuid::fromString(text);
 }
 
 QString Vault::idString() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Date.h"
+#include "UuidText.h" // uuidString and uuidFromString belong to this header's interface
 
 #include <QJsonObject>
 #include <QJsonValue>
@@ -48,11 +49,5 @@ struct Vault {
 
     friend bool operator==(const Vault&, const Vault&) = default;
 };
-
-// The canonical upper-case form of any UUID, as records and saved-password accounts use it.
-QString uuidString(const QUuid& id);
-
-// Reads a UUID in its 36-character form (either letter case); nothing for anything else.
-std::optional<QUuid> uuidFromString(const QString& text);
 
 } // namespace larkhold

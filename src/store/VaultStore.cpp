@@ -3,10 +3,9 @@
 #include "Clock.h"
 #include "Defaults.h"
 #include "DiskImage.h"
+#include "ErrorText.h"
 #include "OwnerCheck.h"
 #include "PocketSession.h"
-#include "PocketVaultError.h"
-#include "ProcessRunner.h"
 #include "SecretStore.h"
 #include "SettingsKeys.h"
 #include "StoreHost.h"
@@ -291,24 +290,20 @@ bool VaultStore::presentIfMissing(const Vault& vault) {
 }
 
 QString VaultStore::describe(const std::exception& error) {
-    if (const auto* pocket = dynamic_cast<const PocketVaultError*>(&error))
-        return pocket->message();
-    if (const auto* disk = dynamic_cast<const DiskImageError*>(&error))
-        return disk->message();
-    if (const auto* launch = dynamic_cast<const ProcessLaunchError*>(&error))
-        return launch->message();
-    return QString::fromUtf8(error.what());
+    return describeError(error);
 }
 
 QString VaultStore::describe(std::exception_ptr error) {
+    return describeError(std::move(error));
+}
+
+QCoro::Task<std::optional<QString>> VaultStore::failureOf(QCoro::Task<> operation) {
     try {
-        if (error)
-            std::rethrow_exception(error);
+        co_await operation;
     } catch (const std::exception& e) {
-        return describe(e);
-    } catch (...) {
+        co_return describe(e);
     }
-    return QStringLiteral("An unexpected error occurred.");
+    co_return std::nullopt;
 }
 
 } // namespace larkhold

@@ -261,6 +261,8 @@ protected:
     // The user's text of any exception the engines throw.
     static QString describe(const std::exception& error);
     static QString describe(std::exception_ptr error);
+    // Awaits an engine operation; its failure as describe() words it, or nothing when it succeeded.
+    static QCoro::Task<std::optional<QString>> failureOf(QCoro::Task<> operation);
 
 private:
     QCoro::Task<bool> unlockPocket(Vault vault, QString password, bool saveToKeychain, QString method);
@@ -275,6 +277,9 @@ private:
     // Locks every open vault that the list does not hold (forgotten while open, or attached by a
     // failed unlock), after the listed ones.
     QCoro::Task<> lockUnlisted(QSet<QUuid> done, bool quiet, QString reason);
+    // Locks an open vault that is about to leave the list or the disk; false when it stays open (the
+    // failed lock has said why).
+    QCoro::Task<bool> lockBeforeRemoving(Vault vault);
     QCoro::Task<> openFolderTask(QString path);
     void removePocketSession(const QUuid& id, const PocketSession* session);
     void startTimers();

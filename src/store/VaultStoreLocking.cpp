@@ -227,13 +227,8 @@ QCoro::Task<> VaultStore::lock(Vault vault, bool quiet, QString reason) {
     const QString mountPoint = *found;
 
     BusyMark busy(*this, vault.id);
-    std::optional<QString> failure;
-    try {
-        auto detaching = diskImage().detach(mountPoint, false);
-        co_await detaching;
-    } catch (const std::exception& e) {
-        failure = describe(e);
-    }
+    auto detaching = failureOf(diskImage().detach(mountPoint, false));
+    const std::optional<QString> failure = co_await detaching;
     if (failure) {
         // The vault stays open; a quiet lock says nothing and auto-lock tries again next time.
         if (!quiet)

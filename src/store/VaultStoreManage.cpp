@@ -135,9 +135,18 @@ struct PocketCreated {
     std::exception_ptr error;
 };
 
-struct Outcome {
-    std::exception_ptr error;
-};
+// Runs `work` on Qt's thread pool. What it throws comes back as the future's value, since nothing
+// else would carry it off the worker thread.
+template <class Work> QFuture<std::exception_ptr> runCatching(Work work) {
+    return QtConcurrent::run([work = std::move(work)]() -> std::exception_ptr {
+        try {
+            work();
+        } catch (...) {
+            return std::current_exception();
+        }
+        return nullptr;
+    });
+}
 
 } // namespace
 
@@ -219,15 +228,21 @@ void VaultStore::relocate(const Vault& vault, const QString& path) {
     refresh();
 }
 
+QCoro::Task<bool> VaultStore::lockBeforeRemoving(Vault vault) {
+    if (!isUnlocked(vault.id))
+        co_return true;
+    // The list's record names the vault as it is now in the lock's activity line.
+    auto locking = lock(this->vault(vault.id).value_or(vault), false, LockReason::manual);
+    co_await locking;
+    co_return !isUnlocked(vault.id);
+}
+
 QCoro::Task<> VaultStore::forget(Vault vault) {
     // An open vault that left the list would never be locked again by anything.
-    if (isUnlocked(vault.id)) {
-        // The list's record names the vault as it is now in the lock's activity line.
-        auto locking = lock(this->vault(vault.id).value_or(vault), false, LockReason::manual);
-        co_await locking;
-        if (isUnlocked(vault.id))
-            co_return;
-    }
+    auto locking = lockBeforeRemoving(vault);
+    const bool locked = co_await locking;
+    if (!locked)
+        co_return;
     secrets().deletePassword(vault.id);
     while (removeVault(vault.id)) {
     }
@@ -322,13 +337,8 @@ QCoro::Task<> VaultStore::createPocketVault(QString name, QString directory, int
 
 QCoro::Task<> VaultStore::resize(Vault vault, qint64 newSizeMB, QString password) {
     BusyMark busy(*this, vault.id);
-    std::optional<QString> failure;
-    try {
-        auto resizing = diskImage().resize(vault.bundlePath, newSizeMB, password);
-        co_await resizing;
-    } catch (const std::exception& e) {
-        failure = describe(e);
-    }
+    auto resizing = failureOf(diskImage().resize(vault.bundlePath, newSizeMB, password));
+    const std::optional<QString> failure = co_await resizing;
     if (failure) {
         setErrorMessage(*failure);
         co_return;
@@ -339,13 +349,8 @@ QCoro::Task<> VaultStore::resize(Vault vault, qint64 newSizeMB, QString password
 
 QCoro::Task<> VaultStore::compact(Vault vault, QString password) {
     BusyMark busy(*this, vault.id);
-    std::optional<QString> failure;
-    try {
-        auto compacting = diskImage().compact(vault.bundlePath, password);
-        co_await compacting;
-    } catch (const std::exception& e) {
-        failure = describe(e);
-    }
+    auto compacting = failureOf(diskImage().compact(vault.bundlePath, password));
+    const std::optional<QString> failure = co_await compacting;
     if (failure) {
         setErrorMessage(*failure);
         co_return;
@@ -404,12 +409,8 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
             co_return;
         }
 
-        try {
-            auto renaming = diskImage().renameVolume(attachedAt, newName);
-            co_await renaming;
-        } catch (const std::exception& e) {
-            failure = describe(e);
-        }
+        auto renaming = failureOf(diskImage().renameVolume(attachedAt, newName));
+        failure = co_await renaming;
         if (failure) {
             bool detached = true;
             try {
@@ -430,12 +431,8 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
         // Renaming the volume may have moved its mount point.
         auto looking = diskImage().mountPoint(vault.bundlePath);
         const std::optional<QString> renamedAt = co_await looking;
-        try {
-            auto detaching = diskImage().detach(renamedAt.value_or(attachedAt), false);
-            co_await detaching;
-        } catch (const std::exception& e) {
-            failure = describe(e);
-        }
+        auto detaching = failureOf(diskImage().detach(renamedAt.value_or(attachedAt), false));
+        failure = co_await detaching;
         if (failure) {
             setErrorMessage(*failure);
             auto recording = recordStrayAttachment(vault);
@@ -474,25 +471,15 @@ QCoro::Task<> VaultStore::changePassword(Vault vault, QString oldPassword, QStri
     std::optional<QString> failure;
     if (vault.kind == VaultKind::pocket) {
         auto work = [path = vault.bundlePath, oldPassword, newPassword, keepOut = vault.excludedFromCloud]() {
-            Outcome outcome;
-            try {
-                PocketStorage::changePassword(path, oldPassword, newPassword, keepOut);
-            } catch (...) {
-                outcome.error = std::current_exception();
-            }
-            return outcome;
+            PocketStorage::changePassword(path, oldPassword, newPassword, keepOut);
         };
-        QFuture<Outcome> changing = QtConcurrent::run(std::move(work));
-        const Outcome outcome = co_await changing;
-        if (outcome.error)
-            failure = describe(outcome.error);
+        QFuture<std::exception_ptr> changing = runCatching(std::move(work));
+        const std::exception_ptr error = co_await changing;
+        if (error)
+            failure = describe(error);
     } else {
-        try {
-            auto changing = diskImage().changePassword(vault.bundlePath, oldPassword, newPassword);
-            co_await changing;
-        } catch (const std::exception& e) {
-            failure = describe(e);
-        }
+        auto changing = failureOf(diskImage().changePassword(vault.bundlePath, oldPassword, newPassword));
+        failure = co_await changing;
     }
     if (failure) {
         setErrorMessage(*failure);
@@ -516,36 +503,30 @@ QCoro::Task<> VaultStore::verifyPassword(Vault vault, QString password) {
     }
 
     auto work = [path = vault.bundlePath, password]() {
-        Outcome outcome;
-        try {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly))
-                throw std::runtime_error(
-                    QStringLiteral("“%1” could not be read: %2").arg(path, file.errorString()).toStdString());
-            // The size decides before any byte is read or any key derived.
-            const std::optional<std::int64_t> capacity = PocketFormat::capacity(file.size());
-            if (!capacity)
-                throw PocketVaultError::notAPocketVault();
-            const QByteArray bytes = file.readAll();
-            if (bytes.size() != file.size())
-                throw std::runtime_error(
-                    QStringLiteral("“%1” could not be read: %2").arg(path, file.errorString()).toStdString());
-            const PocketFile pocket(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), *capacity);
-            const PocketKey key = pocket.unlock(password);
-            const SecureBytes area = pocket.readArea(key);
-            // Decoded only to prove the area is whole; the items are wiped as they go.
-            (void)PocketPayload::decode(area);
-        } catch (...) {
-            outcome.error = std::current_exception();
-        }
-        return outcome;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            throw std::runtime_error(
+                QStringLiteral("“%1” could not be read: %2").arg(path, file.errorString()).toStdString());
+        // The size decides before any byte is read or any key derived.
+        const std::optional<std::int64_t> capacity = PocketFormat::capacity(file.size());
+        if (!capacity)
+            throw PocketVaultError::notAPocketVault();
+        const QByteArray bytes = file.readAll();
+        if (bytes.size() != file.size())
+            throw std::runtime_error(
+                QStringLiteral("“%1” could not be read: %2").arg(path, file.errorString()).toStdString());
+        const PocketFile pocket(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), *capacity);
+        const PocketKey key = pocket.unlock(password);
+        const SecureBytes area = pocket.readArea(key);
+        // Decoded only to prove the area is whole; the items are wiped as they go.
+        (void)PocketPayload::decode(area);
     };
-    QFuture<Outcome> checking = QtConcurrent::run(std::move(work));
-    const Outcome outcome = co_await checking;
-    if (!outcome.error)
+    QFuture<std::exception_ptr> checking = runCatching(std::move(work));
+    const std::exception_ptr error = co_await checking;
+    if (!error)
         co_return;
     try {
-        std::rethrow_exception(outcome.error);
+        std::rethrow_exception(error);
     } catch (const PocketVaultError& e) {
         // One error for a wrong password, whatever the kind of vault.
         if (e.which() == PocketVaultError::Case::badPassword)
@@ -555,12 +536,10 @@ QCoro::Task<> VaultStore::verifyPassword(Vault vault, QString password) {
 }
 
 QCoro::Task<> VaultStore::deleteVault(Vault vault) {
-    if (isUnlocked(vault.id)) {
-        auto locking = lock(this->vault(vault.id).value_or(vault), false, LockReason::manual);
-        co_await locking;
-        if (isUnlocked(vault.id))
-            co_return;
-    }
+    auto locking = lockBeforeRemoving(vault);
+    const bool locked = co_await locking;
+    if (!locked)
+        co_return;
     // The file where the list says it is now: the caller's copy may be older than a change of the
     // cloud setting or a locate made while the sheet was up.
     vault = this->vault(vault.id).value_or(vault);

@@ -9,7 +9,6 @@
 #include "VaultStore.h"
 
 #include <QCoroFuture>
-#include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 #include <QStorageInfo>
@@ -17,15 +16,6 @@
 #include <cmath>
 
 namespace larkhold {
-
-namespace {
-
-QString resolvedPath(const QString& path) {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
-}
-
-} // namespace
 
 QCoro::Task<> VaultStore::refresh() {
     // What the store believed when the listing was taken; anything that differs afterwards was
@@ -58,13 +48,13 @@ QCoro::Task<> VaultStore::refresh() {
 void VaultStore::adoptListing(const AttachedImages& images, const QHash<QUuid, quint64>& before) {
     QList<std::pair<QString, QString>> attached; // resolved image path, mount point
     for (auto it = images.cbegin(); it != images.cend(); ++it)
-        attached.append({resolvedPath(it.key()), it.value()});
+        attached.append({resolvedImagePath(it.key()), it.value()});
 
     QMap<QUuid, QString> listed;
     for (const Vault& vault : vaults_) {
         if (vault.kind == VaultKind::pocket || listed.contains(vault.id))
             continue;
-        const QString wanted = resolvedPath(vault.bundlePath);
+        const QString wanted = resolvedImagePath(vault.bundlePath);
         for (const auto& [imagePath, mountPoint] : attached) {
             if (imagePath != wanted)
                 continue;

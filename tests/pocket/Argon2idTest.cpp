@@ -2,6 +2,7 @@
 
 #include "Argon2idKernels.h"
 #include "Crypto.h"
+#include "TestBytes.h"
 
 #include <cstdint>
 #include <cstring>
@@ -14,26 +15,11 @@
 using larkhold::Argon2id;
 using larkhold::asBytes;
 using larkhold::ByteView;
+// pattern() builds the inputs the generators of the vectors below used.
+using larkhold::test::pattern;
+using larkhold::test::toHex;
 
 namespace {
-
-template <class Bytes> std::string toHex(const Bytes& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (std::uint8_t b : bytes) {
-        s += digits[b >> 4];
-        s += digits[b & 15];
-    }
-    return s;
-}
-
-// Byte i is (7i + seed) mod 256; the generators of the vectors below use the same inputs.
-std::vector<std::uint8_t> pattern(std::size_t n, int seed) {
-    std::vector<std::uint8_t> m(n);
-    for (std::size_t i = 0; i < n; ++i)
-        m[i] = static_cast<std::uint8_t>(7 * i + static_cast<std::size_t>(seed));
-    return m;
-}
 
 struct Vector {
     const char* name;

@@ -1,5 +1,7 @@
 #include "Blake2b.h"
 
+#include "TestBytes.h"
+
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -9,25 +11,13 @@
 using larkhold::asBytes;
 using larkhold::Blake2b;
 using larkhold::ByteView;
+using larkhold::test::toHex;
 
 namespace {
 
-std::string toHex(const std::vector<std::uint8_t>& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (std::uint8_t b : bytes) {
-        s += digits[b >> 4];
-        s += digits[b & 15];
-    }
-    return s;
-}
-
 // The message used by the generated vectors below: byte i is (7i + 3) mod 256.
 std::vector<std::uint8_t> message(std::size_t n) {
-    std::vector<std::uint8_t> m(n);
-    for (std::size_t i = 0; i < n; ++i)
-        m[i] = static_cast<std::uint8_t>(7 * i + 3);
-    return m;
+    return larkhold::test::pattern(n, 3);
 }
 
 struct Vector {

@@ -2,6 +2,7 @@
 
 #include "Argon2id.h"
 #include "Crypto.h"
+#include "PocketErrorCase.h"
 #include "PocketFormat.h"
 #include "PocketPayload.h"
 #include "PocketVaultError.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 using namespace larkhold;
+using test::errorOf;
 
 namespace {
 
@@ -29,16 +31,6 @@ PocketFile vaultWith(const QString& password, int slot, std::int64_t capacity = 
     file.setSlot(slot, password, key.key);
     file.writeArea(key, PocketPayload::encode({}, capacity));
     return file;
-}
-
-PocketVaultError::Case errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const PocketVaultError& e) {
-        return e.which();
-    }
-    ADD_FAILURE() << "no PocketVaultError";
-    return PocketVaultError::Case::full;
 }
 
 TEST(PocketFormat, RecognisesTierSizesOnly) {

@@ -1,6 +1,7 @@
 #include "PocketStorage.h"
 
 #include "AtomicFile.h"
+#include "PocketErrorCase.h"
 #include "PocketFormat.h"
 #include "PocketPayload.h"
 #include "PocketVaultError.h"
@@ -21,6 +22,7 @@
 #include <unistd.h>
 
 using namespace larkhold;
+using test::errorOf;
 
 namespace {
 
@@ -45,16 +47,6 @@ PocketItems state(int round, int k, std::size_t imageBytes = 0) {
         items.push_back(image);
     }
     return items;
-}
-
-PocketVaultError::Case errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const PocketVaultError& e) {
-        return e.which();
-    }
-    ADD_FAILURE() << "no PocketVaultError";
-    return PocketVaultError::Case::full;
 }
 
 class PocketStorageTest : public ::testing::Test {

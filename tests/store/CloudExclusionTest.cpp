@@ -1,5 +1,7 @@
 #include "CloudExclusion.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -8,21 +10,10 @@
 #include <sys/xattr.h>
 
 using namespace larkhold;
+using test::readFile;
+using test::writeFile;
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(data), data.size());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
 
 // The attribute's bytes, or nothing when it is absent.
 std::optional<QByteArray> ignoreAttribute(const QString& path) {

@@ -1,6 +1,6 @@
 #include "DiskImage.h"
 
-#include "AwaitTask.h"
+#include "BlockingAwait.h"
 #include "FakeTools.h"
 #include "Plist.h"
 
@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 using namespace larkhold;
-using larkhold::test::awaitTask;
 using larkhold::test::FakeTools;
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "ActivityEvent.h"
 #include "Defaults.h"
+#include "TestFiles.h"
 #include "Vault.h"
 
 #include <QDir>
@@ -19,6 +20,8 @@
 #include <unistd.h>
 
 using namespace larkhold;
+using test::readFile;
+using test::writeFile;
 
 namespace {
 
@@ -60,19 +63,6 @@ Vault sampleVault(int n) {
     if (n % 3)
         v.passwordHint = QStringLiteral("hint %1").arg(n);
     return v;
-}
-
-void writeFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(data), data.size());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
 }
 
 QByteArray listOf(const QList<QJsonObject>& records) {

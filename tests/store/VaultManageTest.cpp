@@ -1,4 +1,4 @@
-#include "AwaitTask.h"
+#include "BlockingAwait.h"
 #include "FakeTools.h"
 #include "PocketSession.h"
 #include "PocketStorage.h"

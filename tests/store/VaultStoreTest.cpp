@@ -15,15 +15,7 @@ TEST_F(VaultStoreStart, UnreadableListStartsEmptyWithMessageAndTimersRun) {
     list.write("[{\"broken\":");
     list.close();
 
-    VaultStoreDeps deps;
-    deps.diskImage = disk.get();
-    deps.secrets = &secrets;
-    deps.ownerCheck = &owner;
-    deps.defaults = &defaults;
-    deps.clock = &clock;
-    deps.host = &host;
-    deps.dataFolder = dataFolder();
-    VaultStore running(deps);
+    VaultStore running(storeDeps()); // timers as in the application
 
     EXPECT_TRUE(running.vaults().isEmpty());
     EXPECT_FALSE(running.errorMessage().isEmpty());

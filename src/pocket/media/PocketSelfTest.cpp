@@ -12,6 +12,7 @@
 #include "PocketPayload.h"
 #include "PocketStorage.h"
 #include "PocketVaultError.h"
+#include "UuidText.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -250,8 +251,7 @@ const QString kWrongPassword = QStringLiteral("false-code");
 constexpr std::int64_t kTierFileSize = 2'097'392;
 
 QString tempFolder() {
-    return QDir::tempPath() + QStringLiteral("/larkhold-pocket-selftest-") +
-           QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    return QDir::tempPath() + QStringLiteral("/larkhold-pocket-selftest-") + uuidString(QUuid::createUuid());
 }
 
 // Removes the working folder on every way out of the run.

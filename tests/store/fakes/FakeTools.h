@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DiskImage.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,10 +81,7 @@ private:
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(bytes);
     }
-    QByteArray read(const QString& file) const {
-        QFile f(path(file));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray read(const QString& file) const { return readFile(path(file)); }
 
     QTemporaryDir dir_;
 };

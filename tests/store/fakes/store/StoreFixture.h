@@ -8,6 +8,7 @@
 #include "PocketStorage.h"
 #include "SettingsKeys.h"
 #include "StoreHost.h"
+#include "TestFiles.h"
 #include "VaultList.h"
 #include "VaultStore.h"
 
@@ -103,10 +104,7 @@ protected:
     }
     void removeToolFile(const QString& name) const { QFile::remove(tool(name)); }
     QStringList toolLines(const QString& name) const {
-        QFile file(tool(name));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return QString::fromUtf8(readFile(tool(name))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
     int callCount(const QString& call) const {
         return static_cast<int>(toolLines(QStringLiteral("calls.log")).count(call));
@@ -115,12 +113,7 @@ protected:
 
     // A listed standard vault whose image folder exists.
     Vault standardVault(const QString& name) {
-        Vault vault;
-        vault.id = QUuid::createUuid();
-        vault.kind = VaultKind::standard;
-        vault.name = name;
-        vault.bundlePath = dir.filePath(QStringLiteral("vaults/") + name + QStringLiteral(".sparsebundle"));
-        vault.maxSizeMB = 1024;
+        Vault vault = newRecord(name, VaultKind::standard, QStringLiteral(".sparsebundle"), 1024);
         vault.openInFinderAfterUnlock = false;
         QDir().mkpath(vault.bundlePath);
         listed.append(vault);
@@ -129,12 +122,7 @@ protected:
 
     // A listed Pocket Vault of 1 MB, created with `password`.
     Vault pocketVault(const QString& name, const QString& password) {
-        Vault vault;
-        vault.id = QUuid::createUuid();
-        vault.kind = VaultKind::pocket;
-        vault.name = name;
-        vault.bundlePath = dir.filePath(QStringLiteral("vaults/") + name + QStringLiteral(".pocketvault"));
-        vault.maxSizeMB = 1;
+        Vault vault = newRecord(name, VaultKind::pocket, QStringLiteral(".pocketvault"), 1);
         PocketStorage::create(vault.bundlePath, 1, password, false);
         listed.append(vault);
         return vault;
@@ -146,6 +134,14 @@ protected:
             QDir().mkpath(dataFolder());
             EXPECT_FALSE(VaultList(dataFolder()).save(listed).has_value());
         }
+        VaultStoreDeps deps = storeDeps();
+        deps.startTimers = false;
+        store = std::make_unique<TestStore>(deps);
+        return *store;
+    }
+
+    // This fixture's fakes and data folder, as a store started on them uses them.
+    VaultStoreDeps storeDeps() {
         VaultStoreDeps deps;
         deps.diskImage = disk.get();
         deps.secrets = &secrets;
@@ -154,9 +150,18 @@ protected:
         deps.clock = &clock;
         deps.host = &host;
         deps.dataFolder = dataFolder();
-        deps.startTimers = false;
-        store = std::make_unique<TestStore>(deps);
-        return *store;
+        return deps;
+    }
+
+    // A fresh record for a file named `name` + `suffix` in the fixture's vault folder.
+    Vault newRecord(const QString& name, VaultKind kind, const QString& suffix, qint64 maxSizeMB) const {
+        Vault vault;
+        vault.id = QUuid::createUuid();
+        vault.kind = kind;
+        vault.name = name;
+        vault.bundlePath = dir.filePath(QStringLiteral("vaults/") + name + suffix);
+        vault.maxSizeMB = maxSizeMB;
+        return vault;
     }
 
     QStringList activityTexts() const {
