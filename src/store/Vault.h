@@ -47,6 +47,11 @@ struct Vault {
     // an unknown kind or a size that does not fit fails the record; `whyNot` then says which.
     static std::optional<Vault> fromJson(const QJsonValue& value, QString* whyNot = nullptr);
 
+    // For a missing vault file: whether the disk it was on is still connected. False only for a path
+    // on a removable disk or share (/Volumes/<disk>, /media/<user>/<disk>, /run/media/<user>/<disk>,
+    // /mnt/<disk>) whose disk is not there; any other path counts as on a present disk.
+    static bool volumeIsPresent(const QString& path);
+
     friend bool operator==(const Vault&, const Vault&) = default;
 };
 

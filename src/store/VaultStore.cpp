@@ -242,47 +242,10 @@ QCoro::Task<> VaultStore::autoLockTick() {
 
 // ---- helpers ----
 
-namespace {
-
-bool isMountPoint(const QString& folder) {
-    struct stat self {};
-    struct stat parent {};
-    const QByteArray path = QFile::encodeName(folder);
-    if (::stat(path.constData(), &self) != 0 || !S_ISDIR(self.st_mode))
-        return false;
-    if (::stat(QFile::encodeName(folder + QStringLiteral("/..")).constData(), &parent) != 0)
-        return false;
-    return self.st_dev != parent.st_dev;
-}
-
-} // namespace
-
-bool VaultStore::volumeIsPresent(const QString& path) {
-    if (!path.startsWith(QLatin1Char('/')))
-        return true;
-    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    // Where removable disks and network shares appear: /Volumes/<disk>, and on Linux desktops
-    // /media/<user>/<disk> and /run/media/<user>/<disk>.
-    auto presentBelow = [&parts](qsizetype depth) {
-        return QFileInfo::exists(QLatin1Char('/') + parts.mid(0, depth).join(QLatin1Char('/')));
-    };
-    if (parts.size() >= 2 && parts[0] == QLatin1String("Volumes"))
-        return presentBelow(2);
-    if (parts.size() >= 3 && parts[0] == QLatin1String("media"))
-        return presentBelow(3);
-    if (parts.size() >= 4 && parts[0] == QLatin1String("run") && parts[1] == QLatin1String("media"))
-        return presentBelow(4);
-    // Folders under /mnt usually stay when their disk is unplugged, so only a folder that is
-    // itself a mount point (another device than /mnt) counts as a present volume.
-    if (parts.size() >= 2 && parts[0] == QLatin1String("mnt"))
-        return isMountPoint(QStringLiteral("/mnt/") + parts[1]);
-    return true;
-}
-
 bool VaultStore::presentIfMissing(const Vault& vault) {
     if (QFileInfo::exists(vault.bundlePath))
         return false;
-    if (volumeIsPresent(vault.bundlePath))
+    if (Vault::volumeIsPresent(vault.bundlePath))
         host().presentRelocated(vault);
     else
         host().presentWaiting(vault);

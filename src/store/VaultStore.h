@@ -188,11 +188,6 @@ public:
     QTimer& autoLockTimer() { return autoLockTimer_; }
     QTimer& sizeTimer() { return sizeTimer_; }
 
-    // For a missing vault file: whether the disk it was on is still connected. False only for a path
-    // on a removable disk or share (/Volumes/<disk>, /media/<user>/<disk>, /run/media/<user>/<disk>)
-    // whose disk folder does not exist; any other path counts as on a present disk.
-    static bool volumeIsPresent(const QString& path);
-
 signals:
     void vaultsChanged();
     void mountPointsChanged();

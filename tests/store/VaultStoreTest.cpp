@@ -556,21 +556,21 @@ TEST(VaultStoreCaptions, LimitsAndCaptions) {
     EXPECT_EQ(capacityCaption(2'345, pocket, true), QStringLiteral("2 KB used of 5 MB"));
 }
 
-TEST(VaultStoreVolumes, PresentUnlessItsDiskIsMissing) {
+TEST(VaultVolumes, PresentUnlessItsDiskIsMissing) {
     EXPECT_FALSE(
-        VaultStore::volumeIsPresent(QStringLiteral("/Volumes/NoSuchDiskForLarkholdTests/Vaults/A.sparsebundle")));
-    EXPECT_FALSE(VaultStore::volumeIsPresent(QStringLiteral("/media/nobody-here/Backup/A.sparsebundle")));
-    EXPECT_TRUE(VaultStore::volumeIsPresent(QDir::homePath() + QStringLiteral("/Vaults/A.sparsebundle")));
-    EXPECT_TRUE(VaultStore::volumeIsPresent(QStringLiteral("/Volumes")));
-    EXPECT_FALSE(VaultStore::volumeIsPresent(QStringLiteral("/mnt/NoSuchDiskForLarkholdTests/A.sparsebundle")));
+        Vault::volumeIsPresent(QStringLiteral("/Volumes/NoSuchDiskForLarkholdTests/Vaults/A.sparsebundle")));
+    EXPECT_FALSE(Vault::volumeIsPresent(QStringLiteral("/media/nobody-here/Backup/A.sparsebundle")));
+    EXPECT_TRUE(Vault::volumeIsPresent(QDir::homePath() + QStringLiteral("/Vaults/A.sparsebundle")));
+    EXPECT_TRUE(Vault::volumeIsPresent(QStringLiteral("/Volumes")));
+    EXPECT_FALSE(Vault::volumeIsPresent(QStringLiteral("/mnt/NoSuchDiskForLarkholdTests/A.sparsebundle")));
 }
 
-TEST(VaultStoreVolumes, AFolderUnderMntIsADiskOnlyWhenSomethingIsMountedThere) {
+TEST(VaultVolumes, AFolderUnderMntIsADiskOnlyWhenSomethingIsMountedThere) {
     // A leftover folder under /mnt is what an unplugged disk leaves behind.
     const QString folder = QStringLiteral("/mnt/larkhold-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!QDir().mkpath(folder))
         GTEST_SKIP() << "cannot create a folder under /mnt here";
-    EXPECT_FALSE(VaultStore::volumeIsPresent(folder + QStringLiteral("/A.pocketvault")));
+    EXPECT_FALSE(Vault::volumeIsPresent(folder + QStringLiteral("/A.pocketvault")));
     QDir().rmdir(folder);
 }
 
