@@ -1,6 +1,7 @@
 // Adding, locating and forgetting vaults, the cloud setting, creating Pocket Vaults, changing
 // vaults (limit, name, free space, hint, password), verifying a password and deleting a vault.
 
+#include "AtomicFile.h"
 #include "CloudExclusion.h"
 #include "DiskImage.h"
 #include "Plist.h"
@@ -503,19 +504,14 @@ QCoro::Task<> VaultStore::verifyPassword(Vault vault, QString password) {
     }
 
     auto work = [path = vault.bundlePath, password]() {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw std::runtime_error(
-                QStringLiteral("“%1” could not be read: %2").arg(path, file.errorString()).toStdString());
-        // The size decides before any byte is read or any key derived.
-        const std::optional<std::int64_t> capacity = PocketFormat::capacity(file.size());
-        if (!capacity)
+        // The size decides before any byte is read or any key derived. Only a regular file is
+        // read: opening a pipe left at the vault's path would block this worker for good.
+        const QFileInfo info(path);
+        const std::optional<std::int64_t> capacity =
+            info.isFile() ? PocketFormat::capacity(info.size()) : std::optional<std::int64_t>{};
+        if (info.exists() && !capacity)
             throw PocketVaultError::notAPocketVault();
-        const QByteArray bytes = file.readAll();
-        if (bytes.size() != file.size())
-            throw std::runtime_error(
-                QStringLiteral("“%1” could not be read: %2").arg(path, file.errorString()).toStdString());
-        const PocketFile pocket(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), *capacity);
+        const PocketFile pocket(readWholeFile(path), capacity.value_or(0));
         const PocketKey key = pocket.unlock(password);
         const SecureBytes area = pocket.readArea(key);
         // Decoded only to prove the area is whole; the items are wiped as they go.

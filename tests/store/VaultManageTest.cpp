@@ -7,6 +7,8 @@
 
 #include <QThreadPool>
 
+#include <sys/stat.h>
+
 namespace larkhold::test {
 namespace {
 
@@ -489,6 +491,17 @@ TEST_F(VaultManage, VerifyPasswordReportsAWrongPasswordAlikeForBothKinds) {
         EXPECT_EQ(e.which(), PocketVaultError::Case::notAPocketVault);
     }
     EXPECT_TRUE(store->errorMessage().isEmpty());
+
+    // Something that is not a regular file at the vault's path is refused without being opened:
+    // opening a pipe would wait for a writer that never comes.
+    ASSERT_TRUE(QFile::remove(notes.bundlePath));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(notes.bundlePath).constData(), 0600), 0);
+    try {
+        awaitTask(store->verifyPassword(notes, QStringLiteral("main")));
+        ADD_FAILURE() << "a pipe was accepted as a vault file";
+    } catch (const PocketVaultError& e) {
+        EXPECT_EQ(e.which(), PocketVaultError::Case::notAPocketVault);
+    }
 }
 
 TEST_F(VaultManage, DeleteMovesTheFileToTheTrashOnlyWhenTheVaultLocks) {
