@@ -29,8 +29,16 @@ constexpr std::size_t kChunk = 1u << 20;
 constexpr int kRounds = 3;
 const std::string kPassword = "benchmark password";
 
+// What a run has mounted and made, undone in reverse order when it gives up half-way, so that a
+// failed benchmark leaves no volume mounted and no 256 MiB files behind.
+std::vector<std::function<void()>> undo;
+
 [[noreturn]] void die(const std::string& what) {
     std::fprintf(stderr, "bench_vaultio: %s\n", what.c_str());
+    auto steps = std::move(undo);
+    for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+        (*it)();
+    }
     std::exit(1);
 }
 
@@ -116,7 +124,7 @@ void readFile(const std::string& path, std::vector<std::uint8_t>& buffer) {
         die("cannot open " + path);
     }
     std::size_t total = 0;
-    for (ssize_t n; (n = ::read(fd, buffer.data() + total % buffer.size(), kChunk)) > 0;) {
+    for (ssize_t n; (n = ::read(fd, buffer.data(), std::min(buffer.size(), kChunk))) > 0;) {
         total += std::size_t(n);
     }
     ::close(fd);
@@ -200,6 +208,10 @@ int main() {
         die("cannot create a folder in " + base);
     }
     ::setenv("LARKHOLD_MOUNT_ROOT", (work + "/volumes").c_str(), 1);
+    undo.push_back([work] {
+        std::error_code ec;
+        std::filesystem::remove_all(work, ec);
+    });
 
     std::vector<std::uint8_t> data(kTotal);
     std::uint64_t x = 0x9E3779B97F4A7C15ull;
@@ -222,6 +234,7 @@ int main() {
     std::filesystem::create_directories(plain);
     must(run({"gocryptfs", "-init", "-q", cipher}, kPassword + "\n"), "gocryptfs -init");
     must(run({"gocryptfs", "-q", cipher, plain}, kPassword + "\n"), "gocryptfs mount");
+    undo.push_back([plain] { run({"fusermount3", "-u", "-z", plain}); });
     Result goc = measure(
         data, [&] { return plain + "/test.bin"; },
         [&] {
@@ -230,6 +243,7 @@ int main() {
         },
         cipher);
     run({"fusermount3", "-u", plain});
+    undo.pop_back();
 
     // A standard vault through the stand-in tools.
     const std::string image = work + "/Bench.sparsebundle";
@@ -241,6 +255,7 @@ int main() {
     std::string plist;
     must(run({hdiutil, "attach", "-plist", "-stdinpass", image}, kPassword, &plist), "hdiutil attach");
     std::string mountPoint = mountPointIn(plist);
+    undo.push_back([&hdiutil, &mountPoint] { run({hdiutil, "detach", mountPoint, "-force"}); });
     Result vault = measure(
         data, [&] { return mountPoint + "/test.bin"; },
         [&] {
@@ -250,6 +265,7 @@ int main() {
         },
         image + "/bands");
     run({hdiutil, "detach", mountPoint});
+    undo.clear();
     std::filesystem::remove_all(work);
 
     std::printf("vault io: %zu MiB sequential in %zu KiB requests, fsync after writing, cold reads; "

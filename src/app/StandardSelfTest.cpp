@@ -1,55 +1,19 @@
 #include "StandardSelfTest.h"
 
+#include "BlockingAwait.h"
 #include "CloudExclusion.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <QUuid>
-#include <exception>
 #include <optional>
-#include <qcoro/qcorotask.h>
 #include <stdexcept>
-#include <type_traits>
 
 namespace larkhold {
 
 namespace {
-
-// Runs an engine task to its end on this thread's own event loop and hands back its result or
-// rethrows its error. (QCoro::waitFor of this QCoro version never returns when the task throws,
-// and every refused password in this run is a thrown error.)
-template <typename T> T finish(QCoro::Task<T> task) {
-    QEventLoop loop;
-    bool done = false;
-    std::exception_ptr error;
-    std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> result{};
-    auto body = [&]() -> QCoro::Task<> {
-        try {
-            if constexpr (std::is_void_v<T>) {
-                co_await task;
-            } else {
-                result.emplace(co_await task);
-            }
-        } catch (...) {
-            error = std::current_exception();
-        }
-        done = true;
-        loop.quit();
-    };
-    QCoro::Task<> running = body();
-    if (!done) {
-        loop.exec();
-    }
-    if (error) {
-        std::rethrow_exception(error);
-    }
-    if constexpr (!std::is_void_v<T>) {
-        return std::move(*result);
-    }
-}
 
 const QString kVolumeName = QStringLiteral("TarnSelfTest");
 const QString kRenamedVolume = QStringLiteral("TarnSelfTest2");
@@ -73,7 +37,7 @@ public:
     void setImage(const QString& path) { image_ = path; }
 
     QString attach(const QString& password, bool nobrowse) {
-        QString mountPoint = finish(engine_.attach(image_, password, nobrowse));
+        QString mountPoint = awaitTask(engine_.attach(image_, password, nobrowse));
         attached_.append(mountPoint);
         return mountPoint;
     }
@@ -92,7 +56,7 @@ public:
     }
 
     void detach(const QString& mountPoint) {
-        finish(engine_.detach(mountPoint, false));
+        awaitTask(engine_.detach(mountPoint, false));
         attached_.removeAll(mountPoint);
     }
 
@@ -102,7 +66,7 @@ public:
         for (int round = 0; round < 2; ++round) {
             QStringList mountPoints = attached_;
             try {
-                if (auto now = finish(engine_.mountPoint(image_))) {
+                if (auto now = awaitTask(engine_.mountPoint(image_))) {
                     mountPoints.prepend(*now);
                 }
             } catch (...) {
@@ -110,7 +74,7 @@ public:
             mountPoints.removeDuplicates();
             for (const QString& mountPoint : mountPoints) {
                 try {
-                    finish(engine_.detach(mountPoint, true));
+                    awaitTask(engine_.detach(mountPoint, true));
                 } catch (...) {
                 }
             }
@@ -162,7 +126,7 @@ void StandardSelfTest::run(const DiskImage& engine) {
     }
     Run run(engine, folder);
     try {
-        finish(engine.create(run.image(), kVolumeName, kSizeMB, kPassword));
+        awaitTask(engine.create(run.image(), kVolumeName, kSizeMB, kPassword));
         QString mountPoint = run.attach(kPassword, false);
         writeProbe(mountPoint);
         run.detach(mountPoint);
@@ -177,20 +141,20 @@ void StandardSelfTest::run(const DiskImage& engine) {
         }
 
         const QString hidden = run.attach(kPassword, true);
-        finish(engine.renameVolume(hidden, kRenamedVolume));
-        const std::optional<QString> renamed = finish(engine.mountPoint(run.image()));
+        awaitTask(engine.renameVolume(hidden, kRenamedVolume));
+        const std::optional<QString> renamed = awaitTask(engine.mountPoint(run.image()));
         if (!renamed) {
             run.fail(QStringLiteral("renamed volume not found among attached images"));
         }
         run.detach(*renamed);
 
-        finish(engine.changePassword(run.image(), kPassword, kNewPassword));
+        awaitTask(engine.changePassword(run.image(), kPassword, kNewPassword));
         if (!run.attachIsRefused(kPassword)) {
             run.fail(QStringLiteral("old password still accepted after change"));
         }
 
-        finish(engine.resize(run.image(), kGrownSizeMB, kNewPassword));
-        finish(engine.resize(run.image(), kSizeMB, kNewPassword));
+        awaitTask(engine.resize(run.image(), kGrownSizeMB, kNewPassword));
+        awaitTask(engine.resize(run.image(), kSizeMB, kNewPassword));
 
         mountPoint = run.attach(kNewPassword, false);
         const QString content = readProbe(mountPoint);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace larkhold;
@@ -116,6 +117,32 @@ TEST_F(BandStoreTest, ZeroSectorsBecomeHolesAndDiscardRemovesEmptyBands) {
     EXPECT_EQ(store.sync(), 0);
 }
 
+// Discarding the last data of a band removes its file; a write into the same band at that moment
+// must land in the file that stays, not in the one that goes.
+TEST_F(BandStoreTest, WriteRacingTheRemovalOfItsBandIsKept) {
+    BandStore store(bands, kDisk, key);
+    const auto data = pattern(kSectorSize, 5);
+    std::vector<std::uint8_t> back(kSectorSize);
+    for (int round = 0; round < 200; ++round) {
+        ASSERT_EQ(store.write(data.data(), kSectorSize, kBandSize), long(kSectorSize));
+        std::thread discarding([&] { EXPECT_EQ(store.discard(kBandSize, kSectorSize), 0); });
+        ASSERT_EQ(store.write(data.data(), kSectorSize, kBandSize + 5 * kSectorSize), long(kSectorSize));
+        discarding.join();
+        ASSERT_EQ(store.read(back.data(), back.size(), kBandSize + 5 * kSectorSize), long(kSectorSize));
+        ASSERT_EQ(back, data) << "round " << round;
+        ASSERT_EQ(store.discard(kBandSize, kBandSize), 0);
+        ASSERT_FALSE(std::filesystem::exists(band(1)));
+    }
+}
+
+// A write whose band cannot be made fails; it is not taken for a hole and reported as written.
+TEST_F(BandStoreTest, WriteIntoABandThatCannotBeMadeFails) {
+    BandStore store(bands, kDisk, key);
+    std::filesystem::remove(bands);
+    const auto data = pattern(kSectorSize, 6);
+    EXPECT_EQ(store.write(data.data(), data.size(), 0), -EIO);
+}
+
 TEST_F(BandStoreTest, DamagedBandsGiveErrorsOrGarbageButNeverACrash) {
     auto data = pattern(4 * kSectorSize, 4);
     {
@@ -159,6 +186,10 @@ TEST_F(BandStoreTest, BundleMetadataRoundTripsAndRefusesTheWrongPassword) {
     std::string info = Bundle::infoPlist(64u << 20);
     info.replace(info.find("8388608"), 7, "4096");
     writeFileAtomically(path + "/Info.plist", asBytes(info));
+    EXPECT_THROW(Bundle::open(path), ToolError);
+    // A pipe in its place is refused at once instead of waiting for a writer forever.
+    ASSERT_EQ(::unlink((path + "/Info.plist").c_str()), 0);
+    ASSERT_EQ(::mkfifo((path + "/Info.plist").c_str(), 0600), 0);
     EXPECT_THROW(Bundle::open(path), ToolError);
 }
 

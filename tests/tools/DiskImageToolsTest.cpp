@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSet>
 #include <csignal>
 #include <fcntl.h>
 #include <thread>
@@ -82,6 +83,21 @@ bool bundleContains(const QString& bundle, const QByteArray& needle) {
     return false;
 }
 
+// Every file of a bundle, names and contents, in one digest.
+QByteArray bundleDigest(const QString& bundle) {
+    QStringList files;
+    for (QDirIterator it(bundle, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        files << it.next();
+    }
+    files.sort();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString& file : files) {
+        hash.addData(file.toUtf8());
+        hash.addData(readFile(file));
+    }
+    return hash.result();
+}
+
 QString sizeInInfoPlist(const QString& bundle) {
     QRegularExpression re(QStringLiteral("<key>size</key>\\s*<integer>(\\d+)</integer>"));
     return re.match(QString::fromUtf8(readFile(bundle + "/Info.plist"))).captured(1);
@@ -104,13 +120,25 @@ int servicePid(const QString& image) {
     return 0;
 }
 
+// Each test gets a scratch folder of its own, with its volumes mounted inside it.
+class DiskImageTools : public ::testing::Test {
+protected:
+    // A new image "<stem>.sparsebundle" in the scratch folder.
+    QString newImage(const QString& stem, const QString& volume, const QString& size = QStringLiteral("64m"),
+                     const QByteArray& password = kPassword) {
+        const QString image = s.path(stem + ".sparsebundle");
+        createImage(image, volume, size, password);
+        return image;
+    }
+
+    Scratch s;
+};
+
 } // namespace
 
-TEST(DiskImageTools, VolumeKeepsItsDataAcrossAttachmentsAndNoPlaintextReachesTheBundle) {
+TEST_F(DiskImageTools, VolumeKeepsItsDataAcrossAttachmentsAndNoPlaintextReachesTheBundle) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("Plain Vault.sparsebundle");
-    createImage(image, "Secret/Name"); // a slash is fine in a name, not in a folder
+    const QString image = newImage("Plain Vault", "Secret/Name"); // a slash is fine in a name, not in a folder
     QString mountPoint = attach(image);
     ASSERT_EQ(mountPoint, s.mountRoot() + "/Secret:Name");
     EXPECT_TRUE(listed(mountPoint));
@@ -149,11 +177,10 @@ TEST(DiskImageTools, VolumeKeepsItsDataAcrossAttachmentsAndNoPlaintextReachesThe
     detach(mountPoint);
 }
 
-TEST(DiskImageTools, WrongPasswordIsReportedAsAuthenticationErrorByEveryCommand) {
+TEST_F(DiskImageTools, WrongPasswordIsReportedAsAuthenticationErrorByEveryCommand) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("V.sparsebundle");
-    createImage(image, "V");
+    const QString image = newImage("V", "V");
+    const QByteArray before = bundleDigest(image);
     const QList<QStringList> commands{{"attach", "-plist", "-stdinpass", image},
                                       {"imageinfo", "-stdinpass", image},
                                       {"resize", "-stdinpass", "-size", "128m", image},
@@ -165,13 +192,12 @@ TEST(DiskImageTools, WrongPasswordIsReportedAsAuthenticationErrorByEveryCommand)
     }
     Outcome chpass = hdiutil({"chpass", "-oldstdinpass", "-newstdinpass", image}, QByteArray("wrong\0new\0", 10));
     EXPECT_TRUE(chpass.err.contains("Authentication error"));
-    EXPECT_EQ(sizeInInfoPlist(image), "67108864");
+    EXPECT_EQ(bundleDigest(image), before); // not a byte of the image changed
     EXPECT_TRUE(QDir(s.mountRoot()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
     EXPECT_EQ(hdiutil({"imageinfo", "-stdinpass", image}, kPassword).status, 0);
 }
 
-TEST(DiskImageTools, CreateRefusesWhatItCannotMakeAndLeavesNothingBehind) {
-    Scratch s;
+TEST_F(DiskImageTools, CreateRefusesWhatItCannotMakeAndLeavesNothingBehind) {
     const QString image = s.path("X.sparsebundle");
     QDir().mkpath(image);
     Outcome exists =
@@ -186,16 +212,18 @@ TEST(DiskImageTools, CreateRefusesWhatItCannotMakeAndLeavesNothingBehind) {
     }
     Outcome plain = hdiutil({"create", "-size", "64m", s.path("Z.sparsebundle")}, kPassword);
     EXPECT_NE(plain.status, 0);
+    // A control character would make the property lists that carry the mount point unreadable.
+    Outcome control = hdiutil(
+        {"create", "-encryption", "AES-256", "-stdinpass", "-size", "64m", "-volname", "a\nb", s.path("W")}, kPassword);
+    EXPECT_NE(control.status, 0);
     QStringList left = QDir(s.path("")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
     left.removeAll("volumes");
     EXPECT_EQ(left, QStringList{"X.sparsebundle"});
 }
 
-TEST(DiskImageTools, KeyFileCannotDemandAnAbsurdPasswordHash) {
+TEST_F(DiskImageTools, KeyFileCannotDemandAnAbsurdPasswordHash) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("K.sparsebundle");
-    createImage(image, "K");
+    const QString image = newImage("K", "K");
     const QByteArray original = readFile(image + "/key");
     auto patched = [&](int offset, quint32 value) {
         QByteArray key = original;
@@ -218,11 +246,9 @@ TEST(DiskImageTools, KeyFileCannotDemandAnAbsurdPasswordHash) {
     EXPECT_EQ(hdiutil({"imageinfo", "-stdinpass", image}, kPassword).status, 0);
 }
 
-TEST(DiskImageTools, BusyVolumeDetachesOnlyByForceAndKeepsWhatWasWritten) {
+TEST_F(DiskImageTools, BusyVolumeDetachesOnlyByForceAndKeepsWhatWasWritten) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("B.sparsebundle");
-    createImage(image, "B");
+    const QString image = newImage("B", "B");
     QString mountPoint = attach(image);
     QByteArray data = randomBytes(1 << 20);
     writeFile(mountPoint + "/kept.bin", data);
@@ -245,11 +271,9 @@ TEST(DiskImageTools, BusyVolumeDetachesOnlyByForceAndKeepsWhatWasWritten) {
     EXPECT_NE(hdiutil({"detach", mountPoint}).status, 0);
 }
 
-TEST(DiskImageTools, ChangePasswordKeepsTheDataAndRetiresTheOldPassword) {
+TEST_F(DiskImageTools, ChangePasswordKeepsTheDataAndRetiresTheOldPassword) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("C.sparsebundle");
-    createImage(image, "C", "64m", QByteArray());
+    const QString image = newImage("C", "C", "64m", QByteArray());
     QString mountPoint = attach(image, QByteArray());
     writeFile(mountPoint + "/a.txt", "contents");
     detach(mountPoint);
@@ -268,11 +292,9 @@ TEST(DiskImageTools, ChangePasswordKeepsTheDataAndRetiresTheOldPassword) {
     EXPECT_EQ(hdiutil({"imageinfo", "-stdinpass", image}, accented).status, 0);
 }
 
-TEST(DiskImageTools, ResizeGrowsAndShrinksButNotBelowTheData) {
+TEST_F(DiskImageTools, ResizeGrowsAndShrinksButNotBelowTheData) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("R.sparsebundle");
-    createImage(image, "R");
+    const QString image = newImage("R", "R");
     QString mountPoint = attach(image);
     QByteArray data = randomBytes(30 << 20);
     writeFile(mountPoint + "/data.bin", data);
@@ -308,11 +330,9 @@ TEST(DiskImageTools, ResizeGrowsAndShrinksButNotBelowTheData) {
     detach(mountPoint);
 }
 
-TEST(DiskImageTools, CompactGivesFreedSpaceBack) {
+TEST_F(DiskImageTools, CompactGivesFreedSpaceBack) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("P.sparsebundle");
-    createImage(image, "P", "128m");
+    const QString image = newImage("P", "P", "128m");
     QString mountPoint = attach(image);
     QByteArray kept = randomBytes(1 << 20);
     writeFile(mountPoint + "/kept.bin", kept);
@@ -334,11 +354,9 @@ TEST(DiskImageTools, CompactGivesFreedSpaceBack) {
     detach(mountPoint);
 }
 
-TEST(DiskImageTools, RenameMountsTheVolumeAgainUnderItsNewName) {
+TEST_F(DiskImageTools, RenameMountsTheVolumeAgainUnderItsNewName) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("N.sparsebundle");
-    createImage(image, "Old Name");
+    const QString image = newImage("N", "Old Name");
     QString hidden = attach(image, kPassword, true);
     EXPECT_EQ(hidden, s.mountRoot() + "/.larkhold-hidden/Old Name");
     writeFile(hidden + "/f.txt", "x");
@@ -361,11 +379,49 @@ TEST(DiskImageTools, RenameMountsTheVolumeAgainUnderItsNewName) {
     detach(s.mountRoot() + "/New Name");
 }
 
-TEST(DiskImageTools, VerifyVolumeFindsADamagedBandWithoutBringingTheServiceDown) {
+// Volumes of one name attached at the same time, while another of that name is being checked
+// (unmounted and mounted again in its folder): each keeps a folder of its own.
+TEST_F(DiskImageTools, SameNamedVolumesAttachedAtOnceNeverShareAFolder) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("D.sparsebundle");
-    createImage(image, "D");
+    const QStringList images{s.path("A.sparsebundle"), s.path("B.sparsebundle"), s.path("C.sparsebundle")};
+    for (const QString& image : images) {
+        createImage(image, "Same");
+    }
+    const QString first = attach(images[0]);
+    ASSERT_EQ(first, s.mountRoot() + "/Same");
+
+    Outcome check;
+    std::vector<Outcome> attached(images.size() + 1);
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] { check = runTool("diskutil", {"verifyVolume", first}); });
+    for (int i = 0; i < 4; ++i) { // B, C, and A twice more
+        const QString image = images[i < 2 ? i + 1 : 0];
+        threads.emplace_back([&, i, image] {
+            attached[i] = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_TRUE(check.out.contains("exit code is 0")) << check.out.toStdString();
+    ASSERT_EQ(attached[0].status, 0) << attached[0].err.toStdString();
+    ASSERT_EQ(attached[1].status, 0) << attached[1].err.toStdString();
+    const QStringList mountPoints{first, mountPointIn(attached[0].out), mountPointIn(attached[1].out)};
+    EXPECT_EQ(QSet<QString>(mountPoints.begin(), mountPoints.end()).size(), 3) << mountPoints.join(", ").toStdString();
+    for (int i = 2; i < 4; ++i) { // the image already attached: its volume, or busy while it is checked
+        EXPECT_TRUE(attached[i].status == 0 ? mountPointIn(attached[i].out) == first
+                                            : attached[i].err.contains("Resource busy"))
+            << attached[i].err.toStdString();
+    }
+    for (const QString& mountPoint : mountPoints) {
+        EXPECT_TRUE(listed(mountPoint)) << mountPoint.toStdString();
+        detach(mountPoint);
+    }
+}
+
+TEST_F(DiskImageTools, VerifyVolumeFindsADamagedBandWithoutBringingTheServiceDown) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = newImage("D", "D");
     QString mountPoint = attach(image);
     for (int i = 0; i < 20; ++i) {
         writeFile(mountPoint + QStringLiteral("/file%1").arg(i), "content");
@@ -408,11 +464,9 @@ TEST(DiskImageTools, VerifyVolumeFindsADamagedBandWithoutBringingTheServiceDown)
     detach(mountPoint, true);
 }
 
-TEST(DiskImageTools, KilledServiceLeavesAVolumeThatAttachesAgainWithItsSyncedData) {
+TEST_F(DiskImageTools, KilledServiceLeavesAVolumeThatAttachesAgainWithItsSyncedData) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("S.sparsebundle");
-    createImage(image, "S", "128m");
+    const QString image = newImage("S", "S", "128m");
     QString mountPoint = attach(image);
     QByteArray synced = randomBytes(4 << 20);
     writeFile(mountPoint + "/synced.bin", synced);
@@ -444,11 +498,9 @@ TEST(DiskImageTools, KilledServiceLeavesAVolumeThatAttachesAgainWithItsSyncedDat
     detach(mountPoint);
 }
 
-TEST(DiskImageTools, FileDeletedRightAfterItsLastCloseLeavesNothingBehind) {
+TEST_F(DiskImageTools, FileDeletedRightAfterItsLastCloseLeavesNothingBehind) {
     SKIP_WITHOUT_MOUNTS();
-    Scratch s;
-    const QString image = s.path("H.sparsebundle");
-    createImage(image, "H");
+    const QString image = newImage("H", "H");
     const QString mountPoint = attach(image);
     const QString path = mountPoint + "/temp.bin";
     const QByteArray data = randomBytes(256 << 10);

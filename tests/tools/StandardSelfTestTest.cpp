@@ -22,26 +22,24 @@ struct SelfTestFixture : ::testing::Test {
     QStringList workFolders() const {
         return QDir(temp.path()).entryList({StandardSelfTest::folderPrefix() + "*"}, QDir::Dirs | QDir::Hidden);
     }
-    bool anythingMounted() const { return hdiutil({"info", "-plist"}).out.contains(temp.path()); }
+    bool anythingMounted() const { return hdiutil({"info", "-plist"}).out.contains(scratch.mountRoot()); }
 
-    // Tools whose hdiutil opens the image whatever password it is given.
-    QString permissiveTools() const {
-        const QString dir = scratch.path("permissive");
+    // The stand-in tools with one command of hdiutil or diskutil answered by a shell snippet
+    // (which sees the command's arguments as "$@"); everything else goes to the real tools.
+    QString toolsWhere(const QString& tool, const QString& verb, const QByteArray& snippet) const {
+        const QString dir = scratch.path("broken-" + tool + "-" + verb);
         QDir().mkpath(dir);
-        QFile script(dir + "/hdiutil");
+        for (const char* name : {"hdiutil", "diskutil", "mdutil"}) {
+            if (tool != name) {
+                QFile::link(toolsDir() + "/" + name, dir + "/" + name);
+            }
+        }
+        QFile script(dir + "/" + tool);
         script.open(QIODevice::WriteOnly);
-        script.write(
-            "#!/bin/sh\n"
-            "real='" +
-            toolsDir().toUtf8() +
-            "/hdiutil'\n"
-            "if [ \"$1\" = attach ]; then cat >/dev/null; printf trialrun-code | \"$real\" \"$@\"; exit $?; fi\n"
-            "exec \"$real\" \"$@\"\n");
+        script.write("#!/bin/sh\nreal='" + toolsDir().toUtf8() + "/" + tool.toUtf8() +
+                     "'\nif [ \"$1\" = " + verb.toUtf8() + " ]; then " + snippet + "; fi\nexec \"$real\" \"$@\"\n");
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        for (const char* tool : {"diskutil", "mdutil"}) {
-            QFile::link(toolsDir() + "/" + tool, dir + "/" + tool);
-        }
         return dir;
     }
 };
@@ -59,18 +57,40 @@ TEST_F(StandardSelfTestRun, PassesWithTheStandInToolsAndLeavesNothingBehind) {
     EXPECT_FALSE(anythingMounted());
 }
 
-TEST_F(StandardSelfTestRun, AcceptedWrongPasswordFailsTheRunAndDetachesTheVolume) {
+// Each broken tool ends the run at a different step, with volumes attached at that moment: the
+// ending names what went wrong, and no decrypted volume nor the work folder outlives the run.
+TEST_F(StandardSelfTestRun, EveryFailedEndingDetachesWhatTheRunAttachedAndRemovesTheFolder) {
     SKIP_WITHOUT_MOUNTS();
-    DiskImage engine(DiskImageTools::inFolder(permissiveTools()));
-    try {
-        StandardSelfTest::run(engine);
-        FAIL() << "the run passed";
-    } catch (const StandardSelfTest::Failure& e) {
-        EXPECT_STREQ(e.what(), "wrong password was accepted");
+    struct Case {
+        const char* tool;
+        const char* verb;
+        QByteArray snippet;
+        QString ending;
+    };
+    const Case cases[] = {
+        // Any password opens the image: the check of the wrong password fails, volume attached.
+        {"hdiutil", "attach", "cat >/dev/null; printf trialrun-code | \"$real\" \"$@\"; exit $?",
+         "wrong password was accepted"},
+        // Renaming fails while the hidden volume is attached: an error ending with the tool's text.
+        {"diskutil", "rename", "echo 'rename refused' >&2; exit 1", "Could not rename volume: rename refused\n"},
+        // The password change does nothing: the old password opens the volume again.
+        {"hdiutil", "chpass", "cat >/dev/null; exit 0", "old password still accepted after change"},
+        // The rename reports success but keeps the old name.
+        {"diskutil", "rename", "exit 0", "volume rename did not stick"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ending.toStdString());
+        DiskImage engine(DiskImageTools::inFolder(toolsWhere(c.tool, c.verb, c.snippet)));
+        QString ending;
+        try {
+            StandardSelfTest::run(engine);
+        } catch (const std::exception& e) {
+            ending = QString::fromUtf8(e.what());
+        }
+        EXPECT_EQ(ending, c.ending);
+        EXPECT_FALSE(anythingMounted());
+        EXPECT_TRUE(workFolders().isEmpty());
     }
-    // The volume opened by the wrong password must not outlive the run, nor may its folder.
-    EXPECT_FALSE(anythingMounted());
-    EXPECT_TRUE(workFolders().isEmpty());
 }
 
 TEST_F(StandardSelfTestRun, MissingToolEndsWithTheLaunchErrorAndNoFolder) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
@@ -65,7 +66,8 @@ inline QString mountUnavailableReason() {
 // detached by force before it is removed, so a failing test leaves no mount behind.
 class Scratch {
 public:
-    Scratch() : root_(dir_.path() + QStringLiteral("/volumes")) {
+    // The tools report mount points with symbolic links resolved, so the root is kept that way.
+    Scratch() : root_(QFileInfo(dir_.path()).canonicalFilePath() + QStringLiteral("/volumes")) {
         QDir().mkpath(root_);
         qputenv("LARKHOLD_MOUNT_ROOT", root_.toUtf8());
     }
@@ -74,7 +76,7 @@ public:
         QRegularExpression re(QStringLiteral("<key>mount-point</key>\\s*<string>([^<]*)</string>"));
         for (auto it = re.globalMatch(plist); it.hasNext();) {
             QString mountPoint = it.next().captured(1);
-            if (mountPoint.startsWith(dir_.path())) {
+            if (mountPoint.startsWith(root_)) {
                 hdiutil({QStringLiteral("detach"), mountPoint, QStringLiteral("-force")});
             }
         }

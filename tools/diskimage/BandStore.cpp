@@ -81,6 +81,53 @@ std::string bandName(std::uint64_t index) {
     return name;
 }
 
+// The longest piece of a sector range that starts at `sector` and stays inside one band.
+struct BandRun {
+    std::uint64_t sector; // first sector of the piece, on the whole disk
+    std::uint64_t index;  // its band
+    std::uint64_t within; // its first sector inside the band
+    std::uint64_t count;  // sectors in the piece
+};
+
+BandRun bandRun(std::uint64_t sector, std::uint64_t sectorsLeft) {
+    const std::uint64_t within = sector % kSectorsPerBand;
+    return {sector, sector / kSectorsPerBand, within, std::min(sectorsLeft, kSectorsPerBand - within)};
+}
+
+// pread until `length` bytes or the end of the file; the number read, or -1 with errno set.
+long readFully(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset) {
+    std::size_t got = 0;
+    while (got < length) {
+        ssize_t r = ::pread(fd, out + got, length - got, static_cast<off_t>(offset + got));
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r < 0) {
+            return -1;
+        }
+        if (r == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(r);
+    }
+    return static_cast<long>(got);
+}
+
+// pwrite of every byte; 0, or -ENOSPC when the folder's disk is full, or -EIO.
+int writeFully(int fd, const std::uint8_t* in, std::size_t length, std::uint64_t offset) {
+    for (std::size_t put = 0; put < length;) {
+        ssize_t w = ::pwrite(fd, in + put, length - put, static_cast<off_t>(offset + put));
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w <= 0) {
+            return w < 0 && (errno == ENOSPC || errno == EDQUOT) ? -ENOSPC : -EIO;
+        }
+        put += static_cast<std::size_t>(w);
+    }
+    return 0;
+}
+
 } // namespace
 
 struct BandStore::Band {
@@ -114,20 +161,34 @@ std::shared_ptr<BandStore::Band> BandStore::band(std::uint64_t index, bool creat
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0 && errno == ENOENT && create) {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        bandsCreated_ = fd >= 0;
+        if (fd >= 0) {
+            bandsCreated_ = true;
+        } else {
+            // A band that cannot be made must fail the write: taking it for a hole would report
+            // data as written that is gone (a missing bands folder gives ENOENT here too).
+            error = errno == ENOSPC || errno == EDQUOT ? ENOSPC : EIO;
+            return nullptr;
+        }
     }
     if (fd < 0) {
         error = errno == ENOENT ? 0 : EIO;
         return nullptr;
     }
     if (open_.size() >= kMaxOpenBands) {
-        for (auto& [i, b] : open_) {
-            if (dirty_.count(i)) {
-                ::fdatasync(b->fd);
+        // Close the bands nobody is using; each is flushed first when it holds unsynced writes, so
+        // that sync() still covers them. A band in use stays: closing it under a writer would let
+        // a second Band for the same file appear, which discard could unlink beneath the writer.
+        // Nobody else can take a band without this lock, so a count of one stays one.
+        for (auto it = open_.begin(); it != open_.end();) {
+            if (it->second.use_count() != 1) {
+                ++it;
+                continue;
             }
+            if (dirty_.erase(it->first) != 0 && ::fdatasync(it->second->fd) != 0) {
+                syncFailed_ = true;
+            }
+            it = open_.erase(it);
         }
-        open_.clear();
-        dirty_.clear();
     }
     auto b = std::make_shared<Band>();
     b->fd = fd;
@@ -140,50 +201,35 @@ long BandStore::readSectors(std::uint8_t* out, std::uint64_t firstSector, std::u
     if (!c) {
         return -EIO;
     }
-    std::uint64_t done = 0;
-    while (done < count) {
-        std::uint64_t sector = firstSector + done;
-        std::uint64_t index = sector / kSectorsPerBand;
-        std::uint64_t within = sector % kSectorsPerBand;
-        std::uint64_t n = std::min(count - done, kSectorsPerBand - within);
+    for (std::uint64_t done = 0; done < count;) {
+        const BandRun run = bandRun(firstSector + done, count - done);
         std::uint8_t* dest = out + done * kSectorSize;
-        std::size_t bytes = n * kSectorSize;
+        const std::size_t bytes = run.count * kSectorSize;
         int error = 0;
-        auto b = band(index, false, error);
+        auto b = band(run.index, false, error);
         if (error) {
             return -error;
         }
         if (!b) {
             std::memset(dest, 0, bytes);
-            done += n;
+            done += run.count;
             continue;
         }
         c->scratch.resize(std::max(c->scratch.size(), bytes));
-        std::size_t got = 0;
-        while (got < bytes) {
-            ssize_t r =
-                ::pread(b->fd, c->scratch.data() + got, bytes - got, static_cast<off_t>(within * kSectorSize + got));
-            if (r < 0 && errno == EINTR) {
-                continue;
-            }
-            if (r < 0) {
-                return -EIO;
-            }
-            if (r == 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(r);
+        const long got = readFully(b->fd, c->scratch.data(), bytes, run.within * kSectorSize);
+        if (got < 0) {
+            return -EIO;
         }
-        std::memset(c->scratch.data() + got, 0, bytes - got);
-        for (std::uint64_t i = 0; i < n; ++i) {
+        std::memset(c->scratch.data() + got, 0, bytes - static_cast<std::size_t>(got));
+        for (std::uint64_t i = 0; i < run.count; ++i) {
             const std::uint8_t* in = c->scratch.data() + i * kSectorSize;
             if (allZero(in, kSectorSize)) {
                 std::memset(dest + i * kSectorSize, 0, kSectorSize);
-            } else if (!crypt(c->dec, false, sector + i, in, dest + i * kSectorSize)) {
+            } else if (!crypt(c->dec, false, run.sector + i, in, dest + i * kSectorSize)) {
                 return -EIO;
             }
         }
-        done += n;
+        done += run.count;
     }
     return static_cast<long>(count * kSectorSize);
 }
@@ -205,14 +251,10 @@ int BandStore::punch(std::uint64_t index, std::uint64_t offset, std::uint64_t le
     static const std::vector<std::uint8_t> zeros(kSectorSize * 64, 0);
     for (std::uint64_t done = 0; done < length;) {
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), length - done));
-        ssize_t w = ::pwrite(b->fd, zeros.data(), n, static_cast<off_t>(offset + done));
-        if (w < 0 && errno == EINTR) {
-            continue;
+        if (int rc = writeFully(b->fd, zeros.data(), n, offset + done); rc != 0) {
+            return rc;
         }
-        if (w <= 0) {
-            return -EIO;
-        }
-        done += static_cast<std::uint64_t>(w);
+        done += n;
     }
     return 0;
 }
@@ -222,74 +264,62 @@ long BandStore::writeSectors(const std::uint8_t* in, std::uint64_t firstSector, 
     if (!c) {
         return -EIO;
     }
-    std::uint64_t done = 0;
-    while (done < count) {
-        std::uint64_t sector = firstSector + done;
-        std::uint64_t index = sector / kSectorsPerBand;
-        std::uint64_t within = sector % kSectorsPerBand;
-        std::uint64_t n = std::min(count - done, kSectorsPerBand - within);
+    for (std::uint64_t done = 0; done < count;) {
+        const BandRun run = bandRun(firstSector + done, count - done);
         const std::uint8_t* src = in + done * kSectorSize;
         bool anyData = false;
-        for (std::uint64_t i = 0; i < n && !anyData; ++i) {
+        for (std::uint64_t i = 0; i < run.count && !anyData; ++i) {
             anyData = !allZero(src + i * kSectorSize, kSectorSize);
         }
         int error = 0;
-        auto b = band(index, anyData, error);
+        auto b = band(run.index, anyData, error);
         if (error) {
             return -error;
         }
         if (!b) { // all zeros into a band that does not exist: already a hole
-            done += n;
+            done += run.count;
             continue;
         }
         std::shared_lock presence(b->presence);
         if (b->removed) {
-            presence.unlock();
             continue; // discarded meanwhile; look the band up again
         }
-        c->scratch.resize(std::max<std::size_t>(c->scratch.size(), n * kSectorSize));
+        c->scratch.resize(std::max<std::size_t>(c->scratch.size(), run.count * kSectorSize));
         // Runs of zero and non-zero sectors: the first become holes, the second ciphertext.
         std::uint64_t i = 0;
-        while (i < n) {
+        while (i < run.count) {
             bool zero = allZero(src + i * kSectorSize, kSectorSize);
             std::uint64_t j = i + 1;
-            while (j < n && allZero(src + j * kSectorSize, kSectorSize) == zero) {
+            while (j < run.count && allZero(src + j * kSectorSize, kSectorSize) == zero) {
                 ++j;
             }
-            std::uint64_t offset = (within + i) * kSectorSize;
+            std::uint64_t offset = (run.within + i) * kSectorSize;
             std::uint64_t bytes = (j - i) * kSectorSize;
             if (zero) {
                 struct stat st {};
                 if (::fstat(b->fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) > offset) {
-                    if (int rc = punch(index, offset, bytes); rc != 0) {
+                    if (int rc = punch(run.index, offset, bytes); rc != 0) {
                         return rc;
                     }
                 }
             } else {
                 for (std::uint64_t k = i; k < j; ++k) {
-                    if (!crypt(c->enc, true, sector + k, src + k * kSectorSize,
+                    if (!crypt(c->enc, true, run.sector + k, src + k * kSectorSize,
                                c->scratch.data() + (k - i) * kSectorSize)) {
                         return -EIO;
                     }
                 }
-                for (std::uint64_t put = 0; put < bytes;) {
-                    ssize_t w = ::pwrite(b->fd, c->scratch.data() + put, bytes - put, static_cast<off_t>(offset + put));
-                    if (w < 0 && errno == EINTR) {
-                        continue;
-                    }
-                    if (w < 0) {
-                        return errno == ENOSPC ? -ENOSPC : -EIO;
-                    }
-                    put += static_cast<std::uint64_t>(w);
+                if (int rc = writeFully(b->fd, c->scratch.data(), bytes, offset); rc != 0) {
+                    return rc;
                 }
             }
             i = j;
         }
         {
             std::lock_guard lock(bandsMutex_);
-            dirty_.insert(index);
+            dirty_.insert(run.index);
         }
-        done += n;
+        done += run.count;
     }
     return static_cast<long>(count * kSectorSize);
 }
@@ -358,9 +388,8 @@ int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
     std::uint64_t first = (offset + kSectorSize - 1) / kSectorSize;
     std::uint64_t end = (offset + length) / kSectorSize;
     while (first < end) {
-        std::uint64_t index = first / kSectorsPerBand;
-        std::uint64_t within = first % kSectorsPerBand;
-        std::uint64_t n = std::min(end - first, kSectorsPerBand - within);
+        const BandRun run = bandRun(first, end - first);
+        const std::uint64_t index = run.index;
         int error = 0;
         auto b = band(index, false, error);
         if (error) {
@@ -369,7 +398,7 @@ int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
         if (b) {
             std::unique_lock presence(b->presence);
             if (!b->removed) {
-                if (int rc = punch(index, within * kSectorSize, n * kSectorSize); rc != 0) {
+                if (int rc = punch(index, run.within * kSectorSize, run.count * kSectorSize); rc != 0) {
                     return rc;
                 }
                 errno = 0;
@@ -385,7 +414,7 @@ int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
                 }
             }
         }
-        first += n;
+        first += run.count;
     }
     return 0;
 }
@@ -405,6 +434,9 @@ int BandStore::sync() {
         bandsCreated_ = false;
     }
     int rc = 0;
+    if (syncFailed_.exchange(false)) {
+        rc = -EIO; // a band closed since the last sync could not be flushed
+    }
     for (auto& b : bands) {
         if (::fdatasync(b->fd) != 0) {
             rc = -EIO;

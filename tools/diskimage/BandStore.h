@@ -3,6 +3,7 @@
 #include "Bundle.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -47,7 +48,8 @@ private:
     std::mutex bandsMutex_;
     std::unordered_map<std::uint64_t, std::shared_ptr<Band>> open_;
     std::set<std::uint64_t> dirty_;
-    bool bandsCreated_ = false;
+    bool bandsCreated_ = false;            // the folder changed since the last sync
+    std::atomic<bool> syncFailed_ = false; // a band closed since the last sync failed to flush
     std::array<std::mutex, 64> sectorLocks_;
     std::uint64_t generation_;
 };

@@ -4,7 +4,10 @@
 #include "Crypto.h"
 #include "Util.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace larkhold::diskimage {
@@ -92,7 +95,15 @@ std::optional<std::uint64_t> plistInteger(const std::string& text, const std::st
 } // namespace
 
 MasterKey MasterKey::generate() {
-    return MasterKey(crypto::randomBytes(kMasterKeySize));
+    // XTS is only secure with two different halves (and OpenSSL refuses equal ones), so a draw
+    // with equal halves, however unlikely, is drawn again rather than left to fail every write.
+    for (;;) {
+        MasterKey key(crypto::randomBytes(kMasterKeySize));
+        ByteView xts = key.xtsKey();
+        if (!crypto::equalConstantTime(xts.first(kXtsKeySize / 2), xts.last(kXtsKeySize / 2))) {
+            return key;
+        }
+    }
 }
 
 std::string Bundle::infoPlist(std::uint64_t sizeBytes) {
@@ -116,9 +127,13 @@ std::string Bundle::infoPlist(std::uint64_t sizeBytes) {
 }
 
 bool Bundle::validVolumeName(const std::string& name) {
-    // A slash is kept in the name; only the mount point's folder spells it differently.
+    // A slash is kept in the name; only the mount point's folder spells it differently. Control
+    // characters are not: the mount point appears in the property lists the application parses,
+    // where XML does not allow them, and one bad name would hide every attached volume.
     return !name.empty() && name.size() <= kMaxVolumeNameBytes && name != "." && name != ".." &&
-           name.find('\0') == std::string::npos;
+           std::none_of(name.begin(), name.end(), [](char c) {
+               return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7f;
+           });
 }
 
 Bundle Bundle::open(const std::string& path) {
@@ -219,27 +234,13 @@ std::uint64_t parseSizeArgument(const std::string& text) {
     if (text.size() < 2 || text.size() > 20) {
         throw ToolError("invalid size \"" + text + "\"");
     }
-    std::uint64_t unit = 0;
-    switch (text.back()) {
-    case 'k':
-    case 'K':
-        unit = 1ull << 10;
-        break;
-    case 'm':
-    case 'M':
-        unit = 1ull << 20;
-        break;
-    case 'g':
-    case 'G':
-        unit = 1ull << 30;
-        break;
-    case 't':
-    case 'T':
-        unit = 1ull << 40;
-        break;
-    default:
+    // k, m, g, t: 1024 to the power of 1, 2, 3, 4.
+    const auto power =
+        std::string_view("kmgt").find(static_cast<char>(std::tolower(static_cast<unsigned char>(text.back()))));
+    if (power == std::string_view::npos) {
         throw ToolError("invalid size \"" + text + "\"");
     }
+    const std::uint64_t unit = 1ull << (10 * (power + 1));
     std::uint64_t value = 0;
     for (std::size_t i = 0; i + 1 < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9' || value > (kMaximumSize / unit)) {

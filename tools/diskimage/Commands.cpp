@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -114,6 +115,22 @@ SecureBytes passwordFromStdin(const Options& o) {
     SecureBytes all = readStandardInput();
     auto end = std::find(all.begin(), all.end(), std::uint8_t{0});
     return SecureBytes(all.begin(), end);
+}
+
+// An image opened with the password from standard input; a wrong one throws AuthenticationError
+// before anything is changed.
+struct UnlockedImage {
+    std::string path;
+    Bundle bundle;
+    MasterKey key;
+};
+
+UnlockedImage unlockImage(const Options& o) {
+    std::string path = realPath(onePath(o));
+    Bundle bundle = Bundle::open(path);
+    SecureBytes password = passwordFromStdin(o);
+    MasterKey key = bundle.unlock(password);
+    return {std::move(path), std::move(bundle), std::move(key)};
 }
 
 void refuseIfAttached(const std::string& imagePath, const ImageLock& lock) {
@@ -286,6 +303,11 @@ int attach(const Options& o) {
         if (a->alive()) {
             throw ToolError("Resource busy (the image is being mounted or unmounted)");
         }
+        // Only the holder of the image's lock clears up after its dead service: another attach
+        // that holds it may already be starting a new service in the same disk folder.
+        if (!lock.held()) {
+            throw ToolError("Resource busy (another operation is using the image)");
+        }
         runtime::cleanUpAfterDeadDaemon(*a);
     }
     if (!lock.held()) {
@@ -336,6 +358,16 @@ int detach(const Options& o) {
         throw ToolError(mountPoint + ": No such file or directory (not an attached volume)");
     }
     if (!a->alive()) {
+        // As in attach, only the holder of the image's lock clears up after a dead service. An
+        // image that is gone cannot be starting a new one.
+        std::optional<ImageLock> imageLock;
+        try {
+            imageLock.emplace(a->imagePath);
+        } catch (const ToolError&) {
+        }
+        if (imageLock && !imageLock->held()) {
+            throw ToolError("Resource busy (another operation is using the image)", 16);
+        }
         runtime::cleanUpAfterDeadDaemon(*a);
         std::printf("\"%s\" ejected.\n", a->mountPoint.c_str());
         return 0;
@@ -394,24 +426,18 @@ int chpass(const Options& o) {
 }
 
 int imageinfo(const Options& o) {
-    std::string path = realPath(onePath(o));
-    Bundle bundle = Bundle::open(path);
-    SecureBytes password = passwordFromStdin(o);
-    MasterKey key = bundle.unlock(password);
+    const Bundle bundle = unlockImage(o).bundle;
     std::printf("Format: sparse bundle\nEncryption: AES-256-XTS\nSize: %llu\nBand size: %llu\n",
                 static_cast<unsigned long long>(bundle.sizeBytes()), static_cast<unsigned long long>(kBandSize));
     return 0;
 }
 
 int resize(const Options& o) {
-    std::string path = realPath(onePath(o));
     if (o.size.empty()) {
         throw ToolError("a size is required (-size)");
     }
     std::uint64_t size = parseSizeArgument(o.size);
-    Bundle bundle = Bundle::open(path);
-    SecureBytes password = passwordFromStdin(o);
-    MasterKey key = bundle.unlock(password);
+    auto [path, bundle, key] = unlockImage(o);
     if (size < kMinimumSize || size > kMaximumSize || size % kSectorSize != 0) {
         throw ToolError("invalid size \"" + o.size + "\": Invalid argument");
     }
@@ -454,10 +480,7 @@ int resize(const Options& o) {
 }
 
 int compact(const Options& o) {
-    std::string path = realPath(onePath(o));
-    Bundle bundle = Bundle::open(path);
-    SecureBytes password = passwordFromStdin(o);
-    MasterKey key = bundle.unlock(password);
+    auto [path, bundle, key] = unlockImage(o);
     ImageLock lock(path);
     refuseIfAttached(path, lock);
     withDisk(bundle, key, [&](const std::string& disk) { checkFileSystem(disk, {"-E", "discard"}); });
@@ -536,10 +559,7 @@ int verifyVolume(const std::vector<std::string>& args) {
     int fd = ::open((a.diskFolder + "/check").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         std::string report;
-        char buf[4096];
-        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
-            report.append(buf, static_cast<std::size_t>(n));
-        }
+        readToEnd(fd, report);
         ::close(fd);
         auto newline = report.find('\n');
         if (report.rfind("status ", 0) != 0 || newline == std::string::npos) {
@@ -572,36 +592,19 @@ int verifyVolume(const std::vector<std::string>& args) {
 } // namespace
 
 int hdiutil(const std::vector<std::string>& args) {
+    static const std::pair<const char*, int (*)(const Options&)> verbs[] = {
+        {"attach", attach}, {"chpass", chpass}, {"compact", compact},     {"create", create},
+        {"detach", detach}, {"info", info},     {"imageinfo", imageinfo}, {"resize", resize},
+    };
     std::string verb = args.empty() ? "" : args[0];
-    try {
-        Options o = parse(args, 1);
-        if (verb == "create") {
-            return create(o);
-        }
-        if (verb == "attach") {
-            return attach(o);
-        }
-        if (verb == "detach") {
-            return detach(o);
-        }
-        if (verb == "info") {
-            return info(o);
-        }
-        if (verb == "chpass") {
-            return chpass(o);
-        }
-        if (verb == "resize") {
-            return resize(o);
-        }
-        if (verb == "compact") {
-            return compact(o);
-        }
-        if (verb == "imageinfo") {
-            return imageinfo(o);
-        }
+    auto found = std::find_if(std::begin(verbs), std::end(verbs), [&](const auto& v) { return verb == v.first; });
+    if (found == std::end(verbs)) {
         std::fprintf(stderr, "Usage: hdiutil <verb> <options>\nverbs: attach, chpass, compact, create, detach, "
                              "imageinfo, info, resize\n");
         return 1;
+    }
+    try {
+        return found->second(parse(args, 1));
     } catch (const ToolError& e) {
         std::fprintf(stderr, "hdiutil: %s failed - %s\n", verb.c_str(), e.what());
         return e.exitCode;

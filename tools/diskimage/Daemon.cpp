@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <sys/syscall.h>
@@ -36,21 +37,6 @@ void writeAll(int fd, const std::string& text) {
             return;
         }
         done += static_cast<std::size_t>(n);
-    }
-}
-
-std::string readAll(int fd) {
-    std::string out;
-    char buf[4096];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return out;
-        }
-        out.append(buf, static_cast<std::size_t>(n));
     }
 }
 
@@ -127,13 +113,13 @@ public:
                 ::kill(fsPid, SIGTERM);
                 waitChild(fsPid);
             }
-            shutdown();
+            shutdown(false);
             return 1;
         }
         writeAll(statusFd, "ok\n");
         ::close(statusFd);
         supervise(fsPid, signals);
-        shutdown();
+        shutdown(true);
         return 0;
     }
 
@@ -157,7 +143,9 @@ private:
         for (;;) {
             int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, fsPid, 0));
             pollfd fds[2] = {{signals, POLLIN, 0}, {pidfd, POLLIN, 0}};
-            for (;;) {
+            // Without a pidfd (fuse2fs already reaped, or no descriptor left) the blocking wait
+            // below does the waiting.
+            while (pidfd >= 0) {
                 int rc = ::poll(fds, 2, -1);
                 if (rc < 0 && errno == EINTR) {
                     continue;
@@ -172,7 +160,9 @@ private:
                     break;
                 }
             }
-            ::close(pidfd);
+            if (pidfd >= 0) {
+                ::close(pidfd);
+            }
             waitChild(fsPid);
             {
                 std::unique_lock lock(stateMutex_);
@@ -204,6 +194,7 @@ private:
             }
             std::string old = image_.mountPoint;
             try {
+                runtime::MountLock mounts;
                 ::rmdir(old.c_str());
                 image_.mountPoint = runtime::createMountPoint(dirName(old), name);
                 image_.volumeName = name;
@@ -222,6 +213,13 @@ private:
     // runs e2fsck read-only on the disk and mounts it again at the same place. Returns an empty
     // report when the volume is in use and cannot be unmounted now.
     std::string check() {
+        // The folder stays empty while the check runs; nobody else may take it meanwhile.
+        std::optional<runtime::MountLock> mounts;
+        try {
+            mounts.emplace();
+        } catch (const std::exception&) {
+            return {};
+        }
         {
             std::lock_guard lock(stateMutex_);
             if (checking_ || fsPid_ <= 0) {
@@ -239,6 +237,9 @@ private:
         };
         if (fuseUnmount(image_.mountPoint, false)) {
             std::lock_guard lock(stateMutex_);
+            if (fsExited_) {
+                fsPid_ = 0; // unmounted by someone else (a detach) meanwhile: the service ends
+            }
             checking_ = false;
             stateChanged_.notify_all();
             return {};
@@ -278,8 +279,19 @@ private:
         return 0;
     }
 
-    void shutdown() {
-        ::rmdir(image_.mountPoint.c_str());
+    // The attach command holds the MountLock while the service starts; a service that fails to
+    // start must not wait for it.
+    void shutdown(bool takeMountLock) {
+        {
+            std::optional<runtime::MountLock> mounts;
+            if (takeMountLock) {
+                try {
+                    mounts.emplace();
+                } catch (const std::exception&) {
+                }
+            }
+            ::rmdir(image_.mountPoint.c_str());
+        }
         server_.stop();
         ::rmdir(image_.diskFolder.c_str());
         runtime::forget(image_.imagePath, ::getpid());
@@ -329,7 +341,7 @@ int mountFileSystem(const std::string& diskPath, const std::string& mountPoint) 
             std::string words;
             if (log >= 0) {
                 ::lseek(log, 0, SEEK_SET);
-                words = readAll(log);
+                readToEnd(log, words);
                 ::close(log);
             }
             while (!words.empty() && (words.back() == '\n' || words.back() == ' ')) {
@@ -348,6 +360,9 @@ AttachedImage startDaemon(const Bundle& bundle, MasterKey key, const std::string
     image.diskFolder = runtime::diskFolderFor(imagePath);
     image.volumeName = volumeName;
     image.hidden = hidden;
+    // Held until the service has mounted the volume in the folder or given up, so that no other
+    // volume is given the same folder meanwhile.
+    runtime::MountLock mounts;
     image.mountPoint = runtime::createMountPoint(runtime::mountRoot(hidden), volumeName);
 
     int status[2];
@@ -385,7 +400,8 @@ AttachedImage startDaemon(const Bundle& bundle, MasterKey key, const std::string
         _exit(rc);
     }
     ::close(status[1]);
-    std::string reply = readAll(status[0]);
+    std::string reply;
+    readToEnd(status[0], reply);
     ::close(status[0]);
     if (reply.rfind("ok\n", 0) == 0) {
         if (auto saved = runtime::findByImage(imagePath)) {

@@ -149,6 +149,19 @@ int opTruncate(const char* path, off_t size, fuse_file_info*) {
     return isName(path) ? 0 : -EACCES;
 }
 
+// Writes zeros over [from, to), one sector's worth at a time.
+int zeroRange(BandStore& store, std::uint64_t from, std::uint64_t to) {
+    static const std::uint8_t zeros[kSectorSize] = {};
+    while (from < to) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, kSectorSize));
+        if (long r = store.write(zeros, n, from); r < 0) {
+            return static_cast<int>(r);
+        }
+        from += n;
+    }
+    return 0;
+}
+
 int opFallocate(const char* path, int mode, off_t offset, off_t length, fuse_file_info*) {
     if (std::strcmp(path, kDisk) != 0) {
         return -EOPNOTSUPP;
@@ -165,23 +178,21 @@ int opFallocate(const char* path, int mode, off_t offset, off_t length, fuse_fil
     if (mode != (FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE)) {
         return -EOPNOTSUPP;
     }
+    if (start >= store.size()) {
+        return 0; // nothing of the disk lies there
+    }
     // Pieces of sectors at either end are zeroed by writing; whole sectors become holes.
-    std::uint64_t innerStart = (start + kSectorSize - 1) / kSectorSize * kSectorSize;
-    std::uint64_t innerEnd = (start + len) / kSectorSize * kSectorSize;
-    static const std::uint8_t zeros[kSectorSize] = {};
+    const std::uint64_t end = std::min(start + len, store.size());
+    const std::uint64_t innerStart = (start + kSectorSize - 1) / kSectorSize * kSectorSize;
+    const std::uint64_t innerEnd = end / kSectorSize * kSectorSize;
     if (innerStart >= innerEnd) {
-        long r = store.write(zeros, static_cast<std::size_t>(len), start);
-        return r < 0 ? static_cast<int>(r) : 0;
+        return zeroRange(store, start, end); // no whole sector inside (up to two pieces of sectors)
     }
-    if (innerStart > start) {
-        if (long r = store.write(zeros, static_cast<std::size_t>(innerStart - start), start); r < 0) {
-            return static_cast<int>(r);
-        }
+    if (int rc = zeroRange(store, start, innerStart); rc != 0) {
+        return rc;
     }
-    if (start + len > innerEnd) {
-        if (long r = store.write(zeros, static_cast<std::size_t>(start + len - innerEnd), innerEnd); r < 0) {
-            return static_cast<int>(r);
-        }
+    if (int rc = zeroRange(store, innerEnd, end); rc != 0) {
+        return rc;
     }
     return store.discard(innerStart, innerEnd - innerStart);
 }

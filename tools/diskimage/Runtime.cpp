@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -170,14 +172,34 @@ std::string infoPlist(const std::vector<AttachedImage>& images) {
 namespace runtime {
 
 std::string folder() {
+    // Resolved, because the disk folders below it are compared with the kernel's list of mounts.
     if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg && privateFolder(xdg)) {
-        return ensurePrivateFolder(std::string(xdg) + "/larkhold");
+        return realPath(ensurePrivateFolder(std::string(xdg) + "/larkhold"));
     }
     std::string run = "/run/user/" + std::to_string(::getuid());
     if (privateFolder(run)) {
-        return ensurePrivateFolder(run + "/larkhold");
+        return realPath(ensurePrivateFolder(run + "/larkhold"));
     }
-    return ensurePrivateFolder("/tmp/larkhold-" + std::to_string(::getuid()));
+    return realPath(ensurePrivateFolder("/tmp/larkhold-" + std::to_string(::getuid())));
+}
+
+MountLock::MountLock() {
+    const std::string path = folder() + "/mounts.lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) {
+        throwErrno(path, errno);
+    }
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            int err = errno;
+            ::close(fd_);
+            throwErrno(path, err);
+        }
+    }
+}
+
+MountLock::~MountLock() {
+    ::close(fd_);
 }
 
 std::string imageId(const std::string& imagePath) {
@@ -213,7 +235,10 @@ std::string mountRoot(bool hidden) {
         root += "/.larkhold-hidden";
     }
     makeDirectories(root, 0700);
-    return root;
+    // The kernel lists mounts by their resolved paths; a mount point spelt otherwise (a symbolic
+    // link in the home folder's path, a trailing slash in the variable) would never be seen as
+    // mounted.
+    return realPath(root);
 }
 
 std::string createMountPoint(const std::string& root, const std::string& volumeName) {
@@ -295,17 +320,24 @@ void forget(const std::string& imagePath, int daemonPid) {
 }
 
 void cleanUpAfterDeadDaemon(const AttachedImage& image) {
-    if (!image.mountPoint.empty()) {
-        if (isMountPoint(image.mountPoint)) {
-            fuseUnmount(image.mountPoint, true);
+    MountLock lock;
+    // The folder may have been free again for a while and taken by another image's volume.
+    auto takenByAnother = [&](const std::string& path) {
+        for (const auto& other : attachedImages()) {
+            if (other.imagePath != image.imagePath && other.mountPoint == path && other.alive()) {
+                return true;
+            }
         }
-        ::rmdir(image.mountPoint.c_str());
-    }
-    if (!image.diskFolder.empty()) {
-        if (isMountPoint(image.diskFolder)) {
-            fuseUnmount(image.diskFolder, true);
+        return false;
+    };
+    for (const std::string* path : {&image.mountPoint, &image.diskFolder}) {
+        if (path->empty() || takenByAnother(*path)) {
+            continue;
         }
-        ::rmdir(image.diskFolder.c_str());
+        if (isMountPoint(*path)) {
+            fuseUnmount(*path, true);
+        }
+        ::rmdir(path->c_str());
     }
     forget(image.imagePath, image.daemonPid);
 }

@@ -34,15 +34,36 @@ std::string temporaryDiskFolder();
 // when set, else /media/<user> when the user may create folders there, else ~/Vaults. Hidden
 // volumes go to ".larkhold-hidden" below that root; file managers skip dot folders.
 std::string mountRoot(bool hidden);
-// A free folder <root>/<name>, or "<name> 1", "<name> 2" … when that is taken.
+// A free folder <root>/<name>, or "<name> 1", "<name> 2" … when that is taken. An empty folder
+// that nothing is mounted on counts as free, so the caller must hold the MountLock.
 std::string createMountPoint(const std::string& root, const std::string& name);
+
+// Serialises the mount points of all this user's tools and services. Whoever takes a folder for a
+// volume holds it until the volume is mounted there (or the folder is given up again), and so
+// does whoever unmounts a volume only to mount it again in the same folder, or removes a folder
+// that was a mount point. So while nobody holds it, an empty folder with nothing mounted on it
+// is one that nobody is about to use, and two volumes can never be given the same folder.
+// Blocks until the lock is free. Never take it twice in one process: the second would wait for
+// the first.
+class MountLock {
+public:
+    MountLock();
+    ~MountLock();
+    MountLock(const MountLock&) = delete;
+    MountLock& operator=(const MountLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
 
 std::vector<AttachedImage> attachedImages();
 std::optional<AttachedImage> findByImage(const std::string& imagePath);
 std::optional<AttachedImage> findByMountPoint(const std::string& mountPoint);
 void save(const AttachedImage& image);
 void forget(const std::string& imagePath, int daemonPid);
-// Clears what a daemon that died left behind: its mounts, folders and registry entry.
+// Clears what a daemon that died left behind: its mounts, folders and registry entry. Takes the
+// MountLock; the caller must hold the image's own lock, so that no new service of the image,
+// which would use the same disk folder, is starting meanwhile.
 void cleanUpAfterDeadDaemon(const AttachedImage& image);
 
 } // namespace runtime

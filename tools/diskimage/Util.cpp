@@ -1,6 +1,6 @@
 #include "Util.h"
 
-#include "Crypto.h"
+#include "FileWrite.h"
 
 #include <cerrno>
 #include <chrono>
@@ -31,86 +31,39 @@ void throwErrno(const std::string& what, int err) {
 }
 
 std::vector<std::uint8_t> readFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a FIFO planted in an image folder would otherwise hang the tool, and the
+    // application waits for its tools without a time-out. Anything but a plain file is refused.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         throwErrno(path, errno);
     }
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            int err = errno;
-            ::close(fd);
-            throwErrno(path, err);
-        }
-        if (n == 0) {
-            break;
-        }
-        bytes.insert(bytes.end(), buf, buf + n);
-        if (bytes.size() > (16u << 20)) { // none of the bundle's small files is ever this large
-            ::close(fd);
-            throw ToolError(path + ": file is too large");
-        }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw ToolError(path + ": not a regular file");
     }
+    std::vector<std::uint8_t> bytes;
+    int err = readToEnd(fd, bytes, 16u << 20); // none of the bundle's small files is ever this large
     ::close(fd);
+    if (err == EFBIG) {
+        throw ToolError(path + ": file is too large");
+    }
+    if (err != 0) {
+        throwErrno(path, err);
+    }
     return bytes;
 }
 
 void fsyncDirectory(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        throwErrno(path, errno);
-    }
-    int rc = ::fsync(fd);
-    int err = errno;
-    ::close(fd);
-    if (rc != 0) {
+    if (int err = fileio::syncFolder(path)) {
         throwErrno(path, err);
     }
 }
 
 void writeFileAtomically(const std::string& path, ByteView bytes) {
-    std::array<std::uint8_t, 6> suffix{};
-    crypto::randomFill(suffix);
-    std::string temp = dirName(path) + "/." + baseName(path) + ".tmp-" + hex(suffix);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        throwErrno(temp, errno);
+    if (auto failure = fileio::writeAtomically(path, bytes, WriteMode::replace)) {
+        throwErrno(path, failure->error);
     }
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        throwErrno(path, err);
-    };
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            fail(errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fdatasync(fd) != 0) {
-        fail(errno);
-    }
-    if (::close(fd) != 0) {
-        int err = errno;
-        ::unlink(temp.c_str());
-        throwErrno(path, err);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(temp.c_str());
-        throwErrno(path, err);
-    }
-    fsyncDirectory(dirName(path));
 }
 
 void removeTree(const std::string& path) {
@@ -135,29 +88,28 @@ void makeDirectories(const std::string& path, unsigned mode) {
     }
 }
 
-std::string dirName(const std::string& path) {
-    auto end = path.find_last_not_of('/');
+namespace {
+
+// The folder part and the last component of a path, as dirname(1) and basename(1) give them.
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+    const auto end = path.find_last_not_of('/');
     if (end == std::string::npos) {
-        return "/";
+        return {"/", "/"};
     }
-    auto slash = path.rfind('/', end);
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    if (slash == 0) {
-        return "/";
-    }
-    return path.substr(0, slash);
+    const auto slash = path.rfind('/', end);
+    const auto start = slash == std::string::npos ? 0 : slash + 1;
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return {std::move(folder), path.substr(start, end - start + 1)};
+}
+
+} // namespace
+
+std::string dirName(const std::string& path) {
+    return splitPath(path).first;
 }
 
 std::string baseName(const std::string& path) {
-    auto end = path.find_last_not_of('/');
-    if (end == std::string::npos) {
-        return "/";
-    }
-    auto slash = path.rfind('/', end);
-    return path.substr(slash == std::string::npos ? 0 : slash + 1,
-                       end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+    return splitPath(path).second;
 }
 
 std::string realPath(const std::string& path) {
@@ -184,22 +136,10 @@ std::string hex(ByteView bytes) {
 SecureBytes readStandardInput() {
     SecureBytes out;
     out.reserve(4096); // grows rarely, and every old buffer is wiped by the allocator anyway
-    std::uint8_t buf[4096];
-    for (;;) {
-        ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        out.insert(out.end(), buf, buf + n);
-        if (out.size() > (1u << 20)) {
-            wipe(buf, sizeof buf);
-            throw ToolError("standard input is too long for a password");
-        }
+    // A failed read ends the input like its end does; the password check then decides.
+    if (readToEnd(STDIN_FILENO, out, 1u << 20) == EFBIG) {
+        throw ToolError("standard input is too long for a password");
     }
-    wipe(buf, sizeof buf);
     return out;
 }
 
@@ -288,17 +228,7 @@ ChildResult runChild(const std::vector<std::string>& argv) {
         throw ToolError("cannot run " + argv[0] + ": " + errnoText(rc));
     }
     ChildResult result;
-    char buf[4096];
-    for (;;) {
-        ssize_t n = ::read(fds[0], buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        result.out.append(buf, static_cast<std::size_t>(n));
-    }
+    readToEnd(fds[0], result.out);
     ::close(fds[0]);
     result.status = waitStatus(pid);
     return result;

@@ -2,10 +2,12 @@
 
 #include "SecureBytes.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace larkhold::diskimage {
@@ -42,6 +44,31 @@ std::string hex(ByteView bytes);
 
 // Standard input read to its end. Passwords come this way only; the buffer wipes itself.
 SecureBytes readStandardInput();
+
+// Appends what a descriptor gives until its end, retrying interrupted reads. Returns 0, the errno
+// of a failed read, or EFBIG once `out` holds more than `limit` bytes. The bytes may be a
+// password, so the stack buffer they pass through is wiped.
+template <class Bytes> int readToEnd(int fd, Bytes& out, std::size_t limit = SIZE_MAX) {
+    std::uint8_t buf[4096];
+    int result = 0;
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            result = n < 0 ? errno : 0;
+            break;
+        }
+        out.insert(out.end(), buf, buf + n);
+        if (out.size() > limit) {
+            result = EFBIG;
+            break;
+        }
+    }
+    wipe(buf, sizeof buf);
+    return result;
+}
 
 struct ChildResult {
     int status = -1; // exit status, or 128 + signal number

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "SecureBytes.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace larkhold {
+
+enum class WriteMode {
+    replace,   // put the new bytes in place of whatever is at the path
+    createNew, // fail if anything exists at the path, even if it appeared while we were writing
+};
+
+// Test-only fault injection: when a test build defines larkholdTestWriteFault and points it at a
+// plan, crash-safe writes fail as the plan says. The product never defines it.
+struct WriteFaultPlan {
+    std::int64_t failAfterBytes = -1; // a write reaching past this many bytes fails; -1 = never
+    int writeError = 28;              // errno of the failing write (ENOSPC)
+    bool failSync = false;            // the data flush fails with EIO
+};
+
+// Crash-safe whole-file writing on plain POSIX calls, shared by the Qt side (AtomicFile) and the
+// disk-image tools, which have no Qt. Each caller words its own messages from the failure.
+namespace fileio {
+
+enum class WriteStep {
+    createTemporary, // the temporary file could not be made
+    write,           // a write or the close failed
+    flush,           // fdatasync of the new content failed
+    moveIntoPlace,   // the rename failed; EEXIST for createNew means the name was taken
+    flushFolder,     // the new name is in place but the folder could not be flushed
+};
+
+struct WriteFailure {
+    WriteStep step;
+    int error; // errno
+};
+
+// Leaves either the old file or the new one at `path` after a crash, a full disk or a failing
+// device, never a mixture: a temporary file in the same folder, created exclusively with
+// owner-only permissions before any byte is written, every write and the flush checked, a rename
+// over the target (for createNew one that never replaces), then a flush of the folder. On failure
+// before the rename the temporary file is removed. Returns the failure, or nothing on success.
+std::optional<WriteFailure> writeAtomically(const std::string& path, ByteView bytes, WriteMode mode);
+
+// fsync of a folder, so that names created or renamed in it survive a crash. File systems that
+// cannot sync a folder count as success. Returns 0 or errno.
+int syncFolder(const std::string& folder);
+
+} // namespace fileio
+
+} // namespace larkhold
+
+extern "C" larkhold::WriteFaultPlan* larkholdTestWriteFault __attribute__((weak));
