@@ -12,7 +12,7 @@ packages=(
   libsodium-dev libargon2-dev
   fuse3 libfuse3-dev fuse2fs e2fsprogs
   dbus dbus-x11 gnome-keyring python3-dbusmock python3-gi
-  xvfb xauth gocryptfs util-linux
+  xvfb xauth gocryptfs util-linux xdg-utils
 )
 
 missing=()

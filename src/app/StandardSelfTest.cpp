@@ -2,6 +2,7 @@
 
 #include "BlockingAwait.h"
 #include "CloudExclusion.h"
+#include "UuidText.h"
 
 #include <QDir>
 #include <QFile>
@@ -120,7 +121,7 @@ QString StandardSelfTest::folderPrefix() {
 
 void StandardSelfTest::run(const DiskImage& engine) {
     const QString folder =
-        QDir::temp().filePath(folderPrefix() + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+        QDir::temp().filePath(folderPrefix() + uuidString(QUuid::createUuid()));
     if (!QDir().mkpath(folder)) {
         throw std::runtime_error(QStringLiteral("Couldn’t create the folder “%1”.").arg(folder).toStdString());
     }
