@@ -2,7 +2,7 @@
 
 #include "Defaults.h"
 #include "SettingsKeys.h"
-#include "Vault.h"
+#include "UuidText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

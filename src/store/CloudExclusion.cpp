@@ -59,7 +59,7 @@ void renameOverPlaceholderFile(const QByteArray& f, const QByteArray& t, const Q
     throwMoveError(from, to, error);
 }
 
-QString lastComponent(const QString& path) {
+QString withoutTrailingSlashes(const QString& path) {
     QString p = path;
     while (p.size() > 1 && p.endsWith(u'/'))
         p.chop(1);
@@ -74,7 +74,7 @@ struct SplitName {
 };
 
 SplitName splitExtension(const QString& path) {
-    const QString p = lastComponent(path);
+    const QString p = withoutTrailingSlashes(path);
     const qsizetype slash = p.lastIndexOf(u'/');
     const qsizetype dot = p.lastIndexOf(u'.');
     if (dot > slash + 1 && dot < p.size() - 1)
@@ -185,7 +185,7 @@ namespace CloudExclusion {
 
 QString exclude(const QString& path) {
     const SplitName name = splitExtension(path);
-    QString result = lastComponent(path);
+    QString result = withoutTrailingSlashes(path);
     if (name.extension != QLatin1String(kExtension)) {
         result = withExtension(name.withoutExtension, QString::fromLatin1(kExtension));
         noReplaceRename(path, result);
@@ -197,7 +197,7 @@ QString exclude(const QString& path) {
 
 QString include(const QString& path, const QString& restoredExtension) {
     const SplitName name = splitExtension(path);
-    QString result = lastComponent(path);
+    QString result = withoutTrailingSlashes(path);
     if (name.extension == QLatin1String(kExtension)) {
         result = withExtension(name.withoutExtension, restoredExtension);
         noReplaceRename(path, result);

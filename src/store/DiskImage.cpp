@@ -47,8 +47,10 @@ DiskImageTools DiskImageTools::defaults() {
 namespace {
 
 // UTF-8 straight into a wiping buffer, so that no unwiped copy of the password is left behind.
+// Stateless: a lone surrogate at the end becomes U+FFFD like one in the middle, instead of being
+// held back for a next chunk that never comes (which would make "abc" open a vault of "abc\uD800").
 SecureBytes passwordData(const QString& password) {
-    QStringEncoder encoder(QStringConverter::Utf8);
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     SecureBytes bytes(static_cast<std::size_t>(encoder.requiredSpace(password.size())));
     char* start = reinterpret_cast<char*>(bytes.data());
     char* end = encoder.appendToBuffer(start, password);
@@ -326,9 +328,9 @@ QCoro::Task<> DiskImage::excludeFromSpotlight(QString mountPoint) const {
     // On the tools' threads too: a volume whose file system stopped answering must not hold up
     // the shared pool.
     QFuture<void> marking = QtConcurrent::run(&toolThreads(), [marker] {
+        // NewOnly leaves a marker that is already there alone.
         QFile file(marker);
-        if (!QFileInfo::exists(marker))
-            (void)file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        (void)file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
     });
     co_await marking;
     try {

@@ -10,10 +10,7 @@
 #include "SettingsKeys.h"
 #include "StoreHost.h"
 
-#include <QFile>
 #include <QFileInfo>
-
-#include <sys/stat.h>
 
 namespace larkhold {
 
@@ -252,19 +249,11 @@ bool VaultStore::presentIfMissing(const Vault& vault) {
     return true;
 }
 
-QString VaultStore::describe(const std::exception& error) {
-    return describeError(error);
-}
-
-QString VaultStore::describe(std::exception_ptr error) {
-    return describeError(std::move(error));
-}
-
 QCoro::Task<std::optional<QString>> VaultStore::failureOf(QCoro::Task<> operation) {
     try {
         co_await operation;
     } catch (const std::exception& e) {
-        co_return describe(e);
+        co_return describeError(e);
     }
     co_return std::nullopt;
 }

@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <QUuid>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -228,15 +227,9 @@ protected:
     void appendVault(const Vault& vault);
     bool removeVault(const QUuid& id);
 
-    void saveVaults() { save(); }
-    void setError(const QString& message) { setErrorMessage(message); }
-    void appendActivity(const QString& text) { recordActivity(text); }
-
     void setMountPoint(const QUuid& id, const QString& mountPoint);
     void removeMountPoint(const QUuid& id);
     void setSizeOnDisk(const QUuid& id, qint64 bytes);
-    void setUnlockedAt(const QUuid& id, Date date) { unlockedAt_[id] = date; }
-    void removeUnlockedAt(const QUuid& id) { unlockedAt_.remove(id); }
 
     // When the vault's file is missing, shows the alert that fits (disk gone, or file moved) and
     // returns true.
@@ -253,10 +246,7 @@ protected:
     // way no volume is left mounted out of reach of lock-all.
     QCoro::Task<> recordStrayAttachment(Vault vault);
 
-    // The user's text of any exception the engines throw.
-    static QString describe(const std::exception& error);
-    static QString describe(std::exception_ptr error);
-    // Awaits an engine operation; its failure as describe() words it, or nothing when it succeeded.
+    // Awaits an engine operation; its failure as describeError() words it, or nothing when it succeeded.
     static QCoro::Task<std::optional<QString>> failureOf(QCoro::Task<> operation);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "DiskImage.h"
+#include "ErrorText.h"
 #include "OwnerCheck.h"
 #include "PocketPayload.h"
 #include "PocketSession.h"
@@ -90,7 +91,7 @@ QCoro::Task<bool> VaultStore::unlock(Vault vault, QString password, bool saveToK
     } catch (const DiskImageError& e) {
         refused = e;
     } catch (const std::exception& e) {
-        failure = describe(e);
+        failure = describeError(e);
     }
 
     if (refused && refused->isBadPassword()) {
@@ -163,9 +164,9 @@ QCoro::Task<bool> VaultStore::unlockPocket(Vault vault, QString password, bool s
                 o.badPassword = e.which() == PocketVaultError::Case::badPassword;
                 o.error = e.message();
             } catch (const std::exception& e) {
-                o.error = describe(e);
+                o.error = describeError(e);
             } catch (...) {
-                o.error = describe(std::current_exception());
+                o.error = describeError(std::current_exception());
             }
             return o;
         });

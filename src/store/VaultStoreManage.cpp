@@ -4,6 +4,7 @@
 #include "AtomicFile.h"
 #include "CloudExclusion.h"
 #include "DiskImage.h"
+#include "ErrorText.h"
 #include "Plist.h"
 #include "PocketFile.h"
 #include "PocketFormat.h"
@@ -61,7 +62,8 @@ QString resolvedPath(const QString& path) {
 
 // The name is taken: something exists at the path, a dangling link included.
 bool somethingAt(const QString& path) {
-    return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
 }
 
 // A chosen vault file is there: links are followed, so a dangling one is no vault.
@@ -178,9 +180,6 @@ void VaultStore::addExistingVault(const QString& path) {
     vault.maxSizeMB = pocket ? pocketCapacityMB(chosen.path) : sparseBundleLimitMB(chosen.path);
     vault.createdAt = now();
     vault.excludedFromCloud = chosen.extension == kNoSync;
-    vault.requireTouchID = false;
-    vault.openInFinderAfterUnlock = true;
-    vault.autoOpenAtLaunch = false;
     appendVault(vault);
 
     // An image already attached at that path is adopted; the operation does not wait for it.
@@ -269,7 +268,7 @@ void VaultStore::setCloudExclusion(const Vault& vault, bool excluded) {
                            : CloudExclusion::include(current->bundlePath,
                                                      current->kind == VaultKind::pocket ? kPocketVault : kSparseBundle);
     } catch (const std::exception& e) {
-        setErrorMessage(describe(e));
+        setErrorMessage(describeError(e));
         return;
     }
     modifyVault(vault.id, [&](Vault& record) {
@@ -309,7 +308,7 @@ QCoro::Task<> VaultStore::createPocketVault(QString name, QString directory, int
     QFuture<PocketCreated> creating = QtConcurrent::run(std::move(work));
     PocketCreated created = co_await creating;
     if (!created.opened) {
-        setErrorMessage(describe(created.error));
+        setErrorMessage(describeError(created.error));
         co_return;
     }
 
@@ -321,9 +320,6 @@ QCoro::Task<> VaultStore::createPocketVault(QString name, QString directory, int
     vault.maxSizeMB = sizeMB;
     vault.createdAt = now();
     vault.excludedFromCloud = excludeFromCloud;
-    vault.requireTouchID = false;
-    vault.openInFinderAfterUnlock = true;
-    vault.autoOpenAtLaunch = false;
     vault.passwordHint = std::move(passwordHint);
     appendVault(vault);
     if (saveToKeychain)
@@ -396,10 +392,10 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
             auto attaching = diskImage().attach(vault.bundlePath, password, true);
             attachedAt = co_await attaching;
         } catch (const DiskImageError& e) {
-            failure = describe(e);
+            failure = describeError(e);
             mayBeAttached = !e.isBadPassword();
         } catch (const std::exception& e) {
-            failure = describe(e);
+            failure = describeError(e);
         }
         if (failure) {
             setErrorMessage(*failure);
@@ -445,7 +441,7 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
     try {
         noReplaceRename(vault.bundlePath, newPath);
     } catch (const std::exception& e) {
-        setErrorMessage(describe(e));
+        setErrorMessage(describeError(e));
         co_return;
     }
     modifyVault(vault.id, [&](Vault& record) {
@@ -477,7 +473,7 @@ QCoro::Task<> VaultStore::changePassword(Vault vault, QString oldPassword, QStri
         QFuture<std::exception_ptr> changing = runCatching(std::move(work));
         const std::exception_ptr error = co_await changing;
         if (error)
-            failure = describe(error);
+            failure = describeError(error);
     } else {
         auto changing = failureOf(diskImage().changePassword(vault.bundlePath, oldPassword, newPassword));
         failure = co_await changing;

@@ -139,12 +139,16 @@ QCoro::Task<> VaultStore::refreshUnlockedSizes() {
     if (measuringOpenVaults_)
         co_return;
     measuringOpenVaults_ = true;
+    // The store may be destroyed (the application quitting) while a measurement runs.
+    const QPointer<VaultStore> self(this);
     const QList<Vault> snapshot = vaults_;
     for (const Vault& vault : snapshot) {
         if (!isUnlocked(vault.id))
             continue;
         auto measuring = usedBytes(vault);
         const qint64 bytes = co_await measuring;
+        if (!self)
+            co_return;
         setSizeOnDisk(vault.id, bytes);
     }
     measuringOpenVaults_ = false;
@@ -156,6 +160,8 @@ QCoro::Task<qint64> VaultStore::usedBytes(Vault vault) {
         co_return session ? PocketPayload::sizeOf(session->document().items()) : 0;
     }
 
+    // The store may be gone by the time the query ends.
+    const QPointer<VaultStore> self(this);
     const auto mounted = mountPoints_.constFind(vault.id);
     if (mounted != mountPoints_.cend()) {
         // Off the main thread: a volume on a stalled network share can block the query.
@@ -172,6 +178,8 @@ QCoro::Task<qint64> VaultStore::usedBytes(Vault vault) {
         const std::optional<qint64> used = co_await query;
         if (used)
             co_return *used;
+        if (!self)
+            co_return 0;
     }
     auto measuring = diskImage().sizeOnDisk(vault.bundlePath);
     co_return co_await measuring;

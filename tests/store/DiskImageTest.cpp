@@ -102,6 +102,10 @@ TEST_F(DiskImageTest, ArgumentsAndInputOfEachCommand) {
 
     awaitTask(engine.changePassword(image, QString(), QStringLiteral("né")));
     EXPECT_EQ(fake.input(QStringLiteral("hdiutil-chpass")), QByteArray("\0n\xc3\xa9\0", 5));
+    // A lone surrogate, wherever it stands, reaches the tool as U+FFFD and is never dropped.
+    const QString loneAtEnd = QStringLiteral("abc") + QChar(0xD800);
+    awaitTask(engine.changePassword(image, loneAtEnd, QStringLiteral("abc")));
+    EXPECT_EQ(fake.input(QStringLiteral("hdiutil-chpass")), QByteArray("abc\xef\xbf\xbd\0abc\0", 11));
     awaitTask(engine.changePassword(image, QStringLiteral("old"), QStringLiteral("n3w-pw")));
     EXPECT_EQ(fake.input(QStringLiteral("hdiutil-chpass")), QByteArray("old\0n3w-pw\0", 11));
     EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-chpass")),
