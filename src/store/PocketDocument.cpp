@@ -58,11 +58,27 @@ bool PocketDocument::commit(PocketItems candidate) {
         return false;
     }
     items_ = std::move(candidate);
+    announceChange();
+    return true;
+}
+
+bool PocketDocument::commitEdit(const std::function<void()>& swapFields) {
+    swapFields();
+    const std::int64_t needed = PocketPayload::sizeOf(items_);
+    if (capacity_ < needed) {
+        swapFields();
+        setNotice(PocketVaultError::full(needed, capacity_).message());
+        return false;
+    }
+    announceChange();
+    return true;
+}
+
+void PocketDocument::announceChange() {
     emit itemsChanged();
     // A copy: the owner may drop or replace the callback from inside it.
     if (std::function<void()> onChange = onChange_)
         onChange();
-    return true;
 }
 
 void PocketDocument::add(const QStringList& paths, bool optimizePhotos) {
@@ -112,10 +128,13 @@ void PocketDocument::rename(const QUuid& id, const QString& newName) {
     const std::optional<std::size_t> index = indexOf(id);
     if (!index || items_[*index].name == newName)
         return;
-    PocketItems candidate = items_;
-    candidate[*index].name = newName;
-    candidate[*index].modified = Date::now();
-    commit(std::move(candidate));
+    QString name = newName;
+    Date modified = Date::now();
+    PocketItem& item = items_[*index];
+    commitEdit([&] {
+        std::swap(item.name, name);
+        std::swap(item.modified, modified);
+    });
 }
 
 void PocketDocument::setText(const QUuid& id, const QString& text) {
@@ -126,10 +145,12 @@ void PocketDocument::setText(const QUuid& id, const QString& text) {
     SecureBytes data = secretUtf8(text);
     if (data == items_[*index].data)
         return;
-    PocketItems candidate = items_;
-    candidate[*index].data = std::move(data);
-    candidate[*index].modified = Date::now();
-    commit(std::move(candidate));
+    Date modified = Date::now();
+    PocketItem& item = items_[*index];
+    commitEdit([&] {
+        std::swap(item.data, data);
+        std::swap(item.modified, modified);
+    });
 }
 
 void PocketDocument::deleteItem(const QUuid& id) {

@@ -80,6 +80,10 @@ signals:
 
 private:
     bool commit(PocketItems candidate);
+    // For edits of one item: applies `swapFields`, and calls it again to undo when the result does
+    // not fit. A keystroke in a note thus never copies every item of the vault.
+    bool commitEdit(const std::function<void()>& swapFields);
+    void announceChange();
     std::optional<std::size_t> indexOf(const QUuid& id) const;
 
     PocketItems items_;

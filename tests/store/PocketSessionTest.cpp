@@ -114,6 +114,24 @@ TEST_F(Document, CapacityIsAnInclusiveLimit) {
     EXPECT_TRUE(roomy.notice()->endsWith(QStringLiteral(" of %1.").arg(formatByteCount(exact))));
 }
 
+TEST_F(Document, AnEditThatDoesNotFitLeavesTheItemAsItWas) {
+    const PocketItem note = noteItem(QStringLiteral("Ideas"), QStringLiteral("short"));
+    // Room for a slightly longer text and a later modification date, not for a hundred bytes more.
+    PocketDocument document({note}, PocketPayload::sizeOf({note}) + 40, &host);
+    watch(document);
+
+    document.setText(note.id, QString(100, QLatin1Char('x')));
+    document.rename(note.id, QString(100, QLatin1Char('n')));
+    EXPECT_EQ(changes, 0);
+    ASSERT_EQ(document.items().size(), 1u);
+    EXPECT_EQ(document.items()[0], note);
+    EXPECT_TRUE(document.notice()->startsWith(QStringLiteral("Not enough room — this needs ")));
+
+    document.setText(note.id, QStringLiteral("shorter"));
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(document.items()[0].text(), QStringLiteral("shorter"));
+}
+
 TEST_F(Document, UnchangedRenameOrTextIsNoEdit) {
     PocketItem note = noteItem(QStringLiteral("Ideas"), QStringLiteral("same"));
     PocketDocument document({note}, 1 << 20, &host);
