@@ -173,8 +173,8 @@ bool DecoyChecklist::looksLikeRealText(const QString& text) {
     }
     if (counts.size() < 8)
         return false;
-    const qsizetype highest = counts.isEmpty() ? 0 : *std::max_element(counts.cbegin(), counts.cend());
-    if (double(highest) / double(std::max<qsizetype>(letters, 1)) > 0.35)
+    const qsizetype highest = *std::max_element(counts.cbegin(), counts.cend());
+    if (double(highest) / double(letters) > 0.35)
         return false;
 
     if (words.size() <= 5)

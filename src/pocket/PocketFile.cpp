@@ -38,6 +38,12 @@ PocketFile::PocketFile(std::vector<std::uint8_t> bytes, std::int64_t capacity)
         throw PocketVaultError::notAPocketVault();
 }
 
+// bytes() hands out the buffer for writing, so its size is checked again before every use.
+void PocketFile::requireWholeFile() const {
+    if (bytes_.size() != static_cast<std::size_t>(PocketFormat::fileSizeForCapacity(capacity_)))
+        throw PocketVaultError::damaged();
+}
+
 KdfCost PocketFile::kdfCost() {
     if (&larkholdTestKdfOverride != nullptr && larkholdTestKdfOverride != nullptr)
         return *larkholdTestKdfOverride;
@@ -53,8 +59,7 @@ SecureBytes PocketFile::passwordBytes(const QString& password) {
 
 SecureBytes PocketFile::deriveSlotKey(ByteView password, int slot) const {
     checkIndex(slot);
-    if (bytes_.size() != static_cast<std::size_t>(PocketFormat::fileSizeForCapacity(capacity_)))
-        throw PocketVaultError::damaged();
+    requireWholeFile();
     const ByteView salt(bytes_.data() + PocketFormat::kSlotSize * slot, kSaltSize);
     const KdfCost cost = kdfCost();
     return Argon2id::hash(password, salt, {}, {}, cost.iterations, cost.memoryKiB, cost.parallelism, kKeyLength);
@@ -107,8 +112,7 @@ void PocketFile::setSlot(int slot, ByteView password, ByteView areaKey) {
     checkIndex(slot);
     if (areaKey.size() != crypto::kKeySize)
         throw std::invalid_argument("An area key has 32 bytes.");
-    if (bytes_.size() != static_cast<std::size_t>(PocketFormat::fileSizeForCapacity(capacity_)))
-        throw PocketVaultError::damaged();
+    requireWholeFile();
 
     // Build the new slot aside and copy it in only when every step has succeeded.
     std::array<std::uint8_t, PocketFormat::kSlotSize> slotBytes{};
@@ -123,8 +127,7 @@ void PocketFile::setSlot(int slot, ByteView password, ByteView areaKey) {
 
 SecureBytes PocketFile::readArea(const PocketKey& key) const {
     checkIndex(key.area);
-    if (bytes_.size() != static_cast<std::size_t>(PocketFormat::fileSizeForCapacity(capacity_)))
-        throw PocketVaultError::damaged();
+    requireWholeFile();
     const std::int64_t boxSize = capacity_ + PocketFormat::kAreaOverhead;
     const ByteView box(bytes_.data() + PocketFormat::kSlotsSize + key.area * boxSize,
                        static_cast<std::size_t>(boxSize));
@@ -139,8 +142,7 @@ void PocketFile::writeArea(const PocketKey& key, ByteView plaintext) {
     checkIndex(key.area);
     if (plaintext.size() != static_cast<std::size_t>(capacity_))
         throw std::invalid_argument("An area's plaintext must be exactly its capacity.");
-    if (bytes_.size() != static_cast<std::size_t>(PocketFormat::fileSizeForCapacity(capacity_)))
-        throw PocketVaultError::damaged();
+    requireWholeFile();
     const std::int64_t boxSize = capacity_ + PocketFormat::kAreaOverhead;
     // Seal into a separate buffer so a failing seal leaves the old area untouched.
     std::vector<std::uint8_t> box(static_cast<std::size_t>(boxSize));

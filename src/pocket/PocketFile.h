@@ -62,6 +62,8 @@ public:
     static KdfCost kdfCost();
 
 private:
+    // Throws damaged when the bytes no longer have the size of the capacity's file.
+    void requireWholeFile() const;
     SecureBytes deriveSlotKey(ByteView password, int slot) const;
     bool openSlot(int slot, ByteView slotKey, SecureBytes& areaKey) const;
 

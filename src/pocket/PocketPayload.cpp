@@ -207,17 +207,12 @@ PocketItems decode(ByteView plaintext) {
     if (error.error != QJsonParseError::NoError || !document.isArray())
         throw PocketVaultError::damaged();
 
-    struct Entry {
-        QUuid id;
-        QString name;
-        PocketItem::Kind kind;
-        Date created;
-        Date modified;
-        std::uint64_t length;
-    };
-    std::vector<Entry> entries;
+    // Each length is checked against what is left, in unsigned 64-bit arithmetic, so a huge
+    // length cannot wrap the cursor around.
     const QJsonArray array = document.array();
-    entries.reserve(static_cast<std::size_t>(array.size()));
+    PocketItems items;
+    items.reserve(static_cast<std::size_t>(array.size()));
+    std::uint64_t cursor = kHeaderSize + length;
     for (const QJsonValue& value : array) {
         if (!value.isObject())
             throw PocketVaultError::damaged();
@@ -230,28 +225,17 @@ PocketItems decode(ByteView plaintext) {
         const std::optional<QUuid> uuid = uuidFromString(id.toString());
         const std::optional<PocketItem::Kind> k = PocketItem::kindFromValue(kind.toString());
         const std::optional<std::uint64_t> n = parseLength(o.value(QLatin1String("length")));
-        if (!uuid || !k || !n)
-            throw PocketVaultError::damaged();
-        entries.push_back(Entry{*uuid, name.toString(), *k, Date{created.toDouble()}, Date{modified.toDouble()}, *n});
-    }
-
-    // Each length is checked against what is left, in unsigned 64-bit arithmetic, so a huge
-    // length cannot wrap the cursor around.
-    PocketItems items;
-    items.reserve(entries.size());
-    std::uint64_t cursor = kHeaderSize + length;
-    for (const Entry& e : entries) {
-        if (e.length > plaintext.size() - cursor)
+        if (!uuid || !k || !n || *n > plaintext.size() - cursor)
             throw PocketVaultError::damaged();
         PocketItem item;
-        item.id = e.id;
-        item.name = e.name;
-        item.kind = e.kind;
-        item.created = e.created;
-        item.modified = e.modified;
+        item.id = *uuid;
+        item.name = name.toString();
+        item.kind = *k;
+        item.created = Date{created.toDouble()};
+        item.modified = Date{modified.toDouble()};
         const auto* begin = plaintext.data() + cursor;
-        item.data.assign(begin, begin + e.length);
-        cursor += e.length;
+        item.data.assign(begin, begin + *n);
+        cursor += *n;
         items.push_back(std::move(item));
     }
     return items;

@@ -75,12 +75,6 @@ bool allZero(const std::uint8_t* p, std::size_t n) {
     return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0);
 }
 
-std::string bandName(std::uint64_t index) {
-    char name[24];
-    std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(index));
-    return name;
-}
-
 // The longest piece of a sector range that starts at `sector` and stays inside one band.
 struct BandRun {
     std::uint64_t sector; // first sector of the piece, on the whole disk
@@ -157,7 +151,7 @@ std::shared_ptr<BandStore::Band> BandStore::band(std::uint64_t index, bool creat
     if (auto it = open_.find(index); it != open_.end()) {
         return it->second;
     }
-    std::string path = bandsPath_ + "/" + bandName(index);
+    std::string path = bandsPath_ + "/" + bandFileName(index);
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0 && errno == ENOENT && create) {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -234,13 +228,8 @@ long BandStore::readSectors(std::uint8_t* out, std::uint64_t firstSector, std::u
     return static_cast<long>(count * kSectorSize);
 }
 
-int BandStore::punch(std::uint64_t index, std::uint64_t offset, std::uint64_t length) {
-    int error = 0;
-    auto b = band(index, false, error);
-    if (!b) {
-        return -error;
-    }
-    if (::fallocate(b->fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+int BandStore::punch(const Band& b, std::uint64_t offset, std::uint64_t length) {
+    if (::fallocate(b.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
                     static_cast<off_t>(length)) == 0) {
         return 0;
     }
@@ -251,7 +240,7 @@ int BandStore::punch(std::uint64_t index, std::uint64_t offset, std::uint64_t le
     static const std::vector<std::uint8_t> zeros(kSectorSize * 64, 0);
     for (std::uint64_t done = 0; done < length;) {
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), length - done));
-        if (int rc = writeFully(b->fd, zeros.data(), n, offset + done); rc != 0) {
+        if (int rc = writeFully(b.fd, zeros.data(), n, offset + done); rc != 0) {
             return rc;
         }
         done += n;
@@ -298,7 +287,7 @@ long BandStore::writeSectors(const std::uint8_t* in, std::uint64_t firstSector, 
             if (zero) {
                 struct stat st {};
                 if (::fstat(b->fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) > offset) {
-                    if (int rc = punch(run.index, offset, bytes); rc != 0) {
+                    if (int rc = punch(*b, offset, bytes); rc != 0) {
                         return rc;
                     }
                 }
@@ -398,13 +387,13 @@ int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
         if (b) {
             std::unique_lock presence(b->presence);
             if (!b->removed) {
-                if (int rc = punch(index, run.within * kSectorSize, run.count * kSectorSize); rc != 0) {
+                if (int rc = punch(*b, run.within * kSectorSize, run.count * kSectorSize); rc != 0) {
                     return rc;
                 }
                 errno = 0;
                 if (::lseek(b->fd, 0, SEEK_DATA) < 0 && errno == ENXIO) {
                     std::lock_guard lock(bandsMutex_);
-                    std::string path = bandsPath_ + "/" + bandName(index);
+                    std::string path = bandsPath_ + "/" + bandFileName(index);
                     if (::unlink(path.c_str()) == 0) {
                         b->removed = true;
                         open_.erase(index);

@@ -39,7 +39,7 @@ private:
     std::shared_ptr<Band> band(std::uint64_t index, bool create, int& error);
     long writeSectors(const std::uint8_t* in, std::uint64_t firstSector, std::uint64_t count);
     long readSectors(std::uint8_t* out, std::uint64_t firstSector, std::uint64_t count);
-    int punch(std::uint64_t index, std::uint64_t offset, std::uint64_t length);
+    int punch(const Band& band, std::uint64_t offset, std::uint64_t length);
     std::mutex& sectorLock(std::uint64_t sector) { return sectorLocks_[sector % sectorLocks_.size()]; }
 
     std::string bandsPath_;

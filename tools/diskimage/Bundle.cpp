@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <sys/stat.h>
@@ -228,6 +229,12 @@ void Bundle::setSize(std::uint64_t sizeBytes) {
     std::string info = infoPlist(sizeBytes);
     writeFileAtomically(infoPath(path_), asBytes(info));
     sizeBytes_ = sizeBytes;
+}
+
+std::string bandFileName(std::uint64_t index) {
+    char name[24];
+    std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(index));
+    return name;
 }
 
 std::uint64_t parseSizeArgument(const std::string& text) {

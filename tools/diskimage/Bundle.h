@@ -71,6 +71,9 @@ private:
     std::uint64_t sizeBytes_ = 0;
 };
 
+// The file name under bands/ of the band with this index: the index in lower-case hexadecimal.
+std::string bandFileName(std::uint64_t index);
+
 // Parses a size argument: a decimal number with the unit k, m, g or t (powers of 1024), as in "256m".
 // Throws ToolError when it is malformed.
 std::uint64_t parseSizeArgument(const std::string& text);

@@ -163,14 +163,6 @@ template <class F> void withDisk(const Bundle& bundle, const MasterKey& key, F f
     }
 }
 
-std::string lastLines(const std::string& text) {
-    std::string t = text;
-    while (!t.empty() && (t.back() == '\n' || t.back() == ' ')) {
-        t.pop_back();
-    }
-    return t;
-}
-
 // e2fsck: 0 clean, 1 errors corrected, 2 corrected and a reboot advised; 4 and above mean
 // problems were left or the check could not run.
 void checkFileSystem(const std::string& disk, const std::vector<std::string>& extra = {}) {
@@ -179,7 +171,7 @@ void checkFileSystem(const std::string& disk, const std::vector<std::string>& ex
     argv.push_back(disk);
     ChildResult r = runChild(argv);
     if (r.status >= 4) {
-        throw ToolError("the file system has errors that need repair: " + lastLines(r.out));
+        throw ToolError("the file system has errors that need repair: " + withoutTrailingSpace(r.out));
     }
 }
 
@@ -187,7 +179,7 @@ std::uint64_t minimumFileSystemBytes(const std::string& disk) {
     ChildResult r = runChild({"resize2fs", "-P", disk});
     auto at = r.out.find("minimum size of the filesystem:");
     if (r.status != 0 || at == std::string::npos) {
-        throw ToolError("cannot measure the file system: " + lastLines(r.out));
+        throw ToolError("cannot measure the file system: " + withoutTrailingSpace(r.out));
     }
     std::uint64_t blocks = std::strtoull(r.out.c_str() + at + 31, nullptr, 10);
     ChildResult d = runChild({"dumpe2fs", "-h", disk});
@@ -214,10 +206,8 @@ void removeBandsBeyond(const Bundle& bundle, std::uint64_t size) {
         }
     }
     if (size % kBandSize != 0) {
-        char name[24];
-        std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(size / kBandSize));
         struct stat st {};
-        std::string path = folder + "/" + name;
+        std::string path = folder + "/" + bandFileName(size / kBandSize);
         if (::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > size % kBandSize) {
             (void)::truncate(path.c_str(), static_cast<off_t>(size % kBandSize));
         }
@@ -272,7 +262,7 @@ int create(const Options& o) {
                 runChild({"mkfs.ext4", "-q", "-F", "-b", "4096", "-m", "0", "-O", "metadata_csum,^has_journal", "-E",
                           "lazy_itable_init=1,nodiscard,root_owner=" + owner, disk});
             if (made.status != 0) {
-                throw ToolError("the file system could not be made: " + lastLines(made.out));
+                throw ToolError("the file system could not be made: " + withoutTrailingSpace(made.out));
             }
         });
         if (::renameat2(AT_FDCWD, work.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
@@ -376,7 +366,7 @@ int detach(const Options& o) {
         if (!o.force) {
             throw ToolError("couldn't unmount \"" + a->mountPoint + "\" - Resource busy", 16);
         }
-        throw ToolError("couldn't unmount \"" + a->mountPoint + "\": " + lastLines(*failed), 16);
+        throw ToolError("couldn't unmount \"" + a->mountPoint + "\": " + withoutTrailingSpace(*failed), 16);
     }
     if (o.force) {
         ::kill(a->daemonPid, SIGTERM); // fuse2fs writes out and ends even while files stay open
@@ -454,7 +444,7 @@ int resize(const Options& o) {
                 checkFileSystem(disk);
                 ChildResult r = runChild({"resize2fs", disk, newSize});
                 if (r.status != 0) {
-                    throw ToolError("the file system could not grow: " + lastLines(r.out));
+                    throw ToolError("the file system could not grow: " + withoutTrailingSpace(r.out));
                 }
             });
         } catch (...) {
@@ -470,7 +460,8 @@ int resize(const Options& o) {
             }
             ChildResult r = runChild({"resize2fs", disk, newSize});
             if (r.status != 0) {
-                throw ToolError("the file system could not shrink: " + lastLines(r.out) + ": Invalid argument");
+                throw ToolError("the file system could not shrink: " + withoutTrailingSpace(r.out) +
+                                ": Invalid argument");
             }
         });
         bundle.setSize(size);

@@ -344,9 +344,7 @@ int mountFileSystem(const std::string& diskPath, const std::string& mountPoint) 
                 readToEnd(log, words);
                 ::close(log);
             }
-            while (!words.empty() && (words.back() == '\n' || words.back() == ' ')) {
-                words.pop_back();
-            }
+            words = withoutTrailingSpace(std::move(words));
             throw ToolError("the file system could not be mounted" + (words.empty() ? "" : ": " + words));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -133,6 +133,13 @@ std::string hex(ByteView bytes) {
     return out;
 }
 
+std::string withoutTrailingSpace(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
+}
+
 SecureBytes readStandardInput() {
     SecureBytes out;
     out.reserve(4096); // grows rarely, and every old buffer is wiped by the allocator anyway
@@ -234,17 +241,25 @@ ChildResult runChild(const std::vector<std::string>& argv) {
     return result;
 }
 
-std::uint64_t processStartTime(int pid) {
+namespace {
+
+// /proc/<pid>/stat from the state field on, or nothing when there is no such process. The command
+// name before it, in parentheses, may hold spaces, so fields are counted after its last ')'.
+std::string statFields(int pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // The command name in parentheses may hold spaces; fields are counted after its last ')'.
     auto close = text.rfind(')');
-    if (close == std::string::npos) {
-        return 0;
+    if (close == std::string::npos || close + 2 >= text.size()) {
+        return {};
     }
-    std::istringstream fields(text.substr(close + 2));
+    return text.substr(close + 2);
+}
+
+// Field 22 of the stat line, the start time; the state is field 3.
+std::uint64_t startTimeOf(const std::string& fields) {
+    std::istringstream in(fields);
     std::string field;
-    for (int i = 3; i <= 22 && fields >> field; ++i) {
+    for (int i = 3; i <= 22 && in >> field; ++i) {
         if (i == 22) {
             return std::strtoull(field.c_str(), nullptr, 10);
         }
@@ -252,19 +267,20 @@ std::uint64_t processStartTime(int pid) {
     return 0;
 }
 
+} // namespace
+
+std::uint64_t processStartTime(int pid) {
+    return startTimeOf(statFields(pid));
+}
+
 bool processAlive(int pid, std::uint64_t startTime) {
     if (pid <= 0) {
         return false;
     }
-    std::uint64_t now = processStartTime(pid);
-    if (now == 0 || now != startTime) {
-        return false;
-    }
+    const std::string fields = statFields(pid);
+    const std::uint64_t now = startTimeOf(fields);
     // A zombie has ended its work even though its entry still exists.
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
+    return now != 0 && now == startTime && fields[0] != 'Z';
 }
 
 bool waitForExit(int pid, std::uint64_t startTime, int timeoutMs) {

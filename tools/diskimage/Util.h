@@ -41,6 +41,8 @@ std::string dirName(const std::string& path);
 std::string baseName(const std::string& path);
 std::string realPath(const std::string& path); // throws ToolError when the path does not exist
 std::string hex(ByteView bytes);
+// The text without the newlines and spaces at its end, for quoting a program's output in a message.
+std::string withoutTrailingSpace(std::string text);
 
 // Standard input read to its end. Passwords come this way only; the buffer wipes itself.
 SecureBytes readStandardInput();

@@ -391,9 +391,9 @@ bool PocketImport::canWriteHeic() {
 }
 
 PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
-    const QString name = QFileInfo(path).fileName();
-    // Regular files only: a pipe or a device could block the import or never end.
     const QFileInfo info(path);
+    const QString name = info.fileName();
+    // Regular files only: a pipe or a device could block the import or never end.
     if (!info.isFile())
         throw Failure::unreadable(name);
     QFile file(path);

@@ -12,6 +12,7 @@
 #include "PocketPayload.h"
 #include "PocketStorage.h"
 #include "PocketVaultError.h"
+#include "SyncAttributes.h"
 #include "UuidText.h"
 
 #include <QBuffer>
@@ -68,7 +69,7 @@ std::int64_t fileSize(const QString& path) {
 
 bool isExcludedFromBackup(const QString& path) {
     char value[16] = {};
-    const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), "user.xdg.robots.backup", value, sizeof value);
+    const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), SyncAttributes::kNoBackup, value, sizeof value);
     return n == 5 && std::memcmp(value, "false", 5) == 0;
 }
 
