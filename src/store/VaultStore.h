@@ -206,9 +206,10 @@ signals:
     void activityChanged();
     void newVaultRequestedChanged();
 
-protected:
+public:
     // Keeps a vault in busyVaults() while it lives. Marks nest: the vault stays busy until the
-    // last mark of overlapping operations is gone.
+    // last mark of overlapping operations is gone. Windows that work on a vault's files themselves
+    // (the import window copying into a volume) hold one too.
     class BusyMark {
     public:
         BusyMark(VaultStore& store, const QUuid& id);
@@ -221,6 +222,7 @@ protected:
         QUuid id_;
     };
 
+protected:
     DiskImage& diskImage() const { return *deps_.diskImage; }
     SecretStore& secrets() const { return *deps_.secrets; }
     OwnerCheck& ownerCheck() const { return *deps_.ownerCheck; }

@@ -1,0 +1,114 @@
+#include "PocketExport.h"
+
+#include "Glossary.h"
+
+#include <QSaveFile>
+#include <QTextBoundaryFinder>
+
+namespace larkhold::PocketExport {
+
+namespace {
+
+// A file name may hold 255 bytes on the file systems this runs on.
+constexpr qsizetype kMaxNameBytes = 255;
+// Longest tail after the last dot that still counts as an extension worth keeping when cutting.
+constexpr qsizetype kMaxExtensionLength = 10;
+
+bool isBidiControl(char32_t c) {
+    return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// Control characters (line breaks and NUL among them) and the direction overrides that can make
+// "gpj.exe" read as "exe.jpg" become spaces; "/" would start a folder.
+QString withoutUnsafeCharacters(const QString& name) {
+    QString out;
+    out.reserve(name.size());
+    for (const char32_t c : name.toUcs4()) {
+        if (c == U'/')
+            out += QLatin1Char('-');
+        else if (QChar::category(c) == QChar::Other_Control || c == 0x2028 || c == 0x2029 || isBidiControl(c))
+            out += QLatin1Char(' ');
+        else
+            out += QString::fromUcs4(&c, 1);
+    }
+    return out;
+}
+
+QString withoutLeadingDots(QString name) {
+    name = name.trimmed();
+    qsizetype dots = 0;
+    while (dots < name.size() && name.at(dots) == QLatin1Char('.'))
+        ++dots;
+    return name.mid(dots).trimmed();
+}
+
+// The longest prefix made of whole characters whose UTF-8 form fits `bytes`.
+QString prefixWithin(const QString& text, qsizetype bytes) {
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    for (qsizetype next = graphemes.toNextBoundary(); next > 0; next = graphemes.toNextBoundary()) {
+        if (text.left(next).toUtf8().size() > bytes)
+            break;
+        end = next;
+    }
+    return text.left(end);
+}
+
+} // namespace
+
+QString safeFileName(const QString& name, const QString& extension) {
+    QString base = withoutLeadingDots(withoutUnsafeCharacters(name));
+    if (base.isEmpty())
+        base = QStringLiteral("Untitled");
+    QString tail = extension;
+    if (tail.isEmpty()) {
+        // A name that carries its own extension ("IMG_1.jpg") keeps it when the rest is cut.
+        const qsizetype dot = base.lastIndexOf(QLatin1Char('.'));
+        if (dot > 0 && base.size() - dot - 1 <= kMaxExtensionLength && !base.mid(dot).contains(QLatin1Char(' '))) {
+            tail = base.mid(dot);
+            base = base.left(dot);
+        }
+    }
+    const qsizetype room = kMaxNameBytes - tail.toUtf8().size();
+    if (base.toUtf8().size() > room)
+        base = prefixWithin(base, room).trimmed();
+    if (base.isEmpty())
+        base = QStringLiteral("Untitled");
+    return base + tail;
+}
+
+QString fileName(const PocketItem& item) {
+    return item.kind == PocketItem::Kind::note ? safeFileName(item.name, QStringLiteral(".txt"))
+                                               : safeFileName(item.name);
+}
+
+QString panelMessage() {
+    return QStringLiteral("The exported copy is not encrypted and can leave traces on this %1.").arg(glossary::computer);
+}
+
+std::optional<QString> write(const QString& path, ByteView data) {
+    QSaveFile file(path);
+    // Unbuffered: no copy of the item's bytes is left in a write buffer.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return file.errorString();
+    qint64 written = 0;
+    const auto size = static_cast<qint64>(data.size());
+    while (written < size) {
+        const qint64 n = file.write(reinterpret_cast<const char*>(data.data()) + written, size - written);
+        if (n <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            return reason;
+        }
+        written += n;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return std::nullopt;
+}
+
+QString failureNotice(const QString& itemName, const QString& reason) {
+    return QStringLiteral("Could not export “%1”: %2").arg(itemName, reason);
+}
+
+} // namespace larkhold::PocketExport

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "PocketItem.h"
+
+#include <QString>
+#include <optional>
+
+namespace larkhold::PocketExport {
+
+// The file name the save panel proposes for an item: its name, ".txt" added for a note, made into
+// one safe file name. An item name is decrypted user text and may hold anything: a "/" would make
+// it a path, a control character an unreadable name, a leading "." a hidden file, and a long name
+// one the file system refuses. "/" becomes "-", control characters become spaces, leading dots and
+// surrounding white space go, an empty result is "Untitled", and the whole name is cut (keeping
+// its extension and whole characters) to the 255 bytes a file name may have.
+QString fileName(const PocketItem& item);
+QString safeFileName(const QString& name, const QString& extension = {});
+
+// The save panel's message.
+QString panelMessage();
+
+// Writes all of `data` to `path` through a temporary file that replaces the target only when
+// complete, so an interrupted export leaves the earlier file (or none), never part of this one.
+// Nothing on success, else the reason for the user.
+std::optional<QString> write(const QString& path, ByteView data);
+
+// The notice shown when an export failed.
+QString failureNotice(const QString& itemName, const QString& reason);
+
+} // namespace larkhold::PocketExport

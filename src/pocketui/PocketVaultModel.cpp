@@ -1,0 +1,92 @@
+#include "PocketVaultModel.h"
+
+#include "ByteCount.h"
+#include "CloudExclusion.h"
+#include "Glossary.h"
+#include "PocketPayload.h"
+#include "PocketSession.h"
+#include "VaultStore.h"
+
+namespace larkhold {
+
+std::optional<QString> pocketCopiesWarning(const Vault& vault, const QString& homeFolder) {
+    // A third-party service keeps every version whatever the vault's own setting says.
+    if (const std::optional<QString> service = CloudExclusion::thirdPartySyncService(vault.bundlePath, homeFolder))
+        return QStringLiteral("This vault is in your %1 folder, which keeps a copy of every version. Move it to a "
+                              "folder that isn’t synced.")
+            .arg(*service);
+    if (vault.excludedFromCloud)
+        return std::nullopt;
+    if (CloudExclusion::isInsideICloudDrive(vault.bundlePath))
+        return QStringLiteral("This vault syncs with %1, which keeps copies of it. Lock it, then turn on “%2”.")
+            .arg(glossary::cloudSync, glossary::keepOutOfCloudSync);
+    return std::nullopt;
+}
+
+PocketVaultModel::PocketVaultModel(VaultStore& store, PocketSession& session, QUuid vaultID, QObject* parent)
+    : QObject(parent), store_(&store), session_(&session), vaultID_(vaultID) {
+    connect(&store, &VaultStore::vaultsChanged, this, &PocketVaultModel::changed);
+    connect(&store, &VaultStore::busyVaultsChanged, this, &PocketVaultModel::changed);
+    connect(&session, &PocketSession::saveErrorChanged, this, &PocketVaultModel::changed);
+    connect(&session, &PocketSession::savingChanged, this, &PocketVaultModel::changed);
+    connect(&session.document(), &PocketDocument::itemsChanged, this, &PocketVaultModel::changed);
+}
+
+std::optional<Vault> PocketVaultModel::vault() const {
+    return store_ ? store_->vault(vaultID_) : std::nullopt;
+}
+
+QString PocketVaultModel::title() const {
+    const std::optional<Vault> record = vault();
+    return record ? record->name : QStringLiteral("Pocket Vault");
+}
+
+QString PocketVaultModel::subtitle() const {
+    const std::int64_t capacity = session_ ? session_->document().capacity() : 0;
+    return QStringLiteral("Pocket Vault · %1").arg(formatByteCount(capacity));
+}
+
+std::optional<QString> PocketVaultModel::banner() const {
+    const std::optional<Vault> record = vault();
+    return record ? pocketCopiesWarning(*record, homeFolder_) : std::nullopt;
+}
+
+std::int64_t PocketVaultModel::usedBytes() const {
+    return session_ ? PocketPayload::sizeOf(session_->document().items()) : 0;
+}
+
+double PocketVaultModel::usedFraction() const {
+    const std::int64_t capacity = session_ ? session_->document().capacity() : 0;
+    return static_cast<double>(usedBytes()) / static_cast<double>(std::max<std::int64_t>(capacity, 1));
+}
+
+QString PocketVaultModel::usageText() const {
+    const std::int64_t capacity = session_ ? session_->document().capacity() : 0;
+    return QStringLiteral("%1 used of %2").arg(formatByteCount(usedBytes()), formatByteCount(capacity));
+}
+
+PocketVaultModel::SaveState PocketVaultModel::saveState() const {
+    if (!session_)
+        return {QStringLiteral("Saved"), false};
+    if (session_->saveError())
+        return {*session_->saveError(), true};
+    return {session_->saving() ? QStringLiteral("Saving…") : QStringLiteral("Saved"), false};
+}
+
+bool PocketVaultModel::canLock() const {
+    return vault().has_value();
+}
+
+bool PocketVaultModel::editable() const {
+    return store_ && !store_->isBusy(vaultID_);
+}
+
+QCoro::Task<> PocketVaultModel::lock() {
+    const std::optional<Vault> record = vault();
+    if (!record || !store_)
+        co_return;
+    auto locking = store_->lock(*record, false, LockReason::manual);
+    co_await locking;
+}
+
+} // namespace larkhold

@@ -1,0 +1,446 @@
+#include "ImportModel.h"
+
+#include "Defaults.h"
+#include "PocketDocument.h"
+#include "PocketSession.h"
+#include "PocketStorage.h"
+#include "SecretStore.h"
+#include "SecureBytes.h"
+#include "SettingsKeys.h"
+#include "VaultStore.h"
+
+#include <QCoroFuture>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+#include <cstring>
+
+namespace larkhold {
+
+namespace {
+
+QString quotedName(const QString& path) {
+    return QStringLiteral("“%1”").arg(QFileInfo(path).fileName());
+}
+
+QString resolved(const QString& path) {
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+bool isInside(const QString& path, const QString& folder) {
+    return path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+}
+
+QString refusedAsVault(const QString& path) {
+    return QStringLiteral("%1 is a vault. A vault can’t be added to a vault.").arg(quotedName(path));
+}
+
+QString refusedAsVolume(const QString& path) {
+    return QStringLiteral("%1 is the volume of an unlocked vault. A vault can’t be added to a vault.")
+        .arg(quotedName(path));
+}
+
+QString refusedAsHolder(const QString& path) {
+    return QStringLiteral("%1 holds a vault. A vault can’t be added to a vault.").arg(quotedName(path));
+}
+
+// Whether the file holds exactly these bytes. The file may be a note: what is read is wiped.
+bool holdsExactly(const QString& path, ByteView bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || file.size() != qint64(bytes.size()))
+        return false;
+    SecureBytes chunk(1 << 16);
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        const qint64 got = file.read(reinterpret_cast<char*>(chunk.data()), qint64(chunk.size()));
+        if (got <= 0 || offset + std::size_t(got) > bytes.size() ||
+            std::memcmp(chunk.data(), bytes.data() + offset, std::size_t(got)) != 0)
+            return false;
+        offset += std::size_t(got);
+    }
+    char extra = 0;
+    return file.read(&extra, 1) == 0;
+}
+
+QString itemCount(qsizetype count) {
+    return QStringLiteral("%1 item(s)").arg(count);
+}
+
+} // namespace
+
+std::optional<QString> importRefusal(const QString& path, const VaultStore& store) {
+    const QString source = resolved(path);
+    const bool folder = QFileInfo(source).isDir();
+
+    QStringList vaultFiles;
+    for (const Vault& vault : store.vaults())
+        if (!vault.bundlePath.isEmpty())
+            vaultFiles.append(resolved(vault.bundlePath));
+    for (const std::shared_ptr<PocketSession>& session : store.pocketSessions())
+        if (session && session->storage())
+            vaultFiles.append(resolved(session->storage()->path()));
+    for (const QString& vaultFile : vaultFiles) {
+        if (source == vaultFile)
+            return refusedAsVault(path);
+        if (folder && isInside(vaultFile, source))
+            return refusedAsHolder(path);
+    }
+    for (const QString& mountPoint : store.mountPoints()) {
+        const QString volume = resolved(mountPoint);
+        if (source == volume)
+            return refusedAsVolume(path);
+        if (folder && isInside(volume, source))
+            return refusedAsHolder(path);
+    }
+    if (looksLikeVaultByName(source) || looksLikeVaultByName(path))
+        return refusedAsVault(path);
+    return std::nullopt;
+}
+
+ImportModel::ImportModel(ImportDeps deps, const QList<QUrl>& files, QObject* parent)
+    : QObject(parent), deps_(std::move(deps)), store_(deps_.store) {
+    for (const QUrl& url : files)
+        if (url.isLocalFile())
+            files_.append(url.toLocalFile());
+    if (!deps_.trash)
+        deps_.trash = moveToTrash;
+    closeTimer_.setSingleShot(true);
+    closeTimer_.setInterval(deps_.closeDelay);
+    connect(&closeTimer_, &QTimer::timeout, this, [this] {
+        emit closeRequested();
+        working_ = false;
+        emit changed();
+    });
+    if (store_) {
+        connect(store_, &VaultStore::vaultsChanged, this, &ImportModel::changed);
+        connect(store_, &VaultStore::pocketSessionsChanged, this, &ImportModel::changed);
+        connect(store_, &VaultStore::mountPointsChanged, this, &ImportModel::changed);
+    }
+}
+
+ImportModel::~ImportModel() {
+    if (!password_.isEmpty())
+        wipe(password_.data(), std::size_t(password_.size()) * sizeof(QChar));
+}
+
+QString ImportModel::title() const {
+    if (files_.size() == 1)
+        return QStringLiteral("Add “%1” to a vault").arg(QFileInfo(files_.front()).fileName());
+    return QStringLiteral("Add %1 items to a vault").arg(files_.size());
+}
+
+QString ImportModel::subtitle() {
+    return QStringLiteral("The vault unlocks if needed, files are copied in");
+}
+
+QList<Vault> ImportModel::vaults() const {
+    return store_ ? store_->vaults() : QList<Vault>();
+}
+
+void ImportModel::setSelectedVaultID(std::optional<QUuid> id) {
+    if (id == selectedVaultID_)
+        return;
+    selectedVaultID_ = id;
+    passwordRequired_ = false;
+    refreshSavedPassword();
+    emit changed();
+}
+
+void ImportModel::selectFirstVault() {
+    const QList<Vault> list = vaults();
+    setSelectedVaultID(list.isEmpty() ? std::nullopt : std::optional<QUuid>(list.front().id));
+    refreshSavedPassword();
+}
+
+std::optional<Vault> ImportModel::selectedVault() const {
+    if (!selectedVaultID_ || !store_)
+        return std::nullopt;
+    return store_->vault(*selectedVaultID_);
+}
+
+void ImportModel::refreshSavedPassword() {
+    hasSavedPassword_ = false;
+    if (!selectedVaultID_ || !deps_.secrets)
+        return;
+    std::optional<QString> saved = deps_.secrets->password(*selectedVaultID_);
+    hasSavedPassword_ = saved.has_value();
+    if (saved && !saved->isEmpty())
+        wipe(saved->data(), std::size_t(saved->size()) * sizeof(QChar));
+}
+
+bool ImportModel::needsPassword() const {
+    const std::optional<Vault> vault = selectedVault();
+    if (!vault || store_->isUnlocked(*vault))
+        return false;
+    return passwordRequired_ || !hasSavedPassword_;
+}
+
+void ImportModel::setPassword(const QString& password) {
+    if (password == password_)
+        return;
+    password_ = password;
+    emit changed();
+}
+
+bool ImportModel::canRun() const {
+    return selectedVault().has_value() && !working_ && !finished_ && !files_.isEmpty() &&
+           (!needsPassword() || !password_.isEmpty());
+}
+
+QString ImportModel::moveButtonLabel() const {
+    return working_ ? QStringLiteral("Working…") : QStringLiteral("Move In (originals to Trash)");
+}
+
+QString ImportModel::copyButtonLabel() const {
+    return working_ ? QStringLiteral("Working…") : QStringLiteral("Copy In");
+}
+
+QString ImportModel::cancelButtonLabel() const {
+    return finished_ ? QStringLiteral("Close") : QStringLiteral("Cancel");
+}
+
+std::optional<QString> ImportModel::takeStoreError() {
+    if (!store_ || store_->errorMessage().isEmpty())
+        return std::nullopt;
+    QString message = store_->errorMessage();
+    // Shown here; the main window, which may not even be open, need not show it again.
+    store_->clearErrorMessage();
+    return message;
+}
+
+QCoro::Task<> ImportModel::run(bool moveOriginals) {
+    const std::optional<Vault> vault = selectedVault();
+    if (!vault || working_ || finished_)
+        co_return;
+    const QPointer<ImportModel> self(this);
+    working_ = true;
+    errorText_.reset();
+    remarks_.clear();
+    resultMessage_.reset();
+    emit changed();
+
+    QStringList accepted;
+    QStringList refused;
+    for (const QString& file : files_) {
+        if (const std::optional<QString> why = importRefusal(file, *store_))
+            refused.append(*why);
+        else
+            accepted.append(file);
+    }
+    if (accepted.isEmpty()) {
+        finish({std::nullopt, refused, QStringLiteral("Nothing was added."), false});
+        co_return;
+    }
+
+    auto unlocking = unlockIfNeeded(*vault);
+    const bool open = co_await unlocking;
+    if (!self)
+        co_return;
+    if (!open) {
+        finish({std::nullopt, refused, errorText_, false});
+        co_return;
+    }
+
+    Outcome outcome;
+    if (store_->pocketSession(vault->id)) {
+        auto importing = importIntoPocket(*vault, accepted, moveOriginals);
+        outcome = co_await importing;
+    } else if (store_->mountPoints().contains(vault->id)) {
+        auto copying = importIntoFolder(*vault, store_->mountPoints().value(vault->id), accepted, moveOriginals);
+        outcome = co_await copying;
+    } else {
+        // Open, yet neither a session nor a volume: nothing to import into.
+        working_ = false;
+        emit changed();
+        co_return;
+    }
+    if (!self)
+        co_return;
+    outcome.remarks = refused + outcome.remarks;
+    finish(std::move(outcome));
+}
+
+QCoro::Task<bool> ImportModel::unlockIfNeeded(Vault vault) {
+    if (store_->isUnlocked(vault))
+        co_return true;
+    const QPointer<ImportModel> self(this);
+    const QPointer<VaultStore> store = store_;
+
+    if (needsPassword()) {
+        auto unlocking = store->unlock(vault, password_, false, UnlockMethod::password);
+        const bool opened = co_await unlocking;
+        if (!self || !store)
+            co_return false;
+        if (!opened) {
+            errorText_ = takeStoreError().value_or(QStringLiteral("“%1” wasn’t unlocked.").arg(vault.name));
+            co_return false;
+        }
+        passwordRequired_ = false;
+        co_return true;
+    }
+
+    auto requesting = store->requestUnlock(vault);
+    co_await requesting;
+    if (!self || !store)
+        co_return false;
+    if (store->isUnlocked(vault.id))
+        co_return true;
+    errorText_ = takeStoreError();
+    if (store->passwordPromptVault() && store->passwordPromptVault()->id == vault.id) {
+        // The saved password did not do (refused check, or it was wrong): ask for it here rather
+        // than in a main window that may be closed.
+        store->setPasswordPromptVault(std::nullopt);
+        passwordRequired_ = true;
+        if (!errorText_)
+            errorText_ = QStringLiteral("Type the password of “%1” to unlock it.").arg(vault.name);
+    }
+    if (!errorText_)
+        errorText_ = QStringLiteral("“%1” wasn’t unlocked.").arg(vault.name);
+    co_return false;
+}
+
+QCoro::Task<ImportModel::Outcome> ImportModel::importIntoPocket(Vault vault, QStringList files, bool moveOriginals) {
+    Outcome outcome;
+    const std::shared_ptr<PocketSession> session = store_->pocketSessions().value(vault.id);
+    PocketDocument& document = session->document();
+    const bool optimize = deps_.defaults ? deps_.defaults->boolValue(SettingsKeys::pocketOptimizePhotos) : true;
+
+    // One file at a time, so that each item is known with the file it came from: only an
+    // original the vault holds byte for byte may leave for the trash.
+    QList<QPair<QString, QUuid>> added;
+    QStringList problems;
+    for (const QString& file : files) {
+        const std::size_t before = document.items().size();
+        document.add({file}, optimize);
+        if (document.items().size() > before)
+            added.append({file, document.items().back().id});
+        if (document.notice())
+            problems.append(*document.notice());
+    }
+    document.setNotice(problems.isEmpty() ? std::nullopt
+                                          : std::optional<QString>(problems.join(QLatin1Char('\n'))));
+    outcome.remarks = problems;
+    if (added.isEmpty()) {
+        outcome.error = QStringLiteral("Nothing was added to “%1”.").arg(vault.name);
+        co_return outcome;
+    }
+
+    // From here the items are in the open vault: whatever happens, this window imports no more.
+    outcome.finished = true;
+    const std::int64_t generation = session->generation();
+    const QPointer<ImportModel> self(this);
+    auto finishing = session->finish();
+    const bool saved = co_await finishing;
+    if (!self)
+        co_return outcome;
+    if (!saved || session->storage()->savedGeneration() < generation) {
+        outcome.error = session->saveError().value_or(QStringLiteral("“%1” could not be saved.").arg(vault.name));
+        co_return outcome;
+    }
+
+    int trashed = 0;
+    // Originals leave only when every file handed over went in.
+    const bool everyFileWentIn = added.size() == files_.size();
+    if (moveOriginals && !everyFileWentIn)
+        outcome.remarks.append(QStringLiteral("No original was moved to the Trash, as not every file went in."));
+    if (moveOriginals && everyFileWentIn) {
+        for (const auto& [file, id] : added) {
+            const PocketItem* item = document.item(id);
+            if (!item || !holdsExactly(file, ByteView(item->data))) {
+                outcome.remarks.append(
+                    QStringLiteral("%1 stays where it is: the vault holds a re-encoded copy (resized or converted), "
+                                   "not the original file.")
+                        .arg(quotedName(file)));
+                continue;
+            }
+            QString reason;
+            if (deps_.trash(file, &reason))
+                ++trashed;
+            else
+                outcome.remarks.append(
+                    QStringLiteral("%1 is in the vault, but couldn’t be moved to the Trash: %2").arg(quotedName(file), reason));
+        }
+    }
+    if (moveOriginals && trashed == static_cast<int>(files_.size()))
+        outcome.result = QStringLiteral("%1 moved in — originals are in the Trash.").arg(itemCount(files_.size()));
+    else if (moveOriginals && trashed > 0)
+        outcome.result = QStringLiteral("%1 copied in — %2 original(s) are in the Trash.")
+                             .arg(itemCount(added.size()))
+                             .arg(trashed);
+    else
+        outcome.result = QStringLiteral("%1 copied in.").arg(itemCount(added.size()));
+    co_return outcome;
+}
+
+QCoro::Task<ImportModel::Outcome> ImportModel::importIntoFolder(Vault vault, QString mountPoint, QStringList files,
+                                                                bool moveOriginals) {
+    struct Copied {
+        FolderCopyResult result;
+        QStringList refused;
+        qsizetype accepted = 0;
+    };
+    const QPointer<ImportModel> self(this);
+    const QPointer<VaultStore> store = store_;
+    // Held until the copies are done: the vault is not locked or changed under them.
+    VaultStore::BusyMark busy(*store_, vault.id);
+    QFuture<Copied> copying =
+        QtConcurrent::run([mountPoint, files, moveOriginals, trash = deps_.trash]() {
+            Copied copied;
+            QStringList accepted;
+            for (const QString& file : files) {
+                if (QFileInfo(file).isDir() && holdsVaultByName(file))
+                    copied.refused.append(refusedAsHolder(file));
+                else
+                    accepted.append(file);
+            }
+            copied.accepted = accepted.size();
+            copied.result = copyIntoFolder(mountPoint, accepted, moveOriginals, trash);
+            return copied;
+        });
+    const Copied copied = co_await copying;
+
+    Outcome outcome;
+    outcome.remarks = copied.refused;
+    if (store && store->isUnlocked(vault.id))
+        store->markUsed(vault.id);
+    if (!self)
+        co_return outcome;
+    if (copied.result.failure) {
+        outcome.error = copied.result.failure;
+        // Files copied before the failure are in the vault: importing again would copy them twice.
+        outcome.finished = copied.result.copied > 0;
+        if (copied.result.copied > 0)
+            outcome.result = QStringLiteral("%1 copied in.").arg(itemCount(copied.result.copied));
+        co_return outcome;
+    }
+    if (copied.accepted == 0) {
+        outcome.error = QStringLiteral("Nothing was added.");
+        co_return outcome;
+    }
+    outcome.finished = true;
+    outcome.result = moveOriginals
+                         ? QStringLiteral("%1 moved in — originals are in the Trash.").arg(itemCount(copied.accepted))
+                         : QStringLiteral("%1 copied in.").arg(itemCount(copied.accepted));
+    co_return outcome;
+}
+
+void ImportModel::finish(Outcome outcome) {
+    resultMessage_ = std::move(outcome.result);
+    remarks_ = std::move(outcome.remarks);
+    errorText_ = std::move(outcome.error);
+    if (resultMessage_ && remarks_.isEmpty() && !errorText_) {
+        // A clean import: the result shows, the buttons stay at "Working…", and the window closes.
+        finished_ = true;
+        closeTimer_.start();
+    } else {
+        working_ = false;
+        finished_ = outcome.finished;
+    }
+    refreshSavedPassword();
+    emit changed();
+}
+
+} // namespace larkhold

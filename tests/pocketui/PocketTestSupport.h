@@ -1,0 +1,166 @@
+#pragma once
+
+#include "FileWrite.h"
+#include "PocketDocument.h"
+#include "PocketFileImporter.h"
+#include "PocketSession.h"
+#include "PocketStorage.h"
+#include "fakes/store/StoreFixture.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+#include <cstring>
+#include <libheif/heif.h>
+
+// Readable failure output for Qt's strings.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* out) {
+    *out << '[' << list.join(QStringLiteral(" | ")).toStdString() << ']';
+}
+
+namespace larkhold::test {
+
+// Fixture files made in the test, never read from anywhere.
+inline QImage testPicture(int width, int height, QColor tint = QColor(70, 110, 220)) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb((x * 255 / width + tint.red()) / 2, (y * 255 / height + tint.green()) / 2,
+                                      tint.blue()));
+    QPainter painter(&image);
+    painter.setPen(QPen(Qt::white, std::max(2, width / 40)));
+    painter.drawEllipse(QRect(width / 4, height / 4, width / 2, height / 2));
+    return image;
+}
+
+inline QByteArray encodedPicture(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    EXPECT_TRUE(writer.write(image)) << writer.errorString().toStdString();
+    return bytes;
+}
+
+inline QByteArray heicPicture(const QImage& source) {
+    const QImage image = source.convertToFormat(QImage::Format_RGB888);
+    heif_image* img = nullptr;
+    heif_image_create(image.width(), image.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &img);
+    heif_image_add_plane(img, heif_channel_interleaved, image.width(), image.height(), 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(plane + y * stride, image.constScanLine(y), size_t(image.width()) * 3);
+    heif_context* ctx = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder);
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    heif_context_encode_image(ctx, img, encoder, options, nullptr);
+    heif_encoding_options_free(options);
+    QByteArray out;
+    heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* user) {
+                           static_cast<QByteArray*>(user)->append(static_cast<const char*>(data), qsizetype(size));
+                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+                       }};
+    heif_context_write(ctx, &writer, &out);
+    heif_encoder_release(encoder);
+    heif_image_release(img);
+    heif_context_free(ctx);
+    return out;
+}
+
+// A one-page PDF with a line of text and, when `linkTo` is given, a link over that line.
+inline QByteArray testPdf(const QByteArray& text = "Boarding pass", const QByteArray& linkTo = {}) {
+    QByteArray pdf = "%PDF-1.4\n";
+    const QByteArray stream = "BT /F1 24 Tf 40 120 Td (" + text + ") Tj ET";
+    QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 200] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >>" +
+            (linkTo.isEmpty() ? QByteArray() : QByteArray(" /Annots [6 0 R]")) + " >>",
+        "<< /Length " + QByteArray::number(stream.size()) + " >>\nstream\n" + stream + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    };
+    if (!linkTo.isEmpty())
+        objects << "<< /Type /Annot /Subtype /Link /Rect [0 0 300 200] /Border [0 0 0] /A << /S /URI /URI (" + linkTo +
+                       ") >> >>";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const qsizetype o : offsets)
+        pdf += QByteArray::number(o).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+inline QByteArray bytesOf(const PocketItem& item) {
+    return QByteArray(reinterpret_cast<const char*>(item.data.data()), qsizetype(item.data.size()));
+}
+
+// A store on fakes with real Pocket Vault files (cheap key derivation), whose documents import
+// files as the application does.
+class PocketFixture : public StoreFixture {
+protected:
+    PocketFixture() { QDir(dir.path()).mkpath(QStringLiteral("in")); }
+
+    ~PocketFixture() override {
+        if (VaultStore::shared() == store.get())
+            VaultStore::setShared(nullptr);
+    }
+
+    TestStore& startPocketStore() {
+        if (!listed.isEmpty()) {
+            QDir().mkpath(dataFolder());
+            EXPECT_FALSE(VaultList(dataFolder()).save(listed).has_value());
+        }
+        VaultStoreDeps deps = storeDeps();
+        deps.startTimers = false;
+        deps.documentHost = &importer;
+        store = std::make_unique<TestStore>(deps);
+        VaultStore::setShared(store.get());
+        return *store;
+    }
+
+    // A listed Pocket Vault, opened with its password; its session.
+    PocketSession* openPocket(const QString& name = QStringLiteral("Travel"),
+                              const QString& password = QStringLiteral("correct horse")) {
+        pocket = pocketVault(name, password);
+        pocketPassword = password;
+        startPocketStore();
+        if (!unlockWith(pocket, password))
+            ADD_FAILURE() << "the Pocket Vault did not open: " << store->errorMessage().toStdString();
+        return store->pocketSession(pocket.id);
+    }
+
+    // The items the vault file holds on disk now, read with `password`.
+    PocketItems itemsOnDisk(const QString& password) const {
+        return PocketStorage::open(pocket.bundlePath, password, false).items;
+    }
+
+    QString inputFile(const QString& name, const QByteArray& bytes) const {
+        const QString path = dir.filePath(QStringLiteral("in/") + name);
+        writeFile(path, bytes);
+        return path;
+    }
+
+    PocketFileImporter importer;
+    Vault pocket;
+    QString pocketPassword;
+};
+
+// Waits for the condition with a generous ceiling: the machine running the tests may be loaded.
+template <typename Predicate> bool eventually(Predicate done) {
+    return waitUntil(done, 60000);
+}
+
+} // namespace larkhold::test
