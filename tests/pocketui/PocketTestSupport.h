@@ -1,7 +1,9 @@
 #pragma once
 
 #include "FileWrite.h"
+#include "ByteCount.h"
 #include "PocketDocument.h"
+#include "PocketPayload.h"
 #include "PocketFileImporter.h"
 #include "PocketSession.h"
 #include "PocketStorage.h"
