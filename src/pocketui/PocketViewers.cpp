@@ -1,0 +1,163 @@
+#include "PocketViewers.h"
+
+#include "PhotoDecoder.h"
+#include "Theme.h"
+
+#include <QPainter>
+#include <QPdfDocument>
+#include <QPdfView>
+#include <QTextBlock>
+#include <QVBoxLayout>
+#include <cstring>
+
+namespace larkhold {
+
+namespace {
+
+// Zeroes the pixels of an image this code holds the only reference to, then lets it go.
+void wipeImage(QImage& image) {
+    if (!image.isNull())
+        wipe(image.bits(), static_cast<std::size_t>(image.sizeInBytes()));
+    image = QImage();
+}
+
+} // namespace
+
+// ---- notes ----
+
+NoteView::NoteView(QWidget* parent) : QPlainTextEdit(parent) {
+    setObjectName(QStringLiteral("noteView"));
+    setFont(Theme::font(13));
+    setFrameShape(QFrame::NoFrame);
+    setViewportMargins(8, 8, 8, 8);
+    // No background of its own: the note sits on the pane.
+    viewport()->setAutoFillBackground(false);
+    setBackgroundVisible(false);
+    connect(this, &QPlainTextEdit::textChanged, this, [this] {
+        if (!loading_ && id_)
+            emit edited(*id_, toPlainText());
+    });
+}
+
+void NoteView::showNote(const QUuid& id, const QString& text) {
+    const bool sameNote = id_ == id;
+    if (sameNote && toPlainText() == text)
+        return;
+    const int position = textCursor().position();
+    loading_ = true;
+    id_ = id;
+    // Replacing the text also drops the undo history of the note shown before.
+    setPlainText(text);
+    if (sameNote) {
+        QTextCursor cursor = textCursor();
+        cursor.setPosition(std::min(position, static_cast<int>(text.size())));
+        setTextCursor(cursor);
+    }
+    loading_ = false;
+}
+
+void NoteView::wipe() {
+    loading_ = true;
+    id_.reset();
+    clear();
+    document()->clearUndoRedoStacks();
+    loading_ = false;
+}
+
+// ---- photos ----
+
+ImageView::ImageView(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("imageView"));
+}
+
+QString ImageView::unreadableText() {
+    return QStringLiteral("This photo can’t be shown.");
+}
+
+void ImageView::showImage(const QUuid& id, ByteView bytes) {
+    const std::pair<QUuid, std::size_t> key{id, bytes.size()};
+    if (shown_ == key)
+        return;
+    wipe();
+    shown_ = key;
+    image_ = decodePhoto(bytes);
+    update();
+}
+
+void ImageView::wipe() {
+    wipeImage(image_);
+    wipeImage(scaled_);
+    shown_.reset();
+    update();
+}
+
+void ImageView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (image_.isNull()) {
+        if (!shown_)
+            return;
+        painter.setPen(Theme::secondary(palette()));
+        painter.setFont(Theme::font(13));
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, unreadableText());
+        return;
+    }
+    const QRect area = rect().adjusted(12, 12, -12, -12);
+    if (area.width() <= 0 || area.height() <= 0)
+        return;
+    const qreal ratio = devicePixelRatioF();
+    const QSize fitted = image_.size().scaled(area.size(), Qt::KeepAspectRatio);
+    const QSize pixels = (QSizeF(fitted) * ratio).toSize();
+    if (scaled_.size() != pixels) {
+        wipeImage(scaled_);
+        scaled_ = image_.scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        scaled_.setDevicePixelRatio(ratio);
+    }
+    const QRect target(QPoint(area.x() + (area.width() - fitted.width()) / 2,
+                              area.y() + (area.height() - fitted.height()) / 2),
+                       fitted);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, scaled_);
+}
+
+// ---- PDFs ----
+
+PdfItemView::PdfItemView(QWidget* parent)
+    : QWidget(parent), document_(new QPdfDocument(this)), view_(new QPdfView(this)) {
+    setObjectName(QStringLiteral("pdfView"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view_);
+    view_->setPageMode(QPdfView::PageMode::MultiPage);
+    view_->setZoomMode(QPdfView::ZoomMode::FitToWidth);
+    view_->setFrameShape(QFrame::NoFrame);
+    view_->setDocument(document_);
+}
+
+PdfItemView::~PdfItemView() {
+    wipe();
+}
+
+void PdfItemView::showPdf(const QUuid& id, ByteView bytes) {
+    const std::pair<QUuid, std::size_t> key{id, bytes.size()};
+    if (shown_ == key)
+        return;
+    wipe();
+    shown_ = key;
+    bytes_ = QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+    buffer_.setBuffer(&bytes_);
+    buffer_.open(QIODevice::ReadOnly);
+    // Unreadable bytes leave the view empty.
+    document_->load(&buffer_);
+    ++loads_;
+}
+
+void PdfItemView::wipe() {
+    document_->close();
+    buffer_.close();
+    if (!bytes_.isEmpty())
+        larkhold::wipe(bytes_.data(), static_cast<std::size_t>(bytes_.size()));
+    bytes_.clear();
+    shown_.reset();
+}
+
+} // namespace larkhold

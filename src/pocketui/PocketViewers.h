@@ -1,0 +1,90 @@
+#pragma once
+
+#include "SecureBytes.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QPlainTextEdit>
+#include <QUuid>
+#include <QWidget>
+#include <optional>
+
+class QPdfDocument;
+class QPdfView;
+
+namespace larkhold {
+
+// The viewers of the editor's detail pane. Each shows decrypted bytes straight from memory, writes
+// nothing to disk, and releases (and where it owns the memory, zeroes) what it holds on wipe().
+
+// A note's text, edited in place. Every change is reported whole; the editor hands it to the
+// document, and when the document refuses it (the vault is full) the text is put back.
+class NoteView : public QPlainTextEdit {
+    Q_OBJECT
+
+public:
+    explicit NoteView(QWidget* parent = nullptr);
+
+    // Shows the note's text; the same note with the same text is left alone (cursor and undo stay).
+    void showNote(const QUuid& id, const QString& text);
+    std::optional<QUuid> noteID() const { return id_; }
+    void wipe();
+
+signals:
+    void edited(const QUuid& id, const QString& text);
+
+private:
+    std::optional<QUuid> id_;
+    bool loading_ = false;
+};
+
+// A photo, scaled to fit with its proportions kept, or "This photo can’t be shown.".
+class ImageView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ImageView(QWidget* parent = nullptr);
+
+    // Decodes the bytes unless they are the ones shown already (same item, same size).
+    void showImage(const QUuid& id, ByteView bytes);
+    bool hasImage() const { return !image_.isNull(); }
+    bool showsMessage() const { return shown_.has_value() && image_.isNull(); }
+    static QString unreadableText();
+    void wipe();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::optional<std::pair<QUuid, std::size_t>> shown_;
+    QImage image_;
+    QImage scaled_;
+};
+
+// A PDF, read from memory. Links in it open nothing: the view follows none.
+class PdfItemView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PdfItemView(QWidget* parent = nullptr);
+    ~PdfItemView() override;
+
+    // Loads the bytes unless they are the ones shown already, so the reader keeps its place.
+    void showPdf(const QUuid& id, ByteView bytes);
+    QPdfDocument* document() const { return document_; }
+    QPdfView* view() const { return view_; }
+    // How often a document was built from bytes.
+    int loads() const { return loads_; }
+    void wipe();
+
+private:
+    std::optional<std::pair<QUuid, std::size_t>> shown_;
+    QByteArray bytes_;
+    QBuffer buffer_;
+    QPdfDocument* document_;
+    QPdfView* view_;
+    int loads_ = 0;
+};
+
+} // namespace larkhold
