@@ -2,6 +2,7 @@
 
 #include "PocketEditorModel.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
@@ -9,7 +10,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListView;
-class QMessageBox;
+
 class QSplitter;
 class QStackedWidget;
 

@@ -81,12 +81,12 @@ bool PocketVaultModel::editable() const {
     return store_ && !store_->isBusy(vaultID_);
 }
 
-QCoro::Task<> PocketVaultModel::lock() {
+QCoro::Task<StoreOutcome> PocketVaultModel::lock() {
     const std::optional<Vault> record = vault();
     if (!record || !store_)
-        co_return;
+        co_return StoreOutcome::success();
     auto locking = store_->lock(*record, false, LockReason::manual);
-    co_await locking;
+    co_return co_await locking;
 }
 
 } // namespace larkhold

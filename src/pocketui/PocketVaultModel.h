@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Vault.h"
+#include "VaultStore.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -47,7 +48,7 @@ public:
     bool editable() const;
 
     // Locks as the close box does: saves first, and stays open when that save fails.
-    QCoro::Task<> lock();
+    QCoro::Task<StoreOutcome> lock();
 
     void setHomeFolder(const QString& folder) { homeFolder_ = folder; }
 

@@ -242,16 +242,17 @@ void PocketWindow::lockVault() {
 QCoro::Task<> PocketWindow::lockAndReport() {
     const QPointer<PocketWindow> self(this);
     const QPointer<VaultStore> store = deps_.store;
-    const QUuid id = vaultID_;
     auto locking = model_->lock();
-    co_await locking;
+    const StoreOutcome outcome = co_await locking;
     // A lock that could not save leaves the vault open; say so here, where the user is looking.
-    if (!self || !store || !store->isUnlocked(id) || store->errorMessage().isEmpty())
+    if (outcome.ok || !self)
         co_return;
-    auto* box = new QMessageBox(QMessageBox::Warning, QString(), store->errorMessage(), QMessageBox::Ok, self);
+    auto* box = new QMessageBox(QMessageBox::Warning, QString(), outcome.message, QMessageBox::Ok, self);
     box->setObjectName(QStringLiteral("lockFailure"));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    store->clearErrorMessage();
+    // Shown here; the main window need not show it again.
+    if (store && store->errorMessage() == outcome.message)
+        store->clearErrorMessage();
     box->open();
 }
 

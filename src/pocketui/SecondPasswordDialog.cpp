@@ -68,7 +68,7 @@ ThemeLabel* label(const QString& text, qreal size, QFont::Weight weight, ThemeLa
     return made;
 }
 
-QLineEdit* passwordField(const QString& placeholder, QWidget* parent) {
+QLineEdit* makePasswordField(const QString& placeholder, QWidget* parent) {
     auto* field = new QLineEdit(parent);
     field->setEchoMode(QLineEdit::Password);
     field->setPlaceholderText(placeholder);
@@ -117,9 +117,9 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     leftColumn->setSpacing(12);
 
     auto* fields = new FieldGroup(left);
-    password_ = passwordField(QStringLiteral("Second password"), fields);
+    password_ = makePasswordField(QStringLiteral("Second password"), fields);
     password_->setObjectName(QStringLiteral("secondPasswordField"));
-    confirm_ = passwordField(QStringLiteral("Confirm second password"), fields);
+    confirm_ = makePasswordField(QStringLiteral("Confirm second password"), fields);
     confirm_->setObjectName(QStringLiteral("confirmSecondPasswordField"));
     meter_ = makePasswordMeter(fields);
     message_ = new QLabel(fields);

@@ -3,12 +3,13 @@
 #include "SecondPasswordSetup.h"
 
 #include <QDialog>
+#include <QMessageBox>
 #include <QPointer>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QMessageBox;
+
 class QProgressBar;
 class QVBoxLayout;
 
