@@ -4,6 +4,7 @@
 #include "PocketItemListModel.h"
 #include "PocketPanels.h"
 #include "PocketViewers.h"
+#include "PocketWidgets.h"
 #include "Theme.h"
 
 #include <QApplication>
@@ -93,30 +94,6 @@ protected:
     }
 };
 
-// A soft band of colour behind the notice.
-class Band : public QWidget {
-public:
-    Band(QWidget* parent, std::function<QColor(const QPalette&)> color) : QWidget(parent), color_(std::move(color)) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), color_(palette()));
-    }
-
-private:
-    std::function<QColor(const QPalette&)> color_;
-};
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    line->setStyleSheet(QStringLiteral("color: palette(mid);"));
-    return line;
-}
-
 QStringList localFiles(const QMimeData* mime) {
     QStringList paths;
     for (const QUrl& url : mime->urls())
@@ -158,7 +135,7 @@ PocketEditor::~PocketEditor() {
 }
 
 QWidget* PocketEditor::buildSidebar() {
-    auto* sidebar = new Band(this, [](const QPalette& p) { return Theme::underPageBackground(p); });
+    auto* sidebar = new Band([](const QPalette& p) { return Theme::underPageBackground(p); }, this);
     sidebar->setObjectName(QStringLiteral("sidebar"));
     sidebar->setMinimumWidth(250);
     sidebar->setMaximumWidth(340);
@@ -227,14 +204,12 @@ QWidget* PocketEditor::buildDetail() {
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    banner_ = new Band(detail, [](const QPalette& p) { return Theme::withAlpha(Theme::systemOrange(p), 0.1); });
+    banner_ = new Band([](const QPalette& p) { return Theme::withAlpha(Theme::systemOrange(p), 0.1); }, detail);
     banner_->setObjectName(QStringLiteral("noticeBanner"));
     auto* bannerRow = new QHBoxLayout(banner_);
     bannerRow->setContentsMargins(8, 8, 8, 8);
-    auto* warning = new QLabel(banner_);
-    warning->setPixmap(Symbols::pixmap(QStringLiteral("exclamationmark.triangle.fill"), 13,
-                                       Theme::systemOrange(palette()), devicePixelRatioF()));
-    warning->setAlignment(Qt::AlignTop);
+    auto* warning = new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), 13,
+                                   [](const QPalette& p) { return Theme::systemOrange(p); }, banner_);
     noticeText_ = new QLabel(banner_);
     noticeText_->setObjectName(QStringLiteral("noticeText"));
     noticeText_->setFont(Theme::font(11));

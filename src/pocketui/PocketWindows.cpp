@@ -5,6 +5,7 @@
 #include "PocketEditor.h"
 #include "PocketSession.h"
 #include "PocketVaultModel.h"
+#include "PocketWidgets.h"
 #include "SecondPasswordDialog.h"
 #include "SecretStore.h"
 #include "Theme.h"
@@ -87,29 +88,6 @@ void clearClipboardOf(const QUuid& vaultID) {
     }
 }
 
-class Band : public QWidget {
-public:
-    Band(QWidget* parent, std::function<QColor(const QPalette&)> color) : QWidget(parent), color_(std::move(color)) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), color_(palette()));
-    }
-
-private:
-    std::function<QColor(const QPalette&)> color_;
-};
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    line->setStyleSheet(QStringLiteral("color: palette(mid);"));
-    return line;
-}
-
 void bringForward(QWidget* window) {
     if (window->isMinimized())
         window->showNormal();
@@ -161,14 +139,13 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     column->addLayout(header);
     column->addWidget(divider(this));
 
-    banner_ = new Band(this, [](const QPalette& p) { return Theme::withAlpha(Theme::systemOrange(p), 0.08); });
+    banner_ = new Band([](const QPalette& p) { return Theme::withAlpha(Theme::systemOrange(p), 0.08); }, this);
     banner_->setObjectName(QStringLiteral("copiesBanner"));
     auto* bannerRow = new QHBoxLayout(banner_);
     bannerRow->setContentsMargins(14, 8, 14, 8);
     bannerRow->setSpacing(8);
-    auto* warning = new QLabel(banner_);
-    warning->setPixmap(Symbols::pixmap(QStringLiteral("exclamationmark.triangle.fill"), 14,
-                                       Theme::systemOrange(palette()), devicePixelRatioF()));
+    auto* warning = new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), 14,
+                                   [](const QPalette& p) { return Theme::systemOrange(p); }, banner_);
     bannerText_ = new QLabel(banner_);
     bannerText_->setObjectName(QStringLiteral("copiesWarning"));
     bannerText_->setFont(Theme::font(12));
@@ -192,10 +169,9 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     usage_->setObjectName(QStringLiteral("usage"));
     usage_->setFont(Theme::font(11));
     usage_->setTone(ThemeLabel::Tone::secondary);
-    saveIcon_ = new QLabel(this);
-    saveIcon_->setPixmap(Symbols::pixmap(QStringLiteral("exclamationmark.triangle.fill"), 11,
-                                         Theme::systemOrange(palette()), devicePixelRatioF()));
-    saveState_ = new QLabel(this);
+    saveIcon_ = new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), 11,
+                               [](const QPalette& p) { return Theme::systemOrange(p); }, this);
+    saveState_ = new ThemeLabel(QString(), this);
     saveState_->setObjectName(QStringLiteral("saveState"));
     saveState_->setFont(Theme::font(11));
     footer->addWidget(bar_, 0, Qt::AlignVCenter);
@@ -226,9 +202,7 @@ void PocketWindow::refresh() {
     const PocketVaultModel::SaveState state = model_->saveState();
     saveIcon_->setVisible(state.failed);
     saveState_->setText(state.text);
-    QPalette tone = palette();
-    tone.setColor(QPalette::WindowText, state.failed ? Theme::systemOrange(palette()) : Theme::secondary(palette()));
-    saveState_->setPalette(tone);
+    saveState_->setTone(state.failed ? ThemeLabel::Tone::orange : ThemeLabel::Tone::secondary);
     lock_->setEnabled(model_->canLock());
     // While the lock saves a last time nothing may change: what is typed then would be wiped unsaved.
     editor_->setReadOnly(!model_->editable());

@@ -55,7 +55,7 @@ public:
     QLabel* bannerLabel() const { return bannerText_; }
     QWidget* banner() const { return banner_; }
     ThemeLabel* usageLabel() const { return usage_; }
-    QLabel* saveStateLabel() const { return saveState_; }
+    ThemeLabel* saveStateLabel() const { return saveState_; }
     CapacityBar* capacityBar() const { return bar_; }
     SecondPasswordDialog* secondPasswordDialog() const { return secondPassword_; }
 
@@ -89,8 +89,8 @@ private:
     PocketEditor* editor_ = nullptr;
     CapacityBar* bar_ = nullptr;
     ThemeLabel* usage_ = nullptr;
-    QLabel* saveIcon_ = nullptr;
-    QLabel* saveState_ = nullptr;
+    QWidget* saveIcon_ = nullptr;
+    ThemeLabel* saveState_ = nullptr;
     QPointer<SecondPasswordDialog> secondPassword_;
     bool closingForGood_ = false;
 };

@@ -4,6 +4,7 @@
 #include "PocketDocument.h"
 #include "PocketEditor.h"
 #include "PocketSession.h"
+#include "PocketWidgets.h"
 #include "Theme.h"
 
 #include <QCheckBox>
@@ -75,11 +76,6 @@ QLineEdit* makePasswordField(const QString& placeholder, QWidget* parent) {
     return field;
 }
 
-void setRed(QLabel* label) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, QColor(0xE0, 0x3A, 0x3A));
-    label->setPalette(palette);
-}
 
 } // namespace
 
@@ -125,7 +121,7 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     message_ = new QLabel(fields);
     message_->setObjectName(QStringLiteral("passwordMessage"));
     message_->setFont(Theme::font(11));
-    setRed(message_);
+    showAsError(message_);
     remember_ = new QCheckBox(SecondPasswordSetup::rememberLabel(), fields);
     remember_->setFont(Theme::font(12));
     fields->addRow(password_);
@@ -195,7 +191,7 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     error_->setObjectName(QStringLiteral("errorText"));
     error_->setFont(Theme::font(12));
     error_->setWordWrap(true);
-    setRed(error_);
+    showAsError(error_);
     root->addWidget(error_);
 
     auto* buttons = new QHBoxLayout;
@@ -220,6 +216,8 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
 }
 
 SecondPasswordDialog::~SecondPasswordDialog() {
+    // The setup goes with the dialog and wipes its items on the way: nothing here is redrawn then.
+    setup_->disconnect(this);
     wipe();
 }
 
@@ -252,6 +250,13 @@ void SecondPasswordDialog::refresh() {
 
     save_->setText(setup_->working() ? QStringLiteral("Saving…") : QStringLiteral("Save Second Password"));
     save_->setEnabled(setup_->ready());
+}
+
+void SecondPasswordDialog::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // The progress tint comes from the palette: light and dark have their own green and orange.
+    if (event->type() == QEvent::PaletteChange && progress_)
+        refresh();
 }
 
 void SecondPasswordDialog::rebuildChecks() {

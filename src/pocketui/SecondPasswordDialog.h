@@ -49,6 +49,9 @@ public:
     // Lets go of everything the sheet holds; called when the vault locks under it.
     void wipe();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void refresh();
     void rebuildChecks();

@@ -49,6 +49,7 @@ SecondPasswordSetup::SecondPasswordSetup(PocketSession& session, PocketItems mai
 }
 
 SecondPasswordSetup::~SecondPasswordSetup() {
+    decoy_->disconnect(this);
     decoy_->wipe();
     wipeText(password_);
     wipeText(confirmPassword_);

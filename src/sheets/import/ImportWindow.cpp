@@ -28,15 +28,17 @@ QPointer<ImportWindow>& slot() {
     return window;
 }
 
-QLabel* textLine(qreal size, QColor color, QWidget* parent) {
-    auto* label = new QLabel(parent);
+ThemeLabel* textLine(qreal size, ThemeLabel::Tone tone, QWidget* parent) {
+    auto* label = new ThemeLabel(QString(), parent);
     label->setFont(Theme::font(size));
     label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
+    label->setTone(tone);
     return label;
+}
+
+QPixmap tickFor(const QWidget* widget) {
+    return Symbols::pixmap(QStringLiteral("checkmark.circle.fill"), 12, Theme::systemGreen(widget->palette()),
+                           widget->devicePixelRatioF());
 }
 
 } // namespace
@@ -103,18 +105,21 @@ ImportWindow::ImportWindow(ImportDeps deps, const QList<QUrl>& files)
     auto* resultLine = new QHBoxLayout(resultRow_);
     resultLine->setContentsMargins(0, 0, 0, 0);
     resultLine->setSpacing(6);
-    auto* tick = new QLabel(resultRow_);
-    tick->setPixmap(Symbols::pixmap(QStringLiteral("checkmark.circle.fill"), 12, Theme::systemGreen(palette()),
-                                    devicePixelRatioF()));
-    result_ = textLine(12, Theme::systemGreen(palette()), resultRow_);
+    tick_ = new QLabel(resultRow_);
+    tick_->setPixmap(tickFor(this));
+    result_ = textLine(12, ThemeLabel::Tone::green, resultRow_);
     result_->setObjectName(QStringLiteral("resultMessage"));
-    resultLine->addWidget(tick, 0, Qt::AlignTop);
+    resultLine->addWidget(tick_, 0, Qt::AlignTop);
     resultLine->addWidget(result_, 1);
     group->addRow(resultRow_);
-    remarks_ = textLine(11, Theme::systemOrange(palette()), group);
+    remarks_ = textLine(11, ThemeLabel::Tone::orange, group);
     remarks_->setObjectName(QStringLiteral("remarks"));
     group->addRow(remarks_);
-    error_ = textLine(12, QColor(0xE0, 0x3A, 0x3A), group);
+    error_ = new QLabel(group);
+    error_->setFont(Theme::font(12));
+    error_->setWordWrap(true);
+    error_->setTextFormat(Qt::PlainText);
+    error_->setStyleSheet(QStringLiteral("color: rgb(229, 57, 53);"));
     error_->setObjectName(QStringLiteral("errorText"));
     group->addRow(error_);
     root->addWidget(group);
@@ -154,6 +159,12 @@ ImportWindow::ImportWindow(ImportDeps deps, const QList<QUrl>& files)
     // This window's own import closes this window only: a newer window is left alone.
     connect(model_, &ImportModel::closeRequested, this, &QWidget::close);
     refresh();
+}
+
+void ImportWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && tick_)
+        tick_->setPixmap(tickFor(this));
 }
 
 void ImportWindow::start(bool moveOriginals) {

@@ -39,6 +39,9 @@ public:
     QLabel* remarksLabel() const { return remarks_; }
     QLabel* errorLabel() const { return error_; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     ImportWindow(ImportDeps deps, const QList<QUrl>& files);
 
@@ -49,6 +52,7 @@ private:
     QComboBox* picker_ = nullptr;
     QLineEdit* password_ = nullptr;
     QWidget* resultRow_ = nullptr;
+    QLabel* tick_ = nullptr;
     QLabel* result_ = nullptr;
     QLabel* remarks_ = nullptr;
     QLabel* error_ = nullptr;

@@ -1,0 +1,39 @@
+#include "PocketWidgets.h"
+
+#include "Theme.h"
+
+#include <QPainter>
+
+namespace larkhold {
+
+Band::Band(std::function<QColor(const QPalette&)> color, QWidget* parent) : QWidget(parent), color_(std::move(color)) {}
+
+void Band::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), color_(palette()));
+}
+
+SymbolIcon::SymbolIcon(const QString& symbol, int size, std::function<QColor(const QPalette&)> color, QWidget* parent)
+    : QWidget(parent), symbol_(symbol), size_(size), color_(std::move(color)) {
+    setFixedSize(size, size);
+}
+
+void SymbolIcon::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, Symbols::pixmap(symbol_, size_, color_(palette()), devicePixelRatioF()));
+}
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    line->setStyleSheet(QStringLiteral("color: palette(mid);"));
+    return line;
+}
+
+void showAsError(QWidget* label) {
+    label->setStyleSheet(QStringLiteral("color: rgb(229, 57, 53);"));
+}
+
+} // namespace larkhold
