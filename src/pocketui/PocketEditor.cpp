@@ -94,6 +94,12 @@ protected:
     }
 };
 
+void makeBaseTransparent(QWidget* widget) {
+    QPalette palette;
+    palette.setColor(QPalette::Base, Qt::transparent);
+    widget->setPalette(palette);
+}
+
 QStringList localFiles(const QMimeData* mime) {
     QStringList paths;
     for (const QUrl& url : mime->urls())
@@ -165,9 +171,11 @@ QWidget* PocketEditor::buildSidebar() {
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    // The sidebar's own colour shows through; only the base colour is set, so text keeps following
+    // the light or dark palette.
     list_->setAutoFillBackground(false);
     list_->viewport()->setAutoFillBackground(false);
-    list_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    makeBaseTransparent(list_);
     column->addWidget(list_, 1);
     connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
         if (!syncing_)
@@ -246,7 +254,7 @@ QWidget* PocketEditor::buildDetail() {
     name_->setPlaceholderText(QStringLiteral("Name"));
     name_->setFrame(false);
     name_->setFont(Theme::font(14, QFont::DemiBold));
-    name_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
+    makeBaseTransparent(name_);
     connect(name_, &QLineEdit::textEdited, this, [this](const QString& text) {
         if (const PocketItem* item = model_.selectedItem())
             model_.rename(item->id, text);
@@ -305,7 +313,7 @@ void PocketEditor::refresh() {
     newNote_->setEnabled(editable);
     addFiles_->setEnabled(editable);
     dropHint_->setVisible(model_.showsDropHint());
-    dropHint_->setGeometry(list_->viewport()->geometry().adjusted(12, 0, -12, 0));
+    placeDropHint();
     syncListSelection();
 
     const PocketItem* item = model_.selectedItem();
@@ -346,6 +354,13 @@ void PocketEditor::refresh() {
         viewers_->setCurrentWidget(pdf_);
         break;
     }
+}
+
+void PocketEditor::placeDropHint() {
+    // Centred over the list, as tall as its wrapped lines need.
+    const int width = std::max(0, list_->width() - 24);
+    const int height = std::min(list_->height(), dropHint_->heightForWidth(width));
+    dropHint_->setGeometry(12, (list_->height() - height) / 2, width, height);
 }
 
 void PocketEditor::refreshNotice() {
@@ -449,7 +464,7 @@ void PocketEditor::watchDrops(QWidget* widget) {
 
 bool PocketEditor::eventFilter(QObject* watched, QEvent* event) {
     if (watched == list_ && event->type() == QEvent::Resize)
-        dropHint_->setGeometry(list_->viewport()->geometry().adjusted(12, 0, -12, 0));
+        placeDropHint();
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove:

@@ -72,6 +72,7 @@ private:
     QWidget* buildDetail();
     void refresh();
     void refreshNotice();
+    void placeDropHint();
     void syncListSelection();
     void showContextMenu(const QPoint& position);
     void watchDrops(QWidget* widget);

@@ -23,12 +23,9 @@ void SymbolIcon::paintEvent(QPaintEvent*) {
     painter.drawPixmap(0, 0, Symbols::pixmap(symbol_, size_, color_(palette()), devicePixelRatioF()));
 }
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
+QWidget* divider(QWidget* parent) {
+    auto* line = new Band([](const QPalette& p) { return Theme::withAlpha(Theme::primary(p), 0.12); }, parent);
     line->setFixedHeight(1);
-    line->setStyleSheet(QStringLiteral("color: palette(mid);"));
     return line;
 }
 

@@ -37,8 +37,8 @@ private:
     std::function<QColor(const QPalette&)> color_;
 };
 
-// A one-pixel line across, in the palette's separator colour.
-QFrame* divider(QWidget* parent);
+// A one-pixel line across, faint in light and dark alike.
+QWidget* divider(QWidget* parent);
 
 // Text in the error red, readable on light and dark.
 void showAsError(QWidget* label);

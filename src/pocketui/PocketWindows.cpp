@@ -173,6 +173,9 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
                                [](const QPalette& p) { return Theme::systemOrange(p); }, this);
     saveState_ = new ThemeLabel(QString(), this);
     saveState_->setObjectName(QStringLiteral("saveState"));
+    // One line: a long save error is cut, and shows whole as its tooltip.
+    saveState_->setElideMode(Qt::ElideRight);
+    saveState_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     saveState_->setFont(Theme::font(11));
     footer->addWidget(bar_, 0, Qt::AlignVCenter);
     footer->addWidget(usage_);
@@ -202,6 +205,7 @@ void PocketWindow::refresh() {
     const PocketVaultModel::SaveState state = model_->saveState();
     saveIcon_->setVisible(state.failed);
     saveState_->setText(state.text);
+    saveState_->setToolTip(state.failed ? state.text : QString());
     saveState_->setTone(state.failed ? ThemeLabel::Tone::orange : ThemeLabel::Tone::secondary);
     lock_->setEnabled(model_->canLock());
     // While the lock saves a last time nothing may change: what is typed then would be wiped unsaved.

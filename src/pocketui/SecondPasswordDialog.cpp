@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace larkhold {
@@ -101,7 +102,8 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     // Left: the password, the checks, the advice.
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("leftColumn"));
-    scroll->setFixedWidth(296);
+    // The column's content is 296 wide; the scroll bar (which overlays nothing here) comes on top.
+    scroll->setFixedWidth(296 + scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -151,9 +153,11 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     progress_->setTextVisible(false);
     progress_->setFixedHeight(6);
     checklist->addWidget(progress_);
-    checkRows_ = new QVBoxLayout;
+    checkRowsHost_ = new QWidget(left);
+    checkRows_ = new QVBoxLayout(checkRowsHost_);
+    checkRows_->setContentsMargins(0, 0, 0, 0);
     checkRows_->setSpacing(6);
-    checklist->addLayout(checkRows_);
+    checklist->addWidget(checkRowsHost_);
     leftColumn->addLayout(checklist);
 
     auto* guidance = new QVBoxLayout;
@@ -167,9 +171,7 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     leftColumn->addLayout(guidance);
     leftColumn->addStretch(1);
     scroll->setWidget(left);
-    columns->addWidget(scroll, 0, Qt::AlignTop);
-    scroll->setMinimumHeight(0);
-    scroll->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    columns->addWidget(scroll);
 
     // Right: the items the second password opens.
     auto* right = new QVBoxLayout;
@@ -262,12 +264,14 @@ void SecondPasswordDialog::changeEvent(QEvent* event) {
 void SecondPasswordDialog::rebuildChecks() {
     shownChecks_ = setup_->checks();
     while (QLayoutItem* item = checkRows_->takeAt(0)) {
-        if (QWidget* row = item->widget())
+        if (QWidget* row = item->widget()) {
+            row->hide();
             row->deleteLater();
+        }
         delete item;
     }
     for (const DecoyChecklist::Check& check : shownChecks_) {
-        auto* row = new QWidget(this);
+        auto* row = new QWidget(checkRowsHost_);
         row->setObjectName(QStringLiteral("check-") + check.id);
         auto* line = new QHBoxLayout(row);
         line->setContentsMargins(0, 0, 0, 0);

@@ -64,6 +64,7 @@ private:
     QCheckBox* remember_ = nullptr;
     QLabel* count_ = nullptr;
     QProgressBar* progress_ = nullptr;
+    QWidget* checkRowsHost_ = nullptr;
     QVBoxLayout* checkRows_ = nullptr;
     PocketEditor* editor_ = nullptr;
     ThemeLabel* usage_ = nullptr;

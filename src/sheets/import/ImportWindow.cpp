@@ -83,6 +83,7 @@ ImportWindow::ImportWindow(ImportDeps deps, const QList<QUrl>& files)
                                    this);
     // A long file name is cut in the middle rather than widening the window.
     header->titleLabel()->setElideMode(Qt::ElideMiddle);
+    header->titleLabel()->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     header->titleLabel()->setToolTip(model_->title());
     root->addWidget(header);
 
