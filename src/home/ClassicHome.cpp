@@ -88,19 +88,21 @@ QWidget* ClassicHome::buildHeader() {
     row->setSpacing(12);
     row->addWidget(new AppIconImage(50, header), 0, Qt::AlignVCenter);
 
-    auto* titles = new QVBoxLayout;
+    auto* titleBlock = new QWidget(header);
+    auto* titles = new QVBoxLayout(titleBlock);
+    titles->setContentsMargins(0, 0, 0, 0);
     titles->setSpacing(2);
-    auto* title = new ThemeLabel(QStringLiteral("Larkhold"), header);
+    auto* title = new ThemeLabel(QStringLiteral("Larkhold"), titleBlock);
     title->setObjectName(QStringLiteral("homeTitle"));
     title->setFont(Theme::font(19, QFont::Bold, Theme::FontDesign::rounded));
     titles->addWidget(title);
-    subtitle_ = new ThemeLabel(QString(), header);
+    subtitle_ = new ThemeLabel(QString(), titleBlock);
     subtitle_->setObjectName(QStringLiteral("homeSubtitle"));
     subtitle_->setFont(Theme::font(12));
     subtitle_->setTone(ThemeLabel::Tone::secondary);
     subtitle_->setElideMode(Qt::ElideRight);
     titles->addWidget(subtitle_);
-    row->addLayout(titles, 1);
+    row->addWidget(titleBlock, 1, Qt::AlignVCenter);
 
     lockAll_ = new QuietButton(QStringLiteral("Lock All"), header);
     lockAll_->setObjectName(QStringLiteral("lockAllButton"));

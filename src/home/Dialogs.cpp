@@ -1,9 +1,12 @@
 #include "Dialogs.h"
 
+#include "Theme.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
 #include <QQueue>
 
@@ -61,9 +64,18 @@ QMessageBox* makeAlert(QWidget* parent, const AlertSpec& spec) {
     auto* box = new QMessageBox(parent);
     box->setObjectName(spec.objectName);
     box->setWindowTitle(spec.title.isEmpty() ? QStringLiteral("Larkhold") : spec.title);
-    box->setIcon(spec.icon);
     box->setTextFormat(Qt::PlainText);
     box->setText(spec.text);
+    // Like the desktop's own alerts: the application's icon, the message in bold.
+    if (spec.icon == QMessageBox::NoIcon || spec.icon == QMessageBox::Information)
+        box->setIconPixmap(AppIconImage::applicationIcon().pixmap(QSize(56, 56), box->devicePixelRatioF()));
+    else
+        box->setIcon(spec.icon);
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        QFont bold = label->font();
+        bold.setBold(true);
+        label->setFont(bold);
+    }
     box->setInformativeText(spec.informativeText);
     for (int i = 0; i < spec.buttons.size(); ++i) {
         QMessageBox::ButtonRole role = QMessageBox::AcceptRole;

@@ -399,7 +399,6 @@ AlertSpec MainWindow::removeAlert(const Vault& vault) {
     spec.cancelButton = 1;
     // Return must not remove anything.
     spec.defaultButton = 1;
-    spec.icon = QMessageBox::Warning;
     return spec;
 }
 
@@ -410,7 +409,6 @@ AlertSpec MainWindow::errorAlert(const QString& message) {
     spec.informativeText = message;
     spec.buttons = {QStringLiteral("OK")};
     spec.cancelButton = 0;
-    spec.icon = QMessageBox::Warning;
     return spec;
 }
 

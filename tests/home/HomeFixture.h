@@ -78,8 +78,9 @@ protected:
 
     void TearDown() override {
         // Store operations started by a click finish before the store goes.
-        if (home)
+        if (home) {
             EXPECT_TRUE(waitUntil([&] { return home->busyVaults().isEmpty(); }, 60'000));
+        }
         window.reset();
         home.reset();
         QCoreApplication::processEvents();
