@@ -409,5 +409,46 @@ TEST_F(HomeWindow, StoreQuestionsAreAnsweredInPlace) {
     EXPECT_EQ(Dialogs::askedAlerts().last().cancelButton, 1);
 }
 
+TEST_F(HomeWindow, MenuTalksToTheStoreForCloudSyncAndTheSecondPassword) {
+    const Vault a = standardVault(QStringLiteral("Synced"));
+    const Vault p = pocketVault(QStringLiteral("Pocket"), QStringLiteral("pw"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+
+    std::unique_ptr<QMenu> menu(VaultContextMenu::create(a, w.context(), &w));
+    menu->setAttribute(Qt::WA_DeleteOnClose, false);
+    QAction* cloud = menuAction(*menu, VaultMenuItem::keepOutOfCloud);
+    ASSERT_NE(cloud, nullptr);
+    EXPECT_FALSE(cloud->isChecked());
+    cloud->trigger();
+    ASSERT_TRUE(home->vault(a.id).has_value());
+    EXPECT_TRUE(home->vault(a.id)->excludedFromCloud);
+    EXPECT_TRUE(home->vault(a.id)->bundlePath.endsWith(QStringLiteral(".nosync")));
+
+    // Built while open, chosen after the vault was locked: nothing happens.
+    ASSERT_TRUE(unlockHome(p, QStringLiteral("pw")));
+    std::unique_ptr<QMenu> pocketMenu(VaultContextMenu::create(p, w.context(), &w));
+    pocketMenu->setAttribute(Qt::WA_DeleteOnClose, false);
+    QAction* second = menuAction(*pocketMenu, VaultMenuItem::secondPassword);
+    ASSERT_NE(second, nullptr);
+    QCoro::waitFor(home->lock(p, false, LockReason::manual));
+    second->trigger();
+    EXPECT_TRUE(host.alerts.isEmpty());
+    EXPECT_TRUE(Dialogs::askedAlerts().isEmpty());
+}
+
+TEST_F(HomeWindow, HoverRaisesTheCardAndLeavingLowersIt) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startHomeStore();
+    openWindow();
+    VaultCard* card = classic()->card(a.id);
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), card->mapToGlobal(QPointF(10, 10)));
+    QCoreApplication::sendEvent(card, &enter);
+    ASSERT_TRUE(eventually([&] { return card->hoverProgress() == 1.0; }));
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(card, &leave);
+    ASSERT_TRUE(eventually([&] { return card->hoverProgress() == 0.0; }));
+}
+
 } // namespace
 } // namespace larkhold::test
