@@ -298,6 +298,24 @@ std::optional<GradientKind> nearlyFullBadge(double fraction) {
 
 // ---- ThemeLabel ----
 
+namespace {
+QColor toneColor(ThemeLabel::Tone tone, const QPalette& pal) {
+    switch (tone) {
+    case ThemeLabel::Tone::primary:
+        return Theme::primary(pal);
+    case ThemeLabel::Tone::secondary:
+        return Theme::secondary(pal);
+    case ThemeLabel::Tone::green:
+        return Theme::systemGreen(pal);
+    case ThemeLabel::Tone::orange:
+        return Theme::systemOrange(pal);
+    case ThemeLabel::Tone::white:
+        return Qt::white;
+    }
+    return Theme::primary(pal);
+}
+} // namespace
+
 ThemeLabel::ThemeLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
     setTextFormat(Qt::PlainText);
 }
@@ -347,24 +365,7 @@ void ThemeLabel::changeEvent(QEvent* event) {
 void ThemeLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QPalette& pal = palette();
-    QColor color;
-    switch (tone_) {
-    case Tone::primary:
-        color = Theme::primary(pal);
-        break;
-    case Tone::secondary:
-        color = Theme::secondary(pal);
-        break;
-    case Tone::green:
-        color = Theme::systemGreen(pal);
-        break;
-    case Tone::orange:
-        color = Theme::systemOrange(pal);
-        break;
-    case Tone::white:
-        color = Qt::white;
-        break;
-    }
+    QColor color = toneColor(tone_, pal);
     if (!isEnabled())
         color = Theme::withAlpha(color, 0.45);
     painter.setPen(color);
@@ -906,24 +907,6 @@ QColor QuietButton::labelColor() const {
 }
 
 // ---- SymbolView ----
-
-namespace {
-QColor toneColor(ThemeLabel::Tone tone, const QPalette& pal) {
-    switch (tone) {
-    case ThemeLabel::Tone::primary:
-        return Theme::primary(pal);
-    case ThemeLabel::Tone::secondary:
-        return Theme::secondary(pal);
-    case ThemeLabel::Tone::green:
-        return Theme::systemGreen(pal);
-    case ThemeLabel::Tone::orange:
-        return Theme::systemOrange(pal);
-    case ThemeLabel::Tone::white:
-        return Qt::white;
-    }
-    return Theme::primary(pal);
-}
-} // namespace
 
 SymbolView::SymbolView(const QString& symbol, int pixelSize, ThemeLabel::Tone tone, QWidget* parent)
     : QWidget(parent), symbol_(symbol), px_(pixelSize), tone_(tone) {
