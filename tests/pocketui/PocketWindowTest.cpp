@@ -194,6 +194,22 @@ TEST_F(PocketWindowTest, TheExportPanelAsksBeforeReplacingAndWarns) {
     EXPECT_FALSE(document().notice().has_value());
 }
 
+TEST_F(PocketWindowTest, AddFilesTakesWhatThePanelGives) {
+    PocketWindow* window = openWindow();
+    QFileDialog* panel = PocketPanels::makeAddPanel(window);
+    EXPECT_EQ(panel->fileMode(), QFileDialog::ExistingFiles);
+    EXPECT_EQ(panel->findChild<QLabel*>(QStringLiteral("panelMessage"))->text(),
+              QStringLiteral("Notes (text files), photos (JPEG, PNG, HEIC) and PDFs — up to 5 MB each"));
+    delete panel;
+
+    PocketPanels::answerNextPanel(QStringList{inputFile(QStringLiteral("a.txt"), "The first of two notes."),
+                                              inputFile(QStringLiteral("b.pdf"), testPdf())});
+    QTest::mouseClick(window->editor()->addFilesButton(), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return document().items().size() == 2; }));
+    EXPECT_EQ(document().items()[0].name, QStringLiteral("a"));
+    EXPECT_EQ(document().items()[1].name, QStringLiteral("b.pdf"));
+}
+
 TEST_F(PocketWindowTest, LockingClosesTheWindowAndEmptiesTheDocument) {
     PocketWindow* window = openWindow();
     QTest::mouseClick(window->editor()->newNoteButton(), Qt::LeftButton);
