@@ -23,7 +23,8 @@ void onSignal(int) {
 } // namespace
 
 TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
-    if (pipeFds[0] >= 0 || ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+    // The pipe outlives every instance: a signal may still be on its way to it when one ends.
+    if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     struct sigaction action {};
     action.sa_handler = onSignal;

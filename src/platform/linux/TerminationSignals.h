@@ -7,7 +7,7 @@ class QSocketNotifier;
 namespace larkhold {
 
 // SIGTERM and SIGINT as a Qt signal on the main thread. The handler only writes a byte into a pipe (the one thing a
-// signal handler may safely do); the event loop reads it and emits terminationRequested(). One instance per process.
+// signal handler may safely do); the event loop reads it and emits terminationRequested(). One instance at a time.
 class TerminationSignals final : public QObject {
     Q_OBJECT
 
