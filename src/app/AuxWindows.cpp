@@ -2,7 +2,7 @@
 
 #include "Changelog.h"
 #include "Glossary.h"
-#include "SymbolIcons.h"
+#include "Theme.h"
 #include "WindowPresenting.h"
 
 #include <QApplication>
@@ -21,35 +21,22 @@ namespace larkhold {
 
 namespace {
 
-QFont textFont(double size, QFont::Weight weight = QFont::Normal) {
-    QFont font = QApplication::font();
-    font.setPixelSize(qRound(size));
-    font.setWeight(weight);
-    return font;
+QFont textFont(double size, QFont::Weight weight = QFont::Normal,
+               Theme::FontDesign design = Theme::FontDesign::standard) {
+    return Theme::font(size, weight, design);
 }
 
-QLabel* label(const QString& text, double size, QFont::Weight weight, QWidget* parent,
-              QPalette::ColorRole role = QPalette::WindowText) {
-    auto* l = new QLabel(text, parent);
-    l->setFont(textFont(size, weight));
-    l->setForegroundRole(role);
+ThemeLabel* label(const QString& text, double size, QFont::Weight weight, QWidget* parent,
+                  ThemeLabel::Tone tone = ThemeLabel::Tone::primary,
+                  Theme::FontDesign design = Theme::FontDesign::standard) {
+    auto* l = new ThemeLabel(text, parent);
+    l->setFont(textFont(size, weight, design));
+    l->setTone(tone);
     l->setTextFormat(Qt::PlainText);
     return l;
 }
 
-QLabel* appIcon(int size, QWidget* parent) {
-    auto* icon = new QLabel(parent);
-    icon->setFixedSize(size, size);
-    icon->setPixmap(QApplication::windowIcon().pixmap(size, size));
-    return icon;
-}
-
-QLinearGradient accentGradient(const QRectF& rect) {
-    QLinearGradient g(rect.topLeft(), rect.bottomRight());
-    g.setColorAt(0, QColor::fromRgbF(0.29f, 0.44f, 0.98f));
-    g.setColorAt(1, QColor::fromRgbF(0.45f, 0.29f, 0.92f));
-    return g;
-}
+constexpr auto secondaryTone = ThemeLabel::Tone::secondary;
 
 // A window shown on first use, then reused as it is.
 void showSingle(QPointer<QWidget>& slot, const std::function<QWidget*()>& make, WindowPresenter* presenter) {
@@ -68,6 +55,24 @@ void showSingle(QPointer<QWidget>& slot, const std::function<QWidget*()>& make, 
 constexpr Qt::WindowFlags titledClosable =
     Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
 
+// A divider: one pixel of the separator colour (the text colour, faint) at the given opacity.
+class HairLine : public QWidget {
+public:
+    HairLine(qreal opacity, QWidget* parent) : QWidget(parent), opacity_(opacity) {
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), Theme::withAlpha(Theme::primary(palette()), 0.12 * opacity_));
+    }
+
+private:
+    qreal opacity_;
+};
+
 QPointer<QWidget> aboutSlot;
 QPointer<QWidget> changelogSlot;
 
@@ -75,10 +80,7 @@ QPointer<QWidget> changelogSlot;
 class VersionCapsule : public QLabel {
 public:
     VersionCapsule(const QString& version, QWidget* parent) : QLabel(version, parent) {
-        QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        font.setPixelSize(11);
-        font.setBold(true);
-        setFont(font);
+        setFont(Theme::font(11, QFont::Bold, Theme::FontDesign::monospaced));
         setContentsMargins(8, 3, 8, 3);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
@@ -89,7 +91,7 @@ protected:
         p.setRenderHint(QPainter::Antialiasing);
         const QRectF r = rect();
         p.setPen(Qt::NoPen);
-        p.setBrush(accentGradient(r));
+        p.setBrush(Theme::accent(r));
         p.drawRoundedRect(r, r.height() / 2, r.height() / 2);
         p.setPen(Qt::white);
         p.setFont(font());
@@ -100,24 +102,25 @@ protected:
 // A 28-point tile tinted with the accent, the point's symbol in the middle.
 class PointTile : public QWidget {
 public:
-    PointTile(const QString& symbol, QWidget* parent) : QWidget(parent), icon_(symbolIcon(symbol)) {
-        setFixedSize(28, 28);
-    }
+    PointTile(const QString& symbol, QWidget* parent) : QWidget(parent), symbol_(symbol) { setFixedSize(28, 28); }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        QColor tint = palette().color(QPalette::Highlight);
-        tint.setAlphaF(0.12f);
+        // The accent's middle as the tint: the icons take the accent's colour, the tile a whisper of it.
+        const QColor accent = QColor::fromRgbF(0.35f, 0.38f, 0.95f);
         p.setPen(Qt::NoPen);
-        p.setBrush(tint);
-        p.drawRoundedRect(rect(), 7, 7);
-        icon_.paint(&p, rect().adjusted(7, 7, -7, -7));
+        p.setBrush(Theme::withAlpha(accent, 0.12));
+        p.drawPath(Theme::roundedRect(rect(), 7));
+        const QPixmap glyph = Symbols::pixmap(symbol_, 14, Theme::isDark(palette()) ? accent.lighter(140) : accent,
+                                              devicePixelRatioF());
+        const QSizeF glyphSize = glyph.deviceIndependentSize();
+        p.drawPixmap(QPointF((width() - glyphSize.width()) / 2, (height() - glyphSize.height()) / 2), glyph);
     }
 
 private:
-    QIcon icon_;
+    QString symbol_;
 };
 
 class VersionCard : public QFrame {
@@ -130,7 +133,9 @@ public:
         auto* head = new QHBoxLayout;
         head->setSpacing(9);
         head->addWidget(new VersionCapsule(entry.version, this));
-        head->addWidget(label(entry.title, 14, QFont::Bold, this), 1);
+        head->addWidget(label(entry.title, 14, QFont::Bold, this, ThemeLabel::Tone::primary,
+                              Theme::FontDesign::rounded),
+                        1);
         column->addLayout(head);
         for (const ChangelogEntry::Point& point : entry.points) {
             auto* line = new QHBoxLayout;
@@ -139,7 +144,7 @@ public:
             auto* texts = new QVBoxLayout;
             texts->setSpacing(1);
             texts->addWidget(label(point.name, 13, QFont::DemiBold, this));
-            texts->addWidget(label(point.detail, 11.5, QFont::Normal, this, QPalette::PlaceholderText));
+            texts->addWidget(label(point.detail, 11.5, QFont::Normal, this, secondaryTone));
             line->addLayout(texts, 1);
             column->addLayout(line);
         }
@@ -149,13 +154,9 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        QColor fill = palette().color(QPalette::Base);
-        fill.setAlphaF(0.6f);
-        QColor border = palette().color(QPalette::WindowText);
-        border.setAlphaF(0.06f);
-        p.setPen(QPen(border, 1));
-        p.setBrush(fill);
-        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 14, 14);
+        p.setPen(QPen(Theme::withAlpha(Theme::primary(palette()), 0.06), 1));
+        p.setBrush(Theme::withAlpha(Theme::controlBackground(palette()), 0.6));
+        p.drawPath(Theme::roundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 14));
     }
 };
 
@@ -167,24 +168,22 @@ AboutView::AboutView(QWidget* parent) : QWidget(parent, titledClosable) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(28, 28, 28, 28);
     column->setSpacing(10);
-    column->addWidget(appIcon(84, this), 0, Qt::AlignHCenter);
-    column->addWidget(label(QStringLiteral("Larkhold"), 22, QFont::Bold, this), 0, Qt::AlignHCenter);
-    QLabel* versionLine = label(QStringLiteral("Version ") + version(), 12, QFont::Normal, this,
-                                QPalette::PlaceholderText);
+    column->addWidget(new AppIconImage(84, this), 0, Qt::AlignHCenter);
+    column->addWidget(label(QStringLiteral("Larkhold"), 22, QFont::Bold, this, ThemeLabel::Tone::primary,
+                            Theme::FontDesign::rounded),
+                      0, Qt::AlignHCenter);
+    ThemeLabel* versionLine = label(QStringLiteral("Version ") + version(), 12, QFont::Normal, this, secondaryTone);
     versionLine->setObjectName(QStringLiteral("version"));
     column->addWidget(versionLine, 0, Qt::AlignHCenter);
 
-    auto* divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
     column->addSpacing(4);
-    column->addWidget(divider);
+    column->addWidget(new HairLine(1.0, this));
     column->addSpacing(4);
 
     auto* credits = new QVBoxLayout;
     credits->setSpacing(3);
     credits->addWidget(label(QStringLiteral("Made by Quillmere"), 13, QFont::DemiBold, this), 0, Qt::AlignHCenter);
-    credits->addWidget(label(QStringLiteral("Encrypted vaults for the files that are nobody else’s business."), 12,
+    credits->addWidget(label(QStringLiteral("Encrypted vaults for your private files."), 12,
                              QFont::Normal, this),
                        0, Qt::AlignHCenter);
     for (const auto& [text, address] : {std::pair{QStringLiteral("larkhold.app"), QStringLiteral("https://larkhold.app")},
@@ -198,8 +197,8 @@ AboutView::AboutView(QWidget* parent) : QWidget(parent, titledClosable) {
     }
     column->addLayout(credits);
     column->addSpacing(6);
-    QLabel* notice = label(QStringLiteral("Your vaults and passwords never leave this %1.").arg(glossary::computer),
-                           10, QFont::Normal, this, QPalette::PlaceholderText);
+    ThemeLabel* notice = label(QStringLiteral("Your vaults and passwords never leave this %1.").arg(glossary::computer),
+                               10, QFont::Normal, this, secondaryTone);
     column->addWidget(notice, 0, Qt::AlignHCenter);
     setFixedWidth(340);
     setFixedHeight(sizeHint().height());
@@ -229,20 +228,17 @@ ChangelogView::ChangelogView(QWidget* parent) : QWidget(parent, titledClosable) 
     auto* head = new QHBoxLayout;
     head->setContentsMargins(20, 20, 20, 20);
     head->setSpacing(12);
-    head->addWidget(appIcon(44, this));
+    head->addWidget(new AppIconImage(44, this));
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
-    titles->addWidget(label(QStringLiteral("What’s New in Larkhold"), 18, QFont::Bold, this));
+    titles->addWidget(label(QStringLiteral("What’s New in Larkhold"), 18, QFont::Bold, this, ThemeLabel::Tone::primary,
+                            Theme::FontDesign::rounded));
     titles->addWidget(label(QStringLiteral("The big steps — small fixes live in the release notes"), 12,
-                            QFont::Normal, this, QPalette::PlaceholderText));
+                            QFont::Normal, this, secondaryTone));
     head->addLayout(titles, 1);
     column->addLayout(head);
 
-    auto* divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Plain);
-    divider->setFixedHeight(1);
-    column->addWidget(divider);
+    column->addWidget(new HairLine(0.5, this));
 
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);

@@ -1,5 +1,7 @@
 #include "MenuBarIcon.h"
 
+#include "Symbols.h"
+
 #include <QHash>
 #include <QPainter>
 #include <QPixmap>
@@ -45,8 +47,7 @@ QIcon image(bool anyUnlocked, bool darkPanel) {
             icon.addPixmap(pixmap);
     }
     if (icon.isNull()) {
-        return QIcon::fromTheme(anyUnlocked ? QStringLiteral("changes-allow-symbolic")
-                                            : QStringLiteral("changes-prevent-symbolic"));
+        return Symbols::icon(anyUnlocked ? QStringLiteral("lock.open.fill") : QStringLiteral("lock.fill"));
     }
     cache.insert(key, icon);
     return icon;

@@ -2,7 +2,7 @@
 
 #include "Defaults.h"
 #include "SettingsKeys.h"
-#include "SymbolIcons.h"
+#include "Theme.h"
 #include "VaultStore.h"
 
 #include <QApplication>
@@ -23,66 +23,28 @@ namespace larkhold {
 
 namespace {
 
-// Sizes below are the panel's own points, one pixel each at normal scale.
-QFont panelFont(double size, QFont::Weight weight = QFont::Normal) {
-    QFont font = QApplication::font();
-    font.setPixelSize(qRound(size));
-    font.setWeight(weight);
-    return font;
+QFont panelFont(double size, QFont::Weight weight = QFont::Normal,
+                Theme::FontDesign design = Theme::FontDesign::standard) {
+    return Theme::font(size, weight, design);
 }
 
-QColor platformColour(UsageColor usage, const QColor& accent) {
+QColor systemRed(const QPalette& palette) {
+    return Theme::isDark(palette) ? QColor(0xff, 0x45, 0x3a) : QColor(0xff, 0x3b, 0x30);
+}
+
+QColor platformColour(UsageColor usage, const QColor& accent, const QPalette& palette) {
     switch (usage) {
     case UsageColor::red:
-        return QColor(0xff, 0x3b, 0x30);
+        return systemRed(palette);
     case UsageColor::orange:
-        return QColor(0xff, 0x95, 0x00);
+        return Theme::systemOrange(palette);
     case UsageColor::green:
-        return QColor(0x34, 0xc7, 0x59);
+        return Theme::systemGreen(palette);
     case UsageColor::accent:
         break;
     }
     return accent;
 }
-
-// A ring of how full a vault is: the track, and unless sealed an arc from twelve o'clock.
-class PanelGauge : public QWidget {
-public:
-    PanelGauge(double fraction, QColor colour, QColor track, bool sealed, QWidget* parent)
-        : QWidget(parent), fraction_(fraction), colour_(colour), track_(track), sealed_(sealed) {
-        setFixedSize(18, 18);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        const double thickness = 3.5;
-        const QRectF ring = QRectF(rect()).adjusted(thickness / 2, thickness / 2, -thickness / 2, -thickness / 2);
-        p.setPen(QPen(track_, thickness));
-        p.drawEllipse(ring);
-        if (sealed_) {
-            // A small padlock in the middle of an empty track.
-            const QColor ink = palette().color(QPalette::PlaceholderText);
-            p.setPen(Qt::NoPen);
-            p.setBrush(ink);
-            p.drawRoundedRect(QRectF(6, 8.5, 6, 4.5), 1, 1);
-            p.setBrush(Qt::NoBrush);
-            p.setPen(QPen(ink, 1.2));
-            p.drawArc(QRectF(7.2, 5.6, 3.6, 5), 0, 180 * 16);
-            return;
-        }
-        const double shown = std::max(std::min(fraction_, 1.0), 0.02);
-        p.setPen(QPen(colour_, thickness, Qt::SolidLine, Qt::RoundCap));
-        p.drawArc(ring, 90 * 16, -qRound(shown * 360 * 16));
-    }
-
-private:
-    double fraction_;
-    QColor colour_;
-    QColor track_;
-    bool sealed_;
-};
 
 // The mini spinner of a busy row.
 class Spinner : public QWidget {
@@ -105,7 +67,7 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(palette().color(QPalette::PlaceholderText), 2, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(Theme::secondary(palette()), 2, Qt::SolidLine, Qt::RoundCap));
         p.drawArc(QRectF(rect()).adjusted(2, 2, -2, -2), -angle_ * 16, 270 * 16);
     }
 
@@ -113,33 +75,17 @@ private:
     int angle_ = 0;
 };
 
-QToolButton* iconButton(const QString& symbol, const QString& tooltip, int size, QWidget* parent) {
+QToolButton* iconButton(const QString& symbol, const QString& tooltip, int size, const QColor& colour,
+                        QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setAutoRaise(true);
-    button->setIcon(symbolIcon(symbol));
-    button->setIconSize(QSize(size + 4, size + 4));
+    const qreal ratio = parent ? parent->devicePixelRatioF() : 1.0;
+    button->setIcon(QIcon(Symbols::pixmap(symbol, size + 2, colour, ratio)));
+    button->setIconSize(QSize(size + 2, size + 2));
     button->setToolTip(tooltip);
     button->setAccessibleName(tooltip);
     button->setCursor(Qt::PointingHandCursor);
     return button;
-}
-
-QPalette paletteFor(bool dark) {
-    QPalette palette = QApplication::palette();
-    const QColor window = dark ? QColor(0x2a, 0x2a, 0x2d) : QColor(0xf5, 0xf5, 0xf7);
-    const QColor text = dark ? QColor(0xf2, 0xf2, 0xf4) : QColor(0x1d, 0x1d, 0x1f);
-    const QColor secondary = dark ? QColor(0xa1, 0xa1, 0xa6) : QColor(0x6e, 0x6e, 0x73);
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::Window, window);
-        palette.setColor(group, QPalette::Base, window);
-        palette.setColor(group, QPalette::WindowText, text);
-        palette.setColor(group, QPalette::Text, text);
-        palette.setColor(group, QPalette::ButtonText, text);
-        palette.setColor(group, QPalette::Button, window);
-        palette.setColor(group, QPalette::PlaceholderText, secondary);
-    }
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, secondary);
-    return palette;
 }
 
 } // namespace
@@ -164,7 +110,7 @@ std::optional<bool> panelWantsDark(const QString& themeRaw) {
 
 MiniButton::MiniButton(const QString& title, bool filled, QColor accent, QWidget* parent)
     : QPushButton(title, parent), filled_(filled), accent_(accent) {
-    setFont(panelFont(11, QFont::DemiBold));
+    setFont(Theme::font(11, QFont::DemiBold));
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
@@ -211,6 +157,7 @@ MenuBarPanel::MenuBarPanel(VaultStore& store, Defaults& defaults, ShellActions a
         if (key == SettingsKeys::appTheme.name)
             scheduleRebuild();
     });
+    connect(&ColorScheme::instance(), &ColorScheme::changed, this, &MenuBarPanel::scheduleRebuild);
     rebuild();
 }
 
@@ -231,12 +178,13 @@ void MenuBarPanel::scheduleRebuild() {
 void MenuBarPanel::rebuild() {
     const QString theme = themeRaw();
     accent_ = panelAccent(theme);
-    const std::optional<bool> dark = panelWantsDark(theme);
-    setPalette(dark ? paletteFor(*dark) : paletteFor(QApplication::palette().color(QPalette::Window).lightness() < 128));
+    setPalette(ColorScheme::palette(panelWantsDark(theme).value_or(ColorScheme::isDark())));
 
     while (QLayoutItem* item = layout_->takeAt(0)) {
-        if (QWidget* widget = item->widget())
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
             widget->deleteLater();
+        }
         delete item;
     }
 
@@ -247,10 +195,10 @@ void MenuBarPanel::rebuild() {
     auto* rows = new QVBoxLayout(list);
     if (content.rows.isEmpty()) {
         rows->setContentsMargins(0, 14, 0, 14);
-        auto* empty = new QLabel(MenuBarTexts::noVaults, list);
+        auto* empty = new ThemeLabel(MenuBarTexts::noVaults, list);
         empty->setObjectName(QStringLiteral("noVaults"));
         empty->setFont(panelFont(11));
-        empty->setForegroundRole(QPalette::PlaceholderText);
+        empty->setTone(ThemeLabel::Tone::secondary);
         empty->setAlignment(Qt::AlignCenter);
         rows->addWidget(empty);
     } else {
@@ -261,12 +209,20 @@ void MenuBarPanel::rebuild() {
     }
     layout_->addWidget(list);
 
-    auto* divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
+    auto* divider = new QWidget(this);
     divider->setFixedHeight(1);
-    divider->setStyleSheet(QStringLiteral("background: palette(mid); border: none;"));
+    divider->setAutoFillBackground(true);
+    QPalette line = divider->palette();
+    line.setColor(QPalette::Window, Theme::withAlpha(Theme::primary(palette()), 0.1));
+    divider->setPalette(line);
     layout_->addWidget(divider);
     layout_->addWidget(footer());
+    // A layout shows widgets added to a visible parent only later; the panel is complete at once.
+    for (int i = 0; i < layout_->count(); ++i) {
+        if (QWidget* widget = layout_->itemAt(i)->widget())
+            widget->setVisible(true);
+    }
+    layout_->activate();
     adjustSize();
 }
 
@@ -275,12 +231,9 @@ QWidget* MenuBarPanel::header(const PanelContent& content) {
     auto* line = new QHBoxLayout(header);
     line->setContentsMargins(12, 9, 12, 9);
     line->setSpacing(8);
-    auto* icon = new QLabel(header);
-    icon->setPixmap(QApplication::windowIcon().pixmap(22, 22));
-    icon->setFixedSize(22, 22);
-    line->addWidget(icon);
-    auto* title = new QLabel(QStringLiteral("Larkhold"), header);
-    title->setFont(panelFont(13, QFont::Bold));
+    line->addWidget(new AppIconImage(22, header));
+    auto* title = new ThemeLabel(QStringLiteral("Larkhold"), header);
+    title->setFont(panelFont(13, QFont::Bold, Theme::FontDesign::rounded));
     line->addWidget(title);
     line->addStretch(1);
     if (content.showsLockAll) {
@@ -288,7 +241,8 @@ QWidget* MenuBarPanel::header(const PanelContent& content) {
         lockAll->setObjectName(QStringLiteral("lockAll"));
         lockAll->setAutoRaise(true);
         lockAll->setText(MenuBarTexts::lockAll);
-        lockAll->setIcon(symbolIcon(QStringLiteral("lock.fill")));
+        lockAll->setIcon(QIcon(Symbols::pixmap(QStringLiteral("lock.fill"), 11, accent_, devicePixelRatioF())));
+        lockAll->setIconSize(QSize(11, 11));
         lockAll->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         lockAll->setFont(panelFont(11, QFont::DemiBold));
         QPalette tinted = lockAll->palette();
@@ -309,25 +263,28 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
     line->setContentsMargins(6, 5, 6, 5);
     line->setSpacing(8);
 
-    QColor track = palette().color(QPalette::WindowText);
-    track.setAlphaF(0.12f);
-    line->addWidget(new PanelGauge(r.fraction, platformColour(r.usage, accent_), track, r.sealed, row));
+    const QColor track = Theme::withAlpha(Theme::primary(palette()), 0.12);
+    auto* gauge = new RingGauge(r.fraction, 18, 3.5, platformColour(r.usage, accent_, palette()), track, r.sealed, row);
+    if (r.sealed) {
+        auto* lock = new QLabel(gauge);
+        lock->setPixmap(Symbols::pixmap(QStringLiteral("lock.fill"), 7, Theme::secondary(palette()),
+                                        devicePixelRatioF()));
+        gauge->setCenterWidget(lock);
+    }
+    line->addWidget(gauge);
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
-    auto* name = new QLabel(r.vault.name, row);
+    auto* name = new ThemeLabel(r.vault.name, row);
+    name->setObjectName(QStringLiteral("vaultName"));
     name->setFont(panelFont(12.5, QFont::DemiBold));
+    name->setElideMode(Qt::ElideMiddle);
     texts->addWidget(name);
-    auto* caption = new QLabel(r.caption, row);
+    auto* caption = new ThemeLabel(r.caption, row);
     caption->setObjectName(QStringLiteral("caption"));
     caption->setFont(panelFont(10));
-    if (r.captionWarning) {
-        QPalette orange = caption->palette();
-        orange.setColor(QPalette::WindowText, QColor(0xff, 0x95, 0x00));
-        caption->setPalette(orange);
-    } else {
-        caption->setForegroundRole(QPalette::PlaceholderText);
-    }
+    caption->setTone(r.captionWarning ? ThemeLabel::Tone::orange : ThemeLabel::Tone::secondary);
+    caption->setElideMode(Qt::ElideRight);
     texts->addWidget(caption);
     line->addLayout(texts, 1);
 
@@ -337,7 +294,7 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
         line->addWidget(new Spinner(row));
         break;
     case PanelRowControls::openAndLock: {
-        QToolButton* open = iconButton(QStringLiteral("folder"), r.openTooltip, 11, row);
+        QToolButton* open = iconButton(QStringLiteral("folder"), r.openTooltip, 11, Theme::secondary(palette()), row);
         connect(open, &QToolButton::clicked, this, [this, vault] { store_.openVault(vault); });
         line->addWidget(open);
         auto* lock = new MiniButton(MenuBarTexts::lock, true, accent_, row);
@@ -380,8 +337,8 @@ QWidget* MenuBarPanel::footer() {
     line->setContentsMargins(12, 8, 12, 8);
     line->setSpacing(14);
 
-    QToolButton* add = iconButton(QStringLiteral("plus.circle.fill"), QStringLiteral("New or existing vault"), 14,
-                                  footer);
+    QToolButton* add =
+        iconButton(QStringLiteral("plus.circle.fill"), QStringLiteral("New or existing vault"), 14, accent_, footer);
     add->setObjectName(QStringLiteral("newOrExisting"));
     add->setPopupMode(QToolButton::InstantPopup);
     add->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
@@ -407,7 +364,8 @@ QWidget* MenuBarPanel::footer() {
         {"power", QStringLiteral("Quit Larkhold"), &ShellActions::quit},
     };
     for (const auto& b : buttons) {
-        QToolButton* button = iconButton(QString::fromLatin1(b.symbol), b.tooltip, 12, footer);
+        QToolButton* button =
+            iconButton(QString::fromLatin1(b.symbol), b.tooltip, 12, Theme::secondary(palette()), footer);
         const auto member = b.action;
         connect(button, &QToolButton::clicked, this, [this, member] {
             hide();
@@ -453,7 +411,7 @@ void MenuBarPanel::paintEvent(QPaintEvent* event) {
         wash.setColorAt(1, QColor::fromRgbF(0.93f, 0.94f, 0.93f));
         p.fillRect(rect(), wash);
     }
-    p.setPen(palette().color(QPalette::Mid));
+    p.setPen(Theme::withAlpha(Theme::primary(palette()), 0.15));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
     QFrame::paintEvent(event);
 }

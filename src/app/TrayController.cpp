@@ -1,5 +1,6 @@
 #include "TrayController.h"
 
+#include "ColorScheme.h"
 #include "Defaults.h"
 #include "MenuBarIcon.h"
 #include "MenuBarPanel.h"
@@ -16,9 +17,9 @@ namespace larkhold {
 
 namespace {
 
-// The tray's own background is unknown; the desktop's window colour is the best guess of whether it is dark.
+// The tray's own background is unknown; the desktop's colour scheme is the best guess of whether it is dark.
 bool darkPanel() {
-    return QApplication::palette().color(QPalette::Window).lightness() < 128;
+    return ColorScheme::isDark();
 }
 
 } // namespace
@@ -31,6 +32,7 @@ TrayController::TrayController(VaultStore& store, Defaults& defaults, ShellActio
     });
     connect(&store_, &VaultStore::mountPointsChanged, this, &TrayController::updateIcon);
     connect(&store_, &VaultStore::pocketSessionsChanged, this, &TrayController::updateIcon);
+    connect(&ColorScheme::instance(), &ColorScheme::changed, this, &TrayController::updateIcon);
     apply();
 }
 

@@ -1,7 +1,7 @@
 #include "TrayMenu.h"
 
 #include "MenuBarModel.h"
-#include "SymbolIcons.h"
+#include "Symbols.h"
 #include "VaultStore.h"
 
 namespace larkhold {
@@ -29,7 +29,7 @@ void TrayMenu::rebuild() {
             continue;
         }
         if (entry.kind == Kind::openVault) {
-            QMenu* submenu = addMenu(symbolIcon(entry.symbol), entry.title);
+            QMenu* submenu = addMenu(Symbols::icon(entry.symbol), entry.title);
             const Vault vault = *entry.vault;
             submenu->addAction(entry.openTitle, this, [this, vault] { store_.openVault(vault); });
             submenu->addAction(MenuBarTexts::lock, this,
@@ -38,7 +38,7 @@ void TrayMenu::rebuild() {
         }
         QAction* action = addAction(entry.title);
         if (!entry.symbol.isEmpty())
-            action->setIcon(symbolIcon(entry.symbol));
+            action->setIcon(Symbols::icon(entry.symbol));
         action->setEnabled(entry.enabled);
         switch (entry.kind) {
         case Kind::locateVault: {

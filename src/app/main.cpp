@@ -1,15 +1,16 @@
+#include "ColorScheme.h"
 #include "DBusSingleInstance.h"
 #include "Defaults.h"
 #include "DiskImage.h"
 #include "LarkholdApp.h"
 #include "MenuBarIcon.h"
 #include "StandardSelfTest.h"
+#include "Theme.h"
 #include "Startup.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
-#include <QIcon>
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QUrl>
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(LARKHOLD_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.larkhold.Larkhold"));
     initAppResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/larkhold/app/larkhold.svg")));
+    QApplication::setWindowIcon(AppIconImage::applicationIcon());
     const QList<QUrl> files = filesFrom(QCoreApplication::arguments());
 
     // One application per user: a second start hands its files (or a "show yourself") to the first and ends.
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
     }
 
     Startup::prepareApplication();
+    ColorScheme::followDesktop(app);
     LarkholdApp shell(app, Defaults::shared(), &instance);
     shell.start(files);
     return app.exec();
