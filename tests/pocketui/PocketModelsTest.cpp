@@ -281,7 +281,3 @@ TEST_F(VaultModel, CopiesWarningNamesTheSyncServiceFirst) {
 
 } // namespace
 } // namespace larkhold::test
-
-extern "C" {
-larkhold::WriteFaultPlan* larkholdTestWriteFault = nullptr;
-}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FastKdf.h"
 #include "FileWrite.h"
 #include "ByteCount.h"
 #include "PocketDocument.h"

@@ -379,7 +379,3 @@ TEST_F(ImportToVolume, AFolderHoldingAVaultIsRefusedAndOthersStillGoIn) {
 
 } // namespace
 } // namespace larkhold::test
-
-extern "C" {
-larkhold::WriteFaultPlan* larkholdTestWriteFault = nullptr;
-}
