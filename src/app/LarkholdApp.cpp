@@ -8,8 +8,11 @@
 #include "DBusSingleInstance.h"
 #include "Defaults.h"
 #include "DiskImage.h"
+#include "ImportWindow.h"
 #include "LibsecretStore.h"
 #include "MainWindow.h"
+#include "PocketFileImporter.h"
+#include "PocketWindows.h"
 #include "PolkitOwnerCheck.h"
 #include "SettingsKeys.h"
 #include "ShellRules.h"
@@ -49,6 +52,7 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     diskImage_ = std::make_unique<DiskImage>();
     clock_ = std::make_unique<SystemClock>();
     host_ = std::make_unique<ShellStoreHost>();
+    importer_ = std::make_unique<PocketFileImporter>();
 
     VaultStoreDeps storeDeps;
     storeDeps.diskImage = diskImage_.get();
@@ -57,9 +61,18 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     storeDeps.defaults = &defaults_;
     storeDeps.clock = clock_.get();
     storeDeps.host = host_.get();
+    storeDeps.documentHost = importer_.get();
     storeDeps.dataFolder = VaultList::defaultFolder();
     store_ = std::make_unique<VaultStore>(storeDeps);
     VaultStore::setShared(store_.get());
+
+    // The Pocket Vault windows and the Add to Vault window.
+    PocketWindows::setDependencies({store_.get(), secrets_.get(), &defaults_, importer_.get()});
+    host_->showPocketWindowCallback = [](PocketSession& session, const Vault& vault) {
+        PocketWindows::show(session, vault);
+    };
+    host_->closePocketWindowCallback = [](const QUuid& id) { PocketWindows::close(id); };
+    ImportWindow::setDependencies({store_.get(), secrets_.get(), &defaults_});
 
     presenter_ = std::make_unique<X11WindowPresenter>();
     session_ = std::make_unique<DBusSessionMonitor>(QDBusConnection::sessionBus(), QDBusConnection::systemBus(),
@@ -73,7 +86,7 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
         store_->setPasswordPromptVault(vault);
         showMainWindow();
     };
-    seams.showImportWindow = [this](const QList<QUrl>&) { showMainWindow(); };
+    seams.showImportWindow = [](const QList<QUrl>& files) { ImportWindow::show(files); };
     seams.chooseExistingVault = [this] {
         chooseVaultFile(QStringLiteral("Add Vault"), QString(),
                         [this](const QString& path) { store_->addExistingVault(path); });

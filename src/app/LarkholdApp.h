@@ -19,6 +19,7 @@ class DiskImage;
 class LibsecretStore;
 class MainWindow;
 class OwnerCheck;
+class PocketFileImporter;
 class SessionMonitor;
 class ShellStoreHost;
 class SleepInhibitor;
@@ -75,6 +76,7 @@ private:
     std::unique_ptr<DiskImage> diskImage_;
     std::unique_ptr<SystemClock> clock_;
     std::unique_ptr<ShellStoreHost> host_;
+    std::unique_ptr<PocketFileImporter> importer_;
     std::unique_ptr<VaultStore> store_;
     std::unique_ptr<WindowPresenter> presenter_;
     std::unique_ptr<SessionMonitor> session_;

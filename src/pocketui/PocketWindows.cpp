@@ -193,6 +193,10 @@ PocketWindow::~PocketWindow() {
     wipe();
 }
 
+SecondPasswordDialog* PocketWindow::secondPasswordDialog() const {
+    return secondPassword_;
+}
+
 void PocketWindow::refresh() {
     title_->setText(model_->title());
     subtitle_->setText(model_->subtitle());

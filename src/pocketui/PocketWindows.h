@@ -57,7 +57,7 @@ public:
     ThemeLabel* usageLabel() const { return usage_; }
     ThemeLabel* saveStateLabel() const { return saveState_; }
     CapacityBar* capacityBar() const { return bar_; }
-    SecondPasswordDialog* secondPasswordDialog() const { return secondPassword_; }
+    SecondPasswordDialog* secondPasswordDialog() const;
 
     // Opens the second password setup when the session asks for it.
     void takeSecondPasswordRequest();
