@@ -66,15 +66,20 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     store_ = std::make_unique<VaultStore>(storeDeps);
     VaultStore::setShared(store_.get());
 
+    presenter_ = std::make_unique<X11WindowPresenter>();
+
     // The Pocket Vault windows and the Add to Vault window.
-    PocketWindows::setDependencies({store_.get(), secrets_.get(), &defaults_, importer_.get()});
+    PocketWindows::setDependencies({store_.get(), secrets_.get(), &defaults_, importer_.get(), presenter_.get()});
     host_->showPocketWindowCallback = [](PocketSession& session, const Vault& vault) {
         PocketWindows::show(session, vault);
     };
     host_->closePocketWindowCallback = [](const QUuid& id) { PocketWindows::close(id); };
-    ImportWindow::setDependencies({store_.get(), secrets_.get(), &defaults_});
-
-    presenter_ = std::make_unique<X11WindowPresenter>();
+    ImportDeps importDeps;
+    importDeps.store = store_.get();
+    importDeps.secrets = secrets_.get();
+    importDeps.defaults = &defaults_;
+    importDeps.presenter = presenter_.get();
+    ImportWindow::setDependencies(importDeps);
     session_ = std::make_unique<DBusSessionMonitor>(QDBusConnection::sessionBus(), QDBusConnection::systemBus(),
                                                     qEnvironmentVariable("XDG_SESSION_ID"));
     sleepInhibitor_ = std::make_unique<LogindSleepInhibitor>(QDBusConnection::systemBus());

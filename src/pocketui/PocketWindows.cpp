@@ -10,6 +10,7 @@
 #include "SecretStore.h"
 #include "Theme.h"
 #include "VaultStore.h"
+#include "WindowPresenter.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -88,9 +89,12 @@ void clearClipboardOf(const QUuid& vaultID) {
     }
 }
 
+// In front, active, and on the desktop the user is looking at.
 void bringForward(QWidget* window) {
     if (window->isMinimized())
         window->showNormal();
+    if (WindowPresenter* presenter = dependencies().presenter)
+        presenter->moveToCurrentDesktop(window->winId());
     window->show();
     window->raise();
     window->activateWindow();

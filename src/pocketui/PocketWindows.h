@@ -24,6 +24,7 @@ class SecondPasswordDialog;
 class SecretStore;
 class ThemeLabel;
 class VaultStore;
+class WindowPresenter;
 
 // What the Pocket windows work with; all of it outlives them.
 struct PocketWindowDeps {
@@ -32,6 +33,8 @@ struct PocketWindowDeps {
     Defaults* defaults = nullptr;
     // Turns files into items for the second password's own item set.
     PocketDocumentHost* importer = nullptr;
+    // Puts a window on the desktop the user is looking at; may be null.
+    WindowPresenter* presenter = nullptr;
 };
 
 // The window of one open Pocket Vault: its name and Lock button, a warning when a sync service

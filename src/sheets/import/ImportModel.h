@@ -20,6 +20,7 @@ namespace larkhold {
 class Defaults;
 class SecretStore;
 class VaultStore;
+class WindowPresenter;
 
 // What the Add to Vault window works with; all of it outlives the window.
 struct ImportDeps {
@@ -30,6 +31,8 @@ struct ImportDeps {
     TrashFunction trash = moveToTrash;
     // How long the result of a clean import stays on screen before the window closes.
     std::chrono::milliseconds closeDelay{1200};
+    // Puts the window on the desktop the user is looking at; may be null.
+    WindowPresenter* presenter = nullptr;
 };
 
 // Why a file handed over must not go into a vault, naming it: it is a vault itself, an unlocked

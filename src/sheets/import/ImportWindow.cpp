@@ -1,6 +1,7 @@
 #include "ImportWindow.h"
 
 #include "Theme.h"
+#include "WindowPresenter.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
@@ -63,6 +64,8 @@ void ImportWindow::show(const QList<QUrl>& files) {
         frame.moveCenter(screen->availableGeometry().center());
         window->move(frame.topLeft());
     }
+    if (WindowPresenter* presenter = dependencies().presenter)
+        presenter->moveToCurrentDesktop(window->winId());
     window->QWidget::show();
     window->raise();
     window->activateWindow();
