@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -155,10 +156,13 @@ ImportWindow::ImportWindow(ImportDeps deps, const QList<QUrl>& files)
                 start(false);
         });
     }
-    connect(picker_, &QComboBox::activated, this, [this](int index) {
-        model_->setSelectedVaultID(picker_->itemData(index).toUuid());
+    connect(picker_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!refreshing_ && index >= 0)
+            model_->setSelectedVaultID(picker_->itemData(index).toUuid());
     });
     connect(password_, &QLineEdit::textChanged, model_, &ImportModel::setPassword);
+    // Return in the password field is Return in the window.
+    connect(password_, &QLineEdit::returnPressed, this, [this] { start(false); });
     connect(model_, &ImportModel::changed, this, &ImportWindow::refresh);
     // This window's own import closes this window only: a newer window is left alone.
     connect(model_, &ImportModel::closeRequested, this, &QWidget::close);
@@ -177,6 +181,7 @@ void ImportWindow::start(bool moveOriginals) {
 }
 
 void ImportWindow::refresh() {
+    const QScopedValueRollback<bool> guard(refreshing_, true);
     const QList<Vault> vaults = model_->vaults();
     bool listChanged = picker_->count() != vaults.size();
     for (int i = 0; !listChanged && i < vaults.size(); ++i)

@@ -59,6 +59,7 @@ private:
     QuietButton* cancel_ = nullptr;
     QuietButton* move_ = nullptr;
     ProminentButton* copy_ = nullptr;
+    bool refreshing_ = false;
 };
 
 } // namespace larkhold

@@ -1,0 +1,94 @@
+"""Pocket Vaults on a real desktop: files handed to a running Larkhold go into the chosen Pocket Vault, and a note
+typed into a new Pocket Vault survives closing its window and unlocking it again."""
+
+import os
+import subprocess
+import time
+import uuid
+
+from harness import BUILD_DIR, REFERENCE_EPOCH, DesktopTestCase, VaultRecord, wait_until
+
+POCKET_TOOL = os.path.join(BUILD_DIR, "tests", "pocketui", "larkhold-e2e-pocket-vault")
+
+# Where things are inside a Pocket window (its layout is fixed; sizes in pixels of the window's content).
+HEADER_HEIGHT = 62          # the name row and the line beneath it
+SIDEBAR_BUTTONS_Y = HEADER_HEIGHT + 22
+NEW_NOTE_X = 62
+ITEM_HEADER_Y = HEADER_HEIGHT + 22
+EXPORT_FROM_RIGHT = 82      # the export button's centre, from the window's right edge
+
+
+def make_pocket_vault(desktop, name, password, capacity_mb=1):
+    """A Pocket Vault file made as the application makes one, in the desktop's vault folder."""
+    path = os.path.join(desktop.vault_dir, f"{name}.pocketvault")
+    result = subprocess.run([POCKET_TOOL, path, str(capacity_mb)], input=(password + "\n").encode(),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=desktop.env, timeout=300)
+    if result.returncode != 0:
+        raise RuntimeError("making the Pocket Vault failed: " + result.stderr.decode(errors="replace"))
+    record = VaultRecord(id=str(uuid.uuid4()).upper(), kind="pocket", name=name, bundlePath=path,
+                         maxSizeMB=capacity_mb, createdAt=time.time() - REFERENCE_EPOCH, excludedFromCloud=False,
+                         requireTouchID=False, openInFinderAfterUnlock=True, autoOpenAtLaunch=False)
+    record.password = password
+    return record
+
+
+def click_inside(desktop, window, x, y):
+    """Clicks at (x, y) of the window's own content, whatever the window manager's frame adds."""
+    desktop.xdotool("mousemove", "--window", window, "--sync", x, y, "click", 1)
+
+
+def content_width(desktop, window):
+    values = dict(line.split("=", 1) for line in desktop.xdotool("getwindowgeometry", "--shell", window).split()
+                  if "=" in line)
+    return int(values["WIDTH"])
+
+
+def export_selected_item(desktop, window, target):
+    """Exports the item the Pocket window shows to `target` through its save panel; returns the bytes written."""
+    click_inside(desktop, window, content_width(desktop, window) - EXPORT_FROM_RIGHT, ITEM_HEADER_Y)
+    panel = desktop.wait_for_window("Export")
+    desktop.xdotool("windowactivate", "--sync", panel)
+    desktop.key("ctrl+a")
+    desktop.type_text(target)
+    desktop.key("Return")
+    desktop.wait_window_gone("Export")
+    wait_until(lambda: os.path.exists(target), f"the exported file {target}")
+    with open(target, "rb") as f:
+        return f.read()
+
+
+class AddToPocketVault(DesktopTestCase):
+    def test_a_second_start_brings_its_file_into_the_chosen_pocket_vault(self):
+        d = self.desktop
+        first = make_pocket_vault(d, "Travel", "first vault password")
+        chosen = make_pocket_vault(d, "Diary", "second vault password")
+        d.list_vaults([first, chosen])
+        d.start_larkhold()
+
+        note = os.path.join(d.root, "Harbour.txt")
+        with open(note, "w", encoding="utf-8") as f:
+            f.write("Meet at the harbour at noon, by the blue boat.\n")
+        handed = d.run_larkhold(note)
+        self.assertEqual(handed.returncode, 0, handed.stderr.decode(errors="replace"))
+
+        window = d.wait_for_window("Add to Vault")
+        d.xdotool("windowactivate", "--sync", window)
+        # The vault picker has the focus: the second vault, then its password.
+        d.key("Down")
+        d.key("Tab")
+        d.type_text("second vault password")
+        d.key("Return")
+        d.wait_window_gone("Add to Vault")
+        d.wait_for_activity("Diary unlocked · password")
+        d.screenshot("imported")
+
+        pocket = d.wait_for_window("Diary")
+        self.assertFalse(d.find_windows("Travel"), "only the chosen vault opens")
+        self.assertTrue(os.path.exists(note), "copying leaves the original where it was")
+        exported = export_selected_item(d, pocket, os.path.join(d.root, "exported.txt"))
+        self.assertEqual(exported, b"Meet at the harbour at noon, by the blue boat.\n")
+
+        # Closing the window locks the vault.
+        d.close_window(pocket)
+        d.wait_window_gone("Diary")
+        d.wait_for_activity("Diary locked (manual)")
