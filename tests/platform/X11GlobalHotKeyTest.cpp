@@ -57,8 +57,8 @@ TEST_F(X11GlobalHotKeyTest, ACombinationPressedAnywhereArrives) {
     type({QStringLiteral("ctrl+alt+super+l")});
     ASSERT_TRUE(waitUntil([&] { return activated.count() == 1; }));
     // Other combinations of the same key stay with the other programs.
-    type({QStringLiteral("ctrl+alt+l"), QStringLiteral("super+l"), QStringLiteral("l"), QStringLiteral("ctrl+alt+super+k"),
-          QStringLiteral("ctrl+alt+super+l")});
+    type({QStringLiteral("ctrl+alt+l"), QStringLiteral("super+l"), QStringLiteral("l"),
+          QStringLiteral("ctrl+alt+super+k"), QStringLiteral("ctrl+alt+super+l")});
     ASSERT_TRUE(waitUntil([&] { return activated.count() >= 2; }));
     EXPECT_EQ(activated.count(), 2);
 }

@@ -96,4 +96,48 @@ QString labelFor(qint64 keyCode) {
     return key ? QString::fromUtf8(key->label) : QString();
 }
 
+quint32 keysymForQtKey(int qtKey) {
+    // Printable Latin-1 keys share their values with their keysyms.
+    if (qtKey >= 0x20 && qtKey <= 0xff)
+        return static_cast<quint32>(qtKey);
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F35)
+        return XK_F1 + static_cast<quint32>(qtKey - Qt::Key_F1);
+    struct Pair {
+        int qtKey;
+        quint32 keysym;
+    };
+    static constexpr Pair kPairs[] = {
+        {Qt::Key_Escape, XK_Escape},
+        {Qt::Key_Tab, XK_Tab},
+        {Qt::Key_Backtab, XK_Tab},
+        {Qt::Key_Backspace, XK_BackSpace},
+        {Qt::Key_Return, XK_Return},
+        {Qt::Key_Enter, XK_KP_Enter},
+        {Qt::Key_Insert, XK_Insert},
+        {Qt::Key_Delete, XK_Delete},
+        {Qt::Key_Home, XK_Home},
+        {Qt::Key_End, XK_End},
+        {Qt::Key_Left, XK_Left},
+        {Qt::Key_Up, XK_Up},
+        {Qt::Key_Right, XK_Right},
+        {Qt::Key_Down, XK_Down},
+        {Qt::Key_PageUp, XK_Prior},
+        {Qt::Key_PageDown, XK_Next},
+        {Qt::Key_Shift, XK_Shift_L},
+        {Qt::Key_Control, XK_Control_L},
+        {Qt::Key_Meta, XK_Super_L},
+        {Qt::Key_Alt, XK_Alt_L},
+        {Qt::Key_Super_L, XK_Super_L},
+        {Qt::Key_Super_R, XK_Super_R},
+        {Qt::Key_CapsLock, XK_Caps_Lock},
+        {Qt::Key_NumLock, XK_Num_Lock},
+        {Qt::Key_AltGr, XK_ISO_Level3_Shift},
+    };
+    for (const Pair& pair : kPairs) {
+        if (pair.qtKey == qtKey)
+            return pair.keysym;
+    }
+    return 0;
+}
+
 } // namespace larkhold::KeyCodes

@@ -25,4 +25,8 @@ std::optional<int> keyCodeFor(quint32 keysym);
 // Empty for a code outside the table.
 QString labelFor(qint64 keyCode);
 
+// The keysym of a Qt key, for key events that carry no native symbol (a platform other than xcb);
+// 0 when there is none.
+quint32 keysymForQtKey(int qtKey);
+
 } // namespace larkhold::KeyCodes

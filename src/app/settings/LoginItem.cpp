@@ -87,7 +87,8 @@ std::optional<QString> LoginItem::setEnabled(bool enabled) {
         return QStringLiteral("The folder “%1” could not be created.").arg(QDir::toNativeSeparators(folder_));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(*entry) != entry->size() || !file.commit())
-        return QStringLiteral("“%1” could not be written (%2).").arg(QDir::toNativeSeparators(path), file.errorString());
+        return QStringLiteral("“%1” could not be written (%2).")
+            .arg(QDir::toNativeSeparators(path), file.errorString());
     return std::nullopt;
 }
 

@@ -46,6 +46,8 @@ public:
 
     State state() const { return state_; }
     GlobalHotKey::Session session() const { return hotKey_.session(); }
+    // The unshifted symbol of a hardware key, for the recorder.
+    quint32 baseKeysym(quint32 nativeKeyCode) const { return hotKey_.baseKeysym(nativeKeyCode); }
 
 signals:
     void stateChanged(larkhold::PanicHotKey::State state);

@@ -4,6 +4,7 @@
 #include "Glossary.h"
 #include "LoginItem.h"
 #include "PanicHotKey.h"
+#include "Theme.h"
 #include "UpdateChecker.h"
 
 #include <QPointer>
@@ -54,23 +55,31 @@ void SettingsModel::setFlag(const SettingKey& key, bool value) {
         defaults().setValue(key, value);
 }
 
+QString SettingsModel::designTitle(AppTheme theme) {
+    switch (theme) {
+    case AppTheme::classic:
+        return QStringLiteral("Classic");
+    case AppTheme::nativePro:
+        return QStringLiteral("Native Pro");
+    case AppTheme::nightWatch:
+        return QStringLiteral("Night Watch");
+    case AppTheme::softFocus:
+        return QStringLiteral("Soft Focus");
+    }
+    return QString();
+}
+
 QList<SettingsModel::Choice> SettingsModel::designChoices() {
-    return {
-        {QStringLiteral("Classic"), QStringLiteral("classic")},
-        {QStringLiteral("Native Pro"), QStringLiteral("nativePro")},
-        {QStringLiteral("Night Watch"), QStringLiteral("nightWatch")},
-        {QStringLiteral("Soft Focus"), QStringLiteral("softFocus")},
-    };
+    QList<Choice> choices;
+    for (const AppTheme theme : allAppThemes())
+        choices.append({designTitle(theme), rawValue(theme)});
+    return choices;
 }
 
 int SettingsModel::designIndex() const {
-    const QString stored = defaults().stringValue(SettingsKeys::appTheme);
-    const QList<Choice> choices = designChoices();
-    for (int i = 0; i < choices.size(); ++i) {
-        if (choices[i].value.toString() == stored)
-            return i;
-    }
-    return 0;
+    const AppTheme stored = appThemeOrClassic(defaults().stringValue(SettingsKeys::appTheme));
+    const std::vector<AppTheme>& themes = allAppThemes();
+    return static_cast<int>(std::find(themes.begin(), themes.end(), stored) - themes.begin());
 }
 
 void SettingsModel::setDesign(int index) {

@@ -11,6 +11,7 @@
 
 namespace larkhold {
 
+enum class AppTheme;
 class Defaults;
 class LoginItem;
 class PanicHotKey;
@@ -46,6 +47,7 @@ public:
 
     // "Design": the four designs in their order, by title, valued by their stored name.
     static QList<Choice> designChoices();
+    static QString designTitle(AppTheme theme);
     // The stored design's row; any text that names no design reads as Classic.
     int designIndex() const;
     void setDesign(int index);

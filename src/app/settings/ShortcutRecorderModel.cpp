@@ -113,8 +113,7 @@ ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPressed(quint32 keysy
         return KeyResult::cancelled;
     }
     const qint64 mask = carbonModifiers(modifiers);
-    if (isModifierKey(keysym) ||
-        !(mask & (CarbonModifier::control | CarbonModifier::option | CarbonModifier::command)))
+    if (isModifierKey(keysym) || !(mask & (CarbonModifier::control | CarbonModifier::option | CarbonModifier::command)))
         return KeyResult::ignored;
     const std::optional<int> keyCode = KeyCodes::keyCodeFor(keysym);
     if (!keyCode) {

@@ -89,7 +89,8 @@ void X11GlobalHotKey::refreshKeyboard() {
     // NumLock's bit is whichever modifier holds a key that gives Num_Lock.
     numLockMask_ = XCB_MOD_MASK_2;
     const auto cookie = xcb_get_modifier_mapping(connection_);
-    const XcbReply<xcb_get_modifier_mapping_reply_t> reply(xcb_get_modifier_mapping_reply(connection_, cookie, nullptr));
+    const XcbReply<xcb_get_modifier_mapping_reply_t> reply(
+        xcb_get_modifier_mapping_reply(connection_, cookie, nullptr));
     if (!reply)
         return;
     const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply.get());

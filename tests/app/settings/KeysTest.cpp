@@ -1,7 +1,7 @@
-#include "QtPrinters.h"
 #include "Defaults.h"
 #include "KeyCodes.h"
 #include "PanicShortcut.h"
+#include "QtPrinters.h"
 #include "SettingsKeys.h"
 
 #include <QSet>
@@ -36,8 +36,8 @@ TEST(KeyCodes, StoredCodesNameKeysNotXKeyCodes) {
 }
 
 TEST(KeyCodes, UnknownCodesAndKeysymsHaveNoRow) {
-    for (qint64 code : {qint64(-1), qint64(0x35) /* Escape */, qint64(0x37) /* a modifier */, qint64(128),
-                        qint64(1) << 40})
+    for (qint64 code :
+         {qint64(-1), qint64(0x35) /* Escape */, qint64(0x37) /* a modifier */, qint64(128), qint64(1) << 40})
         EXPECT_FALSE(KeyCodes::keysymFor(code)) << code;
     EXPECT_TRUE(KeyCodes::labelFor(999).isEmpty());
     for (quint32 keysym : {quint32(XK_Escape), quint32(XK_Control_L), quint32(XK_odiaeresis), quint32(0)})
@@ -68,7 +68,9 @@ TEST(PanicShortcut, ModifierMasksTranslateBothWays) {
 
 TEST(PanicShortcut, StoredValuesAreCheckedBeforeUse) {
     using Problem = PanicShortcut::Problem;
-    const auto problem = [](qint64 code, qint64 mask) { return PanicShortcut{code, mask, QStringLiteral("L")}.problem(); };
+    const auto problem = [](qint64 code, qint64 mask) {
+        return PanicShortcut{code, mask, QStringLiteral("L")}.problem();
+    };
     EXPECT_EQ(problem(37, 6400), Problem::none);
     EXPECT_EQ(problem(40, 0x300), Problem::none);
     EXPECT_EQ(problem(37, 0x1000), Problem::none);
@@ -97,4 +99,15 @@ TEST(PanicShortcut, ReadsTheSettingsTableAndShowsTheDesktopsNames) {
     PanicShortcut{40, 0x300, QStringLiteral("K")}.write(defaults);
     EXPECT_EQ(PanicShortcut::read(defaults).text(), QStringLiteral("Shift+Super+K"));
     EXPECT_EQ((PanicShortcut{40, 0x1000, QString()}.text()), QStringLiteral("Ctrl+?"));
+}
+
+TEST(KeyCodes, QtKeysReachTheSameRows) {
+    EXPECT_EQ(KeyCodes::keyCodeFor(KeyCodes::keysymForQtKey(Qt::Key_L)), 37);
+    EXPECT_EQ(KeyCodes::keyCodeFor(KeyCodes::keysymForQtKey(Qt::Key_K)), 40);
+    EXPECT_EQ(KeyCodes::keyCodeFor(KeyCodes::keysymForQtKey(Qt::Key_5)), 0x17);
+    EXPECT_EQ(KeyCodes::keyCodeFor(KeyCodes::keysymForQtKey(Qt::Key_F12)), 0x6F);
+    EXPECT_EQ(KeyCodes::keyCodeFor(KeyCodes::keysymForQtKey(Qt::Key_PageDown)), 0x79);
+    EXPECT_EQ(KeyCodes::keysymForQtKey(Qt::Key_Escape), quint32(XK_Escape));
+    EXPECT_EQ(KeyCodes::keysymForQtKey(Qt::Key_Meta), quint32(XK_Super_L));
+    EXPECT_EQ(KeyCodes::keysymForQtKey(Qt::Key_unknown), 0u);
 }

@@ -1,5 +1,6 @@
-#include "QtPrinters.h"
 #include "LoginItem.h"
+
+#include "QtPrinters.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,7 @@
-#include "QtPrinters.h"
-#include "FakeGlobalHotKey.h"
 #include "PanicHotKey.h"
+
+#include "FakeGlobalHotKey.h"
+#include "QtPrinters.h"
 #include "StoreFixture.h"
 
 #include <QSignalSpy>

@@ -1,9 +1,10 @@
-#include "QtPrinters.h"
+#include "SettingsModel.h"
+
 #include "FakeGlobalHotKey.h"
 #include "LoginItem.h"
 #include "LoopbackServer.h"
 #include "PanicHotKey.h"
-#include "SettingsModel.h"
+#include "QtPrinters.h"
 #include "ShortcutRecorderModel.h"
 #include "StoreFixture.h"
 #include "UpdateChecker.h"
@@ -22,8 +23,7 @@ constexpr HotKeyModifiers kShiftSuper = HotKeyModifier::shift | HotKeyModifier::
 
 class SettingsModelTest : public StoreFixture {
 protected:
-    SettingsModelTest()
-        : loginItem(dir.filePath(QStringLiteral("autostart")), QStringLiteral("/usr/bin/larkhold")) {
+    SettingsModelTest() : loginItem(dir.filePath(QStringLiteral("autostart")), QStringLiteral("/usr/bin/larkhold")) {
         startStore();
         panic = std::make_unique<PanicHotKey>(keys, defaults, *store);
         panic->update();
@@ -156,7 +156,8 @@ TEST_F(SettingsModelTest, TheRecorderSaysWhatStandsInTheShortcutsWay) {
                                               "active; system-wide it needs an X11 session."));
     EXPECT_FALSE(recorder.noteIsProblem());
     keys.setSession(GlobalHotKey::Session::none);
-    EXPECT_EQ(recorder.note(), QStringLiteral("The shortcut is not available in this session — it needs an X11 session."));
+    EXPECT_EQ(recorder.note(),
+              QStringLiteral("The shortcut is not available in this session — it needs an X11 session."));
 }
 
 TEST_F(SettingsModelTest, PickersOfferTheirRowsAndKeepTheStoredValue) {

@@ -1,10 +1,11 @@
-#include "QtPrinters.h"
+#include "UpdateChecker.h"
+
 #include "Clock.h"
 #include "Defaults.h"
 #include "LoopbackServer.h"
+#include "QtPrinters.h"
 #include "SettingsKeys.h"
 #include "StoreFixture.h"
-#include "UpdateChecker.h"
 
 #include <QCoroTask>
 #include <QNetworkProxy>
@@ -23,13 +24,27 @@ TEST(VersionComparison, FollowsTheNumbersPartByPart) {
         bool newer;
     };
     for (const Case c : {
-             Case{"1.10", "1.9", true},     Case{"1.9", "1.10", false},    Case{"2.0", "2.0.0", false},
-             Case{"2.0.0", "2.0", false},   Case{"2.0.1", "2.0", true},    Case{"2.0-beta", "2.0", false},
-             Case{"3..1", "3.1", false},    Case{".3.1.", "3.1", false},   Case{"3.2", "3..1", true},
-             Case{"V2.0", "1.0", false},    Case{"V2.1", "0", true},       Case{"1", "0", true},
-             Case{"0.0.1", "0", true},      Case{"abc", "0", false},       Case{"+2", "1", true},
-             Case{"-1", "0", false},        Case{"0", "-1", true},         Case{"+", "0", false},
-             Case{"1 ", "0", false},        Case{"١", "0", false},         Case{"2", "", true},
+             Case{"1.10", "1.9", true},
+             Case{"1.9", "1.10", false},
+             Case{"2.0", "2.0.0", false},
+             Case{"2.0.0", "2.0", false},
+             Case{"2.0.1", "2.0", true},
+             Case{"2.0-beta", "2.0", false},
+             Case{"3..1", "3.1", false},
+             Case{".3.1.", "3.1", false},
+             Case{"3.2", "3..1", true},
+             Case{"V2.0", "1.0", false},
+             Case{"V2.1", "0", true},
+             Case{"1", "0", true},
+             Case{"0.0.1", "0", true},
+             Case{"abc", "0", false},
+             Case{"+2", "1", true},
+             Case{"-1", "0", false},
+             Case{"0", "-1", true},
+             Case{"+", "0", false},
+             Case{"1 ", "0", false},
+             Case{"١", "0", false},
+             Case{"2", "", true},
              Case{"99999999999999999999", "1", false},
              Case{"9223372036854775807", "9223372036854775806", true},
              Case{"-9223372036854775808", "-9223372036854775807", false},
@@ -63,15 +78,15 @@ protected:
     }
     std::unique_ptr<UpdateChecker> checker(UpdateChecker::Config c, std::optional<Choice> choice) {
         auto made = std::make_unique<UpdateChecker>(defaults, clock, std::move(c));
-        made->setAlertPresenter([this, choice](const UpdateRelease& release, const QString& current,
-                                               std::function<void(Choice)> answer) {
-            alerts.append(release);
-            alertCurrent = current;
-            if (choice)
-                answer(*choice);
-            else
-                pendingAnswer = std::move(answer);
-        });
+        made->setAlertPresenter(
+            [this, choice](const UpdateRelease& release, const QString& current, std::function<void(Choice)> answer) {
+                alerts.append(release);
+                alertCurrent = current;
+                if (choice)
+                    answer(*choice);
+                else
+                    pendingAnswer = std::move(answer);
+            });
         made->setUrlOpener([this](const QUrl& url) { opened.append(url); });
         return made;
     }

@@ -1,0 +1,262 @@
+#include "SettingsWindow.h"
+
+#include "Defaults.h"
+#include "PanicHotKey.h"
+#include "ShortcutRecorder.h"
+#include "ShortcutRecorderModel.h"
+#include "Theme.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace larkhold {
+
+namespace {
+
+QPointer<SettingsWindow> gWindow;
+
+QFont captionFont() {
+    return Theme::font(11);
+}
+
+ThemeLabel* caption(const QString& text, QWidget* parent) {
+    auto* label = new ThemeLabel(text, parent);
+    label->setWordWrap(true);
+    label->setFont(captionFont());
+    label->setTone(ThemeLabel::Tone::secondary);
+    return label;
+}
+
+// Red that reads on both backgrounds: darker than the usual system red on light, lighter on dark.
+QColor errorColor(const QPalette& palette) {
+    return Theme::isDark(palette) ? QColor(255, 110, 100) : QColor(196, 30, 30);
+}
+
+QCheckBox* toggle(const QString& text, const QString& name, QWidget* parent) {
+    auto* box = new QCheckBox(text, parent);
+    box->setObjectName(name);
+    return box;
+}
+
+// A label, a flexible space, then the control.
+QHBoxLayout* row(const QString& text, QWidget* control, QWidget* parent) {
+    auto* layout = new QHBoxLayout;
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(control);
+    layout->addWidget(label);
+    layout->addStretch(1);
+    layout->addWidget(control);
+    return layout;
+}
+
+QComboBox* picker(const QList<SettingsModel::Choice>& choices, const QString& name, QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(name);
+    for (const SettingsModel::Choice& choice : choices)
+        box->addItem(choice.title, choice.value);
+    return box;
+}
+
+} // namespace
+
+SettingsWindow::SettingsWindow(SettingsModel::Deps deps, QWidget* parent)
+    : QWidget(parent, Qt::Window), model_(std::move(deps)),
+      recorderModel_(std::make_unique<ShortcutRecorderModel>(model_.defaults(), model_.panicHotKey())) {
+    setObjectName(QStringLiteral("settings"));
+    setWindowTitle(SettingsTexts::title);
+    build();
+    refresh();
+    connect(&model_, &SettingsModel::changed, this, &SettingsWindow::refresh);
+    connect(recorderModel_.get(), &ShortcutRecorderModel::changed, this, &SettingsWindow::refresh);
+}
+
+SettingsWindow::~SettingsWindow() {
+    // The controls refer to the models, which go before the base class deletes its children.
+    qDeleteAll(findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
+}
+
+SettingsWindow* SettingsWindow::show(const SettingsModel::Deps& deps) {
+    if (!gWindow)
+        gWindow = new SettingsWindow(deps);
+    SettingsWindow* window = gWindow;
+    window->QWidget::show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+SettingsWindow* SettingsWindow::instance() {
+    return gWindow;
+}
+
+void SettingsWindow::build() {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(22, 22, 22, 22);
+    column->setSpacing(16);
+    column->setSizeConstraint(QLayout::SetFixedSize);
+
+    column->addWidget(
+        new SheetHeader(QStringLiteral("gearshape.fill"), SettingsTexts::title, SettingsTexts::subtitle, this));
+
+    auto* designGroup = new FieldGroup(this);
+    design_ = picker(SettingsModel::designChoices(), QStringLiteral("designPicker"), this);
+    designGroup->contentLayout()->addLayout(row(SettingsTexts::design, design_, this));
+    designGroup->contentLayout()->addWidget(caption(SettingsTexts::designCaption, this));
+    column->addWidget(designGroup);
+    connect(design_, &QComboBox::activated, &model_, &SettingsModel::setDesign);
+
+    auto* lockGroup = new FieldGroup(this);
+    autoLock_ = toggle(SettingsTexts::lockAutomatically, QStringLiteral("autoLockToggle"), this);
+    after_ = new QComboBox(this);
+    after_->setObjectName(QStringLiteral("afterPicker"));
+    lockGroup->contentLayout()->addWidget(autoLock_);
+    lockGroup->contentLayout()->addLayout(row(SettingsTexts::after, after_, this));
+    lockGroup->contentLayout()->addWidget(caption(SettingsTexts::autoLockCaption, this));
+    column->addWidget(lockGroup);
+    connect(autoLock_, &QCheckBox::toggled, this,
+            [this](bool on) { model_.setFlag(SettingsKeys::autoLockEnabled, on); });
+    connect(after_, &QComboBox::activated, this,
+            [this](int index) { model_.setLockMinutes(after_->itemData(index).toInt()); });
+
+    auto* triggerGroup = new FieldGroup(this);
+    screenLock_ = toggle(SettingsTexts::lockOnScreenLock, QStringLiteral("screenLockToggle"), this);
+    sleep_ = toggle(SettingsTexts::lockOnSleep(), QStringLiteral("sleepToggle"), this);
+    quit_ = toggle(SettingsTexts::lockOnQuit, QStringLiteral("quitToggle"), this);
+    triggerGroup->contentLayout()->addWidget(screenLock_);
+    triggerGroup->contentLayout()->addWidget(sleep_);
+    triggerGroup->contentLayout()->addWidget(quit_);
+    triggerGroup->contentLayout()->addWidget(caption(SettingsTexts::triggersCaption, this));
+    column->addWidget(triggerGroup);
+    connect(screenLock_, &QCheckBox::toggled, this,
+            [this](bool on) { model_.setFlag(SettingsKeys::lockOnScreenLock, on); });
+    connect(sleep_, &QCheckBox::toggled, this, [this](bool on) { model_.setFlag(SettingsKeys::lockOnSleep, on); });
+    connect(quit_, &QCheckBox::toggled, this, [this](bool on) { model_.setFlag(SettingsKeys::lockOnQuit, on); });
+
+    auto* panicGroup = new FieldGroup(this);
+    panic_ = toggle(SettingsTexts::panicEnabled, QStringLiteral("panicToggle"), this);
+    recorder_ = new ShortcutRecorder(*recorderModel_, model_.panicHotKey(), this);
+    recorderNote_ = new QLabel(this);
+    recorderNote_->setWordWrap(true);
+    recorderNote_->setFont(captionFont());
+    recorderNote_->setObjectName(QStringLiteral("recorderNote"));
+    panicGroup->contentLayout()->addWidget(panic_);
+    panicGroup->contentLayout()->addLayout(row(SettingsTexts::shortcut, recorder_, this));
+    panicGroup->contentLayout()->addWidget(recorderNote_);
+    panicGroup->contentLayout()->addWidget(caption(SettingsTexts::panicCaption, this));
+    column->addWidget(panicGroup);
+    connect(panic_, &QCheckBox::toggled, &model_, &SettingsModel::setPanicEnabled);
+
+    auto* trayGroup = new FieldGroup(this);
+    showInTray_ = toggle(SettingsTexts::showInTray(), QStringLiteral("showInTrayToggle"), this);
+    trayClick_ = picker(SettingsModel::trayChoices(), QStringLiteral("trayClickPicker"), this);
+    hideTaskbar_ = toggle(SettingsTexts::hideTaskbarEntry(), QStringLiteral("hideTaskbarToggle"), this);
+    taskbarCaption_ = caption(SettingsTexts::taskbarCaption(), this);
+    taskbarCaption_->setObjectName(QStringLiteral("taskbarCaption"));
+    login_ = toggle(SettingsTexts::launchAtLogin, QStringLiteral("loginToggle"), this);
+    loginError_ = new QLabel(this);
+    loginError_->setObjectName(QStringLiteral("loginError"));
+    loginError_->setWordWrap(true);
+    loginError_->setFont(captionFont());
+    loginError_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    trayGroup->contentLayout()->addWidget(showInTray_);
+    trayGroup->contentLayout()->addLayout(row(SettingsTexts::trayClickShows(), trayClick_, this));
+    trayGroup->contentLayout()->addWidget(hideTaskbar_);
+    trayGroup->contentLayout()->addWidget(taskbarCaption_);
+    trayGroup->contentLayout()->addWidget(login_);
+    trayGroup->contentLayout()->addWidget(loginError_);
+    column->addWidget(trayGroup);
+    connect(showInTray_, &QCheckBox::toggled, this, [this](bool on) { model_.setFlag(SettingsKeys::menuBarIcon, on); });
+    connect(trayClick_, &QComboBox::activated, this,
+            [this](int index) { model_.setFlag(SettingsKeys::menuBarPanel, trayClick_->itemData(index).toBool()); });
+    connect(hideTaskbar_, &QCheckBox::toggled, &model_, &SettingsModel::setHideTaskbarEntry);
+    connect(login_, &QCheckBox::toggled, &model_, &SettingsModel::setLaunchAtLogin);
+
+    auto* updateGroup = new FieldGroup(this);
+    updates_ = toggle(SettingsTexts::updateCheck, QStringLiteral("updateToggle"), this);
+    updateStatus_ = caption(QString(), this);
+    updateStatus_->setObjectName(QStringLiteral("updateStatus"));
+    checkNow_ = new QuietButton(SettingsTexts::checkNow, this);
+    checkNow_->setObjectName(QStringLiteral("checkNowButton"));
+    auto* updateRow = new QHBoxLayout;
+    updateRow->addWidget(updateStatus_, 1);
+    updateRow->addSpacing(12);
+    updateRow->addWidget(checkNow_, 0, Qt::AlignVCenter);
+    updateGroup->contentLayout()->addWidget(updates_);
+    updateGroup->contentLayout()->addLayout(updateRow);
+    column->addWidget(updateGroup);
+    connect(updates_, &QCheckBox::toggled, this,
+            [this](bool on) { model_.setFlag(SettingsKeys::updateCheckEnabled, on); });
+    connect(checkNow_, &QPushButton::clicked, this, [this] { model_.checkNow(); });
+
+    setFixedWidth(kWidth);
+}
+
+void SettingsWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        paintNotes();
+}
+
+void SettingsWindow::paintNotes() {
+    const QPalette& current = palette();
+    QPalette error = current;
+    error.setColor(QPalette::WindowText, errorColor(current));
+    loginError_->setPalette(error);
+    QPalette note = current;
+    note.setColor(QPalette::WindowText,
+                  recorderNote_->property("problem").toBool() ? errorColor(current) : Theme::secondary(current));
+    recorderNote_->setPalette(note);
+}
+
+void SettingsWindow::refresh() {
+    // Programmatic updates must not read as the user's changes.
+    const QSignalBlocker blockers[] = {
+        QSignalBlocker(design_),    QSignalBlocker(autoLock_),    QSignalBlocker(after_), QSignalBlocker(screenLock_),
+        QSignalBlocker(sleep_),     QSignalBlocker(quit_),        QSignalBlocker(panic_), QSignalBlocker(showInTray_),
+        QSignalBlocker(trayClick_), QSignalBlocker(hideTaskbar_), QSignalBlocker(login_), QSignalBlocker(updates_)};
+
+    design_->setCurrentIndex(model_.designIndex());
+    autoLock_->setChecked(model_.flag(SettingsKeys::autoLockEnabled));
+    after_->clear();
+    for (const SettingsModel::Choice& choice : model_.lockChoices())
+        after_->addItem(choice.title, choice.value);
+    after_->setCurrentIndex(model_.lockChoiceIndex());
+    after_->setEnabled(model_.afterPickerEnabled());
+    screenLock_->setChecked(model_.flag(SettingsKeys::lockOnScreenLock));
+    sleep_->setChecked(model_.flag(SettingsKeys::lockOnSleep));
+    quit_->setChecked(model_.flag(SettingsKeys::lockOnQuit));
+
+    panic_->setChecked(model_.flag(SettingsKeys::panicEnabled));
+    const QString note = recorderModel_->note();
+    recorderNote_->setText(note);
+    recorderNote_->setVisible(!note.isEmpty());
+    recorderNote_->setProperty("problem", recorderModel_->noteIsProblem());
+    paintNotes();
+
+    showInTray_->setChecked(model_.flag(SettingsKeys::menuBarIcon));
+    showInTray_->setEnabled(model_.showInTrayEnabled());
+    trayClick_->setCurrentIndex(model_.flag(SettingsKeys::menuBarPanel) ? 0 : 1);
+    trayClick_->setEnabled(model_.trayClickEnabled());
+    hideTaskbar_->setChecked(model_.flag(SettingsKeys::hideDockIcon));
+    taskbarCaption_->setVisible(model_.taskbarCaptionVisible());
+    login_->setChecked(model_.launchAtLogin());
+    loginError_->setText(model_.loginItemError());
+    loginError_->setVisible(!model_.loginItemError().isEmpty());
+
+    updates_->setChecked(model_.flag(SettingsKeys::updateCheckEnabled));
+    if (model_.updateResult().isEmpty()) {
+        updateStatus_->setText(SettingsTexts::updateCaption);
+        updateStatus_->setTone(ThemeLabel::Tone::secondary);
+    } else {
+        updateStatus_->setText(model_.updateResult());
+        updateStatus_->setTone(ThemeLabel::Tone::primary);
+    }
+    checkNow_->setText(model_.checkButtonTitle());
+    checkNow_->setEnabled(!model_.checkingUpdate());
+}
+
+} // namespace larkhold

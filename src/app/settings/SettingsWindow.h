@@ -1,0 +1,71 @@
+#pragma once
+
+#include "SettingsModel.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace larkhold {
+
+class ShortcutRecorder;
+class ThemeLabel;
+class ShortcutRecorderModel;
+
+// The settings window: one fixed-width column of grouped controls bound to the settings table. Every
+// decision is SettingsModel's; this class lays the controls out and keeps them in step with it.
+class SettingsWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kWidth = 440;
+
+    explicit SettingsWindow(SettingsModel::Deps deps, QWidget* parent = nullptr);
+    ~SettingsWindow() override;
+
+    // The application's settings window: made with `deps` on first use and reused afterwards, then shown
+    // and brought to the front on the current desktop. The menu's "Settings…" (Ctrl+,) and the tray call it.
+    static SettingsWindow* show(const SettingsModel::Deps& deps);
+    // The window show() made, if any.
+    static SettingsWindow* instance();
+
+    SettingsModel& model() { return model_; }
+    ShortcutRecorderModel& recorderModel() { return *recorderModel_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void build();
+    void refresh();
+    // The two lines that may show a problem, in a red that suits the current scheme.
+    void paintNotes();
+
+    SettingsModel model_;
+    std::unique_ptr<ShortcutRecorderModel> recorderModel_;
+
+    QComboBox* design_ = nullptr;
+    QCheckBox* autoLock_ = nullptr;
+    QComboBox* after_ = nullptr;
+    QCheckBox* screenLock_ = nullptr;
+    QCheckBox* sleep_ = nullptr;
+    QCheckBox* quit_ = nullptr;
+    QCheckBox* panic_ = nullptr;
+    ShortcutRecorder* recorder_ = nullptr;
+    QLabel* recorderNote_ = nullptr;
+    QCheckBox* showInTray_ = nullptr;
+    QComboBox* trayClick_ = nullptr;
+    QCheckBox* hideTaskbar_ = nullptr;
+    QLabel* taskbarCaption_ = nullptr;
+    QCheckBox* login_ = nullptr;
+    QLabel* loginError_ = nullptr;
+    QCheckBox* updates_ = nullptr;
+    ThemeLabel* updateStatus_ = nullptr;
+    QPushButton* checkNow_ = nullptr;
+};
+
+} // namespace larkhold
