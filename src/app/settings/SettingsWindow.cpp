@@ -42,6 +42,13 @@ QCheckBox* toggle(const QString& text, const QString& name, QWidget* parent) {
     return box;
 }
 
+// Rows as wide as the group, so that captions wrap at its width.
+FieldGroup* group(QWidget* parent) {
+    auto* made = new FieldGroup(parent);
+    made->contentLayout()->setAlignment(Qt::Alignment());
+    return made;
+}
+
 // A label, a flexible space, then the control.
 QHBoxLayout* row(const QString& text, QWidget* control, QWidget* parent) {
     auto* layout = new QHBoxLayout;
@@ -75,7 +82,11 @@ SettingsWindow::SettingsWindow(SettingsModel::Deps deps, QWidget* parent)
 }
 
 SettingsWindow::~SettingsWindow() {
-    // The controls refer to the models, which go before the base class deletes its children.
+    // Ending a recording takes the shortcut again, which the window must no longer hear about; and the
+    // controls refer to the models, which go before the base class deletes its children.
+    disconnect(recorderModel_.get(), nullptr, this, nullptr);
+    disconnect(&model_, nullptr, this, nullptr);
+    recorderModel_->stop();
     qDeleteAll(findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
 }
 
@@ -97,19 +108,18 @@ void SettingsWindow::build() {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(22, 22, 22, 22);
     column->setSpacing(16);
-    column->setSizeConstraint(QLayout::SetFixedSize);
 
     column->addWidget(
         new SheetHeader(QStringLiteral("gearshape.fill"), SettingsTexts::title, SettingsTexts::subtitle, this));
 
-    auto* designGroup = new FieldGroup(this);
+    auto* designGroup = group(this);
     design_ = picker(SettingsModel::designChoices(), QStringLiteral("designPicker"), this);
     designGroup->contentLayout()->addLayout(row(SettingsTexts::design, design_, this));
     designGroup->contentLayout()->addWidget(caption(SettingsTexts::designCaption, this));
     column->addWidget(designGroup);
     connect(design_, &QComboBox::activated, &model_, &SettingsModel::setDesign);
 
-    auto* lockGroup = new FieldGroup(this);
+    auto* lockGroup = group(this);
     autoLock_ = toggle(SettingsTexts::lockAutomatically, QStringLiteral("autoLockToggle"), this);
     after_ = new QComboBox(this);
     after_->setObjectName(QStringLiteral("afterPicker"));
@@ -122,7 +132,7 @@ void SettingsWindow::build() {
     connect(after_, &QComboBox::activated, this,
             [this](int index) { model_.setLockMinutes(after_->itemData(index).toInt()); });
 
-    auto* triggerGroup = new FieldGroup(this);
+    auto* triggerGroup = group(this);
     screenLock_ = toggle(SettingsTexts::lockOnScreenLock, QStringLiteral("screenLockToggle"), this);
     sleep_ = toggle(SettingsTexts::lockOnSleep(), QStringLiteral("sleepToggle"), this);
     quit_ = toggle(SettingsTexts::lockOnQuit, QStringLiteral("quitToggle"), this);
@@ -136,7 +146,7 @@ void SettingsWindow::build() {
     connect(sleep_, &QCheckBox::toggled, this, [this](bool on) { model_.setFlag(SettingsKeys::lockOnSleep, on); });
     connect(quit_, &QCheckBox::toggled, this, [this](bool on) { model_.setFlag(SettingsKeys::lockOnQuit, on); });
 
-    auto* panicGroup = new FieldGroup(this);
+    auto* panicGroup = group(this);
     panic_ = toggle(SettingsTexts::panicEnabled, QStringLiteral("panicToggle"), this);
     recorder_ = new ShortcutRecorder(*recorderModel_, model_.panicHotKey(), this);
     recorderNote_ = new QLabel(this);
@@ -150,7 +160,7 @@ void SettingsWindow::build() {
     column->addWidget(panicGroup);
     connect(panic_, &QCheckBox::toggled, &model_, &SettingsModel::setPanicEnabled);
 
-    auto* trayGroup = new FieldGroup(this);
+    auto* trayGroup = group(this);
     showInTray_ = toggle(SettingsTexts::showInTray(), QStringLiteral("showInTrayToggle"), this);
     trayClick_ = picker(SettingsModel::trayChoices(), QStringLiteral("trayClickPicker"), this);
     hideTaskbar_ = toggle(SettingsTexts::hideTaskbarEntry(), QStringLiteral("hideTaskbarToggle"), this);
@@ -175,7 +185,7 @@ void SettingsWindow::build() {
     connect(hideTaskbar_, &QCheckBox::toggled, &model_, &SettingsModel::setHideTaskbarEntry);
     connect(login_, &QCheckBox::toggled, &model_, &SettingsModel::setLaunchAtLogin);
 
-    auto* updateGroup = new FieldGroup(this);
+    auto* updateGroup = group(this);
     updates_ = toggle(SettingsTexts::updateCheck, QStringLiteral("updateToggle"), this);
     updateStatus_ = caption(QString(), this);
     updateStatus_->setObjectName(QStringLiteral("updateStatus"));
@@ -198,10 +208,10 @@ void SettingsWindow::build() {
 void SettingsWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
-        paintNotes();
+        applyScheme();
 }
 
-void SettingsWindow::paintNotes() {
+void SettingsWindow::applyScheme() {
     const QPalette& current = palette();
     QPalette error = current;
     error.setColor(QPalette::WindowText, errorColor(current));
@@ -210,6 +220,19 @@ void SettingsWindow::paintNotes() {
     note.setColor(QPalette::WindowText,
                   recorderNote_->property("problem").toBool() ? errorColor(current) : Theme::secondary(current));
     recorderNote_->setPalette(note);
+
+    // The style draws a box's outline from the window colour and fills it with the base colour; on the
+    // dark groups both would vanish, leaving an unticked box invisible.
+    for (QCheckBox* box : findChildren<QCheckBox*>()) {
+        if (!Theme::isDark(current)) {
+            box->setPalette(current);
+            continue;
+        }
+        QPalette visible = current;
+        visible.setColor(QPalette::Base, QColor(0x3a, 0x3a, 0x3d));
+        visible.setColor(QPalette::Window, QColor(0x8e, 0x8e, 0x93));
+        box->setPalette(visible);
+    }
 }
 
 void SettingsWindow::refresh() {
@@ -235,7 +258,7 @@ void SettingsWindow::refresh() {
     recorderNote_->setText(note);
     recorderNote_->setVisible(!note.isEmpty());
     recorderNote_->setProperty("problem", recorderModel_->noteIsProblem());
-    paintNotes();
+    applyScheme();
 
     showInTray_->setChecked(model_.flag(SettingsKeys::menuBarIcon));
     showInTray_->setEnabled(model_.showInTrayEnabled());
@@ -257,6 +280,24 @@ void SettingsWindow::refresh() {
     }
     checkNow_->setText(model_.checkButtonTitle());
     checkNow_->setEnabled(!model_.checkingUpdate());
+}
+
+bool SettingsWindow::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // The width is fixed and the height follows the content: lines shown or hidden, text rewrapped.
+    // Only a shown window counts its controls, so the height is worked out from the first show on.
+    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show)
+        fitHeight();
+    return handled;
+}
+
+void SettingsWindow::fitHeight() {
+    if (!isVisible())
+        return;
+    const int height =
+        layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(kWidth) : layout()->totalSizeHint().height();
+    if (height != this->height() || minimumHeight() != height)
+        setFixedHeight(height);
 }
 
 } // namespace larkhold

@@ -30,6 +30,7 @@ public:
     // The application's settings window: made with `deps` on first use and reused afterwards, then shown
     // and brought to the front on the current desktop. The menu's "Settings…" (Ctrl+,) and the tray call it.
     static SettingsWindow* show(const SettingsModel::Deps& deps);
+    using QWidget::show;
     // The window show() made, if any.
     static SettingsWindow* instance();
 
@@ -37,13 +38,15 @@ public:
     ShortcutRecorderModel& recorderModel() { return *recorderModel_; }
 
 protected:
+    bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
     void build();
     void refresh();
-    // The two lines that may show a problem, in a red that suits the current scheme.
-    void paintNotes();
+    // Colours that depend on the scheme: the problem lines in a red that reads on it, visible check boxes.
+    void applyScheme();
+    void fitHeight();
 
     SettingsModel model_;
     std::unique_ptr<ShortcutRecorderModel> recorderModel_;
