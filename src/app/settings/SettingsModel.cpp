@@ -158,8 +158,6 @@ void SettingsModel::setHideTaskbarEntry(bool hidden) {
     if (hidden)
         setFlag(SettingsKeys::menuBarIcon, true);
     defaults().setValue(SettingsKeys::hideDockIcon, hidden);
-    if (deps_.applyTaskbarEntry)
-        deps_.applyTaskbarEntry(hidden);
 }
 
 void SettingsModel::setLaunchAtLogin(bool enabled) {

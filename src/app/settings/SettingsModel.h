@@ -9,6 +9,8 @@
 #include <functional>
 #include <optional>
 
+class QWidget;
+
 namespace larkhold {
 
 enum class AppTheme;
@@ -34,9 +36,10 @@ public:
         PanicHotKey* panicHotKey = nullptr;
         UpdateChecker* updateChecker = nullptr;
         LoginItem* loginItem = nullptr;
-        // Shows or hides the main window's taskbar entry at once; the application applies the same
-        // setting at launch.
-        std::function<void(bool hidden)> applyTaskbarEntry;
+        // Shows the settings window on the desktop the user is looking at, in front and active; without
+        // it the window is only shown, raised and activated. The application follows the taskbar setting
+        // itself, as it changes.
+        std::function<void(QWidget* window)> present;
     };
 
     explicit SettingsModel(Deps deps, QObject* parent = nullptr);

@@ -94,9 +94,13 @@ SettingsWindow* SettingsWindow::show(const SettingsModel::Deps& deps) {
     if (!gWindow)
         gWindow = new SettingsWindow(deps);
     SettingsWindow* window = gWindow;
-    window->QWidget::show();
-    window->raise();
-    window->activateWindow();
+    if (deps.present) {
+        deps.present(window);
+    } else {
+        window->QWidget::show();
+        window->raise();
+        window->activateWindow();
+    }
     return window;
 }
 

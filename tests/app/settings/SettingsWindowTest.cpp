@@ -6,6 +6,7 @@
 #include "PanicHotKey.h"
 #include "QtPrinters.h"
 #include "Screens.h"
+#include "SettingsServices.h"
 #include "ShortcutRecorderModel.h"
 #include "StoreFixture.h"
 #include "UpdateAlert.h"
@@ -53,7 +54,6 @@ protected:
         deps.panicHotKey = panic.get();
         deps.updateChecker = checker.get();
         deps.loginItem = &loginItem;
-        deps.applyTaskbarEntry = [this](bool hidden) { taskbarCalls.append(hidden); };
         auto window = std::make_unique<SettingsWindow>(deps);
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -71,7 +71,6 @@ protected:
     LoopbackServer server;
     std::unique_ptr<UpdateChecker> checker;
     LoginItem loginItem;
-    QList<bool> taskbarCalls;
 };
 
 QStringList shownTexts(QWidget* window) {
@@ -161,7 +160,6 @@ TEST_F(SettingsWindowTest, ControlsWriteTheirSettingsAndFollowEachOther) {
     EXPECT_FALSE(showInTray->isEnabled());
     EXPECT_TRUE(trayClick->isEnabled());
     EXPECT_TRUE(child<QLabel>(window.get(), "taskbarCaption")->isVisible());
-    EXPECT_EQ(taskbarCalls, QList<bool>{true});
     trayClick->activated(1);
     EXPECT_FALSE(defaults.boolValue(SettingsKeys::menuBarPanel));
 
@@ -272,8 +270,17 @@ TEST_F(SettingsWindowTest, ShowMakesOneWindowAndReusesIt) {
     deps.updateChecker = checker.get();
     deps.loginItem = &loginItem;
     SettingsWindow* first = SettingsWindow::show(deps);
+    EXPECT_TRUE(first->isVisible());
+    first->close();
+    // Shown again through the application's presenter, which puts it on the current desktop.
+    QList<QWidget*> presented;
+    deps.present = [&](QWidget* window) {
+        presented.append(window);
+        window->show();
+    };
     EXPECT_EQ(SettingsWindow::show(deps), first);
     EXPECT_EQ(SettingsWindow::instance(), first);
+    EXPECT_EQ(presented, QList<QWidget*>{first});
     EXPECT_TRUE(first->isVisible());
     delete first;
     EXPECT_EQ(SettingsWindow::instance(), nullptr);
@@ -306,4 +313,18 @@ TEST(UpdateAlertTest, ThreeButtonsInOrderAndEscMeansLater) {
     }
     ASSERT_TRUE(waitUntil([&] { return chosen.has_value(); }, 60000));
     EXPECT_EQ(*chosen, UpdateChecker::AlertChoice::skipVersion);
+}
+
+TEST_F(SettingsWindowTest, TheServicesBundleWhatTheApplicationCalls) {
+    auto owned = std::make_unique<FakeGlobalHotKey>();
+    FakeGlobalHotKey* fake = owned.get();
+    {
+        SettingsServices services(std::move(owned), defaults, *store);
+        services.panicHotKey().update();
+        EXPECT_TRUE(fake->isGrabbed());
+        SettingsWindow* window = services.showWindow();
+        EXPECT_EQ(services.showWindow(), window);
+        EXPECT_EQ(child<QPushButton>(window, "shortcutRecorder")->text(), QStringLiteral("Ctrl+Alt+Super+L"));
+    }
+    EXPECT_EQ(SettingsWindow::instance(), nullptr);
 }
