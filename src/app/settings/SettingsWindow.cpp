@@ -207,6 +207,8 @@ void SettingsWindow::build() {
     connect(checkNow_, &QPushButton::clicked, this, [this] { model_.checkNow(); });
 
     setFixedWidth(kWidth);
+    // Keyboard users start at the top.
+    design_->setFocus(Qt::OtherFocusReason);
 }
 
 void SettingsWindow::changeEvent(QEvent* event) {
