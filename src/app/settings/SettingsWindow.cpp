@@ -10,6 +10,9 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -109,7 +112,18 @@ SettingsWindow* SettingsWindow::instance() {
 }
 
 void SettingsWindow::build() {
-    auto* column = new QVBoxLayout(this);
+    // The column scrolls only when the screen is too short for it; otherwise the scroll area is invisible.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setFocusPolicy(Qt::NoFocus);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setBackgroundRole(QPalette::Window);
+    scroll_->viewport()->setBackgroundRole(QPalette::Window);
+    content_ = new QWidget;
+    content_->installEventFilter(this);
+    auto* column = new QVBoxLayout(content_);
     column->setContentsMargins(22, 22, 22, 22);
     column->setSpacing(16);
 
@@ -206,6 +220,8 @@ void SettingsWindow::build() {
             [this](bool on) { model_.setFlag(SettingsKeys::updateCheckEnabled, on); });
     connect(checkNow_, &QPushButton::clicked, this, [this] { model_.checkNow(); });
 
+    scroll_->setWidget(content_);
+    outer->addWidget(scroll_);
     setFixedWidth(kWidth);
     // Keyboard users start at the top.
     design_->setFocus(Qt::OtherFocusReason);
@@ -290,20 +306,47 @@ void SettingsWindow::refresh() {
 
 bool SettingsWindow::event(QEvent* event) {
     const bool handled = QWidget::event(event);
-    // The width is fixed and the height follows the content: lines shown or hidden, text rewrapped.
-    // Only a shown window counts its controls, so the height is worked out from the first show on.
-    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show)
+    if (event->type() == QEvent::Show || event->type() == QEvent::ScreenChangeInternal)
         fitHeight();
     return handled;
 }
 
+bool SettingsWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The column's lines were shown, hidden or rewrapped.
+    if (watched == content_ && event->type() == QEvent::LayoutRequest)
+        QMetaObject::invokeMethod(this, &SettingsWindow::fitHeight, Qt::QueuedConnection);
+    return QWidget::eventFilter(watched, event);
+}
+
+void SettingsWindow::setHeightLimit(std::optional<int> limit) {
+    heightLimit_ = limit;
+    fitHeight();
+}
+
+int SettingsWindow::heightLimit() const {
+    if (heightLimit_)
+        return *heightLimit_;
+    // Room for the window manager's title bar and a panel.
+    const QScreen* shownOn = screen();
+    return shownOn ? shownOn->availableGeometry().height() - 48 : std::numeric_limits<int>::max();
+}
+
 void SettingsWindow::fitHeight() {
+    // The width is fixed and the height follows the content, up to what the screen offers. Only a shown
+    // window counts its controls, so the height is worked out from the first show on.
     if (!isVisible())
         return;
-    const int height =
-        layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(kWidth) : layout()->totalSizeHint().height();
-    if (height != this->height() || minimumHeight() != height)
-        setFixedHeight(height);
+    QLayout* column = content_->layout();
+    column->activate();
+    const int contentHeight = column->hasHeightForWidth() ? column->totalHeightForWidth(kWidth)
+                                                          : column->totalSizeHint().height();
+    content_->setFixedSize(kWidth, contentHeight);
+    const int limit = std::max(heightLimit(), 200);
+    const bool scrolls = contentHeight > limit;
+    const QSize size(kWidth + (scrolls ? scroll_->verticalScrollBar()->sizeHint().width() : 0),
+                     scrolls ? limit : contentHeight);
+    if (size != this->size() || minimumSize() != size)
+        setFixedSize(size);
 }
 
 } // namespace larkhold

@@ -4,11 +4,13 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 
 namespace larkhold {
 
@@ -35,10 +37,14 @@ public:
     static SettingsWindow* instance();
 
     SettingsModel& model() { return model_; }
+    // The tallest the window may grow before its column scrolls; by default the screen's free height.
+    void setHeightLimit(std::optional<int> limit);
+    int heightLimit() const;
     ShortcutRecorderModel& recorderModel() { return *recorderModel_; }
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -49,6 +55,9 @@ private:
     void fitHeight();
 
     SettingsModel model_;
+    std::optional<int> heightLimit_;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* content_ = nullptr;
     std::unique_ptr<ShortcutRecorderModel> recorderModel_;
 
     QComboBox* design_ = nullptr;

@@ -29,7 +29,9 @@ protected:
         deps.panicHotKey = panic.get();
         deps.updateChecker = checker.get();
         deps.loginItem = &loginItem;
-        return std::make_unique<SettingsWindow>(deps);
+        auto window = std::make_unique<SettingsWindow>(deps);
+        window->setHeightLimit(100000);
+        return window;
     }
 
     void render(QWidget* window, const QString& name) {
@@ -65,4 +67,10 @@ TEST_F(SettingsScreensTest, LoginItemErrorTaskbarHiddenAndACheckResult) {
     auto window = makeWindow();
     window->model().setLaunchAtLogin(false);
     render(window.get(), QStringLiteral("login-error"));
+}
+
+TEST_F(SettingsScreensTest, OnAShortScreen) {
+    auto window = makeWindow();
+    window->setHeightLimit(560);
+    render(window.get(), QStringLiteral("short-screen"));
 }

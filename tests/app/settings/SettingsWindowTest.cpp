@@ -20,6 +20,8 @@
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <X11/keysym.h>
 
@@ -55,6 +57,8 @@ protected:
         deps.updateChecker = checker.get();
         deps.loginItem = &loginItem;
         auto window = std::make_unique<SettingsWindow>(deps);
+        // The test screen is short; these tests look at the whole column.
+        window->setHeightLimit(100000);
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         return window;
@@ -126,6 +130,22 @@ TEST_F(SettingsWindowTest, OneFixedColumnInThisDesktopsWords) {
     }
     EXPECT_FALSE(child<QLabel>(window.get(), "taskbarCaption")->isVisible());
     EXPECT_FALSE(child<QLabel>(window.get(), "loginError")->isVisible());
+}
+
+TEST_F(SettingsWindowTest, AScreenTooShortForTheColumnScrollsIt) {
+    auto window = makeWindow();
+    const int full = window->height();
+    window->setHeightLimit(full - 200);
+    EXPECT_EQ(window->height(), full - 200);
+    auto* scroll = window->findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    EXPECT_TRUE(waitUntil([&] { return scroll->verticalScrollBar()->isVisible(); }, 60000));
+    // The column keeps its width beside the scroll bar.
+    EXPECT_EQ(scroll->widget()->width(), 440);
+    EXPECT_GT(window->width(), 440);
+    window->setHeightLimit(full + 50);
+    EXPECT_EQ(window->height(), full);
+    EXPECT_EQ(window->width(), 440);
 }
 
 TEST_F(SettingsWindowTest, ControlsWriteTheirSettingsAndFollowEachOther) {
