@@ -338,8 +338,8 @@ void SettingsWindow::fitHeight() {
         return;
     QLayout* column = content_->layout();
     column->activate();
-    const int contentHeight = column->hasHeightForWidth() ? column->totalHeightForWidth(kWidth)
-                                                          : column->totalSizeHint().height();
+    const int contentHeight =
+        column->hasHeightForWidth() ? column->totalHeightForWidth(kWidth) : column->totalSizeHint().height();
     content_->setFixedSize(kWidth, contentHeight);
     const int limit = std::max(heightLimit(), 200);
     const bool scrolls = contentHeight > limit;
