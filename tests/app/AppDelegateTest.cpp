@@ -110,6 +110,18 @@ TEST_F(Shell, QuitEndsEvenWhenAVaultFailsToLock) {
     EXPECT_TRUE(store->errorMessage().isEmpty()) << "quit locks quietly";
 }
 
+TEST_F(Shell, QuitLetsAScreenLockUnderWayFinishFirst) {
+    openTwo();
+    defaults.setValue(SettingsKeys::lockOnQuit, false);
+    delegate->applicationDidFinishLaunching();
+    session.lockScreen(); // A starts detaching
+    delegate->requestQuit();
+    ASSERT_TRUE(waitForQuit());
+    EXPECT_EQ(terminations, 1);
+    EXPECT_TRUE(activityAtTermination.contains(QStringLiteral("A locked (screen locked)")));
+    EXPECT_TRUE(activityAtTermination.contains(QStringLiteral("B locked (screen locked)")));
+}
+
 TEST_F(Shell, QuitSavesAPocketVaultsPendingEditsWhateverLockOnQuitSays) {
     for (bool lockOnQuit : {false, true}) {
         SCOPED_TRACE(lockOnQuit);
