@@ -384,7 +384,8 @@ void MenuBarPanel::showNextTo(const QRect& anchor) {
     if (!screen)
         screen = QApplication::primaryScreen();
     const QRect area = screen->availableGeometry();
-    const QSize size = sizeHint();
+    // The laid-out size (rebuild() fitted it): the layout's own hint knows nothing of the fixed width.
+    const QSize size = this->size();
     QPoint at(around.center().x() - size.width() / 2, around.bottom() + 4);
     if (at.y() + size.height() > area.bottom())
         at.setY(around.top() - 4 - size.height());

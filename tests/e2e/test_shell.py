@@ -36,9 +36,16 @@ class StartAndTray(DesktopTestCase):
         d.start_larkhold()
         d.click_tray_icon()
         panel = d.wait_for_window("Larkhold Panel")
-        _, _, width, _ = d.window_geometry(panel)
+        x, y, width, height = d.window_geometry(panel)
         self.assertEqual(width, 300)
+        self.assertGreaterEqual(x, 0)
+        self.assertLessEqual(x + width, 1280, "the panel must lie wholly on the screen")
+        self.assertLessEqual(y + height, 800)
         d.screenshot("panel")
+
+        # The footer's last button, at the panel's bottom right corner, quits.
+        d.click(x + width - 12 - 9, y + height - 8 - 9)
+        self.assertEqual(d.wait_larkhold_exit(), 0)
 
 
 class VaultScenario(DesktopTestCase):
