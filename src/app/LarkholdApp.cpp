@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QCoroTask>
 #include <QDBusConnection>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -127,6 +128,8 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
 
     tray_ = std::make_unique<TrayController>(*store_, defaults_, actions_);
     connect(tray_.get(), &TrayController::kindChanged, this, &LarkholdApp::applyTaskbarPolicy);
+    // The window manager forgets a window's states when it is closed, so the policy goes with every showing.
+    mainWindow_->installEventFilter(this);
     connect(&defaults_, &Defaults::changed, this, [this](const QString& key) {
         if (key == SettingsKeys::hideDockIcon.name)
             applyTaskbarPolicy();
@@ -162,6 +165,12 @@ void LarkholdApp::start(const QList<QUrl>& files) {
 void LarkholdApp::showMainWindow() {
     presentWindow(mainWindow_.get(), presenter_.get());
     presentWindowsTitledLarkhold(presenter_.get());
+}
+
+bool LarkholdApp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == mainWindow_.get() && event->type() == QEvent::Show)
+        applyTaskbarPolicy();
+    return QObject::eventFilter(watched, event);
 }
 
 void LarkholdApp::applyTaskbarPolicy() {

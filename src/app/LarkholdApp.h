@@ -64,6 +64,9 @@ public:
     void start(const QList<QUrl>& files);
     void showMainWindow();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void applyTaskbarPolicy();
 

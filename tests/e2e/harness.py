@@ -417,6 +417,11 @@ class Desktop:
         values = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
+    def window_property(self, window, name):
+        """The text xprop prints for a property of the window (empty when it is not set)."""
+        out = self._run(["xprop", "-id", str(window), name])
+        return "" if "not found" in out or "no such atom" in out else out
+
     def active_window(self):
         out = self.xdotool("getactivewindow").strip()
         return int(out) if out.isdigit() else None
