@@ -8,14 +8,15 @@
 #include "DBusSingleInstance.h"
 #include "Defaults.h"
 #include "DiskImage.h"
+#include "HomeStoreHost.h"
 #include "LibsecretStore.h"
 #include "MainWindow.h"
 #include "PolkitOwnerCheck.h"
 #include "SettingsKeys.h"
 #include "ShellRules.h"
-#include "ShellStoreHost.h"
 #include "TerminationSignals.h"
 #include "TrayController.h"
+#include "VaultFileLocation.h"
 #include "VaultStore.h"
 #include "WindowPresenting.h"
 #include "X11WindowPresenter.h"
@@ -24,24 +25,8 @@
 #include <QCoroTask>
 #include <QDBusConnection>
 #include <QEvent>
-#include <QFileDialog>
-#include <QFileInfo>
 
 namespace larkhold {
-
-namespace {
-
-// Until the home library's open panels land: a plain non-native file dialog, answered through a callback.
-void chooseVaultFile(const QString& title, const QString& folder, std::function<void(const QString&)> chosen) {
-    auto* dialog = new QFileDialog(nullptr, title, folder);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen](const QString& path) { chosen(path); });
-    dialog->open();
-}
-
-} // namespace
 
 LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSingleInstance* instance)
     : application_(application), defaults_(defaults), instance_(instance) {
@@ -49,7 +34,7 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     ownerCheck_ = std::make_unique<PolkitOwnerCheck>();
     diskImage_ = std::make_unique<DiskImage>();
     clock_ = std::make_unique<SystemClock>();
-    host_ = std::make_unique<ShellStoreHost>();
+    host_ = std::make_unique<HomeStoreHost>(ownerCheck_.get());
 
     VaultStoreDeps storeDeps;
     storeDeps.diskImage = diskImage_.get();
@@ -61,6 +46,10 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     storeDeps.dataFolder = VaultList::defaultFolder();
     store_ = std::make_unique<VaultStore>(storeDeps);
     VaultStore::setShared(store_.get());
+    host_->setStore(store_.get());
+    host_->setParentWindow([this]() -> QWidget* {
+        return mainWindow_ && mainWindow_->isVisible() ? mainWindow_.get() : nullptr;
+    });
 
     presenter_ = std::make_unique<X11WindowPresenter>();
     session_ = std::make_unique<DBusSessionMonitor>(QDBusConnection::sessionBus(), QDBusConnection::systemBus(),
@@ -75,15 +64,9 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
         showMainWindow();
     };
     seams.showImportWindow = [this](const QList<QUrl>&) { showMainWindow(); };
-    seams.chooseExistingVault = [this] {
-        chooseVaultFile(QStringLiteral("Add Vault"), QString(),
-                        [this](const QString& path) { store_->addExistingVault(path); });
-    };
-    seams.locate = [this](const Vault& vault) {
-        chooseVaultFile(QStringLiteral("Locate Vault"), QFileInfo(vault.bundlePath).absolutePath(),
-                        [this, vault](const QString& path) { store_->relocate(vault, path); });
-    };
-    seams.reveal = [this](const Vault& vault) { host_->openFolder(QFileInfo(vault.bundlePath).absolutePath()); };
+    seams.chooseExistingVault = [this] { ContentView::chooseExistingVault(*store_); };
+    seams.locate = [this](const Vault& vault) { VaultFileLocation::locate(vault, *store_); };
+    seams.reveal = [this](const Vault& vault) { VaultFileLocation::reveal(vault, *store_); };
 
     actions_.showMainWindow = [this] { showMainWindow(); };
     actions_.showSettings = [this] { callIfSet(seams.showSettings); };
