@@ -47,9 +47,8 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     store_ = std::make_unique<VaultStore>(storeDeps);
     VaultStore::setShared(store_.get());
     host_->setStore(store_.get());
-    host_->setParentWindow([this]() -> QWidget* {
-        return mainWindow_ && mainWindow_->isVisible() ? mainWindow_.get() : nullptr;
-    });
+    host_->setParentWindow(
+        [this]() -> QWidget* { return mainWindow_ && mainWindow_->isVisible() ? mainWindow_.get() : nullptr; });
 
     presenter_ = std::make_unique<X11WindowPresenter>();
     session_ = std::make_unique<DBusSessionMonitor>(QDBusConnection::sessionBus(), QDBusConnection::systemBus(),
@@ -119,11 +118,9 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     });
 
     application_.setQuitOnLastWindowClosed(AppDelegate::shouldTerminateAfterLastWindowClosed());
-    connect(termination_.get(), &TerminationSignals::terminationRequested, delegate_.get(),
-            &AppDelegate::requestQuit);
-    connect(&application_, &QGuiApplication::commitDataRequest, delegate_.get(), [this](QSessionManager&) {
-        delegate_->requestQuit();
-    });
+    connect(termination_.get(), &TerminationSignals::terminationRequested, delegate_.get(), &AppDelegate::requestQuit);
+    connect(&application_, &QGuiApplication::commitDataRequest, delegate_.get(),
+            [this](QSessionManager&) { delegate_->requestQuit(); });
     // Something else stopped the event loop (the session, a fatal display error): the quit still runs to its end
     // before the process goes.
     connect(&application_, &QCoreApplication::aboutToQuit, this,
