@@ -5,8 +5,8 @@
 #include "LarkholdApp.h"
 #include "MenuBarIcon.h"
 #include "StandardSelfTest.h"
-#include "Theme.h"
 #include "Startup.h"
+#include "Theme.h"
 
 #include <QApplication>
 #include <QDBusConnection>
