@@ -6,8 +6,8 @@
 #include "MenuBarIcon.h"
 #include "SettingsServices.h"
 #include "StandardSelfTest.h"
-#include "Theme.h"
 #include "Startup.h"
+#include "Theme.h"
 #include "WindowPresenting.h"
 #include "X11GlobalHotKey.h"
 
