@@ -32,4 +32,11 @@ bool FakeGlobalHotKey::press(Combination combination) {
     return true;
 }
 
+void FakeGlobalHotKey::loseGrab() {
+    if (!held_)
+        return;
+    held_.reset();
+    emit grabLost();
+}
+
 } // namespace larkhold

@@ -40,6 +40,8 @@ public:
 
     // The user presses the combination: fires only when it is the one held.
     bool press(Combination combination);
+    // The keyboard layout changed under the grab and the combination could not be taken again.
+    void loseGrab();
 
 private:
     Session session_;

@@ -59,6 +59,9 @@ public:
 signals:
     // The grabbed combination was pressed.
     void activated();
+    // The grab was given up without being asked: the keyboard layout changed and the combination could not
+    // be taken again. isGrabbed() is false from now on.
+    void grabLost();
 
 protected:
     explicit GlobalHotKey(QObject* parent = nullptr) : QObject(parent) {}

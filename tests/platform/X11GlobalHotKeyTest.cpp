@@ -8,7 +8,9 @@
 #include <QSignalSpy>
 #include <QThread>
 #include <X11/keysym.h>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 using namespace larkhold;
 
@@ -142,4 +144,83 @@ TEST_F(X11GlobalHotKeyTest, UnderAWaylandCompositorTheGrabIsLimited) {
     X11GlobalHotKey keys;
     qunsetenv("WAYLAND_DISPLAY");
     EXPECT_EQ(keys.session(), GlobalHotKey::Session::waylandLimited);
+}
+
+namespace {
+
+// A second client of the test's X server, to change the keyboard mapping and to probe grabs.
+class OtherClient {
+public:
+    OtherClient() : connection_(xcb_connect(nullptr, nullptr)) {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    }
+    ~OtherClient() { xcb_disconnect(connection_); }
+
+    // The two keysym columns of a key.
+    std::pair<xcb_keysym_t, xcb_keysym_t> symbols(xcb_keycode_t code) {
+        const auto cookie = xcb_get_keyboard_mapping(connection_, code, 1);
+        xcb_get_keyboard_mapping_reply_t* reply = xcb_get_keyboard_mapping_reply(connection_, cookie, nullptr);
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
+        const std::pair<xcb_keysym_t, xcb_keysym_t> pair{syms[0], reply->keysyms_per_keycode > 1 ? syms[1] : 0};
+        std::free(reply);
+        return pair;
+    }
+    void setSymbols(xcb_keycode_t code, std::pair<xcb_keysym_t, xcb_keysym_t> pair) {
+        const xcb_keysym_t syms[2] = {pair.first, pair.second};
+        xcb_change_keyboard_mapping(connection_, 1, code, 2, syms);
+        xcb_aux_sync();
+    }
+    // Whether some client holds the plain variant of the combination.
+    bool isHeld(xcb_keycode_t code, quint16 modifiers) {
+        const auto cookie =
+            xcb_grab_key_checked(connection_, 1, root_, modifiers, code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        xcb_generic_error_t* error = xcb_request_check(connection_, cookie);
+        if (!error) {
+            xcb_ungrab_key(connection_, code, root_, modifiers);
+            xcb_aux_sync();
+            return false;
+        }
+        std::free(error);
+        return true;
+    }
+
+private:
+    void xcb_aux_sync() {
+        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    }
+
+    xcb_connection_t* connection_;
+    xcb_window_t root_;
+};
+
+} // namespace
+
+TEST_F(X11GlobalHotKeyTest, TheGrabFollowsItsKeyWhenTheLayoutChanges) {
+    X11GlobalHotKey keys;
+    quint32 codeL = 0;
+    quint32 codeU = 0;
+    for (quint32 code = 8; code < 256; ++code) {
+        if (keys.baseKeysym(code) == XK_l)
+            codeL = code;
+        if (keys.baseKeysym(code) == XK_u)
+            codeU = code;
+    }
+    ASSERT_TRUE(codeL && codeU);
+    ASSERT_EQ(keys.grab(XK_l, kCtrlAltSuper), GlobalHotKey::GrabResult::grabbed);
+    const quint16 ctrlAltSuper = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
+
+    OtherClient other;
+    const auto symbolsL = other.symbols(codeL);
+    const auto symbolsU = other.symbols(codeU);
+    // L moves to U's key and U to L's.
+    other.setSymbols(codeU, symbolsL);
+    other.setSymbols(codeL, symbolsU);
+    ASSERT_TRUE(waitUntil([&] { return other.isHeld(codeU, ctrlAltSuper) && !other.isHeld(codeL, ctrlAltSuper); }));
+    QSignalSpy activated(&keys, &GlobalHotKey::activated);
+    type({QStringLiteral("ctrl+alt+super+l")});
+    ASSERT_TRUE(waitUntil([&] { return activated.count() == 1; }));
+
+    other.setSymbols(codeU, symbolsU);
+    other.setSymbols(codeL, symbolsL);
+    ASSERT_TRUE(waitUntil([&] { return other.isHeld(codeL, ctrlAltSuper); }));
 }

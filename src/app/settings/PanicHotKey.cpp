@@ -13,6 +13,8 @@ namespace larkhold {
 PanicHotKey::PanicHotKey(GlobalHotKey& hotKey, Defaults& defaults, VaultStore& store, QObject* parent)
     : QObject(parent), hotKey_(hotKey), defaults_(defaults), store_(store) {
     connect(&hotKey_, &GlobalHotKey::activated, this, &PanicHotKey::pressed);
+    // Taken again, to find out and show why it cannot be held now.
+    connect(&hotKey_, &GlobalHotKey::grabLost, this, &PanicHotKey::update);
 }
 
 PanicHotKey::~PanicHotKey() {

@@ -206,7 +206,10 @@ void X11GlobalHotKey::handle(void* generic) {
         if (held) {
             keysym_ = keysym;
             modifiers_ = modifiers;
-            takeGrab();
+            if (takeGrab() != GrabResult::grabbed) {
+                keyCodes_.clear();
+                emit grabLost();
+            }
         }
         return;
     }

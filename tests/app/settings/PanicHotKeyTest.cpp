@@ -80,6 +80,15 @@ TEST_F(PanicHotKeyTest, ACombinationAnotherProgramHoldsIsReported) {
     EXPECT_EQ(panic.state(), PanicHotKey::State::unavailable);
 }
 
+TEST_F(PanicHotKeyTest, AGrabLostToALayoutChangeIsReported) {
+    PanicHotKey panic(keys, defaults, *store);
+    panic.update();
+    keys.markTaken(kDefault);
+    keys.loseGrab();
+    EXPECT_EQ(panic.state(), PanicHotKey::State::taken);
+    EXPECT_FALSE(keys.isGrabbed());
+}
+
 TEST_F(PanicHotKeyTest, SuspendedWhileRecordingAndTakenAgainAfter) {
     PanicHotKey panic(keys, defaults, *store);
     panic.update();
