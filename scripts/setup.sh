@@ -13,6 +13,7 @@ packages=(
   fuse3 libfuse3-dev fuse2fs e2fsprogs
   dbus dbus-x11 gnome-keyring python3-dbusmock python3-gi
   xvfb xauth gocryptfs util-linux xdg-utils
+  fonts-noto-color-emoji
 )
 
 missing=()
