@@ -4,28 +4,54 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QLayout>
 #include <QPen>
 
 namespace larkhold {
 
 // ---- shadows ----
 
-ShadowHost::ShadowHost(QWidget* parent) : QWidget(parent) {}
+namespace {
+const char* const kHostProperty = "larkholdShadowHost";
 
-void ShadowHost::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
+bool isHost(const QWidget* widget) {
+    return widget->property(kHostProperty).toBool();
+}
+} // namespace
+
+ShadowHost::ShadowHost(QWidget* parent) : QWidget(parent) {
+    markAsHost(this);
+}
+
+void ShadowHost::markAsHost(QWidget* host) {
+    host->setProperty(kHostProperty, true);
+}
+
+void ShadowHost::paintShadows(QWidget* host, QPainter& painter) {
+    painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    const QList<QWidget*> children = findChildren<QWidget*>();
+    const QList<QWidget*> children = host->findChildren<QWidget*>();
     for (QWidget* child : children) {
         const auto* caster = dynamic_cast<const ShadowCaster*>(child);
-        if (!caster || !child->isVisibleTo(this))
+        if (!caster || !child->isVisibleTo(host))
+            continue;
+        const QWidget* nearest = child->parentWidget();
+        while (nearest && nearest != host && !isHost(nearest))
+            nearest = nearest->parentWidget();
+        if (nearest != host)
             continue;
         const std::optional<ShadowLook> shadow = caster->shadowLook();
         if (!shadow)
             continue;
-        const QPainterPath shape = caster->shadowShape().translated(child->mapTo(this, QPoint(0, 0)));
+        const QPainterPath shape = caster->shadowShape().translated(child->mapTo(host, QPoint(0, 0)));
         Theme::paintShadow(painter, shape, shadow->color, shadow->blur, shadow->offset);
     }
+    painter.restore();
+}
+
+void ShadowHost::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintShadows(this, painter);
 }
 
 // ---- pills ----
@@ -58,7 +84,9 @@ void paintPill(QPainter& painter, const QRectF& rect, const PillLook& look) {
 
 // ---- surface ----
 
-Surface::Surface(PillLook look, QWidget* parent) : QFrame(parent), look_(std::move(look)) {}
+Surface::Surface(PillLook look, QWidget* parent) : QFrame(parent), look_(std::move(look)) {
+    ShadowHost::markAsHost(this);
+}
 
 void Surface::setLook(const PillLook& look) {
     look_ = look;
@@ -79,6 +107,7 @@ void Surface::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     paintPill(painter, QRectF(rect()), look_);
+    ShadowHost::paintShadows(this, painter);
 }
 
 // ---- chip ----
@@ -205,31 +234,94 @@ ThemeLabel* designLabel(const QString& text, const QFont& font, const QColor& co
     return label;
 }
 
-SymbolView::SymbolView(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent)
+TintedSymbol::TintedSymbol(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent)
     : QWidget(parent), symbol_(symbol), px_(pixelSize), color_(color) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-void SymbolView::setSymbol(const QString& symbol) {
+void TintedSymbol::setSymbol(const QString& symbol) {
     symbol_ = symbol;
     update();
 }
 
-void SymbolView::setColor(const QColor& color) {
+void TintedSymbol::setColor(const QColor& color) {
     color_ = color;
     update();
 }
 
-QSize SymbolView::sizeHint() const {
+QSize TintedSymbol::sizeHint() const {
     return {px_, px_};
 }
 
-void SymbolView::paintEvent(QPaintEvent*) {
+void TintedSymbol::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const QPixmap glyph = Symbols::pixmap(symbol_, px_, color_, devicePixelRatioF());
     const QRectF target((width() - px_) / 2.0, (height() - px_) / 2.0, px_, px_);
     painter.drawPixmap(target, glyph, QRectF(glyph.rect()));
+}
+
+// ---- glowing ring ----
+
+GlowRing::GlowRing(qreal size, qreal thickness, QWidget* parent)
+    : RingGauge(0, size, thickness, QColor(), QColor(), false, parent), ringThickness_(thickness) {}
+
+void GlowRing::setGlow(std::optional<ShadowLook> glow) {
+    glow_ = std::move(glow);
+    if (parentWidget())
+        parentWidget()->update();
+}
+
+QPainterPath GlowRing::shadowShape() const {
+    // The ring's stroke: an annulus of the gauge's thickness around its circle.
+    const QPointF c = QRectF(rect()).center();
+    const qreal outer = diameter() / 2 + ringThickness_ / 2;
+    const qreal inner = std::max<qreal>(0, diameter() / 2 - ringThickness_ / 2);
+    QPainterPath path;
+    path.addEllipse(c, outer, outer);
+    path.addEllipse(c, inner, inner);
+    path.setFillRule(Qt::OddEvenFill);
+    return path;
+}
+
+// ---- rule ----
+
+Rule::Rule(Qt::Orientation orientation, qreal opacity, QWidget* parent)
+    : QWidget(parent), orientation_(orientation), opacity_(opacity) {
+    if (orientation == Qt::Horizontal) {
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    } else {
+        setFixedWidth(1);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    }
+}
+
+void Rule::setColor(const QColor& color) {
+    color_ = color;
+    update();
+}
+
+QSize Rule::sizeHint() const {
+    return orientation_ == Qt::Horizontal ? QSize(1, 1) : QSize(1, 1);
+}
+
+void Rule::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    // The desktop's separator: a faint line of the text colour.
+    const QColor line = color_.isValid() ? color_ : Theme::withAlpha(Theme::primary(palette()), 0.12);
+    painter.setOpacity(opacity_);
+    painter.fillRect(rect(), line);
+}
+
+void clearLayout(QLayout* layout) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* widget = item->widget())
+            delete widget;
+        else if (QLayout* inner = item->layout())
+            clearLayout(inner);
+        delete item;
+    }
 }
 
 } // namespace larkhold

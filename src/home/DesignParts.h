@@ -38,12 +38,17 @@ protected:
     ShadowCaster& operator=(const ShadowCaster&) = default;
 };
 
-// Paints, behind its children, the shadows of every visible ShadowCaster inside it.
+// Paints, behind its children, the shadows of the visible ShadowCasters inside it whose nearest
+// host it is (a host inside a host paints its own).
 class ShadowHost : public QWidget {
     Q_OBJECT
 
 public:
     explicit ShadowHost(QWidget* parent = nullptr);
+
+    // For any widget that hosts shadows: marks it, and paints its casters' shadows.
+    static void markAsHost(QWidget* host);
+    static void paintShadows(QWidget* host, QPainter& painter);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -63,7 +68,8 @@ struct PillLook {
 QPainterPath pillPath(const QRectF& rect, const PillLook& look);
 void paintPill(QPainter& painter, const QRectF& rect, const PillLook& look);
 
-// A rounded surface that holds a layout: cards, panels, the search field's well.
+// A rounded surface that holds a layout: cards, panels, the search field's well. It hosts the
+// shadows of what it holds (a glowing ring on a card).
 class Surface : public QFrame, public ShadowCaster {
     Q_OBJECT
 
@@ -155,11 +161,11 @@ ThemeLabel* designLabel(const QString& text, const QFont& font, const QColor& co
 void setLabelColor(QLabel* label, const QColor& color);
 
 // A widget that shows `symbol` in one colour at a pixel size.
-class SymbolView : public QWidget {
+class TintedSymbol : public QWidget {
     Q_OBJECT
 
 public:
-    SymbolView(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent = nullptr);
+    TintedSymbol(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent = nullptr);
     void setSymbol(const QString& symbol);
     void setColor(const QColor& color);
     QString symbol() const { return symbol_; }
@@ -173,5 +179,43 @@ private:
     int px_;
     QColor color_;
 };
+
+// A ring gauge with a soft glow of a colour around its ring.
+class GlowRing : public RingGauge, public ShadowCaster {
+    Q_OBJECT
+
+public:
+    GlowRing(qreal size, qreal thickness, QWidget* parent = nullptr);
+
+    void setGlow(std::optional<ShadowLook> glow);
+    std::optional<ShadowLook> shadowLook() const override { return glow_; }
+    QPainterPath shadowShape() const override;
+
+private:
+    qreal ringThickness_;
+    std::optional<ShadowLook> glow_;
+};
+
+// A hairline divider, horizontal or vertical, in the desktop's separator colour.
+class Rule : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Rule(Qt::Orientation orientation, qreal opacity = 1.0, QWidget* parent = nullptr);
+    // A fixed colour in place of the separator colour.
+    void setColor(const QColor& color);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Qt::Orientation orientation_;
+    qreal opacity_;
+    QColor color_;
+};
+
+// Removes and deletes every item of a layout (the chips of a row rebuilt at each refresh).
+void clearLayout(QLayout* layout);
 
 } // namespace larkhold
