@@ -1,13 +1,46 @@
 #include "DesignParts.h"
 
+#include "Clock.h"
 #include "Symbols.h"
+#include "VaultStatusCache.h"
+#include "VaultStore.h"
 
+#include <QLayout>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QLayout>
 #include <QPen>
+#include <QScrollBar>
 
 namespace larkhold {
+
+const Clock& designClock(const Clock* given) {
+    static const SystemClock wall;
+    return given ? *given : wall;
+}
+
+DesignVault readVault(const Vault& vault, const HomeContext& context, Date now) {
+    VaultCardInput input;
+    input.vault = vault;
+    input.now = now;
+    if (const VaultStore* store = context.store) {
+        input.unlocked = store->isUnlocked(vault.id);
+        input.busy = store->isBusy(vault.id);
+        input.usedBytes = store->sizesOnDisk().value(vault.id, 0);
+    }
+    if (context.status)
+        input.fileState = context.status->fileState(vault.id);
+    return {VaultCardModel::make(input), input.usedBytes};
+}
+
+void act(const VaultActions::VaultAction& action, const Vault& vault) {
+    if (action)
+        action(vault);
+}
+
+void act(const VaultActions::Action& action) {
+    if (action)
+        action();
+}
 
 // ---- shadows ----
 
@@ -134,6 +167,102 @@ void DesignChip::paintEvent(QPaintEvent*) {
     painter.setPen(textColor_);
     painter.setFont(font());
     painter.drawText(contentsRect(), Qt::AlignCenter | Qt::TextSingleLine, text());
+}
+
+// ---- chip row ----
+
+ChipRow::ChipRow(int spacing, QLabel* lead, QWidget* parent) : QWidget(parent), spacing_(spacing), lead_(lead) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    if (lead_)
+        lead_->setParent(this);
+}
+
+void ChipRow::setChips(const QList<DesignChip*>& chips) {
+    qDeleteAll(chips_);
+    chips_ = chips;
+    for (DesignChip* chip : chips_) {
+        chip->setParent(this);
+        chip->resize(chip->sizeHint());
+    }
+    updateGeometry();
+    place();
+}
+
+QStringList ChipRow::texts() const {
+    QStringList list;
+    for (const DesignChip* chip : chips_)
+        list.append(chip->text());
+    return list;
+}
+
+QStringList ChipRow::shownTexts() const {
+    QStringList list;
+    for (const DesignChip* chip : chips_) {
+        if (!chip->isHidden())
+            list.append(chip->text());
+    }
+    return list;
+}
+
+int ChipRow::leadMinimum() const {
+    if (!lead_)
+        return 0;
+    return std::min(lead_->sizeHint().width(), lead_->minimumSizeHint().width());
+}
+
+QSize ChipRow::sizeHint() const {
+    int width = lead_ ? lead_->sizeHint().width() : 0;
+    int height = lead_ ? lead_->sizeHint().height() : 0;
+    for (const DesignChip* chip : chips_) {
+        const QSize hint = chip->sizeHint();
+        width += hint.width() + (width > 0 ? spacing_ : 0);
+        height = std::max(height, hint.height());
+    }
+    return {width, height};
+}
+
+QSize ChipRow::minimumSizeHint() const {
+    return {leadMinimum(), sizeHint().height()};
+}
+
+void ChipRow::resizeEvent(QResizeEvent*) {
+    place();
+}
+
+void ChipRow::place() {
+    int chipsWidth = 0;
+    for (const DesignChip* chip : chips_)
+        chipsWidth += chip->sizeHint().width() + spacing_;
+    int x = 0;
+    if (lead_) {
+        // The name gives way to the chips, but never below its few letters.
+        const int wanted = lead_->sizeHint().width();
+        int leadWidth = std::clamp(width() - chipsWidth, std::min(leadMinimum(), width()), wanted);
+        if (leadWidth < wanted) {
+            // The chips follow the cut name, not the room it was given.
+            const QFontMetrics fm(lead_->font());
+            const auto* themed = qobject_cast<const ThemeLabel*>(lead_);
+            const Qt::TextElideMode mode = themed ? themed->elideMode() : Qt::ElideRight;
+            leadWidth = std::min(leadWidth, fm.horizontalAdvance(fm.elidedText(lead_->text(), mode, leadWidth)) + 1);
+        }
+        const int h = lead_->sizeHint().height();
+        lead_->setGeometry(0, (height() - h) / 2, leadWidth, h);
+        x = leadWidth + spacing_;
+    }
+    bool fits = true;
+    QStringList left;
+    for (DesignChip* chip : chips_) {
+        const QSize hint = chip->sizeHint();
+        fits = fits && x + hint.width() <= width();
+        if (fits) {
+            chip->setGeometry(x, (height() - hint.height()) / 2, hint.width(), hint.height());
+            x += hint.width() + spacing_;
+        } else {
+            left.append(chip->text());
+        }
+        chip->setVisible(fits);
+    }
+    setToolTip(left.join(QStringLiteral(", ")));
 }
 
 // ---- button ----
@@ -312,6 +441,35 @@ void Rule::paintEvent(QPaintEvent*) {
     const QColor line = color_.isValid() ? color_ : Theme::withAlpha(Theme::primary(palette()), 0.12);
     painter.setOpacity(opacity_);
     painter.fillRect(rect(), line);
+}
+
+QScrollArea* designScrollArea(const QColor& handle, QWidget* parent) {
+    auto* area = new QScrollArea(parent);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setAutoFillBackground(false);
+    area->viewport()->setAutoFillBackground(false);
+    // The desktop style's scroll bar is drawn for its own window colour; over a design's own
+    // background a slim handle in the design's colour reads better in light and dark alike.
+    const QString rgba = QStringLiteral("rgba(%1, %2, %3, %4)")
+                             .arg(handle.red())
+                             .arg(handle.green())
+                             .arg(handle.blue())
+                             .arg(handle.alphaF(), 0, 'f', 2);
+    area->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px; margin: 2px 2px 2px 0; }"
+                       "QScrollBar::handle:vertical { background: %1; border-radius: 3px; min-height: 28px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+            .arg(rgba));
+    return area;
+}
+
+void setScrollContent(QScrollArea* area, QWidget* content) {
+    area->setWidget(content);
+    // setWidget() makes the content paint the window colour; the design's background must show.
+    content->setAutoFillBackground(false);
 }
 
 void clearLayout(QLayout* layout) {

@@ -5,6 +5,8 @@
 // the painting of it to the ShadowHost they sit in, so that a shadow never needs room inside the
 // widget that casts it and spacing stays what the design gives.
 
+#include "HomeContext.h"
+#include "HomeModels.h"
 #include "Theme.h"
 
 #include <QColor>
@@ -13,10 +15,28 @@
 #include <QLabel>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QWidget>
 #include <optional>
 
 namespace larkhold {
+
+class Clock;
+
+// The clock a design reads: the one given, else the wall clock.
+const Clock& designClock(const Clock* given);
+
+// What the designs read of one vault at one moment: the shared card decisions (open, busy, file
+// state, used fraction, sealed, caption, controls) and the bytes used.
+struct DesignVault {
+    VaultCardModel model;
+    qint64 usedBytes = 0;
+};
+DesignVault readVault(const Vault& vault, const HomeContext& context, Date now);
+
+// Calls one vault slot of the action table, when it is set.
+void act(const VaultActions::VaultAction& action, const Vault& vault);
+void act(const VaultActions::Action& action);
 
 struct ShadowLook {
     QColor color; // with its opacity
@@ -108,6 +128,38 @@ protected:
 private:
     QColor textColor_;
     PillLook look_;
+};
+
+// A vault's name followed by its chips, each chip at its whole width. Short of room, the name is
+// cut first (down to a few letters); then the chips that still do not fit are left out from the
+// end rather than pushing the window wider, and the row's tooltip names them.
+class ChipRow : public QWidget {
+    Q_OBJECT
+
+public:
+    // `lead` (the name label, optional) is put first; the row takes ownership.
+    explicit ChipRow(int spacing, QLabel* lead = nullptr, QWidget* parent = nullptr);
+
+    // Replaces the chips; the row takes ownership.
+    void setChips(const QList<DesignChip*>& chips);
+    const QList<DesignChip*>& chips() const { return chips_; }
+    QStringList texts() const;
+    // The chips shown at the current width.
+    QStringList shownTexts() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void place();
+    int leadMinimum() const;
+
+    int spacing_;
+    QLabel* lead_;
+    QList<DesignChip*> chips_;
 };
 
 // A plain-style button that draws its own look: an optional leading symbol or glyph, the title, a
@@ -214,6 +266,12 @@ private:
     qreal opacity_;
     QColor color_;
 };
+
+// A scroll area that lets the design's background show through, with a slim scroll bar whose
+// handle is drawn in `handle`.
+QScrollArea* designScrollArea(const QColor& handle, QWidget* parent = nullptr);
+// Puts `content` in the scroll area, keeping it see-through.
+void setScrollContent(QScrollArea* area, QWidget* content);
 
 // Removes and deletes every item of a layout (the chips of a row rebuilt at each refresh).
 void clearLayout(QLayout* layout);

@@ -39,14 +39,4 @@ qint64 autoLockMinutesShown(qint64 storedMinutes) {
     return std::max(shortest, storedMinutes);
 }
 
-VaultControls controlsFor(bool busy, bool open, DesignFileState file) {
-    if (busy)
-        return VaultControls::progress;
-    if (open)
-        return VaultControls::openAndLock;
-    if (file == DesignFileState::fileMissing)
-        return VaultControls::locate;
-    return VaultControls::unlock;
-}
-
 } // namespace larkhold::DesignText

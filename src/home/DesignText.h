@@ -4,6 +4,7 @@
 // functions over plain values: the designs call them at every redraw, the tests call them with a
 // fixed clock.
 
+#include "HomeModels.h"
 #include "Vault.h"
 
 #include <QList>
@@ -11,14 +12,7 @@
 
 namespace larkhold {
 
-// Where a vault's file is, as every design tells it.
-// (Stand-in until the home screens' shared file state lands.)
-enum class DesignFileState { present, waitingForDisk, fileMissing };
-
 namespace DesignText {
-
-// The middle dot that joins the pieces of a status text.
-inline const QString kSeparator = QStringLiteral(" · ");
 
 // A used fraction as a whole percentage, rounded half away from zero (0.125 gives 13). A fraction
 // that is not a finite number reads 0.
@@ -35,15 +29,6 @@ QList<Vault> filterByName(const QList<Vault>& vaults, const QString& search);
 // below one minute as one: a stored 0 still keeps the vault open for over a minute, so the caption
 // says 1, never "0 min".
 qint64 autoLockMinutesShown(qint64 storedMinutes);
-
-// What the action area of a vault's card, row or pane holds; the first that applies wins.
-enum class VaultControls {
-    progress,    // busy: a small progress indicator and no button
-    openAndLock, // open: "Open" and "Lock"
-    locate,      // locked, file gone from a present disk: "Locate Vault…"
-    unlock,      // locked, file present or its disk absent: "Unlock"
-};
-VaultControls controlsFor(bool busy, bool open, DesignFileState file);
 
 } // namespace DesignText
 

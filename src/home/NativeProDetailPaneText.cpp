@@ -19,13 +19,13 @@ QString capitalised(QString text) {
 
 } // namespace
 
-QList<Chip> headerChips(bool unlocked, DesignFileState file, bool excludedFromCloud, bool requireOwnerCheck) {
+QList<Chip> headerChips(bool unlocked, VaultFileState file, bool excludedFromCloud, bool requireOwnerCheck) {
     QList<Chip> chips;
     if (unlocked)
         chips.append({QStringLiteral("Open"), Chip::Tone::green});
-    else if (file == DesignFileState::waitingForDisk)
+    else if (file == VaultFileState::waitingForDisk)
         chips.append({QStringLiteral("Waiting for disk"), Chip::Tone::orange});
-    else if (file == DesignFileState::fileMissing)
+    else if (file == VaultFileState::fileMissing)
         chips.append({QStringLiteral("File missing"), Chip::Tone::orange});
     else
         chips.append({QStringLiteral("Locked"), Chip::Tone::secondary});
@@ -68,8 +68,8 @@ QString unlockTitle(bool hasSavedPassword) {
     return hasSavedPassword ? QStringLiteral("Unlock with ") + glossary::ownerCheck : QStringLiteral("Unlock…");
 }
 
-bool showsUsePassword(DesignFileState file) {
-    return file == DesignFileState::present;
+bool showsUsePassword(VaultFileState file) {
+    return file == VaultFileState::present;
 }
 
 QString autoLockCaption(bool enabled, qint64 storedMinutes) {

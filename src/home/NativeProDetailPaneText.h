@@ -31,7 +31,7 @@ struct Chip {
     friend bool operator==(const Chip&, const Chip&) = default;
 };
 // The status chip, then "Local only" and the owner-check chip when the vault asks for them.
-QList<Chip> headerChips(bool unlocked, DesignFileState file, bool excludedFromCloud, bool requireOwnerCheck);
+QList<Chip> headerChips(bool unlocked, VaultFileState file, bool excludedFromCloud, bool requireOwnerCheck);
 
 // The ring's symbol and two lines of figures.
 QString ringSymbol(bool unlocked);
@@ -50,7 +50,7 @@ QString openTitle(VaultKind kind);
 // The unlock button says it will use the saved password when the keyring holds one.
 QString unlockTitle(bool hasSavedPassword);
 // "Use password…" sits beside the unlock button only while the vault's file is at hand.
-bool showsUsePassword(DesignFileState file);
+bool showsUsePassword(VaultFileState file);
 
 // The footer's caption, in the minutes the store really waits.
 QString autoLockCaption(bool enabled, qint64 storedMinutes);

@@ -52,7 +52,7 @@ QString summaryCaption(int vaultCount, int openCount) {
         return QStringLiteral("No vaults yet");
     const QString count = QStringLiteral("%1 vault%2").arg(vaultCount).arg(vaultCount == 1 ? "" : "s");
     const QString open = openCount > 0 ? QStringLiteral("%1 open").arg(openCount) : QStringLiteral("all locked");
-    return count + DesignText::kSeparator + open;
+    return count + kStatusSeparator + open;
 }
 
 QList<qreal> segmentWidths(const QList<qint64>& sizes, qreal barWidth) {

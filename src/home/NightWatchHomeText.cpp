@@ -2,6 +2,8 @@
 
 #include "Glossary.h"
 
+#include <QRegularExpression>
+
 namespace larkhold::NightWatchHomeText {
 
 QString headline(int openCount) {
@@ -33,13 +35,13 @@ QString ringPercent(double fraction) {
     return QString::number(DesignText::percentage(fraction)) + QLatin1Char('%');
 }
 
-QList<Chip> chips(bool open, DesignFileState file, bool excludedFromCloud, double fraction, bool requireOwnerCheck) {
+QList<Chip> chips(bool open, VaultFileState file, bool excludedFromCloud, double fraction, bool requireOwnerCheck) {
     QList<Chip> list;
     if (open)
         list.append({QStringLiteral("OPEN"), NightWatchColors::green});
-    if (file == DesignFileState::waitingForDisk)
+    if (file == VaultFileState::waitingForDisk)
         list.append({QStringLiteral("WAITING FOR DISK"), NightWatchColors::amber});
-    else if (file == DesignFileState::fileMissing)
+    else if (file == VaultFileState::fileMissing)
         list.append({QStringLiteral("FILE MISSING"), NightWatchColors::amber});
     if (excludedFromCloud)
         list.append({QStringLiteral("LOCAL ONLY"), NightWatchColors::dim});
@@ -51,14 +53,14 @@ QList<Chip> chips(bool open, DesignFileState file, bool excludedFromCloud, doubl
     return list;
 }
 
-QString metaLine(DesignFileState file, const QString& capacity, const QString& openedAgo, bool autoLockEnabled,
+QString metaLine(VaultFileState file, const QString& capacity, const QString& openedAgo, bool autoLockEnabled,
                  qint64 autoLockMinutes) {
     switch (file) {
-    case DesignFileState::waitingForDisk:
+    case VaultFileState::waitingForDisk:
         return QStringLiteral("waiting for disk");
-    case DesignFileState::fileMissing:
+    case VaultFileState::fileMissing:
         return QStringLiteral("vault file not found");
-    case DesignFileState::present:
+    case VaultFileState::present:
         break;
     }
     QStringList parts{capacity};
@@ -66,14 +68,23 @@ QString metaLine(DesignFileState file, const QString& capacity, const QString& o
         parts.append(QStringLiteral("last open ") + openedAgo);
     if (autoLockEnabled)
         parts.append(QStringLiteral("auto-lock %1 min").arg(DesignText::autoLockMinutesShown(autoLockMinutes)));
-    return parts.join(DesignText::kSeparator);
+    return parts.join(kStatusSeparator);
+}
+
+QString shortTimeFormat(const QLocale& locale) {
+    // Hours and minutes only: some locales (the C locale among them) write seconds even in
+    // their short form.
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    format.remove(QRegularExpression(QStringLiteral("[:.]?s+")));
+    return format;
 }
 
 QStringList activityLines(const QList<ActivityEvent>& activity, const QLocale& locale, const QTimeZone& zone) {
     QStringList lines;
+    const QString format = shortTimeFormat(locale);
     for (const ActivityEvent& event : activity.mid(0, kActivityLines)) {
         const QTime time = event.date.toDateTime().toTimeZone(zone).time();
-        lines.append(locale.toString(time, QLocale::ShortFormat) + DesignText::kSeparator + event.text);
+        lines.append(locale.toString(time, format) + kStatusSeparator + event.text);
     }
     return lines;
 }

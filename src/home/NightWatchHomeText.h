@@ -48,14 +48,16 @@ struct Chip {
     QColor color;
     friend bool operator==(const Chip&, const Chip&) = default;
 };
-QList<Chip> chips(bool open, DesignFileState file, bool excludedFromCloud, double fraction, bool requireOwnerCheck);
+QList<Chip> chips(bool open, VaultFileState file, bool excludedFromCloud, double fraction, bool requireOwnerCheck);
 
 // The monospaced line under a card's name. `capacity` is the usage caption, `openedAgo` the
 // relative time since the vault was last opened (empty when never). The auto-lock part shows the
 // minutes the store really waits.
-QString metaLine(DesignFileState file, const QString& capacity, const QString& openedAgo, bool autoLockEnabled,
+QString metaLine(VaultFileState file, const QString& capacity, const QString& openedAgo, bool autoLockEnabled,
                  qint64 autoLockMinutes);
 
+// The locale's short time without seconds.
+QString shortTimeFormat(const QLocale& locale);
 // The newest four events as "<short time> · <text>", the time in the given zone and locale.
 QStringList activityLines(const QList<ActivityEvent>& activity, const QLocale& locale = QLocale(),
                           const QTimeZone& zone = QTimeZone::systemTimeZone());

@@ -45,13 +45,13 @@ bool gettingFull(double fraction) {
     return fraction >= 0.5;
 }
 
-QList<Chip> chips(bool open, DesignFileState file, bool excludedFromCloud, double fraction, bool requireOwnerCheck) {
+QList<Chip> chips(bool open, VaultFileState file, bool excludedFromCloud, double fraction, bool requireOwnerCheck) {
     QList<Chip> list;
     if (open)
         list.append({QStringLiteral("open"), Chip::Tone::green});
-    if (file == DesignFileState::waitingForDisk)
+    if (file == VaultFileState::waitingForDisk)
         list.append({QStringLiteral("waiting for disk"), Chip::Tone::amber});
-    else if (file == DesignFileState::fileMissing)
+    else if (file == VaultFileState::fileMissing)
         list.append({QStringLiteral("file missing"), Chip::Tone::amber});
     if (excludedFromCloud)
         list.append({QStringLiteral("local only"), Chip::Tone::sub});
@@ -62,18 +62,18 @@ QList<Chip> chips(bool open, DesignFileState file, bool excludedFromCloud, doubl
     return list;
 }
 
-QString metaLine(DesignFileState file, const QString& capacity, const QString& openedAgo) {
+QString metaLine(VaultFileState file, const QString& capacity, const QString& openedAgo) {
     switch (file) {
-    case DesignFileState::waitingForDisk:
+    case VaultFileState::waitingForDisk:
         return QStringLiteral("Waiting for the disk that holds this vault.");
-    case DesignFileState::fileMissing:
+    case VaultFileState::fileMissing:
         return QStringLiteral("Vault file not found — locate it to keep unlocking.");
-    case DesignFileState::present:
+    case VaultFileState::present:
         break;
     }
     if (openedAgo.isEmpty())
         return capacity;
-    return capacity + DesignText::kSeparator + QStringLiteral("opened ") + openedAgo;
+    return capacity + kStatusSeparator + QStringLiteral("opened ") + openedAgo;
 }
 
 QString openChip(int openCount) {

@@ -50,13 +50,13 @@ struct Chip {
     Tone tone;
     friend bool operator==(const Chip&, const Chip&) = default;
 };
-QList<Chip> chips(bool open, DesignFileState file, bool excludedFromCloud, double fraction, bool requireOwnerCheck);
+QList<Chip> chips(bool open, VaultFileState file, bool excludedFromCloud, double fraction, bool requireOwnerCheck);
 // Whether the "getting full" chip shows.
 bool gettingFull(double fraction);
 
 // The line under a card's name. `capacity` is the vault's usage caption; `openedAgo` the relative
 // time since it was last opened, empty for a vault never opened.
-QString metaLine(DesignFileState file, const QString& capacity, const QString& openedAgo);
+QString metaLine(VaultFileState file, const QString& capacity, const QString& openedAgo);
 
 // The footer's chips.
 QString openChip(int openCount);

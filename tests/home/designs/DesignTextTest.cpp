@@ -75,17 +75,6 @@ TEST(DesignText, AutoLockMinutesAreTheStoresMinutes) {
     EXPECT_EQ(DesignText::autoLockMinutesShown(240), 240);
 }
 
-TEST(DesignText, ControlsFollowBusyThenOpenThenFileState) {
-    using DesignText::controlsFor;
-    using C = DesignText::VaultControls;
-    EXPECT_EQ(controlsFor(true, true, DesignFileState::present), C::progress);
-    EXPECT_EQ(controlsFor(true, false, DesignFileState::fileMissing), C::progress);
-    EXPECT_EQ(controlsFor(false, true, DesignFileState::fileMissing), C::openAndLock);
-    EXPECT_EQ(controlsFor(false, false, DesignFileState::fileMissing), C::locate);
-    EXPECT_EQ(controlsFor(false, false, DesignFileState::waitingForDisk), C::unlock);
-    EXPECT_EQ(controlsFor(false, false, DesignFileState::present), C::unlock);
-}
-
 // ---- Soft Focus ----
 
 TEST(SoftFocusText, GreetingChangesAtFiveTwelveAndEighteen) {
@@ -138,26 +127,26 @@ TEST(SoftFocusText, CardsAlternatePurpleAndTeal) {
 TEST(SoftFocusText, ChipsInOrderWithThresholdAtHalf) {
     using SoftFocusHomeText::Chip;
     using SoftFocusHomeText::chips;
-    EXPECT_TRUE(chips(false, DesignFileState::present, false, 0.4999, false).isEmpty());
-    const QList<Chip> all = chips(true, DesignFileState::present, true, 0.5, true);
+    EXPECT_TRUE(chips(false, VaultFileState::present, false, 0.4999, false).isEmpty());
+    const QList<Chip> all = chips(true, VaultFileState::present, true, 0.5, true);
     ASSERT_EQ(all.size(), 4);
     EXPECT_EQ(all[0], (Chip{"open", Chip::Tone::green}));
     EXPECT_EQ(all[1], (Chip{"local only", Chip::Tone::sub}));
     EXPECT_EQ(all[2], (Chip{"getting full", Chip::Tone::amber}));
     EXPECT_EQ(all[3], (Chip{"system authentication", Chip::Tone::sub}));
-    EXPECT_EQ(chips(false, DesignFileState::waitingForDisk, false, 0, false),
+    EXPECT_EQ(chips(false, VaultFileState::waitingForDisk, false, 0, false),
               (QList<Chip>{{"waiting for disk", Chip::Tone::amber}}));
-    EXPECT_EQ(chips(false, DesignFileState::fileMissing, false, 0, false),
+    EXPECT_EQ(chips(false, VaultFileState::fileMissing, false, 0, false),
               (QList<Chip>{{"file missing", Chip::Tone::amber}}));
 }
 
 TEST(SoftFocusText, MetaLineByFileState) {
     using SoftFocusHomeText::metaLine;
-    EXPECT_EQ(metaLine(DesignFileState::waitingForDisk, "x", "2 hr. ago"),
+    EXPECT_EQ(metaLine(VaultFileState::waitingForDisk, "x", "2 hr. ago"),
               "Waiting for the disk that holds this vault.");
-    EXPECT_EQ(metaLine(DesignFileState::fileMissing, "x", ""), "Vault file not found — locate it to keep unlocking.");
-    EXPECT_EQ(metaLine(DesignFileState::present, "Pocket Vault · 25 MB", ""), "Pocket Vault · 25 MB");
-    EXPECT_EQ(metaLine(DesignFileState::present, "Pocket Vault · 25 MB", "2 hr. ago"),
+    EXPECT_EQ(metaLine(VaultFileState::fileMissing, "x", ""), "Vault file not found — locate it to keep unlocking.");
+    EXPECT_EQ(metaLine(VaultFileState::present, "Pocket Vault · 25 MB", ""), "Pocket Vault · 25 MB");
+    EXPECT_EQ(metaLine(VaultFileState::present, "Pocket Vault · 25 MB", "2 hr. ago"),
               "Pocket Vault · 25 MB · opened 2 hr. ago");
 }
 
@@ -202,32 +191,32 @@ TEST(NightWatchText, RingColourAndPercentChipThresholds) {
     EXPECT_EQ(ringColor(0.9), NightWatchColors::red);
     EXPECT_EQ(ringPercent(0.4949), "49%");
 
-    EXPECT_TRUE(chips(false, DesignFileState::present, false, 0.4949, false).isEmpty());
-    EXPECT_EQ(chips(false, DesignFileState::present, false, 0.5, false),
+    EXPECT_TRUE(chips(false, VaultFileState::present, false, 0.4949, false).isEmpty());
+    EXPECT_EQ(chips(false, VaultFileState::present, false, 0.5, false),
               (QList<Chip>{{"50% FULL", NightWatchColors::amber}}));
-    EXPECT_EQ(chips(false, DesignFileState::present, false, 1.3, false),
+    EXPECT_EQ(chips(false, VaultFileState::present, false, 1.3, false),
               (QList<Chip>{{"130% FULL", NightWatchColors::amber}}));
-    const QList<Chip> all = chips(true, DesignFileState::fileMissing, true, 0.75, true);
+    const QList<Chip> all = chips(true, VaultFileState::fileMissing, true, 0.75, true);
     ASSERT_EQ(all.size(), 5);
     EXPECT_EQ(all[0].text, "OPEN");
     EXPECT_EQ(all[1], (Chip{"FILE MISSING", NightWatchColors::amber}));
     EXPECT_EQ(all[2], (Chip{"LOCAL ONLY", NightWatchColors::dim}));
     EXPECT_EQ(all[3].text, "75% FULL");
     EXPECT_EQ(all[4], (Chip{"SYSTEM AUTHENTICATION", NightWatchColors::dim}));
-    EXPECT_EQ(chips(false, DesignFileState::waitingForDisk, false, 0, false).first().text, "WAITING FOR DISK");
+    EXPECT_EQ(chips(false, VaultFileState::waitingForDisk, false, 0, false).first().text, "WAITING FOR DISK");
 }
 
 TEST(NightWatchText, MetaLine) {
     using NightWatchHomeText::metaLine;
-    EXPECT_EQ(metaLine(DesignFileState::waitingForDisk, "x", "1 day ago", true, 15), "waiting for disk");
-    EXPECT_EQ(metaLine(DesignFileState::fileMissing, "x", "", true, 15), "vault file not found");
-    EXPECT_EQ(metaLine(DesignFileState::present, "1 MB on disk · up to 1 GB", "", false, 15),
+    EXPECT_EQ(metaLine(VaultFileState::waitingForDisk, "x", "1 day ago", true, 15), "waiting for disk");
+    EXPECT_EQ(metaLine(VaultFileState::fileMissing, "x", "", true, 15), "vault file not found");
+    EXPECT_EQ(metaLine(VaultFileState::present, "1 MB on disk · up to 1 GB", "", false, 15),
               "1 MB on disk · up to 1 GB");
-    EXPECT_EQ(metaLine(DesignFileState::present, "4 MB used of 1 GB", "5 min. ago", true, 15),
+    EXPECT_EQ(metaLine(VaultFileState::present, "4 MB used of 1 GB", "5 min. ago", true, 15),
               "4 MB used of 1 GB · last open 5 min. ago · auto-lock 15 min");
     // A stored 0 or less still waits a minute in the store; the line says so.
-    EXPECT_EQ(metaLine(DesignFileState::present, "c", "", true, 0), "c · auto-lock 1 min");
-    EXPECT_EQ(metaLine(DesignFileState::present, "c", "", true, -3), "c · auto-lock 1 min");
+    EXPECT_EQ(metaLine(VaultFileState::present, "c", "", true, 0), "c · auto-lock 1 min");
+    EXPECT_EQ(metaLine(VaultFileState::present, "c", "", true, -3), "c · auto-lock 1 min");
 }
 
 TEST(NightWatchText, ActivityShowsTheNewestFourInLocalTime) {
@@ -241,6 +230,9 @@ TEST(NightWatchText, ActivityShowsTheNewestFourInLocalTime) {
     EXPECT_EQ(lines[3], "16:02 · event 3");
     EXPECT_EQ(NightWatchHomeText::activityLines(events.mid(0, 2), british, QTimeZone(3600)).at(1), "17:04 · event 1");
     EXPECT_TRUE(NightWatchHomeText::activityLines({}, british, QTimeZone::utc()).isEmpty());
+    // Hours and minutes, also where the locale's short form carries seconds.
+    EXPECT_EQ(NightWatchHomeText::activityLines(events.mid(0, 1), QLocale::c(), QTimeZone::utc()).first(),
+              "16:05 · event 0");
 }
 
 // ---- Native Pro ----
@@ -316,13 +308,13 @@ TEST(NativeProText, SidebarAndSummary) {
 TEST(NativeProDetailText, ChipsAndRing) {
     using namespace NativeProDetailPaneText;
     using T = Chip::Tone;
-    EXPECT_EQ(headerChips(true, DesignFileState::fileMissing, false, false), (QList<Chip>{{"Open", T::green}}));
-    EXPECT_EQ(headerChips(false, DesignFileState::waitingForDisk, false, false),
+    EXPECT_EQ(headerChips(true, VaultFileState::fileMissing, false, false), (QList<Chip>{{"Open", T::green}}));
+    EXPECT_EQ(headerChips(false, VaultFileState::waitingForDisk, false, false),
               (QList<Chip>{{"Waiting for disk", T::orange}}));
-    EXPECT_EQ(headerChips(false, DesignFileState::fileMissing, false, false),
+    EXPECT_EQ(headerChips(false, VaultFileState::fileMissing, false, false),
               (QList<Chip>{{"File missing", T::orange}}));
     EXPECT_EQ(
-        headerChips(false, DesignFileState::present, true, true),
+        headerChips(false, VaultFileState::present, true, true),
         (QList<Chip>{{"Locked", T::secondary}, {"Local only", T::secondary}, {"System authentication", T::secondary}}));
 
     Vault pocket = vaultNamed("P", VaultKind::pocket, 1024);
@@ -348,9 +340,9 @@ TEST(NativeProDetailText, StateLinesButtonsAndFooter) {
     EXPECT_EQ(openTitle(VaultKind::pocket), "Open");
     EXPECT_EQ(unlockTitle(true), "Unlock with system authentication");
     EXPECT_EQ(unlockTitle(false), "Unlock…");
-    EXPECT_TRUE(showsUsePassword(DesignFileState::present));
-    EXPECT_FALSE(showsUsePassword(DesignFileState::waitingForDisk));
-    EXPECT_FALSE(showsUsePassword(DesignFileState::fileMissing));
+    EXPECT_TRUE(showsUsePassword(VaultFileState::present));
+    EXPECT_FALSE(showsUsePassword(VaultFileState::waitingForDisk));
+    EXPECT_FALSE(showsUsePassword(VaultFileState::fileMissing));
 
     EXPECT_EQ(autoLockCaption(true, 15), "Auto-locks 15 min after last use");
     EXPECT_EQ(autoLockCaption(false, 15), "Auto-lock is off");
