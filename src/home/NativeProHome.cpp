@@ -8,6 +8,7 @@
 #include "VaultStatusCache.h"
 #include "VaultStore.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -160,7 +161,10 @@ NativeProHome::NativeProHome(HomeContext context, QWidget* parent, const Clock* 
     row->addWidget(new Rule(Qt::Vertical, 1.0, this));
     detail_ = new NativeProDetailPane(context_, clock_, this);
     row->addWidget(detail_, 1);
-    connect(detail_, &NativeProDetailPane::settingsRequested, this, &NativeProHome::settingsRequested);
+    connect(detail_, &NativeProDetailPane::settingsRequested, this, [this] {
+        emit settingsRequested();
+        openSettings();
+    });
 
     auto* newShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), this);
     newShortcut->setContext(Qt::WindowShortcut);
@@ -310,6 +314,19 @@ QList<NativeProSidebarRow*> NativeProHome::rows() const {
             shown.append(row);
     }
     return shown;
+}
+
+void NativeProHome::openSettings() {
+    // The window's own "Settings…" command (Ctrl+,) opens the settings window; the link takes the
+    // same road rather than a second one.
+    const QKeySequence settingsKey(Qt::CTRL | Qt::Key_Comma);
+    const QList<QAction*> actions = window()->findChildren<QAction*>();
+    for (QAction* action : actions) {
+        if (action->isEnabled() && action->shortcuts().contains(settingsKey)) {
+            action->trigger();
+            return;
+        }
+    }
 }
 
 void NativeProHome::vaultsChanged() {

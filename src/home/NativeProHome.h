@@ -99,6 +99,7 @@ public:
     void refresh();
 
 signals:
+    // The detail pane's "Settings" link; the window's Ctrl+, command is triggered with it.
     void settingsRequested();
 
 protected:
@@ -110,6 +111,7 @@ private:
     void syncRows();
     void updateSummary();
     void vaultsChanged();
+    void openSettings();
 
     HomeContext context_;
     const Clock& clock_;
