@@ -415,8 +415,9 @@ TEST(DesignParts, ChipRowCutsTheNameThenLeavesOutChipsFromTheEnd) {
     EXPECT_EQ(row.shownTexts(), QStringList{QStringLiteral("open")});
     EXPECT_EQ(row.toolTip(), QStringLiteral("local only, system authentication"));
     for (DesignChip* chip : chips) {
-        if (chip->isVisibleTo(&row))
+        if (chip->isVisibleTo(&row)) {
             EXPECT_LE(chip->geometry().right(), row.width());
+        }
     }
 }
 
