@@ -343,6 +343,16 @@ void DesignButton::paintEvent(QPaintEvent*) {
     painter.setFont(font());
     painter.drawText(QRectF(x, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
                      text());
+
+    // Where the keyboard is, for those who move it with Tab.
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        painter.setOpacity(1.0);
+        painter.setPen(QPen(Theme::withAlpha(look_.text, 0.6), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        PillLook ring = look_.pill;
+        ring.radius = ring.radius < 0 ? -1 : std::max<qreal>(ring.radius, 4);
+        painter.drawPath(pillPath(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), ring));
+    }
 }
 
 // ---- labels and symbols ----

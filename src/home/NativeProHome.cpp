@@ -152,7 +152,7 @@ void NativeProUsageBar::paintEvent(QPaintEvent*) {
 // ---- the design ----
 
 NativeProHome::NativeProHome(HomeContext context, QWidget* parent, const Clock* clock)
-    : QWidget(parent), context_(std::move(context)), clock_(designClock(clock)) {
+    : QWidget(parent), context_(std::move(context)), status_(context_.status), clock_(designClock(clock)) {
     setObjectName(QStringLiteral("nativeProHome"));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -197,8 +197,8 @@ NativeProHome::NativeProHome(HomeContext context, QWidget* parent, const Clock* 
 
 NativeProHome::~NativeProHome() {
     // Only this design asks the keyring; the next one must not keep it busy.
-    if (context_.status)
-        context_.status->setTrackSavedPasswords(false);
+    if (status_)
+        status_->setTrackSavedPasswords(false);
 }
 
 QWidget* NativeProHome::buildSidebar() {

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QTimer>
 #include <QUuid>
 #include <QWidget>
@@ -19,6 +20,7 @@ namespace larkhold {
 
 class Clock;
 class NativeProDetailPane;
+class VaultStatusCache;
 
 // One vault in the Native Pro sidebar: a small ring, the name and its size. A click selects it;
 // right-click opens the vault's menu.
@@ -114,6 +116,8 @@ private:
     void openSettings();
 
     HomeContext context_;
+    // The window's cache may go before its design does.
+    QPointer<VaultStatusCache> status_;
     const Clock& clock_;
     NativeProSelection selection_;
     QLineEdit* search_ = nullptr;

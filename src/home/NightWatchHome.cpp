@@ -119,6 +119,11 @@ void NightWatchCard::build() {
 
     menu_ = new DesignButton(QStringLiteral("⋯"), plain(14, dim), this);
     menu_->setObjectName(QStringLiteral("vaultMenu"));
+    // A little room around the glyph makes it easier to hit; nothing is drawn there.
+    DesignButton::Look menuLook = menu_->look();
+    menuLook.padH = 4;
+    menuLook.padV = 2;
+    menu_->setLook(menuLook);
     menu_->setToolTip(QStringLiteral("More"));
     row->addWidget(menu_, 0, Qt::AlignVCenter);
 

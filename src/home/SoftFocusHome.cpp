@@ -133,6 +133,11 @@ void SoftFocusCard::build() {
 
     menu_ = new DesignButton(QStringLiteral("⋯"), plainText(16, sub), this);
     menu_->setObjectName(QStringLiteral("vaultMenu"));
+    // A little room around the glyph makes it easier to hit; nothing is drawn there.
+    DesignButton::Look menuLook = menu_->look();
+    menuLook.padH = 4;
+    menuLook.padV = 2;
+    menu_->setLook(menuLook);
     menu_->setToolTip(QStringLiteral("More"));
     row->addWidget(menu_, 0, Qt::AlignVCenter);
 
