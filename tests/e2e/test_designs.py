@@ -51,12 +51,12 @@ class Designs(DesktopTestCase):
         d.start_larkhold()
         main = d.wait_for_window("Larkhold")
         self.wait_for_size(DESIGNS[0][1], "classic")
-        d.xdotool("windowmove", "--sync", main, 0, 0)
+        d.xdotool("windowmove", "--sync", main, 8, 40)
         d.xdotool("windowactivate", "--sync", main)
         d.key("ctrl+comma")
         settings = d.wait_for_window("Settings")
         # Beside the main window, so that the screenshots show both.
-        d.xdotool("windowmove", "--sync", settings, 780, 0)
+        d.xdotool("windowmove", "--sync", settings, 790, 40)
         d.xdotool("windowactivate", "--sync", settings)
         d.screenshot("classic")
         # The window opens with the design picker focused; each Down chooses the next design.
