@@ -182,6 +182,9 @@ QWidget* PocketEditor::buildSidebar() {
             model_.select(items_->idAt(current.row()));
     });
     connect(list_, &QWidget::customContextMenuRequested, this, &PocketEditor::showContextMenu);
+    // A reset of the rows moves the list's current row, not the document's selection.
+    connect(items_, &QAbstractItemModel::modelAboutToBeReset, this, [this] { syncing_ = true; });
+    connect(items_, &QAbstractItemModel::modelReset, this, [this] { syncing_ = false; });
 
     dropHint_ = new ThemeLabel(PocketEditorModel::dropHint(), list_);
     dropHint_->setObjectName(QStringLiteral("dropHint"));
