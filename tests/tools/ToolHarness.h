@@ -67,14 +67,17 @@ inline QString mountUnavailableReason() {
     return {};
 }
 
-// A scratch folder whose volumes are mounted inside it; every volume still attached from it is
-// detached by force before it is removed, so a failing test leaves no mount behind.
+// A scratch folder whose volumes are mounted inside it, with the tools' state in a runtime folder
+// of its own, so tests running side by side never see each other's volumes. Every volume still
+// attached from it is detached by force before it is removed, so a failing test leaves no mount
+// behind.
 class Scratch {
 public:
     // The tools report mount points with symbolic links resolved, so the root is kept that way.
     Scratch() : root_(QFileInfo(dir_.path()).canonicalFilePath() + QStringLiteral("/volumes")) {
         QDir().mkpath(root_);
         qputenv("LARKHOLD_MOUNT_ROOT", root_.toUtf8());
+        qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8());
     }
     ~Scratch() {
         QString plist = hdiutil({QStringLiteral("info"), QStringLiteral("-plist")}).out;
@@ -90,6 +93,7 @@ public:
     const QString& mountRoot() const { return root_; }
 
 private:
+    QTemporaryDir runtime_;
     QTemporaryDir dir_;
     QString root_;
 };
