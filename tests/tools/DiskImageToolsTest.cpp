@@ -6,7 +6,6 @@
 #include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QSet>
 #include <csignal>
 #include <fcntl.h>
@@ -15,54 +14,6 @@
 using namespace tooltest;
 
 namespace {
-
-const QByteArray kPassword = "correct horse";
-
-void createImage(const QString& path, const QString& volume, const QString& size = QStringLiteral("64m"),
-                 const QByteArray& password = kPassword) {
-    Outcome r = hdiutil({"create", "-encryption", "AES-256", "-stdinpass", "-type", "SPARSEBUNDLE", "-fs", "APFS",
-                         "-size", size, "-volname", volume, path},
-                        password);
-    ASSERT_EQ(r.status, 0) << r.err.toStdString();
-}
-
-QString attach(const QString& path, const QByteArray& password = kPassword, bool hidden = false) {
-    QStringList args{"attach", "-plist", "-stdinpass"};
-    if (hidden) {
-        args << "-nobrowse";
-    }
-    Outcome r = hdiutil(args << path, password);
-    EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    return mountPointIn(r.out);
-}
-
-void detach(const QString& mountPoint, bool force = false) {
-    QStringList args{"detach", mountPoint};
-    if (force) {
-        args << "-force";
-    }
-    Outcome r = hdiutil(args);
-    ASSERT_EQ(r.status, 0) << r.err.toStdString();
-}
-
-QByteArray randomBytes(qsizetype n) {
-    QByteArray bytes(n, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), n / 4);
-    return bytes;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(f.write(bytes), bytes.size());
-    f.flush();
-    ::fsync(f.handle());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
 qint64 bytesOnDisk(const QString& folder) {
     qint64 total = 0;
@@ -104,9 +55,6 @@ QString sizeInInfoPlist(const QString& bundle) {
     return re.match(QString::fromUtf8(readFile(bundle + "/Info.plist"))).captured(1);
 }
 
-bool listed(const QString& mountPoint) {
-    return hdiutil({"info", "-plist"}).out.contains("<string>" + mountPoint + "</string>");
-}
 
 // The attached image's service: the process that forked from "hdiutil attach … <image>".
 int servicePid(const QString& image) {

@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
+#include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -47,6 +49,59 @@ inline QString mountPointIn(const QString& plist) {
     QRegularExpression re(QStringLiteral("<key>mount-point</key>\\s*<string>([^<]*)</string>"));
     auto m = re.match(plist);
     return m.hasMatch() ? m.captured(1).replace(QLatin1String("&amp;"), QLatin1String("&")) : QString();
+}
+
+// Volumes made, attached and used as the application would.
+inline const QByteArray kPassword = "correct horse";
+
+inline void createImage(const QString& path, const QString& volume, const QString& size = QStringLiteral("64m"),
+                 const QByteArray& password = kPassword) {
+    Outcome r = hdiutil({"create", "-encryption", "AES-256", "-stdinpass", "-type", "SPARSEBUNDLE", "-fs", "APFS",
+                         "-size", size, "-volname", volume, path},
+                        password);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+}
+
+inline QString attach(const QString& path, const QByteArray& password = kPassword, bool hidden = false) {
+    QStringList args{"attach", "-plist", "-stdinpass"};
+    if (hidden) {
+        args << "-nobrowse";
+    }
+    Outcome r = hdiutil(args << path, password);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    return mountPointIn(r.out);
+}
+
+inline void detach(const QString& mountPoint, bool force = false) {
+    QStringList args{"detach", mountPoint};
+    if (force) {
+        args << "-force";
+    }
+    Outcome r = hdiutil(args);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+}
+
+inline QByteArray randomBytes(qsizetype n) {
+    QByteArray bytes(n, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), n / 4);
+    return bytes;
+}
+
+inline void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
+    f.flush();
+    ::fsync(f.handle());
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+inline bool listed(const QString& mountPoint) {
+    return hdiutil({"info", "-plist"}).out.contains("<string>" + mountPoint + "</string>");
 }
 
 // Why a test that mounts cannot run here, or empty when it can.
