@@ -232,7 +232,7 @@ std::vector<char*> cArgs(const std::vector<std::string>& argv) {
 }
 
 // Children start with no signal blocked and default dispositions, whatever the service blocks
-// or ignores for itself; fuse2fs relies on SIGTERM to write out and end.
+// or ignores for itself.
 struct SpawnAttributes {
     posix_spawnattr_t attr;
     SpawnAttributes() {
