@@ -507,6 +507,8 @@ TEST_F(DiskImageTools, KilledServiceTurnsTheVolumeReadOnlyAndTheNextAttachKeepsT
         readOnly = fd < 0 && errno == EROFS;
         bool stored = fd >= 0 && ::write(fd, "lost?", 5) == 5 && ::fsync(fd) == 0;
         if (fd >= 0) {
+            // A sync commits the journal, whose failed write is what turns the volume read-only.
+            ::syncfs(fd);
             ::close(fd);
         }
         EXPECT_FALSE(stored && i > 0) << "a synced write was accepted after the disk service died";
