@@ -97,7 +97,16 @@ TEST(EngineContract, OneUnreadableEntryNeverHidesTheOtherVolumes) {
     EXPECT_EQ(images->size(), 2);
 
     SKIP_WITHOUT_MOUNTS();
+    // Removed through the shell too, after the scratch folder has detached its volumes: Qt cannot
+    // name a file whose name is not UTF-8.
+    struct BadImageRemoval {
+        QString folder;
+        ~BadImageRemoval() {
+            QProcess::execute("/bin/sh", {"-c", "rm -rf \"$0\"", folder});
+        }
+    } removal;
     Scratch s;
+    removal.folder = s.path("");
     // Made and attached through the shell: QString arguments cannot carry the byte 0xff.
     QProcess p;
     p.start("/bin/sh", {"-c", "bad=\"$1/$(printf 'Bad\\377.sparsebundle')\"; printf pw | \"$0\" create -encryption "

@@ -256,10 +256,13 @@ private:
         runtime::forget(image_.imagePath, ::getpid());
         if (server_.openDisks() == 0) {
             server_.stop();
-            ::rmdir(image_.diskFolder.c_str());
+        } else {
+            // A loop device still holds the disk (files stay open in the detached volume): it gets
+            // I/O errors once this process is gone, and the kernel clears it when the last of those
+            // files is closed. The disk's folder leaves now and goes with it.
+            fuseUnmount(image_.diskFolder, true);
         }
-        // A loop device that still holds the disk (files stay open in the detached volume) gets
-        // I/O errors from here on; the kernel clears it once the last of those files is closed.
+        ::rmdir(image_.diskFolder.c_str());
         _exit(0);
     }
 
