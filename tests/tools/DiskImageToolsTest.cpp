@@ -55,7 +55,6 @@ QString sizeInInfoPlist(const QString& bundle) {
     return re.match(QString::fromUtf8(readFile(bundle + "/Info.plist"))).captured(1);
 }
 
-
 // The attached image's service: the process that forked from "hdiutil attach … <image>".
 int servicePid(const QString& image) {
     for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
@@ -265,8 +264,9 @@ TEST_F(DiskImageTools, VolumeNamesThatHideOrBreakTheListingAreRefused) {
     // As printf %b escapes: QString arguments could not carry bytes that are not UTF-8.
     for (const char* name : {".larkhold-hidden", ".dot", "bad\\0377", "\\0303\\050", "a\\0177"}) {
         QProcess p;
-        p.start("/bin/sh", {"-c", "exec \"$0\" create -encryption AES-256 -stdinpass -size 64m -volname "
-                                  "\"$(printf %b \"$1\")\" \"$2\"",
+        p.start("/bin/sh", {"-c",
+                            "exec \"$0\" create -encryption AES-256 -stdinpass -size 64m -volname "
+                            "\"$(printf %b \"$1\")\" \"$2\"",
                             toolsDir() + "/hdiutil", name, s.path("N.sparsebundle")});
         p.write(kPassword);
         p.closeWriteChannel();

@@ -84,7 +84,8 @@ TEST(EngineContract, OneUnreadableEntryNeverHidesTheOtherVolumes) {
     const QByteArray entry = "<dict><key>image-path</key><string>%1</string><key>system-entities</key><array>"
                              "<dict><key>mount-point</key><string>%2</string></dict></array></dict>";
     auto listing = [&](const QList<std::pair<QByteArray, QByteArray>>& images) {
-        QByteArray out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>images</key><array>";
+        QByteArray out =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>images</key><array>";
         for (const auto& [path, mountPoint] : images) {
             out += QByteArray(entry).replace("%1", path).replace("%2", mountPoint);
         }
@@ -101,17 +102,16 @@ TEST(EngineContract, OneUnreadableEntryNeverHidesTheOtherVolumes) {
     // name a file whose name is not UTF-8.
     struct BadImageRemoval {
         QString folder;
-        ~BadImageRemoval() {
-            QProcess::execute("/bin/sh", {"-c", "rm -rf \"$0\"", folder});
-        }
+        ~BadImageRemoval() { QProcess::execute("/bin/sh", {"-c", "rm -rf \"$0\"", folder}); }
     } removal;
     Scratch s;
     removal.folder = s.path("");
     // Made and attached through the shell: QString arguments cannot carry the byte 0xff.
     QProcess p;
-    p.start("/bin/sh", {"-c", "bad=\"$1/$(printf 'Bad\\377.sparsebundle')\"; printf pw | \"$0\" create -encryption "
-                              "AES-256 -stdinpass -size 64m -volname Bad \"$bad\" >/dev/null && printf pw | \"$0\" "
-                              "attach -stdinpass \"$bad\" >/dev/null",
+    p.start("/bin/sh", {"-c",
+                        "bad=\"$1/$(printf 'Bad\\377.sparsebundle')\"; printf pw | \"$0\" create -encryption "
+                        "AES-256 -stdinpass -size 64m -volname Bad \"$bad\" >/dev/null && printf pw | \"$0\" "
+                        "attach -stdinpass \"$bad\" >/dev/null",
                         toolsDir() + "/hdiutil", s.path("")});
     p.waitForFinished(-1);
     ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();

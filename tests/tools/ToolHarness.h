@@ -2,8 +2,8 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -55,7 +55,7 @@ inline QString mountPointIn(const QString& plist) {
 inline const QByteArray kPassword = "correct horse";
 
 inline void createImage(const QString& path, const QString& volume, const QString& size = QStringLiteral("64m"),
-                 const QByteArray& password = kPassword) {
+                        const QByteArray& password = kPassword) {
     Outcome r = hdiutil({"create", "-encryption", "AES-256", "-stdinpass", "-type", "SPARSEBUNDLE", "-fs", "APFS",
                          "-size", size, "-volname", volume, path},
                         password);

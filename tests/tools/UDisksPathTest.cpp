@@ -47,19 +47,18 @@ protected:
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
         qputenv("LARKHOLD_VOLUME_BACKEND", "udisks");
         standIn_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        standIn_.start(QLatin1String(kPython),
-                       {"-m", "dbusmock", "--system", "--template", QStringLiteral(LARKHOLD_TEST_SOURCE_DIR) +
-                                                                    "/udisks_standin.py",
-                        "--parameters", "{\"mount_root\": \"" + udisksRoot() + "\"}"});
+        standIn_.start(QLatin1String(kPython), {"-m", "dbusmock", "--system", "--template",
+                                                QStringLiteral(LARKHOLD_TEST_SOURCE_DIR) + "/udisks_standin.py",
+                                                "--parameters", "{\"mount_root\": \"" + udisksRoot() + "\"}"});
         ASSERT_TRUE(standIn_.waitForStarted(-1));
         // Ready once it owns its name on the bus.
         QDeadlineTimer ceiling(60000);
         bool ready = false;
         while (!ready && !ceiling.hasExpired()) {
             QProcess ask;
-            ask.start("dbus-send", {"--bus=" + address, "--print-reply", "--dest=org.freedesktop.DBus",
-                                    "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                                    "string:org.freedesktop.UDisks2"});
+            ask.start("dbus-send",
+                      {"--bus=" + address, "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                       "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.UDisks2"});
             ask.waitForFinished(-1);
             ready = ask.readAllStandardOutput().contains("boolean true");
         }

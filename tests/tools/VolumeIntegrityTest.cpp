@@ -20,9 +20,12 @@ namespace {
 // fio's job from the report of lost blocks: random 4 KiB writes from two jobs, each synced, with
 // a checksum per block that is checked on reading back.
 Outcome fio(const QString& directory, bool verifyOnly) {
-    QStringList args{"--name=buf",      "--directory=" + directory, "--numjobs=2",       "--size=32m",
-                     "--rw=randwrite",  "--bs=4k",                  "--ioengine=psync",  "--fsync=1",
-                     "--verify=crc32c", "--verify_fatal=1",         "--output-format=terse"};
+    QStringList args{"--name=buf",           "--directory=" + directory,
+                     "--numjobs=2",          "--size=32m",
+                     "--rw=randwrite",       "--bs=4k",
+                     "--ioengine=psync",     "--fsync=1",
+                     "--verify=crc32c",      "--verify_fatal=1",
+                     "--output-format=terse"};
     if (verifyOnly) {
         args << "--verify_only";
     }
@@ -302,7 +305,8 @@ TEST_F(VolumeIntegrity, FullHostDiskIsReportedAndTheVaultAttachesOnceSpaceIsFree
     const QByteArray chunk = randomBytes(1 << 20);
     bool failed = false;
     for (int i = 0; i < 64 && !failed; ++i) {
-        failed = ::write(fd, chunk.constData(), size_t(chunk.size())) != chunk.size() || (i % 4 == 3 && ::fsync(fd) != 0);
+        failed =
+            ::write(fd, chunk.constData(), size_t(chunk.size())) != chunk.size() || (i % 4 == 3 && ::fsync(fd) != 0);
     }
     failed = failed || ::fsync(fd) != 0;
     ::close(fd);
@@ -338,14 +342,13 @@ TEST_F(VolumeIntegrity, LeftoversOfAKilledCreateAreClearedByTheNextRun) {
         return QDir(s.path("")).entryList({".Huge.sparsebundle.creating-*"}, QDir::Dirs | QDir::Hidden);
     };
     QProcess huge;
-    huge.start(toolsDir() + "/hdiutil", {"create", "-encryption", "AES-256", "-stdinpass", "-size", "16t",
-                                         "-volname", "Huge", s.path("Huge.sparsebundle")});
+    huge.start(toolsDir() + "/hdiutil", {"create", "-encryption", "AES-256", "-stdinpass", "-size", "16t", "-volname",
+                                         "Huge", s.path("Huge.sparsebundle")});
     ASSERT_TRUE(huge.waitForStarted(-1));
     huge.write(kPassword);
     huge.closeWriteChannel();
     QDeadlineTimer ceiling(60000);
-    while (!(workMounted() && !creating().isEmpty()) && !ceiling.hasExpired() &&
-           huge.state() == QProcess::Running) {
+    while (!(workMounted() && !creating().isEmpty()) && !ceiling.hasExpired() && huge.state() == QProcess::Running) {
         huge.waitForFinished(5);
     }
     ASSERT_EQ(huge.state(), QProcess::Running) << "the create ended before it could be interrupted";

@@ -375,11 +375,9 @@ int create(const Options& o) {
             std::string owner = std::to_string(::getuid()) + ":" + std::to_string(::getgid());
             // ext4 with a journal and metadata checksums, read-only on errors; the top folder
             // belongs to the user, so a volume that udisks mounts is the user's to write.
-            ChildResult made = runChild({"mkfs.ext4", "-q", "-F", "-b", "4096", "-i", "16384", "-m", "0",
-                                         "-O", "metadata_csum",
-                                         "-e", "remount-ro", "-L", labelFor(name), "-E",
-                                         "lazy_itable_init=1,lazy_journal_init=1,nodiscard,root_owner=" + owner,
-                                         disk});
+            ChildResult made = runChild({"mkfs.ext4", "-q", "-F", "-b", "4096", "-i", "16384", "-m", "0", "-O",
+                                         "metadata_csum", "-e", "remount-ro", "-L", labelFor(name), "-E",
+                                         "lazy_itable_init=1,lazy_journal_init=1,nodiscard,root_owner=" + owner, disk});
             if (made.status != 0) {
                 throw ToolError("the file system could not be made: " + withoutTrailingSpace(made.out));
             }

@@ -254,9 +254,7 @@ public:
     }
 
 private:
-    static std::uint64_t timeout() {
-        return std::chrono::duration_cast<std::chrono::microseconds>(kPatience).count();
-    }
+    static std::uint64_t timeout() { return std::chrono::duration_cast<std::chrono::microseconds>(kPatience).count(); }
 
     static void check(int rc) {
         if (rc < 0) {

@@ -12,9 +12,9 @@ struct AttachedImage {
     std::string imagePath; // resolved path of the image folder
     int daemonPid = 0;
     std::uint64_t daemonStart = 0;
-    std::string mountPoint; // where the volume's file system is mounted
-    std::string diskFolder; // private FUSE folder with the decrypted disk
-    std::string volumeName; // the name the volume is mounted under
+    std::string mountPoint;   // where the volume's file system is mounted
+    std::string diskFolder;   // private FUSE folder with the decrypted disk
+    std::string volumeName;   // the name the volume is mounted under
     std::string device;       // the loop device, /dev/loopN
     std::string deviceObject; // its udisks object, when udisks set it up
     bool hidden = false;

@@ -99,7 +99,6 @@ bool validUtf8(const std::string& text) {
     return true;
 }
 
-
 std::vector<std::uint8_t> readFile(const std::string& path) {
     // Non-blocking open: a FIFO planted in an image folder would otherwise hang the tool, and the
     // application waits for its tools without a time-out. Anything but a plain file is refused.
