@@ -7,6 +7,9 @@
 #include "fakes/store/StoreFixture.h"
 
 #include <QCoroTask>
+#include <QSemaphore>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 #include <stdexcept>
 
 namespace larkhold::test {
@@ -230,23 +233,30 @@ protected:
     int savesStarted = 0;
 };
 
+// The debounce is checked on the timer itself: no event is processed between the edits, so a
+// loaded machine cannot let the save start early.
 TEST_F(Session, QuickEditsGiveOneSaveAfterTheLast) {
-    QElapsedTimer sinceLastEdit;
-    qint64 saveStartedAfter = -1;
-    QObject::connect(session.get(), &PocketSession::savingChanged, [&](bool saving) {
-        if (saving && saveStartedAfter < 0)
-            saveStartedAfter = sinceLastEdit.elapsed();
-    });
-    for (int i = 0; i < 5; ++i) {
-        session->document().addNote();
-        sinceLastEdit.start();
-        pause(100);
+    session->document().addNote();
+    ASSERT_TRUE(session->hasPendingSave());
+    // Until part of the delay has gone by; the timer cannot fire meanwhile, since no event is
+    // processed.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (session->saveDelayLeft() > 400 && elapsed.elapsed() < 60'000) {
     }
+    const int leftAfterFirst = session->saveDelayLeft();
+    ASSERT_LE(leftAfterFirst, 400);
+    QElapsedTimer sinceLastEdit;
+    sinceLastEdit.start();
+    for (int i = 0; i < 4; ++i)
+        session->document().addNote();
+    EXPECT_GT(session->saveDelayLeft(), leftAfterFirst) << "each edit starts the delay again";
     EXPECT_EQ(savesStarted, 0);
+
     ASSERT_TRUE(waitUntil([&] { return savesStarted == 1 && !session->saving(); }));
+    EXPECT_GE(sinceLastEdit.elapsed(), 500) << "a coarse timer may fire a little early, never much";
     pause(800);
     EXPECT_EQ(savesStarted, 1);
-    EXPECT_GE(saveStartedAfter, 500);
     EXPECT_EQ(session->generation(), 5);
     EXPECT_EQ(storage->savedGeneration(), 5);
     EXPECT_EQ(itemsOnDisk(), 5u);
@@ -424,7 +434,12 @@ TEST_F(PocketInStore, FailedFinalSaveKeepsAManualLockOpenAndAQuietOneClosesAndWi
     EXPECT_EQ(host.closedPocketWindows, QList<QUuid>{p.id});
     EXPECT_EQ(store->sizesOnDisk().value(p.id), 0);
     EXPECT_FALSE(store->unlockedAt().contains(p.id));
-    EXPECT_EQ(activityTexts().first(), QStringLiteral("P locked (panic shortcut)"));
+    // The edits that were lost are not lost silently.
+    ASSERT_GE(activityTexts().size(), 2);
+    EXPECT_EQ(activityTexts()[1], QStringLiteral("P locked (panic shortcut)"));
+    EXPECT_EQ(activityTexts()[0], QStringLiteral("“P” was closed without saving its last changes. ") +
+                                      held->saveError().value_or(QStringLiteral("(no save error)")));
+    EXPECT_TRUE(activityTexts()[0].contains(QStringLiteral("Not saved: ")));
 }
 
 TEST_F(PocketInStore, ManualLockSavesClosesAndMeasuresZero) {
@@ -454,6 +469,63 @@ TEST_F(PocketInStore, SecondPasswordSetupAsksFirst) {
     store->requestSecondPasswordSetup(p);
     EXPECT_TRUE(session()->secondPasswordRequested());
     EXPECT_EQ(host.shownPocketWindows.size(), 2);
+    QCoro::waitFor(store->lockAll(true, LockReason::quit));
+}
+
+TEST_F(PocketInStore, LockAllWhileTheKeyIsDerivedNeverOpensTheVault) {
+    // The one worker is held, so the key derivation waits in the queue until lock-all has begun.
+    QThreadPool& pool = *QThreadPool::globalInstance();
+    const int threads = pool.maxThreadCount();
+    pool.setMaxThreadCount(1);
+    QSemaphore release;
+    QSemaphore holding;
+    QFuture<void> blocker = QtConcurrent::run([&] {
+        holding.release();
+        release.acquire();
+    });
+    holding.acquire();
+
+    bool unlocked = false;
+    auto unlocking = [&]() -> QCoro::Task<> {
+        auto opening = store->unlock(p, QStringLiteral("pw"), true, UnlockMethod::password);
+        const bool opened = co_await opening;
+        EXPECT_FALSE(opened);
+        unlocked = true;
+    };
+    unlocking();
+    bool lockedAll = false;
+    auto lockingAll = [&]() -> QCoro::Task<> {
+        auto locking = store->lockAll(true, LockReason::sleep);
+        co_await locking;
+        lockedAll = true;
+    };
+    lockingAll();
+    EXPECT_FALSE(lockedAll) << "lock-all waits for the unlock under way";
+    release.release();
+    ASSERT_TRUE(waitUntil([&] { return unlocked && lockedAll; }));
+    blocker.waitForFinished();
+    pool.setMaxThreadCount(threads);
+
+    EXPECT_EQ(session(), nullptr);
+    EXPECT_TRUE(host.shownPocketWindows.isEmpty()) << "no window flashes up";
+    EXPECT_TRUE(store->activity().isEmpty());
+    EXPECT_FALSE(store->isBusy(p.id));
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+}
+
+// Two prompts answered while the password changes: the change reported as done must hold.
+TEST_F(PocketInStore, UnlockWhileThePasswordChangesIsRefused) {
+    auto changing = store->changePassword(p, QStringLiteral("pw"), QStringLiteral("new"));
+    EXPECT_FALSE(unlockWith(p, QStringLiteral("pw")));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Wait until “P” is no longer busy, then unlock it."));
+    EXPECT_EQ(session(), nullptr);
+    const StoreOutcome changed = QCoro::waitFor(std::move(changing));
+    EXPECT_TRUE(changed.ok) << changed.message.toStdString();
+
+    store->clearErrorMessage();
+    EXPECT_FALSE(unlockWith(p, QStringLiteral("pw")));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Wrong password for “P”."));
+    EXPECT_TRUE(unlockWith(p, QStringLiteral("new")));
     QCoro::waitFor(store->lockAll(true, LockReason::quit));
 }
 
