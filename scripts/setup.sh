@@ -13,8 +13,9 @@ packages=(
   fuse3 libfuse3-dev e2fsprogs libsystemd-dev udisks2 fio
   dbus dbus-x11 gnome-keyring python3-dbusmock python3-gi
   xvfb xauth gocryptfs util-linux xdg-utils
-  qt6-svg-dev libxcb1-dev
+  qt6-svg-dev libxcb1-dev libxcb-keysyms1-dev x11proto-dev
   openbox trayer xdotool imagemagick libsecret-tools x11-utils fonts-dejavu-core
+  fonts-noto-color-emoji
 )
 
 missing=()

@@ -113,8 +113,8 @@ protected:
         p.setPen(Qt::NoPen);
         p.setBrush(Theme::withAlpha(accent, 0.12));
         p.drawPath(Theme::roundedRect(rect(), 7));
-        const QPixmap glyph = Symbols::pixmap(symbol_, 14, Theme::isDark(palette()) ? accent.lighter(140) : accent,
-                                              devicePixelRatioF());
+        const QPixmap glyph =
+            Symbols::pixmap(symbol_, 14, Theme::isDark(palette()) ? accent.lighter(140) : accent, devicePixelRatioF());
         const QSizeF glyphSize = glyph.deviceIndependentSize();
         p.drawPixmap(QPointF((width() - glyphSize.width()) / 2, (height() - glyphSize.height()) / 2), glyph);
     }
@@ -133,9 +133,8 @@ public:
         auto* head = new QHBoxLayout;
         head->setSpacing(9);
         head->addWidget(new VersionCapsule(entry.version, this));
-        head->addWidget(label(entry.title, 14, QFont::Bold, this, ThemeLabel::Tone::primary,
-                              Theme::FontDesign::rounded),
-                        1);
+        head->addWidget(
+            label(entry.title, 14, QFont::Bold, this, ThemeLabel::Tone::primary, Theme::FontDesign::rounded), 1);
         column->addLayout(head);
         for (const ChangelogEntry::Point& point : entry.points) {
             auto* line = new QHBoxLayout;
@@ -169,9 +168,9 @@ AboutView::AboutView(QWidget* parent) : QWidget(parent, titledClosable) {
     column->setContentsMargins(28, 28, 28, 28);
     column->setSpacing(10);
     column->addWidget(new AppIconImage(84, this), 0, Qt::AlignHCenter);
-    column->addWidget(label(QStringLiteral("Larkhold"), 22, QFont::Bold, this, ThemeLabel::Tone::primary,
-                            Theme::FontDesign::rounded),
-                      0, Qt::AlignHCenter);
+    column->addWidget(
+        label(QStringLiteral("Larkhold"), 22, QFont::Bold, this, ThemeLabel::Tone::primary, Theme::FontDesign::rounded),
+        0, Qt::AlignHCenter);
     ThemeLabel* versionLine = label(QStringLiteral("Version ") + version(), 12, QFont::Normal, this, secondaryTone);
     versionLine->setObjectName(QStringLiteral("version"));
     column->addWidget(versionLine, 0, Qt::AlignHCenter);
@@ -183,11 +182,11 @@ AboutView::AboutView(QWidget* parent) : QWidget(parent, titledClosable) {
     auto* credits = new QVBoxLayout;
     credits->setSpacing(3);
     credits->addWidget(label(QStringLiteral("Made by Quillmere"), 13, QFont::DemiBold, this), 0, Qt::AlignHCenter);
-    credits->addWidget(label(QStringLiteral("Encrypted vaults for your private files."), 12,
-                             QFont::Normal, this),
-                       0, Qt::AlignHCenter);
-    for (const auto& [text, address] : {std::pair{QStringLiteral("larkhold.app"), QStringLiteral("https://larkhold.app")},
-                                        std::pair{QStringLiteral("quillmere.com"), QStringLiteral("https://quillmere.com")}}) {
+    credits->addWidget(label(QStringLiteral("Encrypted vaults for your private files."), 12, QFont::Normal, this), 0,
+                       Qt::AlignHCenter);
+    for (const auto& [text, address] :
+         {std::pair{QStringLiteral("larkhold.app"), QStringLiteral("https://larkhold.app")},
+          std::pair{QStringLiteral("quillmere.com"), QStringLiteral("https://quillmere.com")}}) {
         auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>").arg(address, text), this);
         link->setFont(textFont(12));
         link->setTextFormat(Qt::RichText);
@@ -210,7 +209,8 @@ QString AboutView::version() {
 }
 
 void AboutWindow::show(WindowPresenter* presenter) {
-    showSingle(aboutSlot, [] { return new AboutView; }, presenter);
+    showSingle(
+        aboutSlot, [] { return new AboutView; }, presenter);
 }
 
 QWidget* AboutWindow::window() {
@@ -233,8 +233,8 @@ ChangelogView::ChangelogView(QWidget* parent) : QWidget(parent, titledClosable) 
     titles->setSpacing(2);
     titles->addWidget(label(QStringLiteral("What’s New in Larkhold"), 18, QFont::Bold, this, ThemeLabel::Tone::primary,
                             Theme::FontDesign::rounded));
-    titles->addWidget(label(QStringLiteral("The big steps — small fixes live in the release notes"), 12,
-                            QFont::Normal, this, secondaryTone));
+    titles->addWidget(label(QStringLiteral("The big steps — small fixes live in the release notes"), 12, QFont::Normal,
+                            this, secondaryTone));
     head->addLayout(titles, 1);
     column->addLayout(head);
 
@@ -257,7 +257,8 @@ ChangelogView::ChangelogView(QWidget* parent) : QWidget(parent, titledClosable) 
 }
 
 void ChangelogWindow::show(WindowPresenter* presenter) {
-    showSingle(changelogSlot, [] { return new ChangelogView; }, presenter);
+    showSingle(
+        changelogSlot, [] { return new ChangelogView; }, presenter);
 }
 
 void ChangelogWindow::showIfUpdated(Defaults& defaults, WindowPresenter* presenter) {

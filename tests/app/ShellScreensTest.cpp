@@ -15,17 +15,18 @@ class ShellScreens : public StoreFixture {
 protected:
     void SetUp() override {
         initAppResources();
-        Vault work = newRecord(QStringLiteral("Work Documents"), VaultKind::standard, QStringLiteral(".sparsebundle"),
-                               1024);
+        Vault work =
+            newRecord(QStringLiteral("Work Documents"), VaultKind::standard, QStringLiteral(".sparsebundle"), 1024);
         QDir().mkpath(work.bundlePath);
         listed.append(work);
-        Vault archive = newRecord(QStringLiteral("Archive"), VaultKind::standard, QStringLiteral(".sparsebundle"),
-                                  20480);
+        Vault archive =
+            newRecord(QStringLiteral("Archive"), VaultKind::standard, QStringLiteral(".sparsebundle"), 20480);
         QDir().mkpath(archive.bundlePath);
         listed.append(archive);
         notes = pocketVault(QStringLiteral("Notes"), QStringLiteral("pw"));
         pocketVault(QStringLiteral("Passport Scans"), QStringLiteral("pw"));
-        Vault moved = newRecord(QStringLiteral("Taxes 2023"), VaultKind::standard, QStringLiteral(".sparsebundle"), 512);
+        Vault moved =
+            newRecord(QStringLiteral("Taxes 2023"), VaultKind::standard, QStringLiteral(".sparsebundle"), 512);
         listed.append(moved);
         Vault away = newRecord(QStringLiteral("Photos"), VaultKind::standard, QStringLiteral(".sparsebundle"), 4096);
         away.bundlePath = QStringLiteral("/media/nobody/Backup Disk/Photos.sparsebundle");
@@ -47,7 +48,7 @@ protected:
 TEST_F(ShellScreens, PanelInEveryDesign) {
     MenuBarPanel panel(*store, defaults, actions);
     for (const QString& theme : {QStringLiteral("classic"), QStringLiteral("nativePro"), QStringLiteral("nightWatch"),
-                                QStringLiteral("softFocus")}) {
+                                 QStringLiteral("softFocus")}) {
         defaults.setValue(SettingsKeys::appTheme, theme);
         ScreenOptions options;
         options.beforeGrab = [&panel](bool) { panel.rebuild(); };
