@@ -68,7 +68,8 @@ TEST_F(PocketScreens, PocketWindowEmptyAndWithEachKindSelected) {
     PocketWindow* window = openWindow();
     ASSERT_NE(window, nullptr);
     window->resize(PocketWindow::kDefaultSize);
-    const ScreenOptions options{{QStringLiteral("detailPlaceholder")}, {}, true, true};
+    ScreenOptions options;
+    options.mayElide = {QStringLiteral("detailPlaceholder")};
     expectFit(renderScreen(window, QStringLiteral("pocketui"), QStringLiteral("pocket-window-empty"), options));
 
     PocketDocument& document = store->pocketSession(pocket.id)->document();
@@ -112,7 +113,8 @@ TEST_F(PocketScreens, SecondPasswordSetupSteps) {
     store->pocketSession(pocket.id)->setSecondPasswordRequested(true);
     ASSERT_TRUE(eventually([&] { return window->secondPasswordDialog() != nullptr; }));
     SecondPasswordDialog* dialog = window->secondPasswordDialog();
-    const ScreenOptions options{{QStringLiteral("detailPlaceholder")}, {}, true, true};
+    ScreenOptions options;
+    options.mayElide = {QStringLiteral("detailPlaceholder")};
     expectFit(renderScreen(dialog, QStringLiteral("pocketui"), QStringLiteral("second-password-1-empty"), options));
 
     dialog->passwordField()->setText(QStringLiteral("summer"));
