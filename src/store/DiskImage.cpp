@@ -27,6 +27,11 @@ DiskImageError DiskImageError::badPassword() {
     return DiskImageError(Kind::badPassword, QStringLiteral("Wrong password."));
 }
 
+DiskImageError DiskImageError::limitBelowUse() {
+    return commandFailed(QStringLiteral("The new limit is smaller than the space the files inside currently use. "
+                                        "Delete files first (and reclaim free space), or choose a larger limit."));
+}
+
 DiskImageTools DiskImageTools::inFolder(const QString& folder) {
     DiskImageTools tools;
     tools.hdiutil = QDir(folder).filePath(QStringLiteral("hdiutil"));
@@ -231,9 +236,7 @@ QCoro::Task<> DiskImage::resize(QString path, qint64 newSizeMB, QString password
     if (result.status != 0) {
         const QString text = decodeUtf8(result.standardError);
         if (!mentionsAuthentication(text) && text.contains(QLatin1String("invalid argument"), Qt::CaseInsensitive))
-            throw DiskImageError::commandFailed(
-                QStringLiteral("The new limit is smaller than the space the files inside currently use. Delete files "
-                               "first (and reclaim free space), or choose a larger limit."));
+            throw DiskImageError::limitBelowUse();
     }
     throwIfFailed(result, QStringLiteral("Could not resize vault: "), true);
 }

@@ -19,6 +19,8 @@ public:
 
     static DiskImageError commandFailed(const QString& message);
     static DiskImageError badPassword();
+    // A new size limit below the space the vault already takes.
+    static DiskImageError limitBelowUse();
 
     Kind kind() const { return kind_; }
     bool isBadPassword() const { return kind_ == Kind::badPassword; }

@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "ByteCount.h"
+#include "Glossary.h"
 #include "PocketPayload.h"
 #include "PocketVaultError.h"
 #include "SecretText.h"
@@ -183,7 +184,8 @@ void PocketDocument::exportItem(const QUuid& id) {
     const QString proposed = found->kind == PocketItem::Kind::note ? name + QStringLiteral(".txt") : name;
 
     const std::optional<QString> target = host_->chooseExportPath(
-        proposed, QStringLiteral("The exported copy is not encrypted and can leave traces on this Mac."),
+        proposed,
+        QStringLiteral("The exported copy is not encrypted and can leave traces on this %1.").arg(glossary::computer),
         QStringLiteral("Export"));
     if (!target)
         return;

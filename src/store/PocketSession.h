@@ -45,6 +45,8 @@ public:
     std::int64_t generation() const { return generation_; }
 
     bool hasPendingSave() const { return saveTimer_.isActive(); }
+    // Milliseconds until the pending save starts; -1 when none is pending.
+    int saveDelayLeft() const { return saveTimer_.remainingTime(); }
     void cancelPendingSave();
 
     // Saves the current items now. True when they are on disk (or a newer state already was).

@@ -145,9 +145,11 @@ std::optional<Vault> VaultStore::vault(const QUuid& id) const {
     return found ? std::optional<Vault>(*found) : std::nullopt;
 }
 
-void VaultStore::save() {
-    if (const std::optional<QString> problem = vaultList_.save(vaults_))
+bool VaultStore::save() {
+    const std::optional<QString> problem = vaultList_.save(vaults_);
+    if (problem)
         setErrorMessage(*problem);
+    return !problem;
 }
 
 void VaultStore::setVaults(QList<Vault> vaults) {
@@ -222,8 +224,20 @@ QCoro::Task<> VaultStore::autoLockTick() {
     const qint64 minutes = std::max<qint64>(1, defaults().intValue(SettingsKeys::autoLockMinutes));
     const Date cutoff = now().addingSeconds(-60.0 * static_cast<double>(minutes));
 
-    const QList<Vault> snapshot = vaults_;
-    for (const Vault& vault : snapshot) {
+    // Listed vaults in list order, then open vaults the list no longer holds (forgotten while their
+    // unlock ran): nothing open is out of reach of auto-lock.
+    QList<Vault> candidates = vaults_;
+    QSet<QUuid> listed;
+    for (const Vault& vault : candidates)
+        listed.insert(vault.id);
+    QList<QUuid> open = mountPoints_.keys();
+    open += pocketSessions_.keys();
+    for (const QUuid& id : open)
+        if (!listed.contains(id))
+            candidates.append(standInRecord(id));
+
+    const QPointer<VaultStore> self(this);
+    for (const Vault& vault : candidates) {
         // Read afresh for every vault: an earlier lock in this pass may have taken a while.
         if (!isUnlocked(vault.id) || isBusy(vault.id))
             continue;
@@ -233,6 +247,8 @@ QCoro::Task<> VaultStore::autoLockTick() {
         if (*used < cutoff) {
             auto locking = lock(vault, true, LockReason::automatic);
             co_await locking;
+            if (!self)
+                co_return;
         }
     }
 }
@@ -247,6 +263,11 @@ bool VaultStore::presentIfMissing(const Vault& vault) {
     else
         host().presentWaiting(vault);
     return true;
+}
+
+StoreOutcome VaultStore::reportFailure(const QString& text) {
+    setErrorMessage(text);
+    return StoreOutcome::failure(text);
 }
 
 QCoro::Task<std::optional<QString>> VaultStore::failureOf(QCoro::Task<> operation) {

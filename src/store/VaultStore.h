@@ -2,6 +2,7 @@
 
 #include "ActivityEvent.h"
 #include "Date.h"
+#include "Glossary.h"
 #include "PocketItem.h"
 #include "Vault.h"
 #include "VaultList.h"
@@ -68,12 +69,29 @@ inline const QString quit = QStringLiteral("quit");
 inline const QString panicShortcut = QStringLiteral("panic shortcut");
 } // namespace LockReason
 
-// How a vault was unlocked, as the activity log names it.
+// How a vault was unlocked, as the activity log names it: with the saved password, with the saved
+// password behind the owner check, or with a typed one.
 namespace UnlockMethod {
-inline const QString keychain = QStringLiteral("Keychain");
-inline const QString touchID = QStringLiteral("Touch ID");
+inline const QString keychain = glossary::keyring;
+inline const QString touchID = glossary::ownerCheck;
 inline const QString password = QStringLiteral("password");
 } // namespace UnlockMethod
+
+// What one operation did, for the caller that started it; errorMessage() still gets a failure's text for the alert.
+struct StoreOutcome {
+    bool ok = true;
+    QString message; // the failure's text as errorMessage() got it; empty on success
+    static StoreOutcome success() { return {}; }
+    static StoreOutcome failure(QString text) { return {false, std::move(text)}; }
+};
+
+// What a check of a vault found, for the verify sheet. Nothing of it goes to errorMessage(): the
+// sheet shows every outcome itself.
+struct VerifyOutcome {
+    bool ok = false;
+    QString text;               // what the sheet shows: the healthy verdict, or why the check failed
+    bool wrongPassword = false; // the password does not open the vault (text is then "Wrong password.")
+};
 
 // Everything the application knows about the user's vaults, and every operation on them.
 //
@@ -106,25 +124,39 @@ public:
     // Change the vault list itself; report problems through errorMessage() and save at once.
     // Records are found again by id, so a caller's older copy still reaches its vault.
     void addExistingVault(const QString& path);
+    // Refuses an open vault, and one another operation is working on: the list would lose where
+    // its volume is mounted, or point the running operation's vault at another file.
     void relocate(const Vault& vault, const QString& path);
     // Locks an open vault first, so that nothing open is left unlisted; a lock that fails keeps it.
     // Asks no owner check: the commands that lead here ask it where the vault wants one.
-    QCoro::Task<> forget(Vault vault);
+    QCoro::Task<StoreOutcome> forget(Vault vault);
     // rename, setCloudExclusion and changePassword refuse an open vault and one that another
     // operation is working on: its file must not move or change under that operation.
     void setCloudExclusion(const Vault& vault, bool excluded);
 
-    QCoro::Task<> createPocketVault(QString name, QString directory, int sizeMB, QString password, bool saveToKeychain,
-                                    bool excludeFromCloud, std::optional<QString> passwordHint);
-    QCoro::Task<> resize(Vault vault, qint64 newSizeMB, QString password);
-    QCoro::Task<> rename(Vault vault, QString newName, QString password);
-    QCoro::Task<> compact(Vault vault, QString password);
-    void updatePasswordHint(const Vault& vault, std::optional<QString> hint);
-    QCoro::Task<> changePassword(Vault vault, QString oldPassword, QString newPassword);
+    // Creates a standard vault's image (kept out of cloud sync when asked) and lists it, locked.
+    QCoro::Task<StoreOutcome> createStandardVault(QString name, QString directory, qint64 maxSizeMB, QString password,
+                                                  bool saveToKeychain, bool excludeFromCloud,
+                                                  std::optional<QString> passwordHint);
+    // Creates a Pocket Vault file, lists it and opens it.
+    QCoro::Task<StoreOutcome> createPocketVault(QString name, QString directory, int sizeMB, QString password,
+                                                bool saveToKeychain, bool excludeFromCloud,
+                                                std::optional<QString> passwordHint);
+    // Refuses a limit below what the vault already takes before any tool runs.
+    QCoro::Task<StoreOutcome> resize(Vault vault, qint64 newSizeMB, QString password);
+    QCoro::Task<StoreOutcome> rename(Vault vault, QString newName, QString password);
+    QCoro::Task<StoreOutcome> compact(Vault vault, QString password);
+    // False when the list no longer holds the vault or could not be saved (errorMessage() says why).
+    bool updatePasswordHint(const Vault& vault, std::optional<QString> hint);
+    QCoro::Task<StoreOutcome> changePassword(Vault vault, QString oldPassword, QString newPassword);
     // Returns when the password opens the vault. A wrong one throws DiskImageError::badPassword for
     // either kind of vault; other failures throw the engine's or the file system's error.
     QCoro::Task<> verifyPassword(Vault vault, QString password);
-    QCoro::Task<> deleteVault(Vault vault);
+    // Checks a vault for damage with its password: a standard vault's file system (mounted hidden,
+    // checked, unmounted; refused while it is open or busy, and busy while it runs), or every item
+    // of the Pocket Vault area the password opens, as last saved. Leaves errorMessage() alone.
+    QCoro::Task<VerifyOutcome> verifyVault(Vault vault, QString password);
+    QCoro::Task<StoreOutcome> deleteVault(Vault vault);
     // ---- end ----
 
     // Published state.
@@ -155,8 +187,8 @@ public:
 
     // The first record with this id.
     std::optional<Vault> vault(const QUuid& id) const;
-    // Writes the whole list; a failure is put into errorMessage().
-    void save();
+    // Writes the whole list; false when that failed, and errorMessage() says why.
+    bool save();
     // Changes the first record with the id in place, publishes the list and saves it. False when
     // the list has no such record.
     bool modifyVault(const QUuid& id, const std::function<void(Vault&)>& change);
@@ -169,9 +201,15 @@ public:
     // Unlocks without a typed password when it can: the saved one, behind the owner check when
     // the vault asks for it; otherwise asks for the password through passwordPromptVault().
     QCoro::Task<> requestUnlock(Vault vault);
+    // True at once for a vault that is already open; refuses one another operation is working on.
+    // An unlock that ends after a lock-all began locks the vault again at once, quietly, with that
+    // lock-all's reason, and returns false.
     QCoro::Task<bool> unlock(Vault vault, QString password, bool saveToKeychain, QString method);
-    QCoro::Task<> lock(Vault vault, bool quiet, QString reason);
-    // Locks every open vault, one after another: listed ones in list order, then any other.
+    // A quiet lock that fails returns its failure but leaves errorMessage() alone. A lock of a vault
+    // that another lock is closing waits for that one and does not close it twice.
+    QCoro::Task<StoreOutcome> lock(Vault vault, bool quiet, QString reason);
+    // Locks every open vault, one after another: listed ones in list order, then any other. Then
+    // waits for the unlocks that were under way when it began; they lock again as they end.
     QCoro::Task<> lockAll(bool quiet, QString reason);
     // Asks whether to add a second password and, on "Continue", has the vault's window open its setup.
     void requestSecondPasswordSetup(const Vault& vault);
@@ -205,6 +243,9 @@ signals:
     void passwordPromptVaultChanged();
     void activityChanged();
     void newVaultRequestedChanged();
+    // An unlock or a lock of the vault ended, whatever its outcome. The store's own waits use them.
+    void unlockEnded(const QUuid& id);
+    void lockEnded(const QUuid& id);
 
 protected:
     // Keeps a vault in busyVaults() while it lives. Marks nest: the vault stays busy until the
@@ -256,10 +297,26 @@ protected:
 
     // Awaits an engine operation; its failure as describeError() words it, or nothing when it succeeded.
     static QCoro::Task<std::optional<QString>> failureOf(QCoro::Task<> operation);
+    // Puts a failure's text into errorMessage() for the alert and hands it to the caller too.
+    StoreOutcome reportFailure(const QString& text);
+
+    // A record for an open vault that the list no longer holds, named as well as can be told.
+    Vault standInRecord(const QUuid& id) const;
 
 private:
-    QCoro::Task<bool> unlockPocket(Vault vault, QString password, bool saveToKeychain, QString method);
-    QCoro::Task<> lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet, QString reason);
+    // Counts how many unlocks are under way that began before a given lock-all, and holds a
+    // lock's place so that a second lock of the same vault waits for it.
+    class UnlockInFlight;
+    class LockInProgress;
+
+    // `since` is the lock-all count when the unlock was asked for: a lock-all after that closes
+    // what the unlock opened.
+    QCoro::Task<bool> unlockSince(Vault vault, QString password, bool saveToKeychain, QString method, quint64 since);
+    QCoro::Task<bool> unlockPocket(Vault vault, QString password, bool saveToKeychain, QString method, quint64 since);
+    QCoro::Task<StoreOutcome> lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet,
+                                         QString reason);
+    bool lockAllBeganSince(quint64 count) const { return lockAllCount_ != count; }
+    bool unlocksUnderWayFrom(quint64 lockAllCount) const;
     QCoro::Task<qint64> usedBytes(Vault vault);
     // Takes an attached-image listing into mountPoints(), leaving alone every vault whose mount
     // point changed after `before` (its change counts) was taken: the listing may be older.
@@ -270,9 +327,9 @@ private:
     // Locks every open vault that the list does not hold (forgotten while open, or attached by a
     // failed unlock), after the listed ones.
     QCoro::Task<> lockUnlisted(QSet<QUuid> done, bool quiet, QString reason);
-    // Locks an open vault that is about to leave the list or the disk; false when it stays open (the
-    // failed lock has said why).
-    QCoro::Task<bool> lockBeforeRemoving(Vault vault);
+    // Locks an open vault that is about to leave the list or the disk; a failure when it stays open
+    // (the failed lock has said why).
+    QCoro::Task<StoreOutcome> lockBeforeRemoving(Vault vault);
     QCoro::Task<> openFolderTask(QString path);
     void removePocketSession(const QUuid& id, const PocketSession* session);
     void startTimers();
@@ -299,6 +356,14 @@ private:
     // still reach them once a refresh tells where they are.
     QMap<QUuid, Vault> strayAttachments_;
     bool measuringOpenVaults_ = false;
+    // Lock-alls begun so far, and the reason of the latest: an unlock that ends after one began
+    // closes the vault again with it.
+    quint64 lockAllCount_ = 0;
+    QString lockAllReason_;
+    // Unlocks under way, by the lock-all count at their start.
+    QHash<quint64, int> unlocksInFlight_;
+    // Vaults a lock is closing now, with how many locks hold the place (one, unless nested).
+    QHash<QUuid, int> locking_;
 
     QTimer autoLockTimer_;
     QTimer sizeTimer_;

@@ -13,6 +13,7 @@
 #include "VaultStore.h"
 
 #include <QCoroFuture>
+#include <QCoroSignal>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -32,9 +33,71 @@ QString lockedText(const Vault& vault, const QString& reason) {
     return QStringLiteral("%1 locked (%2)").arg(vault.name, reason);
 }
 
+QString busyUnlockMessage(const Vault& vault) {
+    return QStringLiteral("Wait until “%1” is no longer busy, then unlock it.").arg(vault.name);
+}
+
+// Waits for the store to announce `signal`; false when the store went away meanwhile.
+template <typename Signal> QCoro::Task<bool> announced(QPointer<VaultStore> store, Signal signal) {
+    if (!store)
+        co_return false;
+    auto waiting = qCoro(store.data(), std::move(signal), std::chrono::milliseconds{-1});
+    const auto heard = co_await waiting;
+    co_return heard.has_value() && store;
+}
+
 } // namespace
 
+class VaultStore::UnlockInFlight {
+public:
+    UnlockInFlight(VaultStore& store, quint64 since, QUuid id) : store_(&store), since_(since), id_(id) {
+        ++store.unlocksInFlight_[since];
+    }
+    ~UnlockInFlight() {
+        if (!store_)
+            return;
+        auto it = store_->unlocksInFlight_.find(since_);
+        if (it != store_->unlocksInFlight_.end() && --*it == 0)
+            store_->unlocksInFlight_.erase(it);
+        emit store_->unlockEnded(id_);
+    }
+    UnlockInFlight(const UnlockInFlight&) = delete;
+    UnlockInFlight& operator=(const UnlockInFlight&) = delete;
+
+private:
+    QPointer<VaultStore> store_;
+    quint64 since_;
+    QUuid id_;
+};
+
+class VaultStore::LockInProgress {
+public:
+    LockInProgress(VaultStore& store, QUuid id) : store_(&store), id_(id) { ++store.locking_[id]; }
+    ~LockInProgress() {
+        if (!store_)
+            return;
+        auto it = store_->locking_.find(id_);
+        if (it != store_->locking_.end() && --*it == 0)
+            store_->locking_.erase(it);
+        emit store_->lockEnded(id_);
+    }
+    LockInProgress(const LockInProgress&) = delete;
+    LockInProgress& operator=(const LockInProgress&) = delete;
+
+private:
+    QPointer<VaultStore> store_;
+    QUuid id_;
+};
+
+bool VaultStore::unlocksUnderWayFrom(quint64 lockAllCount) const {
+    for (auto it = unlocksInFlight_.cbegin(); it != unlocksInFlight_.cend(); ++it)
+        if (it.key() < lockAllCount && it.value() > 0)
+            return true;
+    return false;
+}
+
 QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
+    const quint64 since = lockAllCount_;
     if (isUnlocked(vault.id) || isBusy(vault.id))
         co_return;
     if (presentIfMissing(vault))
@@ -55,14 +118,16 @@ QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
         if (!passed)
             co_return;
         method = UnlockMethod::touchID;
-        // The check may have taken minutes; the vault may have been opened another way meanwhile.
-        if (isUnlocked(vault.id) || isBusy(vault.id))
+        // The check may have taken minutes; the vault may have been opened another way meanwhile,
+        // or everything locked while the prompt was up.
+        if (isUnlocked(vault.id) || isBusy(vault.id) || lockAllBeganSince(since))
             co_return;
     }
 
-    auto unlocking = unlock(vault, *saved, false, method);
+    auto unlocking = unlockSince(vault, *saved, false, method, since);
     const bool opened = co_await unlocking;
-    if (!opened && errorMessage_.isEmpty())
+    // A lock-all that closed the vault again is no reason to ask for its password.
+    if (!opened && errorMessage_.isEmpty() && !lockAllBeganSince(since))
         setPasswordPromptVault(vault);
 }
 
@@ -73,12 +138,28 @@ void VaultStore::forgetSavedPasswordIfItWas(const QUuid& id, const QString& fail
 }
 
 QCoro::Task<bool> VaultStore::unlock(Vault vault, QString password, bool saveToKeychain, QString method) {
+    auto unlocking =
+        unlockSince(std::move(vault), std::move(password), saveToKeychain, std::move(method), lockAllCount_);
+    co_return co_await unlocking;
+}
+
+QCoro::Task<bool> VaultStore::unlockSince(Vault vault, QString password, bool saveToKeychain, QString method,
+                                          quint64 since) {
+    // Two prompts answered for one vault, or a prompt answered while the vault's password changes:
+    // a second unlock running alongside would open the file as it was before the other operation.
+    if (isUnlocked(vault.id))
+        co_return true;
+    if (isBusy(vault.id)) {
+        setErrorMessage(busyUnlockMessage(vault));
+        co_return false;
+    }
     if (presentIfMissing(vault))
         co_return false;
     BusyMark busy(*this, vault.id);
+    UnlockInFlight inFlight(*this, since, vault.id);
 
     if (vault.kind == VaultKind::pocket) {
-        auto opening = unlockPocket(vault, password, saveToKeychain, method);
+        auto opening = unlockPocket(vault, password, saveToKeychain, method, since);
         co_return co_await opening;
     }
 
@@ -115,6 +196,17 @@ QCoro::Task<bool> VaultStore::unlock(Vault vault, QString password, bool saveToK
     strayAttachments_.remove(vault.id);
     // Found by id: the caller's copy may be older than the list after the wait above.
     modifyVault(vault.id, [stamp = now()](Vault& record) { record.lastOpenedAt = stamp; });
+
+    if (lockAllBeganSince(since)) {
+        // Everything was locked while the image was being attached: it is closed again at once.
+        recordActivity(unlockedText(vault, method));
+        if (saveToKeychain)
+            secrets().savePassword(password, vault.id);
+        auto locking = lock(vault, true, lockAllReason_);
+        co_await locking;
+        co_return isUnlocked(vault.id);
+    }
+
     try {
         auto excluding = diskImage().excludeFromSpotlight(mountPoint);
         co_await excluding;
@@ -154,7 +246,8 @@ struct PocketOpenOutcome {
 
 } // namespace
 
-QCoro::Task<bool> VaultStore::unlockPocket(Vault vault, QString password, bool saveToKeychain, QString method) {
+QCoro::Task<bool> VaultStore::unlockPocket(Vault vault, QString password, bool saveToKeychain, QString method,
+                                           quint64 since) {
     QFuture<PocketOpenOutcome> opening =
         QtConcurrent::run([path = vault.bundlePath, password, keepOut = vault.excludedFromCloud]() {
             PocketOpenOutcome o;
@@ -186,6 +279,10 @@ QCoro::Task<bool> VaultStore::unlockPocket(Vault vault, QString password, bool s
     // its edits are not dropped.
     if (isUnlocked(vault.id))
         co_return true;
+    // Everything was locked while the key was being derived: the vault is not opened at all, so no
+    // window shows and the decrypted items leave memory with `outcome`.
+    if (lockAllBeganSince(since))
+        co_return false;
 
     std::shared_ptr<PocketStorage> storage = outcome.opened->storage;
     const std::int64_t capacity = storage->capacity();
@@ -216,17 +313,27 @@ void VaultStore::startPocketSession(std::shared_ptr<PocketSession> session, cons
     host().showPocketWindow(opened, vault);
 }
 
-QCoro::Task<> VaultStore::lock(Vault vault, bool quiet, QString reason) {
+QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reason) {
+    // Another lock is closing this vault: it is not closed twice (nor logged twice). Once that lock
+    // has ended, the vault is either closed or still open because it failed; then this lock tries.
+    const QPointer<VaultStore> self(this);
+    while (locking_.contains(vault.id)) {
+        auto waiting = announced(self, &VaultStore::lockEnded);
+        const bool heard = co_await waiting;
+        if (!heard)
+            co_return StoreOutcome::success();
+    }
+
     if (std::shared_ptr<PocketSession> session = pocketSessions_.value(vault.id)) {
         auto locking = lockPocket(vault, std::move(session), quiet, reason);
-        co_await locking;
-        co_return;
+        co_return co_await locking;
     }
     const auto found = mountPoints_.constFind(vault.id);
     if (found == mountPoints_.cend())
-        co_return;
+        co_return StoreOutcome::success();
     const QString mountPoint = *found;
 
+    LockInProgress closing(*this, vault.id);
     BusyMark busy(*this, vault.id);
     auto detaching = failureOf(diskImage().detach(mountPoint, false));
     const std::optional<QString> failure = co_await detaching;
@@ -234,7 +341,7 @@ QCoro::Task<> VaultStore::lock(Vault vault, bool quiet, QString reason) {
         // The vault stays open; a quiet lock says nothing and auto-lock tries again next time.
         if (!quiet)
             setErrorMessage(*failure);
-        co_return;
+        co_return StoreOutcome::failure(*failure);
     }
 
     if (mountPoints_.value(vault.id) == mountPoint)
@@ -247,9 +354,12 @@ QCoro::Task<> VaultStore::lock(Vault vault, bool quiet, QString reason) {
         const qint64 bytes = co_await measuring;
         setSizeOnDisk(vault.id, bytes);
     }
+    co_return StoreOutcome::success();
 }
 
-QCoro::Task<> VaultStore::lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet, QString reason) {
+QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet,
+                                                 QString reason) {
+    LockInProgress closing(*this, vault.id);
     BusyMark busy(*this, vault.id);
     bool saved = false;
     // An edit made while the final save ran would be wiped with the items unsaved; save again for
@@ -261,14 +371,15 @@ QCoro::Task<> VaultStore::lockPocket(Vault vault, std::shared_ptr<PocketSession>
         if (!saved || session->generation() == generation)
             break;
     }
-    // Another lock of the same vault finished while this one waited: the vault is closed already.
+    // Closed another way while this lock waited.
     if (pocketSessions_.value(vault.id) != session)
-        co_return;
+        co_return StoreOutcome::success();
 
+    const QString saveError = session->saveError().value_or(QString());
     if (!saved && !quiet) {
-        setErrorMessage(QStringLiteral("“%1” could not be saved, so it stays open. ").arg(vault.name) +
-                        session->saveError().value_or(QString()));
-        co_return;
+        const QString message =
+            QStringLiteral("“%1” could not be saved, so it stays open. ").arg(vault.name) + saveError;
+        co_return reportFailure(message);
     }
 
     removePocketSession(vault.id, session.get());
@@ -278,9 +389,18 @@ QCoro::Task<> VaultStore::lockPocket(Vault vault, std::shared_ptr<PocketSession>
     host().closePocketWindow(vault.id);
     setSizeOnDisk(vault.id, 0);
     recordActivity(lockedText(vault, reason));
+    // A quiet lock closes the vault even so; what was lost is not lost silently.
+    if (!saved)
+        recordActivity(QStringLiteral("“%1” was closed without saving its last changes. ").arg(vault.name) + saveError);
+    co_return StoreOutcome::success();
 }
 
 QCoro::Task<> VaultStore::lockAll(bool quiet, QString reason) {
+    // The mark that unlocks still under way find when they end.
+    const quint64 mark = ++lockAllCount_;
+    lockAllReason_ = reason;
+    const QPointer<VaultStore> self(this);
+
     QSet<QUuid> done;
     const QList<Vault> snapshot = vaults_;
     for (const Vault& vault : snapshot) {
@@ -289,9 +409,35 @@ QCoro::Task<> VaultStore::lockAll(bool quiet, QString reason) {
             continue;
         auto locking = lock(vault, quiet, reason);
         co_await locking;
+        if (!self)
+            co_return;
     }
     auto rest = lockUnlisted(std::move(done), quiet, reason);
     co_await rest;
+
+    // Unlocks that began before this lock-all close their vault again as they end; quitting, or
+    // the machine going to sleep, must not happen before they have.
+    while (self && self->unlocksUnderWayFrom(mark)) {
+        auto waiting = announced(self, &VaultStore::unlockEnded);
+        const bool heard = co_await waiting;
+        if (!heard)
+            co_return;
+    }
+}
+
+Vault VaultStore::standInRecord(const QUuid& id) const {
+    Vault vault = this->vault(id).value_or(strayAttachments_.value(id));
+    vault.id = id;
+    if (PocketSession* session = pocketSession(id)) {
+        vault.kind = VaultKind::pocket;
+        if (vault.bundlePath.isEmpty())
+            vault.bundlePath = session->storage()->path();
+        if (vault.name.isEmpty())
+            vault.name = QFileInfo(vault.bundlePath).completeBaseName();
+    } else if (vault.name.isEmpty()) {
+        vault.name = QFileInfo(mountPoints_.value(id)).fileName();
+    }
+    return vault;
 }
 
 QCoro::Task<> VaultStore::lockUnlisted(QSet<QUuid> done, bool quiet, QString reason) {
@@ -318,18 +464,7 @@ QCoro::Task<> VaultStore::lockUnlisted(QSet<QUuid> done, bool quiet, QString rea
         if (!isUnlocked(id))
             continue;
         // A stand-in record: the list no longer holds this vault, but its volume or session is still open.
-        Vault vault = this->vault(id).value_or(strayAttachments_.value(id));
-        vault.id = id;
-        if (PocketSession* session = pocketSession(id)) {
-            vault.kind = VaultKind::pocket;
-            if (vault.bundlePath.isEmpty())
-                vault.bundlePath = session->storage()->path();
-            if (vault.name.isEmpty())
-                vault.name = QFileInfo(vault.bundlePath).completeBaseName();
-        } else if (vault.name.isEmpty()) {
-            vault.name = QFileInfo(mountPoints_.value(id)).fileName();
-        }
-        auto locking = lock(vault, quiet, reason);
+        auto locking = lock(standInRecord(id), quiet, reason);
         co_await locking;
     }
 }

@@ -5,6 +5,7 @@
 #include "CloudExclusion.h"
 #include "DiskImage.h"
 #include "ErrorText.h"
+#include "Glossary.h"
 #include "Plist.h"
 #include "PocketFile.h"
 #include "PocketFormat.h"
@@ -21,6 +22,7 @@
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
+#include <limits>
 
 namespace larkhold {
 
@@ -133,6 +135,27 @@ QString nameTakenMessage(const QString& name) {
     return QStringLiteral("A vault named “%1” already exists in that folder.").arg(name);
 }
 
+QString changeCloudSetting() {
+    return QStringLiteral("change its %1 setting").arg(glossary::cloudSync);
+}
+
+// The Pocket Vault file read, unlocked and decoded in memory, every item of the area the
+// password opens; nothing is kept. Blocks: run it off the GUI thread. Throws the engine's errors.
+void checkPocketFile(const QString& path, const QString& password) {
+    // The size decides before any byte is read or any key derived. Only a regular file is read:
+    // opening a pipe left at the vault's path would block this worker for good.
+    const QFileInfo info(path);
+    const std::optional<std::int64_t> capacity =
+        info.isFile() ? PocketFormat::capacity(info.size()) : std::optional<std::int64_t>{};
+    if (info.exists() && !capacity)
+        throw PocketVaultError::notAPocketVault();
+    const PocketFile pocket(readWholeFile(path), capacity.value_or(0));
+    const PocketKey key = pocket.unlock(password);
+    const SecureBytes area = pocket.readArea(key);
+    // Decoded only to prove the area is whole; the items are wiped as they go.
+    (void)PocketPayload::decode(area);
+}
+
 struct PocketCreated {
     std::optional<PocketStorage::Opened> opened;
     std::exception_ptr error;
@@ -203,6 +226,16 @@ void VaultStore::relocate(const Vault& vault, const QString& path) {
 
     if (!findVault(vault.id))
         return;
+    // An open vault's volume is matched to the list by the file's path: a new path would lose it,
+    // and its lock would then detach nothing.
+    if (isUnlocked(vault.id)) {
+        setErrorMessage(lockFirstMessage(vault, QStringLiteral("locate it")));
+        return;
+    }
+    if (isBusy(vault.id)) {
+        setErrorMessage(busyMessage(vault, QStringLiteral("locate it")));
+        return;
+    }
     const QString resolved = resolvedPath(chosen.path);
     for (const Vault& other : vaults_) {
         if (other.id == vault.id)
@@ -228,33 +261,39 @@ void VaultStore::relocate(const Vault& vault, const QString& path) {
     refresh();
 }
 
-QCoro::Task<bool> VaultStore::lockBeforeRemoving(Vault vault) {
+QCoro::Task<StoreOutcome> VaultStore::lockBeforeRemoving(Vault vault) {
     if (!isUnlocked(vault.id))
-        co_return true;
+        co_return StoreOutcome::success();
     // The list's record names the vault as it is now in the lock's activity line.
     auto locking = lock(this->vault(vault.id).value_or(vault), false, LockReason::manual);
-    co_await locking;
-    co_return !isUnlocked(vault.id);
+    const StoreOutcome locked = co_await locking;
+    if (!locked.ok)
+        co_return locked;
+    // Opened again while the lock ended (another unlock): it stays.
+    if (isUnlocked(vault.id))
+        co_return reportFailure(lockFirstMessage(vault, QStringLiteral("remove it")));
+    co_return StoreOutcome::success();
 }
 
-QCoro::Task<> VaultStore::forget(Vault vault) {
+QCoro::Task<StoreOutcome> VaultStore::forget(Vault vault) {
     // An open vault that left the list would never be locked again by anything.
     auto locking = lockBeforeRemoving(vault);
-    const bool locked = co_await locking;
-    if (!locked)
-        co_return;
+    const StoreOutcome locked = co_await locking;
+    if (!locked.ok)
+        co_return locked;
     secrets().deletePassword(vault.id);
     while (removeVault(vault.id)) {
     }
+    co_return StoreOutcome::success();
 }
 
 void VaultStore::setCloudExclusion(const Vault& vault, bool excluded) {
     if (isUnlocked(vault.id)) {
-        setErrorMessage(lockFirstMessage(vault, QStringLiteral("change its iCloud setting")));
+        setErrorMessage(lockFirstMessage(vault, changeCloudSetting()));
         return;
     }
     if (isBusy(vault.id)) {
-        setErrorMessage(busyMessage(vault, QStringLiteral("change its iCloud setting")));
+        setErrorMessage(busyMessage(vault, changeCloudSetting()));
         return;
     }
     // The list's own record, not the caller's copy: its path is where the file is now.
@@ -279,20 +318,72 @@ void VaultStore::setCloudExclusion(const Vault& vault, bool excluded) {
 
 // ---- creating and changing ----
 
-QCoro::Task<> VaultStore::createPocketVault(QString name, QString directory, int sizeMB, QString password,
-                                            bool saveToKeychain, bool excludeFromCloud,
-                                            std::optional<QString> passwordHint) {
-    const QString extension = excludeFromCloud ? kNoSync : kPocketVault;
-    if (const std::optional<QString> problem = nameProblem(name, extension)) {
-        setErrorMessage(*problem);
-        co_return;
+QCoro::Task<StoreOutcome> VaultStore::createStandardVault(QString name, QString directory, qint64 maxSizeMB,
+                                                          QString password, bool saveToKeychain, bool excludeFromCloud,
+                                                          std::optional<QString> passwordHint) {
+    if (const std::optional<QString> problem = nameProblem(name, kSparseBundle))
+        co_return reportFailure(*problem);
+    const QDir folder(directory);
+    const QString bundle = folder.filePath(name + QLatin1Char('.') + kSparseBundle);
+    const QString alternative = folder.filePath(name + QLatin1Char('.') + kNoSync);
+    if (somethingAt(bundle) || somethingAt(alternative))
+        co_return reportFailure(nameTakenMessage(name));
+
+    auto creating = failureOf(diskImage().create(bundle, name, maxSizeMB, password));
+    const std::optional<QString> failure = co_await creating;
+    if (failure)
+        co_return reportFailure(*failure);
+
+    // An image that could not take its ".nosync" name still exists and holds the password the user
+    // just chose: it is listed under the name it has, so that it is neither lost nor left behind.
+    QString path = bundle;
+    bool excluded = false;
+    std::optional<QString> notExcluded;
+    if (excludeFromCloud) {
+        try {
+            path = CloudExclusion::exclude(bundle);
+            excluded = true;
+        } catch (const std::exception& e) {
+            notExcluded = QStringLiteral("The vault was created as “%1”, but it could not be kept out of %2: %3")
+                              .arg(QFileInfo(bundle).fileName(), glossary::cloudSync, describeError(e));
+        }
     }
+
+    Vault vault;
+    vault.id = QUuid::createUuid();
+    vault.kind = VaultKind::standard;
+    vault.name = name;
+    vault.bundlePath = path;
+    vault.maxSizeMB = maxSizeMB;
+    vault.createdAt = now();
+    vault.excludedFromCloud = excluded;
+    vault.requireTouchID = false;
+    vault.openInFinderAfterUnlock = true;
+    vault.autoOpenAtLaunch = false;
+    vault.passwordHint = std::move(passwordHint);
+    appendVault(vault);
+    if (saveToKeychain)
+        secrets().savePassword(password, vault.id);
+
+    const QPointer<VaultStore> self(this);
+    auto refreshing = refresh();
+    co_await refreshing;
+    if (notExcluded && self)
+        co_return reportFailure(*notExcluded);
+    co_return notExcluded ? StoreOutcome::failure(*notExcluded) : StoreOutcome::success();
+}
+
+QCoro::Task<StoreOutcome> VaultStore::createPocketVault(QString name, QString directory, int sizeMB, QString password,
+                                                        bool saveToKeychain, bool excludeFromCloud,
+                                                        std::optional<QString> passwordHint) {
+    const quint64 since = lockAllCount_;
+    const QString extension = excludeFromCloud ? kNoSync : kPocketVault;
+    if (const std::optional<QString> problem = nameProblem(name, extension))
+        co_return reportFailure(*problem);
     const QDir folder(directory);
     for (const QString& taken : {extension, excludeFromCloud ? kPocketVault : kNoSync, kSparseBundle}) {
-        if (somethingAt(folder.filePath(name + QLatin1Char('.') + taken))) {
-            setErrorMessage(nameTakenMessage(name));
-            co_return;
-        }
+        if (somethingAt(folder.filePath(name + QLatin1Char('.') + taken)))
+            co_return reportFailure(nameTakenMessage(name));
     }
 
     const QString path = folder.filePath(name + QLatin1Char('.') + extension);
@@ -307,10 +398,8 @@ QCoro::Task<> VaultStore::createPocketVault(QString name, QString directory, int
     };
     QFuture<PocketCreated> creating = QtConcurrent::run(std::move(work));
     PocketCreated created = co_await creating;
-    if (!created.opened) {
-        setErrorMessage(describeError(created.error));
-        co_return;
-    }
+    if (!created.opened)
+        co_return reportFailure(describeError(created.error));
 
     Vault vault;
     vault.id = QUuid::createUuid();
@@ -325,60 +414,64 @@ QCoro::Task<> VaultStore::createPocketVault(QString name, QString directory, int
     if (saveToKeychain)
         secrets().savePassword(password, vault.id);
 
+    // Everything was locked while the file was being made: the new vault joins the list locked.
+    if (lockAllBeganSince(since))
+        co_return StoreOutcome::success();
     std::shared_ptr<PocketStorage> storage = std::move(created.opened->storage);
     const std::int64_t capacity = storage->capacity();
     std::shared_ptr<PocketSession> session =
         makePocketSession(vault.id, std::move(storage), std::move(created.opened->items), capacity);
     startPocketSession(std::move(session), vault, UnlockMethod::password);
+    co_return StoreOutcome::success();
 }
 
-QCoro::Task<> VaultStore::resize(Vault vault, qint64 newSizeMB, QString password) {
+QCoro::Task<StoreOutcome> VaultStore::resize(Vault vault, qint64 newSizeMB, QString password) {
     BusyMark busy(*this, vault.id);
+    // What the vault takes now, as its gauge shows it, or measured afresh when it has none: a new
+    // limit below it is refused here rather than left to the tool.
+    qint64 used = sizesOnDisk_.value(vault.id, -1);
+    if (used < 0) {
+        auto measuring = usedBytes(vault);
+        used = co_await measuring;
+    }
+    if (newSizeMB < 0 || (newSizeMB <= std::numeric_limits<qint64>::max() / kMiB && newSizeMB * kMiB < used))
+        co_return reportFailure(DiskImageError::limitBelowUse().message());
+
     auto resizing = failureOf(diskImage().resize(vault.bundlePath, newSizeMB, password));
     const std::optional<QString> failure = co_await resizing;
-    if (failure) {
-        setErrorMessage(*failure);
-        co_return;
-    }
+    if (failure)
+        co_return reportFailure(*failure);
     // By id: the record may have changed in other ways while the tool ran.
     modifyVault(vault.id, [newSizeMB](Vault& record) { record.maxSizeMB = newSizeMB; });
+    co_return StoreOutcome::success();
 }
 
-QCoro::Task<> VaultStore::compact(Vault vault, QString password) {
+QCoro::Task<StoreOutcome> VaultStore::compact(Vault vault, QString password) {
     BusyMark busy(*this, vault.id);
     auto compacting = failureOf(diskImage().compact(vault.bundlePath, password));
     const std::optional<QString> failure = co_await compacting;
-    if (failure) {
-        setErrorMessage(*failure);
-        co_return;
-    }
+    if (failure)
+        co_return reportFailure(*failure);
     auto measuring = diskImage().sizeOnDisk(vault.bundlePath);
     const qint64 bytes = co_await measuring;
     setSizeOnDisk(vault.id, bytes);
+    co_return StoreOutcome::success();
 }
 
-QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password) {
-    if (isUnlocked(vault.id)) {
-        setErrorMessage(lockFirstMessage(vault, QStringLiteral("rename it")));
-        co_return;
-    }
-    if (isBusy(vault.id)) {
-        setErrorMessage(busyMessage(vault, QStringLiteral("rename it")));
-        co_return;
-    }
+QCoro::Task<StoreOutcome> VaultStore::rename(Vault vault, QString newName, QString password) {
+    if (isUnlocked(vault.id))
+        co_return reportFailure(lockFirstMessage(vault, QStringLiteral("rename it")));
+    if (isBusy(vault.id))
+        co_return reportFailure(busyMessage(vault, QStringLiteral("rename it")));
     const QFileInfo current(QDir::cleanPath(vault.bundlePath));
     // A file without an extension keeps having none, rather than gaining a trailing dot.
     const QString extension = current.suffix();
-    if (const std::optional<QString> problem = nameProblem(newName, extension)) {
-        setErrorMessage(*problem);
-        co_return;
-    }
+    if (const std::optional<QString> problem = nameProblem(newName, extension))
+        co_return reportFailure(*problem);
     const QString newPath =
         current.dir().filePath(extension.isEmpty() ? newName : newName + QLatin1Char('.') + extension);
-    if (somethingAt(newPath)) {
-        setErrorMessage(nameTakenMessage(newName));
-        co_return;
-    }
+    if (somethingAt(newPath))
+        co_return reportFailure(nameTakenMessage(newName));
 
     BusyMark busy(*this, vault.id);
     std::optional<QString> failure;
@@ -403,7 +496,7 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
                 auto recording = recordStrayAttachment(vault);
                 co_await recording;
             }
-            co_return;
+            co_return StoreOutcome::failure(*failure);
         }
 
         auto renaming = failureOf(diskImage().renameVolume(attachedAt, newName));
@@ -422,7 +515,7 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
                 auto recording = recordStrayAttachment(vault);
                 co_await recording;
             }
-            co_return;
+            co_return StoreOutcome::failure(*failure);
         }
 
         // Renaming the volume may have moved its mount point.
@@ -434,35 +527,38 @@ QCoro::Task<> VaultStore::rename(Vault vault, QString newName, QString password)
             setErrorMessage(*failure);
             auto recording = recordStrayAttachment(vault);
             co_await recording;
-            co_return;
+            co_return StoreOutcome::failure(*failure);
         }
     }
 
     try {
         noReplaceRename(vault.bundlePath, newPath);
     } catch (const std::exception& e) {
-        setErrorMessage(describeError(e));
-        co_return;
+        co_return reportFailure(describeError(e));
     }
     modifyVault(vault.id, [&](Vault& record) {
         record.name = newName;
         record.bundlePath = newPath;
     });
+    co_return StoreOutcome::success();
 }
 
-void VaultStore::updatePasswordHint(const Vault& vault, std::optional<QString> hint) {
-    modifyVault(vault.id, [&](Vault& record) { record.passwordHint = std::move(hint); });
+bool VaultStore::updatePasswordHint(const Vault& vault, std::optional<QString> hint) {
+    for (Vault& record : vaults_) {
+        if (record.id != vault.id)
+            continue;
+        record.passwordHint = std::move(hint);
+        emit vaultsChanged();
+        return save();
+    }
+    return false;
 }
 
-QCoro::Task<> VaultStore::changePassword(Vault vault, QString oldPassword, QString newPassword) {
-    if (isUnlocked(vault.id)) {
-        setErrorMessage(lockFirstMessage(vault, QStringLiteral("change its password")));
-        co_return;
-    }
-    if (isBusy(vault.id)) {
-        setErrorMessage(busyMessage(vault, QStringLiteral("change its password")));
-        co_return;
-    }
+QCoro::Task<StoreOutcome> VaultStore::changePassword(Vault vault, QString oldPassword, QString newPassword) {
+    if (isUnlocked(vault.id))
+        co_return reportFailure(lockFirstMessage(vault, QStringLiteral("change its password")));
+    if (isBusy(vault.id))
+        co_return reportFailure(busyMessage(vault, QStringLiteral("change its password")));
     BusyMark busy(*this, vault.id);
 
     std::optional<QString> failure;
@@ -478,16 +574,15 @@ QCoro::Task<> VaultStore::changePassword(Vault vault, QString oldPassword, QStri
         auto changing = failureOf(diskImage().changePassword(vault.bundlePath, oldPassword, newPassword));
         failure = co_await changing;
     }
-    if (failure) {
-        setErrorMessage(*failure);
-        co_return;
-    }
+    if (failure)
+        co_return reportFailure(*failure);
 
     // A Pocket Vault has two passwords and only the one given as old changed: a saved password
     // that is the other one stays right. A disk image has one, so a saved one was the old one.
     const std::optional<QString> saved = secrets().password(vault.id);
     if (saved && (vault.kind != VaultKind::pocket || *saved == oldPassword))
         secrets().savePassword(newPassword, vault.id);
+    co_return StoreOutcome::success();
 }
 
 // ---- verifying and deleting ----
@@ -499,20 +594,7 @@ QCoro::Task<> VaultStore::verifyPassword(Vault vault, QString password) {
         co_return;
     }
 
-    auto work = [path = vault.bundlePath, password]() {
-        // The size decides before any byte is read or any key derived. Only a regular file is
-        // read: opening a pipe left at the vault's path would block this worker for good.
-        const QFileInfo info(path);
-        const std::optional<std::int64_t> capacity =
-            info.isFile() ? PocketFormat::capacity(info.size()) : std::optional<std::int64_t>{};
-        if (info.exists() && !capacity)
-            throw PocketVaultError::notAPocketVault();
-        const PocketFile pocket(readWholeFile(path), capacity.value_or(0));
-        const PocketKey key = pocket.unlock(password);
-        const SecureBytes area = pocket.readArea(key);
-        // Decoded only to prove the area is whole; the items are wiped as they go.
-        (void)PocketPayload::decode(area);
-    };
+    auto work = [path = vault.bundlePath, password]() { checkPocketFile(path, password); };
     QFuture<std::exception_ptr> checking = runCatching(std::move(work));
     const std::exception_ptr error = co_await checking;
     if (!error)
@@ -527,24 +609,62 @@ QCoro::Task<> VaultStore::verifyPassword(Vault vault, QString password) {
     }
 }
 
-QCoro::Task<> VaultStore::deleteVault(Vault vault) {
+QCoro::Task<VerifyOutcome> VaultStore::verifyVault(Vault vault, QString password) {
+    std::exception_ptr error;
+    QString healthy;
+    if (vault.kind == VaultKind::pocket) {
+        // The file as last saved; an open vault's session is not touched.
+        auto work = [path = vault.bundlePath, password]() { checkPocketFile(path, password); };
+        QFuture<std::exception_ptr> checking = runCatching(std::move(work));
+        error = co_await checking;
+        healthy = QStringLiteral("Vault is healthy — every item decrypted and checked.");
+    } else {
+        // Mounting an image that is mounted, or that an unlock, a rename or a re-key is working on,
+        // would check something other than the vault or break that operation.
+        if (isUnlocked(vault.id))
+            co_return VerifyOutcome{false, lockFirstMessage(vault, QStringLiteral("verify it")), false};
+        if (isBusy(vault.id))
+            co_return VerifyOutcome{false, busyMessage(vault, QStringLiteral("verify it")), false};
+        BusyMark busy(*this, vault.id);
+        try {
+            auto verifying = diskImage().verify(vault.bundlePath, password);
+            co_await verifying;
+        } catch (...) {
+            error = std::current_exception();
+        }
+        healthy = QStringLiteral("Vault is healthy — filesystem check passed.");
+    }
+    if (!error)
+        co_return VerifyOutcome{true, healthy, false};
+    try {
+        std::rethrow_exception(error);
+    } catch (const DiskImageError& e) {
+        if (e.isBadPassword())
+            co_return VerifyOutcome{false, e.message(), true};
+    } catch (const PocketVaultError& e) {
+        if (e.which() == PocketVaultError::Case::badPassword)
+            co_return VerifyOutcome{false, DiskImageError::badPassword().message(), true};
+    } catch (...) {
+    }
+    co_return VerifyOutcome{false, describeError(error), false};
+}
+
+QCoro::Task<StoreOutcome> VaultStore::deleteVault(Vault vault) {
     auto locking = lockBeforeRemoving(vault);
-    const bool locked = co_await locking;
-    if (!locked)
-        co_return;
+    const StoreOutcome locked = co_await locking;
+    if (!locked.ok)
+        co_return locked;
     // The file where the list says it is now: the caller's copy may be older than a change of the
     // cloud setting or a locate made while the sheet was up.
     vault = this->vault(vault.id).value_or(vault);
     QFile file(vault.bundlePath);
-    if (!file.moveToTrash()) {
-        setErrorMessage(
+    if (!file.moveToTrash())
+        co_return reportFailure(
             QStringLiteral("“%1” could not be moved to the Trash: %2")
                 .arg(QFileInfo(vault.bundlePath).fileName(),
                      somethingAt(vault.bundlePath) ? file.errorString() : QStringLiteral("the file doesn’t exist.")));
-        co_return;
-    }
     auto forgetting = forget(vault);
-    co_await forgetting;
+    co_return co_await forgetting;
 }
 
 } // namespace larkhold

@@ -6,7 +6,6 @@
 #include "fakes/store/StoreFixture.h"
 
 #include <QThreadPool>
-
 #include <sys/stat.h>
 
 namespace larkhold::test {
@@ -234,7 +233,7 @@ TEST_F(VaultManage, CloudSettingRenamesTheClosedVaultBothWays) {
 
     openStandard(tax);
     store->setCloudExclusion(tax, true);
-    EXPECT_EQ(store->errorMessage(), QStringLiteral("Lock “Tax” first, then change its iCloud setting."));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Lock “Tax” first, then change its cloud sync setting."));
     EXPECT_EQ(store->vault(tax.id)->bundlePath, tax.bundlePath);
 }
 
@@ -369,7 +368,7 @@ TEST_F(VaultManage, FileMovesAndRekeyingWaitUntilABusyVaultIsFree) {
         store->clearErrorMessage();
         store->setCloudExclusion(notes, true);
         EXPECT_EQ(store->errorMessage(),
-                  QStringLiteral("Wait until “Notes” is no longer busy, then change its iCloud setting."));
+                  QStringLiteral("Wait until “Notes” is no longer busy, then change its cloud sync setting."));
         store->clearErrorMessage();
         awaitTask(store->changePassword(notes, QStringLiteral("pw"), QStringLiteral("new")));
         EXPECT_EQ(store->errorMessage(),
@@ -539,6 +538,243 @@ TEST_F(VaultManage, DeleteMovesTheFileToTheTrashOnlyWhenTheVaultLocks) {
     EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
     EXPECT_FALSE(store->vault(moved.id));
     EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("xdg/Trash/files/Moved.nosync"))).isDir());
+}
+
+TEST_F(VaultManage, CreateStandardVaultListsItLockedWithTheChosenOptions) {
+    startStore();
+    const StoreOutcome plain = awaitTask(store->createStandardVault(QStringLiteral("Taxes"), vaultsFolder(), 2048,
+                                                                    QStringLiteral("pw"), false, false, std::nullopt));
+    EXPECT_TRUE(plain.ok) << plain.message.toStdString();
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-create")),
+              (QStringList{"create", "-encryption", "AES-256", "-stdinpass", "-type", "SPARSEBUNDLE", "-fs", "APFS",
+                           "-size", "2048m", "-volname", "Taxes", inVaults(QStringLiteral("Taxes.sparsebundle"))}));
+    EXPECT_EQ(fake.input(QStringLiteral("hdiutil-create")), QByteArray("pw"));
+    const Vault taxes = *named(QStringLiteral("Taxes"));
+    EXPECT_EQ(taxes.kind, VaultKind::standard);
+    EXPECT_EQ(taxes.bundlePath, inVaults(QStringLiteral("Taxes.sparsebundle")));
+    EXPECT_EQ(taxes.maxSizeMB, 2048);
+    EXPECT_EQ(taxes.createdAt, clock.now());
+    EXPECT_FALSE(taxes.excludedFromCloud);
+    EXPECT_FALSE(taxes.requireTouchID);
+    EXPECT_TRUE(taxes.openInFinderAfterUnlock);
+    EXPECT_FALSE(taxes.autoOpenAtLaunch);
+    EXPECT_FALSE(taxes.lastOpenedAt);
+    EXPECT_FALSE(taxes.passwordHint);
+    EXPECT_FALSE(secrets.password(taxes.id));
+    EXPECT_FALSE(store->isUnlocked(taxes));
+    EXPECT_TRUE(fake.wasRun(QStringLiteral("hdiutil-info"))) << "the list is refreshed";
+    EXPECT_FALSE(fake.wasRun(QStringLiteral("hdiutil-attach")));
+
+    const StoreOutcome hidden = awaitTask(store->createStandardVault(
+        QStringLiteral("Diary"), vaultsFolder(), 512, QStringLiteral("secret"), true, true, QStringLiteral("usual")));
+    EXPECT_TRUE(hidden.ok) << hidden.message.toStdString();
+    const Vault diary = *named(QStringLiteral("Diary"));
+    EXPECT_EQ(diary.bundlePath, inVaults(QStringLiteral("Diary.nosync")));
+    EXPECT_TRUE(QFileInfo(diary.bundlePath).isDir());
+    EXPECT_FALSE(QFileInfo::exists(inVaults(QStringLiteral("Diary.sparsebundle"))));
+    EXPECT_TRUE(diary.excludedFromCloud);
+    EXPECT_EQ(diary.passwordHint, QStringLiteral("usual"));
+    EXPECT_EQ(secrets.password(diary.id), QStringLiteral("secret"));
+    EXPECT_EQ(VaultList(dataFolder()).load().vaults.size(), 2);
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+}
+
+TEST_F(VaultManage, CreateStandardVaultRefusesATakenNameAndReportsTheToolsFailure) {
+    startStore();
+    for (const QString& taken : {QStringLiteral("Taxes.sparsebundle"), QStringLiteral("Taxes.nosync")}) {
+        bundle(taken);
+        store->clearErrorMessage();
+        const StoreOutcome refused = awaitTask(store->createStandardVault(
+            QStringLiteral("Taxes"), vaultsFolder(), 2048, QStringLiteral("pw"), true, false, std::nullopt));
+        EXPECT_FALSE(refused.ok);
+        EXPECT_EQ(refused.message, QStringLiteral("A vault named “Taxes” already exists in that folder."));
+        EXPECT_EQ(store->errorMessage(), refused.message);
+        QDir(inVaults(taken)).removeRecursively();
+    }
+    const StoreOutcome unsafe = awaitTask(store->createStandardVault(QStringLiteral("../Out"), vaultsFolder(), 2048,
+                                                                     QStringLiteral("pw"), true, false, std::nullopt));
+    EXPECT_FALSE(unsafe.ok);
+    EXPECT_TRUE(fake.calls().isEmpty()) << "refused before any tool ran";
+
+    fake.respond(QStringLiteral("hdiutil-create"), {}, "hdiutil: create failed - No space left on device\n", 1);
+    const StoreOutcome failed = awaitTask(store->createStandardVault(QStringLiteral("Taxes"), vaultsFolder(), 2048,
+                                                                     QStringLiteral("pw"), true, false, std::nullopt));
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.message,
+              QStringLiteral("Could not create vault: hdiutil: create failed - No space left on device\n"));
+    EXPECT_TRUE(store->vaults().isEmpty());
+    EXPECT_EQ(secrets.itemCount(), 0);
+}
+
+// The image exists and holds the password the user chose; when it cannot take its ".nosync" name
+// it is listed under the name it has, and the user is told plainly that it syncs.
+TEST_F(VaultManage, CreatedVaultThatCannotBeKeptOutOfCloudSyncIsListedAndReported) {
+    startStore();
+    // Something takes the ".nosync" name while the tool runs.
+    fake.makesFolders(QStringLiteral("hdiutil-create"), {inVaults(QStringLiteral("Taxes.nosync"))});
+    const StoreOutcome outcome = awaitTask(store->createStandardVault(QStringLiteral("Taxes"), vaultsFolder(), 2048,
+                                                                      QStringLiteral("pw"), true, true, std::nullopt));
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_TRUE(outcome.message.startsWith(
+        QStringLiteral("The vault was created as “Taxes.sparsebundle”, but it could not be kept out of cloud sync: ")))
+        << outcome.message.toStdString();
+    EXPECT_EQ(store->errorMessage(), outcome.message);
+    const std::optional<Vault> taxes = named(QStringLiteral("Taxes"));
+    ASSERT_TRUE(taxes);
+    EXPECT_EQ(taxes->bundlePath, inVaults(QStringLiteral("Taxes.sparsebundle")));
+    EXPECT_FALSE(taxes->excludedFromCloud);
+    EXPECT_TRUE(QFileInfo(taxes->bundlePath).isDir());
+    EXPECT_EQ(secrets.password(taxes->id), QStringLiteral("pw"));
+}
+
+TEST_F(VaultManage, OutcomesBelongToTheirOperation) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    fake.respond(QStringLiteral("hdiutil-compact"), {}, "hdiutil: compact failed - Resource busy\n", 1);
+    const StoreOutcome failed = awaitTask(store->compact(tax, QStringLiteral("pw")));
+    store->clearErrorMessage(); // as the alert's OK, or another operation, would
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.message, QStringLiteral("Could not compact vault: hdiutil: compact failed - Resource busy\n"));
+
+    fake.respond(QStringLiteral("hdiutil-compact"), {});
+    store->setErrorMessage(QStringLiteral("an older failure still on show"));
+    const StoreOutcome done = awaitTask(store->compact(tax, QStringLiteral("pw")));
+    EXPECT_TRUE(done.ok);
+    EXPECT_TRUE(done.message.isEmpty());
+
+    EXPECT_TRUE(store->updatePasswordHint(tax, QStringLiteral("hint")));
+    EXPECT_EQ(VaultList(dataFolder()).load().vaults.first().passwordHint, QStringLiteral("hint"));
+    Vault gone = tax;
+    gone.id = QUuid::createUuid();
+    EXPECT_FALSE(store->updatePasswordHint(gone, QStringLiteral("x")));
+}
+
+TEST_F(VaultManage, ResizeBelowWhatTheVaultTakesIsRefusedBeforeAnyToolRuns) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    // 300 MiB taken, as the last measure found.
+    fake.respond(QStringLiteral("du--sk"), "307200\t/x\n");
+    awaitTask(store->refresh());
+    ASSERT_EQ(store->sizesOnDisk().value(tax.id), 300 * 1'048'576);
+    QFile::remove(fake.path(QStringLiteral("calls.log")));
+
+    const StoreOutcome refused = awaitTask(store->resize(tax, 256, QStringLiteral("pw")));
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.message,
+              QStringLiteral("The new limit is smaller than the space the files inside currently use. Delete files "
+                             "first (and reclaim free space), or choose a larger limit."));
+    EXPECT_EQ(store->errorMessage(), refused.message);
+    EXPECT_FALSE(fake.wasRun(QStringLiteral("hdiutil-resize")));
+    EXPECT_EQ(store->vault(tax.id)->maxSizeMB, 1024);
+    EXPECT_FALSE(store->isBusy(tax.id));
+
+    const StoreOutcome grown = awaitTask(store->resize(tax, 300, QStringLiteral("pw")));
+    EXPECT_TRUE(grown.ok) << grown.message.toStdString();
+    EXPECT_EQ(store->vault(tax.id)->maxSizeMB, 300);
+}
+
+TEST_F(VaultManage, ResizeOfAnUnmeasuredVaultMeasuresItFirst) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    fake.respond(QStringLiteral("du--sk"), "307200\t/x\n");
+    const StoreOutcome refused = awaitTask(store->resize(tax, 100, QStringLiteral("pw")));
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(fake.wasRun(QStringLiteral("du--sk")));
+    EXPECT_FALSE(fake.wasRun(QStringLiteral("hdiutil-resize")));
+}
+
+class VerifyVault : public VaultManage {
+protected:
+    void answerHealthy(const QString& report = QStringLiteral("Checking volume.\nThe volume appears to be OK.\n"
+                                                              "File system check exit code is 0.\n")) {
+        fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/check")}));
+        fake.respond(QStringLiteral("diskutil-verifyVolume"), report.toUtf8());
+    }
+};
+
+TEST_F(VerifyVault, StandardVaultIsCheckedHiddenAndBusyMeanwhile) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    answerHealthy();
+    QList<bool> busyStates;
+    QObject::connect(store.get(), &VaultStore::busyVaultsChanged, [&] { busyStates.append(store->isBusy(tax.id)); });
+
+    const VerifyOutcome healthy = awaitTask(store->verifyVault(tax, QStringLiteral("pw")));
+    EXPECT_TRUE(healthy.ok);
+    EXPECT_EQ(healthy.text, QStringLiteral("Vault is healthy — filesystem check passed."));
+    EXPECT_FALSE(healthy.wrongPassword);
+    EXPECT_TRUE(fake.arguments(QStringLiteral("hdiutil-attach")).contains(QStringLiteral("-nobrowse")));
+    EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-detach")), (QStringList{"detach", "/media/check"}));
+    EXPECT_EQ(busyStates, (QList<bool>{true, false}));
+
+    answerHealthy(QStringLiteral("line 1\nline 2\nline 3\nInvalid extent\nFile system check exit code is 8.\n"));
+    const VerifyOutcome damaged = awaitTask(store->verifyVault(tax, QStringLiteral("pw")));
+    EXPECT_FALSE(damaged.ok);
+    EXPECT_EQ(
+        damaged.text,
+        QStringLiteral("Verification reported problems:\nline 3\nInvalid extent\nFile system check exit code is 8."));
+
+    fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 1);
+    const VerifyOutcome wrong = awaitTask(store->verifyVault(tax, QStringLiteral("nope")));
+    EXPECT_FALSE(wrong.ok);
+    EXPECT_TRUE(wrong.wrongPassword);
+    EXPECT_EQ(wrong.text, QStringLiteral("Wrong password."));
+    EXPECT_TRUE(store->errorMessage().isEmpty()) << "the sheet shows every outcome itself";
+    EXPECT_FALSE(store->isBusy(tax.id));
+}
+
+TEST_F(VerifyVault, OpenOrBusyStandardVaultIsRefusedBeforeAnythingRuns) {
+    const Vault tax = standardVault(QStringLiteral("Tax"));
+    startStore();
+    {
+        TestStore::BusyMark busy(*store, tax.id);
+        const VerifyOutcome refused = awaitTask(store->verifyVault(tax, QStringLiteral("pw")));
+        EXPECT_FALSE(refused.ok);
+        EXPECT_FALSE(refused.wrongPassword);
+        EXPECT_EQ(refused.text, QStringLiteral("Wait until “Tax” is no longer busy, then verify it."));
+    }
+    openStandard(tax);
+    const VerifyOutcome refused = awaitTask(store->verifyVault(tax, QStringLiteral("pw")));
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.text, QStringLiteral("Lock “Tax” first, then verify it."));
+    EXPECT_TRUE(fake.calls().isEmpty());
+    EXPECT_TRUE(store->isUnlocked(tax));
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+}
+
+TEST_F(VerifyVault, PocketVaultIsDecryptedWithEitherPasswordAndChangesNothing) {
+    const Vault notes = pocketVault(QStringLiteral("Notes"), QStringLiteral("main"));
+    PocketStorage::open(notes.bundlePath, QStringLiteral("main"), false)
+        .storage->setUpSecondPassword(QStringLiteral("second"), {});
+    startStore();
+    const QByteArray before = readFile(notes.bundlePath);
+
+    for (const QString& password : {QStringLiteral("main"), QStringLiteral("second")}) {
+        const VerifyOutcome healthy = awaitTask(store->verifyVault(notes, password));
+        EXPECT_TRUE(healthy.ok) << healthy.text.toStdString();
+        EXPECT_EQ(healthy.text, QStringLiteral("Vault is healthy — every item decrypted and checked."));
+    }
+    const VerifyOutcome wrong = awaitTask(store->verifyVault(notes, QStringLiteral("other")));
+    EXPECT_FALSE(wrong.ok);
+    EXPECT_TRUE(wrong.wrongPassword);
+    EXPECT_EQ(wrong.text, QStringLiteral("Wrong password."));
+
+    // An open Pocket Vault is checked as last saved.
+    ASSERT_TRUE(unlockWith(notes, QStringLiteral("main")));
+    EXPECT_TRUE(awaitTask(store->verifyVault(notes, QStringLiteral("main"))).ok);
+    QCoro::waitFor(store->lockAll(true, LockReason::quit));
+    EXPECT_EQ(readFile(notes.bundlePath).size(), before.size());
+
+    QFile file(notes.bundlePath);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("x");
+    file.close();
+    const VerifyOutcome notOne = awaitTask(store->verifyVault(notes, QStringLiteral("main")));
+    EXPECT_FALSE(notOne.ok);
+    EXPECT_FALSE(notOne.wrongPassword);
+    EXPECT_EQ(notOne.text, QStringLiteral("That file isn’t a Pocket Vault."));
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+    EXPECT_TRUE(fake.calls().isEmpty());
 }
 
 } // namespace

@@ -152,7 +152,7 @@ TEST_F(UnlockRoad, SavedPasswordUnlocksWithKeychain) {
     request(a);
     EXPECT_TRUE(store->isUnlocked(a));
     EXPECT_FALSE(store->passwordPromptVault().has_value());
-    EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · Keychain"));
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · keyring"));
     EXPECT_TRUE(owner.reasons().isEmpty());
 }
 
@@ -171,7 +171,7 @@ TEST_F(UnlockRoad, OwnerCheckPassedUnlocksWithTouchIDRefusedDoesNothing) {
 
     request(a);
     EXPECT_TRUE(store->isUnlocked(a));
-    EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · Touch ID"));
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · system authentication"));
     EXPECT_EQ(owner.reasons(),
               QStringList({QStringLiteral("unlock the vault “A”"), QStringLiteral("unlock the vault “A”")}));
 }
@@ -557,8 +557,7 @@ TEST(VaultStoreCaptions, LimitsAndCaptions) {
 }
 
 TEST(VaultVolumes, PresentUnlessItsDiskIsMissing) {
-    EXPECT_FALSE(
-        Vault::volumeIsPresent(QStringLiteral("/Volumes/NoSuchDiskForLarkholdTests/Vaults/A.sparsebundle")));
+    EXPECT_FALSE(Vault::volumeIsPresent(QStringLiteral("/Volumes/NoSuchDiskForLarkholdTests/Vaults/A.sparsebundle")));
     EXPECT_FALSE(Vault::volumeIsPresent(QStringLiteral("/media/nobody-here/Backup/A.sparsebundle")));
     EXPECT_TRUE(Vault::volumeIsPresent(QDir::homePath() + QStringLiteral("/Vaults/A.sparsebundle")));
     EXPECT_TRUE(Vault::volumeIsPresent(QStringLiteral("/Volumes")));

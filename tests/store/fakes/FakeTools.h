@@ -35,6 +35,10 @@ public:
         write(key + QStringLiteral(".status"), QByteArray::number(status));
     }
     void neverReadInput(const QString& key) const { write(key + QStringLiteral(".noread"), {}); }
+    // Folders the tool makes when it runs, as a tool that leaves things behind would.
+    void makesFolders(const QString& key, const QStringList& folders) const {
+        write(key + QStringLiteral(".mkdir"), (folders.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    }
 
     QStringList arguments(const QString& key) const {
         QString text = QString::fromUtf8(read(key + QStringLiteral(".args")));

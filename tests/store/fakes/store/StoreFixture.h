@@ -24,8 +24,9 @@
 
 namespace larkhold::test {
 
-// Spins the event loop until `done` holds; false after `ms` milliseconds.
-template <typename Predicate> bool waitUntil(Predicate done, int ms = 5000) {
+// Spins the event loop until `done` holds; false after `ms` milliseconds. The ceiling only ends a
+// wait that would otherwise hang: a loaded machine may take many seconds for a fake tool's run.
+template <typename Predicate> bool waitUntil(Predicate done, int ms = 60'000) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {

@@ -1,0 +1,333 @@
+#include "Theme.h"
+
+#include "ColorScheme.h"
+#include "Screens.h"
+#include "Symbols.h"
+
+#include <QApplication>
+#include <QDBusVariant>
+#include <QHBoxLayout>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace larkhold {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+template <typename Predicate> bool waitFor(Predicate done) {
+    return QTest::qWaitFor(done, 60'000);
+}
+
+TEST(AppThemeTest, RawValuesMatchExactlyAndEverythingElseIsClassic) {
+    EXPECT_EQ(appThemeFromRaw(QStringLiteral("nightWatch")), AppTheme::nightWatch);
+    EXPECT_EQ(appThemeFromRaw(QStringLiteral("softFocus")), AppTheme::softFocus);
+    for (const char* raw : {"NightWatch", "", "dark", "classic ", "Classic"}) {
+        EXPECT_FALSE(appThemeFromRaw(QString::fromLatin1(raw)).has_value()) << raw;
+        EXPECT_EQ(appThemeOrClassic(QString::fromLatin1(raw)), AppTheme::classic) << raw;
+    }
+    const std::vector<AppTheme> expected{AppTheme::classic, AppTheme::nativePro, AppTheme::nightWatch,
+                                         AppTheme::softFocus};
+    EXPECT_EQ(allAppThemes(), expected);
+    for (AppTheme theme : allAppThemes())
+        EXPECT_EQ(appThemeFromRaw(rawValue(theme)), theme);
+    EXPECT_EQ(rawValue(AppTheme::nativePro), QStringLiteral("nativePro"));
+}
+
+TEST(GradientTest, RunCornerToCornerWithTheDesignsStops) {
+    const QRectF rect(10, 20, 100, 50);
+    const QLinearGradient g = Theme::accent(rect);
+    EXPECT_EQ(g.start(), rect.topLeft());
+    EXPECT_EQ(g.finalStop(), rect.bottomRight());
+    ASSERT_EQ(g.stops().size(), 2);
+    EXPECT_NEAR(g.stops().first().second.redF(), 0.29, 0.003);
+    EXPECT_NEAR(g.stops().last().second.blueF(), 0.92, 0.003);
+    EXPECT_NEAR(Theme::locked(rect).stops().first().second.redF(), 0.45, 0.003);
+    EXPECT_NEAR(Theme::critical(rect).stops().last().second.greenF(), 0.15, 0.003);
+    // Built once and shared.
+    EXPECT_EQ(&Theme::stops(GradientKind::warning), &Theme::stops(GradientKind::warning));
+}
+
+TEST(CapacityTest, UsedFractionCountsALimitBelowOneAsOneMegabyte) {
+    EXPECT_DOUBLE_EQ(Capacity::usedFraction(850LL * 1'048'576, 1000), 0.85);
+    EXPECT_DOUBLE_EQ(Capacity::usedFraction(1'048'576, 0), 1.0);
+    EXPECT_DOUBLE_EQ(Capacity::usedFraction(524'288, -5), 0.5);
+    EXPECT_DOUBLE_EQ(Capacity::usedFraction(3LL * 1'048'576, 2), 1.5);
+    EXPECT_DOUBLE_EQ(Capacity::usedFraction(0, 1024), 0.0);
+}
+
+TEST(CapacityTest, BarAndBadgeThresholds) {
+    EXPECT_EQ(Capacity::barGradient(0.7999), GradientKind::accent);
+    EXPECT_EQ(Capacity::barGradient(0.8), GradientKind::warning);
+    EXPECT_EQ(Capacity::barGradient(0.9), GradientKind::warning);
+    EXPECT_EQ(Capacity::barGradient(0.95), GradientKind::critical);
+    EXPECT_EQ(Capacity::barGradient(1.3), GradientKind::critical);
+    EXPECT_EQ(Capacity::barGradient(kNaN), GradientKind::accent);
+
+    EXPECT_EQ(Capacity::nearlyFullBadge(0.8999), std::nullopt);
+    EXPECT_EQ(Capacity::nearlyFullBadge(0.9), GradientKind::warning);
+    EXPECT_EQ(Capacity::nearlyFullBadge(0.9499), GradientKind::warning);
+    EXPECT_EQ(Capacity::nearlyFullBadge(0.95), GradientKind::critical);
+    EXPECT_EQ(Capacity::nearlyFullBadge(kNaN), std::nullopt);
+}
+
+TEST(CapacityTest, BarFillHasAFourPixelStubAndNeverPassesTheTrack) {
+    EXPECT_DOUBLE_EQ(Capacity::barFillWidth(0, 170), 4);
+    EXPECT_DOUBLE_EQ(Capacity::barFillWidth(-0.5, 170), 4);
+    EXPECT_DOUBLE_EQ(Capacity::barFillWidth(kNaN, 170), 4);
+    EXPECT_DOUBLE_EQ(Capacity::barFillWidth(0.5, 170), 85);
+    EXPECT_DOUBLE_EQ(Capacity::barFillWidth(1.0, 170), 170);
+    EXPECT_DOUBLE_EQ(Capacity::barFillWidth(1.3, 170), 170);
+    EXPECT_DOUBLE_EQ(Capacity::barFillWidth(0.5, 3), 4); // only a track under 4 px is passed
+}
+
+TEST(CapacityTest, RingShowsASliverWhenEmptyAndAFullRingAboveOne) {
+    EXPECT_DOUBLE_EQ(Capacity::ringArcFraction(0), 0.02);
+    EXPECT_DOUBLE_EQ(Capacity::ringArcFraction(-3), 0.02);
+    EXPECT_DOUBLE_EQ(Capacity::ringArcFraction(kNaN), 0.02);
+    EXPECT_DOUBLE_EQ(Capacity::ringArcFraction(0.5), 0.5);
+    EXPECT_DOUBLE_EQ(Capacity::ringArcFraction(1.7), 1.0);
+}
+
+TEST(ThemeWidgetsTest, IconTileGeometryFollowsItsSize) {
+    IconTile small(QStringLiteral("lock.fill"), GradientKind::locked, 38);
+    EXPECT_NEAR(small.cornerRadius(), 10.64, 1e-9);
+    EXPECT_NEAR(small.symbolSize(), 15.96, 1e-9);
+    IconTile large(QStringLiteral("lock.fill"), GradientKind::accent, 100);
+    EXPECT_NEAR(large.cornerRadius(), 28, 1e-9);
+    EXPECT_NEAR(large.symbolSize(), 42, 1e-9);
+    EXPECT_GE(large.width(), 100);
+}
+
+TEST(ThemeWidgetsTest, SheetHeaderShowsASubtitleOnlyWhenGivenEvenEmpty) {
+    SheetHeader bare(QStringLiteral("plus"), QStringLiteral("New Vault"));
+    EXPECT_EQ(bare.subtitleLabel(), nullptr);
+    EXPECT_EQ(bare.titleLabel()->text(), QStringLiteral("New Vault"));
+    SheetHeader empty(QStringLiteral("plus"), QStringLiteral("New Vault"), QString());
+    ASSERT_NE(empty.subtitleLabel(), nullptr);
+    EXPECT_EQ(empty.tile()->tileSize(), 38);
+    EXPECT_EQ(empty.tile()->gradient(), GradientKind::accent);
+}
+
+TEST(ThemeWidgetsTest, ButtonsKeepTheirWholeLabelInANarrowRow) {
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    auto* prominent = new ProminentButton(QStringLiteral("A rather long call to action label"));
+    auto* quiet = new QuietButton(QStringLiteral("Another long secondary label"));
+    layout->addWidget(prominent);
+    layout->addWidget(quiet);
+    row.resize(60, 40);
+    row.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
+    const QFontMetrics fm(prominent->font());
+    EXPECT_GE(prominent->width(), fm.horizontalAdvance(prominent->text()) + 32);
+    EXPECT_EQ(prominent->size(), prominent->sizeHint());
+    EXPECT_EQ(quiet->size(), quiet->sizeHint());
+    EXPECT_TRUE(test::screenProblems(&row).isEmpty())
+        << test::screenProblems(&row).join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(ThemeWidgetsTest, PressedButtonsFadeDarkenAndShrinkThenReturn) {
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    auto* prominent = new ProminentButton(QStringLiteral("Unlock"));
+    auto* quiet = new QuietButton(QStringLiteral("Open"));
+    layout->addWidget(prominent);
+    layout->addWidget(quiet);
+    row.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
+    EXPECT_DOUBLE_EQ(quiet->fillOpacity(), 0.6);
+    EXPECT_DOUBLE_EQ(prominent->contentOpacity(), 1.0);
+
+    QSignalSpy clicked(prominent, &QPushButton::clicked);
+    QTest::mousePress(prominent, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return prominent->pressProgress() == 1.0; }));
+    EXPECT_DOUBLE_EQ(prominent->contentOpacity(), 0.75);
+    QTest::mouseRelease(prominent, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 1);
+
+    QTest::mousePress(quiet, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return quiet->pressProgress() == 1.0; }));
+    EXPECT_DOUBLE_EQ(quiet->fillOpacity(), 1.0);
+    QTest::mouseRelease(quiet, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return prominent->pressProgress() == 0.0 && quiet->pressProgress() == 0.0; }));
+}
+
+TEST(ThemeWidgetsTest, PullDownArrowOpensTheMenuAndTheRestIsThePrimaryAction) {
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    auto* button = new ProminentButton(QStringLiteral("New Vault"));
+    QMenu menu;
+    menu.addAction(QStringLiteral("Add Existing Vault…"));
+    button->setPullDownMenu(&menu);
+    layout->addWidget(button);
+    row.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
+    QSignalSpy clicked(button, &QPushButton::clicked);
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(10, button->height() / 2));
+    EXPECT_EQ(clicked.count(), 1);
+    EXPECT_FALSE(menu.isVisible());
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->pullDownArea().center());
+    EXPECT_EQ(clicked.count(), 1);
+    EXPECT_TRUE(waitFor([&] { return menu.isVisible(); }));
+    menu.close();
+}
+
+TEST(ThemeWidgetsTest, GaugeAndBarAnimateToTheirNewValueWhileShown) {
+    QWidget box;
+    auto* layout = new QVBoxLayout(&box);
+    auto* ring = new RingGauge(0.1, 40, 5, Qt::blue, Qt::gray, false);
+    auto* bar = new CapacityBar(0.1, false);
+    layout->addWidget(ring);
+    layout->addWidget(bar);
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    ring->setFraction(0.9);
+    bar->setFraction(0.9);
+    EXPECT_TRUE(ring->isAnimating());
+    EXPECT_TRUE(bar->isAnimating());
+    EXPECT_EQ(bar->fillGradient(), GradientKind::warning); // the colour follows at once
+    ASSERT_TRUE(waitFor([&] { return !ring->isAnimating() && !bar->isAnimating(); }));
+    EXPECT_DOUBLE_EQ(ring->shownFraction(), 0.9);
+    EXPECT_DOUBLE_EQ(bar->shownFraction(), 0.9);
+}
+
+// The colour under the bar's last pixels, painted offscreen.
+QColor barEnd(double fraction, bool sealed) {
+    CapacityBar bar(fraction, sealed);
+    bar.resize(100, CapacityBar::kHeight);
+    const QImage image = bar.grab().toImage();
+    return image.pixelColor(image.width() - 6, image.height() / 2);
+}
+
+TEST(ThemeWidgetsTest, SealedBarShowsOnlyItsTrack) {
+    const QColor full = barEnd(1.3, false);
+    EXPECT_GT(full.red(), 150);
+    EXPECT_LT(full.green(), 120);
+    const QColor sealed = barEnd(1.3, true);
+    EXPECT_LT(qAbs(sealed.red() - sealed.green()), 20) << "grey track only";
+}
+
+TEST(SymbolsTest, EverySymbolHasABundledGlyphWithInk) {
+    const QStringList names = Symbols::knownSymbols();
+    EXPECT_GE(names.size(), 40);
+    for (const QString& name : names) {
+        const QString path = Symbols::fallbackPath(name);
+        ASSERT_FALSE(path.isEmpty()) << name.toStdString();
+        Symbols::loadBundledResources();
+        const QIcon bundled(path);
+        const QImage image = bundled.pixmap(32, 32).toImage();
+        ASSERT_FALSE(image.isNull()) << name.toStdString();
+        const QImage tinted = Symbols::pixmap(name, 32, QColor(255, 0, 0)).toImage();
+        int ink = 0;
+        for (int y = 0; y < tinted.height(); ++y) {
+            for (int x = 0; x < tinted.width(); ++x)
+                ink += qAlpha(tinted.pixel(x, y)) > 128 && qRed(tinted.pixel(x, y)) > 200 ? 1 : 0;
+        }
+        EXPECT_GT(ink, 10) << name.toStdString();
+    }
+    EXPECT_FALSE(Symbols::icon(QStringLiteral("no.such.symbol")).isNull());
+    EXPECT_TRUE(Symbols::themeNames(QStringLiteral("no.such.symbol")).isEmpty());
+    EXPECT_TRUE(Symbols::themeNames(QStringLiteral("plus")).contains(QStringLiteral("list-add")));
+}
+
+TEST(ColorSchemeTest, PortalValuesAndTheDesktopPaletteDecide) {
+    using P = ColorScheme::Preference;
+    EXPECT_EQ(ColorScheme::preferenceFromVariant(QVariant::fromValue(1u)), P::dark);
+    EXPECT_EQ(ColorScheme::preferenceFromVariant(QVariant::fromValue(QDBusVariant(QVariant::fromValue(2u)))), P::light);
+    const QVariant twice =
+        QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(QVariant::fromValue(1u)))));
+    EXPECT_EQ(ColorScheme::preferenceFromVariant(twice), P::dark);
+    EXPECT_EQ(ColorScheme::preferenceFromVariant(QVariant::fromValue(0u)), P::none);
+    EXPECT_EQ(ColorScheme::preferenceFromVariant(QVariant(QStringLiteral("1"))), P::none);
+    EXPECT_EQ(ColorScheme::preferenceFromVariant(QVariant::fromValue(7u)), P::none);
+
+    EXPECT_TRUE(ColorScheme::darkFor(P::dark, ColorScheme::palette(false)));
+    EXPECT_FALSE(ColorScheme::darkFor(P::light, ColorScheme::palette(true)));
+    EXPECT_TRUE(ColorScheme::darkFor(P::none, ColorScheme::palette(true)));
+    EXPECT_FALSE(ColorScheme::darkFor(P::none, ColorScheme::palette(false)));
+}
+
+TEST(ColorSchemeTest, ApplyingReachesWidgetsAndAnnouncesTheChange) {
+    QWidget window;
+    auto* label = new ThemeLabel(QStringLiteral("text"), &window);
+    QSignalSpy changed(&ColorScheme::instance(), &ColorScheme::changed);
+    test::useColorScheme(true);
+    EXPECT_TRUE(ColorScheme::isDark());
+    EXPECT_TRUE(ColorScheme::isDark(label));
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_TRUE(changed.first().first().toBool());
+    // A window that forces a scheme keeps it.
+    QWidget forced;
+    forced.setPalette(ColorScheme::palette(false));
+    EXPECT_FALSE(ColorScheme::isDark(&forced));
+    test::useColorScheme(false);
+    EXPECT_FALSE(ColorScheme::isDark(label));
+}
+
+TEST(ThemeScreensTest, TheKitInLightAndDark) {
+    QWidget gallery;
+    gallery.setObjectName(QStringLiteral("themeGallery"));
+    gallery.setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(&gallery);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(14);
+    column->addWidget(new SheetHeader(QStringLiteral("key.fill"), QStringLiteral("Change Password"),
+                                      QStringLiteral("Enter the current password, then the new one.")));
+    auto* tiles = new QHBoxLayout;
+    const std::pair<const char*, GradientKind> tileSpecs[] = {{"lock.open.fill", GradientKind::unlocked},
+                                                              {"lock.fill", GradientKind::locked},
+                                                              {"key.fill", GradientKind::accent},
+                                                              {"exclamationmark.triangle.fill", GradientKind::warning},
+                                                              {"trash.fill", GradientKind::critical}};
+    for (const auto& [symbol, kind] : tileSpecs)
+        tiles->addWidget(new IconTile(QString::fromLatin1(symbol), kind, 46));
+    auto* ring = new RingGauge(0.62, 44, 6, Theme::stops(GradientKind::accent).first().second, QColor(), false);
+    auto* percent = new ThemeLabel(QStringLiteral("62%"));
+    percent->setFont(Theme::font(11, QFont::DemiBold));
+    ring->setCenterWidget(percent);
+    tiles->addWidget(ring);
+    tiles->addWidget(new RingGauge(0.3, 44, 6, QColor(), QColor(), true));
+    tiles->addStretch();
+    column->addLayout(tiles);
+    for (double f : {0.0, 0.5, 0.85, 0.97}) {
+        auto* bar = new CapacityBar(f, false);
+        bar->setMaximumWidth(170);
+        column->addWidget(bar);
+    }
+    auto* group = new FieldGroup;
+    auto* groupLabel = new ThemeLabel(QStringLiteral("Options"));
+    group->addRow(groupLabel);
+    auto* secondary = new ThemeLabel(QStringLiteral("Secondary text in a field group"));
+    secondary->setTone(ThemeLabel::Tone::secondary);
+    group->addRow(secondary);
+    column->addWidget(group);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(new AppIconImage(50));
+    auto* lock = new ProminentButton(QStringLiteral("Lock"), GradientKind::unlocked);
+    lock->setSymbol(QStringLiteral("lock.fill"));
+    buttons->addWidget(lock);
+    auto* newVault = new ProminentButton(QStringLiteral("New Vault"));
+    newVault->setSymbol(QStringLiteral("plus"));
+    auto* menu = new QMenu(newVault);
+    menu->addAction(QStringLiteral("Add Existing Vault…"));
+    newVault->setPullDownMenu(menu);
+    buttons->addWidget(newVault);
+    buttons->addWidget(new QuietButton(QStringLiteral("Open")));
+    auto* gear = new QuietButton(QString());
+    gear->setSymbol(QStringLiteral("gearshape"));
+    buttons->addWidget(gear);
+    buttons->addStretch();
+    column->addLayout(buttons);
+    gallery.resize(520, 420);
+
+    const test::ScreenReport report = test::renderScreen(&gallery, QStringLiteral("home"), QStringLiteral("theme-kit"));
+    EXPECT_TRUE(report.ok()) << report.problems.join(QLatin1Char('\n')).toStdString();
+}
+
+} // namespace
+} // namespace larkhold

@@ -1,0 +1,158 @@
+#include "Screens.h"
+
+#include "ColorScheme.h"
+#include "Theme.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QLayout>
+#include <QPixmap>
+#include <QSet>
+#include <QTest>
+#include <QWidget>
+
+namespace larkhold::test {
+
+namespace {
+
+QString describe(const QWidget* w) {
+    QString text = QString::fromLatin1(w->metaObject()->className());
+    if (!w->objectName().isEmpty())
+        text += QLatin1Char('#') + w->objectName();
+    if (const auto* label = qobject_cast<const QLabel*>(w))
+        text += QStringLiteral(" “%1”").arg(label->text());
+    else if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+        text += QStringLiteral(" “%1”").arg(button->text());
+    return text;
+}
+
+bool mayElide(const QLabel* label, const ScreenOptions& options) {
+    if (options.mayElide.contains(label->objectName()))
+        return true;
+    if (const auto* themed = qobject_cast<const ThemeLabel*>(label))
+        return themed->elideMode() != Qt::ElideNone;
+    return false;
+}
+
+void settle(QWidget* widget) {
+    for (int i = 0; i < 3; ++i) {
+        if (widget->layout())
+            widget->layout()->activate();
+        QApplication::processEvents();
+    }
+}
+
+QStringList imageProblems(const QImage& image) {
+    if (image.isNull() || image.width() == 0 || image.height() == 0)
+        return {QStringLiteral("the image is empty")};
+    QSet<QRgb> colours;
+    const int stepX = qMax(1, image.width() / 64);
+    const int stepY = qMax(1, image.height() / 64);
+    for (int y = 0; y < image.height(); y += stepY) {
+        for (int x = 0; x < image.width(); x += stepX)
+            colours.insert(image.pixel(x, y));
+    }
+    if (colours.size() < 2)
+        return {QStringLiteral("the image is of one colour")};
+    return {};
+}
+
+} // namespace
+
+QString screensDir() {
+    return QStringLiteral(LARKHOLD_SCREENS_DIR);
+}
+
+void useColorScheme(bool dark) {
+    ColorScheme::apply(*qobject_cast<QApplication*>(QCoreApplication::instance()), dark);
+    QApplication::processEvents();
+}
+
+QStringList screenProblems(QWidget* widget, const ScreenOptions& options) {
+    QStringList problems;
+    if (widget->width() <= 0 || widget->height() <= 0)
+        problems.append(QStringLiteral("%1 has no size").arg(describe(widget)));
+    const QList<QWidget*> children = widget->findChildren<QWidget*>();
+    for (QWidget* child : children) {
+        if (!child->isVisibleTo(widget) || child->isWindow())
+            continue;
+        const QSize hint = child->sizeHint();
+        if (hint.isValid() && !hint.isEmpty() && (child->width() <= 0 || child->height() <= 0))
+            problems.append(QStringLiteral("%1 collapsed to nothing").arg(describe(child)));
+
+        if (auto* label = qobject_cast<QLabel*>(child)) {
+            if (label->text().isEmpty() || label->textFormat() == Qt::RichText || mayElide(label, options))
+                continue;
+            if (label->wordWrap()) {
+                if (label->heightForWidth(label->width()) > label->height() + 1)
+                    problems.append(QStringLiteral("%1 is cut off at the bottom").arg(describe(label)));
+                continue;
+            }
+            const QFontMetrics fm(label->font());
+            const int available = label->contentsRect().width() - 2 * label->margin();
+            for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+                const int needed = fm.horizontalAdvance(line);
+                if (needed > available + 1) {
+                    problems.append(QStringLiteral("%1 is cut short (needs %2 px, has %3)")
+                                        .arg(describe(label))
+                                        .arg(needed)
+                                        .arg(available));
+                    break;
+                }
+            }
+            if (fm.height() * label->text().count(QLatin1Char('\n')) + fm.height() > label->contentsRect().height() + 2)
+                problems.append(QStringLiteral("%1 is cut off at the bottom").arg(describe(label)));
+        } else if (auto* button = qobject_cast<QAbstractButton*>(child)) {
+            if (button->text().isEmpty())
+                continue;
+            if (button->sizeHint().width() > button->width() + 1)
+                problems.append(QStringLiteral("%1 is narrower than its label (needs %2 px, has %3)")
+                                    .arg(describe(button))
+                                    .arg(button->sizeHint().width())
+                                    .arg(button->width()));
+        }
+    }
+    return problems;
+}
+
+ScreenReport renderScreen(QWidget* widget, const QString& area, const QString& name, const ScreenOptions& options) {
+    ScreenReport report;
+    QDir().mkpath(QDir(screensDir()).filePath(area));
+    if (!widget->isVisible())
+        widget->show();
+    if (!QTest::qWaitForWindowExposed(widget->window(), 60'000))
+        report.problems.append(QStringLiteral("the window never showed"));
+
+    for (const bool dark : {false, true}) {
+        if ((dark && !options.dark) || (!dark && !options.light))
+            continue;
+        useColorScheme(dark);
+        if (options.beforeGrab)
+            options.beforeGrab(dark);
+        settle(widget);
+        const QPixmap shot = widget->grab();
+        const QString path =
+            QDir(screensDir())
+                .filePath(QStringLiteral("%1/%2-%3.png")
+                              .arg(area, name, dark ? QStringLiteral("dark") : QStringLiteral("light")));
+        if (!shot.save(path))
+            report.problems.append(QStringLiteral("could not write %1").arg(path));
+        (dark ? report.darkPath : report.lightPath) = path;
+        const QString scheme = dark ? QStringLiteral("dark: ") : QStringLiteral("light: ");
+        for (const QString& problem : imageProblems(shot.toImage()))
+            report.problems.append(scheme + problem);
+        for (const QString& problem : screenProblems(widget, options))
+            report.problems.append(scheme + problem);
+        // A window that forces its own scheme keeps it; every other one must follow the application.
+        if (!widget->window()->testAttribute(Qt::WA_SetPalette) && ColorScheme::isDark(widget) != dark)
+            report.problems.append(scheme + QStringLiteral("the window was not drawn with the %1 palette")
+                                                .arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
+    }
+    useColorScheme(false);
+    return report;
+}
+
+} // namespace larkhold::test
