@@ -274,7 +274,7 @@ void SheetDialog::refresh() {
 void SheetDialog::fitHeight() {
     layout()->activate();
     const int height = layout()->totalHeightForWidth(width_);
-    if (height > 0)
+    if (height > 0 && (height != minimumHeight() || height != maximumHeight()))
         setFixedHeight(height);
 }
 

@@ -28,7 +28,6 @@ protected:
     bool createAndWait(CreateVaultModel& model) {
         QSignalSpy closing(&model, &SheetModel::closeRequested);
         EXPECT_TRUE(model.create());
-        EXPECT_TRUE(model.creating());
         EXPECT_TRUE(eventually([&] { return !model.creating(); }));
         return closing.count() == 1;
     }
@@ -205,6 +204,25 @@ TEST_F(CreateForm, AFailingToolKeepsTheSheetWithItsFields) {
     EXPECT_EQ(model->password(), QStringLiteral("correct horse"));
     EXPECT_TRUE(model->canCreate());
     EXPECT_TRUE(store->vaults().isEmpty());
+}
+
+TEST_F(CreateForm, AnImageThatCannotTakeItsNosyncNameIsListedUnderItsOwn) {
+    // Something takes the ".nosync" name while the image is being made.
+    setToolFile(QStringLiteral("hdiutil-create.gate"));
+    auto model = filled(VaultKind::standard);
+    ASSERT_TRUE(model->create());
+    ASSERT_TRUE(eventually([&] { return callCount(QStringLiteral("hdiutil create")) == 1; }));
+    QDir().mkpath(inFolder(QStringLiteral("Private.nosync")));
+    removeToolFile(QStringLiteral("hdiutil-create.gate"));
+    ASSERT_TRUE(eventually([&] { return !model->creating(); }));
+
+    ASSERT_EQ(store->vaults().size(), 1);
+    const Vault v = store->vaults().first();
+    EXPECT_EQ(v.bundlePath, inFolder(QStringLiteral("Private.sparsebundle")));
+    EXPECT_FALSE(v.excludedFromCloud);
+    EXPECT_TRUE(store->errorMessage().startsWith(
+        QStringLiteral("The vault was created as “Private.sparsebundle”, but it could not be kept out of cloud sync")))
+        << store->errorMessage().toStdString();
 }
 
 TEST_F(CreateForm, DecidesFromItsOwnOutcomeNotTheSharedMessage) {

@@ -16,11 +16,14 @@ class GatedOwnerCheck : public QObject, public OwnerCheck {
 
 public:
     QStringList reasons;
+    // Answers that reached the asker.
+    int delivered = 0;
 
     QCoro::Task<bool> authenticate(const QString& reason) override {
         reasons.append(reason);
         auto answering = qCoro(this, &GatedOwnerCheck::answered);
         const bool answer = co_await answering;
+        ++delivered;
         co_return answer;
     }
     void answer(bool allowed) { emit answered(allowed); }

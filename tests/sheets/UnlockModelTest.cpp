@@ -146,6 +146,7 @@ TEST_F(Prefill, RefusedOwnerCheckKeepsWhatTheUserTyped) {
     ASSERT_EQ(gate.reasons, QStringList{QStringLiteral("resize the vault “Photos”")});
     model.setPassword(QStringLiteral("typed meanwhile"));
     gate.answer(false);
+    ASSERT_TRUE(eventually([&] { return gate.delivered == 1; }));
     EXPECT_EQ(model.password(), QStringLiteral("typed meanwhile"));
 }
 
@@ -155,6 +156,7 @@ TEST_F(Prefill, PassedOwnerCheckReplacesWhatWasTyped) {
     model.open();
     model.setPassword(QStringLiteral("typed meanwhile"));
     gate.answer(true);
+    ASSERT_TRUE(eventually([&] { return gate.delivered == 1; }));
     EXPECT_EQ(model.password(), QStringLiteral("saved"));
 }
 
@@ -164,7 +166,7 @@ TEST_F(Prefill, ALateAnswerAfterTheSheetClosedDoesNothing) {
     model->open();
     model.reset();
     gate.answer(true);
-    SUCCEED();
+    ASSERT_TRUE(eventually([&] { return gate.delivered == 1; }));
 }
 
 TEST_F(Prefill, EachSheetNamesItsActionInThePrompt) {
