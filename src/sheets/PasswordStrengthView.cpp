@@ -1,6 +1,7 @@
 #include "PasswordStrengthView.h"
 
 #include "SheetDialog.h"
+#include "Theme.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -28,9 +29,7 @@ QColor blend(const QColor& a, const QColor& b, double t) {
 }
 
 QColor emptySegment(const QPalette& palette) {
-    QColor c = palette.color(QPalette::WindowText);
-    c.setAlphaF(0.12f);
-    return c;
+    return Theme::withAlpha(Theme::primary(palette), 0.12);
 }
 
 } // namespace
@@ -105,12 +104,7 @@ protected:
     }
 
 private:
-    QFont labelFont() const {
-        QFont f = font();
-        f.setPointSizeF(11 * 0.75);
-        f.setWeight(QFont::DemiBold);
-        return f;
-    }
+    static QFont labelFont() { return Theme::font(11, QFont::DemiBold); }
     int labelHeight() const { return QFontMetrics(labelFont()).height() + 2; }
 
     std::array<QColor, kSegments> colours() const {
@@ -133,17 +127,15 @@ private:
 };
 
 PasswordStrengthView::PasswordStrengthView(QWidget* parent)
-    : QWidget(parent), bar_(new Bar(this)), tipLabel_(new QLabel(this)) {
+    : QWidget(parent), bar_(new Bar(this)), tipLabel_(new ThemeLabel(QString(), this)) {
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(4);
     stack->addWidget(bar_);
     stack->addWidget(tipLabel_);
     tipLabel_->setWordWrap(true);
-    tipLabel_->setTextFormat(Qt::PlainText);
-    QFont f = tipLabel_->font();
-    f.setPointSizeF(11 * 0.75);
-    tipLabel_->setFont(f);
+    static_cast<ThemeLabel*>(tipLabel_)->setTone(ThemeLabel::Tone::secondary);
+    tipLabel_->setFont(Theme::font(11));
     tipLabel_->hide();
     restyle();
     QWidget::setVisible(false);
@@ -181,19 +173,18 @@ QString PasswordStrengthView::label(PasswordStrength::Level level) {
 }
 
 QColor PasswordStrengthView::color(PasswordStrength::Level level, const QPalette& palette) {
-    const bool dark = palette.color(QPalette::Window).lightness() < 128;
     switch (level) {
     case PasswordStrength::Level::weak:
         return SheetDialog::toneColor(SheetDialog::Tone::error, palette);
     case PasswordStrength::Level::fair:
-        return dark ? QColor(0xFF, 0x9F, 0x0A) : QColor(0xC9, 0x5F, 0x00);
+        return Theme::systemOrange(palette);
     case PasswordStrength::Level::good:
         // sRGB 0.8, 0.6, 0.0: a dark yellow that reads on light and dark backgrounds alike.
         return QColor::fromRgbF(0.8f, 0.6f, 0.0f);
     case PasswordStrength::Level::strong:
-        return SheetDialog::toneColor(SheetDialog::Tone::success, palette);
+        return Theme::systemGreen(palette);
     }
-    return palette.color(QPalette::WindowText);
+    return Theme::primary(palette);
 }
 
 void PasswordStrengthView::finishAnimation() {
@@ -207,9 +198,6 @@ void PasswordStrengthView::changeEvent(QEvent* event) {
 }
 
 void PasswordStrengthView::restyle() {
-    QPalette palette = tipLabel_->palette();
-    palette.setColor(QPalette::WindowText, SheetDialog::toneColor(SheetDialog::Tone::secondary, this->palette()));
-    tipLabel_->setPalette(palette);
     bar_->restyle();
 }
 

@@ -3,6 +3,7 @@
 #include "SheetModel.h"
 
 #include <QDialog>
+#include <QFont>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -16,6 +17,8 @@ class QPushButton;
 class QVBoxLayout;
 
 namespace larkhold {
+
+class SheetHeader;
 
 // The frame every vault sheet shares: a window-modal dialog over its parent with the header, the
 // field groups, and the button row (Cancel with Escape, the primary button with Return). Its
@@ -32,18 +35,21 @@ public:
     QPushButton* cancelButton() const { return cancel_; }
 
     enum class Tone { secondary, warning, error, success };
-    // The colour of a caption, a warning or a message in the current light or dark palette.
+    // The colour of a caption, a warning or a message in the given light or dark palette.
     static QColor toneColor(Tone tone, const QPalette& palette);
     // Small text under a field, wrapping onto as many lines as it needs, in a tone that follows
-    // the light or dark palette.
-    static QLabel* caption(const QString& text, Tone tone = Tone::secondary, int pointSize = 11);
-    // A symbol and a wrapping text in one row.
-    static QWidget* symbolLabel(const QString& symbol, QLabel* text);
+    // the light or dark palette. Sizes in pixels, as the kit's fonts.
+    static QLabel* caption(const QString& text, Tone tone = Tone::secondary, int pixelSize = 11,
+                           QFont::Weight weight = QFont::Normal);
+    // Draws a text field or checkbox as the sheets do (a visible rounded border in both schemes).
+    static void styleField(QWidget* field);
+    // The symbol in the text's tone before a wrapping text, in one row.
+    static QWidget* symbolLabel(const QString& symbol, QLabel* text, Tone tone);
 
 protected:
     SheetDialog(SheetModel* model, int width, QWidget* parent);
 
-    // The header: the symbol in a tile, the title and an optional subtitle.
+    // The header: the symbol in a tile, the title and the subtitle (none when empty and not bound).
     void setHeader(const QString& symbol, const QString& title, const QString& subtitle = {});
     void bindSubtitle(std::function<QString()> subtitle);
     // A new field group below the previous one; rows are added to the returned layout.
@@ -78,9 +84,7 @@ private:
     SheetModel* model_;
     int width_;
     QVBoxLayout* root_;
-    QLabel* headerIcon_ = nullptr;
-    QLabel* title_ = nullptr;
-    QLabel* subtitle_ = nullptr;
+    SheetHeader* header_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QPushButton* primary_ = nullptr;
     std::vector<std::function<void()>> syncs_;

@@ -3,18 +3,18 @@
 #include "PasswordStrengthView.h"
 #include "SegmentedControl.h"
 #include "SheetTexts.h"
+#include "Theme.h"
 #include "VaultSizeField.h"
 #include "VaultStore.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
-#include <QFrame>
+#include <QPainter>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QVBoxLayout>
 
 namespace larkhold {
@@ -30,7 +30,7 @@ QLineEdit* textField(const QString& placeholder, const QString& name = {}) {
     auto* edit = new QLineEdit;
     edit->setPlaceholderText(placeholder);
     edit->setAccessibleName(name.isEmpty() ? placeholder : name);
-    edit->setClearButtonEnabled(false);
+    SheetDialog::styleField(edit);
     return edit;
 }
 
@@ -43,47 +43,33 @@ QLineEdit* passwordField(const QString& placeholder) {
     return edit;
 }
 
-QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    QPalette palette = line->palette();
-    QColor c = palette.color(QPalette::WindowText);
-    c.setAlphaF(0.12f);
-    palette.setColor(QPalette::WindowText, c);
-    line->setPalette(palette);
-    return line;
-}
-
-// A path on one line, shortened in the middle when it does not fit.
-class ElidedLabel : public QLabel {
+// A hairline between the rows of a group, in the text colour of the current scheme.
+class Divider : public QWidget {
 public:
-    ElidedLabel() {
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        setTextFormat(Qt::PlainText);
-    }
-    void setFullText(const QString& text) {
-        full_ = text;
-        setToolTip(text);
-        elide();
-    }
-    const QString& fullText() const { return full_; }
+    Divider() { setFixedHeight(1); }
 
 protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QLabel::resizeEvent(event);
-        elide();
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), Theme::withAlpha(Theme::primary(palette()), 0.12));
     }
-
-private:
-    void elide() { setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, std::max(width(), 40))); }
-    QString full_;
 };
+
+QWidget* divider() {
+    return new Divider;
+}
+
+QCheckBox* checkBox(const QString& text, const char* name) {
+    auto* box = new QCheckBox(text);
+    box->setObjectName(QString::fromLatin1(name));
+    SheetDialog::styleField(box);
+    return box;
+}
 
 // A wrapping orange warning with its symbol.
 QWidget* warning(const QString& symbol, QLabel** text) {
     *text = SheetDialog::caption(QString(), SheetDialog::Tone::warning);
-    return SheetDialog::symbolLabel(symbol, *text);
+    return SheetDialog::symbolLabel(symbol, *text, SheetDialog::Tone::warning);
 }
 
 } // namespace
@@ -110,22 +96,19 @@ CreateVaultSheet::CreateVaultSheet(SheetServices services, QWidget* parent)
     bind(name, [&m] { return m.name(); }, [&m](const QString& v) { m.setName(v); });
 
     auto* location = new QHBoxLayout;
-    auto* path = new ElidedLabel;
+    auto* path = new ThemeLabel;
     path->setObjectName(QStringLiteral("directory"));
-    path->setProperty("tone", static_cast<int>(Tone::secondary));
-    QPalette secondary = path->palette();
-    secondary.setColor(QPalette::WindowText, toneColor(Tone::secondary, secondary));
-    path->setPalette(secondary);
-    location->addWidget(symbolLabel(QStringLiteral("folder"), path), 1);
-    auto* choose = new QPushButton(QStringLiteral("Choose…"));
+    path->setTone(ThemeLabel::Tone::secondary);
+    path->setElideMode(Qt::ElideMiddle);
+    location->addWidget(symbolLabel(QStringLiteral("folder"), path, Tone::secondary), 1);
+    auto* choose = new QuietButton(QStringLiteral("Choose…"));
     choose->setObjectName(QStringLiteral("choose"));
-    choose->setAutoDefault(false);
     location->addWidget(choose);
     first->addLayout(location);
     connect(choose, &QPushButton::clicked, this, &CreateVaultSheet::chooseDirectory);
     onRefresh([path, &m] {
-        if (path->fullText() != QDir::toNativeSeparators(m.directory()))
-            path->setFullText(QDir::toNativeSeparators(m.directory()));
+        path->setText(QDir::toNativeSeparators(m.directory()));
+        path->setToolTip(path->text());
     });
     first->addWidget(divider());
 
@@ -192,10 +175,8 @@ CreateVaultSheet::CreateVaultSheet(SheetServices services, QWidget* parent)
     bind(hint, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
     second->addWidget(caption(SheetTexts::hintCaption));
 
-    auto* remember = new QCheckBox(SheetTexts::rememberPassword);
-    remember->setObjectName(QStringLiteral("remember"));
-    auto* keepOut = new QCheckBox(glossary::keepOutOfCloudSync + QStringLiteral(" (never upload this vault)"));
-    keepOut->setObjectName(QStringLiteral("keepOut"));
+    auto* remember = checkBox(SheetTexts::rememberPassword, "remember");
+    auto* keepOut = checkBox(glossary::keepOutOfCloudSync + QStringLiteral(" (never upload this vault)"), "keepOut");
     second->addWidget(remember);
     second->addWidget(keepOut);
     bind(remember, [&m] { return m.saveToKeychain(); }, [&m](bool on) { m.setSaveToKeychain(on); });
@@ -261,15 +242,14 @@ UnlockSheet::UnlockSheet(SheetServices services, const Vault& vault, Host host, 
         line->setContentsMargins(0, 2, 0, 0);
         group->addWidget(line);
     }
-    auto* remember = new QCheckBox(SheetTexts::rememberPassword);
-    remember->setObjectName(QStringLiteral("remember"));
+    auto* remember = checkBox(SheetTexts::rememberPassword, "remember");
     group->addWidget(remember);
     bind(remember, [&m] { return m.saveToKeychain(); }, [&m](bool on) { m.setSaveToKeychain(on); });
 
     if (host == Host::window) {
         QLabel* failure = caption(QString(), Tone::error, 12);
         failure->setObjectName(QStringLiteral("failure"));
-        QWidget* row = symbolLabel(QStringLiteral("xmark.circle.fill"), failure);
+        QWidget* row = symbolLabel(QStringLiteral("xmark.circle.fill"), failure, Tone::error);
         group->addWidget(row);
         bindMessage(failure, [&m] { return m.failure(); }, row);
         setWindowTitle(QStringLiteral("Unlock Vault"));
@@ -280,7 +260,6 @@ UnlockSheet::UnlockSheet(SheetServices services, const Vault& vault, Host host, 
 
     addButtons();
     bindPrimary([&m] { return m.primaryLabel(); }, [&m] { return m.canUnlock(); });
-    password->setFocus();
 }
 
 // ---- Change Size Limit ----
@@ -350,8 +329,7 @@ VaultSettingsSheet::VaultSettingsSheet(SheetServices services, const Vault& vaul
     setHeader(QStringLiteral("gearshape.fill"), m.title(), VaultSettingsModel::subtitle());
 
     QVBoxLayout* group = addGroup();
-    auto* touch = new QCheckBox(VaultSettingsModel::requireTouchIDLabel());
-    touch->setObjectName(QStringLiteral("requireTouchID"));
+    auto* touch = checkBox(VaultSettingsModel::requireTouchIDLabel(), "requireTouchID");
     group->addWidget(touch);
     bind(touch, [&m] { return m.requireTouchID(); }, [&m](bool on) { m.setRequireTouchID(on); });
     QLabel* touchCaption = caption(m.touchIDCaption());
@@ -361,13 +339,11 @@ VaultSettingsSheet::VaultSettingsSheet(SheetServices services, const Vault& vaul
     group->addWidget(divider());
 
     if (m.showsOpenInFinder()) {
-        auto* finder = new QCheckBox(VaultSettingsModel::openInFinderLabel());
-        finder->setObjectName(QStringLiteral("openInFinder"));
+        auto* finder = checkBox(VaultSettingsModel::openInFinderLabel(), "openInFinder");
         group->addWidget(finder);
         bind(finder, [&m] { return m.openInFinder(); }, [&m](bool on) { m.setOpenInFinder(on); });
     }
-    auto* autoOpen = new QCheckBox(VaultSettingsModel::autoOpenLabel());
-    autoOpen->setObjectName(QStringLiteral("autoOpen"));
+    auto* autoOpen = checkBox(VaultSettingsModel::autoOpenLabel(), "autoOpen");
     group->addWidget(autoOpen);
     bind(autoOpen, [&m] { return m.autoOpen(); }, [&m](bool on) { m.setAutoOpen(on); });
     QLabel* autoWarning = caption(QString(), Tone::warning);
@@ -470,16 +446,12 @@ VerifySheet::VerifySheet(SheetServices services, const Vault& vault, QWidget* pa
     bind(password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
 
     // Two rows, one per outcome, so that each keeps its own symbol; only one shows at a time.
-    QLabel* passed = caption(QString(), Tone::success, 12);
+    QLabel* passed = caption(QString(), Tone::success, 12, QFont::Medium);
     passed->setObjectName(QStringLiteral("resultPassed"));
-    QFont medium = passed->font();
-    medium.setWeight(QFont::Medium);
-    passed->setFont(medium);
-    QWidget* passedRow = symbolLabel(QStringLiteral("checkmark.circle.fill"), passed);
-    QLabel* failed = caption(QString(), Tone::warning, 12);
+    QWidget* passedRow = symbolLabel(QStringLiteral("checkmark.circle.fill"), passed, Tone::success);
+    QLabel* failed = caption(QString(), Tone::warning, 12, QFont::Medium);
     failed->setObjectName(QStringLiteral("resultFailed"));
-    failed->setFont(medium);
-    QWidget* failedRow = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), failed);
+    QWidget* failedRow = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), failed, Tone::warning);
     group->addWidget(passedRow);
     group->addWidget(failedRow);
     bindMessage(passed, [&m] { return m.resultOK() ? m.resultText() : std::nullopt; }, passedRow);
@@ -506,7 +478,7 @@ DeleteSheet::DeleteSheet(SheetServices services, const Vault& vault, QWidget* pa
     bind(password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
     QLabel* error = caption(QString(), Tone::error, 12);
     error->setObjectName(QStringLiteral("error"));
-    QWidget* errorRow = symbolLabel(QStringLiteral("xmark.circle.fill"), error);
+    QWidget* errorRow = symbolLabel(QStringLiteral("xmark.circle.fill"), error, Tone::error);
     group->addWidget(errorRow);
     bindMessage(error, [&m] { return m.errorText(); }, errorRow);
 

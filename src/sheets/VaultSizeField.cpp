@@ -1,6 +1,7 @@
 #include "VaultSizeField.h"
 
 #include "SegmentedControl.h"
+#include "SheetDialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -57,6 +58,7 @@ VaultSizeField::VaultSizeField(qint64 sizeMB, qint64 minimumMB, QWidget* parent)
     number_ = new SizeSpinBox(model_, [this](bool changed) { apply(changed); });
     number_->setObjectName(QStringLiteral("sizeNumber"));
     number_->setFixedWidth(84);
+    SheetDialog::styleField(number_);
     row->addWidget(number_);
     unit_ = new SegmentedControl({QStringLiteral("MB"), QStringLiteral("GB")});
     unit_->setObjectName(QStringLiteral("sizeUnit"));

@@ -29,9 +29,13 @@ protected:
     }
 
     ~WidgetFixture() override {
+        // Deleting one window may delete others (a sheet takes its folder chooser with it).
+        QList<QPointer<QWidget>> windows;
         for (QWidget* top : QApplication::topLevelWidgets())
             if (top != &window && qobject_cast<QDialog*>(top))
-                delete top;
+                windows.append(top);
+        for (const QPointer<QWidget>& top : windows)
+            delete top.data();
         // Operations a closed sheet left running finish before the store goes.
         eventually([&] { return !store || store->busyVaults().isEmpty(); });
     }
