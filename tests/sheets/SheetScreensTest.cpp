@@ -1,6 +1,7 @@
 #include "PasswordStrengthView.h"
 #include "Screens.h"
 #include "UnlockPromptWindow.h"
+#include "VaultSizeField.h"
 #include "WidgetFixture.h"
 
 #include <QVBoxLayout>
