@@ -43,7 +43,7 @@ public:
         animation_->setStartValue(0.0);
         animation_->setEndValue(1.0);
         animation_->setDuration(kAnimationMs);
-        animation_->setEasingCurve(QEasingCurve::OutCubic);
+        animation_->setEasingCurve(Theme::easeOut());
         connect(animation_, &QVariantAnimation::valueChanged, this, [this] { update(); });
         from_.fill(QColor());
         to_.fill(QColor());

@@ -1,4 +1,5 @@
 #include "ChangeSheetModels.h"
+#include "CheckSheetModels.h"
 #include "SheetsFixture.h"
 #include "UnlockModel.h"
 
@@ -176,12 +177,17 @@ TEST_F(Prefill, EachSheetNamesItsActionInThePrompt) {
     RenameModel rename(gatedServices(), v);
     ChangePasswordModel change(gatedServices(), v);
     PasswordActionModel action(gatedServices(), v, {});
-    for (SheetModel* model : std::initializer_list<SheetModel*>{&resize, &rename, &change, &action})
+    VerifyModel verify(gatedServices(), v);
+    DeleteModel remove(gatedServices(), v);
+    for (SheetModel* model :
+         std::initializer_list<SheetModel*>{&resize, &rename, &change, &action, &verify, &remove})
         model->open();
     EXPECT_EQ(gate.reasons, QStringList({QStringLiteral("resize the vault “Photos”"),
                                          QStringLiteral("rename the vault “Photos”"),
                                          QStringLiteral("change the password of the vault “Photos”"),
-                                         QStringLiteral("modify the vault “Photos”")}));
+                                         QStringLiteral("modify the vault “Photos”"),
+                                         QStringLiteral("verify the vault “Photos”"),
+                                         QStringLiteral("delete the vault “Photos”")}));
 }
 
 } // namespace
