@@ -1,16 +1,442 @@
 #include "MainWindow.h"
 
-#include <QLabel>
+#include "ClassicHome.h"
+#include "ColorScheme.h"
+#include "Defaults.h"
+#include "Dialogs.h"
+#include "Glossary.h"
+#include "OwnerCheck.h"
+#include "SettingsKeys.h"
+#include "SheetFactory.h"
+#include "VaultFileLocation.h"
+#include "VaultStatusCache.h"
+#include "VaultStore.h"
+
+#include <QCoroFuture>
+#include <QDialog>
+#include <QMessageBox>
+#include <QShowEvent>
+#include <QTimer>
+#include <QtConcurrent>
+#include <type_traits>
 
 namespace larkhold {
 
-MainWindow::MainWindow(HomeDeps deps, QWidget* parent) : QMainWindow(parent), deps_(deps) {
+namespace {
+
+QString quoted(const QString& name) {
+    return QStringLiteral("“") + name + QStringLiteral("”");
+}
+
+// What a password-confirmed store operation did, whether the store already reports it as an
+// outcome or only through its error message.
+template <typename T> QCoro::Task<StoreOutcome> outcomeOf(QCoro::Task<T> operation, QPointer<VaultStore> store) {
+    if constexpr (std::is_same_v<T, StoreOutcome>) {
+        StoreOutcome outcome = co_await operation;
+        co_return outcome;
+    } else {
+        co_await operation;
+        if (store && !store->errorMessage().isEmpty())
+            co_return StoreOutcome::failure(store->errorMessage());
+        co_return StoreOutcome::success();
+    }
+}
+
+QCoro::Task<StoreOutcome> compactOutcome(QPointer<VaultStore> store, Vault vault, QString password) {
+    if (!store)
+        co_return StoreOutcome::failure(QString());
+    auto compacting = outcomeOf(store->compact(vault, std::move(password)), store);
+    StoreOutcome outcome = co_await compacting;
+    co_return outcome;
+}
+
+} // namespace
+
+MainWindow::MainWindow(HomeDeps deps, QWidget* parent)
+    : QMainWindow(parent), deps_(deps), status_(new VaultStatusCache(*deps.store, deps.secrets, this)) {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Larkhold"));
-    setCentralWidget(new QLabel(QStringLiteral("Larkhold"), this));
-    resize(500, 460);
+    actions_ = buildActions();
+    context_ = HomeContext{deps_.store, deps_.defaults, status_, actions_};
+    applyDesign();
+
+    VaultStore* store = deps_.store;
+    connect(store, &VaultStore::errorMessageChanged, this, &MainWindow::showErrorIfAny);
+    connect(store, &VaultStore::passwordPromptVaultChanged, this, &MainWindow::showPasswordPrompt);
+    connect(store, &VaultStore::newVaultRequestedChanged, this, [this] {
+        if (isVisible())
+            takeNewVaultRequest();
+    });
+    if (deps_.defaults) {
+        connect(deps_.defaults, &Defaults::changed, this, [this](const QString& key) {
+            if (key == SettingsKeys::appTheme.name)
+                applyDesign();
+        });
+    }
 }
 
 MainWindow::~MainWindow() = default;
+
+QWidget* MainWindow::createDesign(AppTheme design, const HomeContext& context, QWidget* parent) {
+    switch (design) {
+    case AppTheme::classic:
+    case AppTheme::nativePro:
+    case AppTheme::nightWatch:
+    case AppTheme::softFocus:
+        break;
+    }
+    return new ClassicHome(context, parent);
+}
+
+// ---- design, size, colour scheme ----
+
+void MainWindow::applyDesign() {
+    const QString raw = deps_.defaults ? deps_.defaults->stringValue(SettingsKeys::appTheme)
+                                       : SettingsKeys::appTheme.defaultValue.toString();
+    spec_ = homeDesignSpec(raw);
+    if (shownDesign_ != spec_.design || !design_) {
+        QWidget* next = createDesign(spec_.design, context_, this);
+        setCentralWidget(next); // deletes the previous design
+        design_ = next;
+        shownDesign_ = spec_.design;
+    }
+    design_->setMinimumSize(spec_.minimum);
+
+    switch (spec_.scheme) {
+    case SchemePreference::system:
+        setPalette(QPalette()); // back to the application's, which follows the desktop
+        break;
+    case SchemePreference::light:
+        setPalette(ColorScheme::palette(false));
+        break;
+    case SchemePreference::dark:
+        setPalette(ColorScheme::palette(true));
+        break;
+    }
+
+    if (!isVisible()) {
+        // The first show takes this size.
+        resize(spec_.target);
+        appliedTarget_ = spec_.target;
+    } else if (appliedTarget_ != spec_.target) {
+        QTimer::singleShot(0, this, &MainWindow::applyTargetSize);
+    }
+}
+
+void MainWindow::applyTargetSize() {
+    if (!isVisible() || appliedTarget_ == spec_.target)
+        return;
+    // Qt keeps the top-left corner where it is.
+    resize(spec_.target);
+    appliedTarget_ = spec_.target;
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (event->spontaneous())
+        return;
+    if (appliedTarget_ != spec_.target)
+        QTimer::singleShot(0, this, &MainWindow::applyTargetSize);
+    status_->refresh();
+    if (deps_.refreshOnShow)
+        startTask();
+    // Requests made while the window was closed are acted on now.
+    takeNewVaultRequest();
+    showPasswordPrompt();
+    showNextSheet();
+    showErrorIfAny();
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    // Closed, not minimised: the next show sizes the window for its design again.
+    if (!event->spontaneous())
+        appliedTarget_.reset();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        status_->refresh();
+}
+
+// ---- the action table ----
+
+VaultActions MainWindow::buildActions() {
+    QPointer<MainWindow> self(this);
+    VaultStore* store = deps_.store;
+    QPointer<VaultStore> storeGuard(store);
+    auto sheet = [self](QDialog* (SheetFactory::*make)(QWidget*, const Vault&)) {
+        return [self, make](const Vault& vault) {
+            if (!self)
+                return;
+            self->presentSheet({[self, make, vault](QWidget* parent) -> QDialog* {
+                                    return self->deps_.sheets ? (self->deps_.sheets->*make)(parent, vault) : nullptr;
+                                },
+                                {},
+                                {}});
+        };
+    };
+
+    VaultActions a;
+    a.newVault = [self] {
+        if (self)
+            self->openCreateSheet();
+    };
+    a.addExisting = [storeGuard] {
+        if (storeGuard)
+            ContentView::chooseExistingVault(*storeGuard);
+    };
+    a.unlock = [storeGuard](const Vault& vault) {
+        if (storeGuard)
+            storeGuard->requestUnlock(vault);
+    };
+    a.usePassword = [storeGuard](const Vault& vault) {
+        if (storeGuard)
+            storeGuard->setPasswordPromptVault(vault);
+    };
+    a.lock = [storeGuard](const Vault& vault) {
+        if (storeGuard)
+            storeGuard->lock(vault, false, LockReason::manual);
+    };
+    a.openInFinder = [storeGuard](const Vault& vault) {
+        if (storeGuard)
+            storeGuard->openVault(vault);
+    };
+    a.locate = [storeGuard](const Vault& vault) {
+        if (storeGuard)
+            VaultFileLocation::locate(vault, *storeGuard);
+    };
+    a.revealFile = [storeGuard](const Vault& vault) {
+        if (storeGuard)
+            VaultFileLocation::reveal(vault, *storeGuard);
+    };
+    a.resize = sheet(&SheetFactory::resize);
+    a.rename = sheet(&SheetFactory::rename);
+    a.vaultSettings = sheet(&SheetFactory::vaultSettings);
+    a.changePassword = sheet(&SheetFactory::changePassword);
+    a.verify = sheet(&SheetFactory::verify);
+    a.compact = [self, storeGuard](const Vault& vault) {
+        if (!self)
+            return;
+        PasswordAction action;
+        action.title = QStringLiteral("Reclaim Free Space");
+        action.caption = QStringLiteral("Shrinks the vault file on disk after files were deleted inside.");
+        action.buttonLabel = QStringLiteral("Reclaim");
+        action.run = [storeGuard, vault](QString password) {
+            return compactOutcome(storeGuard, vault, std::move(password));
+        };
+        self->presentSheet({[self, vault, action](QWidget* parent) -> QDialog* {
+                                return self->deps_.sheets ? self->deps_.sheets->passwordAction(parent, vault, action)
+                                                          : nullptr;
+                            },
+                            {},
+                            {}});
+    };
+    a.forget = [self](const Vault& vault) {
+        if (self)
+            self->forgetTask(vault);
+    };
+    a.trash = [self](const Vault& vault) {
+        if (self)
+            self->trashTask(vault);
+    };
+    a.lockAll = [storeGuard] {
+        if (storeGuard)
+            storeGuard->lockAll(false, LockReason::manual);
+    };
+    return a;
+}
+
+QCoro::Task<> MainWindow::forgetTask(Vault vault) {
+    QPointer<MainWindow> self(this);
+    if (vault.requireTouchID) {
+        OwnerCheck* check = deps_.ownerCheck;
+        if (!check)
+            co_return; // no way to ask: the vault stays, as after a refused check
+        const QString reason = VaultFileLocation::removeReason(vault);
+        auto asking = check->authenticate(reason);
+        const bool passed = co_await asking;
+        if (!passed || !self)
+            co_return;
+    }
+    confirmRemove(vault);
+}
+
+QCoro::Task<> MainWindow::trashTask(Vault vault) {
+    QPointer<MainWindow> self(this);
+    // Looked at off the GUI thread: the path may be on a share that no longer answers.
+    auto probing = QtConcurrent::run(&probeVaultFile, vault.bundlePath);
+    const VaultFileState state = co_await probing;
+    if (!self)
+        co_return;
+    if (state == VaultFileState::present) {
+        presentSheet({[self, vault](QWidget* parent) -> QDialog* {
+                          return self->deps_.sheets ? self->deps_.sheets->deleteVault(parent, vault) : nullptr;
+                      },
+                      {},
+                      {}});
+        co_return;
+    }
+    // Nothing to move to the Trash: the vault can only leave the list, and that asks what Remove
+    // from List asks, the owner check included.
+    auto forgetting = forgetTask(vault);
+    co_await forgetting;
+}
+
+QCoro::Task<> MainWindow::startTask() {
+    if (starting_)
+        co_return;
+    starting_ = true;
+    QPointer<MainWindow> self(this);
+    QPointer<VaultStore> store(deps_.store);
+    auto refreshing = store->refresh();
+    co_await refreshing;
+    if (store) {
+        auto opening = store->autoOpenFavorites();
+        co_await opening;
+    }
+    if (self)
+        starting_ = false;
+}
+
+// ---- sheets ----
+
+void MainWindow::openCreateSheet() {
+    QPointer<MainWindow> self(this);
+    presentSheet({[self](QWidget* parent) -> QDialog* {
+                      return self->deps_.sheets ? self->deps_.sheets->createVault(parent) : nullptr;
+                  },
+                  {},
+                  {}});
+}
+
+void MainWindow::presentSheet(PendingSheet sheet) {
+    queue_.enqueue(std::move(sheet));
+    showNextSheet();
+}
+
+void MainWindow::showNextSheet() {
+    // One sheet at a time, and only over a window on screen; the rest wait their turn.
+    if (sheet_ || !isVisible())
+        return;
+    while (!queue_.isEmpty()) {
+        PendingSheet next = queue_.dequeue();
+        if (next.stillWanted && !next.stillWanted()) {
+            if (next.closed)
+                next.closed();
+            continue;
+        }
+        QDialog* dialog = next.make ? next.make(this) : nullptr;
+        if (!dialog) {
+            if (next.closed)
+                next.closed();
+            continue;
+        }
+        if (testAttribute(Qt::WA_SetPalette))
+            dialog->setPalette(palette());
+        dialog->setWindowModality(Qt::WindowModal);
+        sheet_ = dialog;
+        connect(dialog, &QDialog::finished, this, [this, dialog, closed = next.closed] {
+            if (sheet_ == dialog)
+                sheet_ = nullptr;
+            if (closed)
+                closed();
+            QTimer::singleShot(0, this, &MainWindow::showNextSheet);
+        });
+        dialog->open();
+        return;
+    }
+}
+
+void MainWindow::showPasswordPrompt() {
+    const std::optional<Vault>& prompt = deps_.store->passwordPromptVault();
+    if (!prompt) {
+        promptShownFor_.reset();
+        return;
+    }
+    if (promptShownFor_ == prompt->id)
+        return;
+    promptShownFor_ = prompt->id;
+    const Vault vault = *prompt;
+    QPointer<MainWindow> self(this);
+    QPointer<VaultStore> store(deps_.store);
+    auto current = [store, id = vault.id] {
+        return store && store->passwordPromptVault() && store->passwordPromptVault()->id == id;
+    };
+    presentSheet({[self, vault](QWidget* parent) -> QDialog* {
+                      return self->deps_.sheets ? self->deps_.sheets->unlock(parent, vault) : nullptr;
+                  },
+                  current,
+                  [self, store, current, id = vault.id] {
+                      // Closing the prompt answers the store's request, unless another took its place.
+                      if (current())
+                          store->setPasswordPromptVault(std::nullopt);
+                      if (self && self->promptShownFor_ == id)
+                          self->promptShownFor_.reset();
+                  }});
+}
+
+void MainWindow::takeNewVaultRequest() {
+    if (!deps_.store->newVaultRequested())
+        return;
+    deps_.store->setNewVaultRequested(false);
+    openCreateSheet();
+}
+
+// ---- alerts ----
+
+AlertSpec MainWindow::removeAlert(const Vault& vault) {
+    AlertSpec spec;
+    spec.objectName = QStringLiteral("removeAlert");
+    spec.text = QStringLiteral("Remove ") + quoted(vault.name) + QStringLiteral(" from the list?");
+    spec.informativeText = QStringLiteral("The encrypted vault file stays on disk, but its saved password is removed "
+                                          "from your %1 — you'll need to type the password to open it again. Bring it "
+                                          "back anytime with “Add Existing Vault…”.")
+                               .arg(glossary::keyring);
+    spec.buttons = {QStringLiteral("Remove"), QStringLiteral("Cancel")};
+    spec.destructiveButton = 0;
+    spec.cancelButton = 1;
+    // Return must not remove anything.
+    spec.defaultButton = 1;
+    return spec;
+}
+
+AlertSpec MainWindow::errorAlert(const QString& message) {
+    AlertSpec spec;
+    spec.objectName = QStringLiteral("errorAlert");
+    spec.text = QStringLiteral("Larkhold");
+    spec.informativeText = message;
+    spec.buttons = {QStringLiteral("OK")};
+    spec.cancelButton = 0;
+    return spec;
+}
+
+void MainWindow::confirmRemove(const Vault& vault) {
+    QPointer<VaultStore> store(deps_.store);
+    Dialogs::alert(isVisible() ? this : nullptr, removeAlert(vault), [store, vault](int answer) {
+        if (answer == 0 && store)
+            store->forget(vault);
+    });
+}
+
+void MainWindow::showErrorIfAny() {
+    const QString message = deps_.store->errorMessage();
+    if (message.isEmpty())
+        return;
+    if (errorAlert_) {
+        errorAlert_->setInformativeText(message);
+        return;
+    }
+    QPointer<VaultStore> store(deps_.store);
+    QPointer<MainWindow> self(this);
+    QMessageBox* box = Dialogs::alert(isVisible() ? this : nullptr, errorAlert(message), [store, self](int) {
+        if (self)
+            self->errorAlert_ = nullptr;
+        if (store)
+            store->clearErrorMessage();
+    });
+    errorAlert_ = box;
+}
 
 } // namespace larkhold

@@ -298,6 +298,24 @@ std::optional<GradientKind> nearlyFullBadge(double fraction) {
 
 // ---- ThemeLabel ----
 
+namespace {
+QColor toneColor(ThemeLabel::Tone tone, const QPalette& pal) {
+    switch (tone) {
+    case ThemeLabel::Tone::primary:
+        return Theme::primary(pal);
+    case ThemeLabel::Tone::secondary:
+        return Theme::secondary(pal);
+    case ThemeLabel::Tone::green:
+        return Theme::systemGreen(pal);
+    case ThemeLabel::Tone::orange:
+        return Theme::systemOrange(pal);
+    case ThemeLabel::Tone::white:
+        return Qt::white;
+    }
+    return Theme::primary(pal);
+}
+} // namespace
+
 ThemeLabel::ThemeLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
     setTextFormat(Qt::PlainText);
 }
@@ -347,24 +365,7 @@ void ThemeLabel::changeEvent(QEvent* event) {
 void ThemeLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QPalette& pal = palette();
-    QColor color;
-    switch (tone_) {
-    case Tone::primary:
-        color = Theme::primary(pal);
-        break;
-    case Tone::secondary:
-        color = Theme::secondary(pal);
-        break;
-    case Tone::green:
-        color = Theme::systemGreen(pal);
-        break;
-    case Tone::orange:
-        color = Theme::systemOrange(pal);
-        break;
-    case Tone::white:
-        color = Qt::white;
-        break;
-    }
+    QColor color = toneColor(tone_, pal);
     if (!isEnabled())
         color = Theme::withAlpha(color, 0.45);
     painter.setPen(color);
@@ -903,6 +904,89 @@ void QuietButton::paintBackground(QPainter& painter, const QRectF& capsule) {
 
 QColor QuietButton::labelColor() const {
     return Theme::primary(palette());
+}
+
+// ---- SymbolView ----
+
+SymbolView::SymbolView(const QString& symbol, int pixelSize, ThemeLabel::Tone tone, QWidget* parent)
+    : QWidget(parent), symbol_(symbol), px_(pixelSize), tone_(tone) {
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize SymbolView::sizeHint() const {
+    return {px_, px_};
+}
+
+void SymbolView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QPixmap glyph = Symbols::pixmap(symbol_, px_, toneColor(tone_, palette()), devicePixelRatioF());
+    const QRectF target(QRectF(rect()).center() - QPointF(px_ / 2.0, px_ / 2.0), QSizeF(px_, px_));
+    painter.drawPixmap(target, glyph, QRectF(glyph.rect()));
+}
+
+// ---- CapsuleBadge ----
+
+CapsuleBadge::CapsuleBadge(const QString& text, GradientKind gradient, QWidget* parent)
+    : QWidget(parent), text_(text), gradient_(gradient) {
+    setFont(Theme::font(9, QFont::Bold));
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void CapsuleBadge::setGradient(GradientKind gradient) {
+    gradient_ = gradient;
+    update();
+}
+
+QSize CapsuleBadge::sizeHint() const {
+    const QFontMetrics fm(font());
+    return {fm.horizontalAdvance(text_) + 12, fm.height() + 4};
+}
+
+void CapsuleBadge::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF area = QRectF(rect());
+    painter.fillPath(Theme::capsule(area), Theme::gradient(gradient_, area));
+    painter.setPen(Qt::white);
+    painter.setFont(font());
+    painter.drawText(area, Qt::AlignCenter | Qt::TextSingleLine, text_);
+}
+
+// ---- BusyIndicator ----
+
+BusyIndicator::BusyIndicator(int size, QWidget* parent) : QWidget(parent), size_(size) {
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    spin_.setStartValue(0.0);
+    spin_.setEndValue(360.0);
+    spin_.setDuration(900);
+    spin_.setLoopCount(-1);
+    connect(&spin_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        angle_ = value.toReal();
+        update();
+    });
+}
+
+QSize BusyIndicator::sizeHint() const {
+    return {size_, size_};
+}
+
+void BusyIndicator::showEvent(QShowEvent*) {
+    spin_.start();
+}
+void BusyIndicator::hideEvent(QHideEvent*) {
+    spin_.stop();
+}
+
+void BusyIndicator::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal pen = qMax<qreal>(2.0, size_ / 8.0);
+    const QRectF circle = QRectF(rect()).adjusted(pen, pen, -pen, -pen);
+    painter.setPen(QPen(Theme::quaternaryFill(palette()), pen));
+    painter.drawEllipse(circle);
+    painter.setPen(QPen(Theme::secondary(palette()), pen, Qt::SolidLine, Qt::RoundCap));
+    painter.drawArc(circle, qRound((90 - angle_) * 16), -100 * 16);
 }
 
 } // namespace larkhold

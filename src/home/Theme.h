@@ -390,4 +390,65 @@ protected:
     QColor labelColor() const override;
 };
 
+// A symbol in one of the label tones (the small icons after a vault's name).
+class SymbolView : public QWidget {
+    Q_OBJECT
+
+public:
+    SymbolView(const QString& symbol, int pixelSize, ThemeLabel::Tone tone, QWidget* parent = nullptr);
+
+    QString symbol() const { return symbol_; }
+    ThemeLabel::Tone tone() const { return tone_; }
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString symbol_;
+    int px_;
+    ThemeLabel::Tone tone_;
+};
+
+// Short white bold text on a gradient capsule ("NEARLY FULL").
+class CapsuleBadge : public QWidget {
+    Q_OBJECT
+
+public:
+    CapsuleBadge(const QString& text, GradientKind gradient, QWidget* parent = nullptr);
+
+    void setGradient(GradientKind gradient);
+    GradientKind gradient() const { return gradient_; }
+    QString text() const { return text_; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString text_;
+    GradientKind gradient_;
+};
+
+// A small indeterminate progress spinner; turns only while shown.
+class BusyIndicator : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit BusyIndicator(int size = 16, QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    int size_;
+    qreal angle_ = 0;
+    QVariantAnimation spin_;
+};
+
 } // namespace larkhold

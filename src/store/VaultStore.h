@@ -51,14 +51,6 @@ struct VaultStoreDeps {
     bool startTimers = true;
 };
 
-// What one operation did, for the caller that started it; errorMessage() still gets a failure's text for the alert.
-struct StoreOutcome {
-    bool ok = true;
-    QString message; // the failure's text as errorMessage() got it; empty on success
-    static StoreOutcome success() { return {}; }
-    static StoreOutcome failure(QString text) { return {false, std::move(text)}; }
-};
-
 // Lock reasons as they appear in the activity log. Every reason but `manual` locks quietly.
 namespace LockReason {
 inline const QString manual = QStringLiteral("manual");

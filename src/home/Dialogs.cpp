@@ -1,0 +1,195 @@
+#include "Dialogs.h"
+
+#include "Theme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QQueue>
+
+namespace larkhold::Dialogs {
+
+namespace {
+
+struct Seam {
+    QQueue<int> alertAnswers;
+    QQueue<std::optional<QString>> fileAnswers;
+    QList<AlertSpec> alerts;
+    QList<FileChoiceSpec> files;
+};
+
+Seam& seam() {
+    static Seam s;
+    return s;
+}
+
+// Brings the application forward first: the alert must be seen even while no window of ours is.
+void activate(QWidget* parent) {
+    if (parent && parent->isVisible()) {
+        parent->raise();
+        parent->activateWindow();
+    }
+}
+
+// Accepts a vault bundle folder as the choice where a plain panel would open it.
+class VaultFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    QString chosen;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && QFileInfo(files.first()).isDir() && isVaultBundle(files.first())) {
+            chosen = files.first();
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+        if (result() == QDialog::Accepted && !selectedFiles().isEmpty())
+            chosen = selectedFiles().first();
+    }
+};
+
+} // namespace
+
+bool isVaultBundle(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix();
+    return suffix == QLatin1String("sparsebundle") || suffix == QLatin1String("nosync");
+}
+
+QMessageBox* makeAlert(QWidget* parent, const AlertSpec& spec) {
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(spec.objectName);
+    box->setWindowTitle(spec.title.isEmpty() ? QStringLiteral("Larkhold") : spec.title);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(spec.text);
+    // Like the desktop's own alerts: the application's icon, the message in bold.
+    if (spec.icon == QMessageBox::NoIcon || spec.icon == QMessageBox::Information)
+        box->setIconPixmap(AppIconImage::applicationIcon().pixmap(QSize(56, 56), box->devicePixelRatioF()));
+    else
+        box->setIcon(spec.icon);
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        QFont bold = label->font();
+        bold.setBold(true);
+        label->setFont(bold);
+    }
+    box->setInformativeText(spec.informativeText);
+    for (int i = 0; i < spec.buttons.size(); ++i) {
+        QMessageBox::ButtonRole role = QMessageBox::AcceptRole;
+        if (i == spec.cancelButton)
+            role = QMessageBox::RejectRole;
+        else if (i == spec.destructiveButton)
+            role = QMessageBox::DestructiveRole;
+        QPushButton* button = box->addButton(spec.buttons.at(i), role);
+        button->setProperty("answer", i);
+        if (i == spec.defaultButton)
+            box->setDefaultButton(button);
+        if (i == spec.cancelButton)
+            box->setEscapeButton(button);
+    }
+    if (parent) {
+        box->setWindowModality(Qt::WindowModal);
+        if (parent->window()->testAttribute(Qt::WA_SetPalette))
+            box->setPalette(parent->window()->palette());
+    } else {
+        box->setWindowModality(Qt::ApplicationModal);
+    }
+    return box;
+}
+
+namespace {
+int answerOf(QMessageBox* box, const AlertSpec& spec) {
+    if (QAbstractButton* clicked = box->clickedButton()) {
+        bool ok = false;
+        const int index = clicked->property("answer").toInt(&ok);
+        if (ok)
+            return index;
+    }
+    return spec.cancelButton;
+}
+} // namespace
+
+QMessageBox* alert(QWidget* parent, const AlertSpec& spec, std::function<void(int)> done) {
+    seam().alerts.append(spec);
+    if (!seam().alertAnswers.isEmpty()) {
+        const int answer = seam().alertAnswers.dequeue();
+        if (done)
+            done(answer);
+        return nullptr;
+    }
+    QMessageBox* box = makeAlert(parent, spec);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, box, [box, spec, done = std::move(done)] {
+        if (done)
+            done(answerOf(box, spec));
+    });
+    activate(parent);
+    box->open();
+    return box;
+}
+
+int runAlert(QWidget* parent, const AlertSpec& spec) {
+    seam().alerts.append(spec);
+    if (!seam().alertAnswers.isEmpty())
+        return seam().alertAnswers.dequeue();
+    QMessageBox* box = makeAlert(parent, spec);
+    activate(parent);
+    // The store's host interface asks for the answer in place, so this one alert runs its own loop.
+    box->exec();
+    const int answer = answerOf(box, spec);
+    delete box;
+    return answer;
+}
+
+void chooseFile(QWidget* parent, const FileChoiceSpec& spec, std::function<void(std::optional<QString>)> done) {
+    seam().files.append(spec);
+    if (!seam().fileAnswers.isEmpty()) {
+        const std::optional<QString> answer = seam().fileAnswers.dequeue();
+        if (done)
+            done(answer);
+        return;
+    }
+    auto* dialog = new VaultFileDialog(parent);
+    dialog->setObjectName(spec.objectName);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // The desktop's own panel cannot pick a bundle folder as a file.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setLabelText(QFileDialog::Accept, spec.acceptLabel);
+    dialog->setWindowTitle(spec.message);
+    if (!spec.directory.isEmpty() && QFileInfo(spec.directory).isDir())
+        dialog->setDirectory(spec.directory);
+    dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
+        if (!done)
+            return;
+        if (result == QDialog::Accepted && !dialog->chosen.isEmpty())
+            done(dialog->chosen);
+        else
+            done(std::nullopt);
+    });
+    activate(parent);
+    dialog->open();
+}
+
+void answerNextAlert(int buttonIndex) {
+    seam().alertAnswers.enqueue(buttonIndex);
+}
+void answerNextFileChoice(std::optional<QString> path) {
+    seam().fileAnswers.enqueue(std::move(path));
+}
+const QList<AlertSpec>& askedAlerts() {
+    return seam().alerts;
+}
+const QList<FileChoiceSpec>& askedFileChoices() {
+    return seam().files;
+}
+void resetSeam() {
+    seam() = Seam{};
+}
+
+} // namespace larkhold::Dialogs

@@ -1,0 +1,214 @@
+#include "VaultFileLocation.h"
+
+#include "Glossary.h"
+#include "HomeModels.h"
+#include "OwnerCheck.h"
+#include "VaultStore.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QPointer>
+#include <QUrl>
+#include <QtConcurrent>
+
+namespace larkhold {
+
+namespace {
+
+FileLocationEnvironment& env() {
+    static FileLocationEnvironment e;
+    return e;
+}
+
+QWidget* parentWindow() {
+    return env().parentWindow ? env().parentWindow() : nullptr;
+}
+
+QString quoted(const QString& name) {
+    return QStringLiteral("“") + name + QStringLiteral("”");
+}
+
+// Runs `probe` on the thread pool and hands its result to `then` on the GUI thread, as long as
+// `guard` lives.
+void probeOffThread(const QString& path, QObject* guard, std::function<void(VaultFileState)> then) {
+    auto* watcher = new QFutureWatcher<VaultFileState>;
+    QObject::connect(watcher, &QFutureWatcher<VaultFileState>::finished, watcher,
+                     [watcher, guard = QPointer<QObject>(guard), then = std::move(then)] {
+                         watcher->deleteLater();
+                         if (guard)
+                             then(watcher->result());
+                     });
+    watcher->setFuture(QtConcurrent::run(&probeVaultFile, path));
+}
+
+} // namespace
+
+void VaultFileLocation::setEnvironment(FileLocationEnvironment environment) {
+    env() = std::move(environment);
+}
+
+const FileLocationEnvironment& VaultFileLocation::environment() {
+    return env();
+}
+
+QString VaultFileLocation::removeReason(const Vault& vault) {
+    return QStringLiteral("remove the vault ") + quoted(vault.name) + QStringLiteral(" from the list");
+}
+
+AlertSpec VaultFileLocation::relocatedAlert(const Vault& vault) {
+    AlertSpec spec;
+    spec.objectName = QStringLiteral("relocatedAlert");
+    spec.text = quoted(vault.name) + QStringLiteral(" is not in that location");
+    spec.informativeText =
+        QStringLiteral("The vault file isn’t at its last known path:\n\n") + vault.bundlePath +
+        QStringLiteral("\n\nIf you moved or renamed it in the %1, locate the same file. Your saved password, %2, "
+                       "and %3 stay attached. Remove from List forgets this row and its saved password; the file "
+                       "stays on disk if you still have it.")
+            .arg(glossary::fileManager, glossary::keyring, glossary::ownerCheck);
+    spec.buttons = {QStringLiteral("Locate…"), QStringLiteral("Remove from List"), QStringLiteral("OK")};
+    spec.defaultButton = 0;
+    spec.cancelButton = 2;
+    return spec;
+}
+
+AlertSpec VaultFileLocation::waitingAlert(const Vault& vault) {
+    AlertSpec spec;
+    spec.objectName = QStringLiteral("waitingAlert");
+    spec.text = QStringLiteral("Waiting for disk");
+    spec.informativeText =
+        quoted(vault.name) + QStringLiteral(" is on a disk that isn’t connected right now.\n\nLast known path:\n") +
+        vault.bundlePath + QStringLiteral("\n\nPlug in the drive or reconnect the network share, then unlock.");
+    spec.buttons = {QStringLiteral("OK")};
+    spec.cancelButton = 0;
+    return spec;
+}
+
+FileChoiceSpec VaultFileLocation::locatePanel(const Vault& vault) {
+    FileChoiceSpec spec;
+    spec.objectName = QStringLiteral("locatePanel");
+    spec.acceptLabel = QStringLiteral("Locate Vault");
+    spec.message = vault.kind == VaultKind::pocket
+                       ? QStringLiteral("Choose the Pocket Vault file for ") + quoted(vault.name) +
+                             QStringLiteral(" (.pocketvault or .nosync).")
+                       : QStringLiteral("Choose the vault file for ") + quoted(vault.name) +
+                             QStringLiteral(" (.sparsebundle or .nosync).");
+    const QString folder = QFileInfo(vault.bundlePath).path();
+    if (QFileInfo(folder).isDir())
+        spec.directory = folder;
+    return spec;
+}
+
+void VaultFileLocation::reveal(const Vault& vault, VaultStore& store) {
+    QPointer<VaultStore> guard(&store);
+    probeOffThread(vault.bundlePath, &store, [vault, guard](VaultFileState state) {
+        if (!guard)
+            return;
+        switch (state) {
+        case VaultFileState::present:
+            if (env().showInFileManager)
+                env().showInFileManager(vault.bundlePath);
+            else
+                showInFileManager(vault.bundlePath);
+            return;
+        case VaultFileState::fileMissing:
+            presentRelocated(vault, *guard);
+            return;
+        case VaultFileState::waitingForDisk:
+            presentWaiting(vault);
+            return;
+        }
+    });
+}
+
+void VaultFileLocation::locate(const Vault& vault, VaultStore& store) {
+    // Pointing an open or busy vault at another file would leave its volume, session or running
+    // operation on a file the list no longer names.
+    if (store.isUnlocked(vault.id)) {
+        store.setErrorMessage(QStringLiteral("Lock %1 first, then locate its file.").arg(quoted(vault.name)));
+        return;
+    }
+    if (store.isBusy(vault.id)) {
+        store.setErrorMessage(
+            QStringLiteral("Wait until %1 is no longer busy, then locate its file.").arg(quoted(vault.name)));
+        return;
+    }
+    QPointer<VaultStore> guard(&store);
+    Dialogs::chooseFile(parentWindow(), locatePanel(vault), [vault, guard](std::optional<QString> path) {
+        if (path && guard)
+            guard->relocate(vault, *path);
+    });
+}
+
+void VaultFileLocation::presentRelocated(const Vault& vault, VaultStore& store) {
+    QPointer<VaultStore> guard(&store);
+    Dialogs::alert(parentWindow(), relocatedAlert(vault), [vault, guard](int answer) {
+        if (!guard)
+            return;
+        if (answer == 0)
+            locate(vault, *guard);
+        else if (answer == 1)
+            removeFromList(vault, *guard);
+    });
+}
+
+void VaultFileLocation::presentWaiting(const Vault& vault) {
+    Dialogs::alert(parentWindow(), waitingAlert(vault), {});
+}
+
+QCoro::Task<> VaultFileLocation::removeFromList(Vault vault, VaultStore& store) {
+    QPointer<VaultStore> guard(&store);
+    if (vault.requireTouchID) {
+        OwnerCheck* check = env().ownerCheck;
+        if (!check)
+            co_return; // no way to ask: the vault stays, as after a refused check
+        const QString reason = removeReason(vault);
+        auto asking = check->authenticate(reason);
+        const bool passed = co_await asking;
+        if (!passed || !guard)
+            co_return;
+    }
+    auto forgetting = guard->forget(vault);
+    co_await forgetting;
+}
+
+void VaultFileLocation::showInFileManager(const QString& path) {
+    const QString folder = QFileInfo(path).absolutePath();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10'000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, folder] {
+        watcher->deleteLater();
+        if (watcher->isError())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    });
+}
+
+FileChoiceSpec ContentView::addExistingPanel() {
+    FileChoiceSpec spec;
+    spec.objectName = QStringLiteral("addExistingPanel");
+    spec.acceptLabel = QStringLiteral("Add Vault");
+    spec.message = QStringLiteral("Choose a vault file (.sparsebundle, .pocketvault or .nosync)");
+    return spec;
+}
+
+void ContentView::chooseExistingVault(VaultStore& store) {
+    QPointer<VaultStore> guard(&store);
+    Dialogs::chooseFile(parentWindow(), addExistingPanel(), [guard](std::optional<QString> path) {
+        if (path && guard)
+            guard->addExistingVault(*path);
+    });
+}
+
+} // namespace larkhold

@@ -1,0 +1,454 @@
+#include "HomeFixture.h"
+#include "VaultContextMenu.h"
+
+#include <QMenu>
+#include <QSemaphore>
+
+namespace larkhold::test {
+namespace {
+
+QAction* menuAction(QMenu& menu, VaultMenuItem item) {
+    for (QAction* action : menu.actions()) {
+        if (!action->isSeparator() && action->data().toInt() == int(item))
+            return action;
+    }
+    return nullptr;
+}
+
+class HomeWindow : public HomeFixture {};
+
+TEST_F(HomeWindow, TitleIdAndClassicDesign) {
+    startHomeStore();
+    MainWindow& w = openWindow();
+    EXPECT_EQ(w.objectName(), QStringLiteral("main"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Larkhold"));
+    ASSERT_NE(classic(), nullptr);
+    EXPECT_TRUE(classic()->showsEmptyState());
+    EXPECT_EQ(classic()->subtitleLabel()->text(), QStringLiteral("Encrypted folders, your key only"));
+    EXPECT_FALSE(classic()->lockAllButton()->isVisibleTo(&w));
+
+    // Both Return (on the welcome) and Ctrl+N start a new vault.
+    QTest::keyClick(&w, Qt::Key_Return);
+    ASSERT_TRUE(eventually([&] { return sheets.calls.size() == 1; }));
+    w.currentSheet()->reject();
+    ASSERT_TRUE(eventually([&] { return !w.currentSheet(); }));
+    QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+    ASSERT_TRUE(eventually([&] { return sheets.calls.size() == 2; }));
+    EXPECT_EQ(sheets.calls, (QStringList{"create", "create"}));
+}
+
+TEST_F(HomeWindow, UnlockWithoutSavedPasswordOpensTheUnlockSheetAndClosingItAnswersTheStore) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    VaultCard* card = classic()->card(a.id);
+    ASSERT_NE(card, nullptr);
+    auto* unlock = card->findChild<ProminentButton*>(QStringLiteral("unlockButton"));
+    ASSERT_TRUE(unlock && unlock->isVisibleTo(card));
+    QTest::mouseClick(unlock, Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return sheets.calls.contains(QStringLiteral("unlock:A")); }));
+    ASSERT_TRUE(home->passwordPromptVault().has_value());
+    w.currentSheet()->reject();
+    ASSERT_TRUE(eventually([&] { return !home->passwordPromptVault().has_value(); }));
+}
+
+TEST_F(HomeWindow, UsePasswordOpensThePromptEvenWithASavedPassword) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    secrets.savePassword(QStringLiteral("pw"), a.id);
+    startHomeStore();
+    MainWindow& w = openWindow();
+    w.actions().usePassword(a);
+    ASSERT_TRUE(eventually([&] { return sheets.calls == QStringList{QStringLiteral("unlock:A")}; }));
+}
+
+TEST_F(HomeWindow, LockAllShowsOnlyWhileAVaultIsOpen) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    QuietButton* lockAll = classic()->lockAllButton();
+    EXPECT_FALSE(lockAll->isVisibleTo(&w));
+    ASSERT_TRUE(unlockHome(a));
+    EXPECT_TRUE(lockAll->isVisibleTo(&w));
+    EXPECT_TRUE(classic()->subtitleLabel()->text().startsWith(QStringLiteral("1 vault · 1 open · ")));
+    QTest::mouseClick(lockAll, Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return !home->isUnlocked(a) && !home->isBusy(a.id); }));
+    EXPECT_FALSE(lockAll->isVisibleTo(&w));
+    EXPECT_TRUE(classic()->subtitleLabel()->text().startsWith(QStringLiteral("1 vault · all locked · ")));
+}
+
+TEST_F(HomeWindow, RemoveFromTheMenuWithTheOwnerCheckRefusedLeavesTheVaultListed) {
+    Vault a = standardVault(QStringLiteral("Guarded"));
+    a.requireTouchID = true;
+    listed.last() = a;
+    startHomeStore();
+    MainWindow& w = openWindow();
+
+    owner.queueAnswers({false});
+    std::unique_ptr<QMenu> menu(VaultContextMenu::create(a, w.context(), &w));
+    menu->setAttribute(Qt::WA_DeleteOnClose, false);
+    menuAction(*menu, VaultMenuItem::forget)->trigger();
+    ASSERT_TRUE(eventually([&] { return owner.callCount() == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(owner.reasons().first(), QStringLiteral("remove the vault “Guarded” from the list"));
+    EXPECT_TRUE(Dialogs::askedAlerts().isEmpty());
+    EXPECT_EQ(home->vaults().size(), 1);
+
+    // Passed, then confirmed: removed.
+    owner.queueAnswers({true});
+    Dialogs::answerNextAlert(0);
+    menuAction(*menu, VaultMenuItem::forget)->trigger();
+    ASSERT_TRUE(eventually([&] { return home->vaults().isEmpty(); }));
+    ASSERT_EQ(Dialogs::askedAlerts().size(), 1);
+    EXPECT_EQ(Dialogs::askedAlerts().first().text, QStringLiteral("Remove “Guarded” from the list?"));
+    EXPECT_TRUE(Dialogs::askedAlerts().first().informativeText.contains(QStringLiteral("from your keyring")));
+}
+
+TEST_F(HomeWindow, RemoveAsksBeforeRemovingAndCancelKeepsTheVault) {
+    const Vault a = standardVault(QStringLiteral("Plain"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    Dialogs::answerNextAlert(1); // Cancel
+    w.actions().forget(a);
+    ASSERT_TRUE(eventually([&] { return Dialogs::askedAlerts().size() == 1; }));
+    EXPECT_EQ(owner.callCount(), 0);
+    EXPECT_EQ(home->vaults().size(), 1);
+}
+
+TEST_F(HomeWindow, TrashOnAMissingFileGoesThroughTheOwnerCheckBeforeTheRemoveQuestion) {
+    Vault a = standardVault(QStringLiteral("Gone"));
+    a.requireTouchID = true;
+    listed.last() = a;
+    const Vault b = standardVault(QStringLiteral("Here"));
+    QDir(a.bundlePath).removeRecursively();
+    startHomeStore();
+    MainWindow& w = openWindow();
+
+    owner.queueAnswers({false});
+    w.actions().trash(a);
+    ASSERT_TRUE(eventually([&] { return owner.callCount() == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Dialogs::askedAlerts().isEmpty());
+    EXPECT_TRUE(sheets.calls.isEmpty());
+    EXPECT_EQ(home->vaults().size(), 2);
+
+    owner.queueAnswers({true});
+    Dialogs::answerNextAlert(0);
+    w.actions().trash(a);
+    ASSERT_TRUE(eventually([&] { return home->vaults().size() == 1; }));
+    EXPECT_TRUE(sheets.calls.isEmpty()) << "nothing to move to the Trash";
+
+    // A file that is there goes to the delete sheet, which asks for the password itself.
+    w.actions().trash(b);
+    ASSERT_TRUE(eventually([&] { return sheets.calls == QStringList{QStringLiteral("delete:Here")}; }));
+}
+
+TEST_F(HomeWindow, NewVaultRequestedWhileClosedStartsWhenTheWindowShows) {
+    startHomeStore();
+    home->setNewVaultRequested(true);
+    MainWindow& w = openWindow(false);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(sheets.calls.isEmpty());
+    w.show();
+    ASSERT_TRUE(eventually([&] { return sheets.calls == QStringList{QStringLiteral("create")}; }));
+    EXPECT_FALSE(home->newVaultRequested());
+
+    w.currentSheet()->reject();
+    ASSERT_TRUE(eventually([&] { return !w.currentSheet(); }));
+    home->setNewVaultRequested(true);
+    ASSERT_TRUE(eventually([&] { return sheets.calls.size() == 2; }));
+    EXPECT_FALSE(home->newVaultRequested());
+    home->setNewVaultRequested(false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sheets.calls.size(), 2);
+}
+
+TEST_F(HomeWindow, SheetsShowOneAtATimeInTheOrderAsked) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    w.actions().rename(a);
+    w.actions().verify(a);
+    w.actions().compact(a);
+    ASSERT_TRUE(eventually([&] { return w.currentSheet() != nullptr; }));
+    EXPECT_EQ(w.currentSheet()->objectName(), QStringLiteral("rename:A"));
+    EXPECT_EQ(w.queuedSheets(), 2);
+    w.currentSheet()->accept();
+    ASSERT_TRUE(eventually([&] { return w.currentSheet() && w.currentSheet()->objectName() == "verify:A"; }));
+    w.currentSheet()->reject();
+    ASSERT_TRUE(eventually([&] { return w.currentSheet() && w.currentSheet()->objectName() == "passwordAction:A"; }));
+    ASSERT_EQ(sheets.passwordActions.size(), 1);
+    EXPECT_EQ(sheets.passwordActions.first().title, QStringLiteral("Reclaim Free Space"));
+    EXPECT_EQ(sheets.passwordActions.first().caption,
+              QStringLiteral("Shrinks the vault file on disk after files were deleted inside."));
+    EXPECT_EQ(sheets.passwordActions.first().buttonLabel, QStringLiteral("Reclaim"));
+}
+
+TEST_F(HomeWindow, ErrorMessagesShowInTheAlertAndOkClearsThem) {
+    startHomeStore();
+    openWindow();
+    Dialogs::answerNextAlert(0);
+    home->setErrorMessage(QStringLiteral("Wrong password for “A”."));
+    ASSERT_EQ(Dialogs::askedAlerts().size(), 1);
+    EXPECT_EQ(Dialogs::askedAlerts().first().text, QStringLiteral("Larkhold"));
+    EXPECT_EQ(Dialogs::askedAlerts().first().informativeText, QStringLiteral("Wrong password for “A”."));
+    EXPECT_EQ(Dialogs::askedAlerts().first().buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_TRUE(home->errorMessage().isEmpty());
+}
+
+TEST_F(HomeWindow, TheSettingPicksDesignSizeAndScheme) {
+    startHomeStore();
+    MainWindow& w = openWindow();
+    EXPECT_EQ(w.size(), QSize(500, 460));
+    const QPoint topLeft = w.pos();
+
+    defaults.setValue(SettingsKeys::appTheme, QStringLiteral("nightWatch"));
+    ASSERT_TRUE(eventually([&] { return w.size() == QSize(700, 600); }));
+    EXPECT_EQ(w.designSpec().design, AppTheme::nightWatch);
+    EXPECT_TRUE(ColorScheme::isDark(w.design()));
+    EXPECT_EQ(w.design()->minimumSize(), QSize(640, 500));
+    EXPECT_EQ(w.pos(), topLeft);
+
+    // A size the user chose stays until the design changes again.
+    w.resize(820, 640);
+    defaults.setValue(SettingsKeys::appTheme, QStringLiteral("nightWatch"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.size(), QSize(820, 640));
+
+    defaults.setValue(SettingsKeys::appTheme, QStringLiteral("NightWatch")); // not a design: classic
+    ASSERT_TRUE(eventually([&] { return w.size() == QSize(500, 460); }));
+    EXPECT_EQ(w.designSpec().design, AppTheme::classic);
+    EXPECT_FALSE(w.testAttribute(Qt::WA_SetPalette)) << "classic follows the desktop";
+    EXPECT_EQ(w.design()->minimumSize(), QSize(460, 380));
+}
+
+TEST_F(HomeWindow, LocateRefusesAnOpenOrBusyVault) {
+    const Vault a = standardVault(QStringLiteral("Open"));
+    const Vault b = standardVault(QStringLiteral("Busy"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    Dialogs::answerNextAlert(0); // the error alert
+    ASSERT_TRUE(unlockHome(a));
+    w.actions().locate(a);
+    EXPECT_TRUE(Dialogs::askedFileChoices().isEmpty());
+    ASSERT_FALSE(Dialogs::askedAlerts().isEmpty());
+    EXPECT_EQ(Dialogs::askedAlerts().last().informativeText,
+              QStringLiteral("Lock “Open” first, then locate its file."));
+
+    HomeStore::BusyMark busy(*home, b.id);
+    Dialogs::answerNextAlert(0);
+    w.actions().locate(b);
+    EXPECT_TRUE(Dialogs::askedFileChoices().isEmpty());
+    EXPECT_EQ(Dialogs::askedAlerts().last().informativeText,
+              QStringLiteral("Wait until “Busy” is no longer busy, then locate its file."));
+}
+
+TEST_F(HomeWindow, BusyVaultsMenuOffersOnlyRevealAndItsCardASpinner) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    HomeStore::BusyMark busy(*home, a.id);
+    std::unique_ptr<QMenu> menu(VaultContextMenu::create(a, w.context(), &w));
+    menu->setAttribute(Qt::WA_DeleteOnClose, false);
+    QStringList titles;
+    for (QAction* action : menu->actions())
+        titles << action->text();
+    EXPECT_EQ(titles, QStringList{QStringLiteral("Show Vault File in File Manager")});
+    VaultCard* card = classic()->card(a.id);
+    EXPECT_EQ(card->model().controls, VaultCardModel::Controls::progress);
+    EXPECT_FALSE(card->findChild<ProminentButton*>(QStringLiteral("unlockButton"))->isVisibleTo(card));
+}
+
+TEST_F(HomeWindow, ALongNameIsElidedInTheMiddleAndTheControlsStayInside) {
+    const Vault a = standardVault(QStringLiteral("An exceedingly long vault name that would never fit on one card "
+                                                 "in a narrow window at all"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    w.resize(460, 380);
+    ASSERT_TRUE(eventually([&] { return w.width() == 460; }));
+    QCoreApplication::processEvents();
+    VaultCard* card = classic()->card(a.id);
+    ThemeLabel* name = card->nameLabel();
+    EXPECT_TRUE(name->isElided());
+    EXPECT_EQ(name->elideMode(), Qt::ElideMiddle);
+    auto* unlock = card->findChild<ProminentButton*>(QStringLiteral("unlockButton"));
+    EXPECT_EQ(unlock->size(), unlock->sizeHint());
+    EXPECT_LE(unlock->geometry().right(), card->width() - VaultCard::kShadowPad);
+    EXPECT_LE(card->geometry().right(), card->parentWidget()->width());
+    EXPECT_EQ(name->height(), name->sizeHint().height()) << "one line, never wrapped";
+}
+
+TEST_F(HomeWindow, FileStatesComeFromTheCacheAndPaintingNeverWaitsForALook) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    VaultCard* card = classic()->card(a.id);
+    EXPECT_EQ(card->model().fileState, VaultFileState::present);
+
+    QDir(a.bundlePath).removeRecursively();
+    EXPECT_EQ(card->model().fileState, VaultFileState::present) << "not looked at again yet";
+    settleStatus();
+    EXPECT_EQ(card->model().fileState, VaultFileState::fileMissing);
+    EXPECT_EQ(card->model().controls, VaultCardModel::Controls::locate);
+
+    // A look that hangs (a dead network share) holds only the cache's own thread.
+    QSemaphore entered;
+    QSemaphore release;
+    w.statusCache().setProbes(
+        [&](const QString&) {
+            entered.release();
+            release.acquire();
+            return VaultFileState::waitingForDisk;
+        },
+        [](const QUuid&) { return false; });
+    w.statusCache().refresh();
+    ASSERT_TRUE(entered.tryAcquire(1, 60'000));
+    const QPixmap shot = w.grab(); // paints every card while the look is stuck
+    EXPECT_FALSE(shot.isNull());
+    EXPECT_EQ(card->model().fileState, VaultFileState::fileMissing);
+    release.release();
+    ASSERT_TRUE(eventually([&] { return card->model().fileState == VaultFileState::waitingForDisk; }));
+    EXPECT_EQ(card->model().missingText, QStringLiteral("Waiting for disk"));
+    EXPECT_EQ(card->model().controls, VaultCardModel::Controls::unlock);
+}
+
+TEST_F(HomeWindow, RevealShowsThePresentFileOrExplainsWhyNot) {
+    const Vault here = standardVault(QStringLiteral("Here"));
+    const Vault moved = standardVault(QStringLiteral("Moved"));
+    QDir(moved.bundlePath).removeRecursively();
+    Vault away = newRecord(QStringLiteral("Away"), VaultKind::standard, QStringLiteral(".sparsebundle"), 1024);
+    away.bundlePath = QStringLiteral("/media/larkhold-nobody/NoSuchDisk/Away.sparsebundle");
+    listed.append(away);
+    startHomeStore();
+    MainWindow& w = openWindow();
+    QStringList shown;
+    FileLocationEnvironment environment = VaultFileLocation::environment();
+    environment.showInFileManager = [&](const QString& path) { shown << path; };
+    VaultFileLocation::setEnvironment(environment);
+
+    w.actions().revealFile(here);
+    ASSERT_TRUE(eventually([&] { return shown.size() == 1; }));
+    EXPECT_EQ(shown.first(), here.bundlePath);
+    EXPECT_TRUE(Dialogs::askedAlerts().isEmpty());
+
+    Dialogs::answerNextAlert(2); // OK
+    w.actions().revealFile(moved);
+    ASSERT_TRUE(eventually([&] { return Dialogs::askedAlerts().size() == 1; }));
+    EXPECT_EQ(Dialogs::askedAlerts().last().text, QStringLiteral("“Moved” is not in that location"));
+    EXPECT_EQ(Dialogs::askedAlerts().last().buttons,
+              (QStringList{QStringLiteral("Locate…"), QStringLiteral("Remove from List"), QStringLiteral("OK")}));
+
+    Dialogs::answerNextAlert(0);
+    w.actions().revealFile(away);
+    ASSERT_TRUE(eventually([&] { return Dialogs::askedAlerts().size() == 2; }));
+    EXPECT_EQ(Dialogs::askedAlerts().last().text, QStringLiteral("Waiting for disk"));
+    EXPECT_TRUE(Dialogs::askedAlerts().last().informativeText.contains(away.bundlePath));
+    environment.showInFileManager = nullptr;
+    VaultFileLocation::setEnvironment(environment);
+}
+
+TEST_F(HomeWindow, RelocatedAlertLocatesOrRemovesBehindTheOwnerCheck) {
+    Vault a = pocketVault(QStringLiteral("Moved"), QStringLiteral("pw"));
+    a.requireTouchID = true;
+    listed.last() = a;
+    const QString newPath = QFileInfo(a.bundlePath).dir().filePath(QStringLiteral("Renamed.pocketvault"));
+    ASSERT_TRUE(QFile::rename(a.bundlePath, newPath));
+    startHomeStore();
+    openWindow();
+
+    // "Locate…" opens the panel in the folder the file was in, and the choice re-binds the row.
+    Dialogs::answerNextAlert(0);
+    Dialogs::answerNextFileChoice(newPath);
+    storeHost->presentRelocated(a);
+    ASSERT_EQ(Dialogs::askedFileChoices().size(), 1);
+    const FileChoiceSpec panel = Dialogs::askedFileChoices().first();
+    EXPECT_EQ(panel.acceptLabel, QStringLiteral("Locate Vault"));
+    EXPECT_EQ(panel.message, QStringLiteral("Choose the Pocket Vault file for “Moved” (.pocketvault or .nosync)."));
+    EXPECT_EQ(panel.directory, QFileInfo(newPath).path());
+    EXPECT_EQ(home->vaults().first().bundlePath, newPath);
+
+    // "Remove from List" asks the owner check; refused, the vault stays.
+    owner.queueAnswers({false});
+    Dialogs::answerNextAlert(1);
+    storeHost->presentRelocated(a);
+    ASSERT_TRUE(eventually([&] { return owner.callCount() == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(home->vaults().size(), 1);
+    owner.queueAnswers({true});
+    Dialogs::answerNextAlert(1);
+    storeHost->presentRelocated(a);
+    ASSERT_TRUE(eventually([&] { return home->vaults().isEmpty(); }));
+}
+
+TEST_F(HomeWindow, AddingAnExistingVaultGoesThroughThePanel) {
+    const Vault outside = newRecord(QStringLiteral("Found"), VaultKind::standard, QStringLiteral(".sparsebundle"), 64);
+    QDir().mkpath(outside.bundlePath);
+    startHomeStore();
+    MainWindow& w = openWindow();
+    Dialogs::answerNextFileChoice(std::nullopt);
+    w.actions().addExisting();
+    EXPECT_TRUE(home->vaults().isEmpty());
+    Dialogs::answerNextFileChoice(outside.bundlePath);
+    w.actions().addExisting();
+    ASSERT_EQ(home->vaults().size(), 1);
+    EXPECT_EQ(Dialogs::askedFileChoices().last().message,
+              QStringLiteral("Choose a vault file (.sparsebundle, .pocketvault or .nosync)"));
+    EXPECT_EQ(Dialogs::askedFileChoices().last().acceptLabel, QStringLiteral("Add Vault"));
+    ASSERT_TRUE(eventually([&] { return classic()->cards().size() == 1; }));
+    EXPECT_FALSE(classic()->showsEmptyState());
+    EXPECT_TRUE(Dialogs::isVaultBundle(outside.bundlePath));
+}
+
+TEST_F(HomeWindow, StoreQuestionsAreAnsweredInPlace) {
+    startHomeStore();
+    openWindow();
+    Dialogs::answerNextAlert(1);
+    StoreAlert question{QStringLiteral("Add a second password to “P”?"),
+                        QStringLiteral("Text"),
+                        {QStringLiteral("Continue"), QStringLiteral("Cancel")}};
+    EXPECT_EQ(storeHost->runAlert(question), 1);
+    EXPECT_EQ(Dialogs::askedAlerts().last().cancelButton, 1);
+}
+
+TEST_F(HomeWindow, MenuTalksToTheStoreForCloudSyncAndTheSecondPassword) {
+    const Vault a = standardVault(QStringLiteral("Synced"));
+    const Vault p = pocketVault(QStringLiteral("Pocket"), QStringLiteral("pw"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+
+    std::unique_ptr<QMenu> menu(VaultContextMenu::create(a, w.context(), &w));
+    menu->setAttribute(Qt::WA_DeleteOnClose, false);
+    QAction* cloud = menuAction(*menu, VaultMenuItem::keepOutOfCloud);
+    ASSERT_NE(cloud, nullptr);
+    EXPECT_FALSE(cloud->isChecked());
+    cloud->trigger();
+    ASSERT_TRUE(home->vault(a.id).has_value());
+    EXPECT_TRUE(home->vault(a.id)->excludedFromCloud);
+    EXPECT_TRUE(home->vault(a.id)->bundlePath.endsWith(QStringLiteral(".nosync")));
+
+    // Built while open, chosen after the vault was locked: nothing happens.
+    ASSERT_TRUE(unlockHome(p, QStringLiteral("pw")));
+    std::unique_ptr<QMenu> pocketMenu(VaultContextMenu::create(p, w.context(), &w));
+    pocketMenu->setAttribute(Qt::WA_DeleteOnClose, false);
+    QAction* second = menuAction(*pocketMenu, VaultMenuItem::secondPassword);
+    ASSERT_NE(second, nullptr);
+    QCoro::waitFor(home->lock(p, false, LockReason::manual));
+    second->trigger();
+    EXPECT_TRUE(host.alerts.isEmpty());
+    EXPECT_TRUE(Dialogs::askedAlerts().isEmpty());
+}
+
+TEST_F(HomeWindow, HoverRaisesTheCardAndLeavingLowersIt) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startHomeStore();
+    openWindow();
+    VaultCard* card = classic()->card(a.id);
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), card->mapToGlobal(QPointF(10, 10)));
+    QCoreApplication::sendEvent(card, &enter);
+    ASSERT_TRUE(eventually([&] { return card->hoverProgress() == 1.0; }));
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(card, &leave);
+    ASSERT_TRUE(eventually([&] { return card->hoverProgress() == 0.0; }));
+}
+
+} // namespace
+} // namespace larkhold::test
