@@ -69,6 +69,14 @@ inline const QString touchID = glossary::ownerCheck;
 inline const QString password = QStringLiteral("password");
 } // namespace UnlockMethod
 
+// What one operation did, for the caller that started it; errorMessage() still gets a failure's text for the alert.
+struct StoreOutcome {
+    bool ok = true;
+    QString message; // the failure's text as errorMessage() got it; empty on success
+    static StoreOutcome success() { return {}; }
+    static StoreOutcome failure(QString text) { return {false, std::move(text)}; }
+};
+
 // What a check of a vault found, for the verify sheet. Nothing of it goes to errorMessage(): the
 // sheet shows every outcome itself.
 struct VerifyOutcome {
