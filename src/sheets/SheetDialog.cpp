@@ -1,5 +1,6 @@
 #include "SheetDialog.h"
 
+#include "SheetTexts.h"
 #include "Theme.h"
 
 #include <QAbstractSpinBox>
@@ -187,7 +188,6 @@ SheetDialog::SheetDialog(SheetModel* model, int width, QWidget* parent)
     model_->setParent(this);
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
-    setModal(true);
     root_->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
     root_->setSpacing(kSpacing);
     setFixedWidth(width_);
@@ -247,7 +247,7 @@ void SheetDialog::addRow(QWidget* widget) {
 void SheetDialog::addButtons(bool destructive) {
     auto* row = new QHBoxLayout;
     row->addStretch(1);
-    cancel_ = new QuietButton(QStringLiteral("Cancel"));
+    cancel_ = new QuietButton(SheetTexts::cancel);
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
     primary_ = new ProminentButton(QString(), destructive ? GradientKind::critical : GradientKind::accent);

@@ -205,6 +205,10 @@ CreateVaultSheet::CreateVaultSheet(SheetServices services, QWidget* parent)
     bindPrimary([&m] { return m.primaryLabel(); }, [&m] { return m.canCreate(); });
 }
 
+QFileDialog* CreateVaultSheet::folderChooser() const {
+    return chooser_.data();
+}
+
 void CreateVaultSheet::chooseDirectory() {
     if (chooser_)
         return;
@@ -254,7 +258,6 @@ UnlockSheet::UnlockSheet(SheetServices services, const Vault& vault, Host host, 
         bindMessage(failure, [&m] { return m.failure(); }, row);
         setWindowTitle(QStringLiteral("Unlock Vault"));
         setWindowModality(Qt::NonModal);
-        setModal(false);
         setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     }
 

@@ -6,6 +6,8 @@
 #include "SheetDialog.h"
 #include "UnlockModel.h"
 
+#include <QPointer>
+
 class QCheckBox;
 class QFileDialog;
 class QLabel;
@@ -25,7 +27,7 @@ public:
     CreateVaultSheet(SheetServices services, QWidget* parent);
     CreateVaultModel& form() const { return *model_; }
     // The folder chooser while it is open (it is opened with open(), never exec()).
-    QFileDialog* folderChooser() const { return chooser_; }
+    QFileDialog* folderChooser() const;
 
 protected:
     void primaryAction() override { model_->create(); }
@@ -35,7 +37,7 @@ private:
 
     CreateVaultModel* model_;
     VaultSizeField* sizeField_ = nullptr;
-    QFileDialog* chooser_ = nullptr;
+    QPointer<QFileDialog> chooser_;
 };
 
 // The password prompt: as a sheet over the main window, or as the standalone unlock window, which

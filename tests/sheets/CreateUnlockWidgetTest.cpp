@@ -137,13 +137,22 @@ TEST_F(CreateSheet, TheFolderChooserPicksTheFolder) {
     QTest::mouseClick(child<QPushButton>(sheet, "choose"), Qt::LeftButton);
     QFileDialog* chooser = sheet->folderChooser();
     ASSERT_NE(chooser, nullptr);
-    EXPECT_FALSE(chooser->testOption(QFileDialog::DontUseNativeDialog) == false);
+    EXPECT_TRUE(chooser->testOption(QFileDialog::DontUseNativeDialog));
+    EXPECT_EQ(chooser->fileMode(), QFileDialog::Directory);
+    EXPECT_EQ(chooser->directory().absolutePath(), QDir(dir.filePath(QStringLiteral("vaults"))).absolutePath());
     const QString other = dir.filePath(QStringLiteral("other"));
     QDir().mkpath(other);
-    emit chooser->fileSelected(other);
-    chooser->close();
+    chooser->selectFile(other);
+    static_cast<QDialog*>(chooser)->accept();
     EXPECT_EQ(sheet->form().directory(), other);
     EXPECT_TRUE(child<QLabel>(sheet, "directory")->toolTip().endsWith(QStringLiteral("other")));
+
+    // Once closed it can be opened again; cancelling keeps the folder.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QTest::mouseClick(child<QPushButton>(sheet, "choose"), Qt::LeftButton);
+    ASSERT_NE(sheet->folderChooser(), nullptr);
+    sheet->folderChooser()->reject();
+    EXPECT_EQ(sheet->form().directory(), other);
 }
 
 TEST_F(CreateSheet, CancelWhileCreatingClosesAndTheCreationGoesOn) {
