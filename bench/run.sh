@@ -10,7 +10,7 @@ benchmarks=(
   bench_crypto
   vaultio/bench_vaultio
 )
-summary='^(ratio [a-z0-9-]+/[a-z0-9-]+: |area MB/s: )'
+summary='^(ratio [a-z0-9-]+/[a-z0-9-]+: |area MB/s: |startup ms: |idle RSS MB: )'
 
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
@@ -24,6 +24,10 @@ for name in "${benchmarks[@]}"; do
   echo "== $name"
   "$exe" | tee -a "$log"
 done
+
+# The application's start on a private X server (Debian's python3, which has dbus-python and dbusmock).
+echo "== startup"
+LARKHOLD_BUILD_DIR="$(cd "$build" && pwd)" /usr/bin/python3 "$(dirname "$0")/startup/startup_bench.py" | tee -a "$log"
 
 echo "== summary"
 grep -E "$summary" "$log" || true

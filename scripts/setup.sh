@@ -13,6 +13,8 @@ packages=(
   fuse3 libfuse3-dev fuse2fs e2fsprogs
   dbus dbus-x11 gnome-keyring python3-dbusmock python3-gi
   xvfb xauth gocryptfs util-linux xdg-utils
+  qt6-svg-dev libxcb1-dev
+  openbox trayer xdotool imagemagick libsecret-tools x11-utils fonts-dejavu-core
 )
 
 missing=()

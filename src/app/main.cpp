@@ -1,11 +1,41 @@
+#include "ColorScheme.h"
+#include "DBusSingleInstance.h"
+#include "Defaults.h"
 #include "DiskImage.h"
+#include "LarkholdApp.h"
+#include "MenuBarIcon.h"
 #include "StandardSelfTest.h"
+#include "Theme.h"
 #include "Startup.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QUrl>
 #include <cstdio>
 
 using namespace larkhold;
+
+namespace {
+
+// Files handed over on the command line, in order. Anything that is not a local file is dropped later.
+QList<QUrl> filesFrom(const QStringList& arguments) {
+    QList<QUrl> files;
+    for (const QString& argument : arguments.mid(1)) {
+        if (!argument.isEmpty())
+            files.append(QUrl::fromUserInput(argument, QDir::currentPath(), QUrl::AssumeLocalFile));
+    }
+    return files;
+}
+
+void printError(const char* text) {
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     const QStringList arguments = [&] {
@@ -33,11 +63,38 @@ int main(int argc, char** argv) {
         break;
     }
 
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Larkhold"));
+    QApplication::setApplicationVersion(QStringLiteral(LARKHOLD_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("org.larkhold.Larkhold"));
+    initAppResources();
+    QApplication::setWindowIcon(AppIconImage::applicationIcon());
+    const QList<QUrl> files = filesFrom(QCoreApplication::arguments());
+
+    // One application per user: a second start hands its files (or a "show yourself") to the first and ends.
+    DBusSingleInstance instance(QDBusConnection::sessionBus());
+    switch (instance.claim(DBusSingleInstance::fileUrlsOnly(files))) {
+    case DBusSingleInstance::Claim::forwarded:
+        return 0;
+    case DBusSingleInstance::Claim::failed:
+        printError("Larkhold is already running but does not answer.\n");
+        return 1;
+    case DBusSingleInstance::Claim::primary:
+    case DBusSingleInstance::Claim::noBus:
+        break;
+    }
+    // Also across sessions of the same user (and without a session bus): never two writers of one vault list.
+    QLockFile running(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
+                      QStringLiteral("/larkhold.lock"));
+    running.setStaleLockTime(0);
+    if (!running.tryLock(0)) {
+        printError("Larkhold is already running in another session of this user.\n");
+        return 1;
+    }
+
     Startup::prepareApplication();
-    std::fputs("usage: larkhold [--selftest | --selftest-pocket]\n"
-               "  --selftest         check the Pocket Vault and standard-vault engines and exit (0 passed, 1 failed)\n"
-               "  --selftest-pocket  check the Pocket Vault engine and exit (0 passed, 1 failed)\n",
-               stdout);
-    return 0;
+    ColorScheme::followDesktop(app);
+    LarkholdApp shell(app, Defaults::shared(), &instance);
+    shell.start(files);
+    return app.exec();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FileWrite.h" // WriteMode, and the test seam larkholdTestWriteFault
+#include "FileWrite.h" // WriteMode
 #include "SecureBytes.h"
 
 #include <QString>
@@ -23,7 +23,7 @@ struct FileReadError : std::runtime_error {
 // file or the new one at `path`, never a mixture: a temporary file in the same folder with
 // owner-only permissions, every write and the flush checked, a rename over the target, then a
 // flush of the folder. On failure the temporary file is removed and FileWriteError is thrown.
-// A test build makes these writes fail through larkholdTestWriteFault (FileWrite.h).
+// A test executable can make these writes fail (fileio::faultPlan, FileWrite.h).
 void writeFileAtomically(const QString& path, ByteView bytes, WriteMode mode = WriteMode::replace);
 
 // Reads a whole regular file; throws FileReadError with a message for the user.

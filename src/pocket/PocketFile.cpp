@@ -44,12 +44,6 @@ void PocketFile::requireWholeFile() const {
         throw PocketVaultError::damaged();
 }
 
-KdfCost PocketFile::kdfCost() {
-    if (&larkholdTestKdfOverride != nullptr && larkholdTestKdfOverride != nullptr)
-        return *larkholdTestKdfOverride;
-    return kProductionKdfCost;
-}
-
 SecureBytes PocketFile::passwordBytes(const QString& password) {
     QString normalized = password.normalized(QString::NormalizationForm_C);
     SecureBytes out = secretUtf8(normalized);
@@ -57,11 +51,10 @@ SecureBytes PocketFile::passwordBytes(const QString& password) {
     return out;
 }
 
-SecureBytes PocketFile::deriveSlotKey(ByteView password, int slot) const {
+SecureBytes PocketFile::deriveSlotKey(ByteView password, int slot, const KdfCost& cost) const {
     checkIndex(slot);
     requireWholeFile();
     const ByteView salt(bytes_.data() + PocketFormat::kSlotSize * slot, kSaltSize);
-    const KdfCost cost = kdfCost();
     return Argon2id::hash(password, salt, {}, {}, cost.iterations, cost.memoryKiB, cost.parallelism, kKeyLength);
 }
 
@@ -82,8 +75,9 @@ PocketKey PocketFile::unlock(const QString& password) const {
 PocketKey PocketFile::unlock(ByteView password) const {
     // Both derivations run before either box is tried, so timing says nothing about which
     // slot, if any, the password opens.
-    const SecureBytes key0 = deriveSlotKey(password, 0);
-    const SecureBytes key1 = deriveSlotKey(password, 1);
+    const KdfCost cost = kdfCost();
+    const SecureBytes key0 = deriveSlotKey(password, 0, cost);
+    const SecureBytes key1 = deriveSlotKey(password, 1, cost);
     SecureBytes area0, area1;
     const bool opens0 = openSlot(0, key0, area0);
     const bool opens1 = openSlot(1, key1, area1);
@@ -98,8 +92,19 @@ bool PocketFile::passwordOpensSlot(const QString& password, int slot) const {
     return passwordOpensSlot(passwordBytes(password), slot);
 }
 
+bool PocketFile::opensAtCost(const QString& password, const KdfCost& cost) const {
+    const SecureBytes bytes = passwordBytes(password);
+    for (int slot : {0, 1}) {
+        const SecureBytes key = deriveSlotKey(bytes, slot, cost);
+        SecureBytes areaKey;
+        if (openSlot(slot, key, areaKey))
+            return true;
+    }
+    return false;
+}
+
 bool PocketFile::passwordOpensSlot(ByteView password, int slot) const {
-    const SecureBytes key = deriveSlotKey(password, slot);
+    const SecureBytes key = deriveSlotKey(password, slot, kdfCost());
     SecureBytes areaKey;
     return openSlot(slot, key, areaKey);
 }

@@ -45,6 +45,10 @@ public:
     PocketKey unlock(const QString& password) const;
     PocketKey unlock(ByteView password) const;
 
+    // Whether the password opens a slot when its key is derived at `cost`: tells at what cost a
+    // file was sealed, since the file itself does not say.
+    bool opensAtCost(const QString& password, const KdfCost& cost) const;
+
     // One derivation against slot `slot` (0 or 1).
     bool passwordOpensSlot(const QString& password, int slot) const;
     bool passwordOpensSlot(ByteView password, int slot) const;
@@ -58,13 +62,15 @@ public:
     // Seals exactly C plaintext bytes into the key's area with a fresh nonce.
     void writeArea(const PocketKey& key, ByteView plaintext);
 
-    // The cost in effect: production unless a test build overrides it.
+    // The cost every slot is sealed and opened with. The shipped program links the production cost
+    // (PocketKdfCost.cpp) and has no way to change it; only test executables link a cheaper one
+    // in its place.
     static KdfCost kdfCost();
 
 private:
     // Throws damaged when the bytes no longer have the size of the capacity's file.
     void requireWholeFile() const;
-    SecureBytes deriveSlotKey(ByteView password, int slot) const;
+    SecureBytes deriveSlotKey(ByteView password, int slot, const KdfCost& cost) const;
     bool openSlot(int slot, ByteView slotKey, SecureBytes& areaKey) const;
 
     std::vector<std::uint8_t> bytes_;
@@ -72,7 +78,3 @@ private:
 };
 
 } // namespace larkhold
-
-// Defined only by test and fuzzing builds (tests/support/FastKdf.cpp) to make key derivation
-// cheap; the product never defines it, so there it is always absent.
-extern "C" larkhold::KdfCost* larkholdTestKdfOverride __attribute__((weak));

@@ -28,6 +28,13 @@ void writeVaultFile(const QString& path, ByteView bytes, bool keepOutOfICloud, W
         (void)::setxattr(name.constData(), SyncAttributes::kCloudIgnore, "1", 1, 0);
 }
 
+// Where the vault's bytes really are: a vault reached through a symbolic link is written beside its
+// target, so that the link stays a link and the target keeps receiving the changes.
+QString realPath(const QString& path) {
+    const QString target = QFileInfo(path).canonicalFilePath();
+    return target.isEmpty() ? path : target;
+}
+
 // Reads a vault file, refusing by its size alone (before reading) anything that is not one.
 PocketFile readVaultFile(const QString& path) {
     const QFileInfo info(path);
@@ -65,16 +72,18 @@ PocketStorage::Opened PocketStorage::create(const QString& path, int capacityMB,
 }
 
 PocketStorage::Opened PocketStorage::open(const QString& path, const QString& password, bool keepOutOfICloud) {
-    PocketFile file = readVaultFile(path);
+    const QString target = realPath(path);
+    PocketFile file = readVaultFile(target);
     PocketKey key = file.unlock(PocketFile::passwordBytes(password));
     PocketItems items = PocketPayload::decode(file.readArea(key));
-    return Opened{std::make_shared<PocketStorage>(std::move(file), std::move(key), path, keepOutOfICloud),
+    return Opened{std::make_shared<PocketStorage>(std::move(file), std::move(key), target, keepOutOfICloud),
                   std::move(items)};
 }
 
 void PocketStorage::changePassword(const QString& path, const QString& oldPassword, const QString& newPassword,
                                    bool keepOutOfICloud) {
-    PocketFile file = readVaultFile(path);
+    const QString target = realPath(path);
+    PocketFile file = readVaultFile(target);
     const SecureBytes oldBytes = PocketFile::passwordBytes(oldPassword);
     const SecureBytes newBytes = PocketFile::passwordBytes(newPassword);
     const PocketKey key = file.unlock(oldBytes);
@@ -83,7 +92,7 @@ void PocketStorage::changePassword(const QString& path, const QString& oldPasswo
     if (file.passwordOpensSlot(newBytes, 1 - key.area))
         throw PocketVaultError::passwordOpensOtherArea();
     file.setSlot(key.area, newBytes, key.key);
-    writeVaultFile(path, file.bytes(), keepOutOfICloud, WriteMode::replace);
+    writeVaultFile(target, file.bytes(), keepOutOfICloud, WriteMode::replace);
 }
 
 void PocketStorage::save(const PocketItems& items, std::int64_t generation) {

@@ -28,6 +28,7 @@ public:
     // Never replaces a file that exists at `path` (also one that appears meanwhile).
     static Opened create(const QString& path, int capacityMB, const QString& password, bool keepOutOfICloud);
     // Opens the file with the password and decodes the items of the area it opens. Writes nothing.
+    // A path that is a symbolic link is resolved here: saves go to the link's target.
     static Opened open(const QString& path, const QString& password, bool keepOutOfICloud);
     // Re-keys the slot that `oldPassword` opens; the areas are not rewritten. Refuses a new
     // password that already opens the other slot, which would make that area unreachable.
@@ -41,6 +42,7 @@ public:
     // was there. The storage keeps working on its own area.
     void setUpSecondPassword(const QString& password, const PocketItems& items);
 
+    // The file the storage writes: the vault's real path, symbolic links resolved.
     QString path() const { return path_; }
     std::int64_t capacity() const { return capacity_; }
     int area() const { return key_.area; }

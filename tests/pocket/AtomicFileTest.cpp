@@ -1,5 +1,7 @@
 #include "AtomicFile.h"
 
+#include "FastKdf.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,11 +10,6 @@
 #include <sys/stat.h>
 
 using namespace larkhold;
-
-// The failing-device seam for this test executable; null unless a test installs a plan.
-extern "C" {
-larkhold::WriteFaultPlan* larkholdTestWriteFault = nullptr;
-}
 
 namespace {
 

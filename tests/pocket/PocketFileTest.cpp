@@ -2,6 +2,7 @@
 
 #include "Argon2id.h"
 #include "Crypto.h"
+#include "FastKdf.h"
 #include "PocketErrorCase.h"
 #include "PocketFormat.h"
 #include "PocketPayload.h"

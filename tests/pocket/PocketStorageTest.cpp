@@ -1,6 +1,7 @@
 #include "PocketStorage.h"
 
 #include "AtomicFile.h"
+#include "FastKdf.h"
 #include "PocketErrorCase.h"
 #include "PocketFormat.h"
 #include "PocketPayload.h"
@@ -379,6 +380,30 @@ TEST_F(PocketStorageTest, KilledWriterLeavesOldOrNewItems) {
             if (name.startsWith(QLatin1Char('.')))
                 QFile::remove(dir.filePath(name));
     }
+}
+
+// A vault kept elsewhere and reached through a link: the link stays a link and its target gets
+// every change.
+TEST_F(PocketStorageTest, SavesThroughASymbolicLinkReachItsTarget) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("elsewhere")));
+    const QString target = dir.filePath(QStringLiteral("elsewhere/v.pocketvault"));
+    const QString link = vaultPath(QStringLiteral("link.pocketvault"));
+    PocketStorage::create(target, 1, QStringLiteral("pw"), false);
+    ASSERT_TRUE(QFile::link(target, link));
+
+    auto storage = PocketStorage::open(link, QStringLiteral("pw"), false).storage;
+    storage->save(state(10, 1), 1);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), target), state(10, 1));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              QStringList{QStringLiteral("link.pocketvault")})
+        << "the temporary file is made beside the target";
+
+    storage->setUpSecondPassword(QStringLiteral("second"), state(11, 1));
+    PocketStorage::changePassword(link, QStringLiteral("pw"), QStringLiteral("new"), false);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("new"), target), state(10, 1));
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("second"), target), state(11, 1));
 }
 
 // A real full disk: a small tmpfs that holds the vault but not a second copy of it.

@@ -7,6 +7,9 @@
 #include "fakes/store/StoreFixture.h"
 
 #include <QCoroTask>
+#include <QSemaphore>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 #include <stdexcept>
 
 namespace larkhold::test {
@@ -466,6 +469,63 @@ TEST_F(PocketInStore, SecondPasswordSetupAsksFirst) {
     store->requestSecondPasswordSetup(p);
     EXPECT_TRUE(session()->secondPasswordRequested());
     EXPECT_EQ(host.shownPocketWindows.size(), 2);
+    QCoro::waitFor(store->lockAll(true, LockReason::quit));
+}
+
+TEST_F(PocketInStore, LockAllWhileTheKeyIsDerivedNeverOpensTheVault) {
+    // The one worker is held, so the key derivation waits in the queue until lock-all has begun.
+    QThreadPool& pool = *QThreadPool::globalInstance();
+    const int threads = pool.maxThreadCount();
+    pool.setMaxThreadCount(1);
+    QSemaphore release;
+    QSemaphore holding;
+    QFuture<void> blocker = QtConcurrent::run([&] {
+        holding.release();
+        release.acquire();
+    });
+    holding.acquire();
+
+    bool unlocked = false;
+    auto unlocking = [&]() -> QCoro::Task<> {
+        auto opening = store->unlock(p, QStringLiteral("pw"), true, UnlockMethod::password);
+        const bool opened = co_await opening;
+        EXPECT_FALSE(opened);
+        unlocked = true;
+    };
+    unlocking();
+    bool lockedAll = false;
+    auto lockingAll = [&]() -> QCoro::Task<> {
+        auto locking = store->lockAll(true, LockReason::sleep);
+        co_await locking;
+        lockedAll = true;
+    };
+    lockingAll();
+    EXPECT_FALSE(lockedAll) << "lock-all waits for the unlock under way";
+    release.release();
+    ASSERT_TRUE(waitUntil([&] { return unlocked && lockedAll; }));
+    blocker.waitForFinished();
+    pool.setMaxThreadCount(threads);
+
+    EXPECT_EQ(session(), nullptr);
+    EXPECT_TRUE(host.shownPocketWindows.isEmpty()) << "no window flashes up";
+    EXPECT_TRUE(store->activity().isEmpty());
+    EXPECT_FALSE(store->isBusy(p.id));
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+}
+
+// Two prompts answered while the password changes: the change reported as done must hold.
+TEST_F(PocketInStore, UnlockWhileThePasswordChangesIsRefused) {
+    auto changing = store->changePassword(p, QStringLiteral("pw"), QStringLiteral("new"));
+    EXPECT_FALSE(unlockWith(p, QStringLiteral("pw")));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Wait until “P” is no longer busy, then unlock it."));
+    EXPECT_EQ(session(), nullptr);
+    const StoreOutcome changed = QCoro::waitFor(std::move(changing));
+    EXPECT_TRUE(changed.ok) << changed.message.toStdString();
+
+    store->clearErrorMessage();
+    EXPECT_FALSE(unlockWith(p, QStringLiteral("pw")));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Wrong password for “P”."));
+    EXPECT_TRUE(unlockWith(p, QStringLiteral("new")));
     QCoro::waitFor(store->lockAll(true, LockReason::quit));
 }
 

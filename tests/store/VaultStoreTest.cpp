@@ -1,3 +1,4 @@
+#include "BlockingAwait.h"
 #include "PocketSession.h"
 #include "fakes/store/StoreFixture.h"
 
@@ -571,6 +572,112 @@ TEST(VaultVolumes, AFolderUnderMntIsADiskOnlyWhenSomethingIsMountedThere) {
         GTEST_SKIP() << "cannot create a folder under /mnt here";
     EXPECT_FALSE(Vault::volumeIsPresent(folder + QStringLiteral("/A.pocketvault")));
     QDir().rmdir(folder);
+}
+
+// Two clicks the windows make possible: unlocking and locking the same vaults at once.
+class StoreRaces : public StoreFixture {
+protected:
+    void SetUp() override {
+        a = standardVault(QStringLiteral("A"));
+        startStore();
+    }
+    // Starts an operation without waiting for it; `done` is set when it has ended.
+    template <typename T> void start(QCoro::Task<T> task, bool& done) { runDetached(std::move(task), done); }
+    template <typename T> static QCoro::Task<> runDetached(QCoro::Task<T> task, bool& done) {
+        co_await task;
+        done = true;
+    }
+    Vault a;
+};
+
+TEST_F(StoreRaces, LockAllDuringAnAttachLocksTheVaultWhenTheAttachEnds) {
+    secrets.savePassword(QStringLiteral("pw"), a.id);
+    setToolFile(QStringLiteral("attach.gate"));
+    bool requested = false;
+    start(store->requestUnlock(a), requested);
+    ASSERT_TRUE(waitUntil([&] { return callCount(QStringLiteral("hdiutil attach")) == 1; }));
+
+    bool lockedAll = false;
+    start(store->lockAll(true, LockReason::panicShortcut), lockedAll);
+    EXPECT_FALSE(lockedAll) << "lock-all waits for the unlock under way";
+    removeToolFile(QStringLiteral("attach.gate"));
+    ASSERT_TRUE(waitUntil([&] { return lockedAll; }));
+
+    EXPECT_TRUE(requested);
+    EXPECT_FALSE(store->isUnlocked(a));
+    EXPECT_TRUE(toolLines(QStringLiteral("attached")).isEmpty());
+    EXPECT_EQ(activityTexts().mid(0, 2),
+              QStringList({QStringLiteral("A locked (panic shortcut)"), QStringLiteral("A unlocked · keyring")}));
+    EXPECT_FALSE(store->passwordPromptVault().has_value()) << "nobody is asked for a password after a panic";
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+    EXPECT_FALSE(store->isBusy(a.id));
+}
+
+TEST_F(StoreRaces, UnlockOfAnOpenVaultReturnsAtOnceAndABusyOneIsRefused) {
+    ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    EXPECT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    EXPECT_EQ(callCount(QStringLiteral("hdiutil attach")), 1);
+    EXPECT_EQ(activityTexts().filter(QStringLiteral("unlocked")).size(), 1);
+
+    QCoro::waitFor(store->lock(a, false, LockReason::manual));
+    {
+        TestStore::BusyMark busy(*store, a.id);
+        EXPECT_FALSE(unlockWith(a, QStringLiteral("pw")));
+        EXPECT_EQ(store->errorMessage(), QStringLiteral("Wait until “A” is no longer busy, then unlock it."));
+    }
+    EXPECT_EQ(callCount(QStringLiteral("hdiutil attach")), 1);
+    EXPECT_FALSE(store->isUnlocked(a));
+}
+
+TEST_F(StoreRaces, LocatingAnOpenVaultIsRefusedSoItsVolumeStaysInReach) {
+    const Vault b = standardVault(QStringLiteral("B"));
+    ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    store->relocate(a, b.bundlePath);
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Lock “A” first, then locate it."));
+    EXPECT_EQ(store->vault(a.id)->bundlePath, a.bundlePath);
+
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->mountPoints().value(a.id), fakeMountPoint(QStringLiteral("A")));
+    QCoro::waitFor(store->lock(a, false, LockReason::manual));
+    EXPECT_TRUE(toolLines(QStringLiteral("attached")).isEmpty());
+}
+
+TEST_F(StoreRaces, VaultForgottenWhileItsUnlockRanIsStillAutoLocked) {
+    defaults.setValue(SettingsKeys::autoLockMinutes, 15);
+    setToolFile(QStringLiteral("attach.gate"));
+    bool unlocked = false;
+    start(store->unlock(a, QStringLiteral("pw"), false, UnlockMethod::password), unlocked);
+    ASSERT_TRUE(waitUntil([&] { return callCount(QStringLiteral("hdiutil attach")) == 1; }));
+    const StoreOutcome forgotten = awaitTask(store->forget(a));
+    EXPECT_TRUE(forgotten.ok);
+    EXPECT_FALSE(store->vault(a.id));
+    removeToolFile(QStringLiteral("attach.gate"));
+    ASSERT_TRUE(waitUntil([&] { return unlocked; }));
+    ASSERT_TRUE(store->isUnlocked(a)) << "open and no longer listed";
+
+    clock.advance(15 * 60 + 1);
+    QCoro::waitFor(store->autoLockTick());
+    EXPECT_FALSE(store->isUnlocked(a));
+    EXPECT_TRUE(toolLines(QStringLiteral("attached")).isEmpty());
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("A locked (auto)"));
+}
+
+TEST_F(StoreRaces, OverlappingLocksDetachOnceAndLogOnce) {
+    ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    setToolFile(QStringLiteral("detach.gate"));
+    bool first = false;
+    bool second = false;
+    start(store->lock(a, false, LockReason::manual), first);
+    ASSERT_TRUE(waitUntil([&] { return callCount(QStringLiteral("hdiutil detach")) == 1; }));
+    start(store->lock(a, true, LockReason::sleep), second);
+    removeToolFile(QStringLiteral("detach.gate"));
+    ASSERT_TRUE(waitUntil([&] { return first && second; }));
+
+    EXPECT_FALSE(store->isUnlocked(a));
+    EXPECT_EQ(callCount(QStringLiteral("hdiutil detach")), 1);
+    EXPECT_EQ(activityTexts().filter(QStringLiteral(" locked (")), QStringList{QStringLiteral("A locked (manual)")});
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+    EXPECT_FALSE(store->isBusy(a.id));
 }
 
 } // namespace

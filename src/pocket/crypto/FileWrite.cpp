@@ -13,12 +13,6 @@ namespace {
 // Leaves room for the dot and ".tmp-XXXXXX" within a 255-byte file name.
 constexpr std::size_t kTempStemBytes = 200;
 
-WriteFaultPlan* activeFaultPlan() {
-    if (&larkholdTestWriteFault != nullptr)
-        return larkholdTestWriteFault;
-    return nullptr;
-}
-
 // Removes the temporary file unless it has been moved into place.
 struct TempFile {
     std::string path;
@@ -34,7 +28,7 @@ struct TempFile {
 
 // write(2) until every byte is out, retrying interrupted and short writes.
 int writeAll(int fd, ByteView bytes) {
-    WriteFaultPlan* plan = activeFaultPlan();
+    const WriteFaultPlan* plan = faultPlan();
     std::size_t done = 0;
     while (done < bytes.size()) {
         std::size_t chunk = std::min<std::size_t>(bytes.size() - done, std::size_t{1} << 30);
@@ -58,7 +52,7 @@ int writeAll(int fd, ByteView bytes) {
 }
 
 int syncData(int fd) {
-    if (WriteFaultPlan* plan = activeFaultPlan(); plan && plan->failSync)
+    if (const WriteFaultPlan* plan = faultPlan(); plan && plan->failSync)
         return EIO;
     while (::fdatasync(fd) != 0) {
         if (errno != EINTR)

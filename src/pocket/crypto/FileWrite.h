@@ -13,8 +13,8 @@ enum class WriteMode {
     createNew, // fail if anything exists at the path, even if it appeared while we were writing
 };
 
-// Test-only fault injection: when a test build defines larkholdTestWriteFault and points it at a
-// plan, crash-safe writes fail as the plan says. The product never defines it.
+// Test-only fault injection: crash-safe writes fail as the plan in effect says. The shipped program
+// links FileWriteFaults.cpp, which has none and no way to set one; test executables link their own.
 struct WriteFaultPlan {
     std::int64_t failAfterBytes = -1; // a write reaching past this many bytes fails; -1 = never
     int writeError = 28;              // errno of the failing write (ENOSPC)
@@ -49,8 +49,9 @@ std::optional<WriteFailure> writeAtomically(const std::string& path, ByteView by
 // cannot sync a folder count as success. Returns 0 or errno.
 int syncFolder(const std::string& folder);
 
+// The fault plan in effect; always none outside tests.
+const WriteFaultPlan* faultPlan();
+
 } // namespace fileio
 
 } // namespace larkhold
-
-extern "C" larkhold::WriteFaultPlan* larkholdTestWriteFault __attribute__((weak));

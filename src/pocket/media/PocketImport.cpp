@@ -27,7 +27,7 @@ using Failure = PocketImport::Failure;
 
 enum class PhotoType { jpeg, png, heic };
 
-constexpr qint64 kTextSniffBytes = 64 * 1024;
+constexpr std::size_t kTextReadBytes = 1 << 20;
 
 // The file name without its last extension; a leading dot does not start an extension.
 QString withoutExtension(const QString& fileName) {
@@ -58,42 +58,80 @@ std::optional<PhotoType> photoType(const QByteArray& head) {
     return std::nullopt;
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. With `prefixOnly`,
-// a sequence cut off by the end of the bytes is accepted (the bytes are the start of a file).
-bool isValidUtf8(ByteView bytes, bool prefixOnly = false) {
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    while (i < n) {
-        const std::uint8_t b = bytes[i];
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        std::uint32_t cp;
-        std::uint32_t minimum;
-        if ((b & 0xE0) == 0xC0) {
-            length = 2, cp = b & 0x1F, minimum = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            length = 3, cp = b & 0x0F, minimum = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            length = 4, cp = b & 0x07, minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (n - i < length)
-            return prefixOnly;
-        for (std::size_t k = 1; k < length; ++k) {
-            const std::uint8_t c = bytes[i + k];
-            if ((c & 0xC0) != 0x80)
+// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF) and no NUL, checked piece
+// by piece, so that a file of any size can be judged without holding it.
+class TextCheck {
+public:
+    // False as soon as the bytes so far cannot be text.
+    bool feed(ByteView bytes) {
+        for (const std::uint8_t b : bytes) {
+            if (!ok_)
                 return false;
-            cp = (cp << 6) | (c & 0x3F);
+            if (pending_ == 0) {
+                if (b == 0) {
+                    ok_ = false;
+                } else if (b < 0x80) {
+                    continue;
+                } else if ((b & 0xE0) == 0xC0) {
+                    start(1, b & 0x1F, 0x80);
+                } else if ((b & 0xF0) == 0xE0) {
+                    start(2, b & 0x0F, 0x800);
+                } else if ((b & 0xF8) == 0xF0) {
+                    start(3, b & 0x07, 0x10000);
+                } else {
+                    ok_ = false;
+                }
+                continue;
+            }
+            if ((b & 0xC0) != 0x80) {
+                ok_ = false;
+                continue;
+            }
+            codePoint_ = (codePoint_ << 6) | (b & 0x3F);
+            if (--pending_ == 0 &&
+                (codePoint_ < minimum_ || codePoint_ > 0x10FFFF || (codePoint_ >= 0xD800 && codePoint_ <= 0xDFFF)))
+                ok_ = false;
         }
-        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += length;
+        return ok_;
     }
-    return true;
+    // Whether all the bytes fed were text, none of them cut off at the end.
+    bool finish() const { return ok_ && pending_ == 0; }
+
+private:
+    void start(int continuation, std::uint32_t bits, std::uint32_t minimum) {
+        pending_ = continuation;
+        codePoint_ = bits;
+        minimum_ = minimum;
+    }
+
+    bool ok_ = true;
+    int pending_ = 0;
+    std::uint32_t codePoint_ = 0;
+    std::uint32_t minimum_ = 0;
+};
+
+bool isText(ByteView bytes) {
+    TextCheck check;
+    check.feed(bytes);
+    return check.finish();
+}
+
+// Reads the whole file piece by piece and judges it as text; every piece is wiped as it goes. Stops
+// at the first byte that rules text out.
+bool fileIsText(QFile& file, const QString& name) {
+    if (!file.seek(0))
+        throw Failure::unreadable(name);
+    TextCheck check;
+    SecureBytes piece(kTextReadBytes);
+    for (;;) {
+        const qint64 got = file.read(reinterpret_cast<char*>(piece.data()), qint64(piece.size()));
+        if (got < 0)
+            throw Failure::unreadable(name);
+        if (got == 0)
+            return check.finish();
+        if (!check.feed(ByteView(piece.data(), std::size_t(got))))
+            return false;
+    }
 }
 
 // Reads the rest of an open file, refusing to hold more than `limit` bytes whatever the size
@@ -452,15 +490,9 @@ PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
     }
 
     if (size > kLimitBytes) {
-        // Judged by its start without reading it all: a large binary file is unsupported rather
-        // than a note that is too long.
-        if (!file.seek(0))
-            throw Failure::unreadable(name);
-        QByteArray start = file.read(kTextSniffBytes);
-        const ByteView startBytes(reinterpret_cast<const std::uint8_t*>(start.constData()), std::size_t(start.size()));
-        const bool text = isValidUtf8(startBytes, true) && !start.contains('\0');
-        wipe(start.data(), std::size_t(start.size()));
-        if (!text)
+        // Judged as a whole, like any other file: a file that only starts like text is not a note
+        // that is too long.
+        if (!fileIsText(file, name))
             throw Failure::unsupported(name);
         throw Failure::tooLarge(name, size, Failure::Content::note);
     }
@@ -468,7 +500,7 @@ PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
     SecureBytes data = readAtMost(file, kLimitBytes, name, overLimit);
     if (overLimit)
         throw Failure::tooLarge(name, std::max(size, std::int64_t(data.size())), Failure::Content::note);
-    if (!isValidUtf8(data) || std::find(data.begin(), data.end(), std::uint8_t{0}) != data.end())
+    if (!isText(data))
         throw Failure::unsupported(name);
     item.kind = PocketItem::Kind::note;
     item.name = withoutExtension(name);

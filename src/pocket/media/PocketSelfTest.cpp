@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
+#include <QStandardPaths>
 #include <QUuid>
 #include <algorithm>
 #include <array>
@@ -251,8 +252,27 @@ const QString kChangedSecondPassword = QStringLiteral("backup-code-2");
 const QString kWrongPassword = QStringLiteral("false-code");
 constexpr std::int64_t kTierFileSize = 2'097'392;
 
+bool keepsUserAttributes(const QString& folder) {
+    const QString probe = folder + QStringLiteral("/.larkhold-attribute-probe-") + uuidString(QUuid::createUuid());
+    QFile file(probe);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    file.close();
+    const bool kept = ::setxattr(QFile::encodeName(probe).constData(), "user.larkhold.probe", "1", 1, 0) == 0;
+    QFile::remove(probe);
+    return kept;
+}
+
+// The vault's marks for backup and sync tools are part of what is checked, so the throwaway folder
+// goes where the file system keeps them: the temporary folder (often a tmpfs that does not), else
+// the user's cache.
 QString tempFolder() {
-    return QDir::tempPath() + QStringLiteral("/larkhold-pocket-selftest-") + uuidString(QUuid::createUuid());
+    QString base = QDir::tempPath();
+    if (!keepsUserAttributes(base)) {
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/larkhold");
+        QDir().mkpath(base);
+    }
+    return base + QStringLiteral("/larkhold-pocket-selftest-") + uuidString(QUuid::createUuid());
 }
 
 // Removes the working folder on every way out of the run.
@@ -419,7 +439,7 @@ void PocketSelfTest::writeTestPhoto(const QString& path) {
         throw Failure(QStringLiteral("POCKET: test photo is missing its GPS metadata"));
 }
 
-void PocketSelfTest::run(const SyncServiceLookup& syncServiceFor) {
+void PocketSelfTest::run(const SyncServiceLookup& syncServiceFor, const KdfCost& expectedCost) {
     checkKnownAnswers();
 
     const WorkingFolder folder(tempFolder());
@@ -447,6 +467,10 @@ void PocketSelfTest::run(const SyncServiceLookup& syncServiceFor) {
     check(PocketFormat::isPocketVaultFile(vault), QStringLiteral("file is recognized as a Pocket Vault"));
     check(!PocketFormat::capacity(kTierFileSize + 1).has_value(), QStringLiteral("odd sizes are rejected"));
     check(isExcludedFromBackup(vault), QStringLiteral("file is excluded from Time Machine"));
+    // Read back from the file: a vault sealed at any other cost than the one expected (a cheaper one
+    // slipped into the program) is caught here.
+    check(PocketFile(readWholeFile(vault), 1'048'576).opensAtCost(kMainPassword, expectedCost),
+          QStringLiteral("vault not sealed at the full key-derivation cost"));
 
     mainStorage->save(mainList, 1);
     mainStorage->save({}, 0);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PocketFile.h"
+
 #include <QString>
 #include <cstdint>
 #include <exception>
@@ -10,7 +12,8 @@
 
 namespace larkhold {
 
-// End-to-end check of the whole Pocket Vault stack on a throwaway vault in a temporary folder:
+// End-to-end check of the whole Pocket Vault stack on a throwaway vault in a temporary folder (one
+// whose file system keeps user extended attributes: the temporary folder, or else the user's cache):
 // hash test vectors, file size rules, both password slots, generation-ordered saves, re-keying,
 // overflow, ciphertext hygiene, photo metadata stripping, sync-folder detection, password
 // ratings, content-based typing and the decoy checklist. Key derivations run at production cost,
@@ -34,8 +37,10 @@ public:
     using SyncServiceLookup = std::function<std::optional<QString>(const QString& path)>;
 
     // Returns when every check holds; throws Failure at the first failed check, or the error of
-    // an operation under test unchanged. The working folder is removed on every way out.
-    static void run(const SyncServiceLookup& syncServiceFor);
+    // an operation under test unchanged. The working folder is removed on every way out. The vault
+    // it makes must be sealed at `expectedCost`; only test executables, which derive keys cheaply,
+    // expect anything but the production cost.
+    static void run(const SyncServiceLookup& syncServiceFor, const KdfCost& expectedCost = kProductionKdfCost);
 
     // Writes a small JPEG that carries EXIF with a GPS position and a user comment.
     static void writeTestPhoto(const QString& path);

@@ -405,10 +405,22 @@ TEST_F(PocketImportTest, oversizedNotesAreRefusedWithTheirOwnAdvice) {
                                " — the limit per file is 5 MB. Split it into smaller notes.");
     EXPECT_FALSE(f.message().contains("Optimize photos"));
 
-    // A large binary file is not a long note.
-    QByteArray binary(6 * 1024 * 1024, 'a');
-    binary[100] = '\0';
-    EXPECT_EQ(failureOf(write("video.bin", binary), true).which(), Failure::Case::unsupported);
+    // A large binary file is not a long note, wherever its first non-text byte lies.
+    for (const qsizetype at :
+         {qsizetype(100), qsizetype(65'536), qsizetype(5'500'000), qsizetype(6 * 1024 * 1024 - 1)}) {
+        QByteArray binary(6 * 1024 * 1024, 'a');
+        binary[at] = '\0';
+        EXPECT_EQ(failureOf(write("video.bin", binary), true).which(), Failure::Case::unsupported) << at;
+        binary[at] = '\xFF';
+        EXPECT_EQ(failureOf(write("video.bin", binary), true).which(), Failure::Case::unsupported) << at;
+    }
+    // Text whose characters straddle the pieces it is read in is still text.
+    QByteArray accents;
+    while (accents.size() < 6 * 1024 * 1024)
+        accents += "\xC3\xA9t\xE2\x82\xAC \xF0\x9F\x8C\xB1";
+    EXPECT_EQ(failureOf(write("accents.txt", accents), true).which(), Failure::Case::tooLarge);
+    // Cut off in the middle of its last character: not text.
+    EXPECT_EQ(failureOf(write("cut.txt", accents + "\xF0\x9F"), true).which(), Failure::Case::unsupported);
 }
 
 TEST_F(PocketImportTest, missingFilesAndFoldersAreUnreadable) {

@@ -7,6 +7,7 @@
 #   attach.nomount      when present, attach attaches but reports no mount point
 #   attach.gate         while present, attach waits (after reading its input)
 #   detach.err          when present, detach fails with this text
+#   detach.gate         while present, detach waits
 #   info.fail           when present, info fails
 #   info.gate           while present, info waits before answering
 #   du.kb               kilobytes du reports (default 8)
@@ -47,6 +48,7 @@ hdiutil)
         printf '</array></dict></plist>\n'
         ;;
     detach)
+        wait_gate detach.gate
         if [ -f "$dir/detach.err" ]; then cat "$dir/detach.err" >&2; exit 16; fi
         touch "$dir/attached"
         grep -v "|$2\$" "$dir/attached" > "$dir/attached.new"; mv "$dir/attached.new" "$dir/attached"

@@ -1,0 +1,172 @@
+#include "LarkholdApp.h"
+
+#include "AppDelegate.h"
+#include "ApplicationMenu.h"
+#include "AuxWindows.h"
+#include "Clock.h"
+#include "DBusSessionMonitor.h"
+#include "DBusSingleInstance.h"
+#include "Defaults.h"
+#include "DiskImage.h"
+#include "LibsecretStore.h"
+#include "MainWindow.h"
+#include "PolkitOwnerCheck.h"
+#include "SettingsKeys.h"
+#include "ShellRules.h"
+#include "ShellStoreHost.h"
+#include "TerminationSignals.h"
+#include "TrayController.h"
+#include "VaultStore.h"
+#include "WindowPresenting.h"
+#include "X11WindowPresenter.h"
+
+#include <QApplication>
+#include <QCoroTask>
+#include <QDBusConnection>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace larkhold {
+
+namespace {
+
+// Until the home library's open panels land: a plain non-native file dialog, answered through a callback.
+void chooseVaultFile(const QString& title, const QString& folder, std::function<void(const QString&)> chosen) {
+    auto* dialog = new QFileDialog(nullptr, title, folder);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen](const QString& path) { chosen(path); });
+    dialog->open();
+}
+
+} // namespace
+
+LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSingleInstance* instance)
+    : application_(application), defaults_(defaults), instance_(instance) {
+    secrets_ = std::make_unique<LibsecretStore>();
+    ownerCheck_ = std::make_unique<PolkitOwnerCheck>();
+    diskImage_ = std::make_unique<DiskImage>();
+    clock_ = std::make_unique<SystemClock>();
+    host_ = std::make_unique<ShellStoreHost>();
+
+    VaultStoreDeps storeDeps;
+    storeDeps.diskImage = diskImage_.get();
+    storeDeps.secrets = secrets_.get();
+    storeDeps.ownerCheck = ownerCheck_.get();
+    storeDeps.defaults = &defaults_;
+    storeDeps.clock = clock_.get();
+    storeDeps.host = host_.get();
+    storeDeps.dataFolder = VaultList::defaultFolder();
+    store_ = std::make_unique<VaultStore>(storeDeps);
+    VaultStore::setShared(store_.get());
+
+    presenter_ = std::make_unique<X11WindowPresenter>();
+    session_ = std::make_unique<DBusSessionMonitor>(QDBusConnection::sessionBus(), QDBusConnection::systemBus(),
+                                                    qEnvironmentVariable("XDG_SESSION_ID"));
+    sleepInhibitor_ = std::make_unique<LogindSleepInhibitor>(QDBusConnection::systemBus());
+    termination_ = std::make_unique<TerminationSignals>();
+
+    // The stand-ins of the other libraries' windows.
+    seams.showUnlockPrompt = [this](const Vault& vault) {
+        // The main window's own unlock sheet asks for the password meanwhile.
+        store_->setPasswordPromptVault(vault);
+        showMainWindow();
+    };
+    seams.showImportWindow = [this](const QList<QUrl>&) { showMainWindow(); };
+    seams.chooseExistingVault = [this] {
+        chooseVaultFile(QStringLiteral("Add Vault"), QString(),
+                        [this](const QString& path) { store_->addExistingVault(path); });
+    };
+    seams.locate = [this](const Vault& vault) {
+        chooseVaultFile(QStringLiteral("Locate Vault"), QFileInfo(vault.bundlePath).absolutePath(),
+                        [this, vault](const QString& path) { store_->relocate(vault, path); });
+    };
+    seams.reveal = [this](const Vault& vault) { host_->openFolder(QFileInfo(vault.bundlePath).absolutePath()); };
+
+    actions_.showMainWindow = [this] { showMainWindow(); };
+    actions_.showSettings = [this] { callIfSet(seams.showSettings); };
+    actions_.showChangelog = [this] { ChangelogWindow::show(presenter_.get()); };
+    actions_.showAbout = [this] { AboutWindow::show(presenter_.get()); };
+    actions_.quit = [this] { delegate_->requestQuit(); };
+    actions_.chooseExistingVault = [this] { callIfSet(seams.chooseExistingVault); };
+    actions_.locate = [this](const Vault& vault) { callIfSet(seams.locate, vault); };
+    actions_.reveal = [this](const Vault& vault) { callIfSet(seams.reveal, vault); };
+    actions_.showUnlockPrompt = [this](const Vault& vault) { callIfSet(seams.showUnlockPrompt, vault); };
+
+    HomeDeps home;
+    home.store = store_.get();
+    home.defaults = &defaults_;
+    home.ownerCheck = ownerCheck_.get();
+    home.secrets = secrets_.get();
+    mainWindow_ = std::make_unique<MainWindow>(home);
+    installApplicationMenu(*mainWindow_, actions_);
+
+    AppDelegateDeps deps;
+    deps.store = store_.get();
+    deps.defaults = &defaults_;
+    deps.session = session_.get();
+    deps.sleepInhibitor = sleepInhibitor_.get();
+    deps.applyTaskbarPolicy = [this] { applyTaskbarPolicy(); };
+    deps.registerServices = [this] {
+        if (!instance_)
+            return;
+        connect(instance_, &DBusSingleInstance::activateRequested, this, &LarkholdApp::showMainWindow);
+        connect(instance_, &DBusSingleInstance::openRequested, this,
+                [this](const QList<QUrl>& files) { delegate_->addToVault(files); });
+    };
+    deps.updatePanicHotKey = [this] { callIfSet(seams.updatePanicHotKey); };
+    deps.startUpdateChecks = [this] { callIfSet(seams.startUpdateChecks); };
+    deps.showChangelogIfUpdated = [this] { ChangelogWindow::showIfUpdated(defaults_, presenter_.get()); };
+    deps.showImportWindow = [this](const QList<QUrl>& files) {
+        if (seams.showImportWindow)
+            seams.showImportWindow(files);
+    };
+    deps.terminate = [] { QCoreApplication::quit(); };
+    delegate_ = std::make_unique<AppDelegate>(deps);
+
+    tray_ = std::make_unique<TrayController>(*store_, defaults_, actions_);
+    connect(tray_.get(), &TrayController::kindChanged, this, &LarkholdApp::applyTaskbarPolicy);
+    connect(&defaults_, &Defaults::changed, this, [this](const QString& key) {
+        if (key == SettingsKeys::hideDockIcon.name)
+            applyTaskbarPolicy();
+    });
+
+    application_.setQuitOnLastWindowClosed(AppDelegate::shouldTerminateAfterLastWindowClosed());
+    connect(termination_.get(), &TerminationSignals::terminationRequested, delegate_.get(),
+            &AppDelegate::requestQuit);
+    connect(&application_, &QGuiApplication::commitDataRequest, delegate_.get(), [this](QSessionManager&) {
+        delegate_->requestQuit();
+    });
+    // Something else stopped the event loop (the session, a fatal display error): the quit still runs to its end
+    // before the process goes.
+    connect(&application_, &QCoreApplication::aboutToQuit, this,
+            [this] { QCoro::waitFor(delegate_->quitPath().finishBeforeExit()); });
+}
+
+LarkholdApp::~LarkholdApp() {
+    tray_.reset();
+    delegate_.reset();
+    mainWindow_.reset();
+    VaultStore::setShared(nullptr);
+}
+
+void LarkholdApp::start(const QList<QUrl>& files) {
+    mainWindow_->show();
+    showMainWindow();
+    delegate_->applicationDidFinishLaunching();
+    if (!files.isEmpty())
+        delegate_->addToVault(files);
+}
+
+void LarkholdApp::showMainWindow() {
+    presentWindow(mainWindow_.get(), presenter_.get());
+    presentWindowsTitledLarkhold(presenter_.get());
+}
+
+void LarkholdApp::applyTaskbarPolicy() {
+    presenter_->setSkipTaskbar(mainWindow_->winId(),
+                               ShellRules::skipTaskbar(defaults_, TrayController::isTrayAvailable()));
+}
+
+} // namespace larkhold

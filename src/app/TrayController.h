@@ -1,0 +1,54 @@
+#pragma once
+
+#include "ShellActions.h"
+#include "ShellRules.h"
+
+#include <QObject>
+#include <QPointer>
+
+class QSystemTrayIcon;
+
+namespace larkhold {
+
+class Defaults;
+class MenuBarPanel;
+class TrayMenu;
+class VaultStore;
+
+// The tray extra: an icon that opens the compact panel or the plain menu, or nothing, as the settings say. A change
+// of `menuBarIcon` or `menuBarPanel` swaps or removes it at once; the icon follows whether any vault is open.
+class TrayController : public QObject {
+    Q_OBJECT
+
+public:
+    TrayController(VaultStore& store, Defaults& defaults, ShellActions actions, QObject* parent = nullptr);
+    ~TrayController() override;
+
+    TrayExtraKind kind() const { return kind_; }
+    // Whether a tray host is there to show the icon.
+    static bool isTrayAvailable();
+
+    QSystemTrayIcon* icon() const { return icon_; }
+    TrayMenu* menu() const { return menu_; }
+    MenuBarPanel* panel() const { return panel_; }
+
+    // Opens the extra next to the icon, as a click on the icon does.
+    void openExtra();
+
+signals:
+    void kindChanged(TrayExtraKind kind);
+
+private:
+    void apply();
+    void updateIcon();
+
+    VaultStore& store_;
+    Defaults& defaults_;
+    ShellActions actions_;
+    TrayExtraKind kind_ = TrayExtraKind::none;
+    QSystemTrayIcon* icon_ = nullptr;
+    TrayMenu* menu_ = nullptr;
+    MenuBarPanel* panel_ = nullptr;
+};
+
+} // namespace larkhold

@@ -1,0 +1,84 @@
+#include "TrayMenu.h"
+
+#include "MenuBarModel.h"
+#include "Symbols.h"
+#include "VaultStore.h"
+
+namespace larkhold {
+
+TrayMenu::TrayMenu(VaultStore& store, ShellActions actions, QWidget* parent)
+    : QMenu(parent), store_(store), actions_(std::move(actions)) {
+    setObjectName(QStringLiteral("trayMenu"));
+    connect(this, &QMenu::aboutToShow, this, &TrayMenu::rebuild);
+    const auto rebuildWhileShown = [this] {
+        if (isVisible())
+            rebuild();
+    };
+    connect(&store_, &VaultStore::vaultsChanged, this, rebuildWhileShown);
+    connect(&store_, &VaultStore::mountPointsChanged, this, rebuildWhileShown);
+    connect(&store_, &VaultStore::pocketSessionsChanged, this, rebuildWhileShown);
+    rebuild();
+}
+
+void TrayMenu::rebuild() {
+    clear();
+    using Kind = TrayMenuEntry::Kind;
+    for (const TrayMenuEntry& entry : trayMenuEntries(store_)) {
+        if (entry.kind == Kind::separator) {
+            addSeparator();
+            continue;
+        }
+        if (entry.kind == Kind::openVault) {
+            QMenu* submenu = addMenu(Symbols::icon(entry.symbol), entry.title);
+            const Vault vault = *entry.vault;
+            submenu->addAction(entry.openTitle, this, [this, vault] { store_.openVault(vault); });
+            submenu->addAction(MenuBarTexts::lock, this,
+                               [this, vault] { store_.lock(vault, false, LockReason::manual); });
+            continue;
+        }
+        QAction* action = addAction(entry.title);
+        if (!entry.symbol.isEmpty())
+            action->setIcon(Symbols::icon(entry.symbol));
+        action->setEnabled(entry.enabled);
+        switch (entry.kind) {
+        case Kind::locateVault: {
+            const Vault vault = *entry.vault;
+            connect(action, &QAction::triggered, this, [this, vault] { callIfSet(actions_.locate, vault); });
+            break;
+        }
+        case Kind::unlockVault: {
+            const Vault vault = *entry.vault;
+            connect(action, &QAction::triggered, this,
+                    [this, vault] { unlockFromMenuBar(store_, vault, actions_.showUnlockPrompt); });
+            break;
+        }
+        case Kind::lockAll:
+            connect(action, &QAction::triggered, this, [this] { store_.lockAll(false, LockReason::manual); });
+            break;
+        case Kind::addExisting:
+            connect(action, &QAction::triggered, this, [this] { callIfSet(actions_.chooseExistingVault); });
+            break;
+        case Kind::openMain:
+            connect(action, &QAction::triggered, this, [this] { callIfSet(actions_.showMainWindow); });
+            break;
+        case Kind::settings:
+            connect(action, &QAction::triggered, this, [this] { callIfSet(actions_.showSettings); });
+            break;
+        case Kind::whatsNew:
+            connect(action, &QAction::triggered, this, [this] { callIfSet(actions_.showChangelog); });
+            break;
+        case Kind::about:
+            connect(action, &QAction::triggered, this, [this] { callIfSet(actions_.showAbout); });
+            break;
+        case Kind::quit:
+            connect(action, &QAction::triggered, this, [this] { callIfSet(actions_.quit); });
+            break;
+        case Kind::noVaults:
+        case Kind::openVault:
+        case Kind::separator:
+            break;
+        }
+    }
+}
+
+} // namespace larkhold

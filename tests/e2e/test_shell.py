@@ -1,0 +1,153 @@
+"""The application shell on a real desktop: window and tray, lock triggers, quit, single instance."""
+
+import signal
+import unittest
+
+from harness import DesktopTestCase, wait_until
+
+PASSWORD = "correct horse battery"
+
+
+class StartAndTray(DesktopTestCase):
+    def test_start_shows_the_window_and_the_tray_icon(self):
+        d = self.desktop
+        d.start_larkhold()
+        d.wait_for_window("Larkhold")
+        x, y, width, height = d.wait_for_tray_icon()
+        self.assertGreater(width, 0)
+        self.assertGreater(height, 0)
+
+    def test_closed_window_leaves_it_running_and_the_tray_menu_brings_it_back(self):
+        d = self.desktop
+        d.write_settings(menuBarPanel=False)
+        d.start_larkhold()
+        d.close_window(d.wait_for_window("Larkhold"))
+        d.wait_window_gone("Larkhold")
+        self.assertIsNone(d.larkhold.poll(), "closing the window must not quit")
+
+        # Empty list: "No vaults yet" and "Lock All" are disabled, so the second enabled entry is "Open Larkhold".
+        d.click_tray_icon()
+        d.key("Down", "Down", "Return")
+        d.wait_for_window("Larkhold")
+        self.assertIsNone(d.larkhold.poll())
+
+    def test_the_panel_opens_from_the_tray_icon(self):
+        d = self.desktop
+        d.start_larkhold()
+        d.click_tray_icon()
+        panel = d.wait_for_window("Larkhold Panel")
+        _, _, width, _ = d.window_geometry(panel)
+        self.assertEqual(width, 300)
+        d.screenshot("panel")
+
+
+class VaultScenario(DesktopTestCase):
+    """One standard vault made with the disk-image tools, listed, its password in the keyring."""
+
+    settings = {}
+
+    def setUp(self):
+        super().setUp()
+        d = self.desktop
+        self.vault = d.make_standard_vault("E2E", PASSWORD)
+        d.list_vaults([self.vault])
+        d.save_password(self.vault)
+        d.write_settings(menuBarPanel=False, **self.settings)
+        d.start_larkhold()
+
+    def unlock_from_tray_menu(self):
+        d = self.desktop
+        d.click_tray_icon()
+        # The first entry of the plain menu is the vault's "Unlock “E2E”".
+        d.key("Down", "Return")
+        mounted = d.wait_mounted()
+        self.assertEqual(len(mounted), 1)
+        d.wait_for_activity("E2E unlocked · Keychain")
+
+
+class ScreenLockOn(VaultScenario):
+    def test_screen_lock_locks_the_vault(self):
+        d = self.desktop
+        self.unlock_from_tray_menu()
+        d.screensaver_active_changed(True)
+        d.wait_unmounted()
+        d.wait_for_activity("E2E locked (screen locked)")
+
+    def test_the_login_managers_lock_locks_the_vault(self):
+        d = self.desktop
+        self.unlock_from_tray_menu()
+        d.lock_session()
+        d.wait_unmounted()
+        d.wait_for_activity("E2E locked (screen locked)")
+
+
+class ScreenLockOff(VaultScenario):
+    settings = {"lockOnScreenLock": False}
+
+    def test_screen_lock_leaves_the_vault_open(self):
+        d = self.desktop
+        self.unlock_from_tray_menu()
+        d.screensaver_active_changed(True)
+        # The sleep that follows is handled after the screen lock (they take turns), so once it has locked the
+        # vault, the screen lock has had its chance and must have left no trace.
+        d.prepare_for_sleep(True)
+        d.wait_for_activity("E2E locked (sleep)")
+        self.assertNotIn("E2E locked (screen locked)", d.activity())
+
+
+class Sleep(VaultScenario):
+    def test_the_vault_locks_before_the_inhibitor_is_released(self):
+        d = self.desktop
+        self.unlock_from_tray_menu()
+        self.assertEqual(len(d.sleep_inhibitors()), 1)
+        self.assertEqual(d.sleep_inhibitors()[0][3], "delay")
+
+        d.prepare_for_sleep(True)
+        releases = wait_until(lambda: d.inhibitor_releases(), "the inhibitor's release")
+        self.assertEqual(releases[0]["mounts"], [], "the volume was still mounted when the sleep was let go")
+        self.assertEqual(d.mounts(), [])
+        d.wait_for_activity("E2E locked (sleep)")
+
+        # Awake again: the inhibitor is taken for the next sleep.
+        d.prepare_for_sleep(False)
+        wait_until(lambda: d.sleep_inhibitors(), "the inhibitor taken again after resume")
+
+
+class Quit(VaultScenario):
+    def test_sigterm_with_lock_on_quit_locks_and_ends(self):
+        d = self.desktop
+        self.unlock_from_tray_menu()
+        d.signal_larkhold(signal.SIGTERM)
+        self.assertEqual(d.wait_larkhold_exit(), 0)
+        self.assertEqual(d.mounts(), [])
+        self.assertIn("E2E locked (quit)", d.activity())
+
+
+class SingleInstance(DesktopTestCase):
+    def test_a_second_start_hands_its_file_to_the_first_and_exits(self):
+        d = self.desktop
+        d.start_larkhold()
+        d.close_window(d.wait_for_window("Larkhold"))
+        d.wait_window_gone("Larkhold")
+
+        handed = d.run_larkhold("/some/file")
+        self.assertEqual(handed.returncode, 0, handed.stderr.decode(errors="replace"))
+        # The first instance took the file: its Add to Vault window (or, until that exists, its main window) shows.
+        wait_until(lambda: d.find_windows("Add to Vault") or d.find_windows("Larkhold"),
+                   "the first instance's window for the handed-over file")
+        self.assertIsNone(d.larkhold.poll(), "the first instance must keep running")
+
+    def test_a_second_start_without_files_shows_the_first_and_exits(self):
+        d = self.desktop
+        d.start_larkhold()
+        d.close_window(d.wait_for_window("Larkhold"))
+        d.wait_window_gone("Larkhold")
+
+        again = d.run_larkhold()
+        self.assertEqual(again.returncode, 0, again.stderr.decode(errors="replace"))
+        d.wait_for_window("Larkhold")
+        self.assertEqual(len(d.find_windows("Larkhold")), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
