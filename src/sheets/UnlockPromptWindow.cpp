@@ -60,6 +60,11 @@ UnlockSheet* UnlockPromptWindow::current() {
     return slot().data();
 }
 
+void UnlockPromptWindow::close() {
+    // Deleted at once: nothing of it may outlive the store it was built on.
+    delete slot().data();
+}
+
 void UnlockPromptWindow::setPresenter(std::function<void(QWidget*)> present) {
     presenter() = std::move(present);
 }

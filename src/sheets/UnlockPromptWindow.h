@@ -25,6 +25,8 @@ public:
 
     // The window shown now, if any.
     static UnlockSheet* current();
+    // Closes the window shown now, if any (the application does before its store goes).
+    static void close();
 
     // How the window is brought forward. The default shows, raises and activates it; the
     // application may hand in the platform's own (which also moves a window to the current
