@@ -62,7 +62,7 @@ class VaultScenario(DesktopTestCase):
         d.key("Down", "Return")
         mounted = d.wait_mounted()
         self.assertEqual(len(mounted), 1)
-        d.wait_for_activity("E2E unlocked · Keychain")
+        d.wait_for_activity("E2E unlocked · keyring")
 
 
 class ScreenLockOn(VaultScenario):
