@@ -22,18 +22,39 @@ class SheetScenario(DesktopTestCase):
     def main_window(self):
         return self.desktop.wait_for_window("Larkhold")
 
+    def activate(self, window):
+        """Gives the window the keyboard, and waits until it has it: keys typed before would go elsewhere."""
+        d = self.desktop
+        d.xdotool("windowactivate", "--sync", window)
+        wait_until(lambda: d.active_window() == window, "the window active")
+        return window
+
+    def visible_windows(self):
+        """Every mapped window of larkhold, menus included."""
+        d = self.desktop
+        return set(int(w) for w in d.xdotool("search", "--onlyvisible", "--pid", d.larkhold.pid).split())
+
+    def popup(self, open_it):
+        """Runs `open_it` (a click that opens a menu) and waits until a new window of larkhold shows."""
+        before = self.visible_windows()
+        open_it()
+        wait_until(lambda: self.visible_windows() - before, "the menu shown")
+
+    def wait_and_activate(self, title):
+        return self.activate(self.desktop.wait_for_window(title))
+
     def open_new_vault_sheet(self):
         d = self.desktop
-        d.xdotool("windowactivate", "--sync", self.main_window())
+        self.activate(self.main_window())
         d.key("ctrl+n")
-        return d.wait_for_window("New Vault")
+        return self.wait_and_activate("New Vault")
 
     def open_from_card_menu(self, entry, title):
         """The `entry`-th item (1 is the first) of the first card's menu; returns the sheet it opens."""
         d = self.desktop
-        d.click_window(self.main_window(), *FIRST_CARD, button=3)
+        self.popup(lambda: d.click_window(self.main_window(), *FIRST_CARD, button=3))
         d.key(*(["Down"] * entry), "Return")
-        return d.wait_for_window(title)
+        return self.wait_and_activate(title)
 
     def dismiss_error_alert(self):
         """Waits for the main window's error alert (a second window titled "Larkhold") and answers it."""
@@ -41,7 +62,7 @@ class SheetScenario(DesktopTestCase):
         main = self.main_window()
         alert = wait_until(lambda: [w for w in d.find_windows("Larkhold") if w != main], "the error alert")[0]
         d.screenshot("error")
-        d.xdotool("windowactivate", "--sync", alert)
+        self.activate(alert)
         d.key("Return")
         wait_until(lambda: d.find_windows("Larkhold") == [main], "the alert answered")
 
@@ -49,9 +70,9 @@ class SheetScenario(DesktopTestCase):
         """The tray menu's first entry unlocks the vault; without a saved password the unlock window asks. With
         `wrong_password`, that is tried first and must leave the window open."""
         d = self.desktop
-        d.click_tray_icon()
+        self.popup(d.click_tray_icon)
         d.key("Down", "Return")
-        prompt = d.wait_for_window("Unlock Vault")
+        prompt = self.wait_and_activate("Unlock Vault")
         # The unlock window is the only prompt: the main window shows none of its own.
         self.assertEqual(d.find_windows(f"Unlock “{name}”"), [])
         if wrong_password is not None:
@@ -61,7 +82,7 @@ class SheetScenario(DesktopTestCase):
             self.dismiss_error_alert()
             self.assertEqual(d.find_windows("Unlock Vault"), [prompt])
             self.assertEqual(d.mounts(), [])
-            d.xdotool("windowactivate", "--sync", prompt)
+            self.activate(prompt)
             d.key("ctrl+a", "BackSpace")
         d.type_text(password)
         d.key("Return")
@@ -70,5 +91,5 @@ class SheetScenario(DesktopTestCase):
 
     def lock_all_from_tray(self):
         d = self.desktop
-        d.click_tray_icon()
+        self.popup(d.click_tray_icon)
         d.key("Down", "Down", "Return")  # the open vault's submenu, then "Lock All"

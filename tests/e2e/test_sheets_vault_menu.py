@@ -79,7 +79,7 @@ class VaultMenuSheets(SheetScenario):
         d.wait_unmounted(timeout=300)
         self.assertEqual(d.find_windows("Verify “Receipts”"), [sheet], "the verify sheet never closes itself")
         d.screenshot("verified")
-        d.xdotool("windowactivate", "--sync", sheet)
+        self.activate(sheet)
         d.key("Escape")
         d.wait_window_gone("Verify “Receipts”")
 
