@@ -40,6 +40,18 @@ class SheetScenario(DesktopTestCase):
         open_it()
         wait_until(lambda: self.visible_windows() - before, "the menu shown")
 
+    def shows_colour(self, window, rgb, fuzz="6%"):
+        """Whether some pixels of the window are of this colour (within `fuzz`)."""
+        d = self.desktop
+        shot = d.screenshot(f"window-{window}")
+        d._run(["import", "-display", d.display, "-window", str(window), shot], check=True)
+        colour = "rgb({},{},{})".format(*rgb)
+        # Pixels of the colour become magenta (which the windows never show), every other one black.
+        share = d._run(["convert", shot, "-fuzz", fuzz, "-fill", "magenta", "-opaque", colour, "-fuzz", "0",
+                        "-fill", "black", "+opaque", "magenta", "-fill", "white", "-opaque", "magenta",
+                        "-format", "%[fx:mean]", "info:"], check=True)
+        return float(share.strip() or 0) > 0
+
     def wait_and_activate(self, title):
         return self.activate(self.desktop.wait_for_window(title))
 

@@ -10,6 +10,10 @@ from sheet_steps import SheetScenario
 OLD_PASSWORD = "first password 1"
 NEW_PASSWORD = "second password 2"
 
+# The kit's green and orange in the light scheme: the verify sheet's healthy and failed results.
+HEALTHY_GREEN = (52, 199, 89)
+WARNING_ORANGE = (255, 149, 0)
+
 # The first card's menu for a locked standard vault, top to bottom.
 RENAME, CHANGE_PASSWORD, CHANGE_SIZE_LIMIT, VERIFY, MOVE_TO_TRASH = 2, 3, 4, 6, 9
 
@@ -71,13 +75,17 @@ class VaultMenuSheets(SheetScenario):
         d.wait_window_gone("Change Size Limit", timeout=300)
         self.assertEqual(self.listed()["maxSizeMB"], 128)
 
-        # Verify: the image is mounted hidden, checked and unmounted; the sheet stays with its result.
+        # Verify: the image is mounted hidden, checked and unmounted; the sheet stays and grows by its result,
+        # the healthy one in green.
         sheet = self.open_from_card_menu(VERIFY, "Verify “Receipts”")
+        height = d.window_geometry(sheet)[3]
         d.type_text(NEW_PASSWORD)
         d.key("Return")
-        wait_until(lambda: d.mounts(), "the hidden volume under check")
-        d.wait_unmounted(timeout=300)
+        wait_until(lambda: d.window_geometry(sheet)[3] > height, "the check's result", timeout=300)
+        d.wait_unmounted()
         self.assertEqual(d.find_windows("Verify “Receipts”"), [sheet], "the verify sheet never closes itself")
+        self.assertTrue(self.shows_colour(sheet, HEALTHY_GREEN), "the result is the healthy one")
+        self.assertFalse(self.shows_colour(sheet, WARNING_ORANGE), "no problem is shown")
         d.screenshot("verified")
         self.activate(sheet)
         d.key("Escape")
