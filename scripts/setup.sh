@@ -7,14 +7,15 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-pdf-dev libqt6pdf6 libqt6svg6 qcoro-qt6-dev
-  libssl-dev libsecret-1-dev libheif-dev libexif-dev libicu-dev
+  libssl-dev libsecret-1-dev libheif-dev libexif-dev libicu-dev libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsodium-dev libargon2-dev
-  fuse3 libfuse3-dev fuse2fs e2fsprogs
+  fuse3 libfuse3-dev e2fsprogs libsystemd-dev udisks2 fio
   dbus dbus-x11 gnome-keyring python3-dbusmock python3-gi
   xvfb xauth gocryptfs util-linux xdg-utils
-  qt6-svg-dev libxcb1-dev
+  qt6-svg-dev libxcb1-dev libxcb-keysyms1-dev x11proto-dev
   openbox trayer xdotool imagemagick libsecret-tools x11-utils fonts-dejavu-core
+  fonts-noto-color-emoji
 )
 
 missing=()

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <cmath>
 
 namespace larkhold {
 
@@ -37,6 +38,56 @@ ThemeLabel* label(const QString& text, double size, QFont::Weight weight, QWidge
 }
 
 constexpr auto secondaryTone = ThemeLabel::Tone::secondary;
+
+// The application icon draws its shadow outside the icon's square; layouts give that room back so
+// the square itself sits on the margins the windows are drawn with.
+int shadowRoom(const AppIconImage* icon) {
+    return (icon->sizeHint().width() - int(std::ceil(icon->iconSize()))) / 2;
+}
+
+// A single line that keeps to its place: it is cut at the end rather than pushing its card wider
+// than the window (the window's own texts are chosen to fit whole).
+ThemeLabel* lineLabel(const QString& objectName, const QString& text, double size, QFont::Weight weight,
+                      QWidget* parent, ThemeLabel::Tone tone = ThemeLabel::Tone::primary,
+                      Theme::FontDesign design = Theme::FontDesign::standard) {
+    ThemeLabel* l = label(text, size, weight, parent, tone, design);
+    l->setObjectName(objectName);
+    l->setElideMode(Qt::ElideRight);
+    return l;
+}
+
+// A web link in the palette's link colour. Rich text keeps the colour it was laid out with, so the
+// text is laid out again whenever the colour scheme changes.
+class LinkLabel : public QLabel {
+public:
+    LinkLabel(const QString& text, const QString& address, QWidget* parent)
+        : QLabel(parent), text_(text), address_(address) {
+        setTextFormat(Qt::RichText);
+        setOpenExternalLinks(true);
+        setTextInteractionFlags(Qt::TextBrowserInteraction);
+        setToolTip(address);
+        refresh();
+    }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::PaletteChange)
+            refresh();
+    }
+
+private:
+    void refresh() {
+        const QString colour = palette().color(QPalette::Link).name();
+        const QString html = QStringLiteral("<a href=\"%1\" style=\"color:%2\">%3</a>")
+                                 .arg(address_.toHtmlEscaped(), colour, text_.toHtmlEscaped());
+        if (html != QLabel::text())
+            setText(html);
+    }
+
+    QString text_;
+    QString address_;
+};
 
 // A window shown on first use, then reused as it is.
 void showSingle(QPointer<QWidget>& slot, const std::function<QWidget*()>& make, WindowPresenter* presenter) {
@@ -113,8 +164,8 @@ protected:
         p.setPen(Qt::NoPen);
         p.setBrush(Theme::withAlpha(accent, 0.12));
         p.drawPath(Theme::roundedRect(rect(), 7));
-        const QPixmap glyph = Symbols::pixmap(symbol_, 14, Theme::isDark(palette()) ? accent.lighter(140) : accent,
-                                              devicePixelRatioF());
+        const QPixmap glyph =
+            Symbols::pixmap(symbol_, 14, Theme::isDark(palette()) ? accent.lighter(140) : accent, devicePixelRatioF());
         const QSizeF glyphSize = glyph.deviceIndependentSize();
         p.drawPixmap(QPointF((width() - glyphSize.width()) / 2, (height() - glyphSize.height()) / 2), glyph);
     }
@@ -133,8 +184,8 @@ public:
         auto* head = new QHBoxLayout;
         head->setSpacing(9);
         head->addWidget(new VersionCapsule(entry.version, this));
-        head->addWidget(label(entry.title, 14, QFont::Bold, this, ThemeLabel::Tone::primary,
-                              Theme::FontDesign::rounded),
+        head->addWidget(lineLabel(QStringLiteral("versionTitle"), entry.title, 14, QFont::Bold, this,
+                                  ThemeLabel::Tone::primary, Theme::FontDesign::rounded),
                         1);
         column->addLayout(head);
         for (const ChangelogEntry::Point& point : entry.points) {
@@ -143,8 +194,9 @@ public:
             line->addWidget(new PointTile(point.icon, this));
             auto* texts = new QVBoxLayout;
             texts->setSpacing(1);
-            texts->addWidget(label(point.name, 13, QFont::DemiBold, this));
-            texts->addWidget(label(point.detail, 11.5, QFont::Normal, this, secondaryTone));
+            texts->addWidget(lineLabel(QStringLiteral("pointName"), point.name, 13, QFont::DemiBold, this));
+            texts->addWidget(
+                lineLabel(QStringLiteral("pointDetail"), point.detail, 11.5, QFont::Normal, this, secondaryTone));
             line->addLayout(texts, 1);
             column->addLayout(line);
         }
@@ -165,40 +217,44 @@ protected:
 AboutView::AboutView(QWidget* parent) : QWidget(parent, titledClosable) {
     setObjectName(QStringLiteral("about"));
     setWindowTitle(QStringLiteral("About Larkhold"));
+    // One centred column, 10 px between its parts; the spacing is explicit because the icon's shadow
+    // room counts as neither margin nor gap.
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(28, 28, 28, 28);
-    column->setSpacing(10);
-    column->addWidget(new AppIconImage(84, this), 0, Qt::AlignHCenter);
-    column->addWidget(label(QStringLiteral("Larkhold"), 22, QFont::Bold, this, ThemeLabel::Tone::primary,
-                            Theme::FontDesign::rounded),
-                      0, Qt::AlignHCenter);
+    auto* icon = new AppIconImage(84, this);
+    const int room = shadowRoom(icon);
+    column->setContentsMargins(28, 28 - room, 28, 28);
+    column->setSpacing(0);
+    column->addWidget(icon, 0, Qt::AlignHCenter);
+    column->addSpacing(10 - room);
+    column->addWidget(
+        label(QStringLiteral("Larkhold"), 22, QFont::Bold, this, ThemeLabel::Tone::primary, Theme::FontDesign::rounded),
+        0, Qt::AlignHCenter);
+    column->addSpacing(10);
     ThemeLabel* versionLine = label(QStringLiteral("Version ") + version(), 12, QFont::Normal, this, secondaryTone);
     versionLine->setObjectName(QStringLiteral("version"));
     column->addWidget(versionLine, 0, Qt::AlignHCenter);
 
-    column->addSpacing(4);
+    column->addSpacing(10 + 4);
     column->addWidget(new HairLine(1.0, this));
-    column->addSpacing(4);
+    column->addSpacing(4 + 10);
 
     auto* credits = new QVBoxLayout;
     credits->setSpacing(3);
     credits->addWidget(label(QStringLiteral("Made by Quillmere"), 13, QFont::DemiBold, this), 0, Qt::AlignHCenter);
-    credits->addWidget(label(QStringLiteral("Encrypted vaults for your private files."), 12,
-                             QFont::Normal, this),
-                       0, Qt::AlignHCenter);
-    for (const auto& [text, address] : {std::pair{QStringLiteral("larkhold.app"), QStringLiteral("https://larkhold.app")},
-                                        std::pair{QStringLiteral("quillmere.com"), QStringLiteral("https://quillmere.com")}}) {
-        auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>").arg(address, text), this);
+    credits->addWidget(label(QStringLiteral("Encrypted vaults for your private files."), 12, QFont::Normal, this), 0,
+                       Qt::AlignHCenter);
+    for (const auto& [text, address] :
+         {std::pair{QStringLiteral("larkhold.app"), QStringLiteral("https://larkhold.app")},
+          std::pair{QStringLiteral("quillmere.com"), QStringLiteral("https://quillmere.com")}}) {
+        auto* link = new LinkLabel(text, address, this);
         link->setFont(textFont(12));
-        link->setTextFormat(Qt::RichText);
-        link->setOpenExternalLinks(true);
-        link->setTextInteractionFlags(Qt::TextBrowserInteraction);
         credits->addWidget(link, 0, Qt::AlignHCenter);
     }
     column->addLayout(credits);
-    column->addSpacing(6);
+    column->addSpacing(10 + 6);
     ThemeLabel* notice = label(QStringLiteral("Your vaults and passwords never leave this %1.").arg(glossary::computer),
                                10, QFont::Normal, this, secondaryTone);
+    notice->setObjectName(QStringLiteral("notice"));
     column->addWidget(notice, 0, Qt::AlignHCenter);
     setFixedWidth(340);
     setFixedHeight(sizeHint().height());
@@ -210,7 +266,8 @@ QString AboutView::version() {
 }
 
 void AboutWindow::show(WindowPresenter* presenter) {
-    showSingle(aboutSlot, [] { return new AboutView; }, presenter);
+    showSingle(
+        aboutSlot, [] { return new AboutView; }, presenter);
 }
 
 QWidget* AboutWindow::window() {
@@ -226,15 +283,21 @@ ChangelogView::ChangelogView(QWidget* parent) : QWidget(parent, titledClosable) 
     column->setSpacing(0);
 
     auto* head = new QHBoxLayout;
-    head->setContentsMargins(20, 20, 20, 20);
-    head->setSpacing(12);
-    head->addWidget(new AppIconImage(44, this));
+    auto* icon = new AppIconImage(44, this);
+    const int room = shadowRoom(icon);
+    head->setContentsMargins(20 - room, 20 - room, 20, 20 - room);
+    head->setSpacing(0);
+    head->addWidget(icon);
+    head->addSpacing(12 - room);
+    // The two lines stay together, centred on the icon, whatever height the row has.
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
+    titles->addStretch(1);
     titles->addWidget(label(QStringLiteral("What’s New in Larkhold"), 18, QFont::Bold, this, ThemeLabel::Tone::primary,
                             Theme::FontDesign::rounded));
-    titles->addWidget(label(QStringLiteral("The big steps — small fixes live in the release notes"), 12,
-                            QFont::Normal, this, secondaryTone));
+    titles->addWidget(label(QStringLiteral("The big steps — small fixes live in the release notes"), 12, QFont::Normal,
+                            this, secondaryTone));
+    titles->addStretch(1);
     head->addLayout(titles, 1);
     column->addLayout(head);
 
@@ -257,7 +320,8 @@ ChangelogView::ChangelogView(QWidget* parent) : QWidget(parent, titledClosable) 
 }
 
 void ChangelogWindow::show(WindowPresenter* presenter) {
-    showSingle(changelogSlot, [] { return new ChangelogView; }, presenter);
+    showSingle(
+        changelogSlot, [] { return new ChangelogView; }, presenter);
 }
 
 void ChangelogWindow::showIfUpdated(Defaults& defaults, WindowPresenter* presenter) {

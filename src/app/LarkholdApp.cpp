@@ -8,15 +8,16 @@
 #include "DBusSingleInstance.h"
 #include "Defaults.h"
 #include "DiskImage.h"
+#include "HomeStoreHost.h"
 #include "LibsecretStore.h"
 #include "MainWindow.h"
 #include "PolkitOwnerCheck.h"
 #include "SettingsKeys.h"
 #include "ShellRules.h"
-#include "ShellStoreHost.h"
 #include "TerminationSignals.h"
 #include "TrayController.h"
 #include "UnlockPromptWindow.h"
+#include "VaultFileLocation.h"
 #include "VaultSheets.h"
 #include "VaultStore.h"
 #include "WindowPresenting.h"
@@ -25,24 +26,9 @@
 #include <QApplication>
 #include <QCoroTask>
 #include <QDBusConnection>
-#include <QFileDialog>
-#include <QFileInfo>
+#include <QEvent>
 
 namespace larkhold {
-
-namespace {
-
-// Until the home library's open panels land: a plain non-native file dialog, answered through a callback.
-void chooseVaultFile(const QString& title, const QString& folder, std::function<void(const QString&)> chosen) {
-    auto* dialog = new QFileDialog(nullptr, title, folder);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen](const QString& path) { chosen(path); });
-    dialog->open();
-}
-
-} // namespace
 
 LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSingleInstance* instance)
     : application_(application), defaults_(defaults), instance_(instance) {
@@ -50,7 +36,7 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     ownerCheck_ = std::make_unique<PolkitOwnerCheck>();
     diskImage_ = std::make_unique<DiskImage>();
     clock_ = std::make_unique<SystemClock>();
-    host_ = std::make_unique<ShellStoreHost>();
+    host_ = std::make_unique<HomeStoreHost>(ownerCheck_.get());
 
     VaultStoreDeps storeDeps;
     storeDeps.diskImage = diskImage_.get();
@@ -62,6 +48,9 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     storeDeps.dataFolder = VaultList::defaultFolder();
     store_ = std::make_unique<VaultStore>(storeDeps);
     VaultStore::setShared(store_.get());
+    host_->setStore(store_.get());
+    host_->setParentWindow(
+        [this]() -> QWidget* { return mainWindow_ && mainWindow_->isVisible() ? mainWindow_.get() : nullptr; });
 
     presenter_ = std::make_unique<X11WindowPresenter>();
     session_ = std::make_unique<DBusSessionMonitor>(QDBusConnection::sessionBus(), QDBusConnection::systemBus(),
@@ -73,15 +62,9 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     UnlockPromptWindow::setPresenter([this](QWidget* window) { presentWindow(window, presenter_.get()); });
     seams.showUnlockPrompt = [](const Vault& vault) { UnlockPromptWindow::show(vault); };
     seams.showImportWindow = [this](const QList<QUrl>&) { showMainWindow(); };
-    seams.chooseExistingVault = [this] {
-        chooseVaultFile(QStringLiteral("Add Vault"), QString(),
-                        [this](const QString& path) { store_->addExistingVault(path); });
-    };
-    seams.locate = [this](const Vault& vault) {
-        chooseVaultFile(QStringLiteral("Locate Vault"), QFileInfo(vault.bundlePath).absolutePath(),
-                        [this, vault](const QString& path) { store_->relocate(vault, path); });
-    };
-    seams.reveal = [this](const Vault& vault) { host_->openFolder(QFileInfo(vault.bundlePath).absolutePath()); };
+    seams.chooseExistingVault = [this] { ContentView::chooseExistingVault(*store_); };
+    seams.locate = [this](const Vault& vault) { VaultFileLocation::locate(vault, *store_); };
+    seams.reveal = [this](const Vault& vault) { VaultFileLocation::reveal(vault, *store_); };
 
     actions_.showMainWindow = [this] { showMainWindow(); };
     actions_.showSettings = [this] { callIfSet(seams.showSettings); };
@@ -128,17 +111,17 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
 
     tray_ = std::make_unique<TrayController>(*store_, defaults_, actions_);
     connect(tray_.get(), &TrayController::kindChanged, this, &LarkholdApp::applyTaskbarPolicy);
+    // The window manager forgets a window's states when it is closed, so the policy goes with every showing.
+    mainWindow_->installEventFilter(this);
     connect(&defaults_, &Defaults::changed, this, [this](const QString& key) {
         if (key == SettingsKeys::hideDockIcon.name)
             applyTaskbarPolicy();
     });
 
     application_.setQuitOnLastWindowClosed(AppDelegate::shouldTerminateAfterLastWindowClosed());
-    connect(termination_.get(), &TerminationSignals::terminationRequested, delegate_.get(),
-            &AppDelegate::requestQuit);
-    connect(&application_, &QGuiApplication::commitDataRequest, delegate_.get(), [this](QSessionManager&) {
-        delegate_->requestQuit();
-    });
+    connect(termination_.get(), &TerminationSignals::terminationRequested, delegate_.get(), &AppDelegate::requestQuit);
+    connect(&application_, &QGuiApplication::commitDataRequest, delegate_.get(),
+            [this](QSessionManager&) { delegate_->requestQuit(); });
     // Something else stopped the event loop (the session, a fatal display error): the quit still runs to its end
     // before the process goes.
     connect(&application_, &QCoreApplication::aboutToQuit, this,
@@ -165,6 +148,12 @@ void LarkholdApp::start(const QList<QUrl>& files) {
 void LarkholdApp::showMainWindow() {
     presentWindow(mainWindow_.get(), presenter_.get());
     presentWindowsTitledLarkhold(presenter_.get());
+}
+
+bool LarkholdApp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == mainWindow_.get() && event->type() == QEvent::Show)
+        applyTaskbarPolicy();
+    return QObject::eventFilter(watched, event);
 }
 
 void LarkholdApp::applyTaskbarPolicy() {

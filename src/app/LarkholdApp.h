@@ -20,7 +20,7 @@ class LibsecretStore;
 class MainWindow;
 class OwnerCheck;
 class SessionMonitor;
-class ShellStoreHost;
+class HomeStoreHost;
 class SleepInhibitor;
 class SystemClock;
 class TerminationSignals;
@@ -65,6 +65,9 @@ public:
     void start(const QList<QUrl>& files);
     void showMainWindow();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void applyTaskbarPolicy();
 
@@ -75,7 +78,7 @@ private:
     std::unique_ptr<OwnerCheck> ownerCheck_;
     std::unique_ptr<DiskImage> diskImage_;
     std::unique_ptr<SystemClock> clock_;
-    std::unique_ptr<ShellStoreHost> host_;
+    std::unique_ptr<HomeStoreHost> host_;
     std::unique_ptr<VaultStore> store_;
     std::unique_ptr<WindowPresenter> presenter_;
     std::unique_ptr<SessionMonitor> session_;

@@ -36,16 +36,28 @@ QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store) {
         }
         switch (vaultFilePlace(vault)) {
         case VaultFilePlace::missing:
-            entries.append({Kind::locateVault, QStringLiteral("Locate “%1”").arg(vault.name),
-                            QStringLiteral("folder.badge.questionmark"), true, vault, {}});
+            entries.append({Kind::locateVault,
+                            QStringLiteral("Locate “%1”").arg(vault.name),
+                            QStringLiteral("folder.badge.questionmark"),
+                            true,
+                            vault,
+                            {}});
             break;
         case VaultFilePlace::waitingForDisk:
-            entries.append({Kind::unlockVault, QStringLiteral("“%1” — waiting for disk").arg(vault.name),
-                            QStringLiteral("externaldrive.badge.questionmark"), true, vault, {}});
+            entries.append({Kind::unlockVault,
+                            QStringLiteral("“%1” — waiting for disk").arg(vault.name),
+                            QStringLiteral("externaldrive.badge.questionmark"),
+                            true,
+                            vault,
+                            {}});
             break;
         case VaultFilePlace::present:
-            entries.append({Kind::unlockVault, QStringLiteral("Unlock “%1”").arg(vault.name),
-                            QStringLiteral("lock.fill"), true, vault, {}});
+            entries.append({Kind::unlockVault,
+                            QStringLiteral("Unlock “%1”").arg(vault.name),
+                            QStringLiteral("lock.fill"),
+                            true,
+                            vault,
+                            {}});
             break;
         }
     }

@@ -20,10 +20,10 @@ VaultFilePlace vaultFilePlace(const Vault& vault);
 // One entry of the tray's plain menu, top to bottom.
 struct TrayMenuEntry {
     enum class Kind {
-        noVaults,      // "No vaults yet", not clickable
-        openVault,     // a submenu: open, lock
-        locateVault,   // the file moved: locate it
-        unlockVault,   // unlock (or, for a disk that is not connected, say so and try)
+        noVaults,    // "No vaults yet", not clickable
+        openVault,   // a submenu: open, lock
+        locateVault, // the file moved: locate it
+        unlockVault, // unlock (or, for a disk that is not connected, say so and try)
         separator,
         lockAll,
         addExisting,

@@ -149,9 +149,8 @@ MenuBarPanel::MenuBarPanel(VaultStore& store, Defaults& defaults, ShellActions a
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(0);
 
-    for (auto signal : {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged,
-                        &VaultStore::pocketSessionsChanged, &VaultStore::sizesOnDiskChanged,
-                        &VaultStore::busyVaultsChanged})
+    for (auto signal : {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
+                        &VaultStore::sizesOnDiskChanged, &VaultStore::busyVaultsChanged})
         connect(&store_, signal, this, &MenuBarPanel::scheduleRebuild);
     connect(&defaults_, &Defaults::changed, this, [this](const QString& key) {
         if (key == SettingsKeys::appTheme.name)
@@ -267,8 +266,8 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
     auto* gauge = new RingGauge(r.fraction, 18, 3.5, platformColour(r.usage, accent_, palette()), track, r.sealed, row);
     if (r.sealed) {
         auto* lock = new QLabel(gauge);
-        lock->setPixmap(Symbols::pixmap(QStringLiteral("lock.fill"), 7, Theme::secondary(palette()),
-                                        devicePixelRatioF()));
+        lock->setPixmap(
+            Symbols::pixmap(QStringLiteral("lock.fill"), 7, Theme::secondary(palette()), devicePixelRatioF()));
         gauge->setCenterWidget(lock);
     }
     line->addWidget(gauge);
@@ -384,7 +383,8 @@ void MenuBarPanel::showNextTo(const QRect& anchor) {
     if (!screen)
         screen = QApplication::primaryScreen();
     const QRect area = screen->availableGeometry();
-    const QSize size = sizeHint();
+    // The laid-out size (rebuild() fitted it): the layout's own hint knows nothing of the fixed width.
+    const QSize size = this->size();
     QPoint at(around.center().x() - size.width() / 2, around.bottom() + 4);
     if (at.y() + size.height() > area.bottom())
         at.setY(around.top() - 4 - size.height());

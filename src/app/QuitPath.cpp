@@ -53,6 +53,11 @@ QCoro::Task<> QuitPath::run(bool thenTerminate) {
         auto locking = queue_.lockAll(LockReason::quit);
         co_await locking;
     }
+    // A screen-lock or sleep lock under way runs to its end: a volume is never left half detached.
+    while (queue_.isLocking()) {
+        auto ended = qCoro(&queue_, &LockQueue::turnEnded);
+        co_await ended;
+    }
     // Pocket Vaults still open here (lockOnQuit off, or a lock that failed) keep a debounced save pending; write it
     // now, since the process will not live to run it.
     std::vector<std::shared_ptr<PocketSession>> open;

@@ -4,9 +4,12 @@
 #include "DiskImage.h"
 #include "LarkholdApp.h"
 #include "MenuBarIcon.h"
+#include "SettingsServices.h"
 #include "StandardSelfTest.h"
-#include "Theme.h"
 #include "Startup.h"
+#include "Theme.h"
+#include "WindowPresenting.h"
+#include "X11GlobalHotKey.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -95,6 +98,12 @@ int main(int argc, char** argv) {
     Startup::prepareApplication();
     ColorScheme::followDesktop(app);
     LarkholdApp shell(app, Defaults::shared(), &instance);
+    SettingsServices settings(std::make_unique<X11GlobalHotKey>(), Defaults::shared(), shell.store());
+    shell.seams.updatePanicHotKey = [&settings] { settings.panicHotKey().update(); };
+    shell.seams.startUpdateChecks = [&settings] { settings.updateChecker().startAutomaticChecks(); };
+    shell.seams.showSettings = [&settings, &shell] {
+        settings.showWindow([&shell](QWidget* window) { presentWindow(window, &shell.presenter()); });
+    };
     shell.start(files);
     return app.exec();
 }

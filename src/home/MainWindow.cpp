@@ -5,9 +5,12 @@
 #include "Defaults.h"
 #include "Dialogs.h"
 #include "Glossary.h"
+#include "NativeProHome.h"
+#include "NightWatchHome.h"
 #include "OwnerCheck.h"
 #include "SettingsKeys.h"
 #include "SheetFactory.h"
+#include "SoftFocusHome.h"
 #include "VaultFileLocation.h"
 #include "VaultStatusCache.h"
 #include "VaultStore.h"
@@ -83,10 +86,13 @@ MainWindow::~MainWindow() = default;
 QWidget* MainWindow::createDesign(AppTheme design, const HomeContext& context, QWidget* parent) {
     switch (design) {
     case AppTheme::classic:
-    case AppTheme::nativePro:
-    case AppTheme::nightWatch:
-    case AppTheme::softFocus:
         break;
+    case AppTheme::nativePro:
+        return new NativeProHome(context, parent);
+    case AppTheme::nightWatch:
+        return new NightWatchHome(context, parent);
+    case AppTheme::softFocus:
+        return new SoftFocusHome(context, parent);
     }
     return new ClassicHome(context, parent);
 }

@@ -366,8 +366,25 @@ std::optional<QString> DiskImage::mountPointFromAttachOutput(const QByteArray& p
     return mountPoints->first();
 }
 
+namespace {
+
+// The listing with every byte that is not UTF-8, and every control character XML forbids, read
+// as U+FFFD: one entry with such a path (written by some other program) then matches no vault
+// instead of making the whole listing unreadable and every volume vanish.
+QByteArray withReadableText(const QByteArray& plist) {
+    QString text = QString::fromUtf8(plist);
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            c = QChar::ReplacementCharacter;
+    return text.toUtf8();
+}
+
+} // namespace
+
 std::optional<AttachedImages> DiskImage::attachedImagesFromInfoOutput(const QByteArray& plist) {
-    const std::optional<QVariant> root = Plist::parse(plist);
+    std::optional<QVariant> root = Plist::parse(plist);
+    if (!root)
+        root = Plist::parse(withReadableText(plist));
     if (!root || root->typeId() != QMetaType::QVariantMap)
         return std::nullopt;
     const QVariant images = root->toMap().value(QStringLiteral("images"));

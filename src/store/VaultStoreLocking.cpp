@@ -337,6 +337,8 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
     BusyMark busy(*this, vault.id);
     auto detaching = failureOf(diskImage().detach(mountPoint, false));
     const std::optional<QString> failure = co_await detaching;
+    if (!self)
+        co_return failure ? StoreOutcome::failure(*failure) : StoreOutcome::success();
     if (failure) {
         // The vault stays open; a quiet lock says nothing and auto-lock tries again next time.
         if (!quiet)
@@ -352,13 +354,15 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
     if (!vault.bundlePath.isEmpty()) {
         auto measuring = diskImage().sizeOnDisk(vault.bundlePath);
         const qint64 bytes = co_await measuring;
-        setSizeOnDisk(vault.id, bytes);
+        if (self)
+            setSizeOnDisk(vault.id, bytes);
     }
     co_return StoreOutcome::success();
 }
 
 QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet,
                                                  QString reason) {
+    const QPointer<VaultStore> self(this);
     LockInProgress closing(*this, vault.id);
     BusyMark busy(*this, vault.id);
     bool saved = false;
@@ -368,6 +372,8 @@ QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<Po
         const std::int64_t generation = session->generation();
         auto finishing = session->finish();
         saved = co_await finishing;
+        if (!self)
+            co_return StoreOutcome::success();
         if (!saved || session->generation() == generation)
             break;
     }
@@ -441,6 +447,7 @@ Vault VaultStore::standInRecord(const QUuid& id) const {
 }
 
 QCoro::Task<> VaultStore::lockUnlisted(QSet<QUuid> done, bool quiet, QString reason) {
+    const QPointer<VaultStore> self(this);
     // Images that a failed unlock left attached without a mount point: find out where they are.
     const QList<Vault> strays = strayAttachments_.values();
     for (const Vault& stray : strays) {
@@ -448,6 +455,8 @@ QCoro::Task<> VaultStore::lockUnlisted(QSet<QUuid> done, bool quiet, QString rea
             continue;
         auto looking = diskImage().mountPoint(stray.bundlePath);
         const std::optional<QString> mountPoint = co_await looking;
+        if (!self)
+            co_return;
         if (!mountPoint || isUnlocked(stray.id))
             continue;
         setMountPoint(stray.id, *mountPoint);
@@ -466,6 +475,8 @@ QCoro::Task<> VaultStore::lockUnlisted(QSet<QUuid> done, bool quiet, QString rea
         // A stand-in record: the list no longer holds this vault, but its volume or session is still open.
         auto locking = lock(standInRecord(id), quiet, reason);
         co_await locking;
+        if (!self)
+            co_return;
     }
 }
 

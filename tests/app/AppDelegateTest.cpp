@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+
 #include "FakeSession.h"
 #include "PocketSession.h"
 #include "PocketStorage.h"
@@ -110,6 +111,18 @@ TEST_F(Shell, QuitEndsEvenWhenAVaultFailsToLock) {
     EXPECT_TRUE(store->errorMessage().isEmpty()) << "quit locks quietly";
 }
 
+TEST_F(Shell, QuitLetsAScreenLockUnderWayFinishFirst) {
+    openTwo();
+    defaults.setValue(SettingsKeys::lockOnQuit, false);
+    delegate->applicationDidFinishLaunching();
+    session.lockScreen(); // A starts detaching
+    delegate->requestQuit();
+    ASSERT_TRUE(waitForQuit());
+    EXPECT_EQ(terminations, 1);
+    EXPECT_TRUE(activityAtTermination.contains(QStringLiteral("A locked (screen locked)")));
+    EXPECT_TRUE(activityAtTermination.contains(QStringLiteral("B locked (screen locked)")));
+}
+
 TEST_F(Shell, QuitSavesAPocketVaultsPendingEditsWhateverLockOnQuitSays) {
     for (bool lockOnQuit : {false, true}) {
         SCOPED_TRACE(lockOnQuit);
@@ -127,7 +140,8 @@ TEST_F(Shell, QuitSavesAPocketVaultsPendingEditsWhateverLockOnQuitSays) {
         makeDelegate().requestQuit();
         ASSERT_TRUE(waitForQuit());
         EXPECT_EQ(terminations, 1);
-        const PocketStorage::Opened reopened = PocketStorage::open(pocket.bundlePath, QStringLiteral("pocket pw"), false);
+        const PocketStorage::Opened reopened =
+            PocketStorage::open(pocket.bundlePath, QStringLiteral("pocket pw"), false);
         EXPECT_EQ(reopened.items.size(), 1u) << "the note made just before quitting is on disk";
         delegate.reset();
         store.reset();
@@ -161,7 +175,8 @@ TEST_F(Shell, SleepReleasesTheInhibitorOnlyAfterTheLastVaultLocked) {
 
     session.wake();
     EXPECT_TRUE(inhibitor.isHeld()) << "taken again for the next sleep";
-    EXPECT_EQ(inhibitor.events, (QStringList{QStringLiteral("take"), QStringLiteral("release"), QStringLiteral("take")}));
+    EXPECT_EQ(inhibitor.events,
+              (QStringList{QStringLiteral("take"), QStringLiteral("release"), QStringLiteral("take")}));
 }
 
 TEST_F(Shell, SleepIsLetGoAlsoWhenLockingFailsOrIsSwitchedOff) {

@@ -1,4 +1,5 @@
 #include "MenuBarModel.h"
+
 #include "fakes/store/StoreFixture.h"
 
 #include <QCoroTask>

@@ -1,7 +1,8 @@
+#include "ShellRules.h"
+
 #include "Changelog.h"
 #include "Defaults.h"
 #include "SettingsKeys.h"
-#include "ShellRules.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

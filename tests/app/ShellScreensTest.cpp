@@ -1,4 +1,5 @@
 #include "AuxWindows.h"
+#include "Changelog.h"
 #include "MenuBarIcon.h"
 #include "MenuBarPanel.h"
 #include "Screens.h"
@@ -6,6 +7,9 @@
 #include "fakes/store/StoreFixture.h"
 
 #include <QCoroTask>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 
 namespace larkhold::test {
 namespace {
@@ -15,17 +19,18 @@ class ShellScreens : public StoreFixture {
 protected:
     void SetUp() override {
         initAppResources();
-        Vault work = newRecord(QStringLiteral("Work Documents"), VaultKind::standard, QStringLiteral(".sparsebundle"),
-                               1024);
+        Vault work =
+            newRecord(QStringLiteral("Work Documents"), VaultKind::standard, QStringLiteral(".sparsebundle"), 1024);
         QDir().mkpath(work.bundlePath);
         listed.append(work);
-        Vault archive = newRecord(QStringLiteral("Archive"), VaultKind::standard, QStringLiteral(".sparsebundle"),
-                                  20480);
+        Vault archive =
+            newRecord(QStringLiteral("Archive"), VaultKind::standard, QStringLiteral(".sparsebundle"), 20480);
         QDir().mkpath(archive.bundlePath);
         listed.append(archive);
         notes = pocketVault(QStringLiteral("Notes"), QStringLiteral("pw"));
         pocketVault(QStringLiteral("Passport Scans"), QStringLiteral("pw"));
-        Vault moved = newRecord(QStringLiteral("Taxes 2023"), VaultKind::standard, QStringLiteral(".sparsebundle"), 512);
+        Vault moved =
+            newRecord(QStringLiteral("Taxes 2023"), VaultKind::standard, QStringLiteral(".sparsebundle"), 512);
         listed.append(moved);
         Vault away = newRecord(QStringLiteral("Photos"), VaultKind::standard, QStringLiteral(".sparsebundle"), 4096);
         away.bundlePath = QStringLiteral("/media/nobody/Backup Disk/Photos.sparsebundle");
@@ -47,7 +52,7 @@ protected:
 TEST_F(ShellScreens, PanelInEveryDesign) {
     MenuBarPanel panel(*store, defaults, actions);
     for (const QString& theme : {QStringLiteral("classic"), QStringLiteral("nativePro"), QStringLiteral("nightWatch"),
-                                QStringLiteral("softFocus")}) {
+                                 QStringLiteral("softFocus")}) {
         defaults.setValue(SettingsKeys::appTheme, theme);
         ScreenOptions options;
         options.beforeGrab = [&panel](bool) { panel.rebuild(); };
@@ -76,11 +81,55 @@ TEST_F(ShellScreens, PlainMenu) {
     expectShippable(renderScreen(&menu, QStringLiteral("app"), QStringLiteral("menu")));
 }
 
-TEST_F(ShellScreens, AboutAndWhatsNew) {
+TEST_F(ShellScreens, About) {
     AboutView about;
     expectShippable(renderScreen(&about, QStringLiteral("app"), QStringLiteral("about")));
+
+    // The links take the link colour of the scheme in use, not the one they were first laid out in.
+    const QList<QLabel*> links = about.findChildren<QLabel*>();
+    for (const bool dark : {true, false}) {
+        useColorScheme(dark);
+        const QString colour = about.palette().color(QPalette::Link).name();
+        int seen = 0;
+        for (const QLabel* link : links) {
+            if (link->textFormat() != Qt::RichText)
+                continue;
+            ++seen;
+            EXPECT_TRUE(link->text().contains(colour))
+                << link->text().toStdString() << " wants " << colour.toStdString();
+        }
+        EXPECT_EQ(seen, 2);
+    }
+}
+
+TEST_F(ShellScreens, WhatsNew) {
     ChangelogView changelog;
-    expectShippable(renderScreen(&changelog, QStringLiteral("app"), QStringLiteral("whats-new")));
+    // Every headline and detail line shows whole at the window's fixed size; they elide only if a
+    // desktop font leaves them no room.
+    ScreenOptions options;
+    options.showWhole = {QStringLiteral("versionTitle"), QStringLiteral("pointName"), QStringLiteral("pointDetail")};
+    expectShippable(renderScreen(&changelog, QStringLiteral("app"), QStringLiteral("whats-new"), options));
+
+    // The cards keep to the viewport: nothing runs out to the right or under the scroll bar.
+    auto* scroll = changelog.findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    QWidget* viewport = scroll->viewport();
+    EXPECT_LE(scroll->widget()->width(), viewport->width());
+    const QScrollBar* bar = scroll->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible()) << "the list is taller than the window";
+    const int barLeft = bar->mapTo(&changelog, QPoint(0, 0)).x();
+    const QList<QFrame*> cards = changelog.findChildren<QFrame*>(QStringLiteral("versionCard"));
+    ASSERT_EQ(cards.size(), Changelog::entries().size());
+    for (const QFrame* card : cards) {
+        const int left = card->mapTo(viewport, QPoint(0, 0)).x();
+        EXPECT_GE(left, 0);
+        EXPECT_LE(left + card->width(), viewport->width());
+        EXPECT_LT(card->mapTo(&changelog, QPoint(card->width() - 1, 0)).x(), barLeft);
+    }
+
+    // The oldest releases, at the end of the list.
+    options.beforeGrab = [bar](bool) { const_cast<QScrollBar*>(bar)->setValue(bar->maximum()); };
+    expectShippable(renderScreen(&changelog, QStringLiteral("app"), QStringLiteral("whats-new-end"), options));
 }
 
 } // namespace

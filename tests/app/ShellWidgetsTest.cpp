@@ -51,9 +51,9 @@ TEST_F(ShellWidgets, TrayMenuShowsTheModelsEntriesAndActs) {
     const Vault vault = standardVault(QStringLiteral("Work"));
     startStore();
     TrayMenu menu(*store, actions);
-    EXPECT_EQ(actionTexts(menu), (QStringList{"Unlock “Work”", "—", "Lock All", "—", "Add Existing Vault…", "—",
-                                              "Open Larkhold", "Settings…", "What’s New…", "About…", "—",
-                                              "Quit Larkhold"}));
+    EXPECT_EQ(actionTexts(menu),
+              (QStringList{"Unlock “Work”", "—", "Lock All", "—", "Add Existing Vault…", "—", "Open Larkhold",
+                           "Settings…", "What’s New…", "About…", "—", "Quit Larkhold"}));
     actionNamed(menu, QStringLiteral("Quit Larkhold"))->trigger();
     actionNamed(menu, QStringLiteral("Settings…"))->trigger();
     EXPECT_EQ(calls, (QStringList{"quit", "settings"}));
@@ -176,7 +176,8 @@ TEST(SingleInstance, OnlyFileUrlsAreHandedOver) {
     const QList<QUrl> files = DBusSingleInstance::fileUrlsOnly(
         {QUrl(QStringLiteral("https://example.org/x")), QUrl::fromLocalFile(QStringLiteral("/a b/c")), QUrl(),
          QUrl(QStringLiteral("mailto:someone@example.org")), QUrl::fromLocalFile(QStringLiteral("/d"))});
-    EXPECT_EQ(files, (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/a b/c")), QUrl::fromLocalFile(QStringLiteral("/d"))}));
+    EXPECT_EQ(files,
+              (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/a b/c")), QUrl::fromLocalFile(QStringLiteral("/d"))}));
 
     DBusSingleInstance instance(QDBusConnection(QStringLiteral("no bus")));
     QSignalSpy opened(&instance, &DBusSingleInstance::openRequested);
@@ -185,7 +186,8 @@ TEST(SingleInstance, OnlyFileUrlsAreHandedOver) {
     EXPECT_EQ(opened.count(), 0) << "a request without a file opens nothing";
     adaptor.Open({QStringLiteral("file:///tmp/a%20b"), QStringLiteral("ftp://x/y")}, {});
     ASSERT_EQ(opened.count(), 1);
-    EXPECT_EQ(opened.first().first().value<QList<QUrl>>(), QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/a b"))});
+    EXPECT_EQ(opened.first().first().value<QList<QUrl>>(),
+              QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/a b"))});
     EXPECT_EQ(instance.claim({}), DBusSingleInstance::Claim::noBus);
 }
 

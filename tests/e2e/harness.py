@@ -86,6 +86,32 @@ class _X11:
         self.lib.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
         self.lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
 
+    def send_delete_window(self, display, window):
+        """The WM_DELETE_WINDOW request a window manager sends when the close button is clicked."""
+
+        class ClientMessage(ctypes.Structure):
+            _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                        ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                        ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
+
+        self.lib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+        self.lib.XFlush.argtypes = [ctypes.c_void_p]
+        handle = self.lib.XOpenDisplay(display.encode())
+        if not handle:
+            raise RuntimeError("cannot open " + display)
+        try:
+            event = ClientMessage()
+            event.type = 33  # ClientMessage
+            event.window = window
+            event.message_type = self.lib.XInternAtom(handle, b"WM_PROTOCOLS", 0)
+            event.format = 32
+            event.data[0] = self.lib.XInternAtom(handle, b"WM_DELETE_WINDOW", 0)
+            event.data[1] = 0  # CurrentTime
+            self.lib.XSendEvent(handle, window, 0, 0, ctypes.byref(event))
+            self.lib.XFlush(handle)
+        finally:
+            self.lib.XCloseDisplay(handle)
+
     def selection_owner(self, display, selection):
         handle = self.lib.XOpenDisplay(display.encode())
         if not handle:
@@ -417,13 +443,18 @@ class Desktop:
         values = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
+    def window_property(self, window, name):
+        """The text xprop prints for a property of the window (empty when it is not set)."""
+        out = self._run(["xprop", "-id", str(window), name])
+        return "" if "not found" in out or "no such atom" in out else out
+
     def active_window(self):
         out = self.xdotool("getactivewindow").strip()
         return int(out) if out.isdigit() else None
 
     def close_window(self, window):
-        """Asks the window manager to close the window, as its close button does."""
-        self.xdotool("windowactivate", "--sync", window, "key", "--clearmodifiers", "alt+F4")
+        """Asks the window to close, as the window manager's close button does."""
+        _xlib().send_delete_window(self.display, window)
 
     def click(self, x, y, button=1):
         self.xdotool("mousemove", "--sync", x, y, "click", button)

@@ -36,9 +36,52 @@ class StartAndTray(DesktopTestCase):
         d.start_larkhold()
         d.click_tray_icon()
         panel = d.wait_for_window("Larkhold Panel")
-        _, _, width, _ = d.window_geometry(panel)
+        x, y, width, height = d.window_geometry(panel)
         self.assertEqual(width, 300)
+        self.assertGreaterEqual(x, 0)
+        self.assertLessEqual(x + width, 1280, "the panel must lie wholly on the screen")
+        self.assertLessEqual(y + height, 800)
         d.screenshot("panel")
+
+        # The footer's last button, at the panel's bottom right corner, quits.
+        d.click(x + width - 12 - 9, y + height - 8 - 9)
+        self.assertEqual(d.wait_larkhold_exit(), 0)
+
+
+class TaskbarEntry(DesktopTestCase):
+    def test_hide_taskbar_entry_takes_effect_while_the_tray_icon_can_bring_the_window_back(self):
+        d = self.desktop
+        d.write_settings(hideDockIcon=True, menuBarPanel=False)
+        d.start_larkhold()
+        window = d.wait_for_window("Larkhold")
+        wait_until(lambda: "_NET_WM_STATE_SKIP_TASKBAR" in d.window_property(window, "_NET_WM_STATE"),
+                   "the main window off the taskbar")
+
+        # Closed and brought back from the tray: still off the taskbar.
+        d.close_window(window)
+        d.wait_window_gone("Larkhold")
+        d.click_tray_icon()
+        d.key("Down", "Down", "Return")  # "Open Larkhold"
+        window = d.wait_for_window("Larkhold")
+        wait_until(lambda: "_NET_WM_STATE_SKIP_TASKBAR" in d.window_property(window, "_NET_WM_STATE"),
+                   "the reopened main window off the taskbar")
+
+
+class TaskbarEntryWithoutTray(DesktopTestCase):
+    tray = False
+
+    def test_without_a_tray_the_taskbar_entry_stays(self):
+        d = self.desktop
+        d.write_settings(hideDockIcon=True)
+        d.start_larkhold()
+        d.close_window(d.wait_for_window("Larkhold"))
+        d.wait_window_gone("Larkhold")
+        # Shown again by a second start; the window manager maps it only after it has handled every request made
+        # before, the taskbar policy included.
+        self.assertEqual(d.run_larkhold().returncode, 0)
+        window = d.wait_for_window("Larkhold")
+        self.assertNotIn("_NET_WM_STATE_SKIP_TASKBAR", d.window_property(window, "_NET_WM_STATE"),
+                         "with no tray the taskbar entry is the only way back to a closed window")
 
 
 class VaultScenario(DesktopTestCase):

@@ -16,7 +16,7 @@ inline QString peerUnavailableReason() {
     return qEnvironmentVariable("LARKHOLD_PEER_UNAVAILABLE");
 }
 
-inline bool waitForBusName(const QDBusConnection& bus, const QString& name, int milliseconds = 10000) {
+inline bool waitForBusName(const QDBusConnection& bus, const QString& name, int milliseconds = 60000) {
     if (!bus.isConnected())
         return false;
     QDeadlineTimer deadline(milliseconds);

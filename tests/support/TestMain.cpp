@@ -1,3 +1,5 @@
+#include "ChildJob.h"
+
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <memory>
@@ -10,6 +12,8 @@ __attribute__((weak)) std::unique_ptr<QCoreApplication> makeTestApplication(int&
 int main(int argc, char** argv) {
     std::unique_ptr<QCoreApplication> app =
         makeTestApplication ? makeTestApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    if (const std::optional<int> status = larkhold::test::runChildJobFromCommandLine(argc, argv))
+        return *status;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -77,3 +77,49 @@ TEST(EngineContract, EngineDrivesTheToolsThroughAVaultsLife) {
                 }).startsWith("Could not create vault: hdiutil: create failed - "));
     EXPECT_GT(awaitTask(engine.sizeOnDisk(image)), 0);
 }
+
+// A path that is not UTF-8 (or holds a control character) in one entry of the listing must not
+// hide the other volumes: the tools never print one, and the engine reads past one anyway.
+TEST(EngineContract, OneUnreadableEntryNeverHidesTheOtherVolumes) {
+    const QByteArray entry = "<dict><key>image-path</key><string>%1</string><key>system-entities</key><array>"
+                             "<dict><key>mount-point</key><string>%2</string></dict></array></dict>";
+    auto listing = [&](const QList<std::pair<QByteArray, QByteArray>>& images) {
+        QByteArray out =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>images</key><array>";
+        for (const auto& [path, mountPoint] : images) {
+            out += QByteArray(entry).replace("%1", path).replace("%2", mountPoint);
+        }
+        return out + "</array></dict></plist>";
+    };
+    const auto images = DiskImage::attachedImagesFromInfoOutput(
+        listing({{"/v/Bad\xff\x01.sparsebundle", "/media/Bad"}, {"/v/Good.sparsebundle", "/media/Good"}}));
+    ASSERT_TRUE(images);
+    EXPECT_EQ(images->value("/v/Good.sparsebundle"), "/media/Good");
+    EXPECT_EQ(images->size(), 2);
+
+    SKIP_WITHOUT_MOUNTS();
+    // Removed through the shell too, after the scratch folder has detached its volumes: Qt cannot
+    // name a file whose name is not UTF-8.
+    struct BadImageRemoval {
+        QString folder;
+        ~BadImageRemoval() { QProcess::execute("/bin/sh", {"-c", "rm -rf \"$0\"", folder}); }
+    } removal;
+    Scratch s;
+    removal.folder = s.path("");
+    // Made and attached through the shell: QString arguments cannot carry the byte 0xff.
+    QProcess p;
+    p.start("/bin/sh", {"-c",
+                        "bad=\"$1/$(printf 'Bad\\377.sparsebundle')\"; printf pw | \"$0\" create -encryption "
+                        "AES-256 -stdinpass -size 64m -volname Bad \"$bad\" >/dev/null && printf pw | \"$0\" "
+                        "attach -stdinpass \"$bad\" >/dev/null",
+                        toolsDir() + "/hdiutil", s.path("")});
+    p.waitForFinished(-1);
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    createImage(s.path("Good.sparsebundle"), "Good", "64m", "pw");
+    const QString good = attach(s.path("Good.sparsebundle"), "pw");
+    DiskImage engine(DiskImageTools::inFolder(toolsDir()));
+    const std::optional<AttachedImages> attached = awaitTask(engine.attachedImages());
+    ASSERT_TRUE(attached);
+    EXPECT_EQ(attached->size(), 2);
+    EXPECT_EQ(attached->value(s.path("Good.sparsebundle")), good);
+}

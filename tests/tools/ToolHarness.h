@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -49,27 +51,88 @@ inline QString mountPointIn(const QString& plist) {
     return m.hasMatch() ? m.captured(1).replace(QLatin1String("&amp;"), QLatin1String("&")) : QString();
 }
 
+// Volumes made, attached and used as the application would.
+inline const QByteArray kPassword = "correct horse";
+
+inline void createImage(const QString& path, const QString& volume, const QString& size = QStringLiteral("64m"),
+                        const QByteArray& password = kPassword) {
+    Outcome r = hdiutil({"create", "-encryption", "AES-256", "-stdinpass", "-type", "SPARSEBUNDLE", "-fs", "APFS",
+                         "-size", size, "-volname", volume, path},
+                        password);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+}
+
+inline QString attach(const QString& path, const QByteArray& password = kPassword, bool hidden = false) {
+    QStringList args{"attach", "-plist", "-stdinpass"};
+    if (hidden) {
+        args << "-nobrowse";
+    }
+    Outcome r = hdiutil(args << path, password);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    return mountPointIn(r.out);
+}
+
+inline void detach(const QString& mountPoint, bool force = false) {
+    QStringList args{"detach", mountPoint};
+    if (force) {
+        args << "-force";
+    }
+    Outcome r = hdiutil(args);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+}
+
+inline QByteArray randomBytes(qsizetype n) {
+    QByteArray bytes(n, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), n / 4);
+    return bytes;
+}
+
+inline void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
+    f.flush();
+    ::fsync(f.handle());
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+inline bool listed(const QString& mountPoint) {
+    return hdiutil({"info", "-plist"}).out.contains("<string>" + mountPoint + "</string>");
+}
+
 // Why a test that mounts cannot run here, or empty when it can.
 inline QString mountUnavailableReason() {
     if (::access("/dev/fuse", R_OK | W_OK) != 0) {
         return QStringLiteral("/dev/fuse is not available");
     }
-    for (const char* tool : {"/usr/bin/fuse2fs", "/usr/bin/fusermount3", "/usr/sbin/mkfs.ext4"}) {
+    for (const char* tool : {"/usr/bin/fusermount3", "/usr/sbin/mkfs.ext4", "/usr/sbin/resize2fs"}) {
         if (::access(tool, X_OK) != 0) {
             return QStringLiteral("%1 is not installed").arg(QLatin1String(tool));
         }
     }
+    // Volumes are mounted with the kernel's ext4 on loop devices, which takes root here (a
+    // desktop user goes through udisks, tested against a stand-in of its own).
+    if (::geteuid() != 0 || ::access("/dev/loop-control", R_OK | W_OK) != 0) {
+        return QStringLiteral("loop devices need root and /dev/loop-control");
+    }
     return {};
 }
 
-// A scratch folder whose volumes are mounted inside it; every volume still attached from it is
-// detached by force before it is removed, so a failing test leaves no mount behind.
+// A scratch folder whose volumes are mounted inside it, with the tools' state in a runtime folder
+// of its own, so tests running side by side never see each other's volumes. Every volume still
+// attached from it is detached by force before it is removed, so a failing test leaves no mount
+// behind.
 class Scratch {
 public:
     // The tools report mount points with symbolic links resolved, so the root is kept that way.
     Scratch() : root_(QFileInfo(dir_.path()).canonicalFilePath() + QStringLiteral("/volumes")) {
         QDir().mkpath(root_);
         qputenv("LARKHOLD_MOUNT_ROOT", root_.toUtf8());
+        qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8());
     }
     ~Scratch() {
         QString plist = hdiutil({QStringLiteral("info"), QStringLiteral("-plist")}).out;
@@ -85,6 +148,7 @@ public:
     const QString& mountRoot() const { return root_; }
 
 private:
+    QTemporaryDir runtime_;
     QTemporaryDir dir_;
     QString root_;
 };

@@ -138,6 +138,7 @@ struct BandStore::Band {
 BandStore::BandStore(std::string bandsPath, std::uint64_t sizeBytes, const MasterKey& key)
     : bandsPath_(std::move(bandsPath)), size_(sizeBytes), generation_(nextGeneration++) {
     std::memcpy(key_.data(), key.xtsKey().data(), kXtsKeySize);
+    lockInMemory(key_.data(), key_.size());
 }
 
 BandStore::~BandStore() {
@@ -337,6 +338,14 @@ long BandStore::write(const std::uint8_t* in, std::size_t length, std::uint64_t 
     if (offset >= size_ || length > size_ - offset) {
         return -ENOSPC;
     }
+    long r = writeRange(in, length, offset);
+    if (r == -ENOSPC) {
+        ranOutOfSpace_ = true;
+    }
+    return r;
+}
+
+long BandStore::writeRange(const std::uint8_t* in, std::size_t length, std::uint64_t offset) {
     std::size_t done = 0;
     while (done < length) {
         std::uint64_t pos = offset + done;

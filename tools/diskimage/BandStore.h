@@ -33,10 +33,13 @@ public:
     int discard(std::uint64_t offset, std::uint64_t length);
     // Makes every write so far durable.
     int sync();
+    // Whether a write failed because the disk that holds the bands is full.
+    bool ranOutOfSpace() const { return ranOutOfSpace_; }
 
 private:
     struct Band;
     std::shared_ptr<Band> band(std::uint64_t index, bool create, int& error);
+    long writeRange(const std::uint8_t* in, std::size_t length, std::uint64_t offset);
     long writeSectors(const std::uint8_t* in, std::uint64_t firstSector, std::uint64_t count);
     long readSectors(std::uint8_t* out, std::uint64_t firstSector, std::uint64_t count);
     int punch(const Band& band, std::uint64_t offset, std::uint64_t length);
@@ -50,6 +53,7 @@ private:
     std::set<std::uint64_t> dirty_;
     bool bandsCreated_ = false;            // the folder changed since the last sync
     std::atomic<bool> syncFailed_ = false; // a band closed since the last sync failed to flush
+    std::atomic<bool> ranOutOfSpace_ = false;
     std::array<std::mutex, 64> sectorLocks_;
     std::uint64_t generation_;
 };

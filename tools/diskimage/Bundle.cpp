@@ -137,6 +137,10 @@ bool Bundle::validVolumeName(const std::string& name) {
            });
 }
 
+bool Bundle::acceptableNewVolumeName(const std::string& name) {
+    return validVolumeName(name) && name[0] != '.' && validUtf8(name);
+}
+
 Bundle Bundle::open(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {

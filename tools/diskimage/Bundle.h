@@ -64,7 +64,12 @@ public:
     void setSize(std::uint64_t sizeBytes);
 
     static std::string infoPlist(std::uint64_t sizeBytes);
+    // Any name a volume may carry, including those given by earlier versions of the tools.
     static bool validVolumeName(const std::string& name);
+    // A name for a new or renamed volume: also well-formed UTF-8 (the names end up in the
+    // property lists the application parses) and not beginning with "." (the hidden volumes'
+    // folder is one, and file managers hide such names).
+    static bool acceptableNewVolumeName(const std::string& name);
 
 private:
     std::string path_;

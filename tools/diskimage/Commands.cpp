@@ -5,6 +5,7 @@
 #include "Crypto.h"
 #include "Daemon.h"
 #include "DiskServer.h"
+#include "Mounter.h"
 #include "Runtime.h"
 #include "Util.h"
 
@@ -19,6 +20,7 @@
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -35,7 +37,11 @@ public:
         if (fd_ < 0) {
             throwErrno(path, errno);
         }
-        held_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+        tryAgain();
+    }
+    bool tryAgain() {
+        held_ = held_ || ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+        return held_;
     }
     ~ImageLock() {
         if (fd_ >= 0) {
@@ -107,14 +113,26 @@ std::string onePath(const Options& o) {
     return o.positional[0];
 }
 
-// The password: standard input up to its end or its first zero byte.
+// The password: standard input to its end. A zero byte is refused rather than taken as the end:
+// cutting there once made "\0secret" an empty password.
 SecureBytes passwordFromStdin(const Options& o) {
     if (!o.stdinpass) {
         throw ToolError("this tool reads passwords only from standard input; pass -stdinpass");
     }
-    SecureBytes all = readStandardInput();
-    auto end = std::find(all.begin(), all.end(), std::uint8_t{0});
-    return SecureBytes(all.begin(), end);
+    SecureBytes password = readStandardInput();
+    if (std::find(password.begin(), password.end(), std::uint8_t{0}) != password.end()) {
+        throw ToolError("a password cannot contain a zero byte");
+    }
+    return password;
+}
+
+// The password of a new image, or a new password for one: also never empty.
+SecureBytes newPasswordFromStdin(const Options& o) {
+    SecureBytes password = passwordFromStdin(o);
+    if (password.empty()) {
+        throw ToolError("the password cannot be empty");
+    }
+    return password;
 }
 
 // An image opened with the password from standard input; a wrong one throws AuthenticationError
@@ -142,25 +160,82 @@ void refuseIfAttached(const std::string& imagePath, const ImageLock& lock) {
     }
 }
 
-// Serves the image's disk in this process for the duration of fn, for the ext4 tools to work on.
+// Serves the image's disk in this process for the duration of fn(disk path, server), for the ext4
+// tools to work on. A full host disk is reported as such, whatever the tool said about it.
 template <class F> void withDisk(const Bundle& bundle, const MasterKey& key, F fn) {
     requireFuse();
-    std::string folder = runtime::temporaryDiskFolder();
+    runtime::WorkFolder folder;
     BandStore store(bundle.bandsPath(), bundle.sizeBytes(), key);
     DiskServer server(store);
     try {
-        server.start(folder);
-        fn(server.diskPath());
+        server.start(folder.path());
+        fn(server.diskPath(), server, folder);
+        server.stop();
     } catch (...) {
         server.stop();
-        ::rmdir(folder.c_str());
+        if (store.ranOutOfSpace()) {
+            throw ToolError(kNoSpaceMessage);
+        }
         throw;
     }
-    server.stop();
-    ::rmdir(folder.c_str());
-    if (store.sync() != 0) {
-        throw ToolError("the image could not be written to disk (input/output error)");
+    if (int rc = store.sync(); rc != 0) {
+        throw ToolError(store.ranOutOfSpace() ? kNoSpaceMessage
+                                              : "the image could not be written to disk (input/output error)");
     }
+}
+
+// Mounts the served disk's file system for fn(device, mount point) in a private folder (as root)
+// or where udisks puts it, and unmounts it after; returns once the loop device has let the disk go.
+template <class F> void withMountedVolume(DiskServer& server, runtime::WorkFolder& work, F fn) {
+    auto mounter = makeMounter();
+    int fd = ::open(server.diskPath().c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        throwErrno(server.diskPath(), errno);
+    }
+    LoopDevice device;
+    try {
+        device = mounter->setUp(fd);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    std::string wanted;
+    if (mounter->choosesMountPoint()) {
+        wanted = work.path() + ".mnt";
+        if (::mkdir(wanted.c_str(), 0700) != 0) {
+            int err = errno;
+            mounter->release(device);
+            throwErrno(wanted, err);
+        }
+    }
+    std::string mountPoint;
+    try {
+        mountPoint = mounter->mount(device, wanted);
+    } catch (...) {
+        if (!wanted.empty()) {
+            ::rmdir(wanted.c_str());
+        }
+        throw;
+    }
+    work.noteMountPoint(mountPoint);
+    auto unmount = [&] {
+        if (!mounter->unmount(device, mountPoint, false)) {
+            mounter->unmount(device, mountPoint, true);
+        }
+        if (!wanted.empty()) {
+            ::rmdir(wanted.c_str());
+        }
+        server.waitUntilIdle(std::chrono::seconds(60));
+        work.noteMountPoint({});
+    };
+    try {
+        fn(device, mountPoint);
+    } catch (...) {
+        unmount();
+        throw;
+    }
+    unmount();
 }
 
 // e2fsck: 0 clean, 1 errors corrected, 2 corrected and a reboot advised; 4 and above mean
@@ -172,6 +247,14 @@ void checkFileSystem(const std::string& disk, const std::vector<std::string>& ex
     ChildResult r = runChild(argv);
     if (r.status >= 4) {
         throw ToolError("the file system has errors that need repair: " + withoutTrailingSpace(r.out));
+    }
+}
+
+// The read-only check after a resize: anything but a clean result is reported.
+void requireClean(const std::string& disk, const char* what) {
+    ChildResult r = runChild({"e2fsck", "-f", "-n", disk});
+    if (r.status != 0) {
+        throw ToolError(std::string("the file system is not clean after ") + what + ": " + withoutTrailingSpace(r.out));
     }
 }
 
@@ -215,6 +298,31 @@ void removeBandsBeyond(const Bundle& bundle, std::uint64_t size) {
     fsyncDirectory(folder);
 }
 
+// A create that was killed leaves its hidden work folder beside the image it was making. The
+// creator holds a lock on that folder while it works, so one nobody holds is a leftover.
+void removeStaleCreations(const std::string& parent) {
+    std::vector<std::string> stale;
+    if (DIR* d = ::opendir(parent.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            std::string name = e->d_name;
+            auto at = name.rfind(".creating-");
+            if (name[0] == '.' && at != std::string::npos && at > 0 && name.size() == at + 10 + 12) {
+                stale.push_back(parent + "/" + name);
+            }
+        }
+        ::closedir(d);
+    }
+    for (const std::string& path : stale) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            removeTree(path);
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
 int create(const Options& o) {
     std::string path = onePath(o);
     if (o.encryption.empty()) {
@@ -234,33 +342,42 @@ int create(const Options& o) {
         throw ToolError("invalid size \"" + o.size + "\": Invalid argument");
     }
     std::string name = o.volname.empty() ? "untitled" : o.volname;
-    if (!Bundle::validVolumeName(name)) {
-        throw ToolError("invalid volume name \"" + name + "\"");
+    if (!Bundle::acceptableNewVolumeName(name)) {
+        throw ToolError("invalid volume name \"" + xmlSafeText(name) +
+                        "\" (names are UTF-8 text without control characters and do not begin with \".\")");
     }
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
         throw ToolError(path + ": File exists");
     }
-    SecureBytes password = passwordFromStdin(o);
+    SecureBytes password = newPasswordFromStdin(o);
     requireFuse();
+    runtime::sweepStaleWork();
 
     // Built under a temporary name and renamed at the end, so a crash never leaves a half-made
     // image under the requested name.
     std::string parent = dirName(path);
+    removeStaleCreations(parent);
     std::array<std::uint8_t, 6> r{};
     crypto::randomFill(r);
     std::string work = parent + "/." + baseName(path) + ".creating-" + hex(r);
     if (::mkdir(work.c_str(), 0700) != 0) {
         throwErrno(work, errno);
     }
+    int workLock = ::open(work.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (workLock >= 0) {
+        ::flock(workLock, LOCK_EX);
+    }
     try {
         MasterKey key = MasterKey::generate();
         Bundle bundle = Bundle::initialise(work, size, name, password, key);
-        withDisk(bundle, key, [&](const std::string& disk) {
+        withDisk(bundle, key, [&](const std::string& disk, DiskServer&, runtime::WorkFolder&) {
             std::string owner = std::to_string(::getuid()) + ":" + std::to_string(::getgid());
-            ChildResult made =
-                runChild({"mkfs.ext4", "-q", "-F", "-b", "4096", "-m", "0", "-O", "metadata_csum,^has_journal", "-E",
-                          "lazy_itable_init=1,nodiscard,root_owner=" + owner, disk});
+            // ext4 with a journal and metadata checksums, read-only on errors; the top folder
+            // belongs to the user, so a volume that udisks mounts is the user's to write.
+            ChildResult made = runChild({"mkfs.ext4", "-q", "-F", "-b", "4096", "-i", "16384", "-m", "0", "-O",
+                                         "metadata_csum", "-e", "remount-ro", "-L", labelFor(name), "-E",
+                                         "lazy_itable_init=1,lazy_journal_init=1,nodiscard,root_owner=" + owner, disk});
             if (made.status != 0) {
                 throw ToolError("the file system could not be made: " + withoutTrailingSpace(made.out));
             }
@@ -271,7 +388,13 @@ int create(const Options& o) {
         fsyncDirectory(parent);
     } catch (...) {
         removeTree(work);
+        if (workLock >= 0) {
+            ::close(workLock);
+        }
         throw;
+    }
+    if (workLock >= 0) {
+        ::close(workLock);
     }
     std::printf("created: %s\n", path.c_str());
     return 0;
@@ -284,31 +407,43 @@ int attach(const Options& o) {
     Bundle bundle = Bundle::open(path);
     requireFuse();
     MasterKey key = bundle.unlock(password);
+    // The service that the attach starts must not carry the password in its memory.
+    SecureBytes().swap(password);
+    runtime::sweepStaleWork();
+    auto report = [&](const AttachedImage& a) {
+        std::fputs((o.plist ? attachPlist(a) : a.diskFolder + "/disk\t" + a.mountPoint + "\n").c_str(), stdout);
+    };
+    // Another attach of the same image may be at work: wait for it (up to two minutes) and show
+    // its volume, or take over once it gave up.
     ImageLock lock(path);
-    if (auto a = runtime::findByImage(path)) {
-        if (a->alive() && isMountPoint(a->mountPoint)) {
-            std::fputs((o.plist ? attachPlist(*a) : a->mountPoint + "\n").c_str(), stdout);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    for (;;) {
+        auto a = runtime::findByImage(path);
+        if (a && a->alive() && isMountPoint(a->mountPoint)) {
+            report(*a);
             return 0;
         }
-        if (a->alive()) {
-            throw ToolError("Resource busy (the image is being mounted or unmounted)");
+        if (lock.tryAgain()) {
+            if (a && a->alive()) {
+                throw ToolError("Resource busy (the image's disk service is ending; try again)");
+            }
+            if (a) {
+                // Only the holder of the image's lock clears up after its dead service: another
+                // attach that holds it may already be starting a new service in the same folder.
+                runtime::cleanUpAfterDeadDaemon(*a);
+            }
+            break;
         }
-        // Only the holder of the image's lock clears up after its dead service: another attach
-        // that holds it may already be starting a new service in the same disk folder.
-        if (!lock.held()) {
+        if (std::chrono::steady_clock::now() > deadline) {
             throw ToolError("Resource busy (another operation is using the image)");
         }
-        runtime::cleanUpAfterDeadDaemon(*a);
-    }
-    if (!lock.held()) {
-        throw ToolError("Resource busy (another operation is using the image)");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::string name = bundle.volumeName(key);
-    AttachedImage image = startDaemon(bundle, std::move(key), path, name, o.nobrowse, lock.fd());
-    if (o.plist) {
-        std::fputs(attachPlist(image).c_str(), stdout);
-    } else {
-        std::printf("%s\t%s\n", image.diskFolder.c_str(), image.mountPoint.c_str());
+    StartedVolume started = startDaemon(bundle, std::move(key), path, name, o.nobrowse, lock.fd());
+    report(started.image);
+    if (!started.note.empty()) {
+        std::fprintf(stderr, "hdiutil: attach: %s\n", started.note.c_str());
     }
     return 0;
 }
@@ -362,14 +497,11 @@ int detach(const Options& o) {
         std::printf("\"%s\" ejected.\n", a->mountPoint.c_str());
         return 0;
     }
-    if (auto failed = fuseUnmount(a->mountPoint, o.force)) {
-        if (!o.force) {
-            throw ToolError("couldn't unmount \"" + a->mountPoint + "\" - Resource busy", 16);
-        }
-        throw ToolError("couldn't unmount \"" + a->mountPoint + "\": " + withoutTrailingSpace(*failed), 16);
-    }
     if (o.force) {
-        ::kill(a->daemonPid, SIGTERM); // fuse2fs writes out and ends even while files stay open
+        // The service writes everything out and detaches the volume even while files are open.
+        ::kill(a->daemonPid, SIGTERM);
+    } else if (!makeMounter()->unmount({a->device, a->deviceObject}, a->mountPoint, false)) {
+        throw ToolError("couldn't unmount \"" + a->mountPoint + "\" - Resource busy", 16);
     }
     if (!waitForExit(a->daemonPid, a->daemonStart, 120000)) {
         throw ToolError("the volume was unmounted but its disk service does not end");
@@ -408,8 +540,14 @@ int chpass(const Options& o) {
         throw ToolError("expected the old and the new password, each followed by a zero byte");
     }
     auto second = std::find(first + 1, input.end(), std::uint8_t{0});
+    if (second == input.end() || second + 1 != input.end()) {
+        throw ToolError("expected the old and the new password, each followed by a zero byte");
+    }
     SecureBytes oldPassword(input.begin(), first);
     SecureBytes newPassword(first + 1, second);
+    if (newPassword.empty()) {
+        throw ToolError("the password cannot be empty");
+    }
     MasterKey key = bundle.unlock(oldPassword);
     bundle.rewrap(key, newPassword);
     return 0;
@@ -434,26 +572,44 @@ int resize(const Options& o) {
     ImageLock lock(path);
     refuseIfAttached(path, lock);
     requireFuse();
+    runtime::sweepStaleWork();
     std::uint64_t old = bundle.sizeBytes();
-    std::string newSize = std::to_string(size / 1024) + "K";
     if (size > old) {
         // The limit grows first: an interruption leaves a smaller file system on a larger disk.
+        // The file system grows while mounted, by the kernel; offline growth after a shrink has
+        // damaged volumes before.
         bundle.setSize(size);
+        bool grown = false;
         try {
-            withDisk(bundle, key, [&](const std::string& disk) {
+            withDisk(bundle, key, [&](const std::string& disk, DiskServer& server, runtime::WorkFolder& work) {
                 checkFileSystem(disk);
-                ChildResult r = runChild({"resize2fs", disk, newSize});
-                if (r.status != 0) {
-                    throw ToolError("the file system could not grow: " + withoutTrailingSpace(r.out));
+                auto mounter = makeMounter();
+                if (mounter->growsOnline()) {
+                    withMountedVolume(server, work, [&](const LoopDevice& device, const std::string& mountPoint) {
+                        grown = true; // from here on the old limit may be too small for the file system
+                        mounter->grow(device, mountPoint, size);
+                    });
+                } else {
+                    // Without CAP_SYS_RESOURCE the kernel refuses to resize; resize2fs grows the
+                    // file system offline, and the check below reports any damage that did.
+                    grown = true;
+                    ChildResult r = runChild({"resize2fs", disk});
+                    if (r.status != 0) {
+                        throw ToolError("the file system could not grow: " + withoutTrailingSpace(r.out));
+                    }
                 }
+                requireClean(disk, "growing");
             });
         } catch (...) {
-            bundle.setSize(old);
+            if (!grown) {
+                bundle.setSize(old);
+            }
             throw;
         }
     } else if (size < old) {
         // The file system shrinks first, the limit after it, so the disk never ends inside it.
-        withDisk(bundle, key, [&](const std::string& disk) {
+        std::string newSize = std::to_string(size / 1024) + "K";
+        withDisk(bundle, key, [&](const std::string& disk, DiskServer&, runtime::WorkFolder&) {
             checkFileSystem(disk);
             if (minimumFileSystemBytes(disk) > size) {
                 throw ToolError("the new size is smaller than the data inside needs: Invalid argument");
@@ -463,6 +619,7 @@ int resize(const Options& o) {
                 throw ToolError("the file system could not shrink: " + withoutTrailingSpace(r.out) +
                                 ": Invalid argument");
             }
+            requireClean(disk, "shrinking");
         });
         bundle.setSize(size);
         removeBandsBeyond(bundle, size);
@@ -474,7 +631,12 @@ int compact(const Options& o) {
     auto [path, bundle, key] = unlockImage(o);
     ImageLock lock(path);
     refuseIfAttached(path, lock);
-    withDisk(bundle, key, [&](const std::string& disk) { checkFileSystem(disk, {"-E", "discard"}); });
+    runtime::sweepStaleWork();
+    // The offline check hands every free block to the disk as a discard, which leaves holes in
+    // the bands where the freed data was.
+    withDisk(bundle, key, [&](const std::string& disk, DiskServer&, runtime::WorkFolder&) {
+        checkFileSystem(disk, {"-E", "discard"});
+    });
     std::printf("Reclaimed free space in %s.\n", path.c_str());
     return 0;
 }
@@ -493,47 +655,33 @@ int rename(const std::vector<std::string>& args) {
     }
     AttachedImage a = attachedVolume(args[1]);
     const std::string& name = args[2];
-    if (!Bundle::validVolumeName(name)) {
-        throw ToolError("invalid volume name \"" + name + "\"");
+    if (!Bundle::acceptableNewVolumeName(name)) {
+        throw ToolError("invalid volume name \"" + xmlSafeText(name) +
+                        "\" (names are UTF-8 text without control characters and do not begin with \".\")");
     }
-    auto setName = [&](const std::string& n) {
-        int fd = ::open((a.diskFolder + "/name").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0) {
-            throwErrno("the volume's disk service", errno);
-        }
-        bool ok = ::write(fd, n.data(), n.size()) == static_cast<ssize_t>(n.size());
-        int err = errno;
-        if (::close(fd) != 0) {
-            ok = false;
-            err = errno;
-        }
-        if (!ok) {
-            throwErrno("the new name could not be stored", err);
-        }
-    };
-    setName(name);
-    if (name == a.volumeName) {
-        std::printf("Volume on %s renamed to %s\n", a.mountPoint.c_str(), name.c_str());
-        return 0;
+    // The service stores the name and moves the volume to its new folder when the control file
+    // is closed; what close() reports is the outcome.
+    int fd = ::open((a.diskFolder + "/name").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        throwErrno("the volume's disk service", errno);
     }
-    // The service mounts the file system again under its new name once fuse2fs has let go.
-    if (auto failed = fuseUnmount(a.mountPoint, false)) {
-        setName(a.volumeName);
+    bool written = ::write(fd, name.data(), name.size()) == static_cast<ssize_t>(name.size());
+    int err = written ? 0 : errno;
+    if (::close(fd) != 0 && written) {
+        err = errno;
+    }
+    if (err == EBUSY) {
         throw ToolError("the volume is busy, so it keeps its name: Resource busy");
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
+    if (err != 0) {
         auto now = runtime::findByImage(a.imagePath);
-        if (!now || !now->alive()) {
+        if (!now || !now->alive() || !isMountPoint(now->mountPoint)) {
             throw ToolError("the volume could not be mounted under its new name and was detached");
         }
-        if (now->mountPoint != a.mountPoint && isMountPoint(now->mountPoint)) {
-            std::printf("Volume on %s renamed to %s\n", a.mountPoint.c_str(), name.c_str());
-            return 0;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        throwErrno("the new name could not be stored", err);
     }
-    throw ToolError("the volume was renamed but is not mounted again yet");
+    std::printf("Volume on %s renamed to %s\n", a.mountPoint.c_str(), name.c_str());
+    return 0;
 }
 
 int verifyVolume(const std::vector<std::string>& args) {
@@ -543,29 +691,28 @@ int verifyVolume(const std::vector<std::string>& args) {
     AttachedImage a = attachedVolume(args[1]);
     std::printf("Started file system verification on %s\n", a.mountPoint.c_str());
     std::fflush(stdout);
-    // The image's service unmounts the volume, checks it and mounts it again. A volume in use
-    // cannot be unmounted; it is checked where it stands, after asking fuse2fs to write out what
-    // it holds, and a report of problems may then be stale.
+    // The image's service checks the volume while nothing can change it. A service busy with
+    // another check or a rename is asked again.
     ChildResult r;
-    int fd = ::open((a.diskFolder + "/check").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        std::string report;
-        readToEnd(fd, report);
-        ::close(fd);
-        auto newline = report.find('\n');
-        if (report.rfind("status ", 0) != 0 || newline == std::string::npos) {
-            throw ToolError("the volume's disk service gave no report");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        int fd = ::open((a.diskFolder + "/check").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            std::string report;
+            readToEnd(fd, report);
+            ::close(fd);
+            auto newline = report.find('\n');
+            if (report.rfind("status ", 0) != 0 || newline == std::string::npos) {
+                throw ToolError("the volume's disk service gave no report");
+            }
+            r.status = std::atoi(report.c_str() + 7);
+            r.out = report.substr(newline + 1);
+            break;
         }
-        r.status = std::atoi(report.c_str() + 7);
-        r.out = report.substr(newline + 1);
-    } else if (errno == EBUSY) {
-        if (int dir = ::open(a.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
+        if (errno != EBUSY || std::chrono::steady_clock::now() > deadline) {
+            throwErrno("the volume's disk service", errno);
         }
-        r = runChild({"e2fsck", "-f", "-n", a.diskFolder + "/disk"});
-    } else {
-        throwErrno("the volume's disk service", errno);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::fputs(r.out.c_str(), stdout);
     if (!r.out.empty() && r.out.back() != '\n') {

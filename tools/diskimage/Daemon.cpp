@@ -1,30 +1,36 @@
 #include "Daemon.h"
 
 #include "DiskServer.h"
+#include "Mounter.h"
 #include "Util.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <initializer_list>
+#include <linux/fs.h>
 #include <mutex>
 #include <optional>
 #include <poll.h>
+#include <sstream>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace larkhold::diskimage {
 
 namespace {
+
+// ext4's "going down" request; flag 0 writes everything out first, then refuses all further I/O.
+constexpr unsigned long kExt4Shutdown = _IOR('X', 125, std::uint32_t);
 
 void writeAll(int fd, const std::string& text) {
     std::size_t done = 0;
@@ -56,11 +62,17 @@ void closeInheritedFiles(std::initializer_list<int> keep) {
     }
 }
 
-int waitChild(int pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+// The value of one "Name:   value" line of dumpe2fs -h.
+std::string superblockField(const std::string& dump, const std::string& name) {
+    std::istringstream lines(dump);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(name + ":", 0) == 0) {
+            auto start = line.find_first_not_of(' ', name.size() + 1);
+            return start == std::string::npos ? std::string() : line.substr(start);
+        }
     }
-    return status;
+    return {};
 }
 
 // Everything the service process does after it has detached from the attach command.
@@ -71,36 +83,52 @@ public:
           store_(bundle_.bandsPath(), bundle_.sizeBytes(), key_),
           server_(
               store_, [this](const std::string& name) { return rename(name); }, [this] { return check(); }) {
-        pendingName_ = image_.volumeName;
+        lockInMemory(key_.bytes().data(), key_.bytes().size());
+        idle_ = ::eventfd(0, EFD_CLOEXEC);
     }
+    ~Service() {
+        if (idle_ >= 0) {
+            ::close(idle_);
+        }
+    }
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
 
     // Returns the process's exit status.
     int run(int statusFd) {
         int signals = blockSignals();
-        int fsPid = -1;
+        // This process serves the disk that the kernel writes back to; reclaiming memory for its
+        // own I/O must not wait for that very write-back. Needs CAP_SYS_RESOURCE; best effort.
+        ::prctl(PR_SET_IO_FLUSHER, 1, 0, 0, 0);
+        std::string note;
+        bool createdFolder = false;
         try {
+            mounter_ = makeMounter();
             makeDirectories(image_.diskFolder, 0700);
+            server_.onIdle([this] {
+                std::uint64_t one = 1;
+                (void)::write(idle_, &one, sizeof one);
+            });
             server_.start(image_.diskFolder);
-            // A service that was killed leaves a file system that was not cleanly unmounted, and
-            // fuse2fs refuses one marked with errors. Preening settles the usual cases; what it
-            // will not touch unattended is repaired the way a boot-time check would, since an
-            // image that never mounts again helps nobody. A volume marked clean is left alone,
-            // so damage that arrived without a crash stays for verifyVolume to report.
-            ChildResult preen = runChild({"e2fsck", "-p", server_.diskPath()});
-            if (preen.status >= 4) {
-                preen = runChild({"e2fsck", "-y", server_.diskPath()});
-            }
             try {
-                fsPid = mountFileSystem(server_.diskPath(), image_.mountPoint);
-            } catch (const ToolError& e) {
-                if (preen.status < 4) {
-                    throw;
+                note = prepareFileSystem(server_.diskPath());
+                std::optional<runtime::MountLock> mounts;
+                std::string wanted;
+                if (mounter_->choosesMountPoint()) {
+                    // Held until the volume is mounted in the folder, so no other volume is given it.
+                    mounts.emplace();
+                    wanted = runtime::createMountPoint(runtime::mountRoot(image_.hidden), image_.volumeName);
+                    createdFolder = true;
                 }
-                throw ToolError(std::string(e.what()) + "\n" + preen.out);
+                mountVolume(wanted);
+            } catch (const ToolError& e) {
+                if (store_.ranOutOfSpace()) {
+                    throw ToolError(kNoSpaceMessage);
+                }
+                throw;
             }
-            {
-                std::lock_guard lock(stateMutex_);
-                fsPid_ = fsPid;
+            if (!note.empty()) {
+                note += lostAndFoundReport(image_.mountPoint);
             }
             image_.daemonPid = ::getpid();
             image_.daemonStart = processStartTime(image_.daemonPid);
@@ -108,18 +136,23 @@ public:
         } catch (const std::exception& e) {
             writeAll(statusFd, std::string("error\n") + e.what());
             ::close(statusFd);
-            if (fsPid > 0) {
-                fuseUnmount(image_.mountPoint, true);
-                ::kill(fsPid, SIGTERM);
-                waitChild(fsPid);
+            if (mounted_) {
+                mounter_->unmount(device_, image_.mountPoint, true);
             }
-            shutdown(false);
+            if (createdFolder) {
+                ::rmdir(image_.mountPoint.c_str());
+            }
+            server_.stop();
+            ::rmdir(image_.diskFolder.c_str());
             return 1;
         }
-        writeAll(statusFd, "ok\n");
+        writeAll(statusFd, "ok\n" + note);
         ::close(statusFd);
-        supervise(fsPid, signals);
-        shutdown(true);
+        finishOperation();
+        if (supervise(signals)) {
+            forcedStop(); // does not return
+        }
+        shutdown();
         return 0;
     }
 
@@ -135,163 +168,250 @@ private:
         return ::signalfd(-1, &set, SFD_CLOEXEC);
     }
 
-    // Waits for fuse2fs to end. SIGTERM is passed on so that a forced detach still lets fuse2fs
-    // write out what it holds. A changed volume name remounts the file system under that name;
-    // a check in progress unmounts it and mounts it again itself.
-    void supervise(int fsPid, int signals) {
-        bool stopping = false;
+    // Sets up a loop device over the disk and mounts its file system. The disk is opened only to
+    // hand it over: the loop device keeps it open from then on, until it clears itself.
+    void mountVolume(const std::string& wanted) {
+        int fd = ::open(server_.diskPath().c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+            throwErrno(server_.diskPath(), errno);
+        }
+        LoopDevice device;
+        try {
+            device = mounter_->setUp(fd);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        ::close(fd);
+        std::string mountPoint = mounter_->mount(device, wanted);
+        std::lock_guard lock(stateMutex_);
+        device_ = device;
+        mounted_ = true;
+        image_.mountPoint = mountPoint;
+        image_.device = device.path;
+        image_.deviceObject = device.object;
+    }
+
+    // Until the volume is gone: true when told to stop (SIGTERM), false once the file system was
+    // unmounted and its loop device released the disk.
+    bool supervise(int signals) {
         for (;;) {
-            int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, fsPid, 0));
-            pollfd fds[2] = {{signals, POLLIN, 0}, {pidfd, POLLIN, 0}};
-            // Without a pidfd (fuse2fs already reaped, or no descriptor left) the blocking wait
-            // below does the waiting.
-            while (pidfd >= 0) {
-                int rc = ::poll(fds, 2, -1);
-                if (rc < 0 && errno == EINTR) {
+            pollfd fds[2] = {{signals, POLLIN, 0}, {idle_, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) {
                     continue;
                 }
-                if (fds[0].revents & POLLIN) {
-                    signalfd_siginfo info{};
-                    (void)::read(signals, &info, sizeof info);
-                    stopping = true;
-                    ::kill(fsPid, SIGTERM);
-                }
-                if (fds[1].revents & POLLIN || rc < 0) {
-                    break;
-                }
+                return true;
             }
-            if (pidfd >= 0) {
-                ::close(pidfd);
+            if (fds[0].revents & POLLIN) {
+                return true;
             }
-            waitChild(fsPid);
-            {
-                std::unique_lock lock(stateMutex_);
-                if (checking_) {
-                    fsExited_ = true;
-                    stateChanged_.notify_all();
-                    stateChanged_.wait(lock, [this] { return !checking_; });
-                    fsPid = fsPid_;
-                    if (fsPid <= 0) {
-                        return;
-                    }
-                    if (stopping) {
-                        ::kill(fsPid, SIGTERM);
-                    }
-                    continue;
-                }
-                fsPid_ = 0;
-            }
-            if (isMountPoint(image_.mountPoint)) { // fuse2fs died without unmounting
-                fuseUnmount(image_.mountPoint, true);
-            }
-            std::string name;
-            {
-                std::lock_guard lock(nameMutex_);
-                name = pendingName_;
-            }
-            if (stopping || name == image_.volumeName) {
-                return;
-            }
-            std::string old = image_.mountPoint;
-            try {
-                runtime::MountLock mounts;
-                ::rmdir(old.c_str());
-                image_.mountPoint = runtime::createMountPoint(dirName(old), name);
-                image_.volumeName = name;
-                fsPid = mountFileSystem(server_.diskPath(), image_.mountPoint);
+            if (fds[1].revents & POLLIN) {
+                std::uint64_t count = 0;
+                (void)::read(idle_, &count, sizeof count);
                 std::lock_guard lock(stateMutex_);
-                fsPid_ = fsPid;
-                runtime::save(image_);
-            } catch (const std::exception&) {
-                return;
+                if (!busy_ && server_.openDisks() == 0) {
+                    return false;
+                }
             }
         }
     }
 
-    // A file system that fuse2fs has mounted is only consistent on disk once fuse2fs has written
-    // out what it caches, which it does reliably only when unmounted. So the check unmounts it,
-    // runs e2fsck read-only on the disk and mounts it again at the same place. Returns an empty
-    // report when the volume is in use and cannot be unmounted now.
+    void beginOperation() {
+        std::lock_guard lock(stateMutex_);
+        busy_ = true;
+    }
+
+    // Ends a remount or a check; a volume that is gone meanwhile ends the service.
+    void finishOperation() {
+        {
+            std::lock_guard lock(stateMutex_);
+            busy_ = false;
+        }
+        std::uint64_t one = 1;
+        (void)::write(idle_, &one, sizeof one);
+    }
+
+    // A forced detach: what was written reaches the disk, the volume leaves its folder even while
+    // files are open in it, and as root the file system then refuses every further write, so that
+    // nothing written after the detach is lost without an error. The service ends at once.
+    [[noreturn]] void forcedStop() {
+        std::lock_guard operation(operationMutex_);
+        if (mounted_) {
+            int dir = ::open(image_.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (dir >= 0) {
+                ::syncfs(dir);
+            }
+            mounter_->unmount(device_, image_.mountPoint, true);
+            if (dir >= 0 && mounter_->privileged()) {
+                std::uint32_t flags = 0;
+                ::ioctl(dir, kExt4Shutdown, &flags);
+            }
+            if (dir >= 0) {
+                ::close(dir);
+            }
+        }
+        removeMountFolder();
+        store_.sync();
+        runtime::forget(image_.imagePath, ::getpid());
+        if (server_.openDisks() == 0) {
+            server_.stop();
+        } else {
+            // A loop device still holds the disk (files stay open in the detached volume): it gets
+            // I/O errors once this process is gone, and the kernel clears it when the last of those
+            // files is closed. The disk's folder leaves now and goes with it.
+            fuseUnmount(image_.diskFolder, true);
+        }
+        ::rmdir(image_.diskFolder.c_str());
+        _exit(0);
+    }
+
+    // The file system is only consistent on disk while nothing changes it. As root the volume is
+    // frozen for the check and stays mounted; udisks cannot freeze, so the volume is unmounted,
+    // checked and mounted again, or, when it is in use, checked where it stands after a sync, and
+    // a report of problems may then be stale. Returns an empty report when no check can run now.
     std::string check() {
-        // The folder stays empty while the check runs; nobody else may take it meanwhile.
-        std::optional<runtime::MountLock> mounts;
-        try {
-            mounts.emplace();
-        } catch (const std::exception&) {
+        std::unique_lock operation(operationMutex_, std::try_to_lock);
+        if (!operation.owns_lock() || !mounted_) {
             return {};
         }
-        {
-            std::lock_guard lock(stateMutex_);
-            if (checking_ || fsPid_ <= 0) {
-                return {};
-            }
-            checking_ = true;
-            fsExited_ = false;
-        }
-        auto finish = [this](int newPid) {
-            std::lock_guard lock(stateMutex_);
-            fsPid_ = newPid;
-            checking_ = false;
-            fsExited_ = false;
-            stateChanged_.notify_all();
-        };
-        if (fuseUnmount(image_.mountPoint, false)) {
-            std::lock_guard lock(stateMutex_);
-            if (fsExited_) {
-                fsPid_ = 0; // unmounted by someone else (a detach) meanwhile: the service ends
-            }
-            checking_ = false;
-            stateChanged_.notify_all();
-            return {};
-        }
-        {
-            std::unique_lock lock(stateMutex_);
-            stateChanged_.wait(lock, [this] { return fsExited_; });
-        }
+        beginOperation();
         ChildResult result;
-        try {
-            result = runChild({"e2fsck", "-f", "-n", server_.diskPath()});
-        } catch (const std::exception& e) {
-            result.status = 8;
-            result.out = e.what();
+        auto fsck = [&](const std::string& target) {
+            try {
+                result = runChild({"e2fsck", "-f", "-n", target});
+            } catch (const std::exception& e) {
+                result.status = 8;
+                result.out = e.what();
+            }
+        };
+        int dir = ::open(image_.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (mounter_->privileged()) {
+            bool frozen = dir >= 0 && ::ioctl(dir, FIFREEZE, 0) == 0;
+            if (!frozen && dir >= 0) {
+                ::syncfs(dir);
+            }
+            fsck(device_.path);
+            if (frozen) {
+                ::ioctl(dir, FITHAW, 0);
+            }
+        } else if (mounter_->unmount(device_, image_.mountPoint, false)) {
+            mounted_ = false;
+            fsck(server_.diskPath());
+            try {
+                mountVolume(image_.mountPoint);
+                runtime::save(image_);
+            } catch (const std::exception& e) {
+                result.out += std::string("\nThe volume could not be mounted again: ") + e.what() + "\n";
+            }
+        } else {
+            if (dir >= 0) {
+                ::syncfs(dir);
+            }
+            fsck(server_.diskPath());
         }
-        int newPid = -1;
-        try {
-            newPid = mountFileSystem(server_.diskPath(), image_.mountPoint);
-        } catch (const std::exception& e) {
-            result.out += std::string("\nThe volume could not be mounted again: ") + e.what() + "\n";
+        if (dir >= 0) {
+            ::close(dir);
         }
-        finish(newPid);
+        finishOperation();
         return "status " + std::to_string(result.status) + "\n" + result.out;
     }
 
+    // Called when the "name" control file is closed: stores the name and moves the volume to the
+    // folder of that name. A volume in use keeps its name (EBUSY).
     int rename(const std::string& name) {
-        if (!Bundle::validVolumeName(name)) {
+        if (!Bundle::acceptableNewVolumeName(name)) {
             return -EINVAL;
         }
+        std::lock_guard operation(operationMutex_);
+        const std::string oldName = image_.volumeName;
         try {
             bundle_.setVolumeName(key_, name);
         } catch (const std::exception&) {
             return -EIO;
         }
-        std::lock_guard lock(nameMutex_);
-        pendingName_ = name;
+        if (name == oldName || !mounted_) {
+            image_.volumeName = name;
+            return 0;
+        }
+        beginOperation();
+        int rc = moveTo(name);
+        if (rc != 0 && rc != -EIO) {
+            try {
+                bundle_.setVolumeName(key_, oldName);
+            } catch (const std::exception&) {
+            }
+        }
+        finishOperation();
+        return rc;
+    }
+
+    int moveTo(const std::string& name) {
+        const std::string old = image_.mountPoint;
+        try {
+            if (mounter_->choosesMountPoint()) {
+                runtime::MountLock mounts;
+                const std::string target = runtime::createMountPoint(dirName(old), name);
+                // Moving the mount works while files are open; it is refused under a shared mount.
+                if (mounter_->privileged() && ::mount(old.c_str(), target.c_str(), nullptr, MS_MOVE, nullptr) == 0) {
+                    ::rmdir(old.c_str());
+                    image_.mountPoint = target;
+                } else {
+                    if (!mounter_->unmount(device_, old, false)) {
+                        ::rmdir(target.c_str());
+                        return -EBUSY;
+                    }
+                    mounted_ = false;
+                    ::rmdir(old.c_str());
+                    remount(target);
+                }
+            } else {
+                mounter_->setLabel(device_, labelFor(name));
+                if (!mounter_->unmount(device_, old, false)) {
+                    mounter_->setLabel(device_, labelFor(image_.volumeName));
+                    return -EBUSY;
+                }
+                mounted_ = false;
+                remount({});
+            }
+        } catch (const std::exception&) {
+            return mounted_ ? -EBUSY : -EIO;
+        }
+        image_.volumeName = name;
+        try {
+            runtime::save(image_);
+        } catch (const std::exception&) {
+        }
         return 0;
     }
 
-    // The attach command holds the MountLock while the service starts; a service that fails to
-    // start must not wait for it.
-    void shutdown(bool takeMountLock) {
-        {
-            std::optional<runtime::MountLock> mounts;
-            if (takeMountLock) {
-                try {
-                    mounts.emplace();
-                } catch (const std::exception&) {
-                }
+    // Mounts the volume again after it was unmounted for a new name; when that fails, the volume
+    // is gone and the service ends once its disk is released.
+    void remount(const std::string& wanted) {
+        try {
+            mountVolume(wanted);
+        } catch (...) {
+            if (!wanted.empty()) {
+                ::rmdir(wanted.c_str());
             }
-            ::rmdir(image_.mountPoint.c_str());
+            throw;
         }
+    }
+
+    void removeMountFolder() {
+        if (!mounter_ || !mounter_->choosesMountPoint()) {
+            return; // udisks removes the folders it made
+        }
+        std::optional<runtime::MountLock> mounts;
+        try {
+            mounts.emplace();
+        } catch (const std::exception&) {
+        }
+        ::rmdir(image_.mountPoint.c_str());
+    }
+
+    void shutdown() {
+        removeMountFolder();
         server_.stop();
         ::rmdir(image_.diskFolder.c_str());
         runtime::forget(image_.imagePath, ::getpid());
@@ -302,66 +422,75 @@ private:
     AttachedImage image_;
     BandStore store_;
     DiskServer server_;
-    std::mutex nameMutex_;
-    std::string pendingName_;
+    std::unique_ptr<Mounter> mounter_;
+    int idle_ = -1;
+    std::mutex operationMutex_; // one check, rename or forced stop at a time
     std::mutex stateMutex_;
-    std::condition_variable stateChanged_;
-    int fsPid_ = 0;
-    bool checking_ = false;
-    bool fsExited_ = false;
+    bool busy_ = true; // mounting, unmounting or checking: a released disk does not end the service
+    bool mounted_ = false;
+    LoopDevice device_;
 };
 
 } // namespace
 
-int mountFileSystem(const std::string& diskPath, const std::string& mountPoint) {
-    // fuse2fs's complaints go to an unnamed file, read only when the mount fails.
-    int log = ::open(dirName(diskPath).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (log < 0) {
-        log = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    }
-    // One request at a time: fuse2fs serialises its work anyway, and with several threads a file
-    // deleted right after its last close can race with that close and be kept as a hidden
-    // ".fuse_hidden…" file that nothing ever removes, taking its space with it.
-    int pid = spawnChild({"fuse2fs", "-f", "-s", diskPath, mountPoint, "-o", "big_writes"}, log);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        if (isMountPoint(mountPoint)) {
-            if (log >= 0) {
-                ::close(log);
-            }
-            return pid;
+std::string prepareFileSystem(const std::string& diskPath) {
+    // e2fsck: 0 clean, 1 errors corrected, 2 corrected and a reboot advised; 4 and above mean
+    // problems were left or the check could not run.
+    std::string note;
+    ChildResult preen = runChild({"e2fsck", "-p", diskPath});
+    if (preen.status >= 4) {
+        ChildResult repair = runChild({"e2fsck", "-f", "-y", diskPath});
+        if (repair.status >= 4) {
+            throw ToolError("the file system is damaged and could not be repaired: " +
+                            withoutTrailingSpace(repair.out));
         }
-        int status = 0;
-        bool ended = ::waitpid(pid, &status, WNOHANG) == pid;
-        if (ended || std::chrono::steady_clock::now() > deadline) {
-            if (!ended) {
-                ::kill(pid, SIGTERM);
-                waitChild(pid);
-            }
-            std::string words;
-            if (log >= 0) {
-                ::lseek(log, 0, SEEK_SET);
-                readToEnd(log, words);
-                ::close(log);
-            }
-            words = withoutTrailingSpace(std::move(words));
-            throw ToolError("the file system could not be mounted" + (words.empty() ? "" : ": " + words));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        note = "The volume's file system was damaged and has been repaired.";
     }
+    ChildResult dump = runChild({"dumpe2fs", "-h", diskPath});
+    if (dump.status == 0) {
+        if (superblockField(dump.out, "Errors behavior") != "Remount read-only") {
+            runChild({"tune2fs", "-e", "remount-ro", diskPath});
+        }
+        std::string features = " " + superblockField(dump.out, "Filesystem features") + " ";
+        if (features.find(" has_journal ") == std::string::npos) {
+            // Volumes made before the tools used the kernel's ext4 have no journal. One is added
+            // when there is room for it; a full volume goes on without one.
+            runChild({"tune2fs", "-O", "has_journal", diskPath});
+        }
+    }
+    return note;
 }
 
-AttachedImage startDaemon(const Bundle& bundle, MasterKey key, const std::string& imagePath,
+std::string lostAndFoundReport(const std::string& mountPoint) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir((mountPoint + "/lost+found").c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+                names.emplace_back(e->d_name);
+            }
+        }
+        ::closedir(d);
+    }
+    if (names.empty()) {
+        return " Nothing was put into the folder lost+found.";
+    }
+    std::sort(names.begin(), names.end());
+    std::string text = " " + std::to_string(names.size()) +
+                       (names.size() == 1 ? " item whose place was lost is" : " items whose place was lost are") +
+                       " now in the folder lost+found: ";
+    for (std::size_t i = 0; i < names.size() && i < 10; ++i) {
+        text += (i ? ", " : "") + names[i];
+    }
+    return text + (names.size() > 10 ? ", …" : "");
+}
+
+StartedVolume startDaemon(const Bundle& bundle, MasterKey key, const std::string& imagePath,
                           const std::string& volumeName, bool hidden, int lockFd) {
     AttachedImage image;
     image.imagePath = imagePath;
     image.diskFolder = runtime::diskFolderFor(imagePath);
     image.volumeName = volumeName;
     image.hidden = hidden;
-    // Held until the service has mounted the volume in the folder or given up, so that no other
-    // volume is given the same folder meanwhile.
-    runtime::MountLock mounts;
-    image.mountPoint = runtime::createMountPoint(runtime::mountRoot(hidden), volumeName);
 
     int status[2];
     if (::pipe2(status, O_CLOEXEC) != 0) {
@@ -370,9 +499,7 @@ AttachedImage startDaemon(const Bundle& bundle, MasterKey key, const std::string
     std::fflush(nullptr);
     pid_t pid = ::fork();
     if (pid < 0) {
-        int err = errno;
-        ::rmdir(image.mountPoint.c_str());
-        throwErrno("fork", err);
+        throwErrno("fork", errno);
     }
     if (pid == 0) {
         ::close(status[0]);
@@ -403,12 +530,11 @@ AttachedImage startDaemon(const Bundle& bundle, MasterKey key, const std::string
     ::close(status[0]);
     if (reply.rfind("ok\n", 0) == 0) {
         if (auto saved = runtime::findByImage(imagePath)) {
-            return *saved;
+            return {*saved, reply.substr(3)};
         }
         throw ToolError("the volume was mounted but its record is missing");
     }
     ::waitpid(pid, nullptr, WNOHANG);
-    ::rmdir(image.mountPoint.c_str());
     if (reply.rfind("error\n", 0) == 0) {
         throw ToolError(reply.substr(6));
     }

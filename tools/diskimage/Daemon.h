@@ -3,18 +3,32 @@
 #include "Bundle.h"
 #include "Runtime.h"
 
+#include <string>
+
 namespace larkhold::diskimage {
 
+// An attached volume and what the attach has to tell beside it (a repair that was made).
+struct StartedVolume {
+    AttachedImage image;
+    std::string note;
+};
+
 // Starts the background service of one attached image: a detached process that serves the
-// decrypted disk, mounts its file system with fuse2fs and stays until that file system is
-// unmounted (or it is told to stop with SIGTERM). Returns once the volume is mounted, with its
-// registry entry; throws ToolError with the reason when it could not be mounted.
-// lockFd is the image's lock, which the service keeps for its lifetime.
-AttachedImage startDaemon(const Bundle& bundle, MasterKey key, const std::string& imagePath,
+// decrypted disk, mounts its ext4 through a loop device and stays until that file system is
+// unmounted and its loop device gone (or it is told to stop with SIGTERM). Returns once the volume
+// is mounted; throws ToolError with the reason when it could not be mounted. lockFd is the image's
+// lock, which the service keeps for its lifetime.
+StartedVolume startDaemon(const Bundle& bundle, MasterKey key, const std::string& imagePath,
                           const std::string& volumeName, bool hidden, int lockFd);
 
-// Runs fuse2fs -f on a disk file and waits until the mount is in place. Returns its pid; throws
-// ToolError with fuse2fs's own words when the mount did not come up.
-int mountFileSystem(const std::string& diskPath, const std::string& mountPoint);
+// Checks a file system on an unmounted disk before it is mounted. Preening settles what a crash
+// leaves; damage it will not touch unattended is repaired with e2fsck -fy, since a volume that
+// never mounts again helps nobody, and the repair is then reported instead of passing in silence.
+// Volumes made before the file system had a journal get one, and every volume turns read-only on
+// errors. Returns the report of a repair, or an empty text.
+std::string prepareFileSystem(const std::string& diskPath);
+
+// What a repair moved into lost+found, as a sentence for the user.
+std::string lostAndFoundReport(const std::string& mountPoint);
 
 } // namespace larkhold::diskimage

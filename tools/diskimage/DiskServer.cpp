@@ -33,16 +33,15 @@ bool isCheck(const char* path) {
 }
 
 void* opInit(fuse_conn_info* conn, fuse_config* cfg) {
-    // Large requests keep the per-request cost low; the kernel's page cache may keep what it read
-    // because nothing but this server changes the disk. The write-back cache lets fuse2fs's many
-    // small block writes reach the bands as large ones; what fuse2fs has not fsynced may be lost if
-    // this service is killed, which is no worse than fuse2fs's own caching without a journal.
+    // Large requests keep the per-request cost low. The disk is opened for direct I/O: the file
+    // system above it caches what it needs, a second copy in this folder's page cache would only
+    // cost memory, and the ext4 tools that read the disk beside the loop device always see what
+    // the loop device wrote.
     conn->max_write = 1u << 20;
     conn->max_readahead = 1u << 20;
-    if (conn->capable & FUSE_CAP_WRITEBACK_CACHE) {
-        conn->want |= FUSE_CAP_WRITEBACK_CACHE;
+    if (conn->capable & FUSE_CAP_ASYNC_DIO) {
+        conn->want |= FUSE_CAP_ASYNC_DIO;
     }
-    cfg->kernel_cache = 1;
     cfg->attr_timeout = 3600;
     cfg->entry_timeout = 3600;
     cfg->negative_timeout = 3600;
@@ -89,12 +88,11 @@ int opReaddir(const char* path, void* buf, fuse_fill_dir_t fill, off_t, fuse_fil
 
 int opOpen(const char* path, fuse_file_info* fi) {
     if (std::strcmp(path, kDisk) == 0) {
-        fi->keep_cache = 1;
+        fi->direct_io = 1;
+        server().diskOpened();
         return 0;
     }
     if (isName(path)) {
-        // The kernel's write-back cache turns write-only opens into read-write ones; reading is
-        // refused on read() instead, and the permission bits keep others out.
         if ((fi->flags & O_ACCMODE) == O_RDONLY) {
             return -EACCES;
         }
@@ -136,6 +134,13 @@ int opWrite(const char* path, const char* buf, size_t size, off_t offset, fuse_f
 
 int opFlush(const char* path, fuse_file_info*) {
     return isName(path) ? server().commitName() : 0;
+}
+
+int opRelease(const char* path, fuse_file_info*) {
+    if (std::strcmp(path, kDisk) == 0) {
+        server().diskClosed();
+    }
+    return 0;
 }
 
 int opFsync(const char*, int, fuse_file_info*) {
@@ -197,8 +202,7 @@ int opFallocate(const char* path, int mode, off_t offset, off_t length, fuse_fil
     return store.discard(innerStart, innerEnd - innerStart);
 }
 
-// With the kernel's write-back cache the kernel keeps the times itself and sends them on fsync;
-// the disk has no times to keep, and refusing them would fail the fsync.
+// The disk has no times to keep; refusing to set them would fail tools that touch the file.
 int opUtimens(const char* path, const struct timespec[2], fuse_file_info*) {
     return std::strcmp(path, kDisk) == 0 || std::strcmp(path, "/") == 0 || isName(path) ? 0 : -EACCES;
 }
@@ -221,6 +225,7 @@ fuse_operations makeOperations() {
     ops.read = opRead;
     ops.write = opWrite;
     ops.flush = opFlush;
+    ops.release = opRelease;
     ops.fsync = opFsync;
     ops.truncate = opTruncate;
     ops.fallocate = opFallocate;
@@ -284,6 +289,40 @@ void requireFuse() {
                         "); install fuse3 and make sure the fuse module is loaded");
     }
     ::close(fd);
+}
+
+void DiskServer::diskOpened() {
+    std::lock_guard lock(openMutex_);
+    ++openDisks_;
+}
+
+void DiskServer::diskClosed() {
+    std::function<void()> handler;
+    {
+        std::lock_guard lock(openMutex_);
+        if (openDisks_ > 0 && --openDisks_ == 0) {
+            handler = onIdle_;
+            closed_.notify_all();
+        }
+    }
+    if (handler) {
+        handler();
+    }
+}
+
+int DiskServer::openDisks() {
+    std::lock_guard lock(openMutex_);
+    return openDisks_;
+}
+
+bool DiskServer::waitUntilIdle(std::chrono::milliseconds patience) {
+    std::unique_lock lock(openMutex_);
+    return closed_.wait_for(lock, patience, [this] { return openDisks_ == 0; });
+}
+
+void DiskServer::onIdle(std::function<void()> handler) {
+    std::lock_guard lock(openMutex_);
+    onIdle_ = std::move(handler);
 }
 
 DiskServer::DiskServer(BandStore& store, RenameHandler onRename, CheckHandler onCheck)

@@ -2,6 +2,8 @@
 
 #include "BandStore.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -11,8 +13,8 @@ struct fuse;
 
 namespace larkhold::diskimage {
 
-// Serves a BandStore as the single file "disk" in a private FUSE folder, so that the ext4 tools
-// and fuse2fs work on the decrypted disk without a loop device or root. An attached image's
+// Serves a BandStore as the single file "disk" in a private FUSE folder, for a loop device and the
+// ext4 tools to work on. An attached image's
 // service also offers two control files: "name" (write-only; closing it after writing a new
 // volume name hands that name to the rename handler, whose result is what close() reports) and
 // "check" (opening it runs the check handler; reading it gives the report).
@@ -34,6 +36,15 @@ public:
     std::string diskPath() const { return folder_ + "/disk"; }
 
     BandStore& store() { return store_; }
+    // Opens of the disk file that are not closed yet. A loop device holds the disk open for as
+    // long as it exists, so the count falls to zero once the volume is unmounted and its loop
+    // device is gone; the handler (called on a server thread) hears of each fall to zero.
+    void onIdle(std::function<void()> handler);
+    int openDisks();
+    // Waits until nothing holds the disk open any more; false when that did not happen in time.
+    bool waitUntilIdle(std::chrono::milliseconds patience);
+    void diskOpened();
+    void diskClosed();
     bool offersName() const { return static_cast<bool>(onRename_); }
     // The "name" file: opening starts a new name, writes fill it in, closing hands it over.
     void beginName();
@@ -51,6 +62,10 @@ private:
     CheckHandler onCheck_;
     std::mutex reportMutex_;
     std::string report_;
+    std::mutex openMutex_;
+    std::condition_variable closed_;
+    int openDisks_ = 0;
+    std::function<void()> onIdle_;
     std::string folder_;
     struct fuse* fuse_ = nullptr;
     std::thread loop_;

@@ -1,19 +1,26 @@
 #include "Runtime.h"
 
 #include "Crypto.h"
+#include "Mounter.h"
 #include "Util.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace larkhold::diskimage {
+
+// Escapes the characters XML gives a meaning to, and nothing else: the registry keeps paths as
+// they are.
+std::string escapeMarkup(const std::string& text);
 
 namespace {
 
@@ -103,6 +110,8 @@ std::optional<AttachedImage> load(const std::string& path) {
         a.mountPoint = value(text, "mount-point");
         a.diskFolder = value(text, "disk-folder");
         a.volumeName = value(text, "volume-name");
+        a.device = value(text, "device");
+        a.deviceObject = value(text, "device-object");
         a.hidden = text.find("<key>hidden</key>\n\t<true/>") != std::string::npos;
         if (a.imagePath.empty()) {
             return std::nullopt;
@@ -136,6 +145,10 @@ bool AttachedImage::alive() const {
 }
 
 std::string xmlEscape(const std::string& text) {
+    return escapeMarkup(xmlSafeText(text));
+}
+
+std::string escapeMarkup(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
@@ -189,12 +202,20 @@ MountLock::MountLock() {
     if (fd_ < 0) {
         throwErrno(path, errno);
     }
-    while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) {
+    // Whoever holds it only mounts or unmounts a volume, so two minutes is long past any wait
+    // that will end by itself.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
             int err = errno;
             ::close(fd_);
             throwErrno(path, err);
         }
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::close(fd_);
+            throw ToolError("Resource busy (another volume is being mounted; try again)");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
@@ -211,12 +232,65 @@ std::string diskFolderFor(const std::string& imagePath) {
     return ensurePrivateFolder(folder() + "/disks") + "/" + imageId(imagePath);
 }
 
-std::string temporaryDiskFolder() {
+WorkFolder::WorkFolder() {
     std::array<std::uint8_t, 8> r{};
     crypto::randomFill(r);
-    std::string path = ensurePrivateFolder(folder() + "/disks") + "/work-" + hex(r);
-    ensurePrivateFolder(path);
-    return path;
+    path_ = ensurePrivateFolder(folder() + "/disks") + "/work-" + hex(r);
+    const std::string lock = path_ + ".lock";
+    lock_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lock_ < 0) {
+        throwErrno(lock, errno);
+    }
+    ::flock(lock_, LOCK_EX);
+    ensurePrivateFolder(path_);
+}
+
+WorkFolder::~WorkFolder() {
+    ::rmdir(path_.c_str());
+    ::unlink((path_ + ".lock").c_str());
+    ::close(lock_);
+}
+
+void WorkFolder::noteMountPoint(const std::string& mountPoint) {
+    if (::ftruncate(lock_, 0) == 0) {
+        (void)::pwrite(lock_, mountPoint.data(), mountPoint.size(), 0);
+    }
+}
+
+void sweepStaleWork() {
+    const std::string disks = ensurePrivateFolder(folder() + "/disks");
+    std::vector<std::string> locks;
+    if (DIR* d = ::opendir(disks.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            std::string name = e->d_name;
+            if (name.rfind("work-", 0) == 0 && name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0) {
+                locks.push_back(disks + "/" + name);
+            }
+        }
+        ::closedir(d);
+    }
+    for (const std::string& lock : locks) {
+        int fd = ::open(lock.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            continue; // its tool is still at work
+        }
+        std::string mountPoint;
+        readToEnd(fd, mountPoint, 4096);
+        const std::string work = lock.substr(0, lock.size() - 5);
+        if (!mountPoint.empty()) {
+            abandonVolume({}, mountPoint);
+            ::rmdir(mountPoint.c_str());
+        }
+        if (isMountPoint(work)) {
+            fuseUnmount(work, true);
+        }
+        ::rmdir(work.c_str());
+        ::unlink(lock.c_str());
+        ::close(fd);
+    }
 }
 
 std::string mountRoot(bool hidden) {
@@ -242,9 +316,15 @@ std::string mountRoot(bool hidden) {
 }
 
 std::string createMountPoint(const std::string& root, const std::string& volumeName) {
-    // A folder name cannot hold a slash; the name shows it as a colon, as other desktops do.
-    std::string name = volumeName;
+    // A folder name cannot hold a slash; the name shows it as a colon, as other desktops do. Names
+    // kept from earlier versions of the tools may begin with a dot, which would hide the volume
+    // or take the hidden volumes' folder, or may not be UTF-8, which the property lists cannot
+    // carry; their folders get a safe spelling.
+    std::string name = validUtf8(volumeName) ? volumeName : std::string("Untitled");
     std::replace(name.begin(), name.end(), '/', ':');
+    if (name[0] == '.') {
+        name[0] = '_';
+    }
     for (int n = 0; n < 1000; ++n) {
         std::string path = root + "/" + (n == 0 ? name : name + " " + std::to_string(n));
         if (::mkdir(path.c_str(), 0700) == 0) {
@@ -302,12 +382,14 @@ std::optional<AttachedImage> findByMountPoint(const std::string& mountPoint) {
 void save(const AttachedImage& a) {
     std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
                        "\t<key>image-path</key>\n\t<string>" +
-                       xmlEscape(a.imagePath) + "</string>\n\t<key>daemon-pid</key>\n\t<integer>" +
+                       escapeMarkup(a.imagePath) + "</string>\n\t<key>daemon-pid</key>\n\t<integer>" +
                        std::to_string(a.daemonPid) + "</integer>\n\t<key>daemon-start</key>\n\t<integer>" +
                        std::to_string(a.daemonStart) + "</integer>\n\t<key>mount-point</key>\n\t<string>" +
-                       xmlEscape(a.mountPoint) + "</string>\n\t<key>disk-folder</key>\n\t<string>" +
-                       xmlEscape(a.diskFolder) + "</string>\n\t<key>volume-name</key>\n\t<string>" +
-                       xmlEscape(a.volumeName) + "</string>\n\t<key>hidden</key>\n\t" +
+                       escapeMarkup(a.mountPoint) + "</string>\n\t<key>disk-folder</key>\n\t<string>" +
+                       escapeMarkup(a.diskFolder) + "</string>\n\t<key>volume-name</key>\n\t<string>" +
+                       escapeMarkup(a.volumeName) + "</string>\n\t<key>device</key>\n\t<string>" +
+                       escapeMarkup(a.device) + "</string>\n\t<key>device-object</key>\n\t<string>" +
+                       escapeMarkup(a.deviceObject) + "</string>\n\t<key>hidden</key>\n\t" +
                        (a.hidden ? "<true/>" : "<false/>") + "\n</dict>\n</plist>\n";
     writeFileAtomically(registryFolder() + "/" + imageId(a.imagePath) + ".plist", asBytes(text));
 }
@@ -334,7 +416,11 @@ void cleanUpAfterDeadDaemon(const AttachedImage& image) {
         if (path->empty() || takenByAnother(*path)) {
             continue;
         }
-        if (isMountPoint(*path)) {
+        if (path == &image.mountPoint) {
+            // The file system of a dead service turned read-only on the first failed write; it
+            // leaves its folder now and goes once nothing in it is open.
+            abandonVolume({image.device, image.deviceObject}, *path);
+        } else if (isMountPoint(*path)) {
             fuseUnmount(*path, true);
         }
         ::rmdir(path->c_str());

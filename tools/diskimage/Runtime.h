@@ -12,9 +12,11 @@ struct AttachedImage {
     std::string imagePath; // resolved path of the image folder
     int daemonPid = 0;
     std::uint64_t daemonStart = 0;
-    std::string mountPoint; // where the volume's file system is mounted
-    std::string diskFolder; // private FUSE folder with the decrypted disk
-    std::string volumeName; // the name the volume is mounted under
+    std::string mountPoint;   // where the volume's file system is mounted
+    std::string diskFolder;   // private FUSE folder with the decrypted disk
+    std::string volumeName;   // the name the volume is mounted under
+    std::string device;       // the loop device, /dev/loopN
+    std::string deviceObject; // its udisks object, when udisks set it up
     bool hidden = false;
 
     bool alive() const;
@@ -27,8 +29,25 @@ namespace runtime {
 std::string folder();
 std::string imageId(const std::string& imagePath);
 std::string diskFolderFor(const std::string& imagePath);
-// A fresh private folder for the short-lived disk servers of create, resize and compact.
-std::string temporaryDiskFolder();
+// A fresh private folder for the short-lived disk server of create, resize or compact, marked as
+// in use for as long as the object lives. A tool that is killed leaves its folder (and maybe a
+// dead FUSE mount on it, and a volume mounted from it); the next run of any tool clears such
+// leftovers (sweepStaleWork).
+class WorkFolder {
+public:
+    WorkFolder();
+    ~WorkFolder();
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    const std::string& path() const { return path_; }
+    // Remembers where a volume of this work is mounted, for the clean-up after a crash.
+    void noteMountPoint(const std::string& mountPoint);
+
+private:
+    std::string path_;
+    int lock_ = -1;
+};
+void sweepStaleWork();
 
 // Visible volumes are mounted where the desktop's file manager lists them: LARKHOLD_MOUNT_ROOT
 // when set, else /media/<user> when the user may create folders there, else ~/Vaults. Hidden
@@ -43,8 +62,8 @@ std::string createMountPoint(const std::string& root, const std::string& name);
 // does whoever unmounts a volume only to mount it again in the same folder, or removes a folder
 // that was a mount point. So while nobody holds it, an empty folder with nothing mounted on it
 // is one that nobody is about to use, and two volumes can never be given the same folder.
-// Blocks until the lock is free. Never take it twice in one process: the second would wait for
-// the first.
+// Waits up to two minutes for the lock, then throws ToolError (busy). Never take it twice in one
+// process: the second would wait for the first.
 class MountLock {
 public:
     MountLock();

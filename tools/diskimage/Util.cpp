@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -27,7 +28,75 @@ std::string errnoText(int err) {
 }
 
 void throwErrno(const std::string& what, int err) {
+    if (err == ENOSPC || err == EDQUOT) {
+        throw ToolError(kNoSpaceMessage);
+    }
     throw ToolError(what + ": " + errnoText(err));
+}
+
+void lockInMemory(const void* p, std::size_t n) {
+    if (n == 0) {
+        return;
+    }
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(p) / page * page;
+    const auto end = (reinterpret_cast<std::uintptr_t>(p) + n + page - 1) / page * page;
+    ::mlock(reinterpret_cast<void*>(start), end - start);
+    ::madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTDUMP);
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 character at text[i], or 0.
+std::size_t utf8Length(const std::string& text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) {
+        return 0;
+    }
+    std::uint32_t code = length == 1 ? c : c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = code << 6 | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+    static constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
+        return 0;
+    }
+    return length;
+}
+
+} // namespace
+
+std::string xmlSafeText(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = utf8Length(text, i);
+        if (length == 0 || (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f) {
+            out += "\xEF\xBF\xBD";
+            i += length == 0 ? 1 : length;
+            continue;
+        }
+        out.append(text, i, length);
+        i += length;
+    }
+    return out;
+}
+
+bool validUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length = utf8Length(text, i);
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
 }
 
 std::vector<std::uint8_t> readFile(const std::string& path) {
@@ -162,7 +231,7 @@ std::vector<char*> cArgs(const std::vector<std::string>& argv) {
 }
 
 // Children start with no signal blocked and default dispositions, whatever the service blocks
-// or ignores for itself; fuse2fs relies on SIGTERM to write out and end.
+// or ignores for itself.
 struct SpawnAttributes {
     posix_spawnattr_t attr;
     SpawnAttributes() {

@@ -25,6 +25,9 @@ struct AuthenticationError : ToolError {
     AuthenticationError() : ToolError("Authentication error") {}
 };
 
+// What the user reads whenever the disk that holds an image has no room left.
+inline constexpr const char* kNoSpaceMessage = "There is not enough space on the disk that holds this vault.";
+
 std::string errnoText(int err);
 [[noreturn]] void throwErrno(const std::string& what, int err);
 
@@ -43,6 +46,9 @@ std::string realPath(const std::string& path); // throws ToolError when the path
 std::string hex(ByteView bytes);
 // The text without the newlines and spaces at its end, for quoting a program's output in a message.
 std::string withoutTrailingSpace(std::string text);
+
+// Keeps the pages that hold [p, p + n) in memory and out of core dumps; best effort.
+void lockInMemory(const void* p, std::size_t n);
 
 // Standard input read to its end. Passwords come this way only; the buffer wipes itself.
 SecureBytes readStandardInput();
@@ -91,6 +97,12 @@ bool processAlive(int pid, std::uint64_t startTime);
 bool waitForExit(int pid, std::uint64_t startTime, int timeoutMs);
 
 bool isMountPoint(const std::string& path);
+// Whether text is well-formed UTF-8.
+bool validUtf8(const std::string& text);
+// The text with every byte that is not part of well-formed UTF-8, and every control character
+// XML does not allow, replaced by U+FFFD.
+std::string xmlSafeText(const std::string& text);
+
 // Unmounts a FUSE mount owned by this user; lazy detaches it even while files are open.
 // Returns the tool's output on failure, std::nullopt on success.
 std::optional<std::string> fuseUnmount(const std::string& path, bool lazy);

@@ -36,9 +36,9 @@ DBusSessionMonitor::DBusSessionMonitor(QDBusConnection sessionBus, QDBusConnecti
 }
 
 void DBusSessionMonitor::findSession(bool byId) {
-    QDBusMessage call = QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager,
-                                                       byId ? QStringLiteral("GetSession")
-                                                            : QStringLiteral("GetSessionByPID"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager,
+                                       byId ? QStringLiteral("GetSession") : QStringLiteral("GetSessionByPID"));
     if (byId)
         call << sessionId_;
     else
@@ -81,8 +81,8 @@ LogindSleepInhibitor::LogindSleepInhibitor(QDBusConnection systemBus, QObject* p
 void LogindSleepInhibitor::take() {
     if (fd_.isValid() || pending_ || !systemBus_.isConnected())
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager,
-                                                       QStringLiteral("Inhibit"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager, QStringLiteral("Inhibit"));
     call << QStringLiteral("sleep") << QStringLiteral("Larkhold")
          << QStringLiteral("Locks open vaults before the computer sleeps") << QStringLiteral("delay");
     pending_ = true;

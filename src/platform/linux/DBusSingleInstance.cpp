@@ -66,7 +66,8 @@ DBusSingleInstance::Claim DBusSingleInstance::claim(const QList<QUrl>& files) {
 bool DBusSingleInstance::forward(const QList<QUrl>& files) {
     QDBusMessage call;
     if (files.isEmpty()) {
-        call = QDBusMessage::createMethodCall(serviceName, objectPath, applicationInterface, QStringLiteral("Activate"));
+        call =
+            QDBusMessage::createMethodCall(serviceName, objectPath, applicationInterface, QStringLiteral("Activate"));
         call << noPlatformData();
     } else {
         QStringList uris;

@@ -14,10 +14,13 @@
 #include <QPdfDocument>
 #include <QScopeGuard>
 #include <algorithm>
+#include <cmath>
+#include <csetjmp>
 #include <cstring>
 #include <libheif/heif.h>
 #include <memory>
 #include <mutex>
+#include <png.h>
 
 namespace larkhold {
 
@@ -28,6 +31,11 @@ using Failure = PocketImport::Failure;
 enum class PhotoType { jpeg, png, heic };
 
 constexpr std::size_t kTextReadBytes = 1 << 20;
+
+// What the pixels of one photo may take while it is imported, so that an import stays well under
+// 1 GiB of resident memory. The largest JPEG or PNG takes 400 MB (4 bytes a pixel, worked on in
+// place); HEIC takes more, and a HEIC photo that would need more than this is refused.
+constexpr std::int64_t kPhotoMemoryBytes = 800LL * 1024 * 1024;
 
 // The file name without its last extension; a leading dot does not start an extension.
 QString withoutExtension(const QString& fileName) {
@@ -184,18 +192,28 @@ void checkPixelCount(std::int64_t width, std::int64_t height, const QString& nam
         throw Failure::unreadable(name);
 }
 
-// Decoded photos are checked against kMaxPixels before decoding; this lets Qt allocate up to
-// what that cap needs (8 bytes a pixel for 16-bit images) instead of its smaller default.
+// Every photo is decoded at 8 bits a sample, at most 4 bytes a pixel: kMaxPixels then bound the
+// decoded image to 400 MB, and no step after decoding holds a second full-size copy. Qt may
+// allocate what that needs and no more, so a decoder that would take more (16 bits a sample) fails
+// instead of growing past it.
 void allowCappedPhotoAllocations() {
     static std::once_flag once;
     std::call_once(once, [] {
-        const int neededMiB = int(PocketImport::kMaxPixels * 8 / (1024 * 1024)) + 1;
-        if (QImageReader::allocationLimit() != 0 && QImageReader::allocationLimit() < neededMiB)
-            QImageReader::setAllocationLimit(neededMiB);
+        const int neededMiB = int(PocketImport::kMaxPixels * 4 / (1024 * 1024)) + 1;
+        QImageReader::setAllocationLimit(neededMiB);
     });
 }
 
-QImage decodeWithQt(QFile& file, PhotoType type, const QString& name) {
+// The long side of the output: the photo's own, or at most kOptimizedLongSide when optimising.
+QSize outputSize(QSize size, bool optimize) {
+    const int longSide = std::max(size.width(), size.height());
+    const int target = longSide < 2 ? 1 : (optimize ? std::min(longSide, PocketImport::kOptimizedLongSide) : longSide);
+    if (longSide <= target)
+        return size;
+    return size.scaled(QSize(target, target), Qt::KeepAspectRatio);
+}
+
+QImage decodeWithQt(QFile& file, PhotoType type, bool optimize, const QString& name) {
     allowCappedPhotoAllocations();
     if (!file.seek(0))
         throw Failure::unreadable(name);
@@ -205,11 +223,129 @@ QImage decodeWithQt(QFile& file, PhotoType type, const QString& name) {
     // read is not guessed at.
     const QSize size = reader.size();
     checkPixelCount(size.width(), size.height(), name);
+    // A JPEG is decoded straight at (about) the size it will have: its decoder scales as it goes.
+    // Rotation does not change the long side, so the size before it is the one to scale.
+    if (type == PhotoType::jpeg && optimize) {
+        const QSize scaled = outputSize(size, true);
+        if (scaled != size)
+            reader.setScaledSize(scaled);
+    }
     QImage image;
     if (!reader.read(&image) || image.isNull())
         throw Failure::unreadable(name);
     return image;
 }
+
+// --- PNG of 16 bits a sample: decoded by libpng, straight to 8 bits -----------------------------
+// Qt would decode it at 8 bytes a pixel (800 MB for the largest photo taken) before anything could
+// be done about it.
+
+struct PngDecoding {
+    QIODevice* source = nullptr;
+    QImage image;
+    QByteArray iccProfile;
+    bool srgb = false;
+    double gamma = 0;
+};
+
+extern "C" void pngFailed(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+extern "C" void pngWarned(png_structp, png_const_charp) {}
+
+extern "C" void pngRead(png_structp png, png_bytep data, size_t length) {
+    auto* decoding = static_cast<PngDecoding*>(png_get_io_ptr(png));
+    if (decoding->source->read(reinterpret_cast<char*>(data), qint64(length)) != qint64(length))
+        png_error(png, "short read");
+}
+
+// The reading itself. libpng reports errors by jumping back to decodePng16(), over this frame: it
+// holds nothing that needs destroying, and what it builds lives in `out`.
+void readPng16(png_structp png, png_infop info, PngDecoding& out) {
+    png_set_read_fn(png, &out, pngRead);
+    png_read_info(png, info);
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, color = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &color, nullptr, nullptr, nullptr);
+    if (width == 0 || height == 0 || std::int64_t(width) * std::int64_t(height) > PocketImport::kMaxPixels)
+        return;
+    const bool alpha = (color & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    const bool gray = (color & PNG_COLOR_MASK_COLOR) == 0;
+    png_set_scale_16(png);
+    png_set_expand(png);
+    if (gray && alpha)
+        png_set_gray_to_rgb(png);
+    else if (!gray && !alpha)
+        png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+
+    png_charp profileName = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 profileLength = 0;
+    if (png_get_iCCP(png, info, &profileName, &compression, &profile, &profileLength) != 0 && profile)
+        out.iccProfile = QByteArray(reinterpret_cast<const char*>(profile), qsizetype(profileLength));
+    int intent = 0;
+    out.srgb = png_get_sRGB(png, info, &intent) != 0;
+    double gamma = 0;
+    if (png_get_gAMA(png, info, &gamma) != 0)
+        out.gamma = gamma;
+
+    out.image = QImage(int(width), int(height),
+                       gray && !alpha ? QImage::Format_Grayscale8
+                                      : (alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888));
+    if (out.image.isNull() || png_get_rowbytes(png, info) > std::size_t(out.image.bytesPerLine())) {
+        out.image = QImage();
+        return;
+    }
+    for (int pass = 0; pass < passes; ++pass)
+        for (int y = 0; y < int(height); ++y)
+            png_read_row(png, out.image.scanLine(y), nullptr);
+    png_read_end(png, nullptr);
+}
+
+// Reads under libpng's error jump; false when libpng reported an error. Nothing here changes after
+// setjmp, so nothing is lost by the jump.
+bool readUnderErrorJump(png_structp png, png_infop info, PngDecoding& out) {
+    if (setjmp(png_jmpbuf(png)) != 0)
+        return false;
+    readPng16(png, info, out);
+    return true;
+}
+
+QImage decodePng16(QFile& file, const QString& name) {
+    if (!file.seek(0))
+        throw Failure::unreadable(name);
+    PngDecoding decoding;
+    decoding.source = &file;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngFailed, pngWarned);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    const bool read = png && info && readUnderErrorJump(png, info, decoding);
+    png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr);
+    if (!read || decoding.image.isNull())
+        throw Failure::unreadable(name);
+
+    // Described the way Qt describes the PNGs it decodes.
+    QColorSpace space;
+    if (!decoding.iccProfile.isEmpty())
+        space = QColorSpace::fromIccProfile(decoding.iccProfile);
+    else if (decoding.srgb)
+        space = QColorSpace(QColorSpace::SRgb);
+    else if (decoding.gamma > 0 && std::abs(decoding.gamma - 1.0 / 2.2) > 0.01)
+        space = QColorSpace(QColorSpace::Primaries::SRgb, QColorSpace::TransferFunction::Gamma,
+                            float(1.0 / decoding.gamma));
+    decoding.image.setColorSpace(space);
+    return std::move(decoding.image);
+}
+
+bool isSixteenBitPng(const QByteArray& head) {
+    // The signature, then IHDR: length, type, width, height, bit depth.
+    return head.size() > 24 && head.mid(12, 4) == "IHDR" && quint8(head[24]) == 16;
+}
+
+// --- HEIC --------------------------------------------------------------------------------------
 
 struct HeifContextDeleter {
     void operator()(heif_context* c) const { heif_context_free(c); }
@@ -249,7 +385,13 @@ QColorSpace heicColorSpace(const heif_image_handle* handle) {
     return {};
 }
 
-QImage decodeHeic(const QString& path, const QString& name) {
+// What a HEIC photo takes a pixel, as measured with this system's libheif and x265: decoding (the
+// coded planes, the decoded RGBA and the work on it), and decoding then encoding it again at full
+// size, which the encoder's own buffers make about twice as much.
+constexpr std::int64_t kHeicDecodingBytesPerPixel = 9;
+constexpr std::int64_t kHeicReencodingBytesPerPixel = 17;
+
+QImage decodeHeic(const QString& path, bool reencodeFullSize, const QString& name) {
     HeifContext context(heif_context_alloc());
     if (!context)
         throw Failure::unreadable(name);
@@ -259,57 +401,82 @@ QImage decodeHeic(const QString& path, const QString& name) {
     if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
         throw Failure::unreadable(name);
     HeifHandle handle(rawHandle);
-    checkPixelCount(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()), name);
+    const std::int64_t width = heif_image_handle_get_width(handle.get());
+    const std::int64_t height = heif_image_handle_get_height(handle.get());
+    checkPixelCount(width, height, name);
+    const std::int64_t perPixel = reencodeFullSize ? kHeicReencodingBytesPerPixel : kHeicDecodingBytesPerPixel;
+    if (width * height * perPixel > kPhotoMemoryBytes)
+        throw Failure::unreadable(name);
 
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
     heif_image* rawImage = nullptr;
     // The decoder applies the file's rotation and mirroring, so the pixels come out upright.
-    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr)
-            .code != heif_error_Ok)
+    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code !=
+        heif_error_Ok)
         throw Failure::unreadable(name);
     HeifImage image(rawImage);
     int stride = 0;
-    const std::uint8_t* pixels = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
-    if (!pixels || width <= 0 || height <= 0)
+    std::uint8_t* pixels = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+    const int decodedWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int decodedHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
+    if (!pixels || decodedWidth <= 0 || decodedHeight <= 0 || stride < decodedWidth * 4)
         throw Failure::unreadable(name);
-    checkPixelCount(width, height, name);
-    QImage decoded =
-        QImage(pixels, width, height, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888).copy();
+    checkPixelCount(decodedWidth, decodedHeight, name);
+    // The decoder's own buffer becomes the image's, not a copy of it; the image releases it.
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    QImage decoded(
+        pixels, decodedWidth, decodedHeight, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888,
+        [](void* owned) { heif_image_release(static_cast<heif_image*>(owned)); }, image.get());
+    if (decoded.isNull())
+        throw Failure::unreadable(name);
+    image.release();
     decoded.setColorSpace(heicColorSpace(handle.get()));
     return decoded;
 }
 
-// Long side of the output: the photo's own, or at most kOptimizedLongSide when optimising.
-QImage scaledForOutput(const QImage& image, bool optimize) {
-    const int longSide = std::max(image.width(), image.height());
-    const int target = longSide < 2 ? 1 : (optimize ? std::min(longSide, PocketImport::kOptimizedLongSide) : longSide);
-    if (longSide <= target)
+// The output: the photo as it is, or a new, smaller image when optimising. Takes the image, so that
+// the large one is gone once the small one exists.
+QImage scaledForOutput(QImage image, bool optimize) {
+    const QSize size = outputSize(image.size(), optimize);
+    if (size == image.size())
         return image;
-    return image.scaled(QSize(target, target), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // Scaling works on premultiplied pixels; converted in place, or it would make a copy first.
+    const bool alpha = image.format() == QImage::Format_ARGB32;
+    if (alpha)
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    QImage scaled = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    image = QImage();
+    if (alpha)
+        scaled.convertTo(QImage::Format_ARGB32);
+    return scaled;
 }
 
-// Pixels only: sRGB, and a fresh image that carries no text chunks, comments, colour profile or
-// resolution from the source, so the writers have nothing of it to copy.
-QImage plainPixels(const QImage& source, bool forJpeg) {
-    QImage image = source;
+// Brings the pixels, in place, to 8-bit sRGB in the format the writers take; transparency is laid
+// on white for JPEG, which has none.
+void toPlainSrgb(QImage& image, bool forJpeg) {
     const bool gray = image.format() == QImage::Format_Grayscale8 || image.format() == QImage::Format_Grayscale16;
-    image.convertTo(gray ? QImage::Format_Grayscale8
-                         : (image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32));
+    const bool alpha = !gray && image.hasAlphaChannel();
+    image.convertTo(gray ? QImage::Format_Grayscale8 : (alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32));
     if (!gray && image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
         image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
-    if (forJpeg && image.hasAlphaChannel()) {
-        // JPEG has no transparency; show it against white rather than undefined colours.
-        QImage flat(image.size(), QImage::Format_RGB32);
-        flat.fill(Qt::white);
-        QPainter painter(&flat);
-        painter.drawImage(0, 0, image);
-        painter.end();
-        image = flat;
+    if (forJpeg && alpha) {
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = line[x];
+                const int a = qAlpha(p);
+                const auto over = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
+                line[x] = qRgb(over(qRed(p)), over(qGreen(p)), over(qBlue(p)));
+            }
+        }
+        image.convertTo(QImage::Format_RGB32);
     }
-    return QImage(image.constBits(), image.width(), image.height(), image.bytesPerLine(), image.format()).copy();
+}
+
+// The pixels only, under a fresh header that carries no text chunks, comments, colour profile or
+// resolution from the source, so the writers have nothing of it to copy. Shares `image`'s pixels,
+// which must outlive it.
+QImage plainView(const QImage& image) {
+    return QImage(image.constBits(), image.width(), image.height(), image.bytesPerLine(), image.format());
 }
 
 SecureBytes toSecure(QByteArray& bytes) {
@@ -318,29 +485,61 @@ SecureBytes toSecure(QByteArray& bytes) {
     return out;
 }
 
-SecureBytes encodeWithQt(const QImage& image, const char* format, int quality, const QString& name) {
-    QByteArray bytes;
-    {
-        QBuffer buffer(&bytes);
-        if (!buffer.open(QIODevice::WriteOnly))
-            throw Failure::unreadable(name);
-        QImageWriter writer(&buffer, format);
-        if (quality >= 0)
-            writer.setQuality(quality);
-        if (!writer.write(image))
-            throw Failure::unreadable(name);
+// Takes what an encoder writes, keeping at most one byte more than the limit and counting the rest,
+// so that an output far too large is told by its size without ever being held.
+class CappedOutput : public QIODevice {
+public:
+    CappedOutput() { open(QIODevice::WriteOnly); }
+    ~CappedOutput() override { wipe(kept_.data(), std::size_t(kept_.size())); }
+
+    std::int64_t total() const { return total_; }
+    bool overLimit() const { return total_ > PocketImport::kLimitBytes; }
+    void append(const char* data, std::int64_t length) {
+        total_ += length;
+        const std::int64_t room = PocketImport::kLimitBytes + 1 - std::int64_t(kept_.size());
+        if (room > 0)
+            kept_.append(data, qsizetype(std::min(room, length)));
     }
-    return toSecure(bytes);
+    SecureBytes take() { return toSecure(kept_); }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 length) override {
+        append(data, length);
+        return length;
+    }
+
+private:
+    QByteArray kept_;
+    std::int64_t total_ = 0;
+};
+
+SecureBytes finished(CappedOutput& output, const QString& name) {
+    // The limit applies to what the vault stores, not to the file as it was.
+    if (output.overLimit())
+        throw Failure::tooLarge(name, output.total(), Failure::Content::photo);
+    return output.take();
 }
 
-heif_error appendToByteArray(heif_context*, const void* data, size_t size, void* userdata) {
-    static_cast<QByteArray*>(userdata)->append(static_cast<const char*>(data), qsizetype(size));
+SecureBytes encodeWithQt(const QImage& image, const char* format, int quality, const QString& name) {
+    CappedOutput output;
+    QImageWriter writer(&output, format);
+    if (quality >= 0)
+        writer.setQuality(quality);
+    if (!writer.write(plainView(image)))
+        throw Failure::unreadable(name);
+    return finished(output, name);
+}
+
+heif_error appendToOutput(heif_context*, const void* data, size_t size, void* userdata) {
+    static_cast<CappedOutput*>(userdata)->append(static_cast<const char*>(data), std::int64_t(size));
     return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 
-SecureBytes encodeHeic(const QImage& source, int quality, const QString& name) {
-    const bool alpha = source.hasAlphaChannel();
-    const QImage image = source.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+// Takes the image: its pixels are copied into the encoder's plane row by row and released before
+// the encoder runs.
+SecureBytes encodeHeic(QImage image, int quality, const QString& name) {
+    const bool alpha = image.hasAlphaChannel();
     const int width = image.width();
     const int height = image.height();
 
@@ -356,9 +555,25 @@ SecureBytes encodeHeic(const QImage& source, int quality, const QString& name) {
     std::uint8_t* plane = heif_image_get_plane(heifImage.get(), heif_channel_interleaved, &stride);
     if (!plane)
         throw Failure::unreadable(name);
-    const std::size_t rowBytes = std::size_t(width) * (alpha ? 4 : 3);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(plane + std::size_t(y) * std::size_t(stride), image.constScanLine(y), rowBytes);
+    const bool gray = image.format() == QImage::Format_Grayscale8;
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* out = plane + std::size_t(y) * std::size_t(stride);
+        if (gray) {
+            const std::uint8_t* in = image.constScanLine(y);
+            for (int x = 0; x < width; ++x, out += 3)
+                out[0] = out[1] = out[2] = in[x];
+            continue;
+        }
+        const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            *out++ = std::uint8_t(qRed(in[x]));
+            *out++ = std::uint8_t(qGreen(in[x]));
+            *out++ = std::uint8_t(qBlue(in[x]));
+            if (alpha)
+                *out++ = std::uint8_t(qAlpha(in[x]));
+        }
+    }
+    image = QImage();
 
     HeifContext context(heif_context_alloc());
     heif_encoder* rawEncoder = nullptr;
@@ -371,12 +586,13 @@ SecureBytes encodeHeic(const QImage& source, int quality, const QString& name) {
     if (heif_context_encode_image(context.get(), heifImage.get(), encoder.get(), options.get(), nullptr).code !=
         heif_error_Ok)
         throw Failure::unreadable(name);
+    heifImage.reset();
 
-    QByteArray bytes;
-    heif_writer writer{1, &appendToByteArray};
-    if (heif_context_write(context.get(), &writer, &bytes).code != heif_error_Ok)
+    CappedOutput output;
+    heif_writer writer{1, &appendToOutput};
+    if (heif_context_write(context.get(), &writer, &output).code != heif_error_Ok)
         throw Failure::unreadable(name);
-    return toSecure(bytes);
+    return finished(output, name);
 }
 
 QString limitText() {
@@ -466,24 +682,28 @@ PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
     }
 
     if (const std::optional<PhotoType> type = photoType(head)) {
-        QImage image = *type == PhotoType::heic ? decodeHeic(path, name) : decodeWithQt(file, *type, name);
-        image = scaledForOutput(image, optimizePhotos);
+        // A HEIC photo is kept as JPEG when this machine has no HEVC encoder.
+        const bool toJpeg = optimizePhotos || *type == PhotoType::jpeg || (*type == PhotoType::heic && !canWriteHeic());
+        QImage image = *type == PhotoType::heic ? decodeHeic(path, !toJpeg, name)
+                       : *type == PhotoType::png && isSixteenBitPng(head)
+                           ? decodePng16(file, name)
+                           : decodeWithQt(file, *type, optimizePhotos, name);
+        // In place, before scaling, so that no step holds two images of the full size.
+        toPlainSrgb(image, toJpeg);
+        image = scaledForOutput(std::move(image), optimizePhotos);
+        toPlainSrgb(image, toJpeg);
 
         QString extension;
-        if (optimizePhotos || *type == PhotoType::jpeg || (*type == PhotoType::heic && !canWriteHeic())) {
-            // A HEIC photo is kept as JPEG when this machine has no HEVC encoder.
-            item.data = encodeWithQt(plainPixels(image, true), "jpeg", optimizePhotos ? 80 : 95, name);
+        if (toJpeg) {
+            item.data = encodeWithQt(image, "jpeg", optimizePhotos ? 80 : 95, name);
             extension = QStringLiteral(".jpg");
         } else if (*type == PhotoType::png) {
-            item.data = encodeWithQt(plainPixels(image, false), "png", -1, name);
+            item.data = encodeWithQt(image, "png", -1, name);
             extension = QStringLiteral(".png");
         } else {
-            item.data = encodeHeic(plainPixels(image, false), 95, name);
+            item.data = encodeHeic(std::move(image), 95, name);
             extension = QStringLiteral(".heic");
         }
-        // The limit applies to what the vault stores, not to the file as it was.
-        if (std::int64_t(item.data.size()) > kLimitBytes)
-            throw Failure::tooLarge(name, std::int64_t(item.data.size()), Failure::Content::photo);
         item.kind = PocketItem::Kind::image;
         item.name = withoutExtension(name) + extension;
         return item;

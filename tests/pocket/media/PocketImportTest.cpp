@@ -1,6 +1,7 @@
 #include "PocketImport.h"
 
 #include "ByteCount.h"
+#include "ChildJob.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -12,11 +13,15 @@
 #include <QImageWriter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using larkhold::PocketImport;
 using larkhold::PocketItem;
@@ -73,6 +78,11 @@ protected:
 
     static QByteArray bytesOf(const PocketItem& item) {
         return QByteArray(reinterpret_cast<const char*>(item.data.data()), qsizetype(item.data.size()));
+    }
+
+    static QByteArray readHead(const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.read(64) : QByteArray();
     }
 
     static Failure failureOf(const QString& file, bool optimize) {
@@ -344,6 +354,36 @@ TEST_F(PocketImportTest, wideGamutHeicIsConvertedToSrgb) {
     EXPECT_NEAR(out.blue(), expected.blue(), 6);
 }
 
+// Photos of 16 bits a sample come out at 8 bits with the same colours, transparency and size.
+TEST_F(PocketImportTest, sixteenBitPngKeepsItsColoursAtEightBits) {
+    QImage deep(40, 30, QImage::Format_RGBA64);
+    for (int y = 0; y < deep.height(); ++y)
+        for (int x = 0; x < deep.width(); ++x)
+            deep.setPixelColor(x, y,
+                               QColor::fromRgba64(quint16(x * 1600), quint16(y * 2100), 0x8000, 0xFFFF - x * 256));
+    const QByteArray png = encode(deep, "png");
+    ASSERT_EQ(int(quint8(png[24])), 16);
+    const QImage out = decoded(PocketImport::item(write("deep.png", png), false));
+    ASSERT_EQ(out.size(), deep.size());
+    EXPECT_TRUE(out.hasAlphaChannel());
+    for (const QPoint p : {QPoint(0, 0), QPoint(39, 29), QPoint(17, 11)}) {
+        const QColor want = deep.pixelColor(p);
+        const QColor got = out.pixelColor(p);
+        EXPECT_NEAR(got.red(), want.red(), 1) << p.x() << "," << p.y();
+        EXPECT_NEAR(got.green(), want.green(), 1);
+        EXPECT_NEAR(got.blue(), want.blue(), 1);
+        EXPECT_NEAR(got.alpha(), want.alpha(), 1);
+    }
+
+    QImage gray(16, 8, QImage::Format_Grayscale16);
+    for (int y = 0; y < gray.height(); ++y)
+        for (int x = 0; x < gray.width(); ++x)
+            reinterpret_cast<quint16*>(gray.scanLine(y))[x] = quint16(x * 4000 + y);
+    const QImage grayOut = decoded(PocketImport::item(write("gray.png", encode(gray, "png")), true));
+    ASSERT_EQ(grayOut.size(), gray.size());
+    EXPECT_NEAR(qGray(grayOut.pixel(15, 0)), 15 * 4000 / 257, 1);
+}
+
 TEST_F(PocketImportTest, oversizedOrUnreadablePhotoHeadersAreRefusedBeforeDecoding) {
     // A tiny PNG whose header claims 30000 × 30000 pixels.
     QByteArray png = encode(gradient(2, 2), "png");
@@ -430,4 +470,120 @@ TEST_F(PocketImportTest, missingFilesAndFoldersAreUnreadable) {
     // Opening a pipe would wait for a writer that never comes.
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.txt")).constData(), 0600), 0);
     EXPECT_EQ(failureOf(path("pipe.txt"), true).which(), Failure::Case::unreadable);
+}
+
+// Photos of 100 million pixels, the most the import takes, must be imported within a fixed amount
+// of memory. Each import runs in a fresh process of this executable, so that its peak resident size
+// is its own; the files are made in another one, which may use what it likes.
+int makeUniformPhoto(const QStringList& arguments) {
+    if (arguments.size() != 4)
+        return 2;
+    // One colour over the whole picture, so that the file is small however many pixels it has.
+    QImage image(10'000, 10'000, QImage::Format(arguments[1].toInt()));
+    if (image.isNull())
+        return 1;
+    image.fill(QColor::fromRgba64(0x1234, 0x5678, 0x9ABC, 0xFFFF));
+    image.setColorSpace(QColorSpace(QColorSpace::NamedColorSpace(arguments[3].toInt())));
+    const QByteArray type = arguments[2].toLatin1();
+    QImageWriter writer(arguments[0], type);
+    writer.setQuality(type == "png" ? 0 : 90); // PNG: the strongest compression
+    return writer.write(image) ? 0 : 1;
+}
+
+// Prints "<failure case or -1> <width of the result> <peak resident KiB>".
+int importPhoto(const QStringList& arguments) {
+    if (arguments.size() != 2)
+        return 2;
+    int failure = -1;
+    int width = 0;
+    try {
+        const PocketItem item = PocketImport::item(arguments[0], arguments[1] == QLatin1String("1"));
+        QByteArray bytes =
+            QByteArray::fromRawData(reinterpret_cast<const char*>(item.data.data()), qsizetype(item.data.size()));
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        width = QImageReader(&buffer).size().width(); // from the header: nothing more is decoded
+    } catch (const Failure& f) {
+        failure = int(f.which());
+    }
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("%d %d %ld\n", failure, width, long(usage.ru_maxrss));
+    return 0;
+}
+
+const bool photoJobs = larkhold::test::registerChildJob(QStringLiteral("make-photo"), makeUniformPhoto) &&
+                       larkhold::test::registerChildJob(QStringLiteral("import-photo"), importPhoto);
+
+class PhotoMemory : public PocketImportTest {
+protected:
+    static constexpr long kCeilingKiB = 1024 * 1024; // 1 GiB
+
+    struct Imported {
+        bool ok = false;
+        int failure = -1; // Failure::Case when not ok
+        int width = 0;
+        long peakKiB = 0;
+    };
+
+    static Imported importInChild(const QString& file, bool optimize) {
+        const larkhold::test::ChildOutcome run = larkhold::test::runChildJob(
+            QStringLiteral("import-photo"), {file, optimize ? QStringLiteral("1") : QStringLiteral("0")});
+        const QStringList report = QString::fromUtf8(run.output).trimmed().split(QLatin1Char(' '));
+        Imported in;
+        if (!run.finished || run.exitCode != 0 || report.size() != 3) {
+            ADD_FAILURE() << "the import of " << file.toStdString() << " ended without a report (killed?) "
+                          << run.errors.toStdString();
+            return in;
+        }
+        in.failure = report[0].toInt();
+        in.ok = in.failure < 0;
+        in.width = report[1].toInt();
+        in.peakKiB = report[2].toLong();
+        std::fprintf(stderr, "import of %s (%s): peak %ld MiB\n", qPrintable(QFileInfo(file).fileName()),
+                     optimize ? "optimized" : "full size", in.peakKiB / 1024);
+        return in;
+    }
+
+    QString makeUniform(const QString& name, QImage::Format format, const char* type,
+                        QColorSpace::NamedColorSpace space = QColorSpace::SRgb) const {
+        const QString file = path(name);
+        const larkhold::test::ChildOutcome run = larkhold::test::runChildJob(
+            QStringLiteral("make-photo"),
+            {file, QString::number(int(format)), QString::fromLatin1(type), QString::number(int(space))});
+        EXPECT_TRUE(run.finished && run.exitCode == 0) << "could not make " << name.toStdString();
+        return file;
+    }
+};
+
+TEST_F(PhotoMemory, SixteenBitPngOfTheLargestSize) {
+    const QString png = makeUniform(QStringLiteral("deep.png"), QImage::Format_RGBA64, "png");
+    ASSERT_LT(QFileInfo(png).size(), 1024 * 1024) << "a file of under a megabyte";
+    const QByteArray head = readHead(png);
+    ASSERT_EQ(int(quint8(head[24])), 16) << "the file really has 16 bits a sample";
+
+    const Imported optimized = importInChild(png, true);
+    EXPECT_TRUE(optimized.ok) << optimized.failure;
+    EXPECT_EQ(optimized.width, 2500);
+    EXPECT_LT(optimized.peakKiB, kCeilingKiB);
+
+    const Imported full = importInChild(png, false);
+    EXPECT_TRUE(full.ok) << full.failure;
+    EXPECT_EQ(full.width, 10'000);
+    EXPECT_LT(full.peakKiB, kCeilingKiB);
+}
+
+TEST_F(PhotoMemory, EightBitPngAndJpegOfTheLargestSize) {
+    // The JPEG is wide-gamut: its colours are brought to sRGB in place too.
+    for (const auto& [name, type] : {std::pair{"wide.png", "png"}, std::pair{"wide.jpg", "jpeg"}}) {
+        const bool jpeg = std::strcmp(type, "jpeg") == 0;
+        const QString file = makeUniform(QString::fromLatin1(name), jpeg ? QImage::Format_RGB32 : QImage::Format_ARGB32,
+                                         type, jpeg ? QColorSpace::DisplayP3 : QColorSpace::SRgb);
+        for (const bool optimize : {true, false}) {
+            const Imported imported = importInChild(file, optimize);
+            EXPECT_TRUE(imported.ok) << name << " " << optimize << " " << imported.failure;
+            EXPECT_EQ(imported.width, optimize ? 2500 : 10'000) << name;
+            EXPECT_LT(imported.peakKiB, kCeilingKiB) << name << (optimize ? " optimized" : " full size");
+        }
+    }
 }

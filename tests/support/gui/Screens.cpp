@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QTest>
 #include <QWidget>
+#include <algorithm>
 
 namespace larkhold::test {
 
@@ -30,6 +31,8 @@ QString describe(const QWidget* w) {
 }
 
 bool mayElide(const QLabel* label, const ScreenOptions& options) {
+    if (options.showWhole.contains(label->objectName()))
+        return false;
     if (options.mayElide.contains(label->objectName()))
         return true;
     if (const auto* themed = qobject_cast<const ThemeLabel*>(label))
@@ -76,6 +79,14 @@ QStringList screenProblems(QWidget* widget, const ScreenOptions& options) {
     if (widget->width() <= 0 || widget->height() <= 0)
         problems.append(QStringLiteral("%1 has no size").arg(describe(widget)));
     const QList<QWidget*> children = widget->findChildren<QWidget*>();
+    // A name to check that matches nothing would make the check pass by mistake.
+    for (const QString& name : options.showWhole) {
+        const bool found = std::any_of(children.cbegin(), children.cend(), [&](const QWidget* child) {
+            return child->objectName() == name && qobject_cast<const QLabel*>(child) && child->isVisibleTo(widget);
+        });
+        if (!found)
+            problems.append(QStringLiteral("no visible label “%1” to check").arg(name));
+    }
     for (QWidget* child : children) {
         if (!child->isVisibleTo(widget) || child->isWindow())
             continue;

@@ -20,6 +20,9 @@ struct ScreenOptions {
     // Object names of labels that may be cut short (a name elided in the middle by design); labels
     // with an eliding mode of their own (ThemeLabel::setElideMode) are allowed too.
     QStringList mayElide;
+    // Object names of labels that elide by design when the window is short of room, but must show
+    // whole at the size this screen is drawn at (a status line at the window's intended width).
+    QStringList showWhole;
     // Called after each scheme switch, before the grab (dark is true for the dark pass).
     std::function<void(bool dark)> beforeGrab;
     // Render only one of the two schemes (a window that forces its own).

@@ -1,0 +1,485 @@
+#include "NightWatchHome.h"
+
+#include "Clock.h"
+#include "Defaults.h"
+#include "NightWatchHomeText.h"
+#include "SettingsKeys.h"
+#include "VaultContextMenu.h"
+#include "VaultStatusCache.h"
+#include "VaultStore.h"
+
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPainter>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace larkhold {
+
+namespace {
+
+using namespace NightWatchColors;
+
+QFont mono(int px, QFont::Weight weight) {
+    return Theme::font(px, weight, Theme::FontDesign::monospaced);
+}
+
+DesignButton::Look filled(int px, int padV) {
+    DesignButton::Look look;
+    look.font = Theme::font(px, QFont::Bold);
+    look.text = bg;
+    look.pill.fill = green;
+    look.pill.radius = 8;
+    look.padH = 16;
+    look.padV = padV;
+    return look;
+}
+
+DesignButton::Look outlined() {
+    DesignButton::Look look;
+    look.font = Theme::font(12, QFont::Bold);
+    look.text = green;
+    look.pill.border = Theme::withAlpha(green, 0.5);
+    look.pill.borderWidth = 1.5;
+    look.pill.radius = 8;
+    look.padH = 16;
+    look.padV = 9;
+    return look;
+}
+
+DesignButton::Look plain(int px, const QColor& color) {
+    DesignButton::Look look;
+    look.font = Theme::font(px, QFont::Bold);
+    look.text = color;
+    return look;
+}
+
+bool autoLockEnabled(const HomeContext& context) {
+    return context.defaults ? context.defaults->boolValue(SettingsKeys::autoLockEnabled)
+                            : SettingsKeys::autoLockEnabled.defaultValue.toBool();
+}
+
+qint64 autoLockMinutes(const HomeContext& context) {
+    return context.defaults ? context.defaults->intValue(SettingsKeys::autoLockMinutes)
+                            : SettingsKeys::autoLockMinutes.defaultValue.toLongLong();
+}
+
+} // namespace
+
+// ---- card ----
+
+NightWatchCard::NightWatchCard(const Vault& vault, HomeContext context, const Clock& clock, QWidget* parent)
+    : Surface({}, parent), vault_(vault), context_(std::move(context)), clock_(clock) {
+    setObjectName(QStringLiteral("nightWatchCard"));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    build();
+}
+
+void NightWatchCard::build() {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(18, 14, 18, 14);
+    row->setSpacing(16);
+
+    ring_ = new GlowRing(52, 6, this);
+    ring_->setObjectName(QStringLiteral("ring"));
+    ring_->setTrack(cardBorder);
+    ringCenter_ = new QWidget;
+    auto* center = new QVBoxLayout(ringCenter_);
+    center->setContentsMargins(0, 0, 0, 0);
+    center->setSpacing(0);
+    sealedLock_ = new TintedSymbol(QStringLiteral("lock.fill"), 13, Theme::withAlpha(Qt::white, 0.45), ringCenter_);
+    center->addWidget(sealedLock_, 0, Qt::AlignCenter);
+    percent_ = designLabel(QString(), mono(10, QFont::DemiBold), green);
+    percent_->setObjectName(QStringLiteral("percent"));
+    percent_->setAlignment(Qt::AlignCenter);
+    center->addWidget(percent_, 0, Qt::AlignCenter);
+    ring_->setCenterWidget(ringCenter_);
+    row->addWidget(ring_, 0, Qt::AlignVCenter);
+
+    auto* column = new QVBoxLayout;
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(5);
+    auto* nameRow = new QHBoxLayout;
+    nameRow->setContentsMargins(0, 0, 0, 0);
+    nameRow->setSpacing(10);
+    name_ = designLabel(vault_.name, Theme::font(16, QFont::Bold), Qt::white, Qt::ElideRight);
+    name_->setObjectName(QStringLiteral("vaultName"));
+    name_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    chips_ = new ChipRow(10, name_, this);
+    nameRow->addWidget(chips_, 0, Qt::AlignVCenter);
+    nameRow->addStretch(1);
+    column->addLayout(nameRow);
+    meta_ = designLabel(QString(), mono(11, QFont::Medium), dim, Qt::ElideRight);
+    meta_->setObjectName(QStringLiteral("metaLine"));
+    meta_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    column->addWidget(meta_);
+    row->addLayout(column, 1);
+
+    menu_ = new DesignButton(QStringLiteral("⋯"), plain(14, dim), this);
+    menu_->setObjectName(QStringLiteral("vaultMenu"));
+    // A little room around the glyph makes it easier to hit; nothing is drawn there.
+    DesignButton::Look menuLook = menu_->look();
+    menuLook.padH = 4;
+    menuLook.padV = 2;
+    menu_->setLook(menuLook);
+    menu_->setToolTip(QStringLiteral("More"));
+    row->addWidget(menu_, 0, Qt::AlignVCenter);
+
+    spinner_ = new BusyIndicator(16, this);
+    row->addWidget(spinner_, 0, Qt::AlignVCenter);
+    open_ = new DesignButton(CardText::open, plain(12, dim), this);
+    open_->setObjectName(QStringLiteral("openButton"));
+    row->addWidget(open_, 0, Qt::AlignVCenter);
+    lock_ = new DesignButton(CardText::lock, filled(12, 9), this);
+    lock_->setObjectName(QStringLiteral("lockButton"));
+    row->addWidget(lock_, 0, Qt::AlignVCenter);
+    locate_ = new DesignButton(CardText::locate, outlined(), this);
+    locate_->setObjectName(QStringLiteral("locateButton"));
+    row->addWidget(locate_, 0, Qt::AlignVCenter);
+    unlock_ = new DesignButton(CardText::unlock, outlined(), this);
+    unlock_->setObjectName(QStringLiteral("unlockButton"));
+    row->addWidget(unlock_, 0, Qt::AlignVCenter);
+
+    connect(menu_, &QPushButton::clicked, this, [this] {
+        VaultContextMenu::popup(vault_, context_, this, menu_->mapToGlobal(QPoint(0, menu_->height())));
+    });
+    connect(open_, &QPushButton::clicked, this, [this] { act(context_.actions.openInFinder, vault_); });
+    connect(lock_, &QPushButton::clicked, this, [this] { act(context_.actions.lock, vault_); });
+    connect(locate_, &QPushButton::clicked, this, [this] { act(context_.actions.locate, vault_); });
+    connect(unlock_, &QPushButton::clicked, this, [this] { act(context_.actions.unlock, vault_); });
+}
+
+void NightWatchCard::setVault(const Vault& vault) {
+    vault_ = vault;
+    refresh();
+}
+
+void NightWatchCard::refresh() {
+    const DesignVault read = readVault(vault_, context_, clock_.now());
+    model_ = read.model;
+    const QColor ringColor = NightWatchHomeText::ringColor(model_.fraction);
+
+    PillLook look;
+    look.fill = card;
+    look.border = model_.unlocked ? Theme::withAlpha(green, 0.4) : cardBorder;
+    look.borderWidth = 1;
+    look.radius = 12;
+    setLook(look);
+
+    ring_->setColor(ringColor);
+    ring_->setSealed(model_.sealed);
+    ring_->setFraction(model_.fraction);
+    ring_->setGlow(model_.sealed ? std::nullopt
+                                 : std::optional<ShadowLook>(ShadowLook{Theme::withAlpha(ringColor, 0.25), 7, {}}));
+    sealedLock_->setVisible(model_.sealed);
+    percent_->setVisible(!model_.sealed);
+    percent_->setText(NightWatchHomeText::ringPercent(model_.fraction));
+    setLabelColor(percent_, ringColor);
+    // Places the centre again for its new size.
+    ring_->setDiameter(ring_->diameter());
+
+    name_->setText(vault_.name);
+    name_->setToolTip(vault_.name);
+    QList<DesignChip*> widgets;
+    for (const auto& chip : NightWatchHomeText::chips(model_.unlocked, model_.fileState, vault_.excludedFromCloud,
+                                                      model_.fraction, vault_.requireTouchID)) {
+        PillLook chipLook;
+        chipLook.border = Theme::withAlpha(chip.color, 0.4);
+        chipLook.borderWidth = 1;
+        chipLook.radius = 4;
+        widgets.append(new DesignChip(chip.text, mono(10, QFont::Medium), chip.color, chipLook, 6, 3));
+    }
+    chips_->setChips(widgets);
+
+    const QString openedAgo = vault_.lastOpenedAt ? relativeTimeText(*vault_.lastOpenedAt, clock_.now()) : QString();
+    meta_->setText(NightWatchHomeText::metaLine(model_.fileState,
+                                                capacityCaption(read.usedBytes, vault_, model_.unlocked), openedAgo,
+                                                autoLockEnabled(context_), autoLockMinutes(context_)));
+    meta_->setToolTip(model_.fileState == VaultFileState::present ? QString()
+                                                                  : CardText::lastKnownPath + vault_.bundlePath);
+
+    using C = VaultCardModel::Controls;
+    spinner_->setVisible(model_.controls == C::progress);
+    open_->setVisible(model_.controls == C::openVault);
+    lock_->setVisible(model_.controls == C::openVault);
+    locate_->setVisible(model_.controls == C::locate);
+    unlock_->setVisible(model_.controls == C::unlock);
+}
+
+QStringList NightWatchCard::chipTexts() const {
+    return chips_->texts();
+}
+
+void NightWatchCard::contextMenuEvent(QContextMenuEvent* event) {
+    VaultContextMenu::popup(vault_, context_, this, event->globalPos());
+    event->accept();
+}
+
+// ---- the design ----
+
+NightWatchHome::NightWatchHome(HomeContext context, QWidget* parent, const Clock* clock)
+    : QWidget(parent), context_(std::move(context)), clock_(designClock(clock)) {
+    setObjectName(QStringLiteral("nightWatchHome"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* title = designLabel(NightWatchHomeText::kTitle, mono(11, QFont::DemiBold), dim);
+    QFont titleFont = title->font();
+    titleFont.setLetterSpacing(QFont::AbsoluteSpacing, 2);
+    title->setFont(titleFont);
+    title->setAlignment(Qt::AlignCenter);
+    title->setContentsMargins(0, 8, 0, 10);
+    column->addWidget(title);
+    column->addWidget(buildHeader());
+    column->addWidget(buildList(), 1);
+    column->addWidget(buildCommandBar());
+
+    auto* newShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), this);
+    newShortcut->setContext(Qt::WindowShortcut);
+    connect(newShortcut, &QShortcut::activated, this, [this] { act(context_.actions.newVault); });
+    auto* searchShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
+    searchShortcut->setContext(Qt::WindowShortcut);
+    connect(searchShortcut, &QShortcut::activated, this, [this] { search_->setFocus(Qt::ShortcutFocusReason); });
+
+    if (VaultStore* store = context_.store) {
+        for (auto signal :
+             {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
+              &VaultStore::busyVaultsChanged, &VaultStore::sizesOnDiskChanged, &VaultStore::activityChanged})
+            connect(store, signal, this, &NightWatchHome::refresh);
+    }
+    if (context_.status)
+        connect(context_.status, &VaultStatusCache::changed, this, &NightWatchHome::refresh);
+    if (context_.defaults) {
+        connect(context_.defaults, &Defaults::changed, this, [this](const QString& key) {
+            if (key == SettingsKeys::autoLockEnabled.name || key == SettingsKeys::autoLockMinutes.name)
+                refresh();
+        });
+    }
+    ageTimer_.setInterval(30'000);
+    connect(&ageTimer_, &QTimer::timeout, this, &NightWatchHome::refresh);
+    ageTimer_.start();
+    refresh();
+}
+
+NightWatchHome::~NightWatchHome() = default;
+
+QWidget* NightWatchHome::buildHeader() {
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(26 - 5, 0, 26, 18);
+    row->setSpacing(14);
+    row->addWidget(new AppIconImage(56, header), 0, Qt::AlignVCenter);
+
+    auto* texts = new QVBoxLayout;
+    texts->setContentsMargins(0, 0, 0, 0);
+    texts->setSpacing(5);
+    headline_ = designLabel(QString(), Theme::font(22, QFont::ExtraBold), Qt::white);
+    headline_->setObjectName(QStringLiteral("headline"));
+    texts->addWidget(headline_);
+    summary_ = designLabel(QString(), mono(12, QFont::Medium), green, Qt::ElideRight);
+    summary_->setObjectName(QStringLiteral("summaryLine"));
+    summary_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    texts->addWidget(summary_);
+    row->addLayout(texts, 1);
+    row->setAlignment(texts, Qt::AlignVCenter);
+
+    DesignButton::Look lockAll = plain(13, dim);
+    lockAll.pill.border = cardBorder;
+    lockAll.pill.borderWidth = 1;
+    lockAll.pill.radius = 8;
+    lockAll.padH = 14;
+    lockAll.padV = 10;
+    lockAll_ = new DesignButton(NightWatchHomeText::kLockAll, lockAll, header);
+    lockAll_->setObjectName(QStringLiteral("lockAllButton"));
+    row->addWidget(lockAll_, 0, Qt::AlignVCenter);
+    newVault_ = new DesignButton(NightWatchHomeText::kNewVault, filled(13, 10), header);
+    newVault_->setObjectName(QStringLiteral("newVaultButton"));
+    newVault_->setToolTip(QStringLiteral("New Vault (Ctrl+N)"));
+    row->addWidget(newVault_, 0, Qt::AlignVCenter);
+    connect(lockAll_, &QPushButton::clicked, this, [this] { act(context_.actions.lockAll); });
+    connect(newVault_, &QPushButton::clicked, this, [this] { act(context_.actions.newVault); });
+    return header;
+}
+
+QWidget* NightWatchHome::buildList() {
+    scroll_ = designScrollArea(Theme::withAlpha(dim, 0.45), this);
+    scroll_->setObjectName(QStringLiteral("vaultList"));
+
+    auto* content = new QWidget;
+    list_ = new QVBoxLayout(content);
+    // One pixel above so that the first card's outline is not cut by the list's edge.
+    list_->setContentsMargins(26, 1, 26, 16);
+    list_->setSpacing(10);
+
+    empty_ = new QWidget(content);
+    empty_->setObjectName(QStringLiteral("emptyState"));
+    auto* empty = new QVBoxLayout(empty_);
+    empty->setContentsMargins(0, 40, 0, 40);
+    empty->setSpacing(12);
+    empty->addWidget(new AppIconImage(84, empty_), 0, Qt::AlignHCenter);
+    auto* emptyTitle = designLabel(NightWatchHomeText::kEmptyTitle, Theme::font(16, QFont::ExtraBold), Qt::white);
+    empty->addWidget(emptyTitle, 0, Qt::AlignHCenter);
+    auto* emptyText = designLabel(NightWatchHomeText::kEmptySubtitle, mono(12, QFont::Normal), dim);
+    empty->addWidget(emptyText, 0, Qt::AlignHCenter);
+    list_->addWidget(empty_);
+
+    PillLook panel;
+    panel.fill = logBG;
+    panel.border = Theme::withAlpha(cardBorder, 0.7);
+    panel.borderWidth = 1;
+    panel.radius = 10;
+    activity_ = new Surface(panel, content);
+    activity_->setObjectName(QStringLiteral("activityPanel"));
+    activityLines_ = new QVBoxLayout(activity_);
+    activityLines_->setContentsMargins(16, 12, 16, 12);
+    activityLines_->setSpacing(7);
+    list_->addWidget(activity_);
+    list_->addStretch(1);
+
+    setScrollContent(scroll_, content);
+    return scroll_;
+}
+
+QWidget* NightWatchHome::buildCommandBar() {
+    auto* bar = new QWidget(this);
+    auto* column = new QVBoxLayout(bar);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* divider = new Rule(Qt::Horizontal, 1.0, bar);
+    divider->setColor(cardBorder);
+    column->addWidget(divider);
+
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(26, 11, 26, 11);
+    row->setSpacing(10);
+    row->addWidget(designLabel(NightWatchHomeText::kPrompt, mono(11, QFont::Medium), green));
+    search_ = new QLineEdit(bar);
+    search_->setObjectName(QStringLiteral("searchField"));
+    search_->setFrame(false);
+    search_->setFont(mono(11, QFont::Medium));
+    search_->setPlaceholderText(NightWatchHomeText::kSearchPlaceholder);
+    QPalette palette = search_->palette();
+    palette.setColor(QPalette::Base, Qt::transparent);
+    palette.setColor(QPalette::Text, Qt::white);
+    palette.setColor(QPalette::PlaceholderText, dim);
+    search_->setPalette(palette);
+    search_->setAttribute(Qt::WA_MacShowFocusRect, false);
+    row->addWidget(search_, 1);
+    PillLook hint;
+    hint.border = cardBorder;
+    hint.borderWidth = 1;
+    hint.radius = 4;
+    auto* shortcut =
+        new DesignChip(NightWatchHomeText::searchShortcutHint(), mono(11, QFont::Medium), dim, hint, 6, 3, bar);
+    shortcut->setObjectName(QStringLiteral("searchShortcut"));
+    row->addWidget(shortcut, 0, Qt::AlignVCenter);
+    column->addLayout(row);
+
+    connect(search_, &QLineEdit::textChanged, this, &NightWatchHome::syncCards);
+    return bar;
+}
+
+QList<NightWatchCard*> NightWatchHome::cards() const {
+    QList<NightWatchCard*> shown;
+    for (const QUuid& id : order_) {
+        NightWatchCard* card = cards_.value(id);
+        if (card && !card->isHidden())
+            shown.append(card);
+    }
+    return shown;
+}
+
+QStringList NightWatchHome::activityLines() const {
+    QStringList lines;
+    for (int i = 0; i < activityLines_->count(); ++i) {
+        if (auto* label = qobject_cast<QLabel*>(activityLines_->itemAt(i)->widget()); label && i > 0)
+            lines.append(label->text());
+    }
+    return lines;
+}
+
+void NightWatchHome::refresh() {
+    syncCards();
+    updateHeader();
+    updateActivity();
+}
+
+void NightWatchHome::syncCards() {
+    const QList<Vault> vaults = context_.store ? context_.store->vaults() : QList<Vault>();
+    const QList<Vault> shown = DesignText::filterByName(vaults, search_->text());
+    QList<QUuid> order;
+    for (const Vault& vault : vaults) {
+        if (!order.contains(vault.id))
+            order.append(vault.id);
+    }
+    for (auto it = cards_.begin(); it != cards_.end();) {
+        if (!order.contains(it.key())) {
+            delete it.value();
+            it = cards_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    QWidget* content = scroll_->widget();
+    int position = 0;
+    for (const Vault& vault : vaults) {
+        if (order.indexOf(vault.id) != position)
+            continue;
+        NightWatchCard* card = cards_.value(vault.id);
+        if (!card) {
+            card = new NightWatchCard(vault, context_, clock_, content);
+            cards_.insert(vault.id, card);
+        }
+        list_->removeWidget(card);
+        list_->insertWidget(position + 1, card); // after the empty state
+        card->setVault(vault);
+        const bool matches =
+            std::any_of(shown.cbegin(), shown.cend(), [&](const Vault& v) { return v.id == vault.id; });
+        card->setVisible(matches);
+        ++position;
+    }
+    order_ = order;
+    // The empty state answers an empty list, not a search that finds nothing.
+    empty_->setVisible(vaults.isEmpty());
+    content->update();
+}
+
+void NightWatchHome::updateHeader() {
+    const VaultStore* store = context_.store;
+    const QList<Vault> vaults = store ? store->vaults() : QList<Vault>();
+    const int openCount = store ? store->openCount() : 0;
+    headline_->setText(NightWatchHomeText::headline(openCount));
+    const qint64 total = store ? totalUsedBytes(vaults, store->sizesOnDisk()) : 0;
+    summary_->setText(NightWatchHomeText::summaryLine(int(vaults.size()), openCount, fileSizeText(total)));
+    summary_->setToolTip(summary_->text());
+    setLabelColor(summary_, NightWatchHomeText::summaryColor(openCount));
+    lockAll_->setEnabled(NightWatchHomeText::lockAllEnabled(openCount));
+}
+
+void NightWatchHome::updateActivity() {
+    const QList<ActivityEvent> events = context_.store ? context_.store->activity() : QList<ActivityEvent>();
+    clearLayout(activityLines_);
+    auto* heading =
+        designLabel(NightWatchHomeText::kActivityHeading, mono(9, QFont::DemiBold), Theme::withAlpha(dim, 0.8));
+    QFont headingFont = heading->font();
+    headingFont.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
+    heading->setFont(headingFont);
+    activityLines_->addWidget(heading);
+    for (const QString& line : NightWatchHomeText::activityLines(events)) {
+        auto* label = designLabel(line, mono(11, QFont::Medium), dim, Qt::ElideRight);
+        label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        label->setToolTip(line);
+        activityLines_->addWidget(label);
+    }
+    activity_->setVisible(!events.isEmpty());
+}
+
+void NightWatchHome::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), bg);
+}
+
+} // namespace larkhold

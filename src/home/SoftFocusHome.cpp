@@ -1,0 +1,426 @@
+#include "SoftFocusHome.h"
+
+#include "Clock.h"
+#include "SoftFocusHomeText.h"
+#include "VaultContextMenu.h"
+#include "VaultStatusCache.h"
+#include "VaultStore.h"
+
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace larkhold {
+
+namespace {
+
+using namespace SoftFocusColors;
+
+QColor faded(const QColor& color, qreal alpha) {
+    return Theme::withAlpha(color, alpha);
+}
+
+DesignButton::Look filledCapsule(int textPx, int padV) {
+    DesignButton::Look look;
+    look.font = Theme::font(textPx, QFont::Bold);
+    look.text = Qt::white;
+    look.pill.fill = purple;
+    look.padH = 18;
+    look.padV = padV;
+    return look;
+}
+
+DesignButton::Look outlinedCapsule() {
+    DesignButton::Look look;
+    look.font = Theme::font(13, QFont::Bold);
+    look.text = purple;
+    look.pill.fill = Qt::white;
+    look.pill.border = faded(purple, 0.35);
+    look.pill.borderWidth = 1.5;
+    look.padH = 18;
+    look.padV = 10;
+    return look;
+}
+
+DesignButton::Look plainText(int px, const QColor& color) {
+    DesignButton::Look look;
+    look.font = Theme::font(px, QFont::Bold);
+    look.text = color;
+    return look;
+}
+
+QColor chipColor(SoftFocusHomeText::Chip::Tone tone, const QPalette& palette) {
+    switch (tone) {
+    case SoftFocusHomeText::Chip::Tone::green:
+        return Theme::systemGreen(palette);
+    case SoftFocusHomeText::Chip::Tone::amber:
+        return amber;
+    case SoftFocusHomeText::Chip::Tone::sub:
+        break;
+    }
+    return sub;
+}
+
+} // namespace
+
+// ---- card ----
+
+SoftFocusCard::SoftFocusCard(const Vault& vault, HomeContext context, const Clock& clock, QWidget* parent)
+    : Surface({}, parent), vault_(vault), context_(std::move(context)), clock_(clock) {
+    setObjectName(QStringLiteral("softFocusCard"));
+    PillLook look;
+    look.fill = faded(Qt::white, 0.65);
+    look.border = faded(Qt::white, 0.9);
+    look.borderWidth = 1;
+    look.radius = 20;
+    setLook(look);
+    setShadow(ShadowLook{cardShadow, 12, QPointF(0, 4)});
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    build();
+}
+
+void SoftFocusCard::build() {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(20, 16, 20, 16);
+    row->setSpacing(18);
+
+    ring_ = new RingGauge(0, 56, 7, purple, faded(purple, 0.15), false, this);
+    ring_->setObjectName(QStringLiteral("ring"));
+    ringCenter_ = new QWidget;
+    auto* center = new QVBoxLayout(ringCenter_);
+    center->setContentsMargins(0, 0, 0, 0);
+    center->setSpacing(0);
+    sealedLock_ = new TintedSymbol(QStringLiteral("lock.fill"), 15, sub, ringCenter_);
+    center->addWidget(sealedLock_, 0, Qt::AlignCenter);
+    ringFigures_ = new QWidget(ringCenter_);
+    auto* figures = new QVBoxLayout(ringFigures_);
+    figures->setContentsMargins(0, 0, 0, 0);
+    figures->setSpacing(0);
+    percent_ = designLabel(QString(), Theme::font(11, QFont::ExtraBold, Theme::FontDesign::rounded), purple);
+    percent_->setObjectName(QStringLiteral("percent"));
+    percent_->setAlignment(Qt::AlignCenter);
+    figures->addWidget(percent_, 0, Qt::AlignHCenter);
+    auto* full = designLabel(SoftFocusHomeText::kRingCaption, Theme::font(7, QFont::DemiBold), sub);
+    full->setAlignment(Qt::AlignCenter);
+    figures->addWidget(full, 0, Qt::AlignHCenter);
+    center->addWidget(ringFigures_, 0, Qt::AlignCenter);
+    ring_->setCenterWidget(ringCenter_);
+    row->addWidget(ring_, 0, Qt::AlignVCenter);
+
+    auto* column = new QVBoxLayout;
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(5);
+    auto* nameRow = new QHBoxLayout;
+    nameRow->setContentsMargins(0, 0, 0, 0);
+    nameRow->setSpacing(8);
+    name_ =
+        designLabel(vault_.name, Theme::font(16, QFont::ExtraBold, Theme::FontDesign::rounded), ink, Qt::ElideRight);
+    name_->setObjectName(QStringLiteral("vaultName"));
+    name_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    chips_ = new ChipRow(8, name_, this);
+    nameRow->addWidget(chips_, 0, Qt::AlignVCenter);
+    nameRow->addStretch(1);
+    column->addLayout(nameRow);
+    meta_ = designLabel(QString(), Theme::font(12, QFont::DemiBold), sub, Qt::ElideRight);
+    meta_->setObjectName(QStringLiteral("metaLine"));
+    meta_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    column->addWidget(meta_);
+    row->addLayout(column, 1);
+
+    menu_ = new DesignButton(QStringLiteral("⋯"), plainText(16, sub), this);
+    menu_->setObjectName(QStringLiteral("vaultMenu"));
+    // A little room around the glyph makes it easier to hit; nothing is drawn there.
+    DesignButton::Look menuLook = menu_->look();
+    menuLook.padH = 4;
+    menuLook.padV = 2;
+    menu_->setLook(menuLook);
+    menu_->setToolTip(QStringLiteral("More"));
+    row->addWidget(menu_, 0, Qt::AlignVCenter);
+
+    spinner_ = new BusyIndicator(16, this);
+    row->addWidget(spinner_, 0, Qt::AlignVCenter);
+    open_ = new DesignButton(CardText::open, plainText(12, sub), this);
+    open_->setObjectName(QStringLiteral("openButton"));
+    row->addWidget(open_, 0, Qt::AlignVCenter);
+    lock_ = new DesignButton(CardText::lock, filledCapsule(13, 10), this);
+    lock_->setObjectName(QStringLiteral("lockButton"));
+    row->addWidget(lock_, 0, Qt::AlignVCenter);
+    locate_ = new DesignButton(CardText::locate, outlinedCapsule(), this);
+    locate_->setObjectName(QStringLiteral("locateButton"));
+    row->addWidget(locate_, 0, Qt::AlignVCenter);
+    unlock_ = new DesignButton(CardText::unlock, outlinedCapsule(), this);
+    unlock_->setObjectName(QStringLiteral("unlockButton"));
+    row->addWidget(unlock_, 0, Qt::AlignVCenter);
+
+    connect(menu_, &QPushButton::clicked, this, [this] {
+        VaultContextMenu::popup(vault_, context_, this, menu_->mapToGlobal(QPoint(0, menu_->height())));
+    });
+    connect(open_, &QPushButton::clicked, this, [this] { act(context_.actions.openInFinder, vault_); });
+    connect(lock_, &QPushButton::clicked, this, [this] { act(context_.actions.lock, vault_); });
+    connect(locate_, &QPushButton::clicked, this, [this] { act(context_.actions.locate, vault_); });
+    connect(unlock_, &QPushButton::clicked, this, [this] { act(context_.actions.unlock, vault_); });
+}
+
+void SoftFocusCard::setVault(const Vault& vault, qsizetype position) {
+    vault_ = vault;
+    position_ = position;
+    refresh();
+}
+
+void SoftFocusCard::refresh() {
+    const DesignVault read = readVault(vault_, context_, clock_.now());
+    model_ = read.model;
+    const QColor positionColor = SoftFocusHomeText::positionColor(position_);
+
+    ring_->setColor(model_.unlocked ? Theme::systemGreen(palette()) : positionColor);
+    ring_->setTrack(faded(positionColor, 0.15));
+    ring_->setSealed(model_.sealed);
+    ring_->setFraction(model_.fraction);
+    sealedLock_->setVisible(model_.sealed);
+    ringFigures_->setVisible(!model_.sealed);
+    percent_->setText(SoftFocusHomeText::ringPercent(model_.fraction));
+    setLabelColor(percent_, positionColor);
+    // Places the centre again for its new size.
+    ring_->setDiameter(ring_->diameter());
+
+    name_->setText(vault_.name);
+    name_->setToolTip(vault_.name);
+
+    const QList<SoftFocusHomeText::Chip> chips = SoftFocusHomeText::chips(
+        model_.unlocked, model_.fileState, vault_.excludedFromCloud, model_.fraction, vault_.requireTouchID);
+    QList<DesignChip*> widgets;
+    for (const auto& chip : chips) {
+        const QColor color = chipColor(chip.tone, palette());
+        PillLook look;
+        look.fill = faded(color, 0.12);
+        widgets.append(new DesignChip(chip.text, Theme::font(10, QFont::DemiBold), color, look, 8, 3));
+    }
+    chips_->setChips(widgets);
+
+    const QString openedAgo = vault_.lastOpenedAt ? relativeTimeText(*vault_.lastOpenedAt, clock_.now()) : QString();
+    meta_->setText(SoftFocusHomeText::metaLine(model_.fileState,
+                                               capacityCaption(read.usedBytes, vault_, model_.unlocked), openedAgo));
+    meta_->setToolTip(model_.fileState == VaultFileState::present ? QString()
+                                                                  : CardText::lastKnownPath + vault_.bundlePath);
+
+    using C = VaultCardModel::Controls;
+    spinner_->setVisible(model_.controls == C::progress);
+    open_->setVisible(model_.controls == C::openVault);
+    lock_->setVisible(model_.controls == C::openVault);
+    locate_->setVisible(model_.controls == C::locate);
+    unlock_->setVisible(model_.controls == C::unlock);
+}
+
+QStringList SoftFocusCard::chipTexts() const {
+    return chips_->texts();
+}
+
+void SoftFocusCard::contextMenuEvent(QContextMenuEvent* event) {
+    VaultContextMenu::popup(vault_, context_, this, event->globalPos());
+    event->accept();
+}
+
+// ---- the design ----
+
+SoftFocusHome::SoftFocusHome(HomeContext context, QWidget* parent, const Clock* clock)
+    : QWidget(parent), context_(std::move(context)), clock_(designClock(clock)) {
+    setObjectName(QStringLiteral("softFocusHome"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(buildHeader());
+    column->addWidget(buildList(), 1);
+    column->addWidget(buildFooter());
+
+    auto* newShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), this);
+    newShortcut->setContext(Qt::WindowShortcut);
+    connect(newShortcut, &QShortcut::activated, this, [this] { act(context_.actions.newVault); });
+
+    if (VaultStore* store = context_.store) {
+        for (auto signal :
+             {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
+              &VaultStore::busyVaultsChanged, &VaultStore::sizesOnDiskChanged})
+            connect(store, signal, this, &SoftFocusHome::refresh);
+    }
+    if (context_.status)
+        connect(context_.status, &VaultStatusCache::changed, this, &SoftFocusHome::refresh);
+    ageTimer_.setInterval(30'000);
+    connect(&ageTimer_, &QTimer::timeout, this, &SoftFocusHome::refresh);
+    ageTimer_.start();
+    refresh();
+}
+
+SoftFocusHome::~SoftFocusHome() = default;
+
+QWidget* SoftFocusHome::buildHeader() {
+    auto* header = new ShadowHost(this);
+    auto* row = new QHBoxLayout(header);
+    // The icon brings a few pixels of room for its shadow; the margins give them back.
+    row->setContentsMargins(30 - 5, 6, 30, 4);
+    row->setSpacing(14);
+    row->addWidget(new AppIconImage(60, header), 0, Qt::AlignVCenter);
+
+    auto* texts = new QVBoxLayout;
+    texts->setContentsMargins(0, 0, 0, 0);
+    texts->setSpacing(4);
+    greeting_ = designLabel(QString(), Theme::font(24, QFont::ExtraBold, Theme::FontDesign::rounded), ink);
+    greeting_->setObjectName(QStringLiteral("greeting"));
+    texts->addWidget(greeting_);
+    status_ = designLabel(QString(), Theme::font(12, QFont::DemiBold), sub);
+    status_->setObjectName(QStringLiteral("statusLine"));
+    texts->addWidget(status_);
+    row->addLayout(texts, 0);
+    row->setAlignment(texts, Qt::AlignVCenter);
+    row->addStretch(1);
+
+    DesignButton::Look look = filledCapsule(13, 11);
+    look.shadow = ShadowLook{faded(purple, 0.35), 8, QPointF(0, 4)};
+    newVault_ = new DesignButton(SoftFocusHomeText::kNewVault, look, header);
+    newVault_->setObjectName(QStringLiteral("newVaultButton"));
+    newVault_->setToolTip(QStringLiteral("New Vault (Ctrl+N)"));
+    row->addWidget(newVault_, 0, Qt::AlignVCenter);
+    connect(newVault_, &QPushButton::clicked, this, [this] { act(context_.actions.newVault); });
+    return header;
+}
+
+QWidget* SoftFocusHome::buildList() {
+    scroll_ = designScrollArea(faded(sub, 0.35), this);
+    scroll_->setObjectName(QStringLiteral("vaultList"));
+
+    auto* content = new ShadowHost;
+    list_ = new QVBoxLayout(content);
+    list_->setContentsMargins(30, 16, 30, 16);
+    list_->setSpacing(12);
+
+    DesignButton::Look zone;
+    zone.font = Theme::font(12, QFont::Bold);
+    zone.text = faded(purple, 0.85);
+    zone.glyph = QStringLiteral("+");
+    zone.glyphFont = Theme::font(15, QFont::Bold);
+    zone.gap = 8;
+    zone.padV = 14;
+    zone.padH = 14;
+    zone.pill.border = faded(purple, 0.35);
+    zone.pill.borderWidth = 1.5;
+    zone.pill.radius = 20;
+    zone.pill.dashed = true;
+    zone.stretch = true;
+    zone_ = new DesignButton(SoftFocusHomeText::kNewVaultZone, zone, content);
+    zone_->setObjectName(QStringLiteral("newVaultZone"));
+    list_->addWidget(zone_);
+    list_->addStretch(1);
+    connect(zone_, &QPushButton::clicked, this, [this] { act(context_.actions.newVault); });
+
+    setScrollContent(scroll_, content);
+    return scroll_;
+}
+
+QWidget* SoftFocusHome::buildFooter() {
+    auto* footer = new QWidget(this);
+    auto* row = new QHBoxLayout(footer);
+    row->setContentsMargins(30, 16, 30, 16);
+    row->setSpacing(8);
+    PillLook chip;
+    chip.fill = faded(Qt::white, 0.55);
+    const QFont font = Theme::font(10, QFont::Bold);
+    openChip_ = new DesignChip(QString(), font, sub, chip, 11, 6, footer);
+    openChip_->setObjectName(QStringLiteral("openChip"));
+    totalChip_ = new DesignChip(QString(), font, sub, chip, 11, 6, footer);
+    totalChip_->setObjectName(QStringLiteral("totalChip"));
+    cloudChip_ = new DesignChip(SoftFocusHomeText::cloudSyncOffChip(), font, sub, chip, 11, 6, footer);
+    cloudChip_->setObjectName(QStringLiteral("cloudChip"));
+    row->addWidget(openChip_);
+    row->addWidget(totalChip_);
+    row->addWidget(cloudChip_);
+    row->addStretch(1);
+    DesignButton::Look look = plainText(10, purple);
+    lockAll_ = new DesignButton(SoftFocusHomeText::kLockAllNow, look, footer);
+    lockAll_->setObjectName(QStringLiteral("lockAllButton"));
+    row->addWidget(lockAll_);
+    connect(lockAll_, &QPushButton::clicked, this, [this] { act(context_.actions.lockAll); });
+    return footer;
+}
+
+QList<DesignChip*> SoftFocusHome::footerChips() const {
+    QList<DesignChip*> chips;
+    for (DesignChip* chip : {openChip_, totalChip_, cloudChip_}) {
+        if (!chip->isHidden())
+            chips.append(chip);
+    }
+    return chips;
+}
+
+QList<SoftFocusCard*> SoftFocusHome::cards() const {
+    QList<SoftFocusCard*> list;
+    for (const QUuid& id : order_)
+        list.append(cards_.value(id));
+    return list;
+}
+
+void SoftFocusHome::refresh() {
+    syncCards();
+    updateTexts();
+}
+
+void SoftFocusHome::syncCards() {
+    const QList<Vault> vaults = context_.store ? context_.store->vaults() : QList<Vault>();
+    QList<QUuid> order;
+    for (const Vault& vault : vaults) {
+        if (!order.contains(vault.id))
+            order.append(vault.id);
+    }
+    for (auto it = cards_.begin(); it != cards_.end();) {
+        if (!order.contains(it.key())) {
+            delete it.value();
+            it = cards_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    QWidget* content = scroll_->widget();
+    qsizetype position = 0;
+    for (const Vault& vault : vaults) {
+        if (order.indexOf(vault.id) != position)
+            continue; // a second record with the same id shows once
+        SoftFocusCard* card = cards_.value(vault.id);
+        if (!card) {
+            card = new SoftFocusCard(vault, context_, clock_, content);
+            cards_.insert(vault.id, card);
+        }
+        // Cards stand in list order above the new-vault zone.
+        list_->removeWidget(card);
+        list_->insertWidget(int(position), card);
+        card->setVault(vault, position);
+        ++position;
+    }
+    order_ = order;
+    content->update();
+}
+
+void SoftFocusHome::updateTexts() {
+    const VaultStore* store = context_.store;
+    const QList<Vault> vaults = store ? store->vaults() : QList<Vault>();
+    const int openCount = store ? store->openCount() : 0;
+    greeting_->setText(SoftFocusHomeText::greeting(clock_));
+    status_->setText(SoftFocusHomeText::statusLine(int(vaults.size()), openCount));
+    openChip_->setText(SoftFocusHomeText::openChip(openCount));
+    const qint64 total = store ? totalUsedBytes(vaults, store->sizesOnDisk()) : 0;
+    totalChip_->setText(SoftFocusHomeText::totalChip(fileSizeText(total)));
+    cloudChip_->setVisible(SoftFocusHomeText::showsCloudSyncOff(vaults));
+    lockAll_->setEnabled(SoftFocusHomeText::lockAllEnabled(openCount));
+}
+
+void SoftFocusHome::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QLinearGradient wash(QPointF(0, 0), QPointF(width(), height()));
+    wash.setColorAt(0.0, washStart);
+    wash.setColorAt(0.5, washMiddle);
+    wash.setColorAt(1.0, washEnd);
+    painter.fillRect(rect(), wash);
+}
+
+} // namespace larkhold

@@ -1,0 +1,323 @@
+#include "Mounter.h"
+
+#include "Util.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <systemd/sd-bus.h>
+#include <thread>
+#include <unistd.h>
+
+namespace larkhold::diskimage {
+
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(60);
+
+std::string backendChoice() {
+    const char* env = std::getenv("LARKHOLD_VOLUME_BACKEND");
+    if (env && *env) {
+        return env;
+    }
+    return ::geteuid() == 0 ? "kernel" : "udisks";
+}
+
+// ---- As root: the kernel's loop driver and mount(2) ----
+
+class KernelMounter final : public Mounter {
+public:
+    bool choosesMountPoint() const override { return true; }
+    bool privileged() const override { return true; }
+
+    LoopDevice setUp(int diskFd) override {
+        int control = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
+        if (control < 0) {
+            throwErrno("/dev/loop-control", errno);
+        }
+        // Another process may take the free device between asking and configuring it; the
+        // configure call then fails with EBUSY and the next free one is tried.
+        for (int attempt = 0; attempt < 64; ++attempt) {
+            int number = ::ioctl(control, LOOP_CTL_GET_FREE);
+            if (number < 0) {
+                int err = errno;
+                ::close(control);
+                throwErrno("no free loop device", err);
+            }
+            std::string path = "/dev/loop" + std::to_string(number);
+            int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+            if (fd < 0) {
+                continue;
+            }
+            loop_config config{};
+            config.fd = static_cast<std::uint32_t>(diskFd);
+            config.block_size = 4096;
+            // Direct I/O: the decrypted disk is cached once, by the file system above, and a write
+            // counts as done only when the disk service has taken it.
+            config.info.lo_flags = LO_FLAGS_AUTOCLEAR | LO_FLAGS_DIRECT_IO;
+            std::strncpy(reinterpret_cast<char*>(config.info.lo_file_name), "larkhold-disk", LO_NAME_SIZE - 1);
+            int rc = ::ioctl(fd, LOOP_CONFIGURE, &config);
+            if (rc != 0 && errno == EINVAL) {
+                config.info.lo_flags = LO_FLAGS_AUTOCLEAR;
+                rc = ::ioctl(fd, LOOP_CONFIGURE, &config);
+            }
+            if (rc == 0) {
+                ::close(control);
+                return {path, {}, fd};
+            }
+            int err = errno;
+            ::close(fd);
+            if (err != EBUSY) {
+                ::close(control);
+                throwErrno("the loop device could not be set up", err);
+            }
+        }
+        ::close(control);
+        throw ToolError("no free loop device");
+    }
+
+    std::string mount(const LoopDevice& device, const std::string& wanted) override {
+        int rc = ::mount(device.path.c_str(), wanted.c_str(), "ext4", MS_NOSUID | MS_NODEV, "errors=remount-ro");
+        int err = errno;
+        releaseHold(device); // the mount now holds the device, or nothing does and it clears itself
+        if (rc != 0) {
+            throw ToolError("the file system could not be mounted: " + errnoText(err));
+        }
+        return wanted;
+    }
+
+    bool unmount(const LoopDevice&, const std::string& mountPoint, bool lazy) override {
+        if (::umount2(mountPoint.c_str(), UMOUNT_NOFOLLOW | (lazy ? MNT_DETACH : 0)) == 0) {
+            return true;
+        }
+        return errno == EINVAL || errno == ENOENT; // not (or no longer) mounted
+    }
+
+    void release(const LoopDevice& device) override { releaseHold(device); }
+
+    bool growsOnline() const override {
+        // Bit 24 of the effective set: CAP_SYS_RESOURCE, which some containers withhold from root.
+        std::string status;
+        int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            readToEnd(fd, status, 1 << 16);
+            ::close(fd);
+        }
+        auto at = status.find("CapEff:");
+        return at != std::string::npos && (std::strtoull(status.c_str() + at + 7, nullptr, 16) >> 24 & 1) != 0;
+    }
+
+    void grow(const LoopDevice& device, const std::string&, unsigned long long) override {
+        ChildResult r = runChild({"resize2fs", device.path});
+        if (r.status != 0) {
+            throw ToolError("the file system could not grow: " + withoutTrailingSpace(r.out));
+        }
+    }
+
+    void setLabel(const LoopDevice&, const std::string&) override {}
+
+private:
+    static void releaseHold(const LoopDevice& device) {
+        if (device.hold >= 0) {
+            ::close(device.hold);
+            device.hold = -1;
+        }
+    }
+};
+
+// ---- As a desktop user: udisks over the system bus ----
+
+constexpr const char* kUDisks = "org.freedesktop.UDisks2";
+
+struct BusError {
+    sd_bus_error e = SD_BUS_ERROR_NULL;
+    ~BusError() { sd_bus_error_free(&e); }
+    std::string text() const { return e.message ? e.message : (e.name ? e.name : "unknown error"); }
+    bool is(const char* name) const { return sd_bus_error_has_name(&e, name); }
+};
+
+struct Message {
+    sd_bus_message* m = nullptr;
+    ~Message() { sd_bus_message_unref(m); }
+};
+
+class UDisksMounter final : public Mounter {
+public:
+    UDisksMounter() {
+        int rc = sd_bus_open_system(&bus_);
+        if (rc < 0) {
+            throw ToolError("the system bus is not reachable, so udisks cannot mount the volume: " + errnoText(-rc));
+        }
+    }
+    ~UDisksMounter() override { sd_bus_flush_close_unref(bus_); }
+
+    bool choosesMountPoint() const override { return false; }
+    bool privileged() const override { return false; }
+
+    LoopDevice setUp(int diskFd) override {
+        Message call;
+        newCall(call, "/org/freedesktop/UDisks2/Manager", "Manager", "LoopSetup");
+        check(sd_bus_message_append(call.m, "h", diskFd));
+        check(sd_bus_message_append(call.m, "a{sv}", 1, "no-part-scan", "b", 1));
+        BusError error;
+        Message reply;
+        if (sd_bus_call(bus_, call.m, timeout(), &error.e, &reply.m) < 0) {
+            throw ToolError("udisks could not set up the disk: " + error.text());
+        }
+        const char* object = nullptr;
+        check(sd_bus_message_read(reply.m, "o", &object));
+        LoopDevice device{{}, object, -1};
+        device.path = devicePath(device.object);
+        return device;
+    }
+
+    std::string mount(const LoopDevice& device, const std::string&) override {
+        // udisks probes a new device before it offers it as a file system; until then the
+        // interface is missing.
+        auto deadline = std::chrono::steady_clock::now() + kPatience;
+        for (;;) {
+            Message call;
+            newCall(call, device.object, "Filesystem", "Mount");
+            check(sd_bus_message_append(call.m, "a{sv}", 0));
+            BusError error;
+            Message reply;
+            if (sd_bus_call(bus_, call.m, timeout(), &error.e, &reply.m) >= 0) {
+                const char* where = nullptr;
+                check(sd_bus_message_read(reply.m, "s", &where));
+                std::string mountPoint = where;
+                // Cleared once unmounted; set only now, since udisks' own probing opens and
+                // closes the device before it is mounted.
+                Message autoclear;
+                newCall(autoclear, device.object, "Loop", "SetAutoclear");
+                check(sd_bus_message_append(autoclear.m, "ba{sv}", 1, 0));
+                BusError ignored;
+                sd_bus_call(bus_, autoclear.m, timeout(), &ignored.e, nullptr);
+                return mountPoint;
+            }
+            bool notYet = error.is(SD_BUS_ERROR_UNKNOWN_METHOD) || error.is(SD_BUS_ERROR_UNKNOWN_INTERFACE) ||
+                          error.is(SD_BUS_ERROR_UNKNOWN_OBJECT);
+            if (!notYet || std::chrono::steady_clock::now() > deadline) {
+                release(device);
+                throw ToolError("the file system could not be mounted: " + error.text());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    bool unmount(const LoopDevice& device, const std::string&, bool lazy) override {
+        Message call;
+        newCall(call, device.object, "Filesystem", "Unmount");
+        check(sd_bus_message_append(call.m, "a{sv}", 1, "force", "b", lazy ? 1 : 0));
+        BusError error;
+        if (sd_bus_call(bus_, call.m, timeout(), &error.e, nullptr) >= 0) {
+            return true;
+        }
+        return error.is("org.freedesktop.UDisks2.Error.NotMounted");
+    }
+
+    void release(const LoopDevice& device) override {
+        if (device.object.empty()) {
+            return;
+        }
+        Message call;
+        newCall(call, device.object, "Loop", "Delete");
+        check(sd_bus_message_append(call.m, "a{sv}", 0));
+        BusError ignored;
+        sd_bus_call(bus_, call.m, timeout(), &ignored.e, nullptr);
+    }
+
+    bool growsOnline() const override { return true; }
+
+    void grow(const LoopDevice& device, const std::string&, unsigned long long bytes) override {
+        Message call;
+        newCall(call, device.object, "Filesystem", "Resize");
+        check(sd_bus_message_append(call.m, "ta{sv}", static_cast<std::uint64_t>(bytes), 0));
+        BusError error;
+        if (sd_bus_call(bus_, call.m, timeout(), &error.e, nullptr) < 0) {
+            throw ToolError("the file system could not grow: " + error.text());
+        }
+    }
+
+    void setLabel(const LoopDevice& device, const std::string& label) override {
+        Message call;
+        newCall(call, device.object, "Filesystem", "SetLabel");
+        check(sd_bus_message_append(call.m, "sa{sv}", label.c_str(), 0));
+        BusError error;
+        if (sd_bus_call(bus_, call.m, timeout(), &error.e, nullptr) < 0) {
+            throw ToolError("the new name could not be given to the file system: " + error.text());
+        }
+    }
+
+private:
+    static std::uint64_t timeout() { return std::chrono::duration_cast<std::chrono::microseconds>(kPatience).count(); }
+
+    static void check(int rc) {
+        if (rc < 0) {
+            throw ToolError("cannot talk to udisks: " + errnoText(-rc));
+        }
+    }
+
+    void newCall(Message& call, const std::string& object, const char* interface, const char* method) {
+        std::string name = std::string(kUDisks) + "." + interface;
+        check(sd_bus_message_new_method_call(bus_, &call.m, kUDisks, object.c_str(), name.c_str(), method));
+        // polkit may ask the user for a password; udisks waits for the answer.
+        check(sd_bus_message_set_allow_interactive_authorization(call.m, 1));
+    }
+
+    std::string devicePath(const std::string& object) {
+        BusError error;
+        Message reply;
+        if (sd_bus_get_property(bus_, kUDisks, object.c_str(), "org.freedesktop.UDisks2.Block", "Device", &error.e,
+                                &reply.m, "ay") < 0) {
+            throw ToolError("udisks did not say which device it set up: " + error.text());
+        }
+        const void* bytes = nullptr;
+        std::size_t size = 0;
+        check(sd_bus_message_read_array(reply.m, 'y', &bytes, &size));
+        std::string path(static_cast<const char*>(bytes), size);
+        if (auto nul = path.find('\0'); nul != std::string::npos) {
+            path.resize(nul);
+        }
+        return path;
+    }
+
+    sd_bus* bus_ = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<Mounter> makeMounter() {
+    const std::string backend = backendChoice();
+    if (backend == "kernel") {
+        return std::make_unique<KernelMounter>();
+    }
+    if (backend == "udisks") {
+        return std::make_unique<UDisksMounter>();
+    }
+    throw ToolError("unknown volume backend \"" + backend + "\" (LARKHOLD_VOLUME_BACKEND)");
+}
+
+std::string labelFor(const std::string& volumeName) {
+    std::size_t end = std::min<std::size_t>(volumeName.size(), 16);
+    while (end > 0 && end < volumeName.size() && (static_cast<unsigned char>(volumeName[end]) & 0xC0) == 0x80) {
+        --end; // never cut a character in two
+    }
+    return volumeName.substr(0, end);
+}
+
+void abandonVolume(const LoopDevice& device, const std::string& mountPoint) {
+    try {
+        auto mounter = makeMounter();
+        if (!mountPoint.empty() && isMountPoint(mountPoint)) {
+            mounter->unmount(device, mountPoint, true);
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace larkhold::diskimage
