@@ -109,8 +109,9 @@ QString RenameModel::title() const {
 }
 
 QString RenameModel::subtitle() const {
-    return needsPassword() ? QStringLiteral("Renames the vault file and the folder shown ") + SheetTexts::inTheFileManager
-                           : QStringLiteral("Renames the vault file");
+    return needsPassword()
+               ? QStringLiteral("Renames the vault file and the folder shown ") + SheetTexts::inTheFileManager
+               : QStringLiteral("Renames the vault file");
 }
 
 QString RenameModel::primaryLabel() const {

@@ -111,8 +111,8 @@ bool CreateVaultModel::create() {
     return true;
 }
 
-QCoro::Task<> CreateVaultModel::run(VaultKind kind, QString name, QString directory, qint64 maxSizeMB,
-                                    int pocketSizeMB, QString password, bool saveToKeychain, bool excludeFromCloud,
+QCoro::Task<> CreateVaultModel::run(VaultKind kind, QString name, QString directory, qint64 maxSizeMB, int pocketSizeMB,
+                                    QString password, bool saveToKeychain, bool excludeFromCloud,
                                     std::optional<QString> hint) {
     QPointer<CreateVaultModel> self(this);
     VaultStore& vaults = store();

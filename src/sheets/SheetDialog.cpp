@@ -5,16 +5,16 @@
 
 #include <QAbstractSpinBox>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QCoreApplication>
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
-#include <QStyleOption>
 #include <QPushButton>
+#include <QStyleOption>
 #include <QVBoxLayout>
 
 namespace larkhold {

@@ -19,9 +19,9 @@ QString UnlockModel::title() const {
 }
 
 QString UnlockModel::subtitle() const {
-    return vault_.kind == VaultKind::pocket ? QStringLiteral("The vault opens in its own Larkhold window")
-                                            : QStringLiteral("The vault opens as a normal folder ") +
-                                                  SheetTexts::inTheFileManager;
+    return vault_.kind == VaultKind::pocket
+               ? QStringLiteral("The vault opens in its own Larkhold window")
+               : QStringLiteral("The vault opens as a normal folder ") + SheetTexts::inTheFileManager;
 }
 
 std::optional<QString> UnlockModel::hintLine() const {

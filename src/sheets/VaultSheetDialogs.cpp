@@ -10,10 +10,10 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
-#include <QPainter>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -77,7 +77,8 @@ QWidget* warning(const QString& symbol, QLabel** text) {
 // ---- New Vault ----
 
 CreateVaultSheet::CreateVaultSheet(SheetServices services, QWidget* parent)
-    : SheetDialog(new CreateVaultModel(services), kCreateWidth, parent), model_(static_cast<CreateVaultModel*>(&model())) {
+    : SheetDialog(new CreateVaultModel(services), kCreateWidth, parent),
+      model_(static_cast<CreateVaultModel*>(&model())) {
     setObjectName(QStringLiteral("createVaultSheet"));
     CreateVaultModel& m = *model_;
     setHeader(QStringLiteral("plus.square.fill"), QStringLiteral("New Vault"), m.subtitle());
@@ -93,7 +94,8 @@ CreateVaultSheet::CreateVaultSheet(SheetServices services, QWidget* parent)
     QLineEdit* name = textField(QStringLiteral("e.g. Private"), QStringLiteral("Name"));
     name->setObjectName(QStringLiteral("name"));
     first->addWidget(name);
-    bind(name, [&m] { return m.name(); }, [&m](const QString& v) { m.setName(v); });
+    bind(
+        name, [&m] { return m.name(); }, [&m](const QString& v) { m.setName(v); });
 
     auto* location = new QHBoxLayout;
     auto* path = new ThemeLabel;
@@ -164,34 +166,41 @@ CreateVaultSheet::CreateVaultSheet(SheetServices services, QWidget* parent)
     second->addWidget(password);
     second->addWidget(confirm);
     second->addWidget(meter);
-    bind(password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
-    bind(confirm, [&m] { return m.confirmPassword(); }, [&m](const QString& v) { m.setConfirmPassword(v); });
+    bind(
+        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    bind(
+        confirm, [&m] { return m.confirmPassword(); }, [&m](const QString& v) { m.setConfirmPassword(v); });
     onRefresh([meter, &m] { meter->setPassword(m.password()); });
     second->addWidget(divider());
 
     QLineEdit* hint = textField(SheetTexts::hintPlaceholder, SheetTexts::hintField);
     hint->setObjectName(QStringLiteral("hint"));
     second->addWidget(hint);
-    bind(hint, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
+    bind(
+        hint, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
     second->addWidget(caption(SheetTexts::hintCaption));
 
     auto* remember = checkBox(SheetTexts::rememberPassword, "remember");
     auto* keepOut = checkBox(glossary::keepOutOfCloudSync + QStringLiteral(" (never upload this vault)"), "keepOut");
     second->addWidget(remember);
     second->addWidget(keepOut);
-    bind(remember, [&m] { return m.saveToKeychain(); }, [&m](bool on) { m.setSaveToKeychain(on); });
-    bind(keepOut, [&m] { return m.excludeFromCloud(); }, [&m](bool on) { m.setExcludeFromCloud(on); });
+    bind(
+        remember, [&m] { return m.saveToKeychain(); }, [&m](bool on) { m.setSaveToKeychain(on); });
+    bind(
+        keepOut, [&m] { return m.excludeFromCloud(); }, [&m](bool on) { m.setExcludeFromCloud(on); });
 
     QLabel* cloudText = nullptr;
     QWidget* cloud = warning(QStringLiteral("icloud.and.arrow.up"), &cloudText);
     cloud->setObjectName(QStringLiteral("cloudWarning"));
     second->addWidget(cloud);
-    bindMessage(cloudText, [&m] { return m.cloudWarning(); }, cloud);
+    bindMessage(
+        cloudText, [&m] { return m.cloudWarning(); }, cloud);
     QLabel* syncText = nullptr;
     QWidget* sync = warning(QStringLiteral("arrow.triangle.2.circlepath.icloud"), &syncText);
     sync->setObjectName(QStringLiteral("syncWarning"));
     second->addWidget(sync);
-    bindMessage(syncText, [&m] { return m.syncServiceWarning(); }, sync);
+    bindMessage(
+        syncText, [&m] { return m.syncServiceWarning(); }, sync);
     QLabel* lostText = nullptr;
     second->addWidget(warning(QStringLiteral("exclamationmark.triangle"), &lostText));
     lostText->setText(CreateVaultModel::lostPasswordWarning());
@@ -229,8 +238,8 @@ void CreateVaultSheet::chooseDirectory() {
 // ---- Unlock ----
 
 UnlockSheet::UnlockSheet(SheetServices services, const Vault& vault, Host host, QWidget* parent)
-    : SheetDialog(new UnlockModel(services, vault), kUnlockWidth, parent),
-      model_(static_cast<UnlockModel*>(&model())), host_(host) {
+    : SheetDialog(new UnlockModel(services, vault), kUnlockWidth, parent), model_(static_cast<UnlockModel*>(&model())),
+      host_(host) {
     setObjectName(host == Host::window ? QStringLiteral("unlockWindow") : QStringLiteral("unlockSheet"));
     UnlockModel& m = *model_;
     setHeader(QStringLiteral("key.fill"), m.title(), m.subtitle());
@@ -239,7 +248,8 @@ UnlockSheet::UnlockSheet(SheetServices services, const Vault& vault, Host host, 
     QLineEdit* password = passwordField(SheetTexts::password);
     password->setObjectName(QStringLiteral("password"));
     group->addWidget(password);
-    bind(password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    bind(
+        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
     if (const std::optional<QString> hint = m.hintLine()) {
         QLabel* line = caption(*hint);
         line->setObjectName(QStringLiteral("hint"));
@@ -248,14 +258,16 @@ UnlockSheet::UnlockSheet(SheetServices services, const Vault& vault, Host host, 
     }
     auto* remember = checkBox(SheetTexts::rememberPassword, "remember");
     group->addWidget(remember);
-    bind(remember, [&m] { return m.saveToKeychain(); }, [&m](bool on) { m.setSaveToKeychain(on); });
+    bind(
+        remember, [&m] { return m.saveToKeychain(); }, [&m](bool on) { m.setSaveToKeychain(on); });
 
     if (host == Host::window) {
         QLabel* failure = caption(QString(), Tone::error, 12);
         failure->setObjectName(QStringLiteral("failure"));
         QWidget* row = symbolLabel(QStringLiteral("xmark.circle.fill"), failure, Tone::error);
         group->addWidget(row);
-        bindMessage(failure, [&m] { return m.failure(); }, row);
+        bindMessage(
+            failure, [&m] { return m.failure(); }, row);
         setWindowTitle(QStringLiteral("Unlock Vault"));
         setWindowModality(Qt::NonModal);
         setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
@@ -288,7 +300,8 @@ ResizeSheet::ResizeSheet(SheetServices services, const Vault& vault, QWidget* pa
     QLineEdit* password = passwordField(SheetTexts::password);
     password->setObjectName(QStringLiteral("password"));
     group->addWidget(password);
-    bind(password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    bind(
+        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
     QLabel* message = caption(QString(), Tone::error, 11);
     message->setObjectName(QStringLiteral("validation"));
     group->addWidget(message);
@@ -310,12 +323,14 @@ RenameSheet::RenameSheet(SheetServices services, const Vault& vault, QWidget* pa
     QLineEdit* name = textField(QStringLiteral("New name"));
     name->setObjectName(QStringLiteral("name"));
     group->addWidget(name);
-    bind(name, [&m] { return m.newName(); }, [&m](const QString& v) { m.setNewName(v); });
+    bind(
+        name, [&m] { return m.newName(); }, [&m](const QString& v) { m.setNewName(v); });
     if (m.needsPassword()) {
         QLineEdit* password = passwordField(SheetTexts::password);
         password->setObjectName(QStringLiteral("password"));
         group->addWidget(password);
-        bind(password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+        bind(
+            password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
     }
 
     addButtons();
@@ -334,7 +349,8 @@ VaultSettingsSheet::VaultSettingsSheet(SheetServices services, const Vault& vaul
     QVBoxLayout* group = addGroup();
     auto* touch = checkBox(VaultSettingsModel::requireTouchIDLabel(), "requireTouchID");
     group->addWidget(touch);
-    bind(touch, [&m] { return m.requireTouchID(); }, [&m](bool on) { m.setRequireTouchID(on); });
+    bind(
+        touch, [&m] { return m.requireTouchID(); }, [&m](bool on) { m.setRequireTouchID(on); });
     QLabel* touchCaption = caption(m.touchIDCaption());
     touchCaption->setObjectName(QStringLiteral("touchIDCaption"));
     group->addWidget(touchCaption);
@@ -344,11 +360,13 @@ VaultSettingsSheet::VaultSettingsSheet(SheetServices services, const Vault& vaul
     if (m.showsOpenInFinder()) {
         auto* finder = checkBox(VaultSettingsModel::openInFinderLabel(), "openInFinder");
         group->addWidget(finder);
-        bind(finder, [&m] { return m.openInFinder(); }, [&m](bool on) { m.setOpenInFinder(on); });
+        bind(
+            finder, [&m] { return m.openInFinder(); }, [&m](bool on) { m.setOpenInFinder(on); });
     }
     auto* autoOpen = checkBox(VaultSettingsModel::autoOpenLabel(), "autoOpen");
     group->addWidget(autoOpen);
-    bind(autoOpen, [&m] { return m.autoOpen(); }, [&m](bool on) { m.setAutoOpen(on); });
+    bind(
+        autoOpen, [&m] { return m.autoOpen(); }, [&m](bool on) { m.setAutoOpen(on); });
     QLabel* autoWarning = caption(QString(), Tone::warning);
     autoWarning->setObjectName(QStringLiteral("autoOpenWarning"));
     group->addWidget(autoWarning);
@@ -358,7 +376,8 @@ VaultSettingsSheet::VaultSettingsSheet(SheetServices services, const Vault& vaul
     QLineEdit* hint = textField(SheetTexts::hintPlaceholder, SheetTexts::hintField);
     hint->setObjectName(QStringLiteral("hint"));
     group->addWidget(hint);
-    bind(hint, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
+    bind(
+        hint, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
     group->addWidget(caption(SheetTexts::hintCaption));
     QLabel* hintMessage = caption(QString(), Tone::error);
     hintMessage->setObjectName(QStringLiteral("hintMessage"));
@@ -389,16 +408,20 @@ ChangePasswordSheet::ChangePasswordSheet(SheetServices services, const Vault& va
     meter_->setObjectName(QStringLiteral("meter"));
     for (QWidget* w : std::initializer_list<QWidget*>{old, fresh, confirm, meter_})
         group->addWidget(w);
-    bind(old, [&m] { return m.oldPassword(); }, [&m](const QString& v) { m.setOldPassword(v); });
-    bind(fresh, [&m] { return m.newPassword(); }, [&m](const QString& v) { m.setNewPassword(v); });
-    bind(confirm, [&m] { return m.confirmPassword(); }, [&m](const QString& v) { m.setConfirmPassword(v); });
+    bind(
+        old, [&m] { return m.oldPassword(); }, [&m](const QString& v) { m.setOldPassword(v); });
+    bind(
+        fresh, [&m] { return m.newPassword(); }, [&m](const QString& v) { m.setNewPassword(v); });
+    bind(
+        confirm, [&m] { return m.confirmPassword(); }, [&m](const QString& v) { m.setConfirmPassword(v); });
     onRefresh([this, &m] { meter_->setPassword(m.newPassword()); });
     group->addWidget(divider());
 
     QLineEdit* hint = textField(SheetTexts::hintPlaceholder, SheetTexts::hintField);
     hint->setObjectName(QStringLiteral("hint"));
     group->addWidget(hint);
-    bind(hint, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
+    bind(
+        hint, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
     group->addWidget(caption(SheetTexts::hintCaption));
     QLabel* hintMessage = caption(QString(), Tone::error);
     hintMessage->setObjectName(QStringLiteral("hintMessage"));
@@ -427,7 +450,8 @@ PasswordActionSheet::PasswordActionSheet(SheetServices services, const Vault& va
     QLineEdit* password = passwordField(SheetTexts::password);
     password->setObjectName(QStringLiteral("password"));
     group->addWidget(password);
-    bind(password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    bind(
+        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
 
     addButtons();
     bindPrimary([&m] { return m.primaryLabel(); }, [&m] { return m.canRun(); });
@@ -446,7 +470,8 @@ VerifySheet::VerifySheet(SheetServices services, const Vault& vault, QWidget* pa
     QLineEdit* password = passwordField(SheetTexts::password);
     password->setObjectName(QStringLiteral("password"));
     group->addWidget(password);
-    bind(password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    bind(
+        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
 
     // Two rows, one per outcome, so that each keeps its own symbol; only one shows at a time.
     QLabel* passed = caption(QString(), Tone::success, 12, QFont::Medium);
@@ -457,8 +482,10 @@ VerifySheet::VerifySheet(SheetServices services, const Vault& vault, QWidget* pa
     QWidget* failedRow = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), failed, Tone::warning);
     group->addWidget(passedRow);
     group->addWidget(failedRow);
-    bindMessage(passed, [&m] { return m.resultOK() ? m.resultText() : std::nullopt; }, passedRow);
-    bindMessage(failed, [&m] { return m.resultOK() ? std::nullopt : m.resultText(); }, failedRow);
+    bindMessage(
+        passed, [&m] { return m.resultOK() ? m.resultText() : std::nullopt; }, passedRow);
+    bindMessage(
+        failed, [&m] { return m.resultOK() ? std::nullopt : m.resultText(); }, failedRow);
 
     addButtons();
     bindText(cancelButton(), [&m] { return m.closeLabel(); });
@@ -478,12 +505,14 @@ DeleteSheet::DeleteSheet(SheetServices services, const Vault& vault, QWidget* pa
     QLineEdit* password = passwordField(QStringLiteral("Vault password"));
     password->setObjectName(QStringLiteral("password"));
     group->addWidget(password);
-    bind(password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    bind(
+        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
     QLabel* error = caption(QString(), Tone::error, 12);
     error->setObjectName(QStringLiteral("error"));
     QWidget* errorRow = symbolLabel(QStringLiteral("xmark.circle.fill"), error, Tone::error);
     group->addWidget(errorRow);
-    bindMessage(error, [&m] { return m.errorText(); }, errorRow);
+    bindMessage(
+        error, [&m] { return m.errorText(); }, errorRow);
 
     addButtons(true);
     bindPrimary([&m] { return m.primaryLabel(); }, [&m] { return m.canDelete(); });

@@ -17,7 +17,8 @@ namespace {
 // clamped there instead of being refused.
 class SizeSpinBox : public QSpinBox {
 public:
-    SizeSpinBox(VaultSizeModel& model, std::function<void(bool)> changed) : model_(model), changed_(std::move(changed)) {
+    SizeSpinBox(VaultSizeModel& model, std::function<void(bool)> changed)
+        : model_(model), changed_(std::move(changed)) {
         setRange(0, std::numeric_limits<int>::max());
         setGroupSeparatorShown(true);
         setKeyboardTracking(false);

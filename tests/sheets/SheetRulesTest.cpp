@@ -1,4 +1,5 @@
 #include "SheetRules.h"
+
 #include "SheetTexts.h"
 #include "VaultSizeModel.h"
 

@@ -31,7 +31,8 @@ protected:
                 meter->finishAnimation();
         };
         const ScreenReport report = renderScreen(sheet, QStringLiteral("sheets"), name, options);
-        EXPECT_TRUE(report.ok()) << name.toStdString() << ": " << report.problems.join(QStringLiteral("; ")).toStdString();
+        EXPECT_TRUE(report.ok()) << name.toStdString() << ": "
+                                 << report.problems.join(QStringLiteral("; ")).toStdString();
     }
 
     Vault standard;

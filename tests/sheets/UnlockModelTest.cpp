@@ -1,7 +1,8 @@
+#include "UnlockModel.h"
+
 #include "ChangeSheetModels.h"
 #include "CheckSheetModels.h"
 #include "SheetsFixture.h"
-#include "UnlockModel.h"
 
 #include <QSignalSpy>
 
@@ -179,15 +180,13 @@ TEST_F(Prefill, EachSheetNamesItsActionInThePrompt) {
     PasswordActionModel action(gatedServices(), v, {});
     VerifyModel verify(gatedServices(), v);
     DeleteModel remove(gatedServices(), v);
-    for (SheetModel* model :
-         std::initializer_list<SheetModel*>{&resize, &rename, &change, &action, &verify, &remove})
+    for (SheetModel* model : std::initializer_list<SheetModel*>{&resize, &rename, &change, &action, &verify, &remove})
         model->open();
-    EXPECT_EQ(gate.reasons, QStringList({QStringLiteral("resize the vault “Photos”"),
-                                         QStringLiteral("rename the vault “Photos”"),
-                                         QStringLiteral("change the password of the vault “Photos”"),
-                                         QStringLiteral("modify the vault “Photos”"),
-                                         QStringLiteral("verify the vault “Photos”"),
-                                         QStringLiteral("delete the vault “Photos”")}));
+    EXPECT_EQ(gate.reasons,
+              QStringList({QStringLiteral("resize the vault “Photos”"), QStringLiteral("rename the vault “Photos”"),
+                           QStringLiteral("change the password of the vault “Photos”"),
+                           QStringLiteral("modify the vault “Photos”"), QStringLiteral("verify the vault “Photos”"),
+                           QStringLiteral("delete the vault “Photos”")}));
 }
 
 } // namespace

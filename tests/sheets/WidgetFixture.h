@@ -91,7 +91,9 @@ protected:
             return sheet.isNull();
         });
     }
-    bool settles(SheetDialog* sheet) { return eventually([&] { return !sheet->model().working(); }); }
+    bool settles(SheetDialog* sheet) {
+        return eventually([&] { return !sheet->model().working(); });
+    }
 
     QMainWindow window;
     std::unique_ptr<VaultSheets> factory;
