@@ -19,7 +19,9 @@
 #include "ShellRules.h"
 #include "TerminationSignals.h"
 #include "TrayController.h"
+#include "UnlockPromptWindow.h"
 #include "VaultFileLocation.h"
+#include "VaultSheets.h"
 #include "VaultStore.h"
 #include "WindowPresenting.h"
 #include "X11WindowPresenter.h"
@@ -75,11 +77,8 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     termination_ = std::make_unique<TerminationSignals>();
 
     // The stand-ins of the other libraries' windows.
-    seams.showUnlockPrompt = [this](const Vault& vault) {
-        // The main window's own unlock sheet asks for the password meanwhile.
-        store_->setPasswordPromptVault(vault);
-        showMainWindow();
-    };
+    UnlockPromptWindow::setPresenter([this](QWidget* window) { presentWindow(window, presenter_.get()); });
+    seams.showUnlockPrompt = [](const Vault& vault) { UnlockPromptWindow::show(vault); };
     seams.showImportWindow = [](const QList<QUrl>& files) { ImportWindow::show(files); };
     seams.chooseExistingVault = [this] { ContentView::chooseExistingVault(*store_); };
     seams.locate = [this](const Vault& vault) { VaultFileLocation::locate(vault, *store_); };
@@ -95,8 +94,10 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     actions_.reveal = [this](const Vault& vault) { callIfSet(seams.reveal, vault); };
     actions_.showUnlockPrompt = [this](const Vault& vault) { callIfSet(seams.showUnlockPrompt, vault); };
 
+    sheets_ = std::make_unique<VaultSheets>(*store_, *secrets_, *ownerCheck_);
     HomeDeps home;
     home.store = store_.get();
+    home.sheets = sheets_.get();
     home.defaults = &defaults_;
     home.ownerCheck = ownerCheck_.get();
     home.secrets = secrets_.get();
@@ -146,6 +147,8 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
 }
 
 LarkholdApp::~LarkholdApp() {
+    UnlockPromptWindow::close();
+    UnlockPromptWindow::setPresenter({});
     tray_.reset();
     delegate_.reset();
     mainWindow_.reset();

@@ -27,6 +27,7 @@ class SystemClock;
 class TerminationSignals;
 class TrayController;
 class VaultStore;
+class VaultSheets;
 class WindowPresenter;
 
 // The windows and services of other libraries that the application plugs in. Each has a stand-in until its
@@ -85,6 +86,7 @@ private:
     std::unique_ptr<SessionMonitor> session_;
     std::unique_ptr<SleepInhibitor> sleepInhibitor_;
     std::unique_ptr<TerminationSignals> termination_;
+    std::unique_ptr<VaultSheets> sheets_;
     std::unique_ptr<MainWindow> mainWindow_;
     std::unique_ptr<AppDelegate> delegate_;
     std::unique_ptr<TrayController> tray_;

@@ -65,7 +65,10 @@ MainWindow::MainWindow(HomeDeps deps, QWidget* parent)
 
     VaultStore* store = deps_.store;
     connect(store, &VaultStore::errorMessageChanged, this, &MainWindow::showErrorIfAny);
-    connect(store, &VaultStore::passwordPromptVaultChanged, this, &MainWindow::showPasswordPrompt);
+    // A turn later: a caller that asks for the password itself (the tray's unlock window) takes the
+    // request back in the same turn, and then no second prompt shows here.
+    connect(store, &VaultStore::passwordPromptVaultChanged, this, &MainWindow::showPasswordPrompt,
+            Qt::QueuedConnection);
     connect(store, &VaultStore::newVaultRequestedChanged, this, [this] {
         if (isVisible())
             takeNewVaultRequest();

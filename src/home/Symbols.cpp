@@ -45,6 +45,10 @@ const QHash<QString, Entry>& table() {
         m.insert(QStringLiteral("touchid"), names({"auth-fingerprint-symbolic"}));
         m.insert(QStringLiteral("externaldrive.badge.questionmark"), names({}));
         m.insert(QStringLiteral("exclamationmark.triangle.fill"), names({"dialog-warning-symbolic", "dialog-warning"}));
+        m.insert(QStringLiteral("exclamationmark.triangle"), names({}));
+        m.insert(QStringLiteral("icloud.and.arrow.up"), names({}));
+        m.insert(QStringLiteral("arrow.triangle.2.circlepath.icloud"), names({}));
+        m.insert(QStringLiteral("xmark.circle.fill"), names({}));
         m.insert(QStringLiteral("folder"), names({"folder-symbolic", "folder"}));
         m.insert(QStringLiteral("folder.badge.questionmark"), names({}));
         m.insert(QStringLiteral("magnifyingglass"), names({"edit-find-symbolic", "edit-find"}));

@@ -32,6 +32,8 @@ inline const QString trayIcon = QStringLiteral("tray icon");
 inline const QString cloudSync = QStringLiteral("cloud sync");
 inline const QString keepOutOfCloudSync = QStringLiteral("Keep out of cloud sync");
 inline const QString searchIndexing = QStringLiteral("search indexing");
+// The desktop's backup tool: "kept out of backups".
+inline const QString backups = QStringLiteral("backups");
 // Menu shortcuts are written with Ctrl; the panic shortcut with its X11 names.
 inline const QString commandKey = QStringLiteral("Ctrl+");
 // Where this build came from, in the update alert.

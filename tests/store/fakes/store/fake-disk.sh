@@ -74,8 +74,11 @@ du)
     ;;
 mdutil) ;;
 opener)
+    # The status is read before the path is recorded: a test that waits for the record and then
+    # changes the status must not change the outcome of a run it has already seen.
+    status="$(cat "$dir/opener.status" 2>/dev/null || echo 0)"
     printf '%s\n' "$1" >> "$dir/opened"
-    exit "$(cat "$dir/opener.status" 2>/dev/null || echo 0)"
+    exit "$status"
     ;;
 esac
 exit 0

@@ -1,0 +1,332 @@
+#include "ChangeSheetModels.h"
+
+#include "SecretStore.h"
+#include "SheetRules.h"
+#include "SheetTexts.h"
+#include "VaultStore.h"
+
+#include <QLocale>
+#include <QPointer>
+
+namespace larkhold {
+
+namespace {
+
+// "resize the vault “Taxes”": what the owner check's prompt says the password is for.
+QString ownerReason(const QString& action, const Vault& vault) {
+    return QStringLiteral("%1 the vault “%2”").arg(action, vault.name);
+}
+
+} // namespace
+
+// ---- resize ----
+
+ResizeModel::ResizeModel(SheetServices services, Vault vault, QObject* parent)
+    : SheetModel(services, parent), vault_(std::move(vault)), newSizeMB_(vault_.maxSizeMB) {
+    connect(&store(), &VaultStore::sizesOnDiskChanged, this, &SheetModel::changed);
+}
+
+ResizeModel::~ResizeModel() {
+    wipeText(password_);
+}
+
+void ResizeModel::opened() {
+    prefill(vault_, ownerReason(QStringLiteral("resize"), vault_), [this](const QString& p) { setPassword(p); });
+}
+
+qint64 ResizeModel::minimumMB() const {
+    const auto& sizes = store().sizesOnDisk();
+    const auto found = sizes.constFind(vault_.id);
+    return minimumLimitMB(found == sizes.cend() ? std::nullopt : std::optional<qint64>(*found));
+}
+
+qint64 ResizeModel::usedBytes() const {
+    return store().sizesOnDisk().value(vault_.id, 0);
+}
+
+QString ResizeModel::subtitle() const {
+    return QStringLiteral("“%1” can currently grow up to %2").arg(vault_.name, formatLimitMB(vault_.maxSizeMB));
+}
+
+QString ResizeModel::usageCaption() const {
+    // Decimal units, as file sizes are shown elsewhere on the desktop.
+    const QString used = QLocale().formattedDataSize(usedBytes(), 1, QLocale::DataSizeSIFormat);
+    return QStringLiteral("Files inside currently use %1 — the limit can be raised anytime, or lowered down to "
+                          "that amount.")
+        .arg(used);
+}
+
+std::optional<QString> ResizeModel::validationMessage() const {
+    if (newSizeMB_ < minimumMB() && newSizeMB_ != vault_.maxSizeMB)
+        return SheetTexts::limitBelowUse;
+    return std::nullopt;
+}
+
+QString ResizeModel::primaryLabel() const {
+    return working() ? QStringLiteral("Resizing…") : QStringLiteral("Resize");
+}
+
+bool ResizeModel::canResize() const {
+    return !password_.isEmpty() && !working() && newSizeMB_ != vault_.maxSizeMB && newSizeMB_ >= minimumMB();
+}
+
+bool ResizeModel::resize() {
+    if (!canResize())
+        return false;
+    setWorking(true);
+    run(vault_, newSizeMB_, password_);
+    return true;
+}
+
+QCoro::Task<> ResizeModel::run(Vault vault, qint64 newSizeMB, QString password) {
+    QPointer<ResizeModel> self(this);
+    auto resizing = store().resize(std::move(vault), newSizeMB, password);
+    const StoreOutcome outcome = co_await resizing;
+    wipeText(password);
+    if (!self)
+        co_return;
+    setWorking(false);
+    if (outcome.ok)
+        emit closeRequested();
+}
+
+// ---- rename ----
+
+RenameModel::RenameModel(SheetServices services, Vault vault, QObject* parent)
+    : SheetModel(services, parent), vault_(std::move(vault)), newName_(vault_.name) {}
+
+RenameModel::~RenameModel() {
+    wipeText(password_);
+}
+
+void RenameModel::opened() {
+    if (needsPassword())
+        prefill(vault_, ownerReason(QStringLiteral("rename"), vault_), [this](const QString& p) { setPassword(p); });
+}
+
+QString RenameModel::title() const {
+    return QStringLiteral("Rename “%1”").arg(vault_.name);
+}
+
+QString RenameModel::subtitle() const {
+    return needsPassword()
+               ? QStringLiteral("Renames the vault file and the folder shown ") + SheetTexts::inTheFileManager
+               : QStringLiteral("Renames the vault file");
+}
+
+QString RenameModel::primaryLabel() const {
+    return working() ? QStringLiteral("Renaming…") : QStringLiteral("Rename");
+}
+
+bool RenameModel::canRename() const {
+    const QString name = trimmedVaultName(newName_);
+    return !name.isEmpty() && !sameText(name, vault_.name) && !vaultNameProblem(name) &&
+           (!needsPassword() || !password_.isEmpty()) && !working();
+}
+
+bool RenameModel::rename() {
+    if (!canRename())
+        return false;
+    setWorking(true);
+    run(vault_, trimmedVaultName(newName_), needsPassword() ? password_ : QString());
+    return true;
+}
+
+QCoro::Task<> RenameModel::run(Vault vault, QString newName, QString password) {
+    QPointer<RenameModel> self(this);
+    auto renaming = store().rename(std::move(vault), std::move(newName), password);
+    const StoreOutcome outcome = co_await renaming;
+    wipeText(password);
+    if (!self)
+        co_return;
+    setWorking(false);
+    if (outcome.ok)
+        emit closeRequested();
+}
+
+// ---- vault settings ----
+
+VaultSettingsModel::VaultSettingsModel(SheetServices services, Vault vault, QObject* parent)
+    : SheetModel(services, parent), vault_(std::move(vault)), requireTouchID_(vault_.requireTouchID),
+      openInFinder_(vault_.openInFinderAfterUnlock), autoOpen_(vault_.autoOpenAtLaunch),
+      passwordHint_(vault_.passwordHint.value_or(QString())) {}
+
+VaultSettingsModel::~VaultSettingsModel() {
+    if (savedPassword_)
+        wipeText(*savedPassword_);
+}
+
+void VaultSettingsModel::opened() {
+    // Read once: the captions and the hint rule go by it for as long as the sheet is open.
+    savedPassword_ = services().secrets->password(vault_.id);
+    emit changed();
+}
+
+QString VaultSettingsModel::title() const {
+    return QStringLiteral("Settings for “%1”").arg(vault_.name);
+}
+
+QString VaultSettingsModel::subtitle() {
+    return QStringLiteral("Only available while the vault is unlocked");
+}
+
+QString VaultSettingsModel::requireTouchIDLabel() {
+    return QStringLiteral("Require ") + glossary::ownerCheck + QStringLiteral(" to unlock");
+}
+
+QString VaultSettingsModel::openInFinderLabel() {
+    return glossary::revealInFileManager + QStringLiteral(" after unlocking");
+}
+
+QString VaultSettingsModel::autoOpenLabel() {
+    return QStringLiteral("Unlock automatically when Larkhold starts");
+}
+
+QString VaultSettingsModel::touchIDCaption() const {
+    if (!hasSavedPassword())
+        return QStringLiteral("This vault has no saved password yet — ") + glossary::ownerCheck +
+               QStringLiteral(" applies once you save one while unlocking.");
+    return QStringLiteral("Before the saved password is used, your fingerprint (or %1 login password) is required. "
+                          "Someone at your unlocked %1 can’t open this vault.")
+        .arg(glossary::computer);
+}
+
+std::optional<QString> VaultSettingsModel::autoOpenWarning() const {
+    if (!autoOpen_ || hasSavedPassword())
+        return std::nullopt;
+    return QStringLiteral("Needs the password saved in your ") + glossary::keyring +
+           QStringLiteral(" — otherwise you’ll be asked at every start.");
+}
+
+std::optional<QString> VaultSettingsModel::hintMessage() const {
+    return passwordHintValidationMessage(passwordHint_, savedPassword_.value_or(QString()));
+}
+
+bool VaultSettingsModel::save() {
+    if (!canSave())
+        return false;
+    store().modifyVault(vault_.id, [this](Vault& record) {
+        record.requireTouchID = requireTouchID_;
+        record.openInFinderAfterUnlock = openInFinder_;
+        record.autoOpenAtLaunch = autoOpen_;
+    });
+    store().updatePasswordHint(vault_, normalizedPasswordHint(passwordHint_));
+    emit closeRequested();
+    return true;
+}
+
+// ---- change password ----
+
+ChangePasswordModel::ChangePasswordModel(SheetServices services, Vault vault, QObject* parent)
+    : SheetModel(services, parent), vault_(std::move(vault)), passwordHint_(vault_.passwordHint.value_or(QString())) {}
+
+ChangePasswordModel::~ChangePasswordModel() {
+    wipeText(oldPassword_);
+    wipeText(newPassword_);
+    wipeText(confirmPassword_);
+}
+
+void ChangePasswordModel::opened() {
+    std::optional<QString> saved = services().secrets->password(vault_.id);
+    hasSavedPassword_ = saved.has_value();
+    if (saved)
+        wipeText(*saved);
+    emit changed();
+    prefill(vault_, ownerReason(QStringLiteral("change the password of"), vault_),
+            [this](const QString& p) { setOldPassword(p); });
+}
+
+QString ChangePasswordModel::subtitle() const {
+    return QStringLiteral("New password for “%1”").arg(vault_.name);
+}
+
+std::optional<QString> ChangePasswordModel::hintMessage() const {
+    return passwordHintValidationMessage(passwordHint_, newPassword_);
+}
+
+std::optional<QString> ChangePasswordModel::keychainCaption() const {
+    if (!hasSavedPassword_)
+        return std::nullopt;
+    return QStringLiteral("The saved password in your ") + glossary::keyring +
+           QStringLiteral(" is updated automatically.");
+}
+
+QString ChangePasswordModel::primaryLabel() const {
+    return working() ? QStringLiteral("Changing…") : QStringLiteral("Change Password");
+}
+
+bool ChangePasswordModel::canChange() const {
+    return !oldPassword_.isEmpty() && isLongEnoughPassword(newPassword_) && sameText(newPassword_, confirmPassword_) &&
+           !working() && !hintMessage();
+}
+
+bool ChangePasswordModel::change() {
+    if (!canChange())
+        return false;
+    setWorking(true);
+    run(vault_, oldPassword_, newPassword_, normalizedPasswordHint(passwordHint_));
+    return true;
+}
+
+QCoro::Task<> ChangePasswordModel::run(Vault vault, QString oldPassword, QString newPassword,
+                                       std::optional<QString> hint) {
+    QPointer<ChangePasswordModel> self(this);
+    VaultStore& vaults = store();
+    auto changing = vaults.changePassword(vault, oldPassword, newPassword);
+    const StoreOutcome outcome = co_await changing;
+    wipeText(oldPassword);
+    wipeText(newPassword);
+    // The hint belongs to the new password: stored only once that is in place, also when the
+    // sheet was closed meanwhile.
+    if (outcome.ok)
+        vaults.updatePasswordHint(vault, std::move(hint));
+    if (!self)
+        co_return;
+    setWorking(false);
+    if (outcome.ok)
+        emit closeRequested();
+}
+
+// ---- password action ----
+
+PasswordActionModel::PasswordActionModel(SheetServices services, Vault vault, PasswordAction action, QObject* parent)
+    : SheetModel(services, parent), vault_(std::move(vault)), action_(std::move(action)) {}
+
+PasswordActionModel::~PasswordActionModel() {
+    wipeText(password_);
+}
+
+void PasswordActionModel::opened() {
+    prefill(vault_, ownerReason(QStringLiteral("modify"), vault_), [this](const QString& p) { setPassword(p); });
+}
+
+QString PasswordActionModel::primaryLabel() const {
+    return working() ? QStringLiteral("Working…") : action_.buttonLabel;
+}
+
+bool PasswordActionModel::canRun() const {
+    return !password_.isEmpty() && !working() && action_.run;
+}
+
+bool PasswordActionModel::run() {
+    if (!canRun())
+        return false;
+    setWorking(true);
+    perform(action_.run, password_);
+    return true;
+}
+
+QCoro::Task<> PasswordActionModel::perform(std::function<QCoro::Task<StoreOutcome>(QString)> operation,
+                                           QString password) {
+    QPointer<PasswordActionModel> self(this);
+    auto running = operation(password);
+    const StoreOutcome outcome = co_await running;
+    wipeText(password);
+    if (!self)
+        co_return;
+    setWorking(false);
+    if (outcome.ok)
+        emit closeRequested();
+}
+
+} // namespace larkhold

@@ -1,0 +1,137 @@
+#include "CreateVaultModel.h"
+
+#include "ByteCount.h"
+#include "CloudExclusion.h"
+#include "SheetRules.h"
+#include "SheetTexts.h"
+#include "VaultSizeModel.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QStandardPaths>
+#include <algorithm>
+
+namespace larkhold {
+
+CreateVaultModel::CreateVaultModel(SheetServices services, QObject* parent)
+    : SheetModel(services, parent), directory_(defaultDirectory()) {}
+
+CreateVaultModel::~CreateVaultModel() {
+    wipeText(password_);
+    wipeText(confirmPassword_);
+}
+
+QString CreateVaultModel::defaultDirectory() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+void CreateVaultModel::setPocketSizeMB(int sizeMB) {
+    if (std::find(kPocketSizesMB.begin(), kPocketSizesMB.end(), sizeMB) != kPocketSizesMB.end())
+        assign(pocketSizeMB_, sizeMB);
+}
+
+QString CreateVaultModel::trimmedName() const {
+    return trimmedVaultName(name_);
+}
+
+QString CreateVaultModel::subtitle() const {
+    return kind_ == VaultKind::pocket ? QStringLiteral("A small encrypted vault that opens inside Larkhold")
+                                      : QStringLiteral("An encrypted folder only you can open");
+}
+
+QString CreateVaultModel::primaryLabel() const {
+    return creating() ? QStringLiteral("Creating…") : QStringLiteral("Create Vault");
+}
+
+std::optional<QString> CreateVaultModel::validationMessage() const {
+    const QString name = trimmedName();
+    if (name.isEmpty())
+        return std::nullopt;
+    if (std::optional<QString> problem = vaultNameProblem(name))
+        return problem;
+    if (!password_.isEmpty() && !isLongEnoughPassword(password_))
+        return SheetTexts::passwordTooShort;
+    if (!confirmPassword_.isEmpty() && !sameText(confirmPassword_, password_))
+        return SheetTexts::passwordsDiffer;
+    return passwordHintValidationMessage(passwordHint_, password_);
+}
+
+bool CreateVaultModel::canCreate() const {
+    return !trimmedName().isEmpty() && isLongEnoughPassword(password_) && sameText(password_, confirmPassword_) &&
+           (kind_ == VaultKind::pocket || maxSizeMB_ >= VaultSizeModel::kSmallestMB) && !creating() &&
+           !validationMessage();
+}
+
+std::optional<QString> CreateVaultModel::cloudWarning() const {
+    if (excludeFromCloud_ || !CloudExclusion::isInsideICloudDrive(directory_))
+        return std::nullopt;
+    return QStringLiteral("This location syncs with ") + glossary::cloudSync +
+           QStringLiteral(" — the encrypted vault file would be uploaded.");
+}
+
+std::optional<QString> CreateVaultModel::syncServiceWarning() const {
+    if (kind_ != VaultKind::pocket)
+        return std::nullopt;
+    const std::optional<QString> service = CloudExclusion::thirdPartySyncService(directory_);
+    if (!service)
+        return std::nullopt;
+    return QStringLiteral("This folder syncs with ") + *service +
+           QStringLiteral(", which keeps copies of every version. Choose a folder that isn’t synced.");
+}
+
+QString CreateVaultModel::lostPasswordWarning() {
+    return QStringLiteral("If you forget the password and it isn’t in your ") + glossary::keyring +
+           QStringLiteral(", the contents cannot be recovered by anyone.");
+}
+
+QString CreateVaultModel::sizeCaption() {
+    return QStringLiteral("The vault only occupies the space of the files inside — this is the limit it can grow to. "
+                          "You can raise it later.");
+}
+
+QString CreateVaultModel::pocketCaption() {
+    return QStringLiteral("For notes, photos and PDFs (up to ") + formatByteCount(kPocketFileLimit) +
+           QStringLiteral(" each), opened inside Larkhold — never ") + SheetTexts::inTheFileManager +
+           QStringLiteral(". The file takes about twice this size on disk, is kept out of ") + glossary::backups +
+           QStringLiteral(", and its size can’t be changed later. Need more than 50 MB? Use a Standard Vault.");
+}
+
+QString CreateVaultModel::pocketSizeLabel(int sizeMB) {
+    return QString::number(sizeMB) + QStringLiteral(" MB");
+}
+
+bool CreateVaultModel::create() {
+    if (!canCreate())
+        return false;
+    setWorking(true);
+    run(kind_, trimmedName(), directory_, maxSizeMB_, pocketSizeMB_, password_, saveToKeychain_, excludeFromCloud_,
+        normalizedPasswordHint(passwordHint_));
+    return true;
+}
+
+QCoro::Task<> CreateVaultModel::run(VaultKind kind, QString name, QString directory, qint64 maxSizeMB, int pocketSizeMB,
+                                    QString password, bool saveToKeychain, bool excludeFromCloud,
+                                    std::optional<QString> hint) {
+    QPointer<CreateVaultModel> self(this);
+    VaultStore& vaults = store();
+    StoreOutcome outcome;
+    if (kind == VaultKind::pocket) {
+        auto creating = vaults.createPocketVault(std::move(name), std::move(directory), pocketSizeMB, password,
+                                                 saveToKeychain, excludeFromCloud, std::move(hint));
+        outcome = co_await creating;
+    } else {
+        auto creating = vaults.createStandardVault(std::move(name), std::move(directory), maxSizeMB, password,
+                                                   saveToKeychain, excludeFromCloud, std::move(hint));
+        outcome = co_await creating;
+    }
+    wipeText(password);
+    if (!self)
+        co_return;
+    setWorking(false);
+    if (outcome.ok)
+        emit closeRequested();
+}
+
+} // namespace larkhold

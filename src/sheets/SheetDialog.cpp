@@ -1,0 +1,392 @@
+#include "SheetDialog.h"
+
+#include "SheetTexts.h"
+#include "Theme.h"
+
+#include <QAbstractSpinBox>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QStyleOption>
+#include <QVBoxLayout>
+
+namespace larkhold {
+
+namespace {
+
+constexpr int kMargin = 22;
+constexpr int kSpacing = 16;
+
+// Red as the desktop's own, a shade lighter in dark mode; the kit has no red text tone.
+QColor systemRed(const QPalette& palette) {
+    return Theme::isDark(palette) ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
+}
+
+// A label painted in a tone read from its palette at paint time, so that it follows a change
+// between light and dark at once. Red text, which the kit's labels do not offer.
+class ToneLabel : public QLabel {
+public:
+    explicit ToneLabel(SheetDialog::Tone tone) : tone_(tone) { setTextFormat(Qt::PlainText); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(SheetDialog::toneColor(tone_, palette()));
+        painter.setFont(font());
+        painter.drawText(contentsRect(), int(alignment()) | (wordWrap() ? Qt::TextWordWrap : 0), text());
+    }
+
+private:
+    SheetDialog::Tone tone_;
+};
+
+// A symbol drawn in a tone, sized to the text beside it.
+class ToneSymbol : public QWidget {
+public:
+    ToneSymbol(QString symbol, SheetDialog::Tone tone, int pixelSize)
+        : symbol_(std::move(symbol)), tone_(tone), size_(pixelSize) {
+        setFixedSize(size_, size_ + 2);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QPixmap glyph =
+            Symbols::pixmap(symbol_, size_, SheetDialog::toneColor(tone_, palette()), devicePixelRatioF());
+        painter.drawPixmap(QPointF(0, 1), glyph);
+    }
+
+private:
+    QString symbol_;
+    SheetDialog::Tone tone_;
+    int size_;
+};
+
+// Text fields and checkboxes as the sheets draw them: a rounded field with a visible border and a
+// rounded check box, in both schemes (the desktop style's own frames all but vanish on the dark
+// groups). Colours come from the widget's palette at paint time.
+class SheetStyle : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element == PE_PanelLineEdit && qobject_cast<const QLineEdit*>(widget)) {
+            drawField(option, painter);
+            return;
+        }
+        if (element == PE_FrameLineEdit && qobject_cast<const QLineEdit*>(widget))
+            return;
+        if (element == PE_IndicatorCheckBox) {
+            drawCheckBox(option, painter);
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override {
+        if (control == CC_SpinBox) {
+            if (const auto* spin = qstyleoption_cast<const QStyleOptionSpinBox*>(option)) {
+                drawField(option, painter);
+                QStyleOptionSpinBox frameless = *spin;
+                frameless.frame = false;
+                QProxyStyle::drawComplexControl(control, &frameless, painter, widget);
+                return;
+            }
+        }
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+    }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        if (metric == PM_IndicatorWidth || metric == PM_IndicatorHeight)
+            return 16;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+private:
+    static void drawField(const QStyleOption* option, QPainter* painter) {
+        const QPalette& pal = option->palette;
+        const bool dark = Theme::isDark(pal);
+        const bool focused = option->state & State_HasFocus;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5);
+        const QColor fill = dark ? pal.color(QPalette::Base).lighter(150) : pal.color(QPalette::Base);
+        painter->setBrush(fill);
+        painter->setPen(focused ? QPen(pal.color(QPalette::Highlight), 1.5)
+                                : QPen(Theme::withAlpha(Theme::primary(pal), dark ? 0.28 : 0.22), 1));
+        painter->drawRoundedRect(box, 5, 5);
+        painter->restore();
+    }
+
+    static void drawCheckBox(const QStyleOption* option, QPainter* painter) {
+        const QPalette& pal = option->palette;
+        const bool dark = Theme::isDark(pal);
+        const bool on = option->state & State_On;
+        const bool enabled = option->state & State_Enabled;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        if (!enabled)
+            painter->setOpacity(0.45);
+        const qreal side = std::min(option->rect.width(), option->rect.height()) - 1;
+        const QRectF box(option->rect.x() + 0.5, option->rect.center().y() - side / 2.0, side, side);
+        if (on) {
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(Theme::accent(box));
+            painter->drawRoundedRect(box, 4, 4);
+            QPen tick(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+            painter->setPen(tick);
+            painter->setBrush(Qt::NoBrush);
+            const QPointF o = box.topLeft();
+            const qreal w = box.width();
+            painter->drawPolyline(QPolygonF{o + QPointF(0.26 * w, 0.52 * w), o + QPointF(0.43 * w, 0.69 * w),
+                                            o + QPointF(0.75 * w, 0.33 * w)});
+        } else {
+            painter->setBrush(dark ? pal.color(QPalette::Base).lighter(150) : pal.color(QPalette::Base));
+            painter->setPen(QPen(Theme::withAlpha(Theme::primary(pal), dark ? 0.38 : 0.30), 1));
+            painter->drawRoundedRect(box, 4, 4);
+        }
+        if (option->state & State_HasFocus) {
+            painter->setPen(QPen(Theme::withAlpha(pal.color(QPalette::Highlight), 0.6), 2));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRoundedRect(box.adjusted(-1.5, -1.5, 1.5, 1.5), 5, 5);
+        }
+        painter->restore();
+    }
+};
+
+QStyle* sheetStyle() {
+    // Lives as long as the application; every sheet field shares it.
+    static QPointer<SheetStyle> style;
+    if (!style) {
+        style = new SheetStyle;
+        style->setParent(QCoreApplication::instance());
+    }
+    return style;
+}
+
+} // namespace
+
+void SheetDialog::styleField(QWidget* field) {
+    field->setStyle(sheetStyle());
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(field))
+        spin->setMinimumHeight(26);
+    if (auto* edit = qobject_cast<QLineEdit*>(field)) {
+        edit->setTextMargins(4, 2, 4, 2);
+        edit->setMinimumHeight(26);
+    }
+}
+
+SheetDialog::SheetDialog(SheetModel* model, int width, QWidget* parent)
+    : QDialog(parent), model_(model), width_(width), root_(new QVBoxLayout(this)) {
+    model_->setParent(this);
+    setWindowModality(Qt::WindowModal);
+    setAttribute(Qt::WA_DeleteOnClose);
+    root_->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+    root_->setSpacing(kSpacing);
+    setFixedWidth(width_);
+    connect(model_, &SheetModel::changed, this, &SheetDialog::refresh);
+    connect(model_, &SheetModel::closeRequested, this, &QDialog::accept);
+}
+
+SheetDialog::~SheetDialog() = default;
+
+QColor SheetDialog::toneColor(Tone tone, const QPalette& palette) {
+    switch (tone) {
+    case Tone::secondary:
+        return Theme::secondary(palette);
+    case Tone::warning:
+        return Theme::systemOrange(palette);
+    case Tone::error:
+        return systemRed(palette);
+    case Tone::success:
+        return Theme::systemGreen(palette);
+    }
+    return Theme::primary(palette);
+}
+
+void SheetDialog::setHeader(const QString& symbol, const QString& title, const QString& subtitle) {
+    header_ = new SheetHeader(symbol, title, subtitle.isEmpty() ? std::nullopt : std::optional<QString>(subtitle));
+    header_->setObjectName(QStringLiteral("header"));
+    // A long title or subtitle wraps within the sheet's width instead of being cut.
+    if (auto* row = qobject_cast<QBoxLayout*>(header_->layout()); row && row->count() == 3) {
+        row->setStretch(1, 1);
+        row->setStretch(2, 0);
+    }
+    header_->titleLabel()->setWordWrap(true);
+    if (header_->subtitleLabel())
+        header_->subtitleLabel()->setWordWrap(true);
+    root_->addWidget(header_);
+    setWindowTitle(title);
+}
+
+void SheetDialog::bindSubtitle(std::function<QString()> subtitle) {
+    ThemeLabel* label = header_->subtitleLabel();
+    Q_ASSERT(label);
+    syncs_.push_back([label, subtitle = std::move(subtitle)] { label->setText(subtitle()); });
+}
+
+QVBoxLayout* SheetDialog::addGroup() {
+    auto* group = new FieldGroup;
+    // Rows take the group's whole width.
+    group->contentLayout()->setAlignment(Qt::Alignment());
+    root_->addWidget(group);
+    return group->contentLayout();
+}
+
+void SheetDialog::addRow(QWidget* widget) {
+    root_->addWidget(widget);
+}
+
+void SheetDialog::addButtons(bool destructive) {
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    cancel_ = new QuietButton(SheetTexts::cancel);
+    cancel_->setObjectName(QStringLiteral("cancel"));
+    cancel_->setAutoDefault(false);
+    primary_ = new ProminentButton(QString(), destructive ? GradientKind::critical : GradientKind::accent);
+    primary_->setObjectName(QStringLiteral("primary"));
+    primary_->setAutoDefault(false);
+    primary_->setDefault(true);
+    row->addWidget(cancel_);
+    row->addWidget(primary_);
+    root_->addLayout(row);
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(primary_, &QPushButton::clicked, this, [this] { primaryAction(); });
+}
+
+QLabel* SheetDialog::caption(const QString& text, Tone tone, int pixelSize, QFont::Weight weight) {
+    QLabel* label = nullptr;
+    if (tone == Tone::error) {
+        label = new ToneLabel(tone);
+    } else {
+        auto* themed = new ThemeLabel;
+        themed->setTone(tone == Tone::warning   ? ThemeLabel::Tone::orange
+                        : tone == Tone::success ? ThemeLabel::Tone::green
+                                                : ThemeLabel::Tone::secondary);
+        label = themed;
+    }
+    label->setText(text);
+    label->setWordWrap(true);
+    label->setFont(Theme::font(pixelSize, weight));
+    return label;
+}
+
+QWidget* SheetDialog::symbolLabel(const QString& symbol, QLabel* text, Tone tone) {
+    auto* box = new QWidget;
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    row->addWidget(new ToneSymbol(symbol, tone, text->font().pixelSize() > 0 ? text->font().pixelSize() + 1 : 12), 0,
+                   Qt::AlignTop);
+    row->addWidget(text, 1);
+    return box;
+}
+
+void SheetDialog::bind(QLineEdit* edit, std::function<QString()> get, std::function<void(const QString&)> set) {
+    connect(edit, &QLineEdit::textEdited, this, [set](const QString& text) { set(text); });
+    syncs_.push_back([edit, get = std::move(get)] {
+        const QString value = get();
+        if (edit->text() != value)
+            edit->setText(value);
+    });
+}
+
+void SheetDialog::bind(QCheckBox* box, std::function<bool()> get, std::function<void(bool)> set) {
+    connect(box, &QCheckBox::toggled, this, [set](bool on) { set(on); });
+    syncs_.push_back([box, get = std::move(get)] {
+        const bool value = get();
+        if (box->isChecked() != value)
+            box->setChecked(value);
+    });
+}
+
+void SheetDialog::bindVisible(QWidget* widget, std::function<bool()> visible) {
+    syncs_.push_back([widget, visible = std::move(visible)] { widget->setVisible(visible()); });
+}
+
+void SheetDialog::bindMessage(QLabel* label, std::function<std::optional<QString>()> text, QWidget* shown) {
+    QWidget* target = shown ? shown : label;
+    syncs_.push_back([label, target, text = std::move(text)] {
+        const std::optional<QString> value = text();
+        if (value)
+            label->setText(*value);
+        target->setVisible(value.has_value());
+    });
+}
+
+void SheetDialog::bindText(QLabel* label, std::function<QString()> text) {
+    syncs_.push_back([label, text = std::move(text)] { label->setText(text()); });
+}
+
+void SheetDialog::bindText(QAbstractButton* button, std::function<QString()> text) {
+    syncs_.push_back([button, text = std::move(text)] { button->setText(text()); });
+}
+
+void SheetDialog::bindPrimary(std::function<QString()> label, std::function<bool()> enabled) {
+    syncs_.push_back([this, label = std::move(label), enabled = std::move(enabled)] {
+        primary_->setText(label());
+        primary_->setEnabled(enabled());
+    });
+}
+
+void SheetDialog::onRefresh(std::function<void()> refresh) {
+    syncs_.push_back(std::move(refresh));
+}
+
+void SheetDialog::showEvent(QShowEvent* event) {
+    refresh();
+    QDialog::showEvent(event);
+    // Typing starts in the first field.
+    if (!focusWidget() || !qobject_cast<QLineEdit*>(focusWidget())) {
+        for (QLineEdit* edit : findChildren<QLineEdit*>()) {
+            const bool inSpinBox = qobject_cast<QAbstractSpinBox*>(edit->parentWidget());
+            if (!inSpinBox && edit->isVisibleTo(this) && edit->isEnabled() && !edit->isReadOnly()) {
+                edit->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
+    }
+    model_->open();
+}
+
+void SheetDialog::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Wrapped texts may take other heights in another font.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitHeight();
+}
+
+void SheetDialog::refresh() {
+    // A bound widget's own signal may change the model again while it is being updated: the pass
+    // then runs once more, so that every widget shows the final state.
+    if (refreshing_) {
+        again_ = true;
+        return;
+    }
+    refreshing_ = true;
+    for (int pass = 0; pass < 3; ++pass) {
+        again_ = false;
+        for (const auto& sync : syncs_)
+            sync();
+        if (!again_)
+            break;
+    }
+    refreshing_ = false;
+    fitHeight();
+}
+
+void SheetDialog::fitHeight() {
+    layout()->activate();
+    const int height = layout()->totalHeightForWidth(width_);
+    if (height > 0 && (height != minimumHeight() || height != maximumHeight()))
+        setFixedHeight(height);
+}
+
+} // namespace larkhold
