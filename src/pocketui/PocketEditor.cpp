@@ -5,6 +5,7 @@
 #include "PocketPanels.h"
 #include "PocketViewers.h"
 #include "PocketWidgets.h"
+#include "SheetDialog.h"
 #include "Theme.h"
 
 #include <QApplication>
@@ -199,6 +200,7 @@ QWidget* PocketEditor::buildSidebar() {
     optimize_->setFont(Theme::font(11));
     optimize_->setToolTip(PocketEditorModel::optimizeToolTip());
     optimize_->setChecked(model_.optimizePhotos());
+    SheetDialog::styleField(optimize_);
     connect(optimize_, &QCheckBox::toggled, this, [this](bool on) { model_.setOptimizePhotos(on); });
     auto* option = new QHBoxLayout;
     option->setContentsMargins(8, 8, 8, 8);

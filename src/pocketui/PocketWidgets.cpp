@@ -29,8 +29,4 @@ QWidget* divider(QWidget* parent) {
     return line;
 }
 
-void showAsError(QWidget* label) {
-    label->setStyleSheet(QStringLiteral("color: rgb(229, 57, 53);"));
-}
-
 } // namespace larkhold

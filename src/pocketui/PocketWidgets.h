@@ -40,7 +40,4 @@ private:
 // A one-pixel line across, faint in light and dark alike.
 QWidget* divider(QWidget* parent);
 
-// Text in the error red, readable on light and dark.
-void showAsError(QWidget* label);
-
 } // namespace larkhold

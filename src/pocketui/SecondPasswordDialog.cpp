@@ -1,10 +1,11 @@
 #include "SecondPasswordDialog.h"
 
-#include "PasswordMeter.h"
+#include "PasswordStrengthView.h"
 #include "PocketDocument.h"
 #include "PocketEditor.h"
 #include "PocketSession.h"
 #include "PocketWidgets.h"
+#include "SheetDialog.h"
 #include "Theme.h"
 
 #include <QCheckBox>
@@ -70,10 +71,12 @@ ThemeLabel* label(const QString& text, qreal size, QFont::Weight weight, ThemeLa
     return made;
 }
 
+// Fields and check boxes drawn as every sheet draws them, visible in light and dark.
 QLineEdit* makePasswordField(const QString& placeholder, QWidget* parent) {
     auto* field = new QLineEdit(parent);
     field->setEchoMode(QLineEdit::Password);
     field->setPlaceholderText(placeholder);
+    SheetDialog::styleField(field);
     return field;
 }
 
@@ -119,13 +122,13 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     password_->setObjectName(QStringLiteral("secondPasswordField"));
     confirm_ = makePasswordField(QStringLiteral("Confirm second password"), fields);
     confirm_->setObjectName(QStringLiteral("confirmSecondPasswordField"));
-    meter_ = makePasswordMeter(fields);
-    message_ = new QLabel(fields);
+    meter_ = new PasswordStrengthView(fields);
+    meter_->setObjectName(QStringLiteral("passwordMeter"));
+    message_ = SheetDialog::caption(QString(), SheetDialog::Tone::error, 11);
     message_->setObjectName(QStringLiteral("passwordMessage"));
-    message_->setFont(Theme::font(11));
-    showAsError(message_);
     remember_ = new QCheckBox(SecondPasswordSetup::rememberLabel(), fields);
     remember_->setFont(Theme::font(12));
+    SheetDialog::styleField(remember_);
     fields->addRow(password_);
     fields->addRow(confirm_);
     fields->addRow(meter_);
@@ -134,7 +137,7 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     leftColumn->addWidget(fields);
     connect(password_, &QLineEdit::textChanged, this, [this](const QString& text) {
         setup_->setPassword(text);
-        showPasswordRating(meter_, text);
+        meter_->setPassword(text);
     });
     connect(confirm_, &QLineEdit::textChanged, setup_, &SecondPasswordSetup::setConfirmPassword);
     connect(remember_, &QCheckBox::toggled, setup_, &SecondPasswordSetup::setRememberInKeychain);
@@ -189,11 +192,8 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     right->addWidget(usage_);
     columns->addLayout(right, 1);
 
-    error_ = new QLabel(this);
+    error_ = SheetDialog::caption(QString(), SheetDialog::Tone::error, 12);
     error_->setObjectName(QStringLiteral("errorText"));
-    error_->setFont(Theme::font(12));
-    error_->setWordWrap(true);
-    showAsError(error_);
     root->addWidget(error_);
 
     auto* buttons = new QHBoxLayout;

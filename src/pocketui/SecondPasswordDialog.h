@@ -16,6 +16,7 @@ class QVBoxLayout;
 namespace larkhold {
 
 class Defaults;
+class PasswordStrengthView;
 class PocketEditor;
 class ProminentButton;
 class QuietButton;
@@ -38,6 +39,7 @@ public:
     QCheckBox* rememberBox() const { return remember_; }
     ProminentButton* saveButton() const { return save_; }
     QuietButton* cancelButton() const { return cancel_; }
+    PasswordStrengthView* meter() const { return meter_; }
     QLabel* messageLabel() const { return message_; }
     QLabel* errorLabel() const { return error_; }
     QLabel* countLabel() const { return count_; }
@@ -59,7 +61,7 @@ private:
     SecondPasswordSetup* setup_;
     QLineEdit* password_ = nullptr;
     QLineEdit* confirm_ = nullptr;
-    QWidget* meter_ = nullptr;
+    PasswordStrengthView* meter_ = nullptr;
     QLabel* message_ = nullptr;
     QCheckBox* remember_ = nullptr;
     QLabel* count_ = nullptr;

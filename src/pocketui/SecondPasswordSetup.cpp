@@ -8,10 +8,10 @@
 #include "PocketSession.h"
 #include "PocketStorage.h"
 #include "SecretStore.h"
+#include "SheetRules.h"
 #include "VaultStore.h"
 
 #include <QCoroFuture>
-#include <QTextBoundaryFinder>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
@@ -26,14 +26,6 @@ void wipeText(QString& text) {
 }
 
 } // namespace
-
-int characterCount(const QString& text) {
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (graphemes.toNextBoundary() > 0)
-        ++count;
-    return count;
-}
 
 SecondPasswordSetup::SecondPasswordSetup(PocketSession& session, PocketItems main, SecretStore& secrets,
                                          VaultStore* store, PocketDocumentHost* importer, QObject* parent)
@@ -92,11 +84,12 @@ void SecondPasswordSetup::setRememberInKeychain(bool remember) {
 }
 
 std::optional<QString> SecondPasswordSetup::passwordMessage() const {
-    if (!password_.isEmpty() && characterCount(password_) < kMinimumPasswordLength)
-        return QStringLiteral("At least 6 characters.");
+    if (!password_.isEmpty() && !isLongEnoughPassword(password_))
+        return QStringLiteral("At least %1 characters.").arg(kMinimumPasswordLength);
     if (confirmPassword_.isEmpty())
         return std::nullopt;
-    if (password_ == confirmPassword_)
+    // The same password for the person typing it: the vault reads passwords in their composed form.
+    if (sameText(password_, confirmPassword_))
         return std::nullopt;
     return QStringLiteral("Passwords don’t match.");
 }
@@ -120,8 +113,8 @@ QString SecondPasswordSetup::usageCaption() const {
 }
 
 bool SecondPasswordSetup::ready() const {
-    return characterCount(password_) >= kMinimumPasswordLength && password_ == confirmPassword_ &&
-           allChecksPassed() && !working_ && session_;
+    return isLongEnoughPassword(password_) && sameText(password_, confirmPassword_) && allChecksPassed() &&
+           !working_ && session_;
 }
 
 QString SecondPasswordSetup::confirmationMessage() {

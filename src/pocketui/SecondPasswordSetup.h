@@ -31,8 +31,6 @@ class SecondPasswordSetup : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int kMinimumPasswordLength = 6;
-
     // `main` is the vault's own item set as it was when the setup opened; the checks compare with it.
     // `importer` turns files into items for the second set; `store` may be null in tests.
     SecondPasswordSetup(PocketSession& session, PocketItems main, SecretStore& secrets, VaultStore* store,
@@ -98,8 +96,5 @@ private:
     std::optional<QString> errorText_;
     std::vector<DecoyChecklist::Check> checks_;
 };
-
-// Number of user-perceived characters (grapheme clusters).
-int characterCount(const QString& text);
 
 } // namespace larkhold

@@ -1,5 +1,6 @@
 #include "PocketTestSupport.h"
 #include "SecondPasswordSetup.h"
+#include "SheetRules.h"
 
 #include <QSignalSpy>
 

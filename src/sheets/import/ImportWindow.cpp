@@ -1,5 +1,6 @@
 #include "ImportWindow.h"
 
+#include "SheetDialog.h"
 #include "Theme.h"
 #include "WindowPresenter.h"
 
@@ -105,6 +106,7 @@ ImportWindow::ImportWindow(ImportDeps deps, const QList<QUrl>& files)
     password_->setObjectName(QStringLiteral("passwordField"));
     password_->setEchoMode(QLineEdit::Password);
     password_->setPlaceholderText(QStringLiteral("Password"));
+    SheetDialog::styleField(password_);
     group->addRow(password_);
     resultRow_ = new QWidget(group);
     auto* resultLine = new QHBoxLayout(resultRow_);
@@ -120,11 +122,8 @@ ImportWindow::ImportWindow(ImportDeps deps, const QList<QUrl>& files)
     remarks_ = textLine(11, ThemeLabel::Tone::orange, group);
     remarks_->setObjectName(QStringLiteral("remarks"));
     group->addRow(remarks_);
-    error_ = new QLabel(group);
-    error_->setFont(Theme::font(12));
-    error_->setWordWrap(true);
+    error_ = SheetDialog::caption(QString(), SheetDialog::Tone::error, 12);
     error_->setTextFormat(Qt::PlainText);
-    error_->setStyleSheet(QStringLiteral("color: rgb(229, 57, 53);"));
     error_->setObjectName(QStringLiteral("errorText"));
     group->addRow(error_);
     root->addWidget(group);
