@@ -7,6 +7,7 @@ import time
 import uuid
 
 from harness import BUILD_DIR, REFERENCE_EPOCH, DesktopTestCase, VaultRecord, wait_until
+from sheet_steps import SheetScenario
 
 POCKET_TOOL = os.path.join(BUILD_DIR, "tests", "pocketui", "larkhold-e2e-pocket-vault")
 
@@ -30,6 +31,9 @@ def make_pocket_vault(desktop, name, password, capacity_mb=1):
                          requireTouchID=False, openInFinderAfterUnlock=True, autoOpenAtLaunch=False)
     record.password = password
     return record
+
+
+NOTE_AREA = (480, 260)      # somewhere in the note's text, below the item's name
 
 
 def click_inside(desktop, window, x, y):
@@ -92,3 +96,43 @@ class AddToPocketVault(DesktopTestCase):
         d.close_window(pocket)
         d.wait_window_gone("Diary")
         d.wait_for_activity("Diary locked (manual)")
+
+
+class PocketNoteRoundTrip(SheetScenario):
+    def test_a_typed_note_survives_closing_the_window_and_unlocking_again(self):
+        d = self.desktop
+        password = "lantern orchard 42"
+        text = "Spare key is under the third flower pot."
+
+        # A new Pocket Vault, made through the New Vault sheet; it opens in its own window.
+        self.open_new_vault_sheet()
+        d.key("shift+Tab", "Right")  # the kind picker: Pocket Vault
+        d.key("Tab")  # the name
+        d.type_text("Diary")
+        d.key("Tab", "Tab", "Tab")  # "Choose…", the capacity, the password
+        d.type_text(password)
+        d.key("Tab")
+        d.type_text(password)
+        d.key("Tab", "Tab")  # the hint, then "Remember password in my keyring"
+        d.key("space")  # off: the password is typed again below
+        d.key("Return")
+        d.wait_window_gone("New Vault", timeout=300)
+        pocket = self.wait_and_activate("Diary")
+
+        # A note, typed by real key input.
+        click_inside(d, pocket, NEW_NOTE_X, SIDEBAR_BUTTONS_Y)
+        click_inside(d, pocket, *NOTE_AREA)
+        d.type_text(text)
+        d.screenshot("typed")
+
+        # Closing the window locks the vault, after saving what was typed.
+        d.close_window(pocket)
+        d.wait_window_gone("Diary")
+        d.wait_for_activity("Diary locked (manual)")
+
+        # Unlocked again, the vault opens with the note selected; its exported copy holds what was typed.
+        self.unlock_from_tray("Diary", password)
+        pocket = self.wait_and_activate("Diary")
+        d.screenshot("reopened")
+        exported = export_selected_item(d, pocket, os.path.join(d.root, "note.txt"))
+        self.assertEqual(exported.decode("utf-8"), text)
