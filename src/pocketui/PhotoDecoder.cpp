@@ -23,14 +23,15 @@ bool isHeif(ByteView bytes) {
 
 QImage decodeHeif(ByteView bytes) {
     std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(), &heif_context_free);
-    if (!context || heif_context_read_from_memory_without_copy(context.get(), bytes.data(), bytes.size(), nullptr)
-                            .code != heif_error_Ok)
+    if (!context ||
+        heif_context_read_from_memory_without_copy(context.get(), bytes.data(), bytes.size(), nullptr).code !=
+            heif_error_Ok)
         return {};
     heif_image_handle* rawHandle = nullptr;
     if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
         return {};
     std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)> handle(rawHandle,
-                                                                                      &heif_image_handle_release);
+                                                                                    &heif_image_handle_release);
     if (!pixelCountAllowed(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get())))
         return {};
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
@@ -51,8 +52,8 @@ QImage decodeHeif(ByteView bytes) {
 }
 
 QImage decodeWithQt(ByteView bytes) {
-    QByteArray view = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<qsizetype>(bytes.size()));
+    QByteArray view =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
     QBuffer buffer(&view);
     if (!buffer.open(QIODevice::ReadOnly))
         return {};

@@ -221,8 +221,9 @@ QWidget* PocketEditor::buildDetail() {
     banner_->setObjectName(QStringLiteral("noticeBanner"));
     auto* bannerRow = new QHBoxLayout(banner_);
     bannerRow->setContentsMargins(8, 8, 8, 8);
-    auto* warning = new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), 13,
-                                   [](const QPalette& p) { return Theme::systemOrange(p); }, banner_);
+    auto* warning = new SymbolIcon(
+        QStringLiteral("exclamationmark.triangle.fill"), 13, [](const QPalette& p) { return Theme::systemOrange(p); },
+        banner_);
     noticeText_ = new QLabel(banner_);
     noticeText_->setObjectName(QStringLiteral("noticeText"));
     noticeText_->setFont(Theme::font(11));

@@ -83,7 +83,8 @@ QString fileName(const PocketItem& item) {
 }
 
 QString panelMessage() {
-    return QStringLiteral("The exported copy is not encrypted and can leave traces on this %1.").arg(glossary::computer);
+    return QStringLiteral("The exported copy is not encrypted and can leave traces on this %1.")
+        .arg(glossary::computer);
 }
 
 std::optional<QString> write(const QString& path, ByteView data) {

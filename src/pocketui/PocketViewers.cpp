@@ -112,9 +112,9 @@ void ImageView::paintEvent(QPaintEvent*) {
         scaled_ = image_.scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         scaled_.setDevicePixelRatio(ratio);
     }
-    const QRect target(QPoint(area.x() + (area.width() - fitted.width()) / 2,
-                              area.y() + (area.height() - fitted.height()) / 2),
-                       fitted);
+    const QRect target(
+        QPoint(area.x() + (area.width() - fitted.width()) / 2, area.y() + (area.height() - fitted.height()) / 2),
+        fitted);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, scaled_);
 }

@@ -148,8 +148,9 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     auto* bannerRow = new QHBoxLayout(banner_);
     bannerRow->setContentsMargins(14, 8, 14, 8);
     bannerRow->setSpacing(8);
-    auto* warning = new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), 14,
-                                   [](const QPalette& p) { return Theme::systemOrange(p); }, banner_);
+    auto* warning = new SymbolIcon(
+        QStringLiteral("exclamationmark.triangle.fill"), 14, [](const QPalette& p) { return Theme::systemOrange(p); },
+        banner_);
     bannerText_ = new QLabel(banner_);
     bannerText_->setObjectName(QStringLiteral("copiesWarning"));
     bannerText_->setFont(Theme::font(12));
@@ -173,8 +174,9 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     usage_->setObjectName(QStringLiteral("usage"));
     usage_->setFont(Theme::font(11));
     usage_->setTone(ThemeLabel::Tone::secondary);
-    saveIcon_ = new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), 11,
-                               [](const QPalette& p) { return Theme::systemOrange(p); }, this);
+    saveIcon_ = new SymbolIcon(
+        QStringLiteral("exclamationmark.triangle.fill"), 11, [](const QPalette& p) { return Theme::systemOrange(p); },
+        this);
     saveState_ = new ThemeLabel(QString(), this);
     saveState_->setObjectName(QStringLiteral("saveState"));
     // One line: a long save error is cut, and shows whole as its tooltip.

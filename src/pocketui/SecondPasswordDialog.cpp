@@ -36,8 +36,9 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         if (passed_) {
-            painter.drawPixmap(0, 0, Symbols::pixmap(QStringLiteral("checkmark.circle.fill"), 14,
-                                                     Theme::systemGreen(palette()), devicePixelRatioF()));
+            painter.drawPixmap(0, 0,
+                               Symbols::pixmap(QStringLiteral("checkmark.circle.fill"), 14,
+                                               Theme::systemGreen(palette()), devicePixelRatioF()));
             return;
         }
         painter.setPen(QPen(Theme::secondary(palette()), 1.2));
@@ -79,7 +80,6 @@ QLineEdit* makePasswordField(const QString& placeholder, QWidget* parent) {
     SheetDialog::styleField(field);
     return field;
 }
-
 
 } // namespace
 
@@ -197,8 +197,8 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     root->addWidget(error_);
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(label(QStringLiteral("Takes the place of any second password set up before."), 11,
-                             QFont::Normal, ThemeLabel::Tone::secondary, this));
+    buttons->addWidget(label(QStringLiteral("Takes the place of any second password set up before."), 11, QFont::Normal,
+                             ThemeLabel::Tone::secondary, this));
     buttons->addStretch(1);
     cancel_ = new QuietButton(QStringLiteral("Cancel"), this);
     cancel_->setObjectName(QStringLiteral("cancelButton"));
@@ -241,8 +241,8 @@ void SecondPasswordDialog::refresh() {
     progress_->setRange(0, total);
     progress_->setValue(setup_->passedChecks());
     QPalette tint = progress_->palette();
-    tint.setColor(QPalette::Highlight, setup_->allChecksPassed() ? Theme::systemGreen(palette())
-                                                                 : Theme::systemOrange(palette()));
+    tint.setColor(QPalette::Highlight,
+                  setup_->allChecksPassed() ? Theme::systemGreen(palette()) : Theme::systemOrange(palette()));
     progress_->setPalette(tint);
     if (setup_->checks() != shownChecks_)
         rebuildChecks();

@@ -108,13 +108,13 @@ QString SecondPasswordSetup::countText() const {
 }
 
 QString SecondPasswordSetup::usageCaption() const {
-    return QStringLiteral("%1 of %2").arg(formatByteCount(PocketPayload::sizeOf(decoy_->items())),
-                                          formatByteCount(decoy_->capacity()));
+    return QStringLiteral("%1 of %2")
+        .arg(formatByteCount(PocketPayload::sizeOf(decoy_->items())), formatByteCount(decoy_->capacity()));
 }
 
 bool SecondPasswordSetup::ready() const {
-    return isLongEnoughPassword(password_) && sameText(password_, confirmPassword_) && allChecksPassed() &&
-           !working_ && session_;
+    return isLongEnoughPassword(password_) && sameText(password_, confirmPassword_) && allChecksPassed() && !working_ &&
+           session_;
 }
 
 QString SecondPasswordSetup::confirmationMessage() {

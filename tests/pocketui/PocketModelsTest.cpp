@@ -43,7 +43,9 @@ TEST(ExportName, DecryptedNamesCannotEscapeTheFolderOrHide) {
     EXPECT_FALSE(traversal.startsWith(QLatin1Char('.')));
     EXPECT_EQ(traversal, QStringLiteral("-..-.bashrc.txt"));
 
-    EXPECT_EQ(PocketExport::fileName(noteNamed(QStringLiteral("a\nb\tc\x01" "d"))), QStringLiteral("a b c d.txt"));
+    EXPECT_EQ(PocketExport::fileName(noteNamed(QStringLiteral("a\nb\tc\x01"
+                                                              "d"))),
+              QStringLiteral("a b c d.txt"));
     EXPECT_EQ(PocketExport::fileName(itemOf(PocketItem::Kind::pdf, QStringLiteral("\u202Efdp.exe"), 1)),
               QStringLiteral("fdp.exe"));
     EXPECT_EQ(PocketExport::fileName(itemOf(PocketItem::Kind::image, QStringLiteral("..."), 1)),
@@ -99,7 +101,8 @@ TEST(ExportWrite, AFailedExportBecomesTheNoticeAndChangesNothing) {
     EXPECT_EQ(model.exportFileName(note.id), QStringLiteral("Ideas.txt"));
     model.exportItem(note.id, QStringLiteral("/nonexistent-folder/Ideas.txt"));
     ASSERT_TRUE(document.notice().has_value());
-    EXPECT_TRUE(document.notice()->startsWith(QStringLiteral("Could not export “Ideas”: "))) << document.notice()->toStdString();
+    EXPECT_TRUE(document.notice()->startsWith(QStringLiteral("Could not export “Ideas”: ")))
+        << document.notice()->toStdString();
     EXPECT_EQ(document.items().front(), note);
     EXPECT_EQ(document.selection(), note.id);
 
@@ -111,7 +114,8 @@ TEST(ExportWrite, AFailedExportBecomesTheNoticeAndChangesNothing) {
 // ---- the sidebar's rows ----
 
 TEST(ItemList, RowsShowNameSizeAndKind) {
-    PocketDocument document({noteNamed(QString(), QString()), itemOf(PocketItem::Kind::image, QStringLiteral("IMG.jpg"), 2048),
+    PocketDocument document({noteNamed(QString(), QString()),
+                             itemOf(PocketItem::Kind::image, QStringLiteral("IMG.jpg"), 2048),
                              itemOf(PocketItem::Kind::pdf, QStringLiteral("Scan.pdf"), 10)},
                             1 << 20);
     PocketItemListModel model(&document);
@@ -204,8 +208,9 @@ TEST(EditorModel, DeleteQuestionAndPhotoOption) {
     EXPECT_TRUE(model.optimizePhotos()) << "on while the setting is absent";
     model.setOptimizePhotos(false);
     EXPECT_FALSE(defaults.boolValue(SettingsKeys::pocketOptimizePhotos));
-    EXPECT_EQ(PocketEditorModel::optimizeToolTip(),
-              QStringLiteral("Resizes photos to 2500 px on the long side. Location and camera details are always removed."));
+    EXPECT_EQ(
+        PocketEditorModel::optimizeToolTip(),
+        QStringLiteral("Resizes photos to 2500 px on the long side. Location and camera details are always removed."));
     EXPECT_EQ(PocketEditorModel::addFilesMessage(),
               QStringLiteral("Notes (text files), photos (JPEG, PNG, HEIC) and PDFs — up to 5 MB each"));
 }
@@ -249,7 +254,8 @@ TEST_F(VaultModel, TheFooterShowsAFailedSaveUntilASaveSucceeds) {
     larkholdTestWriteFault = nullptr;
     EXPECT_TRUE(failed);
     EXPECT_TRUE(model.saveState().failed);
-    EXPECT_TRUE(model.saveState().text.startsWith(QStringLiteral("Not saved: "))) << model.saveState().text.toStdString();
+    EXPECT_TRUE(model.saveState().text.startsWith(QStringLiteral("Not saved: ")))
+        << model.saveState().text.toStdString();
 
     session->document().addNote();
     EXPECT_TRUE(QCoro::waitFor(session->finish()));

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "ByteCount.h"
 #include "FastKdf.h"
 #include "FileWrite.h"
-#include "ByteCount.h"
 #include "PocketDocument.h"
-#include "PocketPayload.h"
 #include "PocketFileImporter.h"
+#include "PocketPayload.h"
 #include "PocketSession.h"
 #include "PocketStorage.h"
 #include "fakes/store/StoreFixture.h"
@@ -32,8 +32,8 @@ inline QImage testPicture(int width, int height, QColor tint = QColor(70, 110, 2
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 255 / width + tint.red()) / 2, (y * 255 / height + tint.green()) / 2,
-                                      tint.blue()));
+            image.setPixel(
+                x, y, qRgb((x * 255 / width + tint.red()) / 2, (y * 255 / height + tint.green()) / 2, tint.blue()));
     QPainter painter(&image);
     painter.setPen(QPen(Qt::white, std::max(2, width / 40)));
     painter.drawEllipse(QRect(width / 4, height / 4, width / 2, height / 2));

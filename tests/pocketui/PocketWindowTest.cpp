@@ -54,9 +54,7 @@ public slots:
 
 class PocketWindowTest : public PocketFixture {
 protected:
-    PocketWindowTest() {
-        PocketWindows::setDependencies({nullptr, &secrets, &defaults, &importer});
-    }
+    PocketWindowTest() { PocketWindows::setDependencies({nullptr, &secrets, &defaults, &importer}); }
     ~PocketWindowTest() override {
         for (const QUuid& id : PocketWindows::openWindows())
             PocketWindows::close(id);
@@ -107,9 +105,7 @@ protected:
         delete mime;
     }
 
-    void select(PocketEditor* editor, int row) {
-        editor->itemList()->setCurrentIndex(editor->itemModel()->index(row));
-    }
+    void select(PocketEditor* editor, int row) { editor->itemList()->setCurrentIndex(editor->itemModel()->index(row)); }
 
     WindowHost windowHost;
 };
@@ -131,7 +127,8 @@ TEST_F(PocketWindowTest, ANoteTypedIsSavedAfterThePause) {
     QTest::keyClicks(editor->noteView(), QStringLiteral("Passport, tickets, charger."));
     EXPECT_EQ(document().items().front().text(), QStringLiteral("Passport, tickets, charger."));
     EXPECT_EQ(editor->itemModel()->index(0).data().toString(), QStringLiteral("Packing list"));
-    EXPECT_EQ(window->saveStateLabel()->text(), session().saving() ? QStringLiteral("Saving…") : QStringLiteral("Saved"));
+    EXPECT_EQ(window->saveStateLabel()->text(),
+              session().saving() ? QStringLiteral("Saving…") : QStringLiteral("Saved"));
 
     ASSERT_TRUE(savedEverything());
     EXPECT_EQ(window->saveStateLabel()->text(), QStringLiteral("Saved"));
@@ -148,8 +145,9 @@ TEST_F(PocketWindowTest, DroppedPhotosAndPdfsShowAndExport) {
     const QString png = inputFile(QStringLiteral("Map.png"), encodedPicture(testPicture(90, 90, Qt::darkGreen), "png"));
     const QString heic = inputFile(QStringLiteral("Harbour.heic"), heicPicture(testPicture(64, 48, Qt::darkRed)));
     const QString pdf = inputFile(QStringLiteral("Ticket.pdf"), testPdf());
-    drop(editor->itemList()->viewport(), {QUrl::fromLocalFile(jpeg), QUrl::fromLocalFile(png), QUrl::fromLocalFile(heic),
-                                          QUrl::fromLocalFile(pdf), QUrl(QStringLiteral("https://example.org/x.jpg"))});
+    drop(editor->itemList()->viewport(),
+         {QUrl::fromLocalFile(jpeg), QUrl::fromLocalFile(png), QUrl::fromLocalFile(heic), QUrl::fromLocalFile(pdf),
+          QUrl(QStringLiteral("https://example.org/x.jpg"))});
     ASSERT_EQ(document().items().size(), 4u) << document().notice().value_or(QString()).toStdString();
     EXPECT_FALSE(document().notice().has_value());
     EXPECT_EQ(document().selection(), document().items().back().id) << "the last file taken is selected";
@@ -183,7 +181,8 @@ TEST_F(PocketWindowTest, TheExportPanelAsksBeforeReplacingAndWarns) {
     EXPECT_EQ(panel->selectedFiles().value(0).section(QLatin1Char('/'), -1), QStringLiteral("Ideas.txt"));
     auto* message = panel->findChild<QLabel*>(QStringLiteral("panelMessage"));
     ASSERT_NE(message, nullptr);
-    EXPECT_EQ(message->text(), QStringLiteral("The exported copy is not encrypted and can leave traces on this computer."));
+    EXPECT_EQ(message->text(),
+              QStringLiteral("The exported copy is not encrypted and can leave traces on this computer."));
     delete panel;
 
     // A cancelled panel exports nothing.
@@ -419,11 +418,13 @@ TEST_F(PocketWindowTest, SecondPasswordSetupFromTheStore) {
     EXPECT_EQ(dialog->countLabel()->text(), QStringLiteral("2 of 5"));
     EXPECT_FALSE(dialog->saveButton()->isEnabled());
 
-    drop(dialog->editor()->itemList()->viewport(),
-         {QUrl::fromLocalFile(inputFile(QStringLiteral("Groceries.txt"),
-                                        "Milk, bread, eggs, apples and coffee for the weekend breakfast.")),
-          QUrl::fromLocalFile(inputFile(QStringLiteral("Gym.txt"), "Monday legs, Wednesday back and arms, Friday run.")),
-          QUrl::fromLocalFile(inputFile(QStringLiteral("Recipes.txt"), "Soak the lentils overnight, then simmer slowly."))});
+    drop(
+        dialog->editor()->itemList()->viewport(),
+        {QUrl::fromLocalFile(inputFile(QStringLiteral("Groceries.txt"),
+                                       "Milk, bread, eggs, apples and coffee for the weekend breakfast.")),
+         QUrl::fromLocalFile(inputFile(QStringLiteral("Gym.txt"), "Monday legs, Wednesday back and arms, Friday run.")),
+         QUrl::fromLocalFile(
+             inputFile(QStringLiteral("Recipes.txt"), "Soak the lentils overnight, then simmer slowly."))});
     EXPECT_EQ(dialog->countLabel()->text(), QStringLiteral("5 of 5"));
     EXPECT_TRUE(dialog->saveButton()->isEnabled());
     QTest::mouseClick(dialog->rememberBox(), Qt::LeftButton);

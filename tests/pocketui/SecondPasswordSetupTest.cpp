@@ -1,5 +1,6 @@
-#include "PocketTestSupport.h"
 #include "SecondPasswordSetup.h"
+
+#include "PocketTestSupport.h"
 #include "SheetRules.h"
 
 #include <QSignalSpy>
@@ -18,11 +19,12 @@ protected:
 
     // Three believable items for the second set: two notes and a PDF.
     void fillDecoy(SecondPasswordSetup& setup) {
-        setup.decoy().add({inputFile(QStringLiteral("Groceries.txt"),
-                                     "Milk, bread, eggs, apples and coffee for the weekend breakfast."),
-                           inputFile(QStringLiteral("Gym.txt"), "Monday legs, Wednesday back and arms, Friday a long run."),
-                           inputFile(QStringLiteral("Invoice.pdf"), testPdf("Invoice 2023-114"))},
-                          false);
+        setup.decoy().add(
+            {inputFile(QStringLiteral("Groceries.txt"),
+                       "Milk, bread, eggs, apples and coffee for the weekend breakfast."),
+             inputFile(QStringLiteral("Gym.txt"), "Monday legs, Wednesday back and arms, Friday a long run."),
+             inputFile(QStringLiteral("Invoice.pdf"), testPdf("Invoice 2023-114"))},
+            false);
     }
 
     void typePasswords(SecondPasswordSetup& setup, const QString& password) {
@@ -54,8 +56,7 @@ TEST_F(SecondPassword, ChecksDecideWhenSavingIsPossible) {
     PocketSession* session = openPocket();
     auto setup = setupFor(*session);
     EXPECT_EQ(setup->checks().size(), 3u) << "no mix or amount rows against an empty vault";
-    EXPECT_EQ(setup->usageCaption(),
-              QStringLiteral("%1 of 1 MB").arg(formatByteCount(PocketPayload::sizeOf({}))))
+    EXPECT_EQ(setup->usageCaption(), QStringLiteral("%1 of 1 MB").arg(formatByteCount(PocketPayload::sizeOf({}))))
         << "the fixed overhead shows as used from the start";
 
     typePasswords(*setup, QStringLiteral("second secret"));

@@ -320,8 +320,7 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoPocket(Vault vault, QSt
         if (document.notice())
             problems.append(*document.notice());
     }
-    document.setNotice(problems.isEmpty() ? std::nullopt
-                                          : std::optional<QString>(problems.join(QLatin1Char('\n'))));
+    document.setNotice(problems.isEmpty() ? std::nullopt : std::optional<QString>(problems.join(QLatin1Char('\n'))));
     outcome.remarks = problems;
     if (added.isEmpty()) {
         outcome.error = QStringLiteral("Nothing was added to “%1”.").arg(vault.name);
@@ -360,16 +359,15 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoPocket(Vault vault, QSt
             if (deps_.trash(file, &reason))
                 ++trashed;
             else
-                outcome.remarks.append(
-                    QStringLiteral("%1 is in the vault, but couldn’t be moved to the Trash: %2").arg(quotedName(file), reason));
+                outcome.remarks.append(QStringLiteral("%1 is in the vault, but couldn’t be moved to the Trash: %2")
+                                           .arg(quotedName(file), reason));
         }
     }
     if (moveOriginals && trashed == static_cast<int>(files_.size()))
         outcome.result = QStringLiteral("%1 moved in — originals are in the Trash.").arg(itemCount(files_.size()));
     else if (moveOriginals && trashed > 0)
-        outcome.result = QStringLiteral("%1 copied in — %2 original(s) are in the Trash.")
-                             .arg(itemCount(added.size()))
-                             .arg(trashed);
+        outcome.result =
+            QStringLiteral("%1 copied in — %2 original(s) are in the Trash.").arg(itemCount(added.size())).arg(trashed);
     else
         outcome.result = QStringLiteral("%1 copied in.").arg(itemCount(added.size()));
     co_return outcome;
@@ -386,20 +384,19 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoFolder(Vault vault, QSt
     const QPointer<VaultStore> store = store_;
     // Held until the copies are done: the vault is not locked or changed under them.
     VaultStore::BusyMark busy(*store_, vault.id);
-    QFuture<Copied> copying =
-        QtConcurrent::run([mountPoint, files, moveOriginals, trash = deps_.trash]() {
-            Copied copied;
-            QStringList accepted;
-            for (const QString& file : files) {
-                if (QFileInfo(file).isDir() && holdsVaultByName(file))
-                    copied.refused.append(refusedAsHolder(file));
-                else
-                    accepted.append(file);
-            }
-            copied.accepted = accepted.size();
-            copied.result = copyIntoFolder(mountPoint, accepted, moveOriginals, trash);
-            return copied;
-        });
+    QFuture<Copied> copying = QtConcurrent::run([mountPoint, files, moveOriginals, trash = deps_.trash]() {
+        Copied copied;
+        QStringList accepted;
+        for (const QString& file : files) {
+            if (QFileInfo(file).isDir() && holdsVaultByName(file))
+                copied.refused.append(refusedAsHolder(file));
+            else
+                accepted.append(file);
+        }
+        copied.accepted = accepted.size();
+        copied.result = copyIntoFolder(mountPoint, accepted, moveOriginals, trash);
+        return copied;
+    });
     const Copied copied = co_await copying;
 
     Outcome outcome;

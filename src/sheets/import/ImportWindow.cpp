@@ -84,8 +84,8 @@ ImportWindow::ImportWindow(ImportDeps deps, const QList<QUrl>& files)
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(22, 22, 22, 22);
     root->setSpacing(16);
-    auto* header = new SheetHeader(QStringLiteral("tray.and.arrow.down.fill"), model_->title(), ImportModel::subtitle(),
-                                   this);
+    auto* header =
+        new SheetHeader(QStringLiteral("tray.and.arrow.down.fill"), model_->title(), ImportModel::subtitle(), this);
     // A long file name is cut in the middle rather than widening the window.
     header->titleLabel()->setElideMode(Qt::ElideMiddle);
     header->titleLabel()->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
@@ -136,8 +136,8 @@ ImportWindow::ImportWindow(ImportDeps deps, const QList<QUrl>& files)
     move_->setObjectName(QStringLiteral("moveButton"));
     copy_ = new ProminentButton(QString(), GradientKind::accent, this);
     copy_->setObjectName(QStringLiteral("copyButton"));
-    for (QPushButton* button : {static_cast<QPushButton*>(cancel_), static_cast<QPushButton*>(move_),
-                                static_cast<QPushButton*>(copy_)}) {
+    for (QPushButton* button :
+         {static_cast<QPushButton*>(cancel_), static_cast<QPushButton*>(move_), static_cast<QPushButton*>(copy_)}) {
         button->setAutoDefault(false);
         buttons->addWidget(button);
     }

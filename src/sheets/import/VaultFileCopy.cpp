@@ -62,17 +62,16 @@ void copyTree(const QFileInfo& from, const QString& to) {
         // The link's own text, not the resolved path: a relative link stays relative.
         std::vector<char> raw(4096);
         const ssize_t length = ::readlink(QFile::encodeName(from.filePath()).constData(), raw.data(), raw.size());
-        if (length < 0 || ::symlink(std::string(raw.data(), std::size_t(length)).c_str(),
-                                    QFile::encodeName(to).constData()) != 0)
+        if (length < 0 ||
+            ::symlink(std::string(raw.data(), std::size_t(length)).c_str(), QFile::encodeName(to).constData()) != 0)
             throw CopyFailure{QString::fromLocal8Bit(std::strerror(errno))};
         return;
     }
     if (from.isDir()) {
         if (!QDir().mkdir(to))
             throw CopyFailure{QStringLiteral("The folder “%1” could not be created.").arg(QFileInfo(to).fileName())};
-        const QFileInfoList entries = QDir(from.filePath())
-                                          .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                         QDir::NoDotAndDotDot);
+        const QFileInfoList entries =
+            QDir(from.filePath()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         for (const QFileInfo& entry : entries)
             copyTree(entry, to + QLatin1Char('/') + entry.fileName());
         QFile::setPermissions(to, QFileInfo(from.filePath()).permissions());
@@ -151,8 +150,8 @@ FolderCopyResult copyIntoFolder(const QString& folder, const QStringList& source
     const QDir dir(folder);
     for (const QString& source : sources) {
         const QString fileName = QFileInfo(source).fileName();
-        const QString temporary =
-            dir.filePath(QStringLiteral(".larkhold-import-%1.part").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+        const QString temporary = dir.filePath(
+            QStringLiteral(".larkhold-import-%1.part").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
         try {
             copyEntry(source, temporary);
             // The free name is looked for again when another file takes it between the look and the rename.
@@ -182,8 +181,8 @@ FolderCopyResult copyIntoFolder(const QString& folder, const QStringList& source
         if (moveOriginals) {
             QString reason;
             if (!trash(source, &reason)) {
-                result.failure = QStringLiteral("“%1” was copied in, but couldn’t be moved to the Trash: %2")
-                                     .arg(fileName, reason);
+                result.failure =
+                    QStringLiteral("“%1” was copied in, but couldn’t be moved to the Trash: %2").arg(fileName, reason);
                 return result;
             }
             ++result.trashed;

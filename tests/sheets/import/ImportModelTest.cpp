@@ -88,9 +88,7 @@ protected:
         return made;
     }
 
-    void run(ImportModel& import, bool move) {
-        QCoro::waitFor(import.run(move));
-    }
+    void run(ImportModel& import, bool move) { QCoro::waitFor(import.run(move)); }
 
     QStringList volumeEntries(const Vault& vault) const {
         QStringList entries = QDir(fakeMountPoint(vault.name))
@@ -110,7 +108,8 @@ TEST_F(Import, TitleCountsTheFilesHandedOver) {
               QStringLiteral("Add 2 items to a vault"));
     ImportDeps deps;
     deps.store = store.get();
-    ImportModel mixed(deps, {QUrl(QStringLiteral("https://example.org/a.pdf")), QUrl::fromLocalFile(QStringLiteral("/in/b.pdf"))});
+    ImportModel mixed(
+        deps, {QUrl(QStringLiteral("https://example.org/a.pdf")), QUrl::fromLocalFile(QStringLiteral("/in/b.pdf"))});
     EXPECT_EQ(mixed.files(), QStringList{QStringLiteral("/in/b.pdf")}) << "only local files are taken";
     EXPECT_EQ(ImportModel::subtitle(), QStringLiteral("The vault unlocks if needed, files are copied in"));
 }
@@ -224,8 +223,9 @@ TEST_F(Import, AnOriginalTheTrashRefusesIsNamed) {
     auto import = model({a, b});
     run(*import, true);
     EXPECT_EQ(import->resultMessage(), QStringLiteral("2 item(s) copied in — 1 original(s) are in the Trash."));
-    EXPECT_EQ(import->remarks(), QStringList{QStringLiteral(
-                                     "“b.txt” is in the vault, but couldn’t be moved to the Trash: The trash is full.")});
+    EXPECT_EQ(
+        import->remarks(),
+        QStringList{QStringLiteral("“b.txt” is in the vault, but couldn’t be moved to the Trash: The trash is full.")});
     EXPECT_TRUE(QFileInfo::exists(b));
 }
 
@@ -324,7 +324,8 @@ TEST_F(ImportToVolume, MovingStopsAtTheFirstFailureAndLeavesNoPartialFile) {
     const QString third = inputFile(QStringLiteral("third.txt"), "third");
     auto import = model({first, second, third});
     run(*import, true);
-    EXPECT_EQ(import->errorText(), QStringLiteral("Could not add second.pipe: “second.pipe” is neither a file nor a folder."));
+    EXPECT_EQ(import->errorText(),
+              QStringLiteral("Could not add second.pipe: “second.pipe” is neither a file nor a folder."));
     EXPECT_EQ(volumeEntries(volume), QStringList{QStringLiteral("first.txt")});
     EXPECT_EQ(trash.trashed(), QStringList{first});
     EXPECT_TRUE(QFileInfo::exists(third));

@@ -139,13 +139,15 @@ TEST_F(ImportWindowTest, Screens) {
     startPocketStore();
     ASSERT_TRUE(unlockWith(pocket, QStringLiteral("correct horse")));
     useStore();
-    ImportWindow* window = show({inputFile(QStringLiteral("Tax return 2023.pdf"), testPdf()),
-                                 inputFile(QStringLiteral("Receipt.jpg"), encodedPicture(testPicture(300, 200), "jpeg"))});
+    ImportWindow* window =
+        show({inputFile(QStringLiteral("Tax return 2023.pdf"), testPdf()),
+              inputFile(QStringLiteral("Receipt.jpg"), encodedPicture(testPicture(300, 200), "jpeg"))});
     const ScreenReport open = renderScreen(window, QStringLiteral("pocketui"), QStringLiteral("import-window"));
     EXPECT_TRUE(open.ok()) << open.problems.join(QLatin1Char('\n')).toStdString();
 
     window->model().setSelectedVaultID(archive.id);
-    const ScreenReport locked = renderScreen(window, QStringLiteral("pocketui"), QStringLiteral("import-window-password"));
+    const ScreenReport locked =
+        renderScreen(window, QStringLiteral("pocketui"), QStringLiteral("import-window-password"));
     EXPECT_TRUE(locked.ok()) << locked.problems.join(QLatin1Char('\n')).toStdString();
 
     window->model().setSelectedVaultID(pocket.id);
