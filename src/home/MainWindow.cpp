@@ -122,6 +122,10 @@ void MainWindow::applyDesign() {
         setPalette(ColorScheme::palette(true));
         break;
     }
+    // The menu bar takes the application's menu-bar palette unless told otherwise; it belongs to the
+    // design's window and follows its scheme.
+    if (QWidget* bar = menuWidget())
+        bar->setPalette(palette());
 
     if (!isVisible()) {
         // The first show takes this size.
@@ -146,6 +150,9 @@ void MainWindow::showEvent(QShowEvent* event) {
         return;
     if (appliedTarget_ != spec_.target)
         QTimer::singleShot(0, this, &MainWindow::applyTargetSize);
+    // A menu bar added after the design was chosen has not taken its scheme yet.
+    if (QWidget* bar = menuWidget())
+        bar->setPalette(palette());
     status_->refresh();
     if (deps_.refreshOnShow)
         startTask();
