@@ -18,7 +18,7 @@ struct Entry {
     QStringList themeNames; // freedesktop names, best first; empty where no theme has a faithful glyph
 };
 
-// One row per symbol the windows use. Theme names follow the freedesktop naming specification
+// One row per symbol the windows use. Theme names follow the freedesktop icon naming rules
 // and the symbolic names of Adwaita and Breeze, the icon themes Debian ships.
 const QHash<QString, Entry>& table() {
     static const QHash<QString, Entry> map = [] {
