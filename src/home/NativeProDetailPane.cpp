@@ -247,7 +247,7 @@ void NativeProDetailPane::refresh() {
     ring_->setFraction(m.fraction);
     ringSymbol_->setSymbol(ringSymbol(m.unlocked));
     ringSymbol_->setColor(Theme::secondary(pal));
-    figure_->setText(ringFigure(v, m.unlocked, fileSizeText(read.usedBytes)));
+    figure_->setText(ringFigure(v, m.unlocked, formatFileSize(read.usedBytes)));
     caption_->setText(ringCaption(v, m.unlocked));
     // Places the centre again for its new size.
     ring_->setDiameter(ring_->diameter());

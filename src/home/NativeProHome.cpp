@@ -87,7 +87,7 @@ void NativeProSidebarRow::refresh() {
     name_->setText(vault_.name);
     setToolTip(vault_.name);
     setAccessibleName(vault_.name);
-    size_->setText(NativeProHomeText::rowSizeCaption(vault_, m.unlocked, fileSizeText(read.usedBytes)));
+    size_->setText(NativeProHomeText::rowSizeCaption(vault_, m.unlocked, formatFileSize(read.usedBytes)));
 }
 
 QSize NativeProSidebarRow::sizeHint() const {
@@ -403,7 +403,7 @@ void NativeProHome::updateSummary() {
     for (const Vault& vault : vaults)
         sizes.append(store->sizesOnDisk().value(vault.id, 0));
     bar_->setSizes(sizes);
-    total_->setText(fileSizeText(store ? totalUsedBytes(vaults, store->sizesOnDisk()) : 0));
+    total_->setText(formatFileSize(store ? totalUsedBytes(vaults, store->sizesOnDisk()) : 0));
     summary_->setText(NativeProHomeText::summaryCaption(int(vaults.size()), store ? store->openCount() : 0));
 }
 

@@ -453,7 +453,7 @@ void NightWatchHome::updateHeader() {
     const int openCount = store ? store->openCount() : 0;
     headline_->setText(NightWatchHomeText::headline(openCount));
     const qint64 total = store ? totalUsedBytes(vaults, store->sizesOnDisk()) : 0;
-    summary_->setText(NightWatchHomeText::summaryLine(int(vaults.size()), openCount, fileSizeText(total)));
+    summary_->setText(NightWatchHomeText::summaryLine(int(vaults.size()), openCount, formatFileSize(total)));
     summary_->setToolTip(summary_->text());
     setLabelColor(summary_, NightWatchHomeText::summaryColor(openCount));
     lockAll_->setEnabled(NightWatchHomeText::lockAllEnabled(openCount));

@@ -409,7 +409,7 @@ void SoftFocusHome::updateTexts() {
     status_->setText(SoftFocusHomeText::statusLine(int(vaults.size()), openCount));
     openChip_->setText(SoftFocusHomeText::openChip(openCount));
     const qint64 total = store ? totalUsedBytes(vaults, store->sizesOnDisk()) : 0;
-    totalChip_->setText(SoftFocusHomeText::totalChip(fileSizeText(total)));
+    totalChip_->setText(SoftFocusHomeText::totalChip(formatFileSize(total)));
     cloudChip_->setVisible(SoftFocusHomeText::showsCloudSyncOff(vaults));
     lockAll_->setEnabled(SoftFocusHomeText::lockAllEnabled(openCount));
 }
