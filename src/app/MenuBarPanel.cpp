@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
 
 namespace larkhold {
 
@@ -28,14 +27,10 @@ QFont panelFont(double size, QFont::Weight weight = QFont::Normal,
     return Theme::font(size, weight, design);
 }
 
-QColor systemRed(const QPalette& palette) {
-    return Theme::isDark(palette) ? QColor(0xff, 0x45, 0x3a) : QColor(0xff, 0x3b, 0x30);
-}
-
 QColor platformColour(UsageColor usage, const QColor& accent, const QPalette& palette) {
     switch (usage) {
     case UsageColor::red:
-        return systemRed(palette);
+        return Theme::systemRed(palette);
     case UsageColor::orange:
         return Theme::systemOrange(palette);
     case UsageColor::green:
@@ -45,35 +40,6 @@ QColor platformColour(UsageColor usage, const QColor& accent, const QPalette& pa
     }
     return accent;
 }
-
-// The mini spinner of a busy row.
-class Spinner : public QWidget {
-public:
-    explicit Spinner(QWidget* parent) : QWidget(parent) {
-        setFixedSize(16, 16);
-        auto* turn = new QVariantAnimation(this);
-        turn->setStartValue(0);
-        turn->setEndValue(360);
-        turn->setDuration(900);
-        turn->setLoopCount(-1);
-        connect(turn, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-            angle_ = v.toInt();
-            update();
-        });
-        turn->start();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(Theme::secondary(palette()), 2, Qt::SolidLine, Qt::RoundCap));
-        p.drawArc(QRectF(rect()).adjusted(2, 2, -2, -2), -angle_ * 16, 270 * 16);
-    }
-
-private:
-    int angle_ = 0;
-};
 
 QToolButton* iconButton(const QString& symbol, const QString& tooltip, int size, const QColor& colour,
                         QWidget* parent) {
@@ -290,7 +256,7 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
     const Vault vault = r.vault;
     switch (r.controls) {
     case PanelRowControls::spinner:
-        line->addWidget(new Spinner(row));
+        line->addWidget(new BusyIndicator(16, row));
         break;
     case PanelRowControls::openAndLock: {
         QToolButton* open = iconButton(QStringLiteral("folder"), r.openTooltip, 11, Theme::secondary(palette()), row);
@@ -322,8 +288,8 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
         auto* menu = new QMenu(row);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         if (offersLocate)
-            menu->addAction(MenuBarTexts::locateVault, this, [this, vault] { callIfSet(actions_.locate, vault); });
-        menu->addAction(MenuBarTexts::revealVaultFile(), this, [this, vault] { callIfSet(actions_.reveal, vault); });
+            menu->addAction(vaultMenuTitle(VaultMenuItem::locate), this, [this, vault] { callIfSet(actions_.locate, vault); });
+        menu->addAction(vaultMenuTitle(VaultMenuItem::reveal), this, [this, vault] { callIfSet(actions_.reveal, vault); });
         menu->addAction(MenuBarTexts::moreInLarkhold, this, [this] { callIfSet(actions_.showMainWindow); });
         menu->popup(row->mapToGlobal(at));
     });

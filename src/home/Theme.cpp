@@ -132,6 +132,9 @@ QColor systemGreen(const QPalette& palette) {
 QColor systemOrange(const QPalette& palette) {
     return isDark(palette) ? kOrangeDark : kOrangeLight;
 }
+QColor systemRed(const QPalette& palette) {
+    return isDark(palette) ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
+}
 QColor primary(const QPalette& palette) {
     return palette.color(QPalette::WindowText);
 }

@@ -68,9 +68,10 @@ QEasingCurve easeOut();
 // ---- colours, from a widget's palette ----
 
 bool isDark(const QPalette& palette);
-// The desktop's standard green and orange, a shade brighter in dark mode.
+// The desktop's standard green, orange and red, a shade brighter in dark mode.
 QColor systemGreen(const QPalette& palette);
 QColor systemOrange(const QPalette& palette);
+QColor systemRed(const QPalette& palette);
 QColor primary(const QPalette& palette);
 // Secondary text: the text colour at reduced strength.
 QColor secondary(const QPalette& palette);

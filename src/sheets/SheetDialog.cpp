@@ -24,11 +24,6 @@ namespace {
 constexpr int kMargin = 22;
 constexpr int kSpacing = 16;
 
-// Red as the desktop's own, a shade lighter in dark mode; the kit has no red text tone.
-QColor systemRed(const QPalette& palette) {
-    return Theme::isDark(palette) ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
-}
-
 // A label painted in a tone read from its palette at paint time, so that it follows a change
 // between light and dark at once. Red text, which the kit's labels do not offer.
 class ToneLabel : public QLabel {
@@ -204,7 +199,7 @@ QColor SheetDialog::toneColor(Tone tone, const QPalette& palette) {
     case Tone::warning:
         return Theme::systemOrange(palette);
     case Tone::error:
-        return systemRed(palette);
+        return Theme::systemRed(palette);
     case Tone::success:
         return Theme::systemGreen(palette);
     }

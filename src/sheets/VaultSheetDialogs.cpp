@@ -1,9 +1,9 @@
 #include "VaultSheetDialogs.h"
 
+#include "DesignParts.h"
 #include "PasswordStrengthView.h"
 #include "SegmentedControl.h"
 #include "SheetTexts.h"
-#include "Theme.h"
 #include "VaultSizeField.h"
 #include "VaultStore.h"
 
@@ -13,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -43,20 +42,9 @@ QLineEdit* passwordField(const QString& placeholder) {
     return edit;
 }
 
-// A hairline between the rows of a group, in the text colour of the current scheme.
-class Divider : public QWidget {
-public:
-    Divider() { setFixedHeight(1); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), Theme::withAlpha(Theme::primary(palette()), 0.12));
-    }
-};
-
+// A hairline between the rows of a group.
 QWidget* divider() {
-    return new Divider;
+    return new Rule(Qt::Horizontal);
 }
 
 QCheckBox* checkBox(const QString& text, const char* name) {

@@ -126,13 +126,13 @@ TEST_F(MenuBar, NoVaultsMeansNoRowsAndNoLockAll) {
 
 TEST(PanelGauge, ColourThresholdsAreInclusiveAndTheLimitIsAtLeastOneMegabyte) {
     const qint64 limit = 10240; // 10,737,418,240 bytes
-    EXPECT_EQ(usageColor(fillFraction(8'589'934'591, limit), false), UsageColor::accent);
-    EXPECT_EQ(usageColor(fillFraction(8'589'934'592, limit), false), UsageColor::orange);
-    EXPECT_EQ(usageColor(fillFraction(10'200'547'327, limit), true), UsageColor::orange);
-    EXPECT_EQ(usageColor(fillFraction(10'200'547'328, limit), true), UsageColor::red);
+    EXPECT_EQ(usageColor(Capacity::usedFraction(8'589'934'591, limit), false), UsageColor::accent);
+    EXPECT_EQ(usageColor(Capacity::usedFraction(8'589'934'592, limit), false), UsageColor::orange);
+    EXPECT_EQ(usageColor(Capacity::usedFraction(10'200'547'327, limit), true), UsageColor::orange);
+    EXPECT_EQ(usageColor(Capacity::usedFraction(10'200'547'328, limit), true), UsageColor::red);
     EXPECT_EQ(usageColor(0.5, true), UsageColor::green);
-    EXPECT_DOUBLE_EQ(fillFraction(524'288, 0), 0.5);
-    EXPECT_DOUBLE_EQ(fillFraction(3 * 1'048'576, 1), 3.0) << "not clamped here";
+    EXPECT_DOUBLE_EQ(Capacity::usedFraction(524'288, 0), 0.5);
+    EXPECT_DOUBLE_EQ(Capacity::usedFraction(3 * 1'048'576, 1), 3.0) << "not clamped here";
 }
 
 class UnlockFromMenuBar : public MenuBar {
