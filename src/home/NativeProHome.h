@@ -5,10 +5,8 @@
 #include "NativeProHomeState.h"
 
 #include <QAbstractButton>
-#include <QHash>
 #include <QList>
 #include <QPointer>
-#include <QTimer>
 #include <QUuid>
 #include <QWidget>
 
@@ -128,9 +126,7 @@ private:
     ThemeLabel* summary_ = nullptr;
     DesignButton* newVault_ = nullptr;
     NativeProDetailPane* detail_ = nullptr;
-    QHash<QUuid, NativeProSidebarRow*> rows_;
-    QList<QUuid> order_;
-    QTimer ageTimer_;
+    VaultWidgets<NativeProSidebarRow> rows_;
 };
 
 } // namespace larkhold
