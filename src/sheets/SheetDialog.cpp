@@ -178,6 +178,22 @@ void SheetDialog::styleField(QWidget* field) {
     }
 }
 
+QLineEdit* SheetDialog::textField(const QString& placeholder, const QString& name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setPlaceholderText(placeholder);
+    edit->setAccessibleName(name.isEmpty() ? placeholder : name);
+    styleField(edit);
+    return edit;
+}
+
+QLineEdit* SheetDialog::passwordField(const QString& placeholder, QWidget* parent) {
+    QLineEdit* edit = textField(placeholder, {}, parent);
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+    edit->setContextMenuPolicy(Qt::NoContextMenu);
+    return edit;
+}
+
 SheetDialog::SheetDialog(SheetModel* model, int width, QWidget* parent)
     : QDialog(parent), model_(model), width_(width), root_(new QVBoxLayout(this)) {
     model_->setParent(this);
@@ -329,6 +345,31 @@ void SheetDialog::bindPrimary(std::function<QString()> label, std::function<bool
         primary_->setText(label());
         primary_->setEnabled(enabled());
     });
+}
+
+QLineEdit* SheetDialog::addPasswordField(QVBoxLayout* group, VaultPasswordModel& model, const QString& placeholder) {
+    QLineEdit* password = passwordField(placeholder);
+    password->setObjectName(QStringLiteral("password"));
+    group->addWidget(password);
+    bind(
+        password, [&model] { return model.password(); }, [&model](const QString& v) { model.setPassword(v); });
+    return password;
+}
+
+void SheetDialog::addHintFields(QVBoxLayout* group, std::function<QString()> get,
+                                std::function<void(const QString&)> set,
+                                std::function<std::optional<QString>()> message) {
+    QLineEdit* hint = textField(SheetTexts::hintPlaceholder, SheetTexts::hintField);
+    hint->setObjectName(QStringLiteral("hint"));
+    group->addWidget(hint);
+    bind(hint, std::move(get), std::move(set));
+    group->addWidget(caption(SheetTexts::hintCaption));
+    if (!message)
+        return;
+    QLabel* refusal = caption(QString(), Tone::error);
+    refusal->setObjectName(QStringLiteral("hintMessage"));
+    group->addWidget(refusal);
+    bindMessage(refusal, std::move(message));
 }
 
 void SheetDialog::onRefresh(std::function<void()> refresh) {
