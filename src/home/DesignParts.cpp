@@ -438,33 +438,6 @@ ThemeLabel* designLabel(const QString& text, const QFont& font, const QColor& co
     return label;
 }
 
-TintedSymbol::TintedSymbol(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent)
-    : QWidget(parent), symbol_(symbol), px_(pixelSize), color_(color) {
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-void TintedSymbol::setSymbol(const QString& symbol) {
-    symbol_ = symbol;
-    update();
-}
-
-void TintedSymbol::setColor(const QColor& color) {
-    color_ = color;
-    update();
-}
-
-QSize TintedSymbol::sizeHint() const {
-    return {px_, px_};
-}
-
-void TintedSymbol::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QPixmap glyph = Symbols::pixmap(symbol_, px_, color_, devicePixelRatioF());
-    const QRectF target((width() - px_) / 2.0, (height() - px_) / 2.0, px_, px_);
-    painter.drawPixmap(target, glyph, QRectF(glyph.rect()));
-}
-
 // ---- glowing ring ----
 
 GlowRing::GlowRing(qreal size, qreal thickness, QWidget* parent)

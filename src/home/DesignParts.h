@@ -305,26 +305,6 @@ void setLabelColor(QLabel* label, const QColor& color);
 // A label in one of the kit's tones, which follow the light or dark palette.
 ThemeLabel* toneLabel(const QString& text, const QFont& font, ThemeLabel::Tone tone, QWidget* parent = nullptr);
 
-// A widget that shows `symbol` in one colour at a pixel size.
-class TintedSymbol : public QWidget {
-    Q_OBJECT
-
-public:
-    TintedSymbol(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent = nullptr);
-    void setSymbol(const QString& symbol);
-    void setColor(const QColor& color);
-    QString symbol() const { return symbol_; }
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QString symbol_;
-    int px_;
-    QColor color_;
-};
-
 // A ring gauge with a soft glow of a colour around its ring.
 class GlowRing : public RingGauge, public ShadowCaster {
     Q_OBJECT

@@ -27,10 +27,6 @@ namespace larkhold {
 
 namespace {
 
-QString quoted(const QString& name) {
-    return QStringLiteral("“") + name + QStringLiteral("”");
-}
-
 // What a password-confirmed store operation did, whether the store already reports it as an
 // outcome or only through its error message.
 template <typename T> QCoro::Task<StoreOutcome> outcomeOf(QCoro::Task<T> operation, QPointer<VaultStore> store) {
@@ -398,7 +394,7 @@ void MainWindow::takeNewVaultRequest() {
 AlertSpec MainWindow::removeAlert(const Vault& vault) {
     AlertSpec spec;
     spec.objectName = QStringLiteral("removeAlert");
-    spec.text = QStringLiteral("Remove ") + quoted(vault.name) + QStringLiteral(" from the list?");
+    spec.text = QStringLiteral("Remove ") + quotedName(vault.name) + QStringLiteral(" from the list?");
     spec.informativeText = QStringLiteral("The encrypted vault file stays on disk, but its saved password is removed "
                                           "from your %1 — you'll need to type the password to open it again. Bring it "
                                           "back anytime with “Add Existing Vault…”.")

@@ -114,7 +114,7 @@ QWidget* NativeProDetailPane::buildDetail() {
     auto* centerColumn = new QVBoxLayout(center);
     centerColumn->setContentsMargins(0, 0, 0, 0);
     centerColumn->setSpacing(3);
-    ringSymbol_ = new TintedSymbol(QStringLiteral("lock.fill"), 20, Theme::secondary(palette()), center);
+    ringSymbol_ = new SymbolView(QStringLiteral("lock.fill"), 20, Theme::secondary(palette()), center);
     centerColumn->addWidget(ringSymbol_, 0, Qt::AlignHCenter);
     figure_ = toneLabel(QString(), Theme::font(13, QFont::DemiBold), ThemeLabel::Tone::primary, center);
     figure_->setObjectName(QStringLiteral("ringFigure"));

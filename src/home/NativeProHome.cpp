@@ -38,7 +38,7 @@ NativeProSidebarRow::NativeProSidebarRow(const Vault& vault, HomeContext context
     row->setContentsMargins(8, 7, 8, 7);
     row->setSpacing(9);
     ring_ = new RingGauge(0, 16, 3, accent, black(0.12), false, this);
-    sealedLock_ = new TintedSymbol(QStringLiteral("lock.fill"), 6, Theme::secondary(palette()));
+    sealedLock_ = new SymbolView(QStringLiteral("lock.fill"), 6, Theme::secondary(palette()));
     ring_->setCenterWidget(sealedLock_);
     row->addWidget(ring_, 0, Qt::AlignVCenter);
     name_ = toneLabel(vault_.name, Theme::font(13, QFont::Medium), ThemeLabel::Tone::primary, this);
@@ -208,7 +208,7 @@ QWidget* NativeProHome::buildSidebar() {
     auto* search = new QHBoxLayout(searchWell);
     search->setContentsMargins(9, 6, 9, 6);
     search->setSpacing(6);
-    search->addWidget(new TintedSymbol(QStringLiteral("magnifyingglass"), 10, Theme::secondary(palette), searchWell), 0,
+    search->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), 10, Theme::secondary(palette), searchWell), 0,
                       Qt::AlignVCenter);
     search_ = new QLineEdit(searchWell);
     search_->setObjectName(QStringLiteral("searchField"));

@@ -49,7 +49,7 @@ private:
     HomeContext context_;
     bool selected_ = false;
     RingGauge* ring_ = nullptr;
-    TintedSymbol* sealedLock_ = nullptr;
+    SymbolView* sealedLock_ = nullptr;
     ThemeLabel* name_ = nullptr;
     ThemeLabel* size_ = nullptr;
 };

@@ -74,7 +74,7 @@ void NightWatchCard::build() {
     auto* center = new QVBoxLayout(ringCenter_);
     center->setContentsMargins(0, 0, 0, 0);
     center->setSpacing(0);
-    sealedLock_ = new TintedSymbol(QStringLiteral("lock.fill"), 13, Theme::withAlpha(Qt::white, 0.45), ringCenter_);
+    sealedLock_ = new SymbolView(QStringLiteral("lock.fill"), 13, Theme::withAlpha(Qt::white, 0.45), ringCenter_);
     center->addWidget(sealedLock_, 0, Qt::AlignCenter);
     percent_ = designLabel(QString(), mono(10, QFont::DemiBold), green);
     percent_->setObjectName(QStringLiteral("percent"));

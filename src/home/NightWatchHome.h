@@ -35,7 +35,7 @@ private:
 
     GlowRing* ring_ = nullptr;
     QWidget* ringCenter_ = nullptr;
-    TintedSymbol* sealedLock_ = nullptr;
+    SymbolView* sealedLock_ = nullptr;
 };
 
 // The dark, console-like home design: the status in a headline and a monospaced line, a card per

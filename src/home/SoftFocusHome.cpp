@@ -90,7 +90,7 @@ void SoftFocusCard::build() {
     auto* center = new QVBoxLayout(ringCenter_);
     center->setContentsMargins(0, 0, 0, 0);
     center->setSpacing(0);
-    sealedLock_ = new TintedSymbol(QStringLiteral("lock.fill"), 15, sub, ringCenter_);
+    sealedLock_ = new SymbolView(QStringLiteral("lock.fill"), 15, sub, ringCenter_);
     center->addWidget(sealedLock_, 0, Qt::AlignCenter);
     ringFigures_ = new QWidget(ringCenter_);
     auto* figures = new QVBoxLayout(ringFigures_);

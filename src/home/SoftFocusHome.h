@@ -36,7 +36,7 @@ private:
     qsizetype position_ = 0;
     RingGauge* ring_ = nullptr;
     QWidget* ringCenter_ = nullptr;
-    TintedSymbol* sealedLock_ = nullptr;
+    SymbolView* sealedLock_ = nullptr;
     QWidget* ringFigures_ = nullptr;
 };
 

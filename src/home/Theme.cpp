@@ -916,6 +916,21 @@ SymbolView::SymbolView(const QString& symbol, int pixelSize, ThemeLabel::Tone to
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
+SymbolView::SymbolView(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent)
+    : QWidget(parent), symbol_(symbol), px_(pixelSize), color_(color) {
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void SymbolView::setSymbol(const QString& symbol) {
+    symbol_ = symbol;
+    update();
+}
+
+void SymbolView::setColor(const QColor& color) {
+    color_ = color;
+    update();
+}
+
 QSize SymbolView::sizeHint() const {
     return {px_, px_};
 }
@@ -923,7 +938,8 @@ QSize SymbolView::sizeHint() const {
 void SymbolView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QPixmap glyph = Symbols::pixmap(symbol_, px_, toneColor(tone_, palette()), devicePixelRatioF());
+    const QColor color = color_ ? *color_ : toneColor(tone_, palette());
+    const QPixmap glyph = Symbols::pixmap(symbol_, px_, color, devicePixelRatioF());
     const QRectF target(QRectF(rect()).center() - QPointF(px_ / 2.0, px_ / 2.0), QSizeF(px_, px_));
     painter.drawPixmap(target, glyph, QRectF(glyph.rect()));
 }
