@@ -77,9 +77,16 @@ PanelContent panelContent(const VaultStore& store) {
         row.busy = store.isBusy(vault.id);
         row.place = probeVaultFile(vault.bundlePath);
         row.usedBytes = store.sizesOnDisk().value(vault.id, 0);
-        row.fraction = Capacity::usedFraction(row.usedBytes, vault.maxSizeMB);
+        VaultCardInput input;
+        input.vault = vault;
+        input.unlocked = row.unlocked;
+        input.busy = row.busy;
+        input.fileState = row.place;
+        input.usedBytes = row.usedBytes;
+        const VaultCardModel card = VaultCardModel::make(input);
+        row.fraction = card.fraction;
         row.usage = usageColor(row.fraction, row.unlocked);
-        row.sealed = vault.kind == VaultKind::pocket && !row.unlocked;
+        row.sealed = card.sealed;
         switch (row.place) {
         case VaultFileState::waitingForDisk:
             row.caption = CardText::waitingForDisk;
@@ -92,14 +99,7 @@ PanelContent panelContent(const VaultStore& store) {
             break;
         }
         row.captionWarning = row.place != VaultFileState::present;
-        if (row.busy)
-            row.controls = PanelRowControls::spinner;
-        else if (row.unlocked)
-            row.controls = PanelRowControls::openAndLock;
-        else if (row.place == VaultFileState::fileMissing)
-            row.controls = PanelRowControls::locate;
-        else
-            row.controls = PanelRowControls::unlock;
+        row.controls = card.controls;
         row.openTooltip = vault.kind == VaultKind::pocket ? MenuBarTexts::open : glossary::openInFileManager;
         row.offersLocate = row.place == VaultFileState::fileMissing;
         content.rows.append(row);

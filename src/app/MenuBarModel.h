@@ -42,7 +42,6 @@ QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store);
 
 // The compact panel's content.
 enum class UsageColor { red, orange, green, accent };
-enum class PanelRowControls { spinner, openAndLock, locate, unlock };
 
 struct PanelRow {
     Vault vault;
@@ -59,7 +58,8 @@ struct PanelRow {
     QString caption;
     // The caption speaks of a missing file.
     bool captionWarning = false;
-    PanelRowControls controls = PanelRowControls::unlock;
+    // As on a vault's card: a spinner, Open and Lock, Locate, or Unlock.
+    VaultCardModel::Controls controls = VaultCardModel::Controls::unlock;
     // The folder button's tooltip, for an open vault.
     QString openTooltip;
     // The row's context menu offers "Locate Vault…".

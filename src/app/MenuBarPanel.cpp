@@ -255,10 +255,10 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
 
     const Vault vault = r.vault;
     switch (r.controls) {
-    case PanelRowControls::spinner:
+    case VaultCardModel::Controls::progress:
         line->addWidget(new BusyIndicator(16, row));
         break;
-    case PanelRowControls::openAndLock: {
+    case VaultCardModel::Controls::openVault: {
         QToolButton* open = iconButton(QStringLiteral("folder"), r.openTooltip, 11, Theme::secondary(palette()), row);
         connect(open, &QToolButton::clicked, this, [this, vault] { store_.openVault(vault); });
         line->addWidget(open);
@@ -267,13 +267,13 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
         line->addWidget(lock);
         break;
     }
-    case PanelRowControls::locate: {
+    case VaultCardModel::Controls::locate: {
         auto* locate = new MiniButton(MenuBarTexts::locate, false, accent_, row);
         connect(locate, &QPushButton::clicked, this, [this, vault] { callIfSet(actions_.locate, vault); });
         line->addWidget(locate);
         break;
     }
-    case PanelRowControls::unlock: {
+    case VaultCardModel::Controls::unlock: {
         auto* unlock = new MiniButton(MenuBarTexts::unlock, false, accent_, row);
         connect(unlock, &QPushButton::clicked, this,
                 [this, vault] { unlockFromMenuBar(store_, vault, actions_.showUnlockPrompt); });

@@ -93,17 +93,17 @@ TEST_F(MenuBar, PanelRowsTellStateCaptionAndControls) {
     PanelContent content = panelContent(*store);
     EXPECT_TRUE(content.showsLockAll);
     ASSERT_EQ(content.rows.size(), 5);
-    EXPECT_EQ(content.rows[0].controls, PanelRowControls::openAndLock);
+    EXPECT_EQ(content.rows[0].controls, VaultCardModel::Controls::openVault);
     EXPECT_EQ(content.rows[0].openTooltip, QStringLiteral("Open in File Manager"));
     EXPECT_EQ(content.rows[0].usage, UsageColor::green);
-    EXPECT_EQ(content.rows[1].controls, PanelRowControls::unlock);
+    EXPECT_EQ(content.rows[1].controls, VaultCardModel::Controls::unlock);
     EXPECT_EQ(content.rows[1].usage, UsageColor::accent);
     EXPECT_FALSE(content.rows[1].captionWarning);
-    EXPECT_EQ(content.rows[2].controls, PanelRowControls::locate);
+    EXPECT_EQ(content.rows[2].controls, VaultCardModel::Controls::locate);
     EXPECT_EQ(content.rows[2].caption, QStringLiteral("Vault file not found"));
     EXPECT_TRUE(content.rows[2].captionWarning);
     EXPECT_TRUE(content.rows[2].offersLocate);
-    EXPECT_EQ(content.rows[3].controls, PanelRowControls::unlock) << "an unplugged disk still offers Unlock";
+    EXPECT_EQ(content.rows[3].controls, VaultCardModel::Controls::unlock) << "an unplugged disk still offers Unlock";
     EXPECT_EQ(content.rows[3].caption, QStringLiteral("Waiting for disk"));
     EXPECT_FALSE(content.rows[3].offersLocate);
     EXPECT_TRUE(content.rows[4].sealed);
@@ -111,7 +111,7 @@ TEST_F(MenuBar, PanelRowsTellStateCaptionAndControls) {
 
     {
         TestStore::BusyMark busy(*store, locked.id);
-        EXPECT_EQ(panelContent(*store).rows[1].controls, PanelRowControls::spinner);
+        EXPECT_EQ(panelContent(*store).rows[1].controls, VaultCardModel::Controls::progress);
     }
     QCoro::waitFor(store->lockAll(false, LockReason::manual));
     EXPECT_FALSE(panelContent(*store).showsLockAll);
