@@ -8,6 +8,7 @@
 #include "PocketSession.h"
 #include "PocketStorage.h"
 #include "SecretStore.h"
+#include "SecretText.h"
 #include "SheetRules.h"
 #include "VaultStore.h"
 
@@ -18,12 +19,6 @@
 namespace larkhold {
 
 namespace {
-
-void wipeText(QString& text) {
-    if (!text.isEmpty())
-        wipe(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
-    text.clear();
-}
 
 } // namespace
 

@@ -61,13 +61,4 @@ void VaultPasswordModel::prefillPassword(const QString& action) {
     prefill(vault_, action, [this](const QString& p) { setPassword(p); });
 }
 
-void wipeText(QString& text) {
-    if (text.isEmpty())
-        return;
-    // fill() overwrites the buffer in place when this string is its only owner; a shared buffer is
-    // copied first and the other owners keep theirs.
-    text.fill(QChar(u'\0'));
-    text.clear();
-}
-
 } // namespace larkhold

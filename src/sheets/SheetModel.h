@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SecretText.h"
 #include "Vault.h"
 
 #include <QCoroTask>
@@ -101,9 +102,5 @@ protected:
     Vault vault_;
     QString password_;
 };
-
-// Drops a secret text's characters from memory as far as a QString allows: its own buffer is
-// overwritten when it holds the only reference.
-void wipeText(QString& text);
 
 } // namespace larkhold
