@@ -141,9 +141,9 @@ void MenuBarPanel::scheduleRebuild() {
 }
 
 void MenuBarPanel::rebuild() {
-    const QString theme = themeRaw();
-    accent_ = panelAccent(theme);
-    setPalette(ColorScheme::palette(panelWantsDark(theme).value_or(ColorScheme::isDark())));
+    theme_ = themeRaw();
+    accent_ = panelAccent(theme_);
+    setPalette(ColorScheme::palette(panelWantsDark(theme_).value_or(ColorScheme::isDark())));
 
     while (QLayoutItem* item = layout_->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
@@ -371,7 +371,7 @@ void MenuBarPanel::showEvent(QShowEvent* event) {
 void MenuBarPanel::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.fillRect(rect(), palette().color(QPalette::Window));
-    if (themeRaw() == u"softFocus") {
+    if (theme_ == u"softFocus") {
         QLinearGradient wash(rect().topLeft(), rect().bottomRight());
         wash.setColorAt(0, QColor::fromRgbF(0.95f, 0.92f, 0.97f));
         wash.setColorAt(1, QColor::fromRgbF(0.93f, 0.94f, 0.93f));
