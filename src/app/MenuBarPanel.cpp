@@ -288,8 +288,10 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
         auto* menu = new QMenu(row);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         if (offersLocate)
-            menu->addAction(vaultMenuTitle(VaultMenuItem::locate), this, [this, vault] { callIfSet(actions_.locate, vault); });
-        menu->addAction(vaultMenuTitle(VaultMenuItem::reveal), this, [this, vault] { callIfSet(actions_.reveal, vault); });
+            menu->addAction(vaultMenuTitle(VaultMenuItem::locate), this,
+                            [this, vault] { callIfSet(actions_.locate, vault); });
+        menu->addAction(vaultMenuTitle(VaultMenuItem::reveal), this,
+                        [this, vault] { callIfSet(actions_.reveal, vault); });
         menu->addAction(MenuBarTexts::moreInLarkhold, this, [this] { callIfSet(actions_.showMainWindow); });
         menu->popup(row->mapToGlobal(at));
     });

@@ -58,7 +58,7 @@ void refreshOnChanges(QWidget* design, const HomeContext& context, DesignSources
                       std::function<void()> refresh) {
     if (VaultStore* store = context.store) {
         QList<void (VaultStore::*)()> changes = {&VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
-                                                  &VaultStore::busyVaultsChanged, &VaultStore::sizesOnDiskChanged};
+                                                 &VaultStore::busyVaultsChanged, &VaultStore::sizesOnDiskChanged};
         if (sources.vaultList)
             changes.prepend(&VaultStore::vaultsChanged);
         if (sources.activity)
@@ -86,8 +86,8 @@ void addNewVaultShortcut(QWidget* design, const HomeContext& context) {
     QObject::connect(shortcut, &QShortcut::activated, design, [newVault = context.actions.newVault] { act(newVault); });
 }
 
-void showCommands(VaultCardModel::Controls controls, QWidget* progress, QWidget* open, QWidget* lock,
-                  QWidget* locate, QWidget* unlock) {
+void showCommands(VaultCardModel::Controls controls, QWidget* progress, QWidget* open, QWidget* lock, QWidget* locate,
+                  QWidget* unlock) {
     using C = VaultCardModel::Controls;
     progress->setVisible(controls == C::progress);
     open->setVisible(controls == C::openVault);

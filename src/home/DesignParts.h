@@ -68,8 +68,8 @@ void addNewVaultShortcut(QWidget* design, const HomeContext& context);
 
 // Shows the commands for a vault's state and hides the others: the spinner while busy, Open and
 // Lock while open, Locate for a missing file, else Unlock.
-void showCommands(VaultCardModel::Controls controls, QWidget* progress, QWidget* open, QWidget* lock,
-                  QWidget* locate, QWidget* unlock);
+void showCommands(VaultCardModel::Controls controls, QWidget* progress, QWidget* open, QWidget* lock, QWidget* locate,
+                  QWidget* unlock);
 
 // Whether `vaults` holds a record of the vault `id`.
 bool listsVault(const QList<Vault>& vaults, const QUuid& id);

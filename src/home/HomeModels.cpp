@@ -206,7 +206,8 @@ QString homeSubtitle(const HomeSummaryInput& in) {
         in.vaultCount == 1 ? QStringLiteral("1 vault") : QString::number(in.vaultCount) + QStringLiteral(" vaults");
     const QString open =
         in.openCount != 0 ? QString::number(in.openCount) + QStringLiteral(" open") : QStringLiteral("all locked");
-    return count + kStatusSeparator + open + kStatusSeparator + formatFileSize(in.totalUsed) + QStringLiteral(" on disk");
+    return count + kStatusSeparator + open + kStatusSeparator + formatFileSize(in.totalUsed) +
+           QStringLiteral(" on disk");
 }
 
 } // namespace larkhold

@@ -196,7 +196,7 @@ QWidget* NativeProHome::buildSidebar() {
     title->setSpacing(8);
     title->addWidget(new AppIconImage(36, sidebar), 0, Qt::AlignVCenter);
     title->addWidget(toneLabel(NativeProHomeText::kTitle, Theme::font(14, QFont::Bold, Theme::FontDesign::rounded),
-                           ThemeLabel::Tone::primary),
+                               ThemeLabel::Tone::primary),
                      0, Qt::AlignVCenter);
     title->addStretch(1);
     column->addLayout(title);
@@ -222,7 +222,8 @@ QWidget* NativeProHome::buildSidebar() {
     column->addWidget(searchWell);
     column->addSpacing(12);
 
-    auto* section = toneLabel(NativeProHomeText::kSection, Theme::font(11, QFont::DemiBold), ThemeLabel::Tone::secondary);
+    auto* section =
+        toneLabel(NativeProHomeText::kSection, Theme::font(11, QFont::DemiBold), ThemeLabel::Tone::secondary);
     section->setContentsMargins(8, 0, 8, 6);
     column->addWidget(section);
 
@@ -247,7 +248,8 @@ QWidget* NativeProHome::buildSidebar() {
     summaryColumn->setSpacing(6);
     auto* onDisk = new QHBoxLayout;
     onDisk->setContentsMargins(0, 0, 0, 0);
-    onDisk->addWidget(toneLabel(NativeProHomeText::kOnDisk, Theme::font(11, QFont::Medium), ThemeLabel::Tone::secondary));
+    onDisk->addWidget(
+        toneLabel(NativeProHomeText::kOnDisk, Theme::font(11, QFont::Medium), ThemeLabel::Tone::secondary));
     onDisk->addStretch(1);
     total_ = toneLabel(QString(), Theme::font(11, QFont::Medium), ThemeLabel::Tone::primary, summary);
     total_->setObjectName(QStringLiteral("totalOnDisk"));

@@ -237,10 +237,8 @@ void paintShadow(QPainter& painter, const QPainterPath& shape, const QColor& col
     const QRectF bounds = shape.boundingRect().adjusted(-margin, -margin, margin, margin);
     // A shadow is painted whenever anything over it is (a spinner turning on a card repaints the
     // card's host): each outline is blurred once and kept.
-    QString key = QStringLiteral("larkhold.shadow/%1/%2/%3/")
-                      .arg(color.rgba(), 8, 16, QLatin1Char('0'))
-                      .arg(blur)
-                      .arg(dpr);
+    QString key =
+        QStringLiteral("larkhold.shadow/%1/%2/%3/").arg(color.rgba(), 8, 16, QLatin1Char('0')).arg(blur).arg(dpr);
     for (int i = 0; i < shape.elementCount(); ++i) {
         const QPainterPath::Element e = shape.elementAt(i);
         key += QStringLiteral("%1:%2,%3;").arg(int(e.type)).arg(e.x - bounds.x()).arg(e.y - bounds.y());

@@ -18,9 +18,7 @@
 
 namespace larkhold {
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 SecondPasswordSetup::SecondPasswordSetup(PocketSession& session, PocketItems main, SecretStore& secrets,
                                          VaultStore* store, PocketDocumentHost* importer, QObject* parent)

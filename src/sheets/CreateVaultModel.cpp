@@ -109,8 +109,8 @@ bool CreateVaultModel::create() {
     closeOnSuccess(kind_ == VaultKind::pocket
                        ? store().createPocketVault(trimmedName(), directory_, pocketSizeMB_, password_, saveToKeychain_,
                                                    excludeFromCloud_, hint)
-                       : store().createStandardVault(trimmedName(), directory_, maxSizeMB_, password_,
-                                                     saveToKeychain_, excludeFromCloud_, hint),
+                       : store().createStandardVault(trimmedName(), directory_, maxSizeMB_, password_, saveToKeychain_,
+                                                     excludeFromCloud_, hint),
                    password_);
     return true;
 }
