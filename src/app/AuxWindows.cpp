@@ -1,6 +1,7 @@
 #include "AuxWindows.h"
 
 #include "Changelog.h"
+#include "DesignParts.h"
 #include "Glossary.h"
 #include "Theme.h"
 #include "WindowPresenting.h"
@@ -105,24 +106,6 @@ void showSingle(QPointer<QWidget>& slot, const std::function<QWidget*()>& make, 
 
 constexpr Qt::WindowFlags titledClosable =
     Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
-
-// A divider: one pixel of the separator colour (the text colour, faint) at the given opacity.
-class HairLine : public QWidget {
-public:
-    HairLine(qreal opacity, QWidget* parent) : QWidget(parent), opacity_(opacity) {
-        setFixedHeight(1);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), Theme::withAlpha(Theme::primary(palette()), 0.12 * opacity_));
-    }
-
-private:
-    qreal opacity_;
-};
 
 QPointer<QWidget> aboutSlot;
 QPointer<QWidget> changelogSlot;
@@ -235,7 +218,7 @@ AboutView::AboutView(QWidget* parent) : QWidget(parent, titledClosable) {
     column->addWidget(versionLine, 0, Qt::AlignHCenter);
 
     column->addSpacing(10 + 4);
-    column->addWidget(new HairLine(1.0, this));
+    column->addWidget(new Rule(Qt::Horizontal, 1.0, this));
     column->addSpacing(4 + 10);
 
     auto* credits = new QVBoxLayout;
@@ -301,7 +284,7 @@ ChangelogView::ChangelogView(QWidget* parent) : QWidget(parent, titledClosable) 
     head->addLayout(titles, 1);
     column->addLayout(head);
 
-    column->addWidget(new HairLine(0.5, this));
+    column->addWidget(new Rule(Qt::Horizontal, 0.5, this));
 
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);

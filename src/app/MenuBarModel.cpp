@@ -3,24 +3,7 @@
 #include "Glossary.h"
 #include "VaultStore.h"
 
-#include <QFileInfo>
-
 namespace larkhold {
-
-VaultFilePlace vaultFilePlace(const Vault& vault) {
-    const QFileInfo file(vault.bundlePath);
-    if (file.exists() || file.isSymLink())
-        return VaultFilePlace::present;
-    return Vault::volumeIsPresent(vault.bundlePath) ? VaultFilePlace::missing : VaultFilePlace::waitingForDisk;
-}
-
-QString MenuBarTexts::revealVaultFile() {
-    return QStringLiteral("Show Vault File in ") + glossary::fileManagerTitle;
-}
-
-QString MenuBarTexts::openInFileManager() {
-    return glossary::openInFileManager;
-}
 
 QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store) {
     using Kind = TrayMenuEntry::Kind;
@@ -30,12 +13,12 @@ QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store) {
     for (const Vault& vault : store.vaults()) {
         if (store.isUnlocked(vault)) {
             const QString openTitle =
-                vault.kind == VaultKind::pocket ? MenuBarTexts::open : MenuBarTexts::openInFileManager();
+                vault.kind == VaultKind::pocket ? MenuBarTexts::open : glossary::openInFileManager;
             entries.append({Kind::openVault, vault.name, QStringLiteral("lock.open.fill"), true, vault, openTitle});
             continue;
         }
-        switch (vaultFilePlace(vault)) {
-        case VaultFilePlace::missing:
+        switch (probeVaultFile(vault.bundlePath)) {
+        case VaultFileState::fileMissing:
             entries.append({Kind::locateVault,
                             QStringLiteral("Locate “%1”").arg(vault.name),
                             QStringLiteral("folder.badge.questionmark"),
@@ -43,7 +26,7 @@ QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store) {
                             vault,
                             {}});
             break;
-        case VaultFilePlace::waitingForDisk:
+        case VaultFileState::waitingForDisk:
             entries.append({Kind::unlockVault,
                             QStringLiteral("“%1” — waiting for disk").arg(vault.name),
                             QStringLiteral("externaldrive.badge.questionmark"),
@@ -51,7 +34,7 @@ QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store) {
                             vault,
                             {}});
             break;
-        case VaultFilePlace::present:
+        case VaultFileState::present:
             entries.append({Kind::unlockVault,
                             QStringLiteral("Unlock “%1”").arg(vault.name),
                             QStringLiteral("lock.fill"),
@@ -76,11 +59,6 @@ QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store) {
     return entries;
 }
 
-double fillFraction(qint64 usedBytes, qint64 maxSizeMB) {
-    const qint64 limit = maxSizeMB < 1 ? 1 : maxSizeMB;
-    return static_cast<double>(usedBytes) / (static_cast<double>(limit) * 1048576.0);
-}
-
 UsageColor usageColor(double fraction, bool unlocked) {
     if (fraction >= 0.95)
         return UsageColor::red;
@@ -97,33 +75,33 @@ PanelContent panelContent(const VaultStore& store) {
         row.vault = vault;
         row.unlocked = store.isUnlocked(vault);
         row.busy = store.isBusy(vault.id);
-        row.place = vaultFilePlace(vault);
+        row.place = probeVaultFile(vault.bundlePath);
         row.usedBytes = store.sizesOnDisk().value(vault.id, 0);
-        row.fraction = fillFraction(row.usedBytes, vault.maxSizeMB);
+        VaultCardInput input;
+        input.vault = vault;
+        input.unlocked = row.unlocked;
+        input.busy = row.busy;
+        input.fileState = row.place;
+        input.usedBytes = row.usedBytes;
+        const VaultCardModel card = VaultCardModel::make(input);
+        row.fraction = card.fraction;
         row.usage = usageColor(row.fraction, row.unlocked);
-        row.sealed = vault.kind == VaultKind::pocket && !row.unlocked;
+        row.sealed = card.sealed;
         switch (row.place) {
-        case VaultFilePlace::waitingForDisk:
-            row.caption = MenuBarTexts::waitingForDisk;
+        case VaultFileState::waitingForDisk:
+            row.caption = CardText::waitingForDisk;
             break;
-        case VaultFilePlace::missing:
-            row.caption = MenuBarTexts::fileNotFound;
+        case VaultFileState::fileMissing:
+            row.caption = CardText::fileNotFound;
             break;
-        case VaultFilePlace::present:
+        case VaultFileState::present:
             row.caption = capacityCaption(row.usedBytes, vault, row.unlocked);
             break;
         }
-        row.captionWarning = row.place != VaultFilePlace::present;
-        if (row.busy)
-            row.controls = PanelRowControls::spinner;
-        else if (row.unlocked)
-            row.controls = PanelRowControls::openAndLock;
-        else if (row.place == VaultFilePlace::missing)
-            row.controls = PanelRowControls::locate;
-        else
-            row.controls = PanelRowControls::unlock;
-        row.openTooltip = vault.kind == VaultKind::pocket ? MenuBarTexts::open : MenuBarTexts::openInFileManager();
-        row.offersLocate = row.place == VaultFilePlace::missing;
+        row.captionWarning = row.place != VaultFileState::present;
+        row.controls = card.controls;
+        row.openTooltip = vault.kind == VaultKind::pocket ? MenuBarTexts::open : glossary::openInFileManager;
+        row.offersLocate = row.place == VaultFileState::fileMissing;
         content.rows.append(row);
     }
     return content;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HomeModels.h"
 #include "Vault.h"
 
 #include <QCoroTask>
@@ -11,11 +12,6 @@
 namespace larkhold {
 
 class VaultStore;
-
-// Where a vault's file is, as every tray view tells it: there, moved off a connected disk, or on a disk that is not
-// connected. Worked out anew each time a view is built.
-enum class VaultFilePlace { present, missing, waitingForDisk };
-VaultFilePlace vaultFilePlace(const Vault& vault);
 
 // One entry of the tray's plain menu, top to bottom.
 struct TrayMenuEntry {
@@ -46,13 +42,13 @@ QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store);
 
 // The compact panel's content.
 enum class UsageColor { red, orange, green, accent };
-enum class PanelRowControls { spinner, openAndLock, locate, unlock };
 
 struct PanelRow {
     Vault vault;
     bool unlocked = false;
     bool busy = false;
-    VaultFilePlace place = VaultFilePlace::present;
+    // Where its file is, looked at anew each time the panel is built.
+    VaultFileState place = VaultFileState::present;
     qint64 usedBytes = 0;
     // Used bytes against the limit (at least 1 MB); not clamped.
     double fraction = 0;
@@ -62,7 +58,8 @@ struct PanelRow {
     QString caption;
     // The caption speaks of a missing file.
     bool captionWarning = false;
-    PanelRowControls controls = PanelRowControls::unlock;
+    // As on a vault's card: a spinner, Open and Lock, Locate, or Unlock.
+    VaultCardModel::Controls controls = VaultCardModel::Controls::unlock;
     // The folder button's tooltip, for an open vault.
     QString openTooltip;
     // The row's context menu offers "Locate Vault…".
@@ -76,7 +73,6 @@ struct PanelContent {
 
 PanelContent panelContent(const VaultStore& store);
 
-double fillFraction(qint64 usedBytes, qint64 maxSizeMB);
 UsageColor usageColor(double fraction, bool unlocked);
 
 namespace MenuBarTexts {
@@ -93,12 +89,7 @@ inline const QString open = QStringLiteral("Open");
 inline const QString lock = QStringLiteral("Lock");
 inline const QString unlock = QStringLiteral("Unlock");
 inline const QString locate = QStringLiteral("Locate");
-inline const QString locateVault = QStringLiteral("Locate Vault…");
 inline const QString moreInLarkhold = QStringLiteral("More in Larkhold…");
-inline const QString waitingForDisk = QStringLiteral("Waiting for disk");
-inline const QString fileNotFound = QStringLiteral("Vault file not found");
-QString revealVaultFile();
-QString openInFileManager();
 } // namespace MenuBarTexts
 
 // The unlock the tray menu and panel start: the store unlocks with the saved password when it can; when a password

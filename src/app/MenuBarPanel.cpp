@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
 
 namespace larkhold {
 
@@ -28,14 +27,10 @@ QFont panelFont(double size, QFont::Weight weight = QFont::Normal,
     return Theme::font(size, weight, design);
 }
 
-QColor systemRed(const QPalette& palette) {
-    return Theme::isDark(palette) ? QColor(0xff, 0x45, 0x3a) : QColor(0xff, 0x3b, 0x30);
-}
-
 QColor platformColour(UsageColor usage, const QColor& accent, const QPalette& palette) {
     switch (usage) {
     case UsageColor::red:
-        return systemRed(palette);
+        return Theme::systemRed(palette);
     case UsageColor::orange:
         return Theme::systemOrange(palette);
     case UsageColor::green:
@@ -45,35 +40,6 @@ QColor platformColour(UsageColor usage, const QColor& accent, const QPalette& pa
     }
     return accent;
 }
-
-// The mini spinner of a busy row.
-class Spinner : public QWidget {
-public:
-    explicit Spinner(QWidget* parent) : QWidget(parent) {
-        setFixedSize(16, 16);
-        auto* turn = new QVariantAnimation(this);
-        turn->setStartValue(0);
-        turn->setEndValue(360);
-        turn->setDuration(900);
-        turn->setLoopCount(-1);
-        connect(turn, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-            angle_ = v.toInt();
-            update();
-        });
-        turn->start();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(Theme::secondary(palette()), 2, Qt::SolidLine, Qt::RoundCap));
-        p.drawArc(QRectF(rect()).adjusted(2, 2, -2, -2), -angle_ * 16, 270 * 16);
-    }
-
-private:
-    int angle_ = 0;
-};
 
 QToolButton* iconButton(const QString& symbol, const QString& tooltip, int size, const QColor& colour,
                         QWidget* parent) {
@@ -175,9 +141,9 @@ void MenuBarPanel::scheduleRebuild() {
 }
 
 void MenuBarPanel::rebuild() {
-    const QString theme = themeRaw();
-    accent_ = panelAccent(theme);
-    setPalette(ColorScheme::palette(panelWantsDark(theme).value_or(ColorScheme::isDark())));
+    theme_ = themeRaw();
+    accent_ = panelAccent(theme_);
+    setPalette(ColorScheme::palette(panelWantsDark(theme_).value_or(ColorScheme::isDark())));
 
     while (QLayoutItem* item = layout_->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
@@ -289,10 +255,10 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
 
     const Vault vault = r.vault;
     switch (r.controls) {
-    case PanelRowControls::spinner:
-        line->addWidget(new Spinner(row));
+    case VaultCardModel::Controls::progress:
+        line->addWidget(new BusyIndicator(16, row));
         break;
-    case PanelRowControls::openAndLock: {
+    case VaultCardModel::Controls::openVault: {
         QToolButton* open = iconButton(QStringLiteral("folder"), r.openTooltip, 11, Theme::secondary(palette()), row);
         connect(open, &QToolButton::clicked, this, [this, vault] { store_.openVault(vault); });
         line->addWidget(open);
@@ -301,13 +267,13 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
         line->addWidget(lock);
         break;
     }
-    case PanelRowControls::locate: {
+    case VaultCardModel::Controls::locate: {
         auto* locate = new MiniButton(MenuBarTexts::locate, false, accent_, row);
         connect(locate, &QPushButton::clicked, this, [this, vault] { callIfSet(actions_.locate, vault); });
         line->addWidget(locate);
         break;
     }
-    case PanelRowControls::unlock: {
+    case VaultCardModel::Controls::unlock: {
         auto* unlock = new MiniButton(MenuBarTexts::unlock, false, accent_, row);
         connect(unlock, &QPushButton::clicked, this,
                 [this, vault] { unlockFromMenuBar(store_, vault, actions_.showUnlockPrompt); });
@@ -322,8 +288,10 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
         auto* menu = new QMenu(row);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         if (offersLocate)
-            menu->addAction(MenuBarTexts::locateVault, this, [this, vault] { callIfSet(actions_.locate, vault); });
-        menu->addAction(MenuBarTexts::revealVaultFile(), this, [this, vault] { callIfSet(actions_.reveal, vault); });
+            menu->addAction(vaultMenuTitle(VaultMenuItem::locate), this,
+                            [this, vault] { callIfSet(actions_.locate, vault); });
+        menu->addAction(vaultMenuTitle(VaultMenuItem::reveal), this,
+                        [this, vault] { callIfSet(actions_.reveal, vault); });
         menu->addAction(MenuBarTexts::moreInLarkhold, this, [this] { callIfSet(actions_.showMainWindow); });
         menu->popup(row->mapToGlobal(at));
     });
@@ -405,7 +373,7 @@ void MenuBarPanel::showEvent(QShowEvent* event) {
 void MenuBarPanel::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.fillRect(rect(), palette().color(QPalette::Window));
-    if (themeRaw() == u"softFocus") {
+    if (theme_ == u"softFocus") {
         QLinearGradient wash(rect().topLeft(), rect().bottomRight());
         wash.setColorAt(0, QColor::fromRgbF(0.95f, 0.92f, 0.97f));
         wash.setColorAt(1, QColor::fromRgbF(0.93f, 0.94f, 0.93f));

@@ -69,6 +69,8 @@ private:
     Defaults& defaults_;
     ShellActions actions_;
     QVBoxLayout* layout_ = nullptr;
+    // The design setting as the last rebuild read it; painting goes by it.
+    QString theme_;
     QColor accent_;
     bool rebuildPending_ = false;
 };

@@ -1,6 +1,8 @@
 #include "DesignParts.h"
 
 #include "Clock.h"
+#include "Defaults.h"
+#include "SettingsKeys.h"
 #include "Symbols.h"
 #include "VaultStatusCache.h"
 #include "VaultStore.h"
@@ -10,6 +12,8 @@
 #include <QPainter>
 #include <QPen>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QTimer>
 
 namespace larkhold {
 
@@ -40,6 +44,60 @@ void act(const VaultActions::VaultAction& action, const Vault& vault) {
 void act(const VaultActions::Action& action) {
     if (action)
         action();
+}
+
+AutoLockSetting autoLockSetting(const HomeContext& context) {
+    if (!context.defaults)
+        return {SettingsKeys::autoLockEnabled.defaultValue.toBool(),
+                SettingsKeys::autoLockMinutes.defaultValue.toLongLong()};
+    return {context.defaults->boolValue(SettingsKeys::autoLockEnabled),
+            context.defaults->intValue(SettingsKeys::autoLockMinutes)};
+}
+
+void refreshOnChanges(QWidget* design, const HomeContext& context, DesignSources sources,
+                      std::function<void()> refresh) {
+    if (VaultStore* store = context.store) {
+        QList<void (VaultStore::*)()> changes = {&VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
+                                                 &VaultStore::busyVaultsChanged, &VaultStore::sizesOnDiskChanged};
+        if (sources.vaultList)
+            changes.prepend(&VaultStore::vaultsChanged);
+        if (sources.activity)
+            changes.append(&VaultStore::activityChanged);
+        for (auto signal : std::as_const(changes))
+            QObject::connect(store, signal, design, refresh);
+    }
+    if (context.status)
+        QObject::connect(context.status, &VaultStatusCache::changed, design, refresh);
+    if (sources.autoLock && context.defaults) {
+        QObject::connect(context.defaults, &Defaults::changed, design, [refresh](const QString& key) {
+            if (key == SettingsKeys::autoLockEnabled.name || key == SettingsKeys::autoLockMinutes.name)
+                refresh();
+        });
+    }
+    auto* ageTimer = new QTimer(design);
+    ageTimer->setInterval(30'000);
+    QObject::connect(ageTimer, &QTimer::timeout, design, refresh);
+    ageTimer->start();
+}
+
+void addNewVaultShortcut(QWidget* design, const HomeContext& context) {
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), design);
+    shortcut->setContext(Qt::WindowShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, design, [newVault = context.actions.newVault] { act(newVault); });
+}
+
+void showCommands(VaultCardModel::Controls controls, QWidget* progress, QWidget* open, QWidget* lock, QWidget* locate,
+                  QWidget* unlock) {
+    using C = VaultCardModel::Controls;
+    progress->setVisible(controls == C::progress);
+    open->setVisible(controls == C::openVault);
+    lock->setVisible(controls == C::openVault);
+    locate->setVisible(controls == C::locate);
+    unlock->setVisible(controls == C::unlock);
+}
+
+bool listsVault(const QList<Vault>& vaults, const QUuid& id) {
+    return std::any_of(vaults.cbegin(), vaults.cend(), [&](const Vault& vault) { return vault.id == id; });
 }
 
 // ---- shadows ----
@@ -363,6 +421,13 @@ void setLabelColor(QLabel* label, const QColor& color) {
     label->setPalette(palette);
 }
 
+ThemeLabel* toneLabel(const QString& text, const QFont& font, ThemeLabel::Tone tone, QWidget* parent) {
+    auto* label = new ThemeLabel(text, parent);
+    label->setFont(font);
+    label->setTone(tone);
+    return label;
+}
+
 ThemeLabel* designLabel(const QString& text, const QFont& font, const QColor& color, Qt::TextElideMode elide,
                         QWidget* parent) {
     auto* label = new ThemeLabel(text, parent);
@@ -371,33 +436,6 @@ ThemeLabel* designLabel(const QString& text, const QFont& font, const QColor& co
     if (elide != Qt::ElideNone)
         label->setElideMode(elide);
     return label;
-}
-
-TintedSymbol::TintedSymbol(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent)
-    : QWidget(parent), symbol_(symbol), px_(pixelSize), color_(color) {
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-void TintedSymbol::setSymbol(const QString& symbol) {
-    symbol_ = symbol;
-    update();
-}
-
-void TintedSymbol::setColor(const QColor& color) {
-    color_ = color;
-    update();
-}
-
-QSize TintedSymbol::sizeHint() const {
-    return {px_, px_};
-}
-
-void TintedSymbol::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QPixmap glyph = Symbols::pixmap(symbol_, px_, color_, devicePixelRatioF());
-    const QRectF target((width() - px_) / 2.0, (height() - px_) / 2.0, px_, px_);
-    painter.drawPixmap(target, glyph, QRectF(glyph.rect()));
 }
 
 // ---- glowing ring ----

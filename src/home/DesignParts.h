@@ -9,14 +9,19 @@
 #include "HomeModels.h"
 #include "Theme.h"
 
+#include <QBoxLayout>
 #include <QColor>
 #include <QFont>
 #include <QFrame>
+#include <QHash>
 #include <QLabel>
+#include <QList>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QUuid>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 namespace larkhold {
@@ -37,6 +42,92 @@ DesignVault readVault(const Vault& vault, const HomeContext& context, Date now);
 // Calls one vault slot of the action table, when it is set.
 void act(const VaultActions::VaultAction& action, const Vault& vault);
 void act(const VaultActions::Action& action);
+
+// The auto-lock setting as the designs show it (the registered default without settings).
+struct AutoLockSetting {
+    bool enabled = false;
+    qint64 minutes = 0;
+};
+AutoLockSetting autoLockSetting(const HomeContext& context);
+
+// What a design reads again on besides the store's open, busy and size changes, the cached file
+// states and the clock.
+struct DesignSources {
+    // The vault list; off where the design follows the list itself.
+    bool vaultList = true;
+    bool activity = false;
+    bool autoLock = false;
+};
+
+// Calls `refresh` whenever what `design` shows may have changed: the sources above, and every 30
+// seconds so that relative times and greetings age while nothing else changes.
+void refreshOnChanges(QWidget* design, const HomeContext& context, DesignSources sources,
+                      std::function<void()> refresh);
+// Ctrl+N anywhere in the design's window starts a new vault.
+void addNewVaultShortcut(QWidget* design, const HomeContext& context);
+
+// Shows the commands for a vault's state and hides the others: the spinner while busy, Open and
+// Lock while open, Locate for a missing file, else Unlock.
+void showCommands(VaultCardModel::Controls controls, QWidget* progress, QWidget* open, QWidget* lock, QWidget* locate,
+                  QWidget* unlock);
+
+// Whether `vaults` holds a record of the vault `id`.
+bool listsVault(const QList<Vault>& vaults, const QUuid& id);
+
+// One widget per listed vault, kept across refreshes so that a card keeps its state: a record of an
+// id already seen shows once, and the widget of a vault that left the list is deleted.
+template <class W> class VaultWidgets {
+public:
+    // Brings the widgets in line with `vaults`, in list order in `layout` from index `first`.
+    // `make(vault)` builds a missing widget; `show(widget, vault, position)` updates each.
+    template <class Make, class Show>
+    void sync(const QList<Vault>& vaults, QBoxLayout* layout, int first, Make make, Show show) {
+        QList<QUuid> order;
+        for (const Vault& vault : vaults) {
+            if (!order.contains(vault.id))
+                order.append(vault.id);
+        }
+        for (auto it = widgets_.begin(); it != widgets_.end();) {
+            if (!order.contains(it.key())) {
+                delete it.value();
+                it = widgets_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        qsizetype position = 0;
+        for (const Vault& vault : vaults) {
+            if (order.indexOf(vault.id) != position)
+                continue;
+            W* widget = widgets_.value(vault.id);
+            if (!widget) {
+                widget = make(vault);
+                widgets_.insert(vault.id, widget);
+            }
+            layout->removeWidget(widget);
+            layout->insertWidget(first + int(position), widget);
+            show(widget, vault, position);
+            ++position;
+        }
+        order_ = std::move(order);
+    }
+
+    W* value(const QUuid& id) const { return widgets_.value(id); }
+    // In list order; with `shownOnly`, only those not hidden (a search lets the others through).
+    QList<W*> inOrder(bool shownOnly) const {
+        QList<W*> widgets;
+        for (const QUuid& id : order_) {
+            W* widget = widgets_.value(id);
+            if (widget && (!shownOnly || !widget->isHidden()))
+                widgets.append(widget);
+        }
+        return widgets;
+    }
+
+private:
+    QHash<QUuid, W*> widgets_;
+    QList<QUuid> order_;
+};
 
 struct ShadowLook {
     QColor color; // with its opacity
@@ -211,26 +302,8 @@ ThemeLabel* designLabel(const QString& text, const QFont& font, const QColor& co
                         Qt::TextElideMode elide = Qt::ElideNone, QWidget* parent = nullptr);
 // Gives a label a fixed colour.
 void setLabelColor(QLabel* label, const QColor& color);
-
-// A widget that shows `symbol` in one colour at a pixel size.
-class TintedSymbol : public QWidget {
-    Q_OBJECT
-
-public:
-    TintedSymbol(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent = nullptr);
-    void setSymbol(const QString& symbol);
-    void setColor(const QColor& color);
-    QString symbol() const { return symbol_; }
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QString symbol_;
-    int px_;
-    QColor color_;
-};
+// A label in one of the kit's tones, which follow the light or dark palette.
+ThemeLabel* toneLabel(const QString& text, const QFont& font, ThemeLabel::Tone tone, QWidget* parent = nullptr);
 
 // A ring gauge with a soft glow of a colour around its ring.
 class GlowRing : public RingGauge, public ShadowCaster {

@@ -38,16 +38,6 @@ VaultFileState probeVaultFile(const QString& bundlePath) {
 
 // ---- texts ----
 
-QString fileSizeText(qint64 bytes) {
-    // The store's caption formatter is the one the size captions use; the header's total must read
-    // the same, so it is taken from there rather than written twice.
-    Vault probe;
-    probe.maxSizeMB = 1;
-    const QString caption = capacityCaption(bytes, probe, true);
-    const qsizetype cut = caption.indexOf(QStringLiteral(" used of "));
-    return cut < 0 ? caption : caption.left(cut);
-}
-
 QString relativeTimeText(Date then, Date now) {
     const double delta = now.secondsSinceReference - then.secondsSinceReference;
     const bool future = delta < 0;
@@ -216,7 +206,8 @@ QString homeSubtitle(const HomeSummaryInput& in) {
         in.vaultCount == 1 ? QStringLiteral("1 vault") : QString::number(in.vaultCount) + QStringLiteral(" vaults");
     const QString open =
         in.openCount != 0 ? QString::number(in.openCount) + QStringLiteral(" open") : QStringLiteral("all locked");
-    return count + kStatusSeparator + open + kStatusSeparator + fileSizeText(in.totalUsed) + QStringLiteral(" on disk");
+    return count + kStatusSeparator + open + kStatusSeparator + formatFileSize(in.totalUsed) +
+           QStringLiteral(" on disk");
 }
 
 } // namespace larkhold

@@ -48,8 +48,10 @@ VaultFileState probeVaultFile(const QString& bundlePath);
 // " · " between the pieces of a status line.
 inline const QString kStatusSeparator = QStringLiteral(" · ");
 
-// A byte count as the vault captions write it ("Zero KB", "12 KB", "1.5 MB").
-QString fileSizeText(qint64 bytes);
+// A vault's name in curly quotes, as alerts and menus name it: “Taxes”.
+inline QString quotedName(const QString& name) {
+    return QStringLiteral("“") + name + QStringLiteral("”");
+}
 
 // How long ago, in short units: "5 sec. ago", "2 min. ago", "3 hr. ago", "1 day ago", "3 wk. ago",
 // "2 mo. ago", "1 yr. ago"; a time ahead reads "in 2 min.".

@@ -21,35 +21,17 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QtConcurrent>
-#include <type_traits>
 
 namespace larkhold {
 
 namespace {
 
-QString quoted(const QString& name) {
-    return QStringLiteral("“") + name + QStringLiteral("”");
-}
-
-// What a password-confirmed store operation did, whether the store already reports it as an
-// outcome or only through its error message.
-template <typename T> QCoro::Task<StoreOutcome> outcomeOf(QCoro::Task<T> operation, QPointer<VaultStore> store) {
-    if constexpr (std::is_same_v<T, StoreOutcome>) {
-        StoreOutcome outcome = co_await operation;
-        co_return outcome;
-    } else {
-        co_await operation;
-        if (store && !store->errorMessage().isEmpty())
-            co_return StoreOutcome::failure(store->errorMessage());
-        co_return StoreOutcome::success();
-    }
-}
-
+// Reclaims free space, or fails at once when the store is gone.
 QCoro::Task<StoreOutcome> compactOutcome(QPointer<VaultStore> store, Vault vault, QString password) {
     if (!store)
         co_return StoreOutcome::failure(QString());
-    auto compacting = outcomeOf(store->compact(vault, std::move(password)), store);
-    StoreOutcome outcome = co_await compacting;
+    auto compacting = store->compact(std::move(vault), std::move(password));
+    const StoreOutcome outcome = co_await compacting;
     co_return outcome;
 }
 
@@ -405,7 +387,7 @@ void MainWindow::takeNewVaultRequest() {
 AlertSpec MainWindow::removeAlert(const Vault& vault) {
     AlertSpec spec;
     spec.objectName = QStringLiteral("removeAlert");
-    spec.text = QStringLiteral("Remove ") + quoted(vault.name) + QStringLiteral(" from the list?");
+    spec.text = QStringLiteral("Remove ") + quotedName(vault.name) + QStringLiteral(" from the list?");
     spec.informativeText = QStringLiteral("The encrypted vault file stays on disk, but its saved password is removed "
                                           "from your %1 — you'll need to type the password to open it again. Bring it "
                                           "back anytime with “Add Existing Vault…”.")

@@ -1,10 +1,8 @@
 #include "NativeProDetailPane.h"
 
 #include "Clock.h"
-#include "Defaults.h"
 #include "NativeProDetailPaneText.h"
 #include "NativeProHomeState.h"
-#include "SettingsKeys.h"
 #include "VaultStatusCache.h"
 #include "VaultStore.h"
 
@@ -30,13 +28,6 @@ DesignButton::Look filled(const QString& symbol, int padV) {
     look.symbolPx = 13;
     look.gap = 8;
     return look;
-}
-
-ThemeLabel* toned(const QString& text, const QFont& font, ThemeLabel::Tone tone, QWidget* parent = nullptr) {
-    auto* label = new ThemeLabel(text, parent);
-    label->setFont(font);
-    label->setTone(tone);
-    return label;
 }
 
 QColor chipColor(Chip::Tone tone, const QPalette& palette) {
@@ -79,9 +70,9 @@ QWidget* NativeProDetailPane::buildEmptyState() {
     column->addStretch(1);
     column->addWidget(new AppIconImage(96, empty), 0, Qt::AlignHCenter);
     column->addWidget(
-        toned(kEmptyTitle, Theme::font(20, QFont::Bold, Theme::FontDesign::rounded), ThemeLabel::Tone::primary), 0,
+        toneLabel(kEmptyTitle, Theme::font(20, QFont::Bold, Theme::FontDesign::rounded), ThemeLabel::Tone::primary), 0,
         Qt::AlignHCenter);
-    auto* text = toned(kEmptyText, Theme::font(13), ThemeLabel::Tone::secondary);
+    auto* text = toneLabel(kEmptyText, Theme::font(13), ThemeLabel::Tone::secondary);
     text->setAlignment(Qt::AlignCenter);
     column->addWidget(text, 0, Qt::AlignHCenter);
     createFirst_ = new ProminentButton(kCreateFirst, GradientKind::accent, empty);
@@ -102,7 +93,7 @@ QWidget* NativeProDetailPane::buildDetail() {
     auto* header = new QHBoxLayout;
     header->setContentsMargins(20, 8, 20, 12);
     header->setSpacing(12);
-    name_ = toned(QString(), Theme::font(15, QFont::DemiBold), ThemeLabel::Tone::primary, detail);
+    name_ = toneLabel(QString(), Theme::font(15, QFont::DemiBold), ThemeLabel::Tone::primary, detail);
     name_->setObjectName(QStringLiteral("vaultName"));
     name_->setElideMode(Qt::ElideRight);
     name_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -123,26 +114,26 @@ QWidget* NativeProDetailPane::buildDetail() {
     auto* centerColumn = new QVBoxLayout(center);
     centerColumn->setContentsMargins(0, 0, 0, 0);
     centerColumn->setSpacing(3);
-    ringSymbol_ = new TintedSymbol(QStringLiteral("lock.fill"), 20, Theme::secondary(palette()), center);
+    ringSymbol_ = new SymbolView(QStringLiteral("lock.fill"), 20, Theme::secondary(palette()), center);
     centerColumn->addWidget(ringSymbol_, 0, Qt::AlignHCenter);
-    figure_ = toned(QString(), Theme::font(13, QFont::DemiBold), ThemeLabel::Tone::primary, center);
+    figure_ = toneLabel(QString(), Theme::font(13, QFont::DemiBold), ThemeLabel::Tone::primary, center);
     figure_->setObjectName(QStringLiteral("ringFigure"));
     figure_->setAlignment(Qt::AlignCenter);
     centerColumn->addWidget(figure_, 0, Qt::AlignHCenter);
-    caption_ = toned(QString(), Theme::font(10), ThemeLabel::Tone::secondary, center);
+    caption_ = toneLabel(QString(), Theme::font(10), ThemeLabel::Tone::secondary, center);
     caption_->setObjectName(QStringLiteral("ringCaption"));
     caption_->setAlignment(Qt::AlignCenter);
     centerColumn->addWidget(caption_, 0, Qt::AlignHCenter);
     ring_->setCenterWidget(center);
     column->addWidget(ring_, 0, Qt::AlignHCenter);
 
-    state_ = toned(QString(), Theme::font(16, QFont::DemiBold), ThemeLabel::Tone::primary, detail);
+    state_ = toneLabel(QString(), Theme::font(16, QFont::DemiBold), ThemeLabel::Tone::primary, detail);
     state_->setObjectName(QStringLiteral("stateLine"));
     state_->setAlignment(Qt::AlignCenter);
     state_->setElideMode(Qt::ElideMiddle);
     state_->setContentsMargins(20, 14, 20, 0);
     column->addWidget(state_);
-    lastOpened_ = toned(QString(), Theme::font(13), ThemeLabel::Tone::secondary, detail);
+    lastOpened_ = toneLabel(QString(), Theme::font(13), ThemeLabel::Tone::secondary, detail);
     lastOpened_->setObjectName(QStringLiteral("lastOpened"));
     lastOpened_->setAlignment(Qt::AlignCenter);
     lastOpened_->setContentsMargins(0, 2, 0, 0);
@@ -179,7 +170,7 @@ QWidget* NativeProDetailPane::buildDetail() {
     column->addWidget(new Rule(Qt::Horizontal, 0.5, detail));
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(20, 9, 20, 9);
-    autoLock_ = toned(QString(), Theme::font(11), ThemeLabel::Tone::secondary, detail);
+    autoLock_ = toneLabel(QString(), Theme::font(11), ThemeLabel::Tone::secondary, detail);
     autoLock_->setObjectName(QStringLiteral("autoLockCaption"));
     footer->addWidget(autoLock_, 0, Qt::AlignVCenter);
     footer->addStretch(1);
@@ -247,7 +238,7 @@ void NativeProDetailPane::refresh() {
     ring_->setFraction(m.fraction);
     ringSymbol_->setSymbol(ringSymbol(m.unlocked));
     ringSymbol_->setColor(Theme::secondary(pal));
-    figure_->setText(ringFigure(v, m.unlocked, fileSizeText(read.usedBytes)));
+    figure_->setText(ringFigure(v, m.unlocked, formatFileSize(read.usedBytes)));
     caption_->setText(ringCaption(v, m.unlocked));
     // Places the centre again for its new size.
     ring_->setDiameter(ring_->diameter());
@@ -259,23 +250,15 @@ void NativeProDetailPane::refresh() {
     lastOpened_->setVisible(opened.has_value());
     lastOpened_->setText(opened.value_or(QString()));
 
-    using C = VaultCardModel::Controls;
-    spinner_->setVisible(m.controls == C::progress);
-    open_->setVisible(m.controls == C::openVault);
+    showCommands(m.controls, spinner_, open_, lock_, locate_, unlock_);
     open_->setText(openTitle(v.kind));
-    lock_->setVisible(m.controls == C::openVault);
-    locate_->setVisible(m.controls == C::locate);
-    unlock_->setVisible(m.controls == C::unlock);
     const bool saved = context_.status && context_.status->hasSavedPassword(v.id);
     unlock_->setText(unlockTitle(saved));
     unlock_->updateGeometry();
-    usePassword_->setVisible(m.controls == C::unlock && showsUsePassword(m.fileState));
+    usePassword_->setVisible(m.controls == VaultCardModel::Controls::unlock && showsUsePassword(m.fileState));
 
-    const bool enabled = context_.defaults ? context_.defaults->boolValue(SettingsKeys::autoLockEnabled)
-                                           : SettingsKeys::autoLockEnabled.defaultValue.toBool();
-    const qint64 minutes = context_.defaults ? context_.defaults->intValue(SettingsKeys::autoLockMinutes)
-                                             : SettingsKeys::autoLockMinutes.defaultValue.toLongLong();
-    autoLock_->setText(autoLockCaption(enabled, minutes));
+    const AutoLockSetting autoLock = autoLockSetting(context_);
+    autoLock_->setText(autoLockCaption(autoLock.enabled, autoLock.minutes));
     lockAll_->setEnabled(lockAllEnabled(context_.store ? context_.store->openCount() : 0));
 }
 

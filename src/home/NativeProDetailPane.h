@@ -70,7 +70,7 @@ private:
     ChipRow* chips_ = nullptr;
     QuietButton* settings_ = nullptr;
     RingGauge* ring_ = nullptr;
-    TintedSymbol* ringSymbol_ = nullptr;
+    SymbolView* ringSymbol_ = nullptr;
     ThemeLabel* figure_ = nullptr;
     ThemeLabel* caption_ = nullptr;
     ThemeLabel* state_ = nullptr;

@@ -1,9 +1,7 @@
 #include "NativeProHome.h"
 
 #include "Clock.h"
-#include "Defaults.h"
 #include "NativeProDetailPane.h"
-#include "SettingsKeys.h"
 #include "VaultContextMenu.h"
 #include "VaultStatusCache.h"
 #include "VaultStore.h"
@@ -14,7 +12,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -26,13 +23,6 @@ using namespace NativeProColors;
 
 QColor black(qreal alpha) {
     return QColor(0, 0, 0, qRound(255 * alpha));
-}
-
-ThemeLabel* toned(const QString& text, const QFont& font, ThemeLabel::Tone tone, QWidget* parent = nullptr) {
-    auto* label = new ThemeLabel(text, parent);
-    label->setFont(font);
-    label->setTone(tone);
-    return label;
 }
 
 } // namespace
@@ -48,16 +38,16 @@ NativeProSidebarRow::NativeProSidebarRow(const Vault& vault, HomeContext context
     row->setContentsMargins(8, 7, 8, 7);
     row->setSpacing(9);
     ring_ = new RingGauge(0, 16, 3, accent, black(0.12), false, this);
-    sealedLock_ = new TintedSymbol(QStringLiteral("lock.fill"), 6, Theme::secondary(palette()));
+    sealedLock_ = new SymbolView(QStringLiteral("lock.fill"), 6, Theme::secondary(palette()));
     ring_->setCenterWidget(sealedLock_);
     row->addWidget(ring_, 0, Qt::AlignVCenter);
-    name_ = toned(vault_.name, Theme::font(13, QFont::Medium), ThemeLabel::Tone::primary, this);
+    name_ = toneLabel(vault_.name, Theme::font(13, QFont::Medium), ThemeLabel::Tone::primary, this);
     name_->setObjectName(QStringLiteral("vaultName"));
     name_->setElideMode(Qt::ElideRight);
     name_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     name_->setAttribute(Qt::WA_TransparentForMouseEvents);
     row->addWidget(name_, 1);
-    size_ = toned(QString(), Theme::font(11), ThemeLabel::Tone::secondary, this);
+    size_ = toneLabel(QString(), Theme::font(11), ThemeLabel::Tone::secondary, this);
     size_->setObjectName(QStringLiteral("sizeCaption"));
     size_->setAttribute(Qt::WA_TransparentForMouseEvents);
     row->addWidget(size_, 0, Qt::AlignVCenter);
@@ -87,7 +77,7 @@ void NativeProSidebarRow::refresh() {
     name_->setText(vault_.name);
     setToolTip(vault_.name);
     setAccessibleName(vault_.name);
-    size_->setText(NativeProHomeText::rowSizeCaption(vault_, m.unlocked, fileSizeText(read.usedBytes)));
+    size_->setText(NativeProHomeText::rowSizeCaption(vault_, m.unlocked, formatFileSize(read.usedBytes)));
 }
 
 QSize NativeProSidebarRow::sizeHint() const {
@@ -166,30 +156,17 @@ NativeProHome::NativeProHome(HomeContext context, QWidget* parent, const Clock* 
         openSettings();
     });
 
-    auto* newShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), this);
-    newShortcut->setContext(Qt::WindowShortcut);
-    connect(newShortcut, &QShortcut::activated, this, [this] { act(context_.actions.newVault); });
-
-    if (VaultStore* store = context_.store) {
-        connect(store, &VaultStore::vaultsChanged, this, &NativeProHome::vaultsChanged);
-        for (auto signal : {&VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
-                            &VaultStore::busyVaultsChanged, &VaultStore::sizesOnDiskChanged})
-            connect(store, signal, this, &NativeProHome::refresh);
-    }
-    if (context_.status) {
-        connect(context_.status, &VaultStatusCache::changed, this, &NativeProHome::refresh);
-        // The unlock button says whether a saved password will be used.
+    addNewVaultShortcut(this, context_);
+    // A new list moves the selection first.
+    if (context_.store)
+        connect(context_.store, &VaultStore::vaultsChanged, this, &NativeProHome::vaultsChanged);
+    DesignSources sources;
+    sources.vaultList = false;
+    sources.autoLock = true;
+    refreshOnChanges(this, context_, sources, [this] { refresh(); });
+    // The unlock button says whether a saved password will be used.
+    if (context_.status)
         context_.status->setTrackSavedPasswords(true);
-    }
-    if (context_.defaults) {
-        connect(context_.defaults, &Defaults::changed, this, [this](const QString& key) {
-            if (key == SettingsKeys::autoLockEnabled.name || key == SettingsKeys::autoLockMinutes.name)
-                refresh();
-        });
-    }
-    ageTimer_.setInterval(30'000);
-    connect(&ageTimer_, &QTimer::timeout, this, &NativeProHome::refresh);
-    ageTimer_.start();
 
     selection_.reset(context_.store ? context_.store->vaults() : QList<Vault>());
     refresh();
@@ -218,8 +195,8 @@ QWidget* NativeProHome::buildSidebar() {
     title->setContentsMargins(6 - 4, 4, 6, 10);
     title->setSpacing(8);
     title->addWidget(new AppIconImage(36, sidebar), 0, Qt::AlignVCenter);
-    title->addWidget(toned(NativeProHomeText::kTitle, Theme::font(14, QFont::Bold, Theme::FontDesign::rounded),
-                           ThemeLabel::Tone::primary),
+    title->addWidget(toneLabel(NativeProHomeText::kTitle, Theme::font(14, QFont::Bold, Theme::FontDesign::rounded),
+                               ThemeLabel::Tone::primary),
                      0, Qt::AlignVCenter);
     title->addStretch(1);
     column->addLayout(title);
@@ -231,7 +208,7 @@ QWidget* NativeProHome::buildSidebar() {
     auto* search = new QHBoxLayout(searchWell);
     search->setContentsMargins(9, 6, 9, 6);
     search->setSpacing(6);
-    search->addWidget(new TintedSymbol(QStringLiteral("magnifyingglass"), 10, Theme::secondary(palette), searchWell), 0,
+    search->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), 10, Theme::secondary(palette), searchWell), 0,
                       Qt::AlignVCenter);
     search_ = new QLineEdit(searchWell);
     search_->setObjectName(QStringLiteral("searchField"));
@@ -245,7 +222,8 @@ QWidget* NativeProHome::buildSidebar() {
     column->addWidget(searchWell);
     column->addSpacing(12);
 
-    auto* section = toned(NativeProHomeText::kSection, Theme::font(11, QFont::DemiBold), ThemeLabel::Tone::secondary);
+    auto* section =
+        toneLabel(NativeProHomeText::kSection, Theme::font(11, QFont::DemiBold), ThemeLabel::Tone::secondary);
     section->setContentsMargins(8, 0, 8, 6);
     column->addWidget(section);
 
@@ -270,15 +248,16 @@ QWidget* NativeProHome::buildSidebar() {
     summaryColumn->setSpacing(6);
     auto* onDisk = new QHBoxLayout;
     onDisk->setContentsMargins(0, 0, 0, 0);
-    onDisk->addWidget(toned(NativeProHomeText::kOnDisk, Theme::font(11, QFont::Medium), ThemeLabel::Tone::secondary));
+    onDisk->addWidget(
+        toneLabel(NativeProHomeText::kOnDisk, Theme::font(11, QFont::Medium), ThemeLabel::Tone::secondary));
     onDisk->addStretch(1);
-    total_ = toned(QString(), Theme::font(11, QFont::Medium), ThemeLabel::Tone::primary, summary);
+    total_ = toneLabel(QString(), Theme::font(11, QFont::Medium), ThemeLabel::Tone::primary, summary);
     total_->setObjectName(QStringLiteral("totalOnDisk"));
     onDisk->addWidget(total_);
     summaryColumn->addLayout(onDisk);
     bar_ = new NativeProUsageBar(summary);
     summaryColumn->addWidget(bar_);
-    summary_ = toned(QString(), Theme::font(10), ThemeLabel::Tone::secondary, summary);
+    summary_ = toneLabel(QString(), Theme::font(10), ThemeLabel::Tone::secondary, summary);
     summary_->setObjectName(QStringLiteral("summaryCaption"));
     summaryColumn->addWidget(summary_);
     column->addWidget(summary);
@@ -307,13 +286,7 @@ QWidget* NativeProHome::buildSidebar() {
 }
 
 QList<NativeProSidebarRow*> NativeProHome::rows() const {
-    QList<NativeProSidebarRow*> shown;
-    for (const QUuid& id : order_) {
-        NativeProSidebarRow* row = rows_.value(id);
-        if (row && !row->isHidden())
-            shown.append(row);
-    }
-    return shown;
+    return rows_.inOrder(true);
 }
 
 void NativeProHome::openSettings() {
@@ -355,44 +328,22 @@ void NativeProHome::syncRows() {
     const QList<Vault> vaults = context_.store ? context_.store->vaults() : QList<Vault>();
     const QList<Vault> filtered = DesignText::filterByName(vaults, search_->text());
     const std::optional<Vault> selected = selection_.selectedVault(vaults, filtered);
-
-    QList<QUuid> order;
-    for (const Vault& vault : vaults) {
-        if (!order.contains(vault.id))
-            order.append(vault.id);
-    }
-    for (auto it = rows_.begin(); it != rows_.end();) {
-        if (!order.contains(it.key())) {
-            delete it.value();
-            it = rows_.erase(it);
-        } else {
-            ++it;
-        }
-    }
     QWidget* content = scroll_->widget();
-    int position = 0;
-    for (const Vault& vault : vaults) {
-        if (order.indexOf(vault.id) != position)
-            continue;
-        NativeProSidebarRow* row = rows_.value(vault.id);
-        if (!row) {
-            row = new NativeProSidebarRow(vault, context_, content);
-            const QUuid id = vault.id;
-            connect(row, &QAbstractButton::clicked, this, [this, id] {
+    rows_.sync(
+        vaults, rowList_, 0,
+        [&](const Vault& vault) {
+            auto* row = new NativeProSidebarRow(vault, context_, content);
+            connect(row, &QAbstractButton::clicked, this, [this, id = vault.id] {
                 selection_.select(id);
                 refresh();
             });
-            rows_.insert(vault.id, row);
-        }
-        rowList_->removeWidget(row);
-        rowList_->insertWidget(position, row);
-        row->setVault(vault);
-        row->setVisible(
-            std::any_of(filtered.cbegin(), filtered.cend(), [&](const Vault& v) { return v.id == vault.id; }));
-        row->setSelected(selected && selected->id == vault.id);
-        ++position;
-    }
-    order_ = order;
+            return row;
+        },
+        [&](NativeProSidebarRow* row, const Vault& vault, qsizetype) {
+            row->setVault(vault);
+            row->setVisible(listsVault(filtered, vault.id));
+            row->setSelected(selected && selected->id == vault.id);
+        });
     detail_->showVault(selected);
 }
 
@@ -403,7 +354,7 @@ void NativeProHome::updateSummary() {
     for (const Vault& vault : vaults)
         sizes.append(store->sizesOnDisk().value(vault.id, 0));
     bar_->setSizes(sizes);
-    total_->setText(fileSizeText(store ? totalUsedBytes(vaults, store->sizesOnDisk()) : 0));
+    total_->setText(formatFileSize(store ? totalUsedBytes(vaults, store->sizesOnDisk()) : 0));
     summary_->setText(NativeProHomeText::summaryCaption(int(vaults.size()), store ? store->openCount() : 0));
 }
 

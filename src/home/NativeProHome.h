@@ -5,10 +5,8 @@
 #include "NativeProHomeState.h"
 
 #include <QAbstractButton>
-#include <QHash>
 #include <QList>
 #include <QPointer>
-#include <QTimer>
 #include <QUuid>
 #include <QWidget>
 
@@ -51,7 +49,7 @@ private:
     HomeContext context_;
     bool selected_ = false;
     RingGauge* ring_ = nullptr;
-    TintedSymbol* sealedLock_ = nullptr;
+    SymbolView* sealedLock_ = nullptr;
     ThemeLabel* name_ = nullptr;
     ThemeLabel* size_ = nullptr;
 };
@@ -128,9 +126,7 @@ private:
     ThemeLabel* summary_ = nullptr;
     DesignButton* newVault_ = nullptr;
     NativeProDetailPane* detail_ = nullptr;
-    QHash<QUuid, NativeProSidebarRow*> rows_;
-    QList<QUuid> order_;
-    QTimer ageTimer_;
+    VaultWidgets<NativeProSidebarRow> rows_;
 };
 
 } // namespace larkhold

@@ -1,14 +1,9 @@
 #include "NightWatchHome.h"
 
 #include "Clock.h"
-#include "Defaults.h"
 #include "NightWatchHomeText.h"
-#include "SettingsKeys.h"
-#include "VaultContextMenu.h"
-#include "VaultStatusCache.h"
 #include "VaultStore.h"
 
-#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPainter>
@@ -56,22 +51,12 @@ DesignButton::Look plain(int px, const QColor& color) {
     return look;
 }
 
-bool autoLockEnabled(const HomeContext& context) {
-    return context.defaults ? context.defaults->boolValue(SettingsKeys::autoLockEnabled)
-                            : SettingsKeys::autoLockEnabled.defaultValue.toBool();
-}
-
-qint64 autoLockMinutes(const HomeContext& context) {
-    return context.defaults ? context.defaults->intValue(SettingsKeys::autoLockMinutes)
-                            : SettingsKeys::autoLockMinutes.defaultValue.toLongLong();
-}
-
 } // namespace
 
 // ---- card ----
 
 NightWatchCard::NightWatchCard(const Vault& vault, HomeContext context, const Clock& clock, QWidget* parent)
-    : Surface({}, parent), vault_(vault), context_(std::move(context)), clock_(clock) {
+    : DesignCard(vault, std::move(context), clock, parent) {
     setObjectName(QStringLiteral("nightWatchCard"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     build();
@@ -89,7 +74,7 @@ void NightWatchCard::build() {
     auto* center = new QVBoxLayout(ringCenter_);
     center->setContentsMargins(0, 0, 0, 0);
     center->setSpacing(0);
-    sealedLock_ = new TintedSymbol(QStringLiteral("lock.fill"), 13, Theme::withAlpha(Qt::white, 0.45), ringCenter_);
+    sealedLock_ = new SymbolView(QStringLiteral("lock.fill"), 13, Theme::withAlpha(Qt::white, 0.45), ringCenter_);
     center->addWidget(sealedLock_, 0, Qt::AlignCenter);
     percent_ = designLabel(QString(), mono(10, QFont::DemiBold), green);
     percent_->setObjectName(QStringLiteral("percent"));
@@ -98,57 +83,8 @@ void NightWatchCard::build() {
     ring_->setCenterWidget(ringCenter_);
     row->addWidget(ring_, 0, Qt::AlignVCenter);
 
-    auto* column = new QVBoxLayout;
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(5);
-    auto* nameRow = new QHBoxLayout;
-    nameRow->setContentsMargins(0, 0, 0, 0);
-    nameRow->setSpacing(10);
-    name_ = designLabel(vault_.name, Theme::font(16, QFont::Bold), Qt::white, Qt::ElideRight);
-    name_->setObjectName(QStringLiteral("vaultName"));
-    name_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    chips_ = new ChipRow(10, name_, this);
-    nameRow->addWidget(chips_, 0, Qt::AlignVCenter);
-    nameRow->addStretch(1);
-    column->addLayout(nameRow);
-    meta_ = designLabel(QString(), mono(11, QFont::Medium), dim, Qt::ElideRight);
-    meta_->setObjectName(QStringLiteral("metaLine"));
-    meta_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    column->addWidget(meta_);
-    row->addLayout(column, 1);
-
-    menu_ = new DesignButton(QStringLiteral("⋯"), plain(14, dim), this);
-    menu_->setObjectName(QStringLiteral("vaultMenu"));
-    // A little room around the glyph makes it easier to hit; nothing is drawn there.
-    DesignButton::Look menuLook = menu_->look();
-    menuLook.padH = 4;
-    menuLook.padV = 2;
-    menu_->setLook(menuLook);
-    menu_->setToolTip(QStringLiteral("More"));
-    row->addWidget(menu_, 0, Qt::AlignVCenter);
-
-    spinner_ = new BusyIndicator(16, this);
-    row->addWidget(spinner_, 0, Qt::AlignVCenter);
-    open_ = new DesignButton(CardText::open, plain(12, dim), this);
-    open_->setObjectName(QStringLiteral("openButton"));
-    row->addWidget(open_, 0, Qt::AlignVCenter);
-    lock_ = new DesignButton(CardText::lock, filled(12, 9), this);
-    lock_->setObjectName(QStringLiteral("lockButton"));
-    row->addWidget(lock_, 0, Qt::AlignVCenter);
-    locate_ = new DesignButton(CardText::locate, outlined(), this);
-    locate_->setObjectName(QStringLiteral("locateButton"));
-    row->addWidget(locate_, 0, Qt::AlignVCenter);
-    unlock_ = new DesignButton(CardText::unlock, outlined(), this);
-    unlock_->setObjectName(QStringLiteral("unlockButton"));
-    row->addWidget(unlock_, 0, Qt::AlignVCenter);
-
-    connect(menu_, &QPushButton::clicked, this, [this] {
-        VaultContextMenu::popup(vault_, context_, this, menu_->mapToGlobal(QPoint(0, menu_->height())));
-    });
-    connect(open_, &QPushButton::clicked, this, [this] { act(context_.actions.openInFinder, vault_); });
-    connect(lock_, &QPushButton::clicked, this, [this] { act(context_.actions.lock, vault_); });
-    connect(locate_, &QPushButton::clicked, this, [this] { act(context_.actions.locate, vault_); });
-    connect(unlock_, &QPushButton::clicked, this, [this] { act(context_.actions.unlock, vault_); });
+    row->addLayout(buildTexts({Theme::font(16, QFont::Bold), Qt::white, 10, mono(11, QFont::Medium), dim}), 1);
+    addCommands(row, {plain(14, dim), plain(12, dim), filled(12, 9), outlined()});
 }
 
 void NightWatchCard::setVault(const Vault& vault) {
@@ -157,8 +93,7 @@ void NightWatchCard::setVault(const Vault& vault) {
 }
 
 void NightWatchCard::refresh() {
-    const DesignVault read = readVault(vault_, context_, clock_.now());
-    model_ = read.model;
+    const DesignVault read = readAgain();
     const QColor ringColor = NightWatchHomeText::ringColor(model_.fraction);
 
     PillLook look;
@@ -180,8 +115,6 @@ void NightWatchCard::refresh() {
     // Places the centre again for its new size.
     ring_->setDiameter(ring_->diameter());
 
-    name_->setText(vault_.name);
-    name_->setToolTip(vault_.name);
     QList<DesignChip*> widgets;
     for (const auto& chip : NightWatchHomeText::chips(model_.unlocked, model_.fileState, vault_.excludedFromCloud,
                                                       model_.fraction, vault_.requireTouchID)) {
@@ -193,28 +126,10 @@ void NightWatchCard::refresh() {
     }
     chips_->setChips(widgets);
 
-    const QString openedAgo = vault_.lastOpenedAt ? relativeTimeText(*vault_.lastOpenedAt, clock_.now()) : QString();
+    const AutoLockSetting autoLock = autoLockSetting(context_);
     meta_->setText(NightWatchHomeText::metaLine(model_.fileState,
-                                                capacityCaption(read.usedBytes, vault_, model_.unlocked), openedAgo,
-                                                autoLockEnabled(context_), autoLockMinutes(context_)));
-    meta_->setToolTip(model_.fileState == VaultFileState::present ? QString()
-                                                                  : CardText::lastKnownPath + vault_.bundlePath);
-
-    using C = VaultCardModel::Controls;
-    spinner_->setVisible(model_.controls == C::progress);
-    open_->setVisible(model_.controls == C::openVault);
-    lock_->setVisible(model_.controls == C::openVault);
-    locate_->setVisible(model_.controls == C::locate);
-    unlock_->setVisible(model_.controls == C::unlock);
-}
-
-QStringList NightWatchCard::chipTexts() const {
-    return chips_->texts();
-}
-
-void NightWatchCard::contextMenuEvent(QContextMenuEvent* event) {
-    VaultContextMenu::popup(vault_, context_, this, event->globalPos());
-    event->accept();
+                                                capacityCaption(read.usedBytes, vault_, model_.unlocked), openedAgo(),
+                                                autoLock.enabled, autoLock.minutes));
 }
 
 // ---- the design ----
@@ -237,30 +152,15 @@ NightWatchHome::NightWatchHome(HomeContext context, QWidget* parent, const Clock
     column->addWidget(buildList(), 1);
     column->addWidget(buildCommandBar());
 
-    auto* newShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), this);
-    newShortcut->setContext(Qt::WindowShortcut);
-    connect(newShortcut, &QShortcut::activated, this, [this] { act(context_.actions.newVault); });
+    addNewVaultShortcut(this, context_);
     auto* searchShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
     searchShortcut->setContext(Qt::WindowShortcut);
     connect(searchShortcut, &QShortcut::activated, this, [this] { search_->setFocus(Qt::ShortcutFocusReason); });
 
-    if (VaultStore* store = context_.store) {
-        for (auto signal :
-             {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
-              &VaultStore::busyVaultsChanged, &VaultStore::sizesOnDiskChanged, &VaultStore::activityChanged})
-            connect(store, signal, this, &NightWatchHome::refresh);
-    }
-    if (context_.status)
-        connect(context_.status, &VaultStatusCache::changed, this, &NightWatchHome::refresh);
-    if (context_.defaults) {
-        connect(context_.defaults, &Defaults::changed, this, [this](const QString& key) {
-            if (key == SettingsKeys::autoLockEnabled.name || key == SettingsKeys::autoLockMinutes.name)
-                refresh();
-        });
-    }
-    ageTimer_.setInterval(30'000);
-    connect(&ageTimer_, &QTimer::timeout, this, &NightWatchHome::refresh);
-    ageTimer_.start();
+    DesignSources sources;
+    sources.activity = true;
+    sources.autoLock = true;
+    refreshOnChanges(this, context_, sources, [this] { refresh(); });
     refresh();
 }
 
@@ -383,13 +283,7 @@ QWidget* NightWatchHome::buildCommandBar() {
 }
 
 QList<NightWatchCard*> NightWatchHome::cards() const {
-    QList<NightWatchCard*> shown;
-    for (const QUuid& id : order_) {
-        NightWatchCard* card = cards_.value(id);
-        if (card && !card->isHidden())
-            shown.append(card);
-    }
-    return shown;
+    return cards_.inOrder(true);
 }
 
 QStringList NightWatchHome::activityLines() const {
@@ -410,38 +304,14 @@ void NightWatchHome::refresh() {
 void NightWatchHome::syncCards() {
     const QList<Vault> vaults = context_.store ? context_.store->vaults() : QList<Vault>();
     const QList<Vault> shown = DesignText::filterByName(vaults, search_->text());
-    QList<QUuid> order;
-    for (const Vault& vault : vaults) {
-        if (!order.contains(vault.id))
-            order.append(vault.id);
-    }
-    for (auto it = cards_.begin(); it != cards_.end();) {
-        if (!order.contains(it.key())) {
-            delete it.value();
-            it = cards_.erase(it);
-        } else {
-            ++it;
-        }
-    }
     QWidget* content = scroll_->widget();
-    int position = 0;
-    for (const Vault& vault : vaults) {
-        if (order.indexOf(vault.id) != position)
-            continue;
-        NightWatchCard* card = cards_.value(vault.id);
-        if (!card) {
-            card = new NightWatchCard(vault, context_, clock_, content);
-            cards_.insert(vault.id, card);
-        }
-        list_->removeWidget(card);
-        list_->insertWidget(position + 1, card); // after the empty state
-        card->setVault(vault);
-        const bool matches =
-            std::any_of(shown.cbegin(), shown.cend(), [&](const Vault& v) { return v.id == vault.id; });
-        card->setVisible(matches);
-        ++position;
-    }
-    order_ = order;
+    // Cards stand after the empty state.
+    cards_.sync(
+        vaults, list_, 1, [&](const Vault& vault) { return new NightWatchCard(vault, context_, clock_, content); },
+        [&](NightWatchCard* card, const Vault& vault, qsizetype) {
+            card->setVault(vault);
+            card->setVisible(listsVault(shown, vault.id));
+        });
     // The empty state answers an empty list, not a search that finds nothing.
     empty_->setVisible(vaults.isEmpty());
     content->update();
@@ -453,7 +323,7 @@ void NightWatchHome::updateHeader() {
     const int openCount = store ? store->openCount() : 0;
     headline_->setText(NightWatchHomeText::headline(openCount));
     const qint64 total = store ? totalUsedBytes(vaults, store->sizesOnDisk()) : 0;
-    summary_->setText(NightWatchHomeText::summaryLine(int(vaults.size()), openCount, fileSizeText(total)));
+    summary_->setText(NightWatchHomeText::summaryLine(int(vaults.size()), openCount, formatFileSize(total)));
     summary_->setToolTip(summary_->text());
     setLabelColor(summary_, NightWatchHomeText::summaryColor(openCount));
     lockAll_->setEnabled(NightWatchHomeText::lockAllEnabled(openCount));

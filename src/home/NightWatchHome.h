@@ -1,12 +1,10 @@
 #pragma once
 
-#include "DesignParts.h"
+#include "DesignCard.h"
 #include "HomeContext.h"
 #include "HomeModels.h"
 
-#include <QHash>
 #include <QList>
-#include <QTimer>
 #include <QUuid>
 #include <QWidget>
 
@@ -21,54 +19,23 @@ class Clock;
 
 // One vault of the Night Watch design: a glowing usage ring, the name with capital-letter chips,
 // a monospaced meta line, the "⋯" menu and the commands that fit the vault's state.
-class NightWatchCard : public Surface {
+class NightWatchCard : public DesignCard {
     Q_OBJECT
 
 public:
     NightWatchCard(const Vault& vault, HomeContext context, const Clock& clock, QWidget* parent = nullptr);
 
-    const Vault& vault() const { return vault_; }
     void setVault(const Vault& vault);
     void refresh();
 
-    const VaultCardModel& model() const { return model_; }
     GlowRing* ring() const { return ring_; }
-    ThemeLabel* nameLabel() const { return name_; }
-    ThemeLabel* metaLabel() const { return meta_; }
-    ThemeLabel* percentLabel() const { return percent_; }
-    QStringList chipTexts() const;
-    ChipRow* chipRow() const { return chips_; }
-    DesignButton* menuButton() const { return menu_; }
-    DesignButton* openButton() const { return open_; }
-    DesignButton* lockButton() const { return lock_; }
-    DesignButton* locateButton() const { return locate_; }
-    DesignButton* unlockButton() const { return unlock_; }
-    QWidget* progress() const { return spinner_; }
-
-protected:
-    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void build();
 
-    Vault vault_;
-    HomeContext context_;
-    const Clock& clock_;
-    VaultCardModel model_;
-
     GlowRing* ring_ = nullptr;
     QWidget* ringCenter_ = nullptr;
-    TintedSymbol* sealedLock_ = nullptr;
-    ThemeLabel* percent_ = nullptr;
-    ThemeLabel* name_ = nullptr;
-    ChipRow* chips_ = nullptr;
-    ThemeLabel* meta_ = nullptr;
-    DesignButton* menu_ = nullptr;
-    BusyIndicator* spinner_ = nullptr;
-    DesignButton* open_ = nullptr;
-    DesignButton* lock_ = nullptr;
-    DesignButton* locate_ = nullptr;
-    DesignButton* unlock_ = nullptr;
+    SymbolView* sealedLock_ = nullptr;
 };
 
 // The dark, console-like home design: the status in a headline and a monospaced line, a card per
@@ -119,9 +86,7 @@ private:
     Surface* activity_ = nullptr;
     QVBoxLayout* activityLines_ = nullptr;
     QLineEdit* search_ = nullptr;
-    QHash<QUuid, NightWatchCard*> cards_;
-    QList<QUuid> order_;
-    QTimer ageTimer_;
+    VaultWidgets<NightWatchCard> cards_;
 };
 
 } // namespace larkhold

@@ -17,7 +17,8 @@ struct PasswordAction {
     QString title;
     QString caption;
     QString buttonLabel;
-    // Runs the operation with the typed password; the sheet closes when it succeeds.
+    // Runs the operation with the typed password; the sheet closes when it succeeds. The task holds
+    // what it needs: the sheet, and this function with it, may be gone before it ends.
     std::function<QCoro::Task<StoreOutcome>(QString password)> run;
 };
 

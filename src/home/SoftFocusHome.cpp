@@ -2,16 +2,12 @@
 
 #include "Clock.h"
 #include "SoftFocusHomeText.h"
-#include "VaultContextMenu.h"
-#include "VaultStatusCache.h"
 #include "VaultStore.h"
 
-#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace larkhold {
@@ -70,7 +66,7 @@ QColor chipColor(SoftFocusHomeText::Chip::Tone tone, const QPalette& palette) {
 // ---- card ----
 
 SoftFocusCard::SoftFocusCard(const Vault& vault, HomeContext context, const Clock& clock, QWidget* parent)
-    : Surface({}, parent), vault_(vault), context_(std::move(context)), clock_(clock) {
+    : DesignCard(vault, std::move(context), clock, parent) {
     setObjectName(QStringLiteral("softFocusCard"));
     PillLook look;
     look.fill = faded(Qt::white, 0.65);
@@ -94,7 +90,7 @@ void SoftFocusCard::build() {
     auto* center = new QVBoxLayout(ringCenter_);
     center->setContentsMargins(0, 0, 0, 0);
     center->setSpacing(0);
-    sealedLock_ = new TintedSymbol(QStringLiteral("lock.fill"), 15, sub, ringCenter_);
+    sealedLock_ = new SymbolView(QStringLiteral("lock.fill"), 15, sub, ringCenter_);
     center->addWidget(sealedLock_, 0, Qt::AlignCenter);
     ringFigures_ = new QWidget(ringCenter_);
     auto* figures = new QVBoxLayout(ringFigures_);
@@ -111,58 +107,10 @@ void SoftFocusCard::build() {
     ring_->setCenterWidget(ringCenter_);
     row->addWidget(ring_, 0, Qt::AlignVCenter);
 
-    auto* column = new QVBoxLayout;
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(5);
-    auto* nameRow = new QHBoxLayout;
-    nameRow->setContentsMargins(0, 0, 0, 0);
-    nameRow->setSpacing(8);
-    name_ =
-        designLabel(vault_.name, Theme::font(16, QFont::ExtraBold, Theme::FontDesign::rounded), ink, Qt::ElideRight);
-    name_->setObjectName(QStringLiteral("vaultName"));
-    name_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    chips_ = new ChipRow(8, name_, this);
-    nameRow->addWidget(chips_, 0, Qt::AlignVCenter);
-    nameRow->addStretch(1);
-    column->addLayout(nameRow);
-    meta_ = designLabel(QString(), Theme::font(12, QFont::DemiBold), sub, Qt::ElideRight);
-    meta_->setObjectName(QStringLiteral("metaLine"));
-    meta_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    column->addWidget(meta_);
-    row->addLayout(column, 1);
-
-    menu_ = new DesignButton(QStringLiteral("⋯"), plainText(16, sub), this);
-    menu_->setObjectName(QStringLiteral("vaultMenu"));
-    // A little room around the glyph makes it easier to hit; nothing is drawn there.
-    DesignButton::Look menuLook = menu_->look();
-    menuLook.padH = 4;
-    menuLook.padV = 2;
-    menu_->setLook(menuLook);
-    menu_->setToolTip(QStringLiteral("More"));
-    row->addWidget(menu_, 0, Qt::AlignVCenter);
-
-    spinner_ = new BusyIndicator(16, this);
-    row->addWidget(spinner_, 0, Qt::AlignVCenter);
-    open_ = new DesignButton(CardText::open, plainText(12, sub), this);
-    open_->setObjectName(QStringLiteral("openButton"));
-    row->addWidget(open_, 0, Qt::AlignVCenter);
-    lock_ = new DesignButton(CardText::lock, filledCapsule(13, 10), this);
-    lock_->setObjectName(QStringLiteral("lockButton"));
-    row->addWidget(lock_, 0, Qt::AlignVCenter);
-    locate_ = new DesignButton(CardText::locate, outlinedCapsule(), this);
-    locate_->setObjectName(QStringLiteral("locateButton"));
-    row->addWidget(locate_, 0, Qt::AlignVCenter);
-    unlock_ = new DesignButton(CardText::unlock, outlinedCapsule(), this);
-    unlock_->setObjectName(QStringLiteral("unlockButton"));
-    row->addWidget(unlock_, 0, Qt::AlignVCenter);
-
-    connect(menu_, &QPushButton::clicked, this, [this] {
-        VaultContextMenu::popup(vault_, context_, this, menu_->mapToGlobal(QPoint(0, menu_->height())));
-    });
-    connect(open_, &QPushButton::clicked, this, [this] { act(context_.actions.openInFinder, vault_); });
-    connect(lock_, &QPushButton::clicked, this, [this] { act(context_.actions.lock, vault_); });
-    connect(locate_, &QPushButton::clicked, this, [this] { act(context_.actions.locate, vault_); });
-    connect(unlock_, &QPushButton::clicked, this, [this] { act(context_.actions.unlock, vault_); });
+    row->addLayout(buildTexts({Theme::font(16, QFont::ExtraBold, Theme::FontDesign::rounded), ink, 8,
+                               Theme::font(12, QFont::DemiBold), sub}),
+                   1);
+    addCommands(row, {plainText(16, sub), plainText(12, sub), filledCapsule(13, 10), outlinedCapsule()});
 }
 
 void SoftFocusCard::setVault(const Vault& vault, qsizetype position) {
@@ -172,8 +120,7 @@ void SoftFocusCard::setVault(const Vault& vault, qsizetype position) {
 }
 
 void SoftFocusCard::refresh() {
-    const DesignVault read = readVault(vault_, context_, clock_.now());
-    model_ = read.model;
+    const DesignVault read = readAgain();
     const QColor positionColor = SoftFocusHomeText::positionColor(position_);
 
     ring_->setColor(model_.unlocked ? Theme::systemGreen(palette()) : positionColor);
@@ -187,9 +134,6 @@ void SoftFocusCard::refresh() {
     // Places the centre again for its new size.
     ring_->setDiameter(ring_->diameter());
 
-    name_->setText(vault_.name);
-    name_->setToolTip(vault_.name);
-
     const QList<SoftFocusHomeText::Chip> chips = SoftFocusHomeText::chips(
         model_.unlocked, model_.fileState, vault_.excludedFromCloud, model_.fraction, vault_.requireTouchID);
     QList<DesignChip*> widgets;
@@ -201,27 +145,8 @@ void SoftFocusCard::refresh() {
     }
     chips_->setChips(widgets);
 
-    const QString openedAgo = vault_.lastOpenedAt ? relativeTimeText(*vault_.lastOpenedAt, clock_.now()) : QString();
     meta_->setText(SoftFocusHomeText::metaLine(model_.fileState,
-                                               capacityCaption(read.usedBytes, vault_, model_.unlocked), openedAgo));
-    meta_->setToolTip(model_.fileState == VaultFileState::present ? QString()
-                                                                  : CardText::lastKnownPath + vault_.bundlePath);
-
-    using C = VaultCardModel::Controls;
-    spinner_->setVisible(model_.controls == C::progress);
-    open_->setVisible(model_.controls == C::openVault);
-    lock_->setVisible(model_.controls == C::openVault);
-    locate_->setVisible(model_.controls == C::locate);
-    unlock_->setVisible(model_.controls == C::unlock);
-}
-
-QStringList SoftFocusCard::chipTexts() const {
-    return chips_->texts();
-}
-
-void SoftFocusCard::contextMenuEvent(QContextMenuEvent* event) {
-    VaultContextMenu::popup(vault_, context_, this, event->globalPos());
-    event->accept();
+                                               capacityCaption(read.usedBytes, vault_, model_.unlocked), openedAgo()));
 }
 
 // ---- the design ----
@@ -236,21 +161,9 @@ SoftFocusHome::SoftFocusHome(HomeContext context, QWidget* parent, const Clock* 
     column->addWidget(buildList(), 1);
     column->addWidget(buildFooter());
 
-    auto* newShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), this);
-    newShortcut->setContext(Qt::WindowShortcut);
-    connect(newShortcut, &QShortcut::activated, this, [this] { act(context_.actions.newVault); });
-
-    if (VaultStore* store = context_.store) {
-        for (auto signal :
-             {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
-              &VaultStore::busyVaultsChanged, &VaultStore::sizesOnDiskChanged})
-            connect(store, signal, this, &SoftFocusHome::refresh);
-    }
-    if (context_.status)
-        connect(context_.status, &VaultStatusCache::changed, this, &SoftFocusHome::refresh);
-    ageTimer_.setInterval(30'000);
-    connect(&ageTimer_, &QTimer::timeout, this, &SoftFocusHome::refresh);
-    ageTimer_.start();
+    addNewVaultShortcut(this, context_);
+    // The greeting and the relative times age with the clock.
+    refreshOnChanges(this, context_, {}, [this] { refresh(); });
     refresh();
 }
 
@@ -355,10 +268,7 @@ QList<DesignChip*> SoftFocusHome::footerChips() const {
 }
 
 QList<SoftFocusCard*> SoftFocusHome::cards() const {
-    QList<SoftFocusCard*> list;
-    for (const QUuid& id : order_)
-        list.append(cards_.value(id));
-    return list;
+    return cards_.inOrder(false);
 }
 
 void SoftFocusHome::refresh() {
@@ -368,36 +278,11 @@ void SoftFocusHome::refresh() {
 
 void SoftFocusHome::syncCards() {
     const QList<Vault> vaults = context_.store ? context_.store->vaults() : QList<Vault>();
-    QList<QUuid> order;
-    for (const Vault& vault : vaults) {
-        if (!order.contains(vault.id))
-            order.append(vault.id);
-    }
-    for (auto it = cards_.begin(); it != cards_.end();) {
-        if (!order.contains(it.key())) {
-            delete it.value();
-            it = cards_.erase(it);
-        } else {
-            ++it;
-        }
-    }
     QWidget* content = scroll_->widget();
-    qsizetype position = 0;
-    for (const Vault& vault : vaults) {
-        if (order.indexOf(vault.id) != position)
-            continue; // a second record with the same id shows once
-        SoftFocusCard* card = cards_.value(vault.id);
-        if (!card) {
-            card = new SoftFocusCard(vault, context_, clock_, content);
-            cards_.insert(vault.id, card);
-        }
-        // Cards stand in list order above the new-vault zone.
-        list_->removeWidget(card);
-        list_->insertWidget(int(position), card);
-        card->setVault(vault, position);
-        ++position;
-    }
-    order_ = order;
+    // Cards stand in list order above the new-vault zone.
+    cards_.sync(
+        vaults, list_, 0, [&](const Vault& vault) { return new SoftFocusCard(vault, context_, clock_, content); },
+        [](SoftFocusCard* card, const Vault& vault, qsizetype position) { card->setVault(vault, position); });
     content->update();
 }
 
@@ -409,7 +294,7 @@ void SoftFocusHome::updateTexts() {
     status_->setText(SoftFocusHomeText::statusLine(int(vaults.size()), openCount));
     openChip_->setText(SoftFocusHomeText::openChip(openCount));
     const qint64 total = store ? totalUsedBytes(vaults, store->sizesOnDisk()) : 0;
-    totalChip_->setText(SoftFocusHomeText::totalChip(fileSizeText(total)));
+    totalChip_->setText(SoftFocusHomeText::totalChip(formatFileSize(total)));
     cloudChip_->setVisible(SoftFocusHomeText::showsCloudSyncOff(vaults));
     lockAll_->setEnabled(SoftFocusHomeText::lockAllEnabled(openCount));
 }

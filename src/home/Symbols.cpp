@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QPainter>
+#include <QPixmapCache>
 
 static void initHomeResources() {
     Q_INIT_RESOURCE(home);
@@ -137,21 +138,39 @@ QStringList knownSymbols() {
     return names;
 }
 
+namespace {
+
+// The bundled glyph of a symbol, or the placeholder.
+QIcon bundledIcon(const QString& symbolName) {
+    const QString path = fallbackPath(symbolName);
+    return QIcon(path.isEmpty() || !QFile::exists(path) ? placeholderPath() : path);
+}
+
+} // namespace
+
 QIcon icon(const QString& symbolName) {
     loadBundledResources();
     const QIcon fromTheme = themeIcon(symbolName);
-    if (!fromTheme.isNull())
-        return fromTheme;
-    const QString path = fallbackPath(symbolName);
-    return QIcon(path.isEmpty() || !QFile::exists(path) ? placeholderPath() : path);
+    return fromTheme.isNull() ? bundledIcon(symbolName) : fromTheme;
 }
 
 QPixmap pixmap(const QString& symbolName, int pixelSize, const QColor& color, qreal devicePixelRatio) {
     loadBundledResources();
     const int side = qMax(1, qRound(pixelSize * devicePixelRatio));
+    // Glyphs are painted at every redraw (a pressed button's animation, a list's rows): each is
+    // rendered and tinted once.
+    const QString key = QStringLiteral("larkhold.symbol/%1/%2/%3/%4/%5")
+                            .arg(symbolName, QIcon::themeName())
+                            .arg(side)
+                            .arg(color.rgba(), 8, 16, QLatin1Char('0'))
+                            .arg(devicePixelRatio);
+    QPixmap result;
+    if (QPixmapCache::find(key, &result))
+        return result;
+
     const QIcon fromTheme = themeIcon(symbolName);
     const bool bundled = fromTheme.isNull();
-    const QIcon source = bundled ? icon(symbolName) : fromTheme;
+    const QIcon source = bundled ? bundledIcon(symbolName) : fromTheme;
 
     QImage image = source.pixmap(QSize(side, side), 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
     if (image.size() != QSize(side, side))
@@ -171,8 +190,9 @@ QPixmap pixmap(const QString& symbolName, int pixelSize, const QColor& color, qr
             out[x] = qRgba(qRed(rgb), qGreen(rgb), qBlue(rgb), coverage);
         }
     }
-    QPixmap result = QPixmap::fromImage(tinted);
+    result = QPixmap::fromImage(tinted);
     result.setDevicePixelRatio(devicePixelRatio);
+    QPixmapCache::insert(key, result);
     return result;
 }
 

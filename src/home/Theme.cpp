@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QVBoxLayout>
@@ -132,6 +133,9 @@ QColor systemGreen(const QPalette& palette) {
 QColor systemOrange(const QPalette& palette) {
     return isDark(palette) ? kOrangeDark : kOrangeLight;
 }
+QColor systemRed(const QPalette& palette) {
+    return isDark(palette) ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
+}
 QColor primary(const QPalette& palette) {
     return palette.color(QPalette::WindowText);
 }
@@ -231,25 +235,37 @@ void paintShadow(QPainter& painter, const QPainterPath& shape, const QColor& col
     const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     const qreal margin = blur * 2 + 2;
     const QRectF bounds = shape.boundingRect().adjusted(-margin, -margin, margin, margin);
-    QImage image((bounds.size() * dpr).toSize(), QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    {
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(dpr, dpr);
-        p.translate(-bounds.topLeft());
-        p.fillPath(shape, QColor(color.red(), color.green(), color.blue()));
+    // A shadow is painted whenever anything over it is (a spinner turning on a card repaints the
+    // card's host): each outline is blurred once and kept.
+    QString key =
+        QStringLiteral("larkhold.shadow/%1/%2/%3/").arg(color.rgba(), 8, 16, QLatin1Char('0')).arg(blur).arg(dpr);
+    for (int i = 0; i < shape.elementCount(); ++i) {
+        const QPainterPath::Element e = shape.elementAt(i);
+        key += QStringLiteral("%1:%2,%3;").arg(int(e.type)).arg(e.x - bounds.x()).arg(e.y - bounds.y());
     }
-    blurAlpha(image, blur / 2 * dpr);
-    QImage tinted = image;
-    const int alpha = color.alpha();
-    for (int y = 0; y < tinted.height(); ++y) {
-        QRgb* row = reinterpret_cast<QRgb*>(tinted.scanLine(y));
-        for (int x = 0; x < tinted.width(); ++x)
-            row[x] = qRgba(color.red(), color.green(), color.blue(), qAlpha(row[x]) * alpha / 255);
+    QPixmap shadow;
+    if (!QPixmapCache::find(key, &shadow)) {
+        QImage image((bounds.size() * dpr).toSize(), QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        {
+            QPainter p(&image);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.scale(dpr, dpr);
+            p.translate(-bounds.topLeft());
+            p.fillPath(shape, QColor(color.red(), color.green(), color.blue()));
+        }
+        blurAlpha(image, blur / 2 * dpr);
+        const int alpha = color.alpha();
+        for (int y = 0; y < image.height(); ++y) {
+            QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                row[x] = qRgba(color.red(), color.green(), color.blue(), qAlpha(row[x]) * alpha / 255);
+        }
+        shadow = QPixmap::fromImage(image);
+        shadow.setDevicePixelRatio(dpr);
+        QPixmapCache::insert(key, shadow);
     }
-    tinted.setDevicePixelRatio(dpr);
-    painter.drawImage(bounds.topLeft() + offset, tinted);
+    painter.drawPixmap(bounds.topLeft() + offset, shadow);
 }
 
 } // namespace Theme
@@ -913,6 +929,21 @@ SymbolView::SymbolView(const QString& symbol, int pixelSize, ThemeLabel::Tone to
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
+SymbolView::SymbolView(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent)
+    : QWidget(parent), symbol_(symbol), px_(pixelSize), color_(color) {
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void SymbolView::setSymbol(const QString& symbol) {
+    symbol_ = symbol;
+    update();
+}
+
+void SymbolView::setColor(const QColor& color) {
+    color_ = color;
+    update();
+}
+
 QSize SymbolView::sizeHint() const {
     return {px_, px_};
 }
@@ -920,7 +951,8 @@ QSize SymbolView::sizeHint() const {
 void SymbolView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QPixmap glyph = Symbols::pixmap(symbol_, px_, toneColor(tone_, palette()), devicePixelRatioF());
+    const QColor color = color_ ? *color_ : toneColor(tone_, palette());
+    const QPixmap glyph = Symbols::pixmap(symbol_, px_, color, devicePixelRatioF());
     const QRectF target(QRectF(rect()).center() - QPointF(px_ / 2.0, px_ / 2.0), QSizeF(px_, px_));
     painter.drawPixmap(target, glyph, QRectF(glyph.rect()));
 }

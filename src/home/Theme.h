@@ -68,9 +68,10 @@ QEasingCurve easeOut();
 // ---- colours, from a widget's palette ----
 
 bool isDark(const QPalette& palette);
-// The desktop's standard green and orange, a shade brighter in dark mode.
+// The desktop's standard green, orange and red, a shade brighter in dark mode.
 QColor systemGreen(const QPalette& palette);
 QColor systemOrange(const QPalette& palette);
+QColor systemRed(const QPalette& palette);
 QColor primary(const QPalette& palette);
 // Secondary text: the text colour at reduced strength.
 QColor secondary(const QPalette& palette);
@@ -390,15 +391,20 @@ protected:
     QColor labelColor() const override;
 };
 
-// A symbol in one of the label tones (the small icons after a vault's name).
+// A symbol at a pixel size, in one of the label tones (the small icons after a vault's name) or in a
+// fixed colour of a design.
 class SymbolView : public QWidget {
     Q_OBJECT
 
 public:
     SymbolView(const QString& symbol, int pixelSize, ThemeLabel::Tone tone, QWidget* parent = nullptr);
+    SymbolView(const QString& symbol, int pixelSize, const QColor& color, QWidget* parent = nullptr);
 
     QString symbol() const { return symbol_; }
     ThemeLabel::Tone tone() const { return tone_; }
+    void setSymbol(const QString& symbol);
+    // A fixed colour in place of the tone.
+    void setColor(const QColor& color);
     QSize sizeHint() const override;
 
 protected:
@@ -407,7 +413,8 @@ protected:
 private:
     QString symbol_;
     int px_;
-    ThemeLabel::Tone tone_;
+    ThemeLabel::Tone tone_ = ThemeLabel::Tone::primary;
+    std::optional<QColor> color_;
 };
 
 // Short white bold text on a gradient capsule ("NEARLY FULL").

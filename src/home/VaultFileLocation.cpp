@@ -29,10 +29,6 @@ QWidget* parentWindow() {
     return env().parentWindow ? env().parentWindow() : nullptr;
 }
 
-QString quoted(const QString& name) {
-    return QStringLiteral("“") + name + QStringLiteral("”");
-}
-
 // Runs `probe` on the thread pool and hands its result to `then` on the GUI thread, as long as
 // `guard` lives.
 void probeOffThread(const QString& path, QObject* guard, std::function<void(VaultFileState)> then) {
@@ -57,13 +53,13 @@ const FileLocationEnvironment& VaultFileLocation::environment() {
 }
 
 QString VaultFileLocation::removeReason(const Vault& vault) {
-    return QStringLiteral("remove the vault ") + quoted(vault.name) + QStringLiteral(" from the list");
+    return QStringLiteral("remove the vault ") + quotedName(vault.name) + QStringLiteral(" from the list");
 }
 
 AlertSpec VaultFileLocation::relocatedAlert(const Vault& vault) {
     AlertSpec spec;
     spec.objectName = QStringLiteral("relocatedAlert");
-    spec.text = quoted(vault.name) + QStringLiteral(" is not in that location");
+    spec.text = quotedName(vault.name) + QStringLiteral(" is not in that location");
     spec.informativeText =
         QStringLiteral("The vault file isn’t at its last known path:\n\n") + vault.bundlePath +
         QStringLiteral("\n\nIf you moved or renamed it in the %1, locate the same file. Your saved password, %2, "
@@ -81,7 +77,7 @@ AlertSpec VaultFileLocation::waitingAlert(const Vault& vault) {
     spec.objectName = QStringLiteral("waitingAlert");
     spec.text = QStringLiteral("Waiting for disk");
     spec.informativeText =
-        quoted(vault.name) + QStringLiteral(" is on a disk that isn’t connected right now.\n\nLast known path:\n") +
+        quotedName(vault.name) + QStringLiteral(" is on a disk that isn’t connected right now.\n\nLast known path:\n") +
         vault.bundlePath + QStringLiteral("\n\nPlug in the drive or reconnect the network share, then unlock.");
     spec.buttons = {QStringLiteral("OK")};
     spec.cancelButton = 0;
@@ -93,9 +89,9 @@ FileChoiceSpec VaultFileLocation::locatePanel(const Vault& vault) {
     spec.objectName = QStringLiteral("locatePanel");
     spec.acceptLabel = QStringLiteral("Locate Vault");
     spec.message = vault.kind == VaultKind::pocket
-                       ? QStringLiteral("Choose the Pocket Vault file for ") + quoted(vault.name) +
+                       ? QStringLiteral("Choose the Pocket Vault file for ") + quotedName(vault.name) +
                              QStringLiteral(" (.pocketvault or .nosync).")
-                       : QStringLiteral("Choose the vault file for ") + quoted(vault.name) +
+                       : QStringLiteral("Choose the vault file for ") + quotedName(vault.name) +
                              QStringLiteral(" (.sparsebundle or .nosync).");
     const QString folder = QFileInfo(vault.bundlePath).path();
     if (QFileInfo(folder).isDir())
@@ -129,12 +125,12 @@ void VaultFileLocation::locate(const Vault& vault, VaultStore& store) {
     // Pointing an open or busy vault at another file would leave its volume, session or running
     // operation on a file the list no longer names.
     if (store.isUnlocked(vault.id)) {
-        store.setErrorMessage(QStringLiteral("Lock %1 first, then locate its file.").arg(quoted(vault.name)));
+        store.setErrorMessage(QStringLiteral("Lock %1 first, then locate its file.").arg(quotedName(vault.name)));
         return;
     }
     if (store.isBusy(vault.id)) {
         store.setErrorMessage(
-            QStringLiteral("Wait until %1 is no longer busy, then locate its file.").arg(quoted(vault.name)));
+            QStringLiteral("Wait until %1 is no longer busy, then locate its file.").arg(quotedName(vault.name)));
         return;
     }
     QPointer<VaultStore> guard(&store);

@@ -1,6 +1,7 @@
 #include "VaultStatusCache.h"
 
 #include "SecretStore.h"
+#include "SecretText.h"
 #include "VaultStore.h"
 
 #include <QtConcurrent>
@@ -16,7 +17,7 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
         if (!saved)
             return false;
         // Only whether there is one is wanted; the text is not kept.
-        saved->fill(QChar(0));
+        wipeText(*saved);
         return true;
     };
     pool_->setMaxThreadCount(1);

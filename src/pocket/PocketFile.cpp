@@ -47,7 +47,7 @@ void PocketFile::requireWholeFile() const {
 SecureBytes PocketFile::passwordBytes(const QString& password) {
     QString normalized = password.normalized(QString::NormalizationForm_C);
     SecureBytes out = secretUtf8(normalized);
-    wipe(normalized.data(), static_cast<std::size_t>(normalized.size()) * sizeof(QChar));
+    wipeText(normalized);
     return out;
 }
 

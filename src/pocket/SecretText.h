@@ -16,4 +16,12 @@ inline SecureBytes secretUtf8(const QString& text) {
     return bytes;
 }
 
+// Overwrites a secret text's characters and empties it. A buffer shared with other strings is
+// copied first (they keep theirs): only this string's own copy can be wiped.
+inline void wipeText(QString& text) {
+    if (!text.isEmpty())
+        wipe(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
+    text.clear();
+}
+
 } // namespace larkhold

@@ -1,5 +1,6 @@
 #include "PocketEditor.h"
 
+#include "DesignParts.h"
 #include "PocketDocument.h"
 #include "PocketItemListModel.h"
 #include "PocketPanels.h"
@@ -221,9 +222,8 @@ QWidget* PocketEditor::buildDetail() {
     banner_->setObjectName(QStringLiteral("noticeBanner"));
     auto* bannerRow = new QHBoxLayout(banner_);
     bannerRow->setContentsMargins(8, 8, 8, 8);
-    auto* warning = new SymbolIcon(
-        QStringLiteral("exclamationmark.triangle.fill"), 13, [](const QPalette& p) { return Theme::systemOrange(p); },
-        banner_);
+    auto* warning =
+        new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 13, ThemeLabel::Tone::orange, banner_);
     noticeText_ = new QLabel(banner_);
     noticeText_->setObjectName(QStringLiteral("noticeText"));
     noticeText_->setFont(Theme::font(11));
@@ -285,7 +285,7 @@ QWidget* PocketEditor::buildDetail() {
     header->addWidget(export_);
     header->addWidget(delete_);
     itemColumn->addLayout(header);
-    itemColumn->addWidget(divider(itemPage));
+    itemColumn->addWidget(new Rule(Qt::Horizontal, 1.0, itemPage));
 
     viewers_ = new QStackedWidget(itemPage);
     note_ = new NoteView(viewers_);

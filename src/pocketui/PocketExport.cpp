@@ -1,8 +1,8 @@
 #include "PocketExport.h"
 
+#include "AtomicFile.h"
 #include "Glossary.h"
 
-#include <QSaveFile>
 #include <QTextBoundaryFinder>
 
 namespace larkhold::PocketExport {
@@ -88,23 +88,11 @@ QString panelMessage() {
 }
 
 std::optional<QString> write(const QString& path, ByteView data) {
-    QSaveFile file(path);
-    // Unbuffered: no copy of the item's bytes is left in a write buffer.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return file.errorString();
-    qint64 written = 0;
-    const auto size = static_cast<qint64>(data.size());
-    while (written < size) {
-        const qint64 n = file.write(reinterpret_cast<const char*>(data.data()) + written, size - written);
-        if (n <= 0) {
-            const QString reason = file.errorString();
-            file.cancelWriting();
-            return reason;
-        }
-        written += n;
+    try {
+        writeFileAtomically(path, data, WriteMode::replace);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
     }
-    if (!file.commit())
-        return file.errorString();
     return std::nullopt;
 }
 

@@ -19,9 +19,9 @@ QString safeFileName(const QString& name, const QString& extension = {});
 // The save panel's message.
 QString panelMessage();
 
-// Writes all of `data` to `path` through a temporary file that replaces the target only when
-// complete, so an interrupted export leaves the earlier file (or none), never part of this one.
-// Nothing on success, else the reason for the user.
+// Writes all of `data` to `path` as every file of the vaults is written (writeFileAtomically): an
+// interrupted export leaves the earlier file (or none), never part of this one, and the copy is
+// readable by its owner only. Nothing on success, else the reason for the user.
 std::optional<QString> write(const QString& path, ByteView data);
 
 // The notice shown when an export failed.

@@ -23,21 +23,4 @@ private:
     std::function<QColor(const QPalette&)> color_;
 };
 
-// A symbol of the kit's map at a fixed size in a colour derived from the palette.
-class SymbolIcon : public QWidget {
-public:
-    SymbolIcon(const QString& symbol, int size, std::function<QColor(const QPalette&)> color, QWidget* parent);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QString symbol_;
-    int size_;
-    std::function<QColor(const QPalette&)> color_;
-};
-
-// A one-pixel line across, faint in light and dark alike.
-QWidget* divider(QWidget* parent);
-
 } // namespace larkhold

@@ -1,5 +1,6 @@
 #include "PocketWindows.h"
 
+#include "DesignParts.h"
 #include "Glossary.h"
 #include "PocketDocument.h"
 #include "PocketEditor.h"
@@ -141,16 +142,15 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     connect(lock_, &QPushButton::clicked, this, &PocketWindow::lockVault);
     header->addWidget(lock_);
     column->addLayout(header);
-    column->addWidget(divider(this));
+    column->addWidget(new Rule(Qt::Horizontal, 1.0, this));
 
     banner_ = new Band([](const QPalette& p) { return Theme::withAlpha(Theme::systemOrange(p), 0.08); }, this);
     banner_->setObjectName(QStringLiteral("copiesBanner"));
     auto* bannerRow = new QHBoxLayout(banner_);
     bannerRow->setContentsMargins(14, 8, 14, 8);
     bannerRow->setSpacing(8);
-    auto* warning = new SymbolIcon(
-        QStringLiteral("exclamationmark.triangle.fill"), 14, [](const QPalette& p) { return Theme::systemOrange(p); },
-        banner_);
+    auto* warning =
+        new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 14, ThemeLabel::Tone::orange, banner_);
     bannerText_ = new QLabel(banner_);
     bannerText_->setObjectName(QStringLiteral("copiesWarning"));
     bannerText_->setFont(Theme::font(12));
@@ -158,12 +158,12 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     bannerRow->addWidget(warning, 0, Qt::AlignTop);
     bannerRow->addWidget(bannerText_, 1);
     column->addWidget(banner_);
-    bannerDivider_ = divider(this);
+    bannerDivider_ = new Rule(Qt::Horizontal, 1.0, this);
     column->addWidget(bannerDivider_);
 
     editor_ = new PocketEditor(session.document(), deps.defaults, this);
     column->addWidget(editor_, 1);
-    column->addWidget(divider(this));
+    column->addWidget(new Rule(Qt::Horizontal, 1.0, this));
 
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(14, 8, 14, 8);
@@ -174,9 +174,7 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     usage_->setObjectName(QStringLiteral("usage"));
     usage_->setFont(Theme::font(11));
     usage_->setTone(ThemeLabel::Tone::secondary);
-    saveIcon_ = new SymbolIcon(
-        QStringLiteral("exclamationmark.triangle.fill"), 11, [](const QPalette& p) { return Theme::systemOrange(p); },
-        this);
+    saveIcon_ = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 11, ThemeLabel::Tone::orange, this);
     saveState_ = new ThemeLabel(QString(), this);
     saveState_->setObjectName(QStringLiteral("saveState"));
     // One line: a long save error is cut, and shows whole as its tooltip.

@@ -72,15 +72,6 @@ ThemeLabel* label(const QString& text, qreal size, QFont::Weight weight, ThemeLa
     return made;
 }
 
-// Fields and check boxes drawn as every sheet draws them, visible in light and dark.
-QLineEdit* makePasswordField(const QString& placeholder, QWidget* parent) {
-    auto* field = new QLineEdit(parent);
-    field->setEchoMode(QLineEdit::Password);
-    field->setPlaceholderText(placeholder);
-    SheetDialog::styleField(field);
-    return field;
-}
-
 } // namespace
 
 SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems main, SecretStore& secrets,
@@ -118,9 +109,9 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     leftColumn->setSpacing(12);
 
     auto* fields = new FieldGroup(left);
-    password_ = makePasswordField(QStringLiteral("Second password"), fields);
+    password_ = SheetDialog::passwordField(QStringLiteral("Second password"), fields);
     password_->setObjectName(QStringLiteral("secondPasswordField"));
-    confirm_ = makePasswordField(QStringLiteral("Confirm second password"), fields);
+    confirm_ = SheetDialog::passwordField(QStringLiteral("Confirm second password"), fields);
     confirm_->setObjectName(QStringLiteral("confirmSecondPasswordField"));
     meter_ = new PasswordStrengthView(fields);
     meter_->setObjectName(QStringLiteral("passwordMeter"));

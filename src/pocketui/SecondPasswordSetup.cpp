@@ -8,6 +8,7 @@
 #include "PocketSession.h"
 #include "PocketStorage.h"
 #include "SecretStore.h"
+#include "SecretText.h"
 #include "SheetRules.h"
 #include "VaultStore.h"
 
@@ -17,15 +18,7 @@
 
 namespace larkhold {
 
-namespace {
-
-void wipeText(QString& text) {
-    if (!text.isEmpty())
-        wipe(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
-    text.clear();
-}
-
-} // namespace
+namespace {} // namespace
 
 SecondPasswordSetup::SecondPasswordSetup(PocketSession& session, PocketItems main, SecretStore& secrets,
                                          VaultStore* store, PocketDocumentHost* importer, QObject* parent)

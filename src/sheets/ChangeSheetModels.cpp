@@ -10,28 +10,15 @@
 
 namespace larkhold {
 
-namespace {
-
-// "resize the vault “Taxes”": what the owner check's prompt says the password is for.
-QString ownerReason(const QString& action, const Vault& vault) {
-    return QStringLiteral("%1 the vault “%2”").arg(action, vault.name);
-}
-
-} // namespace
-
 // ---- resize ----
 
 ResizeModel::ResizeModel(SheetServices services, Vault vault, QObject* parent)
-    : SheetModel(services, parent), vault_(std::move(vault)), newSizeMB_(vault_.maxSizeMB) {
+    : VaultPasswordModel(services, std::move(vault), parent), newSizeMB_(vault_.maxSizeMB) {
     connect(&store(), &VaultStore::sizesOnDiskChanged, this, &SheetModel::changed);
 }
 
-ResizeModel::~ResizeModel() {
-    wipeText(password_);
-}
-
 void ResizeModel::opened() {
-    prefill(vault_, ownerReason(QStringLiteral("resize"), vault_), [this](const QString& p) { setPassword(p); });
+    prefillPassword(QStringLiteral("resize"));
 }
 
 qint64 ResizeModel::minimumMB() const {
@@ -74,34 +61,18 @@ bool ResizeModel::resize() {
     if (!canResize())
         return false;
     setWorking(true);
-    run(vault_, newSizeMB_, password_);
+    closeOnSuccess(store().resize(vault_, newSizeMB_, password_), password_);
     return true;
-}
-
-QCoro::Task<> ResizeModel::run(Vault vault, qint64 newSizeMB, QString password) {
-    QPointer<ResizeModel> self(this);
-    auto resizing = store().resize(std::move(vault), newSizeMB, password);
-    const StoreOutcome outcome = co_await resizing;
-    wipeText(password);
-    if (!self)
-        co_return;
-    setWorking(false);
-    if (outcome.ok)
-        emit closeRequested();
 }
 
 // ---- rename ----
 
 RenameModel::RenameModel(SheetServices services, Vault vault, QObject* parent)
-    : SheetModel(services, parent), vault_(std::move(vault)), newName_(vault_.name) {}
-
-RenameModel::~RenameModel() {
-    wipeText(password_);
-}
+    : VaultPasswordModel(services, std::move(vault), parent), newName_(vault_.name) {}
 
 void RenameModel::opened() {
     if (needsPassword())
-        prefill(vault_, ownerReason(QStringLiteral("rename"), vault_), [this](const QString& p) { setPassword(p); });
+        prefillPassword(QStringLiteral("rename"));
 }
 
 QString RenameModel::title() const {
@@ -128,20 +99,9 @@ bool RenameModel::rename() {
     if (!canRename())
         return false;
     setWorking(true);
-    run(vault_, trimmedVaultName(newName_), needsPassword() ? password_ : QString());
+    const QString password = needsPassword() ? password_ : QString();
+    closeOnSuccess(store().rename(vault_, trimmedVaultName(newName_), password), password);
     return true;
-}
-
-QCoro::Task<> RenameModel::run(Vault vault, QString newName, QString password) {
-    QPointer<RenameModel> self(this);
-    auto renaming = store().rename(std::move(vault), std::move(newName), password);
-    const StoreOutcome outcome = co_await renaming;
-    wipeText(password);
-    if (!self)
-        co_return;
-    setWorking(false);
-    if (outcome.ok)
-        emit closeRequested();
 }
 
 // ---- vault settings ----
@@ -232,8 +192,7 @@ void ChangePasswordModel::opened() {
     if (saved)
         wipeText(*saved);
     emit changed();
-    prefill(vault_, ownerReason(QStringLiteral("change the password of"), vault_),
-            [this](const QString& p) { setOldPassword(p); });
+    prefill(vault_, QStringLiteral("change the password of"), [this](const QString& p) { setOldPassword(p); });
 }
 
 QString ChangePasswordModel::subtitle() const {
@@ -290,14 +249,10 @@ QCoro::Task<> ChangePasswordModel::run(Vault vault, QString oldPassword, QString
 // ---- password action ----
 
 PasswordActionModel::PasswordActionModel(SheetServices services, Vault vault, PasswordAction action, QObject* parent)
-    : SheetModel(services, parent), vault_(std::move(vault)), action_(std::move(action)) {}
-
-PasswordActionModel::~PasswordActionModel() {
-    wipeText(password_);
-}
+    : VaultPasswordModel(services, std::move(vault), parent), action_(std::move(action)) {}
 
 void PasswordActionModel::opened() {
-    prefill(vault_, ownerReason(QStringLiteral("modify"), vault_), [this](const QString& p) { setPassword(p); });
+    prefillPassword(QStringLiteral("modify"));
 }
 
 QString PasswordActionModel::primaryLabel() const {
@@ -312,21 +267,8 @@ bool PasswordActionModel::run() {
     if (!canRun())
         return false;
     setWorking(true);
-    perform(action_.run, password_);
+    closeOnSuccess(action_.run(password_), password_);
     return true;
-}
-
-QCoro::Task<> PasswordActionModel::perform(std::function<QCoro::Task<StoreOutcome>(QString)> operation,
-                                           QString password) {
-    QPointer<PasswordActionModel> self(this);
-    auto running = operation(password);
-    const StoreOutcome outcome = co_await running;
-    wipeText(password);
-    if (!self)
-        co_return;
-    setWorking(false);
-    if (outcome.ok)
-        emit closeRequested();
 }
 
 } // namespace larkhold

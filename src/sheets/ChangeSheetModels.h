@@ -9,18 +9,14 @@
 namespace larkhold {
 
 // "Change Size Limit": a new limit for a standard vault and its password.
-class ResizeModel : public SheetModel {
+class ResizeModel : public VaultPasswordModel {
     Q_OBJECT
 
 public:
     ResizeModel(SheetServices services, Vault vault, QObject* parent = nullptr);
-    ~ResizeModel() override;
 
-    const Vault& vault() const { return vault_; }
     qint64 newSizeMB() const { return newSizeMB_; }
-    const QString& password() const { return password_; }
     void setNewSizeMB(qint64 sizeMB) { assign(newSizeMB_, sizeMB); }
-    void setPassword(const QString& password) { assign(password_, password); }
 
     // The smallest limit the vault can take: what it already uses on disk, at least 16 MB. Follows
     // the store's measurements while the sheet is open.
@@ -38,26 +34,18 @@ protected:
     void opened() override;
 
 private:
-    QCoro::Task<> run(Vault vault, qint64 newSizeMB, QString password);
-
-    Vault vault_;
     qint64 newSizeMB_;
-    QString password_;
 };
 
 // Renames a locked vault: its file, its list entry and, for a standard vault, its volume.
-class RenameModel : public SheetModel {
+class RenameModel : public VaultPasswordModel {
     Q_OBJECT
 
 public:
     RenameModel(SheetServices services, Vault vault, QObject* parent = nullptr);
-    ~RenameModel() override;
 
-    const Vault& vault() const { return vault_; }
     const QString& newName() const { return newName_; }
-    const QString& password() const { return password_; }
     void setNewName(const QString& name) { assign(newName_, name); }
-    void setPassword(const QString& password) { assign(password_, password); }
 
     // A Pocket Vault's name is only its file's: no password is asked for it.
     bool needsPassword() const { return vault_.kind != VaultKind::pocket; }
@@ -71,11 +59,7 @@ protected:
     void opened() override;
 
 private:
-    QCoro::Task<> run(Vault vault, QString newName, QString password);
-
-    Vault vault_;
     QString newName_;
-    QString password_;
 };
 
 // The per-vault options: the owner check before the saved password, showing the folder after
@@ -165,17 +149,13 @@ private:
 };
 
 // Asks for a vault's password and runs one operation with it ("Reclaim Free Space").
-class PasswordActionModel : public SheetModel {
+class PasswordActionModel : public VaultPasswordModel {
     Q_OBJECT
 
 public:
     PasswordActionModel(SheetServices services, Vault vault, PasswordAction action, QObject* parent = nullptr);
-    ~PasswordActionModel() override;
 
-    const Vault& vault() const { return vault_; }
     const PasswordAction& action() const { return action_; }
-    const QString& password() const { return password_; }
-    void setPassword(const QString& password) { assign(password_, password); }
 
     QString primaryLabel() const;
     bool canRun() const;
@@ -185,11 +165,7 @@ protected:
     void opened() override;
 
 private:
-    QCoro::Task<> perform(std::function<QCoro::Task<StoreOutcome>(QString)> operation, QString password);
-
-    Vault vault_;
     PasswordAction action_;
-    QString password_;
 };
 
 } // namespace larkhold

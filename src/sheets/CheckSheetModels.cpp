@@ -12,15 +12,10 @@ namespace larkhold {
 // ---- verify ----
 
 VerifyModel::VerifyModel(SheetServices services, Vault vault, QObject* parent)
-    : SheetModel(services, parent), vault_(std::move(vault)) {}
-
-VerifyModel::~VerifyModel() {
-    wipeText(password_);
-}
+    : VaultPasswordModel(services, std::move(vault), parent) {}
 
 void VerifyModel::opened() {
-    prefill(vault_, QStringLiteral("verify the vault “%1”").arg(vault_.name),
-            [this](const QString& p) { setPassword(p); });
+    prefillPassword(QStringLiteral("verify"));
 }
 
 QString VerifyModel::title() const {
@@ -82,15 +77,10 @@ QCoro::Task<> VerifyModel::run(Vault vault, QString password) {
 // ---- delete ----
 
 DeleteModel::DeleteModel(SheetServices services, Vault vault, QObject* parent)
-    : SheetModel(services, parent), vault_(std::move(vault)) {}
-
-DeleteModel::~DeleteModel() {
-    wipeText(password_);
-}
+    : VaultPasswordModel(services, std::move(vault), parent) {}
 
 void DeleteModel::opened() {
-    prefill(vault_, QStringLiteral("delete the vault “%1”").arg(vault_.name),
-            [this](const QString& p) { setPassword(p); });
+    prefillPassword(QStringLiteral("delete"));
 }
 
 QString DeleteModel::title() const {

@@ -8,16 +8,11 @@
 namespace larkhold {
 
 // Checks a vault for damage with its password and shows the result in place; never closes itself.
-class VerifyModel : public SheetModel {
+class VerifyModel : public VaultPasswordModel {
     Q_OBJECT
 
 public:
     VerifyModel(SheetServices services, Vault vault, QObject* parent = nullptr);
-    ~VerifyModel() override;
-
-    const Vault& vault() const { return vault_; }
-    const QString& password() const { return password_; }
-    void setPassword(const QString& password) { assign(password_, password); }
 
     QString title() const;
     QString subtitle() const;
@@ -36,23 +31,16 @@ protected:
 private:
     QCoro::Task<> run(Vault vault, QString password);
 
-    Vault vault_;
-    QString password_;
     std::optional<QString> resultText_;
     bool resultOK_ = false;
 };
 
 // Moves a vault file to the Trash once its password is proved, and forgets the vault.
-class DeleteModel : public SheetModel {
+class DeleteModel : public VaultPasswordModel {
     Q_OBJECT
 
 public:
     DeleteModel(SheetServices services, Vault vault, QObject* parent = nullptr);
-    ~DeleteModel() override;
-
-    const Vault& vault() const { return vault_; }
-    const QString& password() const { return password_; }
-    void setPassword(const QString& password) { assign(password_, password); }
 
     QString title() const;
     static QString subtitle();
@@ -70,8 +58,6 @@ protected:
 private:
     QCoro::Task<> run(Vault vault, QString password);
 
-    Vault vault_;
-    QString password_;
     std::optional<QString> errorText_;
 };
 

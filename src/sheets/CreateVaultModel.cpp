@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
 #include <QStandardPaths>
 #include <algorithm>
 
@@ -106,32 +105,14 @@ bool CreateVaultModel::create() {
     if (!canCreate())
         return false;
     setWorking(true);
-    run(kind_, trimmedName(), directory_, maxSizeMB_, pocketSizeMB_, password_, saveToKeychain_, excludeFromCloud_,
-        normalizedPasswordHint(passwordHint_));
+    const std::optional<QString> hint = normalizedPasswordHint(passwordHint_);
+    closeOnSuccess(kind_ == VaultKind::pocket
+                       ? store().createPocketVault(trimmedName(), directory_, pocketSizeMB_, password_, saveToKeychain_,
+                                                   excludeFromCloud_, hint)
+                       : store().createStandardVault(trimmedName(), directory_, maxSizeMB_, password_, saveToKeychain_,
+                                                     excludeFromCloud_, hint),
+                   password_);
     return true;
-}
-
-QCoro::Task<> CreateVaultModel::run(VaultKind kind, QString name, QString directory, qint64 maxSizeMB, int pocketSizeMB,
-                                    QString password, bool saveToKeychain, bool excludeFromCloud,
-                                    std::optional<QString> hint) {
-    QPointer<CreateVaultModel> self(this);
-    VaultStore& vaults = store();
-    StoreOutcome outcome;
-    if (kind == VaultKind::pocket) {
-        auto creating = vaults.createPocketVault(std::move(name), std::move(directory), pocketSizeMB, password,
-                                                 saveToKeychain, excludeFromCloud, std::move(hint));
-        outcome = co_await creating;
-    } else {
-        auto creating = vaults.createStandardVault(std::move(name), std::move(directory), maxSizeMB, password,
-                                                   saveToKeychain, excludeFromCloud, std::move(hint));
-        outcome = co_await creating;
-    }
-    wipeText(password);
-    if (!self)
-        co_return;
-    setWorking(false);
-    if (outcome.ok)
-        emit closeRequested();
 }
 
 } // namespace larkhold

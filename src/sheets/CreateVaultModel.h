@@ -71,9 +71,6 @@ public:
     static QString defaultDirectory();
 
 private:
-    QCoro::Task<> run(VaultKind kind, QString name, QString directory, qint64 maxSizeMB, int pocketSizeMB,
-                      QString password, bool saveToKeychain, bool excludeFromCloud, std::optional<QString> hint);
-
     VaultKind kind_ = VaultKind::standard;
     QString name_;
     QString directory_;

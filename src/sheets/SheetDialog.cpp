@@ -24,11 +24,6 @@ namespace {
 constexpr int kMargin = 22;
 constexpr int kSpacing = 16;
 
-// Red as the desktop's own, a shade lighter in dark mode; the kit has no red text tone.
-QColor systemRed(const QPalette& palette) {
-    return Theme::isDark(palette) ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
-}
-
 // A label painted in a tone read from its palette at paint time, so that it follows a change
 // between light and dark at once. Red text, which the kit's labels do not offer.
 class ToneLabel : public QLabel {
@@ -183,6 +178,22 @@ void SheetDialog::styleField(QWidget* field) {
     }
 }
 
+QLineEdit* SheetDialog::textField(const QString& placeholder, const QString& name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setPlaceholderText(placeholder);
+    edit->setAccessibleName(name.isEmpty() ? placeholder : name);
+    styleField(edit);
+    return edit;
+}
+
+QLineEdit* SheetDialog::passwordField(const QString& placeholder, QWidget* parent) {
+    QLineEdit* edit = textField(placeholder, {}, parent);
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+    edit->setContextMenuPolicy(Qt::NoContextMenu);
+    return edit;
+}
+
 SheetDialog::SheetDialog(SheetModel* model, int width, QWidget* parent)
     : QDialog(parent), model_(model), width_(width), root_(new QVBoxLayout(this)) {
     model_->setParent(this);
@@ -204,7 +215,7 @@ QColor SheetDialog::toneColor(Tone tone, const QPalette& palette) {
     case Tone::warning:
         return Theme::systemOrange(palette);
     case Tone::error:
-        return systemRed(palette);
+        return Theme::systemRed(palette);
     case Tone::success:
         return Theme::systemGreen(palette);
     }
@@ -334,6 +345,31 @@ void SheetDialog::bindPrimary(std::function<QString()> label, std::function<bool
         primary_->setText(label());
         primary_->setEnabled(enabled());
     });
+}
+
+QLineEdit* SheetDialog::addPasswordField(QVBoxLayout* group, VaultPasswordModel& model, const QString& placeholder) {
+    QLineEdit* password = passwordField(placeholder);
+    password->setObjectName(QStringLiteral("password"));
+    group->addWidget(password);
+    bind(
+        password, [&model] { return model.password(); }, [&model](const QString& v) { model.setPassword(v); });
+    return password;
+}
+
+void SheetDialog::addHintFields(QVBoxLayout* group, std::function<QString()> get,
+                                std::function<void(const QString&)> set,
+                                std::function<std::optional<QString>()> message) {
+    QLineEdit* hint = textField(SheetTexts::hintPlaceholder, SheetTexts::hintField);
+    hint->setObjectName(QStringLiteral("hint"));
+    group->addWidget(hint);
+    bind(hint, std::move(get), std::move(set));
+    group->addWidget(caption(SheetTexts::hintCaption));
+    if (!message)
+        return;
+    QLabel* refusal = caption(QString(), Tone::error);
+    refusal->setObjectName(QStringLiteral("hintMessage"));
+    group->addWidget(refusal);
+    bindMessage(refusal, std::move(message));
 }
 
 void SheetDialog::onRefresh(std::function<void()> refresh) {

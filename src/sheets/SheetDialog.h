@@ -43,6 +43,10 @@ public:
                            QFont::Weight weight = QFont::Normal);
     // Draws a text field or checkbox as the sheets do (a visible rounded border in both schemes).
     static void styleField(QWidget* field);
+    // A text field drawn as the sheets draw them; screen readers read `name`, else the placeholder.
+    static QLineEdit* textField(const QString& placeholder, const QString& name = {}, QWidget* parent = nullptr);
+    // A field for a password whose text goes to no input method's history and no clipboard.
+    static QLineEdit* passwordField(const QString& placeholder, QWidget* parent = nullptr);
     // The symbol in the text's tone before a wrapping text, in one row.
     static QWidget* symbolLabel(const QString& symbol, QLabel* text, Tone tone);
 
@@ -68,6 +72,13 @@ protected:
     void bindText(QLabel* label, std::function<QString()> text);
     void bindText(QAbstractButton* button, std::function<QString()> text);
     void bindPrimary(std::function<QString()> label, std::function<bool()> enabled);
+
+    // The vault's password field, named "password", in `group` and bound to the model.
+    QLineEdit* addPasswordField(QVBoxLayout* group, VaultPasswordModel& model, const QString& placeholder);
+    // The optional hint field named "hint" with its caption, bound to a hint; with `message`, the
+    // line under them that says why the hint is refused, named "hintMessage".
+    void addHintFields(QVBoxLayout* group, std::function<QString()> get, std::function<void(const QString&)> set,
+                       std::function<std::optional<QString>()> message = {});
     // Runs after every bound widget was updated, for what a sheet redraws itself.
     void onRefresh(std::function<void()> refresh);
 

@@ -1,6 +1,7 @@
 #include "SheetModel.h"
 
 #include "Prefill.h"
+#include "VaultStore.h"
 
 #include <QPointer>
 
@@ -24,8 +25,8 @@ void SheetModel::setWorking(bool working) {
     emit changed();
 }
 
-void SheetModel::prefill(const Vault& vault, const QString& reason, std::function<void(const QString&)> fill) {
-    runPrefill(vault, reason, std::move(fill));
+void SheetModel::prefill(const Vault& vault, const QString& action, std::function<void(const QString&)> fill) {
+    runPrefill(vault, QStringLiteral("%1 the vault “%2”").arg(action, vault.name), std::move(fill));
 }
 
 QCoro::Task<> SheetModel::runPrefill(Vault vault, QString reason, std::function<void(const QString&)> fill) {
@@ -38,13 +39,26 @@ QCoro::Task<> SheetModel::runPrefill(Vault vault, QString reason, std::function<
         wipeText(*saved);
 }
 
-void wipeText(QString& text) {
-    if (text.isEmpty())
-        return;
-    // fill() overwrites the buffer in place when this string is its only owner; a shared buffer is
-    // copied first and the other owners keep theirs.
-    text.fill(QChar(u'\0'));
-    text.clear();
+QCoro::Task<> SheetModel::closeOnSuccess(QCoro::Task<StoreOutcome> operation, QString password) {
+    QPointer<SheetModel> self(this);
+    const StoreOutcome outcome = co_await operation;
+    wipeText(password);
+    if (!self)
+        co_return;
+    setWorking(false);
+    if (outcome.ok)
+        emit closeRequested();
+}
+
+VaultPasswordModel::VaultPasswordModel(SheetServices services, Vault vault, QObject* parent)
+    : SheetModel(services, parent), vault_(std::move(vault)) {}
+
+VaultPasswordModel::~VaultPasswordModel() {
+    wipeText(password_);
+}
+
+void VaultPasswordModel::prefillPassword(const QString& action) {
+    prefill(vault_, action, [this](const QString& p) { setPassword(p); });
 }
 
 } // namespace larkhold

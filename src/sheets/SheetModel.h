@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SecretText.h"
 #include "Vault.h"
 
 #include <QCoroTask>
@@ -12,6 +13,7 @@ namespace larkhold {
 class OwnerCheck;
 class SecretStore;
 class VaultStore;
+struct StoreOutcome;
 
 // What the vault sheets work with; all of it outlives every sheet.
 struct SheetServices {
@@ -63,8 +65,14 @@ protected:
 
     // Fills a password field from the vault's saved password (behind the owner check when the
     // vault asks for it), replacing whatever the field holds then. Nothing happens when nothing is
-    // saved, the check is refused, or the sheet is gone by the time the answer comes.
-    void prefill(const Vault& vault, const QString& reason, std::function<void(const QString&)> fill);
+    // saved, the check is refused, or the sheet is gone by the time the answer comes. `action` is
+    // what the owner check's prompt says the password is for: "resize" asks to "resize the vault
+    // “Taxes”".
+    void prefill(const Vault& vault, const QString& action, std::function<void(const QString&)> fill);
+
+    // Awaits an operation after which the sheet closes when it succeeded, then wipes `password` (the
+    // sheet's copy of what the operation was given). A sheet closed meanwhile is not reached.
+    QCoro::Task<> closeOnSuccess(QCoro::Task<StoreOutcome> operation, QString password);
 
 private:
     QCoro::Task<> runPrefill(Vault vault, QString reason, std::function<void(const QString&)> fill);
@@ -74,8 +82,25 @@ private:
     bool opened_ = false;
 };
 
-// Drops a secret text's characters from memory as far as a QString allows: its own buffer is
-// overwritten when it holds the only reference.
-void wipeText(QString& text);
+// A sheet about one vault that asks for its password, wiped when the sheet goes.
+class VaultPasswordModel : public SheetModel {
+    Q_OBJECT
+
+public:
+    ~VaultPasswordModel() override;
+
+    const Vault& vault() const { return vault_; }
+    const QString& password() const { return password_; }
+    void setPassword(const QString& password) { assign(password_, password); }
+
+protected:
+    VaultPasswordModel(SheetServices services, Vault vault, QObject* parent);
+
+    // The saved password into the field, as prefill() does.
+    void prefillPassword(const QString& action);
+
+    Vault vault_;
+    QString password_;
+};
 
 } // namespace larkhold

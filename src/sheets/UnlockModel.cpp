@@ -8,11 +8,7 @@
 namespace larkhold {
 
 UnlockModel::UnlockModel(SheetServices services, Vault vault, QObject* parent)
-    : SheetModel(services, parent), vault_(std::move(vault)) {}
-
-UnlockModel::~UnlockModel() {
-    wipeText(password_);
-}
+    : VaultPasswordModel(services, std::move(vault), parent) {}
 
 QString UnlockModel::title() const {
     return QStringLiteral("Unlock “%1”").arg(vault_.name);

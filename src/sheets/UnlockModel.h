@@ -10,17 +10,13 @@ namespace larkhold {
 // The password prompt of a vault whose saved password cannot be used: the main window's sheet and
 // the standalone unlock window. It hands the typed password to the store and closes only when the
 // unlock succeeded; nothing is pre-filled.
-class UnlockModel : public SheetModel {
+class UnlockModel : public VaultPasswordModel {
     Q_OBJECT
 
 public:
     UnlockModel(SheetServices services, Vault vault, QObject* parent = nullptr);
-    ~UnlockModel() override;
 
-    const Vault& vault() const { return vault_; }
-    const QString& password() const { return password_; }
     bool saveToKeychain() const { return saveToKeychain_; }
-    void setPassword(const QString& password) { assign(password_, password); }
     void setSaveToKeychain(bool save) { assign(saveToKeychain_, save); }
 
     QString title() const;
@@ -40,8 +36,6 @@ public:
 private:
     QCoro::Task<> run(Vault vault, QString password, bool saveToKeychain);
 
-    Vault vault_;
-    QString password_;
     bool saveToKeychain_ = false;
     std::optional<QString> failure_;
 };

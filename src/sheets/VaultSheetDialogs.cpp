@@ -1,9 +1,9 @@
 #include "VaultSheetDialogs.h"
 
+#include "DesignParts.h"
 #include "PasswordStrengthView.h"
 #include "SegmentedControl.h"
 #include "SheetTexts.h"
-#include "Theme.h"
 #include "VaultSizeField.h"
 #include "VaultStore.h"
 
@@ -13,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -26,37 +25,9 @@ constexpr int kEditWidth = 420;
 constexpr int kCheckWidth = 440;
 constexpr int kCreateWidth = 460;
 
-QLineEdit* textField(const QString& placeholder, const QString& name = {}) {
-    auto* edit = new QLineEdit;
-    edit->setPlaceholderText(placeholder);
-    edit->setAccessibleName(name.isEmpty() ? placeholder : name);
-    SheetDialog::styleField(edit);
-    return edit;
-}
-
-QLineEdit* passwordField(const QString& placeholder) {
-    QLineEdit* edit = textField(placeholder);
-    edit->setEchoMode(QLineEdit::Password);
-    // Nothing typed here goes to an input method's history or a clipboard manager.
-    edit->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
-    edit->setContextMenuPolicy(Qt::NoContextMenu);
-    return edit;
-}
-
-// A hairline between the rows of a group, in the text colour of the current scheme.
-class Divider : public QWidget {
-public:
-    Divider() { setFixedHeight(1); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), Theme::withAlpha(Theme::primary(palette()), 0.12));
-    }
-};
-
+// A hairline between the rows of a group.
 QWidget* divider() {
-    return new Divider;
+    return new Rule(Qt::Horizontal);
 }
 
 QCheckBox* checkBox(const QString& text, const char* name) {
@@ -173,12 +144,8 @@ CreateVaultSheet::CreateVaultSheet(SheetServices services, QWidget* parent)
     onRefresh([meter, &m] { meter->setPassword(m.password()); });
     second->addWidget(divider());
 
-    QLineEdit* hint = textField(SheetTexts::hintPlaceholder, SheetTexts::hintField);
-    hint->setObjectName(QStringLiteral("hint"));
-    second->addWidget(hint);
-    bind(
-        hint, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
-    second->addWidget(caption(SheetTexts::hintCaption));
+    addHintFields(
+        second, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
 
     auto* remember = checkBox(SheetTexts::rememberPassword, "remember");
     auto* keepOut = checkBox(glossary::keepOutOfCloudSync + QStringLiteral(" (never upload this vault)"), "keepOut");
@@ -245,11 +212,7 @@ UnlockSheet::UnlockSheet(SheetServices services, const Vault& vault, Host host, 
     setHeader(QStringLiteral("key.fill"), m.title(), m.subtitle());
 
     QVBoxLayout* group = addGroup();
-    QLineEdit* password = passwordField(SheetTexts::password);
-    password->setObjectName(QStringLiteral("password"));
-    group->addWidget(password);
-    bind(
-        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    addPasswordField(group, m, SheetTexts::password);
     if (const std::optional<QString> hint = m.hintLine()) {
         QLabel* line = caption(*hint);
         line->setObjectName(QStringLiteral("hint"));
@@ -297,11 +260,7 @@ ResizeSheet::ResizeSheet(SheetServices services, const Vault& vault, QWidget* pa
     group->addWidget(usage);
     bindText(usage, [&m] { return m.usageCaption(); });
     onRefresh([this, &m] { sizeField_->setMinimumMB(m.minimumMB()); });
-    QLineEdit* password = passwordField(SheetTexts::password);
-    password->setObjectName(QStringLiteral("password"));
-    group->addWidget(password);
-    bind(
-        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    addPasswordField(group, m, SheetTexts::password);
     QLabel* message = caption(QString(), Tone::error, 11);
     message->setObjectName(QStringLiteral("validation"));
     group->addWidget(message);
@@ -326,11 +285,7 @@ RenameSheet::RenameSheet(SheetServices services, const Vault& vault, QWidget* pa
     bind(
         name, [&m] { return m.newName(); }, [&m](const QString& v) { m.setNewName(v); });
     if (m.needsPassword()) {
-        QLineEdit* password = passwordField(SheetTexts::password);
-        password->setObjectName(QStringLiteral("password"));
-        group->addWidget(password);
-        bind(
-            password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+        addPasswordField(group, m, SheetTexts::password);
     }
 
     addButtons();
@@ -373,16 +328,9 @@ VaultSettingsSheet::VaultSettingsSheet(SheetServices services, const Vault& vaul
     bindMessage(autoWarning, [&m] { return m.autoOpenWarning(); });
     group->addWidget(divider());
 
-    QLineEdit* hint = textField(SheetTexts::hintPlaceholder, SheetTexts::hintField);
-    hint->setObjectName(QStringLiteral("hint"));
-    group->addWidget(hint);
-    bind(
-        hint, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
-    group->addWidget(caption(SheetTexts::hintCaption));
-    QLabel* hintMessage = caption(QString(), Tone::error);
-    hintMessage->setObjectName(QStringLiteral("hintMessage"));
-    group->addWidget(hintMessage);
-    bindMessage(hintMessage, [&m] { return m.hintMessage(); });
+    addHintFields(
+        group, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); },
+        [&m] { return m.hintMessage(); });
 
     addButtons();
     bindPrimary([] { return QStringLiteral("Save"); }, [&m] { return m.canSave(); });
@@ -417,16 +365,9 @@ ChangePasswordSheet::ChangePasswordSheet(SheetServices services, const Vault& va
     onRefresh([this, &m] { meter_->setPassword(m.newPassword()); });
     group->addWidget(divider());
 
-    QLineEdit* hint = textField(SheetTexts::hintPlaceholder, SheetTexts::hintField);
-    hint->setObjectName(QStringLiteral("hint"));
-    group->addWidget(hint);
-    bind(
-        hint, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); });
-    group->addWidget(caption(SheetTexts::hintCaption));
-    QLabel* hintMessage = caption(QString(), Tone::error);
-    hintMessage->setObjectName(QStringLiteral("hintMessage"));
-    group->addWidget(hintMessage);
-    bindMessage(hintMessage, [&m] { return m.hintMessage(); });
+    addHintFields(
+        group, [&m] { return m.passwordHint(); }, [&m](const QString& v) { m.setPasswordHint(v); },
+        [&m] { return m.hintMessage(); });
     QLabel* keychain = caption(QString());
     keychain->setObjectName(QStringLiteral("keychainCaption"));
     group->addWidget(keychain);
@@ -447,11 +388,7 @@ PasswordActionSheet::PasswordActionSheet(SheetServices services, const Vault& va
     setHeader(QStringLiteral("arrow.down.right.circle.fill"), m.action().title, m.action().caption);
 
     QVBoxLayout* group = addGroup();
-    QLineEdit* password = passwordField(SheetTexts::password);
-    password->setObjectName(QStringLiteral("password"));
-    group->addWidget(password);
-    bind(
-        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    addPasswordField(group, m, SheetTexts::password);
 
     addButtons();
     bindPrimary([&m] { return m.primaryLabel(); }, [&m] { return m.canRun(); });
@@ -467,11 +404,7 @@ VerifySheet::VerifySheet(SheetServices services, const Vault& vault, QWidget* pa
 
     QVBoxLayout* group = addGroup();
     group->addWidget(caption(m.caption(), Tone::secondary, 12));
-    QLineEdit* password = passwordField(SheetTexts::password);
-    password->setObjectName(QStringLiteral("password"));
-    group->addWidget(password);
-    bind(
-        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    addPasswordField(group, m, SheetTexts::password);
 
     // Two rows, one per outcome, so that each keeps its own symbol; only one shows at a time.
     QLabel* passed = caption(QString(), Tone::success, 12, QFont::Medium);
@@ -502,11 +435,7 @@ DeleteSheet::DeleteSheet(SheetServices services, const Vault& vault, QWidget* pa
 
     QVBoxLayout* group = addGroup();
     group->addWidget(caption(DeleteModel::warning(), Tone::secondary, 12));
-    QLineEdit* password = passwordField(QStringLiteral("Vault password"));
-    password->setObjectName(QStringLiteral("password"));
-    group->addWidget(password);
-    bind(
-        password, [&m] { return m.password(); }, [&m](const QString& v) { m.setPassword(v); });
+    addPasswordField(group, m, QStringLiteral("Vault password"));
     QLabel* error = caption(QString(), Tone::error, 12);
     error->setObjectName(QStringLiteral("error"));
     QWidget* errorRow = symbolLabel(QStringLiteral("xmark.circle.fill"), error, Tone::error);

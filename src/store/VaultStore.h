@@ -365,6 +365,9 @@ private:
 
 // "<n ÷ 1024> GB" for whole gigabytes (0 included), else "<n> MB".
 QString formatLimitMB(qint64 megabytes);
+// A size on disk in decimal units, the way a file manager shows file sizes: "Zero KB", "1 byte",
+// "999 bytes", "12 KB", "1.5 MB", "2.25 GB". Every size caption and total of the vault list reads so.
+QString formatFileSize(qint64 bytes);
 // The size line of a vault card: what the vault holds or takes on disk against its limit.
 QString capacityCaption(qint64 bytes, const Vault& vault, bool unlocked);
 

@@ -216,10 +216,6 @@ QString formatLimitMB(qint64 megabytes) {
     return QString::number(megabytes) + QStringLiteral(" MB");
 }
 
-namespace {
-
-// A size on disk in decimal units, the way a file manager shows file sizes: "Zero KB", "1 byte",
-// "999 bytes", "12 KB", "1.5 MB", "2.25 GB".
 QString formatFileSize(qint64 bytes) {
     if (bytes == 0)
         return QStringLiteral("Zero KB");
@@ -249,8 +245,6 @@ QString formatFileSize(qint64 bytes) {
         ++unit;
     }
 }
-
-} // namespace
 
 QString capacityCaption(qint64 bytes, const Vault& vault, bool unlocked) {
     const QString limit = formatLimitMB(vault.maxSizeMB);

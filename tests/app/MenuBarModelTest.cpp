@@ -93,17 +93,17 @@ TEST_F(MenuBar, PanelRowsTellStateCaptionAndControls) {
     PanelContent content = panelContent(*store);
     EXPECT_TRUE(content.showsLockAll);
     ASSERT_EQ(content.rows.size(), 5);
-    EXPECT_EQ(content.rows[0].controls, PanelRowControls::openAndLock);
+    EXPECT_EQ(content.rows[0].controls, VaultCardModel::Controls::openVault);
     EXPECT_EQ(content.rows[0].openTooltip, QStringLiteral("Open in File Manager"));
     EXPECT_EQ(content.rows[0].usage, UsageColor::green);
-    EXPECT_EQ(content.rows[1].controls, PanelRowControls::unlock);
+    EXPECT_EQ(content.rows[1].controls, VaultCardModel::Controls::unlock);
     EXPECT_EQ(content.rows[1].usage, UsageColor::accent);
     EXPECT_FALSE(content.rows[1].captionWarning);
-    EXPECT_EQ(content.rows[2].controls, PanelRowControls::locate);
+    EXPECT_EQ(content.rows[2].controls, VaultCardModel::Controls::locate);
     EXPECT_EQ(content.rows[2].caption, QStringLiteral("Vault file not found"));
     EXPECT_TRUE(content.rows[2].captionWarning);
     EXPECT_TRUE(content.rows[2].offersLocate);
-    EXPECT_EQ(content.rows[3].controls, PanelRowControls::unlock) << "an unplugged disk still offers Unlock";
+    EXPECT_EQ(content.rows[3].controls, VaultCardModel::Controls::unlock) << "an unplugged disk still offers Unlock";
     EXPECT_EQ(content.rows[3].caption, QStringLiteral("Waiting for disk"));
     EXPECT_FALSE(content.rows[3].offersLocate);
     EXPECT_TRUE(content.rows[4].sealed);
@@ -111,7 +111,7 @@ TEST_F(MenuBar, PanelRowsTellStateCaptionAndControls) {
 
     {
         TestStore::BusyMark busy(*store, locked.id);
-        EXPECT_EQ(panelContent(*store).rows[1].controls, PanelRowControls::spinner);
+        EXPECT_EQ(panelContent(*store).rows[1].controls, VaultCardModel::Controls::progress);
     }
     QCoro::waitFor(store->lockAll(false, LockReason::manual));
     EXPECT_FALSE(panelContent(*store).showsLockAll);
@@ -126,13 +126,13 @@ TEST_F(MenuBar, NoVaultsMeansNoRowsAndNoLockAll) {
 
 TEST(PanelGauge, ColourThresholdsAreInclusiveAndTheLimitIsAtLeastOneMegabyte) {
     const qint64 limit = 10240; // 10,737,418,240 bytes
-    EXPECT_EQ(usageColor(fillFraction(8'589'934'591, limit), false), UsageColor::accent);
-    EXPECT_EQ(usageColor(fillFraction(8'589'934'592, limit), false), UsageColor::orange);
-    EXPECT_EQ(usageColor(fillFraction(10'200'547'327, limit), true), UsageColor::orange);
-    EXPECT_EQ(usageColor(fillFraction(10'200'547'328, limit), true), UsageColor::red);
+    EXPECT_EQ(usageColor(Capacity::usedFraction(8'589'934'591, limit), false), UsageColor::accent);
+    EXPECT_EQ(usageColor(Capacity::usedFraction(8'589'934'592, limit), false), UsageColor::orange);
+    EXPECT_EQ(usageColor(Capacity::usedFraction(10'200'547'327, limit), true), UsageColor::orange);
+    EXPECT_EQ(usageColor(Capacity::usedFraction(10'200'547'328, limit), true), UsageColor::red);
     EXPECT_EQ(usageColor(0.5, true), UsageColor::green);
-    EXPECT_DOUBLE_EQ(fillFraction(524'288, 0), 0.5);
-    EXPECT_DOUBLE_EQ(fillFraction(3 * 1'048'576, 1), 3.0) << "not clamped here";
+    EXPECT_DOUBLE_EQ(Capacity::usedFraction(524'288, 0), 0.5);
+    EXPECT_DOUBLE_EQ(Capacity::usedFraction(3 * 1'048'576, 1), 3.0) << "not clamped here";
 }
 
 class UnlockFromMenuBar : public MenuBar {

@@ -8,14 +8,13 @@
 #include "PocketPayload.h"
 #include "PocketSession.h"
 #include "PocketStorage.h"
+#include "TestPhotos.h"
 #include "fakes/store/StoreFixture.h"
 
 #include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
-#include <cstring>
-#include <libheif/heif.h>
 
 // Readable failure output for Qt's strings.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -47,33 +46,6 @@ inline QByteArray encodedPicture(const QImage& image, const char* format) {
     QImageWriter writer(&buffer, format);
     EXPECT_TRUE(writer.write(image)) << writer.errorString().toStdString();
     return bytes;
-}
-
-inline QByteArray heicPicture(const QImage& source) {
-    const QImage image = source.convertToFormat(QImage::Format_RGB888);
-    heif_image* img = nullptr;
-    heif_image_create(image.width(), image.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &img);
-    heif_image_add_plane(img, heif_channel_interleaved, image.width(), image.height(), 8);
-    int stride = 0;
-    uint8_t* plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(plane + y * stride, image.constScanLine(y), size_t(image.width()) * 3);
-    heif_context* ctx = heif_context_alloc();
-    heif_encoder* encoder = nullptr;
-    heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder);
-    heif_encoding_options* options = heif_encoding_options_alloc();
-    heif_context_encode_image(ctx, img, encoder, options, nullptr);
-    heif_encoding_options_free(options);
-    QByteArray out;
-    heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* user) {
-                           static_cast<QByteArray*>(user)->append(static_cast<const char*>(data), qsizetype(size));
-                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
-                       }};
-    heif_context_write(ctx, &writer, &out);
-    heif_encoder_release(encoder);
-    heif_image_release(img);
-    heif_context_free(ctx);
-    return out;
 }
 
 // A one-page PDF with a line of text and, when `linkTo` is given, a link over that line.

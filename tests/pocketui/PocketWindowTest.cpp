@@ -143,7 +143,7 @@ TEST_F(PocketWindowTest, DroppedPhotosAndPdfsShowAndExport) {
     PocketEditor* editor = window->editor();
     const QString jpeg = inputFile(QStringLiteral("Beach.jpg"), encodedPicture(testPicture(120, 80), "jpeg"));
     const QString png = inputFile(QStringLiteral("Map.png"), encodedPicture(testPicture(90, 90, Qt::darkGreen), "png"));
-    const QString heic = inputFile(QStringLiteral("Harbour.heic"), heicPicture(testPicture(64, 48, Qt::darkRed)));
+    const QString heic = inputFile(QStringLiteral("Harbour.heic"), heicOf(testPicture(64, 48, Qt::darkRed)));
     const QString pdf = inputFile(QStringLiteral("Ticket.pdf"), testPdf());
     drop(editor->itemList()->viewport(),
          {QUrl::fromLocalFile(jpeg), QUrl::fromLocalFile(png), QUrl::fromLocalFile(heic), QUrl::fromLocalFile(pdf),

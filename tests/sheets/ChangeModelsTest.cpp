@@ -330,7 +330,7 @@ TEST_F(ChangeSheets, PasswordActionRunsTheCallersOperation) {
 }
 
 TEST_F(ChangeSheets, PasswordActionShowsWorkingAndTakesOnePress) {
-    setToolFile(QStringLiteral("hdiutil-compact.gate"));
+    setToolFile(QStringLiteral("compact.gate"));
     PasswordAction action{QStringLiteral("Reclaim Free Space"), QString(), QStringLiteral("Reclaim"),
                           [this, v = standard](QString password) { return store->compact(v, password); }};
     PasswordActionModel model(services(), standard, action);
@@ -338,7 +338,7 @@ TEST_F(ChangeSheets, PasswordActionShowsWorkingAndTakesOnePress) {
     ASSERT_TRUE(model.run());
     EXPECT_EQ(model.primaryLabel(), QStringLiteral("Working…"));
     EXPECT_FALSE(model.run());
-    removeToolFile(QStringLiteral("hdiutil-compact.gate"));
+    removeToolFile(QStringLiteral("compact.gate"));
     ASSERT_TRUE(eventually([&] { return !model.working(); }));
     EXPECT_EQ(callCount(QStringLiteral("hdiutil compact")), 1);
 }

@@ -176,11 +176,11 @@ TEST_F(VaultMenuSheets, ReclaimFreeSpace) {
     QPointer<QDialog> guard(sheet);
     ASSERT_TRUE(eventually([&] { return sheet->primaryButton()->isEnabled(); }));
     EXPECT_EQ(sheet->primaryButton()->text().toStdString(), "Reclaim");
-    setToolFile(QStringLiteral("hdiutil-compact.err"), "hdiutil: compact failed - No space left on device");
+    setToolFile(QStringLiteral("compact.err"), "hdiutil: compact failed - No space left on device");
     pressReturn(sheet);
     ASSERT_TRUE(staysOpen(sheet));
     EXPECT_EQ(text(sheet, "password"), QStringLiteral("pw-standard"));
-    removeToolFile(QStringLiteral("hdiutil-compact.err"));
+    removeToolFile(QStringLiteral("compact.err"));
     pressReturn(sheet);
     ASSERT_TRUE(closes(guard));
     EXPECT_EQ(callCount(QStringLiteral("hdiutil compact")), 2);

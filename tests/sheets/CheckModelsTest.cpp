@@ -110,10 +110,10 @@ TEST_F(CheckSheets, VerifyRefusesAnOpenOrBusyVaultAndMarksItBusy) {
     EXPECT_EQ(callCount(QStringLiteral("diskutil verifyVolume")), 0);
 
     QCoro::waitFor(store->lock(standard, false, LockReason::manual));
-    setToolFile(QStringLiteral("diskutil-verifyVolume.gate"));
+    setToolFile(QStringLiteral("verifyVolume.gate"));
     model.verify();
     ASSERT_TRUE(eventually([&] { return store->isBusy(standard.id); }));
-    removeToolFile(QStringLiteral("diskutil-verifyVolume.gate"));
+    removeToolFile(QStringLiteral("verifyVolume.gate"));
     finish(model);
     EXPECT_TRUE(model.resultOK());
     EXPECT_FALSE(store->isBusy(standard.id));
@@ -183,7 +183,7 @@ TEST_F(CheckSheets, DeleteLocksAnOpenVaultFirst) {
 TEST_F(CheckSheets, AVaultThatWillNotLockStaysListedAndTheSheetSaysWhy) {
     setToolFile(QStringLiteral("password"), "pw-standard");
     ASSERT_TRUE(unlockWith(standard, QStringLiteral("pw-standard")));
-    setToolFile(QStringLiteral("hdiutil-detach.err"), "hdiutil: couldn't unmount \"disk4\" - Resource busy");
+    setToolFile(QStringLiteral("detach.err"), "hdiutil: couldn't unmount \"disk4\" - Resource busy");
     DeleteModel model(services(), standard);
     QSignalSpy closing(&model, &SheetModel::closeRequested);
     model.setPassword(QStringLiteral("pw-standard"));
@@ -199,12 +199,12 @@ TEST_F(CheckSheets, AVaultThatWillNotLockStaysListedAndTheSheetSaysWhy) {
 }
 
 TEST_F(CheckSheets, ClosingTheSheetDoesNotStopARightDeletion) {
-    setToolFile(QStringLiteral("hdiutil-imageinfo.gate"));
+    setToolFile(QStringLiteral("imageinfo.gate"));
     auto model = std::make_unique<DeleteModel>(services(), standard);
     model->setPassword(QStringLiteral("pw-standard"));
     model->deleteVault();
     model.reset();
-    removeToolFile(QStringLiteral("hdiutil-imageinfo.gate"));
+    removeToolFile(QStringLiteral("imageinfo.gate"));
     ASSERT_TRUE(eventually([&] { return !store->vault(standard.id).has_value(); }));
     EXPECT_EQ(trashed(), QStringList{QStringLiteral("Taxes.sparsebundle")});
 }

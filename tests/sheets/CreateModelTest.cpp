@@ -195,7 +195,7 @@ TEST_F(CreateForm, ATakenNameRunsNoTool) {
 }
 
 TEST_F(CreateForm, AFailingToolKeepsTheSheetWithItsFields) {
-    setToolFile(QStringLiteral("hdiutil-create.err"), "hdiutil: create failed - No space left on device");
+    setToolFile(QStringLiteral("create.err"), "hdiutil: create failed - No space left on device");
     auto model = filled(VaultKind::standard);
     EXPECT_FALSE(createAndWait(*model));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("Could not create vault: hdiutil: create failed - No space left on "
@@ -208,12 +208,12 @@ TEST_F(CreateForm, AFailingToolKeepsTheSheetWithItsFields) {
 
 TEST_F(CreateForm, AnImageThatCannotTakeItsNosyncNameIsListedUnderItsOwn) {
     // Something takes the ".nosync" name while the image is being made.
-    setToolFile(QStringLiteral("hdiutil-create.gate"));
+    setToolFile(QStringLiteral("create.gate"));
     auto model = filled(VaultKind::standard);
     ASSERT_TRUE(model->create());
     ASSERT_TRUE(eventually([&] { return callCount(QStringLiteral("hdiutil create")) == 1; }));
     QDir().mkpath(inFolder(QStringLiteral("Private.nosync")));
-    removeToolFile(QStringLiteral("hdiutil-create.gate"));
+    removeToolFile(QStringLiteral("create.gate"));
     ASSERT_TRUE(eventually([&] { return !model->creating(); }));
 
     ASSERT_EQ(store->vaults().size(), 1);
@@ -257,24 +257,24 @@ TEST_F(CreateForm, PocketVaultWithItsCapacityOpensItsWindow) {
 }
 
 TEST_F(CreateForm, ASecondPressWhileCreatingStartsNothing) {
-    setToolFile(QStringLiteral("hdiutil-create.gate"));
+    setToolFile(QStringLiteral("create.gate"));
     auto model = filled(VaultKind::standard);
     ASSERT_TRUE(model->create());
     EXPECT_EQ(model->primaryLabel(), QStringLiteral("Creating…"));
     EXPECT_FALSE(model->canCreate());
     EXPECT_FALSE(model->create());
-    removeToolFile(QStringLiteral("hdiutil-create.gate"));
+    removeToolFile(QStringLiteral("create.gate"));
     ASSERT_TRUE(eventually([&] { return !model->creating(); }));
     EXPECT_EQ(callCount(QStringLiteral("hdiutil create")), 1);
     EXPECT_EQ(store->vaults().size(), 1);
 }
 
 TEST_F(CreateForm, ClosingTheSheetLetsTheCreationFinish) {
-    setToolFile(QStringLiteral("hdiutil-create.gate"));
+    setToolFile(QStringLiteral("create.gate"));
     auto model = filled(VaultKind::standard);
     model->create();
     model.reset();
-    removeToolFile(QStringLiteral("hdiutil-create.gate"));
+    removeToolFile(QStringLiteral("create.gate"));
     ASSERT_TRUE(eventually([&] { return store->vaults().size() == 1; }));
 }
 

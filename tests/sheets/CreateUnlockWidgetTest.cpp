@@ -211,7 +211,7 @@ TEST_F(UnlockSheetWidget, WrongThenRightPassword) {
 }
 
 TEST_F(UnlockSheetWidget, ReturnPressedTwiceStartsOneUnlock) {
-    setToolFile(QStringLiteral("hdiutil-attach.gate"));
+    setToolFile(QStringLiteral("attach.gate"));
     auto* sheet = open<UnlockSheet>(sheets().unlock(&window, standard));
     QPointer<QDialog> guard(sheet);
     type(sheet, "password", QStringLiteral("right-password"));
@@ -220,7 +220,7 @@ TEST_F(UnlockSheetWidget, ReturnPressedTwiceStartsOneUnlock) {
     QTest::mouseClick(sheet->primaryButton(), Qt::LeftButton);
     EXPECT_EQ(sheet->primaryButton()->text().toStdString(), "Unlocking…");
     EXPECT_FALSE(sheet->primaryButton()->isEnabled());
-    removeToolFile(QStringLiteral("hdiutil-attach.gate"));
+    removeToolFile(QStringLiteral("attach.gate"));
     ASSERT_TRUE(closes(guard));
     EXPECT_EQ(callCount(QStringLiteral("hdiutil attach")), 1);
 }
@@ -255,7 +255,7 @@ TEST_F(UnlockSheetWidget, TheStandaloneWindowShowsItsOwnErrors) {
 }
 
 TEST_F(UnlockSheetWidget, ALateResultClosesOnlyTheWindowThatStartedIt) {
-    setToolFile(QStringLiteral("hdiutil-attach.gate"));
+    setToolFile(QStringLiteral("attach.gate"));
     UnlockPromptWindow::show(*store, standard);
     QPointer<QDialog> first(UnlockPromptWindow::current());
     type(first, "password", QStringLiteral("right-password"));
@@ -266,7 +266,7 @@ TEST_F(UnlockSheetWidget, ALateResultClosesOnlyTheWindowThatStartedIt) {
     QPointer<QDialog> second(UnlockPromptWindow::current());
     ASSERT_NE(first, second);
     ASSERT_TRUE(closes(first));
-    removeToolFile(QStringLiteral("hdiutil-attach.gate"));
+    removeToolFile(QStringLiteral("attach.gate"));
     ASSERT_TRUE(eventually([&] { return store->isUnlocked(standard); }));
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

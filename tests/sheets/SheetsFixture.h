@@ -32,17 +32,9 @@ signals:
     void answered(bool allowed);
 };
 
-// The store over the fake engine, and the services a sheet is built with. The disk-image tools are
-// fakes/fake-vault-tools.sh, which keeps each image as a folder holding its password and size.
+// The store over the fake engine, and the services a sheet is built with.
 class SheetsFixture : public StoreFixture {
 protected:
-    SheetsFixture() {
-        for (const char* name : {"hdiutil", "diskutil", "du", "mdutil", "opener"}) {
-            QFile::remove(tool(QString::fromLatin1(name)));
-            QFile::copy(QStringLiteral(LARKHOLD_SHEETS_FAKE_TOOLS), tool(QString::fromLatin1(name)));
-        }
-    }
-
     SheetServices services() { return {store.get(), &secrets, &owner}; }
     SheetServices gatedServices() { return {store.get(), &secrets, &gate}; }
 

@@ -88,12 +88,12 @@ TEST_F(UnlockSheet, ClosesOnItsOwnResultNotOnTheSharedMessage) {
 }
 
 TEST_F(UnlockSheet, AResultAfterTheSheetWentReachesNothing) {
-    setToolFile(QStringLiteral("hdiutil-attach.gate"));
+    setToolFile(QStringLiteral("attach.gate"));
     auto model = std::make_unique<UnlockModel>(services(), vault);
     model->setPassword(QStringLiteral("right-password"));
     model->unlock();
     model.reset();
-    removeToolFile(QStringLiteral("hdiutil-attach.gate"));
+    removeToolFile(QStringLiteral("attach.gate"));
     ASSERT_TRUE(eventually([&] { return store->isUnlocked(vault) && store->busyVaults().isEmpty(); }));
 }
 

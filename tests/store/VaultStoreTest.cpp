@@ -351,13 +351,13 @@ TEST_F(Locking, ImageAttachedByAFailedUnlockIsLockedByLockAll) {
     Vault a = standardVault(QStringLiteral("A"));
     startStore();
     setToolFile(QStringLiteral("attach.nomount"));
-    setToolFile(QStringLiteral("info.fail")); // nobody can tell yet where it went
+    setToolFile(QStringLiteral("info.err")); // nobody can tell yet where it went
     EXPECT_FALSE(unlockWith(a, QStringLiteral("pw")));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("Vault unlocked but no mount point was reported."));
     EXPECT_FALSE(store->isUnlocked(a));
     ASSERT_EQ(toolLines(QStringLiteral("attached")).size(), 1);
 
-    removeToolFile(QStringLiteral("info.fail"));
+    removeToolFile(QStringLiteral("info.err"));
     QCoro::waitFor(store->lockAll(true, LockReason::quit));
     EXPECT_TRUE(toolLines(QStringLiteral("attached")).isEmpty());
     EXPECT_FALSE(store->isUnlocked(a));
@@ -421,7 +421,7 @@ TEST_F(Refresh, FailedListingKeepsWhatIsKnownAndDetachedImagesDropOut) {
     ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
     ASSERT_TRUE(unlockWith(b, QStringLiteral("pw")));
 
-    setToolFile(QStringLiteral("info.fail"));
+    setToolFile(QStringLiteral("info.err"));
     refreshNow();
     EXPECT_TRUE(store->isUnlocked(a));
     EXPECT_TRUE(store->isUnlocked(b));
@@ -429,7 +429,7 @@ TEST_F(Refresh, FailedListingKeepsWhatIsKnownAndDetachedImagesDropOut) {
     EXPECT_TRUE(toolLines(QStringLiteral("attached")).isEmpty()) << "lock-all still reached both volumes";
 
     ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
-    removeToolFile(QStringLiteral("info.fail"));
+    removeToolFile(QStringLiteral("info.err"));
     setToolFile(QStringLiteral("attached")); // detached outside the application
     refreshNow();
     EXPECT_FALSE(store->isUnlocked(a));

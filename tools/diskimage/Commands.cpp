@@ -188,18 +188,7 @@ template <class F> void withDisk(const Bundle& bundle, const MasterKey& key, F f
 // or where udisks puts it, and unmounts it after; returns once the loop device has let the disk go.
 template <class F> void withMountedVolume(DiskServer& server, runtime::WorkFolder& work, F fn) {
     auto mounter = makeMounter();
-    int fd = ::open(server.diskPath().c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        throwErrno(server.diskPath(), errno);
-    }
-    LoopDevice device;
-    try {
-        device = mounter->setUp(fd);
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    ::close(fd);
+    LoopDevice device = setUpLoopDevice(*mounter, server.diskPath());
     std::string wanted;
     if (mounter->choosesMountPoint()) {
         wanted = work.path() + ".mnt";

@@ -168,21 +168,9 @@ private:
         return ::signalfd(-1, &set, SFD_CLOEXEC);
     }
 
-    // Sets up a loop device over the disk and mounts its file system. The disk is opened only to
-    // hand it over: the loop device keeps it open from then on, until it clears itself.
+    // Sets up a loop device over the disk and mounts its file system.
     void mountVolume(const std::string& wanted) {
-        int fd = ::open(server_.diskPath().c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0) {
-            throwErrno(server_.diskPath(), errno);
-        }
-        LoopDevice device;
-        try {
-            device = mounter_->setUp(fd);
-        } catch (...) {
-            ::close(fd);
-            throw;
-        }
-        ::close(fd);
+        const LoopDevice device = setUpLoopDevice(*mounter_, server_.diskPath());
         std::string mountPoint = mounter_->mount(device, wanted);
         std::lock_guard lock(stateMutex_);
         device_ = device;

@@ -302,6 +302,22 @@ std::unique_ptr<Mounter> makeMounter() {
     throw ToolError("unknown volume backend \"" + backend + "\" (LARKHOLD_VOLUME_BACKEND)");
 }
 
+LoopDevice setUpLoopDevice(Mounter& mounter, const std::string& diskPath) {
+    const int fd = ::open(diskPath.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        throwErrno(diskPath, errno);
+    }
+    LoopDevice device;
+    try {
+        device = mounter.setUp(fd);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    return device;
+}
+
 std::string labelFor(const std::string& volumeName) {
     std::size_t end = std::min<std::size_t>(volumeName.size(), 16);
     while (end > 0 && end < volumeName.size() && (static_cast<unsigned char>(volumeName[end]) & 0xC0) == 0x80) {

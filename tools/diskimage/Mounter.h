@@ -51,6 +51,10 @@ public:
 // else udisks (or LARKHOLD_VOLUME_BACKEND=udisks). Throws ToolError when neither is possible.
 std::unique_ptr<Mounter> makeMounter();
 
+// A loop device over the disk file at `diskPath`, which is opened only to hand it over: the loop
+// device keeps it open from then on, until it clears itself. Throws ToolError.
+LoopDevice setUpLoopDevice(Mounter& mounter, const std::string& diskPath);
+
 // The ext4 label for a volume name: at most 16 bytes, cut at a character boundary.
 std::string labelFor(const std::string& volumeName);
 

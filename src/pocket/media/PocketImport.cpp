@@ -52,16 +52,7 @@ std::optional<PhotoType> photoType(const QByteArray& head) {
         return PhotoType::jpeg;
     if (startsWith(head, "\x89PNG\r\n\x1A\n", 8))
         return PhotoType::png;
-    // Only HEVC-coded HEIF counts as HEIC; AVIF and other HEIF flavours are not photos here.
-    // Some phones put the generic HEIF brand first and name HEVC only among the compatible brands.
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(head.constData());
-    const int length = int(head.size());
-    const char* mime = heif_get_file_mime_type(bytes, length);
-    if (mime && std::strcmp(mime, "image/heic") == 0)
-        return PhotoType::heic;
-    if (mime && std::strcmp(mime, "image/heif") == 0 &&
-        (heif_has_compatible_brand(bytes, length, "heic") == 1 ||
-         heif_has_compatible_brand(bytes, length, "heix") == 1))
+    if (PocketImport::isHeic(asBytes(std::string_view(head.constData(), std::size_t(head.size())))))
         return PhotoType::heic;
     return std::nullopt;
 }
@@ -391,21 +382,18 @@ QColorSpace heicColorSpace(const heif_image_handle* handle) {
 constexpr std::int64_t kHeicDecodingBytesPerPixel = 9;
 constexpr std::int64_t kHeicReencodingBytesPerPixel = 17;
 
-QImage decodeHeic(const QString& path, bool reencodeFullSize, const QString& name) {
-    HeifContext context(heif_context_alloc());
-    if (!context)
-        throw Failure::unreadable(name);
-    if (heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr).code != heif_error_Ok)
-        throw Failure::unreadable(name);
+// The primary image of an opened HEIF file, upright, in its own colour space. Throws
+// Failure::unreadable(name) for a photo beyond the pixel count or `bytesPerPixel` beyond the memory an
+// import may take.
+QImage decodePrimaryImage(heif_context* context, std::int64_t bytesPerPixel, const QString& name) {
     heif_image_handle* rawHandle = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
+    if (heif_context_get_primary_image_handle(context, &rawHandle).code != heif_error_Ok)
         throw Failure::unreadable(name);
     HeifHandle handle(rawHandle);
     const std::int64_t width = heif_image_handle_get_width(handle.get());
     const std::int64_t height = heif_image_handle_get_height(handle.get());
     checkPixelCount(width, height, name);
-    const std::int64_t perPixel = reencodeFullSize ? kHeicReencodingBytesPerPixel : kHeicDecodingBytesPerPixel;
-    if (width * height * perPixel > kPhotoMemoryBytes)
+    if (width * height * bytesPerPixel > kPhotoMemoryBytes)
         throw Failure::unreadable(name);
 
     heif_image* rawImage = nullptr;
@@ -431,6 +419,16 @@ QImage decodeHeic(const QString& path, bool reencodeFullSize, const QString& nam
     image.release();
     decoded.setColorSpace(heicColorSpace(handle.get()));
     return decoded;
+}
+
+QImage readHeicFile(const QString& path, bool reencodeFullSize, const QString& name) {
+    HeifContext context(heif_context_alloc());
+    if (!context)
+        throw Failure::unreadable(name);
+    if (heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr).code != heif_error_Ok)
+        throw Failure::unreadable(name);
+    return decodePrimaryImage(context.get(),
+                              reencodeFullSize ? kHeicReencodingBytesPerPixel : kHeicDecodingBytesPerPixel, name);
 }
 
 // The output: the photo as it is, or a new, smaller image when optimising. Takes the image, so that
@@ -644,6 +642,31 @@ bool PocketImport::canWriteHeic() {
     return heif_have_encoder_for_format(heif_compression_HEVC) != 0;
 }
 
+bool PocketImport::isHeic(ByteView head) {
+    // Only HEVC-coded HEIF counts as HEIC; AVIF and other HEIF flavours are not photos here.
+    // Some phones put the generic HEIF brand first and name HEVC only among the compatible brands.
+    const int length = int(std::min<std::size_t>(head.size(), 64));
+    const char* mime = heif_get_file_mime_type(head.data(), length);
+    if (mime && std::strcmp(mime, "image/heic") == 0)
+        return true;
+    return mime && std::strcmp(mime, "image/heif") == 0 &&
+           (heif_has_compatible_brand(head.data(), length, "heic") == 1 ||
+            heif_has_compatible_brand(head.data(), length, "heix") == 1);
+}
+
+QImage PocketImport::decodeHeic(ByteView bytes) {
+    HeifContext context(heif_context_alloc());
+    if (!context ||
+        heif_context_read_from_memory_without_copy(context.get(), bytes.data(), bytes.size(), nullptr).code !=
+            heif_error_Ok)
+        return {};
+    try {
+        return decodePrimaryImage(context.get(), kHeicDecodingBytesPerPixel, QString());
+    } catch (const Failure&) {
+        return {};
+    }
+}
+
 PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
     const QFileInfo info(path);
     const QString name = info.fileName();
@@ -684,7 +707,7 @@ PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
     if (const std::optional<PhotoType> type = photoType(head)) {
         // A HEIC photo is kept as JPEG when this machine has no HEVC encoder.
         const bool toJpeg = optimizePhotos || *type == PhotoType::jpeg || (*type == PhotoType::heic && !canWriteHeic());
-        QImage image = *type == PhotoType::heic ? decodeHeic(path, !toJpeg, name)
+        QImage image = *type == PhotoType::heic ? readHeicFile(path, !toJpeg, name)
                        : *type == PhotoType::png && isSixteenBitPng(head)
                            ? decodePng16(file, name)
                            : decodeWithQt(file, *type, optimizePhotos, name);

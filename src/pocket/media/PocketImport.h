@@ -1,7 +1,9 @@
 #pragma once
 
 #include "PocketItem.h"
+#include "SecureBytes.h"
 
+#include <QImage>
 #include <QString>
 #include <cstdint>
 #include <exception>
@@ -57,6 +59,12 @@ public:
 
     // Whether this machine can write HEIC. Without an encoder a HEIC photo is kept as JPEG.
     static bool canWriteHeic();
+
+    // Whether the first bytes of a file (64 are enough) are those of a HEIC photo.
+    static bool isHeic(ByteView head);
+    // The pixels of a HEIC photo held in memory (a stored item), upright and in its own colour space.
+    // A null image when the bytes are no HEIC photo that an import could read.
+    static QImage decodeHeic(ByteView bytes);
 };
 
 } // namespace larkhold

@@ -5,6 +5,7 @@
 #include "PocketSession.h"
 #include "PocketStorage.h"
 #include "SecretStore.h"
+#include "SecretText.h"
 #include "SecureBytes.h"
 #include "SettingsKeys.h"
 #include "VaultStore.h"
@@ -122,8 +123,7 @@ ImportModel::ImportModel(ImportDeps deps, const QList<QUrl>& files, QObject* par
 }
 
 ImportModel::~ImportModel() {
-    if (!password_.isEmpty())
-        wipe(password_.data(), std::size_t(password_.size()) * sizeof(QChar));
+    wipeText(password_);
 }
 
 QString ImportModel::title() const {
@@ -167,8 +167,8 @@ void ImportModel::refreshSavedPassword() {
         return;
     std::optional<QString> saved = deps_.secrets->password(*selectedVaultID_);
     hasSavedPassword_ = saved.has_value();
-    if (saved && !saved->isEmpty())
-        wipe(saved->data(), std::size_t(saved->size()) * sizeof(QChar));
+    if (saved)
+        wipeText(*saved);
 }
 
 bool ImportModel::needsPassword() const {

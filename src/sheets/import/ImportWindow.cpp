@@ -1,6 +1,7 @@
 #include "ImportWindow.h"
 
 #include "SheetDialog.h"
+#include "SheetTexts.h"
 #include "Theme.h"
 #include "WindowPresenter.h"
 
@@ -102,11 +103,8 @@ ImportWindow::ImportWindow(ImportDeps deps, const QList<QUrl>& files)
     pickerRow->addWidget(pickerLabel);
     pickerRow->addWidget(picker_, 1);
     group->addRow(pickerRow);
-    password_ = new QLineEdit(group);
+    password_ = SheetDialog::passwordField(SheetTexts::password, group);
     password_->setObjectName(QStringLiteral("passwordField"));
-    password_->setEchoMode(QLineEdit::Password);
-    password_->setPlaceholderText(QStringLiteral("Password"));
-    SheetDialog::styleField(password_);
     group->addRow(password_);
     resultRow_ = new QWidget(group);
     auto* resultLine = new QHBoxLayout(resultRow_);

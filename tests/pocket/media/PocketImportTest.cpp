@@ -2,6 +2,7 @@
 
 #include "ByteCount.h"
 #include "ChildJob.h"
+#include "TestPhotos.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -25,6 +26,7 @@
 
 using larkhold::PocketImport;
 using larkhold::PocketItem;
+using larkhold::test::heicOf;
 using Failure = PocketImport::Failure;
 
 namespace {
@@ -164,40 +166,6 @@ void putBigEndian(QByteArray& bytes, qsizetype at, quint32 v) {
         bytes[at + i] = char(v >> (24 - 8 * i));
 }
 
-QByteArray heicOf(const QImage& source, bool displayP3 = false) {
-    const QImage image = source.convertToFormat(QImage::Format_RGB888);
-    heif_image* img = nullptr;
-    heif_image_create(image.width(), image.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &img);
-    if (displayP3) {
-        heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
-        heif_nclx_color_profile_set_color_primaries(nclx, heif_color_primaries_SMPTE_EG_432_1);
-        heif_image_set_nclx_color_profile(img, nclx);
-        heif_nclx_color_profile_free(nclx);
-    }
-    heif_image_add_plane(img, heif_channel_interleaved, image.width(), image.height(), 8);
-    int stride = 0;
-    uint8_t* plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(plane + y * stride, image.constScanLine(y), size_t(image.width()) * 3);
-    heif_context* ctx = heif_context_alloc();
-    heif_encoder* encoder = nullptr;
-    heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder);
-    heif_encoding_options* options = heif_encoding_options_alloc();
-    options->macOS_compatibility_workaround_no_nclx_profile = 0; // keep the colour description
-    heif_context_encode_image(ctx, img, encoder, options, nullptr);
-    heif_encoding_options_free(options);
-    QByteArray out;
-    heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* user) {
-                           static_cast<QByteArray*>(user)->append(static_cast<const char*>(data), qsizetype(size));
-                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
-                       }};
-    heif_context_write(ctx, &writer, &out);
-    heif_encoder_release(encoder);
-    heif_image_release(img);
-    heif_context_free(ctx);
-    return out;
-}
-
 } // namespace
 
 TEST_F(PocketImportTest, pdfIsDecidedByContentAndKeptUnchanged) {
@@ -335,6 +303,24 @@ TEST_F(PocketImportTest, heicStaysHeicUnlessOptimized) {
     const PocketItem fromGeneric = PocketImport::item(write("IMG_0002.HEIF", generic), false);
     EXPECT_EQ(fromGeneric.kind, PocketItem::Kind::image);
     EXPECT_EQ(fromGeneric.name, "IMG_0002.heic");
+}
+
+// A stored HEIC item is read from memory as an import reads a file: upright, with its colour
+// space, and only when it is a HEIC photo.
+TEST_F(PocketImportTest, heicHeldInMemoryIsReadAsAnImportReadsIt) {
+    const QByteArray heic = heicOf(gradient(64, 48), true);
+    const auto view = [](const QByteArray& bytes) {
+        return larkhold::asBytes(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    };
+    ASSERT_TRUE(PocketImport::isHeic(view(heic)));
+    const QImage image = PocketImport::decodeHeic(view(heic));
+    EXPECT_EQ(image.size(), QSize(64, 48));
+    EXPECT_EQ(image.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+
+    const QByteArray jpeg = encode(gradient(8, 8), "jpeg");
+    EXPECT_FALSE(PocketImport::isHeic(view(jpeg)));
+    EXPECT_TRUE(PocketImport::decodeHeic(view(jpeg)).isNull());
+    EXPECT_TRUE(PocketImport::decodeHeic(view(heic.left(40))).isNull());
 }
 
 TEST_F(PocketImportTest, wideGamutHeicIsConvertedToSrgb) {

@@ -77,7 +77,7 @@ protected:
         QDir(dir.path()).mkpath(QStringLiteral("tools"));
         QDir(dir.path()).mkpath(QStringLiteral("vaults"));
         const QString script = QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("fake-disk.sh"));
-        for (const char* name : {"hdiutil", "du", "mdutil", "opener"})
+        for (const char* name : {"hdiutil", "diskutil", "du", "mdutil", "opener"})
             QFile::copy(script, tool(QString::fromLatin1(name)));
         DiskImageTools tools;
         tools.hdiutil = tool(QStringLiteral("hdiutil"));
