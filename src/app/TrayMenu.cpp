@@ -6,6 +6,13 @@
 
 namespace larkhold {
 
+namespace {
+// A vault's name is the user's text: an "&" in it is a character, not a keyboard mnemonic.
+QString menuText(QString text) {
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+} // namespace
+
 TrayMenu::TrayMenu(VaultStore& store, ShellActions actions, QWidget* parent)
     : QMenu(parent), store_(store), actions_(std::move(actions)) {
     setObjectName(QStringLiteral("trayMenu"));
@@ -22,6 +29,12 @@ TrayMenu::TrayMenu(VaultStore& store, ShellActions actions, QWidget* parent)
 
 void TrayMenu::rebuild() {
     clear();
+    // Later, not now: the rebuild may come from inside one of these submenus' own actions.
+    for (const QPointer<QMenu>& submenu : std::as_const(submenus_)) {
+        if (submenu)
+            submenu->deleteLater();
+    }
+    submenus_.clear();
     using Kind = TrayMenuEntry::Kind;
     for (const TrayMenuEntry& entry : trayMenuEntries(store_)) {
         if (entry.kind == Kind::separator) {
@@ -29,14 +42,15 @@ void TrayMenu::rebuild() {
             continue;
         }
         if (entry.kind == Kind::openVault) {
-            QMenu* submenu = addMenu(Symbols::icon(entry.symbol), entry.title);
+            QMenu* submenu = addMenu(Symbols::icon(entry.symbol), menuText(entry.title));
+            submenus_.append(submenu);
             const Vault vault = *entry.vault;
-            submenu->addAction(entry.openTitle, this, [this, vault] { store_.openVault(vault); });
+            submenu->addAction(menuText(entry.openTitle), this, [this, vault] { store_.openVault(vault); });
             submenu->addAction(MenuBarTexts::lock, this,
                                [this, vault] { store_.lock(vault, false, LockReason::manual); });
             continue;
         }
-        QAction* action = addAction(entry.title);
+        QAction* action = addAction(menuText(entry.title));
         if (!entry.symbol.isEmpty())
             action->setIcon(Symbols::icon(entry.symbol));
         action->setEnabled(entry.enabled);

@@ -3,6 +3,7 @@
 #include "ShellActions.h"
 
 #include <QMenu>
+#include <QPointer>
 
 namespace larkhold {
 
@@ -21,6 +22,8 @@ public:
 private:
     VaultStore& store_;
     ShellActions actions_;
+    // The submenus of open vaults: children of this menu that clear() leaves behind.
+    QList<QPointer<QMenu>> submenus_;
 };
 
 } // namespace larkhold

@@ -65,6 +65,22 @@ TEST_F(ShellWidgets, TrayMenuShowsTheModelsEntriesAndActs) {
     ASSERT_NE(open->menu(), nullptr);
     EXPECT_EQ(actionTexts(*open->menu()), (QStringList{"Open in File Manager", "Lock"}));
     EXPECT_TRUE(actionNamed(menu, QStringLiteral("Lock All"))->isEnabled());
+
+    // Opening the menu again and again keeps one submenu per open vault, not one per opening.
+    for (int i = 0; i < 5; ++i)
+        menu.rebuild();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly).size(), 1);
+}
+
+TEST_F(ShellWidgets, TrayMenuShowsAnAmpersandInANameAsItself) {
+    standardVault(QStringLiteral("Tom & Jerry"));
+    startStore();
+    TrayMenu menu(*store, actions);
+    QAction* unlock = menu.actions().first();
+    EXPECT_EQ(unlock->text(), QStringLiteral("Unlock “Tom && Jerry”"));
+    // What the menu draws: the text without mnemonics.
+    EXPECT_EQ(unlock->iconText(), QStringLiteral("Unlock “Tom & Jerry”"));
 }
 
 TEST_F(ShellWidgets, PanelShowsTheEmptyStateAndLockAllOnlyWhileAVaultIsOpen) {
