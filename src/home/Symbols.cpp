@@ -75,6 +75,7 @@ const QHash<QString, Entry>& table() {
         m.insert(QStringLiteral("sparkles"), names({}));
         m.insert(QStringLiteral("tray.and.arrow.down.fill"), names({}));
         m.insert(QStringLiteral("macwindow"), names({"window-new-symbolic"}));
+        m.insert(QStringLiteral("desktopcomputer"), names({"computer-symbolic", "computer"}));
         m.insert(QStringLiteral("menubar.rectangle"), names({}));
         m.insert(QStringLiteral("dock.rectangle"), names({}));
         m.insert(QStringLiteral("eye.fill"), names({"view-reveal-symbolic"}));

@@ -3,6 +3,7 @@
 #include "Changelog.h"
 #include "Defaults.h"
 #include "SettingsKeys.h"
+#include "Symbols.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -104,6 +105,8 @@ TEST(ChangelogTable, VersionsAndPointNamesAreUniqueNewestFirst) {
             EXPECT_FALSE(names.contains(point.name));
             names.append(point.name);
             EXPECT_FALSE(point.detail.isEmpty());
+            // A symbol nobody drew would show as the question-mark placeholder.
+            EXPECT_TRUE(Symbols::knownSymbols().contains(point.icon)) << point.icon.toStdString();
             for (const char* word : {"Mac", "Finder", "Dock", "iCloud", "Touch ID", "menu bar", "Keychain"})
                 EXPECT_FALSE((point.name + point.detail + entry.title).contains(QLatin1String(word)))
                     << word << " in " << point.name.toStdString();
