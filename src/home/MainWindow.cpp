@@ -419,8 +419,9 @@ void MainWindow::confirmRemove(const Vault& vault) {
 }
 
 void MainWindow::showErrorIfAny() {
+    // Only "no error" (null) stays silent: an operation that failed without words still gets its alert.
     const QString message = deps_.store->errorMessage();
-    if (message.isEmpty())
+    if (message.isNull())
         return;
     if (errorAlert_) {
         errorAlert_->setInformativeText(message);

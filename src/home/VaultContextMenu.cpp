@@ -1,12 +1,34 @@
 #include "VaultContextMenu.h"
 
+#include "Theme.h"
 #include "VaultStatusCache.h"
 #include "VaultStore.h"
 
-#include <QMenu>
 #include <QPointer>
+#include <QStyleOptionMenuItem>
 
 namespace larkhold {
+
+namespace {
+const char* const destructiveProperty = "larkholdDestructive";
+}
+
+QStyleOptionMenuItem VaultMenu::styleOptionFor(const QAction* action) const {
+    QStyleOptionMenuItem option;
+    initStyleOption(&option, action);
+    return option;
+}
+
+void VaultMenu::initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const {
+    QMenu::initStyleOption(option, action);
+    if (!action || !action->property(destructiveProperty).toBool() || !action->isEnabled())
+        return;
+    // The highlighted row keeps its own text colour so it stays readable on the selection.
+    const QColor red = Theme::systemRed(option->palette);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+            option->palette.setColor(group, role, red);
+}
 
 VaultMenuInput VaultContextMenu::inputFor(const Vault& vault, const HomeContext& context) {
     VaultMenuInput input;
@@ -32,6 +54,7 @@ void VaultContextMenu::populate(QMenu& menu, const Vault& vault, const HomeConte
         action->setData(int(entry.item));
         action->setCheckable(entry.checkable);
         action->setChecked(entry.checked);
+        action->setProperty(destructiveProperty, entry.destructive);
         auto call = [](const VaultActions::VaultAction& slot, const Vault& v) {
             if (slot)
                 slot(v);
@@ -88,7 +111,7 @@ void VaultContextMenu::populate(QMenu& menu, const Vault& vault, const HomeConte
 }
 
 QMenu* VaultContextMenu::create(const Vault& vault, const HomeContext& context, QWidget* parent) {
-    auto* menu = new QMenu(parent);
+    auto* menu = new VaultMenu(parent);
     menu->setObjectName(QStringLiteral("vaultContextMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     populate(*menu, vault, context);

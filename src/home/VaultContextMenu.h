@@ -3,11 +3,26 @@
 #include "HomeContext.h"
 #include "HomeModels.h"
 
-class QMenu;
+#include <QMenu>
+#include <QStyleOptionMenuItem>
+
 class QPoint;
 class QWidget;
 
 namespace larkhold {
+
+// A menu that draws the entries marked destructive (populate() marks them) in the desktop's red,
+// as the desktop's own menus do for actions that destroy something.
+class VaultMenu : public QMenu {
+    Q_OBJECT
+
+public:
+    using QMenu::QMenu;
+    QStyleOptionMenuItem styleOptionFor(const QAction* action) const;
+
+protected:
+    void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override;
+};
 
 // The one right-click menu of a vault, the same in every design. Built afresh each time it opens,
 // from the store and the cached file state; it acts through the action table, except for the second

@@ -1,4 +1,5 @@
 #include "HomeFixture.h"
+#include "Theme.h"
 #include "VaultContextMenu.h"
 
 #include <QMenu>
@@ -192,7 +193,15 @@ TEST_F(HomeWindow, ErrorMessagesShowInTheAlertAndOkClearsThem) {
     EXPECT_EQ(Dialogs::askedAlerts().first().text, QStringLiteral("Larkhold"));
     EXPECT_EQ(Dialogs::askedAlerts().first().informativeText, QStringLiteral("Wrong password for “A”."));
     EXPECT_EQ(Dialogs::askedAlerts().first().buttons, QStringList{QStringLiteral("OK")});
-    EXPECT_TRUE(home->errorMessage().isEmpty());
+    EXPECT_TRUE(home->errorMessage().isNull());
+
+    // A failure reported without words is still a failure; clearing the message raises nothing.
+    Dialogs::answerNextAlert(0);
+    home->setErrorMessage(QStringLiteral(""));
+    ASSERT_EQ(Dialogs::askedAlerts().size(), 2);
+    EXPECT_TRUE(Dialogs::askedAlerts().last().informativeText.isEmpty());
+    home->clearErrorMessage();
+    EXPECT_EQ(Dialogs::askedAlerts().size(), 2);
 }
 
 TEST_F(HomeWindow, TheSettingPicksDesignSizeAndScheme) {
@@ -417,6 +426,12 @@ TEST_F(HomeWindow, MenuTalksToTheStoreForCloudSyncAndTheSecondPassword) {
 
     std::unique_ptr<QMenu> menu(VaultContextMenu::create(a, w.context(), &w));
     menu->setAttribute(Qt::WA_DeleteOnClose, false);
+    // Only the entry that destroys something is drawn in red.
+    auto* drawn = qobject_cast<VaultMenu*>(menu.get());
+    ASSERT_NE(drawn, nullptr);
+    const QColor red = Theme::systemRed(menu->palette());
+    EXPECT_EQ(drawn->styleOptionFor(menuAction(*menu, VaultMenuItem::trash)).palette.color(QPalette::Text), red);
+    EXPECT_NE(drawn->styleOptionFor(menuAction(*menu, VaultMenuItem::rename)).palette.color(QPalette::Text), red);
     QAction* cloud = menuAction(*menu, VaultMenuItem::keepOutOfCloud);
     ASSERT_NE(cloud, nullptr);
     EXPECT_FALSE(cloud->isChecked());
