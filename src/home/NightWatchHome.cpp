@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace larkhold {
@@ -299,6 +300,13 @@ void NightWatchHome::refresh() {
     syncCards();
     updateHeader();
     updateActivity();
+}
+
+void NightWatchHome::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Reopening the window starts without the last search, so no vault stays hidden by it.
+    if (!event->spontaneous())
+        search_->clear();
 }
 
 void NightWatchHome::syncCards() {

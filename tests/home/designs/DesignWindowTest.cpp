@@ -185,7 +185,15 @@ TEST_F(Designs, NightWatchHeaderSearchAndShortcuts) {
     EXPECT_TRUE(nw->activityPanel()->isVisibleTo(nw));
     nw->searchField()->clear();
     EXPECT_EQ(nw->cards().size(), 3);
-    (void)photos;
+
+    // Closing and reopening the window forgets the search.
+    nw->searchField()->setText(QStringLiteral("photo"));
+    ASSERT_EQ(nw->cards().size(), 1);
+    EXPECT_EQ(nw->cards().first()->vault().id, photos.id);
+    w.close();
+    w.show();
+    EXPECT_TRUE(nw->searchField()->text().isEmpty());
+    EXPECT_EQ(nw->cards().size(), 3);
 }
 
 TEST_F(Designs, NightWatchCardsRingsChipsAndAutoLockMinutes) {
