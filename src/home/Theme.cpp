@@ -825,7 +825,7 @@ void CapsuleButton::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     qreal opacity = contentOpacity();
     if (!isEnabled())
-        opacity *= 0.45;
+        opacity *= 0.5;
     painter.setOpacity(opacity);
 
     // Shrinks to 0.97 about the centre while held.

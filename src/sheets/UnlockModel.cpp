@@ -46,6 +46,7 @@ bool UnlockModel::unlock() {
 QCoro::Task<> UnlockModel::run(Vault vault, QString password, bool saveToKeychain) {
     QPointer<UnlockModel> self(this);
     VaultStore& vaults = store();
+    QPointer<VaultStore> reporter(&vaults);
     // The store words a failure only in its shared message; the last one set while this unlock
     // runs is this unlock's, for the window that has no alert of its own. It never decides
     // whether the window closes.
@@ -65,6 +66,10 @@ QCoro::Task<> UnlockModel::run(Vault vault, QString password, bool saveToKeychai
         emit closeRequested();
         co_return;
     }
+    // A failure worded exactly as the one still standing changes nothing in the store, so no signal
+    // came: the standing message is this unlock's.
+    if (!worded && reporter && !reporter->errorMessage().isEmpty())
+        worded = reporter->errorMessage();
     failure_ = worded;
     emit changed();
 }

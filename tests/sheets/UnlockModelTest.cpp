@@ -55,6 +55,12 @@ TEST_F(UnlockSheet, WrongThenRightPassword) {
     EXPECT_TRUE(model.canUnlock());
     EXPECT_EQ(model.failure(), QStringLiteral("Wrong password for “Taxes”."));
 
+    // The same mistake again, with nobody having answered the first alert: the store's message
+    // stays as it was, and the sheet still says why it is open.
+    ASSERT_TRUE(model.unlock());
+    ASSERT_TRUE(eventually([&] { return !model.working(); }));
+    EXPECT_EQ(model.failure(), QStringLiteral("Wrong password for “Taxes”."));
+
     model.setPassword(QStringLiteral("right-password"));
     model.setSaveToKeychain(true);
     ASSERT_TRUE(model.unlock());

@@ -206,7 +206,11 @@ void ImportWindow::refresh() {
     copy_->setText(model_->copyButtonLabel());
     move_->setEnabled(model_->canRun());
     copy_->setEnabled(model_->canRun());
+    // The height follows what the window shows and is not the user's to drag.
+    setMinimumHeight(0);
+    setMaximumHeight(QWIDGETSIZE_MAX);
     adjustSize();
+    setFixedHeight(height());
 }
 
 } // namespace larkhold

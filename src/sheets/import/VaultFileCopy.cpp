@@ -130,8 +130,10 @@ QString freeName(const QString& fileName, const std::function<bool(const QString
 
 bool looksLikeVaultByName(const QString& path) {
     const QString name = QFileInfo(path).fileName();
+    // ".nosync" is what a vault kept out of cloud sync is called.
     return name.endsWith(QStringLiteral(".pocketvault"), Qt::CaseInsensitive) ||
-           name.endsWith(QStringLiteral(".sparsebundle"), Qt::CaseInsensitive);
+           name.endsWith(QStringLiteral(".sparsebundle"), Qt::CaseInsensitive) ||
+           name.endsWith(QStringLiteral(".nosync"), Qt::CaseInsensitive);
 }
 
 bool holdsVaultByName(const QString& folder) {

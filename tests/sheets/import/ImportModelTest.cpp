@@ -281,6 +281,9 @@ TEST_F(Import, VaultsAreRefusedByName) {
               QStringLiteral("“volumes” holds a vault. A vault can’t be added to a vault."));
     EXPECT_EQ(importRefusal(stray, *store),
               QStringLiteral("“Old.pocketvault” is a vault. A vault can’t be added to a vault."));
+    const QString unsynced = inputFile(QStringLiteral("Kept Away.nosync"), QByteArray(100, 'x'));
+    EXPECT_EQ(importRefusal(unsynced, *store),
+              QStringLiteral("“Kept Away.nosync” is a vault. A vault can’t be added to a vault."));
     EXPECT_FALSE(importRefusal(inputFile(QStringLiteral("fine.txt"), "fine"), *store).has_value());
 
     auto import = model({inside.bundlePath, inputFile(QStringLiteral("note.txt"), "A real note for the vault here.")});

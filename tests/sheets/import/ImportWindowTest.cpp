@@ -98,6 +98,9 @@ TEST_F(ImportWindowTest, ErrorsShowInTheWindow) {
     EXPECT_EQ(window->errorLabel()->text(), QStringLiteral("Wrong password for “Travel”."));
     EXPECT_EQ(window->passwordField()->text(), QStringLiteral("wrong horse"));
     EXPECT_TRUE(window->copyButton()->isEnabled());
+    // The window grew for the error line and still cannot be resized by hand.
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_GE(window->height(), window->sizeHint().height());
 }
 
 TEST_F(ImportWindowTest, ANewWindowReplacesTheOldAndALateResultLeavesItAlone) {
