@@ -49,7 +49,8 @@ QCoro::Task<> QuitPath::finishBeforeExit() {
 
 QCoro::Task<> QuitPath::run(bool thenTerminate) {
     running_ = true;
-    if (defaults_.boolValue(SettingsKeys::lockOnQuit) && store_.openCount() >= 1) {
+    // An unlock still running counts: lock-all waits for it and closes what it opens.
+    if (defaults_.boolValue(SettingsKeys::lockOnQuit) && (store_.openCount() >= 1 || store_.unlockUnderWay())) {
         auto locking = queue_.lockAll(LockReason::quit);
         co_await locking;
     }

@@ -218,6 +218,8 @@ public:
     // Shows a folder in the file manager; returns at once.
     void openVaultFolder(const QString& path);
     int openCount() const { return static_cast<int>(mountPoints_.size() + pocketSessions_.size()); }
+    // An unlock between its start and its end: the vault may be open a moment from now.
+    bool unlockUnderWay() const { return !unlocksInFlight_.isEmpty(); }
 
     // One pass of the auto-lock timer: locks, quietly and one by one, the open vaults idle longer
     // than the set number of minutes.

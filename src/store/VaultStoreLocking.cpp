@@ -187,6 +187,11 @@ QCoro::Task<bool> VaultStore::unlockSince(Vault vault, QString password, bool sa
         if (refused) {
             auto looking = recordStrayAttachment(vault);
             co_await looking;
+            // Found attached after a lock-all went by: that lock-all has passed it, so it closes here.
+            if (lockAllBeganSince(since) && isUnlocked(vault.id)) {
+                auto locking = lock(vault, true, lockAllReason_);
+                co_await locking;
+            }
         }
         co_return false;
     }

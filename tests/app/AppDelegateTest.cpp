@@ -89,6 +89,28 @@ TEST_F(Shell, QuitWithNothingOpenEndsWithoutLocking) {
     EXPECT_EQ(callCount(QStringLiteral("hdiutil detach")), 0);
 }
 
+TEST_F(Shell, QuitWaitsForAnUnlockUnderWayAndLocksWhatItOpened) {
+    a = standardVault(QStringLiteral("A"));
+    startStore();
+    setToolFile(QStringLiteral("attach.gate"));
+    bool unlockEnded = false;
+    [](QCoro::Task<bool> task, bool& ended) -> QCoro::Task<> {
+        co_await task;
+        ended = true;
+    }(store->unlock(a, QStringLiteral("pw"), false, UnlockMethod::password), unlockEnded);
+    ASSERT_TRUE(waitUntil([&] { return callCount(QStringLiteral("hdiutil attach")) == 1; }));
+
+    makeDelegate().requestQuit();
+    EXPECT_EQ(terminations, 0) << "the quit waits for the attach under way";
+    removeToolFile(QStringLiteral("attach.gate"));
+    ASSERT_TRUE(waitForQuit());
+    EXPECT_TRUE(unlockEnded);
+    EXPECT_EQ(terminations, 1);
+    EXPECT_FALSE(store->isUnlocked(a));
+    EXPECT_EQ(callCount(QStringLiteral("hdiutil detach")), 1);
+    EXPECT_EQ(activityAtTermination.first(), QStringLiteral("A locked (quit)"));
+}
+
 TEST_F(Shell, QuitLocksEveryOpenVaultInListOrderBeforeTheEnd) {
     openTwo();
     delegate->requestQuit();

@@ -613,6 +613,23 @@ TEST_F(StoreRaces, LockAllDuringAnAttachLocksTheVaultWhenTheAttachEnds) {
     EXPECT_FALSE(store->isBusy(a.id));
 }
 
+TEST_F(StoreRaces, LockAllDuringAnAttachThatReportsNoMountPointStillLocksIt) {
+    setToolFile(QStringLiteral("attach.gate"));
+    setToolFile(QStringLiteral("attach.nomount"));
+    bool unlockEnded = false;
+    start(store->unlock(a, QStringLiteral("pw"), false, UnlockMethod::password), unlockEnded);
+    ASSERT_TRUE(waitUntil([&] { return callCount(QStringLiteral("hdiutil attach")) == 1; }));
+
+    bool lockedAll = false;
+    start(store->lockAll(true, LockReason::sleep), lockedAll);
+    removeToolFile(QStringLiteral("attach.gate"));
+    ASSERT_TRUE(waitUntil([&] { return lockedAll; }));
+
+    EXPECT_TRUE(unlockEnded);
+    EXPECT_FALSE(store->isUnlocked(a));
+    EXPECT_TRUE(toolLines(QStringLiteral("attached")).isEmpty()) << "nothing stays attached after the lock-all";
+}
+
 TEST_F(StoreRaces, UnlockOfAnOpenVaultReturnsAtOnceAndABusyOneIsRefused) {
     ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
     EXPECT_TRUE(unlockWith(a, QStringLiteral("pw")));
