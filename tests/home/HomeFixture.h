@@ -113,7 +113,7 @@ protected:
         storeHost->setParentWindow([w = window.get()] { return w; });
         if (show) {
             window->show();
-            EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get(), 60000));
         }
         settleStatus();
         return *window;

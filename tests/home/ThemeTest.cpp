@@ -122,7 +122,7 @@ TEST(ThemeWidgetsTest, ButtonsKeepTheirWholeLabelInANarrowRow) {
     layout->addWidget(quiet);
     row.resize(60, 40);
     row.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row, 60000));
     const QFontMetrics fm(prominent->font());
     EXPECT_GE(prominent->width(), fm.horizontalAdvance(prominent->text()) + 32);
     EXPECT_EQ(prominent->size(), prominent->sizeHint());
@@ -139,7 +139,7 @@ TEST(ThemeWidgetsTest, PressedButtonsFadeDarkenAndShrinkThenReturn) {
     layout->addWidget(prominent);
     layout->addWidget(quiet);
     row.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row, 60000));
     EXPECT_DOUBLE_EQ(quiet->fillOpacity(), 0.6);
     EXPECT_DOUBLE_EQ(prominent->contentOpacity(), 1.0);
 
@@ -166,7 +166,7 @@ TEST(ThemeWidgetsTest, PullDownArrowOpensTheMenuAndTheRestIsThePrimaryAction) {
     button->setPullDownMenu(&menu);
     layout->addWidget(button);
     row.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row, 60000));
     QSignalSpy clicked(button, &QPushButton::clicked);
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(10, button->height() / 2));
     EXPECT_EQ(clicked.count(), 1);
@@ -185,7 +185,7 @@ TEST(ThemeWidgetsTest, GaugeAndBarAnimateToTheirNewValueWhileShown) {
     layout->addWidget(ring);
     layout->addWidget(bar);
     box.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box, 60000));
     ring->setFraction(0.9);
     bar->setFraction(0.9);
     EXPECT_TRUE(ring->isAnimating());

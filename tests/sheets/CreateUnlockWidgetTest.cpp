@@ -240,7 +240,7 @@ TEST_F(UnlockSheetWidget, TheStandaloneWindowShowsItsOwnErrors) {
     UnlockPromptWindow::show(*store, standard);
     UnlockSheet* window1 = UnlockPromptWindow::current();
     ASSERT_NE(window1, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window1));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window1, 60000));
     EXPECT_TRUE(window1->isWindow());
     EXPECT_EQ(window1->windowTitle(), QStringLiteral("Unlock Vault"));
     EXPECT_EQ(window1->windowModality(), Qt::NonModal);

@@ -51,7 +51,7 @@ protected:
         auto* sheet = qobject_cast<Sheet*>(dialog);
         EXPECT_NE(sheet, nullptr);
         dialog->open();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog, 60000));
         return sheet;
     }
 

@@ -60,7 +60,7 @@ protected:
         // The test screen is short; these tests look at the whole column.
         window->setHeightLimit(100000);
         window->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get(), 60000));
         return window;
     }
 
