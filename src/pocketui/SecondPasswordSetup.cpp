@@ -10,6 +10,7 @@
 #include "SecretStore.h"
 #include "SecretText.h"
 #include "SheetRules.h"
+#include "SheetTexts.h"
 #include "VaultStore.h"
 
 #include <QCoroFuture>
@@ -79,6 +80,8 @@ void SecondPasswordSetup::setRememberInKeychain(bool remember) {
 std::optional<QString> SecondPasswordSetup::passwordMessage() const {
     if (!password_.isEmpty() && !isLongEnoughPassword(password_))
         return QStringLiteral("At least %1 characters.").arg(kMinimumPasswordLength);
+    if (holdsZeroCharacter(password_))
+        return SheetTexts::passwordHoldsZeroCharacter;
     if (confirmPassword_.isEmpty())
         return std::nullopt;
     // The same password for the person typing it: the vault reads passwords in their composed form.
@@ -106,7 +109,7 @@ QString SecondPasswordSetup::usageCaption() const {
 }
 
 bool SecondPasswordSetup::ready() const {
-    return isLongEnoughPassword(password_) && sameText(password_, confirmPassword_) && allChecksPassed() && !working_ &&
+    return isUsableNewPassword(password_) && sameText(password_, confirmPassword_) && allChecksPassed() && !working_ &&
            session_;
 }
 

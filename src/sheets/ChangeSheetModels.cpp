@@ -199,6 +199,12 @@ QString ChangePasswordModel::subtitle() const {
     return QStringLiteral("New password for “%1”").arg(vault_.name);
 }
 
+std::optional<QString> ChangePasswordModel::passwordMessage() const {
+    if (holdsZeroCharacter(newPassword_))
+        return SheetTexts::passwordHoldsZeroCharacter;
+    return std::nullopt;
+}
+
 std::optional<QString> ChangePasswordModel::hintMessage() const {
     return passwordHintValidationMessage(passwordHint_, newPassword_);
 }
@@ -215,7 +221,7 @@ QString ChangePasswordModel::primaryLabel() const {
 }
 
 bool ChangePasswordModel::canChange() const {
-    return !oldPassword_.isEmpty() && isLongEnoughPassword(newPassword_) && sameText(newPassword_, confirmPassword_) &&
+    return !oldPassword_.isEmpty() && isUsableNewPassword(newPassword_) && sameText(newPassword_, confirmPassword_) &&
            !working() && !hintMessage();
 }
 

@@ -127,6 +127,8 @@ public:
     void setPasswordHint(const QString& hint) { assign(passwordHint_, hint); }
 
     QString subtitle() const;
+    // What is wrong with the new password beyond its length (which only keeps the button disabled).
+    std::optional<QString> passwordMessage() const;
     std::optional<QString> hintMessage() const;
     // Shown when a saved password (read when the sheet opened) will follow the change.
     std::optional<QString> keychainCaption() const;

@@ -52,13 +52,15 @@ std::optional<QString> CreateVaultModel::validationMessage() const {
         return problem;
     if (!password_.isEmpty() && !isLongEnoughPassword(password_))
         return SheetTexts::passwordTooShort;
+    if (holdsZeroCharacter(password_))
+        return SheetTexts::passwordHoldsZeroCharacter;
     if (!confirmPassword_.isEmpty() && !sameText(confirmPassword_, password_))
         return SheetTexts::passwordsDiffer;
     return passwordHintValidationMessage(passwordHint_, password_);
 }
 
 bool CreateVaultModel::canCreate() const {
-    return !trimmedName().isEmpty() && isLongEnoughPassword(password_) && sameText(password_, confirmPassword_) &&
+    return !trimmedName().isEmpty() && isUsableNewPassword(password_) && sameText(password_, confirmPassword_) &&
            (kind_ == VaultKind::pocket || maxSizeMB_ >= VaultSizeModel::kSmallestMB) && !creating() &&
            !validationMessage();
 }

@@ -76,6 +76,14 @@ bool isLongEnoughPassword(const QString& password) {
     return characterCount(password) >= kMinimumPasswordLength;
 }
 
+bool holdsZeroCharacter(const QString& password) {
+    return password.contains(QChar(u'\0'));
+}
+
+bool isUsableNewPassword(const QString& password) {
+    return isLongEnoughPassword(password) && !holdsZeroCharacter(password);
+}
+
 std::optional<QString> passwordHintValidationMessage(const QString& hint, const QString& password) {
     const QString trimmed = hint.trimmed();
     if (trimmed.isEmpty())

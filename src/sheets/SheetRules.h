@@ -29,6 +29,11 @@ std::optional<QString> vaultNameProblem(const QString& trimmedName);
 // New passwords: at least this many characters.
 inline constexpr int kMinimumPasswordLength = 6;
 bool isLongEnoughPassword(const QString& password);
+// The disk-image tools read a password up to its first zero byte, so U+0000 would silently cut it
+// short; new passwords may not hold it.
+bool holdsZeroCharacter(const QString& password);
+// A new password the sheets accept: long enough and without U+0000.
+bool isUsableNewPassword(const QString& password);
 
 // Hints: at most this many characters once trimmed.
 inline constexpr int kMaximumHintLength = 120;

@@ -17,6 +17,8 @@ inline const QString nameHasSeparator = QStringLiteral("The name can’t contain
 inline const QString nameHasControl = QStringLiteral("The name can’t contain line breaks or other control characters.");
 inline const QString nameIsDots = QStringLiteral("The name can’t be “.” or “..”.");
 inline const QString passwordTooShort = QStringLiteral("Password must be at least 6 characters.");
+inline const QString passwordHoldsZeroCharacter =
+    QStringLiteral("A password can’t contain the zero character (U+0000). Type it again without it.");
 inline const QString passwordsDiffer = QStringLiteral("Passwords don’t match.");
 inline const QString hintTooLong = QStringLiteral("Password hint must be 120 characters or less.");
 inline const QString hintIsPassword = QStringLiteral("Password hint cannot be the same as the password.");

@@ -363,6 +363,10 @@ ChangePasswordSheet::ChangePasswordSheet(SheetServices services, const Vault& va
     bind(
         confirm, [&m] { return m.confirmPassword(); }, [&m](const QString& v) { m.setConfirmPassword(v); });
     onRefresh([this, &m] { meter_->setPassword(m.newPassword()); });
+    QLabel* passwordProblem = caption(QString(), Tone::error, 12);
+    passwordProblem->setObjectName(QStringLiteral("passwordMessage"));
+    group->addWidget(passwordProblem);
+    bindMessage(passwordProblem, [&m] { return m.passwordMessage(); });
     group->addWidget(divider());
 
     addHintFields(

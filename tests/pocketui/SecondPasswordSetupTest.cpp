@@ -43,6 +43,10 @@ TEST_F(SecondPassword, PasswordMessagesCountCharactersNotBytes) {
     EXPECT_FALSE(setup->passwordMessage().has_value());
     setup->setConfirmPassword(QStringLiteral("abcdeg"));
     EXPECT_EQ(setup->passwordMessage(), QStringLiteral("Passwords don’t match."));
+    const QString withZero = QStringLiteral("secret") + QChar(u'\0') + QStringLiteral("word");
+    typePasswords(*setup, withZero);
+    EXPECT_EQ(setup->passwordMessage(),
+              QStringLiteral("A password can’t contain the zero character (U+0000). Type it again without it."));
 
     // Six characters, each more than one byte (and the last two more than one code unit).
     const QString accented = QString::fromUtf8("\xC3\xA9\xC3\xA0\xC3\xBC\xC3\xB1\xF0\x9F\x94\x91\xF0\x9F\x8C\xB2");

@@ -249,8 +249,15 @@ TEST_F(ChangeSheets, ChangePasswordEnablingRules) {
     model.setNewPassword(QStringLiteral("12345"));
     model.setConfirmPassword(QStringLiteral("12345"));
     EXPECT_FALSE(model.canChange());
+    const QString withZero = QStringLiteral("secret") + QChar(u'\0') + QStringLiteral("word");
+    model.setNewPassword(withZero);
+    model.setConfirmPassword(withZero);
+    EXPECT_FALSE(model.canChange());
+    EXPECT_EQ(model.passwordMessage(),
+              QStringLiteral("A password can’t contain the zero character (U+0000). Type it again without it."));
     model.setNewPassword(QStringLiteral("ñøüßéç"));
     model.setConfirmPassword(QStringLiteral("ñøüßéç"));
+    EXPECT_EQ(model.passwordMessage(), std::nullopt);
     EXPECT_TRUE(model.canChange());
     model.setConfirmPassword(QStringLiteral("ÑØÜSSÉÇ"));
     EXPECT_FALSE(model.canChange());

@@ -79,6 +79,13 @@ TEST_F(CreateForm, EnablesCreateOnlyForACompleteForm) {
     EXPECT_FALSE(model->canCreate());
     model->setPassword(QStringLiteral("12345"));
     EXPECT_EQ(model->validationMessage(), QStringLiteral("Password must be at least 6 characters."));
+    // The tools would read this password only up to its zero character.
+    const QString withZero = QStringLiteral("secret") + QChar(u'\0') + QStringLiteral("word");
+    model->setPassword(withZero);
+    model->setConfirmPassword(withZero);
+    EXPECT_EQ(model->validationMessage(),
+              QStringLiteral("A password can’t contain the zero character (U+0000). Type it again without it."));
+    EXPECT_FALSE(model->canCreate());
     // Six letters of several bytes each are six characters.
     model->setPassword(QStringLiteral("ñøüßéç"));
     model->setConfirmPassword(QStringLiteral("ñøüßéç"));
