@@ -185,6 +185,23 @@ QCoro::Task<> DiskImage::create(QString path, QString volumeName, qint64 maxSize
 }
 
 QCoro::Task<QString> DiskImage::attach(QString path, QString password, bool nobrowse) const {
+    auto attaching = attachReporting(std::move(path), std::move(password), nobrowse);
+    const Attachment attached = co_await attaching;
+    co_return attached.mountPoint;
+}
+
+QString DiskImage::repairNoteFromAttachError(const QByteArray& standardError) {
+    // A successful attach speaks on standard error only of a repair, one "hdiutil: attach: " line.
+    const QLatin1String prefix("hdiutil: attach: ");
+    QStringList notes;
+    for (const QString& line : decodeUtf8(standardError).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.startsWith(prefix))
+            notes.append(line.mid(prefix.size()).trimmed());
+    }
+    return notes.join(QLatin1Char(' '));
+}
+
+QCoro::Task<DiskImage::Attachment> DiskImage::attachReporting(QString path, QString password, bool nobrowse) const {
     QStringList arguments{QStringLiteral("attach"), QStringLiteral("-plist"), QStringLiteral("-stdinpass")};
     if (nobrowse)
         arguments.append(QStringLiteral("-nobrowse"));
@@ -195,7 +212,7 @@ QCoro::Task<QString> DiskImage::attach(QString path, QString password, bool nobr
     const std::optional<QString> mountPoint = mountPointFromAttachOutput(result.standardOutput);
     if (!mountPoint)
         throw DiskImageError::commandFailed(QStringLiteral("Vault unlocked but no mount point was reported."));
-    co_return *mountPoint;
+    co_return Attachment{*mountPoint, repairNoteFromAttachError(result.standardError)};
 }
 
 QCoro::Task<> DiskImage::detach(QString mountPoint, bool force) const {
@@ -249,8 +266,9 @@ QCoro::Task<> DiskImage::compact(QString path, QString password) const {
 }
 
 QCoro::Task<QString> DiskImage::verify(QString path, QString password) const {
-    auto attaching = attach(path, password, true);
-    const QString attachedAt = co_await attaching;
+    auto attaching = attachReporting(path, password, true);
+    const Attachment attached = co_await attaching;
+    const QString& attachedAt = attached.mountPoint;
 
     std::optional<ProcessResult> check;
     try {
@@ -273,11 +291,19 @@ QCoro::Task<QString> DiskImage::verify(QString path, QString password) const {
     if (!check)
         throw DiskImageError::commandFailed(QStringLiteral("Verification could not be run."));
     const QString report = decodeUtf8(check->standardOutput) + decodeUtf8(check->standardError);
-    if (check->status == 0 && report.contains(QLatin1String("exit code is 0")))
+    const bool clean = check->status == 0 && report.contains(QLatin1String("exit code is 0"));
+    // Damage mended while mounting for the check is still damage the user must hear of: files may
+    // have lost their place.
+    if (clean && attached.repairNote.isEmpty())
         co_return QStringLiteral("healthy");
-    QStringList lines = report.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (lines.size() > 3)
-        lines = lines.mid(lines.size() - 3);
+    QStringList lines;
+    if (!clean) {
+        lines = report.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        if (lines.size() > 3)
+            lines = lines.mid(lines.size() - 3);
+    }
+    if (!attached.repairNote.isEmpty())
+        lines.prepend(attached.repairNote);
     throw DiskImageError::commandFailed(QStringLiteral("Verification reported problems:\n") +
                                         lines.join(QLatin1Char('\n')));
 }

@@ -72,7 +72,15 @@ public:
                                    std::optional<SecureBytes> standardInput = std::nullopt) const;
 
     QCoro::Task<> create(QString path, QString volumeName, qint64 maxSizeMB, QString password) const;
-    // Returns the mount point. With `nobrowse` the volume is not shown in the file manager.
+    // Where an attached volume is, and what the tool says it had to repair before mounting it
+    // (empty when the file system was sound).
+    struct Attachment {
+        QString mountPoint;
+        QString repairNote;
+    };
+    // With `nobrowse` the volume is not shown in the file manager.
+    QCoro::Task<Attachment> attachReporting(QString path, QString password, bool nobrowse) const;
+    // The mount point alone, for callers that have nobody to tell about a repair.
     QCoro::Task<QString> attach(QString path, QString password, bool nobrowse) const;
     QCoro::Task<> detach(QString mountPoint, bool force) const;
     QCoro::Task<> renameVolume(QString mountPoint, QString newName) const;
@@ -103,6 +111,7 @@ public:
 
     // Output readers, public so that they can be checked without running a tool.
     static std::optional<QString> mountPointFromAttachOutput(const QByteArray& plist);
+    static QString repairNoteFromAttachError(const QByteArray& standardError);
     static std::optional<AttachedImages> attachedImagesFromInfoOutput(const QByteArray& plist);
     static qint64 bytesFromDuOutput(const QByteArray& output);
 

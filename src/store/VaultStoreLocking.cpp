@@ -37,6 +37,10 @@ QString busyUnlockMessage(const Vault& vault) {
     return QStringLiteral("Wait until “%1” is no longer busy, then unlock it.").arg(vault.name);
 }
 
+QString repairedOnUnlockMessage(const Vault& vault, const QString& note) {
+    return QStringLiteral("“%1” is unlocked. %2").arg(vault.name, note);
+}
+
 // Waits for the store to announce `signal`; false when the store went away meanwhile.
 template <typename Signal> QCoro::Task<bool> announced(QPointer<VaultStore> store, Signal signal) {
     if (!store)
@@ -164,11 +168,14 @@ QCoro::Task<bool> VaultStore::unlockSince(Vault vault, QString password, bool sa
     }
 
     QString mountPoint;
+    QString repairNote;
     std::optional<DiskImageError> refused;
     std::optional<QString> failure;
     try {
-        auto attaching = diskImage().attach(vault.bundlePath, password, false);
-        mountPoint = co_await attaching;
+        auto attaching = diskImage().attachReporting(vault.bundlePath, password, false);
+        const DiskImage::Attachment attached = co_await attaching;
+        mountPoint = attached.mountPoint;
+        repairNote = attached.repairNote;
     } catch (const DiskImageError& e) {
         refused = e;
     } catch (const std::exception& e) {
@@ -221,6 +228,10 @@ QCoro::Task<bool> VaultStore::unlockSince(Vault vault, QString password, bool sa
     recordActivity(unlockedText(vault, method));
     if (saveToKeychain)
         secrets().savePassword(password, vault.id);
+    // The unlock worked, but the volume needed mending on the way: the user hears what was done
+    // and where misplaced files went.
+    if (!repairNote.isEmpty())
+        setErrorMessage(repairedOnUnlockMessage(vault, repairNote));
     if (vault.openInFinderAfterUnlock)
         openVaultFolder(mountPoint);
     co_return true;

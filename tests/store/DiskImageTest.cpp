@@ -155,6 +155,28 @@ TEST_F(DiskImageTest, AttachFindsTheFirstReportedMountPoint) {
     EXPECT_EQ(failureOf(engine.attach(image, secret, false)), none);
 }
 
+TEST_F(DiskImageTest, ARepairMadeWhileAttachingIsReportedAndIsNoHealthyVerdict) {
+    const QByteArray repaired = "hdiutil: attach: The volume's file system was damaged and has been repaired. "
+                                "1 item whose place was lost is now in the folder lost+found: #12.\n";
+    const QString note = QStringLiteral("The volume's file system was damaged and has been repaired. 1 item whose "
+                                        "place was lost is now in the folder lost+found: #12.");
+    fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}), repaired);
+    const DiskImage::Attachment attached = awaitTask(engine.attachReporting(image, secret, false));
+    EXPECT_EQ(attached.mountPoint, QStringLiteral("/media/Tax"));
+    EXPECT_EQ(attached.repairNote, note);
+
+    // The check after the repair is clean, yet the verdict names the repair.
+    fake.respond(QStringLiteral("hdiutil-info"), FakeTools::infoOutput({{image, QStringLiteral("/media/Tax")}}));
+    fake.respond(QStringLiteral("diskutil-verifyVolume"), "File system check exit code is 0.\n");
+    EXPECT_EQ(failureOf(engine.verify(image, secret)), QStringLiteral("Verification reported problems:\n") + note);
+
+    // Anything else on standard error of a successful attach is no repair.
+    fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}),
+                 "a warning of the tool\n");
+    EXPECT_TRUE(awaitTask(engine.attachReporting(image, secret, false)).repairNote.isEmpty());
+    EXPECT_EQ(awaitTask(engine.verify(image, secret)), QStringLiteral("healthy"));
+}
+
 TEST(PlistTest, ReadsEveryValueKindAndRejectsMalformedLists) {
     const QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
                            "<key>s</key><string> a &amp; b\n</string><key>i</key><integer>-42</integer>"

@@ -157,6 +157,15 @@ TEST_F(UnlockRoad, SavedPasswordUnlocksWithKeychain) {
     EXPECT_TRUE(owner.reasons().isEmpty());
 }
 
+TEST_F(UnlockRoad, AVolumeRepairedOnTheWayIsOpenAndTheUserIsTold) {
+    setToolFile(QStringLiteral("attach.note"), "The volume's file system was damaged and has been repaired.");
+    EXPECT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    EXPECT_TRUE(store->isUnlocked(a));
+    EXPECT_EQ(store->errorMessage(),
+              QStringLiteral("“A” is unlocked. The volume's file system was damaged and has been repaired."));
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · password"));
+}
+
 TEST_F(UnlockRoad, OwnerCheckPassedUnlocksWithTouchIDRefusedDoesNothing) {
     store->modifyVault(a.id, [](Vault& v) { v.requireTouchID = true; });
     a.requireTouchID = true;

@@ -8,6 +8,7 @@
 #   <verb>.err          when present, that command fails with this text on standard error
 #   <verb>.gate         while present, that command waits (after reading its input)
 #   attach.nomount      when present, attach attaches but reports no mount point
+#   attach.note         when present, attach reports this repair note on standard error
 #   used.mb             megabytes the files inside use; a resize below it fails (default 0)
 #   verify.fail         when present, verifyVolume reports this text as problems
 #   du.kb               kilobytes du reports (default 8)
@@ -75,6 +76,7 @@ hdiutil)
         printf '%s<dict><key>system-entities</key><array>' "$header"
         [ -f "$dir/attach.nomount" ] || printf '<dict><key>mount-point</key><string>%s</string></dict>' "$mount"
         printf '</array></dict></plist>\n'
+        [ -f "$dir/attach.note" ] && printf 'hdiutil: attach: %s\n' "$(cat "$dir/attach.note")" >&2
         ;;
     detach)
         wait_gate
