@@ -9,6 +9,8 @@
 #include <QSet>
 #include <csignal>
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <thread>
 
 using namespace tooltest;
@@ -67,6 +69,81 @@ int servicePid(const QString& image) {
     }
     return 0;
 }
+
+// Started without CAP_SYS_PTRACE, as every process of a desktop user is: the rest of root's
+// capabilities still let such a process into the memory of root's processes, unless a process
+// made itself not dumpable.
+void withoutPtraceCapability(QProcess& p) {
+    p.setChildProcessModifier([] { ::prctl(PR_CAPBSET_DROP, CAP_SYS_PTRACE, 0, 0, 0); });
+}
+
+// Whether a process without CAP_SYS_PTRACE may open the memory of process `pid`.
+bool memoryOpenToPeers(qint64 pid) {
+    QProcess reader;
+    withoutPtraceCapability(reader);
+    reader.start("/bin/sh", {"-c", "exec 3< \"/proc/$0/mem\"", QString::number(pid)});
+    reader.waitForFinished(-1);
+    return reader.exitStatus() == QProcess::NormalExit && reader.exitCode() == 0;
+}
+
+// The superblock of a mounted volume, as dumpe2fs reads it from the volume's device.
+QString superblockOf(const QString& mountPoint) {
+    QString device;
+    for (const QByteArray& line : readFile("/proc/self/mounts").split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() > 1 && QString::fromUtf8(fields[1]) == mountPoint) {
+            device = QString::fromUtf8(fields[0]);
+        }
+    }
+    if (device.isEmpty()) {
+        return {};
+    }
+    QProcess dump;
+    dump.start("/usr/sbin/dumpe2fs", {"-h", device});
+    dump.waitForFinished(-1);
+    return QString::fromUtf8(dump.readAllStandardOutput());
+}
+
+bool hasJournal(const QString& superblock) {
+    return QRegularExpression(QStringLiteral("^Filesystem features:.*\\bhas_journal\\b"),
+                              QRegularExpression::MultilineOption)
+        .match(superblock)
+        .hasMatch();
+}
+
+std::string errorsBehaviour(const QString& superblock) {
+    return QRegularExpression(QStringLiteral("^Errors behavior:\\s*(.*)$"), QRegularExpression::MultilineOption)
+        .match(superblock)
+        .captured(1)
+        .trimmed()
+        .toStdString();
+}
+
+// The earlier tools on PATH for as long as this lives: their mkfs.ext4 made volumes without a
+// journal that carry on after errors, and their attach left the file system as it was.
+class EarlierTools {
+public:
+    explicit EarlierTools(const QString& folder) : path_(qgetenv("PATH")) {
+        QDir().mkpath(folder);
+        script(folder + "/mkfs.ext4", "exec /usr/sbin/mkfs.ext4 \"$@\" -O ^has_journal -e continue\n");
+        script(folder + "/tune2fs", "exit 0\n");
+        qputenv("PATH", (folder + ":").toUtf8() + path_);
+    }
+    ~EarlierTools() { qputenv("PATH", path_); }
+    EarlierTools(const EarlierTools&) = delete;
+    EarlierTools& operator=(const EarlierTools&) = delete;
+
+private:
+    static void script(const QString& path, const QByteArray& body) {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly)) {
+            f.write("#!/bin/sh\n" + body);
+            f.close();
+            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+    }
+    QByteArray path_;
+};
 
 // Each test gets a scratch folder of its own, with its volumes mounted inside it.
 class DiskImageTools : public ::testing::Test {
@@ -537,5 +614,112 @@ TEST_F(DiskImageTools, FileDeletedRightAfterItsLastCloseLeavesNothingBehind) {
         ASSERT_EQ(::unlink(path.toUtf8().constData()), 0);
     }
     EXPECT_TRUE(QDir(mountPoint).entryList({".fuse_hidden*"}, QDir::Files | QDir::Hidden).isEmpty());
+    detach(mountPoint);
+}
+
+// The service keeps the image key in locked memory left out of core dumps, and no process of the
+// same user without CAP_SYS_PTRACE can open its memory, while that process can open the memory of
+// a peer that did not protect itself.
+TEST_F(DiskImageTools, DiskServiceKeepsItsKeyInLockedMemoryThatPeersCannotRead) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = newImage("K", "K");
+    QProcess attach;
+    withoutPtraceCapability(attach);
+    attach.start(toolsDir() + "/hdiutil", {"attach", "-plist", "-stdinpass", image});
+    attach.write(kPassword);
+    attach.closeWriteChannel();
+    attach.waitForFinished(-1);
+    ASSERT_EQ(attach.exitCode(), 0) << attach.readAllStandardError().toStdString();
+    const QString mountPoint = mountPointIn(QString::fromUtf8(attach.readAllStandardOutput()));
+    ASSERT_FALSE(mountPoint.isEmpty());
+    const int pid = servicePid(image);
+    ASSERT_GT(pid, 0);
+
+    const QString status = QString::fromUtf8(readFile(QStringLiteral("/proc/%1/status").arg(pid)));
+    const auto locked =
+        QRegularExpression(QStringLiteral("^VmLck:\\s*(\\d+) kB"), QRegularExpression::MultilineOption).match(status);
+    ASSERT_TRUE(locked.hasMatch()) << status.toStdString();
+    EXPECT_GT(locked.captured(1).toLongLong(), 0);
+    bool lockedAndNotDumped = false;
+    for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/smaps").arg(pid)).split('\n')) {
+        if (line.startsWith("VmFlags:")) {
+            const QList<QByteArray> flags = line.simplified().split(' ');
+            lockedAndNotDumped = lockedAndNotDumped || (flags.contains("lo") && flags.contains("dd"));
+        }
+    }
+    EXPECT_TRUE(lockedAndNotDumped) << "no mapping of the service is both locked and left out of dumps";
+
+    writeFile(mountPoint + "/note.txt", "still an ordinary volume");
+    EXPECT_EQ(readFile(mountPoint + "/note.txt"), "still an ordinary volume");
+
+    QProcess peer;
+    withoutPtraceCapability(peer);
+    peer.start("/bin/cat", {});
+    ASSERT_TRUE(peer.waitForStarted(-1));
+    if (!memoryOpenToPeers(peer.processId())) {
+        GTEST_SKIP() << "processes here cannot open a peer's memory even when it allows it (Yama?)";
+    }
+    EXPECT_FALSE(memoryOpenToPeers(pid));
+    peer.closeWriteChannel();
+    peer.waitForFinished(-1);
+    detach(mountPoint);
+}
+
+// Vaults made by earlier versions have a file system without a journal that carries on after
+// errors. Their next attach adds a journal where there is room and turns them read-only on errors;
+// a full one attaches without a journal. Everything in them stays, and they check clean.
+TEST_F(DiskImageTools, VolumesWithoutAJournalGetOneOnTheirNextAttachAndKeepTheirFiles) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString roomy = s.path("Old.sparsebundle");
+    const QString full = s.path("OldFull.sparsebundle");
+    const QByteArray data = randomBytes(3 << 20);
+    QByteArray filled;
+    {
+        EarlierTools earlier(s.path("earlier-tools"));
+        createImage(roomy, "Old");
+        createImage(full, "OldFull");
+        QString mountPoint = attach(roomy);
+        ASSERT_FALSE(mountPoint.isEmpty());
+        const QString superblock = superblockOf(mountPoint);
+        ASSERT_FALSE(hasJournal(superblock)) << superblock.toStdString();
+        ASSERT_EQ(errorsBehaviour(superblock), "Continue");
+        ASSERT_TRUE(QDir(mountPoint).mkdir("folder"));
+        writeFile(mountPoint + "/folder/data.bin", data);
+        writeFile(mountPoint + "/small.txt", "written by the earlier tools");
+        detach(mountPoint);
+
+        // No room left for a journal: filled to the last block.
+        mountPoint = attach(full);
+        ASSERT_FALSE(mountPoint.isEmpty());
+        QFile ballast(mountPoint + "/ballast.bin");
+        ASSERT_TRUE(ballast.open(QIODevice::WriteOnly));
+        const QByteArray chunk = randomBytes(1 << 20);
+        while (ballast.write(chunk) == chunk.size() && ballast.flush()) {
+        }
+        ballast.close();
+        ::sync();
+        filled = readFile(mountPoint + "/ballast.bin");
+        ASSERT_GT(filled.size(), 32 << 20);
+        detach(mountPoint);
+    }
+
+    QString mountPoint = attach(roomy);
+    ASSERT_FALSE(mountPoint.isEmpty());
+    QString superblock = superblockOf(mountPoint);
+    EXPECT_TRUE(hasJournal(superblock)) << superblock.toStdString();
+    EXPECT_EQ(errorsBehaviour(superblock), "Remount read-only");
+    EXPECT_EQ(readFile(mountPoint + "/folder/data.bin"), data);
+    EXPECT_EQ(readFile(mountPoint + "/small.txt"), "written by the earlier tools");
+    Outcome checked = runTool("diskutil", {"verifyVolume", mountPoint});
+    EXPECT_TRUE(checked.out.contains("exit code is 0")) << checked.out.toStdString();
+    detach(mountPoint);
+
+    mountPoint = attach(full);
+    ASSERT_FALSE(mountPoint.isEmpty());
+    superblock = superblockOf(mountPoint);
+    EXPECT_EQ(errorsBehaviour(superblock), "Remount read-only");
+    EXPECT_EQ(readFile(mountPoint + "/ballast.bin"), filled);
+    checked = runTool("diskutil", {"verifyVolume", mountPoint});
+    EXPECT_TRUE(checked.out.contains("exit code is 0")) << checked.out.toStdString();
     detach(mountPoint);
 }
