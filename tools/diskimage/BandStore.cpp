@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <dirent.h>
 #include <cstring>
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <optional>
 #include <shared_mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -144,6 +146,156 @@ BandStore::BandStore(std::string bandsPath, std::uint64_t sizeBytes, const Maste
 BandStore::~BandStore() {
     sync();
     wipe(key_.data(), key_.size());
+    wipe(recordKey_.data(), recordKey_.size());
+}
+
+namespace {
+
+// The bands present in the folder, by index; names that are not our spelling of an index are
+// no bands.
+std::set<std::uint64_t> presentBands(const std::string& folder) {
+    std::set<std::uint64_t> present;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            char* end = nullptr;
+            const unsigned long long index = std::strtoull(e->d_name, &end, 16);
+            if (e->d_name[0] != '.' && end && *end == '\0' && bandFileName(index) == e->d_name) {
+                present.insert(index);
+            }
+        }
+        ::closedir(d);
+    }
+    return present;
+}
+
+// Makes a band file a whole band long: its missing end is a hole, which reads as zeros as before.
+int extendToBand(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return -EIO;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) < kBandSize && ::ftruncate(fd, static_cast<off_t>(kBandSize)) != 0) {
+        return errno == ENOSPC || errno == EDQUOT ? -ENOSPC : -EIO;
+    }
+    return 0;
+}
+
+} // namespace
+
+int BandStore::writeRecord(const std::set<std::uint64_t>& bands) {
+    try {
+        writeBandRecord(recordPath_, ByteView(recordKey_.data(), recordKey_.size()), bands);
+        return 0;
+    } catch (const ToolError& e) {
+        if (std::strcmp(e.what(), kNoSpaceMessage) == 0) {
+            ranOutOfSpace_ = true;
+            return -ENOSPC;
+        }
+        return -EIO;
+    }
+}
+
+void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey) {
+    recordPath_ = recordPath;
+    std::memcpy(recordKey_.data(), sealKey.data(), std::min(sealKey.size(), recordKey_.size()));
+    lockInMemory(recordKey_.data(), recordKey_.size());
+    const auto listed = readBandRecord(recordPath, sealKey);
+    const std::set<std::uint64_t> present = presentBands(bandsPath_);
+    if (!listed && present.count(0) == 0) {
+        throw ToolError(kMissingPartMessage);
+    }
+    std::set<std::uint64_t> bands = listed.value_or(std::set<std::uint64_t>{});
+    bool changed = !listed;
+    // Bands present but not listed: made before the record existed, or just before a crash that
+    // kept the record from being written.
+    for (std::uint64_t index : present) {
+        if (bands.count(index) != 0) {
+            continue;
+        }
+        const std::string path = bandsPath_ + "/" + bandFileName(index);
+        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        const int rc = fd < 0 ? -EIO : extendToBand(fd);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (rc == -ENOSPC) {
+            throw ToolError(kNoSpaceMessage);
+        }
+        if (rc == 0) {
+            bands.insert(index);
+            changed = true;
+        }
+    }
+    {
+        std::lock_guard lock(bandsMutex_);
+        recorded_ = bands;
+        record_ = true;
+    }
+    if (changed) {
+        std::lock_guard recordLock(recordMutex_);
+        if (int rc = writeRecord(bands); rc != 0) {
+            throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+        }
+    }
+}
+
+std::vector<std::uint64_t> BandStore::missingBands() {
+    std::set<std::uint64_t> bands;
+    {
+        std::lock_guard lock(bandsMutex_);
+        bands = recorded_;
+    }
+    std::vector<std::uint64_t> missing;
+    for (std::uint64_t index : bands) {
+        struct stat st {};
+        const std::string path = bandsPath_ + "/" + bandFileName(index);
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            static_cast<std::uint64_t>(st.st_size) < kBandSize) {
+            missing.push_back(index);
+        }
+    }
+    return missing;
+}
+
+void BandStore::removeBeyond(std::uint64_t newSize) {
+    const std::uint64_t keep = (newSize + kBandSize - 1) / kBandSize;
+    std::lock_guard recordLock(recordMutex_);
+    std::vector<std::uint64_t> beyond;
+    for (std::uint64_t index : presentBands(bandsPath_)) {
+        if (index >= keep) {
+            beyond.push_back(index);
+        }
+    }
+    if (record_) {
+        std::set<std::uint64_t> kept;
+        {
+            std::lock_guard lock(bandsMutex_);
+            kept.insert(recorded_.begin(), recorded_.lower_bound(keep));
+        }
+        // Out of the record first: a band listed but gone would make the vault unreadable.
+        if (int rc = writeRecord(kept); rc != 0) {
+            throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+        }
+        std::lock_guard lock(bandsMutex_);
+        recorded_ = std::move(kept);
+    }
+    {
+        std::lock_guard lock(bandsMutex_);
+        for (std::uint64_t index : beyond) {
+            open_.erase(index);
+            dirty_.erase(index);
+            ::unlink((bandsPath_ + "/" + bandFileName(index)).c_str());
+        }
+    }
+    if (newSize % kBandSize != 0) {
+        // The last band keeps its length; what lies past the new end becomes a hole.
+        Band last;
+        last.fd = ::open((bandsPath_ + "/" + bandFileName(newSize / kBandSize)).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (last.fd >= 0) {
+            (void)punch(last, newSize % kBandSize, kBandSize - newSize % kBandSize);
+        }
+    }
+    fsyncDirectory(bandsPath_);
 }
 
 std::shared_ptr<BandStore::Band> BandStore::band(std::uint64_t index, bool create, int& error) {
@@ -154,10 +306,27 @@ std::shared_ptr<BandStore::Band> BandStore::band(std::uint64_t index, bool creat
     }
     std::string path = bandsPath_ + "/" + bandFileName(index);
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0 && errno == ENOENT && recorded(index)) {
+        // Written once and gone now (a copy or sync not finished): neither a hole to read as
+        // zeros nor a band to start afresh, which would lose the rest of it for good.
+        error = EIO;
+        return nullptr;
+    }
     if (fd < 0 && errno == ENOENT && create) {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0) {
             bandsCreated_ = true;
+            if (record_) {
+                // A whole band long from the start, so that one cut short later is recognised.
+                if (int rc = extendToBand(fd); rc != 0) {
+                    ::close(fd);
+                    ::unlink(path.c_str());
+                    error = -rc;
+                    return nullptr;
+                }
+                recorded_.insert(index);
+                recordDirty_ = true;
+            }
         } else {
             // A band that cannot be made must fail the write: taking it for a hole would report
             // data as written that is gone (a missing bands folder gives ENOENT here too).
@@ -168,6 +337,20 @@ std::shared_ptr<BandStore::Band> BandStore::band(std::uint64_t index, bool creat
     if (fd < 0) {
         error = errno == ENOENT ? 0 : EIO;
         return nullptr;
+    }
+    if (record_ && recorded_.count(index) == 0) {
+        // A band the record does not know yet: it is taken in, a whole band long.
+        if (extendToBand(fd) == 0) {
+            recorded_.insert(index);
+            recordDirty_ = true;
+        }
+    } else if (record_) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < kBandSize) {
+            ::close(fd); // cut short: its end is lost, not a hole
+            error = EIO;
+            return nullptr;
+        }
     }
     if (open_.size() >= kMaxOpenBands) {
         // Close the bands nobody is using; each is flushed first when it holds unsynced writes, so
@@ -212,7 +395,7 @@ long BandStore::readSectors(std::uint8_t* out, std::uint64_t firstSector, std::u
         }
         c->scratch.resize(std::max(c->scratch.size(), bytes));
         const long got = readFully(b->fd, c->scratch.data(), bytes, run.within * kSectorSize);
-        if (got < 0) {
+        if (got < 0 || (static_cast<std::size_t>(got) < bytes && record_)) {
             return -EIO;
         }
         std::memset(c->scratch.data() + got, 0, bytes - static_cast<std::size_t>(got));
@@ -322,10 +505,17 @@ long BandStore::read(std::uint8_t* out, std::size_t length, std::uint64_t offset
     std::uint64_t first = offset / kSectorSize;
     std::uint64_t last = (offset + length + kSectorSize - 1) / kSectorSize;
     if (offset % kSectorSize == 0 && length % kSectorSize == 0) {
-        return readSectors(out, first, last - first);
+        const long r = readSectors(out, first, last - first);
+        if (r == -EIO) {
+            ioFailed_ = true;
+        }
+        return r;
     }
     std::vector<std::uint8_t> buffer((last - first) * kSectorSize);
     long r = readSectors(buffer.data(), first, last - first);
+    if (r == -EIO) {
+        ioFailed_ = true;
+    }
     if (r >= 0) {
         std::memcpy(out, buffer.data() + (offset - first * kSectorSize), length);
         r = static_cast<long>(length);
@@ -341,6 +531,8 @@ long BandStore::write(const std::uint8_t* in, std::size_t length, std::uint64_t 
     long r = writeRange(in, length, offset);
     if (r == -ENOSPC) {
         ranOutOfSpace_ = true;
+    } else if (r == -EIO) {
+        ioFailed_ = true;
     }
     return r;
 }
@@ -401,13 +593,29 @@ int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
                 }
                 errno = 0;
                 if (::lseek(b->fd, 0, SEEK_DATA) < 0 && errno == ENXIO) {
+                    std::lock_guard recordLock(recordMutex_);
+                    bool unlisted = !record_;
+                    if (record_) {
+                        // Out of the record before the file goes: a band listed but gone would
+                        // make the vault unreadable. Should that fail, the empty band stays.
+                        std::set<std::uint64_t> without;
+                        {
+                            std::lock_guard lock(bandsMutex_);
+                            without = recorded_;
+                        }
+                        without.erase(index);
+                        unlisted = writeRecord(without) == 0;
+                    }
                     std::lock_guard lock(bandsMutex_);
                     std::string path = bandsPath_ + "/" + bandFileName(index);
-                    if (::unlink(path.c_str()) == 0) {
+                    if (unlisted && ::unlink(path.c_str()) == 0) {
                         b->removed = true;
                         open_.erase(index);
                         dirty_.erase(index);
+                        recorded_.erase(index);
                         bandsCreated_ = true; // the folder changed; sync() flushes it
+                    } else if (unlisted) {
+                        recordDirty_ = true; // still there, so listed again at the next sync
                     }
                 }
             }
@@ -418,10 +626,21 @@ int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
 }
 
 int BandStore::sync() {
+    // The record lists a new band only once the band and its folder entry are durable; the list
+    // is taken before they are flushed, and syncs one at a time.
+    std::unique_lock<std::mutex> recordLock;
+    if (record_) {
+        recordLock = std::unique_lock(recordMutex_);
+    }
     std::vector<std::shared_ptr<Band>> bands;
     bool folder = false;
+    std::optional<std::set<std::uint64_t>> listed;
     {
         std::lock_guard lock(bandsMutex_);
+        if (recordDirty_) {
+            listed = recorded_;
+            recordDirty_ = false;
+        }
         for (auto index : dirty_) {
             if (auto it = open_.find(index); it != open_.end()) {
                 bands.push_back(it->second);
@@ -445,6 +664,14 @@ int BandStore::sync() {
             fsyncDirectory(bandsPath_);
         } catch (const ToolError&) {
             rc = -EIO;
+        }
+    }
+    if (listed) {
+        int recorded = rc == 0 ? writeRecord(*listed) : rc;
+        if (recorded != 0) {
+            std::lock_guard lock(bandsMutex_);
+            recordDirty_ = true;
+            rc = recorded;
         }
     }
     return rc;

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace larkhold::diskimage {
 
@@ -27,6 +28,18 @@ public:
     BandStore& operator=(const BandStore&) = delete;
 
     std::uint64_t size() const { return size_; }
+    // Keeps the record of written bands at recordPath, sealed with sealKey: every band written
+    // from now on is listed there, and a listed band whose file is missing or shorter than a band
+    // is an I/O error instead of a hole. An image without a record (made by earlier tools) gets
+    // one of the bands present, which must include band 0: every file system writes its
+    // superblock there. Throws ToolError(kMissingPartMessage) when it is missing, or ToolError
+    // when the record cannot be written.
+    void keepRecord(const std::string& recordPath, ByteView sealKey);
+    // Listed bands whose file is missing or short; empty without a record.
+    std::vector<std::uint64_t> missingBands();
+    // Removes the bands past a disk of newSize bytes and what lies past it in the last one, from
+    // the record first; for shrinking. Throws ToolError.
+    void removeBeyond(std::uint64_t newSize);
     long read(std::uint8_t* out, std::size_t length, std::uint64_t offset);
     long write(const std::uint8_t* in, std::size_t length, std::uint64_t offset);
     // Turns the whole sectors inside the range into holes; a band left without data is removed.
@@ -35,6 +48,9 @@ public:
     int sync();
     // Whether a write failed because the disk that holds the bands is full.
     bool ranOutOfSpace() const { return ranOutOfSpace_; }
+    // Whether a read or write failed for a reason other than a full disk (a missing, short or
+    // unreadable band).
+    bool failedToReadOrWrite() const { return ioFailed_; }
 
 private:
     struct Band;
@@ -43,6 +59,8 @@ private:
     long writeSectors(const std::uint8_t* in, std::uint64_t firstSector, std::uint64_t count);
     long readSectors(std::uint8_t* out, std::uint64_t firstSector, std::uint64_t count);
     int punch(const Band& band, std::uint64_t offset, std::uint64_t length);
+    int writeRecord(const std::set<std::uint64_t>& bands);
+    bool recorded(std::uint64_t index) const { return record_ && recorded_.count(index) != 0; }
     std::mutex& sectorLock(std::uint64_t sector) { return sectorLocks_[sector % sectorLocks_.size()]; }
 
     std::string bandsPath_;
@@ -54,6 +72,15 @@ private:
     bool bandsCreated_ = false;            // the folder changed since the last sync
     std::atomic<bool> syncFailed_ = false; // a band closed since the last sync failed to flush
     std::atomic<bool> ranOutOfSpace_ = false;
+    std::atomic<bool> ioFailed_ = false;
+    // The record of written bands. recorded_ is guarded by bandsMutex_; recordMutex_ orders the
+    // writes of the record file, so that an older list never lands after a newer one.
+    bool record_ = false;
+    std::string recordPath_;
+    std::array<std::uint8_t, kNameKeySize> recordKey_{};
+    std::set<std::uint64_t> recorded_;
+    bool recordDirty_ = false;
+    std::mutex recordMutex_;
     std::array<std::mutex, 64> sectorLocks_;
     std::uint64_t generation_;
 };

@@ -23,12 +23,16 @@ constexpr std::size_t kSaltSize = 32;
 constexpr std::size_t kKeyHeaderSize = sizeof kKeyMagic + 12 + kSaltSize;
 constexpr std::size_t kKeyFileSize = kKeyHeaderSize + crypto::kGcmOverhead + kMasterKeySize;
 constexpr char kNameAad[] = "larkhold volume name v1";
+constexpr char kRecordAad[] = "larkhold band record v1";
 
 std::string keyPath(const std::string& bundle) {
     return bundle + "/key";
 }
 std::string namePath(const std::string& bundle) {
     return bundle + "/volume";
+}
+std::string nameCopyPath(const std::string& bundle) {
+    return bundle + "/volume-copy";
 }
 std::string infoPath(const std::string& bundle) {
     return bundle + "/Info.plist";
@@ -91,6 +95,33 @@ std::optional<std::uint64_t> plistInteger(const std::string& text, const std::st
         value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
     }
     return value;
+}
+
+// One copy of the sealed volume name, or nullopt when it is missing or damaged.
+std::optional<std::string> openName(const std::string& path, const MasterKey& key) {
+    try {
+        auto box = readFile(path);
+        if (box.size() <= crypto::kGcmOverhead || box.size() > crypto::kGcmOverhead + kMaxVolumeNameBytes) {
+            return std::nullopt;
+        }
+        std::vector<std::uint8_t> plain(box.size() - crypto::kGcmOverhead);
+        if (!crypto::aesGcmOpen(key.nameKey(), box, asBytes(kNameAad), plain)) {
+            return std::nullopt;
+        }
+        std::string name(plain.begin(), plain.end());
+        return Bundle::validVolumeName(name) ? std::optional(name) : std::nullopt;
+    } catch (const ToolError&) {
+        return std::nullopt;
+    }
+}
+
+// Writes the good copy of the name over the other one; a failure leaves the vault as usable as
+// it was, so it is not reported.
+void copyName(const std::string& from, const std::string& to) {
+    try {
+        writeFileAtomically(to, readFile(from));
+    } catch (const ToolError&) {
+    }
 }
 
 } // namespace
@@ -175,6 +206,7 @@ Bundle Bundle::initialise(const std::string& path, std::uint64_t sizeBytes, cons
     if (::mkdir(b.bandsPath().c_str(), 0700) != 0) {
         throwErrno(b.bandsPath(), errno);
     }
+    writeBandRecord(b.bandRecordPath(), key.nameKey(), {});
     writeFileAtomically(keyPath(path), sealKey(key, password, kdf));
     b.setVolumeName(key, volumeName);
     std::string info = infoPlist(sizeBytes);
@@ -205,19 +237,23 @@ void Bundle::rewrap(const MasterKey& key, ByteView newPassword) const {
 }
 
 std::string Bundle::volumeName(const MasterKey& key) const {
-    auto box = readFile(namePath(path_));
-    if (box.size() <= crypto::kGcmOverhead || box.size() > crypto::kGcmOverhead + kMaxVolumeNameBytes) {
-        throw ToolError(namePath(path_) + ": the volume name record is damaged");
+    const auto first = openName(namePath(path_), key);
+    const auto second = openName(nameCopyPath(path_), key);
+    if (first && second != first) {
+        copyName(namePath(path_), nameCopyPath(path_)); // also gives images of earlier tools their copy
+    } else if (second && !first) {
+        copyName(nameCopyPath(path_), namePath(path_));
     }
-    std::vector<std::uint8_t> plain(box.size() - crypto::kGcmOverhead);
-    if (!crypto::aesGcmOpen(key.nameKey(), box, asBytes(kNameAad), plain)) {
-        throw ToolError(namePath(path_) + ": the volume name record is damaged");
+    if (first || second) {
+        return first ? *first : *second;
     }
-    std::string name(plain.begin(), plain.end());
-    if (!validVolumeName(name)) {
-        throw ToolError(namePath(path_) + ": the volume name record is damaged");
+    // Neither copy opens: the folder's name without its extension ("Work" for Work.sparsebundle).
+    // It is not stored, so a copy that comes back (a sync that had not finished) wins again.
+    std::string name = baseName(path_);
+    if (auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) {
+        name.resize(dot);
     }
-    return name;
+    return acceptableNewVolumeName(name) ? name : std::string("Untitled");
 }
 
 void Bundle::setVolumeName(const MasterKey& key, const std::string& name) const {
@@ -227,12 +263,59 @@ void Bundle::setVolumeName(const MasterKey& key, const std::string& name) const 
     std::vector<std::uint8_t> box(name.size() + crypto::kGcmOverhead);
     crypto::aesGcmSeal(key.nameKey(), asBytes(name), asBytes(kNameAad), box);
     writeFileAtomically(namePath(path_), box);
+    writeFileAtomically(nameCopyPath(path_), box);
 }
 
 void Bundle::setSize(std::uint64_t sizeBytes) {
     std::string info = infoPlist(sizeBytes);
     writeFileAtomically(infoPath(path_), asBytes(info));
     sizeBytes_ = sizeBytes;
+}
+
+// Plaintext: one bit per band, band 0 in the lowest bit of the first byte, after an 8-byte count
+// of bands so that an empty record still has content.
+std::optional<std::set<std::uint64_t>> readBandRecord(const std::string& path, ByteView key) {
+    std::vector<std::uint8_t> box;
+    try {
+        box = readFile(path);
+    } catch (const ToolError&) {
+        return std::nullopt;
+    }
+    if (box.size() < crypto::kGcmOverhead + 8) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> plain(box.size() - crypto::kGcmOverhead);
+    if (!crypto::aesGcmOpen(key, box, asBytes(kRecordAad), plain)) {
+        return std::nullopt;
+    }
+    std::uint64_t count = 0;
+    for (int i = 7; i >= 0; --i) {
+        count = count << 8 | plain[static_cast<std::size_t>(i)];
+    }
+    if (count > (plain.size() - 8) * 8 || count > kMaximumSize / kBandSize) {
+        return std::nullopt;
+    }
+    std::set<std::uint64_t> bands;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (plain[8 + i / 8] >> (i % 8) & 1) {
+            bands.insert(i);
+        }
+    }
+    return bands;
+}
+
+void writeBandRecord(const std::string& path, ByteView key, const std::set<std::uint64_t>& bands) {
+    const std::uint64_t count = bands.empty() ? 0 : *bands.rbegin() + 1;
+    std::vector<std::uint8_t> plain(8 + (count + 7) / 8, 0);
+    for (int i = 0; i < 8; ++i) {
+        plain[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(count >> (8 * i));
+    }
+    for (std::uint64_t index : bands) {
+        plain[8 + index / 8] |= static_cast<std::uint8_t>(1u << (index % 8));
+    }
+    std::vector<std::uint8_t> box(plain.size() + crypto::kGcmOverhead);
+    crypto::aesGcmSeal(key, plain, asBytes(kRecordAad), box);
+    writeFileAtomically(path, box);
 }
 
 std::string bandFileName(std::uint64_t index) {

@@ -3,6 +3,8 @@
 #include "SecureBytes.h"
 
 #include <cstdint>
+#include <optional>
+#include <set>
 #include <string>
 
 namespace larkhold::diskimage {
@@ -54,11 +56,16 @@ public:
 
     const std::string& path() const { return path_; }
     std::string bandsPath() const { return path_ + "/bands"; }
+    // The sealed list of the bands the image has written (see BandStore::keepRecord).
+    std::string bandRecordPath() const { return path_ + "/bands.record"; }
     std::uint64_t sizeBytes() const { return sizeBytes_; }
 
     // Throws AuthenticationError when the password does not open the key.
     MasterKey unlock(ByteView password) const;
     void rewrap(const MasterKey& key, ByteView newPassword) const;
+    // The name is kept twice, so that one damaged or lost copy does not cost the vault its name;
+    // a copy that is missing or damaged is written again from the other. When both are gone the
+    // name of the image folder stands in, so the right password still opens the vault.
     std::string volumeName(const MasterKey& key) const;
     void setVolumeName(const MasterKey& key, const std::string& name) const;
     void setSize(std::uint64_t sizeBytes);
@@ -75,6 +82,12 @@ private:
     std::string path_;
     std::uint64_t sizeBytes_ = 0;
 };
+
+// The record of written bands: the indices of the band files that must exist, sealed with the
+// name key so that a damaged or altered record is recognised. nullopt when there is none (images
+// made by earlier tools) or it does not open.
+std::optional<std::set<std::uint64_t>> readBandRecord(const std::string& path, ByteView key);
+void writeBandRecord(const std::string& path, ByteView key, const std::set<std::uint64_t>& bands);
 
 // The file name under bands/ of the band with this index: the index in lower-case hexadecimal.
 std::string bandFileName(std::uint64_t index);

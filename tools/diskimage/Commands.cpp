@@ -161,11 +161,16 @@ void refuseIfAttached(const std::string& imagePath, const ImageLock& lock) {
 }
 
 // Serves the image's disk in this process for the duration of fn(disk path, server), for the ext4
-// tools to work on. A full host disk is reported as such, whatever the tool said about it.
+// tools to work on. A full host disk or a missing band is reported as such, whatever the tool said
+// about it; an image with a band missing is not touched at all.
 template <class F> void withDisk(const Bundle& bundle, const MasterKey& key, F fn) {
     requireFuse();
     runtime::WorkFolder folder;
     BandStore store(bundle.bandsPath(), bundle.sizeBytes(), key);
+    store.keepRecord(bundle.bandRecordPath(), key.nameKey());
+    if (!store.missingBands().empty()) {
+        throw ToolError(kMissingPartMessage);
+    }
     DiskServer server(store);
     try {
         server.start(folder.path());
@@ -173,14 +178,13 @@ template <class F> void withDisk(const Bundle& bundle, const MasterKey& key, F f
         server.stop();
     } catch (...) {
         server.stop();
-        if (store.ranOutOfSpace()) {
-            throw ToolError(kNoSpaceMessage);
+        if (const char* failure = storageFailure(store)) {
+            throw ToolError(failure);
         }
         throw;
     }
     if (int rc = store.sync(); rc != 0) {
-        throw ToolError(store.ranOutOfSpace() ? kNoSpaceMessage
-                                              : "the image could not be written to disk (input/output error)");
+        throw ToolError(store.ranOutOfSpace() ? kNoSpaceMessage : kStorageFailedMessage);
     }
 }
 
@@ -235,7 +239,8 @@ void checkFileSystem(const std::string& disk, const std::vector<std::string>& ex
     argv.push_back(disk);
     ChildResult r = runChild(argv);
     if (r.status >= 4) {
-        throw ToolError("the file system has errors that need repair: " + withoutTrailingSpace(r.out));
+        runtime::log("e2fsck -f -p (status " + std::to_string(r.status) + ")", r.out);
+        throw ToolError("The vault's file system has errors; unlock the vault once to have them repaired.");
     }
 }
 
@@ -243,7 +248,8 @@ void checkFileSystem(const std::string& disk, const std::vector<std::string>& ex
 void requireClean(const std::string& disk, const char* what) {
     ChildResult r = runChild({"e2fsck", "-f", "-n", disk});
     if (r.status != 0) {
-        throw ToolError(std::string("the file system is not clean after ") + what + ": " + withoutTrailingSpace(r.out));
+        runtime::log(std::string("e2fsck -f -n after ") + what + " (status " + std::to_string(r.status) + ")", r.out);
+        throw ToolError(std::string("The vault's file system is not clean after ") + what + ".");
     }
 }
 
@@ -258,33 +264,6 @@ std::uint64_t minimumFileSystemBytes(const std::string& disk) {
     auto bs = d.out.find("Block size:");
     std::uint64_t blockSize = bs == std::string::npos ? 4096 : std::strtoull(d.out.c_str() + bs + 11, nullptr, 10);
     return blocks * blockSize;
-}
-
-void removeBandsBeyond(const Bundle& bundle, std::uint64_t size) {
-    const std::uint64_t keep = (size + kBandSize - 1) / kBandSize;
-    const std::string folder = bundle.bandsPath();
-    if (DIR* d = ::opendir(folder.c_str())) {
-        std::vector<std::string> beyond;
-        while (dirent* e = ::readdir(d)) {
-            char* end = nullptr;
-            unsigned long long index = std::strtoull(e->d_name, &end, 16);
-            if (e->d_name[0] != '.' && end && *end == '\0' && index >= keep) {
-                beyond.push_back(folder + "/" + e->d_name);
-            }
-        }
-        ::closedir(d);
-        for (const auto& path : beyond) {
-            ::unlink(path.c_str());
-        }
-    }
-    if (size % kBandSize != 0) {
-        struct stat st {};
-        std::string path = folder + "/" + bandFileName(size / kBandSize);
-        if (::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > size % kBandSize) {
-            (void)::truncate(path.c_str(), static_cast<off_t>(size % kBandSize));
-        }
-    }
-    fsyncDirectory(folder);
 }
 
 // A create that was killed leaves its hidden work folder beside the image it was making. The
@@ -611,7 +590,9 @@ int resize(const Options& o) {
             requireClean(disk, "shrinking");
         });
         bundle.setSize(size);
-        removeBandsBeyond(bundle, size);
+        BandStore store(bundle.bandsPath(), size, key);
+        store.keepRecord(bundle.bandRecordPath(), key.nameKey());
+        store.removeBeyond(size);
     }
     return 0;
 }

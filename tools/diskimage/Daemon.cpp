@@ -2,6 +2,7 @@
 
 #include "DiskServer.h"
 #include "Mounter.h"
+#include "Runtime.h"
 #include "Util.h"
 
 #include <algorithm>
@@ -109,9 +110,10 @@ public:
                 std::uint64_t one = 1;
                 (void)::write(idle_, &one, sizeof one);
             });
-            server_.start(image_.diskFolder);
             try {
-                note = prepareFileSystem(server_.diskPath());
+                store_.keepRecord(bundle_.bandRecordPath(), key_.nameKey());
+                server_.start(image_.diskFolder);
+                note = prepareFileSystem(server_.diskPath(), store_);
                 std::optional<runtime::MountLock> mounts;
                 std::string wanted;
                 if (mounter_->choosesMountPoint()) {
@@ -122,8 +124,8 @@ public:
                 }
                 mountVolume(wanted);
             } catch (const ToolError& e) {
-                if (store_.ranOutOfSpace()) {
-                    throw ToolError(kNoSpaceMessage);
+                if (const char* failure = storageFailure(store_)) {
+                    throw ToolError(failure);
                 }
                 throw;
             }
@@ -265,6 +267,7 @@ private:
         }
         beginOperation();
         ChildResult result;
+        std::string remountFailure;
         auto fsck = [&](const std::string& target) {
             try {
                 result = runChild({"e2fsck", "-f", "-n", target});
@@ -290,7 +293,8 @@ private:
                 mountVolume(image_.mountPoint);
                 runtime::save(image_);
             } catch (const std::exception& e) {
-                result.out += std::string("\nThe volume could not be mounted again: ") + e.what() + "\n";
+                runtime::log("mounting again after the check", e.what());
+                remountFailure = "\nThe volume could not be mounted again.";
             }
         } else {
             if (dir >= 0) {
@@ -302,7 +306,19 @@ private:
             ::close(dir);
         }
         finishOperation();
-        return "status " + std::to_string(result.status) + "\n" + result.out;
+        // The transcript goes to the log; the report says in one line what was found. A band the
+        // image has written and that is gone or cut short is a finding of its own, which the
+        // file system may not notice until the blocks in it are read.
+        std::string finding;
+        if (!store_.missingBands().empty()) {
+            finding = kMissingPartMessage;
+            result.status = std::max(result.status, 4);
+        } else if (result.status != 0) {
+            runtime::log("e2fsck -f -n (status " + std::to_string(result.status) + ")", result.out);
+            finding = result.status >= 8 ? "The volume's file system could not be checked."
+                                         : "The volume's file system has errors that need repair.";
+        }
+        return "status " + std::to_string(result.status) + "\n" + finding + remountFailure;
     }
 
     // Called when the "name" control file is closed: stores the name and moves the volume to the
@@ -421,20 +437,53 @@ private:
 
 } // namespace
 
-std::string prepareFileSystem(const std::string& diskPath) {
+const char* storageFailure(const BandStore& store) {
+    if (store.ranOutOfSpace()) {
+        return kNoSpaceMessage;
+    }
+    return store.failedToReadOrWrite() ? kMissingPartMessage : nullptr;
+}
+
+std::string prepareFileSystem(const std::string& diskPath, BandStore& store) {
+    if (!store.missingBands().empty()) {
+        throw ToolError(kMissingPartMessage);
+    }
+    ChildResult dump = runChild({"dumpe2fs", "-h", diskPath});
+    if (dump.status == 0) {
+        // A file system larger than its disk means the size in Info.plist is wrong; a check would
+        // only offer to give up on it.
+        const std::uint64_t blocks = std::strtoull(superblockField(dump.out, "Block count").c_str(), nullptr, 10);
+        const std::uint64_t blockSize = std::strtoull(superblockField(dump.out, "Block size").c_str(), nullptr, 10);
+        if (blocks != 0 && blockSize != 0 && blocks > store.size() / blockSize) {
+            throw ToolError("The size recorded in the vault is smaller than its contents.");
+        }
+    }
     // e2fsck: 0 clean, 1 errors corrected, 2 corrected and a reboot advised; 4 and above mean
     // problems were left or the check could not run.
     std::string note;
     ChildResult preen = runChild({"e2fsck", "-p", diskPath});
+    if (preen.status >= 4 || storageFailure(store)) {
+        runtime::log("e2fsck -p (status " + std::to_string(preen.status) + ")", preen.out);
+    }
+    // A check that could not read or write its disk did not find damage: the journal may be
+    // unreplayed and blocks unread, and a forced repair would drop the journal and every file it
+    // could not read. The attach stops instead, and the next one, once the disk is sound, finds
+    // the volume as it was.
+    if (const char* failure = storageFailure(store)) {
+        throw ToolError(failure);
+    }
     if (preen.status >= 4) {
         ChildResult repair = runChild({"e2fsck", "-f", "-y", diskPath});
+        runtime::log("e2fsck -f -y (status " + std::to_string(repair.status) + ")", repair.out);
+        if (const char* failure = storageFailure(store)) {
+            throw ToolError(failure);
+        }
         if (repair.status >= 4) {
-            throw ToolError("the file system is damaged and could not be repaired: " +
-                            withoutTrailingSpace(repair.out));
+            throw ToolError("The vault's file system is damaged and could not be repaired.");
         }
         note = "The volume's file system was damaged and has been repaired.";
     }
-    ChildResult dump = runChild({"dumpe2fs", "-h", diskPath});
+    dump = runChild({"dumpe2fs", "-h", diskPath});
     if (dump.status == 0) {
         if (superblockField(dump.out, "Errors behavior") != "Remount read-only") {
             runChild({"tune2fs", "-e", "remount-ro", diskPath});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BandStore.h"
 #include "Bundle.h"
 #include "Runtime.h"
 
@@ -24,9 +25,16 @@ StartedVolume startDaemon(const Bundle& bundle, MasterKey key, const std::string
 // Checks a file system on an unmounted disk before it is mounted. Preening settles what a crash
 // leaves; damage it will not touch unattended is repaired with e2fsck -fy, since a volume that
 // never mounts again helps nobody, and the repair is then reported instead of passing in silence.
-// Volumes made before the file system had a journal get one, and every volume turns read-only on
-// errors. Returns the report of a repair, or an empty text.
-std::string prepareFileSystem(const std::string& diskPath);
+// A repair runs only on storage that reads and writes normally: a missing band, a full host disk
+// or a failed read or write stops the attach before anything is repaired, with a ToolError in the
+// user's words. What the check tools said goes to the log. Volumes made before the file system had
+// a journal get one, and every volume turns read-only on errors. Returns the report of a repair,
+// or an empty text.
+std::string prepareFileSystem(const std::string& diskPath, BandStore& store);
+
+// The user's words for a failure of the image's storage beneath a tool, or nullptr when it did
+// not fail.
+const char* storageFailure(const BandStore& store);
 
 // What a repair moved into lost+found, as a sentence for the user.
 std::string lostAndFoundReport(const std::string& mountPoint);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -194,6 +195,27 @@ std::string folder() {
         return realPath(ensurePrivateFolder(run + "/larkhold"));
     }
     return realPath(ensurePrivateFolder("/tmp/larkhold-" + std::to_string(::getuid())));
+}
+
+void log(const std::string& what, const std::string& transcript) {
+    try {
+        const std::string path = folder() + "/diskimage.log";
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            return;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_size > (1 << 20)) {
+            (void)::ftruncate(fd, 0);
+        }
+        const std::time_t now = std::time(nullptr);
+        char stamp[32] = {};
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::gmtime(&now));
+        const std::string entry = std::string(stamp) + " " + what + "\n" + withoutTrailingSpace(transcript) + "\n";
+        (void)::write(fd, entry.data(), entry.size());
+        ::close(fd);
+    } catch (const std::exception&) {
+    }
 }
 
 MountLock::MountLock() {

@@ -27,6 +27,9 @@ struct AttachedImage {
 namespace runtime {
 
 std::string folder();
+// Appends what a check or repair tool said to the log in the state folder, for whoever looks into
+// a failure; the user reads one line instead. The log stays below 1 MiB. Errors are ignored.
+void log(const std::string& what, const std::string& transcript);
 std::string imageId(const std::string& imagePath);
 std::string diskFolderFor(const std::string& imagePath);
 // A fresh private folder for the short-lived disk server of create, resize or compact, marked as

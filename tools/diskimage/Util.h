@@ -27,6 +27,10 @@ struct AuthenticationError : ToolError {
 
 // What the user reads whenever the disk that holds an image has no room left.
 inline constexpr const char* kNoSpaceMessage = "There is not enough space on the disk that holds this vault.";
+// ... and whenever a band it has written is missing, cut short or cannot be read.
+inline constexpr const char* kMissingPartMessage = "A part of the vault file is missing or unreadable.";
+// ... and whenever the vault file cannot be written for another reason.
+inline constexpr const char* kStorageFailedMessage = "The vault file could not be written to its disk.";
 
 std::string errnoText(int err);
 [[noreturn]] void throwErrno(const std::string& what, int err);
