@@ -11,6 +11,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -162,6 +163,85 @@ TEST_F(BandStoreTest, DamagedBandsGiveErrorsOrGarbageButNeverACrash) {
     EXPECT_EQ(back[3 * kSectorSize], 0);
     EXPECT_EQ(store.read(back.data(), back.size(), kBandSize), -EIO);
     EXPECT_EQ(store.write(data.data(), data.size(), kBandSize), -EIO);
+}
+
+// A band the image has written and that is gone or cut short (a sync or copy not finished) is an
+// I/O error, never a hole; images of earlier tools get the record of the bands they have.
+TEST_F(BandStoreTest, RecordedBandsThatGoMissingOrShortAreErrorsNotHoles) {
+    const std::string record = dir.path().toStdString() + "/bands.record";
+    writeBandRecord(record, key.nameKey(), {});
+    auto data = pattern(2 * kSectorSize, 7);
+    {
+        BandStore store(bands, kDisk, key);
+        store.keepRecord(record, key.nameKey());
+        for (std::uint64_t i = 0; i < 4; ++i) {
+            ASSERT_EQ(store.write(data.data(), data.size(), i * kBandSize), long(data.size()));
+        }
+        ASSERT_EQ(store.sync(), 0);
+        ASSERT_EQ(store.discard(3 * kBandSize, kBandSize), 0); // empty now: leaves folder and record
+        EXPECT_FALSE(std::filesystem::exists(band(3)));
+    }
+    EXPECT_EQ(readBandRecord(record, key.nameKey()), (std::set<std::uint64_t>{0, 1, 2}));
+    ASSERT_EQ(::truncate(band(0).c_str(), kSectorSize), 0);
+    std::filesystem::rename(band(1), bands + "/away");
+
+    BandStore store(bands, kDisk, key);
+    store.keepRecord(record, key.nameKey());
+    EXPECT_EQ(store.missingBands(), (std::vector<std::uint64_t>{0, 1}));
+    std::vector<std::uint8_t> back(data.size());
+    EXPECT_FALSE(store.failedToReadOrWrite());
+    EXPECT_EQ(store.read(back.data(), back.size(), 0), -EIO);
+    EXPECT_EQ(store.read(back.data(), back.size(), kBandSize), -EIO);
+    EXPECT_EQ(store.write(data.data(), data.size(), kBandSize), -EIO); // not started afresh
+    EXPECT_FALSE(std::filesystem::exists(band(1)));
+    EXPECT_TRUE(store.failedToReadOrWrite());
+    ASSERT_EQ(store.read(back.data(), back.size(), 2 * kBandSize), long(back.size()));
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(store.read(back.data(), back.size(), 3 * kBandSize), long(back.size())); // discarded: a hole
+
+    // Shrinking drops the bands past the end from the record, and the last one keeps its length.
+    store.removeBeyond(kBandSize + kBandSize / 2);
+    EXPECT_FALSE(std::filesystem::exists(band(2)));
+    EXPECT_EQ(readBandRecord(record, key.nameKey()), (std::set<std::uint64_t>{0, 1}));
+
+    // Without a record (earlier tools, or a damaged one) the bands present are taken as written;
+    // band 0, which holds every file system's superblock, must be among them.
+    std::filesystem::remove(band(0));
+    std::filesystem::rename(bands + "/away", band(1));
+    writeFileAtomically(record, asBytes(std::string("damaged")));
+    BandStore earlier(bands, kBandSize * 2, key);
+    try {
+        earlier.keepRecord(record, key.nameKey());
+        ADD_FAILURE() << "a vault without band 0 was taken as whole";
+    } catch (const ToolError& e) {
+        EXPECT_STREQ(e.what(), kMissingPartMessage);
+    }
+    std::filesystem::remove(record);
+    ASSERT_EQ(earlier.write(data.data(), data.size(), 0), long(data.size())); // band 0 back, short
+    BandStore adopted(bands, kBandSize * 2, key);
+    adopted.keepRecord(record, key.nameKey());
+    EXPECT_TRUE(adopted.missingBands().empty());
+    EXPECT_EQ(fileSize(band(0)), kBandSize);
+    EXPECT_EQ(readBandRecord(record, key.nameKey()), (std::set<std::uint64_t>{0, 1}));
+}
+
+// The volume name is kept twice; with both copies lost the right password still opens the image,
+// under the name of its folder.
+TEST_F(BandStoreTest, VolumeNameSurvivesALostCopyAndTheFolderNameStandsInForBoth) {
+    const std::string path = dir.path().toStdString() + "/Work.sparsebundle";
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    Bundle b = Bundle::initialise(path, 64u << 20, "Volume ✓", asBytes("pw"), key, kMinKdf);
+    const auto copy = readFile(path + "/volume-copy");
+    writeFileAtomically(path + "/volume", asBytes(std::string("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0")));
+    EXPECT_EQ(b.volumeName(key), "Volume ✓");
+    EXPECT_EQ(readFile(path + "/volume"), copy); // mended from the other copy
+    std::filesystem::remove(path + "/volume-copy");
+    EXPECT_EQ(b.volumeName(key), "Volume ✓"); // an image of earlier tools gains its copy
+    EXPECT_EQ(readFile(path + "/volume-copy"), copy);
+
+    std::filesystem::remove(path + "/volume");
+    std::filesystem::remove(path + "/volume-copy");
+    EXPECT_EQ(b.volumeName(b.unlock(asBytes("pw"))), "Work");
 }
 
 TEST_F(BandStoreTest, BundleMetadataRoundTripsAndRefusesTheWrongPassword) {

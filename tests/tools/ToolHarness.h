@@ -100,6 +100,19 @@ inline QByteArray readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
+// The attached image's service: the process that forked from "hdiutil attach … <image>".
+inline int servicePid(const QString& image) {
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const int pid = entry.toInt(&number);
+        const QByteArray cmd = readFile("/proc/" + entry + "/cmdline");
+        if (number && cmd.contains("attach") && cmd.contains(image.toUtf8()) && pid != ::getpid()) {
+            return pid;
+        }
+    }
+    return 0;
+}
+
 inline bool listed(const QString& mountPoint) {
     return hdiutil({"info", "-plist"}).out.contains("<string>" + mountPoint + "</string>");
 }

@@ -329,6 +329,48 @@ TEST_F(VolumeIntegrity, FullHostDiskIsReportedAndTheVaultAttachesOnceSpaceIsFree
     detach(mountPoint);
 }
 
+// A vault whose journal still holds synced changes (its service died) is unlocked while the host
+// disk is full: replaying the journal fails for want of space, and the attach must stop there
+// rather than repair the volume without its journal. Once space is freed, every file is back.
+TEST_F(VolumeIntegrity, AttachWhileTheHostDiskIsFullStopsAndLosesNoFile) {
+    SKIP_WITHOUT_MOUNTS();
+    SmallDisk disk(s.path("full-disk"), "128m");
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    const QString image = disk.path() + "/Journal.sparsebundle";
+    createImage(image, "Journal", "256m");
+    QString mountPoint = attach(image);
+    ASSERT_FALSE(mountPoint.isEmpty());
+    const auto written = writeTree(mountPoint, 48);
+    const int pid = servicePid(image);
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGKILL);
+    {
+        QFile ballast(disk.path() + "/ballast");
+        ASSERT_TRUE(ballast.open(QIODevice::WriteOnly));
+        const QByteArray chunk(64 << 10, 'b');
+        while (ballast.write(chunk) == chunk.size() && ballast.flush()) {
+        }
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Outcome full = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+        EXPECT_NE(full.status, 0);
+        EXPECT_EQ(full.err.trimmed(),
+                  "hdiutil: attach failed - There is not enough space on the disk that holds this vault.");
+    }
+
+    ASSERT_TRUE(QFile::remove(disk.path() + "/ballast"));
+    Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.err, ""); // nothing was repaired
+    mountPoint = mountPointIn(r.out);
+    expectTree(mountPoint, written);
+    EXPECT_TRUE(QDir(mountPoint + "/lost+found").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    EXPECT_TRUE(checksClean(mountPoint));
+    detach(mountPoint);
+}
+
 // A create killed half-way leaves its hidden work folder (with a wrapped key) and the mount of its
 // disk server; the next run of the tool clears both away.
 TEST_F(VolumeIntegrity, LeftoversOfAKilledCreateAreClearedByTheNextRun) {
