@@ -7,9 +7,11 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QSet>
+#include <QStandardPaths>
 #include <csignal>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <thread>
 
@@ -567,6 +569,68 @@ TEST_F(DiskImageTools, APartOfTheVaultFileMissingStopsTheAttachAndChangesNothing
     ASSERT_TRUE(QFile::rename(s.path("last"), image + "/bands/" + written.last()));
     EXPECT_TRUE(runTool("diskutil", {"verifyVolume", mountPoint}).out.contains("exit code is 0"));
     detach(mountPoint);
+}
+
+// Locking a vault whose volume another mount namespace still holds (a sandbox, unshare -m) takes
+// the key away all the same: the service ends, and the copy left in that namespace cannot store
+// anything more. A forced detach never waits for such a copy either.
+TEST_F(DiskImageTools, LockingAVaultThatAnotherMountNamespaceHoldsEndsItsServiceAnyway) {
+    SKIP_WITHOUT_MOUNTS();
+    if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty()) {
+        GTEST_SKIP() << "unshare is not installed";
+    }
+    const QString image = newImage("Held", "Held");
+    for (const bool force : {false, true}) {
+        const QString mountPoint = attach(image);
+        writeFile(mountPoint + "/kept.txt", "kept");
+        QProcess holder;
+        holder.start("unshare", {"--mount", "--propagation", "private", "sh", "-c",
+                                 "echo ready; read go; echo more > \"$0/after.txt\" && sync \"$0/after.txt\"; "
+                                 "echo stored=$?",
+                                 mountPoint});
+        ASSERT_TRUE(holder.waitForReadyRead(60000));
+        ASSERT_EQ(holder.readLine().trimmed(), "ready");
+
+        Outcome r = hdiutil(force ? QStringList{"detach", mountPoint, "-force"} : QStringList{"detach", mountPoint});
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(servicePid(image), 0);
+        EXPECT_FALSE(listed(mountPoint));
+        holder.write("go\n");
+        holder.closeWriteChannel();
+        holder.waitForFinished(-1);
+        EXPECT_NE(QString::fromUtf8(holder.readAllStandardOutput()).trimmed(), "stored=0");
+    }
+    const QString mountPoint = attach(image);
+    EXPECT_EQ(readFile(mountPoint + "/kept.txt"), "kept");
+    EXPECT_TRUE(runTool("diskutil", {"verifyVolume", mountPoint}).out.contains("exit code is 0"));
+    detach(mountPoint);
+}
+
+// A volume unmounted behind the tools' back, with a file still open in it, gives up its folder: a
+// vault of the same name attached next may have it, and each vault then finds its own volume.
+TEST_F(DiskImageTools, AVolumeUnmountedBehindTheToolsBackGivesUpItsFolder) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString first = newImage("First", "Same");
+    const QString second = newImage("Second", "Same");
+    const QString taken = attach(first);
+    ASSERT_EQ(taken, s.mountRoot() + "/Same");
+    const int open = ::open((taken + "/open.txt").toUtf8().constData(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(open, 0);
+    ASSERT_EQ(::umount2(taken.toUtf8().constData(), MNT_DETACH), 0);
+    QDeadlineTimer ceiling(60000);
+    while (servicePid(first) != 0 && !ceiling.hasExpired()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(servicePid(first), 0);
+
+    EXPECT_EQ(attach(second), s.mountRoot() + "/Same");
+    const QString again = attach(first);
+    EXPECT_EQ(again, s.mountRoot() + "/Same 1");
+    EXPECT_EQ(attach(first), again);
+    detach(again, true);
+    EXPECT_TRUE(listed(s.mountRoot() + "/Same"));
+    ::close(open);
+    detach(s.mountRoot() + "/Same");
 }
 
 // Once its disk service is gone the volume takes no more writes (they would be lost): the kernel

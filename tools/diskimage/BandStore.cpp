@@ -497,7 +497,16 @@ long BandStore::writeSectors(const std::uint8_t* in, std::uint64_t firstSector, 
     return static_cast<long>(count * kSectorSize);
 }
 
+void BandStore::close() {
+    closed_ = true;
+    wipe(key_.data(), key_.size());
+    wipe(recordKey_.data(), recordKey_.size());
+}
+
 long BandStore::read(std::uint8_t* out, std::size_t length, std::uint64_t offset) {
+    if (closed_) {
+        return -EIO;
+    }
     if (offset >= size_) {
         return 0;
     }
@@ -525,6 +534,9 @@ long BandStore::read(std::uint8_t* out, std::size_t length, std::uint64_t offset
 }
 
 long BandStore::write(const std::uint8_t* in, std::size_t length, std::uint64_t offset) {
+    if (closed_) {
+        return -EIO;
+    }
     if (offset >= size_ || length > size_ - offset) {
         return -ENOSPC;
     }
@@ -571,6 +583,9 @@ long BandStore::writeRange(const std::uint8_t* in, std::size_t length, std::uint
 }
 
 int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
+    if (closed_) {
+        return -EIO;
+    }
     if (offset >= size_) {
         return 0;
     }
@@ -626,6 +641,9 @@ int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
 }
 
 int BandStore::sync() {
+    if (closed_) {
+        return -EIO; // and the record, sealed with the wiped key, must not be written
+    }
     // The record lists a new band only once the band and its folder entry are durable; the list
     // is taken before they are flushed, and syncs one at a time.
     std::unique_lock<std::mutex> recordLock;

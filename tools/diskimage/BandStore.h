@@ -46,6 +46,8 @@ public:
     int discard(std::uint64_t offset, std::uint64_t length);
     // Makes every write so far durable.
     int sync();
+    // Wipes the key: every read, write and discard fails from now on.
+    void close();
     // Whether a write failed because the disk that holds the bands is full.
     bool ranOutOfSpace() const { return ranOutOfSpace_; }
     // Whether a read or write failed for a reason other than a full disk (a missing, short or
@@ -73,6 +75,7 @@ private:
     std::atomic<bool> syncFailed_ = false; // a band closed since the last sync failed to flush
     std::atomic<bool> ranOutOfSpace_ = false;
     std::atomic<bool> ioFailed_ = false;
+    std::atomic<bool> closed_ = false;
     // The record of written bands. recorded_ is guarded by bandsMutex_; recordMutex_ orders the
     // writes of the record file, so that an older list never lands after a newer one.
     bool record_ = false;

@@ -38,6 +38,8 @@ public:
     ByteView xtsKey() const { return ByteView(bytes_).first(kXtsKeySize); }
     ByteView nameKey() const { return ByteView(bytes_).subspan(kXtsKeySize, kNameKeySize); }
     ByteView bytes() const { return bytes_; }
+    // Wipes the key; it is of no use afterwards.
+    void forget() { wipe(bytes_.data(), bytes_.size()); }
 
 private:
     SecureBytes bytes_;

@@ -119,6 +119,7 @@ public:
                 if (mounter_->choosesMountPoint()) {
                     // Held until the volume is mounted in the folder, so no other volume is given it.
                     mounts.emplace();
+                    runtime::forgetVolumesThatLeftTheirFolders();
                     wanted = runtime::createMountPoint(runtime::mountRoot(image_.hidden), image_.volumeName);
                     createdFolder = true;
                 }
@@ -135,6 +136,8 @@ public:
             image_.daemonPid = ::getpid();
             image_.daemonStart = processStartTime(image_.daemonPid);
             runtime::save(image_);
+            // A mount this process cannot see (udisks mounting in another namespace) is not watched.
+            watchMount_ = isMountPoint(image_.mountPoint);
         } catch (const std::exception& e) {
             writeAll(statusFd, std::string("error\n") + e.what());
             ::close(statusFd);
@@ -151,8 +154,13 @@ public:
         writeAll(statusFd, "ok\n" + note);
         ::close(statusFd);
         finishOperation();
-        if (supervise(signals)) {
+        switch (supervise(signals)) {
+        case Ending::forced:
             forcedStop(); // does not return
+        case Ending::leftBehind:
+            endBehindTheVolume(); // does not return
+        case Ending::unmounted:
+            break;
         }
         shutdown();
         return 0;
@@ -182,29 +190,77 @@ private:
         image_.deviceObject = device.object;
     }
 
-    // Until the volume is gone: true when told to stop (SIGTERM), false once the file system was
-    // unmounted and its loop device released the disk.
-    bool supervise(int signals) {
+    enum class Ending {
+        forced,     // told to stop (SIGTERM)
+        unmounted,  // the file system was unmounted and its loop device released the disk
+        leftBehind, // the volume left its folder, but the disk is still in use: files stay open in
+                    // a volume unmounted lazily, or another mount namespace still holds a copy
+    };
+
+    // Until the volume is gone; changes of this namespace's mounts are watched as well.
+    Ending supervise(int signals) {
+        const int mounts = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
         for (;;) {
-            pollfd fds[2] = {{signals, POLLIN, 0}, {idle_, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
+            pollfd fds[3] = {{signals, POLLIN, 0}, {idle_, POLLIN, 0}, {mounts, POLLPRI, 0}};
+            if (::poll(fds, mounts >= 0 ? 3 : 2, -1) < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
-                return true;
+                return Ending::forced;
             }
             if (fds[0].revents & POLLIN) {
-                return true;
+                return Ending::forced;
             }
             if (fds[1].revents & POLLIN) {
                 std::uint64_t count = 0;
                 (void)::read(idle_, &count, sizeof count);
-                std::lock_guard lock(stateMutex_);
-                if (!busy_ && server_.openDisks() == 0) {
-                    return false;
-                }
+            }
+            std::unique_lock lock(stateMutex_);
+            if (busy_) {
+                continue;
+            }
+            if (server_.openDisks() == 0) {
+                return Ending::unmounted;
+            }
+            if (!watchMount_ || isMountPoint(image_.mountPoint)) {
+                continue;
+            }
+            // An unmount here ends with the loop device letting the disk go, a moment later.
+            lock.unlock();
+            if (server_.waitUntilIdle(std::chrono::seconds(5))) {
+                return Ending::unmounted;
+            }
+            lock.lock();
+            if (!busy_ && !isMountPoint(image_.mountPoint)) {
+                return Ending::leftBehind;
             }
         }
+    }
+
+    // The volume was unmounted here while something else keeps its file system: a lock must still
+    // take the key away. What that file system holds in memory is written out first, wherever it
+    // is mounted; from then on every request to the disk fails, and the service ends, so the copy
+    // that stays turns read-only on its next write instead of taking writes that would be lost.
+    [[noreturn]] void endBehindTheVolume() {
+        std::lock_guard operation(operationMutex_);
+        ::sync();
+        store_.sync();
+        endService();
+    }
+
+    // The end of a service whose volume is gone from its folder: the key goes, then the records.
+    [[noreturn]] void endService() {
+        store_.close();
+        key_.forget();
+        removeMountFolder();
+        runtime::forget(image_.imagePath, ::getpid());
+        // Never waits for the disk's last user: a loop device that still holds it gets I/O errors
+        // once this process is gone, and the kernel clears it when the last open file is closed.
+        if (fuseUnmount(image_.diskFolder, false)) {
+            fuseUnmount(image_.diskFolder, true);
+        }
+        ::rmdir(image_.diskFolder.c_str());
+        _exit(0);
     }
 
     void beginOperation() {
@@ -241,19 +297,8 @@ private:
                 ::close(dir);
             }
         }
-        removeMountFolder();
         store_.sync();
-        runtime::forget(image_.imagePath, ::getpid());
-        if (server_.openDisks() == 0) {
-            server_.stop();
-        } else {
-            // A loop device still holds the disk (files stay open in the detached volume): it gets
-            // I/O errors once this process is gone, and the kernel clears it when the last of those
-            // files is closed. The disk's folder leaves now and goes with it.
-            fuseUnmount(image_.diskFolder, true);
-        }
-        ::rmdir(image_.diskFolder.c_str());
-        _exit(0);
+        endService();
     }
 
     // The file system is only consistent on disk while nothing changes it. As root the volume is
@@ -432,6 +477,7 @@ private:
     std::mutex stateMutex_;
     bool busy_ = true; // mounting, unmounting or checking: a released disk does not end the service
     bool mounted_ = false;
+    bool watchMount_ = false;
     LoopDevice device_;
 };
 

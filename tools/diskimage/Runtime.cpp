@@ -393,12 +393,28 @@ std::optional<AttachedImage> findByMountPoint(const std::string& mountPoint) {
     while (wanted.size() > 1 && wanted.back() == '/') {
         wanted.pop_back();
     }
+    // A dead service's entry may name a folder that another volume has taken since; the live
+    // volume is the one meant.
+    std::optional<AttachedImage> dead;
     for (auto& a : attachedImages()) {
-        if (a.mountPoint == wanted) {
+        if (a.mountPoint == wanted && a.alive()) {
             return a;
         }
+        if (a.mountPoint == wanted && !dead) {
+            dead = a;
+        }
     }
-    return std::nullopt;
+    return dead;
+}
+
+void forgetVolumesThatLeftTheirFolders() {
+    for (const auto& a : attachedImages()) {
+        // Volumes that udisks mounted are never in the tools' folders. A dead service's entry
+        // stays for the clean-up of what it left.
+        if (a.deviceObject.empty() && !a.mountPoint.empty() && a.alive() && !isMountPoint(a.mountPoint)) {
+            forget(a.imagePath, a.daemonPid);
+        }
+    }
 }
 
 void save(const AttachedImage& a) {

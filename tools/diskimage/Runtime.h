@@ -78,6 +78,11 @@ private:
     int fd_ = -1;
 };
 
+// Drops the entries of running services whose volume has left its folder (unmounted behind the
+// tools' back), so that the folder is never given to a second volume while the registry still
+// gives it to the first. The caller holds the MountLock.
+void forgetVolumesThatLeftTheirFolders();
+
 std::vector<AttachedImage> attachedImages();
 std::optional<AttachedImage> findByImage(const std::string& imagePath);
 std::optional<AttachedImage> findByMountPoint(const std::string& mountPoint);
