@@ -633,6 +633,38 @@ TEST_F(DiskImageTools, AVolumeUnmountedBehindTheToolsBackGivesUpItsFolder) {
     detach(s.mountRoot() + "/Same");
 }
 
+// Another user able to write to the folder volumes are mounted in could plant a link there that
+// moves a volume into a folder of their own; such a folder is refused, and no link is followed.
+TEST_F(DiskImageTools, AMountRootOthersCanChangeIsRefusedAndNoLinkInItIsFollowed) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = newImage("Trust", "Trust");
+    const QString open = s.path("open-root");
+    const QString foreign = s.path("foreign-root");
+    const QString elsewhere = s.path("elsewhere");
+    for (const QString& folder : {open, foreign, elsewhere}) {
+        ASSERT_TRUE(QDir().mkpath(folder));
+    }
+    ASSERT_EQ(::chmod(open.toUtf8().constData(), 0777), 0);
+    ASSERT_EQ(::chown(foreign.toUtf8().constData(), 65534, 65534), 0);
+    ASSERT_TRUE(QFile::link(elsewhere, s.mountRoot() + "/.larkhold-hidden"));
+    const QByteArray trusted = qgetenv("LARKHOLD_MOUNT_ROOT");
+    for (const QString& root : {open, foreign}) {
+        qputenv("LARKHOLD_MOUNT_ROOT", root.toUtf8());
+        Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+        EXPECT_NE(r.status, 0);
+        EXPECT_TRUE(r.err.contains("not safe")) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+        EXPECT_TRUE(QDir(root).isEmpty());
+    }
+    qputenv("LARKHOLD_MOUNT_ROOT", trusted);
+    Outcome hidden = hdiutil({"attach", "-plist", "-stdinpass", "-nobrowse", image}, kPassword);
+    EXPECT_NE(hidden.status, 0);
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    const QString visible = attach(image);
+    EXPECT_EQ(visible, s.mountRoot() + "/Trust");
+    detach(visible);
+}
+
 // Once its disk service is gone the volume takes no more writes (they would be lost): the kernel
 // turns it read-only on the first failed write. The next attach clears the dead volume away and
 // replays the journal, and everything synced before is there.

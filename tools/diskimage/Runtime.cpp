@@ -11,6 +11,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -315,6 +316,28 @@ void sweepStaleWork() {
     }
 }
 
+namespace {
+
+// A folder volumes are mounted in must be a real folder (no symbolic link) that only this user or
+// root can change: anyone else able to write there could plant a link that moves a volume, and
+// the files in it, into a folder of their own.
+void requireTrustedFolder(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        throwErrno(path, errno);
+    }
+    // A group of the user's own (the user's name, as with a umask of 002) is the user alone.
+    const group* owners = ::getgrgid(st.st_gid);
+    const bool ownGroup = st.st_gid == ::getgid() && owners && owners->gr_name && owners->gr_name == userName();
+    if (!S_ISDIR(st.st_mode) || (st.st_uid != ::getuid() && st.st_uid != 0) || (st.st_mode & S_IWOTH) ||
+        ((st.st_mode & S_IWGRP) && !ownGroup)) {
+        throw ToolError("The folder for unlocked vaults is not safe to use: it must belong to you, and nobody else "
+                        "may be able to change it.");
+    }
+}
+
+} // namespace
+
 std::string mountRoot(bool hidden) {
     std::string root;
     if (const char* env = std::getenv("LARKHOLD_MOUNT_ROOT"); env && *env) {
@@ -327,14 +350,20 @@ std::string mountRoot(bool hidden) {
         }
         root = ::access(media.c_str(), W_OK | X_OK) == 0 ? media : homeFolder() + "/Vaults";
     }
-    if (hidden) {
-        root += "/.larkhold-hidden";
-    }
     makeDirectories(root, 0700);
     // The kernel lists mounts by their resolved paths; a mount point spelt otherwise (a symbolic
     // link in the home folder's path, a trailing slash in the variable) would never be seen as
-    // mounted.
-    return realPath(root);
+    // mounted. Below the resolved root no link is followed.
+    root = realPath(root);
+    requireTrustedFolder(root);
+    if (hidden) {
+        root += "/.larkhold-hidden";
+        if (::mkdir(root.c_str(), 0700) != 0 && errno != EEXIST) {
+            throwErrno(root, errno);
+        }
+        requireTrustedFolder(root);
+    }
+    return root;
 }
 
 std::string createMountPoint(const std::string& root, const std::string& volumeName) {
