@@ -665,6 +665,48 @@ TEST_F(DiskImageTools, AMountRootOthersCanChangeIsRefusedAndNoLinkInItIsFollowed
     detach(visible);
 }
 
+// A grow that fails puts the old limit back; one that was interrupted (the limit raised, the file
+// system not yet grown) is finished by the next resize, to the same size too.
+TEST_F(DiskImageTools, AGrowThatFailsOrWasInterruptedIsNeverLeftHalfDone) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = newImage("Grow", "Grow", "64m");
+    QString mountPoint = attach(image);
+    const QByteArray data = randomBytes(8 << 20);
+    writeFile(mountPoint + "/data.bin", data);
+    detach(mountPoint);
+    {
+        const QByteArray path = qgetenv("PATH");
+        const QString failing = s.path("failing-tools");
+        QDir().mkpath(failing);
+        QFile tool(failing + "/resize2fs");
+        ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\necho 'resize2fs: cannot grow this' >&2\nexit 1\n");
+        tool.close();
+        tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", (failing + ":").toUtf8() + path);
+        Outcome failed = hdiutil({"resize", "-stdinpass", "-size", "128m", image}, kPassword);
+        qputenv("PATH", path);
+        EXPECT_NE(failed.status, 0);
+        EXPECT_EQ(failed.err.trimmed(), "hdiutil: resize failed - The vault could not grow, so it keeps its size.");
+        EXPECT_EQ(sizeInInfoPlist(image), "67108864");
+    }
+
+    // As a grow killed half-way leaves the vault.
+    QString info = QString::fromUtf8(readFile(image + "/Info.plist"));
+    info.replace("<integer>67108864</integer>", "<integer>134217728</integer>");
+    writeFile(image + "/Info.plist", info.toUtf8());
+    Outcome finished = hdiutil({"resize", "-stdinpass", "-size", "128m", image}, kPassword);
+    ASSERT_EQ(finished.status, 0) << finished.err.toStdString();
+    EXPECT_EQ(sizeInInfoPlist(image), "134217728");
+    mountPoint = attach(image);
+    struct statvfs fs {};
+    ASSERT_EQ(::statvfs(mountPoint.toUtf8().constData(), &fs), 0);
+    EXPECT_GT(fs.f_blocks * fs.f_frsize, 100ull << 20);
+    EXPECT_EQ(readFile(mountPoint + "/data.bin"), data);
+    EXPECT_TRUE(runTool("diskutil", {"verifyVolume", mountPoint}).out.contains("exit code is 0"));
+    detach(mountPoint);
+}
+
 // Once its disk service is gone the volume takes no more writes (they would be lost): the kernel
 // turns it read-only on the first failed write. The next attach clears the dead volume away and
 // replays the journal, and everything synced before is there.

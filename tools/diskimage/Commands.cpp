@@ -253,6 +253,18 @@ void requireClean(const std::string& disk, const char* what) {
     }
 }
 
+// The size the file system on the disk says it has, or nothing when its superblock is unreadable.
+std::optional<std::uint64_t> fileSystemBytes(const std::string& disk) {
+    ChildResult d = runChild({"dumpe2fs", "-h", disk});
+    auto count = d.out.find("\nBlock count:");
+    auto size = d.out.find("\nBlock size:");
+    if (d.status != 0 || count == std::string::npos || size == std::string::npos) {
+        return std::nullopt;
+    }
+    return std::strtoull(d.out.c_str() + count + 13, nullptr, 10) *
+           std::strtoull(d.out.c_str() + size + 12, nullptr, 10);
+}
+
 std::uint64_t minimumFileSystemBytes(const std::string& disk) {
     ChildResult r = runChild({"resize2fs", "-P", disk});
     auto at = r.out.find("minimum size of the filesystem:");
@@ -541,38 +553,55 @@ int resize(const Options& o) {
     refuseIfAttached(path, lock);
     requireFuse();
     runtime::sweepStaleWork();
-    std::uint64_t old = bundle.sizeBytes();
-    if (size > old) {
-        // The limit grows first: an interruption leaves a smaller file system on a larger disk.
-        // The file system grows while mounted, by the kernel; offline growth after a shrink has
-        // damaged volumes before.
-        bundle.setSize(size);
-        bool grown = false;
+    const std::uint64_t old = bundle.sizeBytes();
+    if (size >= old) {
+        // The limit grows first, then the file system: an interruption leaves a smaller file
+        // system on a larger disk, which the next resize (to the same size, too) grows to the
+        // recorded size. A grow that fails puts the old limit back, unless the file system had
+        // grown past it already. The file system grows while mounted, by the kernel; offline
+        // growth after a shrink has damaged volumes before.
+        if (size > old) {
+            bundle.setSize(size);
+        }
+        std::optional<std::uint64_t> reached; // the file system's size after a failure
         try {
             withDisk(bundle, key, [&](const std::string& disk, DiskServer& server, runtime::WorkFolder& work) {
-                checkFileSystem(disk);
-                auto mounter = makeMounter();
-                if (mounter->growsOnline()) {
-                    withMountedVolume(server, work, [&](const LoopDevice& device, const std::string& mountPoint) {
-                        grown = true; // from here on the old limit may be too small for the file system
-                        mounter->grow(device, mountPoint, size);
-                    });
-                } else {
-                    // Without CAP_SYS_RESOURCE the kernel refuses to resize; resize2fs grows the
-                    // file system offline, and the check below reports any damage that did.
-                    grown = true;
-                    ChildResult r = runChild({"resize2fs", disk});
-                    if (r.status != 0) {
-                        throw ToolError("the file system could not grow: " + withoutTrailingSpace(r.out));
-                    }
+                reached = fileSystemBytes(disk);
+                if (reached && *reached >= size) {
+                    return; // nothing to grow
                 }
-                requireClean(disk, "growing");
+                try {
+                    checkFileSystem(disk);
+                    auto mounter = makeMounter();
+                    if (mounter->growsOnline()) {
+                        withMountedVolume(server, work, [&](const LoopDevice& device, const std::string& mountPoint) {
+                            mounter->grow(device, mountPoint, size);
+                        });
+                    } else {
+                        // Without CAP_SYS_RESOURCE the kernel refuses to resize; resize2fs grows the
+                        // file system offline, and the check below reports any damage that did.
+                        ChildResult r = runChild({"resize2fs", disk});
+                        if (r.status != 0) {
+                            runtime::log("resize2fs (status " + std::to_string(r.status) + ")", r.out);
+                            throw ToolError("the file system could not grow");
+                        }
+                    }
+                    requireClean(disk, "growing");
+                } catch (...) {
+                    reached = fileSystemBytes(disk);
+                    throw;
+                }
             });
-        } catch (...) {
-            if (!grown) {
+        } catch (const std::exception& e) {
+            if (size > old && reached && *reached <= old) {
                 bundle.setSize(old);
             }
-            throw;
+            const std::string what = e.what();
+            if (what == kNoSpaceMessage || what == kMissingPartMessage || what == kStorageFailedMessage) {
+                throw;
+            }
+            runtime::log("growing", what);
+            throw ToolError("The vault could not grow, so it keeps its size.");
         }
     } else if (size < old) {
         // The file system shrinks first, the limit after it, so the disk never ends inside it.
@@ -584,8 +613,8 @@ int resize(const Options& o) {
             }
             ChildResult r = runChild({"resize2fs", disk, newSize});
             if (r.status != 0) {
-                throw ToolError("the file system could not shrink: " + withoutTrailingSpace(r.out) +
-                                ": Invalid argument");
+                runtime::log("resize2fs (status " + std::to_string(r.status) + ")", r.out);
+                throw ToolError("The file system could not shrink: Invalid argument");
             }
             requireClean(disk, "shrinking");
         });
