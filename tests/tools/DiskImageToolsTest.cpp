@@ -569,6 +569,18 @@ TEST_F(DiskImageTools, APartOfTheVaultFileMissingStopsTheAttachAndChangesNothing
     ASSERT_TRUE(QFile::rename(s.path("last"), image + "/bands/" + written.last()));
     EXPECT_TRUE(runTool("diskutil", {"verifyVolume", mountPoint}).out.contains("exit code is 0"));
     detach(mountPoint);
+
+    // A size record cut in half is named in one line, and nothing is checked or repaired.
+    const QByteArray info = readFile(image + "/Info.plist");
+    writeFile(image + "/Info.plist",
+              QByteArray(info).replace("<integer>134217728</integer>", "<integer>67108864</integer>"));
+    const QByteArray halved = bundleDigest(image);
+    Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err, "hdiutil: attach failed - The size recorded in the vault is smaller than its contents.\n");
+    EXPECT_EQ(bundleDigest(image), halved);
+    writeFile(image + "/Info.plist", info);
+    detach(attach(image));
 }
 
 // Locking a vault whose volume another mount namespace still holds (a sandbox, unshare -m) takes
