@@ -11,8 +11,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <future>
 #include <initializer_list>
 #include <linux/fs.h>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -23,6 +25,7 @@
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -243,7 +246,15 @@ private:
     // that stays turns read-only on its next write instead of taking writes that would be lost.
     [[noreturn]] void endBehindTheVolume() {
         std::lock_guard operation(operationMutex_);
-        ::sync();
+        // sync(2) is the only way left to that file system, and it waits for every other one on
+        // the machine too; one that hangs (a dead FUSE server's) must not keep the key alive.
+        auto synced = std::make_shared<std::promise<void>>();
+        std::future<void> done = synced->get_future();
+        std::thread([synced] {
+            ::sync();
+            synced->set_value();
+        }).detach();
+        done.wait_for(std::chrono::seconds(60));
         store_.sync();
         endService();
     }
