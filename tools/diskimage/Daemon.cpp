@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
 #include <initializer_list>
 #include <linux/fs.h>
@@ -24,6 +25,8 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -77,6 +80,53 @@ std::string superblockField(const std::string& dump, const std::string& name) {
         }
     }
     return {};
+}
+
+// mountinfo spells space, tab, newline and backslash in octal.
+std::string decodeMountPath(const std::string& field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            out.push_back(static_cast<char>(std::strtol(field.substr(i + 1, 3).c_str(), nullptr, 8)));
+            i += 3;
+        } else {
+            out.push_back(field[i]);
+        }
+    }
+    return out;
+}
+
+// The top folder of the file system on `device`, opened through a process of any mount namespace
+// that still has it mounted; -1 when there is none.
+int openWhereStillMounted(const std::string& device) {
+    struct stat st {};
+    if (device.empty() || ::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
+        return -1;
+    }
+    const std::string wanted = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+    DIR* proc = ::opendir("/proc");
+    if (!proc) {
+        return -1;
+    }
+    int found = -1;
+    while (dirent* e = ::readdir(proc)) {
+        if (found >= 0 || e->d_name[0] < '1' || e->d_name[0] > '9') {
+            continue;
+        }
+        std::ifstream in(std::string("/proc/") + e->d_name + "/mountinfo");
+        std::string line;
+        while (found < 0 && std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string id, parent, dev, root, mountPoint;
+            fields >> id >> parent >> dev >> root >> mountPoint;
+            if (dev == wanted && root == "/") {
+                const std::string path = std::string("/proc/") + e->d_name + "/root" + decodeMountPath(mountPoint);
+                found = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            }
+        }
+    }
+    ::closedir(proc);
+    return found;
 }
 
 // Everything the service process does after it has detached from the attach command.
@@ -246,6 +296,17 @@ private:
     // that stays turns read-only on its next write instead of taking writes that would be lost.
     [[noreturn]] void endBehindTheVolume() {
         std::lock_guard operation(operationMutex_);
+        if (mounter_->privileged()) {
+            // As root the file system is reached where it is still mounted, written out, and shut
+            // down: from then on it refuses reads as well, also of what it holds in memory.
+            const int dir = openWhereStillMounted(device_.path);
+            if (dir >= 0) {
+                ::syncfs(dir);
+                std::uint32_t flags = 0;
+                ::ioctl(dir, kExt4Shutdown, &flags);
+                ::close(dir);
+            }
+        }
         // sync(2) is the only way left to that file system, and it waits for every other one on
         // the machine too; one that hangs (a dead FUSE server's) must not keep the key alive.
         auto synced = std::make_shared<std::promise<void>>();
