@@ -232,7 +232,7 @@ TEST_F(BandStoreTest, VolumeNameSurvivesALostCopyAndTheFolderNameStandsInForBoth
     ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
     Bundle b = Bundle::initialise(path, 64u << 20, "Volume ✓", asBytes("pw"), key, kMinKdf);
     const auto copy = readFile(path + "/volume-copy");
-    writeFileAtomically(path + "/volume", asBytes(std::string("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0")));
+    writeFileAtomically(path + "/volume", asBytes(std::string(29, '\0'))); // damaged in place
     EXPECT_EQ(b.volumeName(key), "Volume ✓");
     EXPECT_EQ(readFile(path + "/volume"), copy); // mended from the other copy
     std::filesystem::remove(path + "/volume-copy");

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <dirent.h>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <optional>
@@ -290,7 +290,8 @@ void BandStore::removeBeyond(std::uint64_t newSize) {
     if (newSize % kBandSize != 0) {
         // The last band keeps its length; what lies past the new end becomes a hole.
         Band last;
-        last.fd = ::open((bandsPath_ + "/" + bandFileName(newSize / kBandSize)).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        last.fd =
+            ::open((bandsPath_ + "/" + bandFileName(newSize / kBandSize)).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
         if (last.fd >= 0) {
             (void)punch(last, newSize % kBandSize, kBandSize - newSize % kBandSize);
         }
