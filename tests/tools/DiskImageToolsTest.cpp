@@ -583,6 +583,25 @@ TEST_F(DiskImageTools, APartOfTheVaultFileMissingStopsTheAttachAndChangesNothing
     detach(attach(image));
 }
 
+// Vaults made before the band record and the second name copy existed open as they are, and gain
+// both on the way.
+TEST_F(DiskImageTools, VaultsWithoutTheNewRecordsOpenAndGainThem) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = newImage("Before", "Before");
+    QString mountPoint = attach(image);
+    writeFile(mountPoint + "/old.txt", "from before");
+    detach(mountPoint);
+    ASSERT_TRUE(QFile::remove(image + "/bands.record"));
+    ASSERT_TRUE(QFile::remove(image + "/volume-copy"));
+
+    mountPoint = attach(image);
+    EXPECT_EQ(mountPoint, s.mountRoot() + "/Before");
+    EXPECT_EQ(readFile(mountPoint + "/old.txt"), "from before");
+    detach(mountPoint);
+    EXPECT_TRUE(QFile::exists(image + "/bands.record"));
+    EXPECT_EQ(readFile(image + "/volume-copy"), readFile(image + "/volume"));
+}
+
 // Locking a vault whose volume another mount namespace still holds (a sandbox, unshare -m) takes
 // the key away all the same: the service ends, and the copy left in that namespace cannot store
 // anything more. A forced detach never waits for such a copy either.
