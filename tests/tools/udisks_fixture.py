@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs one test program against a real udisks2, as a throwaway desktop user that is not root.
 
-    udisks_fixture.py [--tree DIR]... -- PROGRAM [ARGS...]
+    udisks_fixture.py [--tree DIR]... [--writable DIR]... -- PROGRAM [ARGS...]
 
 Started as root, it moves into a private mount and network namespace of its own (unshare) and sets up
 there, for this run only: a system bus on a socket of its own, polkitd with a rule that lets the test
@@ -17,7 +17,8 @@ are ended by pid as well, and the namespace takes its mounts with it when the la
 Exits 77 (skipped) with the reason on standard output where this machine cannot run it, else with
 the program's status. `--tree DIR` names a folder the test user must reach (the source and build
 trees); where a folder above it is closed to other users, it is shown at the same path inside the
-namespace.
+namespace. `--writable DIR` is a folder (made if missing) that the test user may write for this run,
+such as the one screenshots go to.
 """
 
 import os
@@ -129,8 +130,10 @@ def bind_file(source, target):
 
 
 class Fixture:
-    def __init__(self, trees):
+    def __init__(self, trees, writable):
         self.trees = trees
+        self.writable = writable
+        self.kept = []  # (private folder, the folder it is shown at)
         self.root = os.path.realpath(tempfile.mkdtemp(prefix="larkhold-udisks-"))
         os.chmod(self.root, 0o755)
         self.logs = os.path.join(self.root, "logs")
@@ -212,6 +215,23 @@ class Fixture:
             mount_tmpfs(closed)
             os.makedirs(tree, exist_ok=True)
             run("mount", "--move", stage, tree)
+        # Shown writable to the test user inside the namespace only: a private folder bound over it.
+        for folder in self.writable:
+            os.makedirs(folder, exist_ok=True)
+            private = os.path.join(self.root, "writable-" + str(len(os.listdir(self.root))))
+            os.makedirs(private)
+            os.chown(private, self.uid, self.uid)
+            run("mount", "--bind", private, folder)
+            self.kept.append((private, folder))
+
+    def keep_written(self):
+        """What the test user wrote to a writable folder stays there, owned by root like the rest."""
+        for private, folder in self.kept:
+            subprocess.run(["umount", "-l", folder], check=False)
+            for name in os.listdir(private):
+                source = os.path.join(private, name)
+                if os.path.isfile(source) and not os.path.islink(source):
+                    shutil.copyfile(source, os.path.join(folder, name))
 
     # ---- daemons ----
 
@@ -299,7 +319,7 @@ class Fixture:
         for key in ("XDG_RUNTIME_DIR", "LARKHOLD_VOLUME_BACKEND", "LARKHOLD_MOUNT_ROOT"):
             env.pop(key, None)
         program = subprocess.Popen(["setpriv", f"--reuid={self.uid}", f"--regid={self.uid}", "--clear-groups",
-                                    "--"] + argv, env=env, cwd=self.scratch)
+                                    "--"] + argv, env=env)
         return program.wait()
 
     def release_loop_devices(self):
@@ -324,8 +344,8 @@ class Fixture:
                 sys.stderr.write(f"---- {name}\n{self.log(name)}\n")
 
 
-def inside(trees, argv):
-    fixture = Fixture(trees)
+def inside(trees, writable, argv):
+    fixture = Fixture(trees, writable)
     status = 1
     try:
         run("mount", "--make-rprivate", "/")
@@ -338,6 +358,7 @@ def inside(trees, argv):
         fixture.end_user_processes()
         fixture.release_loop_devices()
         fixture.stop_daemons()
+        fixture.keep_written()
         if status != 0 or os.environ.get("LARKHOLD_UDISKS_FIXTURE_LOGS"):
             fixture.dump_logs()
         # The mounts made here vanish with the namespace; the folder they were made from goes now.
@@ -351,15 +372,15 @@ def inside(trees, argv):
 
 def main():
     args = sys.argv[1:]
-    trees = []
-    while args and args[0] == "--tree":
-        trees.append(args[1])
+    trees, writable = [], []
+    while len(args) > 1 and args[0] in ("--tree", "--writable"):
+        (trees if args[0] == "--tree" else writable).append(os.path.realpath(args[1]))
         args = args[2:]
     if not args or args[0] != "--" or len(args) < 2:
         sys.exit(__doc__)
     argv = args[1:]
     if os.environ.get(INSIDE):
-        sys.exit(inside(trees, argv))
+        sys.exit(inside(trees, writable, argv))
     reason = why_not()
     if reason:
         skip(reason)
