@@ -1,7 +1,7 @@
 // The desktop user's way to a mounted volume: the tools ask udisks over the system bus to set up
-// a loop device from the open disk and to mount it, and report where udisks put it. udisks2
-// itself needs the machine's system bus, udev and polkit; here a stand-in answers on a private
-// bus (tests/tools/udisks_standin.py) with real loop devices and mounts.
+// a loop device from the open disk and to mount it, and report where udisks put it. Here a
+// stand-in answers on a private bus (tests/tools/udisks_standin.py) with real loop devices and
+// mounts, as root; DesktopUserVolumeTest.cpp goes through the real udisks2 as a desktop user.
 #include "ToolHarness.h"
 
 #include <QDeadlineTimer>

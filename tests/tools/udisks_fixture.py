@@ -21,6 +21,7 @@ namespace. `--writable DIR` is a folder (made if missing) that the test user may
 such as the one screenshots go to.
 """
 
+import json
 import os
 import pwd
 import random
@@ -68,13 +69,25 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
 </busconfig>
 """
 
-POLKIT_RULES = """// Only the test user, and only udisks' actions; everything else keeps the machine's defaults.
-polkit.addRule(function(action, subject) {{
-    if (action.id.indexOf("org.freedesktop.udisks2.") == 0 && subject.user == "{user}") {{
+# No login manager runs here, so polkit never sees the test user in an active local session. The rule gives
+# the test user what such a session gets from udisks without asking (its actions whose allow_active is
+# "yes"), and nothing more: a tool that needed an administrator's password on a desktop fails here too.
+POLKIT_RULES = """polkit.addRule(function(action, subject) {{
+    if (subject.user == "{user}" && {actions}.indexOf(action.id) >= 0) {{
         return polkit.Result.YES;
     }}
 }});
 """
+UDISKS_ACTIONS = "/usr/share/polkit-1/actions/org.freedesktop.UDisks2.policy"
+
+
+def active_session_actions():
+    import xml.etree.ElementTree as ElementTree
+    granted = []
+    for action in ElementTree.parse(UDISKS_ACTIONS).getroot().iter("action"):
+        if (action.findtext("defaults/allow_active") or "").strip() == "yes":
+            granted.append(action.get("id"))
+    return granted
 
 # What udisks needs to know of a loop device (its file system, from blkid), for loop devices over a disk
 # served below this run's folder only; every other device passes through untouched.
@@ -97,6 +110,8 @@ def skip(reason):
 def why_not():
     if os.geteuid() != 0:
         return "a private udisks2 needs root to start"
+    if not os.path.exists(UDISKS_ACTIONS):
+        return f"{UDISKS_ACTIONS} is missing"
     for program in (UDISKSD, POLKITD, UDEVD, shutil.which("dbus-daemon") or "/usr/bin/dbus-daemon",
                     shutil.which("unshare") or "/usr/bin/unshare", shutil.which("setpriv") or "/usr/bin/setpriv",
                     "/usr/bin/fusermount3", "/usr/sbin/mkfs.ext4"):
@@ -190,7 +205,7 @@ class Fixture:
             f.write(UDEV_RULES.format(root=self.root))
         bind_file(rules, "/usr/lib/udev/rules.d" if os.path.isdir("/usr/lib/udev/rules.d") else "/lib/udev/rules.d")
         with open("/etc/polkit-1/rules.d/10-larkhold-tests.rules", "w", encoding="utf-8") as f:
-            f.write(POLKIT_RULES.format(user=self.user))
+            f.write(POLKIT_RULES.format(user=self.user, actions=json.dumps(active_session_actions())))
         self.scratch = os.path.join(self.root, "tmp")
         os.makedirs(self.scratch)
         os.chown(self.scratch, self.uid, self.uid)
