@@ -21,6 +21,7 @@ namespace. `--writable DIR` is a folder (made if missing) that the test user may
 such as the one screenshots go to.
 """
 
+import ctypes
 import json
 import os
 import pwd
@@ -102,6 +103,15 @@ LABEL="larkhold_end"
 """
 
 
+PR_SET_PDEATHSIG = 1
+_libc = ctypes.CDLL(None, use_errno=True)
+
+
+def end_with_parent():
+    """In a child before exec: it is sent SIGTERM when the fixture ends, whatever ended it."""
+    _libc.prctl(PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
+
+
 def skip(reason):
     print(f"SKIPPED: {reason}", flush=True)
     sys.exit(SKIP)
@@ -113,7 +123,7 @@ def why_not():
     if not os.path.exists(UDISKS_ACTIONS):
         return f"{UDISKS_ACTIONS} is missing"
     for program in (UDISKSD, POLKITD, UDEVD, shutil.which("dbus-daemon") or "/usr/bin/dbus-daemon",
-                    shutil.which("unshare") or "/usr/bin/unshare", shutil.which("setpriv") or "/usr/bin/setpriv",
+                    shutil.which("unshare") or "/usr/bin/unshare",
                     "/usr/bin/fusermount3", "/usr/sbin/mkfs.ext4"):
         if not os.access(program, os.X_OK):
             return f"{program} is not installed"
@@ -253,7 +263,7 @@ class Fixture:
     def start(self, name, argv, env=None):
         log = open(os.path.join(self.logs, f"{name}.log"), "wb")
         process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-                                   env=env or self.env(), start_new_session=True)
+                                   env=env or self.env(), start_new_session=True, preexec_fn=end_with_parent)
         log.close()
         self.daemons.append((name, process))
         return process
@@ -333,8 +343,13 @@ class Fixture:
                     "LARKHOLD_UDISKS_FIXTURE": self.root})
         for key in ("XDG_RUNTIME_DIR", "LARKHOLD_VOLUME_BACKEND", "LARKHOLD_MOUNT_ROOT"):
             env.pop(key, None)
-        program = subprocess.Popen(["setpriv", f"--reuid={self.uid}", f"--regid={self.uid}", "--clear-groups",
-                                    "--"] + argv, env=env)
+        def become_user():
+            os.setgroups([])
+            os.setgid(self.uid)
+            os.setuid(self.uid)
+            end_with_parent()  # after the change of user, which clears it
+
+        program = subprocess.Popen(argv, env=env, preexec_fn=become_user)
         return program.wait()
 
     def release_loop_devices(self):
@@ -360,6 +375,8 @@ class Fixture:
 
 
 def inside(trees, writable, argv):
+    # A time-out ends the fixture with SIGTERM: it still stops its daemons and the user's processes.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
     fixture = Fixture(trees, writable)
     status = 1
     try:
@@ -400,8 +417,10 @@ def main():
     if reason:
         skip(reason)
     env = dict(os.environ, **{INSIDE: "1"})
-    sys.exit(subprocess.run(["unshare", "--mount", "--net", "--propagation", "private", "--", sys.executable,
-                             os.path.abspath(__file__)] + sys.argv[1:], env=env, check=False).returncode)
+    inner = subprocess.Popen(["unshare", "--mount", "--net", "--propagation", "private", "--", sys.executable,
+                              os.path.abspath(__file__)] + sys.argv[1:], env=env, preexec_fn=end_with_parent)
+    signal.signal(signal.SIGTERM, lambda *_: inner.terminate())
+    sys.exit(inner.wait())
 
 
 if __name__ == "__main__":
