@@ -181,7 +181,7 @@ public:
         BusError error;
         Message reply;
         if (sd_bus_call(bus_, call.m, timeout(), &error.e, &reply.m) < 0) {
-            throw ToolError("udisks could not set up the disk: " + error.text());
+            refused("udisks could not set up the disk: ", error);
         }
         const char* object = nullptr;
         check(sd_bus_message_read(reply.m, "o", &object));
@@ -223,7 +223,7 @@ public:
                           error.is(SD_BUS_ERROR_UNKNOWN_OBJECT);
             if (!notYet || std::chrono::steady_clock::now() > deadline) {
                 release(device);
-                throw ToolError("the file system could not be mounted: " + error.text());
+                refused("the file system could not be mounted: ", error);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -279,7 +279,7 @@ public:
         check(sd_bus_message_append(call.m, "ta{sv}", static_cast<std::uint64_t>(bytes), 0));
         BusError error;
         if (sd_bus_call(bus_, call.m, timeout(), &error.e, nullptr) < 0) {
-            throw ToolError("the file system could not grow: " + error.text());
+            refused("the file system could not grow: ", error);
         }
     }
 
@@ -289,11 +289,25 @@ public:
         check(sd_bus_message_append(call.m, "sa{sv}", label.c_str(), 0));
         BusError error;
         if (sd_bus_call(bus_, call.m, timeout(), &error.e, nullptr) < 0) {
-            throw ToolError("the new name could not be given to the file system: " + error.text());
+            refused("the new name could not be given to the file system: ", error);
         }
     }
 
 private:
+    // polkit's refusals in the user's words (never "authentication", which reads as a wrong
+    // password); anything else in udisks' own.
+    [[noreturn]] static void refused(const std::string& what, const BusError& error) {
+        if (error.is("org.freedesktop.UDisks2.Error.NotAuthorizedDismissed")) {
+            throw ToolError("The vault’s disk was not opened because the request for permission was cancelled.");
+        }
+        if (error.is("org.freedesktop.UDisks2.Error.NotAuthorized") ||
+            error.is("org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain")) {
+            throw ToolError("This computer does not allow you to open the vault’s disk. An administrator can allow "
+                            "it in the polkit rules for udisks2.");
+        }
+        throw ToolError(what + error.text());
+    }
+
     static std::uint64_t timeout() { return std::chrono::duration_cast<std::chrono::microseconds>(kPatience).count(); }
 
     static void check(int rc) {
