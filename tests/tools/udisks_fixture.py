@@ -4,8 +4,8 @@
     udisks_fixture.py [--tree DIR]... [--writable DIR]... -- PROGRAM [ARGS...]
 
 Started as root, it moves into a private mount and network namespace of its own (unshare) and sets up
-there, for this run only: a system bus on a socket of its own, polkitd with a rule that lets the test
-user do everything udisks offers and nothing else (no agent runs), systemd-udevd with rules that look
+there, for this run only: a system bus on a socket of its own, polkitd with a rule that gives the test
+user what udisks grants an active local session without asking, and nothing more (no agent runs), systemd-udevd with rules that look
 only at loop devices over disks served below this run's folder, and udisksd. /etc/passwd, /etc/group
 and /etc/fuse.conf are replaced inside the namespace only, so the user and `user_allow_other` exist for
 this run alone; /media, /run/udev and udisks' own state are private too. The program then runs as the
@@ -130,6 +130,10 @@ def why_not():
     for device in ("/dev/loop-control", "/dev/fuse"):
         if not os.path.exists(device):
             return f"{device} is missing"
+    probe = subprocess.run(["unshare", "--mount", "--net", "--propagation", "private", "--", "true"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=False)
+    if probe.returncode != 0:
+        return "no private mount and network namespace here: " + probe.stderr.decode(errors="replace").strip()
     return None
 
 
@@ -339,7 +343,9 @@ class Fixture:
 
     def run_program(self, argv):
         env = self.env()
+        # A desktop user's PATH on Debian: without the sbin folders, where e2fsprogs lives.
         env.update({"USER": self.user, "LOGNAME": self.user, "HOME": self.home, "TMPDIR": self.scratch,
+                    "PATH": "/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games",
                     "LARKHOLD_UDISKS_FIXTURE": self.root})
         for key in ("XDG_RUNTIME_DIR", "LARKHOLD_VOLUME_BACKEND", "LARKHOLD_MOUNT_ROOT"):
             env.pop(key, None)
