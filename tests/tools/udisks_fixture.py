@@ -5,11 +5,12 @@
 
 Started as root, it moves into a private mount and network namespace of its own (unshare) and sets up
 there, for this run only: a system bus on a socket of its own, polkitd with a rule that gives the test
-user what udisks grants an active local session without asking, and nothing more (no agent runs), systemd-udevd with rules that look
-only at loop devices over disks served below this run's folder, and udisksd. /etc/passwd, /etc/group
-and /etc/fuse.conf are replaced inside the namespace only, so the user and `user_allow_other` exist for
-this run alone; /media, /run/udev and udisks' own state are private too. The program then runs as the
-test user, with DBUS_SYSTEM_BUS_ADDRESS pointing at the private bus and LARKHOLD_UDISKS_FIXTURE set.
+user what udisks grants an active local session without asking and nothing more (no agent runs),
+systemd-udevd with rules that look only at loop devices over disks served below this run's folder, and
+udisksd. /etc/passwd, /etc/group and /etc/fuse.conf are replaced inside the namespace only, so the user
+and `user_allow_other` exist for this run alone; /media, /run/udev and udisks' own state are private
+too. The program then runs as the test user, with a desktop user's PATH, DBUS_SYSTEM_BUS_ADDRESS
+pointing at the private bus and LARKHOLD_UDISKS_FIXTURE set to this run's folder.
 
 Every daemon is stopped by its pid, whatever the program did; processes the test user left behind
 are ended by pid as well, and the namespace takes its mounts with it when the last of them ends.
