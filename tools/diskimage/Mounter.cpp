@@ -298,11 +298,11 @@ private:
     // password); anything else in udisks' own.
     [[noreturn]] static void refused(const std::string& what, const BusError& error) {
         if (error.is("org.freedesktop.UDisks2.Error.NotAuthorizedDismissed")) {
-            throw ToolError("The vault’s disk was not opened because the request for permission was cancelled.");
+            throw ToolError("The request for permission was cancelled, so the vault’s disk was left as it was.");
         }
         if (error.is("org.freedesktop.UDisks2.Error.NotAuthorized") ||
             error.is("org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain")) {
-            throw ToolError("This computer does not allow you to open the vault’s disk. An administrator can allow "
+            throw ToolError("This computer does not allow you to use the vault’s disk. An administrator can allow "
                             "it in the polkit rules for udisks2.");
         }
         throw ToolError(what + error.text());
