@@ -171,8 +171,9 @@ TEST_F(UDisksPath, RefusedPermissionIsToldInPlainWords) {
         ASSERT_EQ(refuse.exitCode(), 0) << refuse.readAllStandardError().toStdString();
         Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
         EXPECT_NE(r.status, 0) << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(refusal == std::string("NotAuthorizedDismissed") ? "request for permission was cancelled"
-                                                                                   : "does not allow you"))
+        EXPECT_TRUE(r.err.contains(refusal == std::string("NotAuthorizedDismissed")
+                                       ? "request for permission was cancelled"
+                                       : "does not allow you"))
             << r.err.toStdString();
         EXPECT_FALSE(r.err.contains("uthentication")) << r.err.toStdString();
         EXPECT_FALSE(r.err.contains("org.freedesktop")) << r.err.toStdString();
