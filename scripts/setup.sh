@@ -10,7 +10,7 @@ packages=(
   libssl-dev libsecret-1-dev libheif-dev libexif-dev libicu-dev libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsodium-dev libargon2-dev
-  fuse3 libfuse3-dev e2fsprogs libsystemd-dev udisks2 fio
+  fuse3 libfuse3-dev e2fsprogs libsystemd-dev udisks2 polkitd udev dbus-daemon fio
   dbus dbus-x11 gnome-keyring python3-dbusmock python3-gi
   xvfb xauth gocryptfs util-linux xdg-utils
   qt6-svg-dev libxcb1-dev libxcb-keysyms1-dev x11proto-dev

@@ -30,6 +30,7 @@ import ctypes.util
 import datetime
 import json
 import os
+import pwd
 import re
 import shutil
 import signal
@@ -161,12 +162,17 @@ class Desktop:
         self.home = os.path.join(self.root, "home")
         self.runtime_dir = os.path.join(self.root, "run")
         self.mount_root = os.path.join(self.root, "mnt")
+        # Run by tests/tools/udisks_fixture.py as a desktop user: the real udisks on the fixture's system bus
+        # mounts every volume in the user's folder under /media.
+        self.udisks = bool(os.environ.get("LARKHOLD_UDISKS_FIXTURE")) and os.geteuid() != 0
+        if self.udisks:
+            self.mount_root = os.path.join("/media", pwd.getpwuid(os.geteuid()).pw_name)
         self.vault_dir = os.path.join(self.root, "vaults")
         self.logs = os.path.join(self.root, "logs")
         self.config_home = os.path.join(self.home, ".config")
         self.data_home = os.path.join(self.home, ".local", "share")
-        for folder in (self.home, self.runtime_dir, self.mount_root, self.vault_dir, self.logs,
-                       self.config_home, self.data_home):
+        for folder in (self.home, self.runtime_dir, self.vault_dir, self.logs, self.config_home, self.data_home,
+                       *([] if self.udisks else [self.mount_root])):
             os.makedirs(folder, exist_ok=True)
         os.chmod(self.runtime_dir, 0o700)
         os.chmod(self.home, 0o700)
@@ -197,7 +203,10 @@ class Desktop:
         try:
             self._start_x()
             self.session_bus_address = self._start_bus("session-bus")
-            self.system_bus_address = self._start_bus("system-bus")
+            if self.udisks:
+                self.system_bus_address = os.environ["DBUS_SYSTEM_BUS_ADDRESS"]
+            else:
+                self.system_bus_address = self._start_bus("system-bus")
             self._start_keyring()
             self._start_logind()
             self._start_screensaver()

@@ -1,7 +1,7 @@
 // The desktop user's way to a mounted volume: the tools ask udisks over the system bus to set up
-// a loop device from the open disk and to mount it, and report where udisks put it. udisks2
-// itself needs the machine's system bus, udev and polkit; here a stand-in answers on a private
-// bus (tests/tools/udisks_standin.py) with real loop devices and mounts.
+// a loop device from the open disk and to mount it, and report where udisks put it. Here a
+// stand-in answers on a private bus (tests/tools/udisks_standin.py) with real loop devices and
+// mounts, as root; DesktopUserVolumeTest.cpp goes through the real udisks2 as a desktop user.
 #include "ToolHarness.h"
 
 #include <QDeadlineTimer>
@@ -147,4 +147,36 @@ TEST_F(UDisksPath, VolumeLivesThroughUDisksWhereItChoosesToMountIt) {
     mountPoint = attach(image);
     EXPECT_EQ(readFile(mountPoint + "/late.txt"), "written before a forced detach");
     detach(mountPoint);
+}
+
+// polkit's refusals, which the real daemon shows only with an agent a person answers: the user
+// reads why in plain words, never "authentication" (the application's sign of a wrong password),
+// and nothing stays mounted.
+TEST_F(UDisksPath, RefusedPermissionIsToldInPlainWords) {
+    const QString image = s.path("Shut.sparsebundle");
+    createImage(image, "Shut");
+    const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
+    for (const char* refusal : {"NotAuthorizedDismissed", "NotAuthorizedCanObtain"}) {
+        QProcess refuse;
+        refuse.start("dbus-send",
+                     {"--bus=" + address, "--print-reply", "--dest=org.freedesktop.UDisks2",
+                      "/org/freedesktop/UDisks2/Manager", "org.freedesktop.DBus.Mock.AddMethod",
+                      "string:org.freedesktop.UDisks2.Manager", "string:LoopSetup", "string:ha{sv}", "string:o",
+                      // The disk's descriptor is closed, as udisks closes it: an open one keeps the disk busy.
+                      QStringLiteral("string:__import__('os').close(args[0].take())\n"
+                                     "raise dbus.exceptions.DBusException('Not authorized to perform "
+                                     "operation', name='org.freedesktop.UDisks2.Error.%1')")
+                          .arg(QLatin1String(refusal))});
+        refuse.waitForFinished(-1);
+        ASSERT_EQ(refuse.exitCode(), 0) << refuse.readAllStandardError().toStdString();
+        Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+        EXPECT_NE(r.status, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(refusal == std::string("NotAuthorizedDismissed")
+                                       ? "request for permission was cancelled"
+                                       : "does not allow you"))
+            << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains("uthentication")) << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains("org.freedesktop")) << r.err.toStdString();
+        EXPECT_TRUE(hdiutil({"info", "-plist"}).out.indexOf("mount-point") < 0);
+    }
 }

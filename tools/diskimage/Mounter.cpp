@@ -1,5 +1,6 @@
 #include "Mounter.h"
 
+#include "DiskServer.h"
 #include "Util.h"
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <thread>
 #include <unistd.h>
@@ -19,6 +21,28 @@ namespace larkhold::diskimage {
 namespace {
 
 constexpr auto kPatience = std::chrono::seconds(60);
+
+// What the user reads when udisks cannot read the disk because the disk service may not admit it.
+constexpr const char* kRootRefusedMessage =
+    "The system’s disk service is not allowed to read this vault’s disk, so the vault cannot be opened. "
+    "An administrator can allow it by adding the line “user_allow_other” to /etc/fuse.conf.";
+
+std::string fileText(const std::string& path) {
+    std::string text;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        readToEnd(fd, text, 1 << 16);
+        ::close(fd);
+    }
+    return text;
+}
+
+// Bit 24 of the effective set in /proc/<pid>/status: CAP_SYS_RESOURCE, which the kernel requires
+// for growing a mounted ext4 and some containers withhold from root.
+bool hasResourceCapability(const std::string& status) {
+    auto at = status.find("CapEff:");
+    return at != std::string::npos && (std::strtoull(status.c_str() + at + 7, nullptr, 16) >> 24 & 1) != 0;
+}
 
 std::string backendChoice() {
     const char* env = std::getenv("LARKHOLD_VOLUME_BACKEND");
@@ -100,17 +124,7 @@ public:
 
     void release(const LoopDevice& device) override { releaseHold(device); }
 
-    bool growsOnline() const override {
-        // Bit 24 of the effective set: CAP_SYS_RESOURCE, which some containers withhold from root.
-        std::string status;
-        int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            readToEnd(fd, status, 1 << 16);
-            ::close(fd);
-        }
-        auto at = status.find("CapEff:");
-        return at != std::string::npos && (std::strtoull(status.c_str() + at + 7, nullptr, 16) >> 24 & 1) != 0;
-    }
+    bool growsOnline() const override { return hasResourceCapability(fileText("/proc/self/status")); }
 
     void grow(const LoopDevice& device, const std::string&, unsigned long long) override {
         ChildResult r = runChild({"resize2fs", device.path});
@@ -167,12 +181,18 @@ public:
         BusError error;
         Message reply;
         if (sd_bus_call(bus_, call.m, timeout(), &error.e, &reply.m) < 0) {
-            throw ToolError("udisks could not set up the disk: " + error.text());
+            refused("udisks could not set up the disk: ", error);
         }
         const char* object = nullptr;
         check(sd_bus_message_read(reply.m, "o", &object));
         LoopDevice device{{}, object, -1};
-        device.path = devicePath(device.object);
+        try {
+            device.path = devicePath(device.object);
+            requireWholeDisk(device, diskFd);
+        } catch (...) {
+            release(device);
+            throw;
+        }
         return device;
     }
 
@@ -203,7 +223,7 @@ public:
                           error.is(SD_BUS_ERROR_UNKNOWN_OBJECT);
             if (!notYet || std::chrono::steady_clock::now() > deadline) {
                 release(device);
-                throw ToolError("the file system could not be mounted: " + error.text());
+                refused("the file system could not be mounted: ", error);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -231,7 +251,27 @@ public:
         sd_bus_call(bus_, call.m, timeout(), &ignored.e, nullptr);
     }
 
-    bool growsOnline() const override { return true; }
+    // The kernel grows a mounted ext4 only for a process with CAP_SYS_RESOURCE, which udisksd lacks
+    // where its service manager or container withholds it; udisks then reports the failure only
+    // after the limit has changed. Where the daemon cannot be seen, the file system grows offline.
+    bool growsOnline() const override {
+        BusError error;
+        Message reply;
+        if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                               "GetConnectionUnixProcessID", &error.e, &reply.m, "s", kUDisks) < 0) {
+            return false;
+        }
+        std::uint32_t pid = 0;
+        if (sd_bus_message_read(reply.m, "u", &pid) < 0 || pid == 0) {
+            return false;
+        }
+        // A daemon in another process namespace has a different number here.
+        const std::string proc = "/proc/" + std::to_string(pid);
+        if (withoutTrailingSpace(fileText(proc + "/comm")) != "udisksd") {
+            return false;
+        }
+        return hasResourceCapability(fileText(proc + "/status"));
+    }
 
     void grow(const LoopDevice& device, const std::string&, unsigned long long bytes) override {
         Message call;
@@ -239,7 +279,7 @@ public:
         check(sd_bus_message_append(call.m, "ta{sv}", static_cast<std::uint64_t>(bytes), 0));
         BusError error;
         if (sd_bus_call(bus_, call.m, timeout(), &error.e, nullptr) < 0) {
-            throw ToolError("the file system could not grow: " + error.text());
+            refused("the file system could not grow: ", error);
         }
     }
 
@@ -249,11 +289,25 @@ public:
         check(sd_bus_message_append(call.m, "sa{sv}", label.c_str(), 0));
         BusError error;
         if (sd_bus_call(bus_, call.m, timeout(), &error.e, nullptr) < 0) {
-            throw ToolError("the new name could not be given to the file system: " + error.text());
+            refused("the new name could not be given to the file system: ", error);
         }
     }
 
 private:
+    // polkit's refusals in the user's words (never "authentication", which reads as a wrong
+    // password); anything else in udisks' own.
+    [[noreturn]] static void refused(const std::string& what, const BusError& error) {
+        if (error.is("org.freedesktop.UDisks2.Error.NotAuthorizedDismissed")) {
+            throw ToolError("The request for permission was cancelled, so the vault’s disk was left as it was.");
+        }
+        if (error.is("org.freedesktop.UDisks2.Error.NotAuthorized") ||
+            error.is("org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain")) {
+            throw ToolError("This computer does not allow you to use the vault’s disk. An administrator can allow "
+                            "it in the polkit rules for udisks2.");
+        }
+        throw ToolError(what + error.text());
+    }
+
     static std::uint64_t timeout() { return std::chrono::duration_cast<std::chrono::microseconds>(kPatience).count(); }
 
     static void check(int rc) {
@@ -267,6 +321,26 @@ private:
         check(sd_bus_message_new_method_call(bus_, &call.m, kUDisks, object.c_str(), name.c_str(), method));
         // polkit may ask the user for a password; udisks waits for the answer.
         check(sd_bus_message_set_allow_interactive_authorization(call.m, 1));
+    }
+
+    // The kernel may size a loop device at 0 bytes when the one who set it up cannot read the disk
+    // file's attributes: udisks (root) is refused by a FUSE mount that admits only its owner. Such a
+    // device holds no file system, and udisks would never offer to mount it.
+    static void requireWholeDisk(const LoopDevice& device, int diskFd) {
+        struct stat disk {};
+        if (::fstat(diskFd, &disk) != 0) {
+            throwErrno("the vault's disk", errno);
+        }
+        const std::string name = device.path.substr(device.path.rfind('/') + 1);
+        const std::string sectors = withoutTrailingSpace(fileText("/sys/class/block/" + name + "/size"));
+        if (sectors.empty() ||
+            std::strtoull(sectors.c_str(), nullptr, 10) * 512 == static_cast<std::uint64_t>(disk.st_size)) {
+            return;
+        }
+        if (!fuseAdmitsRoot()) {
+            throw ToolError(kRootRefusedMessage);
+        }
+        throw ToolError("The system’s disk service could not read this vault’s disk, so the vault cannot be opened.");
     }
 
     std::string devicePath(const std::string& object) {

@@ -1,0 +1,255 @@
+// A vault's whole life as a desktop user lives it: not root, so every volume goes through the real
+// udisks2 on a system bus, with polkit deciding. Run by udisks_fixture.py, which starts those
+// daemons in a namespace of their own and runs this program as a throwaway user; skipped elsewhere.
+#include "ToolHarness.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace tooltest;
+
+namespace {
+
+// Loop devices over a disk served below the fixture's folder, as the kernel lists them.
+QStringList ourLoopDevices() {
+    QStringList devices;
+    const QByteArray root = qgetenv("LARKHOLD_UDISKS_FIXTURE");
+    for (const QString& name : QDir("/sys/block").entryList({"loop*"}, QDir::Dirs | QDir::System)) {
+        QFile backing("/sys/block/" + name + "/loop/backing_file");
+        if (backing.open(QIODevice::ReadOnly) && backing.readAll().startsWith(root + "/")) {
+            devices << name;
+        }
+    }
+    return devices;
+}
+
+// A loop device is let go once nothing holds it open, which udev's probing may do for a moment.
+QStringList loopDevicesLeft() {
+    QDeadlineTimer ceiling(60000);
+    while (!ourLoopDevices().isEmpty() && !ceiling.hasExpired()) {
+        QThread::msleep(50);
+    }
+    return ourLoopDevices();
+}
+
+// The mount options of the file system mounted at `mountPoint`, empty when nothing is.
+QStringList mountOptions(const QString& mountPoint) {
+    QFile info("/proc/self/mountinfo");
+    if (!info.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    for (const QByteArray& line : info.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() > 5 && QString::fromUtf8(fields[4]).replace("\\040", " ") == mountPoint) {
+            return QString::fromUtf8(fields[5]).split(',');
+        }
+    }
+    return {};
+}
+
+qint64 totalBytes(const QString& mountPoint) {
+    struct statvfs s {};
+    return ::statvfs(mountPoint.toUtf8().constData(), &s) == 0 ? qint64(s.f_blocks) * qint64(s.f_frsize) : -1;
+}
+
+// The attached image's service: the process that forked from "hdiutil attach … <image>".
+int servicePid(const QString& image) {
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool number = false;
+        const int pid = entry.toInt(&number);
+        const QByteArray cmd = readFile("/proc/" + entry + "/cmdline");
+        if (number && cmd.contains("attach") && cmd.contains(image.toUtf8()) && pid != ::getpid()) {
+            return pid;
+        }
+    }
+    return 0;
+}
+
+class DesktopUser : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qgetenv("LARKHOLD_UDISKS_FIXTURE").isEmpty()) {
+            GTEST_SKIP() << "runs only through udisks_fixture.py";
+        }
+        ASSERT_NE(::geteuid(), 0u) << "the fixture runs this as a user who is not root";
+        media_ = "/media/" + qEnvironmentVariable("USER");
+    }
+
+    void TearDown() override {
+        if (IsSkipped()) {
+            return;
+        }
+        const QString plist = hdiutil({"info", "-plist"}).out;
+        QRegularExpression re(QStringLiteral("<key>mount-point</key>\\s*<string>([^<]*)</string>"));
+        for (auto it = re.globalMatch(plist); it.hasNext();) {
+            hdiutil({"detach", it.next().captured(1), "-force"});
+        }
+        // Every loop device lets its disk go once its volume is detached.
+        EXPECT_EQ(loopDevicesLeft(), QStringList());
+    }
+
+    QString image(const QString& name, const QString& volume, const QString& size = QStringLiteral("64m")) {
+        const QString path = s.path(name + ".sparsebundle");
+        createImage(path, volume, size);
+        return path;
+    }
+
+    Scratch s;
+    QString media_;
+};
+
+} // namespace
+
+// Create, attach, write, detach, attach again and compare; grow and shrink while detached; verify,
+// rename and compact. A name longer than a label can hold still finds its volume.
+TEST_F(DesktopUser, VaultLivesItsWholeLifeThroughUDisks) {
+    const QString path = image("Life", "Quarterly Reports 2026");
+    QString mountPoint = attach(path);
+    // udisks names the folder after the label, the volume name's first 16 bytes.
+    ASSERT_EQ(mountPoint, media_ + "/Quarterly Report");
+    EXPECT_TRUE(listed(mountPoint));
+    const QStringList options = mountOptions(mountPoint);
+    EXPECT_TRUE(options.contains("nosuid") && options.contains("nodev")) << options.join(',').toStdString();
+    QFileInfo top(mountPoint);
+    EXPECT_EQ(top.ownerId(), ::getuid()); // the user's own folder, writable without root
+    EXPECT_EQ(ourLoopDevices().size(), 1);
+
+    QList<QByteArray> contents;
+    for (int i = 0; i < 20; ++i) {
+        contents << randomBytes((i % 5 + 1) * 97 * 1024);
+        writeFile(mountPoint + QStringLiteral("/file-%1.bin").arg(i), contents.last());
+    }
+    QDir().mkpath(mountPoint + "/folder/inner");
+    writeFile(mountPoint + "/folder/inner/note.txt", "kept inside");
+    detach(mountPoint);
+    EXPECT_FALSE(listed(mountPoint));
+    EXPECT_FALSE(QFile::exists(mountPoint)); // udisks removed its folder
+
+    auto same = [&](const QString& at) {
+        for (int i = 0; i < contents.size(); ++i) {
+            EXPECT_EQ(readFile(at + QStringLiteral("/file-%1.bin").arg(i)), contents[i]) << i;
+        }
+        EXPECT_EQ(readFile(at + "/folder/inner/note.txt"), "kept inside");
+    };
+    mountPoint = attach(path);
+    same(mountPoint);
+    const qint64 before = totalBytes(mountPoint);
+    detach(mountPoint);
+
+    // Growing takes the whole new size and keeps everything; udisks may not grow a mounted file
+    // system where the daemon lacks the capability for it, which the tool must know beforehand.
+    Outcome grown = hdiutil({"resize", "-size", "128m", "-stdinpass", path}, kPassword);
+    ASSERT_EQ(grown.status, 0) << grown.err.toStdString();
+    mountPoint = attach(path);
+    EXPECT_GT(totalBytes(mountPoint), before + (48 << 20));
+    same(mountPoint);
+    detach(mountPoint);
+    Outcome shrunk = hdiutil({"resize", "-size", "64m", "-stdinpass", path}, kPassword);
+    ASSERT_EQ(shrunk.status, 0) << shrunk.err.toStdString();
+
+    Outcome compacted = hdiutil({"compact", "-stdinpass", path}, kPassword);
+    EXPECT_EQ(compacted.status, 0) << compacted.err.toStdString();
+
+    mountPoint = attach(path);
+    same(mountPoint);
+    Outcome verified = runTool("diskutil", {"verifyVolume", mountPoint});
+    EXPECT_TRUE(verified.out.contains("exit code is 0")) << verified.out.toStdString() << verified.err.toStdString();
+    ASSERT_TRUE(listed(mountPoint));
+
+    // A rename relabels the file system and udisks mounts it again under the new name.
+    Outcome renamed = runTool("diskutil", {"rename", mountPoint, "Taxes"});
+    ASSERT_EQ(renamed.status, 0) << renamed.err.toStdString();
+    mountPoint = media_ + "/Taxes";
+    EXPECT_TRUE(listed(mountPoint));
+    same(mountPoint);
+    detach(mountPoint);
+    EXPECT_EQ(attach(path), mountPoint);
+}
+
+// A forced detach with a file open, and a disk service killed under a mounted volume: what was
+// synced before is there at the next attach, and no loop device stays behind.
+TEST_F(DesktopUser, ForcedDetachAndKilledServiceKeepWhatWasSynced) {
+    const QString path = image("Rough", "Rough");
+    QString mountPoint = attach(path);
+    writeFile(mountPoint + "/before.txt", "written before a forced detach");
+    {
+        const int fd = ::open((mountPoint + "/open.txt").toUtf8().constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        Outcome busy = hdiutil({"detach", mountPoint});
+        EXPECT_EQ(busy.status, 16) << busy.err.toStdString();
+        EXPECT_TRUE(listed(mountPoint));
+        detach(mountPoint, true);
+        EXPECT_FALSE(listed(mountPoint));
+        // udisks cannot shut the file system down: what is written after the detach fails instead
+        // of passing as stored.
+        const bool stored = ::write(fd, "after", 5) == 5 && ::fsync(fd) == 0;
+        EXPECT_FALSE(stored);
+        ::close(fd);
+    }
+    EXPECT_EQ(loopDevicesLeft(), QStringList());
+
+    mountPoint = attach(path);
+    EXPECT_EQ(readFile(mountPoint + "/before.txt"), "written before a forced detach");
+    const QByteArray synced = randomBytes(2 << 20);
+    writeFile(mountPoint + "/synced.bin", synced);
+    const int pid = servicePid(path);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    // Nothing written after the death passes as stored: the volume turns read-only.
+    bool refused = false;
+    QDeadlineTimer ceiling(60000);
+    for (int i = 0; !refused && !ceiling.hasExpired(); ++i) {
+        const QByteArray name = (mountPoint + QStringLiteral("/after-%1.txt").arg(i)).toUtf8();
+        int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        refused = fd < 0 || ::write(fd, "lost?", 5) != 5 || ::fsync(fd) != 0;
+        if (fd >= 0) {
+            ::syncfs(fd);
+            ::close(fd);
+        }
+    }
+    EXPECT_TRUE(refused);
+    while (listed(mountPoint) && !ceiling.hasExpired()) {
+        QThread::msleep(50); // the killed service may not have been reaped yet
+    }
+    EXPECT_FALSE(listed(mountPoint));
+
+    mountPoint = attach(path);
+    ASSERT_FALSE(mountPoint.isEmpty());
+    EXPECT_EQ(readFile(mountPoint + "/synced.bin"), synced);
+    Outcome verified = runTool("diskutil", {"verifyVolume", mountPoint});
+    EXPECT_TRUE(verified.out.contains("exit code is 0")) << verified.out.toStdString();
+}
+
+// A wrong password mounts nothing; a machine whose FUSE setup does not let udisks read the disk
+// fails at once with what the administrator must change, and leaves no loop device behind.
+TEST_F(DesktopUser, RefusalsLeaveNothingBehind) {
+    const QString path = image("Shut", "Shut");
+    Outcome wrong = hdiutil({"attach", "-plist", "-stdinpass", path}, "not the password");
+    EXPECT_NE(wrong.status, 0);
+    EXPECT_TRUE(wrong.err.contains("Authentication error")) << wrong.err.toStdString();
+    EXPECT_EQ(ourLoopDevices(), QStringList());
+
+    // The fixture's /etc/fuse.conf is the test user's own: here the administrator did not allow it.
+    QFile conf("/etc/fuse.conf");
+    ASSERT_TRUE(conf.open(QIODevice::ReadWrite));
+    const QByteArray allowed = conf.readAll();
+    conf.resize(0);
+    conf.close();
+    Outcome refused = hdiutil({"attach", "-plist", "-stdinpass", path}, kPassword);
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(allowed);
+    conf.close();
+    if (refused.status == 0) {
+        // Kernels that size a loop device without asking the disk as its creator need no allowing.
+        detach(mountPointIn(refused.out));
+    } else {
+        EXPECT_TRUE(refused.err.contains("“user_allow_other” to /etc/fuse.conf")) << refused.err.toStdString();
+        EXPECT_FALSE(refused.err.contains("org.freedesktop")) << refused.err.toStdString();
+    }
+    EXPECT_EQ(loopDevicesLeft(), QStringList());
+    const QString mountPoint = attach(path);
+    EXPECT_EQ(mountPoint, media_ + "/Shut");
+}
