@@ -76,7 +76,8 @@ protected:
     StoreFixture() : defaults(dir.filePath(QStringLiteral("settings.ini"))) {
         QDir(dir.path()).mkpath(QStringLiteral("tools"));
         QDir(dir.path()).mkpath(QStringLiteral("vaults"));
-        const QString script = QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("fake-disk.sh"));
+        // Named by the build, not by __FILE__, which a compiler cache may leave relative.
+        const QString script = QStringLiteral(LARKHOLD_FAKE_DISK);
         for (const char* name : {"hdiutil", "diskutil", "du", "mdutil", "opener"})
             QFile::copy(script, tool(QString::fromLatin1(name)));
         DiskImageTools tools;
