@@ -55,19 +55,6 @@ qint64 totalBytes(const QString& mountPoint) {
     return ::statvfs(mountPoint.toUtf8().constData(), &s) == 0 ? qint64(s.f_blocks) * qint64(s.f_frsize) : -1;
 }
 
-// The attached image's service: the process that forked from "hdiutil attach … <image>".
-int servicePid(const QString& image) {
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        bool number = false;
-        const int pid = entry.toInt(&number);
-        const QByteArray cmd = readFile("/proc/" + entry + "/cmdline");
-        if (number && cmd.contains("attach") && cmd.contains(image.toUtf8()) && pid != ::getpid()) {
-            return pid;
-        }
-    }
-    return 0;
-}
-
 class DesktopUser : public ::testing::Test {
 protected:
     void SetUp() override {
