@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,6 +10,7 @@
 #include <QPixmapCache>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -349,6 +351,19 @@ void ThemeLabel::setElideMode(Qt::TextElideMode mode) {
     update();
 }
 
+bool ThemeLabel::event(QEvent* event) {
+    // A text cut short is shown whole where the pointer rests on it.
+    if (event->type() == QEvent::ToolTip && toolTip().isEmpty() && elideMode_ != Qt::ElideNone) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        if (isElided())
+            QToolTip::showText(help->globalPos(), text(), this);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QLabel::event(event);
+}
+
 bool ThemeLabel::isElided() const {
     if (wordWrap())
         return false;
@@ -404,6 +419,8 @@ RingGauge::RingGauge(double fraction, qreal size, qreal thickness, QColor color,
                      QWidget* parent)
     : QWidget(parent), fraction_(fraction), shown_(fraction), size_(size), thickness_(thickness),
       color_(std::move(color)), track_(std::move(track)), sealed_(sealed) {
+    // A child of the widget it moves, where whoever waits for the widget to come to rest finds it.
+    animation_.setParent(this);
     animation_.setDuration(Theme::kFractionAnimationMs);
     animation_.setEasingCurve(Theme::easeOut());
     connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
@@ -519,6 +536,7 @@ CapacityBar::CapacityBar(QWidget* parent) : CapacityBar(0, false, parent) {}
 
 CapacityBar::CapacityBar(double fraction, bool sealed, QWidget* parent)
     : QWidget(parent), fraction_(fraction), shown_(fraction), sealed_(sealed) {
+    animation_.setParent(this);
     animation_.setDuration(Theme::kFractionAnimationMs);
     animation_.setEasingCurve(Theme::easeOut());
     connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
@@ -731,6 +749,7 @@ CapsuleButton::CapsuleButton(const QString& text, int horizontalPadding, QFont f
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setCursor(Qt::ArrowCursor);
     setAttribute(Qt::WA_Hover);
+    pressAnimation_.setParent(this);
     pressAnimation_.setDuration(Theme::kPressAnimationMs);
     pressAnimation_.setEasingCurve(Theme::easeOut());
     connect(&pressAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
@@ -876,6 +895,11 @@ void CapsuleButton::paintEvent(QPaintEvent*) {
         painter.setPen(ring);
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(Theme::capsule(QRectF(rect()).adjusted(1, 1, -1, -1)));
+        // The highlight colour all but vanishes on a filled capsule: a white line inside the edge shows it.
+        if (filled()) {
+            painter.setPen(QPen(QColor(255, 255, 255, 235), 2));
+            painter.drawPath(Theme::capsule(QRectF(rect()).adjusted(3.5, 3.5, -3.5, -3.5)));
+        }
     }
 }
 
