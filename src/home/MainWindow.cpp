@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
 #include <QtConcurrent>
@@ -182,9 +183,14 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 void MainWindow::placeSheet() {
     if (!sheet_ || !sheet_->isVisible() || !isVisible())
         return;
-    const QRect window = frameGeometry();
+    // Centred across the window, hanging from the top of its content, and whole on the screen.
     QRect sheet = sheet_->frameGeometry();
-    sheet.moveCenter(window.center());
+    sheet.moveTopLeft(QPoint(frameGeometry().center().x() - sheet.width() / 2, geometry().top()));
+    if (const QScreen* shownOn = screen()) {
+        const QRect room = shownOn->availableGeometry();
+        sheet.moveTop(std::max(room.top(), std::min(sheet.top(), room.bottom() + 1 - sheet.height())));
+        sheet.moveLeft(std::max(room.left(), std::min(sheet.left(), room.right() + 1 - sheet.width())));
+    }
     sheet_->move(sheet.topLeft());
 }
 
@@ -386,6 +392,7 @@ void MainWindow::showNextSheet() {
             QTimer::singleShot(0, this, &MainWindow::showNextSheet);
         });
         dialog->open();
+        placeSheet();
         return;
     }
 }

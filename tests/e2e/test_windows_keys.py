@@ -33,6 +33,9 @@ class ApplicationShortcuts(SheetScenario):
 
 
 class WindowsThatCloseByKey(SheetScenario):
+    def prepare(self):
+        self.desktop.write_settings(menuBarPanel=True)
+
     def test_settings_and_about_close_with_escape_and_ctrl_w(self):
         d = self.desktop
         self.activate(self.main_window())
@@ -51,10 +54,11 @@ class WindowsThatCloseByKey(SheetScenario):
         d.key("ctrl+w")
         d.wait_window_gone("Settings")
 
-        # About, from the window's menu: its first entry.
+        # About, from the panel's footer: the second button from its right end.
         for keys in (["Escape"], ["ctrl+w"]):
-            self.popup(lambda: d.click_window(self.main_window(), 30, 10))
-            d.key("Down", "Return")
+            d.click_tray_icon()
+            x, y, width, height = d.window_geometry(d.wait_for_window("Larkhold Panel"))
+            d.click(x + width - 12 - 9 - 36, y + height - 8 - 9)
             self.wait_and_activate("About Larkhold")
             d.key(*keys)
             d.wait_window_gone("About Larkhold")
@@ -87,9 +91,9 @@ class SheetsKeepTheKeyboard(SheetScenario):
         def over_the_window():
             sx, sy, sw, sh = d.window_geometry(sheet)
             mx, my, mw, mh = d.window_geometry(main)
-            return mx <= sx and sx + sw <= mx + mw and abs((sx + sw // 2) - (mx + mw // 2)) <= 2
+            return abs((sx + sw // 2) - (mx + mw // 2)) <= 2 and my <= sy < my + mh and sy + sh <= SCREEN_HEIGHT
 
-        wait_until(over_the_window, "the sheet centred over its window")
+        wait_until(over_the_window, "the sheet centred over its window and on the screen")
         wait_until(lambda: d.active_window() == sheet, "the sheet with the keyboard")
         d.screenshot("new-vault-over-window")
 
@@ -98,11 +102,21 @@ class SheetsKeepTheKeyboard(SheetScenario):
         sheet = self.open_new_vault_sheet()
         d.type_text("Fir")
         self.new_vault_from_panel()
+        d.wait_window_gone("Larkhold Panel")
         wait_until(lambda: d.active_window() == sheet, "the open sheet brought forward")
+        # Typing goes on where it was: the name, then a small size, the passwords and Create.
         d.type_text("st")
+        self.assertEqual(d.find_windows("New Vault"), [sheet])
+        d.key("Tab", "Tab", "Tab", "Left", "shift+Tab")
+        d.type_text("64")
+        d.key("Tab", "Tab")
+        d.type_text(PASSWORD)
+        d.key("Tab")
+        d.type_text(PASSWORD)
         d.screenshot("one-sheet")
-        d.key("Escape")
-        d.wait_window_gone("New Vault")
+        d.key("Return")
+        d.wait_window_gone("New Vault", timeout=300)
+        self.assertEqual([v["name"] for v in d.listed_vaults()], ["Taxes", "First"])
 
         # Shown after the sheet closed, the panel comes after anything queued behind it: no second sheet.
         d.click_tray_icon()
@@ -111,8 +125,9 @@ class SheetsKeepTheKeyboard(SheetScenario):
 
     def test_the_wrong_password_alert_sits_on_the_sheet_and_gives_the_keyboard_back(self):
         d = self.desktop
-        self.popup(lambda: d.click_window(self.main_window(), *FIRST_CARD, button=3))
-        d.key("Down", "Return")  # the first entry: Unlock
+        # The card's Unlock button, at its right end: no password is saved, so the sheet asks.
+        x, y, width, height = d.window_geometry(self.activate(self.main_window()))
+        d.click(x + width - 77, y + FIRST_CARD[1])
         sheet = self.wait_and_activate("Unlock “Taxes”")
         d.type_text("not it")
         d.key("Return")
