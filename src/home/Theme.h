@@ -85,7 +85,11 @@ QColor withAlpha(QColor color, qreal alpha);
 // ---- fonts (sizes in device-independent pixels, as the designs give them) ----
 
 enum class FontDesign { standard, rounded, monospaced };
+// The desktop's face (or the rounded one) at the design's size, made smaller by as much as the face is
+// wider than the one the designs were drawn with, so that their lines fit at the windows' sizes.
 QFont font(qreal pixelSize, QFont::Weight weight = QFont::Normal, FontDesign design = FontDesign::standard);
+// The factor `font` applies to a face: 1 for one as narrow as the designs' or narrower, at least 0.85.
+qreal widthScale(const QFont& face);
 
 // ---- painting helpers ----
 

@@ -232,6 +232,23 @@ TEST(ThemeWidgetsTest, KeyboardFocusShowsOnAFilledButtonAndACutLabelOffersItsWho
     EXPECT_EQ(QToolTip::text(), whole);
 }
 
+TEST(ThemeFontsTest, AWideDesktopFaceIsSetSmallerByAsMuch) {
+    // At the designs' sizes this line is 2480 px wide at 100 px in the face they were drawn with.
+    const QString line = QStringLiteral("1 vault · 1 open · 29.3 MB on disk · opened 3 sec. ago");
+    QFont desktop = QApplication::font();
+    desktop.setPixelSize(100);
+    const qreal desktopWidth = QFontMetricsF(desktop).horizontalAdvance(line);
+    const qreal kitWidth = QFontMetricsF(Theme::font(100)).horizontalAdvance(line);
+    if (desktopWidth * 0.85 > 2480)
+        EXPECT_NEAR(kitWidth, desktopWidth * 0.85, desktopWidth * 0.02);
+    else if (desktopWidth > 2480)
+        EXPECT_NEAR(kitWidth, 2480, 50);
+    else
+        EXPECT_NEAR(kitWidth, desktopWidth, 1);
+    // Monospaced lines keep their size.
+    EXPECT_EQ(Theme::font(12, QFont::Normal, Theme::FontDesign::monospaced).pixelSize(), 12);
+}
+
 // The colour under the bar's last pixels, painted offscreen.
 QColor barEnd(double fraction, bool sealed) {
     CapacityBar bar(fraction, sealed);
