@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -91,9 +92,18 @@ private:
 };
 
 // A window shown on first use, then reused as it is.
+// Escape and Ctrl+W close the window, as they close the desktop's own small windows.
+void closeByKeys(QWidget* window) {
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto* shortcut = new QShortcut(keys, window);
+        QObject::connect(shortcut, &QShortcut::activated, window, &QWidget::close);
+    }
+}
+
 void showSingle(QPointer<QWidget>& slot, const std::function<QWidget*()>& make, WindowPresenter* presenter) {
     if (!slot) {
         slot = make();
+        closeByKeys(slot);
         slot->adjustSize();
         if (QScreen* screen = QApplication::primaryScreen()) {
             QRect frame = slot->frameGeometry();

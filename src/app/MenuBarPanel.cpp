@@ -311,6 +311,8 @@ QWidget* MenuBarPanel::footer() {
     add->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
     auto* addMenu = new QMenu(add);
     addMenu->addAction(MenuBarTexts::newVault, this, [this] {
+        // Out of the way first, as for every command that brings a window: the sheet takes the keyboard.
+        hide();
         store_.setNewVaultRequested(true);
         callIfSet(actions_.showMainWindow);
     });

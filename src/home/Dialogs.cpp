@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QQueue>
 
@@ -122,9 +123,12 @@ QMessageBox* alert(QWidget* parent, const AlertSpec& spec, std::function<void(in
     }
     QMessageBox* box = makeAlert(parent, spec);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(box, &QMessageBox::finished, box, [box, spec, done = std::move(done)] {
+    QObject::connect(box, &QMessageBox::finished, box, [box, spec, done = std::move(done), over = QPointer(parent)] {
         if (done)
             done(answerOf(box, spec));
+        // The keyboard goes back to the window the alert was over, not to whatever the desktop picks.
+        if (over && over->isVisible())
+            over->window()->activateWindow();
     });
     activate(parent);
     box->open();

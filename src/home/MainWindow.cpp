@@ -18,6 +18,9 @@
 #include <QCoroFuture>
 #include <QDialog>
 #include <QMessageBox>
+#include <QMoveEvent>
+#include <QResizeEvent>
+#include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
 #include <QtConcurrent>
@@ -154,8 +157,41 @@ void MainWindow::hideEvent(QHideEvent* event) {
 
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         status_->refresh();
+        // The window is blocked while its sheet is up: typing belongs to the sheet.
+        if (sheet_ && sheet_->isVisible() && !sheet_->findChild<QDialog*>())
+            QTimer::singleShot(0, this, [this] {
+                if (sheet_ && sheet_->isVisible() && isActiveWindow())
+                    sheet_->activateWindow();
+            });
+    }
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // The window manager places a window only once it is shown, after a sheet opened with it took its
+    // place: the sheet follows its window.
+    placeSheet();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    placeSheet();
+}
+
+void MainWindow::placeSheet() {
+    if (!sheet_ || !sheet_->isVisible() || !isVisible())
+        return;
+    // Centred across the window, hanging from the top of its content, and whole on the screen.
+    QRect sheet = sheet_->frameGeometry();
+    sheet.moveTopLeft(QPoint(frameGeometry().center().x() - sheet.width() / 2, geometry().top()));
+    if (const QScreen* shownOn = screen()) {
+        const QRect room = shownOn->availableGeometry();
+        sheet.moveTop(std::max(room.top(), std::min(sheet.top(), room.bottom() + 1 - sheet.height())));
+        sheet.moveLeft(std::max(room.left(), std::min(sheet.left(), room.right() + 1 - sheet.width())));
+    }
+    sheet_->move(sheet.topLeft());
 }
 
 // ---- the action table ----
@@ -301,12 +337,24 @@ QCoro::Task<> MainWindow::startTask() {
 // ---- sheets ----
 
 void MainWindow::openCreateSheet() {
+    if (sheet_ && sheetIsCreate_) {
+        if (sheet_->isVisible()) {
+            sheet_->raise();
+            sheet_->activateWindow();
+        }
+        return;
+    }
+    for (const PendingSheet& waiting : std::as_const(queue_)) {
+        if (waiting.create)
+            return;
+    }
     QPointer<MainWindow> self(this);
     presentSheet({[self](QWidget* parent) -> QDialog* {
                       return self->deps_.sheets ? self->deps_.sheets->createVault(parent) : nullptr;
                   },
                   {},
-                  {}});
+                  {},
+                  true});
 }
 
 void MainWindow::presentSheet(PendingSheet sheet) {
@@ -335,6 +383,7 @@ void MainWindow::showNextSheet() {
             dialog->setPalette(palette());
         dialog->setWindowModality(Qt::WindowModal);
         sheet_ = dialog;
+        sheetIsCreate_ = next.create;
         connect(dialog, &QDialog::finished, this, [this, dialog, closed = next.closed] {
             if (sheet_ == dialog)
                 sheet_ = nullptr;
@@ -343,6 +392,7 @@ void MainWindow::showNextSheet() {
             QTimer::singleShot(0, this, &MainWindow::showNextSheet);
         });
         dialog->open();
+        placeSheet();
         return;
     }
 }
@@ -410,9 +460,15 @@ AlertSpec MainWindow::errorAlert(const QString& message) {
     return spec;
 }
 
+QWidget* MainWindow::alertParent() {
+    if (sheet_ && sheet_->isVisible())
+        return sheet_;
+    return isVisible() ? this : nullptr;
+}
+
 void MainWindow::confirmRemove(const Vault& vault) {
     QPointer<VaultStore> store(deps_.store);
-    Dialogs::alert(isVisible() ? this : nullptr, removeAlert(vault), [store, vault](int answer) {
+    Dialogs::alert(alertParent(), removeAlert(vault), [store, vault](int answer) {
         if (answer == 0 && store)
             store->forget(vault);
     });
@@ -429,7 +485,7 @@ void MainWindow::showErrorIfAny() {
     }
     QPointer<VaultStore> store(deps_.store);
     QPointer<MainWindow> self(this);
-    QMessageBox* box = Dialogs::alert(isVisible() ? this : nullptr, errorAlert(message), [store, self](int) {
+    QMessageBox* box = Dialogs::alert(alertParent(), errorAlert(message), [store, self](int) {
         if (self)
             self->errorAlert_ = nullptr;
         if (store)

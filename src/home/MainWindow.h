@@ -69,6 +69,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct PendingSheet {
@@ -76,6 +78,8 @@ private:
         // Asked when the sheet's turn comes; false drops it.
         std::function<bool()> stillWanted;
         std::function<void()> closed;
+        // The New Vault sheet: there is only ever one, shown or waiting.
+        bool create = false;
     };
 
     VaultActions buildActions();
@@ -83,6 +87,9 @@ private:
     void applyTargetSize();
     void presentSheet(PendingSheet sheet);
     void showNextSheet();
+    void placeSheet();
+    // Where an alert goes: over the sheet while one is shown, else over the window while it is shown.
+    QWidget* alertParent();
     void showErrorIfAny();
     void showPasswordPrompt();
     void takeNewVaultRequest();
@@ -104,6 +111,7 @@ private:
 
     QQueue<PendingSheet> queue_;
     QPointer<QDialog> sheet_;
+    bool sheetIsCreate_ = false;
     std::optional<QUuid> promptShownFor_;
     QPointer<QMessageBox> errorAlert_;
     bool starting_ = false;

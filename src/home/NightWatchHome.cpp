@@ -147,7 +147,7 @@ NightWatchHome::NightWatchHome(HomeContext context, QWidget* parent, const Clock
     titleFont.setLetterSpacing(QFont::AbsoluteSpacing, 2);
     title->setFont(titleFont);
     title->setAlignment(Qt::AlignCenter);
-    title->setContentsMargins(0, 8, 0, 10);
+    title->setContentsMargins(0, 0, 0, 10);
     column->addWidget(title);
     column->addWidget(buildHeader());
     column->addWidget(buildList(), 1);

@@ -206,7 +206,7 @@ QWidget* SoftFocusHome::buildList() {
 
     auto* content = new ShadowHost;
     list_ = new QVBoxLayout(content);
-    list_->setContentsMargins(30, 16, 30, 16);
+    list_->setContentsMargins(30, 16, 30, 0);
     list_->setSpacing(12);
 
     DesignButton::Look zone;

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QHash>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,7 +12,9 @@
 #include <QPixmapCache>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QToolTip>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace larkhold {
@@ -160,6 +165,25 @@ QColor withAlpha(QColor color, qreal alpha) {
     return color;
 }
 
+qreal widthScale(const QFont& desktop) {
+    // The designs' sizes were chosen for a face as wide as this line is at 100 px there; a wider desktop
+    // face is set smaller by as much (never below 85 %), so that the designs' lines still fit.
+    static const QString sample = QStringLiteral("1 vault · 1 open · 29.3 MB on disk · opened 3 sec. ago");
+    constexpr qreal kDesignedWidth = 2480;
+    static QHash<QString, qreal> scales;
+    const QString key = desktop.family() + QLatin1Char('/') + desktop.styleName();
+    const auto known = scales.constFind(key);
+    if (known != scales.cend())
+        return *known;
+    QFont probe = desktop;
+    probe.setPixelSize(100);
+    probe.setWeight(QFont::Normal);
+    const qreal width = QFontMetricsF(probe).horizontalAdvance(sample);
+    const qreal scale = width > 0 ? std::clamp(kDesignedWidth / width, 0.85, 1.0) : 1.0;
+    scales.insert(key, scale);
+    return scale;
+}
+
 QFont font(qreal pixelSize, QFont::Weight weight, FontDesign design) {
     QFont f;
     if (design == FontDesign::monospaced) {
@@ -170,6 +194,14 @@ QFont font(qreal pixelSize, QFont::Weight weight, FontDesign design) {
             static const bool hasInter = QFontDatabase::families().contains(QStringLiteral("Inter"));
             if (hasInter)
                 f.setFamily(QStringLiteral("Inter"));
+        }
+        // Monospaced lines are laid out by the character, and keep their size.
+        const qreal scale = widthScale(f);
+        if (scale < 1.0) {
+            // In points, which take a fraction: a whole pixel less would be more than the face needs.
+            f.setPointSizeF(std::max(1.0, pixelSize * scale * 72.0 / 96.0));
+            f.setWeight(weight);
+            return f;
         }
     }
     f.setPixelSize(qMax(1, qRound(pixelSize)));
@@ -349,6 +381,19 @@ void ThemeLabel::setElideMode(Qt::TextElideMode mode) {
     update();
 }
 
+bool ThemeLabel::event(QEvent* event) {
+    // A text cut short is shown whole where the pointer rests on it.
+    if (event->type() == QEvent::ToolTip && toolTip().isEmpty() && elideMode_ != Qt::ElideNone) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        if (isElided())
+            QToolTip::showText(help->globalPos(), text(), this);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QLabel::event(event);
+}
+
 bool ThemeLabel::isElided() const {
     if (wordWrap())
         return false;
@@ -404,6 +449,8 @@ RingGauge::RingGauge(double fraction, qreal size, qreal thickness, QColor color,
                      QWidget* parent)
     : QWidget(parent), fraction_(fraction), shown_(fraction), size_(size), thickness_(thickness),
       color_(std::move(color)), track_(std::move(track)), sealed_(sealed) {
+    // A child of the widget it moves, where whoever waits for the widget to come to rest finds it.
+    animation_.setParent(this);
     animation_.setDuration(Theme::kFractionAnimationMs);
     animation_.setEasingCurve(Theme::easeOut());
     connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
@@ -519,6 +566,7 @@ CapacityBar::CapacityBar(QWidget* parent) : CapacityBar(0, false, parent) {}
 
 CapacityBar::CapacityBar(double fraction, bool sealed, QWidget* parent)
     : QWidget(parent), fraction_(fraction), shown_(fraction), sealed_(sealed) {
+    animation_.setParent(this);
     animation_.setDuration(Theme::kFractionAnimationMs);
     animation_.setEasingCurve(Theme::easeOut());
     connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
@@ -731,6 +779,7 @@ CapsuleButton::CapsuleButton(const QString& text, int horizontalPadding, QFont f
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setCursor(Qt::ArrowCursor);
     setAttribute(Qt::WA_Hover);
+    pressAnimation_.setParent(this);
     pressAnimation_.setDuration(Theme::kPressAnimationMs);
     pressAnimation_.setEasingCurve(Theme::easeOut());
     connect(&pressAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
@@ -876,6 +925,11 @@ void CapsuleButton::paintEvent(QPaintEvent*) {
         painter.setPen(ring);
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(Theme::capsule(QRectF(rect()).adjusted(1, 1, -1, -1)));
+        // The highlight colour all but vanishes on a filled capsule: a white line inside the edge shows it.
+        if (filled()) {
+            painter.setPen(QPen(QColor(255, 255, 255, 235), 2));
+            painter.drawPath(Theme::capsule(QRectF(rect()).adjusted(3.5, 3.5, -3.5, -3.5)));
+        }
     }
 }
 

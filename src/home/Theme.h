@@ -85,7 +85,11 @@ QColor withAlpha(QColor color, qreal alpha);
 // ---- fonts (sizes in device-independent pixels, as the designs give them) ----
 
 enum class FontDesign { standard, rounded, monospaced };
+// The desktop's face (or the rounded one) at the design's size, made smaller by as much as the face is
+// wider than the one the designs were drawn with, so that their lines fit at the windows' sizes.
 QFont font(qreal pixelSize, QFont::Weight weight = QFont::Normal, FontDesign design = FontDesign::standard);
+// The factor `font` applies to a face: 1 for one as narrow as the designs' or narrower, at least 0.85.
+qreal widthScale(const QFont& face);
 
 // ---- painting helpers ----
 
@@ -130,13 +134,15 @@ public:
     // Qt::ElideNone (the default) shows the text whole; any other mode lets the label shrink.
     void setElideMode(Qt::TextElideMode mode);
     Qt::TextElideMode elideMode() const { return elideMode_; }
-    // Whether the text is cut at the current width.
+    // Whether the text is cut at the current width. A cut text shows whole in the label's tooltip
+    // unless it has a tooltip of its own.
     bool isElided() const;
 
     QSize minimumSizeHint() const override;
     QSize sizeHint() const override;
 
 protected:
+    bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -320,6 +326,8 @@ public:
     // is the primary action (clicked()).
     void setPullDownMenu(QMenu* menu);
     QMenu* pullDownMenu() const { return pullDown_; }
+    // Whether the capsule is filled with a colour, on which the focus ring needs a line of its own.
+    virtual bool filled() const { return false; }
     // 0 at rest, 1 fully pressed; follows the press animation.
     qreal pressProgress() const { return press_; }
     // The size of a label drawn whole: the button never goes below it.
@@ -367,6 +375,7 @@ public:
     void setGradient(GradientKind gradient);
     GradientKind gradient() const { return gradient_; }
     qreal contentOpacity() const override;
+    bool filled() const override { return true; }
 
 protected:
     void paintBackground(QPainter& painter, const QRectF& capsule) override;
@@ -402,6 +411,7 @@ public:
 
     QString symbol() const { return symbol_; }
     ThemeLabel::Tone tone() const { return tone_; }
+    int pixelSize() const { return px_; }
     void setSymbol(const QString& symbol);
     // A fixed colour in place of the tone.
     void setColor(const QColor& color);

@@ -16,6 +16,8 @@ VaultCard::VaultCard(const Vault& vault, HomeContext context, QWidget* parent)
     setObjectName(QStringLiteral("vaultCard"));
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    hoverAnimation_.setParent(this);
+    stateAnimation_.setParent(this);
     hoverAnimation_.setDuration(Theme::kHoverAnimationMs);
     hoverAnimation_.setEasingCurve(Theme::easeOut());
     connect(&hoverAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
@@ -73,10 +75,10 @@ void VaultCard::build() {
     openIcon_ = new SymbolView(QStringLiteral("lock.open.fill"), 11, ThemeLabel::Tone::green, this);
     openIcon_->setToolTip(CardText::vaultIsOpen);
     title->addWidget(openIcon_, 0, Qt::AlignVCenter);
-    cloudIcon_ = new SymbolView(QStringLiteral("icloud.slash"), 12, ThemeLabel::Tone::secondary, this);
+    cloudIcon_ = new SymbolView(QStringLiteral("icloud.slash"), 11, ThemeLabel::Tone::secondary, this);
     cloudIcon_->setToolTip(CardText::keptOutOfCloud());
     title->addWidget(cloudIcon_, 0, Qt::AlignVCenter);
-    ownerIcon_ = new SymbolView(QStringLiteral("touchid"), 12, ThemeLabel::Tone::secondary, this);
+    ownerIcon_ = new SymbolView(QStringLiteral("touchid"), 11, ThemeLabel::Tone::secondary, this);
     ownerIcon_->setToolTip(CardText::ownerCheckRequired());
     title->addWidget(ownerIcon_, 0, Qt::AlignVCenter);
     badge_ = new CapsuleBadge(CardText::nearlyFull, GradientKind::warning, this);

@@ -1,11 +1,13 @@
 #include "PocketEditor.h"
 
+#include "Defaults.h"
 #include "DesignParts.h"
 #include "PocketDocument.h"
 #include "PocketItemListModel.h"
 #include "PocketPanels.h"
 #include "PocketViewers.h"
 #include "PocketWidgets.h"
+#include "SettingsKeys.h"
 #include "SheetDialog.h"
 #include "Theme.h"
 
@@ -22,6 +24,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
@@ -203,6 +206,15 @@ QWidget* PocketEditor::buildSidebar() {
     optimize_->setChecked(model_.optimizePhotos());
     SheetDialog::styleField(optimize_);
     connect(optimize_, &QCheckBox::toggled, this, [this](bool on) { model_.setOptimizePhotos(on); });
+    // One setting for every editor: a change made in another shows here at once.
+    if (Defaults* defaults = model_.defaults()) {
+        connect(defaults, &Defaults::changed, optimize_, [this](const QString& key) {
+            if (key != SettingsKeys::pocketOptimizePhotos.name)
+                return;
+            const QSignalBlocker quiet(optimize_);
+            optimize_->setChecked(model_.optimizePhotos());
+        });
+    }
     auto* option = new QHBoxLayout;
     option->setContentsMargins(8, 8, 8, 8);
     option->addWidget(optimize_);
@@ -262,8 +274,18 @@ QWidget* PocketEditor::buildDetail() {
     name_->setFont(Theme::font(14, QFont::DemiBold));
     makeBaseTransparent(name_);
     connect(name_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        if (const PocketItem* item = model_.selectedItem())
-            model_.rename(item->id, text);
+        const PocketItem* item = model_.selectedItem();
+        if (!item)
+            return;
+        const QUuid id = item->id;
+        model_.rename(id, text);
+        // Refused (no room left, or the vault is locking): the field shows the name the vault holds.
+        const PocketItem* kept = model_.document() ? model_.document()->item(id) : nullptr;
+        if (kept && kept->name != text) {
+            const int cursor = name_->cursorPosition();
+            name_->setText(kept->name);
+            name_->setCursorPosition(std::min<int>(cursor, int(kept->name.size())));
+        }
     });
     export_ = new QuietButton(QString(), itemPage);
     export_->setObjectName(QStringLiteral("exportButton"));

@@ -46,6 +46,7 @@ public:
     void setReadOnly(bool readOnly);
 
     bool optimizePhotos() const;
+    Defaults* defaults() const { return defaults_; }
     void setOptimizePhotos(bool on);
 
     // Edits; each does nothing while read-only and goes through the document's rules otherwise.

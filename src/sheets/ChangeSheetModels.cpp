@@ -36,8 +36,7 @@ QString ResizeModel::subtitle() const {
 }
 
 QString ResizeModel::usageCaption() const {
-    // Decimal units, as file sizes are shown elsewhere on the desktop.
-    const QString used = QLocale().formattedDataSize(usedBytes(), 1, QLocale::DataSizeSIFormat);
+    const QString used = formatFileSize(usedBytes());
     return QStringLiteral("Files inside currently use %1 — the limit can be raised anytime, or lowered down to "
                           "that amount.")
         .arg(used);

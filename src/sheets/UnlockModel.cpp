@@ -46,10 +46,13 @@ bool UnlockModel::unlock() {
 QCoro::Task<> UnlockModel::run(Vault vault, QString password, bool saveToKeychain) {
     QPointer<UnlockModel> self(this);
     VaultStore& vaults = store();
-    QPointer<VaultStore> reporter(&vaults);
     // The store words a failure only in its shared message; the last one set while this unlock
     // runs is this unlock's, for the window that has no alert of its own. It never decides
-    // whether the window closes.
+    // whether the window closes. A message standing from before (another operation's, or this
+    // vault's last wrong password) is cleared first: a failure worded the same must be heard, and
+    // one the store words not at all must not borrow it.
+    if (!vaults.errorMessage().isNull())
+        vaults.clearErrorMessage();
     std::optional<QString> worded;
     const QMetaObject::Connection watch = connect(&vaults, &VaultStore::errorMessageChanged, this, [&worded, &vaults] {
         if (!vaults.errorMessage().isEmpty())
@@ -66,10 +69,6 @@ QCoro::Task<> UnlockModel::run(Vault vault, QString password, bool saveToKeychai
         emit closeRequested();
         co_return;
     }
-    // A failure worded exactly as the one still standing changes nothing in the store, so no signal
-    // came: the standing message is this unlock's.
-    if (!worded && reporter && !reporter->errorMessage().isEmpty())
-        worded = reporter->errorMessage();
     failure_ = worded;
     emit changed();
 }

@@ -253,8 +253,6 @@ ResizeSheet::ResizeSheet(SheetServices services, const Vault& vault, QWidget* pa
     sizeField_->setObjectName(QStringLiteral("size"));
     group->addWidget(sizeField_);
     connect(sizeField_, &VaultSizeField::sizeChanged, this, [&m](qint64 mb) { m.setNewSizeMB(mb); });
-    // The field may have clamped the vault's limit into its range.
-    m.setNewSizeMB(sizeField_->model().sizeMB());
     QLabel* usage = caption(m.usageCaption());
     usage->setObjectName(QStringLiteral("usage"));
     group->addWidget(usage);

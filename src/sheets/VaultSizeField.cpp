@@ -27,7 +27,18 @@ public:
         setAccelerated(true);
     }
 
-    void stepBy(int steps) override { changed_(model_.stepBy(steps)); }
+    void stepBy(int steps) override {
+        // Digits typed but not yet taken (the field takes them when it loses focus or on Return) are
+        // what the user steps from.
+        QString typed = cleanText();
+        int position = 0;
+        if (validate(typed, position) == QValidator::Acceptable) {
+            const int value = valueFromText(typed);
+            if (value != this->value())
+                changed_(model_.setValue(value));
+        }
+        changed_(model_.stepBy(steps));
+    }
 
 protected:
     StepEnabled stepEnabled() const override {

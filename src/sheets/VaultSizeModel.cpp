@@ -18,12 +18,6 @@ qint64 ceilDiv(qint64 a, qint64 b) {
 VaultSizeModel::VaultSizeModel(qint64 sizeMB, qint64 minimumMB) : sizeMB_(sizeMB), minimumMB_(minimumMB) {
     unitGB_ = sizeMB % kMBPerGB == 0;
     value_ = unitGB_ ? sizeMB / kMBPerGB : sizeMB;
-    // A limit the MB unit cannot hold (a vault using more than 4 GB) is shown in GB instead.
-    if (!unitGB_ && !canUseUnit(false) && canUseUnit(true)) {
-        unitGB_ = true;
-        value_ = sizeMB / kMBPerGB;
-    }
-    push();
 }
 
 VaultSizeModel::Range VaultSizeModel::rangeFor(bool gb) const {
@@ -45,6 +39,7 @@ bool VaultSizeModel::push() {
 bool VaultSizeModel::setValue(qint64 value) {
     if (!isEditable())
         return false;
+    touched_ = true;
     value_ = value;
     return push();
 }
@@ -52,6 +47,7 @@ bool VaultSizeModel::setValue(qint64 value) {
 bool VaultSizeModel::stepBy(int steps) {
     if (!isEditable())
         return false;
+    touched_ = true;
     // Clamped before multiplying, so that no number of steps can overflow.
     const qint64 span = range().high - range().low;
     const qint64 moved = std::clamp<qint64>(steps, -span, span) * step();
@@ -62,6 +58,7 @@ bool VaultSizeModel::stepBy(int steps) {
 bool VaultSizeModel::setUnitGB(bool gb) {
     if (gb == unitGB_ || !canUseUnit(gb))
         return false;
+    touched_ = true;
     if (gb)
         value_ = value_ >= kMBPerGB ? value_ / kMBPerGB : 1;
     else
@@ -74,6 +71,8 @@ bool VaultSizeModel::setMinimumMB(qint64 minimumMB) {
     if (minimumMB == minimumMB_)
         return false;
     minimumMB_ = minimumMB;
+    if (!touched_)
+        return false;
     if (!canUseUnit(unitGB_) && canUseUnit(!unitGB_))
         return setUnitGB(!unitGB_) || push();
     return push();

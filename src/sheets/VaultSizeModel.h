@@ -9,8 +9,10 @@ namespace larkhold {
 //
 // In MB a limit runs from max(minimum, 16) to 4096 MB in steps of 16; in GB from
 // max(⌈minimum ÷ 1024⌉, 1) to 4000 GB in steps of 1. Out-of-range input is never refused: it is
-// clamped to the nearest end. A unit whose range is empty (a minimum above its largest value) is
-// never entered: the field starts in, and stays in, the other unit; when both are empty the field
+// clamped to the nearest end. The owner's limit shows exactly as it is, in GB when it is a whole
+// number of GB and in MB otherwise, even outside the ranges: nothing is clamped until the user
+// changes the field, so an untouched field never reports a change. A unit whose range is empty (a
+// minimum above its largest value) is never entered by the user; when both are empty the field
 // offers nothing, changes nothing and keeps the owner's value.
 class VaultSizeModel {
 public:
@@ -50,7 +52,8 @@ public:
     bool stepBy(int steps);
     bool setUnitGB(bool gb);
     // The owner's minimum may change while the field is shown (the vault's use on disk is
-    // measured again): the value is clamped into the new range.
+    // measured again): a value the user set is clamped into the new range; the owner's untouched
+    // limit stays as it is.
     bool setMinimumMB(qint64 minimumMB);
 
 private:
@@ -60,6 +63,7 @@ private:
     qint64 minimumMB_;
     qint64 value_ = 10;
     bool unitGB_ = true;
+    bool touched_ = false;
 };
 
 } // namespace larkhold

@@ -161,6 +161,15 @@ TEST_F(HomeWindow, NewVaultRequestedWhileClosedStartsWhenTheWindowShows) {
     home->setNewVaultRequested(false);
     QCoreApplication::processEvents();
     EXPECT_EQ(sheets.calls.size(), 2);
+
+    // Asked again while it is open, by the store and by the window: still the one sheet.
+    QDialog* open = w.currentSheet();
+    home->setNewVaultRequested(true);
+    w.actions().newVault();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.currentSheet(), open);
+    EXPECT_EQ(w.queuedSheets(), 0);
+    EXPECT_EQ(sheets.calls.size(), 2);
 }
 
 TEST_F(HomeWindow, SheetsShowOneAtATimeInTheOrderAsked) {

@@ -7,9 +7,12 @@
 #include <QApplication>
 #include <QDBusVariant>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -196,6 +199,56 @@ TEST(ThemeWidgetsTest, GaugeAndBarAnimateToTheirNewValueWhileShown) {
     EXPECT_DOUBLE_EQ(bar->shownFraction(), 0.9);
 }
 
+TEST(ThemeWidgetsTest, KeyboardFocusShowsOnAFilledButtonAndACutLabelOffersItsWholeText) {
+    QWidget box;
+    auto* layout = new QVBoxLayout(&box);
+    auto* button = new ProminentButton(QStringLiteral("Create Vault"));
+    auto* cut = new ThemeLabel(QStringLiteral("1 vault · 1 open · 29 MB on disk"));
+    cut->setElideMode(Qt::ElideRight);
+    layout->addWidget(button);
+    layout->addWidget(cut);
+    box.show();
+    box.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&box, 60'000));
+    const QImage before = button->grab().toImage();
+    box.setAttribute(Qt::WA_KeyboardFocusChange);
+    button->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitFor([&] { return button->hasFocus(); }));
+    const QImage focused = button->grab().toImage();
+    // Just inside the capsule's top edge the gradient gives way to a light line.
+    const QPoint inside(focused.width() / 2, int(3 * focused.devicePixelRatio()));
+    EXPECT_GT(focused.pixelColor(inside).red(), before.pixelColor(inside).red() + 100);
+
+    // Cut short, the label offers its whole text; shown whole, it offers none.
+    const QString whole = cut->text();
+    cut->setText(QStringLiteral("opened 3 sec. ago"));
+    cut->setFixedWidth(cut->fontMetrics().horizontalAdvance(cut->text()) + 10);
+    QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), cut->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(cut, &help);
+    EXPECT_NE(QToolTip::text(), cut->text());
+    cut->setText(whole);
+    cut->setFixedWidth(cut->fontMetrics().horizontalAdvance(whole) / 2);
+    QApplication::sendEvent(cut, &help);
+    EXPECT_EQ(QToolTip::text(), whole);
+}
+
+TEST(ThemeFontsTest, AWideDesktopFaceIsSetSmallerByAsMuch) {
+    // At the designs' sizes this line is 2480 px wide at 100 px in the face they were drawn with.
+    const QString line = QStringLiteral("1 vault · 1 open · 29.3 MB on disk · opened 3 sec. ago");
+    QFont desktop = QApplication::font();
+    desktop.setPixelSize(100);
+    const qreal desktopWidth = QFontMetricsF(desktop).horizontalAdvance(line);
+    const qreal kitWidth = QFontMetricsF(Theme::font(100)).horizontalAdvance(line);
+    if (desktopWidth * 0.85 > 2480)
+        EXPECT_NEAR(kitWidth, desktopWidth * 0.85, desktopWidth * 0.02);
+    else if (desktopWidth > 2480)
+        EXPECT_NEAR(kitWidth, 2480, 50);
+    else
+        EXPECT_NEAR(kitWidth, desktopWidth, 1);
+    // Monospaced lines keep their size.
+    EXPECT_EQ(Theme::font(12, QFont::Normal, Theme::FontDesign::monospaced).pixelSize(), 12);
+}
+
 // The colour under the bar's last pixels, painted offscreen.
 QColor barEnd(double fraction, bool sealed) {
     CapacityBar bar(fraction, sealed);
@@ -327,6 +380,28 @@ TEST(ThemeScreensTest, TheKitInLightAndDark) {
 
     const test::ScreenReport report = test::renderScreen(&gallery, QStringLiteral("home"), QStringLiteral("theme-kit"));
     EXPECT_TRUE(report.ok()) << report.problems.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(ThemeScreensTest, TheShotWaitsForAnimationsToEnd) {
+    QWidget window;
+    auto* column = new QVBoxLayout(&window);
+    auto* ring = new RingGauge(0.1, 44, 6, Qt::blue, Qt::gray, false);
+    column->addWidget(ring);
+    column->addWidget(new ThemeLabel(QStringLiteral("Moving")));
+    // Longer than any shot takes.
+    auto* slow = new QVariantAnimation(&window);
+    slow->setStartValue(0.0);
+    slow->setEndValue(1.0);
+    slow->setDuration(3000);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 60'000));
+    ring->setFraction(0.8);
+    slow->start();
+    const test::ScreenReport report =
+        test::renderScreen(&window, QStringLiteral("home"), QStringLiteral("theme-animations-at-rest"));
+    EXPECT_TRUE(report.ok()) << report.problems.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(ring->isAnimating());
+    EXPECT_EQ(slow->state(), QAbstractAnimation::Stopped);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
+#include "PocketDocument.h"
 #include "PocketEditor.h"
 #include "PocketItemListModel.h"
 #include "PocketPanels.h"
+#include "PocketPayload.h"
 #include "PocketTestSupport.h"
 #include "PocketVaultModel.h"
 #include "PocketViewers.h"
@@ -472,6 +474,30 @@ TEST_F(PocketWindowTest, ThePhotoOptionIsReadWhenFilesArrive) {
     drop(window->editor()->noteView()->viewport(), {QUrl::fromLocalFile(big)});
     ASSERT_EQ(document().items().size(), 2u);
     EXPECT_EQ(QImage::fromData(bytesOf(document().items().back())).width(), 2500);
+}
+
+TEST_F(PocketWindowTest, EveryEditorFollowsTheSharedPhotoOptionAndARefusedRenameKeepsTheName) {
+    // The vault's own editor and another one (the second-password sheet's) on a full document.
+    PocketWindow* window = openWindow();
+    PocketItems items{PocketItem::note(QStringLiteral("Plans"), QStringLiteral("text"), Date::now())};
+    PocketDocument full(items, PocketPayload::sizeOf(items));
+    PocketEditor other(full, &defaults);
+    other.optimizeBox()->setChecked(false);
+    EXPECT_FALSE(window->editor()->optimizeBox()->isChecked());
+    defaults.setValue(SettingsKeys::pocketOptimizePhotos, true);
+    EXPECT_TRUE(other.optimizeBox()->isChecked());
+    EXPECT_TRUE(window->editor()->optimizeBox()->isChecked());
+
+    select(&other, 0);
+    auto* name = other.findChild<QLineEdit*>(QStringLiteral("nameField"));
+    name->setFocus();
+    name->end(false);
+    QTest::keyClicks(name, QStringLiteral("X"));
+    EXPECT_EQ(full.items().front().name, QStringLiteral("Plans"));
+    EXPECT_EQ(name->text(), QStringLiteral("Plans"));
+    QTest::keyClick(name, Qt::Key_Backspace);
+    EXPECT_EQ(full.items().front().name, QStringLiteral("Plan"));
+    EXPECT_EQ(name->text(), QStringLiteral("Plan"));
 }
 
 } // namespace

@@ -48,7 +48,7 @@ TEST_F(ChangeSheets, ResizeMinimumAndUsageFollowTheMeasuredSize) {
     ResizeModel model(services(), standard);
     QSignalSpy redraws(&model, &SheetModel::changed);
     EXPECT_EQ(model.usedBytes(), 0);
-    EXPECT_EQ(model.usageCaption(), QStringLiteral("Files inside currently use 0 bytes — the limit can be raised "
+    EXPECT_EQ(model.usageCaption(), QStringLiteral("Files inside currently use Zero KB — the limit can be raised "
                                                    "anytime, or lowered down to that amount."));
     setToolFile(QStringLiteral("du.kb"), "16385");
     QCoro::waitFor(store->refresh());

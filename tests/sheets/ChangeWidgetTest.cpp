@@ -4,6 +4,7 @@
 #include "VaultSizeField.h"
 #include "WidgetFixture.h"
 
+#include <QLabel>
 #include <QSpinBox>
 
 namespace larkhold::test {
@@ -60,6 +61,37 @@ TEST_F(VaultMenuSheets, ResizeByTypingANewLimit) {
     pressReturn(sheet);
     ASSERT_TRUE(closes(guard));
     EXPECT_EQ(store->vault(standard.id)->maxSizeMB, 3072);
+}
+
+TEST_F(VaultMenuSheets, ResizeOpensAtTheExactLimitAndWaitsForAChange) {
+    for (const qint64 limit : {qint64(16) * 1024 * 1024, qint64(5000)}) {
+        Vault vault = standard;
+        vault.maxSizeMB = limit;
+        auto* sheet = open<ResizeSheet>(sheets().resize(&window, vault));
+        type(sheet, "password", QStringLiteral("pw-standard"));
+        auto* number = sheet->sizeField()->numberField();
+        EXPECT_EQ(number->value(), limit % 1024 == 0 ? limit / 1024 : limit);
+        EXPECT_EQ(sheet->form().newSizeMB(), limit);
+        EXPECT_FALSE(sheet->primaryButton()->isEnabled()) << limit;
+        number->setFocus();
+        QTest::keyClick(number, Qt::Key_Down);
+        EXPECT_LT(sheet->form().newSizeMB(), limit);
+        EXPECT_TRUE(sheet->primaryButton()->isEnabled());
+        // Sizes read as everywhere else.
+        EXPECT_TRUE(sheet->findChild<QLabel*>(QStringLiteral("usage"))->text().contains(formatFileSize(0)));
+        sheet->reject();
+    }
+}
+
+TEST_F(VaultMenuSheets, SizeFieldStepsFromTheTypedNumber) {
+    VaultSizeField field(1500, 16);
+    auto* number = field.numberField();
+    number->setFocus();
+    number->selectAll();
+    QTest::keyClicks(number, QStringLiteral("1000"));
+    QTest::keyClick(number, Qt::Key_Up);
+    EXPECT_EQ(field.model().sizeMB(), 1016);
+    EXPECT_EQ(number->text(), QLocale().toString(1016));
 }
 
 TEST_F(VaultMenuSheets, ResizeInMegabytesStepsBy16) {

@@ -196,24 +196,46 @@ TEST(VaultSizeField, StepsBy16InMBAnd1InGBAndStopsAtTheEnds) {
 }
 
 TEST(VaultSizeField, AMinimumAboveTheMBRangeKeepsTheFieldInGB) {
-    // A vault using 5000 MB whose limit is not a whole number of GB.
+    // A vault using 5000 MB whose limit is not a whole number of GB: shown as it is until changed,
+    // and once changed only in GB.
     VaultSizeModel field(6000, 5000);
-    EXPECT_TRUE(field.unitGB());
+    EXPECT_FALSE(field.unitGB());
     EXPECT_FALSE(field.canUseUnit(false));
+    EXPECT_EQ(field.value(), 6000);
+    EXPECT_EQ(field.sizeMB(), 6000);
+    EXPECT_TRUE(field.setUnitGB(true));
     EXPECT_EQ(field.value(), 5);
     EXPECT_EQ(field.sizeMB(), 5120);
     EXPECT_GE(field.sizeMB(), field.minimumMB());
     EXPECT_FALSE(field.setUnitGB(false));
     EXPECT_TRUE(field.unitGB());
 
-    // A minimum that rises above the MB range while the field shows MB moves it to GB.
+    // A minimum that rises above the MB range while the field shows a value the user chose in MB
+    // moves it to GB; the owner's untouched limit stays as it is.
     VaultSizeModel rising(2000, 16);
-    EXPECT_FALSE(rising.unitGB());
+    EXPECT_FALSE(rising.setMinimumMB(4500));
+    EXPECT_EQ(rising.sizeMB(), 2000);
+    rising.setMinimumMB(16);
+    rising.setValue(2016);
     rising.setMinimumMB(4500);
     EXPECT_TRUE(rising.unitGB());
     EXPECT_EQ(rising.sizeMB(), 5120);
     rising.setMinimumMB(3000);
     EXPECT_EQ(rising.sizeMB(), 5120);
+}
+
+TEST(VaultSizeField, TheOwnersLimitOutsideTheRangesShowsUnclampedUntilChanged) {
+    VaultSizeModel huge(16 * 1024 * 1024, 16);
+    EXPECT_TRUE(huge.unitGB());
+    EXPECT_EQ(huge.value(), 16 * 1024);
+    EXPECT_EQ(huge.sizeMB(), 16 * 1024 * 1024);
+    EXPECT_FALSE(huge.canStepUp());
+    EXPECT_TRUE(huge.stepBy(-1));
+    EXPECT_EQ(huge.sizeMB(), 4'096'000);
+
+    VaultSizeModel odd(5000, 16);
+    EXPECT_FALSE(odd.unitGB());
+    EXPECT_EQ(odd.sizeMB(), 5000);
 }
 
 TEST(VaultSizeField, AnEmptyRangeChangesNothingAndNeverFails) {

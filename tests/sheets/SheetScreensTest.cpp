@@ -4,6 +4,7 @@
 #include "VaultSizeField.h"
 #include "WidgetFixture.h"
 
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace larkhold::test {
@@ -97,6 +98,10 @@ TEST_F(SheetScreens, ChangeSizeLimit) {
     sheet->form().setPassword(QStringLiteral("pw"));
     setToolFile(QStringLiteral("du.kb"), "2100000");
     QCoro::waitFor(store->refresh());
+    // The vault's own limit stays until the user changes it; a step then lands in the new range.
+    EXPECT_EQ(sheet->sizeField()->model().value(), 1);
+    EXPECT_FALSE(sheet->primaryButton()->isEnabled());
+    sheet->sizeField()->numberField()->stepBy(1);
     EXPECT_EQ(sheet->sizeField()->model().value(), 3);
     EXPECT_EQ(sheet->form().newSizeMB(), 3072);
     EXPECT_EQ(shown(sheet, "validation"), "");

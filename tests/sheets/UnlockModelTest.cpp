@@ -93,6 +93,18 @@ TEST_F(UnlockSheet, ClosesOnItsOwnResultNotOnTheSharedMessage) {
     EXPECT_EQ(closing.count(), 1);
 }
 
+TEST_F(UnlockSheet, ShowsOnlyItsOwnAttemptsFailure) {
+    // Another operation's message stands; this attempt fails without words (the vault file is gone).
+    store->setErrorMessage(QStringLiteral("Could not resize vault: no room."));
+    Vault missing = vault;
+    missing.bundlePath += QStringLiteral(".gone");
+    UnlockModel model(services(), missing);
+    model.setPassword(QStringLiteral("right-password"));
+    ASSERT_TRUE(model.unlock());
+    ASSERT_TRUE(eventually([&] { return !model.working(); }));
+    EXPECT_EQ(model.failure(), std::nullopt);
+}
+
 TEST_F(UnlockSheet, AResultAfterTheSheetWentReachesNothing) {
     setToolFile(QStringLiteral("attach.gate"));
     auto model = std::make_unique<UnlockModel>(services(), vault);

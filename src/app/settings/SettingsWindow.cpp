@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -21,6 +22,9 @@ namespace larkhold {
 namespace {
 
 QPointer<SettingsWindow> gWindow;
+
+// 768 pixels less a panel, the title bar and a margin.
+constexpr int kTallest = 640;
 
 QFont captionFont() {
     return Theme::font(11);
@@ -225,6 +229,13 @@ void SettingsWindow::build() {
     setFixedWidth(kWidth);
     // Keyboard users start at the top.
     design_->setFocus(Qt::OtherFocusReason);
+
+    // Escape and Ctrl+W close the window, as they close the desktop's own settings windows. A recording
+    // shortcut takes its keys first.
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
 }
 
 void SettingsWindow::changeEvent(QEvent* event) {
@@ -326,9 +337,11 @@ void SettingsWindow::setHeightLimit(std::optional<int> limit) {
 int SettingsWindow::heightLimit() const {
     if (heightLimit_)
         return *heightLimit_;
-    // Room for the window manager's title bar and a panel.
+    // Room for the window manager's title bar, a panel and a margin; and never taller than a 768-pixel
+    // screen offers, so that the window opens whole on the small screens of the desktop.
     const QScreen* shownOn = screen();
-    return shownOn ? shownOn->availableGeometry().height() - 48 : std::numeric_limits<int>::max();
+    const int offered = shownOn ? shownOn->availableGeometry().height() - 96 : kTallest;
+    return std::min(offered, kTallest);
 }
 
 void SettingsWindow::fitHeight() {

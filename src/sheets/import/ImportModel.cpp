@@ -70,6 +70,19 @@ QString itemCount(qsizetype count) {
     return QStringLiteral("%1 item(s)").arg(count);
 }
 
+// What a move or copy that stopped at a failing file did with the files before it: the ones moved
+// in (their originals in the Trash), the ones only copied in (their originals kept).
+QString stoppedResult(const FolderCopyResult& done, bool moveOriginals) {
+    if (!moveOriginals || done.trashed == 0)
+        return moveOriginals
+                   ? QStringLiteral("%1 copied in — originals kept where they were.").arg(itemCount(done.copied))
+                   : QStringLiteral("%1 copied in.").arg(itemCount(done.copied));
+    if (done.trashed == done.copied)
+        return QStringLiteral("%1 moved in — originals are in the Trash.").arg(itemCount(done.copied));
+    return QStringLiteral("%1 moved in — originals are in the Trash; %2 copied in — originals kept where they were.")
+        .arg(itemCount(done.trashed), itemCount(done.copied - done.trashed));
+}
+
 } // namespace
 
 std::optional<QString> importRefusal(const QString& path, const VaultStore& store) {
@@ -410,7 +423,7 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoFolder(Vault vault, QSt
         // Files copied before the failure are in the vault: importing again would copy them twice.
         outcome.finished = copied.result.copied > 0;
         if (copied.result.copied > 0)
-            outcome.result = QStringLiteral("%1 copied in.").arg(itemCount(copied.result.copied));
+            outcome.result = stoppedResult(copied.result, moveOriginals);
         co_return outcome;
     }
     if (copied.accepted == 0) {

@@ -1,5 +1,6 @@
 // The Native Pro, Night Watch and Soft Focus designs in the main window, over the fake engine.
 
+#include "ClassicHome.h"
 #include "DesignParts.h"
 #include "HomeFixture.h"
 #include "NativeProDetailPane.h"
@@ -8,6 +9,7 @@
 #include "NightWatchHomeText.h"
 #include "SoftFocusHome.h"
 #include "SoftFocusHomeText.h"
+#include "VaultCard.h"
 
 #include <QLineEdit>
 #include <QScrollArea>
@@ -457,6 +459,46 @@ TEST_F(Designs, SwitchingDesignsKeepsAnOpenSheetWorking) {
     QTest::mouseClick(design<SoftFocusHome>()->card(a.id)->unlockButton(), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return sheets.calls.count(QStringLiteral("unlock:A")) == 2; }));
     EXPECT_TRUE(w.currentSheet());
+}
+
+TEST_F(Designs, SmallMeasuresOfTheCardAndTheDesigns) {
+    Vault standard = standardVault(QStringLiteral("Standard"));
+    standard.excludedFromCloud = true;
+    standard.requireTouchID = true;
+    listed.last() = standard;
+    startHomeStore();
+
+    // The card's cloud and owner-check symbols are as small as the open symbol beside them.
+    openDesign(QStringLiteral("classic"));
+    auto* classic = design<ClassicHome>();
+    ASSERT_NE(classic, nullptr);
+    ASSERT_EQ(classic->cards().size(), 1);
+    QStringList symbols;
+    for (SymbolView* symbol : classic->cards().first()->findChildren<SymbolView*>()) {
+        if (symbol->symbol() == QStringLiteral("icloud.slash") || symbol->symbol() == QStringLiteral("touchid")) {
+            EXPECT_EQ(symbol->pixelSize(), 11) << symbol->symbol().toStdString();
+            symbols.append(symbol->symbol());
+        }
+    }
+    EXPECT_EQ(symbols.size(), 2);
+
+    // Night Watch's title sits at the very top; Soft Focus's card list ends without a margin.
+    openDesign(QStringLiteral("nightWatch"));
+    auto* nw = design<NightWatchHome>();
+    ASSERT_NE(nw, nullptr);
+    const QList<QLabel*> titles = nw->findChildren<QLabel*>();
+    const auto title = std::find_if(titles.begin(), titles.end(),
+                                    [](QLabel* label) { return label->text() == NightWatchHomeText::kTitle; });
+    ASSERT_NE(title, titles.end());
+    EXPECT_EQ((*title)->contentsMargins().top(), 0);
+    EXPECT_EQ((*title)->mapTo(nw, QPoint(0, 0)).y(), 0);
+
+    openDesign(QStringLiteral("softFocus"));
+    auto* sf = design<SoftFocusHome>();
+    ASSERT_NE(sf, nullptr);
+    auto* list = sf->findChild<QScrollArea*>(QStringLiteral("vaultList"));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->widget()->layout()->contentsMargins().bottom(), 0);
 }
 
 TEST_F(Designs, EachDesignGetsItsSizeAndScheme) {

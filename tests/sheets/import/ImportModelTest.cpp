@@ -332,6 +332,17 @@ TEST_F(ImportToVolume, MovingStopsAtTheFirstFailureAndLeavesNoPartialFile) {
     EXPECT_EQ(volumeEntries(volume), QStringList{QStringLiteral("first.txt")});
     EXPECT_EQ(trash.trashed(), QStringList{first});
     EXPECT_TRUE(QFileInfo::exists(third));
+    EXPECT_EQ(import->resultMessage(), QStringLiteral("1 item(s) moved in — originals are in the Trash."));
+
+    // The trash refuses the second original: one moved, one only copied.
+    const QString a = inputFile(QStringLiteral("a.txt"), "a");
+    const QString b = inputFile(QStringLiteral("b.txt"), "b");
+    trash.failFor(QStringLiteral("b.txt"));
+    auto stopped = model({a, b, third});
+    run(*stopped, true);
+    EXPECT_EQ(stopped->resultMessage(), QStringLiteral("1 item(s) moved in — originals are in the Trash; 1 item(s) "
+                                                       "copied in — originals kept where they were."));
+    EXPECT_TRUE(QFileInfo::exists(b));
 }
 
 TEST_F(ImportToVolume, AFullVolumeLeavesNothingUnderTheFinalName) {

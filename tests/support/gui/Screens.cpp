@@ -3,7 +3,9 @@
 #include "ColorScheme.h"
 #include "Theme.h"
 
+#include <QAbstractAnimation>
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -40,12 +42,43 @@ bool mayElide(const QLabel* label, const ScreenOptions& options) {
     return false;
 }
 
-void settle(QWidget* widget) {
+// Whether a PDF view shows its page: pages are drawn on a thread of their own, and until then only
+// the blank sheet shows.
+bool pdfDrawn(QWidget* view) {
+    if (!view->isVisible())
+        return true;
+    const QImage shot = view->grab().toImage();
+    for (int y = 0; y < shot.height(); y += 2) {
+        for (int x = 0; x < shot.width(); x += 2) {
+            if (qGray(shot.pixel(x, y)) < 60)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Everything that moves on its own has come to rest: animations that end have ended, PDF pages are
+// drawn. The screen then shows what a user sees once it settles.
+bool atRest(QWidget* window) {
+    for (const QAbstractAnimation* animation : window->findChildren<QAbstractAnimation*>()) {
+        if (animation->state() == QAbstractAnimation::Running && animation->loopCount() >= 0)
+            return false;
+    }
+    for (QWidget* child : window->findChildren<QWidget*>()) {
+        if (child->inherits("QPdfView") && !pdfDrawn(static_cast<QAbstractScrollArea*>(child)->viewport()))
+            return false;
+    }
+    return true;
+}
+
+bool settle(QWidget* widget) {
     for (int i = 0; i < 3; ++i) {
         if (widget->layout())
             widget->layout()->activate();
         QApplication::processEvents();
     }
+    QWidget* window = widget->window();
+    return QTest::qWaitFor([window] { return atRest(window); }, 60'000);
 }
 
 QStringList imageProblems(const QImage& image) {
@@ -143,7 +176,8 @@ ScreenReport renderScreen(QWidget* widget, const QString& area, const QString& n
         useColorScheme(dark);
         if (options.beforeGrab)
             options.beforeGrab(dark);
-        settle(widget);
+        if (!settle(widget))
+            report.problems.append(QStringLiteral("animations or PDF pages never came to rest"));
         const QPixmap shot = widget->grab();
         const QString path =
             QDir(screensDir())

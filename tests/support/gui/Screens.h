@@ -36,7 +36,8 @@ QString screensDir();
 // Puts the application in the kit's light or dark palette (what the dark screens are drawn with).
 void useColorScheme(bool dark);
 
-// Shows `widget` (offscreen), lays it out and writes <build>/screens/<area>/<name>-light.png and
+// Shows `widget` (offscreen), lays it out, waits until its window's animations have ended and its
+// PDF pages are drawn, and writes <build>/screens/<area>/<name>-light.png and
 // -dark.png with QWidget::grab, in the application's light and dark palettes. Then checks that the
 // image is not empty or of one colour, that no visible child has collapsed to nothing, that no
 // plain label is cut short and no button is narrower than its label. Leaves the light palette on.
