@@ -8,6 +8,7 @@ set -euo pipefail
 build="${1:-build}"
 benchmarks=(
   bench_crypto
+  bench_pocket
   vaultio/bench_vaultio
 )
 summary='^(ratio [a-z0-9-]+/[a-z0-9-]+: |area MB/s: |startup ms: |idle RSS MB: )'

@@ -1,12 +1,15 @@
-// Sequential write and read of 1 GiB through a mounted standard vault, through gocryptfs and on
-// the bare disk, in one run. Writes end with fdatasync; before each read the volume is mounted
-// afresh and the caches are dropped (all of them as root, else the pages of the files beneath),
-// so every read comes from the disk and through the whole decryption path. Each figure is the
-// median of three rounds.
+// Sequential write and read of 1 GiB through a mounted standard vault, through gocryptfs, through
+// the kernel's ext4 on a loop device over a plain file (the limit a vault, which is such a file
+// system over its decrypted disk, can reach) and on the bare disk, in one run. Writes end with
+// fdatasync; before each read the volume is mounted afresh and the caches are dropped (all of them
+// as root, else the pages of the files beneath), the same way for every contender, so every read
+// comes from the disk and through the whole decryption path. Each figure is the median of three
+// rounds, the contenders taking turns in each round. Then random 4 KiB reads and writes with
+// O_DIRECT at queue depth 16 (fio) in the vault and on the loop device's ext4.
 //
 // Environment: LARKHOLD_TOOLS_DIR (the stand-in tools; default: this build's), LARKHOLD_BENCH_DIR
 // (where to work; default $TMPDIR or /var/tmp). Needs /dev/fuse, loop devices (root) or udisks,
-// and gocryptfs.
+// gocryptfs and fio; the ext4 anchor needs root and is left out without it.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -173,23 +176,61 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-// One system: `file` is where the test file lives, `remount` makes the next read cold.
-Result measure(const std::vector<std::uint8_t>& data, const std::function<std::string()>& file,
-               const std::function<void()>& remount, const std::string& beneath) {
+// One contender: `file` is where the test file lives, `remount` makes the next read cold, `beneath`
+// is what to evict when the whole cache cannot be dropped.
+struct Contender {
+    std::string name;
+    std::function<std::string()> file;
+    std::function<void()> remount;
+    std::string beneath;
     std::vector<double> writes, reads;
+    Result result() const { return {median(writes), median(reads)}; }
+};
+
+// Every round lets each contender write and then read cold, in turn, so that a noisy neighbour
+// slows all of them alike.
+void measure(const std::vector<std::uint8_t>& data, std::vector<Contender*> contenders) {
     std::vector<std::uint8_t> buffer(kChunk * 4);
     for (int round = 0; round < kRounds; ++round) {
-        std::string path = file();
-        ::unlink(path.c_str());
-        ::sync();
-        writes.push_back(kTotal / 1048576.0 / seconds([&] { writeFile(path, data); }));
-        remount();
-        ::sync();
-        evict(beneath);
-        path = file();
-        reads.push_back(kTotal / 1048576.0 / seconds([&] { readFile(path, buffer); }));
+        for (Contender* c : contenders) {
+            std::string path = c->file();
+            ::unlink(path.c_str());
+            ::sync();
+            c->writes.push_back(kTotal / 1048576.0 / seconds([&] { writeFile(path, data); }));
+            c->remount();
+            ::sync();
+            evict(c->beneath);
+            path = c->file();
+            c->reads.push_back(kTotal / 1048576.0 / seconds([&] { readFile(path, buffer); }));
+            ::unlink(path.c_str());
+        }
     }
-    return {median(writes), median(reads)};
+}
+
+// Random 4 KiB requests at queue depth 16 with O_DIRECT, as fio reports them: IOPS.
+double randomIops(const std::string& folder, const char* mode) {
+    const std::string file = folder + "/fio.bin";
+    std::string out;
+    const int status =
+        run({"fio", "--name=random", "--filename=" + file, "--size=256m", "--bs=4k", std::string("--rw=") + mode,
+             "--iodepth=16", "--ioengine=libaio", "--direct=1", "--runtime=8", "--time_based", "--ramp_time=1",
+             "--group_reporting", "--output-format=terse", "--terse-version=3"},
+            {}, &out);
+    ::unlink(file.c_str());
+    if (status != 0) {
+        die(std::string("fio ") + mode + " in " + folder + " failed");
+    }
+    // Terse version 3: field 8 is the read IOPS, field 49 the write IOPS (1-based).
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find(';', start)) != std::string::npos; start = end + 1) {
+        fields.push_back(out.substr(start, end - start));
+    }
+    const std::size_t at = std::string(mode) == "randread" ? 7 : 48;
+    if (fields.size() <= at) {
+        die("fio gave no figures");
+    }
+    return std::strtod(fields[at].c_str(), nullptr);
 }
 
 std::string mountPointIn(const std::string& plist) {
@@ -232,11 +273,9 @@ int main() {
         std::memcpy(&data[i], &x, 8);
     }
 
-    // Bare disk.
+    const bool root = ::geteuid() == 0;
     const std::string bareFile = work + "/bare.bin";
-    Result bare = measure(
-        data, [&] { return bareFile; }, [] {}, bareFile);
-    ::unlink(bareFile.c_str());
+    Contender bare{"bare", [&] { return bareFile; }, [] {}, bareFile, {}, {}};
 
     // gocryptfs with its defaults.
     const std::string cipher = work + "/gocryptfs-cipher", plain = work + "/gocryptfs-plain";
@@ -245,15 +284,38 @@ int main() {
     must(run({"gocryptfs", "-init", "-q", cipher}, kPassword + "\n"), "gocryptfs -init");
     must(run({"gocryptfs", "-q", cipher, plain}, kPassword + "\n"), "gocryptfs mount");
     undo.push_back([plain] { run({"fusermount3", "-u", "-z", plain}); });
-    Result goc = measure(
-        data, [&] { return plain + "/test.bin"; },
-        [&] {
-            must(run({"fusermount3", "-u", plain}), "gocryptfs unmount");
-            must(run({"gocryptfs", "-q", cipher, plain}, kPassword + "\n"), "gocryptfs mount");
-        },
-        cipher);
-    run({"fusermount3", "-u", plain});
-    undo.pop_back();
+    Contender goc{"gocryptfs",
+                  [&] { return plain + "/test.bin"; },
+                  [&] {
+                      must(run({"fusermount3", "-u", plain}), "gocryptfs unmount");
+                      must(run({"gocryptfs", "-q", cipher, plain}, kPassword + "\n"), "gocryptfs mount");
+                  },
+                  cipher,
+                  {},
+                  {}};
+
+    // The kernel's ext4 on a loop device over a plain file of the vault's size.
+    const std::string loopImage = work + "/ext4.img", loopMount = work + "/ext4";
+    std::string loopDevice;
+    if (root) {
+        std::filesystem::create_directories(loopMount);
+        must(run({"truncate", "-s", "2G", loopImage}), "truncate");
+        must(run({"mkfs.ext4", "-q", "-F", loopImage}), "mkfs.ext4");
+        must(run({"losetup", "--find", "--show", loopImage}, {}, &loopDevice), "losetup");
+        loopDevice.erase(loopDevice.find_last_not_of("\n") + 1);
+        undo.push_back([&loopDevice] { run({"losetup", "-d", loopDevice}); });
+        must(run({"mount", loopDevice, loopMount}), "mount");
+        undo.push_back([loopMount] { run({"umount", "-l", loopMount}); });
+    }
+    Contender ext4{"ext4-loop",
+                   [&] { return loopMount + "/test.bin"; },
+                   [&] {
+                       must(run({"umount", loopMount}), "umount");
+                       must(run({"mount", loopDevice, loopMount}), "mount");
+                   },
+                   loopImage,
+                   {},
+                   {}};
 
     // A standard vault through the stand-in tools.
     const std::string image = work + "/Bench.sparsebundle";
@@ -266,25 +328,71 @@ int main() {
     must(run({hdiutil, "attach", "-plist", "-stdinpass", image}, kPassword, &plist), "hdiutil attach");
     std::string mountPoint = mountPointIn(plist);
     undo.push_back([&hdiutil, &mountPoint] { run({hdiutil, "detach", mountPoint, "-force"}); });
-    Result vault = measure(
-        data, [&] { return mountPoint + "/test.bin"; },
+    Contender vault{
+        "vault",
+        [&] { return mountPoint + "/test.bin"; },
         [&] {
             must(run({hdiutil, "detach", mountPoint}), "hdiutil detach");
             must(run({hdiutil, "attach", "-plist", "-stdinpass", image}, kPassword, &plist), "hdiutil attach");
             mountPoint = mountPointIn(plist);
         },
-        image + "/bands");
+        image + "/bands",
+        {},
+        {}};
+
+    std::vector<Contender*> all{&bare, &goc, &vault};
+    if (root) {
+        all.insert(all.begin() + 1, &ext4);
+    }
+    measure(data, all);
+    ::unlink(bareFile.c_str());
+    run({"fusermount3", "-u", plain});
+
+    // Random I/O, alternating between the two that share a design.
+    std::vector<double> vaultRandRead, vaultRandWrite, ext4RandRead, ext4RandWrite;
+    for (int round = 0; round < (root ? 2 : 1); ++round) {
+        vaultRandRead.push_back(randomIops(mountPoint, "randread"));
+        vaultRandWrite.push_back(randomIops(mountPoint, "randwrite"));
+        if (root) {
+            ext4RandRead.push_back(randomIops(loopMount, "randread"));
+            ext4RandWrite.push_back(randomIops(loopMount, "randwrite"));
+        }
+    }
     run({hdiutil, "detach", mountPoint});
+    if (root) {
+        run({"umount", loopMount});
+        run({"losetup", "-d", loopDevice});
+    }
     undo.clear();
     std::filesystem::remove_all(work);
 
     std::printf("vault io: %zu MiB sequential in %zu KiB requests, fdatasync after writing, cold reads; "
                 "median of %d rounds\n",
                 kTotal >> 20, kChunk >> 10, kRounds);
-    std::printf("%-10s write %8.1f MB/s   read %8.1f MB/s\n", "bare", bare.writeMBs, bare.readMBs);
-    std::printf("%-10s write %8.1f MB/s   read %8.1f MB/s\n", "gocryptfs", goc.writeMBs, goc.readMBs);
-    std::printf("%-10s write %8.1f MB/s   read %8.1f MB/s\n", "vault", vault.writeMBs, vault.readMBs);
-    std::printf("ratio vault-write/gocryptfs: %.2f\n", vault.writeMBs / goc.writeMBs);
-    std::printf("ratio vault-read/gocryptfs: %.2f\n", vault.readMBs / goc.readMBs);
+    for (const Contender* c : all) {
+        const Result r = c->result();
+        std::printf("%-10s write %8.1f MB/s   read %8.1f MB/s\n", c->name.c_str(), r.writeMBs, r.readMBs);
+    }
+    const Result v = vault.result(), g = goc.result();
+    std::printf("random 4 KiB, queue depth 16, O_DIRECT, best of %zu:\n", vaultRandRead.size());
+    const auto best = [](const std::vector<double>& x) { return *std::max_element(x.begin(), x.end()); };
+    std::printf("%-10s randread %8.0f IOPS   randwrite %8.0f IOPS\n", "vault", best(vaultRandRead),
+                best(vaultRandWrite));
+    std::printf("ratio vault-write/gocryptfs: %.2f (%.0f / %.0f MB/s)\n", v.writeMBs / g.writeMBs, v.writeMBs,
+                g.writeMBs);
+    std::printf("ratio vault-read/gocryptfs: %.2f (%.0f / %.0f MB/s)\n", v.readMBs / g.readMBs, v.readMBs, g.readMBs);
+    if (root) {
+        const Result e = ext4.result();
+        std::printf("%-10s randread %8.0f IOPS   randwrite %8.0f IOPS\n", "ext4-loop", best(ext4RandRead),
+                    best(ext4RandWrite));
+        std::printf("ratio vault-write/ext4-loop: %.2f (%.0f / %.0f MB/s)\n", v.writeMBs / e.writeMBs, v.writeMBs,
+                    e.writeMBs);
+        std::printf("ratio vault-read/ext4-loop: %.2f (%.0f / %.0f MB/s)\n", v.readMBs / e.readMBs, v.readMBs,
+                    e.readMBs);
+        std::printf("ratio vault-randread/ext4-loop: %.2f (%.0f / %.0f IOPS)\n",
+                    best(vaultRandRead) / best(ext4RandRead), best(vaultRandRead), best(ext4RandRead));
+        std::printf("ratio vault-randwrite/ext4-loop: %.2f (%.0f / %.0f IOPS)\n",
+                    best(vaultRandWrite) / best(ext4RandWrite), best(vaultRandWrite), best(ext4RandWrite));
+    }
     return 0;
 }

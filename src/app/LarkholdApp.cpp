@@ -30,6 +30,9 @@
 #include <QCoroTask>
 #include <QDBusConnection>
 #include <QEvent>
+#include <QTimer>
+#include <chrono>
+#include <utility>
 
 namespace larkhold {
 
@@ -156,9 +159,21 @@ LarkholdApp::~LarkholdApp() {
 }
 
 void LarkholdApp::start(const QList<QUrl>& files) {
+    pendingFiles_ = files;
     mainWindow_->show();
     showMainWindow();
+    // What the window does not need (the update check's network stack, the hot-key grab, the
+    // session's watches, the files to import) waits until it has been painted, so that none of it
+    // holds the window back. A display that never paints it still gets the launch a second later.
+    QTimer::singleShot(std::chrono::seconds(1), this, &LarkholdApp::finishLaunching);
+}
+
+void LarkholdApp::finishLaunching() {
+    if (launched_)
+        return;
+    launched_ = true;
     delegate_->applicationDidFinishLaunching();
+    const QList<QUrl> files = std::exchange(pendingFiles_, {});
     if (!files.isEmpty())
         delegate_->addToVault(files);
 }
@@ -171,6 +186,8 @@ void LarkholdApp::showMainWindow() {
 bool LarkholdApp::eventFilter(QObject* watched, QEvent* event) {
     if (watched == mainWindow_.get() && event->type() == QEvent::Show)
         applyTaskbarPolicy();
+    if (watched == mainWindow_.get() && event->type() == QEvent::Paint && !launched_)
+        QTimer::singleShot(0, this, &LarkholdApp::finishLaunching);
     return QObject::eventFilter(watched, event);
 }
 

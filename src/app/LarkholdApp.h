@@ -62,7 +62,8 @@ public:
     // The plug-ins of other libraries; set before start().
     AppSeams seams;
 
-    // Shows the main window and runs the launch wiring; `files` were given on the command line.
+    // Shows the main window and, once it is on screen, runs the launch wiring and hands on `files`,
+    // which were given on the command line.
     void start(const QList<QUrl>& files);
     void showMainWindow();
 
@@ -71,6 +72,8 @@ protected:
 
 private:
     void applyTaskbarPolicy();
+    // The launch wiring and the command line's files, once the main window is on screen.
+    void finishLaunching();
 
     QApplication& application_;
     Defaults& defaults_;
@@ -91,6 +94,8 @@ private:
     std::unique_ptr<AppDelegate> delegate_;
     std::unique_ptr<TrayController> tray_;
     ShellActions actions_;
+    QList<QUrl> pendingFiles_;
+    bool launched_ = false;
 };
 
 } // namespace larkhold

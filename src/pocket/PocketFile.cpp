@@ -156,4 +156,31 @@ void PocketFile::writeArea(const PocketKey& key, ByteView plaintext) {
     std::copy(box.begin(), box.end(), bytes_.begin() + PocketFormat::kSlotsSize + key.area * boxSize);
 }
 
+void PocketFile::writeAreaInPlace(const PocketKey& key, const std::function<void(std::span<std::uint8_t>)>& encode) {
+    checkIndex(key.area);
+    requireWholeFile();
+    const auto boxSize = static_cast<std::size_t>(capacity_ + PocketFormat::kAreaOverhead);
+    const std::span<std::uint8_t> box(bytes_.data() + PocketFormat::kSlotsSize + key.area * boxSize, boxSize);
+    const std::span<std::uint8_t> plaintext = box.subspan(crypto::kGcmNonceSize, static_cast<std::size_t>(capacity_));
+    encode(plaintext);
+    const std::string aad = associatedData("area", key.area, capacity_);
+    try {
+        // The plaintext sits exactly where its ciphertext goes; GCM encrypts such a buffer in place.
+        crypto::aesGcmSeal(key.key, plaintext, asBytes(aad), box);
+    } catch (...) {
+        wipe(box.data(), box.size());
+        throw;
+    }
+}
+
+void PocketFile::restoreArea(int area, ByteView fileBytes) {
+    checkIndex(area);
+    requireWholeFile();
+    if (fileBytes.size() != bytes_.size())
+        throw PocketVaultError::damaged();
+    const auto boxSize = static_cast<std::size_t>(capacity_ + PocketFormat::kAreaOverhead);
+    const std::size_t offset = PocketFormat::kSlotsSize + area * boxSize;
+    std::copy_n(fileBytes.begin() + offset, boxSize, bytes_.begin() + offset);
+}
+
 } // namespace larkhold

@@ -4,6 +4,8 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <vector>
 
 namespace larkhold {
@@ -61,6 +63,14 @@ public:
     SecureBytes readArea(const PocketKey& key) const;
     // Seals exactly C plaintext bytes into the key's area with a fresh nonce.
     void writeArea(const PocketKey& key, ByteView plaintext);
+    // Has `encode` write the C plaintext bytes straight into the key's area and seals them where
+    // they lie, so a save of a large vault needs no buffer besides the file itself. `encode` must
+    // either throw before writing or fill all it is given; then the area is untouched. Should the
+    // seal fail, the plaintext is wiped, the area holds no valid box and this throws: the caller
+    // restores the area's bytes with restoreArea.
+    void writeAreaInPlace(const PocketKey& key, const std::function<void(std::span<std::uint8_t>)>& encode);
+    // Puts back area `area` as it is in `fileBytes`, a whole file of the same capacity.
+    void restoreArea(int area, ByteView fileBytes);
 
     // The cost every slot is sealed and opened with. The shipped program links the production cost
     // (PocketKdfCost.cpp) and has no way to change it; only test executables link a cheaper one

@@ -166,17 +166,18 @@ std::int64_t sizeOf(const PocketItems& items) {
     return static_cast<std::int64_t>(kHeaderSize) + manifestSize + dataSize(items);
 }
 
-SecureBytes encode(const PocketItems& items, std::int64_t capacity) {
+void encodeInto(const PocketItems& items, std::span<std::uint8_t> out) {
     std::optional<std::string> manifest = encodeManifest(items);
     if (!manifest)
         throw std::invalid_argument("An item's date cannot be written.");
+    const auto capacity = static_cast<std::int64_t>(out.size());
     const std::int64_t needed = static_cast<std::int64_t>(kHeaderSize + manifest->size()) + dataSize(items);
     if (needed > capacity || manifest->size() > std::numeric_limits<std::uint32_t>::max()) {
         wipeString(*manifest);
         throw PocketVaultError::full(needed, capacity);
     }
 
-    SecureBytes out(static_cast<std::size_t>(capacity), 0);
+    // Everything that can fail has been checked: from here on `out` is only written.
     auto* p = out.data();
     p = std::copy(magic.begin(), magic.end(), p);
     const auto length = static_cast<std::uint32_t>(manifest->size());
@@ -185,7 +186,14 @@ SecureBytes encode(const PocketItems& items, std::int64_t capacity) {
     p = std::copy(manifest->begin(), manifest->end(), p);
     for (const PocketItem& item : items)
         p = std::copy(item.data.begin(), item.data.end(), p);
+    // The buffer may hold an earlier payload, so the fill is written rather than assumed.
+    std::fill(p, out.data() + out.size(), std::uint8_t{0});
     wipeString(*manifest);
+}
+
+SecureBytes encode(const PocketItems& items, std::int64_t capacity) {
+    SecureBytes out(static_cast<std::size_t>(capacity));
+    encodeInto(items, out);
     return out;
 }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 namespace larkhold::PocketPayload {
 
@@ -16,6 +17,9 @@ std::int64_t sizeOf(const PocketItems& items);
 
 // Exactly `capacity` bytes; throws PocketVaultError::full when the items need more.
 SecureBytes encode(const PocketItems& items, std::int64_t capacity);
+// The same plaintext written over all of `out` (its size is the capacity). Throws before writing
+// any byte when the items cannot be encoded.
+void encodeInto(const PocketItems& items, std::span<std::uint8_t> out);
 
 // Throws PocketVaultError::damaged on anything malformed; never returns a partial list.
 PocketItems decode(ByteView plaintext);

@@ -100,8 +100,26 @@ void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
     // Saves may arrive out of order; an older state never overwrites a newer one.
     if (generation <= savedGeneration_)
         return;
-    const SecureBytes plaintext = PocketPayload::encode(items, file_.capacity());
-    file_.writeArea(key_, plaintext);
+    bool encoded = false;
+    try {
+        file_.writeAreaInPlace(key_, [&](std::span<std::uint8_t> out) {
+            PocketPayload::encodeInto(items, out);
+            encoded = true;
+        });
+    } catch (...) {
+        if (!encoded)
+            throw; // the items could not be encoded (too large, say): the area is untouched
+        // The seal failed after the area was overwritten: take it back from the file, which holds
+        // the last state written. Until that works, nothing may write this memory to disk.
+        areaLost_ = true;
+        try {
+            file_.restoreArea(key_.area, readWholeFile(path_));
+            areaLost_ = false;
+        } catch (...) {
+        }
+        throw;
+    }
+    areaLost_ = false;
     writeVaultFile(path_, file_.bytes(), keepOutOfICloud_.load(), WriteMode::replace);
     savedGeneration_.store(generation);
 }
@@ -109,6 +127,8 @@ void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
 void PocketStorage::setUpSecondPassword(const QString& password, const PocketItems& items) {
     const std::lock_guard lock(writeMutex_);
     const SecureBytes passwordBytes = PocketFile::passwordBytes(password);
+    if (areaLost_)
+        throw PocketVaultError::damaged();
     if (file_.passwordOpensSlot(passwordBytes, key_.area))
         throw PocketVaultError::sameAsCurrentPassword();
     const SecureBytes plaintext = PocketPayload::encode(items, file_.capacity());

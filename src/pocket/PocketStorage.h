@@ -62,6 +62,9 @@ private:
     const std::int64_t capacity_;
     std::atomic<bool> keepOutOfICloud_;
     std::atomic<std::int64_t> savedGeneration_{-1};
+    // Set while the unlocked area in memory holds no valid box (a seal failed and the file could
+    // not be read back); guarded by writeMutex_.
+    bool areaLost_ = false;
 };
 
 } // namespace larkhold

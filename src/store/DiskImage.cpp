@@ -1,5 +1,6 @@
 #include "DiskImage.h"
 
+#include "DiskUsage.h"
 #include "Plist.h"
 
 #include <QDir>
@@ -37,7 +38,6 @@ DiskImageTools DiskImageTools::inFolder(const QString& folder) {
     tools.hdiutil = QDir(folder).filePath(QStringLiteral("hdiutil"));
     tools.diskutil = QDir(folder).filePath(QStringLiteral("diskutil"));
     tools.mdutil = QDir(folder).filePath(QStringLiteral("mdutil"));
-    tools.du = QStringLiteral("/usr/bin/du");
     tools.opener = QStringLiteral("/usr/bin/xdg-open");
     return tools;
 }
@@ -342,6 +342,13 @@ QCoro::Task<std::optional<QString>> DiskImage::mountPoint(QString path) const {
 }
 
 QCoro::Task<qint64> DiskImage::sizeOnDisk(QString path) const {
+    if (tools_.du.isEmpty()) {
+        // Counted here, on the tools' threads: no program to start for each vault.
+        QFuture<std::optional<qint64>> measuring =
+            QtConcurrent::run(&toolThreads(), [path] { return diskUsageBytes(path); });
+        const std::optional<qint64> bytes = co_await measuring;
+        co_return bytes.value_or(0);
+    }
     try {
         const QStringList arguments{QStringLiteral("-sk"), path};
         auto running = run(tools_.du, arguments);

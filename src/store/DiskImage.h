@@ -35,16 +35,16 @@ private:
 struct DiskImageTools {
     QString hdiutil;  // creates, attaches, detaches, re-keys, resizes, compacts, lists images
     QString diskutil; // renames and verifies volumes
-    QString du;       // size on disk
+    QString du;       // measures sizes on disk instead of this process (tests); empty: counted here
     QString mdutil;   // switches off search indexing of a volume
     QString opener;   // shows a folder in the desktop's file manager
 
-    // The installed stand-in tools in LARKHOLD_LIBEXEC_DIR, /usr/bin/du and /usr/bin/xdg-open.
+    // The installed stand-in tools in LARKHOLD_LIBEXEC_DIR and /usr/bin/xdg-open; sizes counted here.
     // When the environment variable LARKHOLD_TOOLS_DIR holds an absolute folder, hdiutil, diskutil
     // and mdutil are taken from there instead: this lets the self-test and development runs use
     // the tools of a build tree without installing them.
     static DiskImageTools defaults();
-    // hdiutil, diskutil and mdutil in `folder`; du and the opener as in defaults().
+    // hdiutil, diskutil and mdutil in `folder`; the opener as in defaults().
     static DiskImageTools inFolder(const QString& folder);
 };
 

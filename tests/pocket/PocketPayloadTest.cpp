@@ -2,6 +2,7 @@
 
 #include "PocketVaultError.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -94,6 +95,19 @@ TEST(PocketPayload, ExactCapacityFitsAndOneByteMoreIsFull) {
         EXPECT_EQ(e.needed(), needed);
         EXPECT_EQ(e.capacity(), needed - 1);
     }
+}
+
+TEST(PocketPayload, EncodingIntoAUsedBufferMatchesAFreshEncoding) {
+    const PocketItems items{item(PocketItem::Kind::note, "n", "short", 1, 2)};
+    SecureBytes used(256, 0xA5);
+    PocketPayload::encodeInto(items, used);
+    EXPECT_EQ(used, PocketPayload::encode(items, 256)) << "the old bytes are all overwritten";
+
+    std::fill(used.begin(), used.end(), 0xA5);
+    const PocketItems tooBig{item(PocketItem::Kind::pdf, "p", std::string(300, 'x'), 1, 2)};
+    EXPECT_THROW(PocketPayload::encodeInto(tooBig, used), PocketVaultError);
+    EXPECT_TRUE(std::all_of(used.begin(), used.end(), [](std::uint8_t b) { return b == 0xA5; }))
+        << "a refused list writes nothing";
 }
 
 TEST(PocketPayload, RoundTripsEveryKindNameAndDateExactly) {

@@ -110,6 +110,28 @@ TEST_F(PocketStorageTest, SavesOnlyNewerGenerations) {
     EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(0, 7));
 }
 
+TEST_F(PocketStorageTest, SmallerSaveLeavesNothingOfTheLargerOneAndTheOtherAreaAlone) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    const auto areaBytes = [&](int area) {
+        const auto bytes = fileBytes(path);
+        const std::int64_t box = kOneMB + PocketFormat::kAreaOverhead;
+        const auto start = bytes.begin() + PocketFormat::kSlotsSize + area * box;
+        return std::vector<std::uint8_t>(start, start + box);
+    };
+    const std::vector<std::uint8_t> other = areaBytes(1 - storage->area());
+    storage->save(state(0, 1, kOneMB / 2), 1);
+    storage->save(state(0, 2), 2);
+
+    PocketFile file(fileBytes(path), kOneMB);
+    const PocketKey key = file.unlock(QStringLiteral("pw"));
+    const SecureBytes plaintext = file.readArea(key);
+    EXPECT_EQ(PocketPayload::decode(plaintext), state(0, 2));
+    EXPECT_TRUE(std::all_of(plaintext.begin() + PocketPayload::sizeOf(state(0, 2)), plaintext.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+    EXPECT_EQ(areaBytes(1 - storage->area()), other);
+}
+
 TEST_F(PocketStorageTest, ItemsThatDoNotFitChangeNothing) {
     const QString path = vaultPath();
     auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;

@@ -7,8 +7,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace larkhold;
 using larkhold::test::FakeTools;
@@ -258,6 +260,46 @@ TEST_F(DiskImageTest, SizeOnDiskReadsKilobytesFromDu) {
     }
     fake.respond(QStringLiteral("du--sk"), "2048\t/x\n", "du: cannot read\n", 1);
     EXPECT_EQ(awaitTask(engine.sizeOnDisk(image)), 0);
+}
+
+TEST_F(DiskImageTest, SizeOnDiskWithoutAToolCountsAsDuDoes) {
+    DiskImageTools tools = fake.tools();
+    tools.du.clear();
+    const DiskImage counting(tools);
+    QTemporaryDir dir;
+    const QString bundle = dir.filePath(QStringLiteral("Tax.sparsebundle"));
+    ASSERT_TRUE(QDir().mkpath(bundle + QStringLiteral("/bands/sub")));
+    const auto fill = [](const QString& path, qint64 bytes, bool sparse) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        if (sparse) {
+            ASSERT_TRUE(f.resize(bytes)); // no block allocated
+            ASSERT_TRUE(f.seek(bytes / 2));
+            f.write("x", 1);
+        } else {
+            f.write(QByteArray(bytes, 'a'));
+        }
+    };
+    fill(bundle + QStringLiteral("/Info.plist"), 1, false);
+    fill(bundle + QStringLiteral("/bands/0"), 300'000, false);
+    fill(bundle + QStringLiteral("/bands/sub/1"), 8'388'608, true);
+    // A second name counts once; a link is not followed.
+    ASSERT_EQ(::link(QFile::encodeName(bundle + QStringLiteral("/bands/0")).constData(),
+                     QFile::encodeName(bundle + QStringLiteral("/bands/0-again")).constData()),
+              0);
+    ASSERT_TRUE(QFile::link(dir.path(), bundle + QStringLiteral("/loop")));
+
+    const auto du = [](const QString& path) {
+        QProcess p;
+        p.start(QStringLiteral("/usr/bin/du"), {QStringLiteral("-sk"), path});
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return p.exitCode() == 0 ? DiskImage::bytesFromDuOutput(p.readAllStandardOutput()) : -1;
+    };
+    EXPECT_EQ(awaitTask(counting.sizeOnDisk(bundle)), du(bundle));
+    EXPECT_GT(awaitTask(counting.sizeOnDisk(bundle)), 300'000);
+    EXPECT_EQ(awaitTask(counting.sizeOnDisk(bundle + QStringLiteral("/loop"))), du(bundle + QStringLiteral("/loop")));
+    EXPECT_EQ(awaitTask(counting.sizeOnDisk(dir.filePath(QStringLiteral("missing")))), 0);
+    EXPECT_FALSE(fake.wasRun(QStringLiteral("du--sk")));
 }
 
 TEST_F(DiskImageTest, VerifyAttachesHiddenChecksAndDetaches) {

@@ -17,6 +17,10 @@ namespace larkhold::diskimage {
 namespace {
 
 constexpr const char* kDisk = "/disk";
+
+// Worker threads serving requests. They stay for the service's life: each keeps its cipher
+// contexts and buffers, which a thread started for a burst of requests would have to build anew.
+constexpr unsigned kWorkers = 16;
 constexpr const char* kName = "/name";
 constexpr const char* kCheck = "/check";
 
@@ -42,6 +46,10 @@ void* opInit(fuse_conn_info* conn, fuse_config* cfg) {
     if (conn->capable & FUSE_CAP_ASYNC_DIO) {
         conn->want |= FUSE_CAP_ASYNC_DIO;
     }
+    // The loop device's direct I/O arrives as asynchronous requests; the kernel lets only this many
+    // be outstanding at once, and the default (12) leaves workers idle while a queue of reads waits.
+    conn->max_background = kWorkers * 4;
+    conn->congestion_threshold = kWorkers * 3;
     cfg->attr_timeout = 3600;
     cfg->entry_timeout = 3600;
     cfg->negative_timeout = 3600;
@@ -383,8 +391,8 @@ void DiskServer::start(const std::string& folder) {
     }
     loop_ = std::thread([this] {
         fuse_loop_config* config = fuse_loop_cfg_create();
-        fuse_loop_cfg_set_max_threads(config, 16);
-        fuse_loop_cfg_set_idle_threads(config, 4);
+        fuse_loop_cfg_set_max_threads(config, kWorkers);
+        fuse_loop_cfg_set_idle_threads(config, kWorkers);
         fuse_loop_mt(fuse_, config);
         fuse_loop_cfg_destroy(config);
     });
