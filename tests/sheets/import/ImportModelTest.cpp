@@ -83,6 +83,7 @@ protected:
         deps.defaults = &defaults;
         deps.trash = trash.function();
         deps.closeDelay = std::chrono::milliseconds(1);
+        deps.volumesAreMounts = false; // the stand-in volumes are plain folders
         auto made = std::make_unique<ImportModel>(deps, urlsOf(files));
         made->selectFirstVault();
         return made;
@@ -300,7 +301,7 @@ protected:
     void SetUp() override {
         volume = standardVault(QStringLiteral("Archive"));
         startPocketStore();
-        ASSERT_TRUE(unlockWith(volume, QStringLiteral("pw")));
+        ASSERT_TRUE(unlockWith(volume, QStringLiteral("pw"))) << store->errorMessage().toStdString();
     }
     QString volumeFile(const QString& name) const { return fakeMountPoint(volume.name) + QLatin1Char('/') + name; }
     Vault volume;
