@@ -3,7 +3,9 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: setup configure build run test bench install fuzz clean
+SANITIZED ?= $(BUILD)/asan
+
+.PHONY: setup configure build run test test-sanitized bench install fuzz clean
 
 setup:
 	@bash scripts/setup.sh
@@ -18,8 +20,14 @@ build: configure
 run: build
 	@LARKHOLD_TOOLS_DIR=$(abspath $(BUILD))/tools/diskimage $(BUILD)/src/app/larkhold $(ARGS)
 
+# Every test, then the store and window suites once more, built with the address and undefined-behaviour
+# sanitizers and run one process per suite.
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	@bash scripts/test-sanitized.sh $(SANITIZED) $(JOBS)
+
+test-sanitized: setup
+	@bash scripts/test-sanitized.sh $(SANITIZED) $(JOBS)
 
 bench: build
 	@bash bench/run.sh $(BUILD)

@@ -8,6 +8,7 @@
 #include "DBusSingleInstance.h"
 #include "Defaults.h"
 #include "DiskImage.h"
+#include "DisplayLoss.h"
 #include "HomeStoreHost.h"
 #include "ImportWindow.h"
 #include "LibsecretStore.h"
@@ -147,9 +148,14 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     // before the process goes.
     connect(&application_, &QCoreApplication::aboutToQuit, this,
             [this] { QCoro::waitFor(delegate_->quitPath().finishBeforeExit()); });
+    // The display went away (X server killed, session gone): the quit runs to its end instead of the platform
+    // plugin ending the process at once with the vaults still open.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        DisplayLoss::watch([this] { delegate_->requestQuit(); });
 }
 
 LarkholdApp::~LarkholdApp() {
+    DisplayLoss::stopWatching();
     UnlockPromptWindow::close();
     UnlockPromptWindow::setPresenter({});
     tray_.reset();

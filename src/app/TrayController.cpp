@@ -33,6 +33,11 @@ TrayController::TrayController(VaultStore& store, Defaults& defaults, ShellActio
     connect(&store_, &VaultStore::mountPointsChanged, this, &TrayController::updateIcon);
     connect(&store_, &VaultStore::pocketSessionsChanged, this, &TrayController::updateIcon);
     connect(&ColorScheme::instance(), &ColorScheme::changed, this, &TrayController::updateIcon);
+    // A quiet lock (screen lock, sleep, panic, auto-lock) that left a vault open puts up no alert; the tray says it.
+    connect(&store_, &VaultStore::lockFailed, this, [this](const QString& vaultName, const QString& text) {
+        if (icon_)
+            icon_->showMessage(QStringLiteral("“%1” is still unlocked").arg(vaultName), text, QSystemTrayIcon::Warning);
+    });
     apply();
 }
 

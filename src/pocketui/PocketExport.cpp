@@ -2,7 +2,12 @@
 
 #include "AtomicFile.h"
 #include "Glossary.h"
+#include "PocketSession.h"
+#include "PocketStorage.h"
+#include "VaultStore.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTextBoundaryFinder>
 
 namespace larkhold::PocketExport {
@@ -54,7 +59,60 @@ QString prefixWithin(const QString& text, qsizetype bytes) {
     return text.left(end);
 }
 
+// Links resolved as far as the path exists: a chosen file may not exist yet, its folder does.
+QString resolved(const QString& path) {
+    const QFileInfo info(QDir::cleanPath(path));
+    const QString canonical = info.canonicalFilePath();
+    if (!canonical.isEmpty())
+        return canonical;
+    const QString folder = QFileInfo(info.path()).canonicalFilePath();
+    return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
+}
+
+bool isOrIsInside(const QString& path, const QString& other) {
+    return path == other || path.startsWith(other + QLatin1Char('/'));
+}
+
+bool vaultByName(const QString& name) {
+    // ".nosync" is what a vault kept out of cloud sync is called.
+    return name.endsWith(QStringLiteral(".pocketvault"), Qt::CaseInsensitive) ||
+           name.endsWith(QStringLiteral(".sparsebundle"), Qt::CaseInsensitive) ||
+           name.endsWith(QStringLiteral(".nosync"), Qt::CaseInsensitive);
+}
+
+QString refusedAsVault(const QString& path) {
+    return QStringLiteral("“%1” is a vault. An item can’t be exported over a vault.").arg(QFileInfo(path).fileName());
+}
+
 } // namespace
+
+std::optional<QString> refusal(const QString& path, const VaultStore* store) {
+    const QString target = resolved(path);
+    if (store) {
+        QStringList vaultFiles;
+        for (const Vault& vault : store->vaults())
+            if (!vault.bundlePath.isEmpty())
+                vaultFiles.append(resolved(vault.bundlePath));
+        for (const std::shared_ptr<PocketSession>& session : store->pocketSessions())
+            if (session && session->storage())
+                vaultFiles.append(resolved(session->storage()->path()));
+        for (const QString& vaultFile : vaultFiles)
+            if (isOrIsInside(target, vaultFile))
+                return refusedAsVault(vaultFile);
+        for (const QString& mountPoint : store->mountPoints())
+            if (target == resolved(mountPoint))
+                return QStringLiteral("“%1” is the volume of an unlocked vault. An item can’t be exported over it.")
+                    .arg(QFileInfo(mountPoint).fileName());
+    }
+    // Any vault by its name, and any place inside one (a bundle is a folder).
+    for (QString step = target; !step.isEmpty() && step != QLatin1String("/"); step = QFileInfo(step).path()) {
+        if (vaultByName(QFileInfo(step).fileName()))
+            return refusedAsVault(step);
+        if (QFileInfo(step).path() == step)
+            break;
+    }
+    return std::nullopt;
+}
 
 QString safeFileName(const QString& name, const QString& extension) {
     QString base = withoutLeadingDots(withoutUnsafeCharacters(name));
@@ -88,6 +146,8 @@ QString panelMessage() {
 }
 
 std::optional<QString> write(const QString& path, ByteView data) {
+    if (std::optional<QString> refused = refusal(path, VaultStore::shared()))
+        return refused;
     try {
         writeFileAtomically(path, data, WriteMode::replace);
     } catch (const std::exception& e) {

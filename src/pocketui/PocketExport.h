@@ -5,6 +5,10 @@
 #include <QString>
 #include <optional>
 
+namespace larkhold {
+class VaultStore;
+}
+
 namespace larkhold::PocketExport {
 
 // The file name the save panel proposes for an item: its name, ".txt" added for a note, made into
@@ -19,9 +23,16 @@ QString safeFileName(const QString& name, const QString& extension = {});
 // The save panel's message.
 QString panelMessage();
 
+// Why an item must not be written at `path`, naming what is there: a vault file (one the store
+// lists or has open, any by its name, or a place inside a vault bundle) or an unlocked vault's
+// volume. Replacing it would destroy the vault. Nothing when the path may take the item; `store`
+// may be null, and then only names are looked at.
+std::optional<QString> refusal(const QString& path, const VaultStore* store);
+
 // Writes all of `data` to `path` as every file of the vaults is written (writeFileAtomically): an
 // interrupted export leaves the earlier file (or none), never part of this one, and the copy is
-// readable by its owner only. Nothing on success, else the reason for the user.
+// readable by its owner only. Refuses what refusal() refuses, with the application's store. Nothing
+// on success, else the reason for the user.
 std::optional<QString> write(const QString& path, ByteView data);
 
 // The notice shown when an export failed.

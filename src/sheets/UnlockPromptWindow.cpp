@@ -46,6 +46,11 @@ void UnlockPromptWindow::show(VaultStore& store, const Vault& vault) {
     // The prompt neither pre-fills nor asks the owner: the store alone is needed.
     auto* window = new UnlockSheet({&store, nullptr, nullptr}, vault, UnlockSheet::Host::window, nullptr);
     slot() = window;
+    // A prompt for a vault removed from the list would open a vault nothing lists.
+    QObject::connect(&store, &VaultStore::vaultsChanged, window, [window, &store, id = vault.id] {
+        if (!store.vault(id))
+            window->close();
+    });
     centreOnActiveScreen(window);
     if (presenter()) {
         presenter()(window);

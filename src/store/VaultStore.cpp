@@ -216,6 +216,24 @@ VaultStore::BusyMark::~BusyMark() {
     emit store.busyVaultsChanged();
 }
 
+VaultStore::VolumeWriter::VolumeWriter(VaultStore& store, const QUuid& id)
+    : store_(&store), id_(id), stop_(std::make_shared<std::atomic_bool>(store.locking_.contains(id))) {
+    store.volumeWriters_[id].append(stop_);
+}
+
+VaultStore::VolumeWriter::~VolumeWriter() {
+    if (!store_)
+        return;
+    VaultStore& store = *store_;
+    const auto it = store.volumeWriters_.find(id_);
+    if (it != store.volumeWriters_.end()) {
+        it->removeAll(stop_);
+        if (it->isEmpty())
+            store.volumeWriters_.erase(it);
+    }
+    emit store.volumeWriterEnded(id_);
+}
+
 // ---- auto-lock ----
 
 QCoro::Task<> VaultStore::autoLockTick() {

@@ -17,6 +17,7 @@
 #include <QString>
 #include <QTimer>
 #include <QUuid>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -120,7 +121,9 @@ public:
     // its volume is mounted, or point the running operation's vault at another file.
     void relocate(const Vault& vault, const QString& path);
     // Locks an open vault first, so that nothing open is left unlisted; a lock that fails keeps it.
-    // Asks no owner check: the commands that lead here ask it where the vault wants one.
+    // Refuses a vault another operation is working on (an unlock would open it unlisted, a copy
+    // would go on writing into it). Asks no owner check: the commands that lead here ask it where
+    // the vault wants one.
     QCoro::Task<StoreOutcome> forget(Vault vault);
     // rename, setCloudExclusion and changePassword refuse an open vault and one that another
     // operation is working on: its file must not move or change under that operation.
@@ -148,6 +151,7 @@ public:
     // checked, unmounted; refused while it is open or busy, and busy while it runs), or every item
     // of the Pocket Vault area the password opens, as last saved. Leaves errorMessage() alone.
     QCoro::Task<VerifyOutcome> verifyVault(Vault vault, QString password);
+    // Refuses a busy vault, as forget does; locks an open one first.
     QCoro::Task<StoreOutcome> deleteVault(Vault vault);
     // ---- end ----
 
@@ -193,12 +197,15 @@ public:
     // Unlocks without a typed password when it can: the saved one, behind the owner check when
     // the vault asks for it; otherwise asks for the password through passwordPromptVault().
     QCoro::Task<> requestUnlock(Vault vault);
-    // True at once for a vault that is already open; refuses one another operation is working on.
-    // An unlock that ends after a lock-all began locks the vault again at once, quietly, with that
-    // lock-all's reason, and returns false.
+    // True at once for a vault that is already open; refuses one another operation is working on,
+    // and one the list no longer holds. An unlock that ends after a lock-all began locks the vault
+    // again at once, quietly, with that lock-all's reason, and returns false; so does one that ends
+    // after its vault left the list.
     QCoro::Task<bool> unlock(Vault vault, QString password, bool saveToKeychain, QString method);
-    // A quiet lock that fails returns its failure but leaves errorMessage() alone. A lock of a vault
-    // that another lock is closing waits for that one and does not close it twice.
+    // A quiet lock that fails returns its failure but leaves errorMessage() alone; it is recorded in
+    // the activity log and announced with lockFailed(). A lock of a vault that another lock is
+    // closing waits for that one and does not close it twice. A copy writing into the volume is
+    // asked to stop and the lock waits for it to end before the volume is detached.
     QCoro::Task<StoreOutcome> lock(Vault vault, bool quiet, QString reason);
     // Locks every open vault, one after another: listed ones in list order, then any other. Then
     // waits for the unlocks that were under way when it began; they lock again as they end.
@@ -240,6 +247,9 @@ signals:
     // An unlock or a lock of the vault ended, whatever its outcome. The store's own waits use them.
     void unlockEnded(const QUuid& id);
     void lockEnded(const QUuid& id);
+    void volumeWriterEnded(const QUuid& id);
+    // A quiet lock failed and the vault stays open; `text` says why and what to do.
+    void lockFailed(const QString& vaultName, const QString& text);
 
 public:
     // Keeps a vault in busyVaults() while it lives. Marks nest: the vault stays busy until the
@@ -255,6 +265,25 @@ public:
     private:
         QPointer<VaultStore> store_;
         QUuid id_;
+    };
+
+    // Held by a copy writing files into an open vault's volume. A lock of that vault sets the stop
+    // flag (the copy stops between two files) and waits until every writer is gone before it
+    // detaches: a volume is never unmounted under a copy that would then write into the folder left
+    // behind. A writer that starts while the vault is being locked finds its flag set at once.
+    class VolumeWriter {
+    public:
+        VolumeWriter(VaultStore& store, const QUuid& id);
+        ~VolumeWriter();
+        VolumeWriter(const VolumeWriter&) = delete;
+        VolumeWriter& operator=(const VolumeWriter&) = delete;
+        // Shared with the copying thread, which reads it between files.
+        const std::shared_ptr<std::atomic_bool>& stopFlag() const { return stop_; }
+
+    private:
+        QPointer<VaultStore> store_;
+        QUuid id_;
+        std::shared_ptr<std::atomic_bool> stop_;
     };
 
 protected:
@@ -323,6 +352,8 @@ private:
     // Locks every open vault that the list does not hold (forgotten while open, or attached by a
     // failed unlock), after the listed ones.
     QCoro::Task<> lockUnlisted(QSet<QUuid> done, bool quiet, QString reason);
+    // Records a failed lock in the activity log and, for a quiet one, announces it.
+    void reportFailedLock(const Vault& vault, const QString& reason, bool quiet);
     // Locks an open vault that is about to leave the list or the disk; a failure when it stays open
     // (the failed lock has said why).
     QCoro::Task<StoreOutcome> lockBeforeRemoving(Vault vault);
@@ -360,6 +391,10 @@ private:
     QHash<quint64, int> unlocksInFlight_;
     // Vaults a lock is closing now, with how many locks hold the place (one, unless nested).
     QHash<QUuid, int> locking_;
+    // The stop flags of the copies writing into each open volume.
+    QHash<QUuid, QList<std::shared_ptr<std::atomic_bool>>> volumeWriters_;
+    // Vaults whose failed auto-lock was already reported: the retry every minute says nothing new.
+    QSet<QUuid> autoLockFailureReported_;
 
     QTimer autoLockTimer_;
     QTimer sizeTimer_;

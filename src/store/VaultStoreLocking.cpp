@@ -33,6 +33,20 @@ QString lockedText(const Vault& vault, const QString& reason) {
     return QStringLiteral("%1 locked (%2)").arg(vault.name, reason);
 }
 
+QString notLockedText(const Vault& vault, const QString& reason) {
+    return QStringLiteral("%1 not locked (%2)").arg(vault.name, reason);
+}
+
+QString notLockedAdvice(const Vault& vault) {
+    return QStringLiteral("“%1” is still unlocked: a file inside may still be open. Close the files and apps using "
+                          "it, then lock it again.")
+        .arg(vault.name);
+}
+
+QString unlistedUnlockMessage(const Vault& vault) {
+    return QStringLiteral("“%1” is no longer in the vault list.").arg(vault.name);
+}
+
 QString busyUnlockMessage(const Vault& vault) {
     return QStringLiteral("Wait until “%1” is no longer busy, then unlock it.").arg(vault.name);
 }
@@ -157,6 +171,11 @@ QCoro::Task<bool> VaultStore::unlockSince(Vault vault, QString password, bool sa
         setErrorMessage(busyUnlockMessage(vault));
         co_return false;
     }
+    // A prompt left up for a vault removed from the list: opening it would leave a volume nothing lists.
+    if (!findVault(vault.id)) {
+        setErrorMessage(unlistedUnlockMessage(vault));
+        co_return false;
+    }
     if (presentIfMissing(vault))
         co_return false;
     BusyMark busy(*this, vault.id);
@@ -217,6 +236,14 @@ QCoro::Task<bool> VaultStore::unlockSince(Vault vault, QString password, bool sa
         auto locking = lock(vault, true, lockAllReason_);
         co_await locking;
         co_return isUnlocked(vault.id);
+    }
+    if (!findVault(vault.id)) {
+        // The vault left the list while its image was being attached: nothing would list the
+        // volume, so it is closed again at once, and no password is kept for it.
+        recordActivity(unlockedText(vault, method));
+        auto locking = lock(vault, true, LockReason::manual);
+        co_await locking;
+        co_return false;
     }
 
     try {
@@ -299,6 +326,9 @@ QCoro::Task<bool> VaultStore::unlockPocket(Vault vault, QString password, bool s
     // window shows and the decrypted items leave memory with `outcome`.
     if (lockAllBeganSince(since))
         co_return false;
+    // Left the list while its key was being derived: not opened, as above.
+    if (!findVault(vault.id))
+        co_return false;
 
     std::shared_ptr<PocketStorage> storage = outcome.opened->storage;
     const std::int64_t capacity = storage->capacity();
@@ -344,21 +374,36 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
         auto locking = lockPocket(vault, std::move(session), quiet, reason);
         co_return co_await locking;
     }
+    if (!mountPoints_.contains(vault.id))
+        co_return StoreOutcome::success();
+
+    LockInProgress closing(*this, vault.id);
+    BusyMark busy(*this, vault.id);
+    // A copy into the volume stops between two files; the volume is detached only once it has, so
+    // that nothing is written into the folder an unmount leaves behind.
+    while (volumeWriters_.contains(vault.id)) {
+        for (const std::shared_ptr<std::atomic_bool>& stop : volumeWriters_.value(vault.id))
+            stop->store(true);
+        auto waiting = announced(self, &VaultStore::volumeWriterEnded);
+        const bool heard = co_await waiting;
+        if (!heard)
+            co_return StoreOutcome::success();
+    }
     const auto found = mountPoints_.constFind(vault.id);
     if (found == mountPoints_.cend())
         co_return StoreOutcome::success();
     const QString mountPoint = *found;
 
-    LockInProgress closing(*this, vault.id);
-    BusyMark busy(*this, vault.id);
     auto detaching = failureOf(diskImage().detach(mountPoint, false));
     const std::optional<QString> failure = co_await detaching;
     if (!self)
         co_return failure ? StoreOutcome::failure(*failure) : StoreOutcome::success();
     if (failure) {
-        // The vault stays open; a quiet lock says nothing and auto-lock tries again next time.
+        // The vault stays open and auto-lock tries again next time. A quiet lock puts up no alert,
+        // but the failure is never silent: the activity log and a notice say what to do.
         if (!quiet)
             setErrorMessage(*failure);
+        reportFailedLock(vault, reason, quiet);
         co_return StoreOutcome::failure(*failure);
     }
 
@@ -366,6 +411,7 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
         removeMountPoint(vault.id);
     unlockedAt_.remove(vault.id);
     strayAttachments_.remove(vault.id);
+    autoLockFailureReported_.remove(vault.id);
     recordActivity(lockedText(vault, reason));
     if (!vault.bundlePath.isEmpty()) {
         auto measuring = diskImage().sizeOnDisk(vault.bundlePath);
@@ -374,6 +420,19 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
             setSizeOnDisk(vault.id, bytes);
     }
     co_return StoreOutcome::success();
+}
+
+void VaultStore::reportFailedLock(const Vault& vault, const QString& reason, bool quiet) {
+    // Auto-lock tries again every minute; one line and one notice say it as well as sixty.
+    if (reason == LockReason::automatic) {
+        if (autoLockFailureReported_.contains(vault.id))
+            return;
+        autoLockFailureReported_.insert(vault.id);
+    }
+    recordActivity(notLockedText(vault, reason));
+    // A lock the user asked for has its alert; a quiet one is told by a notice.
+    if (quiet)
+        emit lockFailed(vault.name, notLockedAdvice(vault));
 }
 
 QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet,
@@ -401,6 +460,7 @@ QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<Po
     if (!saved && !quiet) {
         const QString message =
             QStringLiteral("“%1” could not be saved, so it stays open. ").arg(vault.name) + saveError;
+        recordActivity(notLockedText(vault, reason));
         co_return reportFailure(message);
     }
 

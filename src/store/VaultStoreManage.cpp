@@ -269,13 +269,18 @@ QCoro::Task<StoreOutcome> VaultStore::lockBeforeRemoving(Vault vault) {
     const StoreOutcome locked = co_await locking;
     if (!locked.ok)
         co_return locked;
-    // Opened again while the lock ended (another unlock): it stays.
+    // Opened again while the lock ended (another unlock), or another operation began on it: it stays.
     if (isUnlocked(vault.id))
         co_return reportFailure(lockFirstMessage(vault, QStringLiteral("remove it")));
+    if (isBusy(vault.id))
+        co_return reportFailure(busyMessage(vault, QStringLiteral("remove it")));
     co_return StoreOutcome::success();
 }
 
 QCoro::Task<StoreOutcome> VaultStore::forget(Vault vault) {
+    // An unlock under way would open a vault nothing lists; a copy would go on writing into it.
+    if (isBusy(vault.id))
+        co_return reportFailure(busyMessage(vault, QStringLiteral("remove it")));
     // An open vault that left the list would never be locked again by anything.
     auto locking = lockBeforeRemoving(vault);
     const StoreOutcome locked = co_await locking;
@@ -650,6 +655,9 @@ QCoro::Task<VerifyOutcome> VaultStore::verifyVault(Vault vault, QString password
 }
 
 QCoro::Task<StoreOutcome> VaultStore::deleteVault(Vault vault) {
+    // The file must not go to the Trash under an unlock, a re-key or a copy working on it.
+    if (isBusy(vault.id))
+        co_return reportFailure(busyMessage(vault, QStringLiteral("move it to the Trash")));
     auto locking = lockBeforeRemoving(vault);
     const StoreOutcome locked = co_await locking;
     if (!locked.ok)

@@ -215,6 +215,9 @@ TEST(Termination, SigtermArrivesAsASignalOnTheEventLoop) {
     EXPECT_TRUE(requested.wait(60'000));
     std::raise(SIGINT);
     EXPECT_TRUE(requested.wait(60'000));
+    // The terminal or the session that started it went away.
+    std::raise(SIGHUP);
+    EXPECT_TRUE(requested.wait(60'000));
 }
 
 } // namespace

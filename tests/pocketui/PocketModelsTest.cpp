@@ -243,6 +243,31 @@ TEST_F(VaultModel, HeaderFooterAndSaveState) {
     EXPECT_FALSE(halfModel.banner().has_value());
 }
 
+TEST_F(VaultModel, ExportRefusesVaultFilesAndVolumesAndLeavesThemWhole) {
+    const Vault archive = standardVault(QStringLiteral("Archive"));
+    PocketSession* session = openPocket(QStringLiteral("Travel"));
+    ASSERT_TRUE(unlockWith(archive, QStringLiteral("pw")));
+    session->document().add({inputFile(QStringLiteral("Ideas.txt"), "secret plans")}, false);
+    const QUuid id = session->document().items().back().id;
+    PocketEditorModel model(session->document(), nullptr);
+    const QByteArray before = readFile(pocket.bundlePath);
+
+    model.exportItem(id, pocket.bundlePath);
+    EXPECT_EQ(session->document().notice(),
+              QStringLiteral("Could not export “Ideas”: “Travel.pocketvault” is a vault. An item can’t be "
+                             "exported over a vault."));
+    EXPECT_EQ(readFile(pocket.bundlePath), before) << "the open vault's file is untouched";
+    EXPECT_EQ(PocketExport::refusal(archive.bundlePath + QStringLiteral("/Info.plist"), store.get()),
+              QStringLiteral("“Archive.sparsebundle” is a vault. An item can’t be exported over a vault."));
+    EXPECT_EQ(PocketExport::refusal(store->mountPoints().value(archive.id), store.get()),
+              QStringLiteral("“Archive” is the volume of an unlocked vault. An item can’t be exported over it."));
+    EXPECT_EQ(PocketExport::refusal(dir.filePath(QStringLiteral("Other.nosync")), nullptr),
+              QStringLiteral("“Other.nosync” is a vault. An item can’t be exported over a vault."));
+    EXPECT_FALSE(
+        PocketExport::refusal(store->mountPoints().value(archive.id) + QStringLiteral("/Ideas.txt"), store.get()))
+        << "into an unlocked vault is fine";
+}
+
 TEST_F(VaultModel, TheFooterShowsAFailedSaveUntilASaveSucceeds) {
     PocketSession* session = openPocket();
     PocketVaultModel model(*store, *session, pocket.id);

@@ -254,6 +254,17 @@ TEST_F(UnlockSheetWidget, TheStandaloneWindowShowsItsOwnErrors) {
     ASSERT_TRUE(settles(window1));
 }
 
+TEST_F(UnlockSheetWidget, TheStandaloneWindowClosesWhenItsVaultLeavesTheList) {
+    UnlockPromptWindow::show(*store, standard);
+    QPointer<QDialog> prompt(UnlockPromptWindow::current());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(prompt, 60000));
+    type(prompt, "password", QStringLiteral("right-password"));
+    QCoro::waitFor(store->forget(standard));
+    ASSERT_TRUE(closes(prompt));
+    EXPECT_FALSE(store->isUnlocked(standard));
+    EXPECT_EQ(callCount(QStringLiteral("hdiutil attach")), 0);
+}
+
 TEST_F(UnlockSheetWidget, ALateResultClosesOnlyTheWindowThatStartedIt) {
     setToolFile(QStringLiteral("attach.gate"));
     UnlockPromptWindow::show(*store, standard);

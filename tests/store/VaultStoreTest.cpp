@@ -321,7 +321,33 @@ TEST_F(Locking, RefusedDetachShowsItsMessageOnlyForAManualLock) {
     EXPECT_TRUE(store->isUnlocked(a));
     EXPECT_TRUE(store->unlockedAt().contains(a.id));
     EXPECT_FALSE(store->isBusy(a.id));
-    EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · password"));
+    EXPECT_EQ(activityTexts().mid(0, 3),
+              QStringList({QStringLiteral("A not locked (manual)"), QStringLiteral("A not locked (sleep)"),
+                           QStringLiteral("A unlocked · password")}));
+}
+
+TEST_F(Locking, AFailedQuietLockIsRecordedAndAnnouncedOnce) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startStore();
+    ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    setToolFile(QStringLiteral("detach.err"), "hdiutil: couldn't unmount \"disk4\" - Resource busy\n");
+    QStringList announced;
+    QObject::connect(store.get(), &VaultStore::lockFailed, [&](const QString& name, const QString& text) {
+        announced.append(name + QLatin1Char('|') + text);
+    });
+    QCoro::waitFor(store->lockAll(true, LockReason::screenLocked));
+    EXPECT_TRUE(store->isUnlocked(a));
+    EXPECT_TRUE(store->errorMessage().isEmpty()) << "a quiet lock puts up no alert";
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("A not locked (screen locked)"));
+    ASSERT_EQ(announced.size(), 1);
+    EXPECT_EQ(announced.first(), QStringLiteral("A|“A” is still unlocked: a file inside may still be open. Close the "
+                                                "files and apps using it, then lock it again."));
+
+    // Auto-lock tries every minute; the log and the notices do not fill up with it.
+    QCoro::waitFor(store->lock(a, true, LockReason::automatic));
+    QCoro::waitFor(store->lock(a, true, LockReason::automatic));
+    EXPECT_EQ(activityTexts().filter(QStringLiteral("not locked (auto)")).size(), 1);
+    EXPECT_EQ(announced.size(), 2);
 }
 
 TEST_F(Locking, CompletedLockForgetsTheVolumeAndMeasuresTheImage) {
@@ -668,24 +694,40 @@ TEST_F(StoreRaces, LocatingAnOpenVaultIsRefusedSoItsVolumeStaysInReach) {
     EXPECT_TRUE(toolLines(QStringLiteral("attached")).isEmpty());
 }
 
-TEST_F(StoreRaces, VaultForgottenWhileItsUnlockRanIsStillAutoLocked) {
-    defaults.setValue(SettingsKeys::autoLockMinutes, 15);
+TEST_F(StoreRaces, RemovingOrDeletingAVaultWhileItsUnlockRunsIsRefused) {
     setToolFile(QStringLiteral("attach.gate"));
     bool unlocked = false;
-    start(store->unlock(a, QStringLiteral("pw"), false, UnlockMethod::password), unlocked);
+    start(store->unlock(a, QStringLiteral("pw"), true, UnlockMethod::password), unlocked);
     ASSERT_TRUE(waitUntil([&] { return callCount(QStringLiteral("hdiutil attach")) == 1; }));
     const StoreOutcome forgotten = awaitTask(store->forget(a));
-    EXPECT_TRUE(forgotten.ok);
-    EXPECT_FALSE(store->vault(a.id));
+    EXPECT_FALSE(forgotten.ok);
+    EXPECT_EQ(forgotten.message, QStringLiteral("Wait until “A” is no longer busy, then remove it."));
+    const StoreOutcome deleted = awaitTask(store->deleteVault(a));
+    EXPECT_EQ(deleted.message, QStringLiteral("Wait until “A” is no longer busy, then move it to the Trash."));
+    EXPECT_TRUE(QFileInfo::exists(a.bundlePath));
     removeToolFile(QStringLiteral("attach.gate"));
     ASSERT_TRUE(waitUntil([&] { return unlocked; }));
-    ASSERT_TRUE(store->isUnlocked(a)) << "open and no longer listed";
+    EXPECT_TRUE(store->isUnlocked(a));
+    EXPECT_TRUE(store->vault(a.id)) << "still listed, so still in reach of every lock";
+}
 
-    clock.advance(15 * 60 + 1);
-    QCoro::waitFor(store->autoLockTick());
+TEST_F(StoreRaces, AnUnlockEndingForAVaultNoLongerListedLocksItAgainAtOnce) {
+    setToolFile(QStringLiteral("attach.gate"));
+    bool unlocked = false;
+    start(store->unlock(a, QStringLiteral("pw"), true, UnlockMethod::password), unlocked);
+    ASSERT_TRUE(waitUntil([&] { return callCount(QStringLiteral("hdiutil attach")) == 1; }));
+    ASSERT_TRUE(store->removeVault(a.id));
+    removeToolFile(QStringLiteral("attach.gate"));
+    ASSERT_TRUE(waitUntil([&] { return unlocked; }));
     EXPECT_FALSE(store->isUnlocked(a));
     EXPECT_TRUE(toolLines(QStringLiteral("attached")).isEmpty());
-    EXPECT_EQ(activityTexts().first(), QStringLiteral("A locked (auto)"));
+    EXPECT_FALSE(secrets.password(a.id).has_value()) << "no password is kept for a vault that is gone";
+
+    // A prompt answered after its vault left the list attaches nothing.
+    store->clearErrorMessage();
+    EXPECT_FALSE(unlockWith(a, QStringLiteral("pw")));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("“A” is no longer in the vault list."));
+    EXPECT_EQ(callCount(QStringLiteral("hdiutil attach")), 1);
 }
 
 TEST_F(StoreRaces, OverlappingLocksDetachOnceAndLogOnce) {

@@ -6,8 +6,9 @@ class QSocketNotifier;
 
 namespace larkhold {
 
-// SIGTERM and SIGINT as a Qt signal on the main thread. The handler only writes a byte into a pipe (the one thing a
-// signal handler may safely do); the event loop reads it and emits terminationRequested(). One instance at a time.
+// SIGTERM, SIGINT and SIGHUP (the terminal or session that started it ended) as a Qt signal on the main thread.
+// The handler only writes a byte into a pipe (the one thing a signal handler may safely do); the event loop reads
+// it and emits terminationRequested(). One instance at a time.
 class TerminationSignals final : public QObject {
     Q_OBJECT
 

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cstring>
 
@@ -81,6 +82,15 @@ QString stoppedResult(const FolderCopyResult& done, bool moveOriginals) {
         return QStringLiteral("%1 moved in — originals are in the Trash.").arg(itemCount(done.copied));
     return QStringLiteral("%1 moved in — originals are in the Trash; %2 copied in — originals kept where they were.")
         .arg(itemCount(done.trashed), itemCount(done.copied - done.trashed));
+}
+
+// "3,000", as counts of files are written for the user.
+QString itemNumber(qsizetype count) {
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(qint64(count));
+}
+
+QString itemsNumber(qsizetype count) {
+    return itemNumber(count) + (count == 1 ? QStringLiteral(" item") : QStringLiteral(" items"));
 }
 
 } // namespace
@@ -395,22 +405,30 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoFolder(Vault vault, QSt
     };
     const QPointer<ImportModel> self(this);
     const QPointer<VaultStore> store = store_;
-    // Held until the copies are done: the vault is not locked or changed under them.
-    VaultStore::BusyMark busy(*store_, vault.id);
-    QFuture<Copied> copying = QtConcurrent::run([mountPoint, files, moveOriginals, trash = deps_.trash]() {
-        Copied copied;
-        QStringList accepted;
-        for (const QString& file : files) {
-            if (QFileInfo(file).isDir() && holdsVaultByName(file))
-                copied.refused.append(refusedAsHolder(file));
-            else
-                accepted.append(file);
-        }
-        copied.accepted = accepted.size();
-        copied.result = copyIntoFolder(mountPoint, accepted, moveOriginals, trash);
-        return copied;
-    });
-    const Copied copied = co_await copying;
+    std::optional<Copied> done;
+    {
+        // Held until the copies are done: the vault is not changed under them, and a lock asks the
+        // copy to stop and waits for it before it detaches the volume.
+        VaultStore::BusyMark busy(*store_, vault.id);
+        VaultStore::VolumeWriter writer(*store_, vault.id);
+        const TargetFolder target = deps_.volumesAreMounts ? TargetFolder::mountedVolume : TargetFolder::plainFolder;
+        QFuture<Copied> copying = QtConcurrent::run(
+            [mountPoint, files, moveOriginals, trash = deps_.trash, stop = writer.stopFlag(), target]() {
+                Copied copied;
+                QStringList accepted;
+                for (const QString& file : files) {
+                    if (QFileInfo(file).isDir() && holdsVaultByName(file))
+                        copied.refused.append(refusedAsHolder(file));
+                    else
+                        accepted.append(file);
+                }
+                copied.accepted = accepted.size();
+                copied.result = copyIntoFolder(mountPoint, accepted, moveOriginals, trash, stop.get(), target);
+                return copied;
+            });
+        done = co_await copying;
+    }
+    const Copied& copied = *done;
 
     Outcome outcome;
     outcome.remarks = copied.refused;
@@ -418,6 +436,13 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoFolder(Vault vault, QSt
         store->markUsed(vault.id);
     if (!self)
         co_return outcome;
+    if (copied.result.stopped) {
+        // Locked while copying: exactly what went in is said; the rest stays where it was.
+        outcome.error = QStringLiteral("%1 of %2 copied in — “%3” was locked.")
+                            .arg(itemNumber(copied.result.copied), itemsNumber(copied.accepted), vault.name);
+        outcome.finished = copied.result.copied > 0;
+        co_return outcome;
+    }
     if (copied.result.failure) {
         outcome.error = copied.result.failure;
         // Files copied before the failure are in the vault: importing again would copy them twice.

@@ -31,6 +31,9 @@ struct ImportDeps {
     TrashFunction trash = moveToTrash;
     // How long the result of a clean import stays on screen before the window closes.
     std::chrono::milliseconds closeDelay{1200};
+    // A standard vault's volume is the root of a mount, and the copy checks that before each file;
+    // tests whose stand-in volumes are plain folders turn the check off.
+    bool volumesAreMounts = true;
     // Puts the window on the desktop the user is looking at; may be null.
     WindowPresenter* presenter = nullptr;
 };

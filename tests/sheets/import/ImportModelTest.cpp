@@ -83,6 +83,7 @@ protected:
         deps.defaults = &defaults;
         deps.trash = trash.function();
         deps.closeDelay = std::chrono::milliseconds(1);
+        deps.volumesAreMounts = false; // the stand-in volumes are plain folders
         auto made = std::make_unique<ImportModel>(deps, urlsOf(files));
         made->selectFirstVault();
         return made;
@@ -300,7 +301,7 @@ protected:
     void SetUp() override {
         volume = standardVault(QStringLiteral("Archive"));
         startPocketStore();
-        ASSERT_TRUE(unlockWith(volume, QStringLiteral("pw")));
+        ASSERT_TRUE(unlockWith(volume, QStringLiteral("pw"))) << store->errorMessage().toStdString();
     }
     QString volumeFile(const QString& name) const { return fakeMountPoint(volume.name) + QLatin1Char('/') + name; }
     Vault volume;
@@ -377,6 +378,52 @@ TEST_F(ImportToVolume, TheVaultIsBusyWhileCopyingOffTheGuiThread) {
     EXPECT_FALSE(store->isBusy(volume.id));
     EXPECT_EQ(import->resultMessage(), QStringLiteral("1 item(s) moved in — originals are in the Trash."));
     EXPECT_EQ(readFile(volumeFile(QStringLiteral("a.txt"))), QByteArray("a"));
+}
+
+TEST_F(ImportToVolume, ALockDuringTheCopyWaitsForItToStopAndSaysWhatWentIn) {
+    const QStringList files{inputFile(QStringLiteral("a.txt"), "a"), inputFile(QStringLiteral("b.txt"), "b"),
+                            inputFile(QStringLiteral("c.txt"), "c")};
+    auto import = model(files);
+    trash.hold();
+    auto running = import->run(true);
+    // The first file is in place; the copy waits in its trash step.
+    ASSERT_TRUE(eventually([&] { return trash.waiting() == 1; }));
+    bool locked = false;
+    auto locking = [](VaultStore& vaults, Vault vault, bool& done) -> QCoro::Task<> {
+        co_await vaults.lock(vault, true, LockReason::screenLocked);
+        done = true;
+    }(*store, volume, locked);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(locked) << "the volume stays mounted while a file is being copied in";
+    EXPECT_EQ(callCount(QStringLiteral("hdiutil detach")), 0);
+    trash.release();
+    QCoro::waitFor(running);
+    ASSERT_TRUE(eventually([&] { return locked; }));
+
+    EXPECT_FALSE(store->isUnlocked(volume.id));
+    EXPECT_EQ(import->errorText(), QStringLiteral("1 of 3 items copied in — “Archive” was locked."));
+    EXPECT_FALSE(import->resultMessage().has_value());
+    EXPECT_TRUE(import->finished()) << "what went in is not copied twice";
+    EXPECT_EQ(volumeEntries(volume), QStringList{QStringLiteral("a.txt")}) << "nothing after the lock";
+    EXPECT_EQ(trash.trashed(), QStringList{files[0]});
+    EXPECT_TRUE(QFileInfo::exists(files[1]) && QFileInfo::exists(files[2]));
+}
+
+TEST_F(ImportToVolume, AFolderThatIsNotAMountedVolumeIsNeverWritten) {
+    // What an unmount leaves at the mount point: a plain folder on the host disk.
+    const QString left = dir.filePath(QStringLiteral("left-behind"));
+    QDir().mkpath(left);
+    const QString file = inputFile(QStringLiteral("secret.txt"), "plain text");
+    const FolderCopyResult copied =
+        copyIntoFolder(left, {file}, false, trash.function(), nullptr, TargetFolder::mountedVolume);
+    EXPECT_TRUE(copied.stopped);
+    EXPECT_EQ(copied.copied, 0);
+    EXPECT_TRUE(QDir(left).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+
+    const FolderCopyResult gone = copyIntoFolder(dir.filePath(QStringLiteral("no-such-volume")), {file}, false,
+                                                 trash.function(), nullptr, TargetFolder::plainFolder);
+    EXPECT_TRUE(gone.stopped);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("no-such-volume"))));
 }
 
 TEST_F(ImportToVolume, AFolderHoldingAVaultIsRefusedAndOthersStillGoIn) {

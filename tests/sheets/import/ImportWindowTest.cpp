@@ -30,6 +30,7 @@ protected:
             return true;
         };
         deps.closeDelay = std::chrono::milliseconds(1);
+        deps.volumesAreMounts = false; // the stand-in volumes are plain folders
         ImportWindow::setDependencies(deps);
     }
 

@@ -91,6 +91,16 @@ protected:
     }
 
     ~StoreFixture() override {
+        // Operations a test started and did not wait for (an unlock whose window was closed, a lock
+        // after a check that already passed) end before the store and the fakes they use go: gates
+        // are opened, then every busy mark must be gone.
+        for (const QString& gate : QDir(dir.filePath(QStringLiteral("tools"))).entryList({QStringLiteral("*.gate")}))
+            removeToolFile(gate);
+        if (store) {
+            const bool settled =
+                waitUntil([this] { return store->busyVaults().isEmpty() && !store->unlockUnderWay(); });
+            EXPECT_TRUE(settled) << "an operation of the store was still running when the test ended";
+        }
         // Let detached work (folder openers, debounced saves) end before the fakes go.
         QCoreApplication::processEvents();
     }
