@@ -20,11 +20,11 @@ build: configure
 run: build
 	@LARKHOLD_TOOLS_DIR=$(abspath $(BUILD))/tools/diskimage $(BUILD)/src/app/larkhold $(ARGS)
 
-# Every test, then the store and window suites once more, built with the address and undefined-behaviour
-# sanitizers and run one process per suite.
+# The store and window suites built with the address and undefined-behaviour sanitizers and run one
+# process per suite, then every test.
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 	@bash scripts/test-sanitized.sh $(SANITIZED) $(JOBS)
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 test-sanitized: setup
 	@bash scripts/test-sanitized.sh $(SANITIZED) $(JOBS)

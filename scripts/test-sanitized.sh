@@ -45,8 +45,8 @@ for suite in "${suites[@]}"; do
         failed+=("$suite")
     fi
 done
+echo "sanitized: $((${#suites[@]} - ${#failed[@]})) passed, ${#failed[@]} failed"
 if ((${#failed[@]})); then
     echo "sanitized suites failed: ${failed[*]}" >&2
     exit 1
 fi
-echo "sanitized suites passed"
