@@ -103,5 +103,9 @@ class SheetScenario(DesktopTestCase):
 
     def lock_all_from_tray(self):
         d = self.desktop
+        locks = lambda: sum(text.endswith(" locked (manual)") for text in d.activity())
+        before = locks()
         self.popup(d.click_tray_icon)
         d.key("Down", "Down", "Return")  # the open vault's submenu, then "Lock All"
+        # The volume leaves its folder before the lock has ended; until then the vault is busy.
+        wait_until(lambda: locks() > before, "the lock recorded")
