@@ -161,7 +161,8 @@ void chooseFile(QWidget* parent, const FileChoiceSpec& spec, std::function<void(
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setLabelText(QFileDialog::Accept, spec.acceptLabel);
     dialog->setWindowTitle(spec.message);
-    if (!spec.directory.isEmpty() && QFileInfo(spec.directory).isDir())
+    // Callers hand only a folder that answered a look off the GUI thread.
+    if (!spec.directory.isEmpty())
         dialog->setDirectory(spec.directory);
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done = std::move(done)](int result) {

@@ -309,6 +309,8 @@ TEST_F(HomeWindow, FileStatesComeFromTheCacheAndPaintingNeverWaitsForALook) {
             return VaultFileState::waitingForDisk;
         },
         [](const QUuid&) { return false; });
+    // Painting must not wait for the look, however long it takes.
+    w.statusCache().setDeadline(std::chrono::hours(1));
     w.statusCache().refresh();
     ASSERT_TRUE(entered.tryAcquire(1, 60'000));
     const QPixmap shot = w.grab(); // paints every card while the look is stuck
@@ -368,7 +370,8 @@ TEST_F(HomeWindow, RelocatedAlertLocatesOrRemovesBehindTheOwnerCheck) {
     Dialogs::answerNextAlert(0);
     Dialogs::answerNextFileChoice(newPath);
     storeHost->presentRelocated(a);
-    ASSERT_EQ(Dialogs::askedFileChoices().size(), 1);
+    // The panel opens once its folder answered a look off the GUI thread.
+    ASSERT_TRUE(eventually([&] { return Dialogs::askedFileChoices().size() == 1; }));
     const FileChoiceSpec panel = Dialogs::askedFileChoices().first();
     EXPECT_EQ(panel.acceptLabel, QStringLiteral("Locate Vault"));
     EXPECT_EQ(panel.message, QStringLiteral("Choose the Pocket Vault file for “Moved” (.pocketvault or .nosync)."));
