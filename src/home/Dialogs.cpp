@@ -77,6 +77,12 @@ QMessageBox* makeAlert(QWidget* parent, const AlertSpec& spec) {
         label->setFont(bold);
     }
     box->setInformativeText(spec.informativeText);
+    // Names, paths and error texts are the user's or a tool's words, never markup; plain text also keeps
+    // the line breaks.
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->objectName() == u"qt_msgbox_label" || label->objectName() == u"qt_msgbox_informativelabel")
+            label->setTextFormat(Qt::PlainText);
+    }
     for (int i = 0; i < spec.buttons.size(); ++i) {
         QMessageBox::ButtonRole role = QMessageBox::AcceptRole;
         if (i == spec.cancelButton)
