@@ -1,6 +1,7 @@
 #include "ColorScheme.h"
 #include "DBusSingleInstance.h"
 #include "Defaults.h"
+#include "Dialogs.h"
 #include "DiskImage.h"
 #include "LarkholdApp.h"
 #include "MenuBarIcon.h"
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("org.larkhold.Larkhold"));
     initAppResources();
     QApplication::setWindowIcon(AppIconImage::applicationIcon());
+    Dialogs::installPlainToolTips(&app);
     const QList<QUrl> files = filesFrom(QCoreApplication::arguments());
 
     // One application per user: a second start hands its files (or a "show yourself") to the first and ends.

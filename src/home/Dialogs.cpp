@@ -6,9 +6,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QQueue>
+#include <QTextDocument>
+#include <QToolTip>
 
 namespace larkhold::Dialogs {
 
@@ -77,12 +80,7 @@ QMessageBox* makeAlert(QWidget* parent, const AlertSpec& spec) {
         label->setFont(bold);
     }
     box->setInformativeText(spec.informativeText);
-    // Names, paths and error texts are the user's or a tool's words, never markup; plain text also keeps
-    // the line breaks.
-    for (QLabel* label : box->findChildren<QLabel*>()) {
-        if (label->objectName() == u"qt_msgbox_label" || label->objectName() == u"qt_msgbox_informativelabel")
-            label->setTextFormat(Qt::PlainText);
-    }
+    keepPlain(box);
     for (int i = 0; i < spec.buttons.size(); ++i) {
         QMessageBox::ButtonRole role = QMessageBox::AcceptRole;
         if (i == spec.cancelButton)
@@ -104,6 +102,51 @@ QMessageBox* makeAlert(QWidget* parent, const AlertSpec& spec) {
         box->setWindowModality(Qt::ApplicationModal);
     }
     return box;
+}
+
+void keepPlain(QMessageBox* box) {
+    // Names, paths and error texts are the user's or a tool's words, never markup; plain text also keeps
+    // the line breaks.
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->objectName() == u"qt_msgbox_label" || label->objectName() == u"qt_msgbox_informativelabel")
+            label->setTextFormat(Qt::PlainText);
+    }
+}
+
+QString plainToolTip(const QString& text) {
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+namespace {
+
+class PlainToolTips : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::ToolTip || !watched->isWidgetType())
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        const QString text = widget->toolTip();
+        if (text.isEmpty() || !Qt::mightBeRichText(text))
+            return false;
+        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), plainToolTip(text), widget);
+        return true;
+    }
+};
+
+} // namespace
+
+void installPlainToolTips(QCoreApplication* application) {
+    const QString name = QStringLiteral("plainToolTips");
+    if (application->findChild<QObject*>(name, Qt::FindDirectChildrenOnly))
+        return;
+    auto* filter = new PlainToolTips(application);
+    filter->setObjectName(name);
+    application->installEventFilter(filter);
 }
 
 namespace {
