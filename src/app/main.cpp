@@ -24,16 +24,6 @@ using namespace larkhold;
 
 namespace {
 
-// Files handed over on the command line, in order. Anything that is not a local file is dropped later.
-QList<QUrl> filesFrom(const QStringList& arguments) {
-    QList<QUrl> files;
-    for (const QString& argument : arguments.mid(1)) {
-        if (!argument.isEmpty())
-            files.append(QUrl::fromUserInput(argument, QDir::currentPath(), QUrl::AssumeLocalFile));
-    }
-    return files;
-}
-
 void printError(const char* text) {
     std::fputs(text, stderr);
     std::fflush(stderr);
@@ -67,6 +57,8 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // Looked at before any window exists: nothing waits on a file once the windows run.
+    const QList<QUrl> files = Startup::filesFrom(arguments, QDir::currentPath());
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Larkhold"));
     QApplication::setApplicationVersion(QStringLiteral(LARKHOLD_VERSION));
@@ -74,7 +66,6 @@ int main(int argc, char** argv) {
     initAppResources();
     QApplication::setWindowIcon(AppIconImage::applicationIcon());
     Dialogs::installPlainToolTips(&app);
-    const QList<QUrl> files = filesFrom(QCoreApplication::arguments());
 
     // One application per user: a second start hands its files (or a "show yourself") to the first and ends.
     DBusSingleInstance instance(QDBusConnection::sessionBus());
