@@ -5,7 +5,7 @@
 
 namespace larkhold {
 
-QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store) {
+QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store, const FileStateOf& fileState) {
     using Kind = TrayMenuEntry::Kind;
     QList<TrayMenuEntry> entries;
     if (store.vaults().isEmpty())
@@ -17,7 +17,7 @@ QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store) {
             entries.append({Kind::openVault, vault.name, QStringLiteral("lock.open.fill"), true, vault, openTitle});
             continue;
         }
-        switch (probeVaultFile(vault.bundlePath)) {
+        switch (fileState(vault.id)) {
         case VaultFileState::fileMissing:
             entries.append({Kind::locateVault,
                             QStringLiteral("Locate “%1”").arg(vault.name),
@@ -31,6 +31,15 @@ QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store) {
                             QStringLiteral("“%1” — waiting for disk").arg(vault.name),
                             QStringLiteral("externaldrive.badge.questionmark"),
                             true,
+                            vault,
+                            {}});
+            break;
+        case VaultFileState::unknown:
+            // Unlocking would wait on the same disk: nothing is offered until it answers.
+            entries.append({Kind::unlockVault,
+                            QStringLiteral("“%1” — disk not responding").arg(vault.name),
+                            QStringLiteral("externaldrive.badge.questionmark"),
+                            false,
                             vault,
                             {}});
             break;
@@ -67,7 +76,7 @@ UsageColor usageColor(double fraction, bool unlocked) {
     return unlocked ? UsageColor::green : UsageColor::accent;
 }
 
-PanelContent panelContent(const VaultStore& store) {
+PanelContent panelContent(const VaultStore& store, const FileStateOf& fileState) {
     PanelContent content;
     content.showsLockAll = store.openCount() >= 1;
     for (const Vault& vault : store.vaults()) {
@@ -75,7 +84,7 @@ PanelContent panelContent(const VaultStore& store) {
         row.vault = vault;
         row.unlocked = store.isUnlocked(vault);
         row.busy = store.isBusy(vault.id);
-        row.place = probeVaultFile(vault.bundlePath);
+        row.place = fileState(vault.id);
         row.usedBytes = store.sizesOnDisk().value(vault.id, 0);
         VaultCardInput input;
         input.vault = vault;
@@ -93,6 +102,9 @@ PanelContent panelContent(const VaultStore& store) {
             break;
         case VaultFileState::fileMissing:
             row.caption = CardText::fileNotFound;
+            break;
+        case VaultFileState::unknown:
+            row.caption = CardText::notResponding;
             break;
         case VaultFileState::present:
             row.caption = capacityCaption(row.usedBytes, vault, row.unlocked);

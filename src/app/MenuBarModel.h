@@ -38,7 +38,10 @@ struct TrayMenuEntry {
     QString openTitle;
 };
 
-QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store);
+// Where a vault's file is, as last looked at off the GUI thread (VaultStatusCache::fileState).
+using FileStateOf = std::function<VaultFileState(const QUuid& vaultId)>;
+
+QList<TrayMenuEntry> trayMenuEntries(const VaultStore& store, const FileStateOf& fileState);
 
 // The compact panel's content.
 enum class UsageColor { red, orange, green, accent };
@@ -47,7 +50,7 @@ struct PanelRow {
     Vault vault;
     bool unlocked = false;
     bool busy = false;
-    // Where its file is, looked at anew each time the panel is built.
+    // Where its file is, as last looked at.
     VaultFileState place = VaultFileState::present;
     qint64 usedBytes = 0;
     // Used bytes against the limit (at least 1 MB); not clamped.
@@ -71,7 +74,7 @@ struct PanelContent {
     QList<PanelRow> rows; // empty: "No vaults yet"
 };
 
-PanelContent panelContent(const VaultStore& store);
+PanelContent panelContent(const VaultStore& store, const FileStateOf& fileState);
 
 UsageColor usageColor(double fraction, bool unlocked);
 

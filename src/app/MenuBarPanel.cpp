@@ -3,6 +3,7 @@
 #include "Defaults.h"
 #include "SettingsKeys.h"
 #include "Theme.h"
+#include "VaultStatusCache.h"
 #include "VaultStore.h"
 
 #include <QApplication>
@@ -103,9 +104,10 @@ void MiniButton::paintEvent(QPaintEvent*) {
     p.drawText(rect(), Qt::AlignCenter, text());
 }
 
-MenuBarPanel::MenuBarPanel(VaultStore& store, Defaults& defaults, ShellActions actions, QWidget* parent)
+MenuBarPanel::MenuBarPanel(VaultStore& store, Defaults& defaults, ShellActions actions, VaultStatusCache* status,
+                           QWidget* parent)
     : QFrame(parent, Qt::Popup | Qt::FramelessWindowHint), store_(store), defaults_(defaults),
-      actions_(std::move(actions)) {
+      actions_(std::move(actions)), status_(status ? status : new VaultStatusCache(store, nullptr, this)) {
     setObjectName(QStringLiteral("trayPanel"));
     // Popups have no title bar; the name lets window lists and tests tell the panel apart.
     setWindowTitle(QStringLiteral("Larkhold Panel"));
@@ -118,6 +120,7 @@ MenuBarPanel::MenuBarPanel(VaultStore& store, Defaults& defaults, ShellActions a
     for (auto signal : {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
                         &VaultStore::sizesOnDiskChanged, &VaultStore::busyVaultsChanged})
         connect(&store_, signal, this, &MenuBarPanel::scheduleRebuild);
+    connect(status_, &VaultStatusCache::changed, this, &MenuBarPanel::scheduleRebuild);
     connect(&defaults_, &Defaults::changed, this, [this](const QString& key) {
         if (key == SettingsKeys::appTheme.name)
             scheduleRebuild();
@@ -153,7 +156,8 @@ void MenuBarPanel::rebuild() {
         delete item;
     }
 
-    const PanelContent content = panelContent(store_);
+    const PanelContent content =
+        panelContent(store_, [status = status_](const QUuid& id) { return status->fileState(id); });
     layout_->addWidget(header(content));
 
     auto* list = new QWidget(this);
@@ -280,6 +284,8 @@ QWidget* MenuBarPanel::row(const PanelRow& r) {
         line->addWidget(unlock);
         break;
     }
+    case VaultCardModel::Controls::none:
+        break;
     }
 
     row->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -13,6 +13,7 @@ class QVBoxLayout;
 namespace larkhold {
 
 class Defaults;
+class VaultStatusCache;
 class VaultStore;
 
 // The accent of the panel for the stored home design; any unknown value reads as classic.
@@ -39,14 +40,17 @@ private:
 
 // The compact tray panel: a header with "Lock All", one row per vault with a gauge and the buttons that fit its
 // state, and a footer with the new-vault menu and the window buttons. It holds no state: it is rebuilt from the
-// store and the design setting whenever either changes while it shows.
+// store and the design setting whenever either changes while it shows. Where each vault's file is comes from the status
+// cache: building the panel never looks at a file.
 class MenuBarPanel : public QFrame {
     Q_OBJECT
 
 public:
     static constexpr int kWidth = 300;
 
-    MenuBarPanel(VaultStore& store, Defaults& defaults, ShellActions actions, QWidget* parent = nullptr);
+    // Without a status cache the panel keeps one of its own.
+    MenuBarPanel(VaultStore& store, Defaults& defaults, ShellActions actions, VaultStatusCache* status = nullptr,
+                 QWidget* parent = nullptr);
 
     // Shows the panel below (or above) the tray icon's rectangle, inside the screen; at the cursor when the tray
     // gives no rectangle.
@@ -68,6 +72,7 @@ private:
     VaultStore& store_;
     Defaults& defaults_;
     ShellActions actions_;
+    VaultStatusCache* status_;
     QVBoxLayout* layout_ = nullptr;
     // The design setting as the last rebuild read it; painting goes by it.
     QString theme_;

@@ -5,6 +5,8 @@
 #include "PocketSelfTest.h"
 #include "SettingsKeys.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <cstdio>
 #include <exception>
@@ -36,6 +38,18 @@ Mode modeFor(const QStringList& arguments) {
     if (switches.contains(kSelfTestSwitch))
         return Mode::standardSelfTest;
     return Mode::application;
+}
+
+QList<QUrl> filesFrom(const QStringList& arguments, const QString& workingFolder) {
+    QList<QUrl> files;
+    for (const QString& argument : arguments.mid(1)) {
+        if (argument.isEmpty() || argument.startsWith(QLatin1Char('-')))
+            continue;
+        const QString path = QDir::cleanPath(QDir(workingFolder).absoluteFilePath(argument));
+        if (QFileInfo::exists(path))
+            files.append(QUrl::fromLocalFile(path));
+    }
+    return files;
 }
 
 int runSelfTest(const std::function<void()>& body) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QStringList>
+#include <QUrl>
 #include <functional>
 
 class QSettings;
@@ -15,6 +17,12 @@ namespace larkhold::Startup {
 // the Pocket self-test wins when both are given.
 enum class Mode { pocketSelfTest, standardSelfTest, application };
 Mode modeFor(const QStringList& arguments);
+
+// The files and folders the command line hands to the import window, in order: every argument
+// that names something existing (relative ones from `workingFolder`), as a clean absolute path so
+// that its last component is its name ("~/Photos/" is "Photos"). Arguments starting with "-" are
+// switches, never files. Looks at the file system: call it before the windows start.
+QList<QUrl> filesFrom(const QStringList& arguments, const QString& workingFolder);
 
 // Runs a self-test body on a worker thread while the calling thread blocks without an event
 // loop, then prints the one verdict line: "SELFTEST OK" when the body returns, or

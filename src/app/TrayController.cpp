@@ -6,6 +6,7 @@
 #include "MenuBarPanel.h"
 #include "SettingsKeys.h"
 #include "TrayMenu.h"
+#include "VaultStatusCache.h"
 #include "VaultStore.h"
 
 #include <QApplication>
@@ -25,7 +26,8 @@ bool darkPanel() {
 } // namespace
 
 TrayController::TrayController(VaultStore& store, Defaults& defaults, ShellActions actions, QObject* parent)
-    : QObject(parent), store_(store), defaults_(defaults), actions_(std::move(actions)) {
+    : QObject(parent), store_(store), defaults_(defaults), actions_(std::move(actions)),
+      status_(new VaultStatusCache(store, nullptr, this)) {
     connect(&defaults_, &Defaults::changed, this, [this](const QString& key) {
         if (key == SettingsKeys::menuBarIcon.name || key == SettingsKeys::menuBarPanel.name)
             apply();
@@ -67,10 +69,10 @@ void TrayController::apply() {
         icon_ = new QSystemTrayIcon(this);
         icon_->setToolTip(QStringLiteral("Larkhold"));
         if (kind_ == TrayExtraKind::menu) {
-            menu_ = new TrayMenu(store_, actions_);
+            menu_ = new TrayMenu(store_, actions_, status_);
             icon_->setContextMenu(menu_);
         } else {
-            panel_ = new MenuBarPanel(store_, defaults_, actions_);
+            panel_ = new MenuBarPanel(store_, defaults_, actions_, status_);
         }
         connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             // The menu opens by itself on a right click; every other click opens the extra.

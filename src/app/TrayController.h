@@ -13,6 +13,7 @@ namespace larkhold {
 class Defaults;
 class MenuBarPanel;
 class TrayMenu;
+class VaultStatusCache;
 class VaultStore;
 
 // The tray extra: an icon that opens the compact panel or the plain menu, or nothing, as the settings say. A change
@@ -49,6 +50,8 @@ private:
     QSystemTrayIcon* icon_ = nullptr;
     TrayMenu* menu_ = nullptr;
     MenuBarPanel* panel_ = nullptr;
+    // Where each vault's file is, for the menu and the panel alike.
+    VaultStatusCache* status_ = nullptr;
 };
 
 } // namespace larkhold

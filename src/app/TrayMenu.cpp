@@ -2,6 +2,7 @@
 
 #include "MenuBarModel.h"
 #include "Symbols.h"
+#include "VaultStatusCache.h"
 #include "VaultStore.h"
 
 namespace larkhold {
@@ -13,8 +14,9 @@ QString menuText(QString text) {
 }
 } // namespace
 
-TrayMenu::TrayMenu(VaultStore& store, ShellActions actions, QWidget* parent)
-    : QMenu(parent), store_(store), actions_(std::move(actions)) {
+TrayMenu::TrayMenu(VaultStore& store, ShellActions actions, VaultStatusCache* status, QWidget* parent)
+    : QMenu(parent), store_(store), actions_(std::move(actions)),
+      status_(status ? status : new VaultStatusCache(store, nullptr, this)) {
     setObjectName(QStringLiteral("trayMenu"));
     connect(this, &QMenu::aboutToShow, this, &TrayMenu::rebuild);
     const auto rebuildWhileShown = [this] {
@@ -24,6 +26,7 @@ TrayMenu::TrayMenu(VaultStore& store, ShellActions actions, QWidget* parent)
     connect(&store_, &VaultStore::vaultsChanged, this, rebuildWhileShown);
     connect(&store_, &VaultStore::mountPointsChanged, this, rebuildWhileShown);
     connect(&store_, &VaultStore::pocketSessionsChanged, this, rebuildWhileShown);
+    connect(status_, &VaultStatusCache::changed, this, rebuildWhileShown);
     rebuild();
 }
 
@@ -36,7 +39,8 @@ void TrayMenu::rebuild() {
     }
     submenus_.clear();
     using Kind = TrayMenuEntry::Kind;
-    for (const TrayMenuEntry& entry : trayMenuEntries(store_)) {
+    const FileStateOf fileState = [status = status_](const QUuid& id) { return status->fileState(id); };
+    for (const TrayMenuEntry& entry : trayMenuEntries(store_, fileState)) {
         if (entry.kind == Kind::separator) {
             addSeparator();
             continue;

@@ -1,6 +1,7 @@
 #include "ColorScheme.h"
 #include "DBusSingleInstance.h"
 #include "Defaults.h"
+#include "Dialogs.h"
 #include "DiskImage.h"
 #include "LarkholdApp.h"
 #include "MenuBarIcon.h"
@@ -22,16 +23,6 @@
 using namespace larkhold;
 
 namespace {
-
-// Files handed over on the command line, in order. Anything that is not a local file is dropped later.
-QList<QUrl> filesFrom(const QStringList& arguments) {
-    QList<QUrl> files;
-    for (const QString& argument : arguments.mid(1)) {
-        if (!argument.isEmpty())
-            files.append(QUrl::fromUserInput(argument, QDir::currentPath(), QUrl::AssumeLocalFile));
-    }
-    return files;
-}
 
 void printError(const char* text) {
     std::fputs(text, stderr);
@@ -66,13 +57,15 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // Looked at before any window exists: nothing waits on a file once the windows run.
+    const QList<QUrl> files = Startup::filesFrom(arguments, QDir::currentPath());
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Larkhold"));
     QApplication::setApplicationVersion(QStringLiteral(LARKHOLD_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.larkhold.Larkhold"));
     initAppResources();
     QApplication::setWindowIcon(AppIconImage::applicationIcon());
-    const QList<QUrl> files = filesFrom(QCoreApplication::arguments());
+    Dialogs::installPlainToolTips(&app);
 
     // One application per user: a second start hands its files (or a "show yourself") to the first and ends.
     DBusSingleInstance instance(QDBusConnection::sessionBus());

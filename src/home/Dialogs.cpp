@@ -6,10 +6,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QQueue>
+#include <QTextDocument>
+#include <QToolTip>
 
 namespace larkhold::Dialogs {
 
@@ -78,6 +81,7 @@ QMessageBox* makeAlert(QWidget* parent, const AlertSpec& spec) {
         label->setFont(bold);
     }
     box->setInformativeText(spec.informativeText);
+    keepPlain(box);
     for (int i = 0; i < spec.buttons.size(); ++i) {
         QMessageBox::ButtonRole role = QMessageBox::AcceptRole;
         if (i == spec.cancelButton)
@@ -99,6 +103,51 @@ QMessageBox* makeAlert(QWidget* parent, const AlertSpec& spec) {
         box->setWindowModality(Qt::ApplicationModal);
     }
     return box;
+}
+
+void keepPlain(QMessageBox* box) {
+    // Names, paths and error texts are the user's or a tool's words, never markup; plain text also keeps
+    // the line breaks.
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->objectName() == u"qt_msgbox_label" || label->objectName() == u"qt_msgbox_informativelabel")
+            label->setTextFormat(Qt::PlainText);
+    }
+}
+
+QString plainToolTip(const QString& text) {
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+namespace {
+
+class PlainToolTips : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::ToolTip || !watched->isWidgetType())
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        const QString text = widget->toolTip();
+        if (text.isEmpty() || !Qt::mightBeRichText(text))
+            return false;
+        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), plainToolTip(text), widget);
+        return true;
+    }
+};
+
+} // namespace
+
+void installPlainToolTips(QCoreApplication* application) {
+    const QString name = QStringLiteral("plainToolTips");
+    if (application->findChild<QObject*>(name, Qt::FindDirectChildrenOnly))
+        return;
+    auto* filter = new PlainToolTips(application);
+    filter->setObjectName(name);
+    application->installEventFilter(filter);
 }
 
 namespace {
@@ -165,7 +214,8 @@ void chooseFile(QWidget* parent, const FileChoiceSpec& spec, std::function<void(
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setLabelText(QFileDialog::Accept, spec.acceptLabel);
     dialog->setWindowTitle(spec.message);
-    if (!spec.directory.isEmpty() && QFileInfo(spec.directory).isDir())
+    // Callers hand only a folder that answered a look off the GUI thread.
+    if (!spec.directory.isEmpty())
         dialog->setDirectory(spec.directory);
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done = std::move(done)](int result) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QList>
 #include <QMessageBox>
 #include <QString>
@@ -48,6 +49,14 @@ void chooseFile(QWidget* parent, const FileChoiceSpec& spec, std::function<void(
 
 // The alert as a widget, not shown; for screens.
 QMessageBox* makeAlert(QWidget* parent, const AlertSpec& spec);
+
+// Shows a message box's text and informative text as plain text; call after setting both.
+void keepPlain(QMessageBox* box);
+// Makes every tooltip of the application show its text as plain text: tooltips hold vault names,
+// paths and error texts.
+void installPlainToolTips(QCoreApplication* application);
+// What a tooltip shows for `text`: the text itself, escaped when Qt would take it for markup.
+QString plainToolTip(const QString& text);
 // Whether a folder is picked as a vault rather than opened in the panel.
 bool isVaultBundle(const QString& path);
 

@@ -102,9 +102,12 @@ VaultCardModel VaultCardModel::make(const VaultCardInput& in) {
             m.caption += kStatusSeparator + QStringLiteral("opened ") + relativeTimeText(*v.lastOpenedAt, in.now);
     } else {
         const bool diskGone = in.fileState == VaultFileState::waitingForDisk;
-        m.missingText = diskGone ? CardText::waitingForDisk : CardText::fileNotFound;
-        m.missingSymbol = diskGone ? QStringLiteral("externaldrive.badge.questionmark")
-                                   : QStringLiteral("exclamationmark.triangle.fill");
+        const bool unknown = in.fileState == VaultFileState::unknown;
+        m.missingText = unknown    ? CardText::notResponding
+                        : diskGone ? CardText::waitingForDisk
+                                   : CardText::fileNotFound;
+        m.missingSymbol = diskGone || unknown ? QStringLiteral("externaldrive.badge.questionmark")
+                                              : QStringLiteral("exclamationmark.triangle.fill");
         m.missingTooltip = CardText::lastKnownPath + v.bundlePath;
     }
 
@@ -114,6 +117,8 @@ VaultCardModel VaultCardModel::make(const VaultCardInput& in) {
         m.controls = Controls::openVault;
     else if (in.fileState == VaultFileState::fileMissing)
         m.controls = Controls::locate;
+    else if (in.fileState == VaultFileState::unknown)
+        m.controls = Controls::none;
     else
         m.controls = Controls::unlock;
     return m;

@@ -38,6 +38,7 @@ enum class VaultFileState {
     present,        // something exists at its path
     waitingForDisk, // nothing there, and the disk it was on is not connected
     fileMissing,    // nothing there although the disk is connected
+    unknown,        // the look did not answer in time (a share that no longer answers)
 };
 
 // Looks at the file system (may block on a dead network path: call it off the GUI thread).
@@ -74,6 +75,7 @@ struct VaultCardModel {
         openVault, // settings, Open, Lock
         locate,    // "Locate Vault…"
         unlock,    // "Unlock"
+        none,      // nothing: whether the file is there is not known
     };
 
     static VaultCardModel make(const VaultCardInput& input);
@@ -118,6 +120,7 @@ inline const QString pocketFull =
 inline const QString standardFull = QStringLiteral("Lock the vault, then right-click it to raise the size limit");
 inline const QString waitingForDisk = QStringLiteral("Waiting for disk");
 inline const QString fileNotFound = QStringLiteral("Vault file not found");
+inline const QString notResponding = QStringLiteral("Disk not responding");
 inline const QString lastKnownPath = QStringLiteral("Last known path: ");
 inline const QString vaultSettings = QStringLiteral("Vault settings");
 inline const QString open = QStringLiteral("Open");

@@ -4,6 +4,7 @@
 #include "ColorScheme.h"
 #include "Defaults.h"
 #include "Dialogs.h"
+#include "FileLook.h"
 #include "Glossary.h"
 #include "NativeProHome.h"
 #include "NightWatchHome.h"
@@ -300,7 +301,7 @@ QCoro::Task<> MainWindow::forgetTask(Vault vault) {
 QCoro::Task<> MainWindow::trashTask(Vault vault) {
     QPointer<MainWindow> self(this);
     // Looked at off the GUI thread: the path may be on a share that no longer answers.
-    auto probing = QtConcurrent::run(&probeVaultFile, vault.bundlePath);
+    auto probing = lookInThread<VaultFileState>([path = vault.bundlePath] { return probeVaultFile(path); });
     const VaultFileState state = co_await probing;
     if (!self)
         co_return;

@@ -27,6 +27,8 @@ QList<Chip> headerChips(bool unlocked, VaultFileState file, bool excludedFromClo
         chips.append({QStringLiteral("Waiting for disk"), Chip::Tone::orange});
     else if (file == VaultFileState::fileMissing)
         chips.append({QStringLiteral("File missing"), Chip::Tone::orange});
+    else if (file == VaultFileState::unknown)
+        chips.append({QStringLiteral("Not responding"), Chip::Tone::orange});
     else
         chips.append({QStringLiteral("Locked"), Chip::Tone::secondary});
     if (excludedFromCloud)

@@ -43,6 +43,8 @@ QList<Chip> chips(bool open, VaultFileState file, bool excludedFromCloud, double
         list.append({QStringLiteral("WAITING FOR DISK"), NightWatchColors::amber});
     else if (file == VaultFileState::fileMissing)
         list.append({QStringLiteral("FILE MISSING"), NightWatchColors::amber});
+    else if (file == VaultFileState::unknown)
+        list.append({QStringLiteral("NOT RESPONDING"), NightWatchColors::amber});
     if (excludedFromCloud)
         list.append({QStringLiteral("LOCAL ONLY"), NightWatchColors::dim});
     if (fraction >= 0.5)
@@ -60,6 +62,8 @@ QString metaLine(VaultFileState file, const QString& capacity, const QString& op
         return QStringLiteral("waiting for disk");
     case VaultFileState::fileMissing:
         return QStringLiteral("vault file not found");
+    case VaultFileState::unknown:
+        return QStringLiteral("disk not responding");
     case VaultFileState::present:
         break;
     }

@@ -53,6 +53,8 @@ QList<Chip> chips(bool open, VaultFileState file, bool excludedFromCloud, double
         list.append({QStringLiteral("waiting for disk"), Chip::Tone::amber});
     else if (file == VaultFileState::fileMissing)
         list.append({QStringLiteral("file missing"), Chip::Tone::amber});
+    else if (file == VaultFileState::unknown)
+        list.append({QStringLiteral("not responding"), Chip::Tone::amber});
     if (excludedFromCloud)
         list.append({QStringLiteral("local only"), Chip::Tone::sub});
     if (gettingFull(fraction))
@@ -68,6 +70,8 @@ QString metaLine(VaultFileState file, const QString& capacity, const QString& op
         return QStringLiteral("Waiting for the disk that holds this vault.");
     case VaultFileState::fileMissing:
         return QStringLiteral("Vault file not found — locate it to keep unlocking.");
+    case VaultFileState::unknown:
+        return QStringLiteral("The disk that holds this vault isn’t responding.");
     case VaultFileState::present:
         break;
     }

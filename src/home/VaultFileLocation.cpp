@@ -1,5 +1,6 @@
 #include "VaultFileLocation.h"
 
+#include "FileLook.h"
 #include "Glossary.h"
 #include "HomeModels.h"
 #include "OwnerCheck.h"
@@ -11,10 +12,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QPointer>
 #include <QUrl>
-#include <QtConcurrent>
 
 namespace larkhold {
 
@@ -29,18 +28,8 @@ QWidget* parentWindow() {
     return env().parentWindow ? env().parentWindow() : nullptr;
 }
 
-// Runs `probe` on the thread pool and hands its result to `then` on the GUI thread, as long as
-// `guard` lives.
-void probeOffThread(const QString& path, QObject* guard, std::function<void(VaultFileState)> then) {
-    auto* watcher = new QFutureWatcher<VaultFileState>;
-    QObject::connect(watcher, &QFutureWatcher<VaultFileState>::finished, watcher,
-                     [watcher, guard = QPointer<QObject>(guard), then = std::move(then)] {
-                         watcher->deleteLater();
-                         if (guard)
-                             then(watcher->result());
-                     });
-    watcher->setFuture(QtConcurrent::run(&probeVaultFile, path));
-}
+// How long a look at a vault's file or folder may take before the disk counts as not answering.
+constexpr std::chrono::milliseconds kLookDeadline{3000};
 
 } // namespace
 
@@ -93,32 +82,34 @@ FileChoiceSpec VaultFileLocation::locatePanel(const Vault& vault) {
                              QStringLiteral(" (.pocketvault or .nosync).")
                        : QStringLiteral("Choose the vault file for ") + quotedName(vault.name) +
                              QStringLiteral(" (.sparsebundle or .nosync).");
-    const QString folder = QFileInfo(vault.bundlePath).path();
-    if (QFileInfo(folder).isDir())
-        spec.directory = folder;
+    spec.directory = QFileInfo(vault.bundlePath).path();
     return spec;
 }
 
 void VaultFileLocation::reveal(const Vault& vault, VaultStore& store) {
     QPointer<VaultStore> guard(&store);
-    probeOffThread(vault.bundlePath, &store, [vault, guard](VaultFileState state) {
-        if (!guard)
-            return;
-        switch (state) {
-        case VaultFileState::present:
-            if (env().showInFileManager)
-                env().showInFileManager(vault.bundlePath);
-            else
-                showInFileManager(vault.bundlePath);
-            return;
-        case VaultFileState::fileMissing:
-            presentRelocated(vault, *guard);
-            return;
-        case VaultFileState::waitingForDisk:
-            presentWaiting(vault);
-            return;
-        }
-    });
+    const QString path = vault.bundlePath;
+    lookOffThread<VaultFileState>(
+        &store, [path] { return probeVaultFile(path); }, kLookDeadline, VaultFileState::unknown,
+        [vault, guard](VaultFileState state) {
+            if (!guard)
+                return;
+            switch (state) {
+            case VaultFileState::present:
+                if (env().showInFileManager)
+                    env().showInFileManager(vault.bundlePath);
+                else
+                    showInFileManager(vault.bundlePath);
+                return;
+            case VaultFileState::fileMissing:
+                presentRelocated(vault, *guard);
+                return;
+            case VaultFileState::waitingForDisk:
+            case VaultFileState::unknown:
+                presentWaiting(vault);
+                return;
+            }
+        });
 }
 
 void VaultFileLocation::locate(const Vault& vault, VaultStore& store) {
@@ -134,10 +125,22 @@ void VaultFileLocation::locate(const Vault& vault, VaultStore& store) {
         return;
     }
     QPointer<VaultStore> guard(&store);
-    Dialogs::chooseFile(parentWindow(), locatePanel(vault), [vault, guard](std::optional<QString> path) {
-        if (path && guard)
-            guard->relocate(vault, *path);
-    });
+    // The panel opens in the file's old folder only when that folder answers in time: the panel reads
+    // the folder it opens in on the GUI thread.
+    const FileChoiceSpec panel = locatePanel(vault);
+    lookOffThread<bool>(
+        &store, [folder = panel.directory] { return QFileInfo(folder).isDir(); }, kLookDeadline, false,
+        [vault, guard, panel](bool folderAnswers) {
+            if (!guard)
+                return;
+            FileChoiceSpec spec = panel;
+            if (!folderAnswers)
+                spec.directory.clear();
+            Dialogs::chooseFile(parentWindow(), spec, [vault, guard](std::optional<QString> path) {
+                if (path && guard)
+                    guard->relocate(vault, *path);
+            });
+        });
 }
 
 void VaultFileLocation::presentRelocated(const Vault& vault, VaultStore& store) {

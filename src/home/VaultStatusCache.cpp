@@ -1,5 +1,6 @@
 #include "VaultStatusCache.h"
 
+#include "FileLook.h"
 #include "SecretStore.h"
 #include "SecretText.h"
 #include "VaultStore.h"
@@ -24,7 +25,7 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
     timer_.setInterval(kInterval);
     connect(&timer_, &QTimer::timeout, this, [this] { start(false); });
     timer_.start();
-    connect(&watcher_, &QFutureWatcher<Result>::finished, this, &VaultStatusCache::finished);
+    connect(&watcher_, &QFutureWatcher<QHash<QUuid, bool>>::finished, this, &VaultStatusCache::passwordsFinished);
     for (auto signal :
          {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged})
         connect(&store_, signal, this, [this] { start(true); });
@@ -34,16 +35,36 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
 
 VaultStatusCache::~VaultStatusCache() {
     watcher_.disconnect();
-    // Deleting a pool waits for its thread; a look stuck on a dead share must not hold the window's
+    // Deleting a pool waits for its thread; a keyring lookup that hangs must not hold the window's
     // closing, so such a pool is left to finish on its own.
-    if (running_)
-        watcher_.future().then([pool = pool_](const Result&) { pool->deleteLater(); });
+    if (passwordsRunning_)
+        watcher_.future().then([pool = pool_](const QHash<QUuid, bool>&) { pool->deleteLater(); });
     else
         delete pool_;
 }
 
 VaultFileState VaultStatusCache::fileState(const QUuid& id) const {
-    return files_.value(id, VaultFileState::present);
+    const auto look = looks_.constFind(id);
+    if (look == looks_.cend())
+        return VaultFileState::present;
+    if (look->overdue)
+        return VaultFileState::unknown;
+    return look->known ? look->state : VaultFileState::present;
+}
+
+bool VaultStatusCache::isKnown(const QUuid& id) const {
+    const auto look = looks_.constFind(id);
+    return look != looks_.cend() && look->known && !look->overdue;
+}
+
+bool VaultStatusCache::isRefreshing() const {
+    if (passwordsRunning_)
+        return true;
+    for (const Look& look : looks_) {
+        if (look.looking)
+            return true;
+    }
+    return false;
 }
 
 void VaultStatusCache::setTrackSavedPasswords(bool track) {
@@ -68,45 +89,96 @@ void VaultStatusCache::refresh() {
 }
 
 void VaultStatusCache::start(bool passwords) {
-    const bool lookAtPasswords = passwords && trackPasswords_;
-    if (running_) {
-        pending_ = true;
-        pendingPasswords_ = pendingPasswords_ || lookAtPasswords;
+    QHash<QUuid, Look> kept;
+    QList<QUuid> ids;
+    for (const Vault& vault : store_.vaults()) {
+        Look look = looks_.take(vault.id);
+        if (look.path != vault.bundlePath) {
+            // Another file now: what was known, and an answer still on its way, are about the old one.
+            const quint64 generation = look.generation;
+            look = Look{};
+            look.path = vault.bundlePath;
+            look.generation = generation + 1;
+        }
+        kept.insert(vault.id, look);
+        ids.append(vault.id);
+    }
+    // A vault that left the list drops its look; an answer still on its way finds no entry.
+    looks_ = std::move(kept);
+    for (const QUuid& id : ids) {
+        Look& look = looks_[id];
+        if (look.looking)
+            look.again = true;
+        else
+            lookAt(id, look);
+    }
+    if (ids.isEmpty())
+        countPass();
+
+    if (!passwords || !trackPasswords_)
+        return;
+    if (passwordsRunning_) {
+        passwordsPending_ = true;
         return;
     }
-    running_ = true;
-    QList<std::pair<QUuid, QString>> files;
-    for (const Vault& vault : store_.vaults())
-        files.append({vault.id, vault.bundlePath});
-    FileProbe fileProbe = fileProbe_;
-    PasswordProbe passwordProbe = lookAtPasswords ? passwordProbe_ : PasswordProbe();
-    watcher_.setFuture(QtConcurrent::run(pool_, [files, fileProbe, passwordProbe] {
-        Result result;
-        result.lookedAtPasswords = bool(passwordProbe);
-        for (const auto& [id, path] : files) {
-            result.files.insert(id, fileProbe(path));
-            if (passwordProbe)
-                result.passwords.insert(id, passwordProbe(id));
-        }
+    passwordsRunning_ = true;
+    PasswordProbe probe = passwordProbe_;
+    watcher_.setFuture(QtConcurrent::run(pool_, [ids, probe] {
+        QHash<QUuid, bool> result;
+        for (const QUuid& id : ids)
+            result.insert(id, probe(id));
         return result;
     }));
 }
 
-void VaultStatusCache::finished() {
-    running_ = false;
-    ++passes_;
-    const Result result = watcher_.result();
-    bool different = result.files != files_;
-    files_ = result.files;
-    if (result.lookedAtPasswords) {
-        different = different || result.passwords != passwords_;
-        passwords_ = result.passwords;
-    }
-    if (pending_) {
-        const bool passwords = pendingPasswords_;
-        pending_ = false;
-        pendingPasswords_ = false;
-        start(passwords);
+void VaultStatusCache::lookAt(const QUuid& id, Look& look) {
+    look.looking = true;
+    look.again = false;
+    const quint64 generation = ++look.generation;
+    lookOffThread<VaultFileState>(
+        this, [probe = fileProbe_, path = look.path] { return probe(path); },
+        [this, id, generation](VaultFileState state) { answered(id, generation, state); });
+    QTimer::singleShot(deadline_, this, [this, id, generation] {
+        const auto look = looks_.find(id);
+        if (look == looks_.end() || look->generation != generation || !look->looking || look->overdue)
+            return;
+        look->overdue = true;
+        emit changed();
+    });
+}
+
+void VaultStatusCache::answered(const QUuid& id, quint64 generation, VaultFileState state) {
+    const auto look = looks_.find(id);
+    if (look == looks_.end() || look->generation != generation)
+        return;
+    const VaultFileState before = fileState(id);
+    look->looking = false;
+    look->overdue = false;
+    look->known = true;
+    look->state = state;
+    if (look->again)
+        lookAt(id, *look);
+    else
+        countPass();
+    if (fileState(id) != before)
+        emit changed();
+}
+
+void VaultStatusCache::countPass() {
+    if (!isRefreshing())
+        ++passes_;
+}
+
+void VaultStatusCache::passwordsFinished() {
+    passwordsRunning_ = false;
+    const QHash<QUuid, bool> result = watcher_.result();
+    const bool different = result != passwords_;
+    passwords_ = result;
+    if (passwordsPending_) {
+        passwordsPending_ = false;
+        start(true);
+    } else {
+        countPass();
     }
     if (different)
         emit changed();

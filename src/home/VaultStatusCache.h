@@ -20,6 +20,10 @@ class VaultStore;
 // thread and kept between looks. Painting reads only this: a stat on a dead network share or a
 // call into the secret service never blocks a redraw.
 //
+// Each vault's file is looked at on a thread of its own, so one share that no longer answers holds
+// up no other vault. A look that has not answered by its deadline makes the vault's state
+// `unknown` until it does; no second look at that vault starts while one hangs.
+//
 // Files are looked at again when the list, the open vaults or the busy set change, and every few
 // seconds (a disk may come or go at any time). Saved passwords are looked up only while someone
 // asked for them (setTrackSavedPasswords), and only when the list or the open vaults change: a
@@ -32,55 +36,65 @@ public:
     using PasswordProbe = std::function<bool(const QUuid& vaultId)>;
 
     static constexpr std::chrono::milliseconds kInterval{5000};
+    static constexpr std::chrono::milliseconds kDeadline{3000};
 
     // `secrets` may be null: no vault then counts as having a saved password.
     VaultStatusCache(VaultStore& store, SecretStore* secrets, QObject* parent = nullptr);
     ~VaultStatusCache() override;
 
-    // A vault not looked at yet counts as present: a card must not flash "missing" while the
-    // first look runs.
+    // A vault whose first look is still within its deadline counts as present: a card must not
+    // flash "missing" while that look runs.
     VaultFileState fileState(const QUuid& id) const;
-    bool isKnown(const QUuid& id) const { return files_.contains(id); }
+    bool isKnown(const QUuid& id) const;
     bool hasSavedPassword(const QUuid& id) const { return passwords_.value(id, false); }
 
     void setTrackSavedPasswords(bool track);
-    // Replaces the lookups (tests; both run on the worker thread).
+    // Replaces the lookups (tests; both run off the GUI thread).
     void setProbes(FileProbe files, PasswordProbe passwords);
     void setInterval(std::chrono::milliseconds interval);
+    void setDeadline(std::chrono::milliseconds deadline) { deadline_ = deadline; }
 
-    // Starts a look off the GUI thread; while one runs, another follows it.
+    // Looks again at every vault whose look is not still running; one still running is looked at
+    // again once it answers.
     void refresh();
-    bool isRefreshing() const { return running_; }
-    // Looks finished so far; tests wait for it to grow.
+    bool isRefreshing() const;
+    // Rounds of looks finished so far (every look answered); tests wait for it to grow.
     quint64 completedPasses() const { return passes_; }
 
 signals:
     void changed();
 
 private:
-    struct Result {
-        QHash<QUuid, VaultFileState> files;
-        QHash<QUuid, bool> passwords;
-        bool lookedAtPasswords = false;
+    struct Look {
+        QString path;
+        VaultFileState state = VaultFileState::present;
+        bool known = false;
+        bool looking = false;
+        bool overdue = false;
+        bool again = false;
+        quint64 generation = 0;
     };
 
     void start(bool passwords);
-    void finished();
+    void lookAt(const QUuid& id, Look& look);
+    void answered(const QUuid& id, quint64 generation, VaultFileState state);
+    void passwordsFinished();
+    void countPass();
 
     VaultStore& store_;
     FileProbe fileProbe_;
     PasswordProbe passwordProbe_;
     bool trackPasswords_ = false;
-    QHash<QUuid, VaultFileState> files_;
+    std::chrono::milliseconds deadline_ = kDeadline;
+    QHash<QUuid, Look> looks_;
     QHash<QUuid, bool> passwords_;
-    bool running_ = false;
-    bool pending_ = false;
-    bool pendingPasswords_ = false;
+    bool passwordsRunning_ = false;
+    bool passwordsPending_ = false;
     quint64 passes_ = 0;
     QTimer timer_;
-    // One thread of its own: a look stuck on a dead share holds only this, never the shared pool.
+    // Saved-password lookups: one thread of their own, never the shared pool.
     QThreadPool* pool_ = new QThreadPool;
-    QFutureWatcher<Result> watcher_;
+    QFutureWatcher<QHash<QUuid, bool>> watcher_;
 };
 
 } // namespace larkhold

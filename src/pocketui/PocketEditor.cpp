@@ -2,6 +2,7 @@
 
 #include "Defaults.h"
 #include "DesignParts.h"
+#include "Dialogs.h"
 #include "PocketDocument.h"
 #include "PocketItemListModel.h"
 #include "PocketPanels.h"
@@ -237,6 +238,7 @@ QWidget* PocketEditor::buildDetail() {
     auto* warning =
         new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 13, ThemeLabel::Tone::orange, banner_);
     noticeText_ = new QLabel(banner_);
+    noticeText_->setTextFormat(Qt::PlainText);
     noticeText_->setObjectName(QStringLiteral("noticeText"));
     noticeText_->setFont(Theme::font(11));
     noticeText_->setTextFormat(Qt::PlainText);
@@ -452,6 +454,7 @@ void PocketEditor::confirmDelete(const QUuid& id) {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setText(question->message);
     box->setInformativeText(question->informativeText);
+    Dialogs::keepPlain(box);
     QPushButton* remove = box->addButton(question->buttons.at(0), QMessageBox::DestructiveRole);
     box->addButton(question->buttons.at(1), QMessageBox::RejectRole);
     box->setDefaultButton(remove);

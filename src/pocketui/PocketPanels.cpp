@@ -27,6 +27,7 @@ QFileDialog* makePanel(QWidget* parent, const QString& message) {
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setDirectory(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     auto* note = new QLabel(message, panel);
+    note->setTextFormat(Qt::PlainText);
     note->setObjectName(QStringLiteral("panelMessage"));
     note->setWordWrap(true);
     if (auto* grid = qobject_cast<QGridLayout*>(panel->layout()))

@@ -1,6 +1,7 @@
 #include "PocketWindows.h"
 
 #include "DesignParts.h"
+#include "Dialogs.h"
 #include "Glossary.h"
 #include "PocketDocument.h"
 #include "PocketEditor.h"
@@ -152,6 +153,7 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     auto* warning =
         new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 14, ThemeLabel::Tone::orange, banner_);
     bannerText_ = new QLabel(banner_);
+    bannerText_->setTextFormat(Qt::PlainText);
     bannerText_->setObjectName(QStringLiteral("copiesWarning"));
     bannerText_->setFont(Theme::font(12));
     bannerText_->setWordWrap(true);
@@ -235,6 +237,7 @@ QCoro::Task<> PocketWindow::lockAndReport() {
         co_return;
     auto* box = new QMessageBox(QMessageBox::Warning, QString(), outcome.message, QMessageBox::Ok, self);
     box->setObjectName(QStringLiteral("lockFailure"));
+    Dialogs::keepPlain(box);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Shown here; the main window need not show it again.
     if (store && store->errorMessage() == outcome.message)

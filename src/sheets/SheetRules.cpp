@@ -69,6 +69,9 @@ std::optional<QString> vaultNameProblem(const QString& trimmedName) {
     }
     if (trimmedName == QLatin1String(".") || trimmedName == QLatin1String(".."))
         return SheetTexts::nameIsDots;
+    // The disk-image tools refuse such a volume name, and the file would be hidden.
+    if (trimmedName.startsWith(u'.'))
+        return SheetTexts::nameStartsWithDot;
     return std::nullopt;
 }
 

@@ -23,7 +23,8 @@ QString trimmedVaultName(const QString& name);
 
 // The first problem of a trimmed vault name, or nothing. An empty name has no message (the sheets
 // only keep their button disabled). A name becomes a file name and a line of the vault list, so
-// besides "/" and ":" it may hold no control characters or line breaks and may not be "." or "..".
+// besides "/" and ":" it may hold no control characters or line breaks, may not be "." or "..", and
+// may not begin with ".".
 std::optional<QString> vaultNameProblem(const QString& trimmedName);
 
 // New passwords: at least this many characters.

@@ -16,6 +16,7 @@ inline const QString password = QStringLiteral("Password");
 inline const QString nameHasSeparator = QStringLiteral("The name can’t contain “/” or “:”.");
 inline const QString nameHasControl = QStringLiteral("The name can’t contain line breaks or other control characters.");
 inline const QString nameIsDots = QStringLiteral("The name can’t be “.” or “..”.");
+inline const QString nameStartsWithDot = QStringLiteral("The name can’t begin with “.”.");
 inline const QString passwordTooShort = QStringLiteral("Password must be at least 6 characters.");
 inline const QString passwordHoldsZeroCharacter =
     QStringLiteral("A password can’t contain the zero character (U+0000). Type it again without it.");

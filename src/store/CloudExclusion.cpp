@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringList>
 #include <cerrno>
 #include <cstdio>
@@ -120,7 +121,78 @@ constexpr SyncFolder kSyncFolders[] = {
     {u"OneDrive", u"OneDrive"},
     {u"Box", u"Box"},
     {u"ProtonDrive", u"Proton Drive"},
+    // The folders the Linux clients make by default.
+    {u"Nextcloud", u"Nextcloud"},
+    {u"ownCloud", u"ownCloud"},
+    {u"Insync", u"Insync"},
+    {u"pCloudDrive", u"pCloud"},
+    {u"MEGA", u"MEGA"},
+    {u"MEGAsync", u"MEGA"},
+    {u"Seafile", u"Seafile"},
+    {u"Sync", u"Syncthing"},
 };
+
+bool inside(const QString& path, const QString& folder) {
+    const QString clean = QDir::cleanPath(folder);
+    return !clean.isEmpty() && clean != u"/" && (path == clean || path.startsWith(clean + u'/'));
+}
+
+// The local folders a Nextcloud or ownCloud client syncs, from its configuration
+// ("0\Folders\1\localPath=/home/me/Work/").
+QStringList desktopClientFolders(const QString& configFile) {
+    QStringList folders;
+    QFile file(configFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return folders;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine(64 * 1024)).trimmed();
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals > 0 && line.left(equals).endsWith(QLatin1String("localPath")))
+            folders.append(line.mid(equals + 1));
+    }
+    return folders;
+}
+
+// The folders Syncthing shares, from the path attributes of its configuration's folder elements.
+QStringList syncthingFolders(const QString& configFile, const QString& home) {
+    QStringList folders;
+    QFile file(configFile);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > 16 * 1024 * 1024)
+        return folders;
+    const QString text = QString::fromUtf8(file.readAll());
+    static const QRegularExpression folder(QStringLiteral(R"re(<folder\b[^>]*\bpath="([^"]*)")re"));
+    for (auto it = folder.globalMatch(text); it.hasNext();) {
+        QString path = it.next().captured(1);
+        path.replace(QLatin1String("&amp;"), QLatin1String("&")).replace(QLatin1String("&quot;"), QLatin1String("\""));
+        if (path.startsWith(QLatin1String("~/")))
+            path = home + path.mid(1);
+        folders.append(path);
+    }
+    return folders;
+}
+
+// The file system type of the mount holding the path, from the mount table.
+QString mountTypeOf(const QString& path) {
+    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return {};
+    QString bestPoint;
+    QString bestType;
+    while (!mounts.atEnd()) {
+        const QList<QByteArray> fields = mounts.readLine().split(' ');
+        if (fields.size() < 3)
+            continue;
+        // Spaces and other characters in mount points are written as octal escapes.
+        QString point = QString::fromUtf8(fields[1]);
+        point.replace(QLatin1String("\\040"), QLatin1String(" "));
+        if ((path == point || path.startsWith(point == u"/" ? point : point + u'/')) &&
+            point.size() >= bestPoint.size()) {
+            bestPoint = point;
+            bestType = QString::fromUtf8(fields[2]);
+        }
+    }
+    return bestType;
+}
 
 } // namespace
 
@@ -192,6 +264,8 @@ QString exclude(const QString& path) {
     }
     // Best effort: a file system without user attributes still has the extension.
     ::setxattr(QFile::encodeName(result).constData(), kIgnoreAttribute, "1", 1, 0);
+    // The Linux Dropbox client skips what carries its own attribute.
+    ::setxattr(QFile::encodeName(result).constData(), kDropboxIgnoreAttribute, "1", 1, 0);
     return result;
 }
 
@@ -203,6 +277,7 @@ QString include(const QString& path, const QString& restoredExtension) {
         noReplaceRename(path, result);
     }
     ::removexattr(QFile::encodeName(result).constData(), kIgnoreAttribute);
+    ::removexattr(QFile::encodeName(result).constData(), kDropboxIgnoreAttribute);
     return result;
 }
 
@@ -227,12 +302,28 @@ std::optional<QString> thirdPartySyncService(const QString& path, const QString&
         if (resolved == folder || resolved.startsWith(folder + u'/'))
             return QString::fromUtf16(row.displayName);
     }
+    const QString config = home + QStringLiteral("/.config");
+    for (const QString& folder : desktopClientFolders(config + QStringLiteral("/Nextcloud/nextcloud.cfg")))
+        if (inside(resolved, resolveSymlinks(folder)))
+            return QStringLiteral("Nextcloud");
+    for (const QString& folder : desktopClientFolders(config + QStringLiteral("/ownCloud/owncloud.cfg")))
+        if (inside(resolved, resolveSymlinks(folder)))
+            return QStringLiteral("ownCloud");
+    for (const QString& file : {config + QStringLiteral("/syncthing/config.xml"),
+                                home + QStringLiteral("/.local/state/syncthing/config.xml")})
+        for (const QString& folder : syncthingFolders(file, home))
+            if (inside(resolved, resolveSymlinks(folder)))
+                return QStringLiteral("Syncthing");
+    if (mountTypeOf(resolved) == u"fuse.rclone")
+        return QStringLiteral("rclone");
     return std::nullopt;
 }
 
 bool isInsideICloudDrive(const QString& path) {
-    // Linux has no ubiquitous-item flag to ask; the path is all there is.
-    return path.contains(QStringLiteral("/Library/Mobile Documents/"));
+    // Linux has no ubiquitous-item flag to ask; the path is all there is. The desktop's own online
+    // accounts (GVfs) upload what is written to their folders.
+    return path.contains(QStringLiteral("/Library/Mobile Documents/")) ||
+           mountTypeOf(resolveSymlinks(path)) == u"fuse.gvfsd-fuse";
 }
 
 } // namespace CloudExclusion

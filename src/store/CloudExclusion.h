@@ -36,6 +36,8 @@ namespace CloudExclusion {
 inline constexpr const char* kExtension = "nosync";
 // The same attribute the Pocket Vault storage keeps on its file.
 inline constexpr const char* kIgnoreAttribute = SyncAttributes::kCloudIgnore;
+// The attribute the Linux Dropbox client honours.
+inline constexpr const char* kDropboxIgnoreAttribute = "user.com.dropbox.ignored";
 
 // Renames the vault to "<name>.nosync" (unless it already ends so) and sets the ignore
 // attribute. Returns the vault's path afterwards. Throws FileMoveError; the file then keeps
@@ -47,10 +49,12 @@ QString exclude(const QString& path);
 QString include(const QString& path, const QString& restoredExtension);
 
 // The display name of a third-party sync service whose folder holds the path ("Dropbox",
-// "Google Drive", …, or "a cloud service" for an unknown provider), or nothing.
+// "Google Drive", …, or "a cloud service" for an unknown provider), or nothing. Also the folders
+// the Nextcloud, ownCloud and Syncthing clients are configured to sync, and rclone mounts.
 std::optional<QString> thirdPartySyncService(const QString& path, const QString& homeFolder = {});
 
-// Whether the path lies inside iCloud Drive.
+// Whether the path lies inside the desktop's own cloud sync (iCloud Drive's folder, or a GVfs
+// mount of the online accounts).
 bool isInsideICloudDrive(const QString& path);
 
 } // namespace CloudExclusion

@@ -3,6 +3,7 @@
 #include "DiskUsage.h"
 #include "Plist.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -81,15 +82,80 @@ QString sizeArgument(qint64 megabytes) {
     return QString::number(megabytes) + QLatin1Char('m');
 }
 
-// The tool ran and failed: a wrong password where the operation can recognise one, otherwise the
-// operation's own message followed by the tool's error text.
-void throwIfFailed(const ProcessResult& result, const QString& prefix, bool recognisesBadPassword) {
+// What the user was doing when a tool failed, for the sentence that tells them.
+enum class Step { create, unlock, lock, rename, changePassword, resize, compact, checkPassword };
+
+QString quoted(const QString& name) {
+    return QStringLiteral("“") + name + QStringLiteral("”");
+}
+
+// The vault a bundle path belongs to, as the user named it.
+QString vaultNameAt(const QString& path) {
+    return QFileInfo(QDir::cleanPath(path)).completeBaseName();
+}
+
+// A volume is mounted under its vault's name.
+QString vaultNameMountedAt(const QString& mountPoint) {
+    return QFileInfo(QDir::cleanPath(mountPoint)).fileName();
+}
+
+QString couldNot(Step step, const QString& name) {
+    const QString vault = quoted(name);
+    switch (step) {
+    case Step::create:
+        return QStringLiteral("%1 could not be created.").arg(vault);
+    case Step::unlock:
+        return QStringLiteral("%1 could not be unlocked.").arg(vault);
+    case Step::lock:
+        return QStringLiteral("%1 could not be locked.").arg(vault);
+    case Step::rename:
+        return QStringLiteral("%1 could not be renamed.").arg(vault);
+    case Step::changePassword:
+        return QStringLiteral("The password of %1 could not be changed.").arg(vault);
+    case Step::resize:
+        return QStringLiteral("The size limit of %1 could not be changed.").arg(vault);
+    case Step::compact:
+        return QStringLiteral("Free space in %1 could not be reclaimed.").arg(vault);
+    case Step::checkPassword:
+        return QStringLiteral("The password of %1 could not be checked.").arg(vault);
+    }
+    return {};
+}
+
+// The user reads this system's sentence: which vault, what happened, what to do. The tool's own
+// words, paths and all, go to the log only.
+QString userSentence(Step step, const QString& name, const QString& toolText) {
+    const QString vault = quoted(name);
+    const auto says = [&](const char* words) { return toolText.contains(QLatin1String(words), Qt::CaseInsensitive); };
+    if (says("busy") || says("in use"))
+        return step == Step::lock
+                   ? QStringLiteral("%1 is in use — close the files open in it, then lock again.").arg(vault)
+                   : QStringLiteral("%1 is in use — close the files open in it, then try again.").arg(vault);
+    if (says("no space") || says("disk full") || says("quota"))
+        return couldNot(step, name) + QStringLiteral(" The disk is full — make room on it, then try again.");
+    if (says("read-only"))
+        return couldNot(step, name) + QStringLiteral(" Its disk can only be read.");
+    if (says("permission denied") || says("not permitted"))
+        return couldNot(step, name) + QStringLiteral(" Larkhold may not change its file.");
+    if (says("invalid volume name") || says("invalid name"))
+        return QStringLiteral("%1 can’t be used as a vault name.").arg(vault);
+    if (says("no such") || says("not found") || says("does not exist"))
+        return couldNot(step, name) + QStringLiteral(" Its file is not where it was.");
+    if (says("not attached") || says("not mounted"))
+        return couldNot(step, name) + QStringLiteral(" It is not open.");
+    return couldNot(step, name);
+}
+
+// The tool ran and failed: a wrong password where the operation can recognise one, otherwise this
+// system's sentence for what went wrong.
+void throwIfFailed(const ProcessResult& result, Step step, const QString& name, bool recognisesBadPassword) {
     if (result.status == 0)
         return;
     const QString text = decodeUtf8(result.standardError);
     if (recognisesBadPassword && mentionsAuthentication(text))
         throw DiskImageError::badPassword();
-    throw DiskImageError::commandFailed(prefix + text);
+    qWarning().noquote() << "disk-image tool failed:" << text.trimmed();
+    throw DiskImageError::commandFailed(userSentence(step, name, text));
 }
 
 // Every text "mount-point" of an array of entity dictionaries, in order; nullopt when the value
@@ -181,7 +247,7 @@ QCoro::Task<> DiskImage::create(QString path, QString volumeName, qint64 maxSize
                                 path};
     auto running = run(tools_.hdiutil, arguments, passwordData(password));
     const ProcessResult result = co_await running;
-    throwIfFailed(result, QStringLiteral("Could not create vault: "), false);
+    throwIfFailed(result, Step::create, volumeName, false);
 }
 
 QCoro::Task<QString> DiskImage::attach(QString path, QString password, bool nobrowse) const {
@@ -208,7 +274,7 @@ QCoro::Task<DiskImage::Attachment> DiskImage::attachReporting(QString path, QStr
     arguments.append(path);
     auto running = run(tools_.hdiutil, arguments, passwordData(password));
     const ProcessResult result = co_await running;
-    throwIfFailed(result, QStringLiteral("Could not unlock vault: "), true);
+    throwIfFailed(result, Step::unlock, vaultNameAt(path), true);
     const std::optional<QString> mountPoint = mountPointFromAttachOutput(result.standardOutput);
     if (!mountPoint)
         throw DiskImageError::commandFailed(QStringLiteral("Vault unlocked but no mount point was reported."));
@@ -221,14 +287,14 @@ QCoro::Task<> DiskImage::detach(QString mountPoint, bool force) const {
         arguments.append(QStringLiteral("-force"));
     auto running = run(tools_.hdiutil, arguments);
     const ProcessResult result = co_await running;
-    throwIfFailed(result, QStringLiteral("Could not lock vault — a file inside may still be open: "), false);
+    throwIfFailed(result, Step::lock, vaultNameMountedAt(mountPoint), false);
 }
 
 QCoro::Task<> DiskImage::renameVolume(QString mountPoint, QString newName) const {
     const QStringList arguments{QStringLiteral("rename"), mountPoint, newName};
     auto running = run(tools_.diskutil, arguments);
     const ProcessResult result = co_await running;
-    throwIfFailed(result, QStringLiteral("Could not rename volume: "), false);
+    throwIfFailed(result, Step::rename, vaultNameMountedAt(mountPoint), false);
 }
 
 QCoro::Task<> DiskImage::changePassword(QString path, QString oldPassword, QString newPassword) const {
@@ -242,7 +308,7 @@ QCoro::Task<> DiskImage::changePassword(QString path, QString oldPassword, QStri
                                 QStringLiteral("-newstdinpass"), path};
     auto running = run(tools_.hdiutil, arguments, std::move(input));
     const ProcessResult result = co_await running;
-    throwIfFailed(result, QStringLiteral("Could not change password: "), true);
+    throwIfFailed(result, Step::changePassword, vaultNameAt(path), true);
 }
 
 QCoro::Task<> DiskImage::resize(QString path, qint64 newSizeMB, QString password) const {
@@ -255,14 +321,14 @@ QCoro::Task<> DiskImage::resize(QString path, qint64 newSizeMB, QString password
         if (!mentionsAuthentication(text) && text.contains(QLatin1String("invalid argument"), Qt::CaseInsensitive))
             throw DiskImageError::limitBelowUse();
     }
-    throwIfFailed(result, QStringLiteral("Could not resize vault: "), true);
+    throwIfFailed(result, Step::resize, vaultNameAt(path), true);
 }
 
 QCoro::Task<> DiskImage::compact(QString path, QString password) const {
     const QStringList arguments{QStringLiteral("compact"), QStringLiteral("-stdinpass"), path};
     auto running = run(tools_.hdiutil, arguments, passwordData(password));
     const ProcessResult result = co_await running;
-    throwIfFailed(result, QStringLiteral("Could not compact vault: "), true);
+    throwIfFailed(result, Step::compact, vaultNameAt(path), true);
 }
 
 QCoro::Task<QString> DiskImage::verify(QString path, QString password) const {
@@ -312,7 +378,7 @@ QCoro::Task<> DiskImage::verifyPassword(QString path, QString password) const {
     const QStringList arguments{QStringLiteral("imageinfo"), QStringLiteral("-stdinpass"), path};
     auto running = run(tools_.hdiutil, arguments, passwordData(password));
     const ProcessResult result = co_await running;
-    throwIfFailed(result, QStringLiteral("Could not verify password: "), true);
+    throwIfFailed(result, Step::checkPassword, vaultNameAt(path), true);
 }
 
 QCoro::Task<std::optional<AttachedImages>> DiskImage::attachedImages() const {

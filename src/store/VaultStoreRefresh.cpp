@@ -9,8 +9,10 @@
 #include "VaultStore.h"
 
 #include <QCoroFuture>
+#include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QSet>
 #include <QStorageInfo>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
@@ -46,20 +48,42 @@ QCoro::Task<> VaultStore::refresh() {
 }
 
 void VaultStore::adoptListing(const AttachedImages& images, const QHash<QUuid, quint64>& before) {
-    QList<std::pair<QString, QString>> attached; // resolved image path, mount point
+    QList<std::pair<QString, QString>> attached; // image path, mount point
     for (auto it = images.cbegin(); it != images.cend(); ++it)
-        attached.append({resolvedImagePath(it.key()), it.value()});
+        attached.append({QDir::cleanPath(it.key()), it.value()});
 
+    // Paths are compared as written first. Resolving links reads the file system, which on a share
+    // that no longer answers would hold the GUI thread; it is done only while an attached image is
+    // named by no listed path as written.
     QMap<QUuid, QString> listed;
+    QSet<QString> named;
     for (const Vault& vault : vaults_) {
         if (vault.kind == VaultKind::pocket || listed.contains(vault.id))
             continue;
-        const QString wanted = resolvedImagePath(vault.bundlePath);
+        const QString wanted = QDir::cleanPath(vault.bundlePath);
         for (const auto& [imagePath, mountPoint] : attached) {
             if (imagePath != wanted)
                 continue;
             listed.insert(vault.id, mountPoint);
+            named.insert(imagePath);
             break;
+        }
+    }
+    if (named.size() < attached.size()) {
+        QList<std::pair<QString, QString>> unnamed; // resolved image path, mount point
+        for (const auto& [imagePath, mountPoint] : attached)
+            if (!named.contains(imagePath))
+                unnamed.append({resolvedImagePath(imagePath), mountPoint});
+        for (const Vault& vault : vaults_) {
+            if (vault.kind == VaultKind::pocket || listed.contains(vault.id))
+                continue;
+            const QString wanted = resolvedImagePath(vault.bundlePath);
+            for (const auto& [imagePath, mountPoint] : unnamed) {
+                if (imagePath != wanted)
+                    continue;
+                listed.insert(vault.id, mountPoint);
+                break;
+            }
         }
     }
 

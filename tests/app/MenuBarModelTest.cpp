@@ -11,9 +11,19 @@ using Kind = TrayMenuEntry::Kind;
 
 class MenuBar : public StoreFixture {
 protected:
+    // The file states as a finished look would give them.
+    FileStateOf lookNow() const {
+        return [this](const QUuid& id) {
+            for (const Vault& vault : store->vaults()) {
+                if (vault.id == id)
+                    return probeVaultFile(vault.bundlePath);
+            }
+            return VaultFileState::present;
+        };
+    }
     QStringList titles() const {
         QStringList list;
-        for (const TrayMenuEntry& entry : trayMenuEntries(*store))
+        for (const TrayMenuEntry& entry : trayMenuEntries(*store, lookNow()))
             list.append(entry.kind == Kind::separator ? QStringLiteral("—") : entry.title);
         return list;
     }
@@ -44,7 +54,7 @@ TEST_F(MenuBar, EmptyListReadsAsTheDefaultMenu) {
     startStore();
     EXPECT_EQ(titles(), (QStringList{"No vaults yet", "—", "Lock All", "—", "Add Existing Vault…", "—", "Open Larkhold",
                                      "Settings…", "What’s New…", "About…", "—", "Quit Larkhold"}));
-    const QList<TrayMenuEntry> entries = trayMenuEntries(*store);
+    const QList<TrayMenuEntry> entries = trayMenuEntries(*store, lookNow());
     EXPECT_FALSE(entryFor(entries, Kind::noVaults).enabled);
     EXPECT_FALSE(entryFor(entries, Kind::lockAll).enabled);
 }
@@ -59,7 +69,7 @@ TEST_F(MenuBar, EachVaultGetsTheEntryOfItsState) {
     ASSERT_TRUE(unlockWith(open, QStringLiteral("pw")));
     ASSERT_TRUE(unlockWith(pocket, QStringLiteral("pw")));
 
-    const QList<TrayMenuEntry> entries = trayMenuEntries(*store);
+    const QList<TrayMenuEntry> entries = trayMenuEntries(*store, lookNow());
     ASSERT_GE(entries.size(), 5);
     EXPECT_EQ(entries[0].kind, Kind::openVault);
     EXPECT_EQ(entries[0].title, QStringLiteral("Open"));
@@ -90,7 +100,7 @@ TEST_F(MenuBar, PanelRowsTellStateCaptionAndControls) {
     startStore();
     ASSERT_TRUE(unlockWith(open, QStringLiteral("pw")));
 
-    PanelContent content = panelContent(*store);
+    PanelContent content = panelContent(*store, lookNow());
     EXPECT_TRUE(content.showsLockAll);
     ASSERT_EQ(content.rows.size(), 5);
     EXPECT_EQ(content.rows[0].controls, VaultCardModel::Controls::openVault);
@@ -111,15 +121,15 @@ TEST_F(MenuBar, PanelRowsTellStateCaptionAndControls) {
 
     {
         TestStore::BusyMark busy(*store, locked.id);
-        EXPECT_EQ(panelContent(*store).rows[1].controls, VaultCardModel::Controls::progress);
+        EXPECT_EQ(panelContent(*store, lookNow()).rows[1].controls, VaultCardModel::Controls::progress);
     }
     QCoro::waitFor(store->lockAll(false, LockReason::manual));
-    EXPECT_FALSE(panelContent(*store).showsLockAll);
+    EXPECT_FALSE(panelContent(*store, lookNow()).showsLockAll);
 }
 
 TEST_F(MenuBar, NoVaultsMeansNoRowsAndNoLockAll) {
     startStore();
-    const PanelContent content = panelContent(*store);
+    const PanelContent content = panelContent(*store, lookNow());
     EXPECT_TRUE(content.rows.isEmpty());
     EXPECT_FALSE(content.showsLockAll);
 }

@@ -3,6 +3,8 @@
 #include "Defaults.h"
 #include "SettingsKeys.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -36,6 +38,29 @@ TEST(Startup, switchesCountOnlyAsWholeArguments) {
     EXPECT_EQ(modeOf({"--selftest=yes"}), Mode::application);
     EXPECT_EQ(modeOf({"--SELFTEST"}), Mode::application);
     EXPECT_EQ(modeOf({"-selftest"}), Mode::application);
+}
+
+TEST(Startup, onlyExistingFilesAndFoldersAreHandedOverNeverSwitches) {
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath(QStringLiteral("Photos"));
+    QFile file(dir.filePath(QStringLiteral("notes.txt")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    QFile dashed(dir.filePath(QStringLiteral("--help")));
+    ASSERT_TRUE(dashed.open(QIODevice::WriteOnly));
+    dashed.close();
+    const QStringList arguments{QStringLiteral("/usr/bin/larkhold"),
+                                QStringLiteral("--help"),
+                                QStringLiteral("Photos/"),
+                                QStringLiteral("-x"),
+                                QStringLiteral("gone.txt"),
+                                dir.filePath(QStringLiteral("notes.txt")),
+                                QString()};
+    const QList<QUrl> files = Startup::filesFrom(arguments, dir.path());
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files[0], QUrl::fromLocalFile(dir.filePath(QStringLiteral("Photos"))));
+    EXPECT_EQ(files[0].fileName(), QStringLiteral("Photos")) << "a trailing slash as shells complete folders";
+    EXPECT_EQ(files[1].fileName(), QStringLiteral("notes.txt"));
 }
 
 TEST(Startup, selfTestVerdictAndExitStatus) {

@@ -2,8 +2,11 @@
 #include "Theme.h"
 #include "VaultContextMenu.h"
 
+#include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSemaphore>
+#include <QTextDocument>
 
 namespace larkhold::test {
 namespace {
@@ -318,6 +321,8 @@ TEST_F(HomeWindow, FileStatesComeFromTheCacheAndPaintingNeverWaitsForALook) {
             return VaultFileState::waitingForDisk;
         },
         [](const QUuid&) { return false; });
+    // Painting must not wait for the look, however long it takes.
+    w.statusCache().setDeadline(std::chrono::hours(1));
     w.statusCache().refresh();
     ASSERT_TRUE(entered.tryAcquire(1, 60'000));
     const QPixmap shot = w.grab(); // paints every card while the look is stuck
@@ -327,6 +332,40 @@ TEST_F(HomeWindow, FileStatesComeFromTheCacheAndPaintingNeverWaitsForALook) {
     ASSERT_TRUE(eventually([&] { return card->model().fileState == VaultFileState::waitingForDisk; }));
     EXPECT_EQ(card->model().missingText, QStringLiteral("Waiting for disk"));
     EXPECT_EQ(card->model().controls, VaultCardModel::Controls::unlock);
+}
+
+TEST_F(HomeWindow, NamesPathsAndErrorsHoldingMarkupShowAsText) {
+    Vault hostile = standardVault(QStringLiteral("<a href=\"https://example.invalid\">Taxes</a> <b>2024</b>"));
+    startHomeStore();
+    openWindow();
+
+    const AlertSpec waiting = VaultFileLocation::waitingAlert(hostile);
+    std::unique_ptr<QMessageBox> box(Dialogs::makeAlert(nullptr, waiting));
+    int plain = 0;
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->text() == waiting.text || label->text() == waiting.informativeText) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+            ++plain;
+        }
+    }
+    EXPECT_EQ(plain, 2);
+    EXPECT_TRUE(waiting.informativeText.contains(QStringLiteral("\n\nLast known path:\n"))) << "line breaks kept";
+
+    // Tooltips: Qt would take these for markup; they show escaped, as the text they are.
+    EXPECT_EQ(Dialogs::plainToolTip(QStringLiteral("Taxes 2024")), QStringLiteral("Taxes 2024"));
+    QTextDocument shown;
+    shown.setHtml(Dialogs::plainToolTip(hostile.name));
+    EXPECT_EQ(shown.toPlainText(), hostile.name);
+
+    // Every label of the window that shows the name shows it as text.
+    bool found = false;
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->text().contains(QStringLiteral("Taxes"))) {
+            found = true;
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+        }
+    }
+    EXPECT_TRUE(found);
 }
 
 TEST_F(HomeWindow, RevealShowsThePresentFileOrExplainsWhyNot) {
@@ -377,7 +416,8 @@ TEST_F(HomeWindow, RelocatedAlertLocatesOrRemovesBehindTheOwnerCheck) {
     Dialogs::answerNextAlert(0);
     Dialogs::answerNextFileChoice(newPath);
     storeHost->presentRelocated(a);
-    ASSERT_EQ(Dialogs::askedFileChoices().size(), 1);
+    // The panel opens once its folder answered a look off the GUI thread.
+    ASSERT_TRUE(eventually([&] { return Dialogs::askedFileChoices().size() == 1; }));
     const FileChoiceSpec panel = Dialogs::askedFileChoices().first();
     EXPECT_EQ(panel.acceptLabel, QStringLiteral("Locate Vault"));
     EXPECT_EQ(panel.message, QStringLiteral("Choose the Pocket Vault file for “Moved” (.pocketvault or .nosync)."));

@@ -307,6 +307,22 @@ TEST_F(PocketWindowTest, DeletingAsksFirst) {
     EXPECT_EQ(editor->placeholderText(), QStringLiteral("Nothing here yet"));
 }
 
+TEST_F(PocketWindowTest, AnItemNamedInMarkupIsAskedAboutAsText) {
+    PocketWindow* window = openWindow();
+    PocketEditor* editor = window->editor();
+    QTest::mouseClick(editor->newNoteButton(), Qt::LeftButton);
+    editor->nameField()->selectAll();
+    QTest::keyClicks(editor->nameField(), QStringLiteral("<h1>Taxes</h1><font color=\"#ffffff\">"));
+    QTest::mouseClick(editor->deleteButton(), Qt::LeftButton);
+    QMessageBox* question = editor->openQuestion();
+    ASSERT_NE(question, nullptr);
+    for (QLabel* label : question->findChildren<QLabel*>()) {
+        if (label->text().contains(QStringLiteral("Taxes")))
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    }
+    question->reject();
+}
+
 TEST_F(PocketWindowTest, WipingLetsGoOfEveryShownCopy) {
     PocketWindow* window = openWindow();
     PocketEditor* editor = window->editor();

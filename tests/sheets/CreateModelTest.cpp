@@ -205,8 +205,8 @@ TEST_F(CreateForm, AFailingToolKeepsTheSheetWithItsFields) {
     setToolFile(QStringLiteral("create.err"), "hdiutil: create failed - No space left on device");
     auto model = filled(VaultKind::standard);
     EXPECT_FALSE(createAndWait(*model));
-    EXPECT_EQ(store->errorMessage(), QStringLiteral("Could not create vault: hdiutil: create failed - No space left on "
-                                                    "device"));
+    EXPECT_EQ(store->errorMessage(),
+              QStringLiteral("“Private” could not be created. The disk is full — make room on it, then try again."));
     EXPECT_EQ(model->name(), QStringLiteral("Private"));
     EXPECT_EQ(model->password(), QStringLiteral("correct horse"));
     EXPECT_TRUE(model->canCreate());

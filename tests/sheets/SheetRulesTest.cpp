@@ -44,8 +44,10 @@ TEST(VaultName, TrimsSpacesAndTabsButNotLineBreaks) {
 TEST(VaultName, RefusesWhatCannotBeAFileNameOrAListLine) {
     EXPECT_EQ(vaultNameProblem(QString()), std::nullopt);
     EXPECT_EQ(vaultNameProblem(QStringLiteral("My Vault – 2024 (é)")), std::nullopt);
-    EXPECT_EQ(vaultNameProblem(QStringLiteral("...")), std::nullopt);
-    EXPECT_EQ(vaultNameProblem(QStringLiteral(".hidden")), std::nullopt);
+    EXPECT_EQ(vaultNameProblem(QStringLiteral("a.b.")), std::nullopt);
+    // What the disk-image tools refuse is refused before anything runs.
+    EXPECT_EQ(text(vaultNameProblem(QStringLiteral("..."))), text(SheetTexts::nameStartsWithDot));
+    EXPECT_EQ(text(vaultNameProblem(QStringLiteral(".Secrets"))), text(SheetTexts::nameStartsWithDot));
 
     EXPECT_EQ(text(vaultNameProblem(QStringLiteral("a/b"))), text(SheetTexts::nameHasSeparator));
     EXPECT_EQ(text(vaultNameProblem(QStringLiteral("a:b"))), text(SheetTexts::nameHasSeparator));

@@ -70,8 +70,19 @@ TEST_F(CloudExclusionTest, ExcludeAndIncludeAFile) {
         EXPECT_EQ(ignoreAttribute(excluded), QByteArray("1"));
     }
 
+    // The Linux Dropbox client's own attribute comes and goes with ours.
+    char value[8] = {};
+    if (attributesWork) {
+        EXPECT_EQ(::getxattr(QFile::encodeName(excluded).constData(), CloudExclusion::kDropboxIgnoreAttribute, value,
+                             sizeof value),
+                  1);
+    }
+
     const QString included = CloudExclusion::include(excluded, "pocketvault");
     EXPECT_EQ(included, path("Private.pocketvault"));
+    EXPECT_LT(::getxattr(QFile::encodeName(included).constData(), CloudExclusion::kDropboxIgnoreAttribute, value,
+                         sizeof value),
+              0);
     EXPECT_EQ(readFile(included), QByteArray("secret bytes"));
     EXPECT_FALSE(ignoreAttribute(included));
 
@@ -179,6 +190,30 @@ TEST(CloudSyncService, FindsTheSyncFolderOfAPath) {
     EXPECT_EQ(service("/home/ann/dropbox/V.pocketvault"), std::nullopt);
     EXPECT_EQ(service("/home/annie/Dropbox/V.pocketvault"), std::nullopt);
     EXPECT_EQ(service("/srv/Dropbox/V.pocketvault"), std::nullopt);
+}
+
+TEST(CloudSyncService, FindsTheFoldersOfTheLinuxClients) {
+    QTemporaryDir dir;
+    const QString home = QDir(dir.path()).canonicalPath();
+    auto service = [&](const QString& p) { return CloudExclusion::thirdPartySyncService(p, home); };
+    EXPECT_EQ(service(home + "/Insync/ann@example.com/V.nosync"), "Insync");
+    EXPECT_EQ(service(home + "/pCloudDrive/V.nosync"), "pCloud");
+    EXPECT_EQ(service(home + "/MEGA/V.nosync"), "MEGA");
+    EXPECT_EQ(service(home + "/Seafile/Library/V.nosync"), "Seafile");
+    EXPECT_EQ(service(home + "/Nextcloud/V.nosync"), "Nextcloud");
+
+    // Folders chosen in the clients' own configuration.
+    QDir(home).mkpath(".config/Nextcloud");
+    QDir(home).mkpath(".config/syncthing");
+    writeFile(home + "/.config/Nextcloud/nextcloud.cfg",
+              "[Accounts]\n0\\Folders\\1\\localPath=" + (home + "/Work/Shared/").toUtf8() + "\n");
+    writeFile(home + "/.config/syncthing/config.xml",
+              "<configuration><folder id=\"a\" label=\"Photos\" path=\"~/Pictures/Phone\" type=\"sendreceive\">"
+              "</folder></configuration>");
+    EXPECT_EQ(service(home + "/Work/Shared/V.pocketvault"), "Nextcloud");
+    EXPECT_EQ(service(home + "/Work/SharedNot/V.pocketvault"), std::nullopt);
+    EXPECT_EQ(service(home + "/Pictures/Phone/V.nosync"), "Syncthing");
+    EXPECT_EQ(service(home + "/Pictures/V.nosync"), std::nullopt);
 }
 
 TEST(CloudSyncService, FollowsSymbolicLinks) {

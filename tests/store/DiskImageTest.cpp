@@ -59,7 +59,7 @@ TEST_F(DiskImageTest, AuthenticationInAnyCaseIsAWrongPasswordWhereAPasswordIsChe
     expectBadPassword(engine.verifyPassword(image, secret));
 }
 
-TEST_F(DiskImageTest, OtherFailuresCarryTheToolsTextUnchanged) {
+TEST_F(DiskImageTest, OtherFailuresNameTheVaultAndKeepTheToolsTextOut) {
     const QByteArray text = "hdiutil: Authentication error\n";
     fake.respond(QStringLiteral("hdiutil-create"), {}, text, 1);
     fake.respond(QStringLiteral("hdiutil-detach"), {}, text, 16);
@@ -67,20 +67,36 @@ TEST_F(DiskImageTest, OtherFailuresCarryTheToolsTextUnchanged) {
     fake.respond(QStringLiteral("hdiutil-attach"), {}, "no such file\n", 1);
 
     EXPECT_EQ(failureOf(engine.create(image, QStringLiteral("Tax"), 256, secret)),
-              QStringLiteral("Could not create vault: hdiutil: Authentication error\n"));
-    EXPECT_EQ(
-        failureOf(engine.detach(QStringLiteral("/media/Tax"), false)),
-        QStringLiteral("Could not lock vault — a file inside may still be open: hdiutil: Authentication error\n"));
+              QStringLiteral("“Tax” could not be created."));
+    EXPECT_EQ(failureOf(engine.detach(QStringLiteral("/media/Tax"), false)),
+              QStringLiteral("“Tax” could not be locked."));
     EXPECT_EQ(failureOf(engine.renameVolume(QStringLiteral("/media/Tax"), QStringLiteral("Taxes"))),
-              QStringLiteral("Could not rename volume: hdiutil: Authentication error\n"));
-    EXPECT_EQ(failureOf(engine.attach(image, secret, false)), QStringLiteral("Could not unlock vault: no such file\n"));
+              QStringLiteral("“Tax” could not be renamed."));
+    EXPECT_EQ(failureOf(engine.attach(image, secret, false)),
+              QStringLiteral("“Tax” could not be unlocked. Its file is not where it was."));
 
-    // Error output that is not UTF-8 leaves the prefix alone.
+    // What the user can act on is said in this system's words, naming the vault.
+    fake.respond(QStringLiteral("hdiutil-detach"), {},
+                 "hdiutil: detach failed - couldn't unmount \"/run/mnt/Private\" - Resource busy\n", 16);
+    EXPECT_EQ(failureOf(engine.detach(QStringLiteral("/run/mnt/Private"), false)),
+              QStringLiteral("“Private”") +
+                  QStringLiteral(" is in use — close the files open in it, then lock again."));
+    fake.respond(QStringLiteral("hdiutil-create"), {}, "hdiutil: create failed - invalid volume name \".Secrets\"\n",
+                 1);
+    EXPECT_EQ(failureOf(engine.create(image, QStringLiteral(".Secrets"), 256, secret)),
+              QStringLiteral("“.Secrets” can’t be used as a vault name."));
+    fake.respond(QStringLiteral("hdiutil-resize"), {}, "hdiutil: resize failed - No space left on device\n", 1);
+    EXPECT_EQ(
+        failureOf(engine.resize(image, 512, secret)),
+        QStringLiteral("The size limit of “Tax” could not be changed. The disk is full — make room on it, then try "
+                       "again."));
+
+    // Error output that is not UTF-8 gives the plain sentence.
     fake.respond(QStringLiteral("hdiutil-compact"), {}, "bad \xff\xfe bytes authentication\n", 1);
-    EXPECT_EQ(failureOf(engine.compact(image, secret)), QStringLiteral("Could not compact vault: "));
+    EXPECT_EQ(failureOf(engine.compact(image, secret)), QStringLiteral("Free space in “Tax” could not be reclaimed."));
     // So does output that breaks off inside a character.
     fake.respond(QStringLiteral("hdiutil-compact"), {}, "costs 5 \xe2\x82", 1);
-    EXPECT_EQ(failureOf(engine.compact(image, secret)), QStringLiteral("Could not compact vault: "));
+    EXPECT_EQ(failureOf(engine.compact(image, secret)), QStringLiteral("Free space in “Tax” could not be reclaimed."));
 }
 
 TEST_F(DiskImageTest, ResizeExplainsALimitBelowTheUsedSpace) {
@@ -92,7 +108,10 @@ TEST_F(DiskImageTest, ResizeExplainsALimitBelowTheUsedSpace) {
               (QStringList{"resize", "-stdinpass", "-size", "16m", image}));
 
     fake.respond(QStringLiteral("hdiutil-resize"), {}, "disk full\n", 1);
-    EXPECT_EQ(failureOf(engine.resize(image, 16, secret)), QStringLiteral("Could not resize vault: disk full\n"));
+    EXPECT_EQ(
+        failureOf(engine.resize(image, 16, secret)),
+        QStringLiteral("The size limit of “Tax” could not be changed. The disk is full — make room on it, then try "
+                       "again."));
 }
 
 TEST_F(DiskImageTest, ArgumentsAndInputOfEachCommand) {

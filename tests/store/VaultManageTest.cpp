@@ -191,7 +191,7 @@ TEST_F(VaultManage, ForgetLocksAnOpenVaultFirstAndKeepsItWhenTheLockFails) {
     fake.respond(QStringLiteral("hdiutil-detach"), {}, "Resource busy\n", 16);
     awaitTask(store->forget(tax));
     EXPECT_TRUE(
-        store->errorMessage().startsWith(QStringLiteral("Could not lock vault — a file inside may still be open: ")));
+        store->errorMessage().endsWith(QStringLiteral(" is in use — close the files open in it, then lock again.")));
     EXPECT_TRUE(store->isUnlocked(tax));
     EXPECT_TRUE(store->vault(tax.id));
     EXPECT_TRUE(secrets.password(tax.id));
@@ -293,8 +293,7 @@ TEST_F(VaultManage, ResizeAndCompactRecordTheirResultsAndClearTheBusyMark) {
     store->clearErrorMessage();
     fake.respond(QStringLiteral("hdiutil-compact"), {}, "hdiutil: compact failed - Resource busy\n", 1);
     awaitTask(store->compact(tax, QStringLiteral("pw")));
-    EXPECT_EQ(store->errorMessage(),
-              QStringLiteral("Could not compact vault: hdiutil: compact failed - Resource busy\n"));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("“Tax” is in use — close the files open in it, then try again."));
     EXPECT_TRUE(store->isUnlocked(tax));
 }
 
@@ -334,7 +333,7 @@ TEST_F(VaultManage, RenameThatLeavesTheImageAttachedKeepsItInReachOfLockAll) {
     // volume counts as an open vault rather than one the store knows nothing of.
     awaitTask(store->rename(tax, QStringLiteral("Taxes"), QStringLiteral("pw")));
     EXPECT_EQ(store->errorMessage(),
-              QStringLiteral("Could not lock vault — a file inside may still be open: Resource busy\n"));
+              QStringLiteral("“Taxes”") + QStringLiteral(" is in use — close the files open in it, then lock again."));
     EXPECT_TRUE(QFileInfo(tax.bundlePath).isDir());
     EXPECT_EQ(store->vault(tax.id)->name, QStringLiteral("Tax"));
     EXPECT_EQ(store->mountPoints().value(tax.id), QStringLiteral("/media/Taxes"));
@@ -405,7 +404,7 @@ TEST_F(VaultManage, RenameRefusalsAndFailuresLeaveTheVaultAsItWas) {
 
     fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}));
     fake.respond(QStringLiteral("diskutil-rename"), {}, "volume busy\n", 1);
-    failsWith(QStringLiteral("Taxes"), QStringLiteral("Could not rename volume: volume busy\n"));
+    failsWith(QStringLiteral("Taxes"), QStringLiteral("“Tax” is in use — close the files open in it, then try again."));
     EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-detach")), (QStringList{"detach", "/media/Tax"}));
 
     openStandard(tax);
@@ -513,7 +512,8 @@ TEST_F(VaultManage, DeleteMovesTheFileToTheTrashOnlyWhenTheVaultLocks) {
 
     fake.respond(QStringLiteral("hdiutil-detach"), {}, "Resource busy\n", 16);
     awaitTask(store->deleteVault(tax));
-    EXPECT_TRUE(store->errorMessage().startsWith(QStringLiteral("Could not lock vault")));
+    EXPECT_TRUE(
+        store->errorMessage().endsWith(QStringLiteral(" is in use — close the files open in it, then lock again.")));
     EXPECT_TRUE(store->vault(tax.id));
     EXPECT_TRUE(QFileInfo(tax.bundlePath).isDir());
 
@@ -601,7 +601,7 @@ TEST_F(VaultManage, CreateStandardVaultRefusesATakenNameAndReportsTheToolsFailur
                                                                      QStringLiteral("pw"), true, false, std::nullopt));
     EXPECT_FALSE(failed.ok);
     EXPECT_EQ(failed.message,
-              QStringLiteral("Could not create vault: hdiutil: create failed - No space left on device\n"));
+              QStringLiteral("“Taxes” could not be created. The disk is full — make room on it, then try again."));
     EXPECT_TRUE(store->vaults().isEmpty());
     EXPECT_EQ(secrets.itemCount(), 0);
 }
@@ -634,7 +634,7 @@ TEST_F(VaultManage, OutcomesBelongToTheirOperation) {
     const StoreOutcome failed = awaitTask(store->compact(tax, QStringLiteral("pw")));
     store->clearErrorMessage(); // as the alert's OK, or another operation, would
     EXPECT_FALSE(failed.ok);
-    EXPECT_EQ(failed.message, QStringLiteral("Could not compact vault: hdiutil: compact failed - Resource busy\n"));
+    EXPECT_EQ(failed.message, QStringLiteral("“Tax” is in use — close the files open in it, then try again."));
 
     fake.respond(QStringLiteral("hdiutil-compact"), {});
     store->setErrorMessage(QStringLiteral("an older failure still on show"));

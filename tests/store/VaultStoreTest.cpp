@@ -258,8 +258,7 @@ TEST_F(UnlockRoad, OtherAttachFailureShowsTheToolsTextAndDeletesNothing) {
     secrets.savePassword(QStringLiteral("pw"), a.id);
     setToolFile(QStringLiteral("attach.err"), "hdiutil: attach failed - no such image\n");
     EXPECT_FALSE(unlockWith(a, QStringLiteral("pw")));
-    EXPECT_EQ(store->errorMessage(),
-              QStringLiteral("Could not unlock vault: hdiutil: attach failed - no such image\n"));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("“A” could not be unlocked. Its file is not where it was."));
     EXPECT_TRUE(secrets.password(a.id).has_value());
     EXPECT_FALSE(store->isUnlocked(a));
 }
@@ -316,8 +315,8 @@ TEST_F(Locking, RefusedDetachShowsItsMessageOnlyForAManualLock) {
     EXPECT_TRUE(store->isUnlocked(a));
 
     lockNow(a, false, LockReason::manual);
-    EXPECT_TRUE(store->errorMessage().startsWith(
-        QStringLiteral("Could not lock vault — a file inside may still be open: hdiutil: couldn't unmount")));
+    EXPECT_TRUE(
+        store->errorMessage().endsWith(QStringLiteral(" is in use — close the files open in it, then lock again.")));
     EXPECT_TRUE(store->isUnlocked(a));
     EXPECT_TRUE(store->unlockedAt().contains(a.id));
     EXPECT_FALSE(store->isBusy(a.id));

@@ -59,7 +59,7 @@ TEST(EngineContract, EngineDrivesTheToolsThroughAVaultsLife) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     EXPECT_TRUE(messageOf([&] {
                     awaitTask(engine.detach(mountPoint, false));
-                }).startsWith("Could not lock vault — a file inside may still be open: hdiutil: detach failed"));
+                }).endsWith(" is in use — close the files open in it, then lock again."));
     file.close();
     awaitTask(engine.detach(mountPoint, false));
     EXPECT_FALSE(awaitTask(engine.mountPoint(image)));

@@ -172,6 +172,7 @@ void SettingsWindow::build() {
     panic_ = toggle(SettingsTexts::panicEnabled, QStringLiteral("panicToggle"), this);
     recorder_ = new ShortcutRecorder(*recorderModel_, model_.panicHotKey(), this);
     recorderNote_ = new QLabel(this);
+    recorderNote_->setTextFormat(Qt::PlainText);
     recorderNote_->setWordWrap(true);
     recorderNote_->setFont(captionFont());
     recorderNote_->setObjectName(QStringLiteral("recorderNote"));
@@ -190,6 +191,7 @@ void SettingsWindow::build() {
     taskbarCaption_->setObjectName(QStringLiteral("taskbarCaption"));
     login_ = toggle(SettingsTexts::launchAtLogin, QStringLiteral("loginToggle"), this);
     loginError_ = new QLabel(this);
+    loginError_->setTextFormat(Qt::PlainText);
     loginError_->setObjectName(QStringLiteral("loginError"));
     loginError_->setWordWrap(true);
     loginError_->setFont(captionFont());

@@ -36,15 +36,10 @@ void ShortcutRecorder::refresh() {
     setText(model_.title());
     setEnabled(model_.isEnabled());
     setAccessibleName(QStringLiteral("Panic shortcut: %1").arg(model_.title()));
-    const bool recording = model_.isRecording();
-    if (recording && !grabbing_ && isVisible()) {
+    // Only keys typed into this window while it has focus are recorded: no keyboard grab, so keys
+    // meant for other programs stay theirs.
+    if (model_.isRecording() && isVisible())
         setFocus(Qt::OtherFocusReason);
-        grabKeyboard();
-        grabbing_ = true;
-    } else if (!recording && grabbing_) {
-        releaseKeyboard();
-        grabbing_ = false;
-    }
 }
 
 bool ShortcutRecorder::event(QEvent* event) {

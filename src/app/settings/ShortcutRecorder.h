@@ -26,7 +26,6 @@ private:
 
     ShortcutRecorderModel& model_;
     PanicHotKey& panic_;
-    bool grabbing_ = false;
 };
 
 } // namespace larkhold

@@ -1,5 +1,6 @@
 #include "UpdateAlert.h"
 
+#include "Dialogs.h"
 #include "Glossary.h"
 
 #include <QMessageBox>
@@ -24,6 +25,7 @@ QMessageBox* present(const UpdateRelease& release, const QString& currentVersion
     box->setWindowTitle(QStringLiteral("Larkhold"));
     box->setText(messageText(release));
     box->setInformativeText(informativeText(currentVersion));
+    Dialogs::keepPlain(box);
     QPushButton* view = box->addButton(QStringLiteral("View Download"), QMessageBox::AcceptRole);
     QPushButton* skip = box->addButton(QStringLiteral("Skip This Version"), QMessageBox::DestructiveRole);
     QPushButton* later = box->addButton(QStringLiteral("Later"), QMessageBox::RejectRole);

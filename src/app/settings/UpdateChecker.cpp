@@ -135,7 +135,7 @@ QCoro::Task<> UpdateChecker::autoCheck() {
         const UpdateRelease& release = *fetched.release;
         const bool skipped = defaults_.contains(SettingsKeys::skippedVersion) &&
                              defaults_.stringValue(SettingsKeys::skippedVersion) == release.version;
-        if (isNewer(release.version, config_.currentVersion) && !skipped) {
+        if (isNewer(release.version, config_.currentVersion) && !skipped && alertsOpen_ == 0) {
             // The alert is not awaited: the next firing must not wait for the user.
             presentUpdateAlert(release);
         }
@@ -239,6 +239,7 @@ QCoro::Task<> UpdateChecker::presentUpdateAlert(UpdateRelease release) {
     // Listening before the alert shows: a presenter may answer at once.
     auto closing = qCoro(answer, &AlertAnswer::closed);
     const QPointer<AlertAnswer> guard(answer);
+    ++alertsOpen_;
     presenter_(release, config_.currentVersion, [self, guard, release](AlertChoice choice) {
         if (!self || !guard || guard->answered)
             return;
@@ -256,6 +257,8 @@ QCoro::Task<> UpdateChecker::presentUpdateAlert(UpdateRelease release) {
         emit guard->closed();
     });
     co_await closing;
+    if (self)
+        --self->alertsOpen_;
     if (guard)
         guard->deleteLater();
 }

@@ -112,6 +112,8 @@ private:
     QTimer timer_;
     AlertPresenter presenter_;
     UrlOpener opener_;
+    // Update alerts on screen: an automatic check adds none while one waits for its answer.
+    int alertsOpen_ = 0;
 };
 
 } // namespace larkhold

@@ -111,6 +111,7 @@ ImportWindow::ImportWindow(ImportDeps deps, const QList<QUrl>& files)
     resultLine->setContentsMargins(0, 0, 0, 0);
     resultLine->setSpacing(6);
     tick_ = new QLabel(resultRow_);
+    tick_->setTextFormat(Qt::PlainText);
     tick_->setPixmap(tickFor(this));
     result_ = textLine(12, ThemeLabel::Tone::green, resultRow_);
     result_->setObjectName(QStringLiteral("resultMessage"));

@@ -195,6 +195,7 @@ TEST_F(SettingsWindowTest, RecordingTakesRealKeysAndReplacesTheShortcut) {
     QTest::mouseClick(recorder, Qt::LeftButton);
     EXPECT_EQ(recorder->text(), QStringLiteral("Press keys…"));
     EXPECT_FALSE(keys.isGrabbed());
+    EXPECT_EQ(QWidget::keyboardGrabber(), nullptr) << "keys typed into other programs stay theirs";
     // Tab and a plain letter are swallowed, not used to move the focus or as a shortcut.
     QTest::keyClick(recorder, Qt::Key_Tab);
     QTest::keyClick(recorder, Qt::Key_K);

@@ -266,6 +266,22 @@ TEST_F(UpdateCheckerTest, AutomaticChecksKeepTwentyHoursApart) {
     EXPECT_EQ(server.requests().size(), 3);
 }
 
+TEST_F(UpdateCheckerTest, AnUnansweredAlertIsNotJoinedByAnotherAutomaticOne) {
+    auto c = checker(QStringLiteral("1.0"), std::nullopt);
+    automatic(*c);
+    ASSERT_EQ(alerts.size(), 1);
+    clock.advance(20 * 3600);
+    automatic(*c);
+    EXPECT_EQ(server.requests().size(), 2);
+    EXPECT_EQ(alerts.size(), 1) << "the first alert still waits for its answer";
+
+    pendingAnswer(Choice::later);
+    QCoreApplication::processEvents();
+    clock.advance(20 * 3600);
+    automatic(*c);
+    EXPECT_EQ(alerts.size(), 2);
+}
+
 TEST_F(UpdateCheckerTest, ACheckStampedInTheFutureCountsAsStale) {
     defaults.setDate(SettingsKeys::lastUpdateCheck, clock.now().addingSeconds(5 * 24 * 3600));
     auto c = checker();

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QFuture>
+#include <QMetaObject>
+#include <QObject>
+#include <QPromise>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace larkhold {
+
+// Runs `look` (a stat, an existence check) on a thread of its own and hands its result to `then` on
+// `context`'s thread, as long as `context` lives. The thread is never waited for: a call stuck in
+// the kernel on a dead network share holds only that thread, never the GUI, a shared pool or the
+// process's exit. `look` must own everything it touches.
+template <typename Result>
+void lookOffThread(QObject* context, std::function<Result()> look, std::function<void(Result)> then) {
+    struct Mailbox {
+        std::mutex mutex;
+        QObject* receiver = nullptr;
+    };
+    auto mailbox = std::make_shared<Mailbox>();
+    // One receiver per look, owned by the context: it goes with the context, or once its answer came.
+    auto* receiver = new QObject(context);
+    mailbox->receiver = receiver;
+    // Runs on the context's thread while the receiver is destroyed; the lock keeps a delivery from racing it.
+    QObject::connect(receiver, &QObject::destroyed, [mailbox] {
+        const std::lock_guard lock(mailbox->mutex);
+        mailbox->receiver = nullptr;
+    });
+    std::thread([mailbox, look = std::move(look), then = std::move(then)]() mutable {
+        Result result = look();
+        const std::lock_guard lock(mailbox->mutex);
+        if (!mailbox->receiver)
+            return;
+        QObject* target = mailbox->receiver;
+        QMetaObject::invokeMethod(
+            target,
+            [target, then = std::move(then), result = std::move(result)] {
+                target->deleteLater();
+                then(result);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+// As above, but `then` gets `late` if the look has not answered within `deadline`; a later answer
+// is then dropped.
+template <typename Result>
+void lookOffThread(QObject* context, std::function<Result()> look, std::chrono::milliseconds deadline, Result late,
+                   std::function<void(Result)> then) {
+    // Both callbacks run on the context's thread: a plain flag is enough.
+    auto done = std::make_shared<bool>(false);
+    lookOffThread<Result>(context, std::move(look), [done, then](Result result) {
+        if (std::exchange(*done, true))
+            return;
+        then(std::move(result));
+    });
+    QTimer::singleShot(deadline, context, [done, then, late = std::move(late)] {
+        if (std::exchange(*done, true))
+            return;
+        then(late);
+    });
+}
+
+// A look on a thread of its own whose answer a coroutine can await; the thread finishes the future.
+template <typename Result> QFuture<Result> lookInThread(std::function<Result()> look) {
+    auto promise = std::make_shared<QPromise<Result>>();
+    QFuture<Result> future = promise->future();
+    promise->start();
+    std::thread([promise, look = std::move(look)] {
+        promise->addResult(look());
+        promise->finish();
+    }).detach();
+    return future;
+}
+
+} // namespace larkhold

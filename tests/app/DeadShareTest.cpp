@@ -1,0 +1,153 @@
+#include "AppDelegate.h"
+#include "ChildJob.h"
+#include "FakeSession.h"
+#include "FileLook.h"
+#include "HangingShare.h"
+#include "MenuBarPanel.h"
+#include "TrayMenu.h"
+#include "VaultStatusCache.h"
+#include "fakes/store/StoreFixture.h"
+
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+namespace larkhold::test {
+namespace {
+
+// A vault on a network share that stops answering, beside one on a local disk.
+class DeadShare : public StoreFixture {
+protected:
+    void SetUp() override {
+        if (!share.isMounted())
+            GTEST_SKIP() << "FUSE cannot be mounted here";
+        local = standardVault(QStringLiteral("Local"));
+        away = newRecord(QStringLiteral("Away"), VaultKind::standard, QStringLiteral(".sparsebundle"), 1024);
+        away.bundlePath = share.path() + QStringLiteral("/Away.sparsebundle");
+        QDir().mkpath(share.backing() + QStringLiteral("/Away.sparsebundle"));
+        listed.append(away);
+        startStore();
+        status = std::make_unique<VaultStatusCache>(*store, nullptr);
+        status->setDeadline(std::chrono::milliseconds(100));
+        ASSERT_TRUE(waitUntil([&] { return status->isKnown(away.id) && status->isKnown(local.id); }));
+    }
+
+    void hangShare() {
+        share.hang();
+        status->refresh();
+        ASSERT_TRUE(share.waitStalled());
+        ASSERT_TRUE(waitUntil([&] { return status->fileState(away.id) == VaultFileState::unknown; }));
+    }
+
+    HangingShare share;
+    std::unique_ptr<VaultStatusCache> status;
+    Vault local, away;
+    ShellActions actions;
+};
+
+QStringList actionTexts(const QMenu& menu) {
+    QStringList texts;
+    for (QAction* action : menu.actions())
+        texts.append(action->isSeparator() ? QStringLiteral("—") : action->text());
+    return texts;
+}
+
+TEST_F(DeadShare, TrayMenuAndPanelAnswerAndOfferNothingThatNeedsTheFile) {
+    TrayMenu menu(*store, actions, status.get());
+    MenuBarPanel panel(*store, defaults, actions, status.get());
+    EXPECT_EQ(actionTexts(menu).mid(0, 2), (QStringList{"Unlock “Local”", "Unlock “Away”"}));
+
+    hangShare();
+    // Both are built from what the looks found; neither waits for the share.
+    menu.rebuild();
+    panel.rebuild();
+    ASSERT_EQ(menu.actions().at(1)->text(), QStringLiteral("“Away” — disk not responding"));
+    EXPECT_FALSE(menu.actions().at(1)->isEnabled());
+    EXPECT_TRUE(menu.actions().at(0)->isEnabled());
+    QWidget* row = nullptr;
+    for (QWidget* candidate : panel.findChildren<QWidget*>(QStringLiteral("vaultRow"))) {
+        if (candidate->property("vaultName").toString() == away.name)
+            row = candidate;
+    }
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->findChild<QLabel*>(QStringLiteral("caption"))->text(), QStringLiteral("Disk not responding"));
+    EXPECT_TRUE(row->findChildren<QPushButton*>().isEmpty()) << "no Unlock for a file nobody can look at";
+
+    // A look stuck on the share holds up no other vault's look.
+    QDir(local.bundlePath).removeRecursively();
+    const quint64 before = status->completedPasses();
+    status->refresh();
+    ASSERT_TRUE(waitUntil([&] { return status->fileState(local.id) == VaultFileState::fileMissing; }));
+    EXPECT_EQ(status->completedPasses(), before) << "the round waits for the share; the local answer does not";
+
+    share.answer();
+    ASSERT_TRUE(waitUntil([&] { return status->fileState(away.id) == VaultFileState::present; }));
+    menu.rebuild();
+    EXPECT_EQ(menu.actions().at(1)->text(), QStringLiteral("Unlock “Away”"));
+}
+
+TEST_F(DeadShare, AScreenLockLocksWhileALookHangs) {
+    ASSERT_TRUE(unlockWith(local, QStringLiteral("pw")));
+    FakeSessionMonitor session;
+    FakeSleepInhibitor inhibitor;
+    AppDelegateDeps deps;
+    deps.store = store.get();
+    deps.defaults = &defaults;
+    deps.session = &session;
+    deps.sleepInhibitor = &inhibitor;
+    AppDelegate delegate(deps);
+    delegate.applicationDidFinishLaunching();
+    TrayMenu menu(*store, actions, status.get());
+
+    hangShare();
+    menu.rebuild();
+    session.lockScreen();
+    ASSERT_TRUE(waitUntil([&] { return store->openCount() == 0 && !delegate.lockQueue().isLocking(); }));
+    session.prepareForSleep();
+    ASSERT_TRUE(waitUntil([&] { return !inhibitor.isHeld(); })) << "sleep is let go while the share hangs";
+    share.answer();
+}
+
+// A child that starts looks at a path and ends when its input closes; it says "ended" once the
+// application object is gone and exit() runs. A thread stuck in the kernel on the share keeps the
+// kernel from reaping the process until the share answers; nothing in the process waits for it.
+const bool lookAndLeave = registerChildJob(QStringLiteral("lookAndLeave"), [](const QStringList& arguments) {
+    const QString path = arguments.value(0);
+    QObject context;
+    lookOffThread<VaultFileState>(
+        &context, [path] { return probeVaultFile(path); }, [](VaultFileState) {});
+    const QFuture<VaultFileState> waiting = lookInThread<VaultFileState>([path] { return probeVaultFile(path); });
+    std::atexit([] { std::cout << "ended" << std::endl; });
+    std::string line;
+    while (std::getline(std::cin, line)) {
+    }
+    return 0;
+});
+
+TEST(DeadShareExit, TheProcessEndsWithoutWaitingForLooksStuckOnAShare) {
+    HangingShare share;
+    if (!share.isMounted())
+        GTEST_SKIP() << "FUSE cannot be mounted here";
+    QDir().mkpath(share.backing() + QStringLiteral("/Away.sparsebundle"));
+    share.hang();
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--larkhold-child-job=lookAndLeave"),
+                                                          share.path() + QStringLiteral("/Away.sparsebundle")});
+    ASSERT_TRUE(child.waitForStarted(60'000));
+    ASSERT_TRUE(share.waitStalled());
+    child.closeWriteChannel();
+    QByteArray output;
+    const QDeadlineTimer deadline(60'000);
+    while (!output.contains("ended") && !deadline.hasExpired() && child.waitForReadyRead(int(deadline.remainingTime())))
+        output += child.readAllStandardOutput();
+    EXPECT_TRUE(output.contains("ended")) << "the process waited for a look stuck on the share";
+    share.answer();
+    ASSERT_TRUE(child.waitForFinished(60'000));
+    EXPECT_EQ(child.exitCode(), 0);
+}
+
+} // namespace
+} // namespace larkhold::test

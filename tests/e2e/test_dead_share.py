@@ -1,0 +1,70 @@
+"""A listed vault on a network share that stops answering: the windows keep answering and locks still happen."""
+
+import os
+import subprocess
+import unittest
+
+from harness import BUILD_DIR, DesktopTestCase, wait_until
+
+PASSWORD = "correct horse battery"
+HANGFS = os.path.join(BUILD_DIR, "tests", "support", "hangfs", "larkhold-test-hangfs")
+
+
+class DeadShare(DesktopTestCase):
+    def setUp(self):
+        super().setUp()
+        if not os.access("/dev/fuse", os.R_OK | os.W_OK):
+            self.skipTest("FUSE cannot be mounted here")
+        d = self.desktop
+        backing = os.path.join(d.root, "share-backing")
+        self.share = os.path.join(d.root, "share")
+        os.makedirs(os.path.join(backing, "Away.sparsebundle"))
+        os.makedirs(self.share)
+        self.fs = d.spawn("hangfs", [HANGFS, backing, self.share], stdin=subprocess.PIPE)
+        # Runs before the desktop is closed: nothing of larkhold may stay stuck on the share then.
+        self.addCleanup(self.fs.stdin.close)
+        wait_until(lambda: "ready" in d.log("hangfs"), "the share mounted")
+
+        self.vault = d.make_standard_vault("E2E", PASSWORD)
+        self.vault["autoOpenAtLaunch"] = True
+        away = d.make_standard_vault("Away", PASSWORD, size_mb=16)
+        away["bundlePath"] = os.path.join(self.share, "Away.sparsebundle")
+        d.list_vaults([self.vault, away])
+        d.save_password(self.vault)
+
+    def hang(self):
+        self.fs.stdin.write(b"hang\n")
+        self.fs.stdin.flush()
+        # Larkhold looks at every listed vault's file every few seconds.
+        wait_until(lambda: "stalled" in self.desktop.log("hangfs"), "a look stuck on the share")
+
+    def test_windows_answer_and_the_screen_lock_locks_while_the_share_hangs(self):
+        d = self.desktop
+        d.start_larkhold()
+        d.wait_mounted()
+        d.wait_for_activity("E2E unlocked · keyring")
+        self.hang()
+
+        # Shown again over D-Bus by a second start.
+        d.close_window(d.wait_for_window("Larkhold"))
+        d.wait_window_gone("Larkhold")
+        again = d.run_larkhold()
+        self.assertEqual(again.returncode, 0, again.stderr.decode(errors="replace"))
+        d.wait_for_window("Larkhold")
+
+        # The tray's panel opens.
+        d.click_tray_icon()
+        d.wait_for_window("Larkhold Panel")
+        d.screenshot("panel-with-dead-share")
+        d.key("Escape")
+
+        d.screensaver_active_changed(True)
+        d.wait_unmounted()
+        d.wait_for_activity("E2E locked (screen locked)")
+        d.prepare_for_sleep(True)
+        wait_until(lambda: d.inhibitor_releases(), "the sleep let go")
+        self.assertIsNone(d.larkhold.poll())
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,69 @@
+#include "HangingShare.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+
+namespace larkhold::test {
+
+HangingShare::HangingShare() {
+    QDir(dir_.path()).mkpath(QStringLiteral("backing"));
+    QDir(dir_.path()).mkpath(QStringLiteral("share"));
+    if (!QFileInfo(QStringLiteral("/dev/fuse")).isReadable())
+        return;
+    fs_.setProgram(QStringLiteral(LARKHOLD_HANGFS_PATH));
+    fs_.setArguments({backing(), path()});
+    fs_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    fs_.start();
+    if (!fs_.waitForStarted(60'000))
+        return;
+    mounted_ = waitForLine("ready");
+}
+
+HangingShare::~HangingShare() {
+    if (fs_.state() == QProcess::NotRunning)
+        return;
+    // The file system answers what waits, unmounts and ends when its input closes.
+    fs_.closeWriteChannel();
+    if (!fs_.waitForFinished(60'000)) {
+        fs_.kill();
+        fs_.waitForFinished(60'000);
+    }
+}
+
+void HangingShare::send(const char* line) {
+    fs_.write(line);
+    fs_.waitForBytesWritten(60'000);
+}
+
+void HangingShare::hang() {
+    send("hang\n");
+}
+
+void HangingShare::answer() {
+    send("answer\n");
+}
+
+bool HangingShare::waitStalled() {
+    return waitForLine("stalled");
+}
+
+bool HangingShare::waitForLine(const QByteArray& prefix) {
+    const QDeadlineTimer deadline(60'000);
+    for (;;) {
+        const qsizetype end = output_.indexOf('\n');
+        if (end >= 0) {
+            const QByteArray line = output_.left(end);
+            output_.remove(0, end + 1);
+            if (line.startsWith(prefix))
+                return true;
+            continue;
+        }
+        if (deadline.hasExpired() || fs_.state() == QProcess::NotRunning)
+            return false;
+        if (fs_.waitForReadyRead(int(deadline.remainingTime())))
+            output_ += fs_.readAllStandardOutput();
+    }
+}
+
+} // namespace larkhold::test

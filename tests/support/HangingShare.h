@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace larkhold::test {
+
+// A folder mounted through a FUSE file system whose lookups hang on command, as those of a network
+// share that stopped answering. Needs /dev/fuse and the right to mount: without them isMounted()
+// is false and the test skips.
+class HangingShare {
+public:
+    HangingShare();
+    // Answers every waiting look, unmounts and waits for the file system to end.
+    ~HangingShare();
+    HangingShare(const HangingShare&) = delete;
+    HangingShare& operator=(const HangingShare&) = delete;
+
+    bool isMounted() const { return mounted_; }
+    // Where files are made (not through the mount), and the mount itself.
+    QString backing() const { return dir_.filePath(QStringLiteral("backing")); }
+    QString path() const { return dir_.filePath(QStringLiteral("share")); }
+
+    // From now on every look below the mount waits until answer().
+    void hang();
+    void answer();
+    // Waits (up to a minute) until a look is stuck; true when one is.
+    bool waitStalled();
+
+private:
+    void send(const char* line);
+    bool waitForLine(const QByteArray& prefix);
+
+    QTemporaryDir dir_;
+    QProcess fs_;
+    QByteArray output_;
+    bool mounted_ = false;
+};
+
+} // namespace larkhold::test
