@@ -200,6 +200,17 @@ public:
             if (createdFolder) {
                 ::rmdir(image_.mountPoint.c_str());
             }
+            // A loop device that clears itself lets the disk go a moment later. Whatever keeps it
+            // longer (udisks answering a failed LoopSetup with the descriptor still open) is not
+            // waited for: this process holds the image's lock, and the next attach would wait.
+            if (!server_.waitUntilIdle(std::chrono::seconds(5))) {
+                store_.sync();
+                if (fuseUnmount(image_.diskFolder, false)) {
+                    fuseUnmount(image_.diskFolder, true);
+                }
+                ::rmdir(image_.diskFolder.c_str());
+                _exit(1);
+            }
             server_.stop();
             ::rmdir(image_.diskFolder.c_str());
             return 1;
