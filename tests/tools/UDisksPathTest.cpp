@@ -151,22 +151,25 @@ TEST_F(UDisksPath, VolumeLivesThroughUDisksWhereItChoosesToMountIt) {
 
 // polkit's refusals, which the real daemon shows only with an agent a person answers: the user
 // reads why in plain words, never "authentication" (the application's sign of a wrong password),
-// and nothing stays mounted.
+// and nothing stays mounted. The first refusal keeps the disk's descriptor open, which must not
+// keep the next attach waiting for the failed one's service.
 TEST_F(UDisksPath, RefusedPermissionIsToldInPlainWords) {
     const QString image = s.path("Shut.sparsebundle");
     createImage(image, "Shut");
     const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
     for (const char* refusal : {"NotAuthorizedDismissed", "NotAuthorizedCanObtain"}) {
+        const bool keepsDescriptor = refusal == std::string("NotAuthorizedDismissed");
         QProcess refuse;
         refuse.start("dbus-send",
                      {"--bus=" + address, "--print-reply", "--dest=org.freedesktop.UDisks2",
                       "/org/freedesktop/UDisks2/Manager", "org.freedesktop.DBus.Mock.AddMethod",
                       "string:org.freedesktop.UDisks2.Manager", "string:LoopSetup", "string:ha{sv}", "string:o",
-                      // The disk's descriptor is closed, as udisks closes it: an open one keeps the disk busy.
-                      QStringLiteral("string:__import__('os').close(args[0].take())\n"
+                      QStringLiteral("string:%1\n"
                                      "raise dbus.exceptions.DBusException('Not authorized to perform "
-                                     "operation', name='org.freedesktop.UDisks2.Error.%1')")
-                          .arg(QLatin1String(refusal))});
+                                     "operation', name='org.freedesktop.UDisks2.Error.%2')")
+                          .arg(keepsDescriptor ? QLatin1String("__import__('builtins').kept = args[0].take()")
+                                               : QLatin1String("__import__('os').close(args[0].take())"),
+                               QLatin1String(refusal))});
         refuse.waitForFinished(-1);
         ASSERT_EQ(refuse.exitCode(), 0) << refuse.readAllStandardError().toStdString();
         Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);

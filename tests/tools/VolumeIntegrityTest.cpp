@@ -332,6 +332,9 @@ TEST_F(VolumeIntegrity, FullHostDiskIsReportedAndTheVaultAttachesOnceSpaceIsFree
 // A vault whose journal still holds synced changes (its service died) is unlocked while the host
 // disk is full: replaying the journal fails for want of space, and the attach must stop there
 // rather than repair the volume without its journal. Once space is freed, every file is back.
+// The kernel may already have written those changes in place before the service died (a busy
+// machine's write-back does), and then the replay needs no room and the attach goes on: that
+// volume must hold every file too, unrepaired.
 TEST_F(VolumeIntegrity, AttachWhileTheHostDiskIsFullStopsAndLosesNoFile) {
     SKIP_WITHOUT_MOUNTS();
     SmallDisk disk(s.path("full-disk"), "128m");
@@ -355,7 +358,14 @@ TEST_F(VolumeIntegrity, AttachWhileTheHostDiskIsFullStopsAndLosesNoFile) {
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
         Outcome full = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
-        EXPECT_NE(full.status, 0);
+        if (full.status == 0) {
+            EXPECT_EQ(attempt, 0) << "a replay that ran out of space once cannot succeed without more";
+            EXPECT_EQ(full.err, "");
+            mountPoint = mountPointIn(full.out);
+            expectTree(mountPoint, written);
+            detach(mountPoint);
+            break;
+        }
         EXPECT_EQ(full.err.trimmed(),
                   "hdiutil: attach failed - There is not enough space on the disk that holds this vault.");
     }

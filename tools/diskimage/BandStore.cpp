@@ -538,6 +538,9 @@ long BandStore::write(const std::uint8_t* in, std::size_t length, std::uint64_t 
     if (closed_) {
         return -EIO;
     }
+    if (refuseAfterFailure_ && (ranOutOfSpace_ || ioFailed_)) {
+        return ranOutOfSpace_ ? -ENOSPC : -EIO;
+    }
     if (offset >= size_ || length > size_ - offset) {
         return -ENOSPC;
     }
@@ -584,7 +587,7 @@ long BandStore::writeRange(const std::uint8_t* in, std::size_t length, std::uint
 }
 
 int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
-    if (closed_) {
+    if (closed_ || (refuseAfterFailure_ && (ranOutOfSpace_ || ioFailed_))) {
         return -EIO;
     }
     if (offset >= size_) {

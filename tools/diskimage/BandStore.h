@@ -48,6 +48,10 @@ public:
     int sync();
     // Wipes the key: every read, write and discard fails from now on.
     void close();
+    // While on, every write and discard fails once a read or write has failed: a check that could
+    // not read or write one block must not write what it decides next, such as a superblock it
+    // made up for the blocks it could not write.
+    void refuseWritesAfterAFailure(bool on) { refuseAfterFailure_ = on; }
     // Whether a write failed because the disk that holds the bands is full.
     bool ranOutOfSpace() const { return ranOutOfSpace_; }
     // Whether a read or write failed for a reason other than a full disk (a missing, short or
@@ -76,6 +80,7 @@ private:
     std::atomic<bool> ranOutOfSpace_ = false;
     std::atomic<bool> ioFailed_ = false;
     std::atomic<bool> closed_ = false;
+    std::atomic<bool> refuseAfterFailure_ = false;
     // The record of written bands. recorded_ is guarded by bandsMutex_; recordMutex_ orders the
     // writes of the record file, so that an older list never lands after a newer one.
     bool record_ = false;

@@ -200,6 +200,17 @@ public:
             if (createdFolder) {
                 ::rmdir(image_.mountPoint.c_str());
             }
+            // A loop device that clears itself lets the disk go a moment later. Whatever keeps it
+            // longer (udisks answering a failed LoopSetup with the descriptor still open) is not
+            // waited for: this process holds the image's lock, and the next attach would wait.
+            if (!server_.waitUntilIdle(std::chrono::seconds(5))) {
+                store_.sync();
+                if (fuseUnmount(image_.diskFolder, false)) {
+                    fuseUnmount(image_.diskFolder, true);
+                }
+                ::rmdir(image_.diskFolder.c_str());
+                _exit(1);
+            }
             server_.stop();
             ::rmdir(image_.diskFolder.c_str());
             return 1;
@@ -579,6 +590,15 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store) {
     // e2fsck: 0 clean, 1 errors corrected, 2 corrected and a reboot advised; 4 and above mean
     // problems were left or the check could not run.
     std::string note;
+    // A check that fails to write one block still writes its superblock as it leaves, with only
+    // the fields it changed: over a superblock the journal replay just put in place, that leaves
+    // one whose checksum matches neither, and the next check would have to repair. Nothing is
+    // written after the first failure; what the replay wrote, it writes again next time.
+    store.refuseWritesAfterAFailure(true);
+    struct Unfence {
+        BandStore& store;
+        ~Unfence() { store.refuseWritesAfterAFailure(false); }
+    } unfence{store};
     ChildResult preen = runChild({"e2fsck", "-p", diskPath});
     if (preen.status >= 4 || storageFailure(store)) {
         runtime::log("e2fsck -p (status " + std::to_string(preen.status) + ")", preen.out);
