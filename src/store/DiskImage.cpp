@@ -2,7 +2,6 @@
 
 #include "Plist.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
