@@ -3,7 +3,6 @@
 #include "DiskUsage.h"
 #include "Plist.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -122,8 +121,8 @@ QString couldNot(Step step, const QString& name) {
     return {};
 }
 
-// The user reads this system's sentence: which vault, what happened, what to do. The tool's own
-// words, paths and all, go to the log only.
+// The user reads this system's sentence: which vault, what happened, what to do; never the tool's
+// own words, paths and all.
 QString userSentence(Step step, const QString& name, const QString& toolText) {
     const QString vault = quoted(name);
     const auto says = [&](const char* words) { return toolText.contains(QLatin1String(words), Qt::CaseInsensitive); };
@@ -154,7 +153,6 @@ void throwIfFailed(const ProcessResult& result, Step step, const QString& name, 
     const QString text = decodeUtf8(result.standardError);
     if (recognisesBadPassword && mentionsAuthentication(text))
         throw DiskImageError::badPassword();
-    qWarning().noquote() << "disk-image tool failed:" << text.trimmed();
     throw DiskImageError::commandFailed(userSentence(step, name, text));
 }
 

@@ -36,6 +36,8 @@ protected:
     }
 
     void hangShare() {
+        // A look still on its way would take the refresh's place; its answer needs the event loop.
+        ASSERT_TRUE(waitUntil([&] { return !status->isRefreshing(); }));
         share.hang();
         status->refresh();
         ASSERT_TRUE(share.waitStalled());
