@@ -44,19 +44,56 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 // placeholder, then rename over it. The rename can only replace the placeholder, unless another
 // process deletes it and puts a file of its own there in the moment between the two calls; this
 // window is the price of a file system that offers no atomic way.
-void renameOverPlaceholderFile(const QByteArray& f, const QByteArray& t, const QString& from, const QString& to) {
-    const int fd = ::open(t.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+void renameOverPlaceholderFile(int folder, const QByteArray& f, const QByteArray& t, const QString& from,
+                               const QString& to) {
+    const int fd = ::openat(folder, t.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         throwMoveError(from, to, errno);
     struct stat placeholder {};
     const bool statted = ::fstat(fd, &placeholder) == 0;
     ::close(fd);
-    if (::rename(f.constData(), t.constData()) == 0)
+    if (::renameat(folder, f.constData(), folder, t.constData()) == 0)
         return;
     const int error = errno;
     struct stat now {};
-    if (statted && ::lstat(t.constData(), &now) == 0 && sameFile(now, placeholder))
-        ::unlink(t.constData());
+    if (statted && ::fstatat(folder, t.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, placeholder))
+        ::unlinkat(folder, t.constData(), 0);
+    throwMoveError(from, to, error);
+}
+
+void noReplaceRenameFallbackAt(int folder, const QString& from, const QString& to) {
+    const QByteArray f = QFile::encodeName(from);
+    const QByteArray t = QFile::encodeName(to);
+    struct stat source {};
+    if (::fstatat(folder, f.constData(), &source, AT_SYMLINK_NOFOLLOW) != 0)
+        throwMoveError(from, to, errno);
+
+    if (S_ISDIR(source.st_mode)) {
+        // A folder cannot be hard-linked. Claiming the name with mkdir() is atomic, and rename()
+        // replaces a folder only while it is empty, so nothing that holds data can be lost: at
+        // worst an empty folder that another process made in place of ours.
+        if (::mkdirat(folder, t.constData(), 0700) != 0)
+            throwMoveError(from, to, errno);
+        if (::renameat(folder, f.constData(), folder, t.constData()) == 0)
+            return;
+        const int error = errno;
+        ::unlinkat(folder, t.constData(), AT_REMOVEDIR); // only succeeds while it is still our empty placeholder
+        throwMoveError(from, to, error);
+    }
+
+    // link() refuses an existing target atomically; the old name is dropped only afterwards.
+    if (::linkat(folder, f.constData(), folder, t.constData(), 0) == 0) {
+        if (::unlinkat(folder, f.constData(), 0) == 0)
+            return;
+        const int error = errno;
+        ::unlinkat(folder, t.constData(), 0);
+        throwMoveError(from, to, error);
+    }
+    const int error = errno;
+    if (error == EPERM || error == EOPNOTSUPP || error == EMLINK || error == ENOSYS) {
+        renameOverPlaceholderFile(folder, f, t, from, to);
+        return;
+    }
     throwMoveError(from, to, error);
 }
 
@@ -200,14 +237,18 @@ FileMoveError::FileMoveError(const QString& message, int errorCode)
     : std::runtime_error(message.toStdString()), errorCode_(errorCode) {}
 
 void noReplaceRename(const QString& from, const QString& to) {
+    noReplaceRenameAt(AT_FDCWD, from, to);
+}
+
+void noReplaceRenameAt(int folder, const QString& from, const QString& to) {
     const QByteArray f = QFile::encodeName(from);
     const QByteArray t = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(folder, f.constData(), folder, t.constData(), RENAME_NOREPLACE) == 0)
         return;
     const int error = errno;
     // EINVAL: the file system does not know the flag; ENOSYS: neither does the kernel.
     if (error == EINVAL || error == ENOSYS) {
-        detail::noReplaceRenameFallback(from, to);
+        noReplaceRenameFallbackAt(folder, from, to);
         return;
     }
     throwMoveError(from, to, error);
@@ -216,39 +257,7 @@ void noReplaceRename(const QString& from, const QString& to) {
 namespace detail {
 
 void noReplaceRenameFallback(const QString& from, const QString& to) {
-    const QByteArray f = QFile::encodeName(from);
-    const QByteArray t = QFile::encodeName(to);
-    struct stat source {};
-    if (::lstat(f.constData(), &source) != 0)
-        throwMoveError(from, to, errno);
-
-    if (S_ISDIR(source.st_mode)) {
-        // A folder cannot be hard-linked. Claiming the name with mkdir() is atomic, and rename()
-        // replaces a folder only while it is empty, so nothing that holds data can be lost: at
-        // worst an empty folder that another process made in place of ours.
-        if (::mkdir(t.constData(), 0700) != 0)
-            throwMoveError(from, to, errno);
-        if (::rename(f.constData(), t.constData()) == 0)
-            return;
-        const int error = errno;
-        ::rmdir(t.constData()); // only succeeds while it is still our empty placeholder
-        throwMoveError(from, to, error);
-    }
-
-    // link() refuses an existing target atomically; the old name is dropped only afterwards.
-    if (::link(f.constData(), t.constData()) == 0) {
-        if (::unlink(f.constData()) == 0)
-            return;
-        const int error = errno;
-        ::unlink(t.constData());
-        throwMoveError(from, to, error);
-    }
-    const int error = errno;
-    if (error == EPERM || error == EOPNOTSUPP || error == EMLINK || error == ENOSYS) {
-        renameOverPlaceholderFile(f, t, from, to);
-        return;
-    }
-    throwMoveError(from, to, error);
+    noReplaceRenameFallbackAt(AT_FDCWD, from, to);
 }
 
 } // namespace detail

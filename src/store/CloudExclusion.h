@@ -24,6 +24,10 @@ private:
 // the target exists).
 void noReplaceRename(const QString& from, const QString& to);
 
+// The same with both names inside the open folder `folder` (a descriptor), so that the move cannot
+// land elsewhere when the folder's path changes meanwhile, e.g. when a volume is unmounted.
+void noReplaceRenameAt(int folder, const QString& from, const QString& to);
+
 namespace detail {
 // The path taken when the file system cannot rename without replacing; reachable for tests.
 void noReplaceRenameFallback(const QString& from, const QString& to);

@@ -1,5 +1,7 @@
 #include "VaultFileCopy.h"
 
+#include "CloudExclusion.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -177,32 +179,15 @@ void copyEntry(const QString& source, int folder, const std::string& name, const
 
 // Gives the temporary entry its final name unless that name is taken; false when it is.
 bool placeUnder(int folder, const std::string& temporary, const std::string& name) {
-    if (::renameat2(folder, temporary.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
+    try {
+        noReplaceRenameAt(folder, QFile::decodeName(QByteArray::fromStdString(temporary)),
+                          QFile::decodeName(QByteArray::fromStdString(name)));
         return true;
-    int error = errno;
-    if (error == EINVAL || error == ENOSYS) {
-        // A file system without the flag: claim the name atomically first (a hard link, or an empty
-        // folder that only an empty folder may replace).
-        struct stat entry {};
-        if (::fstatat(folder, temporary.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
-            throw errnoFailure(errno);
-        if (S_ISDIR(entry.st_mode)) {
-            if (::mkdirat(folder, name.c_str(), 0700) == 0) {
-                if (::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0)
-                    return true;
-                error = errno;
-                ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
-                throw errnoFailure(error);
-            }
-        } else if (::linkat(folder, temporary.c_str(), folder, name.c_str(), 0) == 0) {
-            ::unlinkat(folder, temporary.c_str(), 0);
-            return true;
-        }
-        error = errno;
+    } catch (const FileMoveError& e) {
+        if (e.errorCode() == EEXIST)
+            return false;
+        throw errnoFailure(e.errorCode());
     }
-    if (error == EEXIST)
-        return false;
-    throw errnoFailure(error);
 }
 
 // The folder opened for the copy and what it was when opened.
