@@ -240,3 +240,58 @@ TEST_F(DesktopUser, RefusalsLeaveNothingBehind) {
     const QString mountPoint = attach(path);
     EXPECT_EQ(mountPoint, media_ + "/Shut");
 }
+
+// A resize that fails leaves the vault as it was, its limit and its file system alike: a shrink
+// below what the files need, and a grow and a shrink on a host disk too full for them.
+TEST_F(DesktopUser, AFailedResizeLeavesTheVaultAsItWas) {
+    const QString disk = qEnvironmentVariable("LARKHOLD_UDISKS_FIXTURE") + "/small-disk";
+    const QString path = disk + "/Tight.sparsebundle";
+    createImage(path, "Tight", "64m");
+    QString mountPoint = attach(path);
+    // The early file's blocks become holes once it is gone and the vault compacted; a shrink must
+    // move the kept file's end into them, which takes room on the host disk.
+    writeFile(mountPoint + "/early.bin", randomBytes(24 << 20));
+    const QByteArray kept = randomBytes(24 << 20);
+    writeFile(mountPoint + "/kept.bin", kept);
+    ASSERT_TRUE(QFile::remove(mountPoint + "/early.bin"));
+    const qint64 total = totalBytes(mountPoint);
+    detach(mountPoint);
+    ASSERT_EQ(hdiutil({"compact", "-stdinpass", path}, kPassword).status, 0);
+    const std::string info = readFile(path + "/Info.plist").toStdString();
+
+    auto unchanged = [&](const char* after) {
+        EXPECT_EQ(readFile(path + "/Info.plist").toStdString(), info) << after;
+        Outcome attached = hdiutil({"attach", "-plist", "-stdinpass", path}, kPassword);
+        ASSERT_EQ(attached.status, 0) << after << attached.err.toStdString();
+        EXPECT_EQ(attached.err.toStdString(), "") << after; // nothing to repair
+        const QString at = mountPointIn(attached.out);
+        EXPECT_EQ(totalBytes(at), total) << after;
+        EXPECT_EQ(readFile(at + "/kept.bin"), kept) << after;
+        Outcome verified = runTool("diskutil", {"verifyVolume", at});
+        EXPECT_TRUE(verified.out.contains("exit code is 0")) << after << verified.out.toStdString();
+        detach(at);
+    };
+
+    Outcome tooSmall = hdiutil({"resize", "-size", "16m", "-stdinpass", path}, kPassword);
+    EXPECT_NE(tooSmall.status, 0);
+    EXPECT_TRUE(tooSmall.err.contains("smaller than the data inside needs")) << tooSmall.err.toStdString();
+    unchanged("a shrink below the files");
+
+    // Ballast leaves the host disk room for a new limit, not for what growing or shrinking writes.
+    {
+        QFile ballast(disk + "/ballast");
+        ASSERT_TRUE(ballast.open(QIODevice::WriteOnly));
+        const QByteArray chunk(64 << 10, 'b');
+        while (ballast.write(chunk) == chunk.size() && ballast.flush()) {
+        }
+        ballast.resize(ballast.size() - (16 << 10));
+    }
+    for (const char* size : {"1g", "40m"}) {
+        Outcome failed = hdiutil({"resize", "-size", size, "-stdinpass", path}, kPassword);
+        EXPECT_NE(failed.status, 0) << size;
+        EXPECT_TRUE(failed.err.contains("not enough space on the disk")) << failed.err.toStdString();
+        EXPECT_EQ(readFile(path + "/Info.plist").toStdString(), info) << size;
+    }
+    ASSERT_TRUE(QFile::remove(disk + "/ballast"));
+    unchanged("a grow and a shrink on a full host disk");
+}
