@@ -210,8 +210,9 @@ TEST_F(DesktopUser, ForcedDetachAndKilledServiceKeepWhatWasSynced) {
     EXPECT_TRUE(verified.out.contains("exit code is 0")) << verified.out.toStdString();
 }
 
-// A wrong password mounts nothing; a machine whose FUSE setup does not let udisks read the disk
-// fails at once with what the administrator must change, and leaves no loop device behind.
+// A wrong password mounts nothing; a machine whose FUSE setup does not let udisks read the disk, or
+// whose udev never looks into the loop device, fails at once with what the administrator must
+// change, and leaves no loop device behind.
 TEST_F(DesktopUser, RefusalsLeaveNothingBehind) {
     const QString path = image("Shut", "Shut");
     Outcome wrong = hdiutil({"attach", "-plist", "-stdinpass", path}, "not the password");
@@ -237,6 +238,19 @@ TEST_F(DesktopUser, RefusalsLeaveNothingBehind) {
         EXPECT_FALSE(refused.err.contains("org.freedesktop")) << refused.err.toStdString();
     }
     EXPECT_EQ(loopDevicesLeft(), QStringList());
+
+    // The fixture's udev never looks into a disk served below an "unprobed-" folder, as on a machine
+    // whose rules skip loop devices: udisks would never offer the file system.
+    {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        QTemporaryDir unprobed(QDir::tempPath() + "/unprobed-XXXXXX");
+        qputenv("XDG_RUNTIME_DIR", unprobed.path().toUtf8());
+        Outcome unseen = hdiutil({"attach", "-plist", "-stdinpass", path}, kPassword);
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        EXPECT_NE(unseen.status, 0);
+        EXPECT_TRUE(unseen.err.contains("udev) does not look into loop devices")) << unseen.err.toStdString();
+        EXPECT_EQ(loopDevicesLeft(), QStringList());
+    }
     const QString mountPoint = attach(path);
     EXPECT_EQ(mountPoint, media_ + "/Shut");
 }

@@ -93,12 +93,14 @@ def active_session_actions():
     return granted
 
 # What udisks needs to know of a loop device (its file system, from blkid), for loop devices over a disk
-# served below this run's folder only; every other device passes through untouched.
+# served below this run's folder only; every other device passes through untouched. A disk below a folder
+# named "unprobed-…" stands for a machine whose udev never looks into loop devices.
 UDEV_RULES = """ACTION=="remove", GOTO="larkhold_end"
 SUBSYSTEM!="block", GOTO="larkhold_end"
 KERNEL!="loop[0-9]*", GOTO="larkhold_end"
 TEST!="loop/backing_file", GOTO="larkhold_end"
 ATTR{{loop/backing_file}}!="{root}/*", GOTO="larkhold_end"
+ATTR{{loop/backing_file}}=="*/unprobed-*", GOTO="larkhold_end"
 IMPORT{{builtin}}="blkid"
 OPTIONS+="watch"
 LABEL="larkhold_end"
