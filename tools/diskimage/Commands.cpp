@@ -638,6 +638,7 @@ int resize(const Options& o) {
                 if (reached && *reached >= size) {
                     return; // nothing to grow
                 }
+                const std::optional<std::uint64_t> before = reached;
                 try {
                     checkFileSystem(disk);
                     auto mounter = makeMounter();
@@ -655,13 +656,27 @@ int resize(const Options& o) {
                         }
                     }
                     requireClean(disk, "growing");
+                    reached = fileSystemBytes(disk); // what stays if the last sync fails
                 } catch (...) {
                     reached = fileSystemBytes(disk);
+                    // The kernel grows a group at a time and may stop part of the way. The groups
+                    // it added are empty, so the file system goes back to its old size, unless it
+                    // is damaged or its storage failed.
+                    if (before && reached && *reached > *before && !storageFailure(server.store()) &&
+                        runChild({"e2fsck", "-f", "-n", disk}).status == 0) {
+                        ChildResult r = runChild({"resize2fs", disk, std::to_string(*before / 1024) + "K"});
+                        if (r.status != 0) {
+                            runtime::log("resize2fs back to the old size (status " + std::to_string(r.status) + ")",
+                                         r.out);
+                        }
+                        reached = fileSystemBytes(disk);
+                    }
                     throw;
                 }
             });
         } catch (const std::exception& e) {
-            if (size > old && reached && *reached <= old) {
+            const bool keepsItsSize = reached && *reached <= old;
+            if (size > old && keepsItsSize) {
                 bundle.setSize(old);
             }
             const std::string what = e.what();
@@ -669,7 +684,8 @@ int resize(const Options& o) {
                 throw;
             }
             runtime::log("growing", what);
-            throw ToolError("The vault could not grow, so it keeps its size.");
+            throw ToolError(keepsItsSize ? "The vault could not grow, so it keeps its size."
+                                         : "The vault could not grow all the way; resizing it again finishes it.");
         }
     } else if (size < old) {
         // The file system shrinks first, the limit after it, so the disk never ends inside it.
