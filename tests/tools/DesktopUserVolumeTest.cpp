@@ -55,6 +55,19 @@ qint64 totalBytes(const QString& mountPoint) {
     return ::statvfs(mountPoint.toUtf8().constData(), &s) == 0 ? qint64(s.f_blocks) * qint64(s.f_frsize) : -1;
 }
 
+// Whether udisksd may grow a mounted file system (CAP_SYS_RESOURCE, bit 24 of its effective set).
+bool udisksGrowsOnline() {
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        if (readFile("/proc/" + entry + "/comm").trimmed() != "udisksd") {
+            continue;
+        }
+        const QByteArray status = readFile("/proc/" + entry + "/status");
+        const qsizetype at = status.indexOf("CapEff:");
+        return at >= 0 && (status.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) >> 24 & 1) != 0;
+    }
+    return false;
+}
+
 class DesktopUser : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -308,4 +321,23 @@ TEST_F(DesktopUser, AFailedResizeLeavesTheVaultAsItWas) {
     }
     ASSERT_TRUE(QFile::remove(disk + "/ballast"));
     unchanged("a grow and a shrink on a full host disk");
+
+    // A grow that stops part of the way goes back to the old size. It can be staged only where the
+    // tool grows the file system itself, which it does when udisksd may not grow a mounted one.
+    if (!udisksGrowsOnline()) {
+        const QString tools = s.path("stopping-tools");
+        QDir().mkpath(tools);
+        QFile tool(tools + "/resize2fs");
+        ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\n[ $# -eq 1 ] || exec /usr/sbin/resize2fs \"$@\"\n"
+                   "/usr/sbin/resize2fs \"$1\" 100M >/dev/null 2>&1\nexit 1\n");
+        tool.close();
+        tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray searched = qgetenv("PATH");
+        qputenv("PATH", (tools + ":").toUtf8() + searched);
+        Outcome stopped = hdiutil({"resize", "-size", "128m", "-stdinpass", path}, kPassword);
+        qputenv("PATH", searched);
+        EXPECT_TRUE(stopped.err.contains("could not grow, so it keeps its size")) << stopped.err.toStdString();
+        unchanged("a grow that stopped part of the way");
+    }
 }
