@@ -269,7 +269,8 @@ TEST_F(DesktopUser, RefusalsLeaveNothingBehind) {
 }
 
 // A resize that fails leaves the vault as it was, its limit and its file system alike: a shrink
-// below what the files need, and a grow and a shrink on a host disk too full for them.
+// below what the files need, a grow and a shrink on a host disk too full for them, and a grow that
+// stops part of the way.
 TEST_F(DesktopUser, AFailedResizeLeavesTheVaultAsItWas) {
     const QString disk = qEnvironmentVariable("LARKHOLD_UDISKS_FIXTURE") + "/small-disk";
     const QString path = disk + "/Tight.sparsebundle";
