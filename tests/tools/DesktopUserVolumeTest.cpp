@@ -55,6 +55,19 @@ qint64 totalBytes(const QString& mountPoint) {
     return ::statvfs(mountPoint.toUtf8().constData(), &s) == 0 ? qint64(s.f_blocks) * qint64(s.f_frsize) : -1;
 }
 
+// Whether udisksd may grow a mounted file system (CAP_SYS_RESOURCE, bit 24 of its effective set).
+bool udisksGrowsOnline() {
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        if (readFile("/proc/" + entry + "/comm").trimmed() != "udisksd") {
+            continue;
+        }
+        const QByteArray status = readFile("/proc/" + entry + "/status");
+        const qsizetype at = status.indexOf("CapEff:");
+        return at >= 0 && (status.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) >> 24 & 1) != 0;
+    }
+    return false;
+}
+
 class DesktopUser : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -210,8 +223,9 @@ TEST_F(DesktopUser, ForcedDetachAndKilledServiceKeepWhatWasSynced) {
     EXPECT_TRUE(verified.out.contains("exit code is 0")) << verified.out.toStdString();
 }
 
-// A wrong password mounts nothing; a machine whose FUSE setup does not let udisks read the disk
-// fails at once with what the administrator must change, and leaves no loop device behind.
+// A wrong password mounts nothing; a machine whose FUSE setup does not let udisks read the disk, or
+// whose udev never looks into the loop device, fails at once with what the administrator must
+// change, and leaves no loop device behind.
 TEST_F(DesktopUser, RefusalsLeaveNothingBehind) {
     const QString path = image("Shut", "Shut");
     Outcome wrong = hdiutil({"attach", "-plist", "-stdinpass", path}, "not the password");
@@ -237,6 +251,94 @@ TEST_F(DesktopUser, RefusalsLeaveNothingBehind) {
         EXPECT_FALSE(refused.err.contains("org.freedesktop")) << refused.err.toStdString();
     }
     EXPECT_EQ(loopDevicesLeft(), QStringList());
+
+    // The fixture's udev never looks into a disk served below an "unprobed-" folder, as on a machine
+    // whose rules skip loop devices: udisks would never offer the file system.
+    {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        QTemporaryDir unprobed(QDir::tempPath() + "/unprobed-XXXXXX");
+        qputenv("XDG_RUNTIME_DIR", unprobed.path().toUtf8());
+        Outcome unseen = hdiutil({"attach", "-plist", "-stdinpass", path}, kPassword);
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        EXPECT_NE(unseen.status, 0);
+        EXPECT_TRUE(unseen.err.contains("udev) does not look into loop devices")) << unseen.err.toStdString();
+        EXPECT_EQ(loopDevicesLeft(), QStringList());
+    }
     const QString mountPoint = attach(path);
     EXPECT_EQ(mountPoint, media_ + "/Shut");
+}
+
+// A resize that fails leaves the vault as it was, its limit and its file system alike: a shrink
+// below what the files need, a grow and a shrink on a host disk too full for them, and a grow that
+// stops part of the way.
+TEST_F(DesktopUser, AFailedResizeLeavesTheVaultAsItWas) {
+    const QString disk = qEnvironmentVariable("LARKHOLD_UDISKS_FIXTURE") + "/small-disk";
+    const QString path = disk + "/Tight.sparsebundle";
+    createImage(path, "Tight", "64m");
+    QString mountPoint = attach(path);
+    // The early file's blocks become holes once it is gone and the vault compacted; a shrink must
+    // move the kept file's end into them, which takes room on the host disk.
+    writeFile(mountPoint + "/early.bin", randomBytes(24 << 20));
+    const QByteArray kept = randomBytes(24 << 20);
+    writeFile(mountPoint + "/kept.bin", kept);
+    ASSERT_TRUE(QFile::remove(mountPoint + "/early.bin"));
+    const qint64 total = totalBytes(mountPoint);
+    detach(mountPoint);
+    ASSERT_EQ(hdiutil({"compact", "-stdinpass", path}, kPassword).status, 0);
+    const std::string info = readFile(path + "/Info.plist").toStdString();
+
+    auto unchanged = [&](const char* after) {
+        EXPECT_EQ(readFile(path + "/Info.plist").toStdString(), info) << after;
+        Outcome attached = hdiutil({"attach", "-plist", "-stdinpass", path}, kPassword);
+        ASSERT_EQ(attached.status, 0) << after << attached.err.toStdString();
+        EXPECT_EQ(attached.err.toStdString(), "") << after; // nothing to repair
+        const QString at = mountPointIn(attached.out);
+        EXPECT_EQ(totalBytes(at), total) << after;
+        EXPECT_EQ(readFile(at + "/kept.bin"), kept) << after;
+        Outcome verified = runTool("diskutil", {"verifyVolume", at});
+        EXPECT_TRUE(verified.out.contains("exit code is 0")) << after << verified.out.toStdString();
+        detach(at);
+    };
+
+    Outcome tooSmall = hdiutil({"resize", "-size", "16m", "-stdinpass", path}, kPassword);
+    EXPECT_NE(tooSmall.status, 0);
+    EXPECT_TRUE(tooSmall.err.contains("smaller than the data inside needs")) << tooSmall.err.toStdString();
+    unchanged("a shrink below the files");
+
+    // Ballast leaves the host disk room for a new limit, not for what growing or shrinking writes.
+    {
+        QFile ballast(disk + "/ballast");
+        ASSERT_TRUE(ballast.open(QIODevice::WriteOnly));
+        const QByteArray chunk(64 << 10, 'b');
+        while (ballast.write(chunk) == chunk.size() && ballast.flush()) {
+        }
+        ballast.resize(ballast.size() - (16 << 10));
+    }
+    for (const char* size : {"1g", "40m"}) {
+        Outcome failed = hdiutil({"resize", "-size", size, "-stdinpass", path}, kPassword);
+        EXPECT_NE(failed.status, 0) << size;
+        EXPECT_TRUE(failed.err.contains("not enough space on the disk")) << failed.err.toStdString();
+        EXPECT_EQ(readFile(path + "/Info.plist").toStdString(), info) << size;
+    }
+    ASSERT_TRUE(QFile::remove(disk + "/ballast"));
+    unchanged("a grow and a shrink on a full host disk");
+
+    // A grow that stops part of the way goes back to the old size. It can be staged only where the
+    // tool grows the file system itself, which it does when udisksd may not grow a mounted one.
+    if (!udisksGrowsOnline()) {
+        const QString tools = s.path("stopping-tools");
+        QDir().mkpath(tools);
+        QFile tool(tools + "/resize2fs");
+        ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\n[ $# -eq 1 ] || exec /usr/sbin/resize2fs \"$@\"\n"
+                   "/usr/sbin/resize2fs \"$1\" 100M >/dev/null 2>&1\nexit 1\n");
+        tool.close();
+        tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray searched = qgetenv("PATH");
+        qputenv("PATH", (tools + ":").toUtf8() + searched);
+        Outcome stopped = hdiutil({"resize", "-size", "128m", "-stdinpass", path}, kPassword);
+        qputenv("PATH", searched);
+        EXPECT_TRUE(stopped.err.contains("could not grow, so it keeps its size")) << stopped.err.toStdString();
+        unchanged("a grow that stopped part of the way");
+    }
 }

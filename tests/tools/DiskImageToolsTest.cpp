@@ -723,6 +723,23 @@ TEST_F(DiskImageTools, AGrowThatFailsOrWasInterruptedIsNeverLeftHalfDone) {
         EXPECT_NE(failed.status, 0);
         EXPECT_EQ(failed.err.trimmed(), "hdiutil: resize failed - The vault could not grow, so it keeps its size.");
         EXPECT_EQ(sizeInInfoPlist(image), "67108864");
+
+        // One that stops part of the way goes back to the old size.
+        ASSERT_TRUE(tool.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        tool.write("#!/bin/sh\n[ $# -eq 1 ] || exec /usr/sbin/resize2fs \"$@\"\n"
+                   "/usr/sbin/resize2fs \"$1\" 100M >/dev/null 2>&1\nexit 1\n");
+        tool.close();
+        qputenv("PATH", (failing + ":").toUtf8() + path);
+        Outcome partly = hdiutil({"resize", "-stdinpass", "-size", "128m", image}, kPassword);
+        qputenv("PATH", path);
+        EXPECT_EQ(partly.err.trimmed(), "hdiutil: resize failed - The vault could not grow, so it keeps its size.");
+        EXPECT_EQ(sizeInInfoPlist(image), "67108864");
+        mountPoint = attach(image);
+        struct statvfs fs {};
+        ASSERT_EQ(::statvfs(mountPoint.toUtf8().constData(), &fs), 0);
+        EXPECT_LT(fs.f_blocks * fs.f_frsize, 64ull << 20);
+        EXPECT_EQ(readFile(mountPoint + "/data.bin"), data);
+        detach(mountPoint);
     }
 
     // As a grow killed half-way leaves the vault.

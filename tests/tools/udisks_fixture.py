@@ -10,7 +10,8 @@ systemd-udevd with rules that look only at loop devices over disks served below 
 udisksd. /etc/passwd, /etc/group and /etc/fuse.conf are replaced inside the namespace only, so the user
 and `user_allow_other` exist for this run alone; /media, /run/udev and udisks' own state are private
 too. The program then runs as the test user, with a desktop user's PATH, DBUS_SYSTEM_BUS_ADDRESS
-pointing at the private bus and LARKHOLD_UDISKS_FIXTURE set to this run's folder.
+pointing at the private bus and LARKHOLD_UDISKS_FIXTURE set to this run's folder. That folder holds
+`small-disk`, a 128 MiB tmpfs of the test user's own, for a host disk the user can fill.
 
 Every daemon is stopped by its pid, whatever the program did; processes the test user left behind
 are ended by pid as well, and the namespace takes its mounts with it when the last of them ends.
@@ -92,12 +93,14 @@ def active_session_actions():
     return granted
 
 # What udisks needs to know of a loop device (its file system, from blkid), for loop devices over a disk
-# served below this run's folder only; every other device passes through untouched.
+# served below this run's folder only; every other device passes through untouched. A disk below a folder
+# named "unprobed-…" stands for a machine whose udev never looks into loop devices.
 UDEV_RULES = """ACTION=="remove", GOTO="larkhold_end"
 SUBSYSTEM!="block", GOTO="larkhold_end"
 KERNEL!="loop[0-9]*", GOTO="larkhold_end"
 TEST!="loop/backing_file", GOTO="larkhold_end"
 ATTR{{loop/backing_file}}!="{root}/*", GOTO="larkhold_end"
+ATTR{{loop/backing_file}}=="*/unprobed-*", GOTO="larkhold_end"
 IMPORT{{builtin}}="blkid"
 OPTIONS+="watch"
 LABEL="larkhold_end"
@@ -150,9 +153,10 @@ def run(*argv):
     subprocess.run(argv, check=True, stdout=subprocess.DEVNULL)
 
 
-def mount_tmpfs(where, mode="755"):
+def mount_tmpfs(where, mode="755", size=None):
     os.makedirs(where, exist_ok=True)
-    run("mount", "-t", "tmpfs", "-o", f"mode={mode},nosuid,nodev", "larkhold-fixture", where)
+    limit = f",size={size}" if size else ""
+    run("mount", "-t", "tmpfs", "-o", f"mode={mode},nosuid,nodev{limit}", "larkhold-fixture", where)
 
 
 def bind_file(source, target):
@@ -221,6 +225,9 @@ class Fixture:
         bind_file(rules, "/usr/lib/udev/rules.d" if os.path.isdir("/usr/lib/udev/rules.d") else "/lib/udev/rules.d")
         with open("/etc/polkit-1/rules.d/10-larkhold-tests.rules", "w", encoding="utf-8") as f:
             f.write(POLKIT_RULES.format(user=self.user, actions=json.dumps(active_session_actions())))
+        small = os.path.join(self.root, "small-disk")
+        mount_tmpfs(small, "700", "128m")
+        os.chown(small, self.uid, self.uid)
         self.scratch = os.path.join(self.root, "tmp")
         os.makedirs(self.scratch)
         os.chown(self.scratch, self.uid, self.uid)

@@ -14,12 +14,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -263,6 +265,69 @@ std::optional<std::uint64_t> fileSystemBytes(const std::string& disk) {
     }
     return std::strtoull(d.out.c_str() + count + 13, nullptr, 10) *
            std::strtoull(d.out.c_str() + size + 12, nullptr, 10);
+}
+
+// ---- Room on the host disk for a resize ----
+//
+// resize2fs stopped by a full host disk halfway leaves a damaged file system, so a resize starts only
+// where the host disk has room for what it may write, with some to spare for the journal and the
+// limit. Only blocks never written before take room: the bands keep them as holes.
+constexpr std::uint64_t kResizeSpare = 16ull << 20;
+constexpr std::uint64_t kGroupBytes = 128ull << 20; // 32768 blocks of 4 KiB, as the volumes are made
+
+std::uint64_t hostRoom(const Bundle& bundle) {
+    struct statvfs fs {};
+    if (::statvfs(bundle.bandsPath().c_str(), &fs) != 0) {
+        throwErrno(bundle.bandsPath(), errno);
+    }
+    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+// Growing writes the superblock and all group descriptors (64 bytes each) to the first group and
+// to every group keeping a copy of them: group 1 and the powers of 3, 5 and 7. New groups' bitmaps
+// and inode tables stay unwritten until they are used.
+std::uint64_t roomToGrow(std::uint64_t newSize) {
+    const std::uint64_t groups = (newSize + kGroupBytes - 1) / kGroupBytes;
+    std::uint64_t copies = groups > 1 ? 2 : 1;
+    for (std::uint64_t base : {3, 5, 7}) {
+        for (std::uint64_t g = base; g < groups; g *= base) {
+            ++copies;
+        }
+    }
+    return copies * (4096 + (groups * 64 + 4095) / 4096 * 4096) + kResizeSpare;
+}
+
+// Shrinking moves the blocks and inodes in use in the groups that end past the new size to the
+// ones before it, each block and each inode's table block at most once.
+std::uint64_t roomToShrink(const std::string& disk, std::uint64_t newSize) {
+    ChildResult d = runChild({"dumpe2fs", disk});
+    if (d.status != 0) {
+        throw ToolError("cannot measure the file system: " + withoutTrailingSpace(d.out));
+    }
+    auto header = [&](const char* field) -> std::uint64_t {
+        auto at = d.out.find(std::string("\n") + field + ":");
+        return at == std::string::npos ? 0 : std::strtoull(d.out.c_str() + at + std::strlen(field) + 2, nullptr, 10);
+    };
+    const std::uint64_t blockSize = header("Block size") ? header("Block size") : 4096;
+    const std::uint64_t inodesPerGroup = header("Inodes per group");
+    const std::uint64_t newBlocks = newSize / blockSize;
+    std::uint64_t moved = 0;
+    std::istringstream lines(d.out);
+    bool pastEnd = false;
+    std::uint64_t groupBlocks = 0;
+    for (std::string line; std::getline(lines, line);) {
+        unsigned long long first = 0, last = 0, freeBlocks = 0, freeInodes = 0;
+        if (std::sscanf(line.c_str(), "Group %*u: (Blocks %llu-%llu)", &first, &last) == 2) {
+            pastEnd = last >= newBlocks;
+            groupBlocks = last - first + 1;
+        } else if (pastEnd &&
+                   std::sscanf(line.c_str(), " %llu free blocks, %llu free inodes", &freeBlocks, &freeInodes) == 2) {
+            moved += (groupBlocks - std::min<std::uint64_t>(freeBlocks, groupBlocks)) * blockSize;
+            moved += (inodesPerGroup - std::min<std::uint64_t>(freeInodes, inodesPerGroup)) * blockSize;
+            pastEnd = false;
+        }
+    }
+    return moved + kResizeSpare;
 }
 
 std::uint64_t minimumFileSystemBytes(const std::string& disk) {
@@ -554,6 +619,9 @@ int resize(const Options& o) {
     requireFuse();
     runtime::sweepStaleWork();
     const std::uint64_t old = bundle.sizeBytes();
+    if (size > old && hostRoom(bundle) < roomToGrow(size)) {
+        throw ToolError(kNoSpaceMessage);
+    }
     if (size >= old) {
         // The limit grows first, then the file system: an interruption leaves a smaller file
         // system on a larger disk, which the next resize (to the same size, too) grows to the
@@ -570,6 +638,7 @@ int resize(const Options& o) {
                 if (reached && *reached >= size) {
                     return; // nothing to grow
                 }
+                const std::optional<std::uint64_t> before = reached;
                 try {
                     checkFileSystem(disk);
                     auto mounter = makeMounter();
@@ -587,13 +656,27 @@ int resize(const Options& o) {
                         }
                     }
                     requireClean(disk, "growing");
+                    reached = fileSystemBytes(disk); // what stays if the last sync fails
                 } catch (...) {
                     reached = fileSystemBytes(disk);
+                    // The kernel grows a group at a time and may stop part of the way. The groups
+                    // it added are empty, so the file system goes back to its old size, unless it
+                    // is damaged or its storage failed.
+                    if (before && reached && *reached > *before && !storageFailure(server.store()) &&
+                        runChild({"e2fsck", "-f", "-n", disk}).status == 0) {
+                        ChildResult r = runChild({"resize2fs", disk, std::to_string(*before / 1024) + "K"});
+                        if (r.status != 0) {
+                            runtime::log("resize2fs back to the old size (status " + std::to_string(r.status) + ")",
+                                         r.out);
+                        }
+                        reached = fileSystemBytes(disk);
+                    }
                     throw;
                 }
             });
         } catch (const std::exception& e) {
-            if (size > old && reached && *reached <= old) {
+            const bool keepsItsSize = reached && *reached <= old;
+            if (size > old && keepsItsSize) {
                 bundle.setSize(old);
             }
             const std::string what = e.what();
@@ -601,7 +684,8 @@ int resize(const Options& o) {
                 throw;
             }
             runtime::log("growing", what);
-            throw ToolError("The vault could not grow, so it keeps its size.");
+            throw ToolError(keepsItsSize ? "The vault could not grow, so it keeps its size."
+                                         : "The vault could not grow all the way; resizing it again finishes it.");
         }
     } else if (size < old) {
         // The file system shrinks first, the limit after it, so the disk never ends inside it.
@@ -610,6 +694,9 @@ int resize(const Options& o) {
             checkFileSystem(disk);
             if (minimumFileSystemBytes(disk) > size) {
                 throw ToolError("the new size is smaller than the data inside needs: Invalid argument");
+            }
+            if (hostRoom(bundle) < roomToShrink(disk, size)) {
+                throw ToolError(kNoSpaceMessage);
             }
             ChildResult r = runChild({"resize2fs", disk, newSize});
             if (r.status != 0) {

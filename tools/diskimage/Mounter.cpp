@@ -12,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <systemd/sd-bus.h>
 #include <thread>
 #include <unistd.h>
@@ -26,6 +27,14 @@ constexpr auto kPatience = std::chrono::seconds(60);
 constexpr const char* kRootRefusedMessage =
     "The system’s disk service is not allowed to read this vault’s disk, so the vault cannot be opened. "
     "An administrator can allow it by adding the line “user_allow_other” to /etc/fuse.conf.";
+
+// What the user reads when udev, which tells udisks what a device holds, will never say it.
+constexpr const char* kNoUdevMessage =
+    "The system’s device manager (udev) is not running, so the system’s disk service cannot open this vault’s "
+    "disk. An administrator can start it (systemd-udevd).";
+constexpr const char* kUnprobedMessage =
+    "The system’s device manager (udev) does not look into loop devices here, so the system’s disk service cannot "
+    "open this vault’s disk. An administrator can allow it in udev’s rules (blkid for loop devices).";
 
 std::string fileText(const std::string& path) {
     std::string text;
@@ -221,6 +230,10 @@ public:
             }
             bool notYet = error.is(SD_BUS_ERROR_UNKNOWN_METHOD) || error.is(SD_BUS_ERROR_UNKNOWN_INTERFACE) ||
                           error.is(SD_BUS_ERROR_UNKNOWN_OBJECT);
+            if (const char* never = notYet ? udevVerdict(device) : nullptr) {
+                release(device);
+                throw ToolError(never);
+            }
             if (!notYet || std::chrono::steady_clock::now() > deadline) {
                 release(device);
                 refused("the file system could not be mounted: ", error);
@@ -341,6 +354,31 @@ private:
             throw ToolError(kRootRefusedMessage);
         }
         throw ToolError("The system’s disk service could not read this vault’s disk, so the vault cannot be opened.");
+    }
+
+    // udisks offers a device's file system once udev's blkid has found it, and LoopSetup returns
+    // only after udisks has seen udev's look at the new device. A device set up without the offer
+    // gets it soon when udev found the file system, and never when udev is not running or its rules
+    // do not look into loop devices: udev's record of the device tells which once its queue is
+    // empty. Where udev's folder cannot be seen, nothing is known and the caller waits.
+    static const char* udevVerdict(const LoopDevice& device) {
+        if (::access("/run/udev", F_OK) != 0) {
+            return nullptr;
+        }
+        if (::access("/run/udev/control", F_OK) != 0) {
+            return kNoUdevMessage;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        while (::access("/run/udev/queue", F_OK) == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        struct stat node {};
+        if (::stat(device.path.c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) {
+            return nullptr;
+        }
+        const std::string record = fileText("/run/udev/data/b" + std::to_string(major(node.st_rdev)) + ":" +
+                                            std::to_string(minor(node.st_rdev)));
+        return record.find("E:ID_FS_USAGE=filesystem\n") == std::string::npos ? kUnprobedMessage : nullptr;
     }
 
     std::string devicePath(const std::string& object) {
