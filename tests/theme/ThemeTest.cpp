@@ -414,7 +414,7 @@ TEST(ThemeScreensTest, TheKitInLightAndDark) {
     column->addLayout(buttons);
     gallery.resize(520, 420);
 
-    const test::ScreenReport report = test::renderScreen(&gallery, QStringLiteral("home"), QStringLiteral("theme-kit"));
+    const test::ScreenReport report = test::renderScreen(&gallery, QStringLiteral("theme"), QStringLiteral("kit"));
     EXPECT_TRUE(report.ok()) << report.problems.join(QLatin1Char('\n')).toStdString();
 }
 
@@ -434,7 +434,7 @@ TEST(ThemeScreensTest, TheShotWaitsForAnimationsToEnd) {
     ring->setFraction(0.8);
     slow->start();
     const test::ScreenReport report =
-        test::renderScreen(&window, QStringLiteral("home"), QStringLiteral("theme-animations-at-rest"));
+        test::renderScreen(&window, QStringLiteral("theme"), QStringLiteral("animations-at-rest"));
     EXPECT_TRUE(report.ok()) << report.problems.join(QLatin1Char('\n')).toStdString();
     EXPECT_FALSE(ring->isAnimating());
     EXPECT_EQ(slow->state(), QAbstractAnimation::Stopped);
