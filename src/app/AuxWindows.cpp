@@ -1,7 +1,7 @@
 #include "AuxWindows.h"
 
 #include "Changelog.h"
-#include "DesignParts.h"
+#include "DesignWidgets.h"
 #include "Glossary.h"
 #include "Theme.h"
 #include "WindowPresenting.h"

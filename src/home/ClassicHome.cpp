@@ -4,7 +4,7 @@
 #include "VaultCard.h"
 #include "VaultStore.h"
 
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
@@ -82,27 +82,29 @@ ClassicHome::ClassicHome(HomeContext context, QWidget* parent) : QWidget(parent)
 QWidget* ClassicHome::buildHeader() {
     auto* header = new QWidget(this);
     header->setObjectName(QStringLiteral("classicHeader"));
-    auto* row = new QHBoxLayout(header);
+    // The title shares its line with the buttons and the status line runs beneath them all, so that
+    // the buttons never take the status line's width.
+    auto* grid = new QGridLayout(header);
     // AppIconImage carries a few pixels of shadow room; the margins give them back.
-    row->setContentsMargins(16 - 4, 12 - 4, 16, 10 - 4);
-    row->setSpacing(12);
-    row->addWidget(new AppIconImage(50, header), 0, Qt::AlignVCenter);
+    grid->setContentsMargins(16 - 4, 12 - 4, 16, 10 - 4);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(2);
+    // Rows 0 and 3 take what the icon leaves over, so that the two lines sit in the middle beside it.
+    grid->addWidget(new AppIconImage(50, header), 0, 0, 4, 1, Qt::AlignVCenter);
+    grid->setRowStretch(0, 1);
+    grid->setRowStretch(3, 1);
 
-    auto* titleBlock = new QWidget(header);
-    auto* titles = new QVBoxLayout(titleBlock);
-    titles->setContentsMargins(0, 0, 0, 0);
-    titles->setSpacing(2);
-    auto* title = new ThemeLabel(QStringLiteral("Larkhold"), titleBlock);
+    auto* title = new ThemeLabel(QStringLiteral("Larkhold"), header);
     title->setObjectName(QStringLiteral("homeTitle"));
     title->setFont(Theme::font(19, QFont::Bold, Theme::FontDesign::rounded));
-    titles->addWidget(title);
-    subtitle_ = new ThemeLabel(QString(), titleBlock);
+    grid->addWidget(title, 1, 1, Qt::AlignLeft | Qt::AlignVCenter);
+    subtitle_ = new ThemeLabel(QString(), header);
     subtitle_->setObjectName(QStringLiteral("homeSubtitle"));
     subtitle_->setFont(Theme::font(12));
     subtitle_->setTone(ThemeLabel::Tone::secondary);
     subtitle_->setElideMode(Qt::ElideRight);
-    titles->addWidget(subtitle_);
-    row->addWidget(titleBlock, 1, Qt::AlignVCenter);
+    grid->addWidget(subtitle_, 2, 1, 1, 3);
+    grid->setColumnStretch(1, 1);
 
     lockAll_ = new QuietButton(QStringLiteral("Lock All"), header);
     lockAll_->setObjectName(QStringLiteral("lockAllButton"));
@@ -111,7 +113,7 @@ QWidget* ClassicHome::buildHeader() {
         if (context_.actions.lockAll)
             context_.actions.lockAll();
     });
-    row->addWidget(lockAll_, 0, Qt::AlignVCenter);
+    grid->addWidget(lockAll_, 1, 2, Qt::AlignVCenter);
 
     newVault_ = new ProminentButton(QStringLiteral("New Vault"), GradientKind::accent, header);
     newVault_->setObjectName(QStringLiteral("newVaultButton"));
@@ -129,7 +131,7 @@ QWidget* ClassicHome::buildHeader() {
         if (context_.actions.newVault)
             context_.actions.newVault();
     });
-    row->addWidget(newVault_, 0, Qt::AlignVCenter);
+    grid->addWidget(newVault_, 1, 3, Qt::AlignVCenter);
     return header;
 }
 

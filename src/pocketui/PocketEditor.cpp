@@ -1,7 +1,7 @@
 #include "PocketEditor.h"
 
 #include "Defaults.h"
-#include "DesignParts.h"
+#include "DesignWidgets.h"
 #include "Dialogs.h"
 #include "PocketDocument.h"
 #include "PocketItemListModel.h"

@@ -1,6 +1,6 @@
 #include "PocketWindows.h"
 
-#include "DesignParts.h"
+#include "DesignWidgets.h"
 #include "Dialogs.h"
 #include "Glossary.h"
 #include "PocketDocument.h"

@@ -1,9 +1,9 @@
 #include "VaultSheetDialogs.h"
 
-#include "DesignParts.h"
 #include "PasswordStrengthView.h"
 #include "SegmentedControl.h"
 #include "SheetTexts.h"
+#include "Theme.h"
 #include "VaultSizeField.h"
 #include "VaultStore.h"
 

@@ -30,6 +30,13 @@ TEST_F(HomeScreens, ClassicWithOneVault) {
     home->setSizeOnDisk(a.id, 120 * 1'048'576);
     MainWindow& w = openWindow();
     expectShippable(&w, QStringLiteral("classic-one"));
+
+    // Lock All joins the header; the status line still shows whole at the first size.
+    ASSERT_TRUE(unlockHome(a));
+    ASSERT_TRUE(eventually([&] { return classic()->lockAllButton()->isVisibleTo(&w); }));
+    ScreenOptions whole;
+    whole.showWhole = {QStringLiteral("homeSubtitle")};
+    expectShippable(&w, QStringLiteral("classic-one-open"), whole);
 }
 
 TEST_F(HomeScreens, ClassicWithAMixOfStates) {

@@ -80,6 +80,22 @@ TEST_F(HomeWindow, LockAllShowsOnlyWhileAVaultIsOpen) {
     EXPECT_TRUE(classic()->subtitleLabel()->text().startsWith(QStringLiteral("1 vault · all locked · ")));
 }
 
+// The widest the status line usually gets, beside Lock All, in the window as it first opens.
+TEST_F(HomeWindow, TheStatusLineShowsWholeBesideLockAllAtTheDefaultSize) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startHomeStore();
+    home->setSizeOnDisk(a.id, 29'300'000);
+    MainWindow& w = openWindow();
+    ASSERT_TRUE(unlockHome(a));
+    ASSERT_TRUE(eventually([&] { return classic()->lockAllButton()->isVisibleTo(&w); }));
+    QCoreApplication::processEvents();
+    ThemeLabel* status = classic()->subtitleLabel();
+    ASSERT_EQ(status->text(), QStringLiteral("1 vault · 1 open · 29.3 MB on disk"));
+    EXPECT_LE(QFontMetrics(status->font()).horizontalAdvance(status->text()), status->contentsRect().width())
+        << "window " << w.width() << " px wide";
+    EXPECT_FALSE(status->isElided());
+}
+
 TEST_F(HomeWindow, RemoveFromTheMenuWithTheOwnerCheckRefusedLeavesTheVaultListed) {
     Vault a = standardVault(QStringLiteral("Guarded"));
     a.requireTouchID = true;

@@ -393,44 +393,6 @@ TEST_F(Designs, NativeProEmptyStateAndTheFirstVault) {
     EXPECT_TRUE(np->rows().first()->isSelected());
 }
 
-// ---- shared parts ----
-
-// A long name and many chips in a narrow window: the name is cut first, then chips are left out
-// from the end; nothing pushes the row wider than it is given.
-TEST(DesignParts, ChipRowCutsTheNameThenLeavesOutChipsFromTheEnd) {
-    auto* name =
-        designLabel(QStringLiteral("A name long enough to need cutting"), Theme::font(16), Qt::black, Qt::ElideRight);
-    ChipRow row(8, name);
-    QList<DesignChip*> chips;
-    for (const char* text : {"open", "local only", "system authentication"})
-        chips.append(new DesignChip(QString::fromLatin1(text), Theme::font(10), Qt::black, {}, 8, 3));
-    row.setChips(chips);
-    row.show();
-    const int chipsWidth =
-        chips[0]->sizeHint().width() + chips[1]->sizeHint().width() + chips[2]->sizeHint().width() + 3 * 8;
-    EXPECT_LT(row.minimumSizeHint().width(), name->sizeHint().width());
-
-    row.resize(row.sizeHint());
-    EXPECT_EQ(row.shownTexts(), row.texts());
-    EXPECT_EQ(name->width(), name->sizeHint().width());
-
-    // Room for every chip and a cut name.
-    row.resize(chipsWidth + 80, row.sizeHint().height());
-    EXPECT_EQ(row.shownTexts(), row.texts());
-    EXPECT_LE(name->width(), 80);
-    EXPECT_TRUE(row.toolTip().isEmpty());
-
-    // Less room: the name keeps its few letters and the last chips go, named in the tooltip.
-    row.resize(name->minimumSizeHint().width() + chips[0]->sizeHint().width() + 20, row.sizeHint().height());
-    EXPECT_EQ(row.shownTexts(), QStringList{QStringLiteral("open")});
-    EXPECT_EQ(row.toolTip(), QStringLiteral("local only, system authentication"));
-    for (DesignChip* chip : chips) {
-        if (chip->isVisibleTo(&row)) {
-            EXPECT_LE(chip->geometry().right(), row.width());
-        }
-    }
-}
-
 // ---- the design switch ----
 
 // The sheets belong to the window: a design switched under an open sheet leaves it working.

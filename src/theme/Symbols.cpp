@@ -7,8 +7,8 @@
 #include <QPainter>
 #include <QPixmapCache>
 
-static void initHomeResources() {
-    Q_INIT_RESOURCE(home);
+static void initThemeResources() {
+    Q_INIT_RESOURCE(theme);
 }
 
 namespace larkhold::Symbols {
@@ -116,7 +116,7 @@ QIcon themeIcon(const QString& symbolName) {
 
 void loadBundledResources() {
     static const bool done = [] {
-        initHomeResources();
+        initThemeResources();
         return true;
     }();
     (void)done;

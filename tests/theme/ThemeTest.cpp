@@ -265,6 +265,42 @@ TEST(ThemeWidgetsTest, SealedBarShowsOnlyItsTrack) {
     EXPECT_LT(qAbs(sealed.red() - sealed.green()), 20) << "grey track only";
 }
 
+// A long name and many chips in a narrow window: the name is cut first, then chips are left out
+// from the end; nothing pushes the row wider than it is given.
+TEST(ThemeWidgetsTest, ChipRowCutsTheNameThenLeavesOutChipsFromTheEnd) {
+    auto* name =
+        designLabel(QStringLiteral("A name long enough to need cutting"), Theme::font(16), Qt::black, Qt::ElideRight);
+    ChipRow row(8, name);
+    QList<DesignChip*> chips;
+    for (const char* text : {"open", "local only", "system authentication"})
+        chips.append(new DesignChip(QString::fromLatin1(text), Theme::font(10), Qt::black, {}, 8, 3));
+    row.setChips(chips);
+    row.show();
+    const int chipsWidth =
+        chips[0]->sizeHint().width() + chips[1]->sizeHint().width() + chips[2]->sizeHint().width() + 3 * 8;
+    EXPECT_LT(row.minimumSizeHint().width(), name->sizeHint().width());
+
+    row.resize(row.sizeHint());
+    EXPECT_EQ(row.shownTexts(), row.texts());
+    EXPECT_EQ(name->width(), name->sizeHint().width());
+
+    // Room for every chip and a cut name.
+    row.resize(chipsWidth + 80, row.sizeHint().height());
+    EXPECT_EQ(row.shownTexts(), row.texts());
+    EXPECT_LE(name->width(), 80);
+    EXPECT_TRUE(row.toolTip().isEmpty());
+
+    // Less room: the name keeps its few letters and the last chips go, named in the tooltip.
+    row.resize(name->minimumSizeHint().width() + chips[0]->sizeHint().width() + 20, row.sizeHint().height());
+    EXPECT_EQ(row.shownTexts(), QStringList{QStringLiteral("open")});
+    EXPECT_EQ(row.toolTip(), QStringLiteral("local only, system authentication"));
+    for (DesignChip* chip : chips) {
+        if (chip->isVisibleTo(&row)) {
+            EXPECT_LE(chip->geometry().right(), row.width());
+        }
+    }
+}
+
 TEST(SymbolsTest, EverySymbolHasABundledGlyphWithInk) {
     const QStringList names = Symbols::knownSymbols();
     EXPECT_GE(names.size(), 40);
@@ -378,7 +414,7 @@ TEST(ThemeScreensTest, TheKitInLightAndDark) {
     column->addLayout(buttons);
     gallery.resize(520, 420);
 
-    const test::ScreenReport report = test::renderScreen(&gallery, QStringLiteral("home"), QStringLiteral("theme-kit"));
+    const test::ScreenReport report = test::renderScreen(&gallery, QStringLiteral("theme"), QStringLiteral("kit"));
     EXPECT_TRUE(report.ok()) << report.problems.join(QLatin1Char('\n')).toStdString();
 }
 
@@ -398,7 +434,7 @@ TEST(ThemeScreensTest, TheShotWaitsForAnimationsToEnd) {
     ring->setFraction(0.8);
     slow->start();
     const test::ScreenReport report =
-        test::renderScreen(&window, QStringLiteral("home"), QStringLiteral("theme-animations-at-rest"));
+        test::renderScreen(&window, QStringLiteral("theme"), QStringLiteral("animations-at-rest"));
     EXPECT_TRUE(report.ok()) << report.problems.join(QLatin1Char('\n')).toStdString();
     EXPECT_FALSE(ring->isAnimating());
     EXPECT_EQ(slow->state(), QAbstractAnimation::Stopped);
