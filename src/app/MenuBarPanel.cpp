@@ -75,6 +75,16 @@ std::optional<bool> panelWantsDark(const QString& themeRaw) {
     return std::nullopt;
 }
 
+namespace {
+
+// Text in the accent colour: on a dark panel the accent itself is too dim to read at the panel's
+// small sizes.
+QColor accentText(const QColor& accent, const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() < 128 ? accent.lighter(160) : accent;
+}
+
+} // namespace
+
 MiniButton::MiniButton(const QString& title, bool filled, QColor accent, QWidget* parent)
     : QPushButton(title, parent), filled_(filled), accent_(accent) {
     setFont(Theme::font(11, QFont::DemiBold));
@@ -99,7 +109,7 @@ void MiniButton::paintEvent(QPaintEvent*) {
     p.setBrush(fill);
     const QRectF capsule = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     p.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
-    p.setPen(filled_ ? QColor(Qt::white) : accent_);
+    p.setPen(filled_ ? QColor(Qt::white) : accentText(accent_, palette()));
     p.setFont(font());
     p.drawText(rect(), Qt::AlignCenter, text());
 }
@@ -210,12 +220,14 @@ QWidget* MenuBarPanel::header(const PanelContent& content) {
         lockAll->setObjectName(QStringLiteral("lockAll"));
         lockAll->setAutoRaise(true);
         lockAll->setText(MenuBarTexts::lockAll);
-        lockAll->setIcon(QIcon(Symbols::pixmap(QStringLiteral("lock.fill"), 11, accent_, devicePixelRatioF())));
+        const QColor lockAllColour = accentText(accent_, palette());
+        lockAll->setIcon(
+            QIcon(Symbols::pixmap(QStringLiteral("lock.fill"), 11, lockAllColour, devicePixelRatioF())));
         lockAll->setIconSize(QSize(11, 11));
         lockAll->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         lockAll->setFont(panelFont(11, QFont::DemiBold));
         QPalette tinted = lockAll->palette();
-        tinted.setColor(QPalette::ButtonText, accent_);
+        tinted.setColor(QPalette::ButtonText, lockAllColour);
         lockAll->setPalette(tinted);
         lockAll->setCursor(Qt::PointingHandCursor);
         connect(lockAll, &QToolButton::clicked, this, [this] { store_.lockAll(false, LockReason::manual); });
