@@ -221,8 +221,7 @@ QWidget* MenuBarPanel::header(const PanelContent& content) {
         lockAll->setAutoRaise(true);
         lockAll->setText(MenuBarTexts::lockAll);
         const QColor lockAllColour = accentText(accent_, palette());
-        lockAll->setIcon(
-            QIcon(Symbols::pixmap(QStringLiteral("lock.fill"), 11, lockAllColour, devicePixelRatioF())));
+        lockAll->setIcon(QIcon(Symbols::pixmap(QStringLiteral("lock.fill"), 11, lockAllColour, devicePixelRatioF())));
         lockAll->setIconSize(QSize(11, 11));
         lockAll->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         lockAll->setFont(panelFont(11, QFont::DemiBold));
