@@ -36,8 +36,15 @@ void HangingShare::send(const char* line) {
     fs_.waitForBytesWritten(60'000);
 }
 
+// Each returns once the file system holds the hang: a look started afterwards waits.
 void HangingShare::hang() {
     send("hang\n");
+    waitForLine("hanging");
+}
+
+void HangingShare::hangOpens() {
+    send("hangopen\n");
+    waitForLine("hanging");
 }
 
 void HangingShare::answer() {

@@ -24,6 +24,8 @@ public:
 
     // From now on every look below the mount waits until answer().
     void hang();
+    // From now on every open and read below the mount waits until answer(); lookups still answer.
+    void hangOpens();
     void answer();
     // Waits (up to a minute) until a look is stuck; true when one is.
     bool waitStalled();
