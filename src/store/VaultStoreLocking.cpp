@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "DiskImage.h"
 #include "ErrorText.h"
+#include "FileLook.h"
 #include "OwnerCheck.h"
 #include "PocketPayload.h"
 #include "PocketSession.h"
@@ -15,7 +16,6 @@
 #include <QCoroFuture>
 #include <QCoroSignal>
 #include <QFileInfo>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace larkhold {
 
@@ -118,7 +118,11 @@ QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
     const quint64 since = lockAllCount_;
     if (isUnlocked(vault.id) || isBusy(vault.id))
         co_return;
-    if (presentIfMissing(vault))
+    auto looking = presentIfMissing(vault);
+    if (co_await looking)
+        co_return;
+    // The look at the file may have taken seconds.
+    if (isUnlocked(vault.id) || isBusy(vault.id) || lockAllBeganSince(since))
         co_return;
 
     const std::optional<QString> saved = secrets().password(vault.id);
@@ -176,10 +180,20 @@ QCoro::Task<bool> VaultStore::unlockSince(Vault vault, QString password, bool sa
         setErrorMessage(unlistedUnlockMessage(vault));
         co_return false;
     }
-    if (presentIfMissing(vault))
-        co_return false;
     BusyMark busy(*this, vault.id);
     UnlockInFlight inFlight(*this, since, vault.id);
+    auto looking = presentIfMissing(vault);
+    if (co_await looking)
+        co_return false;
+    // The look at the file may have taken seconds.
+    if (!findVault(vault.id)) {
+        setErrorMessage(unlistedUnlockMessage(vault));
+        co_return false;
+    }
+    if (isUnlocked(vault.id))
+        co_return true;
+    if (lockAllBeganSince(since))
+        co_return false;
 
     if (vault.kind == VaultKind::pocket) {
         auto opening = unlockPocket(vault, password, saveToKeychain, method, since);
@@ -291,8 +305,10 @@ struct PocketOpenOutcome {
 
 QCoro::Task<bool> VaultStore::unlockPocket(Vault vault, QString password, bool saveToKeychain, QString method,
                                            quint64 since) {
+    // On a thread of its own, never joined: a file on a share that stopped answering holds only
+    // that thread, not the shared pool the process waits for as it ends.
     QFuture<PocketOpenOutcome> opening =
-        QtConcurrent::run([path = vault.bundlePath, password, keepOut = vault.excludedFromCloud]() {
+        lookInThread<PocketOpenOutcome>([path = vault.bundlePath, password, keepOut = vault.excludedFromCloud]() {
             PocketOpenOutcome o;
             try {
                 o.opened = PocketStorage::open(path, password, keepOut);
