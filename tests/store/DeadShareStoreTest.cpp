@@ -76,6 +76,35 @@ TEST_F(DeadShareStore, UnlocksAndTheStartSayTheDiskDoesNotRespondInsteadOfWaitin
 
 // A child that starts opening a Pocket Vault whose file stopped answering, and ends when its input
 // closes; it says "ended" once the application object is gone and exit() runs.
+TEST_F(DeadShareStore, TrashAndRenameWaitForTheShareBusyWithoutHoldingTheStore) {
+    const Vault away = onShare(QStringLiteral("Away"));
+    Vault pocket = newRecord(QStringLiteral("Notes"), VaultKind::pocket, QStringLiteral(".pocketvault"), 1);
+    pocket.bundlePath = share.path() + QStringLiteral("/Notes.pocketvault");
+    PocketStorage::create(share.backing() + QStringLiteral("/Notes.pocketvault"), 1, QStringLiteral("pw"), false);
+    listed.append(pocket);
+    startWithShortDeadline();
+    share.hang();
+
+    std::optional<StoreOutcome> trashed, renamed;
+    auto trashing = [&]() -> QCoro::Task<> {
+        auto operation = store->deleteVault(away);
+        trashed = co_await operation;
+    };
+    auto renaming = [&]() -> QCoro::Task<> {
+        auto operation = store->rename(pocket, QStringLiteral("Ideas"), QStringLiteral("pw"));
+        renamed = co_await operation;
+    };
+    trashing();
+    renaming();
+    ASSERT_TRUE(share.waitStalled());
+    EXPECT_TRUE(store->isBusy(away.id) && store->isBusy(pocket.id));
+    EXPECT_FALSE(trashed || renamed);
+
+    share.answer();
+    ASSERT_TRUE(waitUntil([&] { return trashed && renamed; }));
+    EXPECT_FALSE(store->isBusy(away.id) || store->isBusy(pocket.id));
+}
+
 // A store whose Pocket Vault file is at `path`, starting to open it.
 struct OpeningWorld : StoreFixture {
     void TestBody() override {}
