@@ -229,7 +229,7 @@ public:
     void openVaultFolder(const QString& path);
     int openCount() const { return static_cast<int>(mountPoints_.size() + pocketSessions_.size()); }
     // An unlock between its start and its end: the vault may be open a moment from now.
-    bool unlockUnderWay() const { return !unlocksInFlight_.isEmpty(); }
+    bool unlockUnderWay() const { return !unlocksInFlight_.isEmpty() || pocketUnlocksInFlight_ > 0; }
 
     // One pass of the auto-lock timer: locks, quietly and one by one, the open vaults idle longer
     // than the set number of minutes.
@@ -394,8 +394,9 @@ private:
     // closes the vault again with it.
     quint64 lockAllCount_ = 0;
     QString lockAllReason_;
-    // Unlocks under way, by the lock-all count at their start.
+    // Unlocks of standard vaults under way, by the lock-all count at their start, and of Pocket Vaults.
     QHash<quint64, int> unlocksInFlight_;
+    int pocketUnlocksInFlight_ = 0;
     // Vaults a lock is closing now, with how many locks hold the place (one, unless nested).
     QHash<QUuid, int> locking_;
     // The stop flags of the copies writing into each open volume.

@@ -68,15 +68,25 @@ template <typename Signal> QCoro::Task<bool> announced(QPointer<VaultStore> stor
 
 class VaultStore::UnlockInFlight {
 public:
-    UnlockInFlight(VaultStore& store, quint64 since, QUuid id) : store_(&store), since_(since), id_(id) {
-        ++store.unlocksInFlight_[since];
+    // A Pocket Vault's unlock opens nothing once a lock-all has begun, so lock-all need not wait for
+    // it: its file may be on a share that no longer answers, and the wait would never end.
+    UnlockInFlight(VaultStore& store, quint64 since, QUuid id, bool pocket)
+        : store_(&store), since_(since), id_(id), pocket_(pocket) {
+        if (pocket)
+            ++store.pocketUnlocksInFlight_;
+        else
+            ++store.unlocksInFlight_[since];
     }
     ~UnlockInFlight() {
         if (!store_)
             return;
-        auto it = store_->unlocksInFlight_.find(since_);
-        if (it != store_->unlocksInFlight_.end() && --*it == 0)
-            store_->unlocksInFlight_.erase(it);
+        if (pocket_) {
+            --store_->pocketUnlocksInFlight_;
+        } else {
+            auto it = store_->unlocksInFlight_.find(since_);
+            if (it != store_->unlocksInFlight_.end() && --*it == 0)
+                store_->unlocksInFlight_.erase(it);
+        }
         emit store_->unlockEnded(id_);
     }
     UnlockInFlight(const UnlockInFlight&) = delete;
@@ -86,6 +96,7 @@ private:
     QPointer<VaultStore> store_;
     quint64 since_;
     QUuid id_;
+    bool pocket_;
 };
 
 class VaultStore::LockInProgress {
@@ -181,7 +192,7 @@ QCoro::Task<bool> VaultStore::unlockSince(Vault vault, QString password, bool sa
         co_return false;
     }
     BusyMark busy(*this, vault.id);
-    UnlockInFlight inFlight(*this, since, vault.id);
+    UnlockInFlight inFlight(*this, since, vault.id, vault.kind == VaultKind::pocket);
     auto looking = presentIfMissing(vault);
     if (co_await looking)
         co_return false;
@@ -513,8 +524,8 @@ QCoro::Task<> VaultStore::lockAll(bool quiet, QString reason) {
     auto rest = lockUnlisted(std::move(done), quiet, reason);
     co_await rest;
 
-    // Unlocks that began before this lock-all close their vault again as they end; quitting, or
-    // the machine going to sleep, must not happen before they have.
+    // Unlocks of standard vaults that began before this lock-all close their vault again as they
+    // end; quitting, or the machine going to sleep, must not happen before they have.
     while (self && self->unlocksUnderWayFrom(mark)) {
         auto waiting = announced(self, &VaultStore::unlockEnded);
         const bool heard = co_await waiting;
