@@ -80,8 +80,8 @@ template <typename Result> QFuture<Result> lookInThread(std::function<Result()> 
     return future;
 }
 
-// As above, but the future gets `late` if the look has not answered within `deadline` (timed on the
-// calling thread, which runs an event loop); a later answer is then dropped.
+// As above, but the future gets `late` if the look has not answered within `deadline` (timed by the
+// application's event loop); a later answer is then dropped.
 template <typename Result>
 QFuture<Result> lookInThread(std::function<Result()> look, std::chrono::milliseconds deadline, Result late) {
     struct Answer {
