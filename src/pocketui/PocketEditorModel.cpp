@@ -2,16 +2,25 @@
 
 #include "ByteCount.h"
 #include "Defaults.h"
+#include "FileLook.h"
 #include "PocketDocument.h"
 #include "PocketExport.h"
 #include "PocketImport.h"
 #include "PocketItemListModel.h"
 #include "SettingsKeys.h"
+#include "VaultStore.h"
 
 namespace larkhold {
 
 PocketEditorModel::PocketEditorModel(PocketDocument& document, Defaults* defaults, QObject* parent)
-    : QObject(parent), document_(&document), defaults_(defaults) {}
+    : QObject(parent), document_(&document), defaults_(defaults) {
+    connect(&document, &PocketDocument::itemsChanged, this, &PocketEditorModel::abandonExportsOfGoneItems);
+}
+
+PocketEditorModel::~PocketEditorModel() {
+    for (const PendingExport& pending : exports_)
+        pending.abandoned->store(true);
+}
 
 PocketDocument* PocketEditorModel::document() const {
     return document_;
@@ -97,8 +106,29 @@ void PocketEditorModel::exportItem(const QUuid& id, const QString& path) {
     const PocketItem* item = document_ ? document_->item(id) : nullptr;
     if (!item)
         return;
-    if (const std::optional<QString> failure = PocketExport::write(path, ByteView(item->data)))
-        document_->setNotice(PocketExport::failureNotice(item->name, *failure));
+    const quint64 number = ++exportsStarted_;
+    auto abandoned = std::make_shared<std::atomic_bool>(false);
+    exports_.push_back({number, id, abandoned});
+    // The thread's own copy: locking wipes the document's items while the write may still wait.
+    auto data = std::make_shared<SecureBytes>(item->data);
+    lookOffThread<std::optional<QString>>(
+        this,
+        [path, data, abandoned, guarded = PocketExport::guardedPlaces(VaultStore::shared())] {
+            std::optional<QString> failure = PocketExport::write(path, ByteView(*data), guarded, abandoned.get());
+            SecureBytes().swap(*data);
+            return failure;
+        },
+        [this, number, name = item->name](std::optional<QString> failure) {
+            std::erase_if(exports_, [number](const PendingExport& pending) { return pending.number == number; });
+            if (failure && document_)
+                document_->setNotice(PocketExport::failureNotice(name, *failure));
+        });
+}
+
+void PocketEditorModel::abandonExportsOfGoneItems() {
+    for (const PendingExport& pending : exports_)
+        if (!document_ || !document_->item(pending.item))
+            pending.abandoned->store(true);
 }
 
 std::optional<EditorQuestion> PocketEditorModel::deleteQuestion(const QUuid& id) const {

@@ -7,7 +7,10 @@
 #include <QString>
 #include <QStringList>
 #include <QUuid>
+#include <atomic>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace larkhold {
 
@@ -32,6 +35,7 @@ class PocketEditorModel : public QObject {
 public:
     // `defaults` holds the photo option; without it photos are optimised.
     PocketEditorModel(PocketDocument& document, Defaults* defaults, QObject* parent = nullptr);
+    ~PocketEditorModel() override;
 
     PocketDocument* document() const;
 
@@ -59,8 +63,13 @@ public:
     void dismissNotice();
 
     // Export: the proposed file name, and the write to the chosen path (its failure becomes the notice).
+    // The write runs on a thread of its own, from a copy of the item wiped once written: the chosen
+    // folder may be on a share that no longer answers. An export whose item has left the vault (the
+    // item deleted, the vault locked) or whose editor has gone before the write began writes nothing.
     QString exportFileName(const QUuid& id) const;
     void exportItem(const QUuid& id, const QString& path);
+    // Exports whose outcome has not come back yet.
+    int exportsUnderWay() const { return static_cast<int>(exports_.size()); }
 
     std::optional<EditorQuestion> deleteQuestion(const QUuid& id) const;
 
@@ -73,9 +82,18 @@ signals:
     void readOnlyChanged(bool readOnly);
 
 private:
+    struct PendingExport {
+        quint64 number;
+        QUuid item;
+        std::shared_ptr<std::atomic_bool> abandoned;
+    };
+    void abandonExportsOfGoneItems();
+
     QPointer<PocketDocument> document_;
     Defaults* defaults_;
     bool readOnly_ = false;
+    std::vector<PendingExport> exports_;
+    quint64 exportsStarted_ = 0;
 };
 
 } // namespace larkhold

@@ -86,24 +86,31 @@ QString refusedAsVault(const QString& path) {
 
 } // namespace
 
-std::optional<QString> refusal(const QString& path, const VaultStore* store) {
+GuardedPlaces guardedPlaces(const VaultStore* store) {
+    GuardedPlaces guarded;
+    if (!store)
+        return guarded;
+    for (const Vault& vault : store->vaults())
+        if (!vault.bundlePath.isEmpty())
+            guarded.vaultFiles.append(vault.bundlePath);
+    for (const std::shared_ptr<PocketSession>& session : store->pocketSessions())
+        if (session && session->storage())
+            guarded.vaultFiles.append(session->storage()->path());
+    guarded.mountPoints = store->mountPoints().values();
+    return guarded;
+}
+
+std::optional<QString> refusal(const QString& path, const GuardedPlaces& guarded) {
     const QString target = resolved(path);
-    if (store) {
-        QStringList vaultFiles;
-        for (const Vault& vault : store->vaults())
-            if (!vault.bundlePath.isEmpty())
-                vaultFiles.append(resolved(vault.bundlePath));
-        for (const std::shared_ptr<PocketSession>& session : store->pocketSessions())
-            if (session && session->storage())
-                vaultFiles.append(resolved(session->storage()->path()));
-        for (const QString& vaultFile : vaultFiles)
-            if (isOrIsInside(target, vaultFile))
-                return refusedAsVault(vaultFile);
-        for (const QString& mountPoint : store->mountPoints())
-            if (target == resolved(mountPoint))
-                return QStringLiteral("“%1” is the volume of an unlocked vault. An item can’t be exported over it.")
-                    .arg(QFileInfo(mountPoint).fileName());
+    for (const QString& vaultFile : guarded.vaultFiles) {
+        const QString resolvedFile = resolved(vaultFile);
+        if (isOrIsInside(target, resolvedFile))
+            return refusedAsVault(resolvedFile);
     }
+    for (const QString& mountPoint : guarded.mountPoints)
+        if (target == resolved(mountPoint))
+            return QStringLiteral("“%1” is the volume of an unlocked vault. An item can’t be exported over it.")
+                .arg(QFileInfo(mountPoint).fileName());
     // Any vault by its name, and any place inside one (a bundle is a folder).
     for (QString step = target; !step.isEmpty() && step != QLatin1String("/"); step = QFileInfo(step).path()) {
         if (vaultByName(QFileInfo(step).fileName()))
@@ -112,6 +119,10 @@ std::optional<QString> refusal(const QString& path, const VaultStore* store) {
             break;
     }
     return std::nullopt;
+}
+
+std::optional<QString> refusal(const QString& path, const VaultStore* store) {
+    return refusal(path, guardedPlaces(store));
 }
 
 QString safeFileName(const QString& name, const QString& extension) {
@@ -145,15 +156,22 @@ QString panelMessage() {
         .arg(glossary::computer);
 }
 
-std::optional<QString> write(const QString& path, ByteView data) {
-    if (std::optional<QString> refused = refusal(path, VaultStore::shared()))
+std::optional<QString> write(const QString& path, ByteView data, const GuardedPlaces& guarded,
+                             const std::atomic_bool* abandoned) {
+    if (std::optional<QString> refused = refusal(path, guarded))
         return refused;
+    if (abandoned && abandoned->load())
+        return std::nullopt;
     try {
         writeFileAtomically(path, data, WriteMode::replace);
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     }
     return std::nullopt;
+}
+
+std::optional<QString> write(const QString& path, ByteView data) {
+    return write(path, data, guardedPlaces(VaultStore::shared()));
 }
 
 QString failureNotice(const QString& itemName, const QString& reason) {

@@ -4,12 +4,14 @@
 #include "Defaults.h"
 #include "DiskImage.h"
 #include "ErrorText.h"
+#include "FileLook.h"
 #include "OwnerCheck.h"
 #include "PocketSession.h"
 #include "SecretStore.h"
 #include "SettingsKeys.h"
 #include "StoreHost.h"
 
+#include <QCoroFuture>
 #include <QFileInfo>
 
 namespace larkhold {
@@ -273,14 +275,39 @@ QCoro::Task<> VaultStore::autoLockTick() {
 
 // ---- helpers ----
 
-bool VaultStore::presentIfMissing(const Vault& vault) {
-    if (QFileInfo::exists(vault.bundlePath))
-        return false;
-    if (Vault::volumeIsPresent(vault.bundlePath))
+QCoro::Task<VaultStore::FileAnswer> VaultStore::lookAtFile(QString path) const {
+    auto looking = lookInThread<FileAnswer>(
+        [path] {
+            if (QFileInfo::exists(path))
+                return FileAnswer::present;
+            return Vault::volumeIsPresent(path) ? FileAnswer::missing : FileAnswer::diskGone;
+        },
+        deps_.fileLookDeadline, FileAnswer::notResponding);
+    co_return co_await looking;
+}
+
+QCoro::Task<bool> VaultStore::presentIfMissing(Vault vault) {
+    const QPointer<VaultStore> self(this);
+    auto looking = lookAtFile(vault.bundlePath);
+    const FileAnswer answer = co_await looking;
+    if (!self)
+        co_return true;
+    switch (answer) {
+    case FileAnswer::present:
+        co_return false;
+    case FileAnswer::missing:
         host().presentRelocated(vault);
-    else
+        break;
+    case FileAnswer::diskGone:
         host().presentWaiting(vault);
-    return true;
+        break;
+    case FileAnswer::notResponding:
+        setErrorMessage(QStringLiteral("The disk that holds “%1” is not responding. Check the drive or the network "
+                                       "share, then unlock again.")
+                            .arg(vault.name));
+        break;
+    }
+    co_return true;
 }
 
 StoreOutcome VaultStore::reportFailure(const QString& text) {

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,6 +51,8 @@ struct VaultStoreDeps {
     QString dataFolder;
     // The auto-lock and size timers; tests switch them off and drive the passes by hand.
     bool startTimers = true;
+    // How long a look at a vault's file may take before its disk counts as not responding.
+    std::chrono::milliseconds fileLookDeadline{3000};
 };
 
 // Lock reasons as they appear in the activity log. Every reason but `manual` locks quietly.
@@ -226,7 +229,7 @@ public:
     void openVaultFolder(const QString& path);
     int openCount() const { return static_cast<int>(mountPoints_.size() + pocketSessions_.size()); }
     // An unlock between its start and its end: the vault may be open a moment from now.
-    bool unlockUnderWay() const { return !unlocksInFlight_.isEmpty(); }
+    bool unlockUnderWay() const { return !unlocksInFlight_.isEmpty() || pocketUnlocksInFlight_ > 0; }
 
     // One pass of the auto-lock timer: locks, quietly and one by one, the open vaults idle longer
     // than the set number of minutes.
@@ -305,9 +308,13 @@ protected:
     void removeMountPoint(const QUuid& id);
     void setSizeOnDisk(const QUuid& id, qint64 bytes);
 
-    // When the vault's file is missing, shows the alert that fits (disk gone, or file moved) and
-    // returns true.
-    bool presentIfMissing(const Vault& vault);
+    // What a look at a vault's file found, off the GUI thread: a file on a share that stopped
+    // answering is `notResponding` once the deadline has passed, and the look is left to itself.
+    enum class FileAnswer { present, missing, diskGone, notResponding };
+    QCoro::Task<FileAnswer> lookAtFile(QString path) const;
+    // When the vault's file is not there, shows the alert that fits (disk gone, or file moved), or
+    // says that its disk is not responding, and returns true. Looks off the GUI thread.
+    QCoro::Task<bool> presentIfMissing(Vault vault);
 
     // A session for a vault just opened or created, wired to the store.
     std::shared_ptr<PocketSession> makePocketSession(const QUuid& id, std::shared_ptr<PocketStorage> storage,
@@ -387,8 +394,9 @@ private:
     // closes the vault again with it.
     quint64 lockAllCount_ = 0;
     QString lockAllReason_;
-    // Unlocks under way, by the lock-all count at their start.
+    // Unlocks of standard vaults under way, by the lock-all count at their start, and of Pocket Vaults.
     QHash<quint64, int> unlocksInFlight_;
+    int pocketUnlocksInFlight_ = 0;
     // Vaults a lock is closing now, with how many locks hold the place (one, unless nested).
     QHash<QUuid, int> locking_;
     // The stop flags of the copies writing into each open volume.

@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "DiskImage.h"
 #include "ErrorText.h"
+#include "FileLook.h"
 #include "OwnerCheck.h"
 #include "PocketPayload.h"
 #include "PocketSession.h"
@@ -15,7 +16,6 @@
 #include <QCoroFuture>
 #include <QCoroSignal>
 #include <QFileInfo>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace larkhold {
 
@@ -68,15 +68,25 @@ template <typename Signal> QCoro::Task<bool> announced(QPointer<VaultStore> stor
 
 class VaultStore::UnlockInFlight {
 public:
-    UnlockInFlight(VaultStore& store, quint64 since, QUuid id) : store_(&store), since_(since), id_(id) {
-        ++store.unlocksInFlight_[since];
+    // A Pocket Vault's unlock opens nothing once a lock-all has begun, so lock-all need not wait for
+    // it: its file may be on a share that no longer answers, and the wait would never end.
+    UnlockInFlight(VaultStore& store, quint64 since, QUuid id, bool pocket)
+        : store_(&store), since_(since), id_(id), pocket_(pocket) {
+        if (pocket)
+            ++store.pocketUnlocksInFlight_;
+        else
+            ++store.unlocksInFlight_[since];
     }
     ~UnlockInFlight() {
         if (!store_)
             return;
-        auto it = store_->unlocksInFlight_.find(since_);
-        if (it != store_->unlocksInFlight_.end() && --*it == 0)
-            store_->unlocksInFlight_.erase(it);
+        if (pocket_) {
+            --store_->pocketUnlocksInFlight_;
+        } else {
+            auto it = store_->unlocksInFlight_.find(since_);
+            if (it != store_->unlocksInFlight_.end() && --*it == 0)
+                store_->unlocksInFlight_.erase(it);
+        }
         emit store_->unlockEnded(id_);
     }
     UnlockInFlight(const UnlockInFlight&) = delete;
@@ -86,6 +96,7 @@ private:
     QPointer<VaultStore> store_;
     quint64 since_;
     QUuid id_;
+    bool pocket_;
 };
 
 class VaultStore::LockInProgress {
@@ -118,7 +129,11 @@ QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
     const quint64 since = lockAllCount_;
     if (isUnlocked(vault.id) || isBusy(vault.id))
         co_return;
-    if (presentIfMissing(vault))
+    auto looking = presentIfMissing(vault);
+    if (co_await looking)
+        co_return;
+    // The look at the file may have taken seconds.
+    if (isUnlocked(vault.id) || isBusy(vault.id) || lockAllBeganSince(since))
         co_return;
 
     const std::optional<QString> saved = secrets().password(vault.id);
@@ -176,10 +191,20 @@ QCoro::Task<bool> VaultStore::unlockSince(Vault vault, QString password, bool sa
         setErrorMessage(unlistedUnlockMessage(vault));
         co_return false;
     }
-    if (presentIfMissing(vault))
-        co_return false;
     BusyMark busy(*this, vault.id);
-    UnlockInFlight inFlight(*this, since, vault.id);
+    UnlockInFlight inFlight(*this, since, vault.id, vault.kind == VaultKind::pocket);
+    auto looking = presentIfMissing(vault);
+    if (co_await looking)
+        co_return false;
+    // The look at the file may have taken seconds.
+    if (!findVault(vault.id)) {
+        setErrorMessage(unlistedUnlockMessage(vault));
+        co_return false;
+    }
+    if (isUnlocked(vault.id))
+        co_return true;
+    if (lockAllBeganSince(since))
+        co_return false;
 
     if (vault.kind == VaultKind::pocket) {
         auto opening = unlockPocket(vault, password, saveToKeychain, method, since);
@@ -291,8 +316,10 @@ struct PocketOpenOutcome {
 
 QCoro::Task<bool> VaultStore::unlockPocket(Vault vault, QString password, bool saveToKeychain, QString method,
                                            quint64 since) {
+    // On a thread of its own, never joined: a file on a share that stopped answering holds only
+    // that thread, not the shared pool the process waits for as it ends.
     QFuture<PocketOpenOutcome> opening =
-        QtConcurrent::run([path = vault.bundlePath, password, keepOut = vault.excludedFromCloud]() {
+        lookInThread<PocketOpenOutcome>([path = vault.bundlePath, password, keepOut = vault.excludedFromCloud]() {
             PocketOpenOutcome o;
             try {
                 o.opened = PocketStorage::open(path, password, keepOut);
@@ -497,8 +524,8 @@ QCoro::Task<> VaultStore::lockAll(bool quiet, QString reason) {
     auto rest = lockUnlisted(std::move(done), quiet, reason);
     co_await rest;
 
-    // Unlocks that began before this lock-all close their vault again as they end; quitting, or
-    // the machine going to sleep, must not happen before they have.
+    // Unlocks of standard vaults that began before this lock-all close their vault again as they
+    // end; quitting, or the machine going to sleep, must not happen before they have.
     while (self && self->unlocksUnderWayFrom(mark)) {
         auto waiting = announced(self, &VaultStore::unlockEnded);
         const bool heard = co_await waiting;

@@ -5,6 +5,7 @@
 #include "CloudExclusion.h"
 #include "DiskImage.h"
 #include "ErrorText.h"
+#include "FileLook.h"
 #include "Glossary.h"
 #include "Plist.h"
 #include "PocketFile.h"
@@ -475,10 +476,17 @@ QCoro::Task<StoreOutcome> VaultStore::rename(Vault vault, QString newName, QStri
         co_return reportFailure(*problem);
     const QString newPath =
         current.dir().filePath(extension.isEmpty() ? newName : newName + QLatin1Char('.') + extension);
-    if (somethingAt(newPath))
-        co_return reportFailure(nameTakenMessage(newName));
 
+    const QPointer<VaultStore> self(this);
     BusyMark busy(*this, vault.id);
+    // The file's folder is looked at, and the file moved, off the GUI thread: it may be on a share
+    // that no longer answers. The vault stays busy until it has.
+    auto looking = lookInThread<bool>([newPath] { return somethingAt(newPath); });
+    const bool taken = co_await looking;
+    if (!self)
+        co_return StoreOutcome::success();
+    if (taken)
+        co_return reportFailure(nameTakenMessage(newName));
     std::optional<QString> failure;
 
     if (vault.kind == VaultKind::standard) {
@@ -536,11 +544,19 @@ QCoro::Task<StoreOutcome> VaultStore::rename(Vault vault, QString newName, QStri
         }
     }
 
-    try {
-        noReplaceRename(vault.bundlePath, newPath);
-    } catch (const std::exception& e) {
-        co_return reportFailure(describeError(e));
-    }
+    auto moving = lookInThread<std::optional<QString>>([from = vault.bundlePath, newPath]() -> std::optional<QString> {
+        try {
+            noReplaceRename(from, newPath);
+        } catch (const std::exception& e) {
+            return describeError(e);
+        }
+        return std::nullopt;
+    });
+    failure = co_await moving;
+    if (!self)
+        co_return StoreOutcome::success();
+    if (failure)
+        co_return reportFailure(*failure);
     modifyVault(vault.id, [&](Vault& record) {
         record.name = newName;
         record.bundlePath = newPath;
@@ -665,12 +681,25 @@ QCoro::Task<StoreOutcome> VaultStore::deleteVault(Vault vault) {
     // The file where the list says it is now: the caller's copy may be older than a change of the
     // cloud setting or a locate made while the sheet was up.
     vault = this->vault(vault.id).value_or(vault);
-    QFile file(vault.bundlePath);
-    if (!file.moveToTrash())
-        co_return reportFailure(
-            QStringLiteral("“%1” could not be moved to the Trash: %2")
-                .arg(QFileInfo(vault.bundlePath).fileName(),
-                     somethingAt(vault.bundlePath) ? file.errorString() : QStringLiteral("the file doesn’t exist.")));
+    const QPointer<VaultStore> self(this);
+    std::optional<QString> failure;
+    {
+        // Off the GUI thread, never joined: the file may be on a share that no longer answers, and
+        // the vault stays busy until it has.
+        BusyMark busy(*this, vault.id);
+        auto trashing = lookInThread<std::optional<QString>>([path = vault.bundlePath]() -> std::optional<QString> {
+            QFile file(path);
+            if (file.moveToTrash())
+                return std::nullopt;
+            return somethingAt(path) ? file.errorString() : QStringLiteral("the file doesn’t exist.");
+        });
+        failure = co_await trashing;
+    }
+    if (!self)
+        co_return failure ? StoreOutcome::failure(*failure) : StoreOutcome::success();
+    if (failure)
+        co_return reportFailure(QStringLiteral("“%1” could not be moved to the Trash: %2")
+                                    .arg(QFileInfo(vault.bundlePath).fileName(), *failure));
     auto forgetting = forget(vault);
     co_return co_await forgetting;
 }

@@ -3,6 +3,7 @@
 
 #include "Clock.h"
 #include "DiskImage.h"
+#include "FileLook.h"
 #include "PocketPayload.h"
 #include "PocketSession.h"
 #include "StoreHost.h"
@@ -14,7 +15,6 @@
 #include <QLocale>
 #include <QSet>
 #include <QStorageInfo>
-#include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
 
 namespace larkhold {
@@ -148,8 +148,14 @@ QCoro::Task<> VaultStore::autoOpenFavorites() {
             continue;
         if (isUnlocked(vault.id))
             continue;
-        // A missing file is skipped silently here; the card's Unlock button offers to locate it.
-        if (!QFileInfo::exists(vault.bundlePath))
+        // A missing file, or one on a disk that does not answer, is skipped silently here; the
+        // card's Unlock button offers to locate it.
+        const QPointer<VaultStore> self(this);
+        auto looking = lookAtFile(vault.bundlePath);
+        const FileAnswer answer = co_await looking;
+        if (!self)
+            co_return;
+        if (answer != FileAnswer::present || isUnlocked(vault.id))
             continue;
         auto requesting = requestUnlock(vault);
         co_await requesting;
@@ -188,17 +194,19 @@ QCoro::Task<qint64> VaultStore::usedBytes(Vault vault) {
     const QPointer<VaultStore> self(this);
     const auto mounted = mountPoints_.constFind(vault.id);
     if (mounted != mountPoints_.cend()) {
-        // Off the main thread: a volume on a stalled network share can block the query.
-        QFuture<std::optional<qint64>> query = QtConcurrent::run([mountPoint = *mounted]() -> std::optional<qint64> {
-            const QStorageInfo info(mountPoint);
-            if (!info.isValid() || !info.isReady())
-                return std::nullopt;
-            // A folder that a volume detached outside the application left behind lies on the disk
-            // beneath; that disk's numbers are not the vault's.
-            if (QFileInfo(info.rootPath()).canonicalFilePath() != QFileInfo(mountPoint).canonicalFilePath())
-                return std::nullopt;
-            return std::max<qint64>(0, info.bytesTotal() - info.bytesFree());
-        });
+        // On a thread of its own: a volume on a stalled network share can block the query, and
+        // a thread stuck so must hold neither the shared pool nor the process's exit.
+        QFuture<std::optional<qint64>> query =
+            lookInThread<std::optional<qint64>>([mountPoint = *mounted]() -> std::optional<qint64> {
+                const QStorageInfo info(mountPoint);
+                if (!info.isValid() || !info.isReady())
+                    return std::nullopt;
+                // A folder that a volume detached outside the application left behind lies on the disk
+                // beneath; that disk's numbers are not the vault's.
+                if (QFileInfo(info.rootPath()).canonicalFilePath() != QFileInfo(mountPoint).canonicalFilePath())
+                    return std::nullopt;
+                return std::max<qint64>(0, info.bytesTotal() - info.bytesFree());
+            });
         const std::optional<qint64> used = co_await query;
         if (used)
             co_return *used;

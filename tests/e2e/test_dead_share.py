@@ -1,6 +1,7 @@
 """A listed vault on a network share that stops answering: the windows keep answering and locks still happen."""
 
 import os
+import signal
 import subprocess
 import unittest
 
@@ -64,6 +65,31 @@ class DeadShare(DesktopTestCase):
         d.prepare_for_sleep(True)
         wait_until(lambda: d.inhibitor_releases(), "the sleep let go")
         self.assertIsNone(d.larkhold.poll())
+
+    def test_quit_locks_and_ends_while_a_look_hangs(self):
+        d = self.desktop
+        d.start_larkhold()
+        d.wait_mounted()
+        d.wait_for_activity("E2E unlocked · keyring")
+        self.hang()
+
+        d.signal_larkhold(signal.SIGTERM)
+        d.wait_for_activity("E2E locked (quit)")
+        self.assertEqual(d.mounts(), [])
+        # The thread stuck on the share keeps the kernel from reaping the process until the share answers; the
+        # process itself has ended once its main thread is gone.
+        wait_until(lambda: main_thread_ended(d.larkhold.pid), "larkhold ended with a look stuck on the share")
+        self.fs.stdin.close()
+        self.assertEqual(d.wait_larkhold_exit(), 0)
+
+
+def main_thread_ended(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            # The state follows the command name, which is in parentheses.
+            return stat.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
+    except FileNotFoundError:
+        return True
 
 
 if __name__ == "__main__":

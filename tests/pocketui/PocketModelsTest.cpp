@@ -1,4 +1,5 @@
 #include "ByteCount.h"
+#include "HangingShare.h"
 #include "PocketEditorModel.h"
 #include "PocketExport.h"
 #include "PocketItemListModel.h"
@@ -100,7 +101,7 @@ TEST(ExportWrite, AFailedExportBecomesTheNoticeAndChangesNothing) {
     PocketEditorModel model(document, nullptr);
     EXPECT_EQ(model.exportFileName(note.id), QStringLiteral("Ideas.txt"));
     model.exportItem(note.id, QStringLiteral("/nonexistent-folder/Ideas.txt"));
-    ASSERT_TRUE(document.notice().has_value());
+    ASSERT_TRUE(eventually([&] { return document.notice().has_value(); }));
     EXPECT_TRUE(document.notice()->startsWith(QStringLiteral("Could not export “Ideas”: ")))
         << document.notice()->toStdString();
     EXPECT_EQ(document.items().front(), note);
@@ -108,7 +109,33 @@ TEST(ExportWrite, AFailedExportBecomesTheNoticeAndChangesNothing) {
 
     QTemporaryDir dir;
     model.exportItem(note.id, dir.filePath(QStringLiteral("Ideas.txt")));
+    ASSERT_TRUE(eventually([&] { return model.exportsUnderWay() == 0; }));
     EXPECT_EQ(readFile(dir.filePath(QStringLiteral("Ideas.txt"))), QByteArray("secret plans"));
+}
+
+TEST(ExportWrite, ToAShareThatStopsAnsweringTheEditorAnswersAndAGoneItemWritesNothing) {
+    HangingShare share;
+    if (!share.isMounted())
+        GTEST_SKIP() << "FUSE cannot be mounted here";
+    const PocketItem note = noteNamed(QStringLiteral("Ideas"), QStringLiteral("secret plans"));
+    PocketDocument document({note}, 1 << 20);
+    PocketEditorModel model(document, nullptr);
+    share.hang();
+    model.exportItem(note.id, share.path() + QStringLiteral("/Ideas.txt"));
+    ASSERT_TRUE(share.waitStalled());
+
+    // Another export, to a disk that answers, ends while the first waits.
+    QTemporaryDir dir;
+    model.exportItem(note.id, dir.filePath(QStringLiteral("Ideas.txt")));
+    ASSERT_TRUE(eventually([&] { return model.exportsUnderWay() == 1; }));
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("Ideas.txt"))), QByteArray("secret plans"));
+
+    // The vault locks before the share answers: its items leave memory, and nothing reaches the share.
+    document.wipe();
+    share.answer();
+    ASSERT_TRUE(eventually([&] { return model.exportsUnderWay() == 0; }));
+    EXPECT_TRUE(QDir(share.backing()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_FALSE(document.notice().has_value());
 }
 
 // ---- the sidebar's rows ----
@@ -253,6 +280,7 @@ TEST_F(VaultModel, ExportRefusesVaultFilesAndVolumesAndLeavesThemWhole) {
     const QByteArray before = readFile(pocket.bundlePath);
 
     model.exportItem(id, pocket.bundlePath);
+    ASSERT_TRUE(eventually([&] { return model.exportsUnderWay() == 0; }));
     EXPECT_EQ(session->document().notice(),
               QStringLiteral("Could not export “Ideas”: “Travel.pocketvault” is a vault. An item can’t be "
                              "exported over a vault."));

@@ -36,8 +36,15 @@ void HangingShare::send(const char* line) {
     fs_.waitForBytesWritten(60'000);
 }
 
+// Each returns once the file system holds the hang: a look started afterwards waits.
 void HangingShare::hang() {
     send("hang\n");
+    waitForLine("hanging");
+}
+
+void HangingShare::hangOpens() {
+    send("hangopen\n");
+    waitForLine("hanging");
 }
 
 void HangingShare::answer() {
@@ -48,17 +55,26 @@ bool HangingShare::waitStalled() {
     return waitForLine("stalled");
 }
 
+bool HangingShare::hasStalled() {
+    output_ += fs_.readAllStandardOutput();
+    return takeLine("stalled");
+}
+
+bool HangingShare::takeLine(const QByteArray& prefix) {
+    for (qsizetype end = output_.indexOf('\n'); end >= 0; end = output_.indexOf('\n')) {
+        const QByteArray line = output_.left(end);
+        output_.remove(0, end + 1);
+        if (line.startsWith(prefix))
+            return true;
+    }
+    return false;
+}
+
 bool HangingShare::waitForLine(const QByteArray& prefix) {
     const QDeadlineTimer deadline(60'000);
     for (;;) {
-        const qsizetype end = output_.indexOf('\n');
-        if (end >= 0) {
-            const QByteArray line = output_.left(end);
-            output_.remove(0, end + 1);
-            if (line.startsWith(prefix))
-                return true;
-            continue;
-        }
+        if (takeLine(prefix))
+            return true;
         if (deadline.hasExpired() || fs_.state() == QProcess::NotRunning)
             return false;
         if (fs_.waitForReadyRead(int(deadline.remainingTime())))

@@ -24,13 +24,19 @@ public:
 
     // From now on every look below the mount waits until answer().
     void hang();
+    // From now on every open and read below the mount waits until answer(); lookups still answer.
+    void hangOpens();
     void answer();
-    // Waits (up to a minute) until a look is stuck; true when one is.
+    // Waits (up to a minute) until a look is stuck; true when one is. Blocks the event loop.
     bool waitStalled();
+    // Whether a look is stuck, from what the event loop has read so far.
+    bool hasStalled();
 
 private:
     void send(const char* line);
     bool waitForLine(const QByteArray& prefix);
+    // Consumes read lines up to and including the first one starting with `prefix`.
+    bool takeLine(const QByteArray& prefix);
 
     QTemporaryDir dir_;
     QProcess fs_;

@@ -5,9 +5,10 @@
 //
 // Reads commands from standard input, one per line:
 //   hang     from now on every look at anything below the top folder waits
+//   hangopen from now on every open and read below the top folder waits; lookups still answer
 //   answer   the waiting looks go on, and new ones answer at once
-// On end of input it answers, unmounts and ends. Writes "ready" once mounted, and "stalled PATH"
-// for each look that starts waiting, to standard output.
+// On end of input it answers, unmounts and ends. Writes "ready" once mounted, "hanging" once a
+// hang command holds, and "stalled PATH" for each look that starts waiting, to standard output.
 #define FUSE_USE_VERSION 31
 
 #include <dirent.h>
@@ -25,6 +26,7 @@ static char backing[PATH_MAX];
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t answered = PTHREAD_COND_INITIALIZER;
 static int hanging = 0;
+static int hanging_opens = 0;
 static struct fuse* fs = NULL;
 
 static void say(const char* word, const char* path) {
@@ -37,16 +39,26 @@ static void say(const char* word, const char* path) {
     funlockfile(stdout);
 }
 
-static void wait_while_hanging(const char* path) {
+static void wait_while(const int* flag, const char* path) {
     if (strcmp(path, "/") == 0)
         return;
     pthread_mutex_lock(&lock);
-    if (hanging) {
+    if (*flag) {
         say("stalled", path);
-        while (hanging)
+        while (*flag)
             pthread_cond_wait(&answered, &lock);
     }
     pthread_mutex_unlock(&lock);
+}
+
+static void wait_while_hanging(const char* path) {
+    wait_while(&hanging, path);
+}
+
+// Opens and reads wait for either command.
+static void wait_while_opens_hang(const char* path) {
+    wait_while(&hanging, path);
+    wait_while(&hanging_opens, path);
 }
 
 static void real_path(char out[PATH_MAX], const char* path) {
@@ -90,7 +102,7 @@ static int hang_readdir(const char* path, void* buffer, fuse_fill_dir_t fill, of
 }
 
 static int hang_open(const char* path, struct fuse_file_info* fi) {
-    wait_while_hanging(path);
+    wait_while_opens_hang(path);
     char real[PATH_MAX];
     real_path(real, path);
     const int fd = open(real, fi->flags & ~O_CREAT);
@@ -101,7 +113,7 @@ static int hang_open(const char* path, struct fuse_file_info* fi) {
 }
 
 static int hang_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info* fi) {
-    wait_while_hanging(path);
+    wait_while_opens_hang(path);
     const ssize_t got = pread((int)fi->fh, buffer, size, offset);
     return got < 0 ? -errno : (int)got;
 }
@@ -121,9 +133,12 @@ static const struct fuse_operations operations = {
     .release = hang_release,
 };
 
-static void set_hanging(int value) {
+// Says "hanging" before any look can say it stalled under the new hang.
+static void set_hanging(int* flag, int value) {
     pthread_mutex_lock(&lock);
-    hanging = value;
+    *flag = value;
+    if (value)
+        say("hanging", NULL);
     pthread_cond_broadcast(&answered);
     pthread_mutex_unlock(&lock);
 }
@@ -132,13 +147,18 @@ static void* control(void* unused) {
     (void)unused;
     char line[64];
     while (fgets(line, sizeof line, stdin)) {
-        if (strncmp(line, "hang", 4) == 0)
-            set_hanging(1);
-        else if (strncmp(line, "answer", 6) == 0)
-            set_hanging(0);
+        if (strncmp(line, "hangopen", 8) == 0) {
+            set_hanging(&hanging_opens, 1);
+        } else if (strncmp(line, "hang", 4) == 0) {
+            set_hanging(&hanging, 1);
+        } else if (strncmp(line, "answer", 6) == 0) {
+            set_hanging(&hanging, 0);
+            set_hanging(&hanging_opens, 0);
+        }
     }
     // The test is gone or done: nothing may stay stuck on this mount.
-    set_hanging(0);
+    set_hanging(&hanging, 0);
+    set_hanging(&hanging_opens, 0);
     fuse_exit(fs);
     fuse_unmount(fs);
     return NULL;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QFuture>
 #include <QMetaObject>
 #include <QObject>
@@ -76,6 +77,30 @@ template <typename Result> QFuture<Result> lookInThread(std::function<Result()> 
         promise->addResult(look());
         promise->finish();
     }).detach();
+    return future;
+}
+
+// As above, but the future gets `late` if the look has not answered within `deadline` (timed by the
+// application's event loop); a later answer is then dropped.
+template <typename Result>
+QFuture<Result> lookInThread(std::function<Result()> look, std::chrono::milliseconds deadline, Result late) {
+    struct Answer {
+        std::mutex mutex;
+        bool given = false;
+        QPromise<Result> promise;
+    };
+    auto answer = std::make_shared<Answer>();
+    QFuture<Result> future = answer->promise.future();
+    answer->promise.start();
+    auto give = [answer](Result result) {
+        const std::lock_guard lock(answer->mutex);
+        if (std::exchange(answer->given, true))
+            return;
+        answer->promise.addResult(std::move(result));
+        answer->promise.finish();
+    };
+    std::thread([give, look = std::move(look)] { give(look()); }).detach();
+    QTimer::singleShot(deadline, QCoreApplication::instance(), [give, late = std::move(late)] { give(late); });
     return future;
 }
 
