@@ -45,9 +45,8 @@ DiskImageTools DiskImageTools::inFolder(const QString& folder) {
 
 DiskImageTools DiskImageTools::defaults() {
     const QString override = qEnvironmentVariable("LARKHOLD_TOOLS_DIR");
-    DiskImageTools tools = inFolder(!override.isEmpty() && QDir::isAbsolutePath(override)
-                                        ? override
-                                        : QStringLiteral(LARKHOLD_LIBEXEC_DIR));
+    DiskImageTools tools = inFolder(
+        !override.isEmpty() && QDir::isAbsolutePath(override) ? override : QStringLiteral(LARKHOLD_LIBEXEC_DIR));
     tools.listInProcess = true;
     return tools;
 }
