@@ -174,6 +174,16 @@ void LarkholdApp::start(const QList<QUrl>& files) {
     QTimer::singleShot(std::chrono::seconds(1), this, &LarkholdApp::finishLaunching);
 }
 
+void LarkholdApp::openFiles(const QList<QUrl>& files) {
+    if (files.isEmpty())
+        return;
+    if (!launched_) {
+        pendingFiles_ += files;
+        return;
+    }
+    delegate_->addToVault(files);
+}
+
 void LarkholdApp::finishLaunching() {
     if (launched_)
         return;
