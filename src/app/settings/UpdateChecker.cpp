@@ -70,8 +70,8 @@ signals:
 std::unique_ptr<UpdateTransport> UpdateTransport::load() {
     static const std::string path = moduleFile("liblarkhold_update_transport.so");
     static LazyLibrary module(path.c_str());
-    const auto make = reinterpret_cast<decltype(&larkhold_update_transport_new)>(
-        module.symbol("larkhold_update_transport_new"));
+    const auto make =
+        reinterpret_cast<decltype(&larkhold_update_transport_new)>(module.symbol("larkhold_update_transport_new"));
     return std::unique_ptr<UpdateTransport>(make ? make() : nullptr);
 }
 
