@@ -9,7 +9,7 @@ namespace larkhold::PdfOnDemand {
 
 namespace {
 
-template <class Fn> Fn load(const char* name) {
+template <class Fn> Fn entry(const char* name) {
     static const std::string path = moduleFile("liblarkhold_pdf.so");
     static LazyLibrary module(path.c_str());
     return reinterpret_cast<Fn>(module.required(name));
@@ -18,22 +18,22 @@ template <class Fn> Fn load(const char* name) {
 } // namespace
 
 bool readable(const char* data, qsizetype size) {
-    static const auto f = load<decltype(&larkhold_pdf_readable)>("larkhold_pdf_readable");
+    static const auto f = entry<decltype(&larkhold_pdf_readable)>("larkhold_pdf_readable");
     return f(data, size);
 }
 
 QPdfDocument* newDocument(QObject* parent) {
-    static const auto f = load<decltype(&larkhold_pdf_document_new)>("larkhold_pdf_document_new");
+    static const auto f = entry<decltype(&larkhold_pdf_document_new)>("larkhold_pdf_document_new");
     return f(parent);
 }
 
 void load(QPdfDocument* document, QIODevice* device) {
-    static const auto f = load<decltype(&larkhold_pdf_document_load)>("larkhold_pdf_document_load");
+    static const auto f = entry<decltype(&larkhold_pdf_document_load)>("larkhold_pdf_document_load");
     f(document, device);
 }
 
 void close(QPdfDocument* document) {
-    static const auto f = load<decltype(&larkhold_pdf_document_close)>("larkhold_pdf_document_close");
+    static const auto f = entry<decltype(&larkhold_pdf_document_close)>("larkhold_pdf_document_close");
     f(document);
 }
 
