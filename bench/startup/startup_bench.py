@@ -2,8 +2,9 @@
 
 Prints "startup ms: N" (process start to the main window's mapping, median of 7 starts) and
 "idle RSS MB: N" (resident memory after 10 s of idling), the same for the bare window started
-alternately in the same session, the ratios of both, and how many child processes larkhold
-started before its window showed. Run by `make bench` through bench/run.sh.
+alternately in the same session, the ratios of both, how many child processes larkhold
+started before its window showed, and how many shared libraries each had mapped by then. Run by
+`make bench` through bench/run.sh.
 """
 
 import ctypes
@@ -104,7 +105,7 @@ def main():
         desktop.list_vaults(records)
 
         bare_binary = os.path.join(os.environ["LARKHOLD_BUILD_DIR"], "bench", "bench_bare_window")
-        times, bare_times, children = [], [], []
+        times, bare_times, children, libraries, bare_libraries = [], [], [], [], []
         process = bare = None
         for run in range(RUNS):
             # Alternately, so that a busy neighbour slows both alike.
@@ -113,6 +114,7 @@ def main():
             process = desktop.spawn(f"larkhold-{run}", [desktop.larkhold_binary])
             exposed = watcher.wait_for_mapped("Larkhold")
             children.append(child_faults(process.pid))
+            libraries.append(mapped_libraries(process.pid))
             watcher.close()
             times.append((exposed - started) * 1000)
 
@@ -120,6 +122,7 @@ def main():
             started = time.monotonic()
             bare = desktop.spawn(f"bare-{run}", [bare_binary])
             exposed = watcher.wait_for_mapped("Bare Qt window")
+            bare_libraries.append(mapped_libraries(bare.pid))
             watcher.close()
             bare_times.append((exposed - started) * 1000)
             if run < RUNS - 1:
@@ -139,10 +142,18 @@ def main():
     # Page faults of the children larkhold waited for: zero while it has started no program.
     print("faults of child processes by the window's mapping: " + " ".join(str(n) for n in children))
     print(f"faults of child processes after idling: {idle_children}")
+    # What the loader had mapped when the window showed (plug-ins included), against the bare window.
+    print(f"shared libraries at the window's mapping: {max(libraries)} (bare window: {max(bare_libraries)})")
     print(f"startup ms: {ms:.0f}")
     print(f"idle RSS MB: {rss:.0f}")
     print(f"ratio startup/bare-window: {ms / bare_ms:.2f} ({ms:.0f} ms / {bare_ms:.0f} ms)")
     print(f"ratio idle-rss/bare-window: {rss / bare_rss:.2f} ({rss:.0f} MB / {bare_rss:.0f} MB)")
+
+
+def mapped_libraries(pid):
+    """Shared objects mapped into `pid` now."""
+    with open(f"/proc/{pid}/maps") as f:
+        return len({line.split()[-1] for line in f if ".so" in line.rsplit("/", 1)[-1]})
 
 
 def child_faults(pid):

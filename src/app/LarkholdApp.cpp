@@ -168,16 +168,28 @@ void LarkholdApp::start(const QList<QUrl>& files) {
     pendingFiles_ = files;
     mainWindow_->show();
     showMainWindow();
-    // What the window does not need (the update check's network stack, the hot-key grab, the
-    // session's watches, the files to import) waits until it has been painted, so that none of it
-    // holds the window back. A display that never paints it still gets the launch a second later.
+    // What the window does not need (the update check's network stack, the hot-key grab, the tray
+    // icon, the session's watches, the files to import) waits until it has been painted, so that
+    // none of it holds the window back. A display that never paints it still gets the launch a
+    // second later.
     QTimer::singleShot(std::chrono::seconds(1), this, &LarkholdApp::finishLaunching);
+}
+
+void LarkholdApp::openFiles(const QList<QUrl>& files) {
+    if (files.isEmpty())
+        return;
+    if (!launched_) {
+        pendingFiles_ += files;
+        return;
+    }
+    delegate_->addToVault(files);
 }
 
 void LarkholdApp::finishLaunching() {
     if (launched_)
         return;
     launched_ = true;
+    tray_->start();
     delegate_->applicationDidFinishLaunching();
     const QList<QUrl> files = std::exchange(pendingFiles_, {});
     if (!files.isEmpty())

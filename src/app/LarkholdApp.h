@@ -65,6 +65,9 @@ public:
     // Shows the main window and, once it is on screen, runs the launch wiring and hands on `files`,
     // which were given on the command line.
     void start(const QList<QUrl>& files);
+    // More such files, known only once the start is under way: handed on with those or, after the
+    // launch, at once.
+    void openFiles(const QList<QUrl>& files);
     void showMainWindow();
 
 protected:

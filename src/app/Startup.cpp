@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPromise>
 #include <QSettings>
 #include <cstdio>
 #include <exception>
@@ -40,16 +41,43 @@ Mode modeFor(const QStringList& arguments) {
     return Mode::application;
 }
 
-QList<QUrl> filesFrom(const QStringList& arguments, const QString& workingFolder) {
-    QList<QUrl> files;
+QStringList filePathsFrom(const QStringList& arguments, const QString& workingFolder) {
+    QStringList paths;
     for (const QString& argument : arguments.mid(1)) {
         if (argument.isEmpty() || argument.startsWith(QLatin1Char('-')))
             continue;
-        const QString path = QDir::cleanPath(QDir(workingFolder).absoluteFilePath(argument));
+        paths.append(QDir::cleanPath(QDir(workingFolder).absoluteFilePath(argument)));
+    }
+    return paths;
+}
+
+QList<QUrl> existingFiles(const QStringList& paths) {
+    QList<QUrl> files;
+    for (const QString& path : paths)
         if (QFileInfo::exists(path))
             files.append(QUrl::fromLocalFile(path));
-    }
     return files;
+}
+
+QList<QUrl> filesFrom(const QStringList& arguments, const QString& workingFolder) {
+    return existingFiles(filePathsFrom(arguments, workingFolder));
+}
+
+QFuture<QList<QUrl>> existingFilesLater(const QStringList& paths) {
+    QPromise<QList<QUrl>> promise;
+    QFuture<QList<QUrl>> future = promise.future();
+    promise.start();
+    if (paths.isEmpty()) {
+        promise.addResult(QList<QUrl>());
+        promise.finish();
+        return future;
+    }
+    // Detached: a thread stuck in the kernel on a dead share must not keep the process from ending.
+    std::thread([paths, promise = std::move(promise)]() mutable {
+        promise.addResult(existingFiles(paths));
+        promise.finish();
+    }).detach();
+    return future;
 }
 
 int runSelfTest(const std::function<void()>& body) {

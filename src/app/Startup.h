@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QList>
 #include <QStringList>
 #include <QUrl>
@@ -18,11 +19,17 @@ namespace larkhold::Startup {
 enum class Mode { pocketSelfTest, standardSelfTest, application };
 Mode modeFor(const QStringList& arguments);
 
-// The files and folders the command line hands to the import window, in order: every argument
-// that names something existing (relative ones from `workingFolder`), as a clean absolute path so
-// that its last component is its name ("~/Photos/" is "Photos"). Arguments starting with "-" are
-// switches, never files. Looks at the file system: call it before the windows start.
+// The files and folders the command line names, in order: every argument (relative ones from
+// `workingFolder`) as a clean absolute path, so that its last component is its name ("~/Photos/"
+// is "Photos"). Arguments starting with "-" are switches, never files. Looks at nothing.
+QStringList filePathsFrom(const QStringList& arguments, const QString& workingFolder);
+// Those of `paths` that name something existing, as file URLs: what the command line hands to the
+// import window. Looks at the file system.
+QList<QUrl> existingFiles(const QStringList& paths);
 QList<QUrl> filesFrom(const QStringList& arguments, const QString& workingFolder);
+// existingFiles() on a thread of its own that nothing waits for, not even the end of the process:
+// a file on a share that stopped answering holds up neither the windows nor the quit.
+QFuture<QList<QUrl>> existingFilesLater(const QStringList& paths);
 
 // Runs a self-test body on a worker thread while the calling thread blocks without an event
 // loop, then prints the one verdict line: "SELFTEST OK" when the body returns, or

@@ -26,8 +26,7 @@ bool darkPanel() {
 } // namespace
 
 TrayController::TrayController(VaultStore& store, Defaults& defaults, ShellActions actions, QObject* parent)
-    : QObject(parent), store_(store), defaults_(defaults), actions_(std::move(actions)),
-      status_(new VaultStatusCache(store, nullptr, this)) {
+    : QObject(parent), store_(store), defaults_(defaults), actions_(std::move(actions)) {
     connect(&defaults_, &Defaults::changed, this, [this](const QString& key) {
         if (key == SettingsKeys::menuBarIcon.name || key == SettingsKeys::menuBarPanel.name)
             apply();
@@ -40,7 +39,11 @@ TrayController::TrayController(VaultStore& store, Defaults& defaults, ShellActio
         if (icon_)
             icon_->showMessage(QStringLiteral("“%1” is still unlocked").arg(vaultName), text, QSystemTrayIcon::Warning);
     });
+}
+
+void TrayController::start() {
     apply();
+    prepareExtra();
 }
 
 TrayController::~TrayController() {
@@ -68,11 +71,10 @@ void TrayController::apply() {
     if (kind_ != TrayExtraKind::none) {
         icon_ = new QSystemTrayIcon(this);
         icon_->setToolTip(QStringLiteral("Larkhold"));
+        // The panel is made by start(), or when it is first opened.
         if (kind_ == TrayExtraKind::menu) {
-            menu_ = new TrayMenu(store_, actions_, status_);
+            menu_ = new TrayMenu(store_, actions_, statusCache());
             icon_->setContextMenu(menu_);
-        } else {
-            panel_ = new MenuBarPanel(store_, defaults_, actions_, status_);
         }
         connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             // The menu opens by itself on a right click; every other click opens the extra.
@@ -86,6 +88,17 @@ void TrayController::apply() {
     emit kindChanged(kind_);
 }
 
+VaultStatusCache* TrayController::statusCache() {
+    if (!status_)
+        status_ = new VaultStatusCache(store_, nullptr, this);
+    return status_;
+}
+
+void TrayController::prepareExtra() {
+    if (kind_ == TrayExtraKind::panel && !panel_)
+        panel_ = new MenuBarPanel(store_, defaults_, actions_, statusCache());
+}
+
 void TrayController::updateIcon() {
     if (icon_)
         icon_->setIcon(MenuBarIcon::image(store_.openCount() >= 1, darkPanel()));
@@ -95,6 +108,7 @@ void TrayController::openExtra() {
     if (!icon_)
         return;
     const QRect anchor = icon_->geometry();
+    prepareExtra();
     if (menu_) {
         menu_->popup(anchor.isValid() ? anchor.bottomLeft() : QCursor::pos());
     } else if (panel_) {

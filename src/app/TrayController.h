@@ -25,6 +25,10 @@ public:
     TrayController(VaultStore& store, Defaults& defaults, ShellActions actions, QObject* parent = nullptr);
     ~TrayController() override;
 
+    // Puts the extra in the tray as the settings say, its panel made ready: none of it is needed by
+    // the first window, which does not wait for it.
+    void start();
+
     TrayExtraKind kind() const { return kind_; }
     // Whether a tray host is there to show the icon.
     static bool isTrayAvailable();
@@ -42,6 +46,8 @@ signals:
 private:
     void apply();
     void updateIcon();
+    void prepareExtra();
+    VaultStatusCache* statusCache();
 
     VaultStore& store_;
     Defaults& defaults_;
@@ -50,7 +56,7 @@ private:
     QSystemTrayIcon* icon_ = nullptr;
     TrayMenu* menu_ = nullptr;
     MenuBarPanel* panel_ = nullptr;
-    // Where each vault's file is, for the menu and the panel alike.
+    // Where each vault's file is, for the menu and the panel alike; made with the first of them.
     VaultStatusCache* status_ = nullptr;
 };
 

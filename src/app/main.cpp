@@ -57,8 +57,9 @@ int main(int argc, char** argv) {
         break;
     }
 
-    // Looked at before any window exists: nothing waits on a file once the windows run.
-    const QList<QUrl> files = Startup::filesFrom(arguments, QDir::currentPath());
+    // Whether the files exist is looked at beside the start: one on a share that stopped answering
+    // must not keep the window from showing.
+    QFuture<QList<QUrl>> files = Startup::existingFilesLater(Startup::filePathsFrom(arguments, QDir::currentPath()));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Larkhold"));
     QApplication::setApplicationVersion(QStringLiteral(LARKHOLD_VERSION));
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
 
     // One application per user: a second start hands its files (or a "show yourself") to the first and ends.
     DBusSingleInstance instance(QDBusConnection::sessionBus());
-    switch (instance.claim(DBusSingleInstance::fileUrlsOnly(files))) {
+    switch (instance.claimAskingForFiles([&files] { return DBusSingleInstance::fileUrlsOnly(files.result()); })) {
     case DBusSingleInstance::Claim::forwarded:
         return 0;
     case DBusSingleInstance::Claim::failed:
@@ -97,6 +98,7 @@ int main(int argc, char** argv) {
     shell.seams.showSettings = [&settings, &shell] {
         settings.showWindow([&shell](QWidget* window) { presentWindow(window, &shell.presenter()); });
     };
-    shell.start(files);
+    shell.start({});
+    files.then(&shell, [&shell](const QList<QUrl>& found) { shell.openFiles(found); });
     return app.exec();
 }

@@ -1,10 +1,14 @@
 #include "PocketViewers.h"
 
+#include "LazyLibrary.h"
+#include "ModuleFile.h"
+#include "PdfOnDemand.h"
+#include "PdfViewOnDemand.h"
 #include "PhotoDecoder.h"
 #include "Theme.h"
 
 #include <QPainter>
-#include <QPdfDocument>
+// Only for the view's place among the widgets: the PDF libraries are the modules' (PdfOnDemand.h).
 #include <QPdfView>
 #include <QTextBlock>
 #include <QVBoxLayout>
@@ -121,16 +125,19 @@ void ImageView::paintEvent(QPaintEvent*) {
 
 // ---- PDFs ----
 
+QPdfView* newPdfView(QPdfDocument* document, QWidget* parent) {
+    static const std::string path = moduleFile("liblarkhold_pdf_view.so");
+    static LazyLibrary module(path.c_str());
+    static const auto f = reinterpret_cast<decltype(&larkhold_pdf_view_new)>(module.required("larkhold_pdf_view_new"));
+    return f(document, parent);
+}
+
 PdfItemView::PdfItemView(QWidget* parent)
-    : QWidget(parent), document_(new QPdfDocument(this)), view_(new QPdfView(this)) {
+    : QWidget(parent), document_(PdfOnDemand::newDocument(this)), view_(newPdfView(document_, this)) {
     setObjectName(QStringLiteral("pdfView"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view_);
-    view_->setPageMode(QPdfView::PageMode::MultiPage);
-    view_->setZoomMode(QPdfView::ZoomMode::FitToWidth);
-    view_->setFrameShape(QFrame::NoFrame);
-    view_->setDocument(document_);
 }
 
 PdfItemView::~PdfItemView() {
@@ -147,12 +154,12 @@ void PdfItemView::showPdf(const QUuid& id, ByteView bytes) {
     buffer_.setBuffer(&bytes_);
     buffer_.open(QIODevice::ReadOnly);
     // Unreadable bytes leave the view empty.
-    document_->load(&buffer_);
+    PdfOnDemand::load(document_, &buffer_);
     ++loads_;
 }
 
 void PdfItemView::wipe() {
-    document_->close();
+    PdfOnDemand::close(document_);
     buffer_.close();
     if (!bytes_.isEmpty())
         larkhold::wipe(bytes_.data(), static_cast<std::size_t>(bytes_.size()));

@@ -1,5 +1,6 @@
 #include "DiskImage.h"
 
+#include "AttachedRegistry.h"
 #include "DiskUsage.h"
 #include "Plist.h"
 
@@ -44,9 +45,10 @@ DiskImageTools DiskImageTools::inFolder(const QString& folder) {
 
 DiskImageTools DiskImageTools::defaults() {
     const QString override = qEnvironmentVariable("LARKHOLD_TOOLS_DIR");
-    if (!override.isEmpty() && QDir::isAbsolutePath(override))
-        return inFolder(override);
-    return inFolder(QStringLiteral(LARKHOLD_LIBEXEC_DIR));
+    DiskImageTools tools = inFolder(
+        !override.isEmpty() && QDir::isAbsolutePath(override) ? override : QStringLiteral(LARKHOLD_LIBEXEC_DIR));
+    tools.listInProcess = true;
+    return tools;
 }
 
 namespace {
@@ -380,6 +382,11 @@ QCoro::Task<> DiskImage::verifyPassword(QString path, QString password) const {
 }
 
 QCoro::Task<std::optional<AttachedImages>> DiskImage::attachedImages() const {
+    if (tools_.listInProcess) {
+        // No program to start at every refresh, the first one at launch included.
+        QFuture<std::optional<AttachedImages>> reading = QtConcurrent::run(&toolThreads(), &readAttachedRegistry);
+        co_return co_await reading;
+    }
     std::optional<ProcessResult> result;
     try {
         const QStringList arguments{QStringLiteral("info"), QStringLiteral("-plist")};

@@ -38,8 +38,12 @@ struct DiskImageTools {
     QString du;       // measures sizes on disk instead of this process (tests); empty: counted here
     QString mdutil;   // switches off search indexing of a volume
     QString opener;   // shows a folder in the desktop's file manager
+    // The attached images are read from the tools' registry in this process instead of running
+    // `hdiutil info`; only for the real tools.
+    bool listInProcess = false;
 
-    // The installed stand-in tools in LARKHOLD_LIBEXEC_DIR and /usr/bin/xdg-open; sizes counted here.
+    // The installed stand-in tools in LARKHOLD_LIBEXEC_DIR and /usr/bin/xdg-open; sizes counted and
+    // attached images listed here.
     // When the environment variable LARKHOLD_TOOLS_DIR holds an absolute folder, hdiutil, diskutil
     // and mdutil are taken from there instead: this lets the self-test and development runs use
     // the tools of a build tree without installing them.

@@ -61,6 +61,7 @@ TEST(Startup, onlyExistingFilesAndFoldersAreHandedOverNeverSwitches) {
     EXPECT_EQ(files[0], QUrl::fromLocalFile(dir.filePath(QStringLiteral("Photos"))));
     EXPECT_EQ(files[0].fileName(), QStringLiteral("Photos")) << "a trailing slash as shells complete folders";
     EXPECT_EQ(files[1].fileName(), QStringLiteral("notes.txt"));
+    EXPECT_EQ(Startup::existingFilesLater(Startup::filePathsFrom(arguments, dir.path())).result(), files);
 }
 
 TEST(Startup, selfTestVerdictAndExitStatus) {

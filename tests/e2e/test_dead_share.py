@@ -92,5 +92,32 @@ def main_thread_ended(pid):
         return True
 
 
+class FileOnADeadShare(DesktopTestCase):
+    def test_a_file_named_at_start_on_a_hung_share_holds_up_only_its_own_hand_over(self):
+        if not os.access("/dev/fuse", os.R_OK | os.W_OK):
+            self.skipTest("FUSE cannot be mounted here")
+        d = self.desktop
+        backing = os.path.join(d.root, "share-backing")
+        share = os.path.join(d.root, "share")
+        os.makedirs(backing)
+        os.makedirs(share)
+        with open(os.path.join(backing, "report.txt"), "w") as f:
+            f.write("on the share\n")
+        fs = d.spawn("hangfs", [HANGFS, backing, share], stdin=subprocess.PIPE)
+        self.addCleanup(fs.stdin.close)
+        wait_until(lambda: "ready" in d.log("hangfs"), "the share mounted")
+        fs.stdin.write(b"hang\n")
+        fs.stdin.flush()
+
+        d.start_larkhold(os.path.join(share, "report.txt"))
+        wait_until(lambda: "stalled /report.txt" in d.log("hangfs"), "the look at the file stuck on the share")
+        self.assertFalse(d.find_windows("Add to Vault"))
+
+        fs.stdin.write(b"answer\n")
+        fs.stdin.flush()
+        d.wait_for_window("Add to Vault")
+        self.assertIsNone(d.larkhold.poll())
+
+
 if __name__ == "__main__":
     unittest.main()

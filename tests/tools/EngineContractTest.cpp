@@ -1,5 +1,6 @@
 // The application's disk-image engine against the stand-in tools: what the tools print is what
 // the engine reads, and their error texts become the engine's errors.
+#include "AttachedRegistry.h"
 #include "BlockingAwait.h"
 #include "DiskImage.h"
 #include "Plist.h"
@@ -121,4 +122,9 @@ TEST(EngineContract, OneUnreadableEntryNeverHidesTheOtherVolumes) {
     ASSERT_TRUE(attached);
     EXPECT_EQ(attached->size(), 2);
     EXPECT_EQ(attached->value(s.path("Good.sparsebundle")), good);
+    // The application's own reading of the tools' registry lists what the tool lists.
+    EXPECT_EQ(readAttachedRegistry(), attached);
+    awaitTask(engine.detach(good, false));
+    EXPECT_EQ(readAttachedRegistry(), awaitTask(engine.attachedImages()));
+    EXPECT_EQ(readAttachedRegistry()->size(), 1);
 }

@@ -2,6 +2,8 @@
 
 #include "Clock.h"
 #include "Defaults.h"
+#include "LazyLibrary.h"
+#include "ModuleFile.h"
 #include "SettingsKeys.h"
 #include "UpdateAlert.h"
 
@@ -9,8 +11,6 @@
 #include <QDesktopServices>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
 #include <limits>
 
@@ -65,15 +65,15 @@ signals:
     void closed();
 };
 
-QString transportErrorText(const QNetworkReply& reply, bool timedOut, bool tooLarge) {
-    if (tooLarge)
-        return QStringLiteral("The update server’s answer is too large.");
-    if (timedOut || reply.error() == QNetworkReply::TimeoutError)
-        return QStringLiteral("The request timed out.");
-    return reply.errorString();
-}
-
 } // namespace
+
+std::unique_ptr<UpdateTransport> UpdateTransport::load() {
+    static const std::string path = moduleFile("liblarkhold_update_transport.so");
+    static LazyLibrary module(path.c_str());
+    const auto make =
+        reinterpret_cast<decltype(&larkhold_update_transport_new)>(module.symbol("larkhold_update_transport_new"));
+    return std::unique_ptr<UpdateTransport>(make ? make() : nullptr);
+}
 
 UpdateChecker::Config UpdateChecker::Config::forThisBuild() {
     Config config;
@@ -162,32 +162,15 @@ QCoro::Task<QString> UpdateChecker::manualCheck() {
 }
 
 QCoro::Task<UpdateChecker::Fetched> UpdateChecker::fetchLatest() {
-    QNetworkRequest request(config_.documentUrl);
-    request.setRawHeader("Accept", "application/json");
-    request.setTransferTimeout(static_cast<int>(config_.timeout.count()));
-    // The reply stays the manager's child: if the checker goes, the reply goes with it and this check
-    // simply never resumes.
-    QNetworkReply* reply = network_.get(request);
-    bool tooLarge = false;
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, &tooLarge](qint64 received, qint64) {
-        if (received > kMaximumAnswerBytes && !tooLarge) {
-            tooLarge = true;
-            reply->abort();
-        }
-    });
-    if (!reply->isFinished()) {
-        auto finishing = qCoro(reply, &QNetworkReply::finished);
-        co_await finishing;
-    }
-    reply->deleteLater();
-    // The transfer timeout aborts the request as if it had been cancelled.
-    const bool timedOut = reply->error() == QNetworkReply::OperationCanceledError && !tooLarge;
-    // Whatever the status, a server that answered has its body read: a version document behind an
-    // error status is still one.
-    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    if (tooLarge || timedOut || (reply->error() != QNetworkReply::NoError && !answered))
-        co_return Fetched{std::nullopt, transportErrorText(*reply, timedOut, tooLarge)};
-    co_return parse(reply->readAll(), config_.homePage);
+    if (!transport_)
+        transport_ = UpdateTransport::load();
+    if (!transport_)
+        co_return Fetched{std::nullopt, QStringLiteral("This installation of Larkhold lacks its network part.")};
+    auto getting = transport_->get(config_.documentUrl, config_.timeout, kMaximumAnswerBytes);
+    const UpdateTransport::Answer answer = co_await getting;
+    if (!answer.body)
+        co_return Fetched{std::nullopt, answer.error};
+    co_return parse(*answer.body, config_.homePage);
 }
 
 UpdateChecker::Fetched UpdateChecker::parse(const QByteArray& body, const QUrl& homePage) {

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "UpdateTransport.h"
+
 #include <QCoroTask>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -108,7 +109,8 @@ private:
     Defaults& defaults_;
     const Clock& clock_;
     Config config_;
-    QNetworkAccessManager network_;
+    // Loaded with the first request.
+    std::unique_ptr<UpdateTransport> transport_;
     QTimer timer_;
     AlertPresenter presenter_;
     UrlOpener opener_;

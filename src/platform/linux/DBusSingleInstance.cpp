@@ -41,6 +41,10 @@ QList<QUrl> DBusSingleInstance::fileUrlsOnly(const QList<QUrl>& urls) {
 }
 
 DBusSingleInstance::Claim DBusSingleInstance::claim(const QList<QUrl>& files) {
+    return claimAskingForFiles([&files] { return files; });
+}
+
+DBusSingleInstance::Claim DBusSingleInstance::claimAskingForFiles(const std::function<QList<QUrl>()>& files) {
     if (!bus_.isConnected())
         return Claim::noBus;
     // The object is there before the name, so a request that finds the name also finds the object.
@@ -54,7 +58,7 @@ DBusSingleInstance::Claim DBusSingleInstance::claim(const QList<QUrl>& files) {
             registered_ = true;
             return Claim::primary;
         }
-        if (forward(files)) {
+        if (forward(files())) {
             bus_.unregisterObject(objectPath);
             return Claim::forwarded;
         }

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QUrl>
 #include <QVariantMap>
+#include <functional>
 
 namespace larkhold {
 
@@ -31,6 +32,9 @@ public:
 
     // Becomes the primary instance, or hands `files` (or, with none, an activation) to the one that is.
     Claim claim(const QList<QUrl>& files);
+    // The same, with the files asked for only when they are handed over: the primary instance never
+    // waits for them.
+    Claim claimAskingForFiles(const std::function<QList<QUrl>()>& files);
 
     // Only file URLs count; anything else handed over is dropped.
     static QList<QUrl> fileUrlsOnly(const QList<QUrl>& urls);

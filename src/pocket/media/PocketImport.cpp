@@ -1,6 +1,7 @@
 #include "PocketImport.h"
 
 #include "ByteCount.h"
+#include "PdfOnDemand.h"
 #include "SecureBytes.h"
 
 #include <QBuffer>
@@ -11,7 +12,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
-#include <QPdfDocument>
 #include <QScopeGuard>
 #include <algorithm>
 #include <cmath>
@@ -166,16 +166,7 @@ SecureBytes readAtMost(QFile& file, std::int64_t limit, const QString& name, boo
 // A PDF counts as readable when its structure loads. One that asks for a password has loaded
 // far enough to know that; it is kept, like any other PDF, unchanged.
 bool pdfIsReadable(const SecureBytes& data) {
-    QByteArray view = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
-    QBuffer buffer(&view);
-    if (!buffer.open(QIODevice::ReadOnly))
-        return false;
-    QPdfDocument document;
-    document.load(&buffer);
-    const bool ready = document.status() == QPdfDocument::Status::Ready;
-    const bool locked = document.error() == QPdfDocument::Error::IncorrectPassword;
-    document.close();
-    return ready || locked;
+    return PdfOnDemand::readable(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
 }
 
 void checkPixelCount(std::int64_t width, std::int64_t height, const QString& name) {
