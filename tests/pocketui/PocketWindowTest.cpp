@@ -317,8 +317,9 @@ TEST_F(PocketWindowTest, AnItemNamedInMarkupIsAskedAboutAsText) {
     QMessageBox* question = editor->openQuestion();
     ASSERT_NE(question, nullptr);
     for (QLabel* label : question->findChildren<QLabel*>()) {
-        if (label->text().contains(QStringLiteral("Taxes")))
+        if (label->text().contains(QStringLiteral("Taxes"))) {
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        }
     }
     question->reject();
 }
