@@ -164,6 +164,8 @@ public:
     const QMap<QUuid, std::shared_ptr<PocketSession>>& pocketSessions() const { return pocketSessions_; }
     PocketSession* pocketSession(const QUuid& id) const;
     const QMap<QUuid, qint64>& sizesOnDisk() const { return sizesOnDisk_; }
+    // How long a look at a vault's file may take before its disk counts as not responding.
+    std::chrono::milliseconds fileLookDeadline() const { return deps_.fileLookDeadline; }
     const QSet<QUuid>& busyVaults() const { return busyVaults_; }
     bool isBusy(const QUuid& id) const { return busyVaults_.contains(id); }
     // Empty when there is nothing to show. The alert's OK clears it.
@@ -315,6 +317,9 @@ protected:
     // When the vault's file is not there, shows the alert that fits (disk gone, or file moved), or
     // says that its disk is not responding, and returns true. Looks off the GUI thread.
     QCoro::Task<bool> presentIfMissing(Vault vault);
+    // The bytes the file at `path` takes, or nothing when its disk has not answered within the
+    // deadline; the measurement is then left to itself.
+    QCoro::Task<std::optional<qint64>> sizeOnDiskInTime(QString path) const;
 
     // A session for a vault just opened or created, wired to the store.
     std::shared_ptr<PocketSession> makePocketSession(const QUuid& id, std::shared_ptr<PocketStorage> storage,

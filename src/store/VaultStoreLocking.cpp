@@ -441,10 +441,12 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
     autoLockFailureReported_.remove(vault.id);
     recordActivity(lockedText(vault, reason));
     if (!vault.bundlePath.isEmpty()) {
-        auto measuring = diskImage().sizeOnDisk(vault.bundlePath);
-        const qint64 bytes = co_await measuring;
-        if (self)
-            setSizeOnDisk(vault.id, bytes);
+        // The file's share may stop answering once the volume is gone; the lock ends all the same,
+        // and the size last measured stays.
+        auto measuring = sizeOnDiskInTime(vault.bundlePath);
+        const std::optional<qint64> bytes = co_await measuring;
+        if (self && bytes)
+            setSizeOnDisk(vault.id, *bytes);
     }
     co_return StoreOutcome::success();
 }

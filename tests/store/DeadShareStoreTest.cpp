@@ -119,6 +119,30 @@ TEST_F(DeadShareStore, LockAllDoesNotWaitForAPocketVaultWhoseFileDoesNotAnswer) 
     EXPECT_EQ(store->pocketSession(pocket.id), nullptr) << "a lock-all went by while the file was read";
 }
 
+TEST_F(DeadShareStore, ALockEndsThoughTheFileStopsAnsweringAfterTheDetachAndKeepsTheLastSize) {
+    // Sizes counted in this process, as on the desktop: the count reads the share.
+    DiskImageTools tools;
+    tools.hdiutil = tool(QStringLiteral("hdiutil"));
+    tools.mdutil = tool(QStringLiteral("mdutil"));
+    disk = std::make_unique<DiskImage>(tools);
+    const Vault away = onShare(QStringLiteral("Away"));
+    writeFile(share.backing() + QStringLiteral("/Away.sparsebundle/band"), QByteArray(64 * 1024, 'x'));
+    QDir().mkpath(fakeMountPoint(away.name));
+    setToolFile(QStringLiteral("attached"),
+                (away.bundlePath + QLatin1Char('|') + fakeMountPoint(away.name) + QLatin1Char('\n')).toUtf8());
+    startWithDeadline(std::chrono::milliseconds(100));
+    QCoro::waitFor(store->refresh());
+    ASSERT_TRUE(store->isUnlocked(away.id));
+    const qint64 measured = store->sizesOnDisk().value(away.id);
+    ASSERT_GT(measured, 0);
+
+    share.hang();
+    const StoreOutcome locked = QCoro::waitFor(store->lock(away, false, LockReason::manual));
+    EXPECT_TRUE(locked.ok);
+    EXPECT_FALSE(store->isUnlocked(away.id));
+    EXPECT_EQ(store->sizesOnDisk().value(away.id), measured);
+}
+
 // A store whose Pocket Vault file is at `path`, starting to open it.
 struct OpeningWorld : StoreFixture {
     void TestBody() override {}
