@@ -1,6 +1,7 @@
 #include "ImportModel.h"
 
 #include "Defaults.h"
+#include "FileLook.h"
 #include "PocketDocument.h"
 #include "PocketSession.h"
 #include "PocketStorage.h"
@@ -26,10 +27,53 @@ QString quotedName(const QString& path) {
     return QStringLiteral("“%1”").arg(QFileInfo(path).fileName());
 }
 
-QString resolved(const QString& path) {
+QString asWritten(const QString& path) {
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// A path with its links resolved, and whether it is a folder.
+struct Resolved {
+    QString path;
+    bool folder = false;
+};
+
+Resolved resolvedNow(const QString& path) {
     const QFileInfo info(path);
     const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+    return Resolved{canonical.isEmpty() ? asWritten(path) : canonical, info.isDir()};
+}
+
+// A path on a share that stopped answering stays as written once the deadline has passed, and
+// counts as a folder: whatever is listed below it is still refused.
+Resolved unresolved(const QString& path) {
+    return Resolved{asWritten(path), true};
+}
+
+// Resolves every path on a thread of its own: one vault on a dead share holds up no other.
+QCoro::Task<QList<Resolved>> eachResolvedInTime(QStringList paths, std::chrono::milliseconds deadline) {
+    QList<QFuture<Resolved>> looks;
+    for (const QString& path : paths)
+        looks.append(lookInThread<Resolved>([path] { return resolvedNow(path); }, deadline, unresolved(path)));
+    QList<Resolved> answers;
+    for (QFuture<Resolved>& look : looks)
+        answers.append(co_await look);
+    co_return answers;
+}
+
+// Resolves the files handed over, which may be thousands, on one thread.
+QCoro::Task<QList<Resolved>> allResolvedInTime(QStringList paths, std::chrono::milliseconds deadline) {
+    QList<Resolved> late;
+    for (const QString& path : paths)
+        late.append(unresolved(path));
+    auto looking = lookInThread<QList<Resolved>>(
+        [paths] {
+            QList<Resolved> answers;
+            for (const QString& path : paths)
+                answers.append(resolvedNow(path));
+            return answers;
+        },
+        deadline, late);
+    co_return co_await looking;
 }
 
 bool isInside(const QString& path, const QString& folder) {
@@ -95,33 +139,50 @@ QString itemsNumber(qsizetype count) {
 
 } // namespace
 
-std::optional<QString> importRefusal(const QString& path, const VaultStore& store) {
-    const QString source = resolved(path);
-    const bool folder = QFileInfo(source).isDir();
-
+QCoro::Task<QList<std::optional<QString>>> importRefusals(QStringList paths, const VaultStore& store,
+                                                          std::chrono::milliseconds deadline) {
+    // Everything taken from the store before the first wait: the store may change or go meanwhile.
     QStringList vaultFiles;
     for (const Vault& vault : store.vaults())
         if (!vault.bundlePath.isEmpty())
-            vaultFiles.append(resolved(vault.bundlePath));
+            vaultFiles.append(vault.bundlePath);
     for (const std::shared_ptr<PocketSession>& session : store.pocketSessions())
         if (session && session->storage())
-            vaultFiles.append(resolved(session->storage()->path()));
-    for (const QString& vaultFile : vaultFiles) {
-        if (source == vaultFile)
-            return refusedAsVault(path);
-        if (folder && isInside(vaultFile, source))
-            return refusedAsHolder(path);
+            vaultFiles.append(session->storage()->path());
+    const QStringList mountPoints = store.mountPoints().values();
+
+    // All looks start before the first wait: together they take the deadline at most.
+    auto resolvingSources = allResolvedInTime(paths, deadline);
+    auto resolvingOthers = eachResolvedInTime(vaultFiles + mountPoints, deadline);
+    const QList<Resolved> sources = co_await resolvingSources;
+    const QList<Resolved> others = co_await resolvingOthers;
+    const QList<Resolved> vaults = others.mid(0, vaultFiles.size());
+    const QList<Resolved> volumes = others.mid(vaultFiles.size());
+
+    QList<std::optional<QString>> refusals;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString& path = paths.at(i);
+        const Resolved& source = sources.at(i);
+        const auto refusal = [&]() -> std::optional<QString> {
+            for (const Resolved& vaultFile : vaults) {
+                if (source.path == vaultFile.path)
+                    return refusedAsVault(path);
+                if (source.folder && isInside(vaultFile.path, source.path))
+                    return refusedAsHolder(path);
+            }
+            for (const Resolved& volume : volumes) {
+                if (source.path == volume.path)
+                    return refusedAsVolume(path);
+                if (source.folder && isInside(volume.path, source.path))
+                    return refusedAsHolder(path);
+            }
+            if (looksLikeVaultByName(source.path) || looksLikeVaultByName(path))
+                return refusedAsVault(path);
+            return std::nullopt;
+        };
+        refusals.append(refusal());
     }
-    for (const QString& mountPoint : store.mountPoints()) {
-        const QString volume = resolved(mountPoint);
-        if (source == volume)
-            return refusedAsVolume(path);
-        if (folder && isInside(volume, source))
-            return refusedAsHolder(path);
-    }
-    if (looksLikeVaultByName(source) || looksLikeVaultByName(path))
-        return refusedAsVault(path);
-    return std::nullopt;
+    co_return refusals;
 }
 
 ImportModel::ImportModel(ImportDeps deps, const QList<QUrl>& files, QObject* parent)
@@ -245,13 +306,17 @@ QCoro::Task<> ImportModel::run(bool moveOriginals) {
     resultMessage_.reset();
     emit changed();
 
+    auto checking = importRefusals(files_, *store_, store_->fileLookDeadline());
+    const QList<std::optional<QString>> refusals = co_await checking;
+    if (!self || !store_)
+        co_return;
     QStringList accepted;
     QStringList refused;
-    for (const QString& file : files_) {
-        if (const std::optional<QString> why = importRefusal(file, *store_))
-            refused.append(*why);
+    for (qsizetype i = 0; i < files_.size(); ++i) {
+        if (refusals.at(i))
+            refused.append(*refusals.at(i));
         else
-            accepted.append(file);
+            accepted.append(files_.at(i));
     }
     if (accepted.isEmpty()) {
         finish({std::nullopt, refused, QStringLiteral("Nothing was added."), false});

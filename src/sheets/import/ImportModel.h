@@ -38,10 +38,13 @@ struct ImportDeps {
     WindowPresenter* presenter = nullptr;
 };
 
-// Why a file handed over must not go into a vault, naming it: it is a vault itself, an unlocked
-// vault's volume, or a folder holding one. Nothing when it may go in. Looks at names and the
-// store's vaults only; the folders' contents are looked through when they are copied.
-std::optional<QString> importRefusal(const QString& path, const VaultStore& store);
+// Why each file handed over must not go into a vault, in their order, naming it: it is a vault
+// itself, an unlocked vault's volume, or a folder holding one. Nothing for a file that may go in.
+// Looks at names and the store's vaults only; the folders' contents are looked through when they
+// are copied. Links are resolved off the GUI thread, each path on its own; a path whose disk has not
+// answered within `deadline` is compared as written.
+QCoro::Task<QList<std::optional<QString>>> importRefusals(QStringList paths, const VaultStore& store,
+                                                          std::chrono::milliseconds deadline);
 
 // The Add to Vault window without its widgets: the chosen vault, the password when one must be
 // typed, and the import itself.

@@ -1,5 +1,6 @@
 #include "ImportModel.h"
 
+#include "HangingShare.h"
 #include "PocketTestSupport.h"
 
 #include <QSignalSpy>
@@ -90,6 +91,10 @@ protected:
     }
 
     void run(ImportModel& import, bool move) { QCoro::waitFor(import.run(move)); }
+
+    std::optional<QString> refusal(const QString& path) {
+        return QCoro::waitFor(importRefusals({path}, *store, std::chrono::milliseconds(60'000))).front();
+    }
 
     QStringList volumeEntries(const Vault& vault) const {
         QStringList entries = QDir(fakeMountPoint(vault.name))
@@ -265,6 +270,26 @@ TEST_F(Import, AWrongPasswordShowsInTheWindow) {
     EXPECT_EQ(import->resultMessage(), QStringLiteral("1 item(s) copied in."));
 }
 
+TEST_F(Import, TheRefusalCheckDoesNotWaitForAVaultOnAShareThatStoppedAnswering) {
+    HangingShare share;
+    if (!share.isMounted())
+        GTEST_SKIP() << "FUSE cannot be mounted here";
+    Vault away = newRecord(QStringLiteral("Away"), VaultKind::standard, QStringLiteral(".sparsebundle"), 1024);
+    away.bundlePath = share.path() + QStringLiteral("/Away.sparsebundle");
+    QDir().mkpath(share.backing() + QStringLiteral("/Away.sparsebundle"));
+    listed.append(away);
+    startStore();
+    share.hang();
+    // Whatever did not answer is compared as written: still refused when it names the vault or holds it.
+    const QList<std::optional<QString>> refusals =
+        QCoro::waitFor(importRefusals({inputFile(QStringLiteral("fine.txt"), "fine"), away.bundlePath, share.path()},
+                                      *store, std::chrono::milliseconds(100)));
+    EXPECT_EQ(refusals,
+              (QList<std::optional<QString>>{
+                  std::nullopt, QStringLiteral("“Away.sparsebundle” is a vault. A vault can’t be added to a vault."),
+                  QStringLiteral("“share” holds a vault. A vault can’t be added to a vault.")}));
+}
+
 TEST_F(Import, VaultsAreRefusedByName) {
     const Vault inside = pocketVault(QStringLiteral("Inner"), QStringLiteral("inner password"));
     const Vault standard = standardVault(QStringLiteral("Archive"));
@@ -272,20 +297,18 @@ TEST_F(Import, VaultsAreRefusedByName) {
     ASSERT_TRUE(unlockWith(standard, QStringLiteral("pw")));
     const QString stray = inputFile(QStringLiteral("Old.pocketvault"), QByteArray(100, 'x'));
 
-    EXPECT_EQ(importRefusal(inside.bundlePath, *store),
+    EXPECT_EQ(refusal(inside.bundlePath),
               QStringLiteral("“Inner.pocketvault” is a vault. A vault can’t be added to a vault."));
-    EXPECT_EQ(importRefusal(store->mountPoints().value(standard.id), *store),
+    EXPECT_EQ(refusal(store->mountPoints().value(standard.id)),
               QStringLiteral("“Archive” is the volume of an unlocked vault. A vault can’t be added to a vault."));
-    EXPECT_EQ(importRefusal(dir.filePath(QStringLiteral("vaults")), *store),
+    EXPECT_EQ(refusal(dir.filePath(QStringLiteral("vaults"))),
               QStringLiteral("“vaults” holds a vault. A vault can’t be added to a vault."));
-    EXPECT_EQ(importRefusal(tool(QStringLiteral("volumes")), *store),
+    EXPECT_EQ(refusal(tool(QStringLiteral("volumes"))),
               QStringLiteral("“volumes” holds a vault. A vault can’t be added to a vault."));
-    EXPECT_EQ(importRefusal(stray, *store),
-              QStringLiteral("“Old.pocketvault” is a vault. A vault can’t be added to a vault."));
+    EXPECT_EQ(refusal(stray), QStringLiteral("“Old.pocketvault” is a vault. A vault can’t be added to a vault."));
     const QString unsynced = inputFile(QStringLiteral("Kept Away.nosync"), QByteArray(100, 'x'));
-    EXPECT_EQ(importRefusal(unsynced, *store),
-              QStringLiteral("“Kept Away.nosync” is a vault. A vault can’t be added to a vault."));
-    EXPECT_FALSE(importRefusal(inputFile(QStringLiteral("fine.txt"), "fine"), *store).has_value());
+    EXPECT_EQ(refusal(unsynced), QStringLiteral("“Kept Away.nosync” is a vault. A vault can’t be added to a vault."));
+    EXPECT_FALSE(refusal(inputFile(QStringLiteral("fine.txt"), "fine")).has_value());
 
     auto import = model({inside.bundlePath, inputFile(QStringLiteral("note.txt"), "A real note for the vault here.")});
     import->setSelectedVaultID(pocket.id);
