@@ -38,7 +38,9 @@ void activate(QWidget* parent) {
     }
 }
 
-// Accepts a vault bundle folder as the choice where a plain panel would open it.
+// Accepts a vault bundle folder as the choice where a plain panel would open it. The choice is told
+// by its name alone: a file with a bundle's name is chosen as the panel would choose it, and one
+// that is not there is refused by the store with its own words.
 class VaultFileDialog : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
@@ -46,7 +48,7 @@ public:
 
     void accept() override {
         const QStringList files = selectedFiles();
-        if (files.size() == 1 && QFileInfo(files.first()).isDir() && isVaultBundle(files.first())) {
+        if (files.size() == 1 && isVaultBundle(files.first())) {
             chosen = files.first();
             QDialog::accept();
             return;
