@@ -115,6 +115,8 @@ TEST_F(ImportWindowTest, ANewWindowReplacesTheOldAndALateResultLeavesItAlone) {
     QTest::keyClicks(first->passwordField(), QStringLiteral("pw"));
     QTest::mouseClick(first->copyButton(), Qt::LeftButton);
     ASSERT_TRUE(first->model().working());
+    // The files are checked off the GUI thread before the unlock starts.
+    ASSERT_TRUE(eventually([&] { return store->unlockUnderWay(); }));
 
     ImportWindow* second = show({inputFile(QStringLiteral("second.txt"), "second")});
     EXPECT_NE(second, first);
