@@ -354,7 +354,8 @@ private:
                                          QString reason);
     bool lockAllBeganSince(quint64 count) const { return lockAllCount_ != count; }
     bool unlocksUnderWayFrom(quint64 lockAllCount) const;
-    QCoro::Task<qint64> usedBytes(Vault vault);
+    // What the vault takes, or nothing when its disk did not answer in time.
+    QCoro::Task<std::optional<qint64>> usedBytes(Vault vault);
     // Takes an attached-image listing into mountPoints(), leaving alone every vault whose mount
     // point changed after `before` (its change counts) was taken: the listing may be older.
     void adoptListing(const QMap<QString, QString>& images, const QHash<QUuid, quint64>& before);

@@ -438,7 +438,8 @@ QCoro::Task<StoreOutcome> VaultStore::resize(Vault vault, qint64 newSizeMB, QStr
     qint64 used = sizesOnDisk_.value(vault.id, -1);
     if (used < 0) {
         auto measuring = usedBytes(vault);
-        used = co_await measuring;
+        const std::optional<qint64> measured = co_await measuring;
+        used = measured.value_or(-1);
     }
     if (newSizeMB < 0 || (newSizeMB <= std::numeric_limits<qint64>::max() / kMiB && newSizeMB * kMiB < used))
         co_return reportFailure(DiskImageError::limitBelowUse().message());
@@ -458,9 +459,10 @@ QCoro::Task<StoreOutcome> VaultStore::compact(Vault vault, QString password) {
     const std::optional<QString> failure = co_await compacting;
     if (failure)
         co_return reportFailure(*failure);
-    auto measuring = diskImage().sizeOnDisk(vault.bundlePath);
-    const qint64 bytes = co_await measuring;
-    setSizeOnDisk(vault.id, bytes);
+    auto measuring = sizeOnDiskInTime(vault.bundlePath);
+    const std::optional<qint64> bytes = co_await measuring;
+    if (bytes)
+        setSizeOnDisk(vault.id, *bytes);
     co_return StoreOutcome::success();
 }
 

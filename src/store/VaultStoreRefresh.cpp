@@ -40,10 +40,11 @@ QCoro::Task<> VaultStore::refresh() {
     const QList<Vault> measured = vaults_;
     for (const Vault& vault : measured) {
         auto measuring = usedBytes(vault);
-        const qint64 bytes = co_await measuring;
+        const std::optional<qint64> bytes = co_await measuring;
         if (!self)
             co_return;
-        setSizeOnDisk(vault.id, bytes);
+        if (bytes)
+            setSizeOnDisk(vault.id, *bytes);
     }
 }
 
@@ -176,18 +177,19 @@ QCoro::Task<> VaultStore::refreshUnlockedSizes() {
         if (!isUnlocked(vault.id))
             continue;
         auto measuring = usedBytes(vault);
-        const qint64 bytes = co_await measuring;
+        const std::optional<qint64> bytes = co_await measuring;
         if (!self)
             co_return;
-        setSizeOnDisk(vault.id, bytes);
+        if (bytes)
+            setSizeOnDisk(vault.id, *bytes);
     }
     measuringOpenVaults_ = false;
 }
 
-QCoro::Task<qint64> VaultStore::usedBytes(Vault vault) {
+QCoro::Task<std::optional<qint64>> VaultStore::usedBytes(Vault vault) {
     if (vault.kind == VaultKind::pocket) {
         const PocketSession* session = pocketSession(vault.id);
-        co_return session ? PocketPayload::sizeOf(session->document().items()) : 0;
+        co_return session ? PocketPayload::sizeOf(session->document().items()) : qint64(0);
     }
 
     // The store may be gone by the time the query ends.
@@ -211,9 +213,11 @@ QCoro::Task<qint64> VaultStore::usedBytes(Vault vault) {
         if (used)
             co_return *used;
         if (!self)
-            co_return 0;
+            co_return std::nullopt;
     }
-    auto measuring = diskImage().sizeOnDisk(vault.bundlePath);
+    // A vault file on a share that stopped answering holds up neither the refresh nor the next
+    // measurement of the other vaults.
+    auto measuring = sizeOnDiskInTime(vault.bundlePath);
     co_return co_await measuring;
 }
 

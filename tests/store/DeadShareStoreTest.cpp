@@ -119,7 +119,7 @@ TEST_F(DeadShareStore, LockAllDoesNotWaitForAPocketVaultWhoseFileDoesNotAnswer) 
     EXPECT_EQ(store->pocketSession(pocket.id), nullptr) << "a lock-all went by while the file was read";
 }
 
-TEST_F(DeadShareStore, ALockEndsThoughTheFileStopsAnsweringAfterTheDetachAndKeepsTheLastSize) {
+TEST_F(DeadShareStore, ARefreshAndALockEndThoughTheFileStopsAnsweringAndKeepTheLastSize) {
     // Sizes counted in this process, as on the desktop: the count reads the share.
     DiskImageTools tools;
     tools.hdiutil = tool(QStringLiteral("hdiutil"));
@@ -137,6 +137,8 @@ TEST_F(DeadShareStore, ALockEndsThoughTheFileStopsAnsweringAfterTheDetachAndKeep
     ASSERT_GT(measured, 0);
 
     share.hang();
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->sizesOnDisk().value(away.id), measured);
     const StoreOutcome locked = QCoro::waitFor(store->lock(away, false, LockReason::manual));
     EXPECT_TRUE(locked.ok);
     EXPECT_FALSE(store->isUnlocked(away.id));
