@@ -135,20 +135,9 @@ TEST(DeadShareExit, TheProcessEndsWithoutWaitingForLooksStuckOnAShare) {
         GTEST_SKIP() << "FUSE cannot be mounted here";
     QDir().mkpath(share.backing() + QStringLiteral("/Away.sparsebundle"));
     share.hang();
-    QProcess child;
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--larkhold-child-job=lookAndLeave"),
-                                                          share.path() + QStringLiteral("/Away.sparsebundle")});
-    ASSERT_TRUE(child.waitForStarted(60'000));
-    ASSERT_TRUE(share.waitStalled());
-    child.closeWriteChannel();
-    QByteArray output;
-    const QDeadlineTimer deadline(60'000);
-    while (!output.contains("ended") && !deadline.hasExpired() && child.waitForReadyRead(int(deadline.remainingTime())))
-        output += child.readAllStandardOutput();
-    EXPECT_TRUE(output.contains("ended")) << "the process waited for a look stuck on the share";
-    share.answer();
-    ASSERT_TRUE(child.waitForFinished(60'000));
-    EXPECT_EQ(child.exitCode(), 0);
+    EXPECT_TRUE(childEndsWhileTheShareHangs(share, QStringLiteral("lookAndLeave"),
+                                            share.path() + QStringLiteral("/Away.sparsebundle")))
+        << "the process waited for a look stuck on the share";
 }
 
 } // namespace

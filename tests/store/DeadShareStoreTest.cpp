@@ -183,21 +183,9 @@ TEST(DeadShareStoreExit, AnOpenStuckOnTheShareDoesNotHoldTheProcesssEnd) {
         GTEST_SKIP() << "FUSE cannot be mounted here";
     PocketStorage::create(share.backing() + QStringLiteral("/Away.pocketvault"), 1, QStringLiteral("pw"), false);
     share.hangOpens();
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--larkhold-child-job=openAndLeave"),
-                                                          share.path() + QStringLiteral("/Away.pocketvault")});
-    ASSERT_TRUE(child.waitForStarted(60'000));
-    ASSERT_TRUE(share.waitStalled());
-    child.closeWriteChannel();
-    QByteArray output;
-    const QDeadlineTimer deadline(60'000);
-    while (!output.contains("ended") && !deadline.hasExpired() && child.waitForReadyRead(int(deadline.remainingTime())))
-        output += child.readAllStandardOutput();
-    EXPECT_TRUE(output.contains("ended")) << "the process waited for an open stuck on the share";
-    share.answer();
-    ASSERT_TRUE(child.waitForFinished(60'000));
-    EXPECT_EQ(child.exitCode(), 0);
+    EXPECT_TRUE(childEndsWhileTheShareHangs(share, QStringLiteral("openAndLeave"),
+                                            share.path() + QStringLiteral("/Away.pocketvault")))
+        << "the process waited for an open stuck on the share";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "HangingShare.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -80,6 +81,23 @@ bool HangingShare::waitForLine(const QByteArray& prefix) {
         if (fs_.waitForReadyRead(int(deadline.remainingTime())))
             output_ += fs_.readAllStandardOutput();
     }
+}
+
+bool childEndsWhileTheShareHangs(HangingShare& share, const QString& job, const QString& path) {
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--larkhold-child-job=") + job, path});
+    if (!child.waitForStarted(60'000) || !share.waitStalled())
+        return false;
+    child.closeWriteChannel();
+    QByteArray output;
+    const QDeadlineTimer deadline(60'000);
+    while (!output.contains("ended") && !deadline.hasExpired() && child.waitForReadyRead(int(deadline.remainingTime())))
+        output += child.readAllStandardOutput();
+    share.answer();
+    const bool exited = child.waitForFinished(60'000) && child.exitStatus() == QProcess::NormalExit &&
+                        child.exitCode() == 0;
+    return output.contains("ended") && exited;
 }
 
 } // namespace larkhold::test

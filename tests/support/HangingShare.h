@@ -44,4 +44,10 @@ private:
     bool mounted_ = false;
 };
 
+// Starts this test program's child job `job` on `path`, waits until the share holds one of its
+// calls, closes the child's input and tells whether the child's end ("ended" on its output) came
+// while the share still hung. Then lets the share answer; false also when the child does not exit
+// cleanly after that.
+bool childEndsWhileTheShareHangs(HangingShare& share, const QString& job, const QString& path);
+
 } // namespace larkhold::test
