@@ -95,8 +95,8 @@ bool childEndsWhileTheShareHangs(HangingShare& share, const QString& job, const 
     while (!output.contains("ended") && !deadline.hasExpired() && child.waitForReadyRead(int(deadline.remainingTime())))
         output += child.readAllStandardOutput();
     share.answer();
-    const bool exited = child.waitForFinished(60'000) && child.exitStatus() == QProcess::NormalExit &&
-                        child.exitCode() == 0;
+    const bool exited =
+        child.waitForFinished(60'000) && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
     return output.contains("ended") && exited;
 }
 
