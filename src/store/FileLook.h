@@ -80,10 +80,14 @@ template <typename Result> QFuture<Result> lookInThread(std::function<Result()> 
     return future;
 }
 
-// As above, but the future gets `late` if the look has not answered within `deadline` (timed by the
-// application's event loop); a later answer is then dropped.
-template <typename Result>
-QFuture<Result> lookInThread(std::function<Result()> look, std::chrono::milliseconds deadline, Result late) {
+// A future that takes the first answer given through `give` and drops every later one; `give` may be
+// called from any thread.
+template <typename Result> struct FirstAnswer {
+    QFuture<Result> future;
+    std::function<void(Result)> give;
+};
+
+template <typename Result> FirstAnswer<Result> firstAnswer() {
     struct Answer {
         std::mutex mutex;
         bool given = false;
@@ -92,16 +96,24 @@ QFuture<Result> lookInThread(std::function<Result()> look, std::chrono::millisec
     auto answer = std::make_shared<Answer>();
     QFuture<Result> future = answer->promise.future();
     answer->promise.start();
-    auto give = [answer](Result result) {
-        const std::lock_guard lock(answer->mutex);
-        if (std::exchange(answer->given, true))
-            return;
-        answer->promise.addResult(std::move(result));
-        answer->promise.finish();
-    };
-    std::thread([give, look = std::move(look)] { give(look()); }).detach();
-    QTimer::singleShot(deadline, QCoreApplication::instance(), [give, late = std::move(late)] { give(late); });
-    return future;
+    return {future, [answer](Result result) {
+                const std::lock_guard lock(answer->mutex);
+                if (std::exchange(answer->given, true))
+                    return;
+                answer->promise.addResult(std::move(result));
+                answer->promise.finish();
+            }};
+}
+
+// As above, but the future gets `late` if the look has not answered within `deadline` (timed by the
+// application's event loop); a later answer is then dropped.
+template <typename Result>
+QFuture<Result> lookInThread(std::function<Result()> look, std::chrono::milliseconds deadline, Result late) {
+    FirstAnswer<Result> answer = firstAnswer<Result>();
+    std::thread([give = answer.give, look = std::move(look)] { give(look()); }).detach();
+    QTimer::singleShot(deadline, QCoreApplication::instance(),
+                       [give = answer.give, late = std::move(late)] { give(late); });
+    return answer.future;
 }
 
 } // namespace larkhold

@@ -297,23 +297,11 @@ QCoro::Task<> passOn(QCoro::Task<qint64> measuring, std::function<void(std::opti
 } // namespace
 
 QCoro::Task<std::optional<qint64>> VaultStore::sizeOnDiskInTime(QString path) const {
-    struct Answer {
-        bool given = false;
-        QPromise<std::optional<qint64>> promise;
-    };
-    auto answer = std::make_shared<Answer>();
-    QFuture<std::optional<qint64>> future = answer->promise.future();
-    answer->promise.start();
-    // Both the measurement and the timer answer on this thread.
-    std::function<void(std::optional<qint64>)> give = [answer](std::optional<qint64> bytes) {
-        if (std::exchange(answer->given, true))
-            return;
-        answer->promise.addResult(bytes);
-        answer->promise.finish();
-    };
-    passOn(diskImage().sizeOnDisk(path), give);
-    QTimer::singleShot(deps_.fileLookDeadline, QCoreApplication::instance(), [give] { give(std::nullopt); });
-    co_return co_await future;
+    FirstAnswer<std::optional<qint64>> answer = firstAnswer<std::optional<qint64>>();
+    passOn(diskImage().sizeOnDisk(path), answer.give);
+    QTimer::singleShot(deps_.fileLookDeadline, QCoreApplication::instance(),
+                       [give = answer.give] { give(std::nullopt); });
+    co_return co_await answer.future;
 }
 
 QCoro::Task<bool> VaultStore::presentIfMissing(Vault vault) {
