@@ -16,6 +16,7 @@ binary=$2
 here=$(cd "$(dirname "$0")" && pwd)
 config="$here/private-session.conf"
 
+# Nothing below may exec: the shell must outlive the test to remove the scratch folder.
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/larkhold-peer.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
@@ -39,9 +40,10 @@ case "$mode" in
   secret-service)
     if ! command -v gnome-keyring-daemon >/dev/null; then
       export LARKHOLD_PEER_UNAVAILABLE="gnome-keyring-daemon is not installed"
-      exec "$binary" --gtest_filter='LibsecretStoreWithService.*'
+      "$binary" --gtest_filter='LibsecretStoreWithService.*'
+      exit $?
     fi
-    exec dbus-run-session --config-file="$config" -- bash -c '
+    dbus-run-session --config-file="$config" -- bash -c '
       # A login password on standard input makes the daemon create and unlock the "login" keyring, which
       # becomes the default collection. An empty one creates nothing, so a throwaway word is given.
       if ! printf "throwaway" | gnome-keyring-daemon --unlock --components=secrets --daemonize >"$HOME/keyring.env" 2>"$HOME/keyring.log"; then
@@ -50,18 +52,19 @@ case "$mode" in
       exec "$1" --gtest_filter="LibsecretStoreWithService.*"' bash "$binary"
     ;;
   no-secret-service)
-    exec dbus-run-session --config-file="$config" -- "$binary" --gtest_filter='LibsecretStoreWithoutService.*'
+    dbus-run-session --config-file="$config" -- "$binary" --gtest_filter='LibsecretStoreWithoutService.*'
     ;;
   no-session-bus)
     unset DBUS_SESSION_BUS_ADDRESS
-    exec "$binary" --gtest_filter='LibsecretStoreWithoutService.*'
+    "$binary" --gtest_filter='LibsecretStoreWithoutService.*'
     ;;
   polkit)
     if ! python=$(dbusmock_python); then
       export LARKHOLD_PEER_UNAVAILABLE="python3-dbusmock is not installed"
-      exec "$binary" --gtest_filter='PolkitOwnerCheckWithPolkit.*'
+      "$binary" --gtest_filter='PolkitOwnerCheckWithPolkit.*'
+      exit $?
     fi
-    exec dbus-run-session --config-file="$config" -- bash -c '
+    dbus-run-session --config-file="$config" -- bash -c '
       "$1" -m dbusmock --session --template polkitd >"$HOME/dbusmock.log" 2>&1 &
       mock=$!
       "$2" --gtest_filter="PolkitOwnerCheckWithPolkit.*"
@@ -71,7 +74,7 @@ case "$mode" in
       exit $status' bash "$python" "$binary"
     ;;
   no-polkit)
-    exec dbus-run-session --config-file="$config" -- "$binary" --gtest_filter='PolkitOwnerCheckWithoutPolkit.*'
+    dbus-run-session --config-file="$config" -- "$binary" --gtest_filter='PolkitOwnerCheckWithoutPolkit.*'
     ;;
   *)
     echo "unknown mode: $mode" >&2
