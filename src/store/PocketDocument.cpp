@@ -35,8 +35,22 @@ PocketDocument::PocketDocument(PocketItems items, std::int64_t capacity, PocketD
 }
 
 PocketDocument::~PocketDocument() {
-    if (importStop_)
-        importStop_->store(true);
+    dropImports();
+}
+
+void PocketDocument::dropImports() {
+    auto nothingTaken = [](const ImportRequest& request) {
+        request.answer->addResult(Added{QList<std::optional<QUuid>>(request.paths.size(), std::nullopt), {}});
+        request.answer->finish();
+    };
+    if (inFlight_) {
+        inFlight_->stop->store(true);
+        nothingTaken(inFlight_->request);
+        inFlight_.reset();
+    }
+    for (const ImportRequest& request : queuedImports_)
+        nothingTaken(request);
+    queuedImports_.clear();
 }
 
 const PocketItem* PocketDocument::item(const QUuid& id) const {
@@ -95,34 +109,37 @@ void PocketDocument::announceChange() {
         onChange();
 }
 
-void PocketDocument::add(const QStringList& paths, bool optimizePhotos) {
-    queuedImports_.push_back({paths, optimizePhotos});
-    if (!importStop_)
+QFuture<PocketDocument::Added> PocketDocument::add(const QStringList& paths, bool optimizePhotos) {
+    auto answer = std::make_shared<QPromise<Added>>();
+    answer->start();
+    QFuture<Added> future = answer->future();
+    queuedImports_.push_back({paths, optimizePhotos, answer});
+    if (!inFlight_)
         startNextImport();
+    return future;
 }
 
 void PocketDocument::startNextImport() {
     if (queuedImports_.empty())
         return;
-    ImportRequest request = std::move(queuedImports_.front());
+    inFlight_ = ImportInFlight{std::make_shared<std::atomic_bool>(false), std::move(queuedImports_.front())};
     queuedImports_.pop_front();
-    auto stop = std::make_shared<std::atomic_bool>(false);
-    importStop_ = stop;
     using Files = std::shared_ptr<std::vector<ImportedFile>>;
     lookOffThread<Files>(
         this,
-        [import = host_ ? host_->fileImport() : PocketDocumentHost::FileImport(), request, stop] {
+        [import = host_ ? host_->fileImport() : PocketDocumentHost::FileImport(), paths = inFlight_->request.paths,
+         optimizePhotos = inFlight_->request.optimizePhotos, stop = inFlight_->stop] {
             auto files = std::make_shared<std::vector<ImportedFile>>();
             if (!import)
                 return files;
-            for (const QString& path : request.paths) {
+            for (const QString& path : paths) {
                 const std::lock_guard lock(oneImportAtATime());
                 // A lock or a closed window wants nothing more read.
                 if (stop->load())
                     break;
                 ImportedFile file{path, std::nullopt, QString()};
                 try {
-                    file.item = import(path, request.optimizePhotos);
+                    file.item = import(path, optimizePhotos);
                 } catch (const std::exception& e) {
                     file.problem = QString::fromUtf8(e.what());
                 }
@@ -132,23 +149,30 @@ void PocketDocument::startNextImport() {
         },
         [this, wipes = wipes_](const Files& files) {
             // Wiped meanwhile: what was read goes with `files`, wiped as it is freed.
-            if (wipes != wipes_)
+            if (wipes != wipes_ || !inFlight_)
                 return;
-            importStop_.reset();
-            takeImported(*files);
+            const ImportRequest request = std::move(inFlight_->request);
+            inFlight_.reset();
+            Added added = takeImported(*files);
+            // Files the reading did not reach were not taken either.
+            while (added.items.size() < request.paths.size())
+                added.items.append(std::nullopt);
+            request.answer->addResult(std::move(added));
+            request.answer->finish();
             startNextImport();
         });
 }
 
-void PocketDocument::takeImported(const std::vector<ImportedFile>& files) {
+PocketDocument::Added PocketDocument::takeImported(const std::vector<ImportedFile>& files) {
     PocketItems working = items_;
     std::int64_t workingSize = PocketPayload::sizeOf(working);
-    QStringList problems;
+    Added added;
     std::optional<QUuid> lastAdded;
 
     for (const ImportedFile& file : files) {
+        added.items.append(std::nullopt);
         if (!file.item) {
-            problems.append(file.problem);
+            added.problems.append(file.problem);
             continue;
         }
         // Each file is measured together with the ones taken before it in this same add.
@@ -156,17 +180,22 @@ void PocketDocument::takeImported(const std::vector<ImportedFile>& files) {
         const std::int64_t needed = PocketPayload::sizeOf(working);
         if (capacity_ < needed) {
             working.pop_back();
-            problems.append(QStringLiteral("“%1” doesn’t fit — %2 left.")
-                                .arg(QFileInfo(file.path).fileName(), formatByteCount(capacity_ - workingSize)));
+            added.problems.append(QStringLiteral("“%1” doesn’t fit — %2 left.")
+                                      .arg(QFileInfo(file.path).fileName(), formatByteCount(capacity_ - workingSize)));
             continue;
         }
         workingSize = needed;
         lastAdded = working.back().id;
+        added.items.back() = lastAdded;
     }
 
     if (working.size() != items_.size() && commit(std::move(working)))
         setSelection(lastAdded);
-    setNotice(problems.isEmpty() ? std::nullopt : std::optional<QString>(problems.join(QLatin1Char('\n'))));
+    else
+        added.items.fill(std::nullopt);
+    setNotice(added.problems.isEmpty() ? std::nullopt
+                                       : std::optional<QString>(added.problems.join(QLatin1Char('\n'))));
+    return added;
 }
 
 void PocketDocument::addNote() {
@@ -227,10 +256,7 @@ void PocketDocument::wipe() {
     onChange_ = nullptr;
     // Files still being read never join; the thread reading them stops at the next file.
     ++wipes_;
-    queuedImports_.clear();
-    if (importStop_)
-        importStop_->store(true);
-    importStop_.reset();
+    dropImports();
     emit itemsChanged();
     setSelection(std::nullopt);
 }

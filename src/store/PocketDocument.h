@@ -2,7 +2,9 @@
 
 #include "PocketItem.h"
 
+#include <QFuture>
 #include <QObject>
+#include <QPromise>
 #include <QString>
 #include <QStringList>
 #include <QUuid>
@@ -68,13 +70,20 @@ public:
     void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
     bool hasOnChange() const { return static_cast<bool>(onChange_); }
 
+    // What an add took: for each file, in order, the item it became (nothing for a file that was
+    // not taken), and the notice lines of the files that were not.
+    struct Added {
+        QList<std::optional<QUuid>> items;
+        QStringList problems;
+    };
     // Imports the files in order and takes each that still fits; the others become notice lines.
     // The files are read on a thread of their own (they may be on a share that stopped answering),
     // one add after another; the items join the document when all of the add's files are read.
-    // Nothing of an add begun before a wipe joins, nor anything once the document is gone.
-    void add(const QStringList& paths, bool optimizePhotos);
+    // Nothing of an add begun before a wipe joins, nor anything once the document is gone; the
+    // future then says that no file was taken. It always gets its answer on the document's thread.
+    QFuture<Added> add(const QStringList& paths, bool optimizePhotos);
     // Adds whose files are still being read, or waiting for an earlier add.
-    int importsUnderWay() const { return static_cast<int>(queuedImports_.size()) + (importStop_ ? 1 : 0); }
+    int importsUnderWay() const { return static_cast<int>(queuedImports_.size()) + (inFlight_ ? 1 : 0); }
     void addNote();
     void rename(const QUuid& id, const QString& newName);
     void setText(const QUuid& id, const QString& text);
@@ -94,7 +103,15 @@ private:
     struct ImportRequest {
         QStringList paths;
         bool optimizePhotos;
+        std::shared_ptr<QPromise<Added>> answer;
     };
+    struct ImportInFlight {
+        // The reading thread stops between files once it is true.
+        std::shared_ptr<std::atomic_bool> stop;
+        ImportRequest request;
+    };
+    // Answers every add under way or waiting with "nothing taken" and stops the reading.
+    void dropImports();
     // One file of an add, read: its item, or why it did not become one.
     struct ImportedFile {
         QString path;
@@ -102,7 +119,7 @@ private:
         QString problem;
     };
     void startNextImport();
-    void takeImported(const std::vector<ImportedFile>& files);
+    Added takeImported(const std::vector<ImportedFile>& files);
     bool commit(PocketItems candidate);
     // For edits of one item: applies `swapFields`, and calls it again to undo when the result does
     // not fit. A keystroke in a note thus never copies every item of the vault.
@@ -117,8 +134,7 @@ private:
     std::function<void()> onChange_;
     PocketDocumentHost* host_;
     std::deque<ImportRequest> queuedImports_;
-    // Set while an add's files are read; the reading thread stops between files once it is true.
-    std::shared_ptr<std::atomic_bool> importStop_;
+    std::optional<ImportInFlight> inFlight_;
     // Counts wipes: an add's files read before the latest wipe are dropped.
     quint64 wipes_ = 0;
 };

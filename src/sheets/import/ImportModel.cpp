@@ -396,20 +396,18 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoPocket(Vault vault, QSt
     PocketDocument& document = session->document();
     const bool optimize = deps_.defaults ? deps_.defaults->boolValue(SettingsKeys::pocketOptimizePhotos) : true;
 
-    // One file at a time, so that each item is known with the file it came from: only an
-    // original the vault holds byte for byte may leave for the trash.
+    // Each item is known with the file it came from: only an original the vault holds byte for
+    // byte may leave for the trash. The files are read off the GUI thread.
+    const QPointer<ImportModel> self(this);
+    QFuture<PocketDocument::Added> adding = document.add(files, optimize);
+    const PocketDocument::Added taken = co_await adding;
+    if (!self)
+        co_return outcome;
     QList<QPair<QString, QUuid>> added;
-    QStringList problems;
-    for (const QString& file : files) {
-        const std::size_t before = document.items().size();
-        document.add({file}, optimize);
-        if (document.items().size() > before)
-            added.append({file, document.items().back().id});
-        if (document.notice())
-            problems.append(*document.notice());
-    }
-    document.setNotice(problems.isEmpty() ? std::nullopt : std::optional<QString>(problems.join(QLatin1Char('\n'))));
-    outcome.remarks = problems;
+    for (qsizetype i = 0; i < files.size() && i < taken.items.size(); ++i)
+        if (taken.items[i])
+            added.append({files[i], *taken.items[i]});
+    outcome.remarks = taken.problems;
     if (added.isEmpty()) {
         outcome.error = QStringLiteral("Nothing was added to “%1”.").arg(vault.name);
         co_return outcome;
@@ -418,7 +416,6 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoPocket(Vault vault, QSt
     // From here the items are in the open vault: whatever happens, this window imports no more.
     outcome.finished = true;
     const std::int64_t generation = session->generation();
-    const QPointer<ImportModel> self(this);
     auto finishing = session->finish();
     const bool saved = co_await finishing;
     if (!self)

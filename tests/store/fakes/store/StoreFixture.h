@@ -41,8 +41,8 @@ template <typename Predicate> bool waitUntil(Predicate done, int ms = 60'000) {
 
 // Adds the files to the document and waits until it has read them.
 inline bool addAndWait(PocketDocument& document, const QStringList& paths, bool optimizePhotos) {
-    document.add(paths, optimizePhotos);
-    return waitUntil([&] { return document.importsUnderWay() == 0; });
+    const QFuture<PocketDocument::Added> adding = document.add(paths, optimizePhotos);
+    return waitUntil([&] { return adding.isFinished(); });
 }
 
 // A host for tests: records every request and answers alerts from a queue.
