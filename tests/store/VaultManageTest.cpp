@@ -143,6 +143,19 @@ TEST_F(VaultManage, AddExistingRefusesWhatIsNoVaultOrAlreadyListed) {
                   QStringLiteral("Choose a vault file (.sparsebundle, .pocketvault or .nosync)."));
     }
     EXPECT_EQ(store->vaults().size(), 1);
+
+    // Two adds of one file at once, the second through a link, list it once.
+    const QString twice = bundle(QStringLiteral("Twice.sparsebundle"));
+    const QString twiceLink = inVaults(QStringLiteral("TwiceLink.sparsebundle"));
+    ASSERT_TRUE(QFile::link(twice, twiceLink));
+    store->clearErrorMessage();
+    QCoro::Task<StoreOutcome> first = store->addExistingVault(twice);
+    QCoro::Task<StoreOutcome> second = store->addExistingVault(twiceLink);
+    const StoreOutcome firstOutcome = awaitTask(std::move(first));
+    const StoreOutcome secondOutcome = awaitTask(std::move(second));
+    EXPECT_NE(firstOutcome.ok, secondOutcome.ok);
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("That vault is already in the list."));
+    EXPECT_EQ(store->vaults().size(), 2);
 }
 
 TEST_F(VaultManage, RelocateBindsTheRecordToTheChosenFile) {
