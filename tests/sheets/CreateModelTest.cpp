@@ -128,6 +128,7 @@ TEST_F(CreateForm, CloudWarningsFollowTheFolderKindAndToggle) {
 
     CreateVaultModel model(services());
     model.setDirectory(dropbox);
+    ASSERT_TRUE(waitUntil([&] { return !model.lookingAtFolder(); }));
     EXPECT_EQ(model.syncServiceWarning(), std::nullopt);
     model.setKind(VaultKind::pocket);
     EXPECT_EQ(model.syncServiceWarning(),
@@ -136,6 +137,7 @@ TEST_F(CreateForm, CloudWarningsFollowTheFolderKindAndToggle) {
     EXPECT_EQ(model.cloudWarning(), std::nullopt);
 
     model.setDirectory(QDir(home.path()).filePath(QStringLiteral("Library/Mobile Documents/com~apple~CloudDocs")));
+    ASSERT_TRUE(waitUntil([&] { return !model.lookingAtFolder(); }));
     EXPECT_EQ(model.cloudWarning(), std::nullopt);
     model.setExcludeFromCloud(false);
     EXPECT_EQ(model.cloudWarning(),
