@@ -431,22 +431,38 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoPocket(Vault vault, QSt
     if (moveOriginals && !everyFileWentIn)
         outcome.remarks.append(QStringLiteral("No original was moved to the Trash, as not every file went in."));
     if (moveOriginals && everyFileWentIn) {
+        // The originals may be on a share that stopped answering: they are compared and moved on a
+        // thread of their own, against copies of the items that are wiped as they are freed.
+        auto originals = std::make_shared<std::vector<std::pair<QString, std::optional<SecureBytes>>>>();
         for (const auto& [file, id] : added) {
             const PocketItem* item = document.item(id);
-            if (!item || !holdsExactly(file, ByteView(item->data))) {
-                outcome.remarks.append(
-                    QStringLiteral("%1 stays where it is: the vault holds a re-encoded copy (resized or converted), "
-                                   "not the original file.")
-                        .arg(quotedName(file)));
-                continue;
-            }
-            QString reason;
-            if (deps_.trash(file, &reason))
-                ++trashed;
-            else
-                outcome.remarks.append(QStringLiteral("%1 is in the vault, but couldn’t be moved to the Trash: %2")
-                                           .arg(quotedName(file), reason));
+            originals->push_back({file, item ? std::optional<SecureBytes>(item->data) : std::nullopt});
         }
+        auto trashing = lookInThread<std::pair<int, QStringList>>([originals, trash = deps_.trash] {
+            std::pair<int, QStringList> done{0, {}};
+            for (auto& [file, data] : *originals) {
+                const bool same = data && holdsExactly(file, ByteView(*data));
+                data.reset();
+                if (!same) {
+                    done.second.append(QStringLiteral("%1 stays where it is: the vault holds a re-encoded copy "
+                                                      "(resized or converted), not the original file.")
+                                           .arg(quotedName(file)));
+                    continue;
+                }
+                QString reason;
+                if (trash(file, &reason))
+                    ++done.first;
+                else
+                    done.second.append(QStringLiteral("%1 is in the vault, but couldn’t be moved to the Trash: %2")
+                                           .arg(quotedName(file), reason));
+            }
+            return done;
+        });
+        const std::pair<int, QStringList> done = co_await trashing;
+        if (!self)
+            co_return outcome;
+        trashed = done.first;
+        outcome.remarks += done.second;
     }
     if (moveOriginals && trashed == static_cast<int>(files_.size()))
         outcome.result = QStringLiteral("%1 moved in — originals are in the Trash.").arg(itemCount(files_.size()));
