@@ -364,7 +364,10 @@ private:
     QCoro::Task<std::optional<qint64>> usedBytes(Vault vault);
     // Takes an attached-image listing into mountPoints(), leaving alone every vault whose mount
     // point changed after `before` (its change counts) was taken: the listing may be older.
-    void adoptListing(const QMap<QString, QString>& images, const QHash<QUuid, quint64>& before);
+    // `resolved` holds the paths whose links were resolved (each listed path and attached image);
+    // any other is compared as written.
+    void adoptListing(const QMap<QString, QString>& images, const QHash<QUuid, quint64>& before,
+                      const QHash<QString, QString>& resolved);
     // Forgets the saved password only when it is the one that just failed: a typed wrong password
     // must not take a right saved one with it.
     void forgetSavedPasswordIfItWas(const QUuid& id, const QString& failedPassword);

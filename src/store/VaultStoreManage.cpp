@@ -195,20 +195,6 @@ ChosenLook lookAtChosen(const ChosenFile& chosen, bool withLimit) {
     return look;
 }
 
-// Every path resolved on a thread of its own, so that one vault on a dead share holds up no
-// other; one that has not answered within `deadline` is compared as written.
-QCoro::Task<QHash<QString, QString>> resolvedInTime(QStringList paths, std::chrono::milliseconds deadline) {
-    QList<QFuture<QString>> looks;
-    for (const QString& path : paths)
-        looks.append(lookInThread<QString>([path] { return resolvedPath(path); }, deadline, QDir::cleanPath(path)));
-    QHash<QString, QString> resolved;
-    for (qsizetype i = 0; i < paths.size(); ++i) {
-        QFuture<QString>& look = looks[i];
-        resolved.insert(paths[i], co_await look);
-    }
-    co_return resolved;
-}
-
 // What a move of the vault file ended with: its new path, or why it did not move.
 struct MoveResult {
     QString path;
@@ -262,7 +248,7 @@ QCoro::Task<StoreOutcome> VaultStore::addExistingVault(QString path) {
     QStringList listedPaths;
     for (const Vault& listed : vaults_)
         listedPaths.append(listed.bundlePath);
-    auto resolving = resolvedInTime(listedPaths, fileLookDeadline());
+    auto resolving = resolvedEachInTime(listedPaths, resolvedPath, fileLookDeadline());
     const QHash<QString, QString> resolved = co_await resolving;
     if (!self)
         co_return StoreOutcome::success();
@@ -329,7 +315,7 @@ QCoro::Task<StoreOutcome> VaultStore::relocate(Vault vault, QString path) {
     for (const Vault& other : vaults_)
         if (other.id != vault.id)
             otherPaths.append(other.bundlePath);
-    auto resolving = resolvedInTime(otherPaths, fileLookDeadline());
+    auto resolving = resolvedEachInTime(otherPaths, resolvedPath, fileLookDeadline());
     const QHash<QString, QString> resolved = co_await resolving;
     if (!self)
         co_return StoreOutcome::success();
