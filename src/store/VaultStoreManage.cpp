@@ -163,10 +163,11 @@ struct PocketCreated {
     std::exception_ptr error;
 };
 
-// Runs `work` on Qt's thread pool. What it throws comes back as the future's value, since nothing
-// else would carry it off the worker thread.
+// Runs `work` on a thread of its own, never joined: the vault file may be on a share that stopped
+// answering. What it throws comes back as the future's value, since nothing else would carry it off
+// the worker thread.
 template <class Work> QFuture<std::exception_ptr> runCatching(Work work) {
-    return QtConcurrent::run([work = std::move(work)]() -> std::exception_ptr {
+    return lookInThread<std::exception_ptr>([work = std::move(work)]() -> std::exception_ptr {
         try {
             work();
         } catch (...) {

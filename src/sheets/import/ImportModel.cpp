@@ -490,7 +490,8 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoFolder(Vault vault, QSt
         VaultStore::BusyMark busy(*store_, vault.id);
         VaultStore::VolumeWriter writer(*store_, vault.id);
         const TargetFolder target = deps_.volumesAreMounts ? TargetFolder::mountedVolume : TargetFolder::plainFolder;
-        QFuture<Copied> copying = QtConcurrent::run(
+        // On a thread of its own, never joined: an original may be on a share that stopped answering.
+        QFuture<Copied> copying = lookInThread<Copied>(
             [mountPoint, files, moveOriginals, trash = deps_.trash, stop = writer.stopFlag(), target]() {
                 Copied copied;
                 QStringList accepted;
