@@ -57,7 +57,8 @@ void PocketVaultModel::lookAtPlace() {
     constexpr std::chrono::milliseconds deadline{3000};
     lookOffThread<std::optional<QString>>(
         this, [vault = *record, home = homeFolder_] { return pocketCopiesWarning(vault, home); }, deadline,
-        std::nullopt, [this, look](std::optional<QString> warning) {
+        std::nullopt,
+        [this, look](std::optional<QString> warning) {
             if (look != placeLooks_ || warning == banner_)
                 return;
             banner_ = std::move(warning);

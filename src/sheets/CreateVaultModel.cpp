@@ -39,7 +39,8 @@ void CreateVaultModel::lookAtFolder() {
             return FolderSync{CloudExclusion::isInsideICloudDrive(directory),
                               CloudExclusion::thirdPartySyncService(directory)};
         },
-        deadline, FolderSync{}, [this, look](FolderSync found) {
+        deadline, FolderSync{},
+        [this, look](FolderSync found) {
             if (look != folderLooks_)
                 return;
             folderSync_ = std::move(found);

@@ -4,8 +4,8 @@
 #include <QCoroFuture>
 #include <QCoroTask>
 #include <QDir>
-#include <QHash>
 #include <QFuture>
+#include <QHash>
 #include <QMetaObject>
 #include <QObject>
 #include <QPromise>
@@ -124,8 +124,8 @@ QFuture<Result> lookInThread(std::function<Result()> look, std::chrono::millisec
 // Every path resolved by `resolve` on a thread of its own, so that one on a share that stopped
 // answering holds up no other; one that has not answered within `deadline` stays as written.
 inline QCoro::Task<QHash<QString, QString>> resolvedEachInTime(QStringList paths,
-                                                                std::function<QString(const QString&)> resolve,
-                                                                std::chrono::milliseconds deadline) {
+                                                               std::function<QString(const QString&)> resolve,
+                                                               std::chrono::milliseconds deadline) {
     QList<QFuture<QString>> looks;
     for (const QString& path : paths)
         looks.append(lookInThread<QString>([path, resolve] { return resolve(path); }, deadline, QDir::cleanPath(path)));

@@ -193,8 +193,7 @@ PocketDocument::Added PocketDocument::takeImported(const std::vector<ImportedFil
         setSelection(lastAdded);
     else
         added.items.fill(std::nullopt);
-    setNotice(added.problems.isEmpty() ? std::nullopt
-                                       : std::optional<QString>(added.problems.join(QLatin1Char('\n'))));
+    setNotice(added.problems.isEmpty() ? std::nullopt : std::optional<QString>(added.problems.join(QLatin1Char('\n'))));
     return added;
 }
 

@@ -11,10 +11,10 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <memory>
-#include <vector>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace larkhold {
 

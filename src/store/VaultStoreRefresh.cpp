@@ -69,9 +69,7 @@ QCoro::Task<> VaultStore::refresh() {
 
 void VaultStore::adoptListing(const AttachedImages& images, const QHash<QUuid, quint64>& before,
                               const QHash<QString, QString>& resolved) {
-    const auto resolvedImage = [&resolved](const QString& path) {
-        return resolved.value(path, QDir::cleanPath(path));
-    };
+    const auto resolvedImage = [&resolved](const QString& path) { return resolved.value(path, QDir::cleanPath(path)); };
     QList<std::pair<QString, QString>> attached; // image path, mount point
     for (auto it = images.cbegin(); it != images.cend(); ++it)
         attached.append({QDir::cleanPath(it.key()), it.value()});

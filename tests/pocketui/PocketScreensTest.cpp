@@ -49,12 +49,13 @@ protected:
     }
 
     void fill(PocketDocument& document) {
-        addAndWait(document, {inputFile(QStringLiteral("Packing list.txt"),
-                                "Passport and visa\nTickets (printed and on the phone)\nCharger, adapter\n"
-                                "Blue jacket, walking shoes\nSunscreen"),
-                      inputFile(QStringLiteral("Harbour.jpg"), encodedPicture(testPicture(640, 420), "jpeg")),
-                      inputFile(QStringLiteral("Boarding pass.pdf"), testPdf("Boarding pass  LH 1234  Seat 14A"))},
-                     true);
+        addAndWait(document,
+                   {inputFile(QStringLiteral("Packing list.txt"),
+                              "Passport and visa\nTickets (printed and on the phone)\nCharger, adapter\n"
+                              "Blue jacket, walking shoes\nSunscreen"),
+                    inputFile(QStringLiteral("Harbour.jpg"), encodedPicture(testPicture(640, 420), "jpeg")),
+                    inputFile(QStringLiteral("Boarding pass.pdf"), testPdf("Boarding pass  LH 1234  Seat 14A"))},
+                   true);
     }
 
     void expectFit(const ScreenReport& report) {

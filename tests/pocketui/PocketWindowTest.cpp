@@ -331,9 +331,10 @@ TEST_F(PocketWindowTest, AnItemNamedInMarkupIsAskedAboutAsText) {
 TEST_F(PocketWindowTest, WipingLetsGoOfEveryShownCopy) {
     PocketWindow* window = openWindow();
     PocketEditor* editor = window->editor();
-    addAndWait(document(), {inputFile(QStringLiteral("Ticket.pdf"), testPdf()),
-                    inputFile(QStringLiteral("Beach.png"), encodedPicture(testPicture(40, 30), "png"))},
-                   false);
+    addAndWait(document(),
+               {inputFile(QStringLiteral("Ticket.pdf"), testPdf()),
+                inputFile(QStringLiteral("Beach.png"), encodedPicture(testPicture(40, 30), "png"))},
+               false);
     select(editor, 0);
     ASSERT_EQ(editor->pdfView()->document()->pageCount(), 1);
     select(editor, 1);
@@ -371,7 +372,8 @@ TEST_F(PocketWindowTest, LinksInAPdfOpenNothing) {
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
     QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &recorder, "open");
     PocketWindow* window = openWindow();
-    addAndWait(document(), {inputFile(QStringLiteral("Linked.pdf"), testPdf("Visit us", "https://example.org/"))}, false);
+    addAndWait(document(), {inputFile(QStringLiteral("Linked.pdf"), testPdf("Visit us", "https://example.org/"))},
+               false);
     QPdfView* view = window->editor()->pdfView()->view();
     ASSERT_EQ(window->editor()->pdfView()->document()->pageCount(), 1);
     for (const QPoint at : {view->viewport()->rect().center(), QPoint(40, 40), QPoint(80, 30)}) {
@@ -418,9 +420,10 @@ TEST_F(PocketWindowTest, GrowingKeepsTheTopEdgeAndTheCentreAndStaysOnScreen) {
 
 TEST_F(PocketWindowTest, SecondPasswordSetupFromTheStore) {
     PocketWindow* window = openWindow();
-    addAndWait(document(), {inputFile(QStringLiteral("Real.txt"),
-                              "Meeting notes from the lawyer about the house, keep these safe and private.")},
-                   false);
+    addAndWait(document(),
+               {inputFile(QStringLiteral("Real.txt"),
+                          "Meeting notes from the lawyer about the house, keep these safe and private.")},
+               false);
     secrets.savePassword(pocketPassword, pocket.id);
     windowHost.alertAnswers = {0};
     store->requestSecondPasswordSetup(pocket);
@@ -474,8 +477,8 @@ TEST_F(PocketWindowTest, ALockDuringTheSetupClosesItAndForgetsTheSecondSet) {
     session().setSecondPasswordRequested(true);
     ASSERT_TRUE(eventually([&] { return window->secondPasswordDialog() != nullptr; }));
     const QPointer<SecondPasswordDialog> dialog(window->secondPasswordDialog());
-    addAndWait(dialog->setup().decoy(), {inputFile(QStringLiteral("a.txt"), "Something to forget when the vault locks.")},
-                                false);
+    addAndWait(dialog->setup().decoy(),
+               {inputFile(QStringLiteral("a.txt"), "Something to forget when the vault locks.")}, false);
     QTest::keyClicks(dialog->passwordField(), QStringLiteral("typed secret"));
     QCoro::waitFor(store->lockAll(true, LockReason::screenLocked));
     EXPECT_TRUE(eventually([&] { return dialog.isNull(); }));

@@ -19,13 +19,12 @@ protected:
 
     // Three believable items for the second set: two notes and a PDF.
     void fillDecoy(SecondPasswordSetup& setup) {
-        addAndWait(
-            setup.decoy(),
-            {inputFile(QStringLiteral("Groceries.txt"),
-                       "Milk, bread, eggs, apples and coffee for the weekend breakfast."),
-             inputFile(QStringLiteral("Gym.txt"), "Monday legs, Wednesday back and arms, Friday a long run."),
-             inputFile(QStringLiteral("Invoice.pdf"), testPdf("Invoice 2023-114"))},
-            false);
+        addAndWait(setup.decoy(),
+                   {inputFile(QStringLiteral("Groceries.txt"),
+                              "Milk, bread, eggs, apples and coffee for the weekend breakfast."),
+                    inputFile(QStringLiteral("Gym.txt"), "Monday legs, Wednesday back and arms, Friday a long run."),
+                    inputFile(QStringLiteral("Invoice.pdf"), testPdf("Invoice 2023-114"))},
+                   false);
     }
 
     void typePasswords(SecondPasswordSetup& setup, const QString& password) {

@@ -146,7 +146,8 @@ TEST_F(DeadShareStore, APocketAddReadsTheShareOffTheGuiThreadAndALockTakesNothin
     ReadingHost host;
     PocketDocument document({}, 1 << 20, &host);
     share.hangOpens();
-    const QFuture<PocketDocument::Added> adding = document.add({share.path() + QStringLiteral("/Plans.txt"), local}, false);
+    const QFuture<PocketDocument::Added> adding =
+        document.add({share.path() + QStringLiteral("/Plans.txt"), local}, false);
     ASSERT_TRUE(share.waitStalled());
     // The read is stuck in the share, and the document still answers.
     document.addNote();

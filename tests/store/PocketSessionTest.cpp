@@ -76,8 +76,9 @@ TEST_F(Document, AddTakesWhatFitsInOrderAndNamesTheRest) {
     watch(document);
     document.setNotice(QStringLiteral("an earlier notice"));
 
-    addAndWait(document, {QStringLiteral("/in/first.pdf"), QStringLiteral("/in/second.pdf"), QStringLiteral("/in/third.pdf")},
-                 true);
+    addAndWait(document,
+               {QStringLiteral("/in/first.pdf"), QStringLiteral("/in/second.pdf"), QStringLiteral("/in/third.pdf")},
+               true);
     ASSERT_EQ(document.items().size(), 2u);
     EXPECT_EQ(document.items()[0].name, QStringLiteral("first.pdf"));
     EXPECT_EQ(document.items()[1].name, QStringLiteral("third.pdf"));

@@ -93,9 +93,11 @@ TEST_F(VaultManage, AddExistingTakesKindNameAndLimitFromTheFile) {
     awaitTask(store->addExistingVault(plain.fileName()));
     // A size written as a real number counts when it is a whole number of bytes; an absurd one
     // reads like a missing size.
-    awaitTask(store->addExistingVault(bundleWithSize(QStringLiteral("Real.sparsebundle"), "<real>53687091200.0</real>")));
+    awaitTask(
+        store->addExistingVault(bundleWithSize(QStringLiteral("Real.sparsebundle"), "<real>53687091200.0</real>")));
     awaitTask(store->addExistingVault(bundleWithSize(QStringLiteral("Absurd.sparsebundle"), "<real>1e300</real>")));
-    awaitTask(store->addExistingVault(bundleWithSize(QStringLiteral("Text.sparsebundle"), "<string>1073741824</string>")));
+    awaitTask(
+        store->addExistingVault(bundleWithSize(QStringLiteral("Text.sparsebundle"), "<string>1073741824</string>")));
     EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
 
     const auto limit = [&](const char* name) { return named(QString::fromLatin1(name)).value_or(Vault{}).maxSizeMB; };
