@@ -305,8 +305,9 @@ QCoro::Task<StoreOutcome> VaultStore::relocate(Vault vault, QString path) {
         co_return reportFailure(QStringLiteral("Choose a vault file (.sparsebundle or .nosync)."));
     }
 
+    // Another add or locate is listing that file now.
     if (filesBeingListed_.contains(look->resolved))
-        co_return reportFailure(busyMessage(vault, locateIt));
+        co_return reportFailure(QStringLiteral("That vault is already in the list."));
     filesBeingListed_.insert(look->resolved);
     const auto claimed = qScopeGuard([self, resolved = look->resolved] {
         if (self)
