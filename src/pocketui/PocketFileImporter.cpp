@@ -4,8 +4,8 @@
 
 namespace larkhold {
 
-PocketItem PocketFileImporter::importFile(const QString& path, bool optimizePhotos) {
-    return PocketImport::item(path, optimizePhotos);
+PocketDocumentHost::FileImport PocketFileImporter::fileImport() const {
+    return &PocketImport::item;
 }
 
 std::optional<QString> PocketFileImporter::chooseExportPath(const QString&, const QString&, const QString&) {

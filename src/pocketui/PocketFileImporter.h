@@ -9,7 +9,7 @@ namespace larkhold {
 // of this interface therefore answer "cancelled".
 class PocketFileImporter final : public PocketDocumentHost {
 public:
-    PocketItem importFile(const QString& path, bool optimizePhotos) override;
+    FileImport fileImport() const override;
     std::optional<QString> chooseExportPath(const QString& proposedName, const QString& message,
                                             const QString& prompt) override;
     QStringList chooseFilesToAdd(const QString& message, const QString& prompt) override;

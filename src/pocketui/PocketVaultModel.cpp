@@ -2,6 +2,7 @@
 
 #include "ByteCount.h"
 #include "CloudExclusion.h"
+#include "FileLook.h"
 #include "Glossary.h"
 #include "PocketPayload.h"
 #include "PocketSession.h"
@@ -25,11 +26,44 @@ std::optional<QString> pocketCopiesWarning(const Vault& vault, const QString& ho
 
 PocketVaultModel::PocketVaultModel(VaultStore& store, PocketSession& session, QUuid vaultID, QObject* parent)
     : QObject(parent), store_(&store), session_(&session), vaultID_(vaultID) {
+    connect(&store, &VaultStore::vaultsChanged, this, &PocketVaultModel::lookAtPlace);
     connect(&store, &VaultStore::vaultsChanged, this, &PocketVaultModel::changed);
     connect(&store, &VaultStore::busyVaultsChanged, this, &PocketVaultModel::changed);
     connect(&session, &PocketSession::saveErrorChanged, this, &PocketVaultModel::changed);
     connect(&session, &PocketSession::savingChanged, this, &PocketVaultModel::changed);
     connect(&session.document(), &PocketDocument::itemsChanged, this, &PocketVaultModel::changed);
+    lookAtPlace();
+}
+
+void PocketVaultModel::setHomeFolder(const QString& folder) {
+    homeFolder_ = folder;
+    placeLookedAt_.reset();
+    lookAtPlace();
+}
+
+void PocketVaultModel::lookAtPlace() {
+    const std::optional<Vault> record = vault();
+    if (!record) {
+        placeLookedAt_.reset();
+        banner_.reset();
+        return;
+    }
+    const std::pair<QString, bool> place{record->bundlePath, record->excludedFromCloud};
+    if (placeLookedAt_ == place)
+        return;
+    placeLookedAt_ = place;
+    const quint64 look = ++placeLooks_;
+    // A file whose disk does not answer in time gets no warning.
+    constexpr std::chrono::milliseconds deadline{3000};
+    lookOffThread<std::optional<QString>>(
+        this, [vault = *record, home = homeFolder_] { return pocketCopiesWarning(vault, home); }, deadline,
+        std::nullopt,
+        [this, look](std::optional<QString> warning) {
+            if (look != placeLooks_ || warning == banner_)
+                return;
+            banner_ = std::move(warning);
+            emit changed();
+        });
 }
 
 std::optional<Vault> PocketVaultModel::vault() const {
@@ -47,8 +81,7 @@ QString PocketVaultModel::subtitle() const {
 }
 
 std::optional<QString> PocketVaultModel::banner() const {
-    const std::optional<Vault> record = vault();
-    return record ? pocketCopiesWarning(*record, homeFolder_) : std::nullopt;
+    return vault() ? banner_ : std::nullopt;
 }
 
 std::int64_t PocketVaultModel::usedBytes() const {

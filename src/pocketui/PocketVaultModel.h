@@ -50,7 +50,7 @@ public:
     // Locks as the close box does: saves first, and stays open when that save fails.
     QCoro::Task<StoreOutcome> lock();
 
-    void setHomeFolder(const QString& folder) { homeFolder_ = folder; }
+    void setHomeFolder(const QString& folder);
 
 signals:
     void changed();
@@ -60,6 +60,12 @@ private:
     QPointer<PocketSession> session_;
     const QUuid vaultID_;
     QString homeFolder_;
+    // The copies warning, found off the GUI thread for the vault's file as last looked at: the file
+    // may be on a share that stopped answering.
+    void lookAtPlace();
+    std::optional<QString> banner_;
+    std::optional<std::pair<QString, bool>> placeLookedAt_; // path, kept out of cloud sync
+    quint64 placeLooks_ = 0;
 };
 
 } // namespace larkhold

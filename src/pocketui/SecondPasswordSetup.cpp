@@ -2,6 +2,7 @@
 
 #include "ByteCount.h"
 #include "ErrorText.h"
+#include "FileLook.h"
 #include "Glossary.h"
 #include "PocketDocument.h"
 #include "PocketPayload.h"
@@ -162,8 +163,9 @@ QCoro::Task<bool> SecondPasswordSetup::save() {
     const QPointer<VaultStore> store = store_;
     const QPointer<SecondPasswordSetup> self(this);
     QString password = password_;
+    // On a thread of its own, never joined: the vault file may be on a share that stopped answering.
     QFuture<std::optional<QString>> writing =
-        QtConcurrent::run([storage, password, items = decoy_->items()]() -> std::optional<QString> {
+        lookInThread<std::optional<QString>>([storage, password, items = decoy_->items()]() -> std::optional<QString> {
             try {
                 storage->setUpSecondPassword(password, items);
                 return std::nullopt;

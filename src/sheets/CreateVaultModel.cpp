@@ -2,6 +2,7 @@
 
 #include "ByteCount.h"
 #include "CloudExclusion.h"
+#include "FileLook.h"
 #include "SheetRules.h"
 #include "SheetTexts.h"
 #include "VaultSizeModel.h"
@@ -14,7 +15,38 @@
 namespace larkhold {
 
 CreateVaultModel::CreateVaultModel(SheetServices services, QObject* parent)
-    : SheetModel(services, parent), directory_(defaultDirectory()) {}
+    : SheetModel(services, parent), directory_(defaultDirectory()) {
+    lookAtFolder();
+}
+
+void CreateVaultModel::setDirectory(const QString& directory) {
+    if (directory == directory_)
+        return;
+    directory_ = directory;
+    lookAtFolder();
+    emit changed();
+}
+
+void CreateVaultModel::lookAtFolder() {
+    // Resolving the folder and reading the sync clients' settings may wait on a share that stopped
+    // answering; a folder that does not answer in time gets no warning.
+    constexpr std::chrono::milliseconds deadline{3000};
+    const quint64 look = ++folderLooks_;
+    folderSync_.reset();
+    lookOffThread<FolderSync>(
+        this,
+        [directory = directory_] {
+            return FolderSync{CloudExclusion::isInsideICloudDrive(directory),
+                              CloudExclusion::thirdPartySyncService(directory)};
+        },
+        deadline, FolderSync{},
+        [this, look](FolderSync found) {
+            if (look != folderLooks_)
+                return;
+            folderSync_ = std::move(found);
+            emit changed();
+        });
+}
 
 CreateVaultModel::~CreateVaultModel() {
     wipeText(password_);
@@ -66,7 +98,7 @@ bool CreateVaultModel::canCreate() const {
 }
 
 std::optional<QString> CreateVaultModel::cloudWarning() const {
-    if (excludeFromCloud_ || !CloudExclusion::isInsideICloudDrive(directory_))
+    if (excludeFromCloud_ || !folderSync_ || !folderSync_->desktopCloud)
         return std::nullopt;
     return QStringLiteral("This location syncs with ") + glossary::cloudSync +
            QStringLiteral(" — the encrypted vault file would be uploaded.");
@@ -75,7 +107,7 @@ std::optional<QString> CreateVaultModel::cloudWarning() const {
 std::optional<QString> CreateVaultModel::syncServiceWarning() const {
     if (kind_ != VaultKind::pocket)
         return std::nullopt;
-    const std::optional<QString> service = CloudExclusion::thirdPartySyncService(directory_);
+    const std::optional<QString> service = folderSync_ ? folderSync_->service : std::nullopt;
     if (!service)
         return std::nullopt;
     return QStringLiteral("This folder syncs with ") + *service +

@@ -36,7 +36,10 @@ public:
 
     void setKind(VaultKind kind) { assign(kind_, kind); }
     void setName(const QString& name) { assign(name_, name); }
-    void setDirectory(const QString& directory) { assign(directory_, directory); }
+    // The folder's sync warnings follow once it has been looked at, off the GUI thread.
+    void setDirectory(const QString& directory);
+    // The chosen folder is being looked at; its warnings are not known yet.
+    bool lookingAtFolder() const { return !folderSync_; }
     void setMaxSizeMB(qint64 sizeMB) { assign(maxSizeMB_, sizeMB); }
     // Only the offered capacities are taken.
     void setPocketSizeMB(int sizeMB);
@@ -74,6 +77,14 @@ private:
     VaultKind kind_ = VaultKind::standard;
     QString name_;
     QString directory_;
+    // Where the chosen folder syncs; nothing while it is being looked at.
+    struct FolderSync {
+        bool desktopCloud = false;
+        std::optional<QString> service;
+    };
+    void lookAtFolder();
+    std::optional<FolderSync> folderSync_;
+    quint64 folderLooks_ = 0;
     qint64 maxSizeMB_ = 10240;
     int pocketSizeMB_ = 5;
     QString password_;

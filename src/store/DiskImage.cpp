@@ -2,6 +2,7 @@
 
 #include "AttachedRegistry.h"
 #include "DiskUsage.h"
+#include "FileLook.h"
 #include "Plist.h"
 
 #include <QDir>
@@ -401,15 +402,28 @@ QCoro::Task<std::optional<AttachedImages>> DiskImage::attachedImages() const {
 }
 
 QCoro::Task<std::optional<QString>> DiskImage::mountPoint(QString path) const {
-    const QString wanted = resolvedImagePath(path);
     auto running = attachedImages();
     const std::optional<AttachedImages> images = co_await running;
     if (!images)
         co_return std::nullopt;
+    // Paths as written first. Resolving links reads the file system, which on a share that stopped
+    // answering could hold a lock-all: it runs on a thread of its own, and a look that has not
+    // answered in time finds nothing.
+    const QString clean = QDir::cleanPath(path);
     for (auto it = images->cbegin(); it != images->cend(); ++it)
-        if (resolvedImagePath(it.key()) == wanted)
+        if (QDir::cleanPath(it.key()) == clean)
             co_return it.value();
-    co_return std::nullopt;
+    constexpr std::chrono::milliseconds deadline{3000};
+    auto resolving = lookInThread<std::optional<QString>>(
+        [path, images = *images]() -> std::optional<QString> {
+            const QString wanted = resolvedImagePath(path);
+            for (auto it = images.cbegin(); it != images.cend(); ++it)
+                if (resolvedImagePath(it.key()) == wanted)
+                    return it.value();
+            return std::nullopt;
+        },
+        deadline, std::nullopt);
+    co_return co_await resolving;
 }
 
 QCoro::Task<qint64> DiskImage::sizeOnDisk(QString path) const {

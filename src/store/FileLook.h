@@ -1,10 +1,15 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QCoroFuture>
+#include <QCoroTask>
+#include <QDir>
 #include <QFuture>
+#include <QHash>
 #include <QMetaObject>
 #include <QObject>
 #include <QPromise>
+#include <QStringList>
 #include <QTimer>
 #include <chrono>
 #include <functional>
@@ -114,6 +119,22 @@ QFuture<Result> lookInThread(std::function<Result()> look, std::chrono::millisec
     QTimer::singleShot(deadline, QCoreApplication::instance(),
                        [give = answer.give, late = std::move(late)] { give(late); });
     return answer.future;
+}
+
+// Every path resolved by `resolve` on a thread of its own, so that one on a share that stopped
+// answering holds up no other; one that has not answered within `deadline` stays as written.
+inline QCoro::Task<QHash<QString, QString>> resolvedEachInTime(QStringList paths,
+                                                               std::function<QString(const QString&)> resolve,
+                                                               std::chrono::milliseconds deadline) {
+    QList<QFuture<QString>> looks;
+    for (const QString& path : paths)
+        looks.append(lookInThread<QString>([path, resolve] { return resolve(path); }, deadline, QDir::cleanPath(path)));
+    QHash<QString, QString> resolved;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        QFuture<QString>& look = looks[i];
+        resolved.insert(paths[i], co_await look);
+    }
+    co_return resolved;
 }
 
 } // namespace larkhold

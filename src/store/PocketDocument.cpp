@@ -2,12 +2,14 @@
 
 #include "AtomicFile.h"
 #include "ByteCount.h"
+#include "FileLook.h"
 #include "Glossary.h"
 #include "PocketPayload.h"
 #include "PocketVaultError.h"
 #include "SecretText.h"
 
 #include <QFileInfo>
+#include <mutex>
 
 namespace larkhold {
 
@@ -15,6 +17,14 @@ namespace {
 
 // The largest file one item may hold, as the import enforces it; shown in the open panel.
 constexpr std::int64_t kImportLimitBytes = 5'242'880;
+
+// Held while a file becomes an item: one photo at a time is decoded in the whole process, so that
+// what the import may take in memory holds for every window together. Never freed: a thread stuck
+// on a dead share may hold it while the process ends.
+std::mutex& oneImportAtATime() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
 
 } // namespace
 
@@ -24,7 +34,24 @@ PocketDocument::PocketDocument(PocketItems items, std::int64_t capacity, PocketD
         selection_ = items_.front().id;
 }
 
-PocketDocument::~PocketDocument() = default;
+PocketDocument::~PocketDocument() {
+    dropImports();
+}
+
+void PocketDocument::dropImports() {
+    auto nothingTaken = [](const ImportRequest& request) {
+        request.answer->addResult(Added{QList<std::optional<QUuid>>(request.paths.size(), std::nullopt), {}});
+        request.answer->finish();
+    };
+    if (inFlight_) {
+        inFlight_->stop->store(true);
+        nothingTaken(inFlight_->request);
+        inFlight_.reset();
+    }
+    for (const ImportRequest& request : queuedImports_)
+        nothingTaken(request);
+    queuedImports_.clear();
+}
 
 const PocketItem* PocketDocument::item(const QUuid& id) const {
     const std::optional<std::size_t> index = indexOf(id);
@@ -82,38 +109,92 @@ void PocketDocument::announceChange() {
         onChange();
 }
 
-void PocketDocument::add(const QStringList& paths, bool optimizePhotos) {
+QFuture<PocketDocument::Added> PocketDocument::add(const QStringList& paths, bool optimizePhotos) {
+    auto answer = std::make_shared<QPromise<Added>>();
+    answer->start();
+    QFuture<Added> future = answer->future();
+    queuedImports_.push_back({paths, optimizePhotos, answer});
+    if (!inFlight_)
+        startNextImport();
+    return future;
+}
+
+void PocketDocument::startNextImport() {
+    if (queuedImports_.empty())
+        return;
+    inFlight_ = ImportInFlight{std::make_shared<std::atomic_bool>(false), std::move(queuedImports_.front())};
+    queuedImports_.pop_front();
+    using Files = std::shared_ptr<std::vector<ImportedFile>>;
+    lookOffThread<Files>(
+        this,
+        [import = host_ ? host_->fileImport() : PocketDocumentHost::FileImport(), paths = inFlight_->request.paths,
+         optimizePhotos = inFlight_->request.optimizePhotos, stop = inFlight_->stop] {
+            auto files = std::make_shared<std::vector<ImportedFile>>();
+            if (!import)
+                return files;
+            for (const QString& path : paths) {
+                const std::lock_guard lock(oneImportAtATime());
+                // A lock or a closed window wants nothing more read.
+                if (stop->load())
+                    break;
+                ImportedFile file{path, std::nullopt, QString()};
+                try {
+                    file.item = import(path, optimizePhotos);
+                } catch (const std::exception& e) {
+                    file.problem = QString::fromUtf8(e.what());
+                }
+                files->push_back(std::move(file));
+            }
+            return files;
+        },
+        [this, wipes = wipes_](const Files& files) {
+            // Wiped meanwhile: what was read goes with `files`, wiped as it is freed.
+            if (wipes != wipes_ || !inFlight_)
+                return;
+            const ImportRequest request = std::move(inFlight_->request);
+            inFlight_.reset();
+            Added added = takeImported(*files);
+            // Files the reading did not reach were not taken either.
+            while (added.items.size() < request.paths.size())
+                added.items.append(std::nullopt);
+            request.answer->addResult(std::move(added));
+            request.answer->finish();
+            startNextImport();
+        });
+}
+
+PocketDocument::Added PocketDocument::takeImported(const std::vector<ImportedFile>& files) {
     PocketItems working = items_;
     std::int64_t workingSize = PocketPayload::sizeOf(working);
-    QStringList problems;
+    Added added;
     std::optional<QUuid> lastAdded;
 
-    for (const QString& path : paths) {
-        if (!host_)
-            break;
-        std::optional<PocketItem> imported;
-        try {
-            imported = host_->importFile(path, optimizePhotos);
-        } catch (const std::exception& e) {
-            problems.append(QString::fromUtf8(e.what()));
+    for (const ImportedFile& file : files) {
+        added.items.append(std::nullopt);
+        if (!file.item) {
+            added.problems.append(file.problem);
             continue;
         }
-        // Each file is measured together with the ones taken before it in this same call.
-        working.push_back(std::move(*imported));
+        // Each file is measured together with the ones taken before it in this same add.
+        working.push_back(*file.item);
         const std::int64_t needed = PocketPayload::sizeOf(working);
         if (capacity_ < needed) {
             working.pop_back();
-            problems.append(QStringLiteral("“%1” doesn’t fit — %2 left.")
-                                .arg(QFileInfo(path).fileName(), formatByteCount(capacity_ - workingSize)));
+            added.problems.append(QStringLiteral("“%1” doesn’t fit — %2 left.")
+                                      .arg(QFileInfo(file.path).fileName(), formatByteCount(capacity_ - workingSize)));
             continue;
         }
         workingSize = needed;
         lastAdded = working.back().id;
+        added.items.back() = lastAdded;
     }
 
     if (working.size() != items_.size() && commit(std::move(working)))
         setSelection(lastAdded);
-    setNotice(problems.isEmpty() ? std::nullopt : std::optional<QString>(problems.join(QLatin1Char('\n'))));
+    else
+        added.items.fill(std::nullopt);
+    setNotice(added.problems.isEmpty() ? std::nullopt : std::optional<QString>(added.problems.join(QLatin1Char('\n'))));
+    return added;
 }
 
 void PocketDocument::addNote() {
@@ -172,6 +253,9 @@ void PocketDocument::wipe() {
     // SecureBytes wipes each item's data as it is freed.
     PocketItems().swap(items_);
     onChange_ = nullptr;
+    // Files still being read never join; the thread reading them stops at the next file.
+    ++wipes_;
+    dropImports();
     emit itemsChanged();
     setSelection(std::nullopt);
 }

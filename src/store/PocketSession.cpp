@@ -1,6 +1,7 @@
 #include "PocketSession.h"
 
 #include "ErrorText.h"
+#include "FileLook.h"
 #include "PocketStorage.h"
 
 #include <QCoroFuture>
@@ -58,8 +59,10 @@ QCoro::Task<bool> PocketSession::flush() {
     ++savesRunning_;
     setSaving(true);
 
-    QFuture<std::optional<QString>> saved =
-        QtConcurrent::run([storage = storage_, items = std::move(snapshot), generation]() -> std::optional<QString> {
+    // On a thread of its own, never joined: a write stuck on a share must not hold the shared pool
+    // or the process's exit.
+    QFuture<std::optional<QString>> saved = lookInThread<std::optional<QString>>(
+        [storage = storage_, items = std::move(snapshot), generation]() -> std::optional<QString> {
             try {
                 storage->save(items, generation);
                 return std::nullopt;

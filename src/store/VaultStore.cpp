@@ -320,12 +320,15 @@ QCoro::Task<bool> VaultStore::presentIfMissing(Vault vault) {
         host().presentWaiting(vault);
         break;
     case FileAnswer::notResponding:
-        setErrorMessage(QStringLiteral("The disk that holds “%1” is not responding. Check the drive or the network "
-                                       "share, then unlock again.")
-                            .arg(vault.name));
+        setErrorMessage(notRespondingMessage(vault.name, QStringLiteral("unlock again")));
         break;
     }
     co_return true;
+}
+
+QString VaultStore::notRespondingMessage(const QString& name, const QString& then) {
+    return QStringLiteral("The disk that holds “%1” is not responding. Check the drive or the network share, then %2.")
+        .arg(name, then);
 }
 
 StoreOutcome VaultStore::reportFailure(const QString& text) {

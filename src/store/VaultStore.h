@@ -118,19 +118,22 @@ public:
 
     // ---- adding, locating, forgetting, changing, verifying, deleting ----
     // Change the vault list itself; report problems through errorMessage() and save at once.
-    // Records are found again by id, so a caller's older copy still reaches its vault.
-    void addExistingVault(const QString& path);
+    // Records are found again by id, so a caller's older copy still reaches its vault. The chosen
+    // file and the listed ones are looked at off the GUI thread, within fileLookDeadline().
+    QCoro::Task<StoreOutcome> addExistingVault(QString path);
     // Refuses an open vault, and one another operation is working on: the list would lose where
-    // its volume is mounted, or point the running operation's vault at another file.
-    void relocate(const Vault& vault, const QString& path);
+    // its volume is mounted, or point the running operation's vault at another file. The vault is
+    // busy while its new file is looked at.
+    QCoro::Task<StoreOutcome> relocate(Vault vault, QString path);
     // Locks an open vault first, so that nothing open is left unlisted; a lock that fails keeps it.
     // Refuses a vault another operation is working on (an unlock would open it unlisted, a copy
     // would go on writing into it). Asks no owner check: the commands that lead here ask it where
     // the vault wants one.
     QCoro::Task<StoreOutcome> forget(Vault vault);
     // rename, setCloudExclusion and changePassword refuse an open vault and one that another
-    // operation is working on: its file must not move or change under that operation.
-    void setCloudExclusion(const Vault& vault, bool excluded);
+    // operation is working on: its file must not move or change under that operation. The vault
+    // is busy until its file has moved; a file whose disk does not answer in time is left as it is.
+    QCoro::Task<StoreOutcome> setCloudExclusion(Vault vault, bool excluded);
 
     // Creates a standard vault's image (kept out of cloud sync when asked) and lists it, locked.
     QCoro::Task<StoreOutcome> createStandardVault(QString name, QString directory, qint64 maxSizeMB, QString password,
@@ -320,6 +323,9 @@ protected:
     // The bytes the file at `path` takes, or nothing when its disk has not answered within the
     // deadline; the measurement is then left to itself.
     QCoro::Task<std::optional<qint64>> sizeOnDiskInTime(QString path) const;
+    // "The disk that holds “name” is not responding. Check the drive or the network share, then
+    // <then>." — for a look that did not answer within the deadline.
+    static QString notRespondingMessage(const QString& name, const QString& then);
 
     // A session for a vault just opened or created, wired to the store.
     std::shared_ptr<PocketSession> makePocketSession(const QUuid& id, std::shared_ptr<PocketStorage> storage,
@@ -358,7 +364,10 @@ private:
     QCoro::Task<std::optional<qint64>> usedBytes(Vault vault);
     // Takes an attached-image listing into mountPoints(), leaving alone every vault whose mount
     // point changed after `before` (its change counts) was taken: the listing may be older.
-    void adoptListing(const QMap<QString, QString>& images, const QHash<QUuid, quint64>& before);
+    // `resolved` holds the paths whose links were resolved (each listed path and attached image);
+    // any other is compared as written.
+    void adoptListing(const QMap<QString, QString>& images, const QHash<QUuid, quint64>& before,
+                      const QHash<QString, QString>& resolved);
     // Forgets the saved password only when it is the one that just failed: a typed wrong password
     // must not take a right saved one with it.
     void forgetSavedPasswordIfItWas(const QUuid& id, const QString& failedPassword);
@@ -407,6 +416,9 @@ private:
     QHash<QUuid, int> locking_;
     // The stop flags of the copies writing into each open volume.
     QHash<QUuid, QList<std::shared_ptr<std::atomic_bool>>> volumeWriters_;
+    // Files an add or a locate is about to list, by their resolved path: two at once of the same
+    // file must not list it twice.
+    QSet<QString> filesBeingListed_;
     // Vaults whose failed auto-lock was already reported: the retry every minute says nothing new.
     QSet<QUuid> autoLockFailureReported_;
 

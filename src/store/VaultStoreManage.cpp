@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
 #include <limits>
@@ -162,10 +163,11 @@ struct PocketCreated {
     std::exception_ptr error;
 };
 
-// Runs `work` on Qt's thread pool. What it throws comes back as the future's value, since nothing
-// else would carry it off the worker thread.
+// Runs `work` on a thread of its own, never joined: the vault file may be on a share that stopped
+// answering. What it throws comes back as the future's value, since nothing else would carry it off
+// the worker thread.
 template <class Work> QFuture<std::exception_ptr> runCatching(Work work) {
-    return QtConcurrent::run([work = std::move(work)]() -> std::exception_ptr {
+    return lookInThread<std::exception_ptr>([work = std::move(work)]() -> std::exception_ptr {
         try {
             work();
         } catch (...) {
@@ -175,76 +177,158 @@ template <class Work> QFuture<std::exception_ptr> runCatching(Work work) {
     });
 }
 
+// What a chosen vault file is, read off the GUI thread: the file may be on a share that stopped
+// answering.
+struct ChosenLook {
+    bool pocket = false;
+    bool there = false;
+    QString resolved;
+    qint64 maxSizeMB = 0; // only when asked for
+};
+
+ChosenLook lookAtChosen(const ChosenFile& chosen, bool withLimit) {
+    ChosenLook look;
+    look.pocket = PocketFormat::isPocketVaultFile(chosen.path);
+    look.there = fileIsThere(chosen.path);
+    look.resolved = resolvedPath(chosen.path);
+    if (withLimit && look.there)
+        look.maxSizeMB = look.pocket ? pocketCapacityMB(chosen.path) : sparseBundleLimitMB(chosen.path);
+    return look;
+}
+
+// What a move of the vault file ended with: its new path, or why it did not move.
+struct MoveResult {
+    QString path;
+    std::optional<QString> failure;
+};
+
+// Whether names are free in a folder, looked at off the GUI thread.
+enum class NameLook { free, taken, notResponding };
+
+QFuture<NameLook> lookForTakenNames(QStringList paths, std::chrono::milliseconds deadline) {
+    return lookInThread<NameLook>(
+        [paths] {
+            for (const QString& path : paths)
+                if (somethingAt(path))
+                    return NameLook::taken;
+            return NameLook::free;
+        },
+        deadline, NameLook::notResponding);
+}
+
+QString createAgain() {
+    return QStringLiteral("create the vault again");
+}
+
 } // namespace
 
 // ---- the list itself ----
 
-void VaultStore::addExistingVault(const QString& path) {
+QCoro::Task<StoreOutcome> VaultStore::addExistingVault(QString path) {
     const ChosenFile chosen = chosenFile(path);
-    const bool pocket = PocketFormat::isPocketVaultFile(chosen.path);
-    const bool accepted = pocket || chosen.extension == kSparseBundle || chosen.extension == kNoSync;
-    if (!accepted || !fileIsThere(chosen.path)) {
-        setErrorMessage(QStringLiteral("Choose a vault file (.sparsebundle, .pocketvault or .nosync)."));
-        return;
-    }
+    const QPointer<VaultStore> self(this);
+    auto looking = lookInThread<std::optional<ChosenLook>>(
+        [chosen] { return std::optional<ChosenLook>(lookAtChosen(chosen, true)); }, fileLookDeadline(), std::nullopt);
+    const std::optional<ChosenLook> look = co_await looking;
+    if (!self)
+        co_return StoreOutcome::success();
+    if (!look)
+        co_return reportFailure(notRespondingMessage(chosen.baseName, QStringLiteral("add it again")));
+    const bool accepted = look->pocket || chosen.extension == kSparseBundle || chosen.extension == kNoSync;
+    if (!accepted || !look->there)
+        co_return reportFailure(QStringLiteral("Choose a vault file (.sparsebundle, .pocketvault or .nosync)."));
 
-    const QString resolved = resolvedPath(chosen.path);
+    const QString alreadyListed = QStringLiteral("That vault is already in the list.");
+    if (filesBeingListed_.contains(look->resolved))
+        co_return reportFailure(alreadyListed);
+    filesBeingListed_.insert(look->resolved);
+    const auto claimed = qScopeGuard([self, resolved = look->resolved] {
+        if (self)
+            self->filesBeingListed_.remove(resolved);
+    });
+    QStringList listedPaths;
+    for (const Vault& listed : vaults_)
+        listedPaths.append(listed.bundlePath);
+    auto resolving = resolvedEachInTime(listedPaths, resolvedPath, fileLookDeadline());
+    const QHash<QString, QString> resolved = co_await resolving;
+    if (!self)
+        co_return StoreOutcome::success();
+    // Against the list as it is now: a vault listed meanwhile is compared as written.
     for (const Vault& listed : vaults_) {
-        if (resolvedPath(listed.bundlePath) == resolved) {
-            setErrorMessage(QStringLiteral("That vault is already in the list."));
-            return;
-        }
+        if (resolved.value(listed.bundlePath, QDir::cleanPath(listed.bundlePath)) == look->resolved)
+            co_return reportFailure(alreadyListed);
     }
 
     Vault vault;
     vault.id = QUuid::createUuid();
-    vault.kind = pocket ? VaultKind::pocket : VaultKind::standard;
+    vault.kind = look->pocket ? VaultKind::pocket : VaultKind::standard;
     vault.name = chosen.baseName;
     vault.bundlePath = chosen.path;
-    vault.maxSizeMB = pocket ? pocketCapacityMB(chosen.path) : sparseBundleLimitMB(chosen.path);
+    vault.maxSizeMB = look->maxSizeMB;
     vault.createdAt = now();
     vault.excludedFromCloud = chosen.extension == kNoSync;
     appendVault(vault);
 
     // An image already attached at that path is adopted; the operation does not wait for it.
-    if (!pocket)
+    if (!look->pocket)
         refresh();
+    co_return StoreOutcome::success();
 }
 
-void VaultStore::relocate(const Vault& vault, const QString& path) {
-    const ChosenFile chosen = chosenFile(path);
-    const bool pocketFile = PocketFormat::isPocketVaultFile(chosen.path);
-    if (vault.kind == VaultKind::pocket) {
-        if (!pocketFile || !fileIsThere(chosen.path)) {
-            setErrorMessage(QStringLiteral("Choose the Pocket Vault file (.pocketvault or .nosync)."));
-            return;
-        }
-    } else if (pocketFile || (chosen.extension != kSparseBundle && chosen.extension != kNoSync) ||
-               !fileIsThere(chosen.path)) {
-        setErrorMessage(QStringLiteral("Choose a vault file (.sparsebundle or .nosync)."));
-        return;
-    }
-
+QCoro::Task<StoreOutcome> VaultStore::relocate(Vault vault, QString path) {
+    const QString locateIt = QStringLiteral("locate it");
     if (!findVault(vault.id))
-        return;
+        co_return StoreOutcome::success();
     // An open vault's volume is matched to the list by the file's path: a new path would lose it,
     // and its lock would then detach nothing.
-    if (isUnlocked(vault.id)) {
-        setErrorMessage(lockFirstMessage(vault, QStringLiteral("locate it")));
-        return;
+    if (isUnlocked(vault.id))
+        co_return reportFailure(lockFirstMessage(vault, locateIt));
+    if (isBusy(vault.id))
+        co_return reportFailure(busyMessage(vault, locateIt));
+
+    const ChosenFile chosen = chosenFile(path);
+    const QPointer<VaultStore> self(this);
+    BusyMark busy(*this, vault.id);
+    const bool wantsPocket = vault.kind == VaultKind::pocket;
+    auto looking = lookInThread<std::optional<ChosenLook>>(
+        [chosen, wantsPocket] { return std::optional<ChosenLook>(lookAtChosen(chosen, wantsPocket)); },
+        fileLookDeadline(), std::nullopt);
+    const std::optional<ChosenLook> look = co_await looking;
+    if (!self)
+        co_return StoreOutcome::success();
+    if (!look)
+        co_return reportFailure(notRespondingMessage(vault.name, QStringLiteral("locate it again")));
+    if (wantsPocket) {
+        if (!look->pocket || !look->there)
+            co_return reportFailure(QStringLiteral("Choose the Pocket Vault file (.pocketvault or .nosync)."));
+    } else if (look->pocket || (chosen.extension != kSparseBundle && chosen.extension != kNoSync) || !look->there) {
+        co_return reportFailure(QStringLiteral("Choose a vault file (.sparsebundle or .nosync)."));
     }
-    if (isBusy(vault.id)) {
-        setErrorMessage(busyMessage(vault, QStringLiteral("locate it")));
-        return;
-    }
-    const QString resolved = resolvedPath(chosen.path);
+
+    // Another add or locate is listing that file now.
+    if (filesBeingListed_.contains(look->resolved))
+        co_return reportFailure(QStringLiteral("That vault is already in the list."));
+    filesBeingListed_.insert(look->resolved);
+    const auto claimed = qScopeGuard([self, resolved = look->resolved] {
+        if (self)
+            self->filesBeingListed_.remove(resolved);
+    });
+    QStringList otherPaths;
+    for (const Vault& other : vaults_)
+        if (other.id != vault.id)
+            otherPaths.append(other.bundlePath);
+    auto resolving = resolvedEachInTime(otherPaths, resolvedPath, fileLookDeadline());
+    const QHash<QString, QString> resolved = co_await resolving;
+    if (!self)
+        co_return StoreOutcome::success();
+    // Forgotten meanwhile: nothing is left to locate. The mark kept every other operation away.
+    if (!findVault(vault.id))
+        co_return StoreOutcome::success();
     for (const Vault& other : vaults_) {
         if (other.id == vault.id)
             continue;
-        if (resolvedPath(other.bundlePath) == resolved) {
-            setErrorMessage(QStringLiteral("“%1” is already using that file.").arg(other.name));
-            return;
-        }
+        if (resolved.value(other.bundlePath, QDir::cleanPath(other.bundlePath)) == look->resolved)
+            co_return reportFailure(QStringLiteral("“%1” is already using that file.").arg(other.name));
     }
 
     QString name;
@@ -255,11 +339,12 @@ void VaultStore::relocate(const Vault& vault, const QString& path) {
         record.excludedFromCloud = chosen.extension == kNoSync;
         // A Pocket Vault's capacity is its file's: the file found may be of another tier.
         if (record.kind == VaultKind::pocket)
-            record.maxSizeMB = pocketCapacityMB(chosen.path);
+            record.maxSizeMB = look->maxSizeMB;
         name = record.name;
     });
     recordActivity(name + QStringLiteral(" located"));
     refresh();
+    co_return StoreOutcome::success();
 }
 
 QCoro::Task<StoreOutcome> VaultStore::lockBeforeRemoving(Vault vault) {
@@ -293,33 +378,47 @@ QCoro::Task<StoreOutcome> VaultStore::forget(Vault vault) {
     co_return StoreOutcome::success();
 }
 
-void VaultStore::setCloudExclusion(const Vault& vault, bool excluded) {
-    if (isUnlocked(vault.id)) {
-        setErrorMessage(lockFirstMessage(vault, changeCloudSetting()));
-        return;
-    }
-    if (isBusy(vault.id)) {
-        setErrorMessage(busyMessage(vault, changeCloudSetting()));
-        return;
-    }
+QCoro::Task<StoreOutcome> VaultStore::setCloudExclusion(Vault vault, bool excluded) {
+    if (isUnlocked(vault.id))
+        co_return reportFailure(lockFirstMessage(vault, changeCloudSetting()));
+    if (isBusy(vault.id))
+        co_return reportFailure(busyMessage(vault, changeCloudSetting()));
     // The list's own record, not the caller's copy: its path is where the file is now.
     const std::optional<Vault> current = this->vault(vault.id);
     if (!current)
-        return;
+        co_return StoreOutcome::success();
 
-    QString newPath;
-    try {
-        newPath = excluded ? CloudExclusion::exclude(current->bundlePath)
-                           : CloudExclusion::include(current->bundlePath,
-                                                     current->kind == VaultKind::pocket ? kPocketVault : kSparseBundle);
-    } catch (const std::exception& e) {
-        setErrorMessage(describeError(e));
-        return;
-    }
+    const QPointer<VaultStore> self(this);
+    BusyMark busy(*this, vault.id);
+    // A file whose disk does not answer is left as it is. One that does is moved on a thread of its
+    // own, never joined, and the vault stays busy until it has moved: its path changes with the move.
+    auto looking = lookAtFile(current->bundlePath);
+    const FileAnswer answer = co_await looking;
+    if (!self)
+        co_return StoreOutcome::success();
+    if (answer == FileAnswer::notResponding)
+        co_return reportFailure(notRespondingMessage(current->name, changeCloudSetting() + QStringLiteral(" again")));
+
+    const QString restored = current->kind == VaultKind::pocket ? kPocketVault : kSparseBundle;
+    auto moving = lookInThread<MoveResult>([path = current->bundlePath, excluded, restored] {
+        MoveResult moved;
+        try {
+            moved.path = excluded ? CloudExclusion::exclude(path) : CloudExclusion::include(path, restored);
+        } catch (const std::exception& e) {
+            moved.failure = describeError(e);
+        }
+        return moved;
+    });
+    const MoveResult moved = co_await moving;
+    if (!self)
+        co_return StoreOutcome::success();
+    if (moved.failure)
+        co_return reportFailure(*moved.failure);
     modifyVault(vault.id, [&](Vault& record) {
-        record.bundlePath = newPath;
+        record.bundlePath = moved.path;
         record.excludedFromCloud = excluded;
     });
+    co_return StoreOutcome::success();
 }
 
 // ---- creating and changing ----
@@ -332,26 +431,49 @@ QCoro::Task<StoreOutcome> VaultStore::createStandardVault(QString name, QString 
     const QDir folder(directory);
     const QString bundle = folder.filePath(name + QLatin1Char('.') + kSparseBundle);
     const QString alternative = folder.filePath(name + QLatin1Char('.') + kNoSync);
-    if (somethingAt(bundle) || somethingAt(alternative))
+    const QPointer<VaultStore> self(this);
+    // The folder may be on a share that stopped answering.
+    QFuture<NameLook> looking = lookForTakenNames({bundle, alternative}, fileLookDeadline());
+    const NameLook names = co_await looking;
+    if (!self)
+        co_return StoreOutcome::success();
+    if (names == NameLook::notResponding)
+        co_return reportFailure(notRespondingMessage(QFileInfo(directory).fileName(), createAgain()));
+    if (names == NameLook::taken)
         co_return reportFailure(nameTakenMessage(name));
 
     auto creating = failureOf(diskImage().create(bundle, name, maxSizeMB, password));
     const std::optional<QString> failure = co_await creating;
+    if (!self)
+        co_return StoreOutcome::success();
     if (failure)
         co_return reportFailure(*failure);
 
     // An image that could not take its ".nosync" name still exists and holds the password the user
     // just chose: it is listed under the name it has, so that it is neither lost nor left behind.
+    // The move runs on a thread of its own and is waited for: the path to list depends on it.
     QString path = bundle;
     bool excluded = false;
     std::optional<QString> notExcluded;
     if (excludeFromCloud) {
-        try {
-            path = CloudExclusion::exclude(bundle);
-            excluded = true;
-        } catch (const std::exception& e) {
+        auto moving = lookInThread<MoveResult>([bundle] {
+            MoveResult moved;
+            try {
+                moved.path = CloudExclusion::exclude(bundle);
+            } catch (const std::exception& e) {
+                moved.failure = describeError(e);
+            }
+            return moved;
+        });
+        const MoveResult moved = co_await moving;
+        if (!self)
+            co_return StoreOutcome::success();
+        if (moved.failure) {
             notExcluded = QStringLiteral("The vault was created as “%1”, but it could not be kept out of %2: %3")
-                              .arg(QFileInfo(bundle).fileName(), glossary::cloudSync, describeError(e));
+                              .arg(QFileInfo(bundle).fileName(), glossary::cloudSync, *moved.failure);
+        } else {
+            path = moved.path;
+            excluded = true;
         }
     }
 
@@ -371,7 +493,6 @@ QCoro::Task<StoreOutcome> VaultStore::createStandardVault(QString name, QString 
     if (saveToKeychain)
         secrets().savePassword(password, vault.id);
 
-    const QPointer<VaultStore> self(this);
     auto refreshing = refresh();
     co_await refreshing;
     if (notExcluded && self)
@@ -387,10 +508,19 @@ QCoro::Task<StoreOutcome> VaultStore::createPocketVault(QString name, QString di
     if (const std::optional<QString> problem = nameProblem(name, extension))
         co_return reportFailure(*problem);
     const QDir folder(directory);
-    for (const QString& taken : {extension, excludeFromCloud ? kPocketVault : kNoSync, kSparseBundle}) {
-        if (somethingAt(folder.filePath(name + QLatin1Char('.') + taken)))
-            co_return reportFailure(nameTakenMessage(name));
-    }
+    QStringList names;
+    for (const QString& taken : {extension, excludeFromCloud ? kPocketVault : kNoSync, kSparseBundle})
+        names.append(folder.filePath(name + QLatin1Char('.') + taken));
+    const QPointer<VaultStore> self(this);
+    // The folder may be on a share that stopped answering.
+    QFuture<NameLook> looking = lookForTakenNames(names, fileLookDeadline());
+    const NameLook free = co_await looking;
+    if (!self)
+        co_return StoreOutcome::success();
+    if (free == NameLook::notResponding)
+        co_return reportFailure(notRespondingMessage(QFileInfo(directory).fileName(), createAgain()));
+    if (free == NameLook::taken)
+        co_return reportFailure(nameTakenMessage(name));
 
     const QString path = folder.filePath(name + QLatin1Char('.') + extension);
     auto work = [path, sizeMB, password, excludeFromCloud]() {
@@ -402,8 +532,12 @@ QCoro::Task<StoreOutcome> VaultStore::createPocketVault(QString name, QString di
         }
         return created;
     };
-    QFuture<PocketCreated> creating = QtConcurrent::run(std::move(work));
+    // On a thread of its own, never joined: a write stuck on a share must not hold the shared pool
+    // or the process's exit.
+    QFuture<PocketCreated> creating = lookInThread<PocketCreated>(std::move(work));
     PocketCreated created = co_await creating;
+    if (!self)
+        co_return StoreOutcome::success();
     if (!created.opened)
         co_return reportFailure(describeError(created.error));
 

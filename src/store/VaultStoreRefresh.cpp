@@ -34,8 +34,27 @@ QCoro::Task<> VaultStore::refresh() {
     // A listing that failed says nothing about what is attached. Taking it as "nothing" would
     // make every open vault look locked while its volume stays mounted, out of reach of lock-all
     // and auto-lock; the known mount points stay instead.
-    if (images)
-        adoptListing(*images, before);
+    if (images) {
+        // Links are resolved off the GUI thread, and only while an attached image is named by no
+        // listed path as written.
+        QStringList toResolve;
+        QSet<QString> asWritten;
+        for (const Vault& vault : vaults_)
+            if (vault.kind != VaultKind::pocket)
+                asWritten.insert(QDir::cleanPath(vault.bundlePath));
+        for (auto it = images->cbegin(); it != images->cend(); ++it)
+            if (!asWritten.contains(QDir::cleanPath(it.key())))
+                toResolve.append(QDir::cleanPath(it.key()));
+        if (!toResolve.isEmpty())
+            for (const Vault& vault : vaults_)
+                if (vault.kind != VaultKind::pocket)
+                    toResolve.append(vault.bundlePath);
+        auto resolving = resolvedEachInTime(toResolve, resolvedImagePath, deps_.fileLookDeadline);
+        const QHash<QString, QString> resolved = co_await resolving;
+        if (!self)
+            co_return;
+        adoptListing(*images, before, resolved);
+    }
 
     const QList<Vault> measured = vaults_;
     for (const Vault& vault : measured) {
@@ -48,14 +67,14 @@ QCoro::Task<> VaultStore::refresh() {
     }
 }
 
-void VaultStore::adoptListing(const AttachedImages& images, const QHash<QUuid, quint64>& before) {
+void VaultStore::adoptListing(const AttachedImages& images, const QHash<QUuid, quint64>& before,
+                              const QHash<QString, QString>& resolved) {
+    const auto resolvedImage = [&resolved](const QString& path) { return resolved.value(path, QDir::cleanPath(path)); };
     QList<std::pair<QString, QString>> attached; // image path, mount point
     for (auto it = images.cbegin(); it != images.cend(); ++it)
         attached.append({QDir::cleanPath(it.key()), it.value()});
 
-    // Paths are compared as written first. Resolving links reads the file system, which on a share
-    // that no longer answers would hold the GUI thread; it is done only while an attached image is
-    // named by no listed path as written.
+    // Paths are compared as written first, then as resolved.
     QMap<QUuid, QString> listed;
     QSet<QString> named;
     for (const Vault& vault : vaults_) {
@@ -74,11 +93,11 @@ void VaultStore::adoptListing(const AttachedImages& images, const QHash<QUuid, q
         QList<std::pair<QString, QString>> unnamed; // resolved image path, mount point
         for (const auto& [imagePath, mountPoint] : attached)
             if (!named.contains(imagePath))
-                unnamed.append({resolvedImagePath(imagePath), mountPoint});
+                unnamed.append({resolvedImage(imagePath), mountPoint});
         for (const Vault& vault : vaults_) {
             if (vault.kind == VaultKind::pocket || listed.contains(vault.id))
                 continue;
-            const QString wanted = resolvedImagePath(vault.bundlePath);
+            const QString wanted = resolvedImage(vault.bundlePath);
             for (const auto& [imagePath, mountPoint] : unnamed) {
                 if (imagePath != wanted)
                     continue;

@@ -463,7 +463,7 @@ TEST_F(HomeWindow, AddingAnExistingVaultGoesThroughThePanel) {
     EXPECT_TRUE(home->vaults().isEmpty());
     Dialogs::answerNextFileChoice(outside.bundlePath);
     w.actions().addExisting();
-    ASSERT_EQ(home->vaults().size(), 1);
+    ASSERT_TRUE(eventually([&] { return home->vaults().size() == 1; }));
     EXPECT_EQ(Dialogs::askedFileChoices().last().message,
               QStringLiteral("Choose a vault file (.sparsebundle, .pocketvault or .nosync)"));
     EXPECT_EQ(Dialogs::askedFileChoices().last().acceptLabel, QStringLiteral("Add Vault"));
@@ -501,6 +501,7 @@ TEST_F(HomeWindow, MenuTalksToTheStoreForCloudSyncAndTheSecondPassword) {
     ASSERT_NE(cloud, nullptr);
     EXPECT_FALSE(cloud->isChecked());
     cloud->trigger();
+    ASSERT_TRUE(eventually([&] { return !home->isBusy(a.id); }));
     ASSERT_TRUE(home->vault(a.id).has_value());
     EXPECT_TRUE(home->vault(a.id)->excludedFromCloud);
     EXPECT_TRUE(home->vault(a.id)->bundlePath.endsWith(QStringLiteral(".nosync")));

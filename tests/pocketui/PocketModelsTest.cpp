@@ -274,7 +274,7 @@ TEST_F(VaultModel, ExportRefusesVaultFilesAndVolumesAndLeavesThemWhole) {
     const Vault archive = standardVault(QStringLiteral("Archive"));
     PocketSession* session = openPocket(QStringLiteral("Travel"));
     ASSERT_TRUE(unlockWith(archive, QStringLiteral("pw")));
-    session->document().add({inputFile(QStringLiteral("Ideas.txt"), "secret plans")}, false);
+    addAndWait(session->document(), {inputFile(QStringLiteral("Ideas.txt"), "secret plans")}, false);
     const QUuid id = session->document().items().back().id;
     PocketEditorModel model(session->document(), nullptr);
     const QByteArray before = readFile(pocket.bundlePath);

@@ -49,12 +49,13 @@ protected:
     }
 
     void fill(PocketDocument& document) {
-        document.add({inputFile(QStringLiteral("Packing list.txt"),
-                                "Passport and visa\nTickets (printed and on the phone)\nCharger, adapter\n"
-                                "Blue jacket, walking shoes\nSunscreen"),
-                      inputFile(QStringLiteral("Harbour.jpg"), encodedPicture(testPicture(640, 420), "jpeg")),
-                      inputFile(QStringLiteral("Boarding pass.pdf"), testPdf("Boarding pass  LH 1234  Seat 14A"))},
-                     true);
+        addAndWait(document,
+                   {inputFile(QStringLiteral("Packing list.txt"),
+                              "Passport and visa\nTickets (printed and on the phone)\nCharger, adapter\n"
+                              "Blue jacket, walking shoes\nSunscreen"),
+                    inputFile(QStringLiteral("Harbour.jpg"), encodedPicture(testPicture(640, 420), "jpeg")),
+                    inputFile(QStringLiteral("Boarding pass.pdf"), testPdf("Boarding pass  LH 1234  Seat 14A"))},
+                   true);
     }
 
     void expectFit(const ScreenReport& report) {
@@ -87,7 +88,7 @@ TEST_F(PocketScreens, PocketWindowEmptyAndWithEachKindSelected) {
     larkholdTestWriteFault = &plan;
     QCoro::waitFor(store->pocketSession(pocket.id)->flush());
     larkholdTestWriteFault = nullptr;
-    document.add({inputFile(QStringLiteral("setup.exe"), QByteArray("MZ\x00\x01", 4))}, true);
+    addAndWait(document, {inputFile(QStringLiteral("setup.exe"), QByteArray("MZ\x00\x01", 4))}, true);
     window->editor()->itemList()->setCurrentIndex(window->editor()->itemModel()->index(0));
     expectFit(renderScreen(window, QStringLiteral("pocketui"), QStringLiteral("pocket-window-problems"), options));
 }
@@ -105,13 +106,14 @@ TEST_F(PocketScreens, SecondPasswordSetupSteps) {
 
     dialog->passwordField()->setText(QStringLiteral("summer"));
     dialog->confirmField()->setText(QStringLiteral("sumer"));
-    dialog->setup().decoy().add({inputFile(QStringLiteral("Groceries.txt"), "milk milk milk")}, true);
+    addAndWait(dialog->setup().decoy(), {inputFile(QStringLiteral("Groceries.txt"), "milk milk milk")}, true);
     expectFit(renderScreen(dialog, QStringLiteral("pocketui"), QStringLiteral("second-password-2-typing"), options));
 
     dialog->passwordField()->setText(QStringLiteral("Lantern orchard 42"));
     dialog->confirmField()->setText(QStringLiteral("Lantern orchard 42"));
     dialog->setup().decoy().wipe();
-    dialog->setup().decoy().add(
+    addAndWait(
+        dialog->setup().decoy(),
         {inputFile(QStringLiteral("Recipes.txt"), "Soak the lentils overnight, then simmer them slowly with onion."),
          inputFile(QStringLiteral("Gym plan.txt"), "Monday legs, Wednesday back and arms, Friday a long easy run."),
          inputFile(QStringLiteral("Garden.jpg"), encodedPicture(testPicture(500, 320, Qt::darkGreen), "jpeg")),

@@ -105,6 +105,10 @@ protected:
         QDropEvent dropped(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &dropped);
         delete mime;
+        // The files are read off the GUI thread; the tests look at what they became.
+        for (QWidget* widget = target; widget; widget = widget->parentWidget())
+            if (auto* editor = qobject_cast<PocketEditor*>(widget))
+                EXPECT_TRUE(eventually([editor] { return editor->model().document()->importsUnderWay() == 0; }));
     }
 
     void select(PocketEditor* editor, int row) { editor->itemList()->setCurrentIndex(editor->itemModel()->index(row)); }
@@ -327,9 +331,10 @@ TEST_F(PocketWindowTest, AnItemNamedInMarkupIsAskedAboutAsText) {
 TEST_F(PocketWindowTest, WipingLetsGoOfEveryShownCopy) {
     PocketWindow* window = openWindow();
     PocketEditor* editor = window->editor();
-    document().add({inputFile(QStringLiteral("Ticket.pdf"), testPdf()),
-                    inputFile(QStringLiteral("Beach.png"), encodedPicture(testPicture(40, 30), "png"))},
-                   false);
+    addAndWait(document(),
+               {inputFile(QStringLiteral("Ticket.pdf"), testPdf()),
+                inputFile(QStringLiteral("Beach.png"), encodedPicture(testPicture(40, 30), "png"))},
+               false);
     select(editor, 0);
     ASSERT_EQ(editor->pdfView()->document()->pageCount(), 1);
     select(editor, 1);
@@ -367,7 +372,8 @@ TEST_F(PocketWindowTest, LinksInAPdfOpenNothing) {
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
     QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &recorder, "open");
     PocketWindow* window = openWindow();
-    document().add({inputFile(QStringLiteral("Linked.pdf"), testPdf("Visit us", "https://example.org/"))}, false);
+    addAndWait(document(), {inputFile(QStringLiteral("Linked.pdf"), testPdf("Visit us", "https://example.org/"))},
+               false);
     QPdfView* view = window->editor()->pdfView()->view();
     ASSERT_EQ(window->editor()->pdfView()->document()->pageCount(), 1);
     for (const QPoint at : {view->viewport()->rect().center(), QPoint(40, 40), QPoint(80, 30)}) {
@@ -414,9 +420,10 @@ TEST_F(PocketWindowTest, GrowingKeepsTheTopEdgeAndTheCentreAndStaysOnScreen) {
 
 TEST_F(PocketWindowTest, SecondPasswordSetupFromTheStore) {
     PocketWindow* window = openWindow();
-    document().add({inputFile(QStringLiteral("Real.txt"),
-                              "Meeting notes from the lawyer about the house, keep these safe and private.")},
-                   false);
+    addAndWait(document(),
+               {inputFile(QStringLiteral("Real.txt"),
+                          "Meeting notes from the lawyer about the house, keep these safe and private.")},
+               false);
     secrets.savePassword(pocketPassword, pocket.id);
     windowHost.alertAnswers = {0};
     store->requestSecondPasswordSetup(pocket);
@@ -470,8 +477,8 @@ TEST_F(PocketWindowTest, ALockDuringTheSetupClosesItAndForgetsTheSecondSet) {
     session().setSecondPasswordRequested(true);
     ASSERT_TRUE(eventually([&] { return window->secondPasswordDialog() != nullptr; }));
     const QPointer<SecondPasswordDialog> dialog(window->secondPasswordDialog());
-    dialog->setup().decoy().add({inputFile(QStringLiteral("a.txt"), "Something to forget when the vault locks.")},
-                                false);
+    addAndWait(dialog->setup().decoy(),
+               {inputFile(QStringLiteral("a.txt"), "Something to forget when the vault locks.")}, false);
     QTest::keyClicks(dialog->passwordField(), QStringLiteral("typed secret"));
     QCoro::waitFor(store->lockAll(true, LockReason::screenLocked));
     EXPECT_TRUE(eventually([&] { return dialog.isNull(); }));

@@ -19,12 +19,12 @@ protected:
 
     // Three believable items for the second set: two notes and a PDF.
     void fillDecoy(SecondPasswordSetup& setup) {
-        setup.decoy().add(
-            {inputFile(QStringLiteral("Groceries.txt"),
-                       "Milk, bread, eggs, apples and coffee for the weekend breakfast."),
-             inputFile(QStringLiteral("Gym.txt"), "Monday legs, Wednesday back and arms, Friday a long run."),
-             inputFile(QStringLiteral("Invoice.pdf"), testPdf("Invoice 2023-114"))},
-            false);
+        addAndWait(setup.decoy(),
+                   {inputFile(QStringLiteral("Groceries.txt"),
+                              "Milk, bread, eggs, apples and coffee for the weekend breakfast."),
+                    inputFile(QStringLiteral("Gym.txt"), "Monday legs, Wednesday back and arms, Friday a long run."),
+                    inputFile(QStringLiteral("Invoice.pdf"), testPdf("Invoice 2023-114"))},
+                   false);
     }
 
     void typePasswords(SecondPasswordSetup& setup, const QString& password) {
@@ -77,10 +77,10 @@ TEST_F(SecondPassword, ChecksDecideWhenSavingIsPossible) {
 
 TEST_F(SecondPassword, ChecksCompareWithTheVaultItemsAsTheSetupOpened) {
     PocketSession* session = openPocket();
-    session->document().add({inputFile(QStringLiteral("Diary.txt"), kNoteText.toUtf8())}, false);
+    addAndWait(session->document(), {inputFile(QStringLiteral("Diary.txt"), kNoteText.toUtf8())}, false);
     auto setup = setupFor(*session);
     EXPECT_EQ(setup->checks().size(), 5u);
-    setup->decoy().add({inputFile(QStringLiteral("Copy.txt"), kNoteText.toUtf8())}, false);
+    addAndWait(setup->decoy(), {inputFile(QStringLiteral("Copy.txt"), kNoteText.toUtf8())}, false);
     const auto unique = std::find_if(setup->checks().begin(), setup->checks().end(),
                                      [](const DecoyChecklist::Check& c) { return c.id == QStringLiteral("unique"); });
     ASSERT_NE(unique, setup->checks().end());
@@ -90,7 +90,7 @@ TEST_F(SecondPassword, ChecksCompareWithTheVaultItemsAsTheSetupOpened) {
 
 TEST_F(SecondPassword, SavingReplacesTheSavedPasswordAndWipesTheSecondSet) {
     PocketSession* session = openPocket(QStringLiteral("Travel"), QStringLiteral("main password"));
-    session->document().add({inputFile(QStringLiteral("Real.txt"), kNoteText.toUtf8())}, false);
+    addAndWait(session->document(), {inputFile(QStringLiteral("Real.txt"), kNoteText.toUtf8())}, false);
     ASSERT_TRUE(QCoro::waitFor(session->finish()));
     secrets.savePassword(QStringLiteral("main password"), pocket.id);
 

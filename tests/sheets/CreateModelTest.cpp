@@ -1,4 +1,5 @@
 #include "CreateVaultModel.h"
+#include "HangingShare.h"
 #include "SheetsFixture.h"
 
 #include <QSignalSpy>
@@ -119,6 +120,26 @@ TEST_F(CreateForm, NameProblemsComeFirst) {
     EXPECT_EQ(model->validationMessage(), QStringLiteral("The name can’t be “.” or “..”."));
 }
 
+TEST_F(CreateForm, AFolderOnAShareThatStopsAnsweringIsLookedAtOffTheGuiThreadAndGetsNoWarning) {
+    HangingShare share;
+    if (!share.isMounted())
+        GTEST_SKIP() << "FUSE cannot be mounted here";
+    QDir().mkpath(share.backing() + QStringLiteral("/Vaults"));
+    CreateVaultModel model(services());
+    model.setKind(VaultKind::pocket);
+    ASSERT_TRUE(waitUntil([&] { return !model.lookingAtFolder(); }));
+    share.hang();
+    model.setDirectory(share.path() + QStringLiteral("/Vaults"));
+    ASSERT_TRUE(share.waitStalled());
+    EXPECT_TRUE(model.lookingAtFolder());
+    EXPECT_EQ(model.syncServiceWarning(), std::nullopt);
+    // The look's deadline passes while the share still hangs.
+    ASSERT_TRUE(waitUntil([&] { return !model.lookingAtFolder(); }));
+    EXPECT_EQ(model.syncServiceWarning(), std::nullopt);
+    EXPECT_EQ(model.cloudWarning(), std::nullopt);
+    share.answer();
+}
+
 TEST_F(CreateForm, CloudWarningsFollowTheFolderKindAndToggle) {
     QTemporaryDir home;
     const QByteArray oldHome = qgetenv("HOME");
@@ -128,6 +149,7 @@ TEST_F(CreateForm, CloudWarningsFollowTheFolderKindAndToggle) {
 
     CreateVaultModel model(services());
     model.setDirectory(dropbox);
+    ASSERT_TRUE(waitUntil([&] { return !model.lookingAtFolder(); }));
     EXPECT_EQ(model.syncServiceWarning(), std::nullopt);
     model.setKind(VaultKind::pocket);
     EXPECT_EQ(model.syncServiceWarning(),
@@ -136,6 +158,7 @@ TEST_F(CreateForm, CloudWarningsFollowTheFolderKindAndToggle) {
     EXPECT_EQ(model.cloudWarning(), std::nullopt);
 
     model.setDirectory(QDir(home.path()).filePath(QStringLiteral("Library/Mobile Documents/com~apple~CloudDocs")));
+    ASSERT_TRUE(waitUntil([&] { return !model.lookingAtFolder(); }));
     EXPECT_EQ(model.cloudWarning(), std::nullopt);
     model.setExcludeFromCloud(false);
     EXPECT_EQ(model.cloudWarning(),

@@ -1,5 +1,6 @@
 #include "ChildJob.h"
 #include "HangingShare.h"
+#include "PocketDocument.h"
 #include "fakes/store/StoreFixture.h"
 
 #include <QDeadlineTimer>
@@ -64,6 +65,114 @@ TEST_F(DeadShareStore, UnlocksAndTheStartSayTheDiskDoesNotRespondInsteadOfWaitin
     QCoro::waitFor(store->autoOpenFavorites());
     EXPECT_FALSE(store->isUnlocked(away.id));
     EXPECT_FALSE(store->unlockUnderWay());
+}
+
+QCoro::Task<> keep(QCoro::Task<StoreOutcome> operation, std::optional<StoreOutcome>& outcome) {
+    outcome = co_await operation;
+}
+
+TEST_F(DeadShareStore, AddLocateCloudSettingAndCreateOnTheShareSayTheDiskDoesNotRespondWhileTheStoreGoesOn) {
+    const Vault home = standardVault(QStringLiteral("Home"));
+    const Vault moved = standardVault(QStringLiteral("Moved"));
+    const Vault away = onShare(QStringLiteral("Away"));
+    QDir().mkpath(share.backing() + QStringLiteral("/Found.sparsebundle"));
+    startWithDeadline(std::chrono::milliseconds(100));
+    ASSERT_TRUE(unlockWith(home, QStringLiteral("pw")));
+    share.hang();
+
+    const QString found = share.path() + QStringLiteral("/Found.sparsebundle");
+    std::optional<StoreOutcome> added, located, excluded, created, createdPocket;
+    keep(store->addExistingVault(found), added);
+    keep(store->relocate(moved, found), located);
+    keep(store->setCloudExclusion(away, true), excluded);
+    keep(store->createStandardVault(QStringLiteral("New"), share.path(), 1024, QStringLiteral("pw"), false, false,
+                                    std::nullopt),
+         created);
+    keep(store->createPocketVault(QStringLiteral("Small"), share.path(), 1, QStringLiteral("pw"), false, false,
+                                  std::nullopt),
+         createdPocket);
+    ASSERT_TRUE(share.waitStalled());
+    QCoro::waitFor(store->lockAll(false, LockReason::manual));
+    EXPECT_FALSE(store->isUnlocked(home.id));
+    ASSERT_TRUE(waitUntil([&] { return added && located && excluded && created && createdPocket; }));
+
+    const auto notResponding = [](const char* name, const char* then) {
+        return QStringLiteral("The disk that holds “%1” is not responding. Check the drive or the network share, "
+                              "then %2.")
+            .arg(QString::fromUtf8(name), QString::fromUtf8(then));
+    };
+    EXPECT_EQ(added->message, notResponding("Found", "add it again"));
+    EXPECT_EQ(located->message, notResponding("Moved", "locate it again"));
+    EXPECT_EQ(excluded->message, notResponding("Away", "change its cloud sync setting again"));
+    EXPECT_EQ(created->message, notResponding("share", "create the vault again"));
+    EXPECT_EQ(createdPocket->message, created->message);
+    EXPECT_EQ(store->vaults().size(), 3);
+    EXPECT_EQ(store->vault(moved.id)->bundlePath, moved.bundlePath);
+    EXPECT_EQ(store->vault(away.id)->bundlePath, away.bundlePath);
+    EXPECT_FALSE(store->isBusy(moved.id) || store->isBusy(away.id));
+
+    // A file elsewhere is added though a listed vault's share still hangs: that path is compared as written.
+    QDir().mkpath(dir.filePath(QStringLiteral("vaults/Local.sparsebundle")));
+    const StoreOutcome local =
+        QCoro::waitFor(store->addExistingVault(dir.filePath(QStringLiteral("vaults/Local.sparsebundle"))));
+    EXPECT_TRUE(local.ok) << local.message.toStdString();
+    EXPECT_EQ(store->vaults().size(), 4);
+    share.answer();
+}
+
+// Reads the whole file as a note, as the import does, and counts the files it finished.
+class ReadingHost final : public PocketDocumentHost {
+public:
+    std::shared_ptr<std::atomic_int> finished = std::make_shared<std::atomic_int>(0);
+    FileImport fileImport() const override {
+        return [finished = finished](const QString& path, bool) {
+            QFile file(path);
+            const bool read = file.open(QIODevice::ReadOnly);
+            const QString text = QString::fromUtf8(file.readAll());
+            ++*finished;
+            if (!read)
+                throw std::runtime_error("unreadable");
+            return PocketItem::note(QFileInfo(path).completeBaseName(), text, Date::fromReferenceSeconds(1000));
+        };
+    }
+    std::optional<QString> chooseExportPath(const QString&, const QString&, const QString&) override { return {}; }
+    QStringList chooseFilesToAdd(const QString&, const QString&) override { return {}; }
+};
+
+TEST_F(DeadShareStore, APocketAddReadsTheShareOffTheGuiThreadAndALockTakesNothingOfIt) {
+    writeFile(share.backing() + QStringLiteral("/Plans.txt"), "secret plans");
+    const QString local = dir.filePath(QStringLiteral("Local.txt"));
+    writeFile(local, "local text");
+    ReadingHost host;
+    PocketDocument document({}, 1 << 20, &host);
+    share.hangOpens();
+    const QFuture<PocketDocument::Added> adding =
+        document.add({share.path() + QStringLiteral("/Plans.txt"), local}, false);
+    ASSERT_TRUE(share.waitStalled());
+    // The read is stuck in the share, and the document still answers.
+    document.addNote();
+    EXPECT_EQ(document.items().size(), 1u);
+    EXPECT_EQ(document.importsUnderWay(), 1);
+
+    // A lock wipes the document: the add ends at once, taking nothing, and what is read later is dropped.
+    document.wipe();
+    ASSERT_TRUE(adding.isFinished());
+    EXPECT_EQ(adding.result().items, (QList<std::optional<QUuid>>{std::nullopt, std::nullopt}));
+    share.answer();
+    ASSERT_TRUE(waitUntil([&] { return *host.finished == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(document.items().empty());
+    EXPECT_EQ(*host.finished, 1) << "the file after the stuck one is not read once the vault locked";
+
+    // A document that goes while its add is stuck gets nothing.
+    share.hangOpens();
+    auto gone = std::make_unique<PocketDocument>(PocketItems{}, 1 << 20, &host);
+    gone->add({share.path() + QStringLiteral("/Plans.txt")}, false);
+    ASSERT_TRUE(share.waitStalled());
+    gone.reset();
+    share.answer();
+    ASSERT_TRUE(waitUntil([&] { return *host.finished == 2; }));
+    QCoreApplication::processEvents();
 }
 
 // A child that starts opening a Pocket Vault whose file stopped answering, and ends when its input

@@ -39,11 +39,13 @@ public:
     QStringList proposedNames;
     std::function<void()> whilePanelIsOpen;
 
-    PocketItem importFile(const QString& path, bool) override {
-        if (!sizes.contains(path))
-            throw std::runtime_error(
-                QStringLiteral("“%1” can’t be added.").arg(QFileInfo(path).fileName()).toStdString());
-        return pdfItem(QFileInfo(path).fileName(), sizes.value(path));
+    FileImport fileImport() const override {
+        return [sizes = sizes](const QString& path, bool) {
+            if (!sizes.contains(path))
+                throw std::runtime_error(
+                    QStringLiteral("“%1” can’t be added.").arg(QFileInfo(path).fileName()).toStdString());
+            return pdfItem(QFileInfo(path).fileName(), sizes.value(path));
+        };
     }
     std::optional<QString> chooseExportPath(const QString& proposedName, const QString&, const QString&) override {
         proposedNames.append(proposedName);
@@ -74,8 +76,9 @@ TEST_F(Document, AddTakesWhatFitsInOrderAndNamesTheRest) {
     watch(document);
     document.setNotice(QStringLiteral("an earlier notice"));
 
-    document.add({QStringLiteral("/in/first.pdf"), QStringLiteral("/in/second.pdf"), QStringLiteral("/in/third.pdf")},
-                 true);
+    addAndWait(document,
+               {QStringLiteral("/in/first.pdf"), QStringLiteral("/in/second.pdf"), QStringLiteral("/in/third.pdf")},
+               true);
     ASSERT_EQ(document.items().size(), 2u);
     EXPECT_EQ(document.items()[0].name, QStringLiteral("first.pdf"));
     EXPECT_EQ(document.items()[1].name, QStringLiteral("third.pdf"));
@@ -88,12 +91,12 @@ TEST_F(Document, AddTakesWhatFitsInOrderAndNamesTheRest) {
 TEST_F(Document, AddOfOnlyFailingFilesCommitsNothing) {
     PocketDocument document({noteItem(QStringLiteral("n"), QStringLiteral("text"))}, 1 << 20, &host);
     watch(document);
-    document.add({QStringLiteral("/in/a.exe"), QStringLiteral("/in/b.exe")}, false);
+    addAndWait(document, {QStringLiteral("/in/a.exe"), QStringLiteral("/in/b.exe")}, false);
     EXPECT_EQ(document.items().size(), 1u);
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(document.notice(), QStringLiteral("“a.exe” can’t be added.\n“b.exe” can’t be added."));
 
-    document.add({}, false);
+    addAndWait(document, {}, false);
     EXPECT_FALSE(document.notice().has_value()) << "an add without problems clears the notice";
 }
 
@@ -101,12 +104,12 @@ TEST_F(Document, CapacityIsAnInclusiveLimit) {
     host.sizes = {{QStringLiteral("/in/exact.pdf"), 4000}};
     const std::int64_t exact = PocketPayload::sizeOf({pdfItem(QStringLiteral("exact.pdf"), 4000)});
     PocketDocument tight({}, exact - 1, &host);
-    tight.add({QStringLiteral("/in/exact.pdf")}, false);
+    addAndWait(tight, {QStringLiteral("/in/exact.pdf")}, false);
     EXPECT_TRUE(tight.items().empty());
     EXPECT_TRUE(tight.notice()->startsWith(QStringLiteral("“exact.pdf” doesn’t fit")));
 
     PocketDocument roomy({}, exact, &host);
-    roomy.add({QStringLiteral("/in/exact.pdf")}, false);
+    addAndWait(roomy, {QStringLiteral("/in/exact.pdf")}, false);
     EXPECT_EQ(roomy.items().size(), 1u);
 
     watch(roomy);

@@ -80,22 +80,24 @@ protected:
 
 TEST_F(VaultManage, AddExistingTakesKindNameAndLimitFromTheFile) {
     startStore();
-    store->addExistingVault(bundle(QStringLiteral("Small.SparseBundle"), 10'000'000) + QLatin1Char('/'));
-    store->addExistingVault(bundle(QStringLiteral("Edge.sparsebundle"), 16'777'216));
-    store->addExistingVault(bundle(QStringLiteral("Big.sparsebundle"), 53'687'091'200));
-    store->addExistingVault(bundle(QStringLiteral("Bare.sparsebundle")));
-    store->addExistingVault(pocketFile(QStringLiteral("Notes.nosync"), 5));
-    store->addExistingVault(pocketFile(QStringLiteral("Diary.bin")));
+    awaitTask(store->addExistingVault(bundle(QStringLiteral("Small.SparseBundle"), 10'000'000) + QLatin1Char('/')));
+    awaitTask(store->addExistingVault(bundle(QStringLiteral("Edge.sparsebundle"), 16'777'216)));
+    awaitTask(store->addExistingVault(bundle(QStringLiteral("Big.sparsebundle"), 53'687'091'200)));
+    awaitTask(store->addExistingVault(bundle(QStringLiteral("Bare.sparsebundle"))));
+    awaitTask(store->addExistingVault(pocketFile(QStringLiteral("Notes.nosync"), 5)));
+    awaitTask(store->addExistingVault(pocketFile(QStringLiteral("Diary.bin"))));
     QFile plain(inVaults(QStringLiteral("Plain.nosync")));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     plain.write("not a pocket vault");
     plain.close();
-    store->addExistingVault(plain.fileName());
+    awaitTask(store->addExistingVault(plain.fileName()));
     // A size written as a real number counts when it is a whole number of bytes; an absurd one
     // reads like a missing size.
-    store->addExistingVault(bundleWithSize(QStringLiteral("Real.sparsebundle"), "<real>53687091200.0</real>"));
-    store->addExistingVault(bundleWithSize(QStringLiteral("Absurd.sparsebundle"), "<real>1e300</real>"));
-    store->addExistingVault(bundleWithSize(QStringLiteral("Text.sparsebundle"), "<string>1073741824</string>"));
+    awaitTask(
+        store->addExistingVault(bundleWithSize(QStringLiteral("Real.sparsebundle"), "<real>53687091200.0</real>")));
+    awaitTask(store->addExistingVault(bundleWithSize(QStringLiteral("Absurd.sparsebundle"), "<real>1e300</real>")));
+    awaitTask(
+        store->addExistingVault(bundleWithSize(QStringLiteral("Text.sparsebundle"), "<string>1073741824</string>")));
     EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
 
     const auto limit = [&](const char* name) { return named(QString::fromLatin1(name)).value_or(Vault{}).maxSizeMB; };
@@ -123,14 +125,14 @@ TEST_F(VaultManage, AddExistingTakesKindNameAndLimitFromTheFile) {
 TEST_F(VaultManage, AddExistingRefusesWhatIsNoVaultOrAlreadyListed) {
     startStore();
     const QString tax = bundle(QStringLiteral("Tax.sparsebundle"));
-    store->addExistingVault(tax);
+    awaitTask(store->addExistingVault(tax));
     ASSERT_EQ(store->vaults().size(), 1);
 
     const QString link = inVaults(QStringLiteral("Link.sparsebundle"));
     ASSERT_TRUE(QFile::link(tax, link));
     for (const QString& again : {tax, link}) {
         store->clearErrorMessage();
-        store->addExistingVault(again);
+        awaitTask(store->addExistingVault(again));
         EXPECT_EQ(store->errorMessage(), QStringLiteral("That vault is already in the list."));
     }
     // A link whose target is gone names no vault.
@@ -138,11 +140,24 @@ TEST_F(VaultManage, AddExistingRefusesWhatIsNoVaultOrAlreadyListed) {
     ASSERT_TRUE(QFile::link(inVaults(QStringLiteral("Gone.sparsebundle")), dangling));
     for (const QString& wrong : {inVaults(QStringLiteral("Gone.sparsebundle")), vaultsFolder(), dangling}) {
         store->clearErrorMessage();
-        store->addExistingVault(wrong);
+        awaitTask(store->addExistingVault(wrong));
         EXPECT_EQ(store->errorMessage(),
                   QStringLiteral("Choose a vault file (.sparsebundle, .pocketvault or .nosync)."));
     }
     EXPECT_EQ(store->vaults().size(), 1);
+
+    // Two adds of one file at once, the second through a link, list it once.
+    const QString twice = bundle(QStringLiteral("Twice.sparsebundle"));
+    const QString twiceLink = inVaults(QStringLiteral("TwiceLink.sparsebundle"));
+    ASSERT_TRUE(QFile::link(twice, twiceLink));
+    store->clearErrorMessage();
+    QCoro::Task<StoreOutcome> first = store->addExistingVault(twice);
+    QCoro::Task<StoreOutcome> second = store->addExistingVault(twiceLink);
+    const StoreOutcome firstOutcome = awaitTask(std::move(first));
+    const StoreOutcome secondOutcome = awaitTask(std::move(second));
+    EXPECT_NE(firstOutcome.ok, secondOutcome.ok);
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("That vault is already in the list."));
+    EXPECT_EQ(store->vaults().size(), 2);
 }
 
 TEST_F(VaultManage, RelocateBindsTheRecordToTheChosenFile) {
@@ -157,27 +172,27 @@ TEST_F(VaultManage, RelocateBindsTheRecordToTheChosenFile) {
     listed.append(notes);
     startStore();
 
-    store->relocate(tax, tax.bundlePath);
+    awaitTask(store->relocate(tax, tax.bundlePath));
     EXPECT_TRUE(store->errorMessage().isEmpty());
     EXPECT_EQ(activityTexts().first(), QStringLiteral("Tax located"));
 
-    store->relocate(tax, bundle(QStringLiteral("Holiday.nosync")));
+    awaitTask(store->relocate(tax, bundle(QStringLiteral("Holiday.nosync"))));
     EXPECT_EQ(store->vault(tax.id)->name, QStringLiteral("Holiday"));
     EXPECT_TRUE(store->vault(tax.id)->excludedFromCloud);
-    store->relocate(tax, bundle(QStringLiteral("Holiday.sparsebundle")));
+    awaitTask(store->relocate(tax, bundle(QStringLiteral("Holiday.sparsebundle"))));
     EXPECT_FALSE(store->vault(tax.id)->excludedFromCloud);
 
-    store->relocate(tax, other.bundlePath);
+    awaitTask(store->relocate(tax, other.bundlePath));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("“Other” is already using that file."));
     store->clearErrorMessage();
-    store->relocate(tax, pocketFile(QStringLiteral("Pocket.nosync")));
+    awaitTask(store->relocate(tax, pocketFile(QStringLiteral("Pocket.nosync"))));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("Choose a vault file (.sparsebundle or .nosync)."));
     store->clearErrorMessage();
-    store->relocate(notes, bundle(QStringLiteral("Folder.pocketvault")));
+    awaitTask(store->relocate(notes, bundle(QStringLiteral("Folder.pocketvault"))));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("Choose the Pocket Vault file (.pocketvault or .nosync)."));
 
     // The file found may be of another size tier; the record follows the file.
-    store->relocate(notes, pocketFile(QStringLiteral("Bigger.pocketvault"), 5));
+    awaitTask(store->relocate(notes, pocketFile(QStringLiteral("Bigger.pocketvault"), 5)));
     EXPECT_EQ(store->vault(notes.id)->maxSizeMB, 5);
     EXPECT_EQ(store->vault(notes.id)->name, QStringLiteral("Bigger"));
 }
@@ -211,7 +226,7 @@ TEST_F(VaultManage, CloudSettingRenamesTheClosedVaultBothWays) {
     // The list changed after the caller took its copy; the record is still found by id.
     store->updatePasswordHint(tax, QStringLiteral("hint"));
 
-    store->setCloudExclusion(tax, true);
+    awaitTask(store->setCloudExclusion(tax, true));
     ASSERT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
     const QString hidden = inVaults(QStringLiteral("Tax.nosync"));
     EXPECT_EQ(store->vault(tax.id)->bundlePath, hidden);
@@ -220,19 +235,19 @@ TEST_F(VaultManage, CloudSettingRenamesTheClosedVaultBothWays) {
 
     // A file already holding the name back is never replaced.
     bundle(QStringLiteral("Tax.sparsebundle"));
-    store->setCloudExclusion(tax, false);
+    awaitTask(store->setCloudExclusion(tax, false));
     EXPECT_FALSE(store->errorMessage().isEmpty());
     EXPECT_EQ(store->vault(tax.id)->bundlePath, hidden);
     EXPECT_TRUE(QFileInfo(hidden).isDir());
 
     QDir(inVaults(QStringLiteral("Tax.sparsebundle"))).removeRecursively();
     store->clearErrorMessage();
-    store->setCloudExclusion(tax, false);
+    awaitTask(store->setCloudExclusion(tax, false));
     EXPECT_EQ(store->vault(tax.id)->bundlePath, tax.bundlePath);
     EXPECT_FALSE(store->vault(tax.id)->excludedFromCloud);
 
     openStandard(tax);
-    store->setCloudExclusion(tax, true);
+    awaitTask(store->setCloudExclusion(tax, true));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("Lock “Tax” first, then change its cloud sync setting."));
     EXPECT_EQ(store->vault(tax.id)->bundlePath, tax.bundlePath);
 }
@@ -365,7 +380,7 @@ TEST_F(VaultManage, FileMovesAndRekeyingWaitUntilABusyVaultIsFree) {
         awaitTask(store->rename(tax, QStringLiteral("Taxes"), QStringLiteral("pw")));
         EXPECT_EQ(store->errorMessage(), QStringLiteral("Wait until “Tax” is no longer busy, then rename it."));
         store->clearErrorMessage();
-        store->setCloudExclusion(notes, true);
+        awaitTask(store->setCloudExclusion(notes, true));
         EXPECT_EQ(store->errorMessage(),
                   QStringLiteral("Wait until “Notes” is no longer busy, then change its cloud sync setting."));
         store->clearErrorMessage();
@@ -532,7 +547,7 @@ TEST_F(VaultManage, DeleteMovesTheFileToTheTrashOnlyWhenTheVaultLocks) {
 
     // The file is taken from where the list says it is now, not from the caller's older copy.
     store->clearErrorMessage();
-    store->setCloudExclusion(moved, true);
+    awaitTask(store->setCloudExclusion(moved, true));
     ASSERT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
     awaitTask(store->deleteVault(moved));
     EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();

@@ -683,7 +683,7 @@ TEST_F(StoreRaces, UnlockOfAnOpenVaultReturnsAtOnceAndABusyOneIsRefused) {
 TEST_F(StoreRaces, LocatingAnOpenVaultIsRefusedSoItsVolumeStaysInReach) {
     const Vault b = standardVault(QStringLiteral("B"));
     ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
-    store->relocate(a, b.bundlePath);
+    QCoro::waitFor(store->relocate(a, b.bundlePath));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("Lock “A” first, then locate it."));
     EXPECT_EQ(store->vault(a.id)->bundlePath, a.bundlePath);
 

@@ -396,20 +396,18 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoPocket(Vault vault, QSt
     PocketDocument& document = session->document();
     const bool optimize = deps_.defaults ? deps_.defaults->boolValue(SettingsKeys::pocketOptimizePhotos) : true;
 
-    // One file at a time, so that each item is known with the file it came from: only an
-    // original the vault holds byte for byte may leave for the trash.
+    // Each item is known with the file it came from: only an original the vault holds byte for
+    // byte may leave for the trash. The files are read off the GUI thread.
+    const QPointer<ImportModel> self(this);
+    QFuture<PocketDocument::Added> adding = document.add(files, optimize);
+    const PocketDocument::Added taken = co_await adding;
+    if (!self)
+        co_return outcome;
     QList<QPair<QString, QUuid>> added;
-    QStringList problems;
-    for (const QString& file : files) {
-        const std::size_t before = document.items().size();
-        document.add({file}, optimize);
-        if (document.items().size() > before)
-            added.append({file, document.items().back().id});
-        if (document.notice())
-            problems.append(*document.notice());
-    }
-    document.setNotice(problems.isEmpty() ? std::nullopt : std::optional<QString>(problems.join(QLatin1Char('\n'))));
-    outcome.remarks = problems;
+    for (qsizetype i = 0; i < files.size() && i < taken.items.size(); ++i)
+        if (taken.items[i])
+            added.append({files[i], *taken.items[i]});
+    outcome.remarks = taken.problems;
     if (added.isEmpty()) {
         outcome.error = QStringLiteral("Nothing was added to “%1”.").arg(vault.name);
         co_return outcome;
@@ -418,7 +416,6 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoPocket(Vault vault, QSt
     // From here the items are in the open vault: whatever happens, this window imports no more.
     outcome.finished = true;
     const std::int64_t generation = session->generation();
-    const QPointer<ImportModel> self(this);
     auto finishing = session->finish();
     const bool saved = co_await finishing;
     if (!self)
@@ -434,22 +431,38 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoPocket(Vault vault, QSt
     if (moveOriginals && !everyFileWentIn)
         outcome.remarks.append(QStringLiteral("No original was moved to the Trash, as not every file went in."));
     if (moveOriginals && everyFileWentIn) {
+        // The originals may be on a share that stopped answering: they are compared and moved on a
+        // thread of their own, against copies of the items that are wiped as they are freed.
+        auto originals = std::make_shared<std::vector<std::pair<QString, std::optional<SecureBytes>>>>();
         for (const auto& [file, id] : added) {
             const PocketItem* item = document.item(id);
-            if (!item || !holdsExactly(file, ByteView(item->data))) {
-                outcome.remarks.append(
-                    QStringLiteral("%1 stays where it is: the vault holds a re-encoded copy (resized or converted), "
-                                   "not the original file.")
-                        .arg(quotedName(file)));
-                continue;
-            }
-            QString reason;
-            if (deps_.trash(file, &reason))
-                ++trashed;
-            else
-                outcome.remarks.append(QStringLiteral("%1 is in the vault, but couldn’t be moved to the Trash: %2")
-                                           .arg(quotedName(file), reason));
+            originals->push_back({file, item ? std::optional<SecureBytes>(item->data) : std::nullopt});
         }
+        auto trashing = lookInThread<std::pair<int, QStringList>>([originals, trash = deps_.trash] {
+            std::pair<int, QStringList> done{0, {}};
+            for (auto& [file, data] : *originals) {
+                const bool same = data && holdsExactly(file, ByteView(*data));
+                data.reset();
+                if (!same) {
+                    done.second.append(QStringLiteral("%1 stays where it is: the vault holds a re-encoded copy "
+                                                      "(resized or converted), not the original file.")
+                                           .arg(quotedName(file)));
+                    continue;
+                }
+                QString reason;
+                if (trash(file, &reason))
+                    ++done.first;
+                else
+                    done.second.append(QStringLiteral("%1 is in the vault, but couldn’t be moved to the Trash: %2")
+                                           .arg(quotedName(file), reason));
+            }
+            return done;
+        });
+        const std::pair<int, QStringList> done = co_await trashing;
+        if (!self)
+            co_return outcome;
+        trashed = done.first;
+        outcome.remarks += done.second;
     }
     if (moveOriginals && trashed == static_cast<int>(files_.size()))
         outcome.result = QStringLiteral("%1 moved in — originals are in the Trash.").arg(itemCount(files_.size()));
@@ -477,7 +490,8 @@ QCoro::Task<ImportModel::Outcome> ImportModel::importIntoFolder(Vault vault, QSt
         VaultStore::BusyMark busy(*store_, vault.id);
         VaultStore::VolumeWriter writer(*store_, vault.id);
         const TargetFolder target = deps_.volumesAreMounts ? TargetFolder::mountedVolume : TargetFolder::plainFolder;
-        QFuture<Copied> copying = QtConcurrent::run(
+        // On a thread of its own, never joined: an original may be on a share that stopped answering.
+        QFuture<Copied> copying = lookInThread<Copied>(
             [mountPoint, files, moveOriginals, trash = deps_.trash, stop = writer.stopFlag(), target]() {
                 Copied copied;
                 QStringList accepted;

@@ -386,7 +386,7 @@ TEST_F(Designs, NativeProEmptyStateAndTheFirstVault) {
 
     // A vault added to the list is selected at once.
     const Vault a = standardVault(QStringLiteral("First"));
-    home->addExistingVault(a.bundlePath);
+    QCoro::waitFor(home->addExistingVault(a.bundlePath));
     ASSERT_EQ(np->rows().size(), 1);
     EXPECT_FALSE(np->detailPane()->showsEmptyState());
     EXPECT_EQ(np->detailPane()->stateLabel()->text(), QStringLiteral("First is locked"));

@@ -5,6 +5,7 @@
 #include "DiskImage.h"
 #include "FakeOwnerCheck.h"
 #include "FakeSecretStore.h"
+#include "PocketDocument.h"
 #include "PocketStorage.h"
 #include "SettingsKeys.h"
 #include "StoreHost.h"
@@ -36,6 +37,12 @@ template <typename Predicate> bool waitUntil(Predicate done, int ms = 60'000) {
         QThread::msleep(2);
     }
     return true;
+}
+
+// Adds the files to the document and waits until it has read them.
+inline bool addAndWait(PocketDocument& document, const QStringList& paths, bool optimizePhotos) {
+    const QFuture<PocketDocument::Added> adding = document.add(paths, optimizePhotos);
+    return waitUntil([&] { return adding.isFinished(); });
 }
 
 // A host for tests: records every request and answers alerts from a queue.
