@@ -202,6 +202,19 @@ struct MoveResult {
     std::optional<QString> failure;
 };
 
+// Moves a vault file into or out of cloud sync on a thread of its own: the rename may wait for a share.
+QFuture<MoveResult> moveForCloud(QString path, bool excluded, QString restoredExtension) {
+    return lookInThread<MoveResult>([path, excluded, restoredExtension] {
+        MoveResult moved;
+        try {
+            moved.path = excluded ? CloudExclusion::exclude(path) : CloudExclusion::include(path, restoredExtension);
+        } catch (const std::exception& e) {
+            moved.failure = describeError(e);
+        }
+        return moved;
+    });
+}
+
 // Whether names are free in a folder, looked at off the GUI thread.
 enum class NameLook { free, taken, notResponding };
 
@@ -400,15 +413,7 @@ QCoro::Task<StoreOutcome> VaultStore::setCloudExclusion(Vault vault, bool exclud
         co_return reportFailure(notRespondingMessage(current->name, changeCloudSetting() + QStringLiteral(" again")));
 
     const QString restored = current->kind == VaultKind::pocket ? kPocketVault : kSparseBundle;
-    auto moving = lookInThread<MoveResult>([path = current->bundlePath, excluded, restored] {
-        MoveResult moved;
-        try {
-            moved.path = excluded ? CloudExclusion::exclude(path) : CloudExclusion::include(path, restored);
-        } catch (const std::exception& e) {
-            moved.failure = describeError(e);
-        }
-        return moved;
-    });
+    auto moving = moveForCloud(current->bundlePath, excluded, restored);
     const MoveResult moved = co_await moving;
     if (!self)
         co_return StoreOutcome::success();
@@ -456,15 +461,7 @@ QCoro::Task<StoreOutcome> VaultStore::createStandardVault(QString name, QString 
     bool excluded = false;
     std::optional<QString> notExcluded;
     if (excludeFromCloud) {
-        auto moving = lookInThread<MoveResult>([bundle] {
-            MoveResult moved;
-            try {
-                moved.path = CloudExclusion::exclude(bundle);
-            } catch (const std::exception& e) {
-                moved.failure = describeError(e);
-            }
-            return moved;
-        });
+        auto moving = moveForCloud(bundle, true, QString());
         const MoveResult moved = co_await moving;
         if (!self)
             co_return StoreOutcome::success();
