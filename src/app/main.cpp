@@ -67,7 +67,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(LARKHOLD_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.larkhold.Larkhold"));
     initAppResources();
-    QApplication::setWindowIcon(AppIconImage::applicationIcon());
     Dialogs::installPlainToolTips(&app);
 
     // One application per user: a second start hands its files (or a "show yourself") to the first and ends.
