@@ -10,6 +10,7 @@
 #include "DiskImage.h"
 #include "DisplayLoss.h"
 #include "HomeStoreHost.h"
+#include "IconTile.h"
 #include "ImportWindow.h"
 #include "LibsecretStore.h"
 #include "MainWindow.h"
@@ -189,6 +190,8 @@ void LarkholdApp::finishLaunching() {
     if (launched_)
         return;
     launched_ = true;
+    // Drawn from its SVG at four sizes for the window manager: no reason to hold the first window back.
+    QApplication::setWindowIcon(AppIconImage::applicationIcon());
     tray_->start();
     delegate_->applicationDidFinishLaunching();
     const QList<QUrl> files = std::exchange(pendingFiles_, {});

@@ -119,8 +119,11 @@ void takeOverPredecessorPreferences(Defaults& own, QSettings& predecessor) {
 
 void prepareApplication() {
     Defaults& own = Defaults::shared();
-    QSettings predecessor(QSettings::NativeFormat, QSettings::UserScope, kPredecessorName, kPredecessorName);
-    takeOverPredecessorPreferences(own, predecessor);
+    // After the first start the predecessor's file is not even looked for.
+    if (!own.contains(SettingsKeys::migratedFromTarnFolder)) {
+        QSettings predecessor(QSettings::NativeFormat, QSettings::UserScope, kPredecessorName, kPredecessorName);
+        takeOverPredecessorPreferences(own, predecessor);
+    }
     own.sync();
     SettingsKeys::registerDefaults(own);
 }

@@ -6,6 +6,7 @@
 #include "LarkholdApp.h"
 #include "MenuBarIcon.h"
 #include "SettingsServices.h"
+#include "ShellStyle.h"
 #include "StandardSelfTest.h"
 #include "Startup.h"
 #include "Theme.h"
@@ -61,11 +62,11 @@ int main(int argc, char** argv) {
     // must not keep the window from showing.
     QFuture<QList<QUrl>> files = Startup::existingFilesLater(Startup::filePathsFrom(arguments, QDir::currentPath()));
     QApplication app(argc, argv);
+    QApplication::setStyle(new ShellStyle(QApplication::style()->name()));
     QApplication::setApplicationName(QStringLiteral("Larkhold"));
     QApplication::setApplicationVersion(QStringLiteral(LARKHOLD_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.larkhold.Larkhold"));
     initAppResources();
-    QApplication::setWindowIcon(AppIconImage::applicationIcon());
     Dialogs::installPlainToolTips(&app);
 
     // One application per user: a second start hands its files (or a "show yourself") to the first and ends.

@@ -3,6 +3,7 @@
 #include "DBusSingleInstance.h"
 #include "MenuBarIcon.h"
 #include "MenuBarPanel.h"
+#include "ShellStyle.h"
 #include "TerminationSignals.h"
 #include "TrayMenu.h"
 #include "fakes/store/StoreFixture.h"
@@ -12,6 +13,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QToolButton>
 #include <csignal>
 
@@ -45,6 +47,21 @@ QAction* actionNamed(const QMenu& menu, const QString& text) {
             return action;
     }
     return nullptr;
+}
+
+TEST_F(ShellWidgets, TheShellStyleDrawsTheMenuBarsOverflowIconsAsTheStyleItFollows) {
+    ShellStyle style(QStringLiteral("Fusion"));
+    const std::unique_ptr<QStyle> plain(QStyleFactory::create(QStringLiteral("Fusion")));
+    for (const QStyle::StandardPixmap which : {QStyle::SP_ToolBarHorizontalExtensionButton,
+                                               QStyle::SP_ToolBarVerticalExtensionButton, QStyle::SP_DialogOkButton}) {
+        const QIcon icon = style.standardIcon(which);
+        ASSERT_FALSE(icon.isNull()) << which;
+        const QIcon copy = icon; // a copy made before the first drawing draws the same
+        EXPECT_EQ(copy.pixmap(16).toImage(), plain->standardIcon(which).pixmap(16).toImage()) << which;
+        EXPECT_EQ(icon.pixmap(QSize(24, 24), 2.0).toImage(),
+                  plain->standardIcon(which).pixmap(QSize(24, 24), 2.0).toImage())
+            << which;
+    }
 }
 
 TEST_F(ShellWidgets, TrayMenuShowsTheModelsEntriesAndActs) {
