@@ -31,6 +31,7 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -294,9 +295,15 @@ std::string loadAverage() {
     return text.substr(0, end);
 }
 
-// Sets one of a block device's queue settings, as the disk service does for its own loop device.
-void setQueue(const std::string& device, const char* name, const char* value) {
-    const std::string path = "/sys/block/" + device.substr(device.rfind('/') + 1) + "/queue/" + name;
+std::string queuePath(const std::string& device, const char* name) {
+    return "/sys/block/" + device.substr(device.rfind('/') + 1) + "/queue/" + name;
+}
+
+// Sets one of a block device's queue settings, as the disk service does for its own loop device;
+// returns the value it had.
+std::string setQueue(const std::string& device, const char* name, const char* value) {
+    const std::string path = queuePath(device, name);
+    std::string before = readText(path);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     const bool set = fd >= 0 && ::write(fd, value, std::strlen(value)) == ssize_t(std::strlen(value));
     if (fd >= 0) {
@@ -304,6 +311,18 @@ void setQueue(const std::string& device, const char* name, const char* value) {
     }
     if (!set) {
         die(std::string("cannot set ") + path);
+    }
+    return before;
+}
+
+// Lets a loop device go with the queue settings it had, which it would otherwise keep for its next user.
+void releaseLoopDevice(const std::string& device, const std::vector<std::pair<const char*, std::string>>& before) {
+    run({"losetup", "-d", device});
+    for (const auto& [name, value] : before) {
+        if (int fd = ::open(queuePath(device, name).c_str(), O_WRONLY | O_CLOEXEC); fd >= 0) {
+            (void)!::write(fd, value.data(), value.size());
+            ::close(fd);
+        }
     }
 }
 
@@ -371,6 +390,7 @@ int main() {
     // The kernel's ext4 on a loop device over a plain file of the vault's size.
     const std::string loopImage = work + "/ext4.img", loopMount = work + "/ext4";
     std::string loopDevice;
+    std::vector<std::pair<const char*, std::string>> loopBefore;
     if (root) {
         std::filesystem::create_directories(loopMount);
         must(run({"truncate", "-s", "2G", loopImage}), "truncate");
@@ -381,9 +401,9 @@ int main() {
             run({"losetup", "--find", "--show", "--direct-io=on", "--sector-size", "4096", loopImage}, {}, &loopDevice),
             "losetup");
         loopDevice.erase(loopDevice.find_last_not_of("\n") + 1);
-        undo.push_back([&loopDevice] { run({"losetup", "-d", loopDevice}); });
-        setQueue(loopDevice, "max_sectors_kb", "1024");
-        setQueue(loopDevice, "read_ahead_kb", "32768");
+        undo.push_back([&loopDevice, &loopBefore] { releaseLoopDevice(loopDevice, loopBefore); });
+        loopBefore.emplace_back("max_sectors_kb", setQueue(loopDevice, "max_sectors_kb", "1024"));
+        loopBefore.emplace_back("read_ahead_kb", setQueue(loopDevice, "read_ahead_kb", "32768"));
         must(run({"mount", "-o", "nosuid,nodev,errors=remount-ro", loopDevice, loopMount}), "mount");
         undo.push_back([loopMount] { run({"umount", "-l", loopMount}); });
     }
@@ -458,7 +478,7 @@ int main() {
     run({hdiutil, "detach", mountPoint});
     if (root) {
         run({"umount", loopMount});
-        run({"losetup", "-d", loopDevice});
+        releaseLoopDevice(loopDevice, loopBefore);
     }
     undo.clear();
     std::filesystem::remove_all(work);

@@ -30,6 +30,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace larkhold::diskimage {
@@ -303,6 +304,7 @@ private:
 
     // Sets up a loop device over the disk and mounts its file system.
     void mountVolume(const std::string& wanted) {
+        restoreLoopDevice(std::exchange(tuned_, {})); // the device of an earlier mount, now free
         const LoopDevice device = setUpLoopDevice(*mounter_, server_.diskPath());
         if (mounter_->privileged()) {
             tuned_ = tuneLoopDevice(device.path);
