@@ -276,12 +276,14 @@ std::string readText(const std::string& path) {
 // The settings of the block device a folder's file system is mounted from, as the kernel has them.
 std::string deviceSettings(const std::string& folder) {
     struct stat st {};
+    std::error_code ec;
     if (::stat(folder.c_str(), &st) != 0) {
         return "?";
     }
     const std::string dev =
         "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
-    return "direct I/O " + readText(dev + "/loop/dio") + ", sector " + readText(dev + "/queue/logical_block_size") +
+    const std::string name = std::filesystem::canonical(dev, ec).filename().string();
+    return name + ": direct I/O " + readText(dev + "/loop/dio") + ", sector " + readText(dev + "/queue/logical_block_size") +
            " B, requests <= " + readText(dev + "/queue/max_sectors_kb") + " KiB, read-ahead " +
            readText(dev + "/queue/read_ahead_kb") + " KiB";
 }
