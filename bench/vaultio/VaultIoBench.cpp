@@ -3,9 +3,15 @@
 // system over its decrypted disk, can reach) and on the bare disk, in one run. Writes end with
 // fdatasync; before each read the volume is mounted afresh and the caches are dropped (all of them
 // as root, else the pages of the files beneath), the same way for every contender, so every read
-// comes from the disk and through the whole decryption path. Each figure is the median of three
-// rounds, the contenders taking turns in each round. Then random 4 KiB reads and writes with
-// O_DIRECT at queue depth 16 (fio) in the vault and on the loop device's ext4.
+// comes from the disk and through the whole decryption path. Each figure is the median of five
+// rounds, the contenders taking turns in each round, each round starting with the next one. Then
+// random 4 KiB reads and writes with O_DIRECT at queue depth 16 (fio) in the vault and on the loop
+// device's ext4, on a file laid out and then dropped from the caches, median of three rounds.
+//
+// The loop device under the ext4 anchor is set up as the vault's own: direct I/O, 4 KiB sectors,
+// requests of at most 1 MiB and a read-ahead of 32 MiB, all set explicitly (a loop device keeps
+// the queue settings of its last user), with the file system made with the vault's options. Both
+// devices' settings are printed as read back from the kernel.
 //
 // Environment: LARKHOLD_TOOLS_DIR (the stand-in tools; default: this build's), LARKHOLD_BENCH_DIR
 // (where to work; default $TMPDIR or /var/tmp). Needs /dev/fuse, loop devices (root) or udisks,
@@ -21,8 +27,11 @@
 #include <functional>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -31,7 +40,8 @@ namespace {
 
 constexpr std::size_t kTotal = 1u << 30;
 constexpr std::size_t kChunk = 1u << 20;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
+constexpr int kRandomRounds = 3;
 const std::string kPassword = "benchmark password";
 
 // What a run has mounted and made, undone in reverse order when it gives up half-way, so that a
@@ -192,7 +202,8 @@ struct Contender {
 void measure(const std::vector<std::uint8_t>& data, std::vector<Contender*> contenders) {
     std::vector<std::uint8_t> buffer(kChunk * 4);
     for (int round = 0; round < kRounds; ++round) {
-        for (Contender* c : contenders) {
+        for (std::size_t turn = 0; turn < contenders.size(); ++turn) {
+            Contender* c = contenders[(turn + std::size_t(round)) % contenders.size()];
             std::string path = c->file();
             ::unlink(path.c_str());
             ::sync();
@@ -203,19 +214,35 @@ void measure(const std::vector<std::uint8_t>& data, std::vector<Contender*> cont
             path = c->file();
             c->reads.push_back(kTotal / 1048576.0 / seconds([&] { readFile(path, buffer); }));
             ::unlink(path.c_str());
+            std::printf("round %d %-10s write %8.1f MB/s   read %8.1f MB/s\n", round + 1, c->name.c_str(),
+                        c->writes.back(), c->reads.back());
+            std::fflush(stdout);
         }
     }
 }
 
-// Random 4 KiB requests at queue depth 16 with O_DIRECT, as fio reports them: IOPS.
-double randomIops(const std::string& folder, const char* mode) {
+// Random 4 KiB requests at queue depth 16 with O_DIRECT, as fio reports them: IOPS. The file is laid
+// out first and dropped from the caches with everything beneath it, so that neither contender
+// starts with it in memory.
+double randomIops(const std::string& folder, const std::string& beneath, const char* mode) {
     const std::string file = folder + "/fio.bin";
+    const std::vector<std::string> job{"fio",         "--name=random", "--filename=" + file,
+                                       "--size=256m", "--bs=4k",       std::string("--rw=") + mode};
+    auto layOut = job;
+    layOut.push_back("--create_only=1");
+    if (run(layOut) != 0) {
+        ::unlink(file.c_str());
+        die(std::string("fio could not lay out its file in ") + folder);
+    }
+    ::sync();
+    evict(beneath);
+    auto timed = job;
+    for (const char* option : {"--iodepth=16", "--ioengine=libaio", "--direct=1", "--runtime=8", "--time_based",
+                               "--ramp_time=1", "--group_reporting", "--output-format=terse", "--terse-version=3"}) {
+        timed.push_back(option);
+    }
     std::string out;
-    const int status =
-        run({"fio", "--name=random", "--filename=" + file, "--size=256m", "--bs=4k", std::string("--rw=") + mode,
-             "--iodepth=16", "--ioengine=libaio", "--direct=1", "--runtime=8", "--time_based", "--ramp_time=1",
-             "--group_reporting", "--output-format=terse", "--terse-version=3"},
-            {}, &out);
+    const int status = run(timed, {}, &out);
     ::unlink(file.c_str());
     if (status != 0) {
         die(std::string("fio ") + mode + " in " + folder + " failed");
@@ -231,6 +258,74 @@ double randomIops(const std::string& folder, const char* mode) {
         die("fio gave no figures");
     }
     return std::strtod(fields[at].c_str(), nullptr);
+}
+
+std::string readText(const std::string& path) {
+    std::string text;
+    if (int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        char buf[256];
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+            text.append(buf, std::size_t(n));
+        }
+        ::close(fd);
+    }
+    text.erase(text.find_last_not_of("\n") + 1);
+    return text;
+}
+
+// The settings of the block device a folder's file system is mounted from, as the kernel has them.
+std::string deviceSettings(const std::string& folder) {
+    struct stat st {};
+    std::error_code ec;
+    if (::stat(folder.c_str(), &st) != 0) {
+        return "?";
+    }
+    const std::string dev =
+        "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    const std::string name = std::filesystem::canonical(dev, ec).filename().string();
+    return name + ": direct I/O " + readText(dev + "/loop/dio") + ", sector " + readText(dev + "/queue/logical_block_size") +
+           " B, requests <= " + readText(dev + "/queue/max_sectors_kb") + " KiB, read-ahead " +
+           readText(dev + "/queue/read_ahead_kb") + " KiB";
+}
+
+std::string loadAverage() {
+    const std::string text = readText("/proc/loadavg");
+    std::size_t end = 0;
+    for (int field = 0; field < 3 && end != std::string::npos; ++field) {
+        end = text.find(' ', end + (field ? 1 : 0));
+    }
+    return text.substr(0, end);
+}
+
+std::string queuePath(const std::string& device, const char* name) {
+    return "/sys/block/" + device.substr(device.rfind('/') + 1) + "/queue/" + name;
+}
+
+// Sets one of a block device's queue settings, as the disk service does for its own loop device;
+// returns the value it had.
+std::string setQueue(const std::string& device, const char* name, const char* value) {
+    const std::string path = queuePath(device, name);
+    std::string before = readText(path);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const bool set = fd >= 0 && ::write(fd, value, std::strlen(value)) == ssize_t(std::strlen(value));
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (!set) {
+        die(std::string("cannot set ") + path);
+    }
+    return before;
+}
+
+// Lets a loop device go with the queue settings it had, which it would otherwise keep for its next user.
+void releaseLoopDevice(const std::string& device, const std::vector<std::pair<const char*, std::string>>& before) {
+    run({"losetup", "-d", device});
+    for (const auto& [name, value] : before) {
+        if (int fd = ::open(queuePath(device, name).c_str(), O_WRONLY | O_CLOEXEC); fd >= 0) {
+            (void)!::write(fd, value.data(), value.size());
+            ::close(fd);
+        }
+    }
 }
 
 std::string mountPointIn(const std::string& plist) {
@@ -297,21 +392,28 @@ int main() {
     // The kernel's ext4 on a loop device over a plain file of the vault's size.
     const std::string loopImage = work + "/ext4.img", loopMount = work + "/ext4";
     std::string loopDevice;
+    std::vector<std::pair<const char*, std::string>> loopBefore;
     if (root) {
         std::filesystem::create_directories(loopMount);
         must(run({"truncate", "-s", "2G", loopImage}), "truncate");
-        must(run({"mkfs.ext4", "-q", "-F", loopImage}), "mkfs.ext4");
-        must(run({"losetup", "--find", "--show", loopImage}, {}, &loopDevice), "losetup");
+        must(run({"mkfs.ext4", "-q", "-F", "-b", "4096", "-i", "16384", "-m", "0", "-O", "metadata_csum", "-E",
+                  "lazy_itable_init=1,lazy_journal_init=1,nodiscard", loopImage}),
+             "mkfs.ext4");
+        must(
+            run({"losetup", "--find", "--show", "--direct-io=on", "--sector-size", "4096", loopImage}, {}, &loopDevice),
+            "losetup");
         loopDevice.erase(loopDevice.find_last_not_of("\n") + 1);
-        undo.push_back([&loopDevice] { run({"losetup", "-d", loopDevice}); });
-        must(run({"mount", loopDevice, loopMount}), "mount");
+        undo.push_back([&loopDevice, &loopBefore] { releaseLoopDevice(loopDevice, loopBefore); });
+        loopBefore.emplace_back("max_sectors_kb", setQueue(loopDevice, "max_sectors_kb", "1024"));
+        loopBefore.emplace_back("read_ahead_kb", setQueue(loopDevice, "read_ahead_kb", "32768"));
+        must(run({"mount", "-o", "nosuid,nodev,errors=remount-ro", loopDevice, loopMount}), "mount");
         undo.push_back([loopMount] { run({"umount", "-l", loopMount}); });
     }
     Contender ext4{"ext4-loop",
                    [&] { return loopMount + "/test.bin"; },
                    [&] {
                        must(run({"umount", loopMount}), "umount");
-                       must(run({"mount", loopDevice, loopMount}), "mount");
+                       must(run({"mount", "-o", "nosuid,nodev,errors=remount-ro", loopDevice, loopMount}), "mount");
                    },
                    loopImage,
                    {},
@@ -344,55 +446,72 @@ int main() {
     if (root) {
         all.insert(all.begin() + 1, &ext4);
     }
+    const std::string loadBefore = loadAverage();
+    std::printf("vault io: load average %s at the start\n", loadBefore.c_str());
+    std::printf("vault loop device: %s\n", deviceSettings(mountPoint).c_str());
+    if (root) {
+        std::printf("ext4-loop device:  %s\n", deviceSettings(loopMount).c_str());
+    }
     measure(data, all);
     ::unlink(bareFile.c_str());
     run({"fusermount3", "-u", plain});
 
-    // Random I/O, alternating between the two that share a design.
+    // Random I/O, alternating between the two that share a design, each round starting with the other.
     std::vector<double> vaultRandRead, vaultRandWrite, ext4RandRead, ext4RandWrite;
-    for (int round = 0; round < (root ? 2 : 1); ++round) {
-        vaultRandRead.push_back(randomIops(mountPoint, "randread"));
-        vaultRandWrite.push_back(randomIops(mountPoint, "randwrite"));
+    for (int round = 0; round < (root ? kRandomRounds : 1); ++round) {
+        auto vaultTurn = [&] {
+            vaultRandRead.push_back(randomIops(mountPoint, image + "/bands", "randread"));
+            vaultRandWrite.push_back(randomIops(mountPoint, image + "/bands", "randwrite"));
+        };
+        auto ext4Turn = [&] {
+            ext4RandRead.push_back(randomIops(loopMount, loopImage, "randread"));
+            ext4RandWrite.push_back(randomIops(loopMount, loopImage, "randwrite"));
+        };
+        if (round % 2 == 0 || !root) {
+            vaultTurn();
+        }
         if (root) {
-            ext4RandRead.push_back(randomIops(loopMount, "randread"));
-            ext4RandWrite.push_back(randomIops(loopMount, "randwrite"));
+            ext4Turn();
+            if (round % 2 != 0) {
+                vaultTurn();
+            }
         }
     }
     run({hdiutil, "detach", mountPoint});
     if (root) {
         run({"umount", loopMount});
-        run({"losetup", "-d", loopDevice});
+        releaseLoopDevice(loopDevice, loopBefore);
     }
     undo.clear();
     std::filesystem::remove_all(work);
 
     std::printf("vault io: %zu MiB sequential in %zu KiB requests, fdatasync after writing, cold reads; "
-                "median of %d rounds\n",
-                kTotal >> 20, kChunk >> 10, kRounds);
+                "median of %d rounds; load average %s at the start, %s at the end\n",
+                kTotal >> 20, kChunk >> 10, kRounds, loadBefore.c_str(), loadAverage().c_str());
     for (const Contender* c : all) {
         const Result r = c->result();
         std::printf("%-10s write %8.1f MB/s   read %8.1f MB/s\n", c->name.c_str(), r.writeMBs, r.readMBs);
     }
     const Result v = vault.result(), g = goc.result();
-    std::printf("random 4 KiB, queue depth 16, O_DIRECT, best of %zu:\n", vaultRandRead.size());
-    const auto best = [](const std::vector<double>& x) { return *std::max_element(x.begin(), x.end()); };
-    std::printf("%-10s randread %8.0f IOPS   randwrite %8.0f IOPS\n", "vault", best(vaultRandRead),
-                best(vaultRandWrite));
+    std::printf("random 4 KiB, queue depth 16, O_DIRECT, cold file, median of %zu:\n", vaultRandRead.size());
+
+    std::printf("%-10s randread %8.0f IOPS   randwrite %8.0f IOPS\n", "vault", median(vaultRandRead),
+                median(vaultRandWrite));
     std::printf("ratio vault-write/gocryptfs: %.2f (%.0f / %.0f MB/s)\n", v.writeMBs / g.writeMBs, v.writeMBs,
                 g.writeMBs);
     std::printf("ratio vault-read/gocryptfs: %.2f (%.0f / %.0f MB/s)\n", v.readMBs / g.readMBs, v.readMBs, g.readMBs);
     if (root) {
         const Result e = ext4.result();
-        std::printf("%-10s randread %8.0f IOPS   randwrite %8.0f IOPS\n", "ext4-loop", best(ext4RandRead),
-                    best(ext4RandWrite));
+        std::printf("%-10s randread %8.0f IOPS   randwrite %8.0f IOPS\n", "ext4-loop", median(ext4RandRead),
+                    median(ext4RandWrite));
         std::printf("ratio vault-write/ext4-loop: %.2f (%.0f / %.0f MB/s)\n", v.writeMBs / e.writeMBs, v.writeMBs,
                     e.writeMBs);
         std::printf("ratio vault-read/ext4-loop: %.2f (%.0f / %.0f MB/s)\n", v.readMBs / e.readMBs, v.readMBs,
                     e.readMBs);
         std::printf("ratio vault-randread/ext4-loop: %.2f (%.0f / %.0f IOPS)\n",
-                    best(vaultRandRead) / best(ext4RandRead), best(vaultRandRead), best(ext4RandRead));
+                    median(vaultRandRead) / median(ext4RandRead), median(vaultRandRead), median(ext4RandRead));
         std::printf("ratio vault-randwrite/ext4-loop: %.2f (%.0f / %.0f IOPS)\n",
-                    best(vaultRandWrite) / best(ext4RandWrite), best(vaultRandWrite), best(ext4RandWrite));
+                    median(vaultRandWrite) / median(ext4RandWrite), median(vaultRandWrite), median(ext4RandWrite));
     }
     return 0;
 }

@@ -13,6 +13,7 @@
 #include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/sysmacros.h>
 #include <thread>
 
 using namespace tooltest;
@@ -944,4 +945,35 @@ TEST_F(DiskImageTools, VolumesWithoutAJournalGetOneOnTheirNextAttachAndKeepTheir
     checked = runTool("diskutil", {"verifyVolume", mountPoint});
     EXPECT_TRUE(checked.out.contains("exit code is 0")) << checked.out.toStdString();
     detach(mountPoint);
+}
+
+// A loop device keeps its queue settings after it is let go: the next user of one a volume had must
+// not inherit the read-ahead the disk service set, which makes a loop device without direct I/O
+// read several times slower.
+TEST_F(DiskImageTools, ADetachedVolumesLoopDeviceGetsBackItsQueueSettings) {
+    SKIP_WITHOUT_MOUNTS();
+    if (::geteuid() != 0 || !qEnvironmentVariableIsEmpty("LARKHOLD_VOLUME_BACKEND")) {
+        GTEST_SKIP() << "only the kernel's own path tunes its loop device";
+    }
+    const QString image = newImage("Tuned", "Tuned");
+    // The kernel's default read-ahead on every free loop device, so that the one the volume takes
+    // is known to have had it.
+    for (const QString& name : QDir("/sys/block").entryList({"loop*"}, QDir::Dirs | QDir::System)) {
+        if (!QFile::exists("/sys/block/" + name + "/loop")) {
+            writeFile("/sys/block/" + name + "/queue/read_ahead_kb", "128");
+        }
+    }
+    const QString mountPoint = attach(image);
+    ASSERT_FALSE(mountPoint.isEmpty());
+    struct stat st {};
+    ASSERT_EQ(::stat(mountPoint.toUtf8().constData(), &st), 0);
+    const QString device = QFileInfo(QStringLiteral("/sys/dev/block/%1:%2").arg(major(st.st_dev)).arg(minor(st.st_dev)))
+                               .canonicalFilePath();
+    const QString readAhead = device + "/queue/read_ahead_kb";
+    EXPECT_EQ(readFile(readAhead).trimmed(), "32768");
+    detach(mountPoint);
+    if (QFile::exists(device + "/loop")) {
+        GTEST_SKIP() << "another volume took the loop device at once";
+    }
+    EXPECT_EQ(readFile(readAhead).trimmed(), "128");
 }

@@ -395,17 +395,16 @@ long BandStore::readSectors(std::uint8_t* out, std::uint64_t firstSector, std::u
             done += run.count;
             continue;
         }
-        c->scratch.resize(std::max(c->scratch.size(), bytes));
-        const long got = readFully(b->fd, c->scratch.data(), bytes, run.within * kSectorSize);
+        // Read straight into the caller's buffer and decrypted where it lies: a second buffer
+        // would only add its size to what passes through the caches.
+        const long got = readFully(b->fd, dest, bytes, run.within * kSectorSize);
         if (got < 0 || (static_cast<std::size_t>(got) < bytes && record_)) {
             return -EIO;
         }
-        std::memset(c->scratch.data() + got, 0, bytes - static_cast<std::size_t>(got));
+        std::memset(dest + got, 0, bytes - static_cast<std::size_t>(got));
         for (std::uint64_t i = 0; i < run.count; ++i) {
-            const std::uint8_t* in = c->scratch.data() + i * kSectorSize;
-            if (allZero(in, kSectorSize)) {
-                std::memset(dest + i * kSectorSize, 0, kSectorSize);
-            } else if (!crypt(c->dec, false, run.sector + i, in, dest + i * kSectorSize)) {
+            std::uint8_t* sector = dest + i * kSectorSize;
+            if (!allZero(sector, kSectorSize) && !crypt(c->dec, false, run.sector + i, sector, sector)) {
                 return -EIO;
             }
         }

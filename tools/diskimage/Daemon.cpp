@@ -30,6 +30,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace larkhold::diskimage {
@@ -53,23 +54,62 @@ void writeAll(int fd, const std::string& text) {
     }
 }
 
+std::string queuePath(const std::string& device, const char* name) {
+    return "/sys/block/" + device.substr(device.rfind('/') + 1) + "/queue/" + name;
+}
+
 // Sets one of a block device's queue settings; best effort, since only root may and the defaults work.
-void setQueueSetting(const std::string& device, const char* name, unsigned value) {
-    const std::string path = "/sys/block/" + device.substr(device.rfind('/') + 1) + "/queue/" + name;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+void setQueueSetting(const std::string& device, const char* name, const std::string& value) {
+    const int fd = ::open(queuePath(device, name).c_str(), O_WRONLY | O_CLOEXEC);
     if (fd >= 0) {
-        writeAll(fd, std::to_string(value));
+        writeAll(fd, value);
         ::close(fd);
     }
 }
+
+std::string queueSetting(const std::string& device, const char* name) {
+    std::string value;
+    if (const int fd = ::open(queuePath(device, name).c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        readToEnd(fd, value, 64);
+        ::close(fd);
+    }
+    value.erase(value.find_last_not_of("\n") + 1);
+    return value;
+}
+
+// A loop device's queue settings as they were before this service changed them.
+struct QueueSettings {
+    std::string device;
+    std::vector<std::pair<const char*, std::string>> found;
+};
 
 // The disk service answers a read in the time the band files' disk takes, whatever its length up to
 // a FUSE request's limit (1 MiB), and serves many at once. The loop device's defaults keep few in
 // flight and cut them into pieces of 1.25 MiB, which FUSE splits again into 1 MiB and a small rest:
 // requests of exactly 1 MiB and a read-ahead of 32 MiB let a sequential read keep the disk busy.
-void tuneLoopDevice(const std::string& device) {
-    setQueueSetting(device, "max_sectors_kb", 1024);
-    setQueueSetting(device, "read_ahead_kb", 32 << 10);
+QueueSettings tuneLoopDevice(const std::string& device) {
+    QueueSettings before{device, {}};
+    for (const char* name : {"max_sectors_kb", "read_ahead_kb"}) {
+        if (std::string value = queueSetting(device, name); !value.empty()) {
+            before.found.emplace_back(name, std::move(value));
+        }
+    }
+    setQueueSetting(device, "max_sectors_kb", "1024");
+    setQueueSetting(device, "read_ahead_kb", std::to_string(32 << 10));
+    return before;
+}
+
+// A loop device keeps its queue settings once it is let go, and whoever takes it next would read
+// with this service's read-ahead, which slows a loop device without direct I/O down sixfold. So a
+// device that is free again gets back what it had; one already taken again is left alone.
+void restoreLoopDevice(const QueueSettings& before) {
+    if (before.device.empty() ||
+        ::access(("/sys/block/" + before.device.substr(before.device.rfind('/') + 1) + "/loop").c_str(), F_OK) == 0) {
+        return;
+    }
+    for (const auto& [name, value] : before.found) {
+        setQueueSetting(before.device, name, value);
+    }
 }
 
 void closeInheritedFiles(std::initializer_list<int> keep) {
@@ -230,6 +270,7 @@ public:
                 ::rmdir(image_.diskFolder.c_str());
                 _exit(1);
             }
+            restoreLoopDevice(tuned_);
             server_.stop();
             ::rmdir(image_.diskFolder.c_str());
             return 1;
@@ -263,9 +304,10 @@ private:
 
     // Sets up a loop device over the disk and mounts its file system.
     void mountVolume(const std::string& wanted) {
+        restoreLoopDevice(std::exchange(tuned_, {})); // the device of an earlier mount, now free
         const LoopDevice device = setUpLoopDevice(*mounter_, server_.diskPath());
         if (mounter_->privileged()) {
-            tuneLoopDevice(device.path);
+            tuned_ = tuneLoopDevice(device.path);
         }
         std::string mountPoint = mounter_->mount(device, wanted);
         std::lock_guard lock(stateMutex_);
@@ -565,6 +607,7 @@ private:
     }
 
     void shutdown() {
+        restoreLoopDevice(tuned_);
         removeMountFolder();
         server_.stop();
         ::rmdir(image_.diskFolder.c_str());
@@ -584,6 +627,7 @@ private:
     bool mounted_ = false;
     bool watchMount_ = false;
     LoopDevice device_;
+    QueueSettings tuned_;
 };
 
 } // namespace
