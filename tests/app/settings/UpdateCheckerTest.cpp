@@ -335,3 +335,34 @@ TEST_F(UpdateCheckerTest, FailedAutomaticChecksStaySilentAndTryAgain) {
     ASSERT_TRUE(waitUntil([&] { return lastCheck().has_value(); }, 60000));
     EXPECT_TRUE(alerts.isEmpty());
 }
+
+TEST_F(UpdateCheckerTest, TheFetchProgramBringsTheAnswerBehindAnErrorStatus) {
+    const QByteArray body = R"({"version": "3.0"})";
+    server.answer(503, body);
+    auto transport = UpdateTransport::load();
+    const UpdateTransport::Answer answer = QCoro::waitFor(transport->get(server.url(), std::chrono::seconds(60), 1024));
+    ASSERT_TRUE(answer.body) << answer.error.toStdString();
+    EXPECT_EQ(*answer.body, body);
+    EXPECT_TRUE(answer.error.isEmpty());
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests()[0].accept, "application/json");
+}
+
+TEST_F(UpdateCheckerTest, ADestroyedTransportKillsAChildThatNeverAnswers) {
+    server.stayQuiet();
+    auto transport = UpdateTransport::load();
+    bool resumed = false;
+    auto run = [&]() -> QCoro::Task<> {
+        auto getting = transport->get(server.url(), std::chrono::hours(1), 1024);
+        co_await getting;
+        resumed = true;
+    };
+    auto running = run();
+    ASSERT_TRUE(waitUntil([&] { return server.requests().size() == 1; }, 60000));
+    ASSERT_EQ(server.openConnections(), 1);
+    transport.reset();
+    // Only the child's end closes its connection: it would have waited an hour.
+    ASSERT_TRUE(waitUntil([&] { return server.openConnections() == 0; }, 60000));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(resumed);
+}
