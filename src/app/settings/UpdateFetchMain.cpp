@@ -77,6 +77,10 @@ bool writeAll(const QByteArray& bytes) {
 } // namespace larkhold
 
 int main(int argc, char** argv) {
+    // Whatever the application had open without close-on-exec (a library's careless descriptor) stays out
+    // of the program that talks to the network. Done here rather than between fork and exec, where QProcess
+    // still needs its own descriptors to learn whether the program started.
+    ::close_range(3, ~0U, 0);
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     bool timeoutOk = false, maximumOk = false;

@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <csignal>
 #include <sys/prctl.h>
-#include <unistd.h>
 
 namespace larkhold {
 
@@ -32,13 +31,8 @@ public:
             {url.toString(QUrl::FullyEncoded), QString::number(timeout.count()), QString::number(maximumBytes)});
         process_.setStandardInputFile(QProcess::nullDevice());
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.setChildProcessModifier([] {
-            // A child outliving this process (killed, crashed) would only wait for its own timeout: it goes too.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            // Nothing this process has open (vault files, sockets, descriptors some library forgot to mark
-            // close-on-exec) reaches the program that talks to the network.
-            ::close_range(3, ~0U, 0);
-        });
+        // A child outliving this process (killed, crashed) would only wait for its own timeout: it goes too.
+        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         connect(&process_, &QProcess::readyReadStandardOutput, this, [this] { read(); });
         connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
             if (error == QProcess::FailedToStart)
