@@ -2,8 +2,6 @@
 
 #include "Clock.h"
 #include "Defaults.h"
-#include "LazyLibrary.h"
-#include "ModuleFile.h"
 #include "SettingsKeys.h"
 #include "UpdateAlert.h"
 
@@ -66,14 +64,6 @@ signals:
 };
 
 } // namespace
-
-std::unique_ptr<UpdateTransport> UpdateTransport::load() {
-    static const std::string path = moduleFile("liblarkhold_update_transport.so");
-    static LazyLibrary module(path.c_str());
-    const auto make =
-        reinterpret_cast<decltype(&larkhold_update_transport_new)>(module.symbol("larkhold_update_transport_new"));
-    return std::unique_ptr<UpdateTransport>(make ? make() : nullptr);
-}
 
 UpdateChecker::Config UpdateChecker::Config::forThisBuild() {
     Config config;
@@ -165,7 +155,7 @@ QCoro::Task<UpdateChecker::Fetched> UpdateChecker::fetchLatest() {
     if (!transport_)
         transport_ = UpdateTransport::load();
     if (!transport_)
-        co_return Fetched{std::nullopt, QStringLiteral("This installation of Larkhold lacks its network part.")};
+        co_return Fetched{std::nullopt, UpdateTransport::missingText()};
     auto getting = transport_->get(config_.documentUrl, config_.timeout, kMaximumAnswerBytes);
     const UpdateTransport::Answer answer = co_await getting;
     if (!answer.body)

@@ -109,7 +109,7 @@ private:
     Defaults& defaults_;
     const Clock& clock_;
     Config config_;
-    // Loaded with the first request.
+    // Made with the first request.
     std::unique_ptr<UpdateTransport> transport_;
     QTimer timer_;
     AlertPresenter presenter_;

@@ -11,9 +11,10 @@
 
 namespace larkhold {
 
-// The update check's https request. It lives in a module of its own (UpdateTransportModule.cpp),
-// loaded the first time a check reaches the network: the network stack and its TLS libraries cost
-// a start nothing, and nothing at all while checks are off or were made recently.
+// The update check's https request. It runs in a short-lived process of its own (larkhold-update-fetch,
+// UpdateFetchMain.cpp), started when a check reaches the network: the network stack and its TLS
+// libraries never enter this process, so they cost a start nothing and leave nothing resident, and
+// the parsing of a network answer's TLS stays away from the process that holds vault keys.
 class UpdateTransport {
 public:
     // The body of the server's answer (whatever its status), or what went wrong on the way.
@@ -29,11 +30,14 @@ public:
     // never resumes its caller.
     virtual QCoro::Task<Answer> get(QUrl url, std::chrono::milliseconds timeout, qint64 maximumBytes) = 0;
 
-    // The module's transport; nullptr when the module cannot be loaded.
+    // The transport that runs the request in larkhold-update-fetch. A child still running when the
+    // transport is destroyed is killed, not waited for.
     static std::unique_ptr<UpdateTransport> load();
+
+    static QString tooLargeText() { return QStringLiteral("The update server’s answer is too large."); }
+    static QString timedOutText() { return QStringLiteral("The request timed out."); }
+    // Also when the request's program cannot be started or stops without an answer.
+    static QString missingText() { return QStringLiteral("This installation of Larkhold lacks its network part."); }
 };
 
 } // namespace larkhold
-
-// The one entry point of the module.
-extern "C" larkhold::UpdateTransport* larkhold_update_transport_new();

@@ -19,6 +19,9 @@ public:
     };
 
     LoopbackServer() {
+        // The request runs in a child that inherits this environment: a proxy named there would take it elsewhere.
+        for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"})
+            qunsetenv(name);
         server_.listen(QHostAddress::LocalHost);
         QObject::connect(&server_, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = server_.nextPendingConnection()) {
@@ -44,6 +47,13 @@ public:
     void stop() { server_.close(); }
 
     const QList<Request>& requests() const { return requests_; }
+    // Connections the other end has not closed yet.
+    int openConnections() const {
+        int open = 0;
+        for (const QTcpSocket* socket : findChildren<QTcpSocket*>())
+            open += socket->state() == QAbstractSocket::ConnectedState;
+        return open;
+    }
 
 private:
     void read(QTcpSocket* socket) {

@@ -8,10 +8,13 @@
 #include "StoreFixture.h"
 
 #include <QCoroTask>
+#include <QDir>
+#include <QFile>
 #include <QNetworkProxy>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace larkhold;
 using namespace larkhold::test;
@@ -334,4 +337,77 @@ TEST_F(UpdateCheckerTest, FailedAutomaticChecksStaySilentAndTryAgain) {
     server.answerJson(R"({"version": "1.0"})");
     ASSERT_TRUE(waitUntil([&] { return lastCheck().has_value(); }, 60000));
     EXPECT_TRUE(alerts.isEmpty());
+}
+
+TEST_F(UpdateCheckerTest, TheFetchProgramBringsTheAnswerBehindAnErrorStatus) {
+    const QByteArray body = R"({"version": "3.0"})";
+    server.answer(503, body);
+    auto transport = UpdateTransport::load();
+    const UpdateTransport::Answer answer = QCoro::waitFor(transport->get(server.url(), std::chrono::seconds(60), 1024));
+    ASSERT_TRUE(answer.body) << answer.error.toStdString();
+    EXPECT_EQ(*answer.body, body);
+    EXPECT_TRUE(answer.error.isEmpty());
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests()[0].accept, "application/json");
+}
+
+namespace {
+
+// The pid of this process's running larkhold-update-fetch (the kernel keeps 15 characters of the name).
+pid_t fetchChild() {
+    for (const QFileInfo& task :
+         QDir(QStringLiteral("/proc/self/task")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(task.filePath() + QStringLiteral("/children"));
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& pid : children.readAll().split(' ')) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid.trimmed())));
+            if (!pid.trimmed().isEmpty() && comm.open(QIODevice::ReadOnly) &&
+                comm.readAll().startsWith("larkhold-update"))
+                return pid.trimmed().toInt();
+        }
+    }
+    return 0;
+}
+
+// What a /proc/PID/fd entry names ("pipe:[1234]", a path...), as the kernel writes it.
+std::string descriptorTarget(const QString& link) {
+    char target[4096];
+    const ssize_t length = ::readlink(link.toLocal8Bit().constData(), target, sizeof target);
+    return length > 0 ? std::string(target, std::size_t(length)) : std::string();
+}
+
+} // namespace
+
+TEST_F(UpdateCheckerTest, TheChildHoldsNoneOfOurDescriptorsAndDiesWithItsTransport) {
+    server.stayQuiet();
+    // A descriptor without close-on-exec, as a careless library might leave one.
+    int leaked[2];
+    ASSERT_EQ(::pipe(leaked), 0);
+    auto transport = UpdateTransport::load();
+    bool resumed = false;
+    auto run = [&]() -> QCoro::Task<> {
+        auto getting = transport->get(server.url(), std::chrono::hours(1), 1024);
+        co_await getting;
+        resumed = true;
+    };
+    auto running = run();
+    ASSERT_TRUE(waitUntil([&] { return server.requests().size() == 1; }, 60000));
+    ASSERT_EQ(server.openConnections(), 1);
+    const pid_t child = fetchChild();
+    ASSERT_GT(child, 0);
+    const std::string ours = descriptorTarget(QStringLiteral("/proc/self/fd/%1").arg(leaked[0]));
+    ASSERT_FALSE(ours.empty());
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(child));
+    for (const QFileInfo& fd : descriptors.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+        EXPECT_NE(descriptorTarget(fd.filePath()), ours)
+            << "the child holds the application's descriptor " << fd.fileName().toStdString();
+    ::close(leaked[0]);
+    ::close(leaked[1]);
+
+    transport.reset();
+    // Only the child's end closes its connection: it would have waited an hour.
+    ASSERT_TRUE(waitUntil([&] { return server.openConnections() == 0; }, 60000));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(resumed);
 }
