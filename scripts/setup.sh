@@ -15,7 +15,7 @@ packages=(
   xvfb xauth gocryptfs util-linux xdg-utils
   qt6-svg-dev libxcb1-dev libxcb-keysyms1-dev x11proto-dev
   openbox trayer xdotool imagemagick libsecret-tools x11-utils fonts-dejavu-core
-  fonts-noto-color-emoji
+  fonts-noto-color-emoji libfontconfig-dev
 )
 
 missing=()

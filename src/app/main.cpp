@@ -61,6 +61,8 @@ int main(int argc, char** argv) {
     // Whether the files exist is looked at beside the start: one on a share that stopped answering
     // must not keep the window from showing.
     QFuture<QList<QUrl>> files = Startup::existingFilesLater(Startup::filePathsFrom(arguments, QDir::currentPath()));
+    // While the display is connected and the single-instance claim waits for the bus.
+    Theme::loadFontConfigurationEarly();
     QApplication app(argc, argv);
     QApplication::setStyle(new ShellStyle(QApplication::style()->name()));
     QApplication::setApplicationName(QStringLiteral("Larkhold"));

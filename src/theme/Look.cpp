@@ -8,6 +8,9 @@
 #include <QPainter>
 #include <QPixmapCache>
 #include <algorithm>
+#include <fontconfig/fontconfig.h>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace larkhold {
@@ -132,6 +135,14 @@ qreal widthScale(const QFont& desktop) {
     const qreal scale = width > 0 ? std::clamp(kDesignedWidth / width, 0.85, 1.0) : 1.0;
     scales.insert(key, scale);
     return scale;
+}
+
+void loadFontConfigurationEarly() {
+    // Reading the configuration and the caches of every face is the largest piece of the first window's
+    // construction. Fontconfig keeps the configuration read first: should the first font come before
+    // this thread is done, it reads one of its own and nothing waits. Detached: it must not hold up the end.
+    static std::once_flag started;
+    std::call_once(started, [] { std::thread([] { FcInit(); }).detach(); });
 }
 
 QFont font(qreal pixelSize, QFont::Weight weight, FontDesign design) {

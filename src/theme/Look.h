@@ -65,6 +65,9 @@ enum class FontDesign { standard, rounded, monospaced };
 QFont font(qreal pixelSize, QFont::Weight weight = QFont::Normal, FontDesign design = FontDesign::standard);
 // The factor `font` applies to a face: 1 for one as narrow as the designs' or narrower, at least 0.85.
 qreal widthScale(const QFont& face);
+// Reads the desktop's font configuration on a thread of its own, so that the first window's first font
+// does not wait for it. Meant for the start, before the application object; later calls do nothing.
+void loadFontConfigurationEarly();
 
 // ---- painting helpers ----
 
