@@ -137,23 +137,28 @@ def rss_mb(pid):
     return 0
 
 
+def list_bench_vaults(desktop):
+    """The vaults every start of the benchmark lists: VAULTS of them, every fourth a Pocket Vault."""
+    records = []
+    for i in range(VAULTS):
+        name = f"Vault {i + 1:02d}"
+        kind = "pocket" if i % 4 == 3 else "standard"
+        path = os.path.join(desktop.vault_dir, name + (".pocketvault" if kind == "pocket" else ".sparsebundle"))
+        if kind == "standard":
+            os.makedirs(os.path.join(path, "bands"))
+        else:
+            with open(path, "wb") as f:
+                f.truncate(2 * 1048576 + 240)
+        records.append(harness.VaultRecord(id=str(uuid.uuid4()).upper(), kind=kind, name=name, bundlePath=path,
+                                           maxSizeMB=1 if kind == "pocket" else 1024, createdAt=0,
+                                           excludedFromCloud=False, requireTouchID=False,
+                                           openInFinderAfterUnlock=False, autoOpenAtLaunch=False))
+    desktop.list_vaults(records)
+
+
 def main():
     with harness.Desktop("startup-bench", tray=False, wm=False) as desktop:
-        records = []
-        for i in range(VAULTS):
-            name = f"Vault {i + 1:02d}"
-            kind = "pocket" if i % 4 == 3 else "standard"
-            path = os.path.join(desktop.vault_dir, name + (".pocketvault" if kind == "pocket" else ".sparsebundle"))
-            if kind == "standard":
-                os.makedirs(os.path.join(path, "bands"))
-            else:
-                with open(path, "wb") as f:
-                    f.truncate(2 * 1048576 + 240)
-            records.append(harness.VaultRecord(id=str(uuid.uuid4()).upper(), kind=kind, name=name, bundlePath=path,
-                                               maxSizeMB=1 if kind == "pocket" else 1024, createdAt=0,
-                                               excludedFromCloud=False, requireTouchID=False,
-                                               openInFinderAfterUnlock=False, autoOpenAtLaunch=False))
-        desktop.list_vaults(records)
+        list_bench_vaults(desktop)
 
         bare_binary = os.path.join(os.environ["LARKHOLD_BUILD_DIR"], "bench", "bench_bare_window")
         times, bare_times, children, libraries, bare_libraries, later = [], [], [], [], [], []

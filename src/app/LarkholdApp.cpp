@@ -34,9 +34,17 @@
 #include <QEvent>
 #include <QTimer>
 #include <chrono>
+#include <malloc.h>
 #include <utility>
 
 namespace larkhold {
+
+namespace {
+
+// How long after the launch wiring the start's scratch memory is handed back.
+constexpr std::chrono::seconds kSettleAfterLaunch{3};
+
+} // namespace
 
 LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSingleInstance* instance)
     : application_(application), defaults_(defaults), instance_(instance) {
@@ -197,6 +205,9 @@ void LarkholdApp::finishLaunching() {
     const QList<QUrl> files = std::exchange(pendingFiles_, {});
     if (!files.isEmpty())
         delegate_->addToVault(files);
+    // The start leaves the heap full of holes (the first layout's and paint's scratch, the launch's
+    // replies), which stay resident until handed back; by now the start's own work has long settled.
+    QTimer::singleShot(kSettleAfterLaunch, this, [] { malloc_trim(0); });
 }
 
 void LarkholdApp::showMainWindow() {

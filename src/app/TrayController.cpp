@@ -43,7 +43,10 @@ TrayController::TrayController(VaultStore& store, Defaults& defaults, ShellActio
 
 void TrayController::start() {
     apply();
-    prepareExtra();
+    // Made ready only where a tray shows the icon: without one nobody can open it, and should a tray
+    // come later the first click makes it.
+    if (isTrayAvailable())
+        prepareExtra();
 }
 
 TrayController::~TrayController() {
@@ -71,7 +74,7 @@ void TrayController::apply() {
     if (kind_ != TrayExtraKind::none) {
         icon_ = new QSystemTrayIcon(this);
         icon_->setToolTip(QStringLiteral("Larkhold"));
-        // The panel is made by start(), or when it is first opened.
+        // The panel is made by start() while a tray is there, or when it is first opened.
         if (kind_ == TrayExtraKind::menu) {
             menu_ = new TrayMenu(store_, actions_, statusCache());
             icon_->setContextMenu(menu_);

@@ -25,8 +25,8 @@ public:
     TrayController(VaultStore& store, Defaults& defaults, ShellActions actions, QObject* parent = nullptr);
     ~TrayController() override;
 
-    // Puts the extra in the tray as the settings say, its panel made ready: none of it is needed by
-    // the first window, which does not wait for it.
+    // Puts the extra in the tray as the settings say, its panel made ready while a tray shows it: none
+    // of it is needed by the first window, which does not wait for it.
     void start();
 
     TrayExtraKind kind() const { return kind_; }

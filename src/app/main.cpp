@@ -20,6 +20,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <cstdio>
+#include <malloc.h>
 
 using namespace larkhold;
 
@@ -33,6 +34,11 @@ void printError(const char* text) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Every thread that allocates would otherwise get a heap of its own (the font configuration's
+    // reader, the store's and Qt's pools: some thirty by the first idle moment), each keeping pages
+    // after its thread is gone. The few threads here never contend for two.
+    mallopt(M_ARENA_MAX, 2);
+
     const QStringList arguments = [&] {
         QStringList list;
         for (int i = 0; i < argc; ++i)

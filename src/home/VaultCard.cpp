@@ -12,24 +12,19 @@
 namespace larkhold {
 
 VaultCard::VaultCard(const Vault& vault, HomeContext context, QWidget* parent)
-    : QWidget(parent), vault_(vault), context_(std::move(context)) {
+    : QWidget(parent), vault_(vault), context_(std::move(context)),
+      hoverAnimation_(this, Theme::kHoverAnimationMs, Tween::Curve::easeOut,
+                      [this](qreal value) {
+                          hover_ = value;
+                          update();
+                      }),
+      stateAnimation_(this, Theme::kStateAnimationMs, Tween::Curve::easeOut, [this](qreal value) {
+          openness_ = value;
+          update();
+      }) {
     setObjectName(QStringLiteral("vaultCard"));
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    hoverAnimation_.setParent(this);
-    stateAnimation_.setParent(this);
-    hoverAnimation_.setDuration(Theme::kHoverAnimationMs);
-    hoverAnimation_.setEasingCurve(Theme::easeOut());
-    connect(&hoverAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-        hover_ = v.toReal();
-        update();
-    });
-    stateAnimation_.setDuration(Theme::kStateAnimationMs);
-    stateAnimation_.setEasingCurve(Theme::easeOut());
-    connect(&stateAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-        openness_ = v.toReal();
-        update();
-    });
     build();
 
     if (VaultStore* store = context_.store) {
@@ -177,10 +172,7 @@ void VaultCard::refresh() {
     const bool wasUnlocked = model_.unlocked;
     model_ = VaultCardModel::make(input);
     if (wasUnlocked != model_.unlocked && isVisible()) {
-        stateAnimation_.stop();
-        stateAnimation_.setStartValue(openness_);
-        stateAnimation_.setEndValue(model_.unlocked ? 1.0 : 0.0);
-        stateAnimation_.start();
+        stateAnimation_.run(openness_, model_.unlocked ? 1.0 : 0.0);
     } else if (!isVisible()) {
         openness_ = model_.unlocked ? 1 : 0;
     }
@@ -250,18 +242,12 @@ void VaultCard::paintEvent(QPaintEvent*) {
 
 void VaultCard::enterEvent(QEnterEvent* event) {
     QWidget::enterEvent(event);
-    hoverAnimation_.stop();
-    hoverAnimation_.setStartValue(hover_);
-    hoverAnimation_.setEndValue(1.0);
-    hoverAnimation_.start();
+    hoverAnimation_.run(hover_, 1.0);
 }
 
 void VaultCard::leaveEvent(QEvent* event) {
     QWidget::leaveEvent(event);
-    hoverAnimation_.stop();
-    hoverAnimation_.setStartValue(hover_);
-    hoverAnimation_.setEndValue(0.0);
-    hoverAnimation_.start();
+    hoverAnimation_.run(hover_, 0.0);
 }
 
 void VaultCard::contextMenuEvent(QContextMenuEvent* event) {

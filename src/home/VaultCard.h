@@ -3,8 +3,8 @@
 #include "HomeContext.h"
 #include "HomeModels.h"
 #include "Theme.h"
+#include "Tween.h"
 
-#include <QVariantAnimation>
 #include <QWidget>
 
 class QHBoxLayout;
@@ -72,8 +72,8 @@ private:
 
     qreal hover_ = 0;
     qreal openness_ = 0;
-    QVariantAnimation hoverAnimation_;
-    QVariantAnimation stateAnimation_;
+    Tween hoverAnimation_;
+    Tween stateAnimation_;
 };
 
 } // namespace larkhold

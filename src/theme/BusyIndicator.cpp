@@ -7,16 +7,12 @@
 
 namespace larkhold {
 
-BusyIndicator::BusyIndicator(int size, QWidget* parent) : QWidget(parent), size_(size) {
+BusyIndicator::BusyIndicator(int size, QWidget* parent)
+    : QWidget(parent), size_(size), spin_(this, 900, Tween::Curve::linear, [this](qreal value) {
+          angle_ = value;
+          update();
+      }) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    spin_.setStartValue(0.0);
-    spin_.setEndValue(360.0);
-    spin_.setDuration(900);
-    spin_.setLoopCount(-1);
-    connect(&spin_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        angle_ = value.toReal();
-        update();
-    });
 }
 
 QSize BusyIndicator::sizeHint() const {
@@ -24,7 +20,7 @@ QSize BusyIndicator::sizeHint() const {
 }
 
 void BusyIndicator::showEvent(QShowEvent*) {
-    spin_.start();
+    spin_.run(0.0, 360.0, -1);
 }
 void BusyIndicator::hideEvent(QHideEvent*) {
     spin_.stop();

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QVariantAnimation>
+#include "Tween.h"
+
 #include <QWidget>
 
 namespace larkhold {
@@ -22,7 +23,7 @@ protected:
 private:
     int size_;
     qreal angle_ = 0;
-    QVariantAnimation spin_;
+    Tween spin_;
 };
 
 } // namespace larkhold

@@ -15,18 +15,15 @@ constexpr int kArrowWidth = 22;
 } // namespace
 
 CapsuleButton::CapsuleButton(const QString& text, int horizontalPadding, QFont font, QWidget* parent)
-    : QPushButton(text, parent), hPad_(horizontalPadding) {
+    : QPushButton(text, parent), hPad_(horizontalPadding),
+      pressAnimation_(this, Theme::kPressAnimationMs, Tween::Curve::easeOut, [this](qreal value) {
+          press_ = value;
+          update();
+      }) {
     setFont(font);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setCursor(Qt::ArrowCursor);
     setAttribute(Qt::WA_Hover);
-    pressAnimation_.setParent(this);
-    pressAnimation_.setDuration(Theme::kPressAnimationMs);
-    pressAnimation_.setEasingCurve(Theme::easeOut());
-    connect(&pressAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        press_ = value.toReal();
-        update();
-    });
     connect(this, &QPushButton::pressed, this, [this] { animatePress(true); });
     connect(this, &QPushButton::released, this, [this] { animatePress(false); });
 }
@@ -79,13 +76,11 @@ QSize CapsuleButton::minimumSizeHint() const {
 
 void CapsuleButton::animatePress(bool down) {
     pressAnimation_.stop();
-    pressAnimation_.setStartValue(press_);
-    pressAnimation_.setEndValue(down ? 1.0 : 0.0);
     if (!isVisible()) {
         press_ = down ? 1.0 : 0.0;
         return;
     }
-    pressAnimation_.start();
+    pressAnimation_.run(press_, down ? 1.0 : 0.0);
 }
 
 void CapsuleButton::mousePressEvent(QMouseEvent* event) {

@@ -6,7 +6,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
-#include <QVariantAnimation>
+#include "Tween.h"
 
 class QPainter;
 class QMouseEvent;
@@ -61,7 +61,7 @@ private:
     int hPad_;
     QPointer<QMenu> pullDown_;
     qreal press_ = 0;
-    QVariantAnimation pressAnimation_;
+    Tween pressAnimation_;
 };
 
 // The filled call-to-action button: white semibold text on a gradient capsule; fades to 0.75 while held.

@@ -9,14 +9,11 @@ namespace larkhold {
 CapacityBar::CapacityBar(QWidget* parent) : CapacityBar(0, false, parent) {}
 
 CapacityBar::CapacityBar(double fraction, bool sealed, QWidget* parent)
-    : QWidget(parent), fraction_(fraction), shown_(fraction), sealed_(sealed) {
-    animation_.setParent(this);
-    animation_.setDuration(Theme::kFractionAnimationMs);
-    animation_.setEasingCurve(Theme::easeOut());
-    connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        shown_ = value.toDouble();
-        update();
-    });
+    : QWidget(parent), fraction_(fraction), shown_(fraction), sealed_(sealed),
+      animation_(this, Theme::kFractionAnimationMs, Tween::Curve::easeOut, [this](qreal value) {
+          shown_ = value;
+          update();
+      }) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFixedHeight(kHeight);
 }
@@ -32,13 +29,11 @@ void CapacityBar::setFraction(double fraction) {
         update();
         return;
     }
-    animation_.setStartValue(from);
-    animation_.setEndValue(std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0));
-    animation_.start();
+    animation_.run(from, std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0));
 }
 
 bool CapacityBar::isAnimating() const {
-    return animation_.state() == QAbstractAnimation::Running;
+    return animation_.isRunning();
 }
 
 void CapacityBar::setSealed(bool sealed) {

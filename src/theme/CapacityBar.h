@@ -2,7 +2,7 @@
 
 #include "Capacity.h"
 
-#include <QVariantAnimation>
+#include "Tween.h"
 #include <QWidget>
 
 namespace larkhold {
@@ -36,7 +36,7 @@ private:
     double fraction_ = 0;
     double shown_ = 0;
     bool sealed_ = false;
-    QVariantAnimation animation_;
+    Tween animation_;
 };
 
 } // namespace larkhold

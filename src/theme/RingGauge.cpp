@@ -14,15 +14,11 @@ RingGauge::RingGauge(QWidget* parent) : RingGauge(0, 40, 4, QColor(), QColor(), 
 RingGauge::RingGauge(double fraction, qreal size, qreal thickness, QColor color, QColor track, bool sealed,
                      QWidget* parent)
     : QWidget(parent), fraction_(fraction), shown_(fraction), size_(size), thickness_(thickness),
-      color_(std::move(color)), track_(std::move(track)), sealed_(sealed) {
-    // A child of the widget it moves, where whoever waits for the widget to come to rest finds it.
-    animation_.setParent(this);
-    animation_.setDuration(Theme::kFractionAnimationMs);
-    animation_.setEasingCurve(Theme::easeOut());
-    connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        shown_ = value.toDouble();
-        update();
-    });
+      color_(std::move(color)), track_(std::move(track)), sealed_(sealed),
+      animation_(this, Theme::kFractionAnimationMs, Tween::Curve::easeOut, [this](qreal value) {
+          shown_ = value;
+          update();
+      }) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
@@ -39,13 +35,11 @@ void RingGauge::setFraction(double fraction) {
         update();
         return;
     }
-    animation_.setStartValue(from);
-    animation_.setEndValue(to);
-    animation_.start();
+    animation_.run(from, to);
 }
 
 bool RingGauge::isAnimating() const {
-    return animation_.state() == QAbstractAnimation::Running;
+    return animation_.isRunning();
 }
 
 void RingGauge::setDiameter(qreal size) {

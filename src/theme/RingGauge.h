@@ -3,7 +3,7 @@
 #include "Look.h"
 
 #include <QPointer>
-#include <QVariantAnimation>
+#include "Tween.h"
 #include <QWidget>
 
 namespace larkhold {
@@ -53,7 +53,7 @@ private:
     QColor track_;
     bool sealed_ = false;
     QPointer<QWidget> center_;
-    QVariantAnimation animation_;
+    Tween animation_;
 };
 
 } // namespace larkhold

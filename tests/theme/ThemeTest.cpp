@@ -187,10 +187,15 @@ TEST(ThemeWidgetsTest, GaugeAndBarAnimateToTheirNewValueWhileShown) {
     auto* bar = new CapacityBar(0.1, false);
     layout->addWidget(ring);
     layout->addWidget(bar);
+    // Turns while shown, but is nobody's child animation: a screen shot waiting for rest would wait forever.
+    layout->addWidget(new BusyIndicator(16));
     box.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&box, 60000));
+    // At rest nothing holds an animation: a window of many of them keeps none until one moves.
+    EXPECT_TRUE(box.findChildren<QAbstractAnimation*>().isEmpty());
     ring->setFraction(0.9);
     bar->setFraction(0.9);
+    EXPECT_EQ(box.findChildren<QAbstractAnimation*>().size(), 2);
     EXPECT_TRUE(ring->isAnimating());
     EXPECT_TRUE(bar->isAnimating());
     EXPECT_EQ(bar->fillGradient(), GradientKind::warning); // the colour follows at once
