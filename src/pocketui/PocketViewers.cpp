@@ -149,6 +149,19 @@ void PdfItemView::showPdf(const QUuid& id, ByteView bytes) {
     if (shown_ == key)
         return;
     wipe();
+    // Qt's page renderer keeps a page request that its thread reached only after the document had
+    // closed as still under way, and never asks for that page at that size again: the next
+    // document would stay blank where that page goes. A view that showed one gives way to a fresh one.
+    // Handled as plain widgets: the PDF widgets' library is the module's, not linked here.
+    if (loads_ > 0) {
+        QWidget* old = view_;
+        QPdfView* fresh = newPdfView(document_, this);
+        QWidget* shown = fresh;
+        delete layout()->replaceWidget(old, shown);
+        delete old;
+        view_ = fresh;
+        shown->show();
+    }
     shown_ = key;
     bytes_ = QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
     buffer_.setBuffer(&bytes_);

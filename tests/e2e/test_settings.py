@@ -103,8 +103,10 @@ class PanicShortcut(DesktopTestCase):
         # design, automatic locking, after, screen lock, sleep, quit, the panic switch, the recorder.
         d.key(*(["Tab"] * 7), "space")
         d.key("ctrl+alt+j")
-        wait_until(lambda: d.read_setting("panicKeyCode") in (38, "38"), "the recorded key code of J")
-        self.assertIn(d.read_setting("panicModifiers"), (0x1800, "6144"))
+        # The key code and the modifiers are written one after the other: both are waited for.
+        wait_until(lambda: d.read_setting("panicKeyCode") in (38, "38")
+                   and d.read_setting("panicModifiers") in (0x1800, "6144"),
+                   "the recorded key code of J with Ctrl+Alt")
         d.screenshot("recorded")
 
         # The old combination is back with the desktop; the new one is ours.

@@ -110,6 +110,10 @@ protected:
         window = std::make_unique<MainWindow>(deps);
         // Only files are looked at, off the GUI thread; the fake secret store is not shared with a worker.
         window->statusCache().setProbes(&probeVaultFile, [](const QUuid&) { return false; });
+        // The tests look again through settleStatus(); a timed look in between could take a probe's
+        // place, and a slow look on a loaded machine must not show as a disk that does not answer.
+        window->statusCache().setInterval(std::chrono::hours(1));
+        window->statusCache().setDeadline(std::chrono::seconds(60));
         storeHost->setParentWindow([w = window.get()] { return w; });
         if (show) {
             window->show();

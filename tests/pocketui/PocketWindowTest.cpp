@@ -106,9 +106,11 @@ protected:
         QApplication::sendEvent(target, &dropped);
         delete mime;
         // The files are read off the GUI thread; the tests look at what they became.
-        for (QWidget* widget = target; widget; widget = widget->parentWidget())
-            if (auto* editor = qobject_cast<PocketEditor*>(widget))
+        for (QWidget* widget = target; widget; widget = widget->parentWidget()) {
+            if (auto* editor = qobject_cast<PocketEditor*>(widget)) {
                 EXPECT_TRUE(eventually([editor] { return editor->model().document()->importsUnderWay() == 0; }));
+            }
+        }
     }
 
     void select(PocketEditor* editor, int row) { editor->itemList()->setCurrentIndex(editor->itemModel()->index(row)); }

@@ -57,28 +57,35 @@ bool pdfDrawn(QWidget* view) {
     return false;
 }
 
-// Everything that moves on its own has come to rest: animations that end have ended, PDF pages are
-// drawn. The screen then shows what a user sees once it settles.
-bool atRest(QWidget* window) {
+// What still moves on its own: animations that end and have not ended, PDF pages not drawn yet. The
+// screen shows what a user sees once nothing is left here.
+QStringList stillMoving(QWidget* window) {
+    QStringList moving;
     for (const QAbstractAnimation* animation : window->findChildren<QAbstractAnimation*>()) {
-        if (animation->state() == QAbstractAnimation::Running && animation->loopCount() >= 0)
-            return false;
+        if (animation->state() == QAbstractAnimation::Running && animation->loopCount() >= 0) {
+            const auto* owner = qobject_cast<const QWidget*>(animation->parent());
+            moving.append(QStringLiteral("an animation of ") +
+                          (owner ? describe(owner) : QStringLiteral("the window")));
+        }
     }
     for (QWidget* child : window->findChildren<QWidget*>()) {
         if (child->inherits("QPdfView") && !pdfDrawn(static_cast<QAbstractScrollArea*>(child)->viewport()))
-            return false;
+            moving.append(QStringLiteral("the page of ") + describe(child));
     }
-    return true;
+    return moving;
 }
 
-bool settle(QWidget* widget) {
+// Empty once everything has come to rest; otherwise what had not after a generous wait.
+QStringList settle(QWidget* widget) {
     for (int i = 0; i < 3; ++i) {
         if (widget->layout())
             widget->layout()->activate();
         QApplication::processEvents();
     }
     QWidget* window = widget->window();
-    return QTest::qWaitFor([window] { return atRest(window); }, 60'000);
+    if (QTest::qWaitFor([window] { return stillMoving(window).isEmpty(); }, 60'000))
+        return {};
+    return stillMoving(window);
 }
 
 QStringList imageProblems(const QImage& image) {
@@ -176,8 +183,11 @@ ScreenReport renderScreen(QWidget* widget, const QString& area, const QString& n
         useColorScheme(dark);
         if (options.beforeGrab)
             options.beforeGrab(dark);
-        if (!settle(widget))
-            report.problems.append(QStringLiteral("animations or PDF pages never came to rest"));
+        const QStringList moving = settle(widget);
+        if (!moving.isEmpty())
+            report.problems.append(QStringLiteral("%1 (%2): never came to rest: %3")
+                                       .arg(name, dark ? QStringLiteral("dark") : QStringLiteral("light"),
+                                            moving.join(QStringLiteral(", "))));
         const QPixmap shot = widget->grab();
         const QString path =
             QDir(screensDir())

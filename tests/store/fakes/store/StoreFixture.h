@@ -169,6 +169,10 @@ protected:
         deps.clock = &clock;
         deps.host = &host;
         deps.dataFolder = dataFolder();
+        // A look or a fake tool's size count on a loaded machine may take longer than the desktop's
+        // deadline; only the tests of a share that stops answering want a look to miss it, and they
+        // set their own.
+        deps.fileLookDeadline = std::chrono::seconds(60);
         return deps;
     }
 
