@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fuse3/fuse_lowlevel.h>
 #include <linux/falloc.h>
+#include <new>
 #include <unistd.h>
 #include <vector>
 
@@ -85,8 +86,7 @@ void replyAttr(fuse_req_t req, fuse_ino_t ino) {
     }
 }
 
-void opInit(void* userdata, fuse_conn_info* conn) {
-    (void)userdata;
+void opInit(void*, fuse_conn_info* conn) {
     // Large requests keep the per-request cost low. The disk is opened for direct I/O: the file
     // system above it caches what it needs, a second copy in this folder's page cache would only
     // cost memory, and the ext4 tools that read the disk beside the loop device always see what
@@ -226,11 +226,15 @@ void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
 }
 
 // Each worker reads into a buffer of its own that lives as long as it does: no allocation per
-// request, and the pages stay mapped from one request to the next.
+// request, and the pages stay mapped from one request to the next. Null when memory ran out.
 std::uint8_t* readBuffer(std::size_t size) {
     thread_local std::vector<std::uint8_t> buffer;
     if (buffer.size() < size) {
-        buffer.resize(size);
+        try {
+            buffer.resize(size);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
     }
     return buffer.data();
 }
@@ -248,11 +252,11 @@ void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file
         break; // nothing to read back; the page cache may still ask before a write
     case kCheckIno:
         buf = readBuffer(size);
-        n = s.readReport(reinterpret_cast<char*>(buf), size, static_cast<std::uint64_t>(offset));
+        n = buf ? s.readReport(reinterpret_cast<char*>(buf), size, static_cast<std::uint64_t>(offset)) : -ENOMEM;
         break;
     case kDiskIno:
         buf = readBuffer(size);
-        n = s.store().read(buf, size, static_cast<std::uint64_t>(offset));
+        n = buf ? s.store().read(buf, size, static_cast<std::uint64_t>(offset)) : -ENOMEM;
         break;
     default:
         n = -EACCES;
