@@ -11,6 +11,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -20,7 +21,9 @@ namespace {
 
 constexpr std::uint64_t kSectorsPerBand = kBandSize / kSectorSize;
 constexpr std::size_t kMaxOpenBands = 512;
-constexpr std::uint64_t kWriteBehindBytes = 256u << 10;
+// Requests at least this long are taken for part of a stream (a file copied in or out, a file
+// system writing back).
+constexpr std::uint64_t kStreamBytes = 256u << 10;
 
 std::atomic<std::uint64_t> nextGeneration{1};
 
@@ -91,11 +94,36 @@ BandRun bandRun(std::uint64_t sector, std::uint64_t sectorsLeft) {
     return {sector, sector / kSectorsPerBand, within, std::min(sectorsLeft, kSectorsPerBand - within)};
 }
 
+#ifndef RWF_DONTCACHE
+#define RWF_DONTCACHE 0x00000080
+#endif
+
+// A stream's band data passes through this system's page cache only on its way: the file system
+// above the disk keeps what it needs, so a second copy here would only double the memory a large
+// copy takes, and pages dropped as soon as they are read or written back are the ones the next
+// request gets, where new ones cost far more. Short requests stay cached: random reads of a small
+// file are served from memory the next time, and small writes still gather before they go to disk.
+// Kernels and file systems without the flag refuse it, and get plain I/O.
+std::atomic<bool> uncachedStreams{true};
+
+ssize_t bandIo(bool write, int fd, std::uint8_t* data, std::size_t length, off_t offset) {
+    if (length >= kStreamBytes && uncachedStreams.load(std::memory_order_relaxed)) {
+        iovec v{data, length};
+        const ssize_t n =
+            write ? ::pwritev2(fd, &v, 1, offset, RWF_DONTCACHE) : ::preadv2(fd, &v, 1, offset, RWF_DONTCACHE);
+        if (n >= 0 || errno != EOPNOTSUPP) {
+            return n;
+        }
+        uncachedStreams = false;
+    }
+    return write ? ::pwrite(fd, data, length, offset) : ::pread(fd, data, length, offset);
+}
+
 // pread until `length` bytes or the end of the file; the number read, or -1 with errno set.
 long readFully(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset) {
     std::size_t got = 0;
     while (got < length) {
-        ssize_t r = ::pread(fd, out + got, length - got, static_cast<off_t>(offset + got));
+        ssize_t r = bandIo(false, fd, out + got, length - got, static_cast<off_t>(offset + got));
         if (r < 0 && errno == EINTR) {
             continue;
         }
@@ -113,7 +141,8 @@ long readFully(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offs
 // pwrite of every byte; 0, or -ENOSPC when the folder's disk is full, or -EIO.
 int writeFully(int fd, const std::uint8_t* in, std::size_t length, std::uint64_t offset) {
     for (std::size_t put = 0; put < length;) {
-        ssize_t w = ::pwrite(fd, in + put, length - put, static_cast<off_t>(offset + put));
+        ssize_t w =
+            bandIo(true, fd, const_cast<std::uint8_t*>(in + put), length - put, static_cast<off_t>(offset + put));
         if (w < 0 && errno == EINTR) {
             continue;
         }
@@ -486,10 +515,10 @@ long BandStore::writeSectors(const std::uint8_t* in, std::uint64_t firstSector, 
                 if (int rc = writeFully(b->fd, c->scratch.data(), bytes, offset); rc != 0) {
                     return rc;
                 }
-                if (bytes >= kWriteBehindBytes) {
-                    // A long write is a stream (a file copied in, a file system writing back): its
-                    // pages go to the disk now, while the next ones are encrypted, rather than
-                    // all at the next sync.
+                if (bytes >= kStreamBytes) {
+                    // A stream's pages go to the disk now, while the next ones are encrypted, rather
+                    // than all at the next sync (an uncached write starts that itself; plain I/O
+                    // has to ask).
                     (void)::sync_file_range(b->fd, static_cast<off_t>(offset), static_cast<off_t>(bytes),
                                             SYNC_FILE_RANGE_WRITE);
                 }

@@ -8,35 +8,85 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fuse3/fuse.h>
+#include <fuse3/fuse_lowlevel.h>
 #include <linux/falloc.h>
+#include <new>
 #include <unistd.h>
+#include <vector>
 
 namespace larkhold::diskimage {
 
 namespace {
 
-constexpr const char* kDisk = "/disk";
-
 // Worker threads serving requests. They stay for the service's life: each keeps its cipher
 // contexts and buffers, which a thread started for a burst of requests would have to build anew.
 constexpr unsigned kWorkers = 16;
-constexpr const char* kName = "/name";
-constexpr const char* kCheck = "/check";
 
-DiskServer& server() {
-    return *static_cast<DiskServer*>(fuse_get_context()->private_data);
+// The folder holds a fixed set of files, so each has a fixed inode number and no lookup needs a
+// table: requests name the file by number, with no path to resolve and no lock to take.
+constexpr fuse_ino_t kRootIno = FUSE_ROOT_ID;
+constexpr fuse_ino_t kDiskIno = 2;
+constexpr fuse_ino_t kNameIno = 3;
+constexpr fuse_ino_t kCheckIno = 4;
+// The files never change, so the kernel may keep what it learnt about them.
+constexpr double kAttrTimeout = 3600;
+
+DiskServer& server(fuse_req_t req) {
+    return *static_cast<DiskServer*>(fuse_req_userdata(req));
 }
 
-bool isName(const char* path) {
-    return std::strcmp(path, kName) == 0 && server().offersName();
+// The file an inode number stands for, or 0 when this service offers no such file.
+fuse_ino_t offered(DiskServer& s, fuse_ino_t ino) {
+    switch (ino) {
+    case kRootIno:
+    case kDiskIno:
+        return ino;
+    case kNameIno:
+        return s.offersName() ? ino : 0;
+    case kCheckIno:
+        return s.offersCheck() ? ino : 0;
+    default:
+        return 0;
+    }
 }
 
-bool isCheck(const char* path) {
-    return std::strcmp(path, kCheck) == 0 && server().offersCheck();
+bool attributes(DiskServer& s, fuse_ino_t ino, struct stat* st) {
+    std::memset(st, 0, sizeof *st);
+    st->st_ino = ino;
+    st->st_uid = ::getuid();
+    st->st_gid = ::getgid();
+    st->st_nlink = 1;
+    switch (offered(s, ino)) {
+    case kRootIno:
+        st->st_mode = S_IFDIR | 0700;
+        st->st_nlink = 2;
+        return true;
+    case kDiskIno:
+        st->st_mode = S_IFREG | 0600;
+        st->st_size = static_cast<off_t>(s.store().size());
+        st->st_blksize = kSectorSize;
+        return true;
+    case kNameIno:
+        st->st_mode = S_IFREG | 0200;
+        return true;
+    case kCheckIno:
+        st->st_mode = S_IFREG | 0400;
+        return true;
+    default:
+        return false;
+    }
 }
 
-void* opInit(fuse_conn_info* conn, fuse_config* cfg) {
+void replyAttr(fuse_req_t req, fuse_ino_t ino) {
+    struct stat st {};
+    if (attributes(server(req), ino, &st)) {
+        fuse_reply_attr(req, &st, kAttrTimeout);
+    } else {
+        fuse_reply_err(req, ENOENT);
+    }
+}
+
+void opInit(void*, fuse_conn_info* conn) {
     // Large requests keep the per-request cost low. The disk is opened for direct I/O: the file
     // system above it caches what it needs, a second copy in this folder's page cache would only
     // cost memory, and the ext4 tools that read the disk beside the loop device always see what
@@ -50,116 +100,207 @@ void* opInit(fuse_conn_info* conn, fuse_config* cfg) {
     // be outstanding at once, and the default (12) leaves workers idle while a queue of reads waits.
     conn->max_background = kWorkers * 4;
     conn->congestion_threshold = kWorkers * 3;
-    cfg->attr_timeout = 3600;
-    cfg->entry_timeout = 3600;
-    cfg->negative_timeout = 3600;
-    return fuse_get_context()->private_data;
 }
 
-int opGetattr(const char* path, struct stat* st, fuse_file_info*) {
-    std::memset(st, 0, sizeof *st);
-    st->st_uid = ::getuid();
-    st->st_gid = ::getgid();
-    st->st_nlink = 1;
-    if (std::strcmp(path, "/") == 0) {
-        st->st_mode = S_IFDIR | 0700;
-        st->st_nlink = 2;
-    } else if (std::strcmp(path, kDisk) == 0) {
-        st->st_mode = S_IFREG | 0600;
-        st->st_size = static_cast<off_t>(server().store().size());
-        st->st_blksize = kSectorSize;
-    } else if (isName(path)) {
-        st->st_mode = S_IFREG | 0200;
-    } else if (isCheck(path)) {
-        st->st_mode = S_IFREG | 0400;
+void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    fuse_entry_param e{};
+    e.attr_timeout = kAttrTimeout;
+    e.entry_timeout = kAttrTimeout;
+    fuse_ino_t ino = 0;
+    if (parent == kRootIno) {
+        if (std::strcmp(name, "disk") == 0) {
+            ino = kDiskIno;
+        } else if (std::strcmp(name, "name") == 0) {
+            ino = kNameIno;
+        } else if (std::strcmp(name, "check") == 0) {
+            ino = kCheckIno;
+        }
+    }
+    if (ino != 0 && attributes(server(req), ino, &e.attr)) {
+        e.ino = ino;
+        fuse_reply_entry(req, &e);
+    } else if (parent == kRootIno) {
+        fuse_reply_entry(req, &e); // no such file, which the kernel may remember as long as the others
     } else {
-        return -ENOENT;
+        fuse_reply_err(req, ENOTDIR);
     }
-    return 0;
 }
 
-int opReaddir(const char* path, void* buf, fuse_fill_dir_t fill, off_t, fuse_file_info*, fuse_readdir_flags) {
-    if (std::strcmp(path, "/") != 0) {
-        return -ENOTDIR;
-    }
-    fill(buf, ".", nullptr, 0, fuse_fill_dir_flags{});
-    fill(buf, "..", nullptr, 0, fuse_fill_dir_flags{});
-    fill(buf, kDisk + 1, nullptr, 0, fuse_fill_dir_flags{});
-    if (server().offersName()) {
-        fill(buf, kName + 1, nullptr, 0, fuse_fill_dir_flags{});
-    }
-    if (server().offersCheck()) {
-        fill(buf, kCheck + 1, nullptr, 0, fuse_fill_dir_flags{});
-    }
-    return 0;
+void opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+    replyAttr(req, ino);
 }
 
-int opOpen(const char* path, fuse_file_info* fi) {
-    if (std::strcmp(path, kDisk) == 0) {
+void opSetattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int valid, fuse_file_info*) {
+    DiskServer& s = server(req);
+    ino = offered(s, ino);
+    if (ino == 0) {
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    if (valid & (FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID)) {
+        fuse_reply_err(req, ENOSYS);
+        return;
+    }
+    if (valid & FUSE_SET_ATTR_SIZE) {
+        // The disk never changes its size; the name file is filled in by writes alone.
+        const bool same = ino == kDiskIno && static_cast<std::uint64_t>(attr->st_size) == s.store().size();
+        if (!same && ino != kNameIno) {
+            fuse_reply_err(req, ino == kDiskIno ? EINVAL : EACCES);
+            return;
+        }
+    }
+    // The files have no times to keep; refusing to set them would fail tools that touch them.
+    if ((valid & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_ATIME_NOW | FUSE_SET_ATTR_MTIME_NOW)) &&
+        ino == kCheckIno) {
+        fuse_reply_err(req, EACCES);
+        return;
+    }
+    replyAttr(req, ino);
+}
+
+void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info*) {
+    DiskServer& s = server(req);
+    if (ino != kRootIno) {
+        fuse_reply_err(req, ENOTDIR);
+        return;
+    }
+    struct Entry {
+        const char* name;
+        fuse_ino_t ino;
+        mode_t mode;
+    };
+    std::vector<Entry> entries{{".", kRootIno, S_IFDIR}, {"..", kRootIno, S_IFDIR}, {"disk", kDiskIno, S_IFREG}};
+    if (s.offersName()) {
+        entries.push_back({"name", kNameIno, S_IFREG});
+    }
+    if (s.offersCheck()) {
+        entries.push_back({"check", kCheckIno, S_IFREG});
+    }
+    std::vector<char> buf(size);
+    std::size_t used = 0;
+    for (auto i = static_cast<std::size_t>(std::max<off_t>(offset, 0)); i < entries.size(); ++i) {
+        struct stat st {};
+        st.st_ino = entries[i].ino;
+        st.st_mode = entries[i].mode;
+        const std::size_t need = fuse_add_direntry(req, buf.data() + used, size - used, entries[i].name, &st,
+                                                   static_cast<off_t>(i + 1));
+        if (need > size - used) {
+            break;
+        }
+        used += need;
+    }
+    fuse_reply_buf(req, buf.data(), used);
+}
+
+void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    DiskServer& s = server(req);
+    int rc = 0;
+    switch (offered(s, ino)) {
+    case kDiskIno:
         fi->direct_io = 1;
-        server().diskOpened();
-        return 0;
-    }
-    if (isName(path)) {
+        s.diskOpened();
+        break;
+    case kNameIno:
         if ((fi->flags & O_ACCMODE) == O_RDONLY) {
-            return -EACCES;
+            rc = -EACCES;
+            break;
         }
         fi->direct_io = 1;
-        server().beginName();
-        return 0;
-    }
-    if (isCheck(path)) {
+        s.beginName();
+        break;
+    case kCheckIno:
         fi->direct_io = 1;
-        return server().runCheck();
+        rc = s.runCheck();
+        break;
+    case kRootIno:
+        rc = -EISDIR;
+        break;
+    default:
+        rc = -ENOENT;
     }
-    return -ENOENT;
+    if (rc != 0) {
+        fuse_reply_err(req, -rc);
+    } else if (fuse_reply_open(req, fi) == -ENOENT && ino == kDiskIno) {
+        s.diskClosed(); // the opener was interrupted and will never release it
+    }
 }
 
-int opRead(const char* path, char* buf, size_t size, off_t offset, fuse_file_info*) {
-    if (isName(path)) {
-        return 0; // nothing to read back; the page cache may still ask before a write
+// Each worker reads into a buffer of its own that lives as long as it does: no allocation per
+// request, and the pages stay mapped from one request to the next. Null when memory ran out.
+std::uint8_t* readBuffer(std::size_t size) {
+    thread_local std::vector<std::uint8_t> buffer;
+    if (buffer.size() < size) {
+        try {
+            buffer.resize(size);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
     }
-    if (isCheck(path)) {
-        return offset < 0 ? -EINVAL : server().readReport(buf, size, static_cast<std::uint64_t>(offset));
-    }
-    if (std::strcmp(path, kDisk) != 0) {
-        return -EACCES;
-    }
-    return static_cast<int>(
-        server().store().read(reinterpret_cast<std::uint8_t*>(buf), size, static_cast<std::uint64_t>(offset)));
+    return buffer.data();
 }
 
-int opWrite(const char* path, const char* buf, size_t size, off_t offset, fuse_file_info*) {
-    if (std::strcmp(path, kDisk) == 0) {
-        return static_cast<int>(server().store().write(reinterpret_cast<const std::uint8_t*>(buf), size,
-                                                       static_cast<std::uint64_t>(offset)));
+void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info*) {
+    DiskServer& s = server(req);
+    if (offset < 0) {
+        fuse_reply_err(req, EINVAL);
+        return;
     }
-    if (isName(path) && offset >= 0) {
-        return server().writeName(buf, size, static_cast<std::uint64_t>(offset));
+    long n = 0;
+    std::uint8_t* buf = nullptr;
+    switch (offered(s, ino)) {
+    case kNameIno:
+        break; // nothing to read back; the page cache may still ask before a write
+    case kCheckIno:
+        buf = readBuffer(size);
+        n = buf ? s.readReport(reinterpret_cast<char*>(buf), size, static_cast<std::uint64_t>(offset)) : -ENOMEM;
+        break;
+    case kDiskIno:
+        buf = readBuffer(size);
+        n = buf ? s.store().read(buf, size, static_cast<std::uint64_t>(offset)) : -ENOMEM;
+        break;
+    default:
+        n = -EACCES;
     }
-    return -EACCES;
+    if (n < 0) {
+        fuse_reply_err(req, static_cast<int>(-n));
+    } else {
+        fuse_reply_buf(req, reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+    }
 }
 
-int opFlush(const char* path, fuse_file_info*) {
-    return isName(path) ? server().commitName() : 0;
-}
-
-int opRelease(const char* path, fuse_file_info*) {
-    if (std::strcmp(path, kDisk) == 0) {
-        server().diskClosed();
+void opWrite(fuse_req_t req, fuse_ino_t ino, const char* buf, size_t size, off_t offset, fuse_file_info*) {
+    DiskServer& s = server(req);
+    long n = -EACCES;
+    if (ino == kDiskIno) {
+        n = s.store().write(reinterpret_cast<const std::uint8_t*>(buf), size, static_cast<std::uint64_t>(offset));
+    } else if (offered(s, ino) == kNameIno && offset >= 0) {
+        n = s.writeName(buf, size, static_cast<std::uint64_t>(offset));
     }
-    return 0;
-}
-
-int opFsync(const char*, int, fuse_file_info*) {
-    return server().store().sync();
-}
-
-int opTruncate(const char* path, off_t size, fuse_file_info*) {
-    if (std::strcmp(path, kDisk) == 0) {
-        return static_cast<std::uint64_t>(size) == server().store().size() ? 0 : -EINVAL;
+    if (n < 0) {
+        fuse_reply_err(req, static_cast<int>(-n));
+    } else {
+        fuse_reply_write(req, static_cast<std::size_t>(n));
     }
-    return isName(path) ? 0 : -EACCES;
+}
+
+void opFlush(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+    DiskServer& s = server(req);
+    fuse_reply_err(req, offered(s, ino) == kNameIno ? -s.commitName() : 0);
+}
+
+void opRelease(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    DiskServer& s = server(req);
+    int rc = 0;
+    if (ino == kDiskIno) {
+        s.diskClosed();
+    } else if (fi->flush && offered(s, ino) == kNameIno) {
+        rc = s.commitName(); // the kernel folds the last close's flush into the release
+    }
+    fuse_reply_err(req, -rc);
+}
+
+void opFsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info*) {
+    fuse_reply_err(req, -server(req).store().sync());
 }
 
 // Writes zeros over [from, to), one sector's worth at a time.
@@ -175,14 +316,10 @@ int zeroRange(BandStore& store, std::uint64_t from, std::uint64_t to) {
     return 0;
 }
 
-int opFallocate(const char* path, int mode, off_t offset, off_t length, fuse_file_info*) {
-    if (std::strcmp(path, kDisk) != 0) {
-        return -EOPNOTSUPP;
-    }
+int fallocateDisk(BandStore& store, int mode, off_t offset, off_t length) {
     if (offset < 0 || length <= 0) {
         return -EINVAL;
     }
-    BandStore& store = server().store();
     auto start = static_cast<std::uint64_t>(offset);
     auto len = static_cast<std::uint64_t>(length);
     if (mode == 0 || mode == FALLOC_FL_KEEP_SIZE) {
@@ -210,24 +347,26 @@ int opFallocate(const char* path, int mode, off_t offset, off_t length, fuse_fil
     return store.discard(innerStart, innerEnd - innerStart);
 }
 
-// The disk has no times to keep; refusing to set them would fail tools that touch the file.
-int opUtimens(const char* path, const struct timespec[2], fuse_file_info*) {
-    return std::strcmp(path, kDisk) == 0 || std::strcmp(path, "/") == 0 || isName(path) ? 0 : -EACCES;
+void opFallocate(fuse_req_t req, fuse_ino_t ino, int mode, off_t offset, off_t length, fuse_file_info*) {
+    const int rc = ino == kDiskIno ? fallocateDisk(server(req).store(), mode, offset, length) : -EOPNOTSUPP;
+    fuse_reply_err(req, -rc);
 }
 
-int opStatfs(const char*, struct statvfs* st) {
-    std::memset(st, 0, sizeof *st);
-    st->f_bsize = kSectorSize;
-    st->f_frsize = kSectorSize;
-    st->f_blocks = server().store().size() / kSectorSize;
-    st->f_namemax = 255;
-    return 0;
+void opStatfs(fuse_req_t req, fuse_ino_t) {
+    struct statvfs st {};
+    st.f_bsize = kSectorSize;
+    st.f_frsize = kSectorSize;
+    st.f_blocks = server(req).store().size() / kSectorSize;
+    st.f_namemax = 255;
+    fuse_reply_statfs(req, &st);
 }
 
-fuse_operations makeOperations() {
-    fuse_operations ops{};
+fuse_lowlevel_ops makeOperations() {
+    fuse_lowlevel_ops ops{};
     ops.init = opInit;
+    ops.lookup = opLookup;
     ops.getattr = opGetattr;
+    ops.setattr = opSetattr;
     ops.readdir = opReaddir;
     ops.open = opOpen;
     ops.read = opRead;
@@ -235,10 +374,8 @@ fuse_operations makeOperations() {
     ops.flush = opFlush;
     ops.release = opRelease;
     ops.fsync = opFsync;
-    ops.truncate = opTruncate;
     ops.fallocate = opFallocate;
     ops.statfs = opStatfs;
-    ops.utimens = opUtimens;
     return ops;
 }
 
@@ -370,7 +507,7 @@ bool fuseAdmitsRoot() {
 
 void DiskServer::start(const std::string& folder) {
     folder_ = folder;
-    static const fuse_operations ops = makeOperations();
+    static const fuse_lowlevel_ops ops = makeOperations();
     fuse_args args = FUSE_ARGS_INIT(0, nullptr);
     fuse_opt_add_arg(&args, "larkhold-disk");
     fuse_opt_add_arg(&args, "-o");
@@ -379,27 +516,27 @@ void DiskServer::start(const std::string& folder) {
         options += ",allow_root";
     }
     fuse_opt_add_arg(&args, options.c_str());
-    fuse_ = fuse_new(&args, &ops, sizeof ops, this);
+    session_ = fuse_session_new(&args, &ops, sizeof ops, this);
     fuse_opt_free_args(&args);
-    if (!fuse_) {
+    if (!session_) {
         throw ToolError("cannot start the disk server");
     }
-    if (fuse_mount(fuse_, folder.c_str()) != 0) {
-        fuse_destroy(fuse_);
-        fuse_ = nullptr;
+    if (fuse_session_mount(session_, folder.c_str()) != 0) {
+        fuse_session_destroy(session_);
+        session_ = nullptr;
         throw ToolError("cannot mount the disk server at " + folder);
     }
     loop_ = std::thread([this] {
         fuse_loop_config* config = fuse_loop_cfg_create();
         fuse_loop_cfg_set_max_threads(config, kWorkers);
         fuse_loop_cfg_set_idle_threads(config, kWorkers);
-        fuse_loop_mt(fuse_, config);
+        fuse_session_loop_mt(session_, config);
         fuse_loop_cfg_destroy(config);
     });
 }
 
 void DiskServer::stop() {
-    if (!fuse_) {
+    if (!session_) {
         return;
     }
     if (fuseUnmount(folder_, false)) {
@@ -408,9 +545,9 @@ void DiskServer::stop() {
     if (loop_.joinable()) {
         loop_.join();
     }
-    fuse_unmount(fuse_);
-    fuse_destroy(fuse_);
-    fuse_ = nullptr;
+    fuse_session_unmount(session_);
+    fuse_session_destroy(session_);
+    session_ = nullptr;
     store_.sync();
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-struct fuse;
+struct fuse_session;
 
 namespace larkhold::diskimage {
 
@@ -67,7 +67,7 @@ private:
     int openDisks_ = 0;
     std::function<void()> onIdle_;
     std::string folder_;
-    struct fuse* fuse_ = nullptr;
+    struct fuse_session* session_ = nullptr;
     std::thread loop_;
 };
 
