@@ -90,6 +90,7 @@ QIcon image(bool anyUnlocked, bool darkPanel) {
         return *found;
 
     const QString resource = QStringLiteral(":/larkhold/app/%1.svg").arg(name);
+    // A resource compiled into the program: this asks no disk.
     if (!QFile::exists(resource))
         return Symbols::icon(anyUnlocked ? QStringLiteral("lock.open.fill") : QStringLiteral("lock.fill"));
     const QColor colour = darkPanel ? QColor(0xf2, 0xf2, 0xf2) : QColor(0x1e, 0x1e, 0x1e);
