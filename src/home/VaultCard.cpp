@@ -11,6 +11,18 @@
 
 namespace larkhold {
 
+namespace {
+
+constexpr qreal kTileSize = 46;
+// Above and below the row; the tile brings its own shadow room, which the margins give back.
+constexpr int kRowMarginY = VaultCard::kShadowPad + 10 - 4;
+
+} // namespace
+
+int VaultCard::leastHeight() {
+    return IconTile::sideFor(kTileSize) + 2 * kRowMarginY;
+}
+
 VaultCard::VaultCard(const Vault& vault, HomeContext context, QWidget* parent)
     : QWidget(parent), vault_(vault), context_(std::move(context)),
       hoverAnimation_(this, Theme::kHoverAnimationMs, Tween::Curve::easeOut,
@@ -48,10 +60,10 @@ void VaultCard::setVault(const Vault& vault) {
 void VaultCard::build() {
     auto* row = new QHBoxLayout(this);
     // The tile brings its own shadow room, so the left and vertical margins give that back.
-    row->setContentsMargins(kShadowPad + 12 - 4, kShadowPad + 10 - 4, kShadowPad + 12, kShadowPad + 10 - 4);
+    row->setContentsMargins(kShadowPad + 12 - 4, kRowMarginY, kShadowPad + 12, kRowMarginY);
     row->setSpacing(14);
 
-    tile_ = new IconTile(QStringLiteral("lock.fill"), GradientKind::locked, 46, this);
+    tile_ = new IconTile(QStringLiteral("lock.fill"), GradientKind::locked, kTileSize, this);
     row->addWidget(tile_, 0, Qt::AlignVCenter);
 
     auto* column = new QVBoxLayout;
