@@ -224,8 +224,11 @@ bool LarkholdApp::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void LarkholdApp::applyTaskbarPolicy() {
-    presenter_->setSkipTaskbar(mainWindow_->winId(),
-                               ShellRules::skipTaskbar(defaults_, TrayController::isTrayAvailable()));
+    // Whether a tray shows the icon takes a round trip to the bus and the display, so it is asked only when
+    // the settings would keep the window off the taskbar; with the setting off (the default), never before
+    // the first window shows.
+    const bool skip = ShellRules::skipTaskbar(defaults_, true) && TrayController::isTrayAvailable();
+    presenter_->setSkipTaskbar(mainWindow_->winId(), skip);
 }
 
 } // namespace larkhold
