@@ -72,7 +72,7 @@ bool isAuthorized(const QDBusMessage& reply) {
 
 } // namespace
 
-PolkitOwnerCheck::PolkitOwnerCheck(QDBusConnection bus, QString actionId)
+PolkitOwnerCheck::PolkitOwnerCheck(std::optional<QDBusConnection> bus, QString actionId)
     : m_bus(std::move(bus)), m_actionId(std::move(actionId)) {}
 
 QCoro::Task<bool> PolkitOwnerCheck::authenticate(const QString& reason) {
@@ -81,7 +81,8 @@ QCoro::Task<bool> PolkitOwnerCheck::authenticate(const QString& reason) {
     // the reason cannot be passed on; the action's own message names what is being unlocked in general.
     Q_UNUSED(reason);
 
-    if (!m_bus.isConnected())
+    const QDBusConnection bus = m_bus ? *m_bus : QDBusConnection::systemBus();
+    if (!bus.isConnected())
         co_return false;
     const std::optional<quint64> startTime = processStartTime();
     if (!startTime)
@@ -98,7 +99,7 @@ QCoro::Task<bool> PolkitOwnerCheck::authenticate(const QString& reason) {
 
     // The user may take as long as they like over the prompt; the request ends with polkit's answer, or with
     // an error from the bus should polkit go away, never with a time-out.
-    const QDBusPendingCall pending = m_bus.asyncCall(request, INT_MAX);
+    const QDBusPendingCall pending = bus.asyncCall(request, INT_MAX);
     const QDBusMessage reply = co_await pending;
     co_return isAuthorized(reply);
 }
