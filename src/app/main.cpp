@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
     // While the display is connected and the single-instance claim waits for the bus.
     Theme::loadFontConfigurationEarly();
     QApplication app(argc, argv);
+    // While the bus and the lock are asked below, the fonts the first window needs first are looked up.
+    const std::jthread fonts = Theme::measureFontsEarly();
     QApplication::setStyle(new ShellStyle(QApplication::style()->name()));
     QApplication::setApplicationName(QStringLiteral("Larkhold"));
     QApplication::setApplicationVersion(QStringLiteral(LARKHOLD_VERSION));
