@@ -17,6 +17,13 @@ constexpr qreal kTileSize = 46;
 // Above and below the row; the tile brings its own shadow room, which the margins give back.
 constexpr int kRowMarginY = VaultCard::kShadowPad + 10 - 4;
 
+// Shows or hides `part` only when that changes it. A part of a card not yet shown is shown with the card;
+// asking it to show before then would polish it and lay it out on its own first.
+void showPart(QWidget* part, bool shown) {
+    if (part->isHidden() == shown)
+        part->setVisible(shown);
+}
+
 } // namespace
 
 int VaultCard::leastHeight() {
@@ -197,20 +204,20 @@ void VaultCard::apply() {
     tile_->setGradient(m.tileGradient);
     name_->setText(vault_.name);
     name_->setToolTip(vault_.name);
-    openIcon_->setVisible(m.showOpenIcon);
-    cloudIcon_->setVisible(m.showCloudIcon);
-    ownerIcon_->setVisible(m.showOwnerCheckIcon);
-    badge_->setVisible(m.badge.has_value());
+    showPart(openIcon_, m.showOpenIcon);
+    showPart(cloudIcon_, m.showCloudIcon);
+    showPart(ownerIcon_, m.showOwnerCheckIcon);
+    showPart(badge_, m.badge.has_value());
     if (m.badge)
         badge_->setGradient(*m.badge);
     badge_->setToolTip(m.badgeTooltip);
 
-    usage_->setVisible(m.showUsage);
+    showPart(usage_, m.showUsage);
     bar_->setSealed(m.sealed);
     bar_->setFraction(m.fraction);
     caption_->setText(m.caption);
     caption_->setToolTip(m.caption);
-    missing_->setVisible(!m.showUsage);
+    showPart(missing_, !m.showUsage);
     missingText_->setText(m.missingText);
     missing_->setToolTip(m.missingTooltip);
     missingText_->setToolTip(m.missingTooltip);
@@ -222,12 +229,12 @@ void VaultCard::apply() {
     }
 
     using C = VaultCardModel::Controls;
-    spinner_->setVisible(m.controls == C::progress);
-    settingsButton_->setVisible(m.controls == C::openVault);
-    openButton_->setVisible(m.controls == C::openVault);
-    lockButton_->setVisible(m.controls == C::openVault);
-    locateButton_->setVisible(m.controls == C::locate);
-    unlockButton_->setVisible(m.controls == C::unlock);
+    showPart(spinner_, m.controls == C::progress);
+    showPart(settingsButton_, m.controls == C::openVault);
+    showPart(openButton_, m.controls == C::openVault);
+    showPart(lockButton_, m.controls == C::openVault);
+    showPart(locateButton_, m.controls == C::locate);
+    showPart(unlockButton_, m.controls == C::unlock);
     update();
 }
 
