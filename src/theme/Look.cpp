@@ -145,12 +145,9 @@ qreal widthScale(const QFont& desktop) {
     return scale;
 }
 
-std::jthread measureFontsEarly() {
-    const QFont desktop = QApplication::font();
-    return std::jthread([desktop] {
-        QFontDatabase::families();
-        widthScale(desktop);
-    });
+void prepareFonts(const QFont& desktop) {
+    QFontDatabase::families();
+    widthScale(desktop);
 }
 
 void loadFontConfigurationEarly() {

@@ -12,7 +12,6 @@
 #include <QPalette>
 #include <QPointF>
 #include <QRectF>
-#include <thread>
 
 class QPainter;
 
@@ -69,10 +68,10 @@ qreal widthScale(const QFont& face);
 // Reads the desktop's font configuration on a thread of its own, so that the first window's first font
 // does not wait for it. Meant for the start, before the application object; later calls do nothing.
 void loadFontConfigurationEarly();
-// Lists the desktop's faces and measures its face's width scale on a thread of its own, while the GUI thread
-// goes on to the first window, which needs both first. Meant for the start, right after the application
-// object is made; the thread is joined when the returned object goes, which must be before the application.
-std::jthread measureFontsEarly();
+// Lists the desktop's faces and measures the width scale of its face `desktop`: what the first window asks
+// for first. Meant for a thread of its own at the start, once the application object is made; the window's
+// thread then finds both done.
+void prepareFonts(const QFont& desktop);
 
 // ---- painting helpers ----
 
