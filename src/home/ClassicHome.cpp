@@ -87,7 +87,10 @@ QWidget* ClassicHome::buildHeader() {
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(2);
     // Rows 0 and 3 take what the icon leaves over, so that the two lines sit in the middle beside it.
-    grid->addWidget(new AppIconImage(50, header), 0, 0, 4, 1, Qt::AlignVCenter);
+    auto* icon = new AppIconImage(50, header);
+    grid->addWidget(icon, 0, 0, 4, 1, Qt::AlignVCenter);
+    // The header is at least as tall as its icon: the list's room is less by that much.
+    headerLeast_ = grid->contentsMargins().top() + icon->height() + grid->contentsMargins().bottom();
     grid->setRowStretch(0, 1);
     grid->setRowStretch(3, 1);
 
@@ -265,11 +268,11 @@ void ClassicHome::syncCards() {
 }
 
 qsizetype ClassicHome::cardsForRoom() const {
-    // The list never shows more than the window's height; before the first show that is the size the
-    // window will take.
-    const int room = std::max(window()->height(), height());
+    // The list never shows more than the window's height less the header's; before the first show that is
+    // the size the window will take.
+    const int room = std::max(window()->height(), height()) - headerLeast_;
     const int least = VaultCard::leastHeight() + listLayout_->spacing();
-    return room / least + 1;
+    return std::max(0, room + least - 1) / least;
 }
 
 void ClassicHome::buildWaitingCards() {

@@ -71,6 +71,7 @@ private:
     // The vaults listed after those, whose cards wait for the first frame; the spacer keeps their place.
     QList<Vault> waiting_;
     QSpacerItem* waitingRoom_ = nullptr;
+    int headerLeast_ = 0;
     bool firstFrameOut_ = false;
     // Relative times on the cards age while nothing else changes.
     QTimer ageTimer_;
