@@ -1,9 +1,10 @@
 #include "PolkitOwnerCheck.h"
 
-#include <QCoroDBus>
+#include <QCoroSignal>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QFile>
 #include <QMap>
 #include <QVariantMap>
@@ -99,9 +100,12 @@ QCoro::Task<bool> PolkitOwnerCheck::authenticate(const QString& reason) {
 
     // The user may take as long as they like over the prompt; the request ends with polkit's answer, or with
     // an error from the bus should polkit go away, never with a time-out.
-    const QDBusPendingCall pending = bus.asyncCall(request, INT_MAX);
-    const QDBusMessage reply = co_await pending;
-    co_return isAuthorized(reply);
+    // Awaited through the watcher's signal: QCoro's D-Bus support would be one more library loaded with the
+    // program.
+    QDBusPendingCallWatcher watcher(bus.asyncCall(request, INT_MAX));
+    if (!watcher.isFinished())
+        co_await qCoro(&watcher, &QDBusPendingCallWatcher::finished);
+    co_return isAuthorized(watcher.reply());
 }
 
 } // namespace larkhold
