@@ -84,7 +84,6 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     importDeps.defaults = &defaults_;
     importDeps.presenter = presenter_.get();
     ImportWindow::setDependencies(importDeps);
-    QDBusConnection::systemBus();
     // Both watch and connect to the system bus only once the first window shows (start()).
     session_ = std::make_unique<DBusSessionMonitor>(qEnvironmentVariable("XDG_SESSION_ID"));
     sleepInhibitor_ = std::make_unique<LogindSleepInhibitor>();

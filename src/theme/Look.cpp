@@ -124,18 +124,22 @@ qreal widthScale(const QFont& desktop) {
     // face is set smaller by as much (never below 85 %), so that the designs' lines still fit.
     static const QString sample = QStringLiteral("1 vault · 1 open · 29.3 MB on disk · opened 3 sec. ago");
     constexpr qreal kDesignedWidth = 2480;
-    // Measured once a face, on whichever thread asks first (measureFontsEarly's, at the start); a thread
-    // asking while it measures waits for its answer.
+    // Measured once a face, by whichever thread asks first (prepareFonts's, at the start); a thread asking
+    // while it measures waits for its answer.
     static std::mutex mutex;
     static QHash<QString, std::shared_future<qreal>> scales;
     const QString key = desktop.family() + QLatin1Char('/') + desktop.styleName();
     std::promise<qreal> measured;
+    std::shared_future<qreal> known;
     {
         const std::lock_guard lock(mutex);
-        if (const auto known = scales.constFind(key); known != scales.cend())
-            return known->get();
-        scales.insert(key, measured.get_future().share());
+        if (const auto found = scales.constFind(key); found != scales.cend())
+            known = *found;
+        else
+            scales.insert(key, measured.get_future().share());
     }
+    if (known.valid())
+        return known.get();
     QFont probe = desktop;
     probe.setPixelSize(100);
     probe.setWeight(QFont::Normal);
