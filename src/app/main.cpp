@@ -71,13 +71,7 @@ int main(int argc, char** argv) {
     QFuture<QList<QUrl>> files = Startup::existingFilesLater(Startup::filePathsFrom(arguments, QDir::currentPath()));
     // While the display is connected and the single-instance claim waits for the bus.
     Theme::loadFontConfigurationEarly();
-    // The session bus's connection (a socket, an authentication and a greeting) is made while the application
-    // object is, ready for the single-instance claim below. Made off the GUI thread, the connection delivers at
-    // once rather than from the event loop's start; its messages still reach this thread's objects only from
-    // there, and no call can reach the claim's object before it owns the name.
-    std::jthread busConnecting([] { QDBusConnection::sessionBus(); });
     QApplication app(argc, argv);
-    busConnecting.join();
     // While the bus and the lock are asked below, what the GUI thread asks for next is looked up beside it:
     // the local time zone (the settings file's time stamp is read in local time) and the first window's fonts.
     const std::jthread early([desktop = QApplication::font()] {
