@@ -84,9 +84,9 @@ LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSing
     importDeps.defaults = &defaults_;
     importDeps.presenter = presenter_.get();
     ImportWindow::setDependencies(importDeps);
-    session_ = std::make_unique<DBusSessionMonitor>(QDBusConnection::sessionBus(), QDBusConnection::systemBus(),
-                                                    qEnvironmentVariable("XDG_SESSION_ID"));
-    sleepInhibitor_ = std::make_unique<LogindSleepInhibitor>(QDBusConnection::systemBus());
+    // Both watch and connect to the system bus only once the first window shows (start()).
+    session_ = std::make_unique<DBusSessionMonitor>(qEnvironmentVariable("XDG_SESSION_ID"));
+    sleepInhibitor_ = std::make_unique<LogindSleepInhibitor>();
     termination_ = std::make_unique<TerminationSignals>();
 
     // The stand-ins of the other libraries' windows.
@@ -177,6 +177,9 @@ void LarkholdApp::start(const QList<QUrl>& files) {
     pendingFiles_ = files;
     mainWindow_->show();
     showMainWindow();
+    // After the window, which need not wait for the system bus's connection or the match rules' round trips;
+    // before the event loop runs, and so long before the launch that acts on what the session reports.
+    session_->watch(QDBusConnection::sessionBus(), QDBusConnection::systemBus());
     // What the window does not need (the update check's network stack, the hot-key grab, the tray
     // icon, the session's watches, the files to import) waits until it has been painted, so that
     // none of it holds the window back. A display that never paints it still gets the launch a
@@ -224,8 +227,11 @@ bool LarkholdApp::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void LarkholdApp::applyTaskbarPolicy() {
-    presenter_->setSkipTaskbar(mainWindow_->winId(),
-                               ShellRules::skipTaskbar(defaults_, TrayController::isTrayAvailable()));
+    // Whether a tray shows the icon takes a round trip to the bus and the display, so it is asked only when
+    // the settings would keep the window off the taskbar; with the setting off (the default), never before
+    // the first window shows.
+    const bool skip = ShellRules::skipTaskbar(defaults_, true) && TrayController::isTrayAvailable();
+    presenter_->setSkipTaskbar(mainWindow_->winId(), skip);
 }
 
 } // namespace larkhold

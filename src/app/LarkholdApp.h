@@ -13,6 +13,7 @@ class QApplication;
 namespace larkhold {
 
 class AppDelegate;
+class DBusSessionMonitor;
 class DBusSingleInstance;
 class Defaults;
 class DiskImage;
@@ -20,7 +21,6 @@ class LibsecretStore;
 class MainWindow;
 class OwnerCheck;
 class PocketFileImporter;
-class SessionMonitor;
 class HomeStoreHost;
 class SleepInhibitor;
 class SystemClock;
@@ -89,7 +89,7 @@ private:
     std::unique_ptr<PocketFileImporter> importer_;
     std::unique_ptr<VaultStore> store_;
     std::unique_ptr<WindowPresenter> presenter_;
-    std::unique_ptr<SessionMonitor> session_;
+    std::unique_ptr<DBusSessionMonitor> session_;
     std::unique_ptr<SleepInhibitor> sleepInhibitor_;
     std::unique_ptr<TerminationSignals> termination_;
     std::unique_ptr<VaultSheets> sheets_;

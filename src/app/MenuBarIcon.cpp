@@ -6,28 +6,31 @@
 #include <QFile>
 #include <QHash>
 #include <QIconEngine>
+#include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
 #include <QStyle>
 #include <QStyleOption>
-#include <QSvgRenderer>
 
 namespace larkhold::MenuBarIcon {
 
 namespace {
 
 QPixmap drawn(const QString& resource, int size, const QColor& colour) {
-    QSvgRenderer renderer(resource);
-    if (!renderer.isValid())
+    // Through Qt's SVG image plug-in, which brings the SVG library along the first time a tray asks:
+    // linked to the program, it would be loaded and bound with every start, tray or not.
+    QImageReader reader(resource, "svg");
+    reader.setScaledSize(QSize(size, size));
+    QImage image = reader.read();
+    if (image.isNull())
         return {};
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    renderer.render(&painter);
+    image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), colour);
-    return pixmap;
+    painter.fillRect(image.rect(), colour);
+    painter.end();
+    return QPixmap::fromImage(std::move(image));
 }
 
 // The artwork drawn at the size the tray asks for, when it asks: without a tray it is never drawn,

@@ -20,7 +20,9 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <cstdio>
+#include <ctime>
 #include <malloc.h>
+#include <thread>
 
 using namespace larkhold;
 
@@ -70,6 +72,12 @@ int main(int argc, char** argv) {
     // While the display is connected and the single-instance claim waits for the bus.
     Theme::loadFontConfigurationEarly();
     QApplication app(argc, argv);
+    // While the bus and the lock are asked below, what the GUI thread asks for next is looked up beside it:
+    // the local time zone (the settings file's time stamp is read in local time) and the first window's fonts.
+    const std::jthread early([desktop = QApplication::font()] {
+        tzset();
+        Theme::prepareFonts(desktop);
+    });
     QApplication::setStyle(new ShellStyle(QApplication::style()->name()));
     QApplication::setApplicationName(QStringLiteral("Larkhold"));
     QApplication::setApplicationVersion(QStringLiteral(LARKHOLD_VERSION));

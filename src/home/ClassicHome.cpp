@@ -5,12 +5,15 @@
 #include "VaultStore.h"
 
 #include <QGridLayout>
+#include <QResizeEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
+#include <QSet>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace larkhold {
 
@@ -41,24 +44,18 @@ ClassicHome::ClassicHome(HomeContext context, QWidget* parent) : QWidget(parent)
     column->setSpacing(0);
     column->addWidget(buildHeader());
     column->addWidget(new Divider(this));
+    // The welcome panel joins the list only when there is no vault to show.
     body_ = new QStackedWidget(this);
-    emptyState_ = buildEmptyState();
-    body_->addWidget(emptyState_);
     body_->addWidget(buildList());
     column->addWidget(body_, 1);
 
-    // New Vault is always a Ctrl+N away; Return creates the first vault while the welcome shows.
+    // New Vault is always a Ctrl+N away.
     auto* newShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), this);
     newShortcut->setContext(Qt::WindowShortcut);
     connect(newShortcut, &QShortcut::activated, this, [this] {
         if (context_.actions.newVault)
             context_.actions.newVault();
     });
-    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* returnShortcut = new QShortcut(QKeySequence(key), emptyState_);
-        returnShortcut->setContext(Qt::WindowShortcut);
-        connect(returnShortcut, &QShortcut::activated, createFirst_, &QPushButton::click);
-    }
 
     if (VaultStore* store = context_.store) {
         connect(store, &VaultStore::vaultsChanged, this, [this] {
@@ -90,7 +87,10 @@ QWidget* ClassicHome::buildHeader() {
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(2);
     // Rows 0 and 3 take what the icon leaves over, so that the two lines sit in the middle beside it.
-    grid->addWidget(new AppIconImage(50, header), 0, 0, 4, 1, Qt::AlignVCenter);
+    auto* icon = new AppIconImage(50, header);
+    grid->addWidget(icon, 0, 0, 4, 1, Qt::AlignVCenter);
+    // The header is at least as tall as its icon: the list's room is less by that much.
+    headerLeast_ = grid->contentsMargins().top() + icon->height() + grid->contentsMargins().bottom();
     grid->setRowStretch(0, 1);
     grid->setRowStretch(3, 1);
 
@@ -165,6 +165,13 @@ QWidget* ClassicHome::buildEmptyState() {
     });
     column->addWidget(createFirst_, 0, Qt::AlignHCenter);
     column->addStretch(1);
+
+    // Return creates the first vault while the welcome shows.
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* returnShortcut = new QShortcut(QKeySequence(key), panel);
+        returnShortcut->setContext(Qt::WindowShortcut);
+        connect(returnShortcut, &QShortcut::activated, createFirst_, &QPushButton::click);
+    }
     return panel;
 }
 
@@ -190,11 +197,29 @@ QWidget* ClassicHome::buildList() {
 
 void ClassicHome::syncCards() {
     const QList<Vault> vaults = context_.store ? context_.store->vaults() : QList<Vault>();
+    QList<Vault> listed;
+    QSet<QUuid> seen;
+    for (const Vault& vault : vaults) {
+        if (seen.contains(vault.id))
+            continue; // a duplicated row shows once
+        seen.insert(vault.id);
+        listed.append(vault);
+    }
+
+    // Before the first frame only the cards the window has room for; a card once built stays, and the built
+    // ones lead the list.
+    qsizetype built = listed.size();
+    if (!firstFrameOut_) {
+        built = std::min(built, cardsForRoom());
+        for (qsizetype i = built; i < listed.size(); ++i)
+            if (cards_.contains(listed.at(i).id))
+                built = i + 1;
+    }
+
     QHash<QUuid, VaultCard*> kept;
     QList<QUuid> order;
-    for (const Vault& vault : vaults) {
-        if (kept.contains(vault.id))
-            continue; // a duplicated row shows once
+    for (qsizetype i = 0; i < built; ++i) {
+        const Vault& vault = listed.at(i);
         VaultCard* card = cards_.take(vault.id);
         if (card)
             card->setVault(vault);
@@ -216,7 +241,44 @@ void ClassicHome::syncCards() {
             listLayout_->insertWidget(i, cards_.value(order.at(i)));
         order_ = order;
     }
-    body_->setCurrentIndex(vaults.isEmpty() ? 0 : 1);
+
+    // The waiting cards' place, at their least height: the list scrolls as far from the first frame on.
+    waiting_ = listed.mid(built);
+    if (!waiting_.isEmpty() && !waitingRoom_) {
+        waitingRoom_ = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+        listLayout_->insertItem(int(order_.size()), waitingRoom_);
+    }
+    if (waitingRoom_) {
+        if (waiting_.isEmpty()) {
+            listLayout_->removeItem(waitingRoom_);
+            delete waitingRoom_;
+            waitingRoom_ = nullptr;
+        } else {
+            waitingRoom_->changeSize(0, int(waiting_.size()) * (VaultCard::leastHeight() + listLayout_->spacing()),
+                                     QSizePolicy::Minimum, QSizePolicy::Fixed);
+            listLayout_->invalidate();
+        }
+    }
+
+    if (listed.isEmpty() && !emptyState_) {
+        emptyState_ = buildEmptyState();
+        body_->addWidget(emptyState_);
+    }
+    body_->setCurrentWidget(listed.isEmpty() ? emptyState_ : scroll_);
+}
+
+qsizetype ClassicHome::cardsForRoom() const {
+    // The list never shows more than the window's height less the header's; before the first show that is
+    // the size the window will take.
+    const int room = std::max(window()->height(), height()) - headerLeast_;
+    const int least = VaultCard::leastHeight() + listLayout_->spacing();
+    return std::max(0, room + least - 1) / least;
+}
+
+void ClassicHome::buildWaitingCards() {
+    firstFrameOut_ = true;
+    if (!waiting_.isEmpty())
+        syncCards();
 }
 
 void ClassicHome::updateHeader() {
@@ -232,14 +294,20 @@ void ClassicHome::updateHeader() {
 }
 
 bool ClassicHome::showsEmptyState() const {
-    return body_->currentWidget() == emptyState_;
+    return emptyState_ && body_->currentWidget() == emptyState_;
 }
 
-QList<VaultCard*> ClassicHome::cards() const {
+QList<VaultCard*> ClassicHome::cards() {
+    buildWaitingCards();
     QList<VaultCard*> list;
     for (const QUuid& id : order_)
         list.append(cards_.value(id));
     return list;
+}
+
+VaultCard* ClassicHome::card(const QUuid& id) {
+    buildWaitingCards();
+    return cards_.value(id);
 }
 
 void ClassicHome::paintEvent(QPaintEvent*) {
@@ -248,6 +316,18 @@ void ClassicHome::paintEvent(QPaintEvent*) {
     background.setColorAt(0, Theme::windowBackground(palette()));
     background.setColorAt(1, Theme::underPageBackground(palette()));
     painter.fillRect(rect(), background);
+    // The first frame is out: the cards below it are built next.
+    if (!firstFrameOut_) {
+        firstFrameOut_ = true;
+        QTimer::singleShot(0, this, &ClassicHome::buildWaitingCards);
+    }
+}
+
+void ClassicHome::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // Taller than the room the cards were built for: those that now show are built before they are seen.
+    if (!firstFrameOut_ && !waiting_.isEmpty() && qsizetype(order_.size()) < cardsForRoom())
+        syncCards();
 }
 
 } // namespace larkhold

@@ -4,11 +4,13 @@
 #include "Theme.h"
 
 #include <QHash>
+#include <QList>
 #include <QTimer>
 #include <QUuid>
 #include <QWidget>
 
 class QScrollArea;
+class QSpacerItem;
 class QStackedWidget;
 class QVBoxLayout;
 
@@ -18,6 +20,10 @@ class VaultCard;
 
 // The default home design: a header with the title, a status line, Lock All and New Vault, then
 // either a welcome panel or the list of vault cards.
+//
+// Until its first frame is out, the home builds only the cards the window has room for (and the
+// welcome panel only when there is no vault): the rest of a long list waits below the fold and is
+// built right after that frame, or as soon as anyone asks for the cards.
 class ClassicHome : public QWidget {
     Q_OBJECT
 
@@ -27,14 +33,17 @@ public:
     ThemeLabel* subtitleLabel() const { return subtitle_; }
     QuietButton* lockAllButton() const { return lockAll_; }
     ProminentButton* newVaultButton() const { return newVault_; }
+    // Null while the welcome panel has never been needed.
     ProminentButton* createFirstButton() const { return createFirst_; }
     QMenu* newVaultMenu() const { return newVaultMenu_; }
     bool showsEmptyState() const;
-    QList<VaultCard*> cards() const;
-    VaultCard* card(const QUuid& id) const { return cards_.value(id); }
+    // Every listed vault's card, built by now if it was still waiting.
+    QList<VaultCard*> cards();
+    VaultCard* card(const QUuid& id);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QWidget* buildHeader();
@@ -42,6 +51,9 @@ private:
     QWidget* buildList();
     void syncCards();
     void updateHeader();
+    // How many cards the window has room for, at the least card height.
+    qsizetype cardsForRoom() const;
+    void buildWaitingCards();
 
     HomeContext context_;
     ThemeLabel* subtitle_ = nullptr;
@@ -53,8 +65,14 @@ private:
     QWidget* emptyState_ = nullptr;
     QScrollArea* scroll_ = nullptr;
     QVBoxLayout* listLayout_ = nullptr;
+    // The cards built, and their order: always the first of the listed vaults.
     QHash<QUuid, VaultCard*> cards_;
     QList<QUuid> order_;
+    // The vaults listed after those, whose cards wait for the first frame; the spacer keeps their place.
+    QList<Vault> waiting_;
+    QSpacerItem* waitingRoom_ = nullptr;
+    int headerLeast_ = 0;
+    bool firstFrameOut_ = false;
     // Relative times on the cards age while nothing else changes.
     QTimer ageTimer_;
 };

@@ -89,6 +89,11 @@ void MainWindow::applyDesign() {
     const QString raw = deps_.defaults ? deps_.defaults->stringValue(SettingsKeys::appTheme)
                                        : SettingsKeys::appTheme.defaultValue.toString();
     spec_ = homeDesignSpec(raw);
+    if (!isVisible()) {
+        // The first show takes this size; taken before the design is built, which fills what it has room for.
+        resize(spec_.target);
+        appliedTarget_ = spec_.target;
+    }
     if (shownDesign_ != spec_.design || !design_) {
         QWidget* next = createDesign(spec_.design, context_, this);
         setCentralWidget(next); // deletes the previous design
@@ -113,13 +118,8 @@ void MainWindow::applyDesign() {
     if (QWidget* bar = menuWidget())
         bar->setPalette(palette());
 
-    if (!isVisible()) {
-        // The first show takes this size.
-        resize(spec_.target);
-        appliedTarget_ = spec_.target;
-    } else if (appliedTarget_ != spec_.target) {
+    if (isVisible() && appliedTarget_ != spec_.target)
         QTimer::singleShot(0, this, &MainWindow::applyTargetSize);
-    }
 }
 
 void MainWindow::applyTargetSize() {

@@ -11,6 +11,25 @@
 
 namespace larkhold {
 
+namespace {
+
+constexpr qreal kTileSize = 46;
+// Above and below the row; the tile brings its own shadow room, which the margins give back.
+constexpr int kRowMarginY = VaultCard::kShadowPad + 10 - 4;
+
+// Shows or hides `part` only when that changes it. A part of a card not yet shown is shown with the card;
+// asking it to show before then would polish it and lay it out on its own first.
+void showPart(QWidget* part, bool shown) {
+    if (part->isHidden() == shown)
+        part->setVisible(shown);
+}
+
+} // namespace
+
+int VaultCard::leastHeight() {
+    return IconTile::sideFor(kTileSize) + 2 * kRowMarginY;
+}
+
 VaultCard::VaultCard(const Vault& vault, HomeContext context, QWidget* parent)
     : QWidget(parent), vault_(vault), context_(std::move(context)),
       hoverAnimation_(this, Theme::kHoverAnimationMs, Tween::Curve::easeOut,
@@ -48,10 +67,10 @@ void VaultCard::setVault(const Vault& vault) {
 void VaultCard::build() {
     auto* row = new QHBoxLayout(this);
     // The tile brings its own shadow room, so the left and vertical margins give that back.
-    row->setContentsMargins(kShadowPad + 12 - 4, kShadowPad + 10 - 4, kShadowPad + 12, kShadowPad + 10 - 4);
+    row->setContentsMargins(kShadowPad + 12 - 4, kRowMarginY, kShadowPad + 12, kRowMarginY);
     row->setSpacing(14);
 
-    tile_ = new IconTile(QStringLiteral("lock.fill"), GradientKind::locked, 46, this);
+    tile_ = new IconTile(QStringLiteral("lock.fill"), GradientKind::locked, kTileSize, this);
     row->addWidget(tile_, 0, Qt::AlignVCenter);
 
     auto* column = new QVBoxLayout;
@@ -185,20 +204,20 @@ void VaultCard::apply() {
     tile_->setGradient(m.tileGradient);
     name_->setText(vault_.name);
     name_->setToolTip(vault_.name);
-    openIcon_->setVisible(m.showOpenIcon);
-    cloudIcon_->setVisible(m.showCloudIcon);
-    ownerIcon_->setVisible(m.showOwnerCheckIcon);
-    badge_->setVisible(m.badge.has_value());
+    showPart(openIcon_, m.showOpenIcon);
+    showPart(cloudIcon_, m.showCloudIcon);
+    showPart(ownerIcon_, m.showOwnerCheckIcon);
+    showPart(badge_, m.badge.has_value());
     if (m.badge)
         badge_->setGradient(*m.badge);
     badge_->setToolTip(m.badgeTooltip);
 
-    usage_->setVisible(m.showUsage);
+    showPart(usage_, m.showUsage);
     bar_->setSealed(m.sealed);
     bar_->setFraction(m.fraction);
     caption_->setText(m.caption);
     caption_->setToolTip(m.caption);
-    missing_->setVisible(!m.showUsage);
+    showPart(missing_, !m.showUsage);
     missingText_->setText(m.missingText);
     missing_->setToolTip(m.missingTooltip);
     missingText_->setToolTip(m.missingTooltip);
@@ -210,12 +229,12 @@ void VaultCard::apply() {
     }
 
     using C = VaultCardModel::Controls;
-    spinner_->setVisible(m.controls == C::progress);
-    settingsButton_->setVisible(m.controls == C::openVault);
-    openButton_->setVisible(m.controls == C::openVault);
-    lockButton_->setVisible(m.controls == C::openVault);
-    locateButton_->setVisible(m.controls == C::locate);
-    unlockButton_->setVisible(m.controls == C::unlock);
+    showPart(spinner_, m.controls == C::progress);
+    showPart(settingsButton_, m.controls == C::openVault);
+    showPart(openButton_, m.controls == C::openVault);
+    showPart(lockButton_, m.controls == C::openVault);
+    showPart(locateButton_, m.controls == C::locate);
+    showPart(unlockButton_, m.controls == C::unlock);
     update();
 }
 

@@ -20,6 +20,8 @@ class VaultCard : public QWidget {
 public:
     // Room around the painted card for its shadow.
     static constexpr int kShadowPad = 4;
+    // The least height a card takes, whatever it shows: its tile and the margins around it.
+    static int leastHeight();
 
     VaultCard(const Vault& vault, HomeContext context, QWidget* parent = nullptr);
 

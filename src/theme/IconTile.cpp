@@ -30,8 +30,12 @@ void IconTile::setGradient(GradientKind gradient) {
     update();
 }
 
+int IconTile::sideFor(qreal size) {
+    return int(std::ceil(size)) + 2 * kTileShadowPad;
+}
+
 QSize IconTile::sizeHint() const {
-    const int side = int(std::ceil(size_)) + 2 * kTileShadowPad;
+    const int side = sideFor(size_);
     return {side, side};
 }
 

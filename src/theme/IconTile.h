@@ -14,6 +14,9 @@ class IconTile : public QWidget {
 public:
     IconTile(const QString& symbol, GradientKind gradient, qreal size, QWidget* parent = nullptr);
 
+    // The side of a tile of `size` with the room for its shadow: what it takes on screen.
+    static int sideFor(qreal size);
+
     void setSymbol(const QString& symbol);
     QString symbol() const { return symbol_; }
     void setGradient(GradientKind gradient);

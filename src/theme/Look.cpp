@@ -9,6 +9,7 @@
 #include <QPixmapCache>
 #include <algorithm>
 #include <fontconfig/fontconfig.h>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -123,18 +124,34 @@ qreal widthScale(const QFont& desktop) {
     // face is set smaller by as much (never below 85 %), so that the designs' lines still fit.
     static const QString sample = QStringLiteral("1 vault · 1 open · 29.3 MB on disk · opened 3 sec. ago");
     constexpr qreal kDesignedWidth = 2480;
-    static QHash<QString, qreal> scales;
+    // Measured once a face, by whichever thread asks first (prepareFonts's, at the start); a thread asking
+    // while it measures waits for its answer.
+    static std::mutex mutex;
+    static QHash<QString, std::shared_future<qreal>> scales;
     const QString key = desktop.family() + QLatin1Char('/') + desktop.styleName();
-    const auto known = scales.constFind(key);
-    if (known != scales.cend())
-        return *known;
+    std::promise<qreal> measured;
+    std::shared_future<qreal> known;
+    {
+        const std::lock_guard lock(mutex);
+        if (const auto found = scales.constFind(key); found != scales.cend())
+            known = *found;
+        else
+            scales.insert(key, measured.get_future().share());
+    }
+    if (known.valid())
+        return known.get();
     QFont probe = desktop;
     probe.setPixelSize(100);
     probe.setWeight(QFont::Normal);
     const qreal width = QFontMetricsF(probe).horizontalAdvance(sample);
     const qreal scale = width > 0 ? std::clamp(kDesignedWidth / width, 0.85, 1.0) : 1.0;
-    scales.insert(key, scale);
+    measured.set_value(scale);
     return scale;
+}
+
+void prepareFonts(const QFont& desktop) {
+    QFontDatabase::families();
+    widthScale(desktop);
 }
 
 void loadFontConfigurationEarly() {

@@ -68,6 +68,10 @@ qreal widthScale(const QFont& face);
 // Reads the desktop's font configuration on a thread of its own, so that the first window's first font
 // does not wait for it. Meant for the start, before the application object; later calls do nothing.
 void loadFontConfigurationEarly();
+// Lists the desktop's faces and measures the width scale of its face `desktop`: what the first window asks
+// for first. Meant for a thread of its own at the start, once the application object is made; the window's
+// thread then finds both done.
+void prepareFonts(const QFont& desktop);
 
 // ---- painting helpers ----
 

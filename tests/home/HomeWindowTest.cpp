@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QTextDocument>
 
@@ -312,6 +314,31 @@ TEST_F(HomeWindow, ALongNameIsElidedInTheMiddleAndTheControlsStayInside) {
     EXPECT_LE(unlock->geometry().right(), card->width() - VaultCard::kShadowPad);
     EXPECT_LE(card->geometry().right(), card->parentWidget()->width());
     EXPECT_EQ(name->height(), name->sizeHint().height()) << "one line, never wrapped";
+}
+
+TEST_F(HomeWindow, ALongListHasEveryCardInOrderAndScrollsToTheLast) {
+    QList<QUuid> ids;
+    for (int i = 1; i <= 20; ++i)
+        ids.append(standardVault(QStringLiteral("Vault %1").arg(i, 2, 10, QLatin1Char('0'))).id);
+    startHomeStore();
+    // Asked for before the window ever shows, every card is there.
+    openWindow(false);
+    QList<QUuid> shown;
+    for (VaultCard* card : classic()->cards())
+        shown.append(card->vault().id);
+    EXPECT_EQ(shown, ids);
+
+    // Shown, the cards below the fold come by themselves, and the list scrolls to the last of them.
+    window.reset();
+    MainWindow& w = openWindow();
+    ASSERT_TRUE(eventually([&] { return w.findChildren<VaultCard*>().size() == ids.size(); }));
+    auto* list = w.findChild<QScrollArea*>(QStringLiteral("vaultList"));
+    ASSERT_NE(list, nullptr);
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+    VaultCard* last = classic()->card(ids.last());
+    const QRect inView(last->mapTo(list->viewport(), QPoint(0, 0)), last->size());
+    EXPECT_TRUE(list->viewport()->rect().contains(inView)) << inView.y() << " of " << list->viewport()->height();
 }
 
 TEST_F(HomeWindow, FileStatesComeFromTheCacheAndPaintingNeverWaitsForALook) {

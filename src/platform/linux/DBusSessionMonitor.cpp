@@ -18,10 +18,12 @@ const QString login1Session = QStringLiteral("org.freedesktop.login1.Session");
 
 } // namespace
 
-DBusSessionMonitor::DBusSessionMonitor(QDBusConnection sessionBus, QDBusConnection systemBus, QString sessionId,
-                                       QObject* parent)
-    : SessionMonitor(parent), sessionBus_(std::move(sessionBus)), systemBus_(std::move(systemBus)),
-      sessionId_(std::move(sessionId)) {
+DBusSessionMonitor::DBusSessionMonitor(QString sessionId, QObject* parent)
+    : SessionMonitor(parent), sessionId_(std::move(sessionId)) {}
+
+void DBusSessionMonitor::watch(QDBusConnection sessionBus, QDBusConnection systemBus) {
+    sessionBus_ = std::move(sessionBus);
+    systemBus_ = std::move(systemBus);
     if (sessionBus_.isConnected()) {
         // Any sender and any path: the screen savers publish from different objects, and a name may change hands.
         for (const char* interface : {"org.freedesktop.ScreenSaver", "org.gnome.ScreenSaver", "org.xfce.ScreenSaver"})
@@ -75,11 +77,15 @@ void DBusSessionMonitor::prepareForSleep(bool start) {
         emit resumed();
 }
 
-LogindSleepInhibitor::LogindSleepInhibitor(QDBusConnection systemBus, QObject* parent)
+LogindSleepInhibitor::LogindSleepInhibitor(std::optional<QDBusConnection> systemBus, QObject* parent)
     : QObject(parent), systemBus_(std::move(systemBus)) {}
 
 void LogindSleepInhibitor::take() {
-    if (fd_.isValid() || pending_ || !systemBus_.isConnected())
+    if (fd_.isValid() || pending_)
+        return;
+    if (!systemBus_)
+        systemBus_ = QDBusConnection::systemBus();
+    if (!systemBus_->isConnected())
         return;
     QDBusMessage call =
         QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager, QStringLiteral("Inhibit"));
@@ -87,7 +93,7 @@ void LogindSleepInhibitor::take() {
          << QStringLiteral("Locks open vaults before the computer sleeps") << QStringLiteral("delay");
     pending_ = true;
     const quint64 releasesBefore = releases_;
-    auto* watcher = new QDBusPendingCallWatcher(systemBus_.asyncCall(call), this);
+    auto* watcher = new QDBusPendingCallWatcher(systemBus_->asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, releasesBefore] {
         watcher->deleteLater();
         pending_ = false;

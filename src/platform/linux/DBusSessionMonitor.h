@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
 #include <QString>
+#include <optional>
 
 namespace larkhold {
 
@@ -15,9 +16,13 @@ class DBusSessionMonitor final : public SessionMonitor {
 
 public:
     // `sessionId` names this login session (XDG_SESSION_ID); when empty or unknown, the session of this process
-    // is asked for instead.
-    DBusSessionMonitor(QDBusConnection sessionBus, QDBusConnection systemBus, QString sessionId,
-                       QObject* parent = nullptr);
+    // is asked for instead. Nothing is watched before watch().
+    explicit DBusSessionMonitor(QString sessionId, QObject* parent = nullptr);
+
+    // Follows the screen savers on `sessionBus` and the login manager on `systemBus` from now on. Called once
+    // the first window shows: the match rules and the system bus's connection are round trips it need not
+    // wait for, and what they report is acted on only from the end of the launch.
+    void watch(QDBusConnection sessionBus, QDBusConnection systemBus);
 
     // The login session whose Lock is followed; empty until the login manager has answered.
     QString sessionPath() const { return sessionPath_; }
@@ -32,8 +37,9 @@ private:
     void findSession(bool byId);
     void followSession(const QString& path);
 
-    QDBusConnection sessionBus_;
-    QDBusConnection systemBus_;
+    // Not connected until watch().
+    QDBusConnection sessionBus_{QString()};
+    QDBusConnection systemBus_{QString()};
     QString sessionId_;
     QString sessionPath_;
 };
@@ -44,14 +50,15 @@ class LogindSleepInhibitor final : public QObject, public SleepInhibitor {
     Q_OBJECT
 
 public:
-    explicit LogindSleepInhibitor(QDBusConnection systemBus, QObject* parent = nullptr);
+    // Without `systemBus`, the system bus, connected when the inhibitor is first taken.
+    explicit LogindSleepInhibitor(std::optional<QDBusConnection> systemBus = std::nullopt, QObject* parent = nullptr);
 
     void take() override;
     void release() override;
     bool isHeld() const override { return fd_.isValid(); }
 
 private:
-    QDBusConnection systemBus_;
+    std::optional<QDBusConnection> systemBus_;
     QDBusUnixFileDescriptor fd_;
     bool pending_ = false;
     // Incremented by every release, so that a reply to a request made before it is dropped.

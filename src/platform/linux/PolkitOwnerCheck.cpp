@@ -1,9 +1,10 @@
 #include "PolkitOwnerCheck.h"
 
-#include <QCoroDBus>
+#include <QCoroSignal>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QFile>
 #include <QMap>
 #include <QVariantMap>
@@ -72,7 +73,7 @@ bool isAuthorized(const QDBusMessage& reply) {
 
 } // namespace
 
-PolkitOwnerCheck::PolkitOwnerCheck(QDBusConnection bus, QString actionId)
+PolkitOwnerCheck::PolkitOwnerCheck(std::optional<QDBusConnection> bus, QString actionId)
     : m_bus(std::move(bus)), m_actionId(std::move(actionId)) {}
 
 QCoro::Task<bool> PolkitOwnerCheck::authenticate(const QString& reason) {
@@ -81,7 +82,8 @@ QCoro::Task<bool> PolkitOwnerCheck::authenticate(const QString& reason) {
     // the reason cannot be passed on; the action's own message names what is being unlocked in general.
     Q_UNUSED(reason);
 
-    if (!m_bus.isConnected())
+    const QDBusConnection bus = m_bus ? *m_bus : QDBusConnection::systemBus();
+    if (!bus.isConnected())
         co_return false;
     const std::optional<quint64> startTime = processStartTime();
     if (!startTime)
@@ -98,9 +100,12 @@ QCoro::Task<bool> PolkitOwnerCheck::authenticate(const QString& reason) {
 
     // The user may take as long as they like over the prompt; the request ends with polkit's answer, or with
     // an error from the bus should polkit go away, never with a time-out.
-    const QDBusPendingCall pending = m_bus.asyncCall(request, INT_MAX);
-    const QDBusMessage reply = co_await pending;
-    co_return isAuthorized(reply);
+    // Awaited through the watcher's signal: QCoro's D-Bus support would be one more library loaded with the
+    // program.
+    QDBusPendingCallWatcher watcher(bus.asyncCall(request, INT_MAX));
+    if (!watcher.isFinished())
+        co_await qCoro(&watcher, &QDBusPendingCallWatcher::finished);
+    co_return isAuthorized(watcher.reply());
 }
 
 } // namespace larkhold

@@ -3,6 +3,7 @@
 #include "OwnerCheck.h"
 
 #include <QDBusConnection>
+#include <optional>
 
 namespace larkhold {
 
@@ -16,15 +17,16 @@ class PolkitOwnerCheck final : public OwnerCheck {
 public:
     static constexpr const char* defaultActionId = "org.larkhold.Larkhold.authenticate";
 
-    // `bus` is where polkit is looked for: the system bus in the application, a private bus in tests.
-    explicit PolkitOwnerCheck(QDBusConnection bus = QDBusConnection::systemBus(),
+    // `bus` is where polkit is looked for: a private bus in tests. Without one it is the system bus, connected
+    // when the first check is asked for rather than before the first window.
+    explicit PolkitOwnerCheck(std::optional<QDBusConnection> bus = std::nullopt,
                               QString actionId = QString::fromLatin1(defaultActionId));
 
     // The object must outlive the requests it has started.
     QCoro::Task<bool> authenticate(const QString& reason) override;
 
 private:
-    QDBusConnection m_bus;
+    std::optional<QDBusConnection> m_bus;
     QString m_actionId;
 };
 

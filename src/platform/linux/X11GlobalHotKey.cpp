@@ -37,10 +37,20 @@ quint16 xModifiers(HotKeyModifiers modifiers) {
 
 } // namespace
 
-X11GlobalHotKey::X11GlobalHotKey(const QByteArray& display, QObject* parent) : GlobalHotKey(parent) {
-    waylandSession_ = isWaylandSession();
+X11GlobalHotKey::X11GlobalHotKey(const QByteArray& display, QObject* parent)
+    : GlobalHotKey(parent), display_(display), waylandSession_(isWaylandSession()) {}
+
+xcb_connection_t* X11GlobalHotKey::connection() const {
+    // Opening the connection changes nothing a caller can see but the time it takes.
+    if (!opened_)
+        const_cast<X11GlobalHotKey*>(this)->open();
+    return connection_;
+}
+
+void X11GlobalHotKey::open() {
+    opened_ = true;
     int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(display.isEmpty() ? nullptr : display.constData(), &screenNumber);
+    xcb_connection_t* connection = xcb_connect(display_.isEmpty() ? nullptr : display_.constData(), &screenNumber);
     if (!connection)
         return;
     if (xcb_connection_has_error(connection)) {
@@ -73,14 +83,19 @@ X11GlobalHotKey::~X11GlobalHotKey() {
     xcb_disconnect(connection_);
 }
 
+quint16 X11GlobalHotKey::numLockMask() const {
+    connection();
+    return numLockMask_;
+}
+
 GlobalHotKey::Session X11GlobalHotKey::session() const {
-    if (!connection_)
+    if (!connection())
         return Session::none;
     return waylandSession_ ? Session::waylandLimited : Session::x11;
 }
 
 quint32 X11GlobalHotKey::baseKeysym(quint32 nativeKeyCode) const {
-    if (!symbols_ || nativeKeyCode > 255)
+    if (!connection() || !symbols_ || nativeKeyCode > 255)
         return 0;
     return xcb_key_symbols_get_keysym(symbols_, static_cast<xcb_keycode_t>(nativeKeyCode), 0);
 }
@@ -112,7 +127,7 @@ void X11GlobalHotKey::refreshKeyboard() {
 
 GlobalHotKey::GrabResult X11GlobalHotKey::grab(quint32 keysym, HotKeyModifiers modifiers) {
     release();
-    if (!connection_)
+    if (!connection())
         return GrabResult::unavailable;
     keysym_ = keysym;
     modifiers_ = xModifiers(modifiers);

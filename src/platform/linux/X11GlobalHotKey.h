@@ -22,7 +22,8 @@ class X11GlobalHotKey final : public GlobalHotKey {
     Q_OBJECT
 
 public:
-    // Connects to `display`, or to $DISPLAY when empty. Without a reachable X server the session is none.
+    // Connects to `display`, or to $DISPLAY when empty, when first asked for anything: the program's start does
+    // not wait for a connection of its own. Without a reachable X server the session is none.
     explicit X11GlobalHotKey(const QByteArray& display = {}, QObject* parent = nullptr);
     ~X11GlobalHotKey() override;
 
@@ -33,9 +34,12 @@ public:
     quint32 baseKeysym(quint32 nativeKeyCode) const override;
 
     // The modifier bit NumLock sets on this server (usually Mod2).
-    quint16 numLockMask() const { return numLockMask_; }
+    quint16 numLockMask() const;
 
 private:
+    // The connection, made on the first call; null without a reachable X server.
+    xcb_connection_t* connection() const;
+    void open();
     void readEvents();
     // One event from the server (an xcb_generic_event_t).
     void handle(void* event);
@@ -44,6 +48,8 @@ private:
     GrabResult takeGrab();
     void ungrabAll();
 
+    QByteArray display_;
+    bool opened_ = false;
     xcb_connection_t* connection_ = nullptr;
     _XCBKeySymbols* symbols_ = nullptr;
     quint32 root_ = 0;

@@ -15,9 +15,12 @@ xcb_connection_t* x11Connection() {
     return x11 ? x11->connection() : nullptr;
 }
 
-xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+xcb_intern_atom_cookie_t askForAtom(xcb_connection_t* c, const char* name) {
+    return xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name);
+}
+
+xcb_atom_t atomFrom(xcb_connection_t* c, xcb_intern_atom_cookie_t cookie) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookie, nullptr);
     const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     std::free(reply);
     return atom;
@@ -38,11 +41,10 @@ bool isMapped(xcb_connection_t* c, xcb_window_t window) {
     return mapped;
 }
 
-// Values of a 32-bit property, empty when it is not set.
-QList<uint32_t> property32(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
+// Values of a 32-bit property asked for with `cookie`, empty when it is not set.
+QList<uint32_t> property32(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
     QList<uint32_t> values;
-    xcb_get_property_reply_t* reply =
-        xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, type, 0, 1024), nullptr);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr);
     if (reply && reply->format == 32) {
         const auto* data = static_cast<const uint32_t*>(xcb_get_property_value(reply));
         const int count = xcb_get_property_value_length(reply) / 4;
@@ -83,11 +85,16 @@ X11WindowPresenter::X11WindowPresenter() {
     xcb_connection_t* c = x11Connection();
     if (!c)
         return;
+    // All asked for before any answer is awaited: one round trip to the server instead of four.
+    const xcb_intern_atom_cookie_t currentDesktop = askForAtom(c, "_NET_CURRENT_DESKTOP");
+    const xcb_intern_atom_cookie_t wmDesktop = askForAtom(c, "_NET_WM_DESKTOP");
+    const xcb_intern_atom_cookie_t wmState = askForAtom(c, "_NET_WM_STATE");
+    const xcb_intern_atom_cookie_t skipTaskbar = askForAtom(c, "_NET_WM_STATE_SKIP_TASKBAR");
     atoms_ = std::make_unique<Atoms>();
-    atoms_->currentDesktop = internAtom(c, "_NET_CURRENT_DESKTOP");
-    atoms_->wmDesktop = internAtom(c, "_NET_WM_DESKTOP");
-    atoms_->wmState = internAtom(c, "_NET_WM_STATE");
-    atoms_->skipTaskbar = internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    atoms_->currentDesktop = atomFrom(c, currentDesktop);
+    atoms_->wmDesktop = atomFrom(c, wmDesktop);
+    atoms_->wmState = atomFrom(c, wmState);
+    atoms_->skipTaskbar = atomFrom(c, skipTaskbar);
 }
 
 X11WindowPresenter::~X11WindowPresenter() = default;
@@ -98,7 +105,8 @@ void X11WindowPresenter::moveToCurrentDesktop(quintptr windowId) {
         return;
     const auto window = static_cast<xcb_window_t>(windowId);
     const xcb_window_t root = rootOf(c, window);
-    const QList<uint32_t> current = property32(c, root, atoms_->currentDesktop, XCB_ATOM_CARDINAL);
+    const QList<uint32_t> current =
+        property32(c, xcb_get_property(c, 0, root, atoms_->currentDesktop, XCB_ATOM_CARDINAL, 0, 1024));
     if (current.isEmpty())
         return; // no desktops to choose from
     if (isMapped(c, window))
@@ -114,13 +122,17 @@ void X11WindowPresenter::setSkipTaskbar(quintptr windowId, bool skip) {
     if (!c || !atoms_ || !windowId)
         return;
     const auto window = static_cast<xcb_window_t>(windowId);
+    // The states are asked for with the window's attributes, in the same round trip.
+    const xcb_get_property_cookie_t stateCookie =
+        xcb_get_property(c, 0, window, atoms_->wmState, XCB_ATOM_ATOM, 0, 1024);
     if (isMapped(c, window)) {
+        xcb_discard_reply(c, stateCookie.sequence);
         constexpr uint32_t remove = 0, add = 1;
         sendToRoot(c, rootOf(c, window), window, atoms_->wmState,
                    {skip ? add : remove, atoms_->skipTaskbar, 0, sourceApplication});
     } else {
         // Qt merges its own states into what it finds here when it maps the window.
-        QList<uint32_t> states = property32(c, window, atoms_->wmState, XCB_ATOM_ATOM);
+        QList<uint32_t> states = property32(c, stateCookie);
         states.removeAll(atoms_->skipTaskbar);
         if (skip)
             states.append(atoms_->skipTaskbar);
