@@ -155,7 +155,7 @@ void ColorScheme::followDesktop(QApplication& app) {
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (bus.isConnected()) {
             bus.connect(kPortalService, kPortalPath, kSettingsInterface, QStringLiteral("SettingChanged"), &self,
-                        SLOT(onPortalSettingChanged(QString, QString, QDBusVariant)));
+                        SLOT(onPortalSettingChanged(QDBusMessage)));
             QDBusMessage read =
                 QDBusMessage::createMethodCall(kPortalService, kPortalPath, kSettingsInterface, QStringLiteral("Read"));
             read << kAppearance << kColorScheme;
@@ -209,9 +209,10 @@ ColorScheme::Preference ColorScheme::preferenceFromVariant(const QVariant& value
     return Preference::none;
 }
 
-void ColorScheme::onPortalSettingChanged(const QString& group, const QString& key, const QDBusVariant& value) {
-    if (group == kAppearance && key == kColorScheme)
-        setPreference(preferenceFromVariant(QVariant::fromValue(value)));
+void ColorScheme::onPortalSettingChanged(const QDBusMessage& message) {
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() == 3 && arguments.at(0).toString() == kAppearance && arguments.at(1).toString() == kColorScheme)
+        setPreference(preferenceFromVariant(arguments.at(2)));
 }
 
 void ColorScheme::setPreference(Preference preference) {

@@ -5,7 +5,7 @@
 #include <optional>
 
 class QApplication;
-class QDBusVariant;
+class QDBusMessage;
 class QWidget;
 
 namespace larkhold {
@@ -45,7 +45,8 @@ signals:
     void changed(bool dark);
 
 private slots:
-    void onPortalSettingChanged(const QString& group, const QString& key, const QDBusVariant& value);
+    // Takes the whole message: Qt D-Bus cannot hand a variant argument to a slot of a signal hook.
+    void onPortalSettingChanged(const QDBusMessage& message);
 
 private:
     ColorScheme() = default;

@@ -49,6 +49,10 @@ BUILD_DIR = os.environ.get("LARKHOLD_BUILD_DIR", os.path.join(SOURCE_DIR, "build
 SCREENSHOT_DIR = os.environ.get("LARKHOLD_E2E_SCREENSHOTS", os.path.join(BUILD_DIR, "e2e"))
 BUS_CONFIG = os.path.join(HERE, "private-bus.conf")
 LOGIND_TEMPLATE = os.path.join(HERE, "logind_recording.py")
+PORTAL_TEMPLATE = os.path.join(HERE, "portal_settings.py")
+
+# The portal's "color-scheme" values.
+NO_PREFERENCE, PREFER_DARK, PREFER_LIGHT = 0, 1, 2
 
 DEFAULT_TIMEOUT = 60.0
 SECRET_SERVICE = "com.quillmere.TarnFolder"
@@ -153,9 +157,10 @@ class VaultRecord(dict):
 class Desktop:
     """A private desktop session. Use as a context manager, or call start() and close()."""
 
-    def __init__(self, name="desktop", tray=True, wm=True, screen="1280x800x24"):
+    def __init__(self, name="desktop", tray=True, wm=True, screen="1280x800x24", color_scheme=NO_PREFERENCE):
         self.name = re.sub(r"[^A-Za-z0-9_.-]+", "_", name)
         self.tray = tray
+        self.color_scheme = color_scheme
         self.wm = wm
         self.screen = screen
         self.root = tempfile.mkdtemp(prefix=f"larkhold-e2e-{self.name[-40:]}-")
@@ -210,6 +215,7 @@ class Desktop:
             self._start_keyring()
             self._start_logind()
             self._start_screensaver()
+            self._start_portal()
             if self.wm:
                 self._start_wm()
             if self.tray:
@@ -389,6 +395,17 @@ class Desktop:
                                    "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver"])
         self._wait_for_name(self.session_bus_address, "org.freedesktop.ScreenSaver", "the mock screen saver")
 
+    def _start_portal(self):
+        parameters = json.dumps({"color-scheme": self.color_scheme})
+        self.spawn("portal", [sys.executable, "-m", "dbusmock", "--session", "--template", PORTAL_TEMPLATE,
+                              "--parameters", parameters])
+        self._wait_for_name(self.session_bus_address, "org.freedesktop.portal.Desktop", "the mock desktop portal")
+
+    def set_color_scheme(self, value):
+        """The desktop switches between light and dark: the portal's "color-scheme" changes and is announced."""
+        portal = self._mock(self.session_bus(), "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop")
+        portal.SetColorScheme(dbus.UInt32(value), dbus_interface="org.freedesktop.DBus.Mock")
+
     def _mock(self, bus, name, path):
         return bus.get_object(name, path)
 
@@ -486,6 +503,15 @@ class Desktop:
         if self.display:
             self._run(["import", "-display", self.display, "-window", "root", path])
         return path
+
+    def lightness(self, window=None, area=None):
+        """The mean grey level (0 black … 255 white) of a window, or of the screen's (x, y, width, height) area."""
+        argv = ["import", "-display", self.display, "-window", str(window) if window else "root"]
+        if area:
+            x, y, width, height = area
+            argv += ["-crop", f"{width}x{height}+{x}+{y}", "+repage"]
+        out = self._run(argv + ["-colorspace", "Gray", "-format", "%[fx:int(255*mean)]", "info:"], check=True)
+        return int(out.strip())
 
     def tray_icons(self):
         """Geometries (x, y, width, height) of the icons embedded in the tray host."""
@@ -686,9 +712,11 @@ class DesktopTestCase(unittest.TestCase):
 
     tray = True
     wm = True
+    color_scheme = NO_PREFERENCE
 
     def setUp(self):
-        self.desktop = Desktop(self.id().split(".", 1)[-1], tray=self.tray, wm=self.wm)
+        self.desktop = Desktop(self.id().split(".", 1)[-1], tray=self.tray, wm=self.wm,
+                               color_scheme=self.color_scheme)
         self.addCleanup(self._end_desktop)
         self.desktop.start()
 
