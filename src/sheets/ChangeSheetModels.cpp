@@ -145,9 +145,9 @@ QString VaultSettingsModel::touchIDCaption() const {
     if (!hasSavedPassword())
         return QStringLiteral("This vault has no saved password yet — ") + glossary::ownerCheck +
                QStringLiteral(" applies once you save one while unlocking.");
-    return QStringLiteral("Before the saved password is used, your fingerprint (or %1 login password) is required. "
-                          "Someone at your unlocked %1 can’t open this vault.")
-        .arg(glossary::computer);
+    return QStringLiteral("Before the saved password is used, %1 (such as your %2 login password) is required. "
+                          "Someone at your unlocked %2 can’t open this vault.")
+        .arg(glossary::ownerCheck, glossary::computer);
 }
 
 std::optional<QString> VaultSettingsModel::autoOpenWarning() const {

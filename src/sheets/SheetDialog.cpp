@@ -14,6 +14,9 @@
 #include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyleOption>
 #include <QVBoxLayout>
 
@@ -23,6 +26,27 @@ namespace {
 
 constexpr int kMargin = 22;
 constexpr int kSpacing = 16;
+// Room left for the window manager's frame before the window has one to measure.
+constexpr int kFrameGuess = 40;
+
+// Layouts keep what they measured until their widget is laid out again; a text changed just now
+// would be measured with its old height.
+void forgetMeasures(QWidget* top) {
+    for (QWidget* w : top->findChildren<QWidget*>()) {
+        if (w->isWindow())
+            continue;
+        if (w->layout())
+            w->layout()->invalidate();
+        w->updateGeometry();
+    }
+    if (top->layout())
+        top->layout()->invalidate();
+}
+
+// The height a layout takes at this width, whether or not its rows wrap.
+int heightAt(const QLayout* layout, int width) {
+    return layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height();
+}
 
 // A label painted in a tone read from its palette at paint time, so that it follows a change
 // between light and dark at once. Red text, which the kit's labels do not offer.
@@ -195,12 +219,29 @@ QLineEdit* SheetDialog::passwordField(const QString& placeholder, QWidget* paren
 }
 
 SheetDialog::SheetDialog(SheetModel* model, int width, QWidget* parent)
-    : QDialog(parent), model_(model), width_(width), root_(new QVBoxLayout(this)) {
+    : QDialog(parent), model_(model), width_(width), scroll_(new QScrollArea(this)), content_(new QWidget),
+      root_(new QVBoxLayout(content_)), foot_(new QVBoxLayout) {
     model_->setParent(this);
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
-    root_->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+    // The fields scroll when the screen is shorter than the sheet; the buttons stay in reach below them.
+    auto* frame = new QVBoxLayout(this);
+    frame->setContentsMargins(0, 0, 0, 0);
+    frame->setSpacing(0);
+    scroll_->setObjectName(QStringLiteral("sheetContent"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    // The fields take the focus, and the area scrolls to the one that has it.
+    scroll_->setFocusPolicy(Qt::NoFocus);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setWidgetResizable(true);
+    scroll_->setWidget(content_);
+    content_->setAutoFillBackground(false);
+    scroll_->viewport()->setAutoFillBackground(false);
+    frame->addWidget(scroll_, 1);
+    frame->addLayout(foot_);
+    root_->setContentsMargins(kMargin, kMargin, kMargin, 0);
     root_->setSpacing(kSpacing);
+    foot_->setContentsMargins(kMargin, kSpacing, kMargin, kMargin);
     setFixedWidth(width_);
     connect(model_, &SheetModel::changed, this, &SheetDialog::refresh);
     connect(model_, &SheetModel::closeRequested, this, &QDialog::accept);
@@ -267,7 +308,7 @@ void SheetDialog::addButtons(bool destructive) {
     primary_->setDefault(true);
     row->addWidget(cancel_);
     row->addWidget(primary_);
-    root_->addLayout(row);
+    foot_->addLayout(row);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
     connect(primary_, &QPushButton::clicked, this, [this] { primaryAction(); });
 }
@@ -379,6 +420,8 @@ void SheetDialog::onRefresh(std::function<void()> refresh) {
 void SheetDialog::showEvent(QShowEvent* event) {
     refresh();
     QDialog::showEvent(event);
+    placed_ = true;
+    keepOnScreen();
     // Typing starts in the first field.
     if (!focusWidget() || !qobject_cast<QLineEdit*>(focusWidget())) {
         for (QLineEdit* edit : findChildren<QLineEdit*>()) {
@@ -399,6 +442,15 @@ void SheetDialog::changeEvent(QEvent* event) {
         fitHeight();
 }
 
+bool SheetDialog::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    // A label that took another text or a row that showed lays its parent out later than the
+    // refresh that changed it; the height follows once it has.
+    if (event->type() == QEvent::LayoutRequest && !refreshing_)
+        fitHeight();
+    return handled;
+}
+
 void SheetDialog::refresh() {
     // A bound widget's own signal may change the model again while it is being updated: the pass
     // then runs once more, so that every widget shows the final state.
@@ -415,14 +467,47 @@ void SheetDialog::refresh() {
             break;
     }
     refreshing_ = false;
+    forgetMeasures(this);
     fitHeight();
 }
 
 void SheetDialog::fitHeight() {
-    layout()->activate();
-    const int height = layout()->totalHeightForWidth(width_);
-    if (height > 0 && (height != minimumHeight() || height != maximumHeight()))
+    root_->activate();
+    const int content = heightAt(root_, width_);
+    const int foot = heightAt(foot_, width_);
+    if (content <= 0)
+        return;
+    int height = content + foot;
+    if (QScreen* shownOn = screen()) {
+        // The whole window, frame included, stays on the screen; what does not fit scrolls.
+        const int frame = isVisible() && frameGeometry().height() > geometry().height()
+                              ? frameGeometry().height() - geometry().height()
+                              : kFrameGuess;
+        const int room = shownOn->availableGeometry().height() - frame;
+        height = std::min(height, std::max(room, foot + 2 * kMargin));
+    }
+    if (height != minimumHeight() || height != maximumHeight())
         setFixedHeight(height);
+    keepOnScreen();
+}
+
+void SheetDialog::keepOnScreen() {
+    QScreen* shownOn = screen();
+    if (!placed_ || !isVisible() || !shownOn)
+        return;
+    const QRect room = shownOn->availableGeometry();
+    const QRect outer = frameGeometry();
+    QPoint to = outer.topLeft();
+    if (outer.bottom() > room.bottom())
+        to.setY(room.bottom() - outer.height() + 1);
+    if (to.y() < room.top())
+        to.setY(room.top());
+    if (outer.right() > room.right())
+        to.setX(room.right() - outer.width() + 1);
+    if (to.x() < room.left())
+        to.setX(room.left());
+    if (to != outer.topLeft())
+        move(to);
 }
 
 } // namespace larkhold

@@ -14,6 +14,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace larkhold {
@@ -87,19 +88,26 @@ protected:
 
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void refresh();
     void fitHeight();
+    void keepOnScreen();
 
     SheetModel* model_;
     int width_;
+    QScrollArea* scroll_;
+    QWidget* content_;
     QVBoxLayout* root_;
+    QVBoxLayout* foot_;
     SheetHeader* header_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QPushButton* primary_ = nullptr;
     std::vector<std::function<void()>> syncs_;
     bool refreshing_ = false;
+    // Placed over its parent by the first show; moved to stay on the screen only from then on.
+    bool placed_ = false;
     bool again_ = false;
 };
 

@@ -177,8 +177,8 @@ TEST_F(ChangeSheets, SettingsShowWhatTheVaultAndTheSavedPasswordAllow) {
     EXPECT_EQ(VaultSettingsModel::openInFinderLabel(), QStringLiteral("Show in File Manager after unlocking"));
     EXPECT_EQ(VaultSettingsModel::requireTouchIDLabel(), QStringLiteral("Require system authentication to unlock"));
     EXPECT_EQ(saved.touchIDCaption(),
-              QStringLiteral("Before the saved password is used, your fingerprint (or computer login password) is "
-                             "required. Someone at your unlocked computer can’t open this vault."));
+              QStringLiteral("Before the saved password is used, system authentication (such as your computer login "
+                             "password) is required. Someone at your unlocked computer can’t open this vault."));
     saved.setAutoOpen(true);
     EXPECT_EQ(saved.autoOpenWarning(), std::nullopt);
     saved.setPasswordHint(QStringLiteral(" pw-standard "));
