@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QPointer>
@@ -13,6 +14,7 @@
 #include <QQueue>
 #include <QTextDocument>
 #include <QToolTip>
+#include <algorithm>
 
 namespace larkhold::Dialogs {
 
@@ -58,6 +60,32 @@ public:
             chosen = selectedFiles().first();
     }
 };
+
+// The panel's message as a line of its own above the panel's rows, as the desktop's panels show theirs.
+void addMessage(QFileDialog* dialog, const QString& text) {
+    auto* grid = qobject_cast<QGridLayout*>(dialog->layout());
+    if (!grid || text.isEmpty())
+        return;
+    auto* message = new QLabel(text, dialog);
+    message->setObjectName(QStringLiteral("panelMessage"));
+    message->setTextFormat(Qt::PlainText);
+    message->setWordWrap(true);
+    struct Placed {
+        QLayoutItem* item;
+        int row, column, rows, columns;
+    };
+    QList<Placed> placed;
+    const int columns = grid->columnCount();
+    while (grid->count() > 0) {
+        Placed p{};
+        grid->getItemPosition(0, &p.row, &p.column, &p.rows, &p.columns);
+        p.item = grid->takeAt(0);
+        placed.append(p);
+    }
+    grid->addWidget(message, 0, 0, 1, columns);
+    for (const Placed& p : placed)
+        grid->addItem(p.item, p.row + 1, p.column, p.rows, p.columns);
+}
 
 } // namespace
 
@@ -111,8 +139,20 @@ void keepPlain(QMessageBox* box) {
     // Names, paths and error texts are the user's or a tool's words, never markup; plain text also keeps
     // the line breaks.
     for (QLabel* label : box->findChildren<QLabel*>()) {
-        if (label->objectName() == u"qt_msgbox_label" || label->objectName() == u"qt_msgbox_informativelabel")
-            label->setTextFormat(Qt::PlainText);
+        if (label->objectName() != u"qt_msgbox_label" && label->objectName() != u"qt_msgbox_informativelabel")
+            continue;
+        label->setTextFormat(Qt::PlainText);
+        // A wrapping label asks for little width, and the box would take only what its title and buttons
+        // need: a one-line sentence would break in two. Lines up to a readable width keep to one line.
+        constexpr int kReadableWidth = 420;
+        label->ensurePolished();
+        const QFontMetrics metrics(label->font());
+        int widest = 0;
+        for (const QString& line : label->text().split(QLatin1Char('\n')))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        const QMargins margins = label->contentsMargins();
+        const int around = std::max(label->indent(), 0) + margins.left() + margins.right() + 2 * label->margin() + 4;
+        label->setMinimumWidth(std::min(widest + around, kReadableWidth));
     }
 }
 
@@ -215,7 +255,8 @@ void chooseFile(QWidget* parent, const FileChoiceSpec& spec, std::function<void(
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setLabelText(QFileDialog::Accept, spec.acceptLabel);
-    dialog->setWindowTitle(spec.message);
+    // The panel keeps its own title; the message is a line inside it, where a sentence has room.
+    addMessage(dialog, spec.message);
     // Callers hand only a folder that answered a look off the GUI thread.
     if (!spec.directory.isEmpty())
         dialog->setDirectory(spec.directory);

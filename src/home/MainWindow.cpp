@@ -482,6 +482,7 @@ void MainWindow::showErrorIfAny() {
         return;
     if (errorAlert_) {
         errorAlert_->setInformativeText(message);
+        Dialogs::keepPlain(errorAlert_);
         return;
     }
     QPointer<VaultStore> store(deps_.store);

@@ -85,6 +85,10 @@ void NightWatchCard::build() {
     row->addWidget(ring_, 0, Qt::AlignVCenter);
 
     row->addLayout(buildTexts({Theme::font(16, QFont::Bold), Qt::white, 10, mono(11, QFont::Medium), dim}), 1);
+    // The whole line, on a second line when the row is short of room, rather than cut.
+    meta_->setElideMode(Qt::ElideNone);
+    meta_->setWordWrap(true);
+    meta_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     addCommands(row, {plain(14, dim), plain(12, dim), filled(12, 9), outlined()});
 }
 
@@ -128,9 +132,15 @@ void NightWatchCard::refresh() {
     chips_->setChips(widgets);
 
     const AutoLockSetting autoLock = autoLockSetting(context_);
-    meta_->setText(NightWatchHomeText::metaLine(model_.fileState,
+    // Each part keeps together; a line breaks only after a separator.
+    QString line = NightWatchHomeText::metaLine(model_.fileState,
                                                 capacityCaption(read.usedBytes, vault_, model_.unlocked), openedAgo(),
-                                                autoLock.enabled, autoLock.minutes));
+                                                autoLock.enabled, autoLock.minutes);
+    QStringList parts = line.split(kStatusSeparator);
+    constexpr QChar kWordJoiner(0x2060);
+    for (QString& part : parts)
+        part.replace(QLatin1Char(' '), QChar::Nbsp).replace(QLatin1Char('-'), QStringLiteral("-") + kWordJoiner);
+    meta_->setText(parts.join(QString(QChar::Nbsp) + QStringLiteral("· ")));
 }
 
 // ---- the design ----

@@ -2,6 +2,8 @@
 #include "Screens.h"
 #include "VaultContextMenu.h"
 
+#include <QFileDialog>
+#include <QLabel>
 #include <QMenu>
 
 namespace larkhold::test {
@@ -102,16 +104,40 @@ TEST_F(HomeScreens, Alerts) {
     MainWindow& w = openWindow();
     const QList<std::pair<AlertSpec, QString>> alerts{
         {MainWindow::removeAlert(a), QStringLiteral("alert-remove")},
-        {MainWindow::errorAlert(QStringLiteral("Wrong password for “Taxes 2024”.")), QStringLiteral("alert-error")},
+        {MainWindow::errorAlert(QStringLiteral("Wrong password for “Ledger 2026”.")), QStringLiteral("alert-error")},
         {VaultFileLocation::relocatedAlert(a), QStringLiteral("alert-relocated")},
         {VaultFileLocation::waitingAlert(away), QStringLiteral("alert-waiting")},
     };
     for (const auto& [spec, name] : alerts) {
         QMessageBox* box = Dialogs::makeAlert(&w, spec);
         expectShippable(box, name);
+        if (name == u"alert-error") {
+            // A short message keeps to one line.
+            auto* message = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+            ASSERT_TRUE(message);
+            EXPECT_EQ(message->heightForWidth(message->width()), message->heightForWidth(4000))
+                << "wraps at " << message->width() << " px";
+        }
         box->close();
         delete box;
     }
+}
+
+TEST_F(HomeScreens, LocatePanelShowsItsMessageInside) {
+    Vault lost = standardVault(QStringLiteral("V05"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    const FileChoiceSpec spec = VaultFileLocation::locatePanel(lost);
+    Dialogs::chooseFile(&w, spec, {});
+    auto* panel = w.findChild<QFileDialog*>(QStringLiteral("locatePanel"));
+    ASSERT_TRUE(panel);
+    EXPECT_FALSE(panel->windowTitle().contains(QStringLiteral("V05")));
+    auto* message = panel->findChild<QLabel*>(QStringLiteral("panelMessage"));
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->text(), QStringLiteral("Choose the vault file for “V05” (.sparsebundle or .nosync)."));
+    expectShippable(panel, QStringLiteral("locate-panel"));
+    EXPECT_TRUE(message->isVisible());
+    panel->reject();
 }
 
 } // namespace
