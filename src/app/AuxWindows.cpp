@@ -297,6 +297,7 @@ ChangelogView::ChangelogView(QWidget* parent) : QWidget(parent, titledClosable) 
     column->addWidget(new Rule(Qt::Horizontal, 0.5, this));
 
     auto* scroll = new QScrollArea(this);
+    scroll->setAccessibleName(windowTitle());
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -178,6 +178,7 @@ QWidget* ClassicHome::buildEmptyState() {
 QWidget* ClassicHome::buildList() {
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName(QStringLiteral("vaultList"));
+    scroll_->setAccessibleName(QStringLiteral("Vaults"));
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

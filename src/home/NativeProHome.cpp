@@ -212,6 +212,7 @@ QWidget* NativeProHome::buildSidebar() {
                       Qt::AlignVCenter);
     search_ = new QLineEdit(searchWell);
     search_->setObjectName(QStringLiteral("searchField"));
+    search_->setAccessibleName(QStringLiteral("Search"));
     search_->setFrame(false);
     search_->setFont(Theme::font(12));
     search_->setPlaceholderText(NativeProHomeText::kSearchPlaceholder);
@@ -230,6 +231,7 @@ QWidget* NativeProHome::buildSidebar() {
     // Every vault is listed: more rows than fit scroll rather than being cut off.
     scroll_ = designScrollArea(black(0.25), sidebar);
     scroll_->setObjectName(QStringLiteral("vaultRows"));
+    scroll_->setAccessibleName(QStringLiteral("Vaults"));
     auto* rows = new QWidget;
     rowList_ = new QVBoxLayout(rows);
     rowList_->setContentsMargins(0, 0, 0, 0);

@@ -218,6 +218,7 @@ QWidget* NightWatchHome::buildHeader() {
 QWidget* NightWatchHome::buildList() {
     scroll_ = designScrollArea(Theme::withAlpha(dim, 0.45), this);
     scroll_->setObjectName(QStringLiteral("vaultList"));
+    scroll_->setAccessibleName(QStringLiteral("Vaults"));
 
     auto* content = new QWidget;
     list_ = new QVBoxLayout(content);
@@ -269,6 +270,7 @@ QWidget* NightWatchHome::buildCommandBar() {
     row->addWidget(designLabel(NightWatchHomeText::kPrompt, mono(11, QFont::Medium), green));
     search_ = new QLineEdit(bar);
     search_->setObjectName(QStringLiteral("searchField"));
+    search_->setAccessibleName(QStringLiteral("Search"));
     search_->setFrame(false);
     search_->setFont(mono(11, QFont::Medium));
     search_->setPlaceholderText(NightWatchHomeText::kSearchPlaceholder);

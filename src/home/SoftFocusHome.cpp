@@ -203,6 +203,7 @@ QWidget* SoftFocusHome::buildHeader() {
 QWidget* SoftFocusHome::buildList() {
     scroll_ = designScrollArea(faded(sub, 0.35), this);
     scroll_->setObjectName(QStringLiteral("vaultList"));
+    scroll_->setAccessibleName(QStringLiteral("Vaults"));
 
     auto* content = new ShadowHost;
     list_ = new QVBoxLayout(content);

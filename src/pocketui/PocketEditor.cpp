@@ -171,6 +171,7 @@ QWidget* PocketEditor::buildSidebar() {
 
     list_ = new QListView(sidebar);
     list_->setObjectName(QStringLiteral("itemList"));
+    list_->setAccessibleName(QStringLiteral("Items"));
     list_->setModel(items_);
     list_->setItemDelegate(new ItemRowDelegate(list_));
     list_->setFrameShape(QFrame::NoFrame);
@@ -249,6 +250,7 @@ QWidget* PocketEditor::buildDetail() {
     dismiss->setAutoRaise(true);
     dismiss->setIcon(Symbols::icon(QStringLiteral("xmark")));
     dismiss->setToolTip(QStringLiteral("Close"));
+    dismiss->setAccessibleName(QStringLiteral("Close"));
     connect(dismiss, &QToolButton::clicked, this, [this] { model_.dismissNotice(); });
     bannerRow->addWidget(warning, 0, Qt::AlignTop);
     bannerRow->addWidget(noticeText_, 1);
@@ -271,6 +273,7 @@ QWidget* PocketEditor::buildDetail() {
     header->setSpacing(8);
     name_ = new QLineEdit(itemPage);
     name_->setObjectName(QStringLiteral("nameField"));
+    name_->setAccessibleName(QStringLiteral("Name"));
     name_->setPlaceholderText(QStringLiteral("Name"));
     name_->setFrame(false);
     name_->setFont(Theme::font(14, QFont::DemiBold));
@@ -293,10 +296,13 @@ QWidget* PocketEditor::buildDetail() {
     export_->setObjectName(QStringLiteral("exportButton"));
     export_->setSymbol(QStringLiteral("square.and.arrow.up"));
     export_->setToolTip(QStringLiteral("Export an unencrypted copy"));
+    // Symbols only: screen readers read these names.
+    export_->setAccessibleName(QStringLiteral("Export"));
     delete_ = new QuietButton(QString(), itemPage);
     delete_->setObjectName(QStringLiteral("deleteButton"));
     delete_->setSymbol(QStringLiteral("trash"));
     delete_->setToolTip(QStringLiteral("Delete"));
+    delete_->setAccessibleName(QStringLiteral("Delete"));
     connect(export_, &QPushButton::clicked, this, [this] {
         if (const PocketItem* item = model_.selectedItem())
             exportItem(item->id);

@@ -31,6 +31,7 @@ void wipeImage(QImage& image) {
 
 NoteView::NoteView(QWidget* parent) : QPlainTextEdit(parent) {
     setObjectName(QStringLiteral("noteView"));
+    setAccessibleName(QStringLiteral("Note"));
     setFont(Theme::font(13));
     setFrameShape(QFrame::NoFrame);
     setViewportMargins(8, 8, 8, 8);
@@ -129,7 +130,9 @@ QPdfView* newPdfView(QPdfDocument* document, QWidget* parent) {
     static const std::string path = moduleFile("liblarkhold_pdf_view.so");
     static LazyLibrary module(path.c_str());
     static const auto f = reinterpret_cast<decltype(&larkhold_pdf_view_new)>(module.required("larkhold_pdf_view_new"));
-    return f(document, parent);
+    QPdfView* view = f(document, parent);
+    view->setAccessibleName(QStringLiteral("PDF document"));
+    return view;
 }
 
 PdfItemView::PdfItemView(QWidget* parent)

@@ -96,6 +96,7 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     // Left: the password, the checks, the advice.
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("leftColumn"));
+    scroll->setAccessibleName(QStringLiteral("Second password"));
     // The column's content is 296 wide; the scroll bar (which overlays nothing here) comes on top.
     scroll->setFixedWidth(296 + scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     scroll->setFrameShape(QFrame::NoFrame);
@@ -144,6 +145,7 @@ SecondPasswordDialog::SecondPasswordDialog(PocketSession& session, PocketItems m
     checklist->addLayout(readyRow);
     progress_ = new QProgressBar(left);
     progress_->setObjectName(QStringLiteral("checkProgress"));
+    progress_->setAccessibleName(QStringLiteral("Checks done"));
     progress_->setTextVisible(false);
     progress_->setFixedHeight(6);
     checklist->addWidget(progress_);

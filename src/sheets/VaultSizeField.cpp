@@ -65,9 +65,12 @@ VaultSizeField::VaultSizeField(qint64 sizeMB, qint64 minimumMB, QWidget* parent)
     : QWidget(parent), model_(sizeMB, minimumMB) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(new QLabel(QStringLiteral("Grows up to")));
+    auto* caption = new QLabel(QStringLiteral("Grows up to"));
+    row->addWidget(caption);
     row->addStretch(1);
     number_ = new SizeSpinBox(model_, [this](bool changed) { apply(changed); });
+    // What a screen reader says for the number.
+    caption->setBuddy(number_);
     number_->setObjectName(QStringLiteral("sizeNumber"));
     number_->setFixedWidth(84);
     SheetDialog::styleField(number_);

@@ -414,6 +414,7 @@ TEST(ThemeScreensTest, TheKitInLightAndDark) {
     buttons->addWidget(new QuietButton(QStringLiteral("Open")));
     auto* gear = new QuietButton(QString());
     gear->setSymbol(QStringLiteral("gearshape"));
+    gear->setAccessibleName(QStringLiteral("Settings"));
     buttons->addWidget(gear);
     buttons->addStretch();
     column->addLayout(buttons);

@@ -4,6 +4,7 @@
 #include "Theme.h"
 
 #include <QAbstractAnimation>
+#include <QAccessible>
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -103,7 +104,59 @@ QStringList imageProblems(const QImage& image) {
     return {};
 }
 
+// What a screen reader offers to act on; each needs a name it can read out.
+bool isControl(QAccessible::Role role) {
+    switch (role) {
+    case QAccessible::PushButton:
+    case QAccessible::CheckBox:
+    case QAccessible::RadioButton:
+    case QAccessible::ComboBox:
+    case QAccessible::EditableText:
+    case QAccessible::SpinBox:
+    case QAccessible::Slider:
+    case QAccessible::Dial:
+    case QAccessible::ButtonMenu:
+    case QAccessible::ButtonDropDown:
+    case QAccessible::PageTab:
+    case QAccessible::Link:
+    case QAccessible::ProgressBar:
+    case QAccessible::List:
+    case QAccessible::Table:
+    case QAccessible::Tree:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void collectUnnamed(QAccessibleInterface* node, QStringList& problems, int depth) {
+    if (!node || !node->isValid() || depth > 64)
+        return;
+    const QAccessible::State state = node->state();
+    if (state.invisible)
+        return;
+    const bool focusable = state.focusable;
+    const QAccessible::Role role = node->role();
+    const bool control = isControl(role) || (focusable && role == QAccessible::Client);
+    if (control && node->text(QAccessible::Name).trimmed().isEmpty()) {
+        QObject* object = node->object();
+        const auto* widget = qobject_cast<const QWidget*>(object);
+        problems.append(QStringLiteral("%1 has no name a screen reader can read")
+                            .arg(widget ? describe(widget)
+                                        : (object ? QString::fromLatin1(object->metaObject()->className())
+                                                  : QStringLiteral("a control"))));
+    }
+    for (int i = 0; i < node->childCount(); ++i)
+        collectUnnamed(node->child(i), problems, depth + 1);
+}
+
 } // namespace
+
+QStringList unnamedControls(QWidget* window) {
+    QStringList problems;
+    collectUnnamed(QAccessible::queryAccessibleInterface(window), problems, 0);
+    return problems;
+}
 
 QString screensDir() {
     return QStringLiteral(LARKHOLD_SCREENS_DIR);
@@ -201,6 +254,10 @@ ScreenReport renderScreen(QWidget* widget, const QString& area, const QString& n
             report.problems.append(scheme + problem);
         for (const QString& problem : screenProblems(widget, options))
             report.problems.append(scheme + problem);
+        if (!dark || !options.light) {
+            for (const QString& problem : unnamedControls(widget->window()))
+                report.problems.append(problem);
+        }
         // A window that forces its own scheme keeps it; every other one must follow the application.
         if (!widget->window()->testAttribute(Qt::WA_SetPalette) && ColorScheme::isDark(widget) != dark)
             report.problems.append(scheme + QStringLiteral("the window was not drawn with the %1 palette")

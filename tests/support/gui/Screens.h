@@ -40,8 +40,13 @@ void useColorScheme(bool dark);
 // PDF pages are drawn, and writes <build>/screens/<area>/<name>-light.png and
 // -dark.png with QWidget::grab, in the application's light and dark palettes. Then checks that the
 // image is not empty or of one colour, that no visible child has collapsed to nothing, that no
-// plain label is cut short and no button is narrower than its label. Leaves the light palette on.
+// plain label is cut short, no button is narrower than its label and every control has a name a
+// screen reader reads. Leaves the light palette on.
 ScreenReport renderScreen(QWidget* widget, const QString& area, const QString& name, const ScreenOptions& options = {});
+
+// Every control of the window a screen reader would offer (buttons, boxes, fields, lists, focusable
+// custom controls) that has no name it can read out; the accessibility tree of the window is walked.
+QStringList unnamedControls(QWidget* window);
 
 // The checks alone, on the widget as it stands.
 QStringList screenProblems(QWidget* widget, const ScreenOptions& options = {});
