@@ -11,16 +11,35 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QImage>
 #include <QPalette>
+#include <QPixmap>
+#include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace larkhold {
 
 namespace {
 
-// The tray's own background is unknown; the desktop's colour scheme is the best guess of whether it is dark.
-bool darkPanel() {
-    return ColorScheme::isDark();
+constexpr int kTrayLooks = 40;
+constexpr int kTrayLookIntervalMs = 250;
+
+// The tray's background where the icon sits: the icon's corners, which the lock symbol leaves clear and
+// an embedding tray fills with its own background. Nothing when the tray tells no place (a tray that
+// draws the icon itself) or the screen cannot be read.
+std::optional<bool> trayBackgroundIsDark(const QRect& icon) {
+    if (!icon.isValid() || icon.width() < 4 || icon.height() < 4)
+        return std::nullopt;
+    QScreen* screen = QGuiApplication::screenAt(icon.center());
+    if (!screen)
+        return std::nullopt;
+    const QRect on = icon.translated(-screen->geometry().topLeft());
+    const QImage shot = screen->grabWindow(0, on.x(), on.y(), on.width(), 2).toImage();
+    if (shot.width() < 4 || shot.height() < 1)
+        return std::nullopt;
+    const int grey = (qGray(shot.pixel(1, 0)) + qGray(shot.pixel(shot.width() - 2, 0))) / 2;
+    return grey < 128;
 }
 
 } // namespace
@@ -33,7 +52,12 @@ TrayController::TrayController(VaultStore& store, Defaults& defaults, ShellActio
     });
     connect(&store_, &VaultStore::mountPointsChanged, this, &TrayController::updateIcon);
     connect(&store_, &VaultStore::pocketSessionsChanged, this, &TrayController::updateIcon);
-    connect(&ColorScheme::instance(), &ColorScheme::changed, this, &TrayController::updateIcon);
+    // A desktop that changes its scheme may change its tray's with it.
+    connect(&ColorScheme::instance(), &ColorScheme::changed, this, [this] {
+        looks_ = 0;
+        lookAtTray();
+        updateIcon();
+    });
     // A quiet lock (screen lock, sleep, panic, auto-lock) that left a vault open puts up no alert; the tray says it.
     connect(&store_, &VaultStore::lockFailed, this, [this](const QString& vaultName, const QString& text) {
         if (icon_)
@@ -87,6 +111,8 @@ void TrayController::apply() {
         });
         updateIcon();
         icon_->show();
+        looks_ = 0;
+        lookAtTray();
     }
     emit kindChanged(kind_);
 }
@@ -104,7 +130,24 @@ void TrayController::prepareExtra() {
 
 void TrayController::updateIcon() {
     if (icon_)
-        icon_->setIcon(MenuBarIcon::image(store_.openCount() >= 1, darkPanel()));
+        icon_->setIcon(MenuBarIcon::image(store_.openCount() >= 1, trayDark_.value_or(ColorScheme::isDark())));
+}
+
+void TrayController::lookAtTray() {
+    if (!icon_ || !icon_->isVisible())
+        return;
+    // Until the tray has taken the icon in, the icon stands at the screen's corner; the tray's place is the
+    // one seen twice in a row.
+    const QRect at = icon_->geometry();
+    const std::optional<bool> dark = at.topLeft().isNull() ? std::nullopt : trayBackgroundIsDark(at);
+    if (dark && dark != trayDark_) {
+        trayDark_ = dark;
+        updateIcon();
+    }
+    const bool settled = dark && at == lastLook_;
+    lastLook_ = dark ? at : QRect();
+    if (!settled && ++looks_ < kTrayLooks)
+        QTimer::singleShot(kTrayLookIntervalMs, this, &TrayController::lookAtTray);
 }
 
 void TrayController::openExtra() {

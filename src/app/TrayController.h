@@ -5,6 +5,8 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QRect>
+#include <optional>
 
 class QSystemTrayIcon;
 
@@ -46,6 +48,9 @@ signals:
 private:
     void apply();
     void updateIcon();
+    // Looks at the tray's own background behind the icon, which may be light in a dark desktop and the
+    // other way round; tries again while the tray has not placed the icon yet.
+    void lookAtTray();
     void prepareExtra();
     VaultStatusCache* statusCache();
 
@@ -56,6 +61,10 @@ private:
     QSystemTrayIcon* icon_ = nullptr;
     TrayMenu* menu_ = nullptr;
     MenuBarPanel* panel_ = nullptr;
+    // Whether the tray behind the icon is dark, once seen; until then the desktop's scheme stands in.
+    std::optional<bool> trayDark_;
+    QRect lastLook_;
+    int looks_ = 0;
     // Where each vault's file is, for the menu and the panel alike; made with the first of them.
     VaultStatusCache* status_ = nullptr;
 };

@@ -27,6 +27,26 @@ class LiveColourScheme(SheetScenario):
             corner = (x + 4, y + 4, min(120, width - 8, 1280 - x - 8), min(120, height - 8))
             wait_until(lambda: (d.lightness(area=corner) < 100) == dark, f"the {name} drawn {word}")
 
+    def icon_contrast(self):
+        """How far the tray icon's drawing stands out from the tray's background at its corner (0 … 1)."""
+        d = self.desktop
+        x, y, width, height = d.wait_for_tray_icon()
+        shot = d.screenshot("tray")
+        area = f"{width}x{height}+{x}+{y}"
+        values = d._run(["convert", shot, "-crop", area, "+repage", "-colorspace", "Gray", "-format",
+                         "%[fx:minima] %[fx:maxima] %[fx:p{1,1}]", "info:"], check=True).split()
+        low, high, background = (float(v) for v in values)
+        return max(background - low, high - background)
+
+    def test_the_tray_icon_stands_out_from_the_tray_whatever_the_desktop_scheme(self):
+        d = self.desktop
+        # The tray host's panel is light in both schemes.
+        wait_until(lambda: self.icon_contrast() > 0.4, "the icon drawn dark on the light tray")
+        d.set_color_scheme(PREFER_DARK)
+        self.wait_scheme({"main window": self.main_window()}, dark=True)
+        wait_until(lambda: self.icon_contrast() > 0.4, "the icon still drawn dark on the light tray")
+        d.screenshot("dark-desktop-light-tray")
+
     def test_every_window_follows_a_switch_between_light_and_dark(self):
         d = self.desktop
         main = self.main_window()
