@@ -4,6 +4,8 @@
 #include "VaultSizeField.h"
 #include "WidgetFixture.h"
 
+#include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -34,6 +36,12 @@ protected:
         const ScreenReport report = renderScreen(sheet, QStringLiteral("sheets"), name, options);
         EXPECT_TRUE(report.ok()) << name.toStdString() << ": "
                                  << report.problems.join(QStringLiteral("; ")).toStdString();
+        // On the screen whole, the buttons included (the offscreen screen is 800 high).
+        const QRect room = sheet->screen()->availableGeometry();
+        EXPECT_TRUE(room.contains(sheet->frameGeometry())) << name.toStdString();
+        if (QPushButton* primary = sheet->primaryButton())
+            EXPECT_TRUE(room.contains(QRect(primary->mapToGlobal(QPoint(0, 0)), primary->size())))
+                << name.toStdString();
     }
 
     Vault standard;
