@@ -594,12 +594,14 @@ TEST_F(DiskImageTools, VaultsWithoutTheNewRecordsOpenAndGainThem) {
     detach(mountPoint);
     ASSERT_TRUE(QFile::remove(image + "/bands.record"));
     ASSERT_TRUE(QFile::remove(image + "/volume-copy"));
+    ASSERT_TRUE(QFile::remove(image + "/volume-id"));
 
     mountPoint = attach(image);
     EXPECT_EQ(mountPoint, s.mountRoot() + "/Before");
     EXPECT_EQ(readFile(mountPoint + "/old.txt"), "from before");
     detach(mountPoint);
     EXPECT_TRUE(QFile::exists(image + "/bands.record"));
+    EXPECT_TRUE(QFile::exists(image + "/volume-id"));
     EXPECT_EQ(readFile(image + "/volume-copy"), readFile(image + "/volume"));
 }
 
