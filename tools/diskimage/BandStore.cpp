@@ -538,15 +538,38 @@ int copyBandFile(int from, const std::string& folder, const std::string& name) {
 
 } // namespace
 
+int BandStore::beginKeptFolder() {
+    if (keptBegun_) {
+        return 0;
+    }
+    try {
+        removeTree(keptPath_); // a folder without its list was never begun: nothing was kept in it
+        makeDirectories(keptPath_ + "/bands", 0700);
+        writeBandRecord(keptPath_ + "/bands.record", ByteView(recordKey_.data(), recordKey_.size()), keptBefore_, 0);
+        fsyncDirectory(dirName(keptPath_));
+    } catch (const ToolError& e) {
+        if (std::strcmp(e.what(), kNoSpaceMessage) == 0) {
+            ranOutOfSpace_ = true;
+            return -ENOSPC;
+        }
+        return -EIO;
+    }
+    keptBegun_ = true;
+    return 0;
+}
+
 int BandStore::keepBand(std::uint64_t index, const Band& band) {
     if (!keeping_.load(std::memory_order_acquire)) {
         return 0;
     }
     std::lock_guard lock(keptMutex_);
-    if (keptBefore_.count(index) == 0 || kept_.count(index) != 0) {
+    if (!keeping_ || keptBefore_.count(index) == 0 || kept_.count(index) != 0) {
         return 0; // made since, or kept already
     }
-    const int rc = copyBandFile(band.fd, keptPath_ + "/bands", bandFileName(index));
+    int rc = beginKeptFolder();
+    if (rc == 0) {
+        rc = copyBandFile(band.fd, keptPath_ + "/bands", bandFileName(index));
+    }
     if (rc == 0) {
         kept_.insert(index);
     } else if (rc == -ENOSPC) {
@@ -557,28 +580,40 @@ int BandStore::keepBand(std::uint64_t index, const Band& band) {
 
 void BandStore::keepBandsAsTheyAre(const std::string& folder) {
     std::lock_guard lock(keptMutex_);
-    const std::string list = folder + "/bands.record";
-    const ByteView key(recordKey_.data(), recordKey_.size());
-    if (auto before = readBandRecord(list, key)) {
-        keptBefore_ = before->bands;
-        kept_.clear();
-        for (std::uint64_t index : presentBands(folder + "/bands")) {
-            kept_.insert(index);
-        }
-    } else {
-        // A folder without its list was never begun: nothing was changed under it yet.
-        removeTree(folder);
-        makeDirectories(folder + "/bands", 0700);
-        {
-            std::lock_guard bandsLock(bandsMutex_);
-            keptBefore_ = recorded_;
-        }
-        kept_.clear();
-        writeBandRecord(list, key, keptBefore_, 0);
-        fsyncDirectory(dirName(folder));
-    }
     keptPath_ = folder;
+    kept_.clear();
+    if (auto before = readBandRecord(folder + "/bands.record", ByteView(recordKey_.data(), recordKey_.size()))) {
+        keptBefore_ = before->bands;
+        kept_ = presentBands(folder + "/bands");
+        keptBegun_ = true;
+    } else {
+        // The folder is made once the first band is kept: a check that changes nothing leaves none.
+        std::lock_guard bandsLock(bandsMutex_);
+        keptBefore_ = recorded_;
+        keptBegun_ = false;
+    }
     keeping_ = true;
+}
+
+void BandStore::stopKeepingBands() {
+    std::lock_guard lock(keptMutex_);
+    keeping_ = false;
+    if (keptBegun_) {
+        removeTree(keptPath_);
+        fsyncDirectory(dirName(keptPath_));
+    }
+    keptBegun_ = false;
+}
+
+void BandStore::markKeptBandsShown() {
+    std::lock_guard lock(keptMutex_);
+    if (!keeping_) {
+        return;
+    }
+    if (int rc = beginKeptFolder(); rc != 0) {
+        throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+    }
+    writeFileAtomically(keptPath_ + "/" + kKeptBandsShown, {});
 }
 
 void BandStore::takeBackKeptBands(const std::string& folder) {

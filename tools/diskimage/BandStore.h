@@ -14,6 +14,9 @@
 
 namespace larkhold::diskimage {
 
+// The marker, in the folder of kept bands, of a disk that has been shown as the keeping left it.
+inline constexpr const char* kKeptBandsShown = "shown";
+
 // The decrypted virtual disk of one image. Its sectors live in band files of kBandSize bytes
 // under bands/, encrypted with AES-256-XTS tweaked by the sector number. A band that does not
 // exist, bytes past a band file's end and an all-zero ciphertext sector are holes that read as
@@ -50,6 +53,11 @@ public:
     // the keeping began. For repairs: every band a repair changes can be taken back. Throws
     // ToolError.
     void keepBandsAsTheyAre(const std::string& folder);
+    bool keepingBands() const { return keeping_; }
+    // Stops keeping and lets what was kept go.
+    void stopKeepingBands();
+    // Notes in the folder that the disk has been shown as it is now (see kKeptBandsShown).
+    void markKeptBandsShown();
     // Puts the bands kept in `folder` back, removes the bands made since and lists the bands as
     // they were, then removes the folder. Run again after an interruption, it finishes. Throws
     // ToolError.
@@ -87,6 +95,7 @@ private:
     int writeRecord(const std::set<std::uint64_t>& bands);
     int writeIdentity();
     int keepBand(std::uint64_t index, const Band& band);
+    int beginKeptFolder();
     bool recorded(std::uint64_t index) const { return record_ && recorded_.count(index) != 0; }
     std::mutex& sectorLock(std::uint64_t sector) { return sectorLocks_[sector % sectorLocks_.size()]; }
 
@@ -120,6 +129,7 @@ private:
     std::string keptPath_;
     std::set<std::uint64_t> keptBefore_;
     std::set<std::uint64_t> kept_;
+    bool keptBegun_ = false; // the folder and its list exist
     std::array<std::mutex, 64> sectorLocks_;
     std::uint64_t generation_;
 };

@@ -42,7 +42,6 @@ constexpr unsigned long kExt4Shutdown = _IOR('X', 125, std::uint32_t);
 
 // Markers in the folder of a repair's kept bands.
 constexpr char kTakingBack[] = "/taking-back";
-constexpr char kShown[] = "/shown";
 
 bool exists(const std::string& path) {
     struct stat st {};
@@ -54,10 +53,22 @@ std::uint32_t le32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+// What tells one mount namespace from another: the mount of the process's top folder, whose id no
+// other namespace shares (a namespace made by copying gets copies with ids of their own). Read from
+// mountinfo, which stays readable where the namespace links of other processes (init's in a
+// container) do not. Empty when it cannot be read.
 std::string mountNamespace(const std::string& pid) {
-    char link[64] = {};
-    const ssize_t n = ::readlink(("/proc/" + pid + "/ns/mnt").c_str(), link, sizeof link - 1);
-    return n > 0 ? std::string(link, static_cast<std::size_t>(n)) : std::string();
+    std::ifstream in("/proc/" + pid + "/mountinfo");
+    std::string top;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, dev, root, mountPoint;
+        fields >> id >> parent >> dev >> root >> mountPoint;
+        if (mountPoint == "/") {
+            top = id;
+        }
+    }
+    return top;
 }
 
 // Whether no other process is left in this process's mount namespace: the namespace a volume was
@@ -289,10 +300,8 @@ public:
                 note += lostAndFoundReport(image_.mountPoint);
                 note += " What the repair changed is kept until the vault is next unlocked.";
             }
-            if (exists(bundle_.repairKeepPath())) {
-                // The repaired volume has been shown; the next use of the vault lets it go.
-                writeFileAtomically(bundle_.repairKeepPath() + kShown, {});
-            }
+            // The repaired volume has been shown; the next use of the vault lets what it kept go.
+            store_.markKeptBandsShown();
             image_.daemonPid = ::getpid();
             image_.daemonStart = processStartTime(image_.daemonPid);
             runtime::save(image_);
@@ -386,8 +395,8 @@ private:
     Ending supervise(int signals) {
         const int mounts = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
         const std::string own = mountNamespace("self");
-        const bool ownNamespace = mounter_->privileged() && !own.empty() && own != mountNamespace("1") &&
-                                  !mountNamespace("1").empty();
+        const std::string init = mountNamespace("1");
+        const bool ownNamespace = mounter_->privileged() && !own.empty() && !init.empty() && own != init;
         for (;;) {
             pollfd fds[3] = {{signals, POLLIN, 0}, {idle_, POLLIN, 0}, {mounts, POLLPRI, 0}};
             if (::poll(fds, mounts >= 0 ? 3 : 2, ownNamespace ? 2000 : -1) < 0) {
@@ -743,7 +752,7 @@ void carryOnWithKeptBands(const Bundle& bundle, BandStore& store) {
     }
     if (exists(folder + kTakingBack)) {
         store.takeBackKeptBands(folder);
-    } else if (exists(folder + kShown)) {
+    } else if (exists(folder + "/" + kKeptBandsShown)) {
         removeTree(folder);
         fsyncDirectory(bundle.path());
     } else {
@@ -770,6 +779,12 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store, con
     // one whose checksum matches neither, and the next check would have to repair. Nothing is
     // written after the first failure; what the replay wrote, it writes again next time.
     store.refuseWritesAfterAFailure(true);
+    // What the check changes is kept until it has settled: a preen that finds only what a crash
+    // leaves lets it go, a repair keeps it (see below).
+    const bool carried = store.keepingBands();
+    if (!carried) {
+        store.keepBandsAsTheyAre(keepFolder);
+    }
     struct Unfence {
         BandStore& store;
         ~Unfence() { store.refuseWritesAfterAFailure(false); }
@@ -785,10 +800,12 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store, con
     if (const char* failure = storageFailure(store)) {
         throw ToolError(failure);
     }
+    if (preen.status < 4 && !carried) {
+        store.stopKeepingBands();
+    }
     if (preen.status >= 4) {
         // What the repair overwrites stays, so that it can be taken back: it may have taken a
         // damage it could not understand for one it could, and given up on the files it held.
-        store.keepBandsAsTheyAre(keepFolder);
         ChildResult repair = runChild({"e2fsck", "-f", "-y", diskPath});
         runtime::log("e2fsck -f -y (status " + std::to_string(repair.status) + ")", repair.out);
         if (const char* failure = storageFailure(store)) {
