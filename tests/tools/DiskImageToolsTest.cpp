@@ -586,10 +586,11 @@ TEST_F(DiskImageTools, APartOfTheVaultFileMissingStopsTheAttachAndChangesNothing
 
 // The record of the bands a vault has written, gone, damaged or put back older (one file restored
 // by a sync client or a backup), stops the attach before anything changes: from the bands present
-// alone a lost one would read as zeros. Put right, the vault opens with every file.
+// alone a lost one would read as zeros. Put right, the vault opens with every file. A size in
+// Info.plist smaller than the file system is named as such, even where the journal lies past it.
 TEST_F(DiskImageTools, ABandRecordLostDamagedOrOlderStopsTheAttachAndChangesNothing) {
     SKIP_WITHOUT_MOUNTS();
-    const QString image = newImage("Record", "Record", "128m");
+    const QString image = newImage("Record", "Record", "1g");
     QString mountPoint = attach(image);
     writeFile(mountPoint + "/first", randomBytes(1 << 20));
     detach(mountPoint);
@@ -618,6 +619,14 @@ TEST_F(DiskImageTools, ABandRecordLostDamagedOrOlderStopsTheAttachAndChangesNoth
     mountPoint = attach(image);
     EXPECT_EQ(readFile(mountPoint + "/later"), later);
     detach(mountPoint);
+
+    const QByteArray info = readFile(image + "/Info.plist");
+    writeFile(image + "/Info.plist",
+              QByteArray(info).replace("<integer>1073741824</integer>", "<integer>536870912</integer>"));
+    const QByteArray halved = bundleDigest(image);
+    Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+    EXPECT_EQ(r.err, "hdiutil: attach failed - The size recorded in the vault is smaller than its contents.\n");
+    EXPECT_EQ(bundleDigest(image), halved);
 }
 
 // Band 0 of another vault (a sync conflict, a mixed-up restore) decrypts to noise under this
