@@ -48,7 +48,9 @@ struct Fixture : ::testing::Test {
         writeBandRecord(record, key.nameKey(), {}, 0);
         writeVolumeIdentity(identity, key.nameKey(), {});
     }
-    std::set<std::uint64_t> listed() const { return readBandRecord(record, key.nameKey()).value_or(BandRecord{}).bands; }
+    std::set<std::uint64_t> listed() const {
+        return readBandRecord(record, key.nameKey()).value_or(BandRecord{}).bands;
+    }
     // The band record as the previous tools wrote it: no number, nothing beside it.
     void writePreviousRecord(const std::set<std::uint64_t>& bands) const {
         const std::uint64_t count = bands.empty() ? 0 : *bands.rbegin() + 1;
@@ -332,7 +334,8 @@ TEST_F(BandStoreTest, ARecordLostDamagedOrOlderStopsTheImageAndThePreviousToolsR
     writeFileAtomically(record, newer);
     writeFileAtomically(identity, olderIdentity);
     EXPECT_FALSE(refused());
-    EXPECT_EQ(readVolumeIdentity(identity, key.nameKey())->recordNumber, *readBandRecord(record, key.nameKey())->number);
+    EXPECT_EQ(readVolumeIdentity(identity, key.nameKey())->recordNumber,
+              *readBandRecord(record, key.nameKey())->number);
     EXPECT_EQ(listed(), (std::set<std::uint64_t>{0, 1}));
 }
 

@@ -426,7 +426,8 @@ void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey, bool
     if (!listed && (recordExpected || identityThere || present.count(0) == 0)) {
         throw ToolError(kMissingPartMessage);
     }
-    if ((identityThere || (listed && listed->number)) && (!identityOpens || !listed || !listed->number || *listed->number < identity.recordNumber)) {
+    if ((identityThere || (listed && listed->number)) &&
+        (!identityOpens || !listed || !listed->number || *listed->number < identity.recordNumber)) {
         throw ToolError(kMissingPartMessage);
     }
     fileSystem_ = identity.fileSystem;
@@ -697,7 +698,8 @@ void BandStore::removeBeyond(std::uint64_t newSize) {
     }
     if (newSize % kBandSize != 0) {
         Band last;
-        last.fd = ::open((bandsPath_ + "/" + bandFileName(newSize / kBandSize)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        last.fd =
+            ::open((bandsPath_ + "/" + bandFileName(newSize / kBandSize)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (int rc = last.fd < 0 ? 0 : keepBand(newSize / kBandSize, last); rc != 0) {
             throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
         }

@@ -199,14 +199,12 @@ Bundle Bundle::open(const std::string& path) {
     b.sizeBytes_ = *size;
     struct stat any {};
     b.keepsBandRecord_ = ::lstat(b.bandRecordPath().c_str(), &any) == 0 ||
-                         ::lstat(nameCopyPath(path).c_str(), &any) == 0 ||
-                         ::lstat(b.identityPath().c_str(), &any) == 0;
+                         ::lstat(nameCopyPath(path).c_str(), &any) == 0 || ::lstat(b.identityPath().c_str(), &any) == 0;
     return b;
 }
 
 Bundle Bundle::initialise(const std::string& path, std::uint64_t sizeBytes, const std::string& volumeName,
-                          ByteView password, const MasterKey& key, KdfParams kdf,
-                          const FileSystemId& fileSystemId) {
+                          ByteView password, const MasterKey& key, KdfParams kdf, const FileSystemId& fileSystemId) {
     Bundle b;
     b.path_ = path;
     b.sizeBytes_ = sizeBytes;

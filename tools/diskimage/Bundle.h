@@ -110,8 +110,7 @@ struct BandRecord {
     std::optional<std::uint64_t> number;
 };
 std::optional<BandRecord> readBandRecord(const std::string& path, ByteView key);
-void writeBandRecord(const std::string& path, ByteView key, const std::set<std::uint64_t>& bands,
-                     std::uint64_t number);
+void writeBandRecord(const std::string& path, ByteView key, const std::set<std::uint64_t>& bands, std::uint64_t number);
 
 // The volume's identity, sealed with the name key: the UUID of the file system the image was made
 // with (all zero until known: images of earlier tools learn it on their first attach), by which

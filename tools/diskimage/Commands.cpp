@@ -166,7 +166,7 @@ void refuseIfAttached(const std::string& imagePath, const ImageLock& lock) {
 // tools to work on. A full host disk or a missing band is reported as such, whatever the tool said
 // about it; an image with a band missing, or whose band 0 does not hold its own file system, is not
 // touched at all. A new image (made) has no file system yet.
-template <class F> void withDisk(const Bundle& bundle, const MasterKey& key, F fn, bool made = false) {
+template <bool made = false, class F> void withDisk(const Bundle& bundle, const MasterKey& key, F fn) {
     requireFuse();
     runtime::WorkFolder folder;
     BandStore store(bundle.bandsPath(), bundle.sizeBytes(), key);
@@ -174,7 +174,7 @@ template <class F> void withDisk(const Bundle& bundle, const MasterKey& key, F f
     if (!store.missingBands().empty()) {
         throw ToolError(kMissingPartMessage);
     }
-    if (!made) {
+    if constexpr (!made) {
         requireOwnFileSystem(store);
         carryOnWithKeptBands(bundle, store);
     }
@@ -425,17 +425,18 @@ int create(const Options& o) {
         id[6] = static_cast<std::uint8_t>((id[6] & 0x0f) | 0x40); // a random UUID, as mkfs.ext4 would make
         id[8] = static_cast<std::uint8_t>((id[8] & 0x3f) | 0x80);
         Bundle bundle = Bundle::initialise(work, size, name, password, key, kDefaultKdf, id);
-        withDisk(bundle, key, [&](const std::string& disk, DiskServer&, runtime::WorkFolder&) {
+        const std::string uuid = "-U" + fileSystemIdText(id); // the one the vault's identity names
+        withDisk<true>(bundle, key, [&](const std::string& disk, DiskServer&, runtime::WorkFolder&) {
             std::string owner = std::to_string(::getuid()) + ":" + std::to_string(::getgid());
             // ext4 with a journal and metadata checksums, read-only on errors; the top folder
             // belongs to the user, so a volume that udisks mounts is the user's to write.
             ChildResult made = runChild({"mkfs.ext4", "-q", "-F", "-b", "4096", "-i", "16384", "-m", "0", "-O",
-                                         "metadata_csum", "-e", "remount-ro", "-L", labelFor(name), "-U", fileSystemIdText(id), "-E",
+                                         "metadata_csum", "-e", "remount-ro", "-L", labelFor(name), uuid, "-E",
                                          "lazy_itable_init=1,lazy_journal_init=1,nodiscard,root_owner=" + owner, disk});
             if (made.status != 0) {
                 throw ToolError("the file system could not be made: " + withoutTrailingSpace(made.out));
             }
-        }, true);
+        });
         if (::renameat2(AT_FDCWD, work.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
             throwErrno(path, errno);
         }
@@ -845,10 +846,9 @@ int verifyVolume(const std::vector<std::string>& args) {
 
 int hdiutil(const std::vector<std::string>& args) {
     static const std::pair<const char*, int (*)(const Options&)> verbs[] = {
-        {"attach", attach}, {"chpass", chpass}, {"compact", compact},     {"create", create},
-        {"detach", detach}, {"info", info},     {"imageinfo", imageinfo}, {"resize", resize},
-        {"undorepair", undorepair},
-    };
+        {"attach", attach},       {"chpass", chpass}, {"compact", compact},
+        {"create", create},       {"detach", detach}, {"info", info},
+        {"imageinfo", imageinfo}, {"resize", resize}, {"undorepair", undorepair}};
     std::string verb = args.empty() ? "" : args[0];
     auto found = std::find_if(std::begin(verbs), std::end(verbs), [&](const auto& v) { return verb == v.first; });
     if (found == std::end(verbs)) {

@@ -301,7 +301,11 @@ public:
                 note += " What the repair changed is kept until the vault is next unlocked.";
             }
             // The repaired volume has been shown; the next use of the vault lets what it kept go.
-            store_.markKeptBandsShown();
+            // Should the note not be written, the keeping goes on until a later attach shows it.
+            try {
+                store_.markKeptBandsShown();
+            } catch (const ToolError&) {
+            }
             image_.daemonPid = ::getpid();
             image_.daemonStart = processStartTime(image_.daemonPid);
             runtime::save(image_);

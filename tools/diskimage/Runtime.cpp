@@ -13,8 +13,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
-#include <sstream>
 #include <pwd.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
