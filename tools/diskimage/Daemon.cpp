@@ -241,6 +241,45 @@ int openWhereStillMounted(const std::string& device) {
     return found;
 }
 
+// A file of the file system on `device` that some process still holds open, opened again through
+// that process; -1 when there is none. A volume unmounted lazily is mounted nowhere, and its open
+// files are the only way left to it. Only regular files and folders are opened, which never block.
+int openAFileStillOpenOn(const std::string& device) {
+    struct stat dev {};
+    if (device.empty() || ::stat(device.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode)) {
+        return -1;
+    }
+    DIR* proc = ::opendir("/proc");
+    if (!proc) {
+        return -1;
+    }
+    int found = -1;
+    while (dirent* e = ::readdir(proc)) {
+        if (found >= 0 || e->d_name[0] < '1' || e->d_name[0] > '9') {
+            continue;
+        }
+        const std::string fds = std::string("/proc/") + e->d_name + "/fd";
+        DIR* d = ::opendir(fds.c_str());
+        while (d && found < 0) {
+            dirent* f = ::readdir(d);
+            if (!f) {
+                break;
+            }
+            const std::string path = fds + "/" + f->d_name;
+            struct stat st {};
+            if (f->d_name[0] != '.' && ::stat(path.c_str(), &st) == 0 && st.st_dev == dev.st_rdev &&
+                (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+                found = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+            }
+        }
+        if (d) {
+            ::closedir(d);
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
 // Everything the service process does after it has detached from the attach command.
 class Service {
 public:
@@ -449,9 +488,13 @@ private:
     [[noreturn]] void endBehindTheVolume() {
         std::lock_guard operation(operationMutex_);
         if (mounter_->privileged()) {
-            // As root the file system is reached where it is still mounted, written out, and shut
-            // down: from then on it refuses reads as well, also of what it holds in memory.
-            const int dir = openWhereStillMounted(device_.path);
+            // As root the file system is reached where it is still mounted, or through a file still
+            // open in it, written out, and shut down: from then on it refuses reads as well, also
+            // of what it holds in memory.
+            int dir = openWhereStillMounted(device_.path);
+            if (dir < 0) {
+                dir = openAFileStillOpenOn(device_.path);
+            }
             if (dir >= 0) {
                 ::syncfs(dir);
                 std::uint32_t flags = 0;
