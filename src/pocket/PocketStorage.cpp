@@ -47,6 +47,11 @@ PocketFile readVaultFile(const QString& path) {
     return PocketFile(std::move(bytes), *capacity);
 }
 
+// Each copy a killed save left beside the vault holds an earlier state and an earlier password slot.
+void removeStaleCopies(const QString& path) {
+    fileio::removeStaleTemporaries(QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString());
+}
+
 } // namespace
 
 PocketStorage::PocketStorage(PocketFile file, PocketKey key, QString path, bool keepOutOfICloud)
@@ -76,6 +81,7 @@ PocketStorage::Opened PocketStorage::open(const QString& path, const QString& pa
     PocketFile file = readVaultFile(target);
     PocketKey key = file.unlock(PocketFile::passwordBytes(password));
     PocketItems items = PocketPayload::decode(file.readArea(key));
+    removeStaleCopies(target);
     return Opened{std::make_shared<PocketStorage>(std::move(file), std::move(key), target, keepOutOfICloud),
                   std::move(items)};
 }
@@ -93,6 +99,8 @@ void PocketStorage::changePassword(const QString& path, const QString& oldPasswo
         throw PocketVaultError::passwordOpensOtherArea();
     file.setSlot(key.area, newBytes, key.key);
     writeVaultFile(target, file.bytes(), keepOutOfICloud, WriteMode::replace);
+    // A copy left by a killed save still opens with the old password.
+    removeStaleCopies(target);
 }
 
 void PocketStorage::save(const PocketItems& items, std::int64_t generation) {

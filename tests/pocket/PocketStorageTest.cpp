@@ -17,6 +17,8 @@
 #include <poll.h>
 #include <random>
 #include <set>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -397,11 +399,51 @@ TEST_F(PocketStorageTest, KilledWriterLeavesOldOrNewItems) {
         const int k = opened.items[0].modified.secondsSinceReference;
         EXPECT_EQ(opened.items[0].created.secondsSinceReference, round) << "a completed save was lost";
         EXPECT_EQ(opened.items, state(round, k, 300'000 + static_cast<std::size_t>(k) * 1000));
-        // Leftover temporaries of a killed writer never look like the vault.
-        for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
-            if (name.startsWith(QLatin1Char('.')))
-                QFile::remove(dir.filePath(name));
+        // What a killed writer left beside the vault went when the vault was opened.
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("v.pocketvault")});
     }
+}
+
+// A killed save leaves a full copy with the slots of its time. Opening the vault and changing its
+// password remove such copies, and only those: never a write under way, never another file.
+TEST_F(PocketStorageTest, StaleCopiesGoWhenTheVaultOpensAndBeforeAPasswordChangeEnds) {
+    const QString path = vaultPath();
+    PocketStorage::create(path, 1, QStringLiteral("old"), false);
+    const std::vector<std::uint8_t> oldBytes = fileBytes(path);
+    auto leave = [&](const QString& name) {
+        QFile copy(dir.filePath(name));
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+        copy.write(reinterpret_cast<const char*>(oldBytes.data()), qint64(oldBytes.size()));
+    };
+    const QStringList others{QStringLiteral(".v.pocketvault.tmp-AbC12"), QStringLiteral(".v.pocketvault.tmp-AbC1234"),
+                             QStringLiteral(".v.pocketvault.tmp-AbC_12"), QStringLiteral(".w.pocketvault.tmp-AbC123"),
+                             QStringLiteral("v.pocketvault.tmp-AbC123")};
+    for (const QString& name : others)
+        leave(name);
+    leave(QStringLiteral(".v.pocketvault.tmp-AbC123"));
+    leave(QStringLiteral(".v.pocketvault.tmp-Zz9Zz9"));
+    // A save under way holds its copy locked.
+    leave(QStringLiteral(".v.pocketvault.tmp-Writer"));
+    const int writing = ::open(QFile::encodeName(dir.filePath(QStringLiteral(".v.pocketvault.tmp-Writer"))), O_RDONLY);
+    ASSERT_GE(writing, 0);
+    ASSERT_EQ(::flock(writing, LOCK_EX), 0);
+
+    EXPECT_THROW(PocketStorage::open(path, QStringLiteral("wrong"), false), PocketVaultError);
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral(".v.pocketvault.tmp-AbC123"))))
+        << "a password that opens nothing removes nothing";
+    PocketStorage::open(path, QStringLiteral("old"), false);
+    QStringList expected = others;
+    expected << QStringLiteral(".v.pocketvault.tmp-Writer") << QStringLiteral("v.pocketvault");
+    expected.sort();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+
+    ::close(writing);
+    leave(QStringLiteral(".v.pocketvault.tmp-Killed"));
+    PocketStorage::changePassword(path, QStringLiteral("old"), QStringLiteral("new"), false);
+    expected.removeOne(QStringLiteral(".v.pocketvault.tmp-Writer"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected)
+        << "no copy that the old password opens is left";
+    EXPECT_THROW(PocketStorage::open(path, QStringLiteral("old"), false), PocketVaultError);
 }
 
 // A vault kept elsewhere and reached through a link: the link stays a link and its target gets
