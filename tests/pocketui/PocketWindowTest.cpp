@@ -19,8 +19,6 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
-#include <QPdfDocument>
-#include <QPdfView>
 #include <QTest>
 
 namespace larkhold::test {
@@ -169,8 +167,10 @@ TEST_F(PocketWindowTest, DroppedPhotosAndPdfsShowAndExport) {
             EXPECT_TRUE(editor->imageView()->isVisible());
         } else {
             EXPECT_EQ(item.kind, PocketItem::Kind::pdf);
-            EXPECT_EQ(editor->pdfView()->document()->status(), QPdfDocument::Status::Ready);
-            EXPECT_EQ(editor->pdfView()->document()->pageCount(), 1);
+            const PdfRenderer& renderer = editor->pdfView()->renderer();
+            ASSERT_TRUE(eventually([&] { return renderer.state() != PdfRenderer::State::loading; }));
+            EXPECT_EQ(renderer.state(), PdfRenderer::State::ready);
+            EXPECT_EQ(renderer.pageSizes().size(), 1);
         }
         const QString target = out.filePath(QStringLiteral("export-%1").arg(row));
         PocketPanels::answerNextPanel(QStringList{target});
@@ -338,13 +338,14 @@ TEST_F(PocketWindowTest, WipingLetsGoOfEveryShownCopy) {
                 inputFile(QStringLiteral("Beach.png"), encodedPicture(testPicture(40, 30), "png"))},
                false);
     select(editor, 0);
-    ASSERT_EQ(editor->pdfView()->document()->pageCount(), 1);
+    ASSERT_TRUE(eventually([&] { return editor->pdfView()->renderer().state() == PdfRenderer::State::ready; }));
     select(editor, 1);
     ASSERT_TRUE(editor->imageView()->hasImage());
-    EXPECT_EQ(editor->pdfView()->document()->pageCount(), 0) << "a viewer not shown holds nothing";
+    EXPECT_EQ(editor->pdfView()->renderer().state(), PdfRenderer::State::empty) << "a viewer not shown holds nothing";
+    EXPECT_EQ(editor->pdfView()->pagesDrawn(), 0);
     window->wipe();
     EXPECT_FALSE(editor->imageView()->hasImage());
-    EXPECT_EQ(editor->pdfView()->document()->status(), QPdfDocument::Status::Null);
+    EXPECT_EQ(editor->pdfView()->renderer().state(), PdfRenderer::State::empty);
     EXPECT_TRUE(editor->noteView()->toPlainText().isEmpty());
 }
 
@@ -376,8 +377,8 @@ TEST_F(PocketWindowTest, LinksInAPdfOpenNothing) {
     PocketWindow* window = openWindow();
     addAndWait(document(), {inputFile(QStringLiteral("Linked.pdf"), testPdf("Visit us", "https://example.org/"))},
                false);
-    QPdfView* view = window->editor()->pdfView()->view();
-    ASSERT_EQ(window->editor()->pdfView()->document()->pageCount(), 1);
+    PdfItemView* view = window->editor()->pdfView();
+    ASSERT_TRUE(eventually([&] { return view->pagesDrawn() == 1; }));
     for (const QPoint at : {view->viewport()->rect().center(), QPoint(40, 40), QPoint(80, 30)}) {
         QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
@@ -386,6 +387,27 @@ TEST_F(PocketWindowTest, LinksInAPdfOpenNothing) {
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
     EXPECT_TRUE(recorder.opened.isEmpty());
+}
+
+// A PDF on which the PDF library never ends: the window stays usable and a lock ends its drawing.
+TEST_F(PocketWindowTest, APdfThatHangsThePdfLibraryHoldsNothingUp) {
+    openWindow();
+    QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+    PocketItem looping = PocketItem::note(QStringLiteral("Loop.pdf"), QString(), Date::now());
+    looping.kind = PocketItem::Kind::pdf;
+    const QByteArray bytes = selfListingPdf();
+    looping.data = SecureBytes(bytes.begin(), bytes.end());
+    PocketStorage::open(pocket.bundlePath, pocketPassword, false).storage->save({looping}, 1);
+
+    ASSERT_TRUE(unlockWith(pocket, pocketPassword));
+    PocketWindow* window = PocketWindows::window(pocket.id);
+    ASSERT_NE(window, nullptr);
+    const PdfRenderer& renderer = window->editor()->pdfView()->renderer();
+    EXPECT_EQ(renderer.state(), PdfRenderer::State::loading);
+    ASSERT_TRUE(eventually([] { return !pdfRenderers().isEmpty(); }));
+    QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+    EXPECT_EQ(PocketWindows::window(pocket.id), nullptr);
+    EXPECT_TRUE(pdfRenderers().isEmpty());
 }
 
 TEST_F(PocketWindowTest, TheSameVaultNeverGetsASecondWindow) {

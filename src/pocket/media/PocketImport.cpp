@@ -1,7 +1,7 @@
 #include "PocketImport.h"
 
 #include "ByteCount.h"
-#include "PdfOnDemand.h"
+#include "PdfRenderer.h"
 #include "SecureBytes.h"
 
 #include <QBuffer>
@@ -163,10 +163,10 @@ SecureBytes readAtMost(QFile& file, std::int64_t limit, const QString& name, boo
     return data;
 }
 
-// A PDF counts as readable when its structure loads. One that asks for a password has loaded
-// far enough to know that; it is kept, like any other PDF, unchanged.
+// A PDF counts as readable when its structure loads in time. One that asks for a password has
+// loaded far enough to know that; it is kept, like any other PDF, unchanged.
 bool pdfIsReadable(const SecureBytes& data) {
-    return PdfOnDemand::readable(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+    return PdfRenderer::check(ByteView(data)) != PdfRenderer::Check::unreadable;
 }
 
 void checkPixelCount(std::int64_t width, std::int64_t height, const QString& name) {
