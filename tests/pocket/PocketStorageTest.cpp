@@ -371,8 +371,10 @@ TEST_F(PocketStorageTest, KilledWriterLeavesOldOrNewItems) {
         if (child == 0) {
             ::close(reports[0]);
             try {
+                // The last round's writer changed the file since this storage wrote it.
+                const auto writer = PocketStorage::open(path, QStringLiteral("pw"), false).storage;
                 for (int k = 1;; ++k) {
-                    storage->save(state(round, k, 300'000 + static_cast<std::size_t>(k) * 1000), k + round * 100000);
+                    writer->save(state(round, k, 300'000 + static_cast<std::size_t>(k) * 1000), k + round * 100000);
                     const char saved = 's';
                     if (::write(reports[1], &saved, 1) != 1)
                         break;
@@ -444,6 +446,47 @@ TEST_F(PocketStorageTest, StaleCopiesGoWhenTheVaultOpensAndBeforeAPasswordChange
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected)
         << "no copy that the old password opens is left";
     EXPECT_THROW(PocketStorage::open(path, QStringLiteral("old"), false), PocketVaultError);
+}
+
+// A sync or another computer wrote the vault: nothing is saved over what they wrote, and a copy
+// keeps this side's items under the same passwords.
+TEST_F(PocketStorageTest, AFileChangedElsewhereIsNeverSavedOverAndACopyKeepsTheItems) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    storage->save(state(1, 1), 1);
+    PocketStorage::open(path, QStringLiteral("pw"), false).storage->save(state(2, 2), 1);
+    const std::vector<std::uint8_t> theirs = fileBytes(path);
+    EXPECT_EQ(errorOf([&] { storage->save(state(1, 3), 2); }), PocketVaultError::Case::changedElsewhere);
+    EXPECT_EQ(fileBytes(path), theirs);
+    EXPECT_EQ(storage->savedGeneration(), 1);
+
+    const QString copy = vaultPath(QStringLiteral("copy.pocketvault"));
+    storage->saveCopy(copy, state(1, 3));
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), copy), state(1, 3));
+    EXPECT_THROW(storage->saveCopy(copy, state(1, 4)), FileWriteError) << "a copy never replaces a file";
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(2, 2));
+
+    // Rewritten in place, keeping its size (a sync tool that also keeps the other side's time).
+    auto mine = PocketStorage::open(path, QStringLiteral("pw"), false).storage;
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.seek(file.size() - 1);
+        const QByteArray last = file.read(1);
+        file.seek(file.size() - 1);
+        file.write(last);
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, {1'000'000'000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    EXPECT_EQ(errorOf([&] { mine->save(state(3, 3), 1); }), PocketVaultError::Case::changedElsewhere);
+
+    // What this storage itself wrote is no change from elsewhere; a file that is gone is put back.
+    auto own = PocketStorage::open(path, QStringLiteral("pw"), false).storage;
+    own->save(state(4, 1), 1);
+    own->save(state(4, 2), 2);
+    ASSERT_TRUE(QFile::remove(path));
+    own->save(state(4, 3), 3);
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(4, 3));
 }
 
 // A vault kept elsewhere and reached through a link: the link stays a link and its target gets

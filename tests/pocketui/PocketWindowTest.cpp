@@ -1,9 +1,11 @@
+#include "AtomicFile.h"
 #include "PocketDocument.h"
 #include "PocketEditor.h"
 #include "PocketItemListModel.h"
 #include "PocketPanels.h"
 #include "PocketPayload.h"
 #include "PocketTestSupport.h"
+#include "PocketVaultError.h"
 #include "PocketVaultModel.h"
 #include "PocketViewers.h"
 #include "PocketWindows.h"
@@ -261,6 +263,26 @@ TEST_F(PocketWindowTest, TheCloseBoxLocksAndAFailedSaveKeepsTheWindow) {
     window->close();
     EXPECT_TRUE(eventually([&] { return !store->isUnlocked(pocket.id); }));
     EXPECT_EQ(itemsOnDisk(pocketPassword).size(), 1u);
+}
+
+TEST_F(PocketWindowTest, AFileChangedElsewhereIsNotSavedOverAndACopyKeepsTheEdits) {
+    PocketWindow* window = openWindow();
+    EXPECT_FALSE(window->saveCopyButton()->isVisible());
+    PocketStorage::open(pocket.bundlePath, pocketPassword, false).storage->save({}, 1);
+    const std::vector<std::uint8_t> theirs = readWholeFile(pocket.bundlePath);
+    QTest::mouseClick(window->editor()->newNoteButton(), Qt::LeftButton);
+    EXPECT_FALSE(QCoro::waitFor(session().flush()));
+    EXPECT_EQ(window->saveStateLabel()->text(),
+              QStringLiteral("Not saved: ") + PocketVaultError::changedElsewhere().message());
+    EXPECT_EQ(readWholeFile(pocket.bundlePath), theirs);
+    ASSERT_TRUE(window->saveCopyButton()->isVisible());
+
+    const QString copy = dir.filePath(QStringLiteral("Travel copy.pocketvault"));
+    PocketPanels::answerNextPanel(QStringList{copy});
+    QTest::mouseClick(window->saveCopyButton(), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return QFileInfo::exists(copy); }));
+    EXPECT_EQ(PocketStorage::open(copy, pocketPassword, false).items, document().items());
+    EXPECT_EQ(PocketWindows::window(pocket.id), window) << "the vault stays open";
 }
 
 TEST_F(PocketWindowTest, TheNoticeAndASaveErrorShowTogether) {
