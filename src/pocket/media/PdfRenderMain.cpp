@@ -6,6 +6,7 @@
 // (the PDF asks for a password), or "unreadable". Then each line "page INDEX WIDTH HEIGHT" on stdin
 // is answered with "image INDEX WIDTH HEIGHT" and the page's pixels, 4 bytes each, premultiplied
 // ARGB in the machine's word order, row after row. The process ends when stdin closes.
+#include "DumpProtection.h"
 #include "PdfRenderProtocol.h"
 
 #include <QBuffer>
@@ -16,8 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -71,11 +70,8 @@ void onWhite(QImage& image) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // What the PDF holds is decrypted vault content: no core dump of it, and no other process of the
-    // user may read this one's memory.
-    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    const rlimit noCore{0, 0};
-    ::setrlimit(RLIMIT_CORE, &noCore);
+    // What the PDF holds is decrypted vault content.
+    larkhold::protectProcessFromDumps();
     if (argc != 2)
         return 2;
     char* end = nullptr;
@@ -84,6 +80,7 @@ int main(int argc, char** argv) {
         return 2;
 
     QByteArray bytes = readFd(int(fd));
+    larkhold::keepOutOfDumps(bytes.data(), std::size_t(bytes.size()));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QPdfDocument document;
