@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -51,6 +52,17 @@ PocketFile readVaultFile(const QString& path) {
 // Each copy a killed save left beside the vault holds an earlier state and an earlier password slot.
 void removeStaleCopies(const QString& path) {
     fileio::removeStaleTemporaries(QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString());
+}
+
+// Two items of one id would let an edit or a delete of the one reach the other. Each repeat gets an
+// id of its own, in memory only: nothing is lost, and the file changes with the next save.
+void giveRepeatedIDsNewOnes(PocketItems& items) {
+    QSet<QUuid> seen;
+    for (PocketItem& item : items) {
+        while (seen.contains(item.id))
+            item.id = QUuid::createUuid();
+        seen.insert(item.id);
+    }
 }
 
 } // namespace
@@ -114,6 +126,7 @@ PocketStorage::Opened PocketStorage::open(const QString& path, const QString& pa
     PocketFile file = readVaultFile(target);
     PocketKey key = file.unlock(PocketFile::passwordBytes(password));
     PocketItems items = PocketPayload::decode(file.readArea(key));
+    giveRepeatedIDsNewOnes(items);
     removeStaleCopies(target);
     return Opened{std::make_shared<PocketStorage>(std::move(file), std::move(key), target, keepOutOfICloud),
                   std::move(items)};

@@ -489,6 +489,31 @@ TEST_F(PocketStorageTest, AFileChangedElsewhereIsNeverSavedOverAndACopyKeepsTheI
     EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(4, 3));
 }
 
+// A file holding two items of one id (written by another program, say) opens with every item, each
+// under an id of its own; opening writes nothing.
+TEST_F(PocketStorageTest, RepeatedItemIDsGetIDsOfTheirOwnOnOpen) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    PocketItems items = state(1, 1);
+    for (const int k : {2, 3}) {
+        items.push_back(state(1, k)[0]);
+        items.back().id = items[0].id;
+    }
+    storage->save(items, 1);
+    const std::vector<std::uint8_t> before = fileBytes(path);
+
+    const PocketItems opened = itemsOpenedWith(QStringLiteral("pw"), path);
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[0].id, items[0].id);
+    EXPECT_EQ(std::set<QUuid>({opened[0].id, opened[1].id, opened[2].id}).size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        PocketItem same = opened[i];
+        same.id = items[i].id;
+        EXPECT_EQ(same, items[i]) << "item " << i << " is kept whole";
+    }
+    EXPECT_EQ(fileBytes(path), before);
+}
+
 // A vault kept elsewhere and reached through a link: the link stays a link and its target gets
 // every change.
 TEST_F(PocketStorageTest, SavesThroughASymbolicLinkReachItsTarget) {
