@@ -196,7 +196,7 @@ QSize outputSize(QSize size, bool optimize) {
 }
 
 QImage decodeWithQt(QFile& file, PhotoType type, bool optimize, const QString& name) {
-    allowCappedPhotoAllocations();
+    PocketImport::allowPhotoAllocations();
     if (!file.seek(0))
         throw Failure::unreadable(name);
     QImageReader reader(&file, type == PhotoType::jpeg ? "jpeg" : "png");
@@ -643,6 +643,10 @@ bool PocketImport::isHeic(ByteView head) {
     return mime && std::strcmp(mime, "image/heif") == 0 &&
            (heif_has_compatible_brand(head.data(), length, "heic") == 1 ||
             heif_has_compatible_brand(head.data(), length, "heix") == 1);
+}
+
+void PocketImport::allowPhotoAllocations() {
+    allowCappedPhotoAllocations();
 }
 
 QImage PocketImport::decodeHeic(ByteView bytes) {
