@@ -3,6 +3,7 @@
 #include "Defaults.h"
 #include "Dialogs.h"
 #include "DiskImage.h"
+#include "DumpProtection.h"
 #include "LarkholdApp.h"
 #include "MenuBarIcon.h"
 #include "SettingsServices.h"
@@ -36,6 +37,9 @@ void printError(const char* text) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Open vaults' passwords, keys and items live in this process's memory.
+    protectProcessFromDumps();
+
     // Every thread that allocates would otherwise get a heap of its own (the font configuration's
     // reader, the store's and Qt's pools: some thirty by the first idle moment), each keeping pages
     // after its thread is gone. The few threads here never contend for two.

@@ -9,8 +9,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 namespace larkhold {
@@ -47,11 +49,59 @@ PocketFile readVaultFile(const QString& path) {
     return PocketFile(std::move(bytes), *capacity);
 }
 
+// Each copy a killed save left beside the vault holds an earlier state and an earlier password slot.
+void removeStaleCopies(const QString& path) {
+    fileio::removeStaleTemporaries(QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString());
+}
+
+// Two items of one id would let an edit or a delete of the one reach the other. Each repeat gets an
+// id of its own, in memory only: nothing is lost, and the file changes with the next save.
+void giveRepeatedIDsNewOnes(PocketItems& items) {
+    QSet<QUuid> seen;
+    for (PocketItem& item : items) {
+        while (seen.contains(item.id))
+            item.id = QUuid::createUuid();
+        seen.insert(item.id);
+    }
+}
+
 } // namespace
 
 PocketStorage::PocketStorage(PocketFile file, PocketKey key, QString path, bool keepOutOfICloud)
     : file_(std::move(file)), key_(std::move(key)), path_(std::move(path)), capacity_(file_.capacity()),
-      keepOutOfICloud_(keepOutOfICloud) {}
+      keepOutOfICloud_(keepOutOfICloud), stamp_(stampOf(path_)) {}
+
+std::optional<PocketStorage::FileStamp> PocketStorage::stampOf(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileStamp{std::uint64_t(st.st_ino), std::int64_t(st.st_size),
+                     std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+void PocketStorage::checkUnchanged() const {
+    // A file that is gone holds nobody's changes: the save puts the vault back.
+    if (const std::optional<FileStamp> now = stampOf(path_); now && now != stamp_)
+        throw PocketVaultError::changedElsewhere();
+}
+
+void PocketStorage::writeOver(const std::vector<std::uint8_t>& bytes) {
+    try {
+        writeVaultFile(path_, bytes, keepOutOfICloud_.load(), WriteMode::replace);
+    } catch (...) {
+        // Failed after the new file was in place (the folder's flush): it is ours all the same.
+        if (const std::optional<FileStamp> now = stampOf(path_);
+            now && now != stamp_ && now->size == std::int64_t(bytes.size())) {
+            try {
+                if (readWholeFile(path_) == bytes)
+                    stamp_ = now;
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+    stamp_ = stampOf(path_);
+}
 
 PocketStorage::Opened PocketStorage::create(const QString& path, int capacityMB, const QString& password,
                                             bool keepOutOfICloud) {
@@ -76,6 +126,8 @@ PocketStorage::Opened PocketStorage::open(const QString& path, const QString& pa
     PocketFile file = readVaultFile(target);
     PocketKey key = file.unlock(PocketFile::passwordBytes(password));
     PocketItems items = PocketPayload::decode(file.readArea(key));
+    giveRepeatedIDsNewOnes(items);
+    removeStaleCopies(target);
     return Opened{std::make_shared<PocketStorage>(std::move(file), std::move(key), target, keepOutOfICloud),
                   std::move(items)};
 }
@@ -93,6 +145,8 @@ void PocketStorage::changePassword(const QString& path, const QString& oldPasswo
         throw PocketVaultError::passwordOpensOtherArea();
     file.setSlot(key.area, newBytes, key.key);
     writeVaultFile(target, file.bytes(), keepOutOfICloud, WriteMode::replace);
+    // A copy left by a killed save still opens with the old password.
+    removeStaleCopies(target);
 }
 
 void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
@@ -100,6 +154,7 @@ void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
     // Saves may arrive out of order; an older state never overwrites a newer one.
     if (generation <= savedGeneration_)
         return;
+    checkUnchanged();
     bool encoded = false;
     try {
         file_.writeAreaInPlace(key_, [&](std::span<std::uint8_t> out) {
@@ -120,8 +175,17 @@ void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
         throw;
     }
     areaLost_ = false;
-    writeVaultFile(path_, file_.bytes(), keepOutOfICloud_.load(), WriteMode::replace);
+    writeOver(file_.bytes());
     savedGeneration_.store(generation);
+}
+
+void PocketStorage::saveCopy(const QString& path, const PocketItems& items) {
+    const std::lock_guard lock(writeMutex_);
+    if (areaLost_)
+        throw PocketVaultError::damaged();
+    PocketFile copy = file_;
+    copy.writeArea(key_, PocketPayload::encode(items, file_.capacity()));
+    writeVaultFile(path, copy.bytes(), keepOutOfICloud_.load(), WriteMode::createNew);
 }
 
 void PocketStorage::setUpSecondPassword(const QString& password, const PocketItems& items) {
@@ -131,13 +195,14 @@ void PocketStorage::setUpSecondPassword(const QString& password, const PocketIte
         throw PocketVaultError::damaged();
     if (file_.passwordOpensSlot(passwordBytes, key_.area))
         throw PocketVaultError::sameAsCurrentPassword();
+    checkUnchanged();
     const SecureBytes plaintext = PocketPayload::encode(items, file_.capacity());
     const PocketKey other{1 - key_.area, crypto::randomBytes(crypto::kKeySize)};
     // Work on a copy so that any failure leaves both the memory and the disk as they were.
     PocketFile updated = file_;
     updated.setSlot(other.area, passwordBytes, other.key);
     updated.writeArea(other, plaintext);
-    writeVaultFile(path_, updated.bytes(), keepOutOfICloud_.load(), WriteMode::replace);
+    writeOver(updated.bytes());
     file_ = std::move(updated);
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 namespace larkhold {
 
@@ -36,8 +38,13 @@ public:
                                bool keepOutOfICloud);
 
     // Writes the items into this storage's area, unless a save of an equal or newer generation
-    // was already written (then it returns without error).
+    // was already written (then it returns without error). A file that is no longer the one this
+    // storage read or last wrote (a sync, another computer) is not written over: changedElsewhere.
+    // A file that is gone is written again.
     void save(const PocketItems& items, std::int64_t generation);
+    // Writes a new vault file at `path` (never replacing one) with the slots and the other area of
+    // this one and `items` in this storage's area; this storage goes on writing its own file.
+    void saveCopy(const QString& path, const PocketItems& items);
     // Puts `password` into the other slot with `items` in the other area, replacing whatever
     // was there. The storage keeps working on its own area.
     void setUpSecondPassword(const QString& password, const PocketItems& items);
@@ -52,7 +59,22 @@ public:
 
     PocketStorage(PocketFile file, PocketKey key, QString path, bool keepOutOfICloud);
 
+    // What tells one state of the file from another: which file it is, its size and when it was
+    // written. Not the device, which a removable disk or a share may change from one mount to the next.
+    struct FileStamp {
+        std::uint64_t inode = 0;
+        std::int64_t size = 0;
+        std::int64_t modifiedNs = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+
 private:
+    static std::optional<FileStamp> stampOf(const QString& path);
+    // Throws changedElsewhere when the file is not the one last read or written.
+    void checkUnchanged() const;
+    // Writes `bytes` over the vault and takes the stamp of what was written.
+    void writeOver(const std::vector<std::uint8_t>& bytes);
+
     // Held for a whole save or second-password setup (a file write, key derivations); the
     // accessors above never take it, so a caller on the GUI thread is never made to wait.
     std::mutex writeMutex_;
@@ -65,6 +87,8 @@ private:
     // Set while the unlocked area in memory holds no valid box (a seal failed and the file could
     // not be read back); guarded by writeMutex_.
     bool areaLost_ = false;
+    // The file as it was read or last written here; guarded by writeMutex_.
+    std::optional<FileStamp> stamp_;
 };
 
 } // namespace larkhold

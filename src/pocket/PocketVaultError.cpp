@@ -27,6 +27,9 @@ QString PocketVaultError::message() const {
     case Case::passwordOpensOtherArea:
         return QStringLiteral("That password already opens this vault’s other set of items. "
                               "Choose a different password.");
+    case Case::changedElsewhere:
+        return QStringLiteral("The vault file was changed by another program or on another computer since it was "
+                              "opened here, so nothing was saved over it. Save a copy to keep these changes.");
     }
     return {};
 }

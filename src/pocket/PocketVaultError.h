@@ -17,6 +17,7 @@ public:
         damaged,                // an area or its payload does not decode
         sameAsCurrentPassword,  // a second password equal to the one that unlocked the vault
         passwordOpensOtherArea, // a new password that already opens the vault's other area
+        changedElsewhere,       // the file is no longer the one this storage read or last wrote
     };
 
     static PocketVaultError full(std::int64_t needed, std::int64_t capacity);
@@ -25,6 +26,7 @@ public:
     static PocketVaultError damaged() { return PocketVaultError(Case::damaged); }
     static PocketVaultError sameAsCurrentPassword() { return PocketVaultError(Case::sameAsCurrentPassword); }
     static PocketVaultError passwordOpensOtherArea() { return PocketVaultError(Case::passwordOpensOtherArea); }
+    static PocketVaultError changedElsewhere() { return PocketVaultError(Case::changedElsewhere); }
 
     Case which() const noexcept { return case_; }
     // Byte counts of a `full` error; 0 for the other cases.

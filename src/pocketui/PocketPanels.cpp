@@ -85,6 +85,24 @@ void chooseExportPath(QWidget* parent, const QString& proposedName, std::functio
     panel->open();
 }
 
+void chooseCopyPath(QWidget* parent, const QString& proposedName, std::function<void(const QString&)> chosen) {
+    if (answeredByScript(parent, [chosen](const QStringList& paths) {
+            if (!paths.isEmpty())
+                chosen(paths.front());
+        }))
+        return;
+    QFileDialog* panel = makePanel(parent, QStringLiteral("The copy opens with the same passwords as this vault."));
+    panel->setWindowTitle(QStringLiteral("Save a Copy"));
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setFileMode(QFileDialog::AnyFile);
+    panel->setLabelText(QFileDialog::Accept, QStringLiteral("Save"));
+    // A copy never replaces a file; the write says so when the name is taken.
+    panel->setOption(QFileDialog::DontConfirmOverwrite, true);
+    panel->selectFile(proposedName);
+    QObject::connect(panel, &QFileDialog::fileSelected, parent, [chosen](const QString& path) { chosen(path); });
+    panel->open();
+}
+
 void chooseFilesToAdd(QWidget* parent, std::function<void(const QStringList&)> chosen) {
     if (answeredByScript(parent, chosen))
         return;

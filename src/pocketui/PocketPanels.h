@@ -15,6 +15,9 @@ namespace larkhold::PocketPanels {
 // path once the user confirmed one, never when the panel was cancelled.
 void chooseExportPath(QWidget* parent, const QString& proposedName, std::function<void(const QString&)> chosen);
 
+// The save panel of "Save a Copy…", for the vault's items when its file was changed elsewhere.
+void chooseCopyPath(QWidget* parent, const QString& proposedName, std::function<void(const QString&)> chosen);
+
 // The open panel of "Add Files…": notes, photos and PDFs, several at once.
 void chooseFilesToAdd(QWidget* parent, std::function<void(const QStringList&)> chosen);
 

@@ -106,6 +106,15 @@ PocketVaultModel::SaveState PocketVaultModel::saveState() const {
     return {session_->saving() ? QStringLiteral("Saving…") : QStringLiteral("Saved"), false};
 }
 
+bool PocketVaultModel::offersCopy() const {
+    return session_ && session_->fileChangedElsewhere();
+}
+
+QString PocketVaultModel::proposedCopyName() const {
+    const std::optional<Vault> record = vault();
+    return (record ? record->name : QStringLiteral("Pocket Vault")) + QStringLiteral(" copy.pocketvault");
+}
+
 bool PocketVaultModel::canLock() const {
     return vault().has_value();
 }

@@ -43,6 +43,9 @@ public:
     double usedFraction() const;
     QString usageText() const;
     SaveState saveState() const;
+    // After a save found the file changed elsewhere: the edits can be kept in a copy.
+    bool offersCopy() const;
+    QString proposedCopyName() const;
     bool canLock() const;
     // False while the store works on the vault: in particular while locking saves it a last time.
     bool editable() const;

@@ -1,17 +1,14 @@
 #include "PocketViewers.h"
 
-#include "LazyLibrary.h"
-#include "ModuleFile.h"
-#include "PdfOnDemand.h"
-#include "PdfViewOnDemand.h"
+#include "PdfRenderProtocol.h"
 #include "PhotoDecoder.h"
 #include "Theme.h"
 
 #include <QPainter>
-// Only for the view's place among the widgets: the PDF libraries are the modules' (PdfOnDemand.h).
-#include <QPdfView>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QVBoxLayout>
+#include <cmath>
 #include <cstring>
 
 namespace larkhold {
@@ -126,21 +123,45 @@ void ImageView::paintEvent(QPaintEvent*) {
 
 // ---- PDFs ----
 
-QPdfView* newPdfView(QPdfDocument* document, QWidget* parent) {
-    static const std::string path = moduleFile("liblarkhold_pdf_view.so");
-    static LazyLibrary module(path.c_str());
-    static const auto f = reinterpret_cast<decltype(&larkhold_pdf_view_new)>(module.required("larkhold_pdf_view_new"));
-    QPdfView* view = f(document, parent);
-    view->setAccessibleName(QStringLiteral("PDF document"));
-    return view;
+namespace {
+
+constexpr int kPageMargin = 12;
+
+// The pixels to draw a page at: its place on screen at the screen's density, within what the
+// renderer draws, its proportions kept.
+QSize pagePixels(const QSize& logical, qreal ratio) {
+    QSizeF size = QSizeF(logical) * ratio;
+    const qreal longest = std::max(size.width(), size.height());
+    if (longest > pdfrender::kMaxSide)
+        size *= pdfrender::kMaxSide / longest;
+    const qreal pixels = size.width() * size.height();
+    if (pixels > qreal(pdfrender::kMaxPixels))
+        size *= std::sqrt(qreal(pdfrender::kMaxPixels) / pixels);
+    return QSize(std::max(1, int(size.width())), std::max(1, int(size.height())));
 }
 
-PdfItemView::PdfItemView(QWidget* parent)
-    : QWidget(parent), document_(PdfOnDemand::newDocument(this)), view_(newPdfView(document_, this)) {
+} // namespace
+
+PdfItemView::PdfItemView(QWidget* parent) : QAbstractScrollArea(parent), renderer_(new PdfRenderer(PdfRenderer::kDeadline, this)) {
     setObjectName(QStringLiteral("pdfView"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(view_);
+    setAccessibleName(QStringLiteral("PDF document"));
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    verticalScrollBar()->setSingleStep(24);
+    connect(renderer_, &PdfRenderer::stateChanged, this, [this] {
+        layOutPages();
+        viewport()->update();
+    });
+    connect(renderer_, &PdfRenderer::rendered, this, [this](int page, const QImage& image) {
+        auto [first, last] = visiblePages();
+        // Scrolled past while it was drawn: not kept.
+        if (page < first - 1 || page > last + 1)
+            return;
+        QImage& kept = pages_[page];
+        wipeImage(kept);
+        kept = image;
+        viewport()->update(pageRect(page).translated(0, -verticalScrollBar()->value()));
+    });
 }
 
 PdfItemView::~PdfItemView() {
@@ -152,35 +173,108 @@ void PdfItemView::showPdf(const QUuid& id, ByteView bytes) {
     if (shown_ == key)
         return;
     wipe();
-    // Qt's page renderer keeps a page request that its thread reached only after the document had
-    // closed as still under way, and never asks for that page at that size again: the next
-    // document would stay blank where that page goes. A view that showed one gives way to a fresh one.
-    // Handled as plain widgets: the PDF widgets' library is the module's, not linked here.
-    if (loads_ > 0) {
-        QWidget* old = view_;
-        QPdfView* fresh = newPdfView(document_, this);
-        QWidget* shown = fresh;
-        delete layout()->replaceWidget(old, shown);
-        delete old;
-        view_ = fresh;
-        shown->show();
-    }
     shown_ = key;
-    bytes_ = QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-    buffer_.setBuffer(&bytes_);
-    buffer_.open(QIODevice::ReadOnly);
-    // Unreadable bytes leave the view empty.
-    PdfOnDemand::load(document_, &buffer_);
+    verticalScrollBar()->setValue(0);
+    renderer_->load(bytes);
     ++loads_;
 }
 
 void PdfItemView::wipe() {
-    PdfOnDemand::close(document_);
-    buffer_.close();
-    if (!bytes_.isEmpty())
-        larkhold::wipe(bytes_.data(), static_cast<std::size_t>(bytes_.size()));
-    bytes_.clear();
+    renderer_->close();
+    for (auto& [page, image] : pages_)
+        wipeImage(image);
+    pages_.clear();
+    layout_.clear();
     shown_.reset();
+    viewport()->update();
+}
+
+void PdfItemView::layOutPages() {
+    layout_.clear();
+    pageWidth_ = std::max(1, viewport()->width() - 2 * kPageMargin);
+    int top = kPageMargin;
+    if (renderer_->state() == PdfRenderer::State::ready) {
+        for (const QSizeF& size : renderer_->pageSizes()) {
+            const int height = std::max(1, int(std::min(1e7, pageWidth_ * size.height() / size.width())));
+            layout_.append({top, height});
+            top = int(std::min<qint64>(qint64(top) + height + kPageMargin, 1'000'000'000));
+        }
+    }
+    verticalScrollBar()->setPageStep(viewport()->height());
+    verticalScrollBar()->setRange(0, std::max(0, top - viewport()->height()));
+    requestVisiblePages();
+}
+
+QRect PdfItemView::pageRect(int page) const {
+    const auto [top, height] = layout_.value(page);
+    return QRect(kPageMargin, top, pageWidth_, height);
+}
+
+std::pair<int, int> PdfItemView::visiblePages() const {
+    const int from = verticalScrollBar()->value();
+    const int to = from + viewport()->height();
+    int first = -1;
+    int last = -2;
+    for (int page = 0; page < layout_.size(); ++page) {
+        const auto [top, height] = layout_[page];
+        if (top + height < from)
+            continue;
+        if (top > to)
+            break;
+        if (first < 0)
+            first = page;
+        last = page;
+    }
+    return {first, last};
+}
+
+void PdfItemView::requestVisiblePages() {
+    const auto [first, last] = visiblePages();
+    for (auto it = pages_.begin(); it != pages_.end();) {
+        if (it->first < first - 1 || it->first > last + 1) {
+            wipeImage(it->second);
+            it = pages_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (first < 0)
+        return;
+    const qreal ratio = devicePixelRatioF();
+    QList<std::pair<int, QSize>> wanted;
+    for (int page = first; page <= std::min(int(layout_.size()) - 1, last + 1); ++page) {
+        const QSize pixels = pagePixels(pageRect(page).size(), ratio);
+        const auto kept = pages_.find(page);
+        if (kept == pages_.end() || kept->second.size() != pixels)
+            wanted.append({page, pixels});
+    }
+    renderer_->request(wanted);
+}
+
+void PdfItemView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    layOutPages();
+}
+
+void PdfItemView::scrollContentsBy(int, int) {
+    requestVisiblePages();
+    viewport()->update();
+}
+
+void PdfItemView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    const auto [first, last] = visiblePages();
+    if (first < 0)
+        return;
+    painter.translate(0, -verticalScrollBar()->value());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    for (int page = first; page <= last; ++page) {
+        const QRect area = pageRect(page);
+        painter.fillRect(area, Qt::white);
+        const auto kept = pages_.find(page);
+        if (kept != pages_.end())
+            painter.drawImage(area, kept->second);
+    }
 }
 
 } // namespace larkhold

@@ -1,17 +1,15 @@
 #pragma once
 
+#include "PdfRenderer.h"
 #include "SecureBytes.h"
 
-#include <QBuffer>
-#include <QByteArray>
+#include <QAbstractScrollArea>
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QUuid>
 #include <QWidget>
+#include <map>
 #include <optional>
-
-class QPdfDocument;
-class QPdfView;
 
 namespace larkhold {
 
@@ -62,8 +60,10 @@ private:
     QImage scaled_;
 };
 
-// A PDF, read from memory. Links in it open nothing: the view follows none.
-class PdfItemView : public QWidget {
+// A PDF, a page under the other down the view's width, drawn by a process of its own
+// (PdfRenderer.h): a PDF that cannot be drawn in time, or at all, leaves the view empty. The pages
+// are pictures, so links in them open nothing.
+class PdfItemView : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
@@ -72,18 +72,30 @@ public:
 
     // Loads the bytes unless they are the ones shown already, so the reader keeps its place.
     void showPdf(const QUuid& id, ByteView bytes);
-    QPdfDocument* document() const { return document_; }
-    QPdfView* view() const { return view_; }
+    const PdfRenderer& renderer() const { return *renderer_; }
+    // The pages drawn and kept for painting.
+    int pagesDrawn() const { return static_cast<int>(pages_.size()); }
     // How often a document was built from bytes.
     int loads() const { return loads_; }
     void wipe();
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
 private:
+    void layOutPages();
+    void requestVisiblePages();
+    QRect pageRect(int page) const;
+    std::pair<int, int> visiblePages() const;
+
     std::optional<std::pair<QUuid, std::size_t>> shown_;
-    QByteArray bytes_;
-    QBuffer buffer_;
-    QPdfDocument* document_;
-    QPdfView* view_;
+    PdfRenderer* renderer_;
+    // Each page's top and height in the view's pixels, at `pageWidth_`.
+    QList<std::pair<int, int>> layout_;
+    int pageWidth_ = 0;
+    std::map<int, QImage> pages_;
     int loads_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include "Glossary.h"
 #include "PocketDocument.h"
 #include "PocketEditor.h"
+#include "PocketPanels.h"
 #include "PocketSession.h"
 #include "PocketVaultModel.h"
 #include "PocketWidgets.h"
@@ -188,7 +189,13 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     footer->addStretch(1);
     footer->addWidget(saveIcon_);
     footer->addWidget(saveState_);
+    saveCopy_ = new QuietButton(QStringLiteral("Save a Copy…"), this);
+    saveCopy_->setObjectName(QStringLiteral("saveCopy"));
+    footer->addWidget(saveCopy_);
     column->addLayout(footer);
+    connect(saveCopy_, &QPushButton::clicked, this, [this] {
+        PocketPanels::chooseCopyPath(this, model_->proposedCopyName(), [this](const QString& path) { saveCopyTo(path); });
+    });
 
     connect(model_, &PocketVaultModel::changed, this, &PocketWindow::refresh);
     connect(&session, &PocketSession::secondPasswordRequestedChanged, this, &PocketWindow::takeSecondPasswordRequest);
@@ -217,9 +224,25 @@ void PocketWindow::refresh() {
     saveState_->setText(state.text);
     saveState_->setToolTip(state.failed ? state.text : QString());
     saveState_->setTone(state.failed ? ThemeLabel::Tone::orange : ThemeLabel::Tone::secondary);
+    saveCopy_->setVisible(model_->offersCopy());
     lock_->setEnabled(model_->canLock());
     // While the lock saves a last time nothing may change: what is typed then would be wiped unsaved.
     editor_->setReadOnly(!model_->editable());
+}
+
+QCoro::Task<> PocketWindow::saveCopyTo(QString path) {
+    if (!session_)
+        co_return;
+    const QPointer<PocketWindow> self(this);
+    auto writing = session_->saveCopy(path);
+    const std::optional<QString> failure = co_await writing;
+    if (!failure || !self)
+        co_return;
+    auto* box = new QMessageBox(QMessageBox::Warning, QString(), *failure, QMessageBox::Ok, self);
+    box->setObjectName(QStringLiteral("copyFailure"));
+    Dialogs::keepPlain(box);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void PocketWindow::lockVault() {

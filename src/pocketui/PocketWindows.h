@@ -20,6 +20,7 @@ class PocketEditor;
 class PocketSession;
 class PocketVaultModel;
 class ProminentButton;
+class QuietButton;
 class SecondPasswordDialog;
 class SecretStore;
 class ThemeLabel;
@@ -59,6 +60,7 @@ public:
     QWidget* banner() const { return banner_; }
     ThemeLabel* usageLabel() const { return usage_; }
     ThemeLabel* saveStateLabel() const { return saveState_; }
+    QuietButton* saveCopyButton() const { return saveCopy_; }
     CapacityBar* capacityBar() const { return bar_; }
     SecondPasswordDialog* secondPasswordDialog() const;
 
@@ -77,6 +79,7 @@ private:
     void refresh();
     void lockVault();
     QCoro::Task<> lockAndReport();
+    QCoro::Task<> saveCopyTo(QString path);
     void openSecondPasswordSetup();
 
     PocketWindowDeps deps_;
@@ -94,6 +97,7 @@ private:
     ThemeLabel* usage_ = nullptr;
     QWidget* saveIcon_ = nullptr;
     ThemeLabel* saveState_ = nullptr;
+    QuietButton* saveCopy_ = nullptr;
     QPointer<SecondPasswordDialog> secondPassword_;
     bool closingForGood_ = false;
 };

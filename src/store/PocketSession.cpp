@@ -61,19 +61,26 @@ QCoro::Task<bool> PocketSession::flush() {
 
     // On a thread of its own, never joined: a write stuck on a share must not hold the shared pool
     // or the process's exit.
-    QFuture<std::optional<QString>> saved = lookInThread<std::optional<QString>>(
-        [storage = storage_, items = std::move(snapshot), generation]() -> std::optional<QString> {
-            try {
-                storage->save(items, generation);
-                return std::nullopt;
-            } catch (...) {
-                return describeError(std::current_exception());
-            }
-        });
-    const std::optional<QString> failure = co_await saved;
+    struct Outcome {
+        std::optional<QString> failure;
+        bool changedElsewhere = false;
+    };
+    QFuture<Outcome> saved = lookInThread<Outcome>([storage = storage_, items = std::move(snapshot), generation] {
+        try {
+            storage->save(items, generation);
+            return Outcome{};
+        } catch (const PocketVaultError& e) {
+            return Outcome{e.message(), e.which() == PocketVaultError::Case::changedElsewhere};
+        } catch (...) {
+            return Outcome{describeError(std::current_exception()), false};
+        }
+    });
+    const Outcome outcome = co_await saved;
+    const std::optional<QString>& failure = outcome.failure;
 
     if (!self)
         co_return !failure;
+    changedElsewhere_ = outcome.changedElsewhere;
     std::optional<QString> error;
     if (failure)
         error = QStringLiteral("Not saved: ") + *failure;
@@ -84,6 +91,19 @@ QCoro::Task<bool> PocketSession::flush() {
     if (--savesRunning_ == 0)
         setSaving(false);
     co_return !failure;
+}
+
+QCoro::Task<std::optional<QString>> PocketSession::saveCopy(QString path) {
+    QFuture<std::optional<QString>> written = lookInThread<std::optional<QString>>(
+        [storage = storage_, items = document_->items(), path]() -> std::optional<QString> {
+            try {
+                storage->saveCopy(path, items);
+                return std::nullopt;
+            } catch (...) {
+                return describeError(std::current_exception());
+            }
+        });
+    co_return co_await written;
 }
 
 QCoro::Task<bool> PocketSession::finish() {

@@ -39,6 +39,11 @@ public:
     // "Not saved: …" after a failed save, nothing after a successful one.
     const std::optional<QString>& saveError() const { return saveError_; }
     bool saving() const { return saving_; }
+    // The last save found the file changed elsewhere and wrote nothing; a copy can keep the edits.
+    bool fileChangedElsewhere() const { return changedElsewhere_; }
+    // Writes the current items into a new vault file at `path` with this vault's passwords; the
+    // session goes on with its own file. The user's text of the failure, or nothing.
+    QCoro::Task<std::optional<QString>> saveCopy(QString path);
     bool secondPasswordRequested() const { return secondPasswordRequested_; }
     void setSecondPasswordRequested(bool requested);
     // Number of edits so far; each save passes the value current when it starts.
@@ -70,6 +75,7 @@ private:
     PocketDocument* document_; // child object
     std::optional<QString> saveError_;
     bool saving_ = false;
+    bool changedElsewhere_ = false;
     int savesRunning_ = 0;
     bool secondPasswordRequested_ = false;
     QTimer saveTimer_;

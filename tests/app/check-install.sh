@@ -26,4 +26,7 @@ service="$share/dbus-1/services/org.larkhold.Larkhold.service"
 grep -qx 'Name=org.larkhold.Larkhold' "$service" || fail "the service has another name"
 grep -qx "Exec=$prefix/bin/larkhold" "$service" || fail "the service starts something else"
 [ -x "$root$prefix/bin/larkhold" ] || fail "the service's program is not installed"
+# PDFs are read only by a program of its own, installed with the modules.
+find "$root$prefix" -path '*/larkhold/larkhold-pdf-render' -type f -perm -u+x | grep -q . ||
+  fail "the PDF renderer is not installed with the modules"
 echo "install layout OK"

@@ -118,6 +118,10 @@ class PocketNoteRoundTrip(SheetScenario):
         d.key("Return")
         d.wait_window_gone("New Vault", timeout=300)
         pocket = self.wait_and_activate("Diary")
+        # With a vault open, no crash of the program writes its memory to a core file.
+        with open(f"/proc/{d.larkhold.pid}/limits") as limits:
+            core = next(line for line in limits if line.startswith("Max core file size")).split()
+        self.assertEqual(core[4:6], ["0", "0"])
 
         # A note, typed by real key input.
         click_inside(d, pocket, NEW_NOTE_X, SIDEBAR_BUTTONS_Y)

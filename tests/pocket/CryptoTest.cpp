@@ -1,10 +1,19 @@
 #include "Crypto.h"
+#include "DumpProtection.h"
+#include "SecureBytes.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace larkhold;
@@ -116,4 +125,37 @@ TEST(EqualConstantTime, ComparesContentAndLength) {
     EXPECT_FALSE(equalConstantTime(asBytes("key material"), asBytes("key materiaL")));
     EXPECT_FALSE(equalConstantTime(asBytes("key"), asBytes("key material")));
     EXPECT_TRUE(equalConstantTime({}, {}));
+}
+
+// A process holding secrets writes no core dump and lets no other process read it; large secret
+// buffers are left out of a dump written all the same.
+TEST(DumpProtection, TheProcessAndLargeSecretsStayOutOfCoreDumps) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        larkhold::protectProcessFromDumps();
+        rlimit core{};
+        const bool protectedNow = ::prctl(PR_GET_DUMPABLE) == 0 && ::getrlimit(RLIMIT_CORE, &core) == 0 &&
+                                  core.rlim_cur == 0 && core.rlim_max == 0;
+        ::_exit(protectedNow ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    const larkhold::SecureBytes secret(1 << 20, 0x5A);
+    const auto at = reinterpret_cast<std::uintptr_t>(secret.data());
+    std::ifstream maps("/proc/self/smaps");
+    std::string line;
+    bool inside = false;
+    std::string flags;
+    while (std::getline(maps, line)) {
+        std::uintptr_t from = 0;
+        std::uintptr_t to = 0;
+        if (std::sscanf(line.c_str(), "%" SCNxPTR "-%" SCNxPTR " ", &from, &to) == 2 && line.find(' ') > line.find('-'))
+            inside = from <= at && at < to;
+        else if (inside && line.rfind("VmFlags:", 0) == 0)
+            flags = line;
+    }
+    EXPECT_NE((flags + " ").find(" dd "), std::string::npos) << flags;
 }

@@ -17,6 +17,8 @@
 #include <poll.h>
 #include <random>
 #include <set>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -369,8 +371,10 @@ TEST_F(PocketStorageTest, KilledWriterLeavesOldOrNewItems) {
         if (child == 0) {
             ::close(reports[0]);
             try {
+                // The last round's writer changed the file since this storage wrote it.
+                const auto writer = PocketStorage::open(path, QStringLiteral("pw"), false).storage;
                 for (int k = 1;; ++k) {
-                    storage->save(state(round, k, 300'000 + static_cast<std::size_t>(k) * 1000), k + round * 100000);
+                    writer->save(state(round, k, 300'000 + static_cast<std::size_t>(k) * 1000), k + round * 100000);
                     const char saved = 's';
                     if (::write(reports[1], &saved, 1) != 1)
                         break;
@@ -397,11 +401,117 @@ TEST_F(PocketStorageTest, KilledWriterLeavesOldOrNewItems) {
         const int k = opened.items[0].modified.secondsSinceReference;
         EXPECT_EQ(opened.items[0].created.secondsSinceReference, round) << "a completed save was lost";
         EXPECT_EQ(opened.items, state(round, k, 300'000 + static_cast<std::size_t>(k) * 1000));
-        // Leftover temporaries of a killed writer never look like the vault.
-        for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
-            if (name.startsWith(QLatin1Char('.')))
-                QFile::remove(dir.filePath(name));
+        // What a killed writer left beside the vault went when the vault was opened.
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("v.pocketvault")});
     }
+}
+
+// A killed save leaves a full copy with the slots of its time. Opening the vault and changing its
+// password remove such copies, and only those: never a write under way, never another file.
+TEST_F(PocketStorageTest, StaleCopiesGoWhenTheVaultOpensAndBeforeAPasswordChangeEnds) {
+    const QString path = vaultPath();
+    PocketStorage::create(path, 1, QStringLiteral("old"), false);
+    const std::vector<std::uint8_t> oldBytes = fileBytes(path);
+    auto leave = [&](const QString& name) {
+        QFile copy(dir.filePath(name));
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+        copy.write(reinterpret_cast<const char*>(oldBytes.data()), qint64(oldBytes.size()));
+    };
+    const QStringList others{QStringLiteral(".v.pocketvault.tmp-AbC12"), QStringLiteral(".v.pocketvault.tmp-AbC1234"),
+                             QStringLiteral(".v.pocketvault.tmp-AbC_12"), QStringLiteral(".w.pocketvault.tmp-AbC123"),
+                             QStringLiteral("v.pocketvault.tmp-AbC123")};
+    for (const QString& name : others)
+        leave(name);
+    leave(QStringLiteral(".v.pocketvault.tmp-AbC123"));
+    leave(QStringLiteral(".v.pocketvault.tmp-Zz9Zz9"));
+    // A save under way holds its copy locked.
+    leave(QStringLiteral(".v.pocketvault.tmp-Writer"));
+    const int writing = ::open(QFile::encodeName(dir.filePath(QStringLiteral(".v.pocketvault.tmp-Writer"))), O_RDONLY);
+    ASSERT_GE(writing, 0);
+    ASSERT_EQ(::flock(writing, LOCK_EX), 0);
+
+    EXPECT_THROW(PocketStorage::open(path, QStringLiteral("wrong"), false), PocketVaultError);
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral(".v.pocketvault.tmp-AbC123"))))
+        << "a password that opens nothing removes nothing";
+    PocketStorage::open(path, QStringLiteral("old"), false);
+    QStringList expected = others;
+    expected << QStringLiteral(".v.pocketvault.tmp-Writer") << QStringLiteral("v.pocketvault");
+    expected.sort();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+
+    ::close(writing);
+    leave(QStringLiteral(".v.pocketvault.tmp-Killed"));
+    PocketStorage::changePassword(path, QStringLiteral("old"), QStringLiteral("new"), false);
+    expected.removeOne(QStringLiteral(".v.pocketvault.tmp-Writer"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected)
+        << "no copy that the old password opens is left";
+    EXPECT_THROW(PocketStorage::open(path, QStringLiteral("old"), false), PocketVaultError);
+}
+
+// A sync or another computer wrote the vault: nothing is saved over what they wrote, and a copy
+// keeps this side's items under the same passwords.
+TEST_F(PocketStorageTest, AFileChangedElsewhereIsNeverSavedOverAndACopyKeepsTheItems) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    storage->save(state(1, 1), 1);
+    PocketStorage::open(path, QStringLiteral("pw"), false).storage->save(state(2, 2), 1);
+    const std::vector<std::uint8_t> theirs = fileBytes(path);
+    EXPECT_EQ(errorOf([&] { storage->save(state(1, 3), 2); }), PocketVaultError::Case::changedElsewhere);
+    EXPECT_EQ(fileBytes(path), theirs);
+    EXPECT_EQ(storage->savedGeneration(), 1);
+
+    const QString copy = vaultPath(QStringLiteral("copy.pocketvault"));
+    storage->saveCopy(copy, state(1, 3));
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), copy), state(1, 3));
+    EXPECT_THROW(storage->saveCopy(copy, state(1, 4)), FileWriteError) << "a copy never replaces a file";
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(2, 2));
+
+    // Rewritten in place, keeping its size (a sync tool that also keeps the other side's time).
+    auto mine = PocketStorage::open(path, QStringLiteral("pw"), false).storage;
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.seek(file.size() - 1);
+        const QByteArray last = file.read(1);
+        file.seek(file.size() - 1);
+        file.write(last);
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, {1'000'000'000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    EXPECT_EQ(errorOf([&] { mine->save(state(3, 3), 1); }), PocketVaultError::Case::changedElsewhere);
+
+    // What this storage itself wrote is no change from elsewhere; a file that is gone is put back.
+    auto own = PocketStorage::open(path, QStringLiteral("pw"), false).storage;
+    own->save(state(4, 1), 1);
+    own->save(state(4, 2), 2);
+    ASSERT_TRUE(QFile::remove(path));
+    own->save(state(4, 3), 3);
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(4, 3));
+}
+
+// A file holding two items of one id (written by another program, say) opens with every item, each
+// under an id of its own; opening writes nothing.
+TEST_F(PocketStorageTest, RepeatedItemIDsGetIDsOfTheirOwnOnOpen) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("pw"), false).storage;
+    PocketItems items = state(1, 1);
+    for (const int k : {2, 3}) {
+        items.push_back(state(1, k)[0]);
+        items.back().id = items[0].id;
+    }
+    storage->save(items, 1);
+    const std::vector<std::uint8_t> before = fileBytes(path);
+
+    const PocketItems opened = itemsOpenedWith(QStringLiteral("pw"), path);
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[0].id, items[0].id);
+    EXPECT_EQ(std::set<QUuid>({opened[0].id, opened[1].id, opened[2].id}).size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        PocketItem same = opened[i];
+        same.id = items[i].id;
+        EXPECT_EQ(same, items[i]) << "item " << i << " is kept whole";
+    }
+    EXPECT_EQ(fileBytes(path), before);
 }
 
 // A vault kept elsewhere and reached through a link: the link stays a link and its target gets

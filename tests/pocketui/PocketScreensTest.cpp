@@ -8,7 +8,6 @@
 
 #include <QLineEdit>
 #include <QListView>
-#include <QPdfView>
 #include <QTest>
 
 namespace larkhold::test {
@@ -79,6 +78,10 @@ TEST_F(PocketScreens, PocketWindowEmptyAndWithEachKindSelected) {
     const char* names[] = {"pocket-window-note", "pocket-window-photo", "pocket-window-pdf"};
     for (int row = 0; row < 3; ++row) {
         window->editor()->itemList()->setCurrentIndex(window->editor()->itemModel()->index(row));
+        if (row == 2) {
+            window->show();
+            ASSERT_TRUE(eventually([&] { return window->editor()->pdfView()->pagesDrawn() > 0; }));
+        }
         expectFit(renderScreen(window, QStringLiteral("pocketui"), QString::fromLatin1(names[row]), options));
     }
 

@@ -8,6 +8,7 @@
 #include "PocketPayload.h"
 #include "PocketSession.h"
 #include "PocketStorage.h"
+#include "TestPdfs.h"
 #include "TestPhotos.h"
 #include "fakes/store/StoreFixture.h"
 

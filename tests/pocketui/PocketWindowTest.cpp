@@ -1,9 +1,11 @@
+#include "AtomicFile.h"
 #include "PocketDocument.h"
 #include "PocketEditor.h"
 #include "PocketItemListModel.h"
 #include "PocketPanels.h"
 #include "PocketPayload.h"
 #include "PocketTestSupport.h"
+#include "PocketVaultError.h"
 #include "PocketVaultModel.h"
 #include "PocketViewers.h"
 #include "PocketWindows.h"
@@ -19,8 +21,6 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
-#include <QPdfDocument>
-#include <QPdfView>
 #include <QTest>
 
 namespace larkhold::test {
@@ -169,8 +169,10 @@ TEST_F(PocketWindowTest, DroppedPhotosAndPdfsShowAndExport) {
             EXPECT_TRUE(editor->imageView()->isVisible());
         } else {
             EXPECT_EQ(item.kind, PocketItem::Kind::pdf);
-            EXPECT_EQ(editor->pdfView()->document()->status(), QPdfDocument::Status::Ready);
-            EXPECT_EQ(editor->pdfView()->document()->pageCount(), 1);
+            const PdfRenderer& renderer = editor->pdfView()->renderer();
+            ASSERT_TRUE(eventually([&] { return renderer.state() != PdfRenderer::State::loading; }));
+            EXPECT_EQ(renderer.state(), PdfRenderer::State::ready);
+            EXPECT_EQ(renderer.pageSizes().size(), 1);
         }
         const QString target = out.filePath(QStringLiteral("export-%1").arg(row));
         PocketPanels::answerNextPanel(QStringList{target});
@@ -263,6 +265,26 @@ TEST_F(PocketWindowTest, TheCloseBoxLocksAndAFailedSaveKeepsTheWindow) {
     EXPECT_EQ(itemsOnDisk(pocketPassword).size(), 1u);
 }
 
+TEST_F(PocketWindowTest, AFileChangedElsewhereIsNotSavedOverAndACopyKeepsTheEdits) {
+    PocketWindow* window = openWindow();
+    EXPECT_FALSE(window->saveCopyButton()->isVisible());
+    PocketStorage::open(pocket.bundlePath, pocketPassword, false).storage->save({}, 1);
+    const std::vector<std::uint8_t> theirs = readWholeFile(pocket.bundlePath);
+    QTest::mouseClick(window->editor()->newNoteButton(), Qt::LeftButton);
+    EXPECT_FALSE(QCoro::waitFor(session().flush()));
+    EXPECT_EQ(window->saveStateLabel()->text(),
+              QStringLiteral("Not saved: ") + PocketVaultError::changedElsewhere().message());
+    EXPECT_EQ(readWholeFile(pocket.bundlePath), theirs);
+    ASSERT_TRUE(window->saveCopyButton()->isVisible());
+
+    const QString copy = dir.filePath(QStringLiteral("Travel copy.pocketvault"));
+    PocketPanels::answerNextPanel(QStringList{copy});
+    QTest::mouseClick(window->saveCopyButton(), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return QFileInfo::exists(copy); }));
+    EXPECT_EQ(PocketStorage::open(copy, pocketPassword, false).items, document().items());
+    EXPECT_EQ(PocketWindows::window(pocket.id), window) << "the vault stays open";
+}
+
 TEST_F(PocketWindowTest, TheNoticeAndASaveErrorShowTogether) {
     PocketWindow* window = openWindow();
     WriteFaultPlan plan;
@@ -338,13 +360,14 @@ TEST_F(PocketWindowTest, WipingLetsGoOfEveryShownCopy) {
                 inputFile(QStringLiteral("Beach.png"), encodedPicture(testPicture(40, 30), "png"))},
                false);
     select(editor, 0);
-    ASSERT_EQ(editor->pdfView()->document()->pageCount(), 1);
+    ASSERT_TRUE(eventually([&] { return editor->pdfView()->renderer().state() == PdfRenderer::State::ready; }));
     select(editor, 1);
     ASSERT_TRUE(editor->imageView()->hasImage());
-    EXPECT_EQ(editor->pdfView()->document()->pageCount(), 0) << "a viewer not shown holds nothing";
+    EXPECT_EQ(editor->pdfView()->renderer().state(), PdfRenderer::State::empty) << "a viewer not shown holds nothing";
+    EXPECT_EQ(editor->pdfView()->pagesDrawn(), 0);
     window->wipe();
     EXPECT_FALSE(editor->imageView()->hasImage());
-    EXPECT_EQ(editor->pdfView()->document()->status(), QPdfDocument::Status::Null);
+    EXPECT_EQ(editor->pdfView()->renderer().state(), PdfRenderer::State::empty);
     EXPECT_TRUE(editor->noteView()->toPlainText().isEmpty());
 }
 
@@ -376,8 +399,8 @@ TEST_F(PocketWindowTest, LinksInAPdfOpenNothing) {
     PocketWindow* window = openWindow();
     addAndWait(document(), {inputFile(QStringLiteral("Linked.pdf"), testPdf("Visit us", "https://example.org/"))},
                false);
-    QPdfView* view = window->editor()->pdfView()->view();
-    ASSERT_EQ(window->editor()->pdfView()->document()->pageCount(), 1);
+    PdfItemView* view = window->editor()->pdfView();
+    ASSERT_TRUE(eventually([&] { return view->pagesDrawn() == 1; }));
     for (const QPoint at : {view->viewport()->rect().center(), QPoint(40, 40), QPoint(80, 30)}) {
         QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
@@ -386,6 +409,27 @@ TEST_F(PocketWindowTest, LinksInAPdfOpenNothing) {
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
     EXPECT_TRUE(recorder.opened.isEmpty());
+}
+
+// A PDF on which the PDF library never ends: the window stays usable and a lock ends its drawing.
+TEST_F(PocketWindowTest, APdfThatHangsThePdfLibraryHoldsNothingUp) {
+    openWindow();
+    QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+    PocketItem looping = PocketItem::note(QStringLiteral("Loop.pdf"), QString(), Date::now());
+    looping.kind = PocketItem::Kind::pdf;
+    const QByteArray bytes = selfListingPdf();
+    looping.data = SecureBytes(bytes.begin(), bytes.end());
+    PocketStorage::open(pocket.bundlePath, pocketPassword, false).storage->save({looping}, 1);
+
+    ASSERT_TRUE(unlockWith(pocket, pocketPassword));
+    PocketWindow* window = PocketWindows::window(pocket.id);
+    ASSERT_NE(window, nullptr);
+    const PdfRenderer& renderer = window->editor()->pdfView()->renderer();
+    EXPECT_EQ(renderer.state(), PdfRenderer::State::loading);
+    ASSERT_TRUE(eventually([] { return !pdfRenderers().isEmpty(); }));
+    QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+    EXPECT_EQ(PocketWindows::window(pocket.id), nullptr);
+    EXPECT_TRUE(pdfRenderers().isEmpty());
 }
 
 TEST_F(PocketWindowTest, TheSameVaultNeverGetsASecondWindow) {

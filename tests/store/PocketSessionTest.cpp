@@ -314,6 +314,24 @@ TEST_F(Session, FailedSaveIsReportedAndClearedByTheNextSuccess) {
     EXPECT_EQ(itemsOnDisk(), 1u);
 }
 
+TEST_F(Session, AFileChangedElsewhereIsSaidSoAndACopyKeepsTheEdits) {
+    session->document().addNote();
+    ASSERT_TRUE(QCoro::waitFor(session->finish()));
+    PocketStorage::open(path(), QStringLiteral("pw"), false).storage->save({}, 1);
+    session->document().addNote();
+    EXPECT_FALSE(QCoro::waitFor(session->finish()));
+    EXPECT_EQ(session->saveError(),
+              QStringLiteral("Not saved: ") + PocketVaultError::changedElsewhere().message());
+    EXPECT_TRUE(session->fileChangedElsewhere());
+    EXPECT_EQ(itemsOnDisk(), 0u) << "what the other side wrote stays";
+    EXPECT_EQ(session->document().items().size(), 2u);
+
+    const QString copy = dir.filePath(QStringLiteral("folder/P copy.pocketvault"));
+    EXPECT_EQ(QCoro::waitFor(session->saveCopy(copy)), std::nullopt);
+    EXPECT_EQ(PocketStorage::open(copy, QStringLiteral("pw"), false).items, session->document().items());
+    EXPECT_TRUE(QCoro::waitFor(session->saveCopy(copy)).has_value()) << "a copy never replaces a file";
+}
+
 TEST_F(Session, DroppedWhileSavingEndsQuietly) {
     session->document().addNote();
     auto saving = session->finish();

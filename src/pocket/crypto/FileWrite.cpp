@@ -1,9 +1,13 @@
 #include "FileWrite.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace larkhold::fileio {
@@ -13,18 +17,80 @@ namespace {
 // Leaves room for the dot and ".tmp-XXXXXX" within a 255-byte file name.
 constexpr std::size_t kTempStemBytes = 200;
 
-// Removes the temporary file unless it has been moved into place.
+// How many times a temporary file removed by a cleaner before it was locked is made again.
+constexpr int kCreateAttempts = 8;
+// mkostemp's random part.
+constexpr std::size_t kTempRandomBytes = 6;
+
+struct Split {
+    std::string folder;
+    std::string name;
+};
+
+Split split(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return {slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash),
+            slash == std::string::npos ? path : path.substr(slash + 1)};
+}
+
+// The temporary files of writes to `name` are this followed by kTempRandomBytes letters and digits.
+std::string tempPrefix(const std::string& name) {
+    return "." + name.substr(0, kTempStemBytes) + ".tmp-";
+}
+
+// Removes the temporary file unless it has been moved into place. The writer holds an exclusive
+// flock on it from creation until it is moved or removed, through `lockFd`: a file of this name
+// that nobody holds is a copy a killed write left behind (removeStaleTemporaries).
 struct TempFile {
     std::string path;
     int fd = -1;
+    int lockFd = -1;
     bool keep = false;
     ~TempFile() {
         if (fd >= 0)
             ::close(fd);
         if (!keep)
             ::unlink(path.c_str());
+        if (lockFd >= 0)
+            ::close(lockFd);
     }
 };
+
+int lockExclusively(int fd, int flags) {
+    while (::flock(fd, LOCK_EX | flags) != 0) {
+        if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+}
+
+// Makes the temporary file and takes its lock. A cleaner may remove the new name between the
+// two; the file then has no name any more and another is made.
+int createTemporary(TempFile& temp, const std::string& pattern) {
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        temp.path = pattern;
+        temp.fd = ::mkostemp(temp.path.data(), O_CLOEXEC);
+        if (temp.fd < 0) {
+            temp.keep = true; // nothing was created
+            return errno;
+        }
+        // File systems without locks still get their writes; a cleaner never removes what it
+        // cannot lock.
+        if (lockExclusively(temp.fd, 0) != 0)
+            return 0;
+        struct stat st {};
+        if (::fstat(temp.fd, &st) != 0)
+            return errno;
+        if (st.st_nlink > 0) {
+            temp.lockFd = ::fcntl(temp.fd, F_DUPFD_CLOEXEC, 0);
+            return temp.lockFd < 0 ? errno : 0;
+        }
+        ::close(temp.fd);
+        temp.fd = -1;
+    }
+    temp.keep = true;
+    return EEXIST;
+}
 
 // write(2) until every byte is out, retrying interrupted and short writes.
 int writeAll(int fd, ByteView bytes) {
@@ -97,20 +163,15 @@ int syncFolder(const std::string& folder) {
 }
 
 std::optional<WriteFailure> writeAtomically(const std::string& path, ByteView bytes, WriteMode mode) {
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto [folder, name] = split(path);
 
     // Same folder, so the rename stays on one file system; mkostemp creates it exclusively
     // with mode 0600 before any byte is written. The name is shortened so that a file whose
     // own name is near the 255-byte limit can still be saved.
     TempFile temp;
-    temp.path = (folder == "/" ? std::string() : folder) + "/." + name.substr(0, kTempStemBytes) + ".tmp-XXXXXX";
-    temp.fd = ::mkostemp(temp.path.data(), O_CLOEXEC);
-    if (temp.fd < 0) {
-        temp.keep = true; // nothing was created
-        return WriteFailure{WriteStep::createTemporary, errno};
-    }
+    if (const int error = createTemporary(temp, (folder == "/" ? std::string() : folder) + "/" + tempPrefix(name) +
+                                                    std::string(kTempRandomBytes, 'X')))
+        return WriteFailure{WriteStep::createTemporary, error};
     if (const int error = writeAll(temp.fd, bytes))
         return WriteFailure{WriteStep::write, error};
     if (const int error = syncData(temp.fd))
@@ -126,6 +187,36 @@ std::optional<WriteFailure> writeAtomically(const std::string& path, ByteView by
     if (const int error = syncFolder(folder))
         return WriteFailure{WriteStep::flushFolder, error};
     return std::nullopt;
+}
+
+int removeStaleTemporaries(const std::string& path) {
+    const auto [folder, name] = split(path);
+    const std::string prefix = tempPrefix(name);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    const int dirFd = ::dirfd(dir);
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string entryName = entry->d_name;
+        if (entryName.size() != prefix.size() + kTempRandomBytes || entryName.compare(0, prefix.size(), prefix) != 0 ||
+            !std::all_of(entryName.begin() + std::ptrdiff_t(prefix.size()), entryName.end(),
+                         [](unsigned char c) { return std::isalnum(c) != 0; }))
+            continue;
+        const int fd = ::openat(dirFd, entryName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat opened {};
+        struct stat named {};
+        // Only our own plain files, only when no write holds them, and only the file that was looked at.
+        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == ::geteuid() &&
+            lockExclusively(fd, LOCK_NB) == 0 && ::fstatat(dirFd, entryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino && ::unlinkat(dirFd, entryName.c_str(), 0) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 } // namespace larkhold::fileio

@@ -45,6 +45,11 @@ struct WriteFailure {
 // before the rename the temporary file is removed. Returns the failure, or nothing on success.
 std::optional<WriteFailure> writeAtomically(const std::string& path, ByteView bytes, WriteMode mode);
 
+// Removes the temporary files that writes to `path` left behind when they were killed: our own
+// files of exactly their pattern that no write is using now. A write under way keeps its file.
+// Returns how many were removed.
+int removeStaleTemporaries(const std::string& path);
+
 // fsync of a folder, so that names created or renamed in it survive a crash. File systems that
 // cannot sync a folder count as success. Returns 0 or errno.
 int syncFolder(const std::string& folder);

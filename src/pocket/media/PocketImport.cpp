@@ -1,7 +1,7 @@
 #include "PocketImport.h"
 
 #include "ByteCount.h"
-#include "PdfOnDemand.h"
+#include "PdfRenderer.h"
 #include "SecureBytes.h"
 
 #include <QBuffer>
@@ -163,10 +163,10 @@ SecureBytes readAtMost(QFile& file, std::int64_t limit, const QString& name, boo
     return data;
 }
 
-// A PDF counts as readable when its structure loads. One that asks for a password has loaded
-// far enough to know that; it is kept, like any other PDF, unchanged.
+// A PDF counts as readable when its structure loads in time. One that asks for a password has
+// loaded far enough to know that; it is kept, like any other PDF, unchanged.
 bool pdfIsReadable(const SecureBytes& data) {
-    return PdfOnDemand::readable(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+    return PdfRenderer::check(ByteView(data)) != PdfRenderer::Check::unreadable;
 }
 
 void checkPixelCount(std::int64_t width, std::int64_t height, const QString& name) {
@@ -196,7 +196,7 @@ QSize outputSize(QSize size, bool optimize) {
 }
 
 QImage decodeWithQt(QFile& file, PhotoType type, bool optimize, const QString& name) {
-    allowCappedPhotoAllocations();
+    PocketImport::allowPhotoAllocations();
     if (!file.seek(0))
         throw Failure::unreadable(name);
     QImageReader reader(&file, type == PhotoType::jpeg ? "jpeg" : "png");
@@ -643,6 +643,10 @@ bool PocketImport::isHeic(ByteView head) {
     return mime && std::strcmp(mime, "image/heif") == 0 &&
            (heif_has_compatible_brand(head.data(), length, "heic") == 1 ||
             heif_has_compatible_brand(head.data(), length, "heix") == 1);
+}
+
+void PocketImport::allowPhotoAllocations() {
+    allowCappedPhotoAllocations();
 }
 
 QImage PocketImport::decodeHeic(ByteView bytes) {

@@ -65,6 +65,9 @@ public:
     // The pixels of a HEIC photo held in memory (a stored item), upright and in its own colour space.
     // A null image when the bytes are no HEIC photo that an import could read.
     static QImage decodeHeic(ByteView bytes);
+    // Lets Qt's image readers allocate what the largest photo taken needs at 4 bytes a pixel, and
+    // no more. Every decoder of photos calls it first.
+    static void allowPhotoAllocations();
 };
 
 } // namespace larkhold

@@ -521,8 +521,10 @@ void PocketSelfTest::run(const SyncServiceLookup& syncServiceFor, const KdfCost&
     // Overflow: a note of exactly the area's size leaves no room for the payload's header.
     PocketItem big = PocketItem::note(QStringLiteral("big"), {}, now);
     big.data.assign(1'048'576, 0);
+    // Opened again: the main storage never writes over the saves made through the other slot since.
+    const std::shared_ptr<PocketStorage> current = PocketStorage::open(vault, kMainPassword, true).storage;
     expectVaultError(PocketVaultError::Case::full, QStringLiteral("POCKET: an oversized payload was accepted"),
-                     [&] { mainStorage->save({big}, 3); });
+                     [&] { current->save({big}, 3); });
 
     // The file as an outsider sees it.
     PocketItems everything = mainList2;

@@ -2,6 +2,7 @@
 
 #include "ByteCount.h"
 #include "ChildJob.h"
+#include "TestPdfs.h"
 #include "TestPhotos.h"
 
 #include <QBuffer>
@@ -186,6 +187,13 @@ TEST_F(PocketImportTest, pdfIsDecidedByContentAndKeptUnchanged) {
     const Failure broken = failureOf(write("broken.pdf", "%PDF-1.4\nthis is not a document\n"), true);
     EXPECT_EQ(broken.which(), Failure::Case::unreadable);
     EXPECT_EQ(broken.message(), "“broken.pdf” couldn’t be read.");
+}
+
+// The PDF library never ends on this one; the import refuses it once the check's time is up.
+TEST_F(PocketImportTest, pdfThatHangsThePdfLibraryIsRefused) {
+    const Failure f = failureOf(write("loop.pdf", larkhold::test::selfListingPdf()), false);
+    EXPECT_EQ(f.which(), Failure::Case::unreadable);
+    EXPECT_EQ(f.message(), "“loop.pdf” couldn’t be read.");
 }
 
 TEST_F(PocketImportTest, pdfLimitIsInclusive) {

@@ -1,0 +1,127 @@
+// larkhold-pdf-render FD: reads a PDF and draws its pages, in a process of its own so that a PDF that
+// hangs or crashes the PDF library holds or takes down only this process (see PdfRenderer.h).
+//
+// The PDF's bytes come from the memory file FD, read whole and closed. The first answer on stdout is
+// one line: "ready N" followed by N lines "WIDTH HEIGHT" (the pages' sizes in points), or "locked"
+// (the PDF asks for a password), or "unreadable". Then each line "page INDEX WIDTH HEIGHT" on stdin
+// is answered with "image INDEX WIDTH HEIGHT" and the page's pixels, 4 bytes each, premultiplied
+// ARGB in the machine's word order, row after row. The process ends when stdin closes.
+#include "DumpProtection.h"
+#include "PdfRenderProtocol.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QPdfDocument>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+bool writeAll(const void* data, std::size_t size) {
+    const auto* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, at, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+bool writeLine(const QByteArray& line) {
+    return writeAll(line.constData(), std::size_t(line.size())) && writeAll("\n", 1);
+}
+
+QByteArray readFd(int fd) {
+    QByteArray bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (bytes.size() + n > larkhold::pdfrender::kMaxDocumentBytes)
+            return {};
+        bytes.append(buffer, n);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// Pages are paper: what the PDF leaves transparent is white.
+void onWhite(QImage& image) {
+    for (int y = 0; y < image.height(); ++y) {
+        auto* pixel = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int clear = 255 - qAlpha(pixel[x]);
+            pixel[x] = qRgba(qRed(pixel[x]) + clear, qGreen(pixel[x]) + clear, qBlue(pixel[x]) + clear, 255);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // What the PDF holds is decrypted vault content.
+    larkhold::protectProcessFromDumps();
+    if (argc != 2)
+        return 2;
+    char* end = nullptr;
+    const long fd = std::strtol(argv[1], &end, 10);
+    if (end == argv[1] || *end != '\0' || fd < 0)
+        return 2;
+
+    QByteArray bytes = readFd(int(fd));
+    larkhold::keepOutOfDumps(bytes.data(), std::size_t(bytes.size()));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QPdfDocument document;
+    document.load(&buffer);
+    if (document.error() == QPdfDocument::Error::IncorrectPassword)
+        return writeLine("locked") ? 0 : 1;
+    if (document.status() != QPdfDocument::Status::Ready) {
+        writeLine("unreadable");
+        return 0;
+    }
+    const int pages = document.pageCount();
+    QByteArray header = "ready " + QByteArray::number(pages);
+    for (int page = 0; page < pages; ++page) {
+        const QSizeF size = document.pagePointSize(page);
+        header += '\n' + QByteArray::number(size.width(), 'g', 9) + ' ' + QByteArray::number(size.height(), 'g', 9);
+    }
+    if (!writeLine(header))
+        return 1;
+
+    std::FILE* in = ::fdopen(STDIN_FILENO, "r");
+    char line[128];
+    while (in && std::fgets(line, sizeof line, in)) {
+        int page = -1;
+        int width = 0;
+        int height = 0;
+        if (std::sscanf(line, "page %d %d %d", &page, &width, &height) != 3 || page < 0 || page >= pages ||
+            !larkhold::pdfrender::sizeAllowed(width, height))
+            return 2;
+        QImage image = document.render(page, QSize(width, height));
+        if (image.isNull())
+            image = QImage(width, height, QImage::Format_ARGB32_Premultiplied), image.fill(Qt::white);
+        image = std::move(image).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (image.size() != QSize(width, height))
+            image = image.scaled(width, height);
+        onWhite(image);
+        if (!writeLine("image " + QByteArray::number(page) + ' ' + QByteArray::number(width) + ' ' +
+                       QByteArray::number(height)))
+            return 1;
+        for (int y = 0; y < height; ++y)
+            if (!writeAll(image.constScanLine(y), std::size_t(width) * 4))
+                return 1;
+    }
+    return 0;
+}

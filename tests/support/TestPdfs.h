@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QList>
+
+namespace larkhold::test {
+
+// A PDF made of `objects` (numbered from 1, the first the catalog) with a correct cross-reference table.
+inline QByteArray pdfOf(const QList<QByteArray>& objects) {
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const qsizetype o : offsets)
+        pdf += QByteArray::number(o).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+// A PDF whose page tree names itself as its own kid: the PDF library loops over it for ever.
+inline QByteArray selfListingPdf() {
+    return pdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [2 0 R] /Count 1 >>"});
+}
+
+// A PDF of `pages` pages of 200 × 300 points.
+inline QByteArray pagesPdf(int pages) {
+    QByteArray kids;
+    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>", {}};
+    for (int page = 0; page < pages; ++page) {
+        kids += QByteArray::number(page + 3) + " 0 R ";
+        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 300] >>";
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>";
+    return pdfOf(objects);
+}
+
+// This process's running PDF renderers (the kernel keeps 15 characters of the name).
+inline QList<int> pdfRenderers() {
+    QList<int> found;
+    for (const QFileInfo& task :
+         QDir(QStringLiteral("/proc/self/task")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(task.filePath() + QStringLiteral("/children"));
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& pid : children.readAll().split(' ')) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid.trimmed())));
+            if (!pid.trimmed().isEmpty() && comm.open(QIODevice::ReadOnly) &&
+                comm.readAll().trimmed() == "larkhold-pdf-re")
+                found << pid.trimmed().toInt();
+        }
+    }
+    return found;
+}
+
+} // namespace larkhold::test
