@@ -122,13 +122,15 @@ void VaultStatusCache::start(bool passwords) {
     }
     // A vault that left the list drops its look; an answer still on its way finds no entry.
     looks_ = std::move(kept);
+    QList<Started> started;
     for (const QUuid& id : ids) {
         Look& look = looks_[id];
         if (look.looking)
             look.again = true;
         else
-            lookAt(id, look);
+            started.append(lookAt(id, look));
     }
+    watchDeadline(std::move(started));
     if (ids.isEmpty())
         countPass();
 
@@ -148,7 +150,7 @@ void VaultStatusCache::start(bool passwords) {
     }));
 }
 
-void VaultStatusCache::lookAt(const QUuid& id, Look& look) {
+VaultStatusCache::Started VaultStatusCache::lookAt(const QUuid& id, Look& look) {
     look.looking = true;
     look.again = false;
     const quint64 generation = ++look.generation;
@@ -162,20 +164,35 @@ void VaultStatusCache::lookAt(const QUuid& id, Look& look) {
                 cache, [cache, id, generation, ticket, state] { cache->answered(id, generation, ticket, state); },
                 Qt::QueuedConnection);
     });
-    QTimer::singleShot(deadline_, this, [this, id, generation, ticket] {
-        // A look stuck on a share keeps its thread: the others get one more, so that it holds up no
-        // other vault's look.
-        if (running_.contains(ticket) && !hung_.contains(ticket)) {
-            hung_.insert(ticket);
-            lookPool_->setMaxThreadCount(lookPool_->maxThreadCount() + 1);
-        }
-        const auto look = looks_.find(id);
-        if (look == looks_.end() || look->generation != generation || !look->looking || look->overdue)
-            return;
-        look->overdue = true;
-        emit vaultChanged(id);
-        emit changed();
+    return {id, generation, ticket};
+}
+
+void VaultStatusCache::watchDeadline(QList<Started> looks) {
+    if (looks.isEmpty())
+        return;
+    // One timer for a whole round: a timer per look would cost a long list more than its looks.
+    QTimer::singleShot(deadline_, this, [this, looks = std::move(looks)] {
+        bool any = false;
+        for (const Started& started : looks)
+            any = overdue(started) || any;
+        if (any)
+            emit changed();
     });
+}
+
+bool VaultStatusCache::overdue(const Started& started) {
+    // A look stuck on a share keeps its thread: the others get one more, so that it holds up no
+    // other vault's look.
+    if (running_.contains(started.ticket) && !hung_.contains(started.ticket)) {
+        hung_.insert(started.ticket);
+        lookPool_->setMaxThreadCount(lookPool_->maxThreadCount() + 1);
+    }
+    const auto look = looks_.find(started.id);
+    if (look == looks_.end() || look->generation != started.generation || !look->looking || look->overdue)
+        return false;
+    look->overdue = true;
+    emit vaultChanged(started.id);
+    return true;
 }
 
 void VaultStatusCache::answered(const QUuid& id, quint64 generation, quint64 ticket, VaultFileState state) {
@@ -191,7 +208,7 @@ void VaultStatusCache::answered(const QUuid& id, quint64 generation, quint64 tic
     look->known = true;
     look->state = state;
     if (look->again)
-        lookAt(id, *look);
+        watchDeadline({lookAt(id, *look)});
     else
         countPass();
     if (fileState(id) != before) {

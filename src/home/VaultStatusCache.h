@@ -84,7 +84,16 @@ private:
     };
 
     void start(bool passwords);
-    void lookAt(const QUuid& id, Look& look);
+    // A look under way, as its deadline finds it.
+    struct Started {
+        QUuid id;
+        quint64 generation = 0;
+        quint64 ticket = 0;
+    };
+    Started lookAt(const QUuid& id, Look& look);
+    void watchDeadline(QList<Started> looks);
+    // True when the look's vault now counts as not answering.
+    bool overdue(const Started& started);
     void answered(const QUuid& id, quint64 generation, quint64 ticket, VaultFileState state);
     void passwordsFinished();
     void countPass();
