@@ -252,7 +252,7 @@ signals:
     void sizesOnDiskChanged();
     void busyVaultsChanged();
     // Whether this vault is open, where, whether it is busy, or what it takes on disk changed.
-    // Emitted before the whole-list signal of the same change.
+    // Listeners hear it before they hear the whole-list signal of the same change.
     void vaultStateChanged(const QUuid& id);
     void errorMessageChanged();
     void passwordPromptVaultChanged();
