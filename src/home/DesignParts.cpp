@@ -50,25 +50,18 @@ AutoLockSetting autoLockSetting(const HomeContext& context) {
 
 void refreshOnChanges(QWidget* design, const HomeContext& context, DesignSources sources,
                       std::function<void()> refresh) {
-    // Changes of single vaults come in batches (a round of measurements, a round of looks at the
-    // files): the design reads them all in one pass once the batch is in, and is laid out once.
-    auto* batch = new QTimer(design);
-    batch->setSingleShot(true);
-    batch->setInterval(0);
-    QObject::connect(batch, &QTimer::timeout, design, refresh);
-    const auto vaultChanged = [batch] { batch->start(); };
     if (VaultStore* store = context.store) {
-        QList<void (VaultStore::*)()> changes;
+        QList<void (VaultStore::*)()> changes = {&VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
+                                                 &VaultStore::busyVaultsChanged, &VaultStore::sizesOnDiskChanged};
         if (sources.vaultList)
-            changes.append(&VaultStore::vaultsChanged);
+            changes.prepend(&VaultStore::vaultsChanged);
         if (sources.activity)
             changes.append(&VaultStore::activityChanged);
         for (auto signal : std::as_const(changes))
             QObject::connect(store, signal, design, refresh);
-        QObject::connect(store, &VaultStore::vaultStateChanged, batch, vaultChanged);
     }
     if (context.status)
-        QObject::connect(context.status, &VaultStatusCache::vaultChanged, batch, vaultChanged);
+        QObject::connect(context.status, &VaultStatusCache::changed, design, refresh);
     if (sources.autoLock && context.defaults) {
         QObject::connect(context.defaults, &Defaults::changed, design, [refresh](const QString& key) {
             if (key == SettingsKeys::autoLockEnabled.name || key == SettingsKeys::autoLockMinutes.name)

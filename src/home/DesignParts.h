@@ -41,8 +41,8 @@ struct AutoLockSetting {
 };
 AutoLockSetting autoLockSetting(const HomeContext& context);
 
-// What a design reads again on besides the vaults' open, busy and size changes, the cached file
-// states and the clock (those come in batches, read once each batch is in).
+// What a design reads again on besides the store's open, busy and size changes (a round of sizes
+// is one change), the cached file states and the clock.
 struct DesignSources {
     // The vault list; off where the design follows the list itself.
     bool vaultList = true;
