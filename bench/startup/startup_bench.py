@@ -4,8 +4,11 @@ Prints "startup ms: N" (process start to the main window's mapping, median of 7 
 "idle RSS MB: N" (resident memory after 10 s of idling), the same for the bare window started
 alternately in the same session, the ratios of both, how many child processes larkhold
 started before its window showed, the update check's fetch children that follow it (not start
-children, but not hidden either), and how many shared libraries each had mapped by then. Run by
-`make bench` through bench/run.sh.
+children, but not hidden either), and how many shared libraries each had mapped by then.
+
+A long list is measured against its anchors in the same run: the start with 500 vaults listed against the bare
+window (started in the same rounds), the CPU time of the first 10 s with 0, 50 and 500 vaults listed, and the CPU
+time of a minute of idling after that with 500 vaults against 0. Run by `make bench` through bench/run.sh.
 """
 
 import ctypes
@@ -26,7 +29,13 @@ import harness  # noqa: E402
 
 RUNS = 7
 VAULTS = 20
+LONG_LIST = 500
 IDLE_SECONDS = 10
+# The CPU of a start is taken over its first FIRST_SECONDS, then idle CPU over IDLE_CPU_SECONDS after SETTLE_SECONDS.
+FIRST_SECONDS = 10
+SETTLE_SECONDS = 15
+IDLE_CPU_SECONDS = 60
+CPU_LISTS = (0, 50, LONG_LIST)
 
 MAP_NOTIFY = 19
 SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
@@ -139,23 +148,35 @@ def rss_mb(pid):
     return 0
 
 
-def list_bench_vaults(desktop):
-    """The vaults every start of the benchmark lists: VAULTS of them, every fourth a Pocket Vault."""
+def bench_vault_records(desktop, count):
+    """`count` vaults in the desktop's vault folder, every fourth a Pocket Vault; their files are made once."""
     records = []
-    for i in range(VAULTS):
-        name = f"Vault {i + 1:02d}"
+    for i in range(count):
+        name = f"Vault {i + 1:03d}"
         kind = "pocket" if i % 4 == 3 else "standard"
         path = os.path.join(desktop.vault_dir, name + (".pocketvault" if kind == "pocket" else ".sparsebundle"))
         if kind == "standard":
-            os.makedirs(os.path.join(path, "bands"))
-        else:
+            os.makedirs(os.path.join(path, "bands"), exist_ok=True)
+        elif not os.path.exists(path):
             with open(path, "wb") as f:
                 f.truncate(2 * 1048576 + 240)
-        records.append(harness.VaultRecord(id=str(uuid.uuid4()).upper(), kind=kind, name=name, bundlePath=path,
-                                           maxSizeMB=1 if kind == "pocket" else 1024, createdAt=0,
+        records.append(harness.VaultRecord(id=str(uuid.uuid5(uuid.NAMESPACE_URL, path)).upper(), kind=kind, name=name,
+                                           bundlePath=path, maxSizeMB=1 if kind == "pocket" else 1024, createdAt=0,
                                            excludedFromCloud=False, requireTouchID=False,
                                            openInFinderAfterUnlock=False, autoOpenAtLaunch=False))
-    desktop.list_vaults(records)
+    return records
+
+
+def list_bench_vaults(desktop, count=VAULTS):
+    """The vaults a start of the benchmark lists: `count` of them (VAULTS unless a long list is measured)."""
+    desktop.list_vaults(bench_vault_records(desktop, count))
+
+
+def cpu_seconds(pid):
+    """CPU time of `pid`, its threads and the children it has waited for, in seconds."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return sum(int(fields[i]) for i in (11, 12, 13, 14)) / os.sysconf("SC_CLK_TCK")
 
 
 def memory_runtime_dir():
@@ -170,27 +191,93 @@ def memory_runtime_dir():
     return folder
 
 
-def main():
-    desktop = harness.Desktop("startup-bench", tray=False, wm=False)
+def bench_desktop(name):
+    """A desktop for the benchmark, and its runtime folder in memory (or None) for the caller to remove."""
+    desktop = harness.Desktop(name, tray=False, wm=False)
     runtime = memory_runtime_dir()
     if runtime:
         desktop.runtime_dir = runtime
+    return desktop, runtime
+
+
+def main():
+    desktop, runtime = bench_desktop("startup-bench")
     try:
         measure(desktop)
     finally:
         if runtime:
             shutil.rmtree(runtime, ignore_errors=True)
+    measure_cpu()
+
+
+def measure_cpu():
+    """CPU of the first seconds and of a minute of idling, with each list length of CPU_LISTS at once, each
+    on a desktop of its own (one instance per session), against the empty list and the bare window."""
+    desktops, runtimes, processes = [], [], {}
+    try:
+        for count in CPU_LISTS:
+            desktop, runtime = bench_desktop(f"cpu-bench-{count}")
+            desktops.append(desktop)
+            runtimes.append(runtime)
+            desktop.start()
+            list_bench_vaults(desktop, count)
+        bare_binary = os.path.join(os.environ["LARKHOLD_BUILD_DIR"], "bench", "bench_bare_window")
+        started = time.monotonic()
+        for count, desktop in zip(CPU_LISTS, desktops):
+            processes[count] = desktop.spawn(f"larkhold-cpu-{count}", [desktop.larkhold_binary])
+        processes["bare"] = desktops[0].spawn("bare-cpu", [bare_binary])
+        first = sample_at(processes, started + FIRST_SECONDS)
+        settled = sample_at(processes, started + SETTLE_SECONDS)
+        idle = sample_at(processes, started + SETTLE_SECONDS + IDLE_CPU_SECONDS)
+    finally:
+        for desktop in desktops:
+            desktop.close()
+        for runtime in runtimes:
+            if runtime:
+                shutil.rmtree(runtime, ignore_errors=True)
+
+    per_minute = 60 / IDLE_CPU_SECONDS
+    idle_ms = {key: (idle[key] - settled[key]) * 1000 * per_minute for key in idle}
+    print(f"cpu s in the first {FIRST_SECONDS} s: " +
+          " ".join(f"{count} vaults {first[count]:.2f}" for count in CPU_LISTS) + f" bare window {first['bare']:.2f}")
+    print("idle cpu ms a minute: " + " ".join(f"{count} vaults {idle_ms[count]:.0f}" for count in CPU_LISTS) +
+          f" bare window {idle_ms['bare']:.0f}")
+    empty = CPU_LISTS[0]
+    for count in CPU_LISTS[1:]:
+        print(f"ratio cpu-{FIRST_SECONDS}s-{count}/cpu-{FIRST_SECONDS}s-{empty}: "
+              f"{first[count] / max(first[empty], 0.01):.2f} ({first[count]:.2f} s / {first[empty]:.2f} s)")
+    print(f"ratio idle-cpu-{LONG_LIST}/idle-cpu-{empty}: {idle_ms[LONG_LIST] / max(idle_ms[empty], 1):.2f} "
+          f"({idle_ms[LONG_LIST]:.0f} ms / {idle_ms[empty]:.0f} ms a minute)")
+
+
+def sample_at(processes, moment):
+    """Each process's CPU seconds at the monotonic `moment`; a benchmark may wait, what it measures is the idle state."""
+    time.sleep(max(0.0, moment - time.monotonic()))
+    return {key: cpu_seconds(process.pid) for key, process in processes.items()}
 
 
 def measure(desktop):
     with desktop:
-        list_bench_vaults(desktop)
+        long_list = bench_vault_records(desktop, LONG_LIST)
+        short_list = long_list[:VAULTS]
 
         bare_binary = os.path.join(os.environ["LARKHOLD_BUILD_DIR"], "bench", "bench_bare_window")
-        times, bare_times, children, libraries, bare_libraries, later = [], [], [], [], [], []
+        times, bare_times, long_times, children, libraries, bare_libraries, later = [], [], [], [], [], [], []
         process = bare = None
         for run in range(RUNS):
-            # Alternately, so that a busy neighbour slows both alike.
+            # Alternately, so that a busy neighbour slows all alike. The long list's start goes first: one
+            # instance runs per session, and the short list's is kept running after the last round.
+            desktop.list_vaults(long_list)
+            watcher = XWatcher(desktop.display)
+            started = time.monotonic()
+            long_process = desktop.spawn(f"larkhold-long-{run}", [desktop.larkhold_binary])
+            exposed = watcher.wait_for_mapped("Larkhold")
+            watcher.close()
+            long_times.append((exposed - started) * 1000)
+            long_process.send_signal(signal.SIGTERM)
+            long_process.wait(timeout=60)
+
+            desktop.list_vaults(short_list)
             watcher = XWatcher(desktop.display)
             started = time.monotonic()
             process = desktop.spawn(f"larkhold-{run}", [desktop.larkhold_binary])
@@ -221,9 +308,10 @@ def measure(desktop):
             p.send_signal(signal.SIGTERM)
             p.wait(timeout=60)
 
-    ms, bare_ms = statistics.median(times), statistics.median(bare_times)
+    ms, bare_ms, long_ms = statistics.median(times), statistics.median(bare_times), statistics.median(long_times)
     print("startup runs ms: " + " ".join(f"{t:.0f}" for t in times))
     print("bare window runs ms: " + " ".join(f"{t:.0f}" for t in bare_times))
+    print(f"startup runs with {LONG_LIST} vaults ms: " + " ".join(f"{t:.0f}" for t in long_times))
     # Page faults of the children larkhold waited for: zero while it has started no program.
     print("faults of child processes by the window's mapping: " + " ".join(str(n) for n in children))
     print(f"faults of child processes after idling: {idle_children}")
@@ -237,6 +325,7 @@ def measure(desktop):
     print(f"startup ms: {ms:.0f}")
     print(f"idle RSS MB: {rss:.0f}")
     print(f"ratio startup/bare-window: {ms / bare_ms:.2f} ({ms:.0f} ms / {bare_ms:.0f} ms)")
+    print(f"ratio startup-{LONG_LIST}/bare-window: {long_ms / bare_ms:.2f} ({long_ms:.0f} ms / {bare_ms:.0f} ms)")
     print(f"ratio idle-rss/bare-window: {rss / bare_rss:.2f} ({rss:.0f} MB / {bare_rss:.0f} MB)")
 
 

@@ -127,10 +127,10 @@ MenuBarPanel::MenuBarPanel(VaultStore& store, Defaults& defaults, ShellActions a
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(0);
 
-    for (auto signal : {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
-                        &VaultStore::sizesOnDiskChanged, &VaultStore::busyVaultsChanged})
-        connect(&store_, signal, this, &MenuBarPanel::scheduleRebuild);
-    connect(status_, &VaultStatusCache::changed, this, &MenuBarPanel::scheduleRebuild);
+    // Only a change of some vault rebuilds the panel, once for a whole batch of them.
+    connect(&store_, &VaultStore::vaultsChanged, this, &MenuBarPanel::scheduleRebuild);
+    connect(&store_, &VaultStore::vaultStateChanged, this, &MenuBarPanel::scheduleRebuild);
+    connect(status_, &VaultStatusCache::vaultChanged, this, &MenuBarPanel::scheduleRebuild);
     connect(&defaults_, &Defaults::changed, this, [this](const QString& key) {
         if (key == SettingsKeys::appTheme.name)
             scheduleRebuild();

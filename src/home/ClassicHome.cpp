@@ -2,12 +2,13 @@
 
 #include "HomeModels.h"
 #include "VaultCard.h"
+#include "VaultStatusCache.h"
 #include "VaultStore.h"
 
 #include <QGridLayout>
-#include <QResizeEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QSet>
 #include <QShortcut>
@@ -65,7 +66,10 @@ ClassicHome::ClassicHome(HomeContext context, QWidget* parent) : QWidget(parent)
         for (auto signal :
              {&VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged, &VaultStore::sizesOnDiskChanged})
             connect(store, signal, this, &ClassicHome::updateHeader);
+        connect(store, &VaultStore::vaultStateChanged, this, &ClassicHome::refreshCard);
     }
+    if (context_.status)
+        connect(context_.status, &VaultStatusCache::vaultChanged, this, &ClassicHome::refreshCard);
     ageTimer_.setInterval(30'000);
     connect(&ageTimer_, &QTimer::timeout, this, [this] {
         for (VaultCard* card : std::as_const(cards_))
@@ -280,6 +284,12 @@ void ClassicHome::buildWaitingCards() {
     firstFrameOut_ = true;
     if (!waiting_.isEmpty())
         syncCards();
+}
+
+void ClassicHome::refreshCard(const QUuid& id) {
+    // A card still waiting for the first frame reads everything when it is built.
+    if (VaultCard* card = cards_.value(id))
+        card->refresh();
 }
 
 void ClassicHome::updateHeader() {

@@ -50,6 +50,7 @@ private:
     QWidget* buildEmptyState();
     QWidget* buildList();
     void syncCards();
+    void refreshCard(const QUuid& id);
     void updateHeader();
     // How many cards the window has room for, at the least card height.
     qsizetype cardsForRoom() const;

@@ -41,8 +41,8 @@ struct AutoLockSetting {
 };
 AutoLockSetting autoLockSetting(const HomeContext& context);
 
-// What a design reads again on besides the store's open, busy and size changes, the cached file
-// states and the clock.
+// What a design reads again on besides the store's open, busy and size changes (a round of sizes
+// is one change), the cached file states and the clock.
 struct DesignSources {
     // The vault list; off where the design follows the list itself.
     bool vaultList = true;
@@ -95,8 +95,11 @@ public:
                 widget = make(vault);
                 widgets_.insert(vault.id, widget);
             }
-            layout->removeWidget(widget);
-            layout->insertWidget(first + int(position), widget);
+            // Moved only when out of place: every move lays the whole list out again.
+            if (layout->indexOf(widget) != first + int(position)) {
+                layout->removeWidget(widget);
+                layout->insertWidget(first + int(position), widget);
+            }
             show(widget, vault, position);
             ++position;
         }

@@ -107,6 +107,8 @@ struct VaultCardModel {
     Controls controls = Controls::unlock;
     // Green border while open.
     bool openBorder = false;
+
+    bool operator==(const VaultCardModel&) const = default;
 };
 
 // Texts the card shows.

@@ -45,15 +45,9 @@ VaultCard::VaultCard(const Vault& vault, HomeContext context, QWidget* parent)
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     build();
-
-    if (VaultStore* store = context_.store) {
-        for (auto signal : {&VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged,
-                            &VaultStore::busyVaultsChanged, &VaultStore::sizesOnDiskChanged})
-            connect(store, signal, this, &VaultCard::refresh);
-    }
-    if (context_.status)
-        connect(context_.status, &VaultStatusCache::changed, this, &VaultCard::refresh);
-    refresh();
+    // The list tells each card of its own vault's changes (ClassicHome): a card that followed the
+    // store's whole-list signals would read itself again for every other vault's change too.
+    read(true);
     openness_ = model_.unlocked ? 1 : 0;
 }
 
@@ -61,7 +55,11 @@ void VaultCard::setVault(const Vault& vault) {
     if (vault == vault_)
         return;
     vault_ = vault;
-    refresh();
+    read(true);
+}
+
+void VaultCard::refresh() {
+    read(false);
 }
 
 void VaultCard::build() {
@@ -177,7 +175,8 @@ void VaultCard::build() {
     connect(unlockButton_, &QPushButton::clicked, this, act(&VaultActions::unlock));
 }
 
-void VaultCard::refresh() {
+void VaultCard::read(bool vaultChanged) {
+    ++reads_;
     VaultCardInput input;
     input.vault = vault_;
     input.now = Date::now();
@@ -188,8 +187,12 @@ void VaultCard::refresh() {
     }
     if (context_.status)
         input.fileState = context_.status->fileState(vault_.id);
+    VaultCardModel model = VaultCardModel::make(input);
+    if (!vaultChanged && model == model_)
+        return;
     const bool wasUnlocked = model_.unlocked;
-    model_ = VaultCardModel::make(input);
+    model_ = std::move(model);
+    ++changesShown_;
     if (wasUnlocked != model_.unlocked && isVisible()) {
         stateAnimation_.run(openness_, model_.unlocked ? 1.0 : 0.0);
     } else if (!isVisible()) {

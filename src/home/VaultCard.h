@@ -28,8 +28,12 @@ public:
     const Vault& vault() const { return vault_; }
     // The list's record changed (renamed, moved, flags).
     void setVault(const Vault& vault);
-    // Reads the store and the file-state cache again.
+    // Reads the store and the file-state cache again; a card whose vault shows as before changes
+    // nothing, so that nothing is laid out or painted again.
     void refresh();
+    // How often the card has read its vault's state, and how often that changed what it shows.
+    quint64 reads() const { return reads_; }
+    quint64 changesShown() const { return changesShown_; }
     const VaultCardModel& model() const { return model_; }
 
     ThemeLabel* nameLabel() const { return name_; }
@@ -47,6 +51,7 @@ protected:
 
 private:
     void build();
+    void read(bool vaultChanged);
     void apply();
 
     Vault vault_;
@@ -72,6 +77,8 @@ private:
     ProminentButton* locateButton_ = nullptr;
     ProminentButton* unlockButton_ = nullptr;
 
+    quint64 reads_ = 0;
+    quint64 changesShown_ = 0;
     qreal hover_ = 0;
     qreal openness_ = 0;
     Tween hoverAnimation_;

@@ -1,11 +1,12 @@
 #include "VaultStatusCache.h"
 
-#include "FileLook.h"
 #include "SecretStore.h"
 #include "SecretText.h"
 #include "VaultStore.h"
 
+#include <QSet>
 #include <QtConcurrent>
+#include <thread>
 
 namespace larkhold {
 
@@ -22,6 +23,8 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
         return true;
     };
     pool_->setMaxThreadCount(1);
+    mailbox_->cache = this;
+    lookPool_->setMaxThreadCount(kLookThreads);
     timer_.setInterval(kInterval);
     connect(&timer_, &QTimer::timeout, this, [this] { start(false); });
     timer_.start();
@@ -34,6 +37,20 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
 }
 
 VaultStatusCache::~VaultStatusCache() {
+    {
+        const std::lock_guard lock(mailbox_->mutex);
+        mailbox_->cache = nullptr;
+    }
+    lookPool_->clear();
+    // Deleting a pool waits for its threads: one whose look is stuck on a share is left to end on
+    // its own, and the pool with it.
+    if (running_.isEmpty())
+        delete lookPool_;
+    else
+        std::thread([pool = lookPool_] {
+            pool->waitForDone();
+            delete pool;
+        }).detach();
     watcher_.disconnect();
     // Deleting a pool waits for its thread; a keyring lookup that hangs must not hold the window's
     // closing, so such a pool is left to finish on its own.
@@ -105,13 +122,15 @@ void VaultStatusCache::start(bool passwords) {
     }
     // A vault that left the list drops its look; an answer still on its way finds no entry.
     looks_ = std::move(kept);
+    QList<Started> started;
     for (const QUuid& id : ids) {
         Look& look = looks_[id];
         if (look.looking)
             look.again = true;
         else
-            lookAt(id, look);
+            started.append(lookAt(id, look));
     }
+    watchDeadline(std::move(started));
     if (ids.isEmpty())
         countPass();
 
@@ -131,23 +150,55 @@ void VaultStatusCache::start(bool passwords) {
     }));
 }
 
-void VaultStatusCache::lookAt(const QUuid& id, Look& look) {
+VaultStatusCache::Started VaultStatusCache::lookAt(const QUuid& id, Look& look) {
     look.looking = true;
     look.again = false;
     const quint64 generation = ++look.generation;
-    lookOffThread<VaultFileState>(
-        this, [probe = fileProbe_, path = look.path] { return probe(path); },
-        [this, id, generation](VaultFileState state) { answered(id, generation, state); });
-    QTimer::singleShot(deadline_, this, [this, id, generation] {
-        const auto look = looks_.find(id);
-        if (look == looks_.end() || look->generation != generation || !look->looking || look->overdue)
-            return;
-        look->overdue = true;
-        emit changed();
+    const quint64 ticket = ++tickets_;
+    running_.insert(ticket);
+    lookPool_->start([mailbox = mailbox_, probe = fileProbe_, path = look.path, id, generation, ticket] {
+        const VaultFileState state = probe(path);
+        const std::lock_guard lock(mailbox->mutex);
+        if (VaultStatusCache* cache = mailbox->cache)
+            QMetaObject::invokeMethod(
+                cache, [cache, id, generation, ticket, state] { cache->answered(id, generation, ticket, state); },
+                Qt::QueuedConnection);
+    });
+    return {id, generation, ticket};
+}
+
+void VaultStatusCache::watchDeadline(QList<Started> looks) {
+    if (looks.isEmpty())
+        return;
+    // One timer for a whole round: a timer per look would cost a long list more than its looks.
+    QTimer::singleShot(deadline_, this, [this, looks = std::move(looks)] {
+        bool any = false;
+        for (const Started& started : looks)
+            any = overdue(started) || any;
+        if (any)
+            emit changed();
     });
 }
 
-void VaultStatusCache::answered(const QUuid& id, quint64 generation, VaultFileState state) {
+bool VaultStatusCache::overdue(const Started& started) {
+    // A look stuck on a share keeps its thread: the others get one more, so that it holds up no
+    // other vault's look.
+    if (running_.contains(started.ticket) && !hung_.contains(started.ticket)) {
+        hung_.insert(started.ticket);
+        lookPool_->setMaxThreadCount(lookPool_->maxThreadCount() + 1);
+    }
+    const auto look = looks_.find(started.id);
+    if (look == looks_.end() || look->generation != started.generation || !look->looking || look->overdue)
+        return false;
+    look->overdue = true;
+    emit vaultChanged(started.id);
+    return true;
+}
+
+void VaultStatusCache::answered(const QUuid& id, quint64 generation, quint64 ticket, VaultFileState state) {
+    running_.remove(ticket);
+    if (hung_.remove(ticket))
+        lookPool_->setMaxThreadCount(lookPool_->maxThreadCount() - 1);
     const auto look = looks_.find(id);
     if (look == looks_.end() || look->generation != generation)
         return;
@@ -157,11 +208,13 @@ void VaultStatusCache::answered(const QUuid& id, quint64 generation, VaultFileSt
     look->known = true;
     look->state = state;
     if (look->again)
-        lookAt(id, *look);
+        watchDeadline({lookAt(id, *look)});
     else
         countPass();
-    if (fileState(id) != before)
+    if (fileState(id) != before) {
+        emit vaultChanged(id);
         emit changed();
+    }
 }
 
 void VaultStatusCache::countPass() {
@@ -172,8 +225,17 @@ void VaultStatusCache::countPass() {
 void VaultStatusCache::passwordsFinished() {
     passwordsRunning_ = false;
     const QHash<QUuid, bool> result = watcher_.result();
+    QSet<QUuid> differing;
+    for (auto it = result.cbegin(); it != result.cend(); ++it)
+        if (passwords_.value(it.key(), false) != it.value())
+            differing.insert(it.key());
+    for (auto it = passwords_.cbegin(); it != passwords_.cend(); ++it)
+        if (it.value() && !result.contains(it.key()))
+            differing.insert(it.key());
     const bool different = result != passwords_;
     passwords_ = result;
+    for (const QUuid& id : std::as_const(differing))
+        emit vaultChanged(id);
     if (passwordsPending_) {
         passwordsPending_ = false;
         start(true);

@@ -5,11 +5,14 @@
 #include <QFutureWatcher>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 namespace larkhold {
 
@@ -20,9 +23,10 @@ class VaultStore;
 // thread and kept between looks. Painting reads only this: a stat on a dead network share or a
 // call into the secret service never blocks a redraw.
 //
-// Each vault's file is looked at on a thread of its own, so one share that no longer answers holds
-// up no other vault. A look that has not answered by its deadline makes the vault's state
-// `unknown` until it does; no second look at that vault starts while one hangs.
+// Files are looked at on a few threads kept between rounds (a long list must not start a thread
+// per vault every few seconds); a look that hangs past its deadline keeps its thread and the others
+// get one more, so one share that no longer answers holds up no other vault. A look that has not answered by its
+// deadline makes the vault's state `unknown` until it does; no second look at that vault starts while one hangs.
 //
 // Files are looked at again when the list, the open vaults or the busy set change, and every few
 // seconds (a disk may come or go at any time). Saved passwords are looked up only while someone
@@ -37,6 +41,7 @@ public:
 
     static constexpr std::chrono::milliseconds kInterval{5000};
     static constexpr std::chrono::milliseconds kDeadline{3000};
+    static constexpr int kLookThreads = 4;
 
     // `secrets` may be null: no vault then counts as having a saved password.
     VaultStatusCache(VaultStore& store, SecretStore* secrets, QObject* parent = nullptr);
@@ -62,6 +67,9 @@ public:
     quint64 completedPasses() const { return passes_; }
 
 signals:
+    // What is known of this vault's file or saved password changed; comes before changed().
+    void vaultChanged(const QUuid& id);
+    // Something changed, for listeners that read every vault.
     void changed();
 
 private:
@@ -76,8 +84,17 @@ private:
     };
 
     void start(bool passwords);
-    void lookAt(const QUuid& id, Look& look);
-    void answered(const QUuid& id, quint64 generation, VaultFileState state);
+    // A look under way, as its deadline finds it.
+    struct Started {
+        QUuid id;
+        quint64 generation = 0;
+        quint64 ticket = 0;
+    };
+    Started lookAt(const QUuid& id, Look& look);
+    void watchDeadline(QList<Started> looks);
+    // True when the look's vault now counts as not answering.
+    bool overdue(const Started& started);
+    void answered(const QUuid& id, quint64 generation, quint64 ticket, VaultFileState state);
     void passwordsFinished();
     void countPass();
 
@@ -91,6 +108,17 @@ private:
     bool passwordsRunning_ = false;
     bool passwordsPending_ = false;
     quint64 passes_ = 0;
+    // Where the looks' answers go; emptied when the cache goes, so that a late answer finds nobody.
+    struct Mailbox {
+        std::mutex mutex;
+        VaultStatusCache* cache = nullptr;
+    };
+    std::shared_ptr<Mailbox> mailbox_ = std::make_shared<Mailbox>();
+    QThreadPool* lookPool_ = new QThreadPool;
+    // Looks not answered yet, and those of them past their deadline, each holding a thread.
+    quint64 tickets_ = 0;
+    QSet<quint64> running_;
+    QSet<quint64> hung_;
     QTimer timer_;
     // Saved-password lookups: one thread of their own, never the shared pool.
     QThreadPool* pool_ = new QThreadPool;

@@ -14,7 +14,10 @@ namespace larkhold {
 
 ResizeModel::ResizeModel(SheetServices services, Vault vault, QObject* parent)
     : VaultPasswordModel(services, std::move(vault), parent), newSizeMB_(vault_.maxSizeMB) {
-    connect(&store(), &VaultStore::sizesOnDiskChanged, this, &SheetModel::changed);
+    connect(&store(), &VaultStore::vaultStateChanged, this, [this](const QUuid& id) {
+        if (id == vault_.id)
+            emit changed();
+    });
 }
 
 void ResizeModel::opened() {

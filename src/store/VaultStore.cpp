@@ -37,6 +37,10 @@ VaultStore::VaultStore(VaultStoreDeps deps, QObject* parent)
     sizeTimer_.setInterval(kSizeInterval);
     connect(&autoLockTimer_, &QTimer::timeout, this, [this] { autoLockTick(); });
     connect(&sizeTimer_, &QTimer::timeout, this, [this] { refreshUnlockedSizes(); });
+    // Ahead of every other listener, so that the one vault's signal comes before the whole list's.
+    for (auto signal :
+         {&VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged, &VaultStore::busyVaultsChanged})
+        connect(this, signal, this, &VaultStore::announceStateChanges);
     if (deps_.startTimers)
         startTimers();
 }
@@ -118,11 +122,43 @@ void VaultStore::removeMountPoint(const QUuid& id) {
 }
 
 void VaultStore::setSizeOnDisk(const QUuid& id, qint64 bytes) {
-    const auto it = sizesOnDisk_.constFind(id);
-    if (it != sizesOnDisk_.cend() && *it == bytes)
+    setSizesOnDisk({{id, bytes}});
+}
+
+void VaultStore::setSizesOnDisk(const QHash<QUuid, qint64>& sizes) {
+    QList<QUuid> changed;
+    for (auto it = sizes.cbegin(); it != sizes.cend(); ++it) {
+        const auto known = sizesOnDisk_.constFind(it.key());
+        if (known != sizesOnDisk_.cend() && *known == it.value())
+            continue;
+        sizesOnDisk_.insert(it.key(), it.value());
+        changed.append(it.key());
+    }
+    if (changed.isEmpty())
         return;
-    sizesOnDisk_.insert(id, bytes);
+    for (const QUuid& id : std::as_const(changed))
+        emit vaultStateChanged(id);
     emit sizesOnDiskChanged();
+}
+
+void VaultStore::announceStateChanges() {
+    QSet<QUuid> differing;
+    for (auto it = mountPoints_.cbegin(); it != mountPoints_.cend(); ++it)
+        if (announcedMounts_.value(it.key()) != it.value() || !announcedMounts_.contains(it.key()))
+            differing.insert(it.key());
+    for (auto it = announcedMounts_.cbegin(); it != announcedMounts_.cend(); ++it)
+        if (!mountPoints_.contains(it.key()))
+            differing.insert(it.key());
+    QSet<QUuid> sessions;
+    for (auto it = pocketSessions_.cbegin(); it != pocketSessions_.cend(); ++it)
+        sessions.insert(it.key());
+    differing += (sessions - announcedSessions_) + (announcedSessions_ - sessions);
+    differing += (busyVaults_ - announcedBusy_) + (announcedBusy_ - busyVaults_);
+    announcedMounts_ = mountPoints_;
+    announcedSessions_ = std::move(sessions);
+    announcedBusy_ = busyVaults_;
+    for (const QUuid& id : std::as_const(differing))
+        emit vaultStateChanged(id);
 }
 
 void VaultStore::removePocketSession(const QUuid& id, const PocketSession* session) {

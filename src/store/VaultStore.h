@@ -244,10 +244,16 @@ public:
 
 signals:
     void vaultsChanged();
+    // The whole-list signals below are for listeners that read every vault (totals, the tray's
+    // icon); a view of one vault follows vaultStateChanged, which names the vault.
     void mountPointsChanged();
     void pocketSessionsChanged();
+    // Once per batch of measurements that changed anything.
     void sizesOnDiskChanged();
     void busyVaultsChanged();
+    // Whether this vault is open, where, whether it is busy, or what it takes on disk changed.
+    // Listeners hear it before they hear the whole-list signal of the same change.
+    void vaultStateChanged(const QUuid& id);
     void errorMessageChanged();
     void passwordPromptVaultChanged();
     void activityChanged();
@@ -312,6 +318,8 @@ protected:
     void setMountPoint(const QUuid& id, const QString& mountPoint);
     void removeMountPoint(const QUuid& id);
     void setSizeOnDisk(const QUuid& id, qint64 bytes);
+    // Takes a batch of measurements at once: one whole-list signal for all, none when nothing changed.
+    void setSizesOnDisk(const QHash<QUuid, qint64>& sizes);
 
     // What a look at a vault's file found, off the GUI thread: a file on a share that stopped
     // answering is `notResponding` once the deadline has passed, and the look is left to itself.
@@ -382,6 +390,12 @@ private:
     QCoro::Task<> openFolderTask(QString path);
     void removePocketSession(const QUuid& id, const PocketSession* session);
     void startTimers();
+    // Announces vaultStateChanged for every vault whose open or busy state differs from the last
+    // one announced.
+    void announceStateChanges();
+    // What each measurable vault takes, measured all at once; a vault whose disk did not answer in
+    // time has no entry.
+    QCoro::Task<QHash<QUuid, qint64>> measure(QList<Vault> vaults);
 
     VaultStoreDeps deps_;
     VaultList vaultList_;
@@ -394,6 +408,10 @@ private:
     QMap<QUuid, std::shared_ptr<PocketSession>> pocketSessions_;
     QMap<QUuid, qint64> sizesOnDisk_;
     QSet<QUuid> busyVaults_;
+    // The open and busy states last announced per vault.
+    QMap<QUuid, QString> announcedMounts_;
+    QSet<QUuid> announcedSessions_;
+    QSet<QUuid> announcedBusy_;
     QHash<QUuid, int> busyCounts_;
     QString errorMessage_;
     std::optional<Vault> passwordPromptVault_;

@@ -16,6 +16,7 @@
 #include <QSet>
 #include <QStorageInfo>
 #include <cmath>
+#include <list>
 
 namespace larkhold {
 
@@ -56,15 +57,42 @@ QCoro::Task<> VaultStore::refresh() {
         adoptListing(*images, before, resolved);
     }
 
-    const QList<Vault> measured = vaults_;
-    for (const Vault& vault : measured) {
-        auto measuring = usedBytes(vault);
-        const std::optional<qint64> bytes = co_await measuring;
-        if (!self)
-            co_return;
-        if (bytes)
-            setSizeOnDisk(vault.id, *bytes);
+    auto measuring = measure(vaults_);
+    const QHash<QUuid, qint64> sizes = co_await measuring;
+    if (!self)
+        co_return;
+    setSizesOnDisk(sizes);
+}
+
+QCoro::Task<QHash<QUuid, qint64>> VaultStore::measure(QList<Vault> vaults) {
+    // Many at once, each waiting for its own disk within the deadline, and the list learns every size
+    // in one change rather than one change per vault. A window keeps a long list from taking every
+    // thread the tools share.
+    constexpr qsizetype kInFlight = 32;
+    QList<Vault> distinct;
+    QSet<QUuid> seen;
+    for (const Vault& vault : vaults) {
+        if (seen.contains(vault.id))
+            continue;
+        seen.insert(vault.id);
+        distinct.append(vault);
     }
+    const QPointer<VaultStore> self(this);
+    std::list<QCoro::Task<std::optional<qint64>>> inFlight;
+    QHash<QUuid, qint64> sizes;
+    qsizetype next = 0;
+    for (qsizetype done = 0; done < distinct.size(); ++done) {
+        while (self && next < distinct.size() && next - done < kInFlight)
+            inFlight.push_back(usedBytes(distinct[next++]));
+        if (inFlight.empty())
+            break;
+        auto& measuring = inFlight.front();
+        const std::optional<qint64> bytes = co_await measuring;
+        inFlight.pop_front();
+        if (bytes)
+            sizes.insert(distinct[done].id, *bytes);
+    }
+    co_return sizes;
 }
 
 void VaultStore::adoptListing(const AttachedImages& images, const QHash<QUuid, quint64>& before,
@@ -191,17 +219,20 @@ QCoro::Task<> VaultStore::refreshUnlockedSizes() {
     measuringOpenVaults_ = true;
     // The store may be destroyed (the application quitting) while a measurement runs.
     const QPointer<VaultStore> self(this);
-    const QList<Vault> snapshot = vaults_;
-    for (const Vault& vault : snapshot) {
-        if (!isUnlocked(vault.id))
-            continue;
-        auto measuring = usedBytes(vault);
-        const std::optional<qint64> bytes = co_await measuring;
-        if (!self)
-            co_return;
-        if (bytes)
-            setSizeOnDisk(vault.id, *bytes);
-    }
+    QList<Vault> open;
+    for (const Vault& vault : vaults_)
+        if (isUnlocked(vault.id))
+            open.append(vault);
+    auto measuring = measure(open);
+    const QHash<QUuid, qint64> sizes = co_await measuring;
+    if (!self)
+        co_return;
+    // A vault locked while it was measured keeps the size its lock left.
+    QHash<QUuid, qint64> stillOpen;
+    for (auto it = sizes.cbegin(); it != sizes.cend(); ++it)
+        if (isUnlocked(it.key()))
+            stillOpen.insert(it.key(), it.value());
+    setSizesOnDisk(stillOpen);
     measuringOpenVaults_ = false;
 }
 

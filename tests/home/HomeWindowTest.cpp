@@ -297,6 +297,43 @@ TEST_F(HomeWindow, BusyVaultsMenuOffersOnlyRevealAndItsCardASpinner) {
     EXPECT_FALSE(card->findChild<ProminentButton*>(QStringLiteral("unlockButton"))->isVisibleTo(card));
 }
 
+TEST_F(HomeWindow, AVaultsChangeReadsOnlyItsOwnCardAndNothingNewChangesNothing) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    const Vault b = standardVault(QStringLiteral("B"));
+    const Vault c = standardVault(QStringLiteral("C"));
+    startHomeStore();
+    openWindow();
+    const QList<VaultCard*> cards = classic()->cards();
+    ASSERT_EQ(cards.size(), 3);
+    const auto reads = [&] {
+        QList<quint64> counts;
+        for (VaultCard* card : cards)
+            counts.append(card->reads());
+        return counts;
+    };
+    const QList<quint64> start = reads();
+
+    home->setSizeOnDisk(a.id, 29'300'000);
+    EXPECT_EQ(reads(), (QList<quint64>{start[0] + 1, start[1], start[2]}));
+    EXPECT_EQ(cards[0]->model().caption, QStringLiteral("29.3 MB on disk · up to 1 GB"));
+    home->setSizeOnDisk(a.id, 29'300'000);
+    {
+        HomeStore::BusyMark busy(*home, b.id);
+        EXPECT_EQ(cards[1]->model().controls, VaultCardModel::Controls::progress);
+    }
+    EXPECT_EQ(reads(), (QList<quint64>{start[0] + 1, start[1] + 2, start[2]}));
+
+    // A round of looks that finds every file where it was reads no card.
+    settleStatus();
+    EXPECT_EQ(reads(), (QList<quint64>{start[0] + 1, start[1] + 2, start[2]}));
+
+    // Read again with nothing new, a card shows nothing new.
+    const quint64 shown = cards[2]->changesShown();
+    cards[2]->refresh();
+    EXPECT_EQ(cards[2]->changesShown(), shown);
+    EXPECT_EQ(c.name, cards[2]->vault().name);
+}
+
 TEST_F(HomeWindow, ALongNameIsElidedInTheMiddleAndTheControlsStayInside) {
     const Vault a = standardVault(QStringLiteral("An exceedingly long vault name that would never fit on one card "
                                                  "in a narrow window at all"));

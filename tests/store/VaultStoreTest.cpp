@@ -537,6 +537,33 @@ TEST_F(Refresh, SizesOfOpenVaultsOnly) {
     EXPECT_NE(store->sizesOnDisk().value(b.id), 300 * 1024);
 }
 
+TEST_F(Refresh, ARoundThatFindsNoNewSizeSaysNothingAndANewRoundSaysSoOnce) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    const Vault b = standardVault(QStringLiteral("B"));
+    const Vault c = standardVault(QStringLiteral("C"));
+    startStore();
+    setToolFile(QStringLiteral("du.kb"), "300");
+    refreshNow();
+    ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    QCoro::waitFor(store->refreshUnlockedSizes());
+
+    int whole = 0;
+    QList<QUuid> named;
+    QObject::connect(store.get(), &VaultStore::sizesOnDiskChanged, [&] { ++whole; });
+    QObject::connect(store.get(), &VaultStore::vaultStateChanged, [&](const QUuid& id) { named.append(id); });
+    refreshNow();
+    QCoro::waitFor(store->refreshUnlockedSizes());
+    EXPECT_EQ(whole, 0);
+    EXPECT_TRUE(named.isEmpty());
+
+    setToolFile(QStringLiteral("du.kb"), "400");
+    refreshNow();
+    EXPECT_EQ(whole, 1) << "one change for the whole round";
+    EXPECT_EQ(named.size(), 3);
+    EXPECT_EQ(QSet<QUuid>(named.cbegin(), named.cend()), (QSet<QUuid>{a.id, b.id, c.id}));
+    EXPECT_EQ(store->sizesOnDisk().value(c.id), 400 * 1024);
+}
+
 TEST_F(Refresh, AutoOpenRunsOnceAndSkipsMissingAndOpenVaults) {
     Vault a = standardVault(QStringLiteral("A"));
     Vault missing = standardVault(QStringLiteral("Missing"));
