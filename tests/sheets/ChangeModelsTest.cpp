@@ -232,6 +232,7 @@ TEST_F(ChangeSheets, SettingsSaveWritesTheRecordAndClose) {
     gone.id = QUuid::createUuid();
     VaultSettingsModel orphan(services(), gone);
     QSignalSpy orphanClosing(&orphan, &SheetModel::closeRequested);
+    orphan.open();
     orphan.setAutoOpen(false);
     EXPECT_TRUE(orphan.save());
     EXPECT_EQ(orphanClosing.count(), 1);
@@ -309,7 +310,7 @@ TEST_F(ChangeSheets, ChangePasswordOfAStandardVault) {
     model.setConfirmPassword(QStringLiteral("brand-new"));
     EXPECT_TRUE(runToEnd(*this, model, &ChangePasswordModel::change));
     EXPECT_EQ(readFile(standard.bundlePath + QStringLiteral("/.password")), QByteArray("brand-new"));
-    EXPECT_EQ(secrets.password(standard.id), QStringLiteral("brand-new"));
+    EXPECT_EQ(secrets.saved(standard.id), QStringLiteral("brand-new"));
 }
 
 // ---- password action ----
