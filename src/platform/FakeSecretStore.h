@@ -37,6 +37,8 @@ public:
     void answer();
     // Calls that have begun and wait for answer().
     int waitingCalls() const;
+    // Calls made since hang() that have not ended, begun or not.
+    using SecretStore::callsUnderWay;
 
     // The raw bytes stored for a vault, bypassing decoding and the store's thread; nothing when there is no
     // item.

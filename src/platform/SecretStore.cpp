@@ -78,6 +78,11 @@ void SecretStore::setCallsInline(bool callsInline) {
     inline_ = callsInline;
 }
 
+int SecretStore::callsUnderWay() const {
+    const std::lock_guard lock(worker_->mutex);
+    return static_cast<int>(worker_->jobs.size()) + (worker_->busy ? 1 : 0);
+}
+
 void SecretStore::run(Job job) {
     std::unique_lock lock(worker_->mutex);
     if (inline_ && !worker_->busy && worker_->jobs.empty()) {

@@ -81,6 +81,8 @@ protected:
     // Runs the backend's calls on the caller's thread at once (an in-memory backend that cannot hang);
     // calls already handed to the store's thread still run there first.
     void setCallsInline(bool callsInline);
+    // Calls handed to the store's thread that have not ended yet.
+    int callsUnderWay() const;
 
 private:
     struct Worker;
