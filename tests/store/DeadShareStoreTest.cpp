@@ -322,6 +322,34 @@ TEST_F(HangingKeyringStore, UnlocksAndLocksGoOnAndAUnlockByTheSavedPasswordAsksF
     EXPECT_FALSE(store->passwordPromptVault().has_value());
 }
 
+TEST_F(DeadShareStore, ARefreshEndsThoughAnOpenVolumeStopsAnsweringAndKeepsItsLastSize) {
+    // The volume's folder is below the share, as a volume whose disk service stalled.
+    const Vault home = standardVault(QStringLiteral("Home"));
+    const QString volume = share.path() + QStringLiteral("/volume");
+    QDir().mkpath(share.backing() + QStringLiteral("/volume"));
+    setToolFile(QStringLiteral("attached"), (home.bundlePath + QLatin1Char('|') + volume + QLatin1Char('\n')).toUtf8());
+    setToolFile(QStringLiteral("du.kb"), "16385");
+    startWithDeadline(std::chrono::milliseconds(100));
+    ASSERT_TRUE(answeredInTime([&] {
+        QCoro::waitFor(store->refresh());
+        return store->sizesOnDisk().value(home.id) == 16385 * 1024;
+    }));
+    ASSERT_TRUE(store->isUnlocked(home.id));
+
+    share.hang();
+    setToolFile(QStringLiteral("du.kb"), "99");
+    bool refreshed = false;
+    auto refreshing = [&]() -> QCoro::Task<> {
+        co_await store->refresh();
+        refreshed = true;
+    };
+    refreshing();
+    ASSERT_TRUE(waitUntil([&] { return refreshed; })) << "the refresh waited for the volume";
+    EXPECT_TRUE(share.hasStalled());
+    EXPECT_EQ(store->sizesOnDisk().value(home.id), 16385 * 1024);
+    share.answer();
+}
+
 // A store whose Pocket Vault file is at `path`, starting to open it.
 struct OpeningWorld : StoreFixture {
     void TestBody() override {}
