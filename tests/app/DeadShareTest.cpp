@@ -13,10 +13,10 @@
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <X11/keysym.h>
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <X11/keysym.h>
 
 namespace larkhold::test {
 namespace {

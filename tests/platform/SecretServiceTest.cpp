@@ -223,4 +223,3 @@ TEST_F(LibsecretStoreWithSilentService, NoCallWaitsForItAndALookupPastTheDeadlin
     // process's end.
     store.reset();
 }
-
