@@ -29,6 +29,8 @@ struct AuthenticationError : ToolError {
 inline constexpr const char* kNoSpaceMessage = "There is not enough space on the disk that holds this vault.";
 // ... and whenever a band it has written is missing, cut short or cannot be read.
 inline constexpr const char* kMissingPartMessage = "A part of the vault file is missing or unreadable.";
+// ... and whenever the size recorded in Info.plist is smaller than the file system inside.
+inline constexpr const char* kSizeMismatchMessage = "The size recorded in the vault is smaller than its contents.";
 // ... and whenever the vault file cannot be written for another reason.
 inline constexpr const char* kStorageFailedMessage = "The vault file could not be written to its disk.";
 
