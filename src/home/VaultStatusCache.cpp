@@ -15,7 +15,8 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
     passwordProbe_ = [secrets](const QUuid& id) {
         if (!secrets)
             return false;
-        std::optional<QString> saved = secrets->password(id);
+        // On the cache's own thread, which may wait: the lookup's deadline ends the wait.
+        std::optional<QString> saved = secrets->password(id).result();
         if (!saved)
             return false;
         // Only whether there is one is wanted; the text is not kept.

@@ -4,11 +4,15 @@
 
 #include <QList>
 #include <map>
+#include <memory>
 
 namespace larkhold {
 
 // In-memory secret store for tests. Keeps items by account text and records every operation, and can play
-// a desktop without a secret service or one that refuses to store.
+// a desktop without a secret service, one that refuses to store, or one that stops answering.
+//
+// Its calls run at once on the caller's thread, as an in-memory store cannot hang; after hang() they run
+// on the store's thread and wait there until answer().
 class FakeSecretStore final : public SecretStore {
 public:
     enum class Operation { read, save, remove };
@@ -18,30 +22,40 @@ public:
         friend bool operator==(const Call&, const Call&) = default;
     };
 
-    // Without a service nothing is read, stored or removed, as on a session without a secret service.
-    void setServiceAvailable(bool available) { m_available = available; }
-    // Saves fail (the earlier item is still removed, as the real backend does).
-    void setFailSaves(bool fail) { m_failSaves = fail; }
+    FakeSecretStore();
+    // Answers whatever still waits, so that the store's thread ends.
+    ~FakeSecretStore() override;
 
+    // Without a service nothing is read, stored or removed, as on a session without a secret service.
+    void setServiceAvailable(bool available);
+    // Saves fail (the earlier item is still removed, as the real backend does).
+    void setFailSaves(bool fail);
+
+    // From now on every call waits, as a keyring behind a prompt nobody answers, until answer(); the calls
+    // then go on in order.
+    void hang();
+    void answer();
+    // Calls that have begun and wait for answer().
+    int waitingCalls() const;
+    // Calls made since hang() that have not ended, begun or not.
+    using SecretStore::callsUnderWay;
+
+    // The raw bytes stored for a vault, bypassing decoding and the store's thread; nothing when there is no
+    // item.
+    std::optional<SecureBytes> storedSecret(const QUuid& vaultId) const;
+    // The stored password, decoded as a read would, bypassing the store's thread.
+    std::optional<QString> saved(const QUuid& vaultId) const;
     // Places raw bytes under a vault's account, e.g. bytes that are not UTF-8.
     void plantSecret(const QUuid& vaultId, ByteView bytes);
-    // The raw bytes stored for a vault, bypassing decoding; nothing when there is no item.
-    std::optional<SecureBytes> storedSecret(const QUuid& vaultId) const;
-    int itemCount() const { return static_cast<int>(m_items.size()); }
+    int itemCount() const;
 
-    const QList<Call>& calls() const { return m_calls; }
-    void clearCalls() { m_calls.clear(); }
-
-protected:
-    std::optional<SecureBytes> readSecret(const QString& account) override;
-    void storeSecret(const QString& account, ByteView secret) override;
-    void removeSecret(const QString& account) override;
+    QList<Call> calls() const;
+    void clearCalls();
 
 private:
-    std::map<QString, SecureBytes> m_items;
-    QList<Call> m_calls;
-    bool m_available = true;
-    bool m_failSaves = false;
+    class Memory;
+    explicit FakeSecretStore(std::shared_ptr<Memory> memory);
+    std::shared_ptr<Memory> memory_;
 };
 
 } // namespace larkhold

@@ -119,9 +119,13 @@ VaultSettingsModel::~VaultSettingsModel() {
 }
 
 void VaultSettingsModel::opened() {
-    // Read once: the captions and the hint rule go by it for as long as the sheet is open.
-    savedPassword_ = services().secrets->password(vault_.id);
-    emit changed();
+    // Read once: the captions and the hint rule go by it for as long as the sheet is open. Until the
+    // keyring has answered, the hint cannot be checked against it, so nothing is saved yet.
+    readSavedPassword(vault_.id, [this](std::optional<QString> saved) {
+        savedPassword_ = std::move(saved);
+        passwordRead_ = true;
+        emit changed();
+    });
 }
 
 QString VaultSettingsModel::title() const {
@@ -189,11 +193,10 @@ ChangePasswordModel::~ChangePasswordModel() {
 }
 
 void ChangePasswordModel::opened() {
-    std::optional<QString> saved = services().secrets->password(vault_.id);
-    hasSavedPassword_ = saved.has_value();
-    if (saved)
-        wipeText(*saved);
-    emit changed();
+    readSavedPassword(vault_.id, [this](const std::optional<QString>& saved) {
+        hasSavedPassword_ = saved.has_value();
+        emit changed();
+    });
     prefill(vault_, QStringLiteral("change the password of"), [this](const QString& p) { setOldPassword(p); });
 }
 

@@ -92,7 +92,7 @@ public:
     bool showsOpenInFinder() const { return vault_.kind != VaultKind::pocket; }
     std::optional<QString> autoOpenWarning() const;
     std::optional<QString> hintMessage() const;
-    bool canSave() const { return !hintMessage(); }
+    bool canSave() const { return passwordRead_ && !hintMessage(); }
     // Writes the options and the hint and closes; false while the hint is refused.
     bool save();
 
@@ -106,6 +106,7 @@ private:
     bool autoOpen_;
     QString passwordHint_;
     std::optional<QString> savedPassword_;
+    bool passwordRead_ = false;
 };
 
 // A new password for a locked vault, and optionally a new hint stored with it.

@@ -3,11 +3,14 @@
 #include "OwnerCheck.h"
 #include "SecretStore.h"
 
+#include <QCoroFuture>
+
 namespace larkhold {
 
 QCoro::Task<std::optional<QString>> prefillPassword(Vault vault, QString reason, SecretStore& secrets,
                                                     OwnerCheck& ownerCheck) {
-    std::optional<QString> saved = secrets.password(vault.id);
+    QFuture<std::optional<QString>> reading = secrets.password(vault.id);
+    std::optional<QString> saved = co_await reading;
     if (!saved)
         co_return std::nullopt;
     if (vault.requireTouchID) {

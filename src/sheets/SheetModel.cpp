@@ -1,8 +1,10 @@
 #include "SheetModel.h"
 
 #include "Prefill.h"
+#include "SecretStore.h"
 #include "VaultStore.h"
 
+#include <QCoroFuture>
 #include <QPointer>
 
 namespace larkhold {
@@ -35,6 +37,20 @@ QCoro::Task<> SheetModel::runPrefill(Vault vault, QString reason, std::function<
     std::optional<QString> saved = co_await reading;
     if (self && saved)
         fill(*saved);
+    if (saved)
+        wipeText(*saved);
+}
+
+void SheetModel::readSavedPassword(const QUuid& vaultId, std::function<void(std::optional<QString>)> then) {
+    runReadSavedPassword(vaultId, std::move(then));
+}
+
+QCoro::Task<> SheetModel::runReadSavedPassword(QUuid vaultId, std::function<void(std::optional<QString>)> then) {
+    QPointer<SheetModel> self(this);
+    QFuture<std::optional<QString>> reading = services_.secrets->password(vaultId);
+    std::optional<QString> saved = co_await reading;
+    if (self)
+        then(saved);
     if (saved)
         wipeText(*saved);
 }

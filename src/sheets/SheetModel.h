@@ -70,11 +70,16 @@ protected:
     // “Taxes”".
     void prefill(const Vault& vault, const QString& action, std::function<void(const QString&)> fill);
 
+    // Hands the vault's saved password, or nothing, to `then` once the keyring answers (or has not
+    // answered in time); `then` is not called once the sheet is gone. The sheet goes on meanwhile.
+    void readSavedPassword(const QUuid& vaultId, std::function<void(std::optional<QString>)> then);
+
     // Awaits an operation after which the sheet closes when it succeeded, then wipes `password` (the
     // sheet's copy of what the operation was given). A sheet closed meanwhile is not reached.
     QCoro::Task<> closeOnSuccess(QCoro::Task<StoreOutcome> operation, QString password);
 
 private:
+    QCoro::Task<> runReadSavedPassword(QUuid vaultId, std::function<void(std::optional<QString>)> then);
     QCoro::Task<> runPrefill(Vault vault, QString reason, std::function<void(const QString&)> fill);
 
     SheetServices services_;

@@ -136,7 +136,11 @@ QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
     if (isUnlocked(vault.id) || isBusy(vault.id) || lockAllBeganSince(since))
         co_return;
 
-    const std::optional<QString> saved = secrets().password(vault.id);
+    // A keyring that does not answer in time counts as no saved password: the user types it.
+    QFuture<std::optional<QString>> reading = secrets().password(vault.id);
+    const std::optional<QString> saved = co_await reading;
+    if (isUnlocked(vault.id) || isBusy(vault.id) || lockAllBeganSince(since))
+        co_return;
     if (!saved) {
         setPasswordPromptVault(vault);
         co_return;
@@ -165,9 +169,7 @@ QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
 }
 
 void VaultStore::forgetSavedPasswordIfItWas(const QUuid& id, const QString& failedPassword) {
-    const std::optional<QString> saved = secrets().password(id);
-    if (saved && *saved == failedPassword)
-        secrets().deletePassword(id);
+    secrets().forgetPasswordIf(id, failedPassword);
 }
 
 QCoro::Task<bool> VaultStore::unlock(Vault vault, QString password, bool saveToKeychain, QString method) {

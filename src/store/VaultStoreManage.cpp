@@ -733,9 +733,8 @@ QCoro::Task<StoreOutcome> VaultStore::changePassword(Vault vault, QString oldPas
 
     // A Pocket Vault has two passwords and only the one given as old changed: a saved password
     // that is the other one stays right. A disk image has one, so a saved one was the old one.
-    const std::optional<QString> saved = secrets().password(vault.id);
-    if (saved && (vault.kind != VaultKind::pocket || *saved == oldPassword))
-        secrets().savePassword(newPassword, vault.id);
+    secrets().replaceSavedPassword(vault.id, newPassword,
+                                   vault.kind == VaultKind::pocket ? std::optional(oldPassword) : std::nullopt);
     co_return StoreOutcome::success();
 }
 

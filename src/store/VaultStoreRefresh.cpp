@@ -247,22 +247,28 @@ QCoro::Task<std::optional<qint64>> VaultStore::usedBytes(Vault vault) {
     const auto mounted = mountPoints_.constFind(vault.id);
     if (mounted != mountPoints_.cend()) {
         // On a thread of its own: a volume on a stalled network share can block the query, and
-        // a thread stuck so must hold neither the shared pool nor the process's exit.
-        QFuture<std::optional<qint64>> query =
-            lookInThread<std::optional<qint64>>([mountPoint = *mounted]() -> std::optional<qint64> {
+        // a thread stuck so must hold neither the shared pool nor the process's exit. A query that
+        // has not answered within the deadline measures nothing: the size last measured stays.
+        struct VolumeUse {
+            bool answered = false;
+            std::optional<qint64> used;
+        };
+        QFuture<VolumeUse> query = lookInThread<VolumeUse>(
+            [mountPoint = *mounted]() -> VolumeUse {
                 const QStorageInfo info(mountPoint);
                 if (!info.isValid() || !info.isReady())
-                    return std::nullopt;
+                    return {true, std::nullopt};
                 // A folder that a volume detached outside the application left behind lies on the disk
                 // beneath; that disk's numbers are not the vault's.
                 if (QFileInfo(info.rootPath()).canonicalFilePath() != QFileInfo(mountPoint).canonicalFilePath())
-                    return std::nullopt;
-                return std::max<qint64>(0, info.bytesTotal() - info.bytesFree());
-            });
-        const std::optional<qint64> used = co_await query;
-        if (used)
-            co_return *used;
-        if (!self)
+                    return {true, std::nullopt};
+                return {true, std::max<qint64>(0, info.bytesTotal() - info.bytesFree())};
+            },
+            deps_.fileLookDeadline, VolumeUse{});
+        const VolumeUse use = co_await query;
+        if (use.used)
+            co_return *use.used;
+        if (!self || !use.answered)
             co_return std::nullopt;
     }
     // A vault file on a share that stopped answering holds up neither the refresh nor the next

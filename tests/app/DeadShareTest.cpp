@@ -1,9 +1,11 @@
 #include "AppDelegate.h"
 #include "ChildJob.h"
+#include "FakeGlobalHotKey.h"
 #include "FakeSession.h"
 #include "FileLook.h"
 #include "HangingShare.h"
 #include "MenuBarPanel.h"
+#include "PanicHotKey.h"
 #include "TrayMenu.h"
 #include "VaultStatusCache.h"
 #include "fakes/store/StoreFixture.h"
@@ -11,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <X11/keysym.h>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -111,6 +114,83 @@ TEST_F(DeadShare, AScreenLockLocksWhileALookHangs) {
     session.prepareForSleep();
     ASSERT_TRUE(waitUntil([&] { return !inhibitor.isHeld(); })) << "sleep is let go while the share hangs";
     share.answer();
+}
+
+// The desktop's keyring stops answering while vaults are open, a saved password is being looked up,
+// a typed one is being remembered and the home screen asks which vaults have one.
+class HangingKeyring : public StoreFixture {
+protected:
+    void SetUp() override {
+        typed = standardVault(QStringLiteral("Typed"));
+        saved = standardVault(QStringLiteral("Saved"));
+        secrets.savePassword(QStringLiteral("pw"), saved.id);
+        startStore();
+        secrets.setDeadline(std::chrono::minutes(1));
+        secrets.hang();
+        status = std::make_unique<VaultStatusCache>(*store, &secrets);
+        status->setTrackSavedPasswords(true);
+        requestUnlock(store->requestUnlock(saved));
+        ASSERT_TRUE(waitUntil([&] { return secrets.callsUnderWay() >= 2; }));
+    }
+    void TearDown() override {
+        // The home screen goes while its lookup still waits; then the keyring answers.
+        status.reset();
+        secrets.answer();
+        ASSERT_TRUE(waitUntil([&] { return requested; }));
+        EXPECT_FALSE(store->isUnlocked(saved.id));
+    }
+
+    QCoro::Task<> requestUnlock(QCoro::Task<> operation) {
+        co_await operation;
+        requested = true;
+    }
+    // Opens the vault with a typed password that is to be remembered; the keyring holds that too.
+    void openRemembering() { ASSERT_TRUE(unlockWith(typed, QStringLiteral("pw"), true)); }
+
+    std::unique_ptr<VaultStatusCache> status;
+    Vault typed, saved;
+    bool requested = false;
+};
+
+TEST_F(HangingKeyring, ScreenLockSleepPanicAndQuitLockWithoutWaitingForIt) {
+    FakeSessionMonitor session;
+    FakeSleepInhibitor inhibitor;
+    AppDelegateDeps deps;
+    deps.store = store.get();
+    deps.defaults = &defaults;
+    deps.session = &session;
+    deps.sleepInhibitor = &inhibitor;
+    bool terminated = false;
+    deps.terminate = [&] { terminated = true; };
+    AppDelegate delegate(deps);
+    delegate.applicationDidFinishLaunching();
+
+    openRemembering();
+    session.lockScreen();
+    ASSERT_TRUE(waitUntil([&] { return store->openCount() == 0 && !delegate.lockQueue().isLocking(); }));
+
+    openRemembering();
+    session.prepareForSleep();
+    ASSERT_TRUE(waitUntil([&] { return !inhibitor.isHeld(); }));
+    EXPECT_EQ(store->openCount(), 0);
+    session.wake();
+
+    FakeGlobalHotKey keys;
+    PanicHotKey panic(keys, defaults, *store);
+    panic.update();
+    bool panicked = false;
+    QObject::connect(&panic, &PanicHotKey::panicFinished, [&] { panicked = true; });
+    openRemembering();
+    ASSERT_TRUE(keys.press({XK_l, HotKeyModifier::control | HotKeyModifier::alt | HotKeyModifier::super}));
+    ASSERT_TRUE(waitUntil([&] { return panicked; }));
+    EXPECT_EQ(store->openCount(), 0);
+
+    openRemembering();
+    delegate.requestQuit();
+    ASSERT_TRUE(waitUntil([&] { return terminated; }));
+    EXPECT_EQ(store->openCount(), 0);
+    EXPECT_FALSE(requested) << "all of it while the keyring still held the lookup";
+    EXPECT_FALSE(status->hasSavedPassword(saved.id));
 }
 
 // A child that starts looks at a path and ends when its input closes; it says "ended" once the

@@ -1,4 +1,5 @@
-"""A listed vault on a network share that stops answering: the windows keep answering and locks still happen."""
+"""A listed vault on a network share that stops answering, and a keyring that stops answering: the windows keep
+answering and locks still happen."""
 
 import os
 import signal
@@ -6,6 +7,7 @@ import subprocess
 import unittest
 
 from harness import BUILD_DIR, DesktopTestCase, wait_until
+from sheet_steps import SheetScenario
 
 PASSWORD = "correct horse battery"
 HANGFS = os.path.join(BUILD_DIR, "tests", "support", "hangfs", "larkhold-test-hangfs")
@@ -117,6 +119,56 @@ class FileOnADeadShare(DesktopTestCase):
         fs.stdin.flush()
         d.wait_for_window("Add to Vault")
         self.assertIsNone(d.larkhold.poll())
+
+
+class StalledKeyring(SheetScenario):
+    """The keyring daemon stops (as one behind a prompt nobody answers, or a stalled one): the session bus queues
+    every call to it and none is answered."""
+
+    def prepare(self):
+        d = self.desktop
+        self.vault = d.make_standard_vault("E2E", PASSWORD)
+        d.list_vaults([self.vault])
+        d.save_password(self.vault)
+
+    def stall_keyring(self):
+        keyring = next(process for name, process in self.desktop._processes if name == "keyring")
+        os.killpg(keyring.pid, signal.SIGSTOP)
+        # Before the desktop ends: a stopped daemon would not end.
+        self.addCleanup(os.killpg, keyring.pid, signal.SIGCONT)
+
+    def unlock_asks_for_the_password(self):
+        # The saved password does not come in time: the unlock window asks for it instead.
+        self.unlock_from_tray("E2E", PASSWORD)
+        self.desktop.wait_mounted()
+
+    def test_unlock_asks_for_the_password_and_every_lock_happens_while_the_keyring_hangs(self):
+        d = self.desktop
+        self.main_window()
+        self.stall_keyring()
+
+        self.unlock_asks_for_the_password()
+        d.screensaver_active_changed(True)
+        d.wait_unmounted()
+        d.wait_for_activity("E2E locked (screen locked)")
+        d.screensaver_active_changed(False)
+
+        self.unlock_asks_for_the_password()
+        d.key("ctrl+alt+super+l")
+        d.wait_unmounted()
+        d.wait_for_activity("E2E locked (panic shortcut)")
+
+        self.unlock_asks_for_the_password()
+        d.prepare_for_sleep(True)
+        wait_until(lambda: d.inhibitor_releases(), "the sleep let go")
+        self.assertEqual(d.mounts(), [])
+        d.prepare_for_sleep(False)
+
+        self.unlock_asks_for_the_password()
+        d.signal_larkhold(signal.SIGTERM)
+        d.wait_for_activity("E2E locked (quit)")
+        self.assertEqual(d.mounts(), [])
+        self.assertEqual(d.wait_larkhold_exit(), 0)
 
 
 if __name__ == "__main__":

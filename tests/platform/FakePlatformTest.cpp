@@ -23,7 +23,7 @@ TEST(SecretStore, AccountIsUpperCaseUuidWithoutBraces) {
 
     FakeSecretStore store;
     store.savePassword(QStringLiteral("x"), firstVault);
-    store.password(firstVault);
+    store.password(firstVault).result();
     store.deletePassword(firstVault);
     const QString account = QStringLiteral("0F1E2D3C-4B5A-6978-8A9B-ACBDCEDFE0F1");
     const QList<FakeSecretStore::Call> expected{{FakeSecretStore::Operation::save, account},
@@ -41,30 +41,30 @@ TEST(SecretStore, PasswordIsStoredAsItsUtf8BytesAndReadBack) {
     ASSERT_TRUE(raw);
     const QByteArray utf8 = password.toUtf8();
     EXPECT_EQ(*raw, bytesOf(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size()))));
-    EXPECT_EQ(store.password(firstVault), password);
+    EXPECT_EQ(store.password(firstVault).result(), password);
 
     // A password may begin with U+FEFF; read back without it, it would be refused as wrong and then forgotten.
     const QString leadingMark = QChar(0xfeff) + QStringLiteral("pw");
     store.savePassword(leadingMark, secondVault);
     EXPECT_EQ(store.storedSecret(secondVault), bytesOf("\xef\xbb\xbfpw"));
-    EXPECT_EQ(store.password(secondVault), leadingMark);
+    EXPECT_EQ(store.password(secondVault).result(), leadingMark);
 }
 
 TEST(SecretStore, SavingAgainReplacesAndVaultsStaySeparate) {
     FakeSecretStore store;
-    EXPECT_EQ(store.password(firstVault), std::nullopt);
+    EXPECT_EQ(store.password(firstVault).result(), std::nullopt);
 
     store.savePassword(QStringLiteral("one"), firstVault);
     store.savePassword(QStringLiteral("two"), secondVault);
     store.savePassword(QStringLiteral("three"), firstVault);
     EXPECT_EQ(store.itemCount(), 2);
-    EXPECT_EQ(store.password(firstVault), QStringLiteral("three"));
-    EXPECT_EQ(store.password(secondVault), QStringLiteral("two"));
+    EXPECT_EQ(store.password(firstVault).result(), QStringLiteral("three"));
+    EXPECT_EQ(store.password(secondVault).result(), QStringLiteral("two"));
 
     store.deletePassword(firstVault);
     store.deletePassword(firstVault); // nothing left to delete: no effect, no complaint
-    EXPECT_EQ(store.password(firstVault), std::nullopt);
-    EXPECT_EQ(store.password(secondVault), QStringLiteral("two"));
+    EXPECT_EQ(store.password(firstVault).result(), std::nullopt);
+    EXPECT_EQ(store.password(secondVault).result(), QStringLiteral("two"));
 }
 
 TEST(SecretStore, BytesThatAreNotUtf8ReadAsNoPassword) {
@@ -76,11 +76,11 @@ TEST(SecretStore, BytesThatAreNotUtf8ReadAsNoPassword) {
     };
     for (const auto& bytes : invalid) {
         store.plantSecret(firstVault, bytes);
-        EXPECT_EQ(store.password(firstVault), std::nullopt);
+        EXPECT_EQ(store.password(firstVault).result(), std::nullopt);
     }
     const std::uint8_t truncated[] = {0x61, 0xe2, 0x82}; // a three-byte sequence cut short
     store.plantSecret(firstVault, truncated);
-    EXPECT_EQ(store.password(firstVault), std::nullopt);
+    EXPECT_EQ(store.password(firstVault).result(), std::nullopt);
 }
 
 TEST(SecretStore, PasswordThatCannotBeEncodedIsNotRemembered) {
@@ -89,7 +89,7 @@ TEST(SecretStore, PasswordThatCannotBeEncodedIsNotRemembered) {
     QString broken = QStringLiteral("abc");
     broken.append(QChar(0xd800)); // a lone high surrogate
     store.savePassword(broken, firstVault);
-    EXPECT_EQ(store.password(firstVault), std::nullopt);
+    EXPECT_EQ(store.password(firstVault).result(), std::nullopt);
 }
 
 TEST(SecretStore, FailedSaveLeavesNoStalePassword) {
@@ -97,7 +97,7 @@ TEST(SecretStore, FailedSaveLeavesNoStalePassword) {
     store.savePassword(QStringLiteral("before the change"), firstVault);
     store.setFailSaves(true);
     store.savePassword(QStringLiteral("after the change"), firstVault);
-    EXPECT_EQ(store.password(firstVault), std::nullopt);
+    EXPECT_EQ(store.password(firstVault).result(), std::nullopt);
 }
 
 TEST(FakeOwnerCheck, AnswersFromScriptThenDefaultAndCountsRequests) {

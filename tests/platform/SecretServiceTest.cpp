@@ -1,7 +1,10 @@
 #include "LibsecretStore.h"
 #include "PeerEnvironment.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QProcess>
 
 #undef signals
 #include <gtest/gtest.h>
@@ -67,6 +70,31 @@ void plantRawItem(const QUuid& vaultId, ByteView bytes) {
     ASSERT_EQ(error, nullptr) << error->message;
 }
 
+// Spins the event loop (which times a lookup's deadline) until `done` holds; false after a minute, a
+// ceiling that only ends a wait that would otherwise hang.
+template <typename Predicate> bool waitUntil(Predicate done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > 60'000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+std::optional<QString> read(LibsecretStore& store, const QUuid& vaultId) {
+    QFuture<std::optional<QString>> reading = store.password(vaultId);
+    EXPECT_TRUE(waitUntil([&] { return reading.isFinished(); }));
+    return reading.isFinished() ? reading.result() : std::nullopt;
+}
+
+// Saves and deletes are only handed over; a lookup runs after them, so once it answered they are done.
+void settle(LibsecretStore& store) {
+    read(store, QUuid());
+}
+
 class LibsecretStoreWithService : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -78,6 +106,9 @@ protected:
             GTEST_SKIP() << "gnome-keyring-daemon did not register org.freedesktop.secrets";
         store.deletePassword(firstVault);
         store.deletePassword(secondVault);
+        // A healthy service on a loaded machine may be slow; only the silent one must miss the deadline.
+        store.setDeadline(std::chrono::minutes(1));
+        settle(store);
     }
     LibsecretStore store;
 };
@@ -85,40 +116,42 @@ protected:
 } // namespace
 
 TEST_F(LibsecretStoreWithService, SavesReadsReplacesAndDeletesPerVault) {
-    EXPECT_EQ(store.password(firstVault), std::nullopt);
+    EXPECT_EQ(read(store, firstVault), std::nullopt);
 
     store.savePassword(QStringLiteral("first \u2014 \u5bc6\u7801"), firstVault);
     store.savePassword(QStringLiteral("second"), secondVault);
-    EXPECT_EQ(store.password(firstVault), QStringLiteral("first \u2014 \u5bc6\u7801"));
-    EXPECT_EQ(store.password(secondVault), QStringLiteral("second"));
+    EXPECT_EQ(read(store, firstVault), QStringLiteral("first \u2014 \u5bc6\u7801"));
+    EXPECT_EQ(read(store, secondVault), QStringLiteral("second"));
 
     store.savePassword(QStringLiteral("first, changed"), firstVault);
-    EXPECT_EQ(store.password(firstVault), QStringLiteral("first, changed"));
+    EXPECT_EQ(read(store, firstVault), QStringLiteral("first, changed"));
     EXPECT_EQ(countItems(firstVault).matching, 1);
     EXPECT_EQ(countItems(secondVault).matching, 1);
     EXPECT_EQ(countItems(firstVault).withOurService, 2);
 
     store.deletePassword(firstVault);
-    EXPECT_EQ(store.password(firstVault), std::nullopt);
+    EXPECT_EQ(read(store, firstVault), std::nullopt);
     EXPECT_EQ(countItems(firstVault).matching, 0);
-    EXPECT_EQ(store.password(secondVault), QStringLiteral("second"));
+    EXPECT_EQ(read(store, secondVault), QStringLiteral("second"));
 
     store.deletePassword(firstVault); // already gone: nothing happens
     store.deletePassword(secondVault);
+    settle(store);
     EXPECT_EQ(countItems(secondVault).withOurService, 0);
 }
 
 TEST_F(LibsecretStoreWithService, ItemsWrittenElsewhereAreReadAndReplacedByServiceAndAccount) {
     // Another program's item for the vault: valid UTF-8 is read, and a save leaves exactly one item.
     plantRawItem(firstVault, asBytes("from elsewhere"));
-    EXPECT_EQ(store.password(firstVault), QStringLiteral("from elsewhere"));
+    EXPECT_EQ(read(store, firstVault), QStringLiteral("from elsewhere"));
     store.savePassword(QStringLiteral("ours"), firstVault);
+    settle(store);
     EXPECT_EQ(countItems(firstVault).matching, 1);
-    EXPECT_EQ(store.password(firstVault), QStringLiteral("ours"));
+    EXPECT_EQ(read(store, firstVault), QStringLiteral("ours"));
 
     const std::uint8_t notUtf8[] = {0x70, 0x77, 0xff, 0xfe};
     plantRawItem(secondVault, notUtf8);
-    EXPECT_EQ(store.password(secondVault), std::nullopt);
+    EXPECT_EQ(read(store, secondVault), std::nullopt);
 }
 
 TEST(LibsecretStoreWithoutService, ReadsNothingAndSavesAreSilent) {
@@ -126,7 +159,67 @@ TEST(LibsecretStoreWithoutService, ReadsNothingAndSavesAreSilent) {
         GTEST_SKIP() << "needs the environment of run-with-peer.sh";
     LibsecretStore store;
     store.savePassword(QStringLiteral("nowhere to go"), firstVault);
-    EXPECT_EQ(store.password(firstVault), std::nullopt);
+    EXPECT_EQ(read(store, firstVault), std::nullopt);
     store.deletePassword(firstVault);
-    EXPECT_EQ(store.password(secondVault), std::nullopt);
+    EXPECT_EQ(read(store, secondVault), std::nullopt);
+}
+
+TEST_F(LibsecretStoreWithService, ComparingOperationsTouchOnlyTheMatchingPassword) {
+    store.savePassword(QStringLiteral("old"), firstVault);
+    store.forgetPasswordIf(firstVault, QStringLiteral("other"));
+    store.replaceSavedPassword(secondVault, QStringLiteral("new"), std::nullopt); // none saved: none made
+    EXPECT_EQ(read(store, firstVault), QStringLiteral("old"));
+    EXPECT_EQ(read(store, secondVault), std::nullopt);
+
+    store.replaceSavedPassword(firstVault, QStringLiteral("new"), QStringLiteral("not the saved one"));
+    EXPECT_EQ(read(store, firstVault), QStringLiteral("old"));
+    store.replaceSavedPassword(firstVault, QStringLiteral("new"), QStringLiteral("old"));
+    EXPECT_EQ(read(store, firstVault), QStringLiteral("new"));
+    store.forgetPasswordIf(firstVault, QStringLiteral("new"));
+    EXPECT_EQ(read(store, firstVault), std::nullopt);
+}
+
+// A Secret Service that owns its name on the bus and never replies (silent-secret-service.py).
+class LibsecretStoreWithSilentService : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!insidePrivateSession())
+            GTEST_SKIP() << "needs the private session of run-with-peer.sh";
+        service.setProgram(QStringLiteral(LARKHOLD_SILENT_SECRET_SERVICE));
+        service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        service.start();
+        if (!waitUntil([&] { return said("ready") || service.state() == QProcess::NotRunning; }) || !said("ready"))
+            GTEST_SKIP() << "the silent Secret Service did not start (python3-dbus missing?)";
+    }
+    void TearDown() override {
+        service.closeWriteChannel();
+        service.waitForFinished(60'000);
+    }
+
+    bool said(const char* line) {
+        output += service.readAllStandardOutput();
+        return output.split('\n').contains(QByteArray(line));
+    }
+
+    QProcess service;
+    QByteArray output;
+};
+
+TEST_F(LibsecretStoreWithSilentService, NoCallWaitsForItAndALookupPastTheDeadlineFindsNothing) {
+    auto store = std::make_unique<LibsecretStore>();
+    store->setDeadline(std::chrono::minutes(1));
+    // Handed over and left: the caller goes on while the service holds the call.
+    store->savePassword(QStringLiteral("pw"), firstVault);
+    ASSERT_TRUE(waitUntil([&] { return said("held 1"); }));
+    QFuture<std::optional<QString>> waiting = store->password(firstVault);
+    EXPECT_FALSE(waiting.isFinished()) << "a lookup waits for the service only off the caller's thread";
+
+    store->setDeadline(std::chrono::milliseconds(100));
+    QFuture<std::optional<QString>> late = store->password(secondVault);
+    ASSERT_TRUE(waitUntil([&] { return late.isFinished(); }));
+    EXPECT_EQ(late.result(), std::nullopt);
+
+    // The store goes while the service holds its call: nothing waits for that call, nor does the
+    // process's end.
+    store.reset();
 }

@@ -3,6 +3,7 @@
 # machine they run on.
 #
 #   run-with-peer.sh secret-service    BINARY   gnome-keyring's Secret Service on a private session bus
+#   run-with-peer.sh silent-secret-service BINARY   a Secret Service stand-in that never answers (the test starts it)
 #   run-with-peer.sh no-secret-service BINARY   a private session bus with no Secret Service on it
 #   run-with-peer.sh no-session-bus    BINARY   no session bus at all
 #   run-with-peer.sh polkit            BINARY   python-dbusmock's polkitd stand-in on a private bus
@@ -50,6 +51,9 @@ case "$mode" in
         export LARKHOLD_PEER_UNAVAILABLE="gnome-keyring-daemon failed: $(tr "\n" " " <"$HOME/keyring.log")"
       fi
       exec "$1" --gtest_filter="LibsecretStoreWithService.*"' bash "$binary"
+    ;;
+  silent-secret-service)
+    dbus-run-session --config-file="$config" -- "$binary" --gtest_filter='LibsecretStoreWithSilentService.*'
     ;;
   no-secret-service)
     dbus-run-session --config-file="$config" -- "$binary" --gtest_filter='LibsecretStoreWithoutService.*'

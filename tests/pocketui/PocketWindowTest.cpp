@@ -514,7 +514,7 @@ TEST_F(PocketWindowTest, SecondPasswordSetupFromTheStore) {
     ASSERT_TRUE(savedEverything());
     EXPECT_EQ(itemsOnDisk(QStringLiteral("abcdef-ghi")).size(), 3u);
     EXPECT_EQ(itemsOnDisk(pocketPassword).size(), 1u);
-    EXPECT_EQ(secrets.password(pocket.id), QStringLiteral("abcdef-ghi"));
+    EXPECT_EQ(secrets.saved(pocket.id), QStringLiteral("abcdef-ghi"));
     EXPECT_EQ(document().items().size(), 1u);
 }
 

@@ -104,7 +104,7 @@ TEST_F(SecondPassword, SavingReplacesTheSavedPasswordAndWipesTheSecondSet) {
     EXPECT_TRUE(QCoro::waitFor(setup->save()));
     EXPECT_EQ(saved.count(), 1);
     EXPECT_TRUE(setup->decoy().items().empty());
-    EXPECT_EQ(secrets.password(pocket.id), QStringLiteral("second secret"));
+    EXPECT_EQ(secrets.saved(pocket.id), QStringLiteral("second secret"));
 
     // Both passwords open the file, each with its own items; the open vault is unchanged.
     EXPECT_EQ(itemsOnDisk(QStringLiteral("second secret")).size(), 3u);
@@ -119,7 +119,7 @@ TEST_F(SecondPassword, WithoutRememberingTheKeyringForgetsTheVault) {
     fillDecoy(*setup);
     typePasswords(*setup, QStringLiteral("second secret"));
     EXPECT_TRUE(QCoro::waitFor(setup->save()));
-    EXPECT_FALSE(secrets.password(pocket.id).has_value());
+    EXPECT_FALSE(secrets.saved(pocket.id).has_value());
 }
 
 TEST_F(SecondPassword, TheUnlockingPasswordIsRefusedAndNothingIsWritten) {
@@ -135,7 +135,7 @@ TEST_F(SecondPassword, TheUnlockingPasswordIsRefusedAndNothingIsWritten) {
     EXPECT_FALSE(setup->working());
     EXPECT_EQ(setup->decoy().items().size(), 3u) << "kept to correct and save again";
     EXPECT_EQ(readFile(pocket.bundlePath), before);
-    EXPECT_EQ(secrets.password(pocket.id), QStringLiteral("main password")) << "the keyring is not touched";
+    EXPECT_EQ(secrets.saved(pocket.id), QStringLiteral("main password")) << "the keyring is not touched";
 }
 
 TEST_F(SecondPassword, TheSetupCountsAsUseSoAutoLockWaits) {

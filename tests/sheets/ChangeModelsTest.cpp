@@ -205,6 +205,30 @@ TEST_F(ChangeSheets, SettingsReadTheSavedPasswordOnce) {
     EXPECT_EQ(secrets.calls().size(), 1);
 }
 
+TEST_F(ChangeSheets, SheetsOpenWhileTheKeyringHangsAndTakeItsAnswerWhenItComes) {
+    secrets.savePassword(QStringLiteral("pw-standard"), standard.id);
+    secrets.hang();
+    VaultSettingsModel settings(services(), standard);
+    settings.open();
+    ChangePasswordModel change(services(), standard);
+    change.open();
+    ASSERT_TRUE(waitUntil([&] { return secrets.callsUnderWay() == 3; })); // two reads, and the pre-fill's
+    EXPECT_FALSE(settings.hasSavedPassword());
+    // The hint may not be the saved password, which is not known yet.
+    settings.setPasswordHint(QStringLiteral("pw-standard"));
+    EXPECT_FALSE(settings.save());
+    EXPECT_TRUE(change.oldPassword().isEmpty());
+    EXPECT_FALSE(change.keychainCaption());
+
+    secrets.answer();
+    ASSERT_TRUE(waitUntil([&] { return settings.hasSavedPassword() && change.oldPassword() == "pw-standard"; }));
+    EXPECT_TRUE(settings.hintMessage().has_value());
+    EXPECT_FALSE(settings.canSave());
+    EXPECT_TRUE(change.keychainCaption().has_value());
+    settings.setPasswordHint(QStringLiteral("the usual"));
+    EXPECT_TRUE(settings.canSave());
+}
+
 TEST_F(ChangeSheets, SettingsSaveWritesTheRecordAndClose) {
     VaultSettingsModel model(services(), standard);
     model.open();
@@ -232,6 +256,7 @@ TEST_F(ChangeSheets, SettingsSaveWritesTheRecordAndClose) {
     gone.id = QUuid::createUuid();
     VaultSettingsModel orphan(services(), gone);
     QSignalSpy orphanClosing(&orphan, &SheetModel::closeRequested);
+    orphan.open();
     orphan.setAutoOpen(false);
     EXPECT_TRUE(orphan.save());
     EXPECT_EQ(orphanClosing.count(), 1);
@@ -309,7 +334,7 @@ TEST_F(ChangeSheets, ChangePasswordOfAStandardVault) {
     model.setConfirmPassword(QStringLiteral("brand-new"));
     EXPECT_TRUE(runToEnd(*this, model, &ChangePasswordModel::change));
     EXPECT_EQ(readFile(standard.bundlePath + QStringLiteral("/.password")), QByteArray("brand-new"));
-    EXPECT_EQ(secrets.password(standard.id), QStringLiteral("brand-new"));
+    EXPECT_EQ(secrets.saved(standard.id), QStringLiteral("brand-new"));
 }
 
 // ---- password action ----

@@ -147,7 +147,7 @@ TEST_F(CheckSheets, DeleteRefusesAWrongPasswordOfEitherKind) {
         EXPECT_EQ(closing.count(), 0);
         EXPECT_TRUE(store->vault(vault.id).has_value());
         EXPECT_TRUE(QFileInfo::exists(vault.bundlePath));
-        EXPECT_EQ(secrets.password(vault.id), QStringLiteral("saved"));
+        EXPECT_EQ(secrets.saved(vault.id), QStringLiteral("saved"));
         EXPECT_EQ(model.password(), QStringLiteral("wrong"));
     }
 }
@@ -163,7 +163,7 @@ TEST_F(CheckSheets, DeleteMovesToTheTrashAndForgets) {
     EXPECT_EQ(closing.count(), 1);
     EXPECT_FALSE(store->vault(pocket.id).has_value());
     EXPECT_FALSE(QFileInfo::exists(pocket.bundlePath));
-    EXPECT_EQ(secrets.password(pocket.id), std::nullopt);
+    EXPECT_EQ(secrets.saved(pocket.id), std::nullopt);
     EXPECT_EQ(trashed(), QStringList{QStringLiteral("Diary.pocketvault")});
 }
 

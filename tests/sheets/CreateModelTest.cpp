@@ -191,7 +191,7 @@ TEST_F(CreateForm, StandardVaultKeptOutOfCloudSync) {
     EXPECT_FALSE(v.autoOpenAtLaunch);
     EXPECT_EQ(v.lastOpenedAt, std::nullopt);
     EXPECT_EQ(v.passwordHint, QStringLiteral("horse"));
-    EXPECT_EQ(secrets.password(v.id), QStringLiteral("correct horse"));
+    EXPECT_EQ(secrets.saved(v.id), QStringLiteral("correct horse"));
     // It joins the list locked.
     EXPECT_FALSE(store->isUnlocked(v));
 }

@@ -107,7 +107,7 @@ TEST_F(CreateSheet, PocketVaultThroughTheSheet) {
     EXPECT_FALSE(created.excludedFromCloud);
     EXPECT_EQ(QFileInfo(created.bundlePath).fileName(), QStringLiteral("Diary.pocketvault"));
     EXPECT_EQ(PocketFormat::capacity(QFileInfo(created.bundlePath).size()), 1'048'576);
-    EXPECT_EQ(secrets.password(created.id), QStringLiteral("correct horse"));
+    EXPECT_EQ(secrets.saved(created.id), QStringLiteral("correct horse"));
     EXPECT_EQ(host.shownPocketWindows, QList<QUuid>{created.id});
 }
 

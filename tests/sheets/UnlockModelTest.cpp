@@ -68,7 +68,7 @@ TEST_F(UnlockSheet, WrongThenRightPassword) {
     ASSERT_TRUE(eventually([&] { return !model.working(); }));
     EXPECT_EQ(closing.count(), 1);
     EXPECT_TRUE(store->isUnlocked(vault));
-    EXPECT_EQ(secrets.password(vault.id), QStringLiteral("right-password"));
+    EXPECT_EQ(secrets.saved(vault.id), QStringLiteral("right-password"));
     EXPECT_EQ(activityTexts().first(), QStringLiteral("Taxes unlocked · password"));
 }
 

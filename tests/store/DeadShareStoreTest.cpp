@@ -267,6 +267,89 @@ TEST_F(DeadShareStore, ARefreshAndALockEndThoughTheFileStopsAnsweringAndKeepTheL
     EXPECT_EQ(store->sizesOnDisk().value(away.id), measured);
 }
 
+// The desktop's keyring stops answering (a prompt nobody answers, a stalled daemon).
+class HangingKeyringStore : public StoreFixture {
+protected:
+    // Runs `operation` to its end in the background; `done` is set then.
+    template <typename Operation> static QCoro::Task<> track(Operation operation, bool& done) {
+        co_await operation;
+        done = true;
+    }
+};
+
+TEST_F(HangingKeyringStore, UnlocksAndLocksGoOnAndAUnlockByTheSavedPasswordAsksForItInstead) {
+    const Vault typed = standardVault(QStringLiteral("Typed"));
+    const Vault saved = standardVault(QStringLiteral("Saved"));
+    const Vault pocket = pocketVault(QStringLiteral("Notes"), QStringLiteral("pw"));
+    secrets.savePassword(QStringLiteral("pw"), saved.id);
+    secrets.savePassword(QStringLiteral("stale"), pocket.id);
+    startStore();
+    // Only the lookup below that must miss it gets a short deadline.
+    secrets.setDeadline(std::chrono::minutes(1));
+    secrets.hang();
+
+    // Remembering a typed password is handed over; the vault is open at once. A wrong one is refused
+    // without waiting to forget a saved copy.
+    EXPECT_TRUE(unlockWith(typed, QStringLiteral("pw"), true));
+    EXPECT_FALSE(unlockWith(pocket, QStringLiteral("wrong")));
+    EXPECT_TRUE(unlockWith(pocket, QStringLiteral("pw"), true));
+    ASSERT_TRUE(waitUntil([&] { return secrets.waitingCalls() == 1; }));
+    EXPECT_EQ(secrets.callsUnderWay(), 3);
+
+    // A screen lock meanwhile waits for none of it.
+    bool requested = false;
+    track(store->requestUnlock(saved), requested);
+    ASSERT_TRUE(waitUntil([&] { return secrets.callsUnderWay() == 4; })) << "the saved password is asked for";
+    QCoro::waitFor(store->lockAll(true, LockReason::screenLocked));
+    EXPECT_EQ(store->openCount(), 0);
+    EXPECT_FALSE(requested) << "still waiting for the keyring";
+    EXPECT_FALSE(store->passwordPromptVault().has_value());
+
+    // Past the deadline the saved password counts as none: the password is asked for.
+    secrets.setDeadline(std::chrono::milliseconds(100));
+    bool requestedAgain = false;
+    track(store->requestUnlock(saved), requestedAgain);
+    ASSERT_TRUE(waitUntil([&] { return requestedAgain; }));
+    EXPECT_EQ(store->passwordPromptVault()->id, saved.id);
+    EXPECT_FALSE(store->isUnlocked(saved.id));
+
+    // Once the keyring answers, everything handed over is done, in order.
+    store->setPasswordPromptVault(std::nullopt);
+    secrets.answer();
+    ASSERT_TRUE(waitUntil([&] { return requested && secrets.saved(typed.id) == QStringLiteral("pw"); }));
+    ASSERT_TRUE(waitUntil([&] { return secrets.saved(pocket.id) == QStringLiteral("pw"); }));
+    EXPECT_FALSE(store->isUnlocked(saved.id)) << "the answer came after the screen lock";
+    EXPECT_FALSE(store->passwordPromptVault().has_value());
+}
+
+TEST_F(DeadShareStore, ARefreshEndsThoughAnOpenVolumeStopsAnsweringAndKeepsItsLastSize) {
+    // The volume's folder is below the share, as a volume whose disk service stalled.
+    const Vault home = standardVault(QStringLiteral("Home"));
+    const QString volume = share.path() + QStringLiteral("/volume");
+    QDir().mkpath(share.backing() + QStringLiteral("/volume"));
+    setToolFile(QStringLiteral("attached"), (home.bundlePath + QLatin1Char('|') + volume + QLatin1Char('\n')).toUtf8());
+    setToolFile(QStringLiteral("du.kb"), "16385");
+    startWithDeadline(std::chrono::milliseconds(100));
+    ASSERT_TRUE(answeredInTime([&] {
+        QCoro::waitFor(store->refresh());
+        return store->sizesOnDisk().value(home.id) == 16385 * 1024;
+    }));
+    ASSERT_TRUE(store->isUnlocked(home.id));
+
+    share.hang();
+    setToolFile(QStringLiteral("du.kb"), "99");
+    bool refreshed = false;
+    auto refreshing = [&]() -> QCoro::Task<> {
+        co_await store->refresh();
+        refreshed = true;
+    };
+    refreshing();
+    ASSERT_TRUE(waitUntil([&] { return refreshed; })) << "the refresh waited for the volume";
+    EXPECT_TRUE(share.hasStalled());
+    EXPECT_EQ(store->sizesOnDisk().value(home.id), 16385 * 1024);
+    share.answer();
+}
+
 // A store whose Pocket Vault file is at `path`, starting to open it.
 struct OpeningWorld : StoreFixture {
     void TestBody() override {}

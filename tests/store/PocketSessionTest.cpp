@@ -357,7 +357,7 @@ TEST_F(PocketInStore, UnlockStartsASessionAndEditsCountAsUse) {
     EXPECT_EQ(activityTexts().first(), QStringLiteral("P unlocked · password"));
     EXPECT_EQ(store->sizesOnDisk().value(p.id), PocketPayload::sizeOf({}));
     EXPECT_EQ(store->vault(p.id)->lastOpenedAt, clock.now());
-    EXPECT_EQ(secrets.password(p.id), QStringLiteral("pw"));
+    EXPECT_EQ(secrets.saved(p.id), QStringLiteral("pw"));
     EXPECT_FALSE(store->isBusy(p.id));
 
     clock.advance(300);
@@ -382,13 +382,13 @@ TEST_F(PocketInStore, WrongPasswordForgetsOnlyTheSavedPasswordThatFailed) {
     secrets.savePassword(QStringLiteral("pw"), p.id);
     EXPECT_FALSE(unlockWith(p, QStringLiteral("nope")));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("Wrong password for “P”."));
-    EXPECT_EQ(secrets.password(p.id), QStringLiteral("pw"));
+    EXPECT_EQ(secrets.saved(p.id), QStringLiteral("pw"));
 
     secrets.savePassword(QStringLiteral("stale"), p.id);
     store->clearErrorMessage();
     QCoro::waitFor(store->requestUnlock(p));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("Wrong password for “P”."));
-    EXPECT_FALSE(secrets.password(p.id).has_value());
+    EXPECT_FALSE(secrets.saved(p.id).has_value());
     EXPECT_EQ(session(), nullptr);
 }
 
@@ -400,7 +400,7 @@ TEST_F(PocketInStore, OtherOpenFailureShowsItsTextAndKeepsTheSavedPassword) {
     secrets.savePassword(QStringLiteral("pw"), p.id);
     QCoro::waitFor(store->requestUnlock(p));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("That file isn’t a Pocket Vault."));
-    EXPECT_EQ(secrets.password(p.id), QStringLiteral("pw"));
+    EXPECT_EQ(secrets.saved(p.id), QStringLiteral("pw"));
     EXPECT_FALSE(store->passwordPromptVault().has_value());
     EXPECT_EQ(session(), nullptr);
     EXPECT_FALSE(store->isBusy(p.id));

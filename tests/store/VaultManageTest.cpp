@@ -209,13 +209,13 @@ TEST_F(VaultManage, ForgetLocksAnOpenVaultFirstAndKeepsItWhenTheLockFails) {
         store->errorMessage().endsWith(QStringLiteral(" is in use — close the files open in it, then lock again.")));
     EXPECT_TRUE(store->isUnlocked(tax));
     EXPECT_TRUE(store->vault(tax.id));
-    EXPECT_TRUE(secrets.password(tax.id));
+    EXPECT_TRUE(secrets.saved(tax.id));
 
     fake.respond(QStringLiteral("hdiutil-detach"), {});
     awaitTask(store->forget(tax));
     EXPECT_FALSE(store->isUnlocked(tax));
     EXPECT_FALSE(store->vault(tax.id));
-    EXPECT_FALSE(secrets.password(tax.id));
+    EXPECT_FALSE(secrets.saved(tax.id));
     EXPECT_TRUE(QFileInfo::exists(tax.bundlePath));
     EXPECT_TRUE(VaultList(dataFolder()).load().vaults.isEmpty());
 }
@@ -282,7 +282,7 @@ TEST_F(VaultManage, CreatePocketVaultOpensItOrRefusesATakenOrUnsafeName) {
     EXPECT_TRUE(store->pocketSession(diary.id));
     EXPECT_EQ(host.shownPocketWindows, QList<QUuid>{diary.id});
     EXPECT_EQ(activityTexts().first(), QStringLiteral("Diary unlocked · password"));
-    EXPECT_EQ(secrets.password(diary.id), QStringLiteral("pw"));
+    EXPECT_EQ(secrets.saved(diary.id), QStringLiteral("pw"));
 }
 
 TEST_F(VaultManage, ResizeAndCompactRecordTheirResultsAndClearTheBusyMark) {
@@ -415,7 +415,7 @@ TEST_F(VaultManage, RenameRefusalsAndFailuresLeaveTheVaultAsItWas) {
     fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 1);
     failsWith(QStringLiteral("Taxes"), QStringLiteral("Wrong password."));
     EXPECT_FALSE(fake.wasRun(QStringLiteral("diskutil-rename")));
-    EXPECT_EQ(secrets.password(tax.id), QStringLiteral("saved"));
+    EXPECT_EQ(secrets.saved(tax.id), QStringLiteral("saved"));
 
     fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}));
     fake.respond(QStringLiteral("diskutil-rename"), {}, "volume busy\n", 1);
@@ -453,18 +453,18 @@ TEST_F(VaultManage, ChangePasswordReplacesTheSavedPasswordOnlyWhenItWasTheOldOne
 
     secrets.savePassword(QStringLiteral("something else"), tax.id);
     awaitTask(store->changePassword(tax, QStringLiteral("old"), QStringLiteral("new")));
-    EXPECT_EQ(secrets.password(tax.id), QStringLiteral("new"));
+    EXPECT_EQ(secrets.saved(tax.id), QStringLiteral("new"));
 
     secrets.savePassword(QStringLiteral("main"), notes.id);
     awaitTask(store->changePassword(notes, QStringLiteral("second"), QStringLiteral("second2")));
     ASSERT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
-    EXPECT_EQ(secrets.password(notes.id), QStringLiteral("main"));
+    EXPECT_EQ(secrets.saved(notes.id), QStringLiteral("main"));
     awaitTask(store->changePassword(notes, QStringLiteral("main"), QStringLiteral("main2")));
-    EXPECT_EQ(secrets.password(notes.id), QStringLiteral("main2"));
+    EXPECT_EQ(secrets.saved(notes.id), QStringLiteral("main2"));
 
     awaitTask(store->changePassword(notes, QStringLiteral("wrong"), QStringLiteral("x")));
     EXPECT_EQ(store->errorMessage(), PocketVaultError::badPassword().message());
-    EXPECT_EQ(secrets.password(notes.id), QStringLiteral("main2"));
+    EXPECT_EQ(secrets.saved(notes.id), QStringLiteral("main2"));
 
     openStandard(tax);
     store->clearErrorMessage();
@@ -575,7 +575,7 @@ TEST_F(VaultManage, CreateStandardVaultListsItLockedWithTheChosenOptions) {
     EXPECT_FALSE(taxes.autoOpenAtLaunch);
     EXPECT_FALSE(taxes.lastOpenedAt);
     EXPECT_FALSE(taxes.passwordHint);
-    EXPECT_FALSE(secrets.password(taxes.id));
+    EXPECT_FALSE(secrets.saved(taxes.id));
     EXPECT_FALSE(store->isUnlocked(taxes));
     EXPECT_TRUE(fake.wasRun(QStringLiteral("hdiutil-info"))) << "the list is refreshed";
     EXPECT_FALSE(fake.wasRun(QStringLiteral("hdiutil-attach")));
@@ -589,7 +589,7 @@ TEST_F(VaultManage, CreateStandardVaultListsItLockedWithTheChosenOptions) {
     EXPECT_FALSE(QFileInfo::exists(inVaults(QStringLiteral("Diary.sparsebundle"))));
     EXPECT_TRUE(diary.excludedFromCloud);
     EXPECT_EQ(diary.passwordHint, QStringLiteral("usual"));
-    EXPECT_EQ(secrets.password(diary.id), QStringLiteral("secret"));
+    EXPECT_EQ(secrets.saved(diary.id), QStringLiteral("secret"));
     EXPECT_EQ(VaultList(dataFolder()).load().vaults.size(), 2);
     EXPECT_TRUE(store->errorMessage().isEmpty());
 }
@@ -639,7 +639,7 @@ TEST_F(VaultManage, CreatedVaultThatCannotBeKeptOutOfCloudSyncIsListedAndReporte
     EXPECT_EQ(taxes->bundlePath, inVaults(QStringLiteral("Taxes.sparsebundle")));
     EXPECT_FALSE(taxes->excludedFromCloud);
     EXPECT_TRUE(QFileInfo(taxes->bundlePath).isDir());
-    EXPECT_EQ(secrets.password(taxes->id), QStringLiteral("pw"));
+    EXPECT_EQ(secrets.saved(taxes->id), QStringLiteral("pw"));
 }
 
 TEST_F(VaultManage, OutcomesBelongToTheirOperation) {

@@ -222,7 +222,7 @@ TEST_F(UnlockRoad, WrongSavedPasswordIsForgottenAndTheNextRequestAsks) {
     request(a);
     EXPECT_EQ(store->errorMessage(), QStringLiteral("Wrong password for “A”."));
     EXPECT_FALSE(store->passwordPromptVault().has_value()) << "the error alert shows instead of the prompt";
-    EXPECT_FALSE(secrets.password(a.id).has_value());
+    EXPECT_FALSE(secrets.saved(a.id).has_value());
     EXPECT_FALSE(store->isBusy(a.id));
 
     store->clearErrorMessage();
@@ -235,7 +235,7 @@ TEST_F(UnlockRoad, TypedWrongPasswordKeepsARightSavedOne) {
     secrets.savePassword(QStringLiteral("right"), a.id);
     EXPECT_FALSE(unlockWith(a, QStringLiteral("typo")));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("Wrong password for “A”."));
-    EXPECT_EQ(secrets.password(a.id), QStringLiteral("right"));
+    EXPECT_EQ(secrets.saved(a.id), QStringLiteral("right"));
 }
 
 TEST_F(UnlockRoad, SuccessStampsSavesRecordsAndRemembers) {
@@ -248,7 +248,7 @@ TEST_F(UnlockRoad, SuccessStampsSavesRecordsAndRemembers) {
     ASSERT_EQ(saved.vaults.size(), 1);
     EXPECT_EQ(saved.vaults.first().lastOpenedAt, clock.now());
     EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · password"));
-    EXPECT_EQ(secrets.password(a.id), QStringLiteral("pw"));
+    EXPECT_EQ(secrets.saved(a.id), QStringLiteral("pw"));
     EXPECT_FALSE(store->isBusy(a.id));
     EXPECT_EQ(callCount(QStringLiteral("mdutil -i")), 1);
     EXPECT_EQ(callCount(QStringLiteral("opener ") + fakeMountPoint(QStringLiteral("A"))), 0);
@@ -259,7 +259,7 @@ TEST_F(UnlockRoad, OtherAttachFailureShowsTheToolsTextAndDeletesNothing) {
     setToolFile(QStringLiteral("attach.err"), "hdiutil: attach failed - no such image\n");
     EXPECT_FALSE(unlockWith(a, QStringLiteral("pw")));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("“A” could not be unlocked. Its file is not where it was."));
-    EXPECT_TRUE(secrets.password(a.id).has_value());
+    EXPECT_TRUE(secrets.saved(a.id).has_value());
     EXPECT_FALSE(store->isUnlocked(a));
 }
 
@@ -747,7 +747,7 @@ TEST_F(StoreRaces, AnUnlockEndingForAVaultNoLongerListedLocksItAgainAtOnce) {
     ASSERT_TRUE(waitUntil([&] { return unlocked; }));
     EXPECT_FALSE(store->isUnlocked(a));
     EXPECT_TRUE(toolLines(QStringLiteral("attached")).isEmpty());
-    EXPECT_FALSE(secrets.password(a.id).has_value()) << "no password is kept for a vault that is gone";
+    EXPECT_FALSE(secrets.saved(a.id).has_value()) << "no password is kept for a vault that is gone";
 
     // A prompt answered after its vault left the list attaches nothing.
     store->clearErrorMessage();

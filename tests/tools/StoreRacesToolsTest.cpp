@@ -75,7 +75,7 @@ TEST_F(RealToolsRaces, AnUnlockEndingAfterItsVaultLeftTheListLeavesNothingMounte
     ASSERT_TRUE(waitUntil([&] { return unlocked; }));
     EXPECT_FALSE(store->isUnlocked(vault));
     EXPECT_TRUE(mounted().isEmpty()) << mounted().join(QLatin1Char(' ')).toStdString();
-    EXPECT_FALSE(secrets.password(vault.id).has_value());
+    EXPECT_FALSE(secrets.saved(vault.id).has_value());
 
     // The prompt of the unlock window, answered after the vault left the list.
     EXPECT_FALSE(awaitTask(store->unlock(vault, QString::fromLatin1(kPassword), false, UnlockMethod::password)));

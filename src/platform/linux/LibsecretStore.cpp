@@ -94,11 +94,22 @@ struct ErrorSink {
 
 } // namespace
 
-std::optional<SecureBytes> LibsecretStore::readSecret(const QString& account) {
+// Plain libsecret calls, each waiting for the service's answer: the store runs them on its own thread.
+// libsecret's synchronous calls run a main context of their own, so any thread may make them.
+class LibsecretStore::LibsecretBackend final : public SecretStore::Backend {
+public:
+    std::optional<SecureBytes> readSecret(const QString& account) override;
+    void storeSecret(const QString& account, ByteView secret) override;
+    void removeSecret(const QString& account) override;
+};
+
+LibsecretStore::LibsecretStore() : SecretStore(std::make_shared<LibsecretBackend>()) {}
+
+std::optional<SecureBytes> LibsecretStore::LibsecretBackend::readSecret(const QString& account) {
     const Libsecret* lib = sessionBusExpected() ? libsecret() : nullptr;
     if (!lib)
         return std::nullopt;
-    const Attributes attributes(service, account);
+    const Attributes attributes(SecretStore::service, account);
     ErrorSink sink;
     SecretValue* value = lib->lookup(passwordSchema(), attributes.table, nullptr, &sink.error);
     if (!value)
@@ -114,7 +125,7 @@ std::optional<SecureBytes> LibsecretStore::readSecret(const QString& account) {
     return bytes;
 }
 
-void LibsecretStore::storeSecret(const QString& account, ByteView secret) {
+void LibsecretStore::LibsecretBackend::storeSecret(const QString& account, ByteView secret) {
     const Libsecret* lib = sessionBusExpected() ? libsecret() : nullptr;
     if (!lib)
         return;
@@ -122,7 +133,7 @@ void LibsecretStore::storeSecret(const QString& account, ByteView secret) {
     // the last save), so afterwards there is exactly one item per vault, or none when the store fails.
     removeSecret(account);
 
-    const Attributes attributes(service, account);
+    const Attributes attributes(SecretStore::service, account);
     SecretValue* value =
         lib->newValue(reinterpret_cast<const gchar*>(secret.data()), static_cast<gssize>(secret.size()), "text/plain");
     ErrorSink sink;
@@ -131,11 +142,11 @@ void LibsecretStore::storeSecret(const QString& account, ByteView secret) {
     lib->unrefValue(value);
 }
 
-void LibsecretStore::removeSecret(const QString& account) {
+void LibsecretStore::LibsecretBackend::removeSecret(const QString& account) {
     const Libsecret* lib = sessionBusExpected() ? libsecret() : nullptr;
     if (!lib)
         return;
-    const Attributes attributes(service, account);
+    const Attributes attributes(SecretStore::service, account);
     ErrorSink sink;
     lib->clear(passwordSchema(), attributes.table, nullptr, &sink.error);
 }

@@ -246,13 +246,27 @@ std::optional<Vault> ImportModel::selectedVault() const {
 }
 
 void ImportModel::refreshSavedPassword() {
-    hasSavedPassword_ = false;
-    if (!selectedVaultID_ || !deps_.secrets)
+    ++savedPasswordReads_;
+    if (!selectedVaultID_ || !deps_.secrets) {
+        hasSavedPassword_ = false;
         return;
-    std::optional<QString> saved = deps_.secrets->password(*selectedVaultID_);
-    hasSavedPassword_ = saved.has_value();
+    }
+    readSavedPassword(*selectedVaultID_, savedPasswordReads_);
+}
+
+QCoro::Task<> ImportModel::readSavedPassword(QUuid vaultId, quint64 read) {
+    // Until the keyring answers (or has not in time), the window asks for the password.
+    hasSavedPassword_ = false;
+    const QPointer<ImportModel> self(this);
+    QFuture<std::optional<QString>> reading = deps_.secrets->password(vaultId);
+    std::optional<QString> saved = co_await reading;
     if (saved)
         wipeText(*saved);
+    // Another vault chosen, or an import finished, meanwhile: a later read decides.
+    if (!self || read != savedPasswordReads_ || hasSavedPassword_ == saved.has_value())
+        co_return;
+    hasSavedPassword_ = saved.has_value();
+    emit changed();
 }
 
 bool ImportModel::needsPassword() const {

@@ -115,12 +115,14 @@ private:
     std::optional<QString> takeStoreError();
     void finish(Outcome outcome);
     void refreshSavedPassword();
+    QCoro::Task<> readSavedPassword(QUuid vaultId, quint64 read);
 
     ImportDeps deps_;
     QPointer<VaultStore> store_;
     QStringList files_;
     std::optional<QUuid> selectedVaultID_;
     bool hasSavedPassword_ = false;
+    quint64 savedPasswordReads_ = 0;
     // The saved password did not open the vault: it must be typed here.
     bool passwordRequired_ = false;
     QString password_;

@@ -148,7 +148,7 @@ TEST_F(Import, PasswordFieldOnlyWithoutASavedPassword) {
 
     run(*import, false);
     EXPECT_TRUE(store->isUnlocked(without.id));
-    EXPECT_FALSE(secrets.password(without.id).has_value()) << "a typed password is never saved";
+    EXPECT_FALSE(secrets.saved(without.id).has_value()) << "a typed password is never saved";
     EXPECT_EQ(store->pocketSession(without.id)->document().items().size(), 1u);
 }
 
