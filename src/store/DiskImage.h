@@ -86,8 +86,9 @@ public:
     QCoro::Task<Attachment> attachReporting(QString path, QString password, bool nobrowse) const;
     // The mount point alone, for callers that have nobody to tell about a repair.
     QCoro::Task<QString> attach(QString path, QString password, bool nobrowse) const;
-    QCoro::Task<> detach(QString mountPoint, bool force) const;
-    QCoro::Task<> renameVolume(QString mountPoint, QString newName) const;
+    // `vaultName` is the name the user's messages give the vault; empty: the volume's folder name.
+    QCoro::Task<> detach(QString mountPoint, bool force, QString vaultName = {}) const;
+    QCoro::Task<> renameVolume(QString mountPoint, QString newName, QString vaultName = {}) const;
     QCoro::Task<> changePassword(QString path, QString oldPassword, QString newPassword) const;
     QCoro::Task<> resize(QString path, qint64 newSizeMB, QString password) const;
     QCoro::Task<> compact(QString path, QString password) const;

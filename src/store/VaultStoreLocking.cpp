@@ -421,7 +421,7 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
         co_return StoreOutcome::success();
     const QString mountPoint = *found;
 
-    auto detaching = failureOf(diskImage().detach(mountPoint, false));
+    auto detaching = failureOf(diskImage().detach(mountPoint, false, vault.name));
     const std::optional<QString> failure = co_await detaching;
     if (!self)
         co_return failure ? StoreOutcome::failure(*failure) : StoreOutcome::success();

@@ -257,6 +257,7 @@ TEST_F(UnlockRoad, SuccessStampsSavesRecordsAndRemembers) {
 TEST_F(UnlockRoad, OtherAttachFailureShowsTheToolsTextAndDeletesNothing) {
     secrets.savePassword(QStringLiteral("pw"), a.id);
     setToolFile(QStringLiteral("attach.err"), "hdiutil: attach failed - no such image\n");
+    setToolFile(QStringLiteral("attach.status"), "93");
     EXPECT_FALSE(unlockWith(a, QStringLiteral("pw")));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("“A” could not be unlocked. Its file is not where it was."));
     EXPECT_TRUE(secrets.password(a.id).has_value());
@@ -308,7 +309,8 @@ TEST_F(Locking, RefusedDetachShowsItsMessageOnlyForAManualLock) {
     Vault a = standardVault(QStringLiteral("A"));
     startStore();
     ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
-    setToolFile(QStringLiteral("detach.err"), "hdiutil: couldn't unmount \"disk4\" - Resource busy\n");
+    setToolFile(QStringLiteral("detach.err"), "hdiutil: detach failed - couldn't unmount \"disk4\" - Resource busy\n");
+    setToolFile(QStringLiteral("detach.status"), "16");
 
     lockNow(a, true, LockReason::sleep);
     EXPECT_TRUE(store->errorMessage().isEmpty());
@@ -329,7 +331,8 @@ TEST_F(Locking, AFailedQuietLockIsRecordedAndAnnouncedOnce) {
     const Vault a = standardVault(QStringLiteral("A"));
     startStore();
     ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
-    setToolFile(QStringLiteral("detach.err"), "hdiutil: couldn't unmount \"disk4\" - Resource busy\n");
+    setToolFile(QStringLiteral("detach.err"), "hdiutil: detach failed - couldn't unmount \"disk4\" - Resource busy\n");
+    setToolFile(QStringLiteral("detach.status"), "16");
     QStringList announced;
     QObject::connect(store.get(), &VaultStore::lockFailed, [&](const QString& name, const QString& text) {
         announced.append(name + QLatin1Char('|') + text);

@@ -381,7 +381,7 @@ int BandStore::writeRecord(const std::set<std::uint64_t>& bands) {
         writeBandRecord(recordPath_, ByteView(recordKey_.data(), recordKey_.size()), bands);
         return 0;
     } catch (const ToolError& e) {
-        if (std::strcmp(e.what(), kNoSpaceMessage) == 0) {
+        if (e.kind == Failure::hostDiskFull) {
             ranOutOfSpace_ = true;
             return -ENOSPC;
         }
@@ -396,7 +396,7 @@ void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey) {
     const auto listed = readBandRecord(recordPath, sealKey);
     const std::set<std::uint64_t> present = presentBands(bandsPath_);
     if (!listed && present.count(0) == 0) {
-        throw ToolError(kMissingPartMessage);
+        throw ToolError(Failure::missingPart);
     }
     std::set<std::uint64_t> bands = listed.value_or(std::set<std::uint64_t>{});
     bool changed = !listed;
@@ -413,7 +413,7 @@ void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey) {
             ::close(fd);
         }
         if (rc == -ENOSPC) {
-            throw ToolError(kNoSpaceMessage);
+            throw ToolError(Failure::hostDiskFull);
         }
         if (rc == 0) {
             bands.insert(index);
@@ -428,7 +428,7 @@ void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey) {
     if (changed) {
         std::lock_guard recordLock(recordMutex_);
         if (int rc = writeRecord(bands); rc != 0) {
-            throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+            throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
         }
     }
 }
@@ -468,7 +468,7 @@ void BandStore::removeBeyond(std::uint64_t newSize) {
         }
         // Out of the record first: a band listed but gone would make the vault unreadable.
         if (int rc = writeRecord(kept); rc != 0) {
-            throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+            throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
         }
         std::lock_guard lock(bandsMutex_);
         recorded_ = std::move(kept);

@@ -32,7 +32,7 @@ public:
     // from now on is listed there, and a listed band whose file is missing or shorter than a band
     // is an I/O error instead of a hole. An image without a record (made by earlier tools) gets
     // one of the bands present, which must include band 0: every file system writes its
-    // superblock there. Throws ToolError(kMissingPartMessage) when it is missing, or ToolError
+    // superblock there. Throws ToolError(Failure::missingPart) when it is missing, or ToolError
     // when the record cannot be written.
     void keepRecord(const std::string& recordPath, ByteView sealKey);
     // Listed bands whose file is missing or short; empty without a record.

@@ -237,8 +237,8 @@ public:
                 }
                 mountVolume(wanted);
             } catch (const ToolError& e) {
-                if (const char* failure = storageFailure(store_)) {
-                    throw ToolError(failure);
+                if (const std::optional<Failure> failure = storageFailure(store_)) {
+                    throw ToolError(*failure);
                 }
                 throw;
             }
@@ -251,7 +251,9 @@ public:
             // A mount this process cannot see (udisks mounting in another namespace) is not watched.
             watchMount_ = isMountPoint(image_.mountPoint);
         } catch (const std::exception& e) {
-            writeAll(statusFd, std::string("error\n") + e.what());
+            // The kind travels with the sentence, so that the attach exits as a failure of that kind.
+            const auto* failure = dynamic_cast<const ToolError*>(&e);
+            writeAll(statusFd, "error " + std::to_string(failure ? failure->exitCode() : 1) + "\n" + e.what());
             ::close(statusFd);
             if (mounted_) {
                 mounter_->unmount(device_, image_.mountPoint, true);
@@ -503,7 +505,7 @@ private:
         // file system may not notice until the blocks in it are read.
         std::string finding;
         if (!store_.missingBands().empty()) {
-            finding = kMissingPartMessage;
+            finding = sentenceOf(Failure::missingPart);
             result.status = std::max(result.status, 4);
         } else if (result.status != 0) {
             runtime::log("e2fsck -f -n (status " + std::to_string(result.status) + ")", result.out);
@@ -570,6 +572,15 @@ private:
                 mounted_ = false;
                 remount({});
             }
+        } catch (const ToolError& e) {
+            // A refusal keeps the volume where it was, and is told as one rather than as "busy".
+            if (mounted_ && e.kind == Failure::notAuthorized) {
+                return -EPERM;
+            }
+            if (mounted_ && e.kind == Failure::authorizationCancelled) {
+                return -ECANCELED;
+            }
+            return mounted_ ? -EBUSY : -EIO;
         } catch (const std::exception&) {
             return mounted_ ? -EBUSY : -EIO;
         }
@@ -632,16 +643,16 @@ private:
 
 } // namespace
 
-const char* storageFailure(const BandStore& store) {
+std::optional<Failure> storageFailure(const BandStore& store) {
     if (store.ranOutOfSpace()) {
-        return kNoSpaceMessage;
+        return Failure::hostDiskFull;
     }
-    return store.failedToReadOrWrite() ? kMissingPartMessage : nullptr;
+    return store.failedToReadOrWrite() ? std::optional(Failure::missingPart) : std::nullopt;
 }
 
 std::string prepareFileSystem(const std::string& diskPath, BandStore& store) {
     if (!store.missingBands().empty()) {
-        throw ToolError(kMissingPartMessage);
+        throw ToolError(Failure::missingPart);
     }
     ChildResult dump = runChild({"dumpe2fs", "-h", diskPath});
     if (dump.status == 0) {
@@ -673,17 +684,18 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store) {
     // unreplayed and blocks unread, and a forced repair would drop the journal and every file it
     // could not read. The attach stops instead, and the next one, once the disk is sound, finds
     // the volume as it was.
-    if (const char* failure = storageFailure(store)) {
-        throw ToolError(failure);
+    if (const std::optional<Failure> failure = storageFailure(store)) {
+        throw ToolError(*failure);
     }
     if (preen.status >= 4) {
         ChildResult repair = runChild({"e2fsck", "-f", "-y", diskPath});
         runtime::log("e2fsck -f -y (status " + std::to_string(repair.status) + ")", repair.out);
-        if (const char* failure = storageFailure(store)) {
-            throw ToolError(failure);
+        if (const std::optional<Failure> failure = storageFailure(store)) {
+            throw ToolError(*failure);
         }
         if (repair.status >= 4) {
-            throw ToolError("The vault's file system is damaged and could not be repaired.");
+            throw ToolError(Failure::damagedFileSystem,
+                            "The vault's file system is damaged and could not be repaired.");
         }
         note = "The volume's file system was damaged and has been repaired.";
     }
@@ -776,8 +788,9 @@ StartedVolume startDaemon(const Bundle& bundle, MasterKey key, const std::string
         throw ToolError("the volume was mounted but its record is missing");
     }
     ::waitpid(pid, nullptr, WNOHANG);
-    if (reply.rfind("error\n", 0) == 0) {
-        throw ToolError(reply.substr(6));
+    if (reply.rfind("error ", 0) == 0 && reply.find('\n') != std::string::npos) {
+        const auto newline = reply.find('\n');
+        throw ToolError(static_cast<Failure>(std::atoi(reply.c_str() + 6)), reply.substr(newline + 1));
     }
     throw ToolError("the disk service ended unexpectedly");
 }

@@ -232,7 +232,7 @@ public:
                           error.is(SD_BUS_ERROR_UNKNOWN_OBJECT);
             if (const char* never = notYet ? udevVerdict(device) : nullptr) {
                 release(device);
-                throw ToolError(never);
+                throw ToolError(Failure::loopDeviceUnseen, never);
             }
             if (!notYet || std::chrono::steady_clock::now() > deadline) {
                 release(device);
@@ -311,11 +311,13 @@ private:
     // password); anything else in udisks' own.
     [[noreturn]] static void refused(const std::string& what, const BusError& error) {
         if (error.is("org.freedesktop.UDisks2.Error.NotAuthorizedDismissed")) {
-            throw ToolError("The request for permission was cancelled, so the vault’s disk was left as it was.");
+            throw ToolError(Failure::authorizationCancelled,
+                            "The request for permission was cancelled, so the vault’s disk was left as it was.");
         }
         if (error.is("org.freedesktop.UDisks2.Error.NotAuthorized") ||
             error.is("org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain")) {
-            throw ToolError("This computer does not allow you to use the vault’s disk. An administrator can allow "
+            throw ToolError(Failure::notAuthorized,
+                            "This computer does not allow you to use the vault’s disk. An administrator can allow "
                             "it in the polkit rules for udisks2.");
         }
         throw ToolError(what + error.text());
@@ -351,7 +353,7 @@ private:
             return;
         }
         if (!fuseAdmitsRoot()) {
-            throw ToolError(kRootRefusedMessage);
+            throw ToolError(Failure::fuseRefusesSystem, kRootRefusedMessage);
         }
         throw ToolError("The system’s disk service could not read this vault’s disk, so the vault cannot be opened.");
     }
