@@ -375,6 +375,9 @@ private:
     // failed unlock), after the listed ones.
     QCoro::Task<> lockUnlisted(QSet<QUuid> done, bool quiet, QString reason);
     // Records a failed lock in the activity log and, for a quiet one, announces it.
+    // Whether the vault's image is still attached, by its image or the mount point it had; nullopt
+    // when the listing cannot be read.
+    QCoro::Task<std::optional<bool>> stillAttached(Vault vault, QString mountPoint);
     void reportFailedLock(const Vault& vault, const QString& reason, bool quiet);
     // Locks an open vault that is about to leave the list or the disk; a failure when it stays open
     // (the failed lock has said why).

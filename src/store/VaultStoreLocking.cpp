@@ -15,6 +15,7 @@
 
 #include <QCoroFuture>
 #include <QCoroSignal>
+#include <QDir>
 #include <QFileInfo>
 
 namespace larkhold {
@@ -422,9 +423,19 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
     const QString mountPoint = *found;
 
     auto detaching = failureOf(diskImage().detach(mountPoint, false, vault.name));
-    const std::optional<QString> failure = co_await detaching;
+    std::optional<QString> failure = co_await detaching;
     if (!self)
         co_return failure ? StoreOutcome::failure(*failure) : StoreOutcome::success();
+    if (failure) {
+        // A tool can fail after the volume went (the system's disk service ending half-way, say):
+        // what the user sees is what is true now, not what the tool said.
+        auto looking = stillAttached(vault, mountPoint);
+        const std::optional<bool> attached = co_await looking;
+        if (!self)
+            co_return StoreOutcome::failure(*failure);
+        if (attached == false)
+            failure.reset();
+    }
     if (failure) {
         // The vault stays open and auto-lock tries again next time. A quiet lock puts up no alert,
         // but the failure is never silent: the activity log and a notice say what to do.
@@ -449,6 +460,19 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
             setSizeOnDisk(vault.id, *bytes);
     }
     co_return StoreOutcome::success();
+}
+
+QCoro::Task<std::optional<bool>> VaultStore::stillAttached(Vault vault, QString mountPoint) {
+    auto listing = diskImage().attachedImages();
+    const std::optional<AttachedImages> images = co_await listing;
+    if (!images)
+        co_return std::nullopt;
+    const QString image = QDir::cleanPath(vault.bundlePath);
+    for (auto it = images->cbegin(); it != images->cend(); ++it) {
+        if (it.value() == mountPoint || (!vault.bundlePath.isEmpty() && QDir::cleanPath(it.key()) == image))
+            co_return true;
+    }
+    co_return false;
 }
 
 void VaultStore::reportFailedLock(const Vault& vault, const QString& reason, bool quiet) {

@@ -327,6 +327,22 @@ TEST_F(Locking, RefusedDetachShowsItsMessageOnlyForAManualLock) {
                            QStringLiteral("A unlocked · password")}));
 }
 
+// A tool that fails after the volume went (the system's disk service ending half-way through):
+// the vault shows locked, as it is, and the next lock has nothing to do.
+TEST_F(Locking, ALockThatFailedAfterTheVolumeWentShowsTheVaultLocked) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startStore();
+    ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    setToolFile(QStringLiteral("detach.err"), "hdiutil: detach failed - couldn't unmount - Resource busy\n");
+    setToolFile(QStringLiteral("detach.status"), "16");
+    setToolFile(QStringLiteral("detach.detaches"));
+    lockNow(a, false, LockReason::manual);
+    EXPECT_FALSE(store->isUnlocked(a));
+    EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("A locked (manual)"));
+    EXPECT_FALSE(store->unlockedAt().contains(a.id));
+}
+
 TEST_F(Locking, AFailedQuietLockIsRecordedAndAnnouncedOnce) {
     const Vault a = standardVault(QStringLiteral("A"));
     startStore();

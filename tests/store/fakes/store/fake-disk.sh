@@ -7,6 +7,7 @@
 #   password            the password of an image that has none of its own (default: any)
 #   <verb>.err          when present, that command fails with this text on standard error
 #   <verb>.status       the exit status of that failure, the kind the real tools give (default 1)
+#   detach.detaches     when present, a failing detach detaches the image all the same
 #   <verb>.gate         while present, that command waits (after reading its input)
 #   attach.nomount      when present, attach attaches but reports no mount point
 #   attach.note         when present, attach reports this repair note on standard error
@@ -85,9 +86,11 @@ hdiutil)
         ;;
     detach)
         wait_gate
+        if [ -f "$dir/detach.detaches" ] || [ ! -f "$dir/detach.err" ]; then
+            touch "$dir/attached"
+            grep -v "|$2\$" "$dir/attached" > "$dir/attached.new"; mv "$dir/attached.new" "$dir/attached"
+        fi
         fail_if_told
-        touch "$dir/attached"
-        grep -v "|$2\$" "$dir/attached" > "$dir/attached.new"; mv "$dir/attached.new" "$dir/attached"
         ;;
     info)
         wait_gate
