@@ -177,6 +177,11 @@ public:
     void clearErrorMessage() { setErrorMessage(QString()); }
     const std::optional<Vault>& passwordPromptVault() const { return passwordPromptVault_; }
     void setPasswordPromptVault(std::optional<Vault> vault);
+    // Why the last request to unlock this vault asks for its password although one is saved (the
+    // owner check did not pass); empty when it did not.
+    QString savedPasswordNotUsed(const QUuid& id) const {
+        return savedPasswordNotUsed_.first == id ? savedPasswordNotUsed_.second : QString();
+    }
     const QList<ActivityEvent>& activity() const { return activity_; }
     bool newVaultRequested() const { return newVaultRequested_; }
     void setNewVaultRequested(bool requested);
@@ -400,6 +405,7 @@ private:
     QHash<QUuid, int> busyCounts_;
     QString errorMessage_;
     std::optional<Vault> passwordPromptVault_;
+    std::pair<QUuid, QString> savedPasswordNotUsed_;
     QList<ActivityEvent> activity_;
     bool newVaultRequested_ = false;
     bool didAutoOpen_ = false;

@@ -52,6 +52,10 @@ QString busyUnlockMessage(const Vault& vault) {
     return QStringLiteral("Wait until “%1” is no longer busy, then unlock it.").arg(vault.name);
 }
 
+QString ownerCheckFailedNote() {
+    return QStringLiteral("System authentication did not confirm it’s you, so the saved password was not used.");
+}
+
 QString repairedOnUnlockMessage(const Vault& vault, const QString& note) {
     return QStringLiteral("“%1” is unlocked. %2").arg(vault.name, note);
 }
@@ -128,6 +132,7 @@ bool VaultStore::unlocksUnderWayFrom(quint64 lockAllCount) const {
 
 QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
     const quint64 since = lockAllCount_;
+    savedPasswordNotUsed_ = {};
     if (isUnlocked(vault.id) || isBusy(vault.id))
         co_return;
     auto looking = presentIfMissing(vault);
@@ -149,8 +154,15 @@ QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
         const QString reason = QStringLiteral("unlock the vault “%1”").arg(vault.name);
         auto asking = ownerCheck().authenticate(reason);
         const bool passed = co_await asking;
-        if (!passed)
+        if (!passed) {
+            // Refused, cancelled, or no way to ask at all: the password opens the vault instead, and
+            // the prompt says why the saved one was not used.
+            if (!isUnlocked(vault.id) && !isBusy(vault.id) && !lockAllBeganSince(since) && findVault(vault.id)) {
+                savedPasswordNotUsed_ = {vault.id, ownerCheckFailedNote()};
+                setPasswordPromptVault(vault);
+            }
             co_return;
+        }
         method = UnlockMethod::touchID;
         // The check may have taken minutes; the vault may have been opened another way meanwhile,
         // or everything locked while the prompt was up.

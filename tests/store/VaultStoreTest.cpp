@@ -166,7 +166,9 @@ TEST_F(UnlockRoad, AVolumeRepairedOnTheWayIsOpenAndTheUserIsTold) {
     EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · password"));
 }
 
-TEST_F(UnlockRoad, OwnerCheckPassedUnlocksWithTouchIDRefusedDoesNothing) {
+// A refused, cancelled or impossible owner check is never silent: the password is asked for, with
+// the reason the saved one was not used.
+TEST_F(UnlockRoad, OwnerCheckPassedUnlocksWithTouchIDRefusedAsksForThePassword) {
     store->modifyVault(a.id, [](Vault& v) { v.requireTouchID = true; });
     a.requireTouchID = true;
     secrets.savePassword(QStringLiteral("pw"), a.id);
@@ -174,12 +176,17 @@ TEST_F(UnlockRoad, OwnerCheckPassedUnlocksWithTouchIDRefusedDoesNothing) {
     owner.queueAnswers({false, true});
     request(a);
     EXPECT_FALSE(store->isUnlocked(a));
-    EXPECT_FALSE(store->passwordPromptVault().has_value());
+    ASSERT_TRUE(store->passwordPromptVault().has_value());
+    EXPECT_EQ(store->passwordPromptVault()->id, a.id);
+    EXPECT_EQ(store->savedPasswordNotUsed(a.id),
+              QStringLiteral("System authentication did not confirm it’s you, so the saved password was not used."));
     EXPECT_TRUE(store->errorMessage().isEmpty());
     EXPECT_TRUE(store->activity().isEmpty());
     EXPECT_EQ(callCount(QStringLiteral("hdiutil attach")), 0);
+    store->setPasswordPromptVault(std::nullopt);
 
     request(a);
+    EXPECT_TRUE(store->savedPasswordNotUsed(a.id).isEmpty());
     EXPECT_TRUE(store->isUnlocked(a));
     EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · system authentication"));
     EXPECT_EQ(owner.reasons(),
