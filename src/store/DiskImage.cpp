@@ -15,6 +15,7 @@
 #include <QVariantMap>
 #include <QtConcurrent/QtConcurrentRun>
 #include <limits>
+#include <unistd.h>
 #include <qcoro/qcorofuture.h>
 
 namespace larkhold {
@@ -286,6 +287,12 @@ QCoro::Task<ProcessResult> DiskImage::run(QString program, QStringList arguments
         return o;
     };
     return awaitOutcome(QtConcurrent::run(&toolThreads(), std::move(worker)));
+}
+
+bool DiskImage::hidesVolumes() {
+    // The tools' own choice of how to mount (tools/diskimage/README.md).
+    const QString backend = qEnvironmentVariable("LARKHOLD_VOLUME_BACKEND");
+    return backend.isEmpty() ? ::geteuid() == 0 : backend == QLatin1String("kernel");
 }
 
 int DiskImage::runningTools() {

@@ -110,6 +110,10 @@ public:
     // Shows a folder in the file manager; false when the opener failed or could not be started.
     QCoro::Task<bool> openFolder(QString path) const;
 
+    // Whether a volume attached with `nobrowse` stays out of the file manager's sight: only where the
+    // tools mount with the kernel (as root). Through udisks every volume shows under /media.
+    static bool hidesVolumes();
+
     // How many tools are running now, in this process. Lets a caller wait for runs that nobody
     // awaits (the refresh that adding a vault starts) before it tears their store down.
     static int runningTools();
