@@ -15,8 +15,8 @@
 #include <QVariantMap>
 #include <QtConcurrent/QtConcurrentRun>
 #include <limits>
-#include <unistd.h>
 #include <qcoro/qcorofuture.h>
+#include <unistd.h>
 
 namespace larkhold {
 
@@ -140,6 +140,8 @@ enum class ToolFailure : int {
     limitBelowUse = 91,
     invalidName = 92,
     notFound = 93,
+    notPermitted = 94,
+    readOnlyDisk = 95,
 };
 
 // The tool's own sentence, from the last line of the form "<tool>: <verb> failed - <sentence>";
@@ -203,6 +205,10 @@ QString userSentence(Step step, const QString& name, int status, const QString& 
         return DiskImageError::limitBelowUse().message();
     case ToolFailure::invalidName:
         return QStringLiteral("%1 can’t be used as a vault name.").arg(vault);
+    case ToolFailure::notPermitted:
+        return failed + QStringLiteral(" Larkhold may not change its file.");
+    case ToolFailure::readOnlyDisk:
+        return failed + QStringLiteral(" Its disk can only be read.");
     case ToolFailure::notFound:
         return failed + (step == Step::lock || step == Step::rename ? QStringLiteral(" It is not open.")
                                                                     : QStringLiteral(" Its file is not where it was."));

@@ -84,6 +84,8 @@ TEST_F(DiskImageTest, EachKindOfFailureHasItsSentence) {
     EXPECT_TRUE(attachFailing(anyText, 89).contains("“user_allow_other” to /etc/fuse.conf"));
     EXPECT_TRUE(attachFailing(anyText, 90).startsWith(unlock + " This computer does not look into the vault’s disk"));
     EXPECT_EQ(attachFailing(anyText, 93), unlock + " Its file is not where it was.");
+    EXPECT_EQ(attachFailing(anyText, 94), unlock + " Larkhold may not change its file.");
+    EXPECT_EQ(attachFailing(anyText, 95), unlock + " Its disk can only be read.");
     EXPECT_EQ(attachFailing(anyText, 16), "“Tax” is in use — close the files open in it, then try again.");
 
     EXPECT_EQ(attachFailing("hdiutil: attach failed - The vault could not grow, so it keeps its size.\n", 1),

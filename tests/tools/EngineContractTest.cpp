@@ -268,4 +268,8 @@ TEST_F(StoreToldByTheTools, AFullOrFailingHostDiskIsToldAsSuch) {
     ASSERT_TRUE(QFile::remove(scratch->path("host/ballast")));
     ASSERT_TRUE(host.makeReadOnly());
     EXPECT_EQ(unlockFailure(small), unlock + " Its file could not be written to its disk.");
+    const StoreOutcome made = awaitTask(store->createStandardVault("More", scratch->path("host"), 64,
+                                                                   QString::fromLatin1(kPassword), false, false, {}));
+    EXPECT_FALSE(made.ok);
+    EXPECT_EQ(made.message, QStringLiteral("“More” could not be created. Its disk can only be read."));
 }

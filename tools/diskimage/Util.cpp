@@ -46,6 +46,12 @@ void throwErrno(const std::string& what, int err) {
     if (err == ENOSPC || err == EDQUOT) {
         throw ToolError(Failure::hostDiskFull);
     }
+    if (err == EACCES || err == EPERM) {
+        throw ToolError(Failure::notPermitted, what + ": " + errnoText(err));
+    }
+    if (err == EROFS) {
+        throw ToolError(Failure::readOnlyDisk, what + ": " + errnoText(err));
+    }
     throw ToolError(what + ": " + errnoText(err));
 }
 

@@ -32,6 +32,8 @@ enum class Failure : int {
     limitBelowUse = 91,          // a new size below what the files inside need
     invalidName = 92,            // a volume name the tools do not accept
     notFound = 93,               // no image, or no attached volume, where the caller said
+    notPermitted = 94,           // the system refuses the user a file or folder the command needs
+    readOnlyDisk = 95,           // a file the command must write is on a disk that can only be read
 };
 
 // A failure the user should read. The message is printed after the tool's own prefix
