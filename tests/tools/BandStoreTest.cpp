@@ -2,9 +2,11 @@
 #include "BandStore.h"
 
 #include "Bundle.h"
+#include "Crypto.h"
 #include "Util.h"
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -39,6 +41,41 @@ struct Fixture : ::testing::Test {
     void SetUp() override { ASSERT_EQ(::mkdir(bands.c_str(), 0700), 0); }
     std::string band(int i) const { return bands + "/" + std::to_string(i); }
     std::size_t fileSize(const std::string& path) const { return std::filesystem::file_size(path); }
+    std::string record = dir.path().toStdString() + "/bands.record";
+    std::string identity = dir.path().toStdString() + "/volume-id";
+    // The empty record of a new image, and its identity.
+    void newRecord() const {
+        writeBandRecord(record, key.nameKey(), {}, 0);
+        writeVolumeIdentity(identity, key.nameKey(), {});
+    }
+    std::set<std::uint64_t> listed() const {
+        return readBandRecord(record, key.nameKey()).value_or(BandRecord{}).bands;
+    }
+    // The band record as the previous tools wrote it: no number, nothing beside it.
+    void writePreviousRecord(const std::set<std::uint64_t>& bands) const {
+        const std::uint64_t count = bands.empty() ? 0 : *bands.rbegin() + 1;
+        std::vector<std::uint8_t> plain(8 + (count + 7) / 8, 0);
+        for (int i = 0; i < 8; ++i) {
+            plain[std::size_t(i)] = std::uint8_t(count >> (8 * i));
+        }
+        for (std::uint64_t index : bands) {
+            plain[8 + index / 8] |= std::uint8_t(1u << (index % 8));
+        }
+        std::vector<std::uint8_t> box(plain.size() + crypto::kGcmOverhead);
+        crypto::aesGcmSeal(key.nameKey(), plain, asBytes(std::string("larkhold band record v1")), box);
+        writeFileAtomically(record, box);
+    }
+    // Whether opening the store's record is refused as a part of the vault missing.
+    bool refused(bool recordExpected = true) {
+        BandStore store(bands, kDisk, key);
+        try {
+            store.keepRecord(record, key.nameKey(), recordExpected);
+            return false;
+        } catch (const ToolError& e) {
+            EXPECT_EQ(e.kind, Failure::missingPart);
+            return true;
+        }
+    }
 };
 
 using BandStoreTest = Fixture;
@@ -198,8 +235,7 @@ TEST_F(BandStoreTest, DamagedBandsGiveErrorsOrGarbageButNeverACrash) {
 // A band the image has written and that is gone or cut short (a sync or copy not finished) is an
 // I/O error, never a hole; images of earlier tools get the record of the bands they have.
 TEST_F(BandStoreTest, RecordedBandsThatGoMissingOrShortAreErrorsNotHoles) {
-    const std::string record = dir.path().toStdString() + "/bands.record";
-    writeBandRecord(record, key.nameKey(), {});
+    newRecord();
     auto data = pattern(2 * kSectorSize, 7);
     {
         BandStore store(bands, kDisk, key);
@@ -211,7 +247,7 @@ TEST_F(BandStoreTest, RecordedBandsThatGoMissingOrShortAreErrorsNotHoles) {
         ASSERT_EQ(store.discard(3 * kBandSize, kBandSize), 0); // empty now: leaves folder and record
         EXPECT_FALSE(std::filesystem::exists(band(3)));
     }
-    EXPECT_EQ(readBandRecord(record, key.nameKey()), (std::set<std::uint64_t>{0, 1, 2}));
+    EXPECT_EQ(listed(), (std::set<std::uint64_t>{0, 1, 2}));
     ASSERT_EQ(::truncate(band(0).c_str(), kSectorSize), 0);
     std::filesystem::rename(band(1), bands + "/away");
 
@@ -232,13 +268,14 @@ TEST_F(BandStoreTest, RecordedBandsThatGoMissingOrShortAreErrorsNotHoles) {
     // Shrinking drops the bands past the end from the record, and the last one keeps its length.
     store.removeBeyond(kBandSize + kBandSize / 2);
     EXPECT_FALSE(std::filesystem::exists(band(2)));
-    EXPECT_EQ(readBandRecord(record, key.nameKey()), (std::set<std::uint64_t>{0, 1}));
+    EXPECT_EQ(listed(), (std::set<std::uint64_t>{0, 1}));
 
-    // Without a record (earlier tools, or a damaged one) the bands present are taken as written;
+    // Without a record and its identity (earlier tools) the bands present are taken as written;
     // band 0, which holds every file system's superblock, must be among them.
     std::filesystem::remove(band(0));
     std::filesystem::rename(bands + "/away", band(1));
-    writeFileAtomically(record, asBytes(std::string("damaged")));
+    std::filesystem::remove(record);
+    std::filesystem::remove(identity);
     BandStore earlier(bands, kBandSize * 2, key);
     try {
         earlier.keepRecord(record, key.nameKey());
@@ -246,13 +283,109 @@ TEST_F(BandStoreTest, RecordedBandsThatGoMissingOrShortAreErrorsNotHoles) {
     } catch (const ToolError& e) {
         EXPECT_EQ(e.kind, Failure::missingPart);
     }
-    std::filesystem::remove(record);
     ASSERT_EQ(earlier.write(data.data(), data.size(), 0), long(data.size())); // band 0 back, short
     BandStore adopted(bands, kBandSize * 2, key);
     adopted.keepRecord(record, key.nameKey());
     EXPECT_TRUE(adopted.missingBands().empty());
     EXPECT_EQ(fileSize(band(0)), kBandSize);
-    EXPECT_EQ(readBandRecord(record, key.nameKey()), (std::set<std::uint64_t>{0, 1}));
+    EXPECT_EQ(listed(), (std::set<std::uint64_t>{0, 1}));
+}
+
+// A record that is gone, damaged or older than the identity beside it (one file restored by a sync
+// client or a backup) stops the image before anything changes: the bands present cannot tell which
+// are lost. The previous tools' records, and a record a crash left ahead of its identity, open.
+TEST_F(BandStoreTest, ARecordLostDamagedOrOlderStopsTheImageAndThePreviousToolsRecordsOpen) {
+    auto data = pattern(kSectorSize, 3);
+    writePreviousRecord({});
+    {
+        BandStore store(bands, kDisk, key); // a vault of the previous tools gets its record numbered
+        store.keepRecord(record, key.nameKey(), true);
+        ASSERT_EQ(store.write(data.data(), data.size(), 0), long(data.size()));
+        ASSERT_EQ(store.sync(), 0);
+    }
+    ASSERT_TRUE(readBandRecord(record, key.nameKey())->number.has_value());
+    const auto older = readFile(record);
+    const auto olderIdentity = readFile(identity);
+    {
+        BandStore store(bands, kDisk, key);
+        store.keepRecord(record, key.nameKey(), true);
+        ASSERT_EQ(store.write(data.data(), data.size(), kBandSize), long(data.size()));
+        ASSERT_EQ(store.sync(), 0);
+    }
+    const auto newer = readFile(record);
+    EXPECT_EQ(listed(), (std::set<std::uint64_t>{0, 1}));
+
+    writeFileAtomically(record, older);
+    EXPECT_TRUE(refused());
+    writePreviousRecord({0, 1}); // the previous tools' copy, put back over a numbered one
+    EXPECT_TRUE(refused());
+    auto garbled = newer;
+    garbled[garbled.size() / 2] ^= 1;
+    writeFileAtomically(record, garbled);
+    EXPECT_TRUE(refused());
+    std::filesystem::remove(record);
+    EXPECT_TRUE(refused());
+    std::filesystem::remove(identity);
+    EXPECT_TRUE(refused()); // a vault known to keep a record
+    EXPECT_TRUE(std::filesystem::exists(band(1)));
+    EXPECT_FALSE(std::filesystem::exists(record));
+
+    // A crash between the record and its identity leaves the identity behind: that opens.
+    writeFileAtomically(record, newer);
+    writeFileAtomically(identity, olderIdentity);
+    EXPECT_FALSE(refused());
+    EXPECT_EQ(readVolumeIdentity(identity, key.nameKey())->recordNumber,
+              *readBandRecord(record, key.nameKey())->number);
+    EXPECT_EQ(listed(), (std::set<std::uint64_t>{0, 1}));
+}
+
+// What a repair overwrites is kept as it lay, and taking it back restores every band, removes those
+// made since and lists the bands as they were; the kept copies hold no plaintext.
+TEST_F(BandStoreTest, KeptBandsTakeTheDiskBackToWhereTheKeepingBegan) {
+    const std::string kept = dir.path().toStdString() + "/kept";
+    newRecord();
+    const auto first = pattern(2 * kSectorSize, 11), second = pattern(2 * kSectorSize, 12);
+    {
+        BandStore store(bands, kDisk, key);
+        store.keepRecord(record, key.nameKey(), true);
+        ASSERT_EQ(store.write(first.data(), first.size(), 0), long(first.size()));
+        ASSERT_EQ(store.write(first.data(), first.size(), kBandSize), long(first.size()));
+        ASSERT_EQ(store.sync(), 0);
+        store.keepBandsAsTheyAre(kept);
+        ASSERT_EQ(store.write(second.data(), second.size(), 0), long(second.size()));
+        ASSERT_EQ(store.discard(kBandSize, kBandSize), 0); // band 1 left empty: removed
+        ASSERT_EQ(store.write(second.data(), second.size(), 2 * kBandSize), long(second.size()));
+        ASSERT_EQ(store.sync(), 0);
+        EXPECT_FALSE(std::filesystem::exists(band(1)));
+    }
+    {
+        BandStore store(bands, kDisk, key); // carried on by a later use: the first copy stays
+        store.keepRecord(record, key.nameKey(), true);
+        store.keepBandsAsTheyAre(kept);
+        ASSERT_EQ(store.write(first.data(), first.size(), kBandSize / 2), long(first.size()));
+        ASSERT_EQ(store.sync(), 0);
+    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(kept)) {
+        if (entry.is_regular_file()) {
+            const auto bytes = readFile(entry.path().string());
+            EXPECT_EQ(std::search(bytes.begin(), bytes.end(), first.begin(), first.begin() + 64), bytes.end());
+        }
+    }
+    BandStore store(bands, kDisk, key);
+    store.keepRecord(record, key.nameKey(), true);
+    store.takeBackKeptBands(kept);
+    EXPECT_FALSE(std::filesystem::exists(kept));
+    EXPECT_FALSE(std::filesystem::exists(band(2)));
+    EXPECT_EQ(listed(), (std::set<std::uint64_t>{0, 1}));
+    BandStore back(bands, kDisk, key);
+    back.keepRecord(record, key.nameKey(), true);
+    std::vector<std::uint8_t> got(first.size());
+    ASSERT_EQ(back.read(got.data(), got.size(), 0), long(got.size()));
+    EXPECT_EQ(got, first);
+    ASSERT_EQ(back.read(got.data(), got.size(), kBandSize), long(got.size()));
+    EXPECT_EQ(got, first);
+    ASSERT_EQ(back.read(got.data(), got.size(), kBandSize / 2), long(got.size()));
+    EXPECT_EQ(got, std::vector<std::uint8_t>(got.size(), 0));
 }
 
 // The volume name is kept twice; with both copies lost the right password still opens the image,

@@ -277,6 +277,42 @@ TEST_F(DesktopUser, RefusalsLeaveNothingBehind) {
     EXPECT_EQ(mountPoint, media_ + "/Shut");
 }
 
+// Through udisks as well: a vault whose band record is gone, or whose band 0 is another vault's,
+// does not open and leaves no loop device; a repair keeps what it changed and can be taken back.
+TEST_F(DesktopUser, AVaultMissingItsRecordOrHoldingAStrangersBandDoesNotOpenAndARepairCanBeTakenBack) {
+    const QString path = image("Own", "Own");
+    const QString stranger = image("Stranger", "Stranger");
+    const QString mountPoint = attach(path);
+    writeFile(mountPoint + "/kept.txt", "kept");
+    detach(mountPoint);
+    const QString missing = "hdiutil: attach failed - A part of the vault file is missing or unreadable.";
+    ASSERT_TRUE(QFile::rename(path + "/bands.record", s.path("record")));
+    Outcome r = hdiutil({"attach", "-plist", "-stdinpass", path}, kPassword);
+    EXPECT_EQ(r.err.trimmed(), missing);
+    ASSERT_TRUE(QFile::rename(s.path("record"), path + "/bands.record"));
+    ASSERT_TRUE(QFile::rename(path + "/bands/0", s.path("band0")));
+    ASSERT_TRUE(QFile::copy(stranger + "/bands/0", path + "/bands/0"));
+    r = hdiutil({"attach", "-plist", "-stdinpass", path}, kPassword);
+    EXPECT_EQ(r.err.trimmed(), missing);
+    EXPECT_EQ(loopDevicesLeft(), QStringList());
+    ASSERT_TRUE(QFile::remove(path + "/bands/0"));
+    ASSERT_TRUE(QFile::rename(s.path("band0"), path + "/bands/0"));
+
+    QFile band(path + "/bands/0"); // garbage over the inode table
+    ASSERT_TRUE(band.open(QIODevice::ReadWrite));
+    band.seek(32 * 4096);
+    band.write(randomBytes(64 * 4096));
+    band.close();
+    const QByteArray damaged = readFile(path + "/bands/0");
+    r = hdiutil({"attach", "-plist", "-stdinpass", path}, kPassword);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("kept until the vault is next unlocked")) << r.err.toStdString();
+    detach(mountPointIn(r.out));
+    Outcome back = hdiutil({"undorepair", "-stdinpass", path}, kPassword);
+    EXPECT_EQ(back.status, 0) << back.err.toStdString();
+    EXPECT_EQ(readFile(path + "/bands/0"), damaged);
+}
+
 // A resize that fails leaves the vault as it was, its limit and its file system alike: a shrink
 // below what the files need, a grow and a shrink on a host disk too full for them, and a grow that
 // stops part of the way.

@@ -583,6 +583,98 @@ TEST_F(DiskImageTools, APartOfTheVaultFileMissingStopsTheAttachAndChangesNothing
     detach(attach(image));
 }
 
+// The record of the bands a vault has written, gone, damaged or put back older (one file restored
+// by a sync client or a backup), stops the attach before anything changes: from the bands present
+// alone a lost one would read as zeros. Put right, the vault opens with every file. A size in
+// Info.plist smaller than the file system is named as such, even where the journal lies past it.
+TEST_F(DiskImageTools, ABandRecordLostDamagedOrOlderStopsTheAttachAndChangesNothing) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = newImage("Record", "Record", "1g");
+    QString mountPoint = attach(image);
+    writeFile(mountPoint + "/first", randomBytes(1 << 20));
+    detach(mountPoint);
+    const QByteArray older = readFile(image + "/bands.record");
+    mountPoint = attach(image);
+    const QByteArray later = randomBytes(40 << 20); // into bands the older record does not list
+    writeFile(mountPoint + "/later", later);
+    detach(mountPoint);
+    const QByteArray record = readFile(image + "/bands.record");
+    QByteArray garbled = record;
+    garbled[garbled.size() / 2] = char(garbled[garbled.size() / 2] ^ 1);
+    for (const QByteArray& wrong : {older, garbled, QByteArray()}) {
+        if (wrong.isEmpty()) {
+            ASSERT_TRUE(QFile::remove(image + "/bands.record"));
+        } else {
+            writeFile(image + "/bands.record", wrong);
+        }
+        const QByteArray before = bundleDigest(image);
+        Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(r.err.trimmed(), "hdiutil: attach failed - A part of the vault file is missing or unreadable.");
+        EXPECT_EQ(hdiutil({"compact", "-stdinpass", image}, kPassword).status, 82); // a missing part
+        EXPECT_EQ(bundleDigest(image), before);
+    }
+    writeFile(image + "/bands.record", record);
+    mountPoint = attach(image);
+    EXPECT_EQ(readFile(mountPoint + "/later"), later);
+    detach(mountPoint);
+
+    const QByteArray info = readFile(image + "/Info.plist");
+    writeFile(image + "/Info.plist",
+              QByteArray(info).replace("<integer>1073741824</integer>", "<integer>536870912</integer>"));
+    const QByteArray halved = bundleDigest(image);
+    Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+    EXPECT_EQ(r.err, "hdiutil: attach failed - The size recorded in the vault is smaller than its contents.\n");
+    EXPECT_EQ(bundleDigest(image), halved);
+}
+
+// Band 0 of another vault (a sync conflict, a mixed-up restore) decrypts to noise under this
+// vault's key: the attach says a part is unreadable before any check could repair over it. A repair
+// the attach makes keeps what it changes until the vault is next unlocked, and can be taken back.
+TEST_F(DiskImageTools, AStrangersBandZeroIsRefusedAndARepairCanBeTakenBack) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = newImage("Own", "Own");
+    const QString stranger = newImage("Stranger", "Stranger");
+    QString mountPoint = attach(image);
+    writeFile(mountPoint + "/kept.txt", "kept");
+    detach(mountPoint);
+    ASSERT_TRUE(QFile::rename(image + "/bands/0", s.path("own0")));
+    ASSERT_TRUE(QFile::copy(stranger + "/bands/0", image + "/bands/0"));
+    const QByteArray mixed = bundleDigest(image);
+    Outcome r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err.trimmed(), "hdiutil: attach failed - A part of the vault file is missing or unreadable.");
+    EXPECT_EQ(bundleDigest(image), mixed);
+    ASSERT_TRUE(QFile::remove(image + "/bands/0"));
+    ASSERT_TRUE(QFile::rename(s.path("own0"), image + "/bands/0"));
+
+    QFile band(image + "/bands/0"); // garbage over the inode table
+    ASSERT_TRUE(band.open(QIODevice::ReadWrite));
+    band.seek(32 * 4096);
+    band.write(randomBytes(64 * 4096));
+    band.close();
+    const QByteArray damaged = bundleDigest(image + "/bands");
+    r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("kept until the vault is next unlocked")) << r.err.toStdString();
+    mountPoint = mountPointIn(r.out);
+    writeFile(mountPoint + "/after.txt", "written after the repair");
+    detach(mountPoint);
+    EXPECT_FALSE(bundleContains(image, "written after the repair"));
+    Outcome back = hdiutil({"undorepair", "-stdinpass", image}, kPassword);
+    EXPECT_EQ(back.status, 0) << back.err.toStdString();
+    EXPECT_EQ(bundleDigest(image + "/bands"), damaged);
+    EXPECT_NE(hdiutil({"undorepair", "-stdinpass", image}, kPassword).status, 0); // nothing left to take back
+
+    // Repaired again and used: the next unlock lets what the repair kept go.
+    r = hdiutil({"attach", "-plist", "-stdinpass", image}, kPassword);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    detach(mountPointIn(r.out));
+    EXPECT_TRUE(QFileInfo::exists(image + "/repair-kept"));
+    detach(attach(image));
+    EXPECT_FALSE(QFileInfo::exists(image + "/repair-kept"));
+}
+
 // Vaults made before the band record and the second name copy existed open as they are, and gain
 // both on the way.
 TEST_F(DiskImageTools, VaultsWithoutTheNewRecordsOpenAndGainThem) {
@@ -593,12 +685,14 @@ TEST_F(DiskImageTools, VaultsWithoutTheNewRecordsOpenAndGainThem) {
     detach(mountPoint);
     ASSERT_TRUE(QFile::remove(image + "/bands.record"));
     ASSERT_TRUE(QFile::remove(image + "/volume-copy"));
+    ASSERT_TRUE(QFile::remove(image + "/volume-id"));
 
     mountPoint = attach(image);
     EXPECT_EQ(mountPoint, s.mountRoot() + "/Before");
     EXPECT_EQ(readFile(mountPoint + "/old.txt"), "from before");
     detach(mountPoint);
     EXPECT_TRUE(QFile::exists(image + "/bands.record"));
+    EXPECT_TRUE(QFile::exists(image + "/volume-id"));
     EXPECT_EQ(readFile(image + "/volume-copy"), readFile(image + "/volume"));
 }
 
@@ -637,6 +731,58 @@ TEST_F(DiskImageTools, LockingAVaultThatAnotherMountNamespaceHoldsEndsItsService
     const QString mountPoint = attach(image);
     EXPECT_EQ(readFile(mountPoint + "/kept.txt"), "kept");
     EXPECT_TRUE(runTool("diskutil", {"verifyVolume", mountPoint}).out.contains("exit code is 0"));
+    detach(mountPoint);
+}
+
+// A volume unmounted lazily with a file open, and its folder taken by another mount at once: the
+// service sees that the folder no longer shows its own volume, writes out, wipes its key and ends,
+// so the held file reads nothing more, not even from memory, and the vault unlocks again at once.
+TEST_F(DiskImageTools, AServiceWhoseFolderWasTakenEndsAndItsVaultUnlocksAgain) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = newImage("Taken", "Taken");
+    const QString mountPoint = attach(image);
+    writeFile(mountPoint + "/held.txt", QByteArray(4096, 'a'));
+    const int held = ::open((mountPoint + "/held.txt").toUtf8().constData(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    char cached[16];
+    ASSERT_EQ(::pread(held, cached, sizeof cached, 0), 16); // in memory from now on
+    ASSERT_EQ(::umount2(mountPoint.toUtf8().constData(), MNT_DETACH), 0);
+    ASSERT_EQ(::mount("other", mountPoint.toUtf8().constData(), "tmpfs", 0, "size=1m"), 0);
+    QDeadlineTimer ceiling(90000);
+    while (servicePid(image) != 0 && !ceiling.hasExpired()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(servicePid(image), 0);
+    EXPECT_LT(::pread(held, cached, sizeof cached, 0), 0);
+    ::close(held);
+    const QString again = attach(image);
+    EXPECT_EQ(readFile(again + "/held.txt"), QByteArray(4096, 'a'));
+    detach(again);
+    EXPECT_EQ(::umount2(mountPoint.toUtf8().constData(), 0), 0);
+}
+
+// A vault attached inside a mount namespace that then ends is reachable there no more: its service
+// writes out, wipes its key and ends, and the vault attaches again from here with what was written.
+TEST_F(DiskImageTools, AVaultAttachedInAMountNamespaceThatEndedIsLockedAndAttachesAgain) {
+    SKIP_WITHOUT_MOUNTS();
+    if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty()) {
+        GTEST_SKIP() << "unshare is not installed";
+    }
+    const QString image = newImage("Inside", "Inside");
+    QProcess inside;
+    inside.start("unshare", {"--mount", "--propagation", "private", "sh", "-c",
+                             "mp=$(printf %s \"$1\" | \"$2/hdiutil\" attach -stdinpass \"$0\" | cut -f2) && "
+                             "echo inside > \"$mp/inside.txt\" && echo attached",
+                             image, QString::fromUtf8(kPassword), toolsDir()});
+    ASSERT_TRUE(inside.waitForFinished(-1));
+    ASSERT_EQ(inside.readAllStandardOutput().trimmed(), "attached") << inside.readAllStandardError().toStdString();
+    QDeadlineTimer ceiling(90000);
+    while (servicePid(image) != 0 && !ceiling.hasExpired()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(servicePid(image), 0);
+    const QString mountPoint = attach(image);
+    EXPECT_EQ(readFile(mountPoint + "/inside.txt"), "inside\n");
     detach(mountPoint);
 }
 

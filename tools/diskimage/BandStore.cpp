@@ -377,8 +377,25 @@ int extendToBand(int fd) {
 } // namespace
 
 int BandStore::writeRecord(const std::set<std::uint64_t>& bands) {
+    // The record first, then the identity with its number: a crash in between leaves a record
+    // newer than the identity, which is whole; only an older one is a record put back.
     try {
-        writeBandRecord(recordPath_, ByteView(recordKey_.data(), recordKey_.size()), bands);
+        writeBandRecord(recordPath_, ByteView(recordKey_.data(), recordKey_.size()), bands, recordNumber_ + 1);
+        ++recordNumber_;
+    } catch (const ToolError& e) {
+        if (e.kind == Failure::hostDiskFull) {
+            ranOutOfSpace_ = true;
+            return -ENOSPC;
+        }
+        return -EIO;
+    }
+    return writeIdentity();
+}
+
+int BandStore::writeIdentity() {
+    try {
+        writeVolumeIdentity(identityPath_, ByteView(recordKey_.data(), recordKey_.size()),
+                            {fileSystem_, recordNumber_});
         return 0;
     } catch (const ToolError& e) {
         if (e.kind == Failure::hostDiskFull) {
@@ -389,17 +406,36 @@ int BandStore::writeRecord(const std::set<std::uint64_t>& bands) {
     }
 }
 
-void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey) {
+void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey, bool recordExpected) {
     recordPath_ = recordPath;
+    identityPath_ = dirName(recordPath) + "/volume-id";
     std::memcpy(recordKey_.data(), sealKey.data(), std::min(sealKey.size(), recordKey_.size()));
     lockInMemory(recordKey_.data(), recordKey_.size());
     const auto listed = readBandRecord(recordPath, sealKey);
+    struct stat st {};
+    const bool identityThere = ::lstat(identityPath_.c_str(), &st) == 0;
+    VolumeIdentity identity{};
+    const bool identityOpens = identityThere && [&] {
+        auto read = readVolumeIdentity(identityPath_, sealKey);
+        identity = read.value_or(VolumeIdentity{});
+        return read.has_value();
+    }();
     const std::set<std::uint64_t> present = presentBands(bandsPath_);
-    if (!listed && present.count(0) == 0) {
+    // Without its record, or with an older one, the bands present say nothing of the bands that
+    // should be: a band lost would read as zeros. Only an image of earlier tools is rebuilt.
+    if (!listed && (recordExpected || identityThere || present.count(0) == 0)) {
         throw ToolError(Failure::missingPart);
     }
-    std::set<std::uint64_t> bands = listed.value_or(std::set<std::uint64_t>{});
-    bool changed = !listed;
+    if ((identityThere || (listed && listed->number)) &&
+        (!identityOpens || !listed || !listed->number || *listed->number < identity.recordNumber)) {
+        throw ToolError(Failure::missingPart);
+    }
+    fileSystem_ = identity.fileSystem;
+    std::set<std::uint64_t> bands = listed ? listed->bands : std::set<std::uint64_t>{};
+    // Records of earlier tools get a number, and an identity that fell behind its record catches up.
+    bool changed = !listed || !listed->number || !identityOpens;
+    recordNumber_ = listed && listed->number ? *listed->number : 0;
+    const bool identityBehind = identity.recordNumber < recordNumber_;
     // Bands present but not listed: made before the record existed, or just before a crash that
     // kept the record from being written.
     for (std::uint64_t index : present) {
@@ -425,12 +461,204 @@ void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey) {
         recorded_ = bands;
         record_ = true;
     }
-    if (changed) {
-        std::lock_guard recordLock(recordMutex_);
-        if (int rc = writeRecord(bands); rc != 0) {
-            throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
+    std::lock_guard recordLock(recordMutex_);
+    int rc = changed ? writeRecord(bands) : identityBehind ? writeIdentity() : 0;
+    if (rc != 0) {
+        throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
+    }
+}
+
+void BandStore::noteFileSystemId(const FileSystemId& id) {
+    std::lock_guard recordLock(recordMutex_);
+    fileSystem_ = id;
+    if (int rc = writeIdentity(); rc != 0) {
+        throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
+    }
+}
+
+namespace {
+
+constexpr char kKeptPart[] = ".part";
+
+// Copies a band's file as it lies, its holes kept as holes, and makes the copy durable under
+// its name. 0, -ENOSPC or -EIO.
+int copyBandFile(int from, const std::string& folder, const std::string& name) {
+    const std::string part = folder + "/" + name + kKeptPart;
+    const int to = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (to < 0) {
+        return errno == ENOSPC || errno == EDQUOT ? -ENOSPC : -EIO;
+    }
+    struct stat st {};
+    int rc = ::fstat(from, &st) == 0 ? 0 : -EIO;
+    std::vector<std::uint8_t> buffer(1u << 20);
+    for (off_t at = 0; rc == 0 && at < st.st_size;) {
+        const off_t data = ::lseek(from, at, SEEK_DATA);
+        if (data < 0) {
+            rc = errno == ENXIO ? 0 : -EIO;
+            break;
+        }
+        const off_t hole = ::lseek(from, data, SEEK_HOLE);
+        if (hole < 0) {
+            rc = -EIO;
+            break;
+        }
+        for (off_t pos = data; rc == 0 && pos < hole;) {
+            const auto n = static_cast<std::size_t>(std::min<off_t>(hole - pos, static_cast<off_t>(buffer.size())));
+            const ssize_t got = ::pread(from, buffer.data(), n, pos);
+            if (got <= 0) {
+                rc = got < 0 && errno == EINTR ? 0 : -EIO;
+                continue;
+            }
+            rc = writeFully(to, buffer.data(), static_cast<std::size_t>(got), static_cast<std::uint64_t>(pos));
+            pos += got;
+        }
+        at = hole;
+    }
+    if (rc == 0 && ::ftruncate(to, st.st_size) != 0) {
+        rc = errno == ENOSPC || errno == EDQUOT ? -ENOSPC : -EIO;
+    }
+    if (rc == 0 && ::fdatasync(to) != 0) {
+        rc = errno == ENOSPC || errno == EDQUOT ? -ENOSPC : -EIO;
+    }
+    ::close(to);
+    if (rc == 0 && ::rename(part.c_str(), (folder + "/" + name).c_str()) != 0) {
+        rc = -EIO;
+    }
+    if (rc == 0) {
+        try {
+            fsyncDirectory(folder);
+        } catch (const ToolError&) {
+            rc = -EIO;
         }
     }
+    if (rc != 0) {
+        ::unlink(part.c_str());
+    }
+    return rc;
+}
+
+} // namespace
+
+int BandStore::beginKeptFolder() {
+    if (keptBegun_) {
+        return 0;
+    }
+    try {
+        removeTree(keptPath_); // a folder without its list was never begun: nothing was kept in it
+        makeDirectories(keptPath_ + "/bands", 0700);
+        writeBandRecord(keptPath_ + "/bands.record", ByteView(recordKey_.data(), recordKey_.size()), keptBefore_, 0);
+        fsyncDirectory(dirName(keptPath_));
+    } catch (const ToolError& e) {
+        if (e.kind == Failure::hostDiskFull) {
+            ranOutOfSpace_ = true;
+            return -ENOSPC;
+        }
+        return -EIO;
+    }
+    keptBegun_ = true;
+    return 0;
+}
+
+int BandStore::keepBand(std::uint64_t index, const Band& band) {
+    if (!keeping_.load(std::memory_order_acquire)) {
+        return 0;
+    }
+    std::lock_guard lock(keptMutex_);
+    if (!keeping_ || keptBefore_.count(index) == 0 || kept_.count(index) != 0) {
+        return 0; // made since, or kept already
+    }
+    int rc = beginKeptFolder();
+    if (rc == 0) {
+        rc = copyBandFile(band.fd, keptPath_ + "/bands", bandFileName(index));
+    }
+    if (rc == 0) {
+        kept_.insert(index);
+    } else if (rc == -ENOSPC) {
+        ranOutOfSpace_ = true;
+    }
+    return rc;
+}
+
+void BandStore::keepBandsAsTheyAre(const std::string& folder) {
+    std::lock_guard lock(keptMutex_);
+    keptPath_ = folder;
+    kept_.clear();
+    if (auto before = readBandRecord(folder + "/bands.record", ByteView(recordKey_.data(), recordKey_.size()))) {
+        keptBefore_ = before->bands;
+        kept_ = presentBands(folder + "/bands");
+        keptBegun_ = true;
+    } else {
+        // The folder is made once the first band is kept: a check that changes nothing leaves none.
+        std::lock_guard bandsLock(bandsMutex_);
+        keptBefore_ = recorded_;
+        keptBegun_ = false;
+    }
+    keeping_ = true;
+}
+
+void BandStore::stopKeepingBands() {
+    std::lock_guard lock(keptMutex_);
+    keeping_ = false;
+    if (keptBegun_) {
+        removeTree(keptPath_);
+        fsyncDirectory(dirName(keptPath_));
+    }
+    keptBegun_ = false;
+}
+
+void BandStore::markKeptBandsShown() {
+    std::lock_guard lock(keptMutex_);
+    if (!keeping_) {
+        return;
+    }
+    if (int rc = beginKeptFolder(); rc != 0) {
+        throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
+    }
+    writeFileAtomically(keptPath_ + "/" + kKeptBandsShown, {});
+}
+
+void BandStore::takeBackKeptBands(const std::string& folder) {
+    const ByteView key(recordKey_.data(), recordKey_.size());
+    const auto before = readBandRecord(folder + "/bands.record", key);
+    if (!before) {
+        throw ToolError(Failure::missingPart);
+    }
+    keeping_ = false;
+    std::lock_guard recordLock(recordMutex_);
+    std::lock_guard lock(bandsMutex_);
+    open_.clear();
+    dirty_.clear();
+    if (DIR* d = ::opendir((folder + "/bands").c_str())) {
+        std::vector<std::string> names;
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] != '.') {
+                names.emplace_back(e->d_name);
+            }
+        }
+        ::closedir(d);
+        for (const std::string& name : names) {
+            const std::string from = folder + "/bands/" + name;
+            if (name.size() > sizeof kKeptPart - 1 &&
+                name.compare(name.size() - (sizeof kKeptPart - 1), std::string::npos, kKeptPart) == 0) {
+                ::unlink(from.c_str()); // a copy that was never finished: its band was not changed
+            } else if (::rename(from.c_str(), (bandsPath_ + "/" + name).c_str()) != 0) {
+                throw ToolError(Failure::storageFailed);
+            }
+        }
+    }
+    for (std::uint64_t index : presentBands(bandsPath_)) {
+        if (before->bands.count(index) == 0 && ::unlink((bandsPath_ + "/" + bandFileName(index)).c_str()) != 0) {
+            throw ToolError(Failure::storageFailed);
+        }
+    }
+    fsyncDirectory(bandsPath_);
+    recorded_ = before->bands;
+    recordDirty_ = false;
+    if (int rc = writeRecord(recorded_); rc != 0) {
+        throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
+    }
+    removeTree(folder);
+    fsyncDirectory(dirName(folder));
 }
 
 std::vector<std::uint64_t> BandStore::missingBands() {
@@ -458,6 +686,22 @@ void BandStore::removeBeyond(std::uint64_t newSize) {
     for (std::uint64_t index : presentBands(bandsPath_)) {
         if (index >= keep) {
             beyond.push_back(index);
+        }
+    }
+    // Bands that a repair may be taken back to are kept before they go.
+    for (std::uint64_t index : beyond) {
+        Band doomed;
+        doomed.fd = ::open((bandsPath_ + "/" + bandFileName(index)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (int rc = doomed.fd < 0 ? 0 : keepBand(index, doomed); rc != 0) {
+            throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
+        }
+    }
+    if (newSize % kBandSize != 0) {
+        Band last;
+        last.fd =
+            ::open((bandsPath_ + "/" + bandFileName(newSize / kBandSize)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (int rc = last.fd < 0 ? 0 : keepBand(newSize / kBandSize, last); rc != 0) {
+            throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
         }
     }
     if (record_) {
@@ -651,6 +895,9 @@ long BandStore::writeSectors(const std::uint8_t* in, std::uint64_t firstSector, 
         if (b->removed) {
             continue; // discarded meanwhile; look the band up again
         }
+        if (int rc = keepBand(run.index, *b); rc != 0) {
+            return rc;
+        }
         std::uint8_t* scratch = c->scratch.reserve(run.count * kSectorSize);
         if (!scratch) {
             return -EIO;
@@ -818,6 +1065,9 @@ int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
         if (b) {
             std::unique_lock presence(b->presence);
             if (!b->removed) {
+                if (int rc = keepBand(index, *b); rc != 0) {
+                    return rc;
+                }
                 if (int rc = punch(*b, run.within * kSectorSize, run.count * kSectorSize); rc != 0) {
                     return rc;
                 }

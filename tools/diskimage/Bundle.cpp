@@ -24,6 +24,8 @@ constexpr std::size_t kKeyHeaderSize = sizeof kKeyMagic + 12 + kSaltSize;
 constexpr std::size_t kKeyFileSize = kKeyHeaderSize + crypto::kGcmOverhead + kMasterKeySize;
 constexpr char kNameAad[] = "larkhold volume name v1";
 constexpr char kRecordAad[] = "larkhold band record v1";
+constexpr char kNumberedRecordAad[] = "larkhold band record v2";
+constexpr char kIdentityAad[] = "larkhold volume identity v1";
 
 std::string keyPath(const std::string& bundle) {
     return bundle + "/key";
@@ -195,18 +197,22 @@ Bundle Bundle::open(const std::string& path) {
     Bundle b;
     b.path_ = path;
     b.sizeBytes_ = *size;
+    struct stat any {};
+    b.keepsBandRecord_ = ::lstat(b.bandRecordPath().c_str(), &any) == 0 ||
+                         ::lstat(nameCopyPath(path).c_str(), &any) == 0 || ::lstat(b.identityPath().c_str(), &any) == 0;
     return b;
 }
 
 Bundle Bundle::initialise(const std::string& path, std::uint64_t sizeBytes, const std::string& volumeName,
-                          ByteView password, const MasterKey& key, KdfParams kdf) {
+                          ByteView password, const MasterKey& key, KdfParams kdf, const FileSystemId& fileSystemId) {
     Bundle b;
     b.path_ = path;
     b.sizeBytes_ = sizeBytes;
     if (::mkdir(b.bandsPath().c_str(), 0700) != 0) {
         throwErrno(b.bandsPath(), errno);
     }
-    writeBandRecord(b.bandRecordPath(), key.nameKey(), {});
+    writeBandRecord(b.bandRecordPath(), key.nameKey(), {}, 0);
+    writeVolumeIdentity(b.identityPath(), key.nameKey(), {fileSystemId, 0});
     writeFileAtomically(keyPath(path), sealKey(key, password, kdf));
     b.setVolumeName(key, volumeName);
     std::string info = infoPlist(sizeBytes);
@@ -272,50 +278,116 @@ void Bundle::setSize(std::uint64_t sizeBytes) {
     sizeBytes_ = sizeBytes;
 }
 
-// Plaintext: one bit per band, band 0 in the lowest bit of the first byte, after an 8-byte count
-// of bands so that an empty record still has content.
-std::optional<std::set<std::uint64_t>> readBandRecord(const std::string& path, ByteView key) {
+namespace {
+
+void putU64(std::uint8_t* p, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) {
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+std::uint64_t getU64(const std::uint8_t* p) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) {
+        v = v << 8 | p[i];
+    }
+    return v;
+}
+
+// The plaintext of a sealed file, or nullopt when it is missing, too short or does not open.
+std::optional<std::vector<std::uint8_t>> openSealed(const std::string& path, ByteView key, const char* aad,
+                                                    std::size_t least) {
     std::vector<std::uint8_t> box;
     try {
         box = readFile(path);
     } catch (const ToolError&) {
         return std::nullopt;
     }
-    if (box.size() < crypto::kGcmOverhead + 8) {
+    if (box.size() < crypto::kGcmOverhead + least) {
         return std::nullopt;
     }
     std::vector<std::uint8_t> plain(box.size() - crypto::kGcmOverhead);
-    if (!crypto::aesGcmOpen(key, box, asBytes(kRecordAad), plain)) {
+    if (!crypto::aesGcmOpen(key, box, asBytes(aad), plain)) {
         return std::nullopt;
     }
-    std::uint64_t count = 0;
-    for (int i = 7; i >= 0; --i) {
-        count = count << 8 | plain[static_cast<std::size_t>(i)];
-    }
-    if (count > (plain.size() - 8) * 8 || count > kMaximumSize / kBandSize) {
-        return std::nullopt;
-    }
-    std::set<std::uint64_t> bands;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        if (plain[8 + i / 8] >> (i % 8) & 1) {
-            bands.insert(i);
-        }
-    }
-    return bands;
+    return plain;
 }
 
-void writeBandRecord(const std::string& path, ByteView key, const std::set<std::uint64_t>& bands) {
-    const std::uint64_t count = bands.empty() ? 0 : *bands.rbegin() + 1;
-    std::vector<std::uint8_t> plain(8 + (count + 7) / 8, 0);
-    for (int i = 0; i < 8; ++i) {
-        plain[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(count >> (8 * i));
-    }
-    for (std::uint64_t index : bands) {
-        plain[8 + index / 8] |= static_cast<std::uint8_t>(1u << (index % 8));
-    }
+void writeSealed(const std::string& path, ByteView key, const char* aad, ByteView plain) {
     std::vector<std::uint8_t> box(plain.size() + crypto::kGcmOverhead);
-    crypto::aesGcmSeal(key, plain, asBytes(kRecordAad), box);
+    crypto::aesGcmSeal(key, plain, asBytes(aad), box);
     writeFileAtomically(path, box);
+}
+
+} // namespace
+
+// Plaintext: the record's number (numbered records only), then an 8-byte count of bands, so that
+// an empty record still has content, then one bit per band, band 0 in the lowest bit of the first
+// byte. The two kinds are told apart by their associated data.
+std::optional<BandRecord> readBandRecord(const std::string& path, ByteView key) {
+    BandRecord record;
+    auto plain = openSealed(path, key, kNumberedRecordAad, 16);
+    std::size_t at = 0;
+    if (plain) {
+        record.number = getU64(plain->data());
+        at = 8;
+    } else if (!(plain = openSealed(path, key, kRecordAad, 8))) {
+        return std::nullopt;
+    }
+    const std::uint64_t count = getU64(plain->data() + at);
+    at += 8;
+    if (count > (plain->size() - at) * 8 || count > kMaximumSize / kBandSize) {
+        return std::nullopt;
+    }
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if ((*plain)[at + i / 8] >> (i % 8) & 1) {
+            record.bands.insert(i);
+        }
+    }
+    return record;
+}
+
+void writeBandRecord(const std::string& path, ByteView key, const std::set<std::uint64_t>& bands,
+                     std::uint64_t number) {
+    const std::uint64_t count = bands.empty() ? 0 : *bands.rbegin() + 1;
+    std::vector<std::uint8_t> plain(16 + (count + 7) / 8, 0);
+    putU64(plain.data(), number);
+    putU64(plain.data() + 8, count);
+    for (std::uint64_t index : bands) {
+        plain[16 + index / 8] |= static_cast<std::uint8_t>(1u << (index % 8));
+    }
+    writeSealed(path, key, kNumberedRecordAad, plain);
+}
+
+// Plaintext: the file system's UUID, then the number of the latest band record.
+std::optional<VolumeIdentity> readVolumeIdentity(const std::string& path, ByteView key) {
+    auto plain = openSealed(path, key, kIdentityAad, 24);
+    if (!plain || plain->size() != 24) {
+        return std::nullopt;
+    }
+    VolumeIdentity identity;
+    std::memcpy(identity.fileSystem.data(), plain->data(), identity.fileSystem.size());
+    identity.recordNumber = getU64(plain->data() + 16);
+    return identity;
+}
+
+void writeVolumeIdentity(const std::string& path, ByteView key, const VolumeIdentity& identity) {
+    std::array<std::uint8_t, 24> plain{};
+    std::memcpy(plain.data(), identity.fileSystem.data(), identity.fileSystem.size());
+    putU64(plain.data() + 16, identity.recordNumber);
+    writeSealed(path, key, kIdentityAad, plain);
+}
+
+bool knownFileSystem(const FileSystemId& id) {
+    return std::any_of(id.begin(), id.end(), [](std::uint8_t b) { return b != 0; });
+}
+
+std::string fileSystemIdText(const FileSystemId& id) {
+    std::string text = hex(id);
+    for (std::size_t at : {20u, 16u, 12u, 8u}) {
+        text.insert(at, "-");
+    }
+    return text;
 }
 
 std::string bandFileName(std::uint64_t index) {

@@ -2,6 +2,7 @@
 
 #include "SecureBytes.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -30,6 +31,9 @@ inline constexpr KdfParams kDefaultKdf{3, 128u * 1024, 1};
 inline constexpr KdfParams kMinKdf{1, 8u * 1024, 1};
 inline constexpr KdfParams kMaxKdf{10, 1024u * 1024, 8};
 
+// The UUID of an ext4 file system, as its superblock holds it.
+using FileSystemId = std::array<std::uint8_t, 16>;
+
 // The master key of one image: the XTS key of the disk sectors, then the key of the name record.
 class MasterKey {
 public:
@@ -53,13 +57,23 @@ public:
     // Reads and checks Info.plist; throws ToolError for anything that is not one of our images.
     static Bundle open(const std::string& path);
     // Writes the metadata of a new image into an existing empty folder.
+    // fileSystemId is the UUID its file system will be made with.
     static Bundle initialise(const std::string& path, std::uint64_t sizeBytes, const std::string& volumeName,
-                             ByteView password, const MasterKey& key, KdfParams kdf = kDefaultKdf);
+                             ByteView password, const MasterKey& key, KdfParams kdf = kDefaultKdf,
+                             const FileSystemId& fileSystemId = {});
 
     const std::string& path() const { return path_; }
     std::string bandsPath() const { return path_ + "/bands"; }
     // The sealed list of the bands the image has written (see BandStore::keepRecord).
     std::string bandRecordPath() const { return path_ + "/bands.record"; }
+    // The sealed identity of the volume beside it (see VolumeIdentity).
+    std::string identityPath() const { return path_ + "/volume-id"; }
+    // Where a repair keeps the bands as they were before it (see BandStore::keepBandsAsTheyAre).
+    std::string repairKeepPath() const { return path_ + "/repair-kept"; }
+    // Whether the image was made or used by tools that keep the band record: then a record that is
+    // missing or does not open is a part of the vault lost, never an image of earlier tools. Taken
+    // when the image is opened, before a missing copy of the name is written again.
+    bool keepsBandRecord() const { return keepsBandRecord_; }
     std::uint64_t sizeBytes() const { return sizeBytes_; }
 
     // Throws AuthenticationError when the password does not open the key.
@@ -83,13 +97,34 @@ public:
 private:
     std::string path_;
     std::uint64_t sizeBytes_ = 0;
+    bool keepsBandRecord_ = true;
 };
 
 // The record of written bands: the indices of the band files that must exist, sealed with the
-// name key so that a damaged or altered record is recognised. nullopt when there is none (images
-// made by earlier tools) or it does not open.
-std::optional<std::set<std::uint64_t>> readBandRecord(const std::string& path, ByteView key);
-void writeBandRecord(const std::string& path, ByteView key, const std::set<std::uint64_t>& bands);
+// name key so that a damaged or altered record is recognised, and numbered: each record written
+// counts one up, and the volume's identity file carries the same number, so that an older copy of
+// the record put back (a sync client or a backup restoring one file) is recognised as well. Records
+// of the previous tools have no number. nullopt when there is none or it does not open.
+struct BandRecord {
+    std::set<std::uint64_t> bands;
+    std::optional<std::uint64_t> number;
+};
+std::optional<BandRecord> readBandRecord(const std::string& path, ByteView key);
+void writeBandRecord(const std::string& path, ByteView key, const std::set<std::uint64_t>& bands, std::uint64_t number);
+
+// The volume's identity, sealed with the name key: the UUID of the file system the image was made
+// with (all zero until known: images of earlier tools learn it on their first attach), by which
+// band 0 is recognised as holding this vault's file system and not another's, and the number of
+// the latest band record. nullopt when there is none or it does not open.
+struct VolumeIdentity {
+    FileSystemId fileSystem{};
+    std::uint64_t recordNumber = 0;
+};
+std::optional<VolumeIdentity> readVolumeIdentity(const std::string& path, ByteView key);
+void writeVolumeIdentity(const std::string& path, ByteView key, const VolumeIdentity& identity);
+bool knownFileSystem(const FileSystemId& id);
+// The UUID as mkfs.ext4 -U takes it.
+std::string fileSystemIdText(const FileSystemId& id);
 
 // The file name under bands/ of the band with this index: the index in lower-case hexadecimal.
 std::string bandFileName(std::uint64_t index);

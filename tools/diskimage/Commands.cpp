@@ -164,14 +164,19 @@ void refuseIfAttached(const std::string& imagePath, const ImageLock& lock) {
 
 // Serves the image's disk in this process for the duration of fn(disk path, server), for the ext4
 // tools to work on. A full host disk or a missing band is reported as such, whatever the tool said
-// about it; an image with a band missing is not touched at all.
-template <class F> void withDisk(const Bundle& bundle, const MasterKey& key, F fn) {
+// about it; an image with a band missing, or whose band 0 does not hold its own file system, is not
+// touched at all. A new image (made) has no file system yet.
+template <bool made = false, class F> void withDisk(const Bundle& bundle, const MasterKey& key, F fn) {
     requireFuse();
     runtime::WorkFolder folder;
     BandStore store(bundle.bandsPath(), bundle.sizeBytes(), key);
-    store.keepRecord(bundle.bandRecordPath(), key.nameKey());
+    store.keepRecord(bundle.bandRecordPath(), key.nameKey(), bundle.keepsBandRecord());
     if (!store.missingBands().empty()) {
         throw ToolError(Failure::missingPart);
+    }
+    if constexpr (!made) {
+        requireOwnFileSystem(store);
+        carryOnWithKeptBands(bundle, store);
     }
     DiskServer server(store);
     try {
@@ -417,13 +422,18 @@ int create(const Options& o) {
     }
     try {
         MasterKey key = MasterKey::generate();
-        Bundle bundle = Bundle::initialise(work, size, name, password, key);
-        withDisk(bundle, key, [&](const std::string& disk, DiskServer&, runtime::WorkFolder&) {
+        FileSystemId id{};
+        crypto::randomFill(id);
+        id[6] = static_cast<std::uint8_t>((id[6] & 0x0f) | 0x40); // a random UUID, as mkfs.ext4 would make
+        id[8] = static_cast<std::uint8_t>((id[8] & 0x3f) | 0x80);
+        Bundle bundle = Bundle::initialise(work, size, name, password, key, kDefaultKdf, id);
+        const std::string uuid = "-U" + fileSystemIdText(id); // the one the vault's identity names
+        withDisk<true>(bundle, key, [&](const std::string& disk, DiskServer&, runtime::WorkFolder&) {
             std::string owner = std::to_string(::getuid()) + ":" + std::to_string(::getgid());
             // ext4 with a journal and metadata checksums, read-only on errors; the top folder
             // belongs to the user, so a volume that udisks mounts is the user's to write.
             ChildResult made = runChild({"mkfs.ext4", "-q", "-F", "-b", "4096", "-i", "16384", "-m", "0", "-O",
-                                         "metadata_csum", "-e", "remount-ro", "-L", labelFor(name), "-E",
+                                         "metadata_csum", "-e", "remount-ro", "-L", labelFor(name), uuid, "-E",
                                          "lazy_itable_init=1,lazy_journal_init=1,nodiscard,root_owner=" + owner, disk});
             if (made.status != 0) {
                 throw ToolError("the file system could not be made: " + withoutTrailingSpace(made.out));
@@ -466,7 +476,7 @@ int attach(const Options& o) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
     for (;;) {
         auto a = runtime::findByImage(path);
-        if (a && a->alive() && isMountPoint(a->mountPoint)) {
+        if (a && a->alive() && a->mountedInItsFolder()) {
             report(*a);
             return 0;
         }
@@ -560,7 +570,7 @@ int detach(const Options& o) {
 int info(const Options& o) {
     std::vector<AttachedImage> live;
     for (auto& a : runtime::attachedImages()) {
-        if (a.alive() && isMountPoint(a.mountPoint)) {
+        if (a.alive() && a.mountedInItsFolder()) {
             live.push_back(a);
         }
     }
@@ -710,7 +720,8 @@ int resize(const Options& o) {
         });
         bundle.setSize(size);
         BandStore store(bundle.bandsPath(), size, key);
-        store.keepRecord(bundle.bandRecordPath(), key.nameKey());
+        store.keepRecord(bundle.bandRecordPath(), key.nameKey(), bundle.keepsBandRecord());
+        carryOnWithKeptBands(bundle, store);
         store.removeBeyond(size);
     }
     return 0;
@@ -727,6 +738,24 @@ int compact(const Options& o) {
         checkFileSystem(disk, {"-E", "discard"});
     });
     std::printf("Reclaimed free space in %s.\n", path.c_str());
+    return 0;
+}
+
+// Takes back the repair an attach made: the disk goes back to what it was before the repair, and
+// loses what was written since. While the image is not attached, until it is attached again after
+// the repaired volume was shown.
+int undorepair(const Options& o) {
+    auto [path, bundle, key] = unlockImage(o);
+    ImageLock lock(path);
+    refuseIfAttached(path, lock);
+    struct stat st {};
+    if (::lstat(bundle.repairKeepPath().c_str(), &st) != 0) {
+        throw ToolError("this vault has no repair to take back");
+    }
+    BandStore store(bundle.bandsPath(), bundle.sizeBytes(), key);
+    store.keepRecord(bundle.bandRecordPath(), key.nameKey(), bundle.keepsBandRecord());
+    takeBackRepair(bundle, store);
+    std::printf("The repair of %s was taken back.\n", path.c_str());
     return 0;
 }
 
@@ -829,14 +858,14 @@ int verifyVolume(const std::vector<std::string>& args) {
 
 int hdiutil(const std::vector<std::string>& args) {
     static const std::pair<const char*, int (*)(const Options&)> verbs[] = {
-        {"attach", attach}, {"chpass", chpass}, {"compact", compact},     {"create", create},
-        {"detach", detach}, {"info", info},     {"imageinfo", imageinfo}, {"resize", resize},
-    };
+        {"attach", attach},       {"chpass", chpass}, {"compact", compact},
+        {"create", create},       {"detach", detach}, {"info", info},
+        {"imageinfo", imageinfo}, {"resize", resize}, {"undorepair", undorepair}};
     std::string verb = args.empty() ? "" : args[0];
     auto found = std::find_if(std::begin(verbs), std::end(verbs), [&](const auto& v) { return verb == v.first; });
     if (found == std::end(verbs)) {
         std::fprintf(stderr, "Usage: hdiutil <verb> <options>\nverbs: attach, chpass, compact, create, detach, "
-                             "imageinfo, info, resize\n");
+                             "imageinfo, info, resize, undorepair\n");
         return 1;
     }
     try {

@@ -40,6 +40,59 @@ namespace {
 // ext4's "going down" request; flag 0 writes everything out first, then refuses all further I/O.
 constexpr unsigned long kExt4Shutdown = _IOR('X', 125, std::uint32_t);
 
+// Markers in the folder of a repair's kept bands.
+constexpr char kTakingBack[] = "/taking-back";
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// What tells one mount namespace from another: the mount of the process's top folder, whose id no
+// other namespace shares (a namespace made by copying gets copies with ids of their own). Read from
+// mountinfo, which stays readable where the namespace links of other processes (init's in a
+// container) do not. Empty when it cannot be read.
+std::string mountNamespace(const std::string& pid) {
+    std::ifstream in("/proc/" + pid + "/mountinfo");
+    std::string top;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, dev, root, mountPoint;
+        fields >> id >> parent >> dev >> root >> mountPoint;
+        if (mountPoint == "/") {
+            top = id;
+        }
+    }
+    return top;
+}
+
+// Whether no other process is left in this process's mount namespace: the namespace a volume was
+// attached in has ended, and only this service keeps it, and the volume in it, alive.
+bool aloneInMountNamespace() {
+    const std::string own = mountNamespace("self");
+    const std::string self = std::to_string(::getpid());
+    DIR* proc = ::opendir("/proc");
+    if (own.empty() || !proc) {
+        if (proc) {
+            ::closedir(proc);
+        }
+        return false;
+    }
+    bool alone = true;
+    while (dirent* e = ::readdir(proc)) {
+        if (alone && e->d_name[0] >= '1' && e->d_name[0] <= '9' && self != e->d_name) {
+            alone = mountNamespace(e->d_name) != own;
+        }
+    }
+    ::closedir(proc);
+    return alone;
+}
+
 void writeAll(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -188,6 +241,45 @@ int openWhereStillMounted(const std::string& device) {
     return found;
 }
 
+// A file of the file system on `device` that some process still holds open, opened again through
+// that process; -1 when there is none. A volume unmounted lazily is mounted nowhere, and its open
+// files are the only way left to it. Only regular files and folders are opened, which never block.
+int openAFileStillOpenOn(const std::string& device) {
+    struct stat dev {};
+    if (device.empty() || ::stat(device.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode)) {
+        return -1;
+    }
+    DIR* proc = ::opendir("/proc");
+    if (!proc) {
+        return -1;
+    }
+    int found = -1;
+    while (dirent* e = ::readdir(proc)) {
+        if (found >= 0 || e->d_name[0] < '1' || e->d_name[0] > '9') {
+            continue;
+        }
+        const std::string fds = std::string("/proc/") + e->d_name + "/fd";
+        DIR* d = ::opendir(fds.c_str());
+        while (d && found < 0) {
+            dirent* f = ::readdir(d);
+            if (!f) {
+                break;
+            }
+            const std::string path = fds + "/" + f->d_name;
+            struct stat st {};
+            if (f->d_name[0] != '.' && ::stat(path.c_str(), &st) == 0 && st.st_dev == dev.st_rdev &&
+                (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+                found = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+            }
+        }
+        if (d) {
+            ::closedir(d);
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
 // Everything the service process does after it has detached from the attach command.
 class Service {
 public:
@@ -223,9 +315,10 @@ public:
                 (void)::write(idle_, &one, sizeof one);
             });
             try {
-                store_.keepRecord(bundle_.bandRecordPath(), key_.nameKey());
+                store_.keepRecord(bundle_.bandRecordPath(), key_.nameKey(), bundle_.keepsBandRecord());
+                carryOnWithKeptBands(bundle_, store_);
                 server_.start(image_.diskFolder);
-                note = prepareFileSystem(server_.diskPath(), store_);
+                note = prepareFileSystem(server_.diskPath(), store_, bundle_.repairKeepPath());
                 std::optional<runtime::MountLock> mounts;
                 std::string wanted;
                 if (mounter_->choosesMountPoint()) {
@@ -244,12 +337,22 @@ public:
             }
             if (!note.empty()) {
                 note += lostAndFoundReport(image_.mountPoint);
+                note += " What the repair changed is kept until the vault is next unlocked.";
+            }
+            // The repaired volume has been shown; the next use of the vault lets what it kept go.
+            // Should the note not be written, the keeping goes on until a later attach shows it.
+            try {
+                store_.markKeptBandsShown();
+            } catch (const ToolError&) {
             }
             image_.daemonPid = ::getpid();
             image_.daemonStart = processStartTime(image_.daemonPid);
             runtime::save(image_);
             // A mount this process cannot see (udisks mounting in another namespace) is not watched.
-            watchMount_ = isMountPoint(image_.mountPoint);
+            {
+                std::lock_guard lock(stateMutex_);
+                watchMount_ = ownMountInFolder();
+            }
         } catch (const std::exception& e) {
             // The kind travels with the sentence, so that the attach exits as a failure of that kind.
             const auto* failure = dynamic_cast<const ToolError*>(&e);
@@ -327,12 +430,21 @@ private:
                     // a volume unmounted lazily, or another mount namespace still holds a copy
     };
 
-    // Until the volume is gone; changes of this namespace's mounts are watched as well.
+    // Whether the folder shows this service's own file system, not another mounted over or in its
+    // place after it left. The caller holds stateMutex_.
+    bool ownMountInFolder() const { return mounted_ && deviceMountedAt(device_.path, image_.mountPoint); }
+
+    // Until the volume is gone; changes of this namespace's mounts are watched as well. A volume
+    // attached in a mount namespace of its own (unshare -m, a sandbox) is there only while some
+    // process is: nothing tells when the last one has gone, so that is asked now and then.
     Ending supervise(int signals) {
         const int mounts = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+        const std::string own = mountNamespace("self");
+        const std::string init = mountNamespace("1");
+        const bool ownNamespace = mounter_->privileged() && !own.empty() && !init.empty() && own != init;
         for (;;) {
             pollfd fds[3] = {{signals, POLLIN, 0}, {idle_, POLLIN, 0}, {mounts, POLLPRI, 0}};
-            if (::poll(fds, mounts >= 0 ? 3 : 2, -1) < 0) {
+            if (::poll(fds, mounts >= 0 ? 3 : 2, ownNamespace ? 2000 : -1) < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
@@ -352,16 +464,20 @@ private:
             if (server_.openDisks() == 0) {
                 return Ending::unmounted;
             }
-            if (!watchMount_ || isMountPoint(image_.mountPoint)) {
+            if (ownNamespace && aloneInMountNamespace()) {
+                return Ending::forced; // the namespace it was attached in has ended
+            }
+            if (!watchMount_ || ownMountInFolder()) {
                 continue;
             }
-            // An unmount here ends with the loop device letting the disk go, a moment later.
+            // An unmount here ends with the loop device letting the disk go, a moment later. A folder
+            // taken by another mount meanwhile does not bring the volume back.
             lock.unlock();
             if (server_.waitUntilIdle(std::chrono::seconds(5))) {
                 return Ending::unmounted;
             }
             lock.lock();
-            if (!busy_ && !isMountPoint(image_.mountPoint)) {
+            if (!busy_ && !ownMountInFolder()) {
                 return Ending::leftBehind;
             }
         }
@@ -374,9 +490,13 @@ private:
     [[noreturn]] void endBehindTheVolume() {
         std::lock_guard operation(operationMutex_);
         if (mounter_->privileged()) {
-            // As root the file system is reached where it is still mounted, written out, and shut
-            // down: from then on it refuses reads as well, also of what it holds in memory.
-            const int dir = openWhereStillMounted(device_.path);
+            // As root the file system is reached where it is still mounted, or through a file still
+            // open in it, written out, and shut down: from then on it refuses reads as well, also
+            // of what it holds in memory.
+            int dir = openWhereStillMounted(device_.path);
+            if (dir < 0) {
+                dir = openAFileStillOpenOn(device_.path);
+            }
             if (dir >= 0) {
                 ::syncfs(dir);
                 std::uint32_t flags = 0;
@@ -650,20 +770,65 @@ std::optional<Failure> storageFailure(const BandStore& store) {
     return store.failedToReadOrWrite() ? std::optional(Failure::missingPart) : std::nullopt;
 }
 
-std::string prepareFileSystem(const std::string& diskPath, BandStore& store) {
+void requireOwnFileSystem(BandStore& store) {
+    // ext4's superblock: 1024 bytes at offset 1024; magic at 0x38, UUID at 0x68, the block count in
+    // 0x04 (and 0x150 with the 64bit feature, 0x80 of the incompatible features at 0x60), the
+    // block size as 1024 << the value at 0x18.
+    std::vector<std::uint8_t> sector(kSectorSize);
+    if (store.read(sector.data(), sector.size(), 0) != static_cast<long>(sector.size())) {
+        throw ToolError(storageFailure(store).value_or(Failure::missingPart));
+    }
+    const std::uint8_t* sb = sector.data() + 1024;
+    const bool ext4 = sb[0x38] == 0x53 && sb[0x39] == 0xef && le32(sb + 0x18) <= 6;
+    FileSystemId found{};
+    std::memcpy(found.data(), sb + 0x68, found.size());
+    if (knownFileSystem(store.fileSystemId()) && (!ext4 || found != store.fileSystemId())) {
+        throw ToolError(Failure::missingPart);
+    }
+    if (!ext4) {
+        return; // an image of earlier tools, whose file system is not known: the check decides
+    }
+    const std::uint64_t blockSize = 1024ull << le32(sb + 0x18);
+    std::uint64_t blocks = le32(sb + 0x04);
+    if (le32(sb + 0x60) & 0x80) {
+        blocks |= static_cast<std::uint64_t>(le32(sb + 0x150)) << 32;
+    }
+    // A file system larger than its disk means the size in Info.plist is wrong; a check would only
+    // offer to give up on it.
+    if (blocks > store.size() / blockSize) {
+        throw ToolError(kSizeMismatchMessage);
+    }
+    if (!knownFileSystem(store.fileSystemId()) && knownFileSystem(found)) {
+        store.noteFileSystemId(found);
+    }
+}
+
+void carryOnWithKeptBands(const Bundle& bundle, BandStore& store) {
+    const std::string folder = bundle.repairKeepPath();
+    if (!exists(folder)) {
+        return;
+    }
+    if (exists(folder + kTakingBack)) {
+        store.takeBackKeptBands(folder);
+    } else if (exists(folder + "/" + kKeptBandsShown)) {
+        removeTree(folder);
+        fsyncDirectory(bundle.path());
+    } else {
+        store.keepBandsAsTheyAre(folder);
+    }
+}
+
+void takeBackRepair(const Bundle& bundle, BandStore& store) {
+    const std::string folder = bundle.repairKeepPath();
+    writeFileAtomically(folder + kTakingBack, {}); // an interrupted take-back is finished, never dropped
+    store.takeBackKeptBands(folder);
+}
+
+std::string prepareFileSystem(const std::string& diskPath, BandStore& store, const std::string& keepFolder) {
     if (!store.missingBands().empty()) {
         throw ToolError(Failure::missingPart);
     }
-    ChildResult dump = runChild({"dumpe2fs", "-h", diskPath});
-    if (dump.status == 0) {
-        // A file system larger than its disk means the size in Info.plist is wrong; a check would
-        // only offer to give up on it.
-        const std::uint64_t blocks = std::strtoull(superblockField(dump.out, "Block count").c_str(), nullptr, 10);
-        const std::uint64_t blockSize = std::strtoull(superblockField(dump.out, "Block size").c_str(), nullptr, 10);
-        if (blocks != 0 && blockSize != 0 && blocks > store.size() / blockSize) {
-            throw ToolError("The size recorded in the vault is smaller than its contents.");
-        }
-    }
+    requireOwnFileSystem(store);
     // e2fsck: 0 clean, 1 errors corrected, 2 corrected and a reboot advised; 4 and above mean
     // problems were left or the check could not run.
     std::string note;
@@ -672,6 +837,12 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store) {
     // one whose checksum matches neither, and the next check would have to repair. Nothing is
     // written after the first failure; what the replay wrote, it writes again next time.
     store.refuseWritesAfterAFailure(true);
+    // What the check changes is kept until it has settled: a preen that finds only what a crash
+    // leaves lets it go, a repair keeps it (see below).
+    const bool carried = store.keepingBands();
+    if (!carried) {
+        store.keepBandsAsTheyAre(keepFolder);
+    }
     struct Unfence {
         BandStore& store;
         ~Unfence() { store.refuseWritesAfterAFailure(false); }
@@ -687,7 +858,12 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store) {
     if (const std::optional<Failure> failure = storageFailure(store)) {
         throw ToolError(*failure);
     }
+    if (preen.status < 4 && !carried) {
+        store.stopKeepingBands();
+    }
     if (preen.status >= 4) {
+        // What the repair overwrites stays, so that it can be taken back: it may have taken a
+        // damage it could not understand for one it could, and given up on the files it held.
         ChildResult repair = runChild({"e2fsck", "-f", "-y", diskPath});
         runtime::log("e2fsck -f -y (status " + std::to_string(repair.status) + ")", repair.out);
         if (const std::optional<Failure> failure = storageFailure(store)) {
@@ -699,7 +875,7 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store) {
         }
         note = "The volume's file system was damaged and has been repaired.";
     }
-    dump = runChild({"dumpe2fs", "-h", diskPath});
+    ChildResult dump = runChild({"dumpe2fs", "-h", diskPath});
     if (dump.status == 0) {
         if (superblockField(dump.out, "Errors behavior") != "Remount read-only") {
             runChild({"tune2fs", "-e", "remount-ro", diskPath});

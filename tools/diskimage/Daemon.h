@@ -30,9 +30,23 @@ StartedVolume startDaemon(const Bundle& bundle, MasterKey key, const std::string
 // A repair runs only on storage that reads and writes normally: a missing band, a full host disk
 // or a failed read or write stops the attach before anything is repaired, with a ToolError in the
 // user's words. What the check tools said goes to the log. Volumes made before the file system had
-// a journal get one, and every volume turns read-only on errors. Returns the report of a repair,
-// or an empty text.
-std::string prepareFileSystem(const std::string& diskPath, BandStore& store);
+// a journal get one, and every volume turns read-only on errors. The bands a repair changes are
+// kept as they were before it in keepFolder, so that it can be taken back. Returns the report of
+// a repair, or an empty text.
+std::string prepareFileSystem(const std::string& diskPath, BandStore& store, const std::string& keepFolder);
+
+// Reads the superblock on the disk, before any check: band 0 must hold the file system the
+// vault's identity names (a band of another vault, put there by a sync conflict or a restore,
+// decrypts to noise under this key), and the file system must fit into the size in Info.plist.
+// Throws ToolError in the user's words. A vault that names no file system yet learns the one it has.
+void requireOwnFileSystem(BandStore& store);
+
+// What a repair kept: once the repaired volume has been shown, the next use of the vault lets it
+// go; until then every change keeps its band as it was before the repair too. A take-back that was
+// interrupted is finished first. Throws ToolError.
+void carryOnWithKeptBands(const Bundle& bundle, BandStore& store);
+// Puts the disk back as it was before the repair. Throws ToolError.
+void takeBackRepair(const Bundle& bundle, BandStore& store);
 
 // The user's words for a failure of the image's storage beneath a tool, or nullptr when it did
 // not fail.

@@ -11,10 +11,13 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <grp.h>
 #include <pwd.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
 #include <unistd.h>
 
@@ -141,6 +144,39 @@ std::string entities(const AttachedImage& image, const std::string& indent) {
 }
 
 } // namespace
+
+bool deviceMountedAt(const std::string& device, const std::string& mountPoint) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
+        return false;
+    }
+    const std::string wanted = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+    // The last mount on the folder is the one its path reaches.
+    std::string top;
+    std::ifstream in("/proc/self/mountinfo");
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, dev, root, at;
+        fields >> id >> parent >> dev >> root >> at;
+        std::string decoded; // mountinfo spells space, tab, newline and backslash in octal
+        for (std::size_t i = 0; i < at.size(); ++i) {
+            if (at[i] == '\\' && i + 3 < at.size()) {
+                decoded.push_back(static_cast<char>(std::strtol(at.substr(i + 1, 3).c_str(), nullptr, 8)));
+                i += 3;
+            } else {
+                decoded.push_back(at[i]);
+            }
+        }
+        if (decoded == mountPoint) {
+            top = dev;
+        }
+    }
+    return top == wanted;
+}
+
+bool AttachedImage::mountedInItsFolder() const {
+    return device.empty() ? isMountPoint(mountPoint) : deviceMountedAt(device, mountPoint);
+}
 
 bool AttachedImage::alive() const {
     return processAlive(daemonPid, daemonStart);
@@ -441,7 +477,7 @@ void forgetVolumesThatLeftTheirFolders() {
     for (const auto& a : attachedImages()) {
         // Volumes that udisks mounted are never in the tools' folders. A dead service's entry
         // stays for the clean-up of what it left.
-        if (a.deviceObject.empty() && !a.mountPoint.empty() && a.alive() && !isMountPoint(a.mountPoint)) {
+        if (a.deviceObject.empty() && !a.mountPoint.empty() && a.alive() && !a.mountedInItsFolder()) {
             forget(a.imagePath, a.daemonPid);
         }
     }

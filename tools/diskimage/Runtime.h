@@ -20,7 +20,13 @@ struct AttachedImage {
     bool hidden = false;
 
     bool alive() const;
+    // Whether this volume's own device is what its folder shows (the last mount there); any
+    // mount counts for a volume whose device is not known.
+    bool mountedInItsFolder() const;
 };
+
+// Whether the block device is the file system mounted last at mountPoint, in this mount namespace.
+bool deviceMountedAt(const std::string& device, const std::string& mountPoint);
 
 // Per-user state, kept in a folder only the user can enter: $XDG_RUNTIME_DIR/larkhold, or
 // /run/user/<uid>/larkhold, or /tmp/larkhold-<uid> when neither exists.

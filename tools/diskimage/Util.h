@@ -54,6 +54,8 @@ struct AuthenticationError : ToolError {
 
 // The sentence of a failure that always reads the same.
 const char* sentenceOf(Failure kind);
+// What the user reads whenever the size recorded in Info.plist is smaller than the file system inside.
+inline constexpr const char* kSizeMismatchMessage = "The size recorded in the vault is smaller than its contents.";
 
 std::string errnoText(int err);
 [[noreturn]] void throwErrno(const std::string& what, int err);
