@@ -4,14 +4,19 @@
 #include "Defaults.h"
 #include "PocketSelfTest.h"
 #include "SettingsKeys.h"
+#include "VaultList.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPromise>
 #include <QSettings>
 #include <cstdio>
 #include <exception>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 namespace larkhold::Startup {
 
@@ -126,6 +131,19 @@ void prepareApplication() {
     }
     own.sync();
     SettingsKeys::registerDefaults(own);
+}
+
+bool claimDataFolder(const QString& folder) {
+    VaultList(folder).prepareFolder();
+    const QByteArray path = QFile::encodeName(folder);
+    // Held, and never closed, for the life of the process; the kernel lets it go however it ends.
+    const int fd = ::open((path + "/running.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return true; // a folder that cannot hold the lock cannot hold the list either; the store says so
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    ::close(fd);
+    return false;
 }
 
 } // namespace larkhold::Startup

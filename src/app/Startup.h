@@ -48,6 +48,11 @@ int runPocketSelfTest();
 // also when the predecessor left nothing behind.
 void takeOverPredecessorPreferences(Defaults& own, QSettings& predecessor);
 
+// Claims the user's data folder (the vault list's) for this process until it ends: a lock on a
+// file there, whatever session, runtime folder or bus the process has. The folder is prepared as
+// the vault list's loading does. False when another process holds it.
+bool claimDataFolder(const QString& folder);
+
 // The application's start before its windows: the take-over on the application's own and the
 // predecessor's settings, then the registration of the default settings.
 void prepareApplication();

@@ -11,14 +11,14 @@
 #include "StandardSelfTest.h"
 #include "Startup.h"
 #include "Theme.h"
+#include "VaultList.h"
 #include "WindowPresenting.h"
 #include "X11GlobalHotKey.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
-#include <QLockFile>
-#include <QStandardPaths>
+#include <QMessageBox>
 #include <QUrl>
 #include <cstdio>
 #include <ctime>
@@ -101,12 +101,17 @@ int main(int argc, char** argv) {
     case DBusSingleInstance::Claim::noBus:
         break;
     }
-    // Also across sessions of the same user (and without a session bus): never two writers of one vault list.
-    QLockFile running(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
-                      QStringLiteral("/larkhold.lock"));
-    running.setStaleLockTime(0);
-    if (!running.tryLock(0)) {
-        printError("Larkhold is already running in another session of this user.\n");
+    // Also across sessions of the same user, whatever their runtime folder or bus: never two writers of one
+    // vault list, nor two lists of what is attached.
+    if (!Startup::claimDataFolder(VaultList::defaultFolder())) {
+        printError("Larkhold is already running for this user, in another session. Use it there, or quit it "
+                   "there first.\n");
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Larkhold is already running"),
+                        QStringLiteral("Larkhold is already running for this user, in another session."),
+                        QMessageBox::Ok);
+        box.setInformativeText(QStringLiteral("Use it there, or quit it there first. Only one Larkhold at a time "
+                                              "may keep your vault list."));
+        box.exec();
         return 1;
     }
 

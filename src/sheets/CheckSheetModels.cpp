@@ -31,6 +31,10 @@ QString VerifyModel::caption() const {
     if (vault_.kind == VaultKind::pocket)
         return QStringLiteral("The vault is decrypted in memory, every item is checked, and nothing is shown or "
                               "changed. Useful before making a backup copy.");
+    if (!DiskImage::hidesVolumes())
+        return QStringLiteral("The vault is opened (it shows in the file manager until the check ends), its "
+                              "filesystem is checked, and it is locked again. Nothing inside is changed. Useful "
+                              "before making a backup copy.");
     return QStringLiteral("The vault is opened invisibly, its filesystem is checked, and it is locked again. Nothing "
                           "inside is changed. Useful before making a backup copy.");
 }

@@ -26,6 +26,11 @@ std::optional<QString> UnlockModel::hintLine() const {
     return QStringLiteral("Hint: ") + *vault_.passwordHint;
 }
 
+std::optional<QString> UnlockModel::savedPasswordLine() const {
+    const QString note = store().savedPasswordNotUsed(vault_.id);
+    return note.isEmpty() ? std::nullopt : std::optional<QString>(note);
+}
+
 QString UnlockModel::primaryLabel() const {
     return working() ? QStringLiteral("Unlocking…") : QStringLiteral("Unlock");
 }

@@ -23,6 +23,8 @@ public:
     QString subtitle() const;
     // "Hint: <hint>" for a stored hint that is not empty.
     std::optional<QString> hintLine() const;
+    // Why the password is asked for although one is saved (system authentication did not pass).
+    std::optional<QString> savedPasswordLine() const;
     QString primaryLabel() const;
     bool canUnlock() const;
     // What went wrong in the last attempt, as the store worded it; for a host without the main

@@ -212,6 +212,13 @@ UnlockSheet::UnlockSheet(SheetServices services, const Vault& vault, Host host, 
     setHeader(QStringLiteral("key.fill"), m.title(), m.subtitle());
 
     QVBoxLayout* group = addGroup();
+    if (const std::optional<QString> why = m.savedPasswordLine()) {
+        QLabel* line = caption(*why);
+        line->setObjectName(QStringLiteral("savedPasswordNotUsed"));
+        line->setWordWrap(true);
+        line->setContentsMargins(0, 0, 0, 2);
+        group->addWidget(line);
+    }
     addPasswordField(group, m, SheetTexts::password);
     if (const std::optional<QString> hint = m.hintLine()) {
         QLabel* line = caption(*hint);

@@ -16,6 +16,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <limits>
 #include <qcoro/qcorofuture.h>
+#include <unistd.h>
 
 namespace larkhold {
 
@@ -76,10 +77,6 @@ QString decodeUtf8(const QByteArray& bytes) {
     return decoder.hasError() ? QString() : text;
 }
 
-bool mentionsAuthentication(const QString& text) {
-    return text.contains(QLatin1String("authentication"), Qt::CaseInsensitive);
-}
-
 QString sizeArgument(qint64 megabytes) {
     return QString::number(megabytes) + QLatin1Char('m');
 }
@@ -96,7 +93,8 @@ QString vaultNameAt(const QString& path) {
     return QFileInfo(QDir::cleanPath(path)).completeBaseName();
 }
 
-// A volume is mounted under its vault's name.
+// What a volume's folder says of its vault's name, for callers that do not know the vault: the
+// folder may carry only the first 16 bytes of it (a file system label).
 QString vaultNameMountedAt(const QString& mountPoint) {
     return QFileInfo(QDir::cleanPath(mountPoint)).fileName();
 }
@@ -124,28 +122,98 @@ QString couldNot(Step step, const QString& name) {
     return {};
 }
 
-// The user reads this system's sentence: which vault, what happened, what to do; never the tool's
-// own words, paths and all.
-QString userSentence(Step step, const QString& name, const QString& toolText) {
+// The kinds of failure the tools report as their exit status (tools/diskimage/README.md,
+// "Failures"). Any other status is a failure of no kind this system knows.
+enum class ToolFailure : int {
+    busy = 16,
+    wrongPassword = 80,
+    hostDiskFull = 81,
+    missingPart = 82,
+    storageFailed = 83,
+    unsafeMountRoot = 84,
+    damagedFileSystem = 85,
+    needsRepair = 86,
+    notAuthorized = 87,
+    authorizationCancelled = 88,
+    fuseRefusesSystem = 89,
+    loopDeviceUnseen = 90,
+    limitBelowUse = 91,
+    invalidName = 92,
+    notFound = 93,
+    notPermitted = 94,
+    readOnlyDisk = 95,
+};
+
+// The tool's own sentence, from the last line of the form "<tool>: <verb> failed - <sentence>";
+// empty when there is none or it is not fit for the user: more than one line, not UTF-8, or
+// naming a path.
+QString toolSentence(const QByteArray& standardError) {
+    const QStringList lines = decodeUtf8(standardError).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QLatin1String marker(" failed - ");
+    for (qsizetype i = lines.size() - 1; i >= 0; --i) {
+        const QString& line = lines[i];
+        const qsizetype at = line.indexOf(marker);
+        if (at < 0 || !(line.startsWith(QLatin1String("hdiutil: ")) || line.startsWith(QLatin1String("diskutil: "))))
+            continue;
+        const QString sentence = line.mid(at + marker.size()).trimmed();
+        if (sentence.isEmpty() || sentence.contains(QLatin1Char('/')) || sentence.contains(QLatin1Char('\r')))
+            return {};
+        return sentence;
+    }
+    return {};
+}
+
+// The one place where a tool's failure becomes what the user reads: which vault, what happened,
+// what to do, in this system's words. Only a failure of no known kind shows the tool's sentence,
+// and only when it names no path.
+QString userSentence(Step step, const QString& name, int status, const QString& sentence) {
     const QString vault = quoted(name);
-    const auto says = [&](const char* words) { return toolText.contains(QLatin1String(words), Qt::CaseInsensitive); };
-    if (says("busy") || says("in use"))
+    const QString failed = couldNot(step, name);
+    switch (static_cast<ToolFailure>(status)) {
+    case ToolFailure::busy:
         return step == Step::lock
                    ? QStringLiteral("%1 is in use — close the files open in it, then lock again.").arg(vault)
                    : QStringLiteral("%1 is in use — close the files open in it, then try again.").arg(vault);
-    if (says("no space") || says("disk full") || says("quota"))
-        return couldNot(step, name) + QStringLiteral(" The disk is full — make room on it, then try again.");
-    if (says("read-only"))
-        return couldNot(step, name) + QStringLiteral(" Its disk can only be read.");
-    if (says("permission denied") || says("not permitted"))
-        return couldNot(step, name) + QStringLiteral(" Larkhold may not change its file.");
-    if (says("invalid volume name") || says("invalid name"))
+    case ToolFailure::wrongPassword:
+        return QStringLiteral("Wrong password for %1.").arg(vault);
+    case ToolFailure::hostDiskFull:
+        return failed + QStringLiteral(" The disk is full — make room on it, then try again.");
+    case ToolFailure::missingPart:
+        return failed + QStringLiteral(" A part of its file is missing or cannot be read.");
+    case ToolFailure::storageFailed:
+        return failed + QStringLiteral(" Its file could not be written to its disk.");
+    case ToolFailure::unsafeMountRoot:
+        return failed + QStringLiteral(" The folder where unlocked vaults appear is not safe to use: it must belong "
+                                       "to you, and nobody else may be able to change it.");
+    case ToolFailure::damagedFileSystem:
+        return failed + QStringLiteral(" Its file system is damaged and could not be repaired.");
+    case ToolFailure::needsRepair:
+        return failed + QStringLiteral(" Its file system has errors — unlock it once to have them repaired, then "
+                                       "try again.");
+    case ToolFailure::notAuthorized:
+        return failed + QStringLiteral(" This computer does not allow you to use its disk. An administrator can "
+                                       "allow it in the polkit rules for udisks2.");
+    case ToolFailure::authorizationCancelled:
+        return failed + QStringLiteral(" The request for permission was cancelled.");
+    case ToolFailure::fuseRefusesSystem:
+        return failed + QStringLiteral(" The system’s disk service may not read it: an administrator must add the "
+                                       "line “user_allow_other” to /etc/fuse.conf.");
+    case ToolFailure::loopDeviceUnseen:
+        return failed + QStringLiteral(" This computer does not look into the vault’s disk (udev is not running, or "
+                                       "its rules skip loop devices); an administrator must change that.");
+    case ToolFailure::limitBelowUse:
+        return DiskImageError::limitBelowUse().message();
+    case ToolFailure::invalidName:
         return QStringLiteral("%1 can’t be used as a vault name.").arg(vault);
-    if (says("no such") || says("not found") || says("does not exist"))
-        return couldNot(step, name) + QStringLiteral(" Its file is not where it was.");
-    if (says("not attached") || says("not mounted"))
-        return couldNot(step, name) + QStringLiteral(" It is not open.");
-    return couldNot(step, name);
+    case ToolFailure::notPermitted:
+        return failed + QStringLiteral(" Larkhold may not change its file.");
+    case ToolFailure::readOnlyDisk:
+        return failed + QStringLiteral(" Its disk can only be read.");
+    case ToolFailure::notFound:
+        return failed + (step == Step::lock || step == Step::rename ? QStringLiteral(" It is not open.")
+                                                                    : QStringLiteral(" Its file is not where it was."));
+    }
+    return sentence.isEmpty() ? failed : failed + QLatin1Char(' ') + sentence;
 }
 
 // The tool ran and failed: a wrong password where the operation can recognise one, otherwise this
@@ -153,10 +221,9 @@ QString userSentence(Step step, const QString& name, const QString& toolText) {
 void throwIfFailed(const ProcessResult& result, Step step, const QString& name, bool recognisesBadPassword) {
     if (result.status == 0)
         return;
-    const QString text = decodeUtf8(result.standardError);
-    if (recognisesBadPassword && mentionsAuthentication(text))
+    if (recognisesBadPassword && result.status == static_cast<int>(ToolFailure::wrongPassword))
         throw DiskImageError::badPassword();
-    throw DiskImageError::commandFailed(userSentence(step, name, text));
+    throw DiskImageError::commandFailed(userSentence(step, name, result.status, toolSentence(result.standardError)));
 }
 
 // Every text "mount-point" of an array of entity dictionaries, in order; nullopt when the value
@@ -228,6 +295,12 @@ QCoro::Task<ProcessResult> DiskImage::run(QString program, QStringList arguments
     return awaitOutcome(QtConcurrent::run(&toolThreads(), std::move(worker)));
 }
 
+bool DiskImage::hidesVolumes() {
+    // The tools' own choice of how to mount (tools/diskimage/README.md).
+    const QString backend = qEnvironmentVariable("LARKHOLD_VOLUME_BACKEND");
+    return backend.isEmpty() ? ::geteuid() == 0 : backend == QLatin1String("kernel");
+}
+
 int DiskImage::runningTools() {
     return toolThreads().activeThreadCount();
 }
@@ -282,20 +355,23 @@ QCoro::Task<DiskImage::Attachment> DiskImage::attachReporting(QString path, QStr
     co_return Attachment{*mountPoint, repairNoteFromAttachError(result.standardError)};
 }
 
-QCoro::Task<> DiskImage::detach(QString mountPoint, bool force) const {
+QCoro::Task<> DiskImage::detach(QString mountPoint, bool force, QString vaultName) const {
     QStringList arguments{QStringLiteral("detach"), mountPoint};
     if (force)
         arguments.append(QStringLiteral("-force"));
     auto running = run(tools_.hdiutil, arguments);
     const ProcessResult result = co_await running;
-    throwIfFailed(result, Step::lock, vaultNameMountedAt(mountPoint), false);
+    throwIfFailed(result, Step::lock, vaultName.isEmpty() ? vaultNameMountedAt(mountPoint) : vaultName, false);
 }
 
-QCoro::Task<> DiskImage::renameVolume(QString mountPoint, QString newName) const {
+QCoro::Task<> DiskImage::renameVolume(QString mountPoint, QString newName, QString vaultName) const {
     const QStringList arguments{QStringLiteral("rename"), mountPoint, newName};
     auto running = run(tools_.diskutil, arguments);
     const ProcessResult result = co_await running;
-    throwIfFailed(result, Step::rename, vaultNameMountedAt(mountPoint), false);
+    // A name the tools refuse is named itself; any other failure names the vault.
+    if (result.status == static_cast<int>(ToolFailure::invalidName))
+        throwIfFailed(result, Step::rename, newName, false);
+    throwIfFailed(result, Step::rename, vaultName.isEmpty() ? vaultNameMountedAt(mountPoint) : vaultName, false);
 }
 
 QCoro::Task<> DiskImage::changePassword(QString path, QString oldPassword, QString newPassword) const {
@@ -317,11 +393,6 @@ QCoro::Task<> DiskImage::resize(QString path, qint64 newSizeMB, QString password
                                 sizeArgument(newSizeMB), path};
     auto running = run(tools_.hdiutil, arguments, passwordData(password));
     const ProcessResult result = co_await running;
-    if (result.status != 0) {
-        const QString text = decodeUtf8(result.standardError);
-        if (!mentionsAuthentication(text) && text.contains(QLatin1String("invalid argument"), Qt::CaseInsensitive))
-            throw DiskImageError::limitBelowUse();
-    }
     throwIfFailed(result, Step::resize, vaultNameAt(path), true);
 }
 
@@ -349,7 +420,7 @@ QCoro::Task<QString> DiskImage::verify(QString path, QString password) const {
     auto listing = mountPoint(path);
     const std::optional<QString> current = co_await listing;
     try {
-        auto detaching = detach(current.value_or(attachedAt), false);
+        auto detaching = detach(current.value_or(attachedAt), false, vaultNameAt(path));
         co_await detaching;
     } catch (const std::exception&) {
         // The verdict matters more than an image left attached; a later lock or refresh sees it.

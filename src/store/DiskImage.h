@@ -86,8 +86,9 @@ public:
     QCoro::Task<Attachment> attachReporting(QString path, QString password, bool nobrowse) const;
     // The mount point alone, for callers that have nobody to tell about a repair.
     QCoro::Task<QString> attach(QString path, QString password, bool nobrowse) const;
-    QCoro::Task<> detach(QString mountPoint, bool force) const;
-    QCoro::Task<> renameVolume(QString mountPoint, QString newName) const;
+    // `vaultName` is the name the user's messages give the vault; empty: the volume's folder name.
+    QCoro::Task<> detach(QString mountPoint, bool force, QString vaultName = {}) const;
+    QCoro::Task<> renameVolume(QString mountPoint, QString newName, QString vaultName = {}) const;
     QCoro::Task<> changePassword(QString path, QString oldPassword, QString newPassword) const;
     QCoro::Task<> resize(QString path, qint64 newSizeMB, QString password) const;
     QCoro::Task<> compact(QString path, QString password) const;
@@ -108,6 +109,10 @@ public:
     QCoro::Task<> excludeFromSpotlight(QString mountPoint) const;
     // Shows a folder in the file manager; false when the opener failed or could not be started.
     QCoro::Task<bool> openFolder(QString path) const;
+
+    // Whether a volume attached with `nobrowse` stays out of the file manager's sight: only where the
+    // tools mount with the kernel (as root). Through udisks every volume shows under /media.
+    static bool hidesVolumes();
 
     // How many tools are running now, in this process. Lets a caller wait for runs that nobody
     // awaits (the refresh that adding a vault starts) before it tears their store down.

@@ -54,9 +54,13 @@ void VaultList::adoptPredecessorFolder() const {
     }
 }
 
-VaultListLoad VaultList::load() {
+void VaultList::prepareFolder() const {
     adoptPredecessorFolder();
     createOwnerOnlyFolder(folder_);
+}
+
+VaultListLoad VaultList::load() {
+    prepareFolder();
 
     const QString path = filePath();
     if (!existsOrDangles(path))

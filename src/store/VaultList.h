@@ -37,6 +37,8 @@ public:
     // the file. A file that cannot be read as a whole is never overwritten later: it is moved
     // aside as "vaults.json.unreadable-<UTC time>" and the list starts empty.
     VaultListLoad load();
+    // The first half of load(): the predecessor's folder adopted, or the folder created, owner only.
+    void prepareFolder() const;
 
     // Writes the whole list atomically. Returns a message for the user when it could not be
     // written; the previous file then stays as it was.

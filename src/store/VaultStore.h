@@ -177,6 +177,11 @@ public:
     void clearErrorMessage() { setErrorMessage(QString()); }
     const std::optional<Vault>& passwordPromptVault() const { return passwordPromptVault_; }
     void setPasswordPromptVault(std::optional<Vault> vault);
+    // Why the last request to unlock this vault asks for its password although one is saved (the
+    // owner check did not pass); empty when it did not.
+    QString savedPasswordNotUsed(const QUuid& id) const {
+        return savedPasswordNotUsed_.first == id ? savedPasswordNotUsed_.second : QString();
+    }
     const QList<ActivityEvent>& activity() const { return activity_; }
     bool newVaultRequested() const { return newVaultRequested_; }
     void setNewVaultRequested(bool requested);
@@ -383,6 +388,9 @@ private:
     // failed unlock), after the listed ones.
     QCoro::Task<> lockUnlisted(QSet<QUuid> done, bool quiet, QString reason);
     // Records a failed lock in the activity log and, for a quiet one, announces it.
+    // Whether the vault's image is still attached, by its image or the mount point it had; nullopt
+    // when the listing cannot be read.
+    QCoro::Task<std::optional<bool>> stillAttached(Vault vault, QString mountPoint);
     void reportFailedLock(const Vault& vault, const QString& reason, bool quiet);
     // Locks an open vault that is about to leave the list or the disk; a failure when it stays open
     // (the failed lock has said why).
@@ -415,6 +423,7 @@ private:
     QHash<QUuid, int> busyCounts_;
     QString errorMessage_;
     std::optional<Vault> passwordPromptVault_;
+    std::pair<QUuid, QString> savedPasswordNotUsed_;
     QList<ActivityEvent> activity_;
     bool newVaultRequested_ = false;
     bool didAutoOpen_ = false;

@@ -15,6 +15,7 @@
 
 #include <QCoroFuture>
 #include <QCoroSignal>
+#include <QDir>
 #include <QFileInfo>
 
 namespace larkhold {
@@ -49,6 +50,10 @@ QString unlistedUnlockMessage(const Vault& vault) {
 
 QString busyUnlockMessage(const Vault& vault) {
     return QStringLiteral("Wait until “%1” is no longer busy, then unlock it.").arg(vault.name);
+}
+
+QString ownerCheckFailedNote() {
+    return QStringLiteral("System authentication did not confirm it’s you, so the saved password was not used.");
 }
 
 QString repairedOnUnlockMessage(const Vault& vault, const QString& note) {
@@ -127,6 +132,7 @@ bool VaultStore::unlocksUnderWayFrom(quint64 lockAllCount) const {
 
 QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
     const quint64 since = lockAllCount_;
+    savedPasswordNotUsed_ = {};
     if (isUnlocked(vault.id) || isBusy(vault.id))
         co_return;
     auto looking = presentIfMissing(vault);
@@ -152,8 +158,15 @@ QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
         const QString reason = QStringLiteral("unlock the vault “%1”").arg(vault.name);
         auto asking = ownerCheck().authenticate(reason);
         const bool passed = co_await asking;
-        if (!passed)
+        if (!passed) {
+            // Refused, cancelled, or no way to ask at all: the password opens the vault instead, and
+            // the prompt says why the saved one was not used.
+            if (!isUnlocked(vault.id) && !isBusy(vault.id) && !lockAllBeganSince(since) && findVault(vault.id)) {
+                savedPasswordNotUsed_ = {vault.id, ownerCheckFailedNote()};
+                setPasswordPromptVault(vault);
+            }
             co_return;
+        }
         method = UnlockMethod::touchID;
         // The check may have taken minutes; the vault may have been opened another way meanwhile,
         // or everything locked while the prompt was up.
@@ -423,10 +436,20 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
         co_return StoreOutcome::success();
     const QString mountPoint = *found;
 
-    auto detaching = failureOf(diskImage().detach(mountPoint, false));
-    const std::optional<QString> failure = co_await detaching;
+    auto detaching = failureOf(diskImage().detach(mountPoint, false, vault.name));
+    std::optional<QString> failure = co_await detaching;
     if (!self)
         co_return failure ? StoreOutcome::failure(*failure) : StoreOutcome::success();
+    if (failure) {
+        // A tool can fail after the volume went (the system's disk service ending half-way, say):
+        // what the user sees is what is true now, not what the tool said.
+        auto looking = stillAttached(vault, mountPoint);
+        const std::optional<bool> attached = co_await looking;
+        if (!self)
+            co_return StoreOutcome::failure(*failure);
+        if (attached == false)
+            failure.reset();
+    }
     if (failure) {
         // The vault stays open and auto-lock tries again next time. A quiet lock puts up no alert,
         // but the failure is never silent: the activity log and a notice say what to do.
@@ -451,6 +474,19 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
             setSizeOnDisk(vault.id, *bytes);
     }
     co_return StoreOutcome::success();
+}
+
+QCoro::Task<std::optional<bool>> VaultStore::stillAttached(Vault vault, QString mountPoint) {
+    auto listing = diskImage().attachedImages();
+    const std::optional<AttachedImages> images = co_await listing;
+    if (!images)
+        co_return std::nullopt;
+    const QString image = QDir::cleanPath(vault.bundlePath);
+    for (auto it = images->cbegin(); it != images->cend(); ++it) {
+        if (it.value() == mountPoint || (!vault.bundlePath.isEmpty() && QDir::cleanPath(it.key()) == image))
+            co_return true;
+    }
+    co_return false;
 }
 
 void VaultStore::reportFailedLock(const Vault& vault, const QString& reason, bool quiet) {

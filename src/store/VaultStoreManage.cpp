@@ -645,12 +645,12 @@ QCoro::Task<StoreOutcome> VaultStore::rename(Vault vault, QString newName, QStri
             co_return StoreOutcome::failure(*failure);
         }
 
-        auto renaming = failureOf(diskImage().renameVolume(attachedAt, newName));
+        auto renaming = failureOf(diskImage().renameVolume(attachedAt, newName, vault.name));
         failure = co_await renaming;
         if (failure) {
             bool detached = true;
             try {
-                auto detaching = diskImage().detach(attachedAt, false);
+                auto detaching = diskImage().detach(attachedAt, false, vault.name);
                 co_await detaching;
             } catch (const std::exception&) {
                 // The rename's message is the one that matters; the image stays attached.
@@ -667,7 +667,7 @@ QCoro::Task<StoreOutcome> VaultStore::rename(Vault vault, QString newName, QStri
         // Renaming the volume may have moved its mount point.
         auto looking = diskImage().mountPoint(vault.bundlePath);
         const std::optional<QString> renamedAt = co_await looking;
-        auto detaching = failureOf(diskImage().detach(renamedAt.value_or(attachedAt), false));
+        auto detaching = failureOf(diskImage().detach(renamedAt.value_or(attachedAt), false, vault.name));
         failure = co_await detaching;
         if (failure) {
             setErrorMessage(*failure);

@@ -1,6 +1,9 @@
 """The application shell on a real desktop: window and tray, lock triggers, quit, single instance."""
 
+import os
 import signal
+import subprocess
+import tempfile
 import unittest
 
 from harness import DesktopTestCase, wait_until
@@ -189,6 +192,28 @@ class SingleInstance(DesktopTestCase):
         again = d.run_larkhold()
         self.assertEqual(again.returncode, 0, again.stderr.decode(errors="replace"))
         d.wait_for_window("Larkhold")
+        self.assertEqual(len(d.find_windows("Larkhold")), 1)
+
+    def test_a_second_start_in_another_session_says_so_and_exits(self):
+        d = self.desktop
+        d.start_larkhold()
+        # Another session of the same user: a runtime folder of its own and no session bus to meet the first on.
+        env = dict(d.env)
+        env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        env["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="other-session-", dir=d.home)
+        os.chmod(env["XDG_RUNTIME_DIR"], 0o700)
+        second = subprocess.Popen([d.larkhold_binary], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  start_new_session=True)
+        try:
+            d.close_window(d.wait_for_window("Larkhold is already running"))
+            _, err = second.communicate(timeout=60)
+        finally:
+            if second.poll() is None:
+                second.kill()
+                second.wait()
+        self.assertEqual(second.returncode, 1)
+        self.assertIn("already running for this user, in another session", err.decode(errors="replace"))
+        self.assertIsNone(d.larkhold.poll(), "the first instance must keep running")
         self.assertEqual(len(d.find_windows("Larkhold")), 1)
 
 

@@ -225,7 +225,9 @@ TEST_F(CreateForm, ATakenNameRunsNoTool) {
 }
 
 TEST_F(CreateForm, AFailingToolKeepsTheSheetWithItsFields) {
-    setToolFile(QStringLiteral("create.err"), "hdiutil: create failed - No space left on device");
+    setToolFile(QStringLiteral("create.err"),
+                "hdiutil: create failed - There is not enough space on the disk that holds this vault.");
+    setToolFile(QStringLiteral("create.status"), "81");
     auto model = filled(VaultKind::standard);
     EXPECT_FALSE(createAndWait(*model));
     EXPECT_EQ(store->errorMessage(),

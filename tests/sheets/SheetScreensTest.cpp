@@ -85,6 +85,14 @@ TEST_F(SheetScreens, Unlock) {
     Vault hinted = standard;
     hinted.passwordHint = QStringLiteral("the street you grew up on, then the year");
     render(open<UnlockSheet>(sheets().unlock(&window, hinted)), QStringLiteral("unlock-standard-hint"));
+    Vault guarded = standard;
+    guarded.requireTouchID = true;
+    store->modifyVault(guarded.id, [](Vault& v) { v.requireTouchID = true; });
+    secrets.savePassword(QStringLiteral("saved"), guarded.id);
+    owner.queueAnswers({false});
+    QCoro::waitFor(store->requestUnlock(guarded));
+    render(open<UnlockSheet>(sheets().unlock(&window, guarded)), QStringLiteral("unlock-saved-password-not-used"));
+    store->setPasswordPromptVault(std::nullopt);
     auto* pocketSheet = open<UnlockSheet>(sheets().unlock(&window, pocket));
     render(pocketSheet, QStringLiteral("unlock-pocket"));
     pocketSheet->form().setPassword(QStringLiteral("typed"));

@@ -38,6 +38,18 @@ TEST_F(UnlockSheet, ShowsTheVaultAndItsHint) {
     EXPECT_EQ(hinted.hintLine(), QStringLiteral("Hint:   first pet "));
 }
 
+TEST_F(UnlockSheet, SaysWhyTheSavedPasswordWasNotUsed) {
+    EXPECT_EQ(UnlockModel(services(), vault).savedPasswordLine(), std::nullopt);
+    store->modifyVault(vault.id, [](Vault& v) { v.requireTouchID = true; });
+    vault.requireTouchID = true;
+    secrets.savePassword(QStringLiteral("right-password"), vault.id);
+    owner.queueAnswers({false});
+    QCoro::waitFor(store->requestUnlock(vault));
+    ASSERT_TRUE(store->passwordPromptVault().has_value());
+    EXPECT_EQ(UnlockModel(services(), vault).savedPasswordLine(),
+              QStringLiteral("System authentication did not confirm it’s you, so the saved password was not used."));
+}
+
 TEST_F(UnlockSheet, WrongThenRightPassword) {
     UnlockModel model(services(), vault);
     QSignalSpy closing(&model, &SheetModel::closeRequested);

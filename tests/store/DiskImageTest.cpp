@@ -40,13 +40,11 @@ protected:
 
 } // namespace
 
-TEST_F(DiskImageTest, AuthenticationInAnyCaseIsAWrongPasswordWhereAPasswordIsChecked) {
-    fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 1);
-    fake.respond(QStringLiteral("hdiutil-chpass"), {}, "AUTHENTICATION failed\n", 1);
-    fake.respond(QStringLiteral("hdiutil-resize"), {}, "authentication error; invalid argument\n", 1);
-    fake.respond(QStringLiteral("hdiutil-compact"), {}, "Authentication error\n", 1);
-    fake.respond(QStringLiteral("hdiutil-imageinfo"), {}, "Authentication error\n", 1);
-
+TEST_F(DiskImageTest, TheWrongPasswordIsItsKindNotItsText) {
+    for (const char* tool :
+         {"hdiutil-attach", "hdiutil-chpass", "hdiutil-resize", "hdiutil-compact", "hdiutil-imageinfo"}) {
+        fake.respond(QString::fromLatin1(tool), {}, "hdiutil: x failed - Authentication error\n", 80);
+    }
     const auto expectBadPassword = [](auto task) {
         bool bad = false;
         EXPECT_EQ(failureOf(std::move(task), &bad), QStringLiteral("Wrong password."));
@@ -57,61 +55,79 @@ TEST_F(DiskImageTest, AuthenticationInAnyCaseIsAWrongPasswordWhereAPasswordIsChe
     expectBadPassword(engine.resize(image, 512, secret));
     expectBadPassword(engine.compact(image, secret));
     expectBadPassword(engine.verifyPassword(image, secret));
+
+    // The word alone, from a failure of another kind, is no wrong password.
+    fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 1);
+    bool bad = true;
+    EXPECT_EQ(failureOf(engine.attach(image, secret, false), &bad),
+              QStringLiteral("“Tax” could not be unlocked. Authentication error"));
+    EXPECT_FALSE(bad);
 }
 
-TEST_F(DiskImageTest, OtherFailuresNameTheVaultAndKeepTheToolsTextOut) {
-    const QByteArray text = "hdiutil: Authentication error\n";
-    fake.respond(QStringLiteral("hdiutil-create"), {}, text, 1);
-    fake.respond(QStringLiteral("hdiutil-detach"), {}, text, 16);
-    fake.respond(QStringLiteral("diskutil-rename"), {}, text, 1);
-    fake.respond(QStringLiteral("hdiutil-attach"), {}, "no such file\n", 1);
+// Each kind the tools report reads as this system's sentence naming the vault, whatever words the
+// tool used; the tool's own sentence shows only for a kind of no known meaning, and never when it
+// names a path or is not one line of UTF-8.
+TEST_F(DiskImageTest, EachKindOfFailureHasItsSentence) {
+    const auto attachFailing = [&](const QByteArray& err, int status) {
+        fake.respond(QStringLiteral("hdiutil-attach"), {}, err, status);
+        return failureOf(engine.attach(image, secret, false));
+    };
+    const QString unlock = QStringLiteral("“Tax” could not be unlocked.");
+    const QByteArray anyText = "hdiutil: attach failed - whatever the tool says\n";
+    EXPECT_EQ(attachFailing(anyText, 81), unlock + " The disk is full — make room on it, then try again.");
+    EXPECT_EQ(attachFailing(anyText, 82), unlock + " A part of its file is missing or cannot be read.");
+    EXPECT_EQ(attachFailing(anyText, 83), unlock + " Its file could not be written to its disk.");
+    EXPECT_TRUE(attachFailing(anyText, 84).startsWith(unlock + " The folder where unlocked vaults appear is not safe"));
+    EXPECT_EQ(attachFailing(anyText, 85), unlock + " Its file system is damaged and could not be repaired.");
+    EXPECT_TRUE(attachFailing(anyText, 87).startsWith(unlock + " This computer does not allow you to use its disk."));
+    EXPECT_EQ(attachFailing(anyText, 88), unlock + " The request for permission was cancelled.");
+    EXPECT_TRUE(attachFailing(anyText, 89).contains("“user_allow_other” to /etc/fuse.conf"));
+    EXPECT_TRUE(attachFailing(anyText, 90).startsWith(unlock + " This computer does not look into the vault’s disk"));
+    EXPECT_EQ(attachFailing(anyText, 93), unlock + " Its file is not where it was.");
+    EXPECT_EQ(attachFailing(anyText, 94), unlock + " Larkhold may not change its file.");
+    EXPECT_EQ(attachFailing(anyText, 95), unlock + " Its disk can only be read.");
+    EXPECT_EQ(attachFailing(anyText, 16), "“Tax” is in use — close the files open in it, then try again.");
 
-    EXPECT_EQ(failureOf(engine.create(image, QStringLiteral("Tax"), 256, secret)),
-              QStringLiteral("“Tax” could not be created."));
-    EXPECT_EQ(failureOf(engine.detach(QStringLiteral("/media/Tax"), false)),
-              QStringLiteral("“Tax” could not be locked."));
-    EXPECT_EQ(failureOf(engine.renameVolume(QStringLiteral("/media/Tax"), QStringLiteral("Taxes"))),
-              QStringLiteral("“Tax” could not be renamed."));
-    EXPECT_EQ(failureOf(engine.attach(image, secret, false)),
-              QStringLiteral("“Tax” could not be unlocked. Its file is not where it was."));
+    EXPECT_EQ(attachFailing("hdiutil: attach failed - The vault could not grow, so it keeps its size.\n", 1),
+              unlock + " The vault could not grow, so it keeps its size.");
+    EXPECT_EQ(attachFailing("hdiutil: attach failed - Something new\n", 77), unlock + " Something new");
+    EXPECT_EQ(attachFailing("hdiutil: attach failed - /vaults/Tax.sparsebundle: Input/output error\n", 1), unlock);
+    EXPECT_EQ(attachFailing("e2fsck 1.47\nPass 1: Checking inodes\n", 1), unlock);
+    EXPECT_EQ(attachFailing("hdiutil: attach failed - bad \xff\xfe bytes\n", 1), unlock);
+    EXPECT_EQ(attachFailing("hdiutil: attach failed - costs 5 \xe2\x82", 1), unlock);
 
-    // What the user can act on is said in this system's words, naming the vault.
-    fake.respond(QStringLiteral("hdiutil-detach"), {},
-                 "hdiutil: detach failed - couldn't unmount \"/run/mnt/Private\" - Resource busy\n", 16);
-    EXPECT_EQ(failureOf(engine.detach(QStringLiteral("/run/mnt/Private"), false)),
-              QStringLiteral("“Private”") +
-                  QStringLiteral(" is in use — close the files open in it, then lock again."));
-    fake.respond(QStringLiteral("hdiutil-create"), {}, "hdiutil: create failed - invalid volume name \".Secrets\"\n",
-                 1);
+    fake.respond(QStringLiteral("hdiutil-detach"), {}, "hdiutil: detach failed - Resource busy\n", 16);
+    EXPECT_EQ(failureOf(engine.detach(QStringLiteral("/media/u/Quarterly Accoun"), false, "Quarterly Accounts")),
+              QStringLiteral("“Quarterly Accounts” is in use — close the files open in it, then lock again."));
+    fake.respond(QStringLiteral("diskutil-rename"), {}, "diskutil: rename failed - busy\n", 87);
+    EXPECT_TRUE(
+        failureOf(engine.renameVolume(QStringLiteral("/media/u/Quarterly Accoun"), "Taxes", "Quarterly Accounts"))
+            .startsWith("“Quarterly Accounts” could not be renamed. This computer does not allow you"));
+    fake.respond(QStringLiteral("diskutil-rename"), {}, "diskutil: rename failed - invalid volume name\n", 92);
+    EXPECT_EQ(failureOf(engine.renameVolume(QStringLiteral("/media/Tax"), ".Taxes", "Tax")),
+              QStringLiteral("“.Taxes” can’t be used as a vault name."));
+    fake.respond(QStringLiteral("hdiutil-create"), {}, "hdiutil: create failed - invalid volume name\n", 92);
     EXPECT_EQ(failureOf(engine.create(image, QStringLiteral(".Secrets"), 256, secret)),
               QStringLiteral("“.Secrets” can’t be used as a vault name."));
-    fake.respond(QStringLiteral("hdiutil-resize"), {}, "hdiutil: resize failed - No space left on device\n", 1);
+    fake.respond(QStringLiteral("hdiutil-resize"), {}, "hdiutil: resize failed - anything\n", 81);
     EXPECT_EQ(
         failureOf(engine.resize(image, 512, secret)),
         QStringLiteral("The size limit of “Tax” could not be changed. The disk is full — make room on it, then try "
                        "again."));
-
-    // Error output that is not UTF-8 gives the plain sentence.
-    fake.respond(QStringLiteral("hdiutil-compact"), {}, "bad \xff\xfe bytes authentication\n", 1);
-    EXPECT_EQ(failureOf(engine.compact(image, secret)), QStringLiteral("Free space in “Tax” could not be reclaimed."));
-    // So does output that breaks off inside a character.
-    fake.respond(QStringLiteral("hdiutil-compact"), {}, "costs 5 \xe2\x82", 1);
-    EXPECT_EQ(failureOf(engine.compact(image, secret)), QStringLiteral("Free space in “Tax” could not be reclaimed."));
 }
 
 TEST_F(DiskImageTest, ResizeExplainsALimitBelowTheUsedSpace) {
-    fake.respond(QStringLiteral("hdiutil-resize"), {}, "hdiutil: resize failed - Invalid Argument\n", 1);
+    fake.respond(QStringLiteral("hdiutil-resize"), {}, "hdiutil: resize failed - too small\n", 91);
     EXPECT_EQ(failureOf(engine.resize(image, 16, secret)),
               QStringLiteral("The new limit is smaller than the space the files inside currently use. Delete files "
                              "first (and reclaim free space), or choose a larger limit."));
     EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-resize")),
               (QStringList{"resize", "-stdinpass", "-size", "16m", image}));
-
-    fake.respond(QStringLiteral("hdiutil-resize"), {}, "disk full\n", 1);
-    EXPECT_EQ(
-        failureOf(engine.resize(image, 16, secret)),
-        QStringLiteral("The size limit of “Tax” could not be changed. The disk is full — make room on it, then try "
-                       "again."));
+    // A shrink that failed for another reason is not told as this one.
+    fake.respond(QStringLiteral("hdiutil-resize"), {}, "hdiutil: resize failed - The file system could not shrink.\n",
+                 1);
+    EXPECT_EQ(failureOf(engine.resize(image, 16, secret)),
+              QStringLiteral("The size limit of “Tax” could not be changed. The file system could not shrink."));
 }
 
 TEST_F(DiskImageTest, ArgumentsAndInputOfEachCommand) {
@@ -352,7 +368,7 @@ TEST_F(DiskImageTest, VerifyReportsTheLastLinesOfProblems) {
 }
 
 TEST_F(DiskImageTest, VerifyWithAWrongPasswordRunsNoCheck) {
-    fake.respond(QStringLiteral("hdiutil-attach"), {}, "Authentication error\n", 1);
+    fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 80);
     bool bad = false;
     failureOf(engine.verify(image, secret), &bad);
     EXPECT_TRUE(bad);

@@ -294,7 +294,7 @@ TEST_F(VaultManage, ResizeAndCompactRecordTheirResultsAndClearTheBusyMark) {
     EXPECT_EQ(store->vault(tax.id)->maxSizeMB, 2048);
     EXPECT_FALSE(store->sizesOnDisk().contains(tax.id));
 
-    fake.respond(QStringLiteral("hdiutil-resize"), {}, "hdiutil: resize: Invalid argument\n", 1);
+    fake.respond(QStringLiteral("hdiutil-resize"), {}, "hdiutil: resize failed - too small\n", 91);
     awaitTask(store->resize(tax, 16, QStringLiteral("pw")));
     EXPECT_TRUE(store->errorMessage().startsWith(QStringLiteral("The new limit is smaller")));
     EXPECT_EQ(store->vault(tax.id)->maxSizeMB, 2048);
@@ -306,7 +306,7 @@ TEST_F(VaultManage, ResizeAndCompactRecordTheirResultsAndClearTheBusyMark) {
     // An open vault is not refused: what the tool says about it becomes the message.
     openStandard(tax);
     store->clearErrorMessage();
-    fake.respond(QStringLiteral("hdiutil-compact"), {}, "hdiutil: compact failed - Resource busy\n", 1);
+    fake.respond(QStringLiteral("hdiutil-compact"), {}, "hdiutil: compact failed - Resource busy\n", 16);
     awaitTask(store->compact(tax, QStringLiteral("pw")));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("“Tax” is in use — close the files open in it, then try again."));
     EXPECT_TRUE(store->isUnlocked(tax));
@@ -347,8 +347,7 @@ TEST_F(VaultManage, RenameThatLeavesTheImageAttachedKeepsItInReachOfLockAll) {
     // The volume has its new name but will not let go: the file keeps its name, and the hidden
     // volume counts as an open vault rather than one the store knows nothing of.
     awaitTask(store->rename(tax, QStringLiteral("Taxes"), QStringLiteral("pw")));
-    EXPECT_EQ(store->errorMessage(),
-              QStringLiteral("“Taxes”") + QStringLiteral(" is in use — close the files open in it, then lock again."));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("“Tax” is in use — close the files open in it, then lock again."));
     EXPECT_TRUE(QFileInfo(tax.bundlePath).isDir());
     EXPECT_EQ(store->vault(tax.id)->name, QStringLiteral("Tax"));
     EXPECT_EQ(store->mountPoints().value(tax.id), QStringLiteral("/media/Taxes"));
@@ -412,13 +411,13 @@ TEST_F(VaultManage, RenameRefusalsAndFailuresLeaveTheVaultAsItWas) {
     failsWith(QStringLiteral("../Tax2"),
               QStringLiteral("A vault name can’t be empty, “.” or “..”, and can’t contain “/”."));
 
-    fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 1);
+    fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 80);
     failsWith(QStringLiteral("Taxes"), QStringLiteral("Wrong password."));
     EXPECT_FALSE(fake.wasRun(QStringLiteral("diskutil-rename")));
     EXPECT_EQ(secrets.saved(tax.id), QStringLiteral("saved"));
 
     fake.respond(QStringLiteral("hdiutil-attach"), FakeTools::attachOutput({QStringLiteral("/media/Tax")}));
-    fake.respond(QStringLiteral("diskutil-rename"), {}, "volume busy\n", 1);
+    fake.respond(QStringLiteral("diskutil-rename"), {}, "volume busy\n", 16);
     failsWith(QStringLiteral("Taxes"), QStringLiteral("“Tax” is in use — close the files open in it, then try again."));
     EXPECT_EQ(fake.arguments(QStringLiteral("hdiutil-detach")), (QStringList{"detach", "/media/Tax"}));
 
@@ -482,7 +481,7 @@ TEST_F(VaultManage, VerifyPasswordReportsAWrongPasswordAlikeForBothKinds) {
 
     awaitTask(store->verifyPassword(notes, QStringLiteral("main")));
     awaitTask(store->verifyPassword(notes, QStringLiteral("second")));
-    fake.respond(QStringLiteral("hdiutil-imageinfo"), {}, "Authentication error\n", 1);
+    fake.respond(QStringLiteral("hdiutil-imageinfo"), {}, "Authentication error\n", 80);
     for (const Vault& vault : {notes, tax}) {
         try {
             awaitTask(store->verifyPassword(vault, QStringLiteral("wrong")));
@@ -611,7 +610,7 @@ TEST_F(VaultManage, CreateStandardVaultRefusesATakenNameAndReportsTheToolsFailur
     EXPECT_FALSE(unsafe.ok);
     EXPECT_TRUE(fake.calls().isEmpty()) << "refused before any tool ran";
 
-    fake.respond(QStringLiteral("hdiutil-create"), {}, "hdiutil: create failed - No space left on device\n", 1);
+    fake.respond(QStringLiteral("hdiutil-create"), {}, "hdiutil: create failed - No space left on device\n", 81);
     const StoreOutcome failed = awaitTask(store->createStandardVault(QStringLiteral("Taxes"), vaultsFolder(), 2048,
                                                                      QStringLiteral("pw"), true, false, std::nullopt));
     EXPECT_FALSE(failed.ok);
@@ -645,7 +644,7 @@ TEST_F(VaultManage, CreatedVaultThatCannotBeKeptOutOfCloudSyncIsListedAndReporte
 TEST_F(VaultManage, OutcomesBelongToTheirOperation) {
     const Vault tax = standardVault(QStringLiteral("Tax"));
     startStore();
-    fake.respond(QStringLiteral("hdiutil-compact"), {}, "hdiutil: compact failed - Resource busy\n", 1);
+    fake.respond(QStringLiteral("hdiutil-compact"), {}, "hdiutil: compact failed - Resource busy\n", 16);
     const StoreOutcome failed = awaitTask(store->compact(tax, QStringLiteral("pw")));
     store->clearErrorMessage(); // as the alert's OK, or another operation, would
     EXPECT_FALSE(failed.ok);
@@ -729,7 +728,7 @@ TEST_F(VerifyVault, StandardVaultIsCheckedHiddenAndBusyMeanwhile) {
         damaged.text,
         QStringLiteral("Verification reported problems:\nline 3\nInvalid extent\nFile system check exit code is 8."));
 
-    fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 1);
+    fake.respond(QStringLiteral("hdiutil-attach"), {}, "hdiutil: attach failed - Authentication error\n", 80);
     const VerifyOutcome wrong = awaitTask(store->verifyVault(tax, QStringLiteral("nope")));
     EXPECT_FALSE(wrong.ok);
     EXPECT_TRUE(wrong.wrongPassword);

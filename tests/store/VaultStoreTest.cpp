@@ -166,7 +166,9 @@ TEST_F(UnlockRoad, AVolumeRepairedOnTheWayIsOpenAndTheUserIsTold) {
     EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · password"));
 }
 
-TEST_F(UnlockRoad, OwnerCheckPassedUnlocksWithTouchIDRefusedDoesNothing) {
+// A refused, cancelled or impossible owner check is never silent: the password is asked for, with
+// the reason the saved one was not used.
+TEST_F(UnlockRoad, OwnerCheckPassedUnlocksWithTouchIDRefusedAsksForThePassword) {
     store->modifyVault(a.id, [](Vault& v) { v.requireTouchID = true; });
     a.requireTouchID = true;
     secrets.savePassword(QStringLiteral("pw"), a.id);
@@ -174,12 +176,17 @@ TEST_F(UnlockRoad, OwnerCheckPassedUnlocksWithTouchIDRefusedDoesNothing) {
     owner.queueAnswers({false, true});
     request(a);
     EXPECT_FALSE(store->isUnlocked(a));
-    EXPECT_FALSE(store->passwordPromptVault().has_value());
+    ASSERT_TRUE(store->passwordPromptVault().has_value());
+    EXPECT_EQ(store->passwordPromptVault()->id, a.id);
+    EXPECT_EQ(store->savedPasswordNotUsed(a.id),
+              QStringLiteral("System authentication did not confirm it’s you, so the saved password was not used."));
     EXPECT_TRUE(store->errorMessage().isEmpty());
     EXPECT_TRUE(store->activity().isEmpty());
     EXPECT_EQ(callCount(QStringLiteral("hdiutil attach")), 0);
+    store->setPasswordPromptVault(std::nullopt);
 
     request(a);
+    EXPECT_TRUE(store->savedPasswordNotUsed(a.id).isEmpty());
     EXPECT_TRUE(store->isUnlocked(a));
     EXPECT_EQ(activityTexts().first(), QStringLiteral("A unlocked · system authentication"));
     EXPECT_EQ(owner.reasons(),
@@ -257,6 +264,7 @@ TEST_F(UnlockRoad, SuccessStampsSavesRecordsAndRemembers) {
 TEST_F(UnlockRoad, OtherAttachFailureShowsTheToolsTextAndDeletesNothing) {
     secrets.savePassword(QStringLiteral("pw"), a.id);
     setToolFile(QStringLiteral("attach.err"), "hdiutil: attach failed - no such image\n");
+    setToolFile(QStringLiteral("attach.status"), "93");
     EXPECT_FALSE(unlockWith(a, QStringLiteral("pw")));
     EXPECT_EQ(store->errorMessage(), QStringLiteral("“A” could not be unlocked. Its file is not where it was."));
     EXPECT_TRUE(secrets.saved(a.id).has_value());
@@ -308,7 +316,8 @@ TEST_F(Locking, RefusedDetachShowsItsMessageOnlyForAManualLock) {
     Vault a = standardVault(QStringLiteral("A"));
     startStore();
     ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
-    setToolFile(QStringLiteral("detach.err"), "hdiutil: couldn't unmount \"disk4\" - Resource busy\n");
+    setToolFile(QStringLiteral("detach.err"), "hdiutil: detach failed - couldn't unmount \"disk4\" - Resource busy\n");
+    setToolFile(QStringLiteral("detach.status"), "16");
 
     lockNow(a, true, LockReason::sleep);
     EXPECT_TRUE(store->errorMessage().isEmpty());
@@ -325,11 +334,28 @@ TEST_F(Locking, RefusedDetachShowsItsMessageOnlyForAManualLock) {
                            QStringLiteral("A unlocked · password")}));
 }
 
+// A tool that fails after the volume went (the system's disk service ending half-way through):
+// the vault shows locked, as it is, and the next lock has nothing to do.
+TEST_F(Locking, ALockThatFailedAfterTheVolumeWentShowsTheVaultLocked) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startStore();
+    ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    setToolFile(QStringLiteral("detach.err"), "hdiutil: detach failed - couldn't unmount - Resource busy\n");
+    setToolFile(QStringLiteral("detach.status"), "16");
+    setToolFile(QStringLiteral("detach.detaches"));
+    lockNow(a, false, LockReason::manual);
+    EXPECT_FALSE(store->isUnlocked(a));
+    EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("A locked (manual)"));
+    EXPECT_FALSE(store->unlockedAt().contains(a.id));
+}
+
 TEST_F(Locking, AFailedQuietLockIsRecordedAndAnnouncedOnce) {
     const Vault a = standardVault(QStringLiteral("A"));
     startStore();
     ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
-    setToolFile(QStringLiteral("detach.err"), "hdiutil: couldn't unmount \"disk4\" - Resource busy\n");
+    setToolFile(QStringLiteral("detach.err"), "hdiutil: detach failed - couldn't unmount \"disk4\" - Resource busy\n");
+    setToolFile(QStringLiteral("detach.status"), "16");
     QStringList announced;
     QObject::connect(store.get(), &VaultStore::lockFailed, [&](const QString& name, const QString& text) {
         announced.append(name + QLatin1Char('|') + text);

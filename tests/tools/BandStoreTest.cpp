@@ -72,7 +72,7 @@ struct Fixture : ::testing::Test {
             store.keepRecord(record, key.nameKey(), recordExpected);
             return false;
         } catch (const ToolError& e) {
-            EXPECT_STREQ(e.what(), kMissingPartMessage);
+            EXPECT_EQ(e.kind, Failure::missingPart);
             return true;
         }
     }
@@ -281,7 +281,7 @@ TEST_F(BandStoreTest, RecordedBandsThatGoMissingOrShortAreErrorsNotHoles) {
         earlier.keepRecord(record, key.nameKey());
         ADD_FAILURE() << "a vault without band 0 was taken as whole";
     } catch (const ToolError& e) {
-        EXPECT_STREQ(e.what(), kMissingPartMessage);
+        EXPECT_EQ(e.kind, Failure::missingPart);
     }
     ASSERT_EQ(earlier.write(data.data(), data.size(), 0), long(data.size())); // band 0 back, short
     BandStore adopted(bands, kBandSize * 2, key);

@@ -1,7 +1,9 @@
 // A vault's whole life as a desktop user lives it: not root, so every volume goes through the real
 // udisks2 on a system bus, with polkit deciding. Run by udisks_fixture.py, which starts those
 // daemons in a namespace of their own and runs this program as a throwaway user; skipped elsewhere.
+#include "BlockingAwait.h"
 #include "ToolHarness.h"
+#include "fakes/store/StoreFixture.h"
 
 #include <QDeadlineTimer>
 #include <QThread>
@@ -10,6 +12,13 @@
 #include <sys/stat.h>
 
 using namespace tooltest;
+using larkhold::awaitTask;
+using larkhold::DiskImage;
+using larkhold::DiskImageTools;
+using larkhold::StoreOutcome;
+using larkhold::Vault;
+using larkhold::VaultKind;
+namespace LockReason = larkhold::LockReason;
 
 namespace {
 
@@ -377,4 +386,153 @@ TEST_F(DesktopUser, AFailedResizeLeavesTheVaultAsItWas) {
         EXPECT_TRUE(stopped.err.contains("could not grow, so it keeps its size")) << stopped.err.toStdString();
         unchanged("a grow that stopped part of the way");
     }
+}
+
+namespace {
+
+QString fixtureFile(const QString& name) {
+    return qEnvironmentVariable("LARKHOLD_UDISKS_FIXTURE") + "/" + name;
+}
+
+// Hands the fixture a request for what only root can do here (a pipe it reads); fixtureAnswer()
+// waits for it to be done.
+void askFixture(const QString& request) {
+    QFile requests(fixtureFile("requests"));
+    ASSERT_TRUE(requests.open(QIODevice::WriteOnly));
+    requests.write((request + "\n").toUtf8());
+}
+
+QString fixtureAnswer() {
+    QFile answers(fixtureFile("answers"));
+    return answers.open(QIODevice::ReadOnly) ? QString::fromUtf8(answers.readLine()).trimmed() : "no answer";
+}
+
+// The store on the real tools as a desktop user: what the system refuses is told in the store's
+// words, naming the vault, and after a lock udisks did not live to answer the store shows what is.
+class DesktopUserStore : public larkhold::test::StoreFixture {
+protected:
+    void SetUp() override {
+        if (qgetenv("LARKHOLD_UDISKS_FIXTURE").isEmpty()) {
+            GTEST_SKIP() << "runs only through udisks_fixture.py";
+        }
+        scratch = std::make_unique<Scratch>();
+        disk = std::make_unique<DiskImage>(DiskImageTools::inFolder(toolsDir()));
+        vault = newRecord("Quarterly Accounts", VaultKind::standard, ".sparsebundle", 64);
+        vault.bundlePath = scratch->path("Quarterly Accounts.sparsebundle");
+        vault.openInFinderAfterUnlock = false;
+        createImage(vault.bundlePath, vault.name);
+        listed.append(vault);
+        startStore();
+    }
+    void TearDown() override {
+        if (store) {
+            refuse({});
+            awaitTask(store->lockAll(true, LockReason::quit));
+        }
+    }
+    static void refuse(const QStringList& actions) {
+        QFile refused(fixtureFile("refused-actions"));
+        ASSERT_TRUE(refused.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        refused.write(actions.join('\n').toUtf8() + "\n");
+    }
+    QString unlockFailure(const QByteArray& password = kPassword) {
+        store->clearErrorMessage();
+        EXPECT_FALSE(unlockWith(vault, QString::fromLatin1(password)));
+        EXPECT_FALSE(store->isUnlocked(vault));
+        EXPECT_EQ(ourLoopDevices(), QStringList());
+        return store->errorMessage();
+    }
+
+    std::unique_ptr<Scratch> scratch;
+    Vault vault;
+    const QString unlock = QStringLiteral("“Quarterly Accounts” could not be unlocked.");
+    const QString notAllowed = QStringLiteral(" This computer does not allow you to use its disk. An administrator can "
+                                              "allow it in the polkit rules for udisks2.");
+};
+
+} // namespace
+
+TEST_F(DesktopUserStore, RefusalsOfTheSystemAreToldInTheStoresWordsWithTheVaultsName) {
+    EXPECT_EQ(unlockFailure("not the password"), QStringLiteral("Wrong password for “Quarterly Accounts”."));
+    refuse({"org.freedesktop.udisks2.loop-setup"});
+    EXPECT_EQ(unlockFailure(), unlock + notAllowed);
+    refuse({"org.freedesktop.udisks2.filesystem-mount"});
+    EXPECT_EQ(unlockFailure(), unlock + notAllowed);
+    refuse({});
+
+    // The administrator did not allow FUSE folders to admit the system's disk service.
+    QFile conf("/etc/fuse.conf");
+    ASSERT_TRUE(conf.open(QIODevice::ReadWrite));
+    const QByteArray allowed = conf.readAll();
+    conf.resize(0);
+    conf.close();
+    store->clearErrorMessage();
+    const bool opened = unlockWith(vault, QString::fromLatin1(kPassword));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(allowed);
+    conf.close();
+    if (opened) {
+        // Kernels that size a loop device without asking the disk as its creator need no allowing.
+        awaitTask(store->lock(vault, false, LockReason::manual));
+    } else {
+        EXPECT_EQ(store->errorMessage(), unlock + " The system’s disk service may not read it: an administrator must "
+                                                  "add the line “user_allow_other” to /etc/fuse.conf.");
+    }
+
+    // In use: the lock names the vault, not the folder udisks named after its label.
+    ASSERT_TRUE(unlockWith(vault, QString::fromLatin1(kPassword)));
+    const QString mountPoint = store->mountPoints().value(vault.id);
+    EXPECT_TRUE(mountPoint.endsWith("/Quarterly Accoun")) << mountPoint.toStdString();
+    {
+        QFile open(mountPoint + "/open.txt");
+        ASSERT_TRUE(open.open(QIODevice::WriteOnly));
+        awaitTask(store->lock(vault, false, LockReason::manual));
+        EXPECT_EQ(store->errorMessage(),
+                  QStringLiteral("“Quarterly Accounts” is in use — close the files open in it, then lock again."));
+        EXPECT_TRUE(store->isUnlocked(vault));
+    }
+    awaitTask(store->lock(vault, false, LockReason::manual));
+    ASSERT_FALSE(store->isUnlocked(vault));
+
+    // A new label refused: said as a refusal, not as "in use".
+    refuse({"org.freedesktop.udisks2.modify-device"});
+    const StoreOutcome renamed = awaitTask(store->rename(vault, "Taxes", QString::fromLatin1(kPassword)));
+    EXPECT_FALSE(renamed.ok);
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("“Quarterly Accounts” could not be renamed.") + notAllowed);
+    refuse({});
+    EXPECT_FALSE(store->isUnlocked(vault));
+    EXPECT_EQ(ourLoopDevices(), QStringList());
+}
+
+// udev stopped: its control socket stays behind, and the unlock still fails at once with a sentence.
+TEST_F(DesktopUserStore, WithoutUdevAnUnlockFailsWithASentence) {
+    askFixture("stop udevd");
+    ASSERT_EQ(fixtureAnswer(), "done");
+    ASSERT_TRUE(QFile::exists("/run/udev/control"));
+    const QString failure = unlockFailure();
+    askFixture("start udevd");
+    ASSERT_EQ(fixtureAnswer(), "done");
+    EXPECT_EQ(failure, unlock + " This computer does not look into the vault’s disk (udev is not running, or its "
+                                "rules skip loop devices); an administrator must change that.");
+    ASSERT_TRUE(unlockWith(vault, QString::fromLatin1(kPassword)));
+}
+
+// udisksd ends while it unmounts the volume (the kernel still writing it out), so the tool hears no
+// answer: the volume is gone all the same, and the vault shows locked, with its activity entry.
+TEST_F(DesktopUserStore, ALockThatUDisksDidNotLiveToAnswerShowsWhatIsTrue) {
+    ASSERT_TRUE(unlockWith(vault, QString::fromLatin1(kPassword)));
+    const QString mountPoint = store->mountPoints().value(vault.id);
+    QFile pending(mountPoint + "/pending.bin");
+    ASSERT_TRUE(pending.open(QIODevice::WriteOnly));
+    ASSERT_EQ(pending.write(randomBytes(20 << 20)), 20 << 20);
+    pending.close(); // written back by the unmount
+    askFixture("restart udisksd once " + mountPoint + " is unmounted");
+    awaitTask(store->lock(vault, false, LockReason::manual));
+    ASSERT_EQ(fixtureAnswer(), "done");
+    EXPECT_FALSE(store->isUnlocked(vault));
+    EXPECT_TRUE(store->errorMessage().isEmpty()) << store->errorMessage().toStdString();
+    EXPECT_EQ(activityTexts().first(), QStringLiteral("Quarterly Accounts locked (manual)"));
+    EXPECT_EQ(loopDevicesLeft(), QStringList());
+    ASSERT_TRUE(unlockWith(vault, QString::fromLatin1(kPassword)));
+    EXPECT_EQ(QFileInfo(store->mountPoints().value(vault.id) + "/pending.bin").size(), 20 << 20);
 }

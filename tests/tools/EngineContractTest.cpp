@@ -1,15 +1,18 @@
 // The application's disk-image engine against the stand-in tools: what the tools print is what
-// the engine reads, and their error texts become the engine's errors.
+// the engine reads, and the kinds of failure they report become the store's sentences.
 #include "AttachedRegistry.h"
 #include "BlockingAwait.h"
 #include "DiskImage.h"
 #include "Plist.h"
 #include "ToolHarness.h"
+#include "fakes/store/StoreFixture.h"
 
 #include <QFile>
 #include <optional>
+#include <sys/mount.h>
 
 using namespace larkhold;
+using namespace larkhold::test;
 using namespace tooltest;
 
 namespace {
@@ -127,4 +130,142 @@ TEST(EngineContract, OneUnreadableEntryNeverHidesTheOtherVolumes) {
     awaitTask(engine.detach(good, false));
     EXPECT_EQ(readAttachedRegistry(), awaitTask(engine.attachedImages()));
     EXPECT_EQ(readAttachedRegistry()->size(), 1);
+}
+
+namespace {
+
+// A tmpfs for a host disk that fills up or turns read-only; whatever is attached from it is
+// detached by force before it goes.
+class HostDisk {
+public:
+    HostDisk(const QString& where, const char* size) : path_(where) {
+        QDir().mkpath(path_);
+        mounted_ = ::mount("tmpfs", path_.toUtf8().constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                           (QByteArray("size=") + size + ",mode=0700").constData()) == 0;
+    }
+    ~HostDisk() {
+        if (!mounted_) {
+            return;
+        }
+        const QString plist = hdiutil({"info", "-plist"}).out;
+        QRegularExpression mount(QStringLiteral("<key>mount-point</key>\\s*<string>([^<]*)</string>"));
+        for (auto it = mount.globalMatch(plist); it.hasNext();) {
+            hdiutil({"detach", it.next().captured(1), "-force"});
+        }
+        ::umount2(path_.toUtf8().constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    void fill() const {
+        QFile ballast(path_ + "/ballast");
+        ASSERT_TRUE(ballast.open(QIODevice::WriteOnly));
+        const QByteArray chunk(64 << 10, 'b');
+        while (ballast.write(chunk) == chunk.size() && ballast.flush()) {
+        }
+    }
+    bool makeReadOnly() const {
+        return ::mount(nullptr, path_.toUtf8().constData(), nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV,
+                       nullptr) == 0;
+    }
+
+private:
+    QString path_;
+    bool mounted_ = false;
+};
+
+// The store on the real tools: each way a standard vault can fail is what the store tells the user,
+// in its own words and with the vault's name, whatever the tools' sentences are.
+class StoreToldByTheTools : public StoreFixture {
+protected:
+    void SetUp() override {
+        if (QString reason = mountUnavailableReason(); !reason.isEmpty()) {
+            GTEST_SKIP() << reason.toStdString();
+        }
+        scratch = std::make_unique<Scratch>();
+        disk = std::make_unique<DiskImage>(DiskImageTools::inFolder(toolsDir()));
+    }
+    void TearDown() override {
+        if (store) {
+            awaitTask(store->lockAll(true, LockReason::quit));
+        }
+    }
+    // A vault of the real tools at `path`, in the list of a started store.
+    Vault realVault(const QString& name, const QString& path) {
+        Vault vault = newRecord(name, VaultKind::standard, QStringLiteral(".sparsebundle"), 64);
+        vault.bundlePath = path;
+        vault.openInFinderAfterUnlock = false;
+        createImage(path, name);
+        listed.append(vault);
+        return vault;
+    }
+    QString unlockFailure(const Vault& vault, const QByteArray& password = kPassword) {
+        store->clearErrorMessage();
+        EXPECT_FALSE(unlockWith(vault, QString::fromLatin1(password)));
+        EXPECT_FALSE(store->isUnlocked(vault));
+        return store->errorMessage();
+    }
+
+    std::unique_ptr<Scratch> scratch;
+};
+
+} // namespace
+
+TEST_F(StoreToldByTheTools, EachFailureOfAnUnlockOrALockIsToldInTheStoresWords) {
+    const Vault tax = realVault("Tax", scratch->path("Tax.sparsebundle"));
+    startStore();
+    const QString unlock = QStringLiteral("“Tax” could not be unlocked.");
+
+    EXPECT_EQ(unlockFailure(tax, "not the password"), QStringLiteral("Wrong password for “Tax”."));
+
+    ASSERT_TRUE(QFile::rename(tax.bundlePath + "/bands/0", scratch->path("band0")));
+    EXPECT_EQ(unlockFailure(tax), unlock + " A part of its file is missing or cannot be read.");
+    ASSERT_TRUE(QFile::rename(scratch->path("band0"), tax.bundlePath + "/bands/0"));
+
+    // The folder the volumes go to, open to everyone.
+    ASSERT_EQ(::chmod(scratch->mountRoot().toUtf8().constData(), 0777), 0);
+    EXPECT_EQ(unlockFailure(tax), unlock + " The folder where unlocked vaults appear is not safe to use: it must "
+                                           "belong to you, and nobody else may be able to change it.");
+    ASSERT_EQ(::chmod(scratch->mountRoot().toUtf8().constData(), 0755), 0);
+
+    // The volume in use: the lock says so, and the vault stays open.
+    ASSERT_TRUE(unlockWith(tax, QString::fromLatin1(kPassword)));
+    const QString mountPoint = store->mountPoints().value(tax.id);
+    QFile open(mountPoint + "/open.txt");
+    ASSERT_TRUE(open.open(QIODevice::WriteOnly));
+    awaitTask(store->lock(tax, false, LockReason::manual));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("“Tax” is in use — close the files open in it, then lock again."));
+    EXPECT_TRUE(store->isUnlocked(tax));
+    open.close();
+    awaitTask(store->lock(tax, false, LockReason::manual));
+    EXPECT_FALSE(store->isUnlocked(tax));
+}
+
+// The disk that holds a vault full at an unlock (an image of earlier tools gets its record of bands
+// written then) and at a grow, and one that refuses writes.
+TEST_F(StoreToldByTheTools, AFullOrFailingHostDiskIsToldAsSuch) {
+    HostDisk host(scratch->path("host"), "96m");
+    if (!host.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    const Vault small = realVault("Small", scratch->path("host/Small.sparsebundle"));
+    startStore();
+    // As earlier tools left it: no record of bands, no identity, one copy of the name.
+    for (const char* file : {"/bands.record", "/volume-id", "/volume-copy"}) {
+        ASSERT_TRUE(QFile::remove(small.bundlePath + file)) << file;
+    }
+    host.fill();
+    const QString unlock = QStringLiteral("“Small” could not be unlocked.");
+    EXPECT_EQ(unlockFailure(small), unlock + " The disk is full — make room on it, then try again.");
+
+    const StoreOutcome grown = awaitTask(store->resize(small, 1024, QString::fromLatin1(kPassword)));
+    EXPECT_FALSE(grown.ok);
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("The size limit of “Small” could not be changed. The disk is full "
+                                                    "— make room on it, then try again."));
+
+    ASSERT_TRUE(QFile::remove(scratch->path("host/ballast")));
+    ASSERT_TRUE(host.makeReadOnly());
+    EXPECT_EQ(unlockFailure(small), unlock + " Its file could not be written to its disk.");
+    const StoreOutcome made = awaitTask(store->createStandardVault("More", scratch->path("host"), 64,
+                                                                   QString::fromLatin1(kPassword), false, false, {}));
+    EXPECT_FALSE(made.ok);
+    EXPECT_EQ(made.message, QStringLiteral("“More” could not be created. Its disk can only be read."));
 }

@@ -11,7 +11,11 @@ udisksd. /etc/passwd, /etc/group and /etc/fuse.conf are replaced inside the name
 and `user_allow_other` exist for this run alone; /media, /run/udev and udisks' own state are private
 too. The program then runs as the test user, with a desktop user's PATH, DBUS_SYSTEM_BUS_ADDRESS
 pointing at the private bus and LARKHOLD_UDISKS_FIXTURE set to this run's folder. That folder holds
-`small-disk`, a 128 MiB tmpfs of the test user's own, for a host disk the user can fill.
+`small-disk`, a 128 MiB tmpfs of the test user's own, for a host disk the user can fill, and two FIFOs
+through which the program asks for what only root can do here: it writes one request a line to `requests`
+and reads the answer line from `answers` once it is done ("stop udevd", "start udevd", "restart udisksd",
+"restart udisksd once <folder> is unmounted"; "done", or "failed: why"). polkit refuses the test user every
+action listed, one a line, in `refused-actions` (the user's file).
 
 Every daemon is stopped by its pid, whatever the program did; processes the test user left behind
 are ended by pid as well, and the namespace takes its mounts with it when the last of them ends.
@@ -33,6 +37,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SKIP = 77
@@ -76,7 +81,16 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
 # the test user what such a session gets from udisks without asking (its actions whose allow_active is
 # "yes"), and nothing more: a tool that needed an administrator's password on a desktop fails here too.
 POLKIT_RULES = """polkit.addRule(function(action, subject) {{
-    if (subject.user == "{user}" && {actions}.indexOf(action.id) >= 0) {{
+    if (subject.user != "{user}") {{
+        return polkit.Result.NOT_HANDLED;
+    }}
+    try {{
+        if (polkit.spawn(["/bin/cat", "{refused}"]).split("\\n").indexOf(action.id) >= 0) {{
+            return polkit.Result.NO;
+        }}
+    }} catch (error) {{
+    }}
+    if ({actions}.indexOf(action.id) >= 0) {{
         return polkit.Result.YES;
     }}
 }});
@@ -224,7 +238,12 @@ class Fixture:
             f.write(UDEV_RULES.format(root=self.root))
         bind_file(rules, "/usr/lib/udev/rules.d" if os.path.isdir("/usr/lib/udev/rules.d") else "/lib/udev/rules.d")
         with open("/etc/polkit-1/rules.d/10-larkhold-tests.rules", "w", encoding="utf-8") as f:
-            f.write(POLKIT_RULES.format(user=self.user, actions=json.dumps(active_session_actions())))
+            f.write(POLKIT_RULES.format(user=self.user, actions=json.dumps(active_session_actions()),
+                                        refused=os.path.join(self.root, "refused-actions")))
+        refused = os.path.join(self.root, "refused-actions")
+        open(refused, "w", encoding="utf-8").close()
+        os.chmod(refused, 0o644)
+        os.chown(refused, self.uid, self.uid)
         small = os.path.join(self.root, "small-disk")
         mount_tmpfs(small, "700", "128m")
         os.chown(small, self.uid, self.uid)
@@ -316,6 +335,55 @@ class Fixture:
         self.start("udisksd", [UDISKSD])
         wait_until(lambda: self.alive("udisksd") and self.has_owner("org.freedesktop.UDisks2"), "udisksd")
 
+    def restart(self, name, argv, ready, unmounted=None):
+        process = dict(self.daemons).get(name)
+        if unmounted:
+            # Ended the moment the folder has left the mount table, while the unmount writes the volume out.
+            deadline = time.monotonic() + PATIENCE
+            while any(line.split()[4].replace("\\040", " ") == unmounted
+                      for line in open("/proc/self/mountinfo", encoding="utf-8")):
+                if time.monotonic() > deadline:
+                    raise RuntimeError(f"waited {PATIENCE:.0f} s for {unmounted} to be unmounted")
+                time.sleep(0.001)
+        if process and process.poll() is None:
+            process.kill()
+            process.wait()
+        self.daemons = [(n, p) for n, p in self.daemons if n != name]
+        if argv:
+            self.start(name, argv)
+            wait_until(lambda: self.alive(name) and ready(), name)
+
+    def answer(self, request):
+        if request == "stop udevd":
+            self.restart("udevd", None, None)
+        elif request == "start udevd":
+            self.restart("udevd", [UDEVD, "--children-max=4"], lambda: os.path.exists("/run/udev/control"))
+        elif request == "restart udisksd" or request.startswith("restart udisksd once "):
+            folder = request[len("restart udisksd once "):].removesuffix(" is unmounted") or None
+            self.restart("udisksd", [UDISKSD], lambda: self.has_owner("org.freedesktop.UDisks2"), folder)
+        else:
+            raise RuntimeError(f"unknown request “{request}”")
+
+    def serve_requests(self):
+        requests, answers = os.path.join(self.root, "requests"), os.path.join(self.root, "answers")
+        for fifo in (requests, answers):
+            os.mkfifo(fifo, 0o600)
+            os.chown(fifo, self.uid, self.uid)
+
+        def serve():
+            while True:
+                with open(requests, encoding="utf-8") as incoming:
+                    for line in incoming:
+                        try:
+                            self.answer(line.strip())
+                            reply = "done"
+                        except Exception as error:  # the program hears of it and fails its test
+                            reply = f"failed: {error}"
+                        with open(answers, "w", encoding="utf-8") as outgoing:
+                            outgoing.write(reply + "\n")
+
+        threading.Thread(target=serve, daemon=True).start()
+
     def stop_daemons(self):
         for name, process in reversed(self.daemons):
             if process.poll() is None:
@@ -399,6 +467,7 @@ def inside(trees, writable, argv):
         fixture.private_files()
         fixture.reachable_trees()
         fixture.start_daemons()
+        fixture.serve_requests()
         status = fixture.run_program(argv)
     finally:
         fixture.end_user_processes()

@@ -383,7 +383,7 @@ int BandStore::writeRecord(const std::set<std::uint64_t>& bands) {
         writeBandRecord(recordPath_, ByteView(recordKey_.data(), recordKey_.size()), bands, recordNumber_ + 1);
         ++recordNumber_;
     } catch (const ToolError& e) {
-        if (std::strcmp(e.what(), kNoSpaceMessage) == 0) {
+        if (e.kind == Failure::hostDiskFull) {
             ranOutOfSpace_ = true;
             return -ENOSPC;
         }
@@ -398,7 +398,7 @@ int BandStore::writeIdentity() {
                             {fileSystem_, recordNumber_});
         return 0;
     } catch (const ToolError& e) {
-        if (std::strcmp(e.what(), kNoSpaceMessage) == 0) {
+        if (e.kind == Failure::hostDiskFull) {
             ranOutOfSpace_ = true;
             return -ENOSPC;
         }
@@ -424,11 +424,11 @@ void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey, bool
     // Without its record, or with an older one, the bands present say nothing of the bands that
     // should be: a band lost would read as zeros. Only an image of earlier tools is rebuilt.
     if (!listed && (recordExpected || identityThere || present.count(0) == 0)) {
-        throw ToolError(kMissingPartMessage);
+        throw ToolError(Failure::missingPart);
     }
     if ((identityThere || (listed && listed->number)) &&
         (!identityOpens || !listed || !listed->number || *listed->number < identity.recordNumber)) {
-        throw ToolError(kMissingPartMessage);
+        throw ToolError(Failure::missingPart);
     }
     fileSystem_ = identity.fileSystem;
     std::set<std::uint64_t> bands = listed ? listed->bands : std::set<std::uint64_t>{};
@@ -449,7 +449,7 @@ void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey, bool
             ::close(fd);
         }
         if (rc == -ENOSPC) {
-            throw ToolError(kNoSpaceMessage);
+            throw ToolError(Failure::hostDiskFull);
         }
         if (rc == 0) {
             bands.insert(index);
@@ -464,7 +464,7 @@ void BandStore::keepRecord(const std::string& recordPath, ByteView sealKey, bool
     std::lock_guard recordLock(recordMutex_);
     int rc = changed ? writeRecord(bands) : identityBehind ? writeIdentity() : 0;
     if (rc != 0) {
-        throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+        throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
     }
 }
 
@@ -472,7 +472,7 @@ void BandStore::noteFileSystemId(const FileSystemId& id) {
     std::lock_guard recordLock(recordMutex_);
     fileSystem_ = id;
     if (int rc = writeIdentity(); rc != 0) {
-        throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+        throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
     }
 }
 
@@ -549,7 +549,7 @@ int BandStore::beginKeptFolder() {
         writeBandRecord(keptPath_ + "/bands.record", ByteView(recordKey_.data(), recordKey_.size()), keptBefore_, 0);
         fsyncDirectory(dirName(keptPath_));
     } catch (const ToolError& e) {
-        if (std::strcmp(e.what(), kNoSpaceMessage) == 0) {
+        if (e.kind == Failure::hostDiskFull) {
             ranOutOfSpace_ = true;
             return -ENOSPC;
         }
@@ -612,7 +612,7 @@ void BandStore::markKeptBandsShown() {
         return;
     }
     if (int rc = beginKeptFolder(); rc != 0) {
-        throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+        throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
     }
     writeFileAtomically(keptPath_ + "/" + kKeptBandsShown, {});
 }
@@ -621,7 +621,7 @@ void BandStore::takeBackKeptBands(const std::string& folder) {
     const ByteView key(recordKey_.data(), recordKey_.size());
     const auto before = readBandRecord(folder + "/bands.record", key);
     if (!before) {
-        throw ToolError(kMissingPartMessage);
+        throw ToolError(Failure::missingPart);
     }
     keeping_ = false;
     std::lock_guard recordLock(recordMutex_);
@@ -642,20 +642,20 @@ void BandStore::takeBackKeptBands(const std::string& folder) {
                 name.compare(name.size() - (sizeof kKeptPart - 1), std::string::npos, kKeptPart) == 0) {
                 ::unlink(from.c_str()); // a copy that was never finished: its band was not changed
             } else if (::rename(from.c_str(), (bandsPath_ + "/" + name).c_str()) != 0) {
-                throw ToolError(kStorageFailedMessage);
+                throw ToolError(Failure::storageFailed);
             }
         }
     }
     for (std::uint64_t index : presentBands(bandsPath_)) {
         if (before->bands.count(index) == 0 && ::unlink((bandsPath_ + "/" + bandFileName(index)).c_str()) != 0) {
-            throw ToolError(kStorageFailedMessage);
+            throw ToolError(Failure::storageFailed);
         }
     }
     fsyncDirectory(bandsPath_);
     recorded_ = before->bands;
     recordDirty_ = false;
     if (int rc = writeRecord(recorded_); rc != 0) {
-        throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+        throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
     }
     removeTree(folder);
     fsyncDirectory(dirName(folder));
@@ -693,7 +693,7 @@ void BandStore::removeBeyond(std::uint64_t newSize) {
         Band doomed;
         doomed.fd = ::open((bandsPath_ + "/" + bandFileName(index)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (int rc = doomed.fd < 0 ? 0 : keepBand(index, doomed); rc != 0) {
-            throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+            throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
         }
     }
     if (newSize % kBandSize != 0) {
@@ -701,7 +701,7 @@ void BandStore::removeBeyond(std::uint64_t newSize) {
         last.fd =
             ::open((bandsPath_ + "/" + bandFileName(newSize / kBandSize)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (int rc = last.fd < 0 ? 0 : keepBand(newSize / kBandSize, last); rc != 0) {
-            throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+            throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
         }
     }
     if (record_) {
@@ -712,7 +712,7 @@ void BandStore::removeBeyond(std::uint64_t newSize) {
         }
         // Out of the record first: a band listed but gone would make the vault unreadable.
         if (int rc = writeRecord(kept); rc != 0) {
-            throw ToolError(rc == -ENOSPC ? kNoSpaceMessage : kStorageFailedMessage);
+            throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
         }
         std::lock_guard lock(bandsMutex_);
         recorded_ = std::move(kept);

@@ -37,7 +37,7 @@ public:
     // beside it (volume-id) carries the latest number, so that a record older than the identity is
     // recognised. An image of earlier tools without a record gets one of the bands present, which
     // must include band 0: every file system writes its superblock there; one with a record of the
-    // previous tools gets it numbered. Throws ToolError(kMissingPartMessage), before anything is
+    // previous tools gets it numbered. Throws ToolError(Failure::missingPart), before anything is
     // changed, when band 0 is missing there, or when the record is missing or does not open although
     // the image keeps one (recordExpected), or is older than the identity; ToolError when the
     // record cannot be written.

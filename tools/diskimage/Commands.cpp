@@ -155,10 +155,10 @@ UnlockedImage unlockImage(const Options& o) {
 
 void refuseIfAttached(const std::string& imagePath, const ImageLock& lock) {
     if (auto a = runtime::findByImage(imagePath); a && a->alive()) {
-        throw ToolError("Resource busy (the image is attached at " + a->mountPoint + ")");
+        throw ToolError(Failure::busy, "Resource busy (the image is attached at " + a->mountPoint + ")");
     }
     if (!lock.held()) {
-        throw ToolError("Resource busy (another operation is using the image)");
+        throw ToolError(Failure::busy, "Resource busy (another operation is using the image)");
     }
 }
 
@@ -172,7 +172,7 @@ template <bool made = false, class F> void withDisk(const Bundle& bundle, const 
     BandStore store(bundle.bandsPath(), bundle.sizeBytes(), key);
     store.keepRecord(bundle.bandRecordPath(), key.nameKey(), bundle.keepsBandRecord());
     if (!store.missingBands().empty()) {
-        throw ToolError(kMissingPartMessage);
+        throw ToolError(Failure::missingPart);
     }
     if constexpr (!made) {
         requireOwnFileSystem(store);
@@ -185,13 +185,13 @@ template <bool made = false, class F> void withDisk(const Bundle& bundle, const 
         server.stop();
     } catch (...) {
         server.stop();
-        if (const char* failure = storageFailure(store)) {
-            throw ToolError(failure);
+        if (const std::optional<Failure> failure = storageFailure(store)) {
+            throw ToolError(*failure);
         }
         throw;
     }
     if (int rc = store.sync(); rc != 0) {
-        throw ToolError(store.ranOutOfSpace() ? kNoSpaceMessage : kStorageFailedMessage);
+        throw ToolError(store.ranOutOfSpace() ? Failure::hostDiskFull : Failure::storageFailed);
     }
 }
 
@@ -247,7 +247,8 @@ void checkFileSystem(const std::string& disk, const std::vector<std::string>& ex
     ChildResult r = runChild(argv);
     if (r.status >= 4) {
         runtime::log("e2fsck -f -p (status " + std::to_string(r.status) + ")", r.out);
-        throw ToolError("The vault's file system has errors; unlock the vault once to have them repaired.");
+        throw ToolError(Failure::needsRepair,
+                        "The vault's file system has errors; unlock the vault once to have them repaired.");
     }
 }
 
@@ -393,8 +394,9 @@ int create(const Options& o) {
     }
     std::string name = o.volname.empty() ? "untitled" : o.volname;
     if (!Bundle::acceptableNewVolumeName(name)) {
-        throw ToolError("invalid volume name \"" + xmlSafeText(name) +
-                        "\" (names are UTF-8 text without control characters and do not begin with \".\")");
+        throw ToolError(Failure::invalidName,
+                        "invalid volume name \"" + xmlSafeText(name) +
+                            "\" (names are UTF-8 text without control characters and do not begin with \".\")");
     }
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
@@ -480,7 +482,7 @@ int attach(const Options& o) {
         }
         if (lock.tryAgain()) {
             if (a && a->alive()) {
-                throw ToolError("Resource busy (the image's disk service is ending; try again)");
+                throw ToolError(Failure::busy, "Resource busy (the image's disk service is ending; try again)");
             }
             if (a) {
                 // Only the holder of the image's lock clears up after its dead service: another
@@ -490,7 +492,7 @@ int attach(const Options& o) {
             break;
         }
         if (std::chrono::steady_clock::now() > deadline) {
-            throw ToolError("Resource busy (another operation is using the image)");
+            throw ToolError(Failure::busy, "Resource busy (another operation is using the image)");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -535,7 +537,7 @@ int detach(const Options& o) {
     std::string mountPoint = o.positional[0];
     std::optional<AttachedImage> a = findVolume(mountPoint);
     if (!a) {
-        throw ToolError(mountPoint + ": No such file or directory (not an attached volume)");
+        throw ToolError(Failure::notFound, mountPoint + ": No such file or directory (not an attached volume)");
     }
     if (!a->alive()) {
         // As in attach, only the holder of the image's lock clears up after a dead service. An
@@ -546,7 +548,7 @@ int detach(const Options& o) {
         } catch (const ToolError&) {
         }
         if (imageLock && !imageLock->held()) {
-            throw ToolError("Resource busy (another operation is using the image)", 16);
+            throw ToolError(Failure::busy, "Resource busy (another operation is using the image)");
         }
         runtime::cleanUpAfterDeadDaemon(*a);
         std::printf("\"%s\" ejected.\n", a->mountPoint.c_str());
@@ -556,7 +558,7 @@ int detach(const Options& o) {
         // The service writes everything out and detaches the volume even while files are open.
         ::kill(a->daemonPid, SIGTERM);
     } else if (!makeMounter()->unmount({a->device, a->deviceObject}, a->mountPoint, false)) {
-        throw ToolError("couldn't unmount \"" + a->mountPoint + "\" - Resource busy", 16);
+        throw ToolError(Failure::busy, "couldn't unmount \"" + a->mountPoint + "\" - Resource busy");
     }
     if (!waitForExit(a->daemonPid, a->daemonStart, 120000)) {
         throw ToolError("the volume was unmounted but its disk service does not end");
@@ -630,7 +632,7 @@ int resize(const Options& o) {
     runtime::sweepStaleWork();
     const std::uint64_t old = bundle.sizeBytes();
     if (size > old && hostRoom(bundle) < roomToGrow(size)) {
-        throw ToolError(kNoSpaceMessage);
+        throw ToolError(Failure::hostDiskFull);
     }
     if (size >= old) {
         // The limit grows first, then the file system: an interruption leaves a smaller file
@@ -689,11 +691,12 @@ int resize(const Options& o) {
             if (size > old && keepsItsSize) {
                 bundle.setSize(old);
             }
-            const std::string what = e.what();
-            if (what == kNoSpaceMessage || what == kMissingPartMessage || what == kStorageFailedMessage) {
+            // A failure of a kind of its own (the host disk, the image's storage, a refusal) says
+            // why by itself; the others are told as the grow's outcome.
+            if (const auto* failure = dynamic_cast<const ToolError*>(&e); failure && failure->kind != Failure::other) {
                 throw;
             }
-            runtime::log("growing", what);
+            runtime::log("growing", e.what());
             throw ToolError(keepsItsSize ? "The vault could not grow, so it keeps its size."
                                          : "The vault could not grow all the way; resizing it again finishes it.");
         }
@@ -703,15 +706,15 @@ int resize(const Options& o) {
         withDisk(bundle, key, [&](const std::string& disk, DiskServer&, runtime::WorkFolder&) {
             checkFileSystem(disk);
             if (minimumFileSystemBytes(disk) > size) {
-                throw ToolError("the new size is smaller than the data inside needs: Invalid argument");
+                throw ToolError(Failure::limitBelowUse, "the new size is smaller than the data inside needs");
             }
             if (hostRoom(bundle) < roomToShrink(disk, size)) {
-                throw ToolError(kNoSpaceMessage);
+                throw ToolError(Failure::hostDiskFull);
             }
             ChildResult r = runChild({"resize2fs", disk, newSize});
             if (r.status != 0) {
                 runtime::log("resize2fs (status " + std::to_string(r.status) + ")", r.out);
-                throw ToolError("The file system could not shrink: Invalid argument");
+                throw ToolError("The file system could not shrink.");
             }
             requireClean(disk, "shrinking");
         });
@@ -759,7 +762,7 @@ int undorepair(const Options& o) {
 AttachedImage attachedVolume(const std::string& mountPoint) {
     auto a = findVolume(mountPoint);
     if (!a || !a->alive()) {
-        throw ToolError("Could not find disk: " + mountPoint);
+        throw ToolError(Failure::notFound, "Could not find disk: " + mountPoint);
     }
     return *a;
 }
@@ -771,8 +774,9 @@ int rename(const std::vector<std::string>& args) {
     AttachedImage a = attachedVolume(args[1]);
     const std::string& name = args[2];
     if (!Bundle::acceptableNewVolumeName(name)) {
-        throw ToolError("invalid volume name \"" + xmlSafeText(name) +
-                        "\" (names are UTF-8 text without control characters and do not begin with \".\")");
+        throw ToolError(Failure::invalidName,
+                        "invalid volume name \"" + xmlSafeText(name) +
+                            "\" (names are UTF-8 text without control characters and do not begin with \".\")");
     }
     // The service stores the name and moves the volume to its new folder when the control file
     // is closed; what close() reports is the outcome.
@@ -786,7 +790,15 @@ int rename(const std::vector<std::string>& args) {
         err = errno;
     }
     if (err == EBUSY) {
-        throw ToolError("the volume is busy, so it keeps its name: Resource busy");
+        throw ToolError(Failure::busy, "the volume is busy, so it keeps its name: Resource busy");
+    }
+    if (err == EPERM) {
+        throw ToolError(Failure::notAuthorized, "This computer does not allow you to rename the vault’s disk. An "
+                                                "administrator can allow it in the polkit rules for udisks2.");
+    }
+    if (err == ECANCELED) {
+        throw ToolError(Failure::authorizationCancelled,
+                        "The request for permission was cancelled, so the vault keeps its name.");
     }
     if (err != 0) {
         auto now = runtime::findByImage(a.imagePath);
@@ -860,7 +872,7 @@ int hdiutil(const std::vector<std::string>& args) {
         return found->second(parse(args, 1));
     } catch (const ToolError& e) {
         std::fprintf(stderr, "hdiutil: %s failed - %s\n", verb.c_str(), e.what());
-        return e.exitCode;
+        return e.exitCode();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "hdiutil: %s failed - %s\n", verb.c_str(), e.what());
         return 1;
@@ -878,6 +890,9 @@ int diskutil(const std::vector<std::string>& args) {
         }
         std::fprintf(stderr, "Usage: diskutil rename <mount point> <name> | verifyVolume <mount point>\n");
         return 1;
+    } catch (const ToolError& e) {
+        std::fprintf(stderr, "diskutil: %s failed - %s\n", verb.c_str(), e.what());
+        return e.exitCode();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "diskutil: %s failed - %s\n", verb.c_str(), e.what());
         return 1;

@@ -330,8 +330,8 @@ public:
                 }
                 mountVolume(wanted);
             } catch (const ToolError& e) {
-                if (const char* failure = storageFailure(store_)) {
-                    throw ToolError(failure);
+                if (const std::optional<Failure> failure = storageFailure(store_)) {
+                    throw ToolError(*failure);
                 }
                 throw;
             }
@@ -354,7 +354,9 @@ public:
                 watchMount_ = ownMountInFolder();
             }
         } catch (const std::exception& e) {
-            writeAll(statusFd, std::string("error\n") + e.what());
+            // The kind travels with the sentence, so that the attach exits as a failure of that kind.
+            const auto* failure = dynamic_cast<const ToolError*>(&e);
+            writeAll(statusFd, "error " + std::to_string(failure ? failure->exitCode() : 1) + "\n" + e.what());
             ::close(statusFd);
             if (mounted_) {
                 mounter_->unmount(device_, image_.mountPoint, true);
@@ -623,7 +625,7 @@ private:
         // file system may not notice until the blocks in it are read.
         std::string finding;
         if (!store_.missingBands().empty()) {
-            finding = kMissingPartMessage;
+            finding = sentenceOf(Failure::missingPart);
             result.status = std::max(result.status, 4);
         } else if (result.status != 0) {
             runtime::log("e2fsck -f -n (status " + std::to_string(result.status) + ")", result.out);
@@ -690,6 +692,15 @@ private:
                 mounted_ = false;
                 remount({});
             }
+        } catch (const ToolError& e) {
+            // A refusal keeps the volume where it was, and is told as one rather than as "busy".
+            if (mounted_ && e.kind == Failure::notAuthorized) {
+                return -EPERM;
+            }
+            if (mounted_ && e.kind == Failure::authorizationCancelled) {
+                return -ECANCELED;
+            }
+            return mounted_ ? -EBUSY : -EIO;
         } catch (const std::exception&) {
             return mounted_ ? -EBUSY : -EIO;
         }
@@ -752,11 +763,11 @@ private:
 
 } // namespace
 
-const char* storageFailure(const BandStore& store) {
+std::optional<Failure> storageFailure(const BandStore& store) {
     if (store.ranOutOfSpace()) {
-        return kNoSpaceMessage;
+        return Failure::hostDiskFull;
     }
-    return store.failedToReadOrWrite() ? kMissingPartMessage : nullptr;
+    return store.failedToReadOrWrite() ? std::optional(Failure::missingPart) : std::nullopt;
 }
 
 void requireOwnFileSystem(BandStore& store) {
@@ -765,14 +776,14 @@ void requireOwnFileSystem(BandStore& store) {
     // block size as 1024 << the value at 0x18.
     std::vector<std::uint8_t> sector(kSectorSize);
     if (store.read(sector.data(), sector.size(), 0) != static_cast<long>(sector.size())) {
-        throw ToolError(storageFailure(store) ? storageFailure(store) : kMissingPartMessage);
+        throw ToolError(storageFailure(store).value_or(Failure::missingPart));
     }
     const std::uint8_t* sb = sector.data() + 1024;
     const bool ext4 = sb[0x38] == 0x53 && sb[0x39] == 0xef && le32(sb + 0x18) <= 6;
     FileSystemId found{};
     std::memcpy(found.data(), sb + 0x68, found.size());
     if (knownFileSystem(store.fileSystemId()) && (!ext4 || found != store.fileSystemId())) {
-        throw ToolError(kMissingPartMessage);
+        throw ToolError(Failure::missingPart);
     }
     if (!ext4) {
         return; // an image of earlier tools, whose file system is not known: the check decides
@@ -815,7 +826,7 @@ void takeBackRepair(const Bundle& bundle, BandStore& store) {
 
 std::string prepareFileSystem(const std::string& diskPath, BandStore& store, const std::string& keepFolder) {
     if (!store.missingBands().empty()) {
-        throw ToolError(kMissingPartMessage);
+        throw ToolError(Failure::missingPart);
     }
     requireOwnFileSystem(store);
     // e2fsck: 0 clean, 1 errors corrected, 2 corrected and a reboot advised; 4 and above mean
@@ -844,8 +855,8 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store, con
     // unreplayed and blocks unread, and a forced repair would drop the journal and every file it
     // could not read. The attach stops instead, and the next one, once the disk is sound, finds
     // the volume as it was.
-    if (const char* failure = storageFailure(store)) {
-        throw ToolError(failure);
+    if (const std::optional<Failure> failure = storageFailure(store)) {
+        throw ToolError(*failure);
     }
     if (preen.status < 4 && !carried) {
         store.stopKeepingBands();
@@ -855,11 +866,12 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store, con
         // damage it could not understand for one it could, and given up on the files it held.
         ChildResult repair = runChild({"e2fsck", "-f", "-y", diskPath});
         runtime::log("e2fsck -f -y (status " + std::to_string(repair.status) + ")", repair.out);
-        if (const char* failure = storageFailure(store)) {
-            throw ToolError(failure);
+        if (const std::optional<Failure> failure = storageFailure(store)) {
+            throw ToolError(*failure);
         }
         if (repair.status >= 4) {
-            throw ToolError("The vault's file system is damaged and could not be repaired.");
+            throw ToolError(Failure::damagedFileSystem,
+                            "The vault's file system is damaged and could not be repaired.");
         }
         note = "The volume's file system was damaged and has been repaired.";
     }
@@ -952,8 +964,9 @@ StartedVolume startDaemon(const Bundle& bundle, MasterKey key, const std::string
         throw ToolError("the volume was mounted but its record is missing");
     }
     ::waitpid(pid, nullptr, WNOHANG);
-    if (reply.rfind("error\n", 0) == 0) {
-        throw ToolError(reply.substr(6));
+    if (reply.rfind("error ", 0) == 0 && reply.find('\n') != std::string::npos) {
+        const auto newline = reply.find('\n');
+        throw ToolError(static_cast<Failure>(std::atoi(reply.c_str() + 6)), reply.substr(newline + 1));
     }
     throw ToolError("the disk service ended unexpectedly");
 }

@@ -3,7 +3,9 @@
 #include "BandStore.h"
 #include "Bundle.h"
 #include "Runtime.h"
+#include "Util.h"
 
+#include <optional>
 #include <string>
 
 namespace larkhold::diskimage {
@@ -48,7 +50,7 @@ void takeBackRepair(const Bundle& bundle, BandStore& store);
 
 // The user's words for a failure of the image's storage beneath a tool, or nullptr when it did
 // not fail.
-const char* storageFailure(const BandStore& store);
+std::optional<Failure> storageFailure(const BandStore& store);
 
 // What a repair moved into lost+found, as a sentence for the user.
 std::string lostAndFoundReport(const std::string& mountPoint);

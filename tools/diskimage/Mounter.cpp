@@ -7,12 +7,16 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/loop.h>
+#include <optional>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <systemd/sd-bus.h>
 #include <thread>
 #include <unistd.h>
@@ -44,6 +48,45 @@ std::string fileText(const std::string& path) {
         ::close(fd);
     }
     return text;
+}
+
+// Whether udev's daemon runs: its control socket answers, or, where this user may not connect
+// to it, a process of that name is seen. The socket file stays behind when the daemon stops, so
+// its being there says nothing. Unknown where other users' processes are hidden.
+std::optional<bool> udevRunning() {
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd >= 0) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, "/run/udev/control", sizeof address.sun_path - 1);
+        const int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        const int err = rc == 0 ? 0 : errno;
+        ::close(fd);
+        if (rc == 0) {
+            return true;
+        }
+        if (err == ENOENT || err == ECONNREFUSED) {
+            return false;
+        }
+    }
+    if (::access("/proc/1", F_OK) != 0) {
+        return std::nullopt;
+    }
+    bool seen = false;
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* entry = ::readdir(proc)) {
+            if (entry->d_name[0] < '1' || entry->d_name[0] > '9') {
+                continue;
+            }
+            const std::string name = withoutTrailingSpace(fileText(std::string("/proc/") + entry->d_name + "/comm"));
+            if (name == "systemd-udevd" || name == "udevd") {
+                seen = true;
+                break;
+            }
+        }
+        ::closedir(proc);
+    }
+    return seen;
 }
 
 // Bit 24 of the effective set in /proc/<pid>/status: CAP_SYS_RESOURCE, which the kernel requires
@@ -183,6 +226,11 @@ public:
     bool privileged() const override { return false; }
 
     LoopDevice setUp(int diskFd) override {
+        // A udev that stopped leaves its control socket behind; without it a loop device never
+        // appears to udisks, which says so only after a long wait.
+        if (::access("/run/udev/control", F_OK) == 0 && udevRunning() == false) {
+            throw ToolError(Failure::loopDeviceUnseen, kNoUdevMessage);
+        }
         Message call;
         newCall(call, "/org/freedesktop/UDisks2/Manager", "Manager", "LoopSetup");
         check(sd_bus_message_append(call.m, "h", diskFd));
@@ -232,7 +280,7 @@ public:
                           error.is(SD_BUS_ERROR_UNKNOWN_OBJECT);
             if (const char* never = notYet ? udevVerdict(device) : nullptr) {
                 release(device);
-                throw ToolError(never);
+                throw ToolError(Failure::loopDeviceUnseen, never);
             }
             if (!notYet || std::chrono::steady_clock::now() > deadline) {
                 release(device);
@@ -311,11 +359,13 @@ private:
     // password); anything else in udisks' own.
     [[noreturn]] static void refused(const std::string& what, const BusError& error) {
         if (error.is("org.freedesktop.UDisks2.Error.NotAuthorizedDismissed")) {
-            throw ToolError("The request for permission was cancelled, so the vault’s disk was left as it was.");
+            throw ToolError(Failure::authorizationCancelled,
+                            "The request for permission was cancelled, so the vault’s disk was left as it was.");
         }
         if (error.is("org.freedesktop.UDisks2.Error.NotAuthorized") ||
             error.is("org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain")) {
-            throw ToolError("This computer does not allow you to use the vault’s disk. An administrator can allow "
+            throw ToolError(Failure::notAuthorized,
+                            "This computer does not allow you to use the vault’s disk. An administrator can allow "
                             "it in the polkit rules for udisks2.");
         }
         throw ToolError(what + error.text());
@@ -351,7 +401,7 @@ private:
             return;
         }
         if (!fuseAdmitsRoot()) {
-            throw ToolError(kRootRefusedMessage);
+            throw ToolError(Failure::fuseRefusesSystem, kRootRefusedMessage);
         }
         throw ToolError("The system’s disk service could not read this vault’s disk, so the vault cannot be opened.");
     }
@@ -365,7 +415,7 @@ private:
         if (::access("/run/udev", F_OK) != 0) {
             return nullptr;
         }
-        if (::access("/run/udev/control", F_OK) != 0) {
+        if (udevRunning() == false) {
             return kNoUdevMessage;
         }
         const auto deadline = std::chrono::steady_clock::now() + kPatience;

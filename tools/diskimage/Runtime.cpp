@@ -272,7 +272,7 @@ MountLock::MountLock() {
         }
         if (std::chrono::steady_clock::now() > deadline) {
             ::close(fd_);
-            throw ToolError("Resource busy (another volume is being mounted; try again)");
+            throw ToolError(Failure::busy, "Resource busy (another volume is being mounted; try again)");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -367,7 +367,8 @@ void requireTrustedFolder(const std::string& path) {
     const bool ownGroup = st.st_gid == ::getgid() && owners && owners->gr_name && owners->gr_name == userName();
     if (!S_ISDIR(st.st_mode) || (st.st_uid != ::getuid() && st.st_uid != 0) || (st.st_mode & S_IWOTH) ||
         ((st.st_mode & S_IWGRP) && !ownGroup)) {
-        throw ToolError("The folder for unlocked vaults is not safe to use: it must belong to you, and nobody else "
+        throw ToolError(Failure::unsafeMountRoot,
+                        "The folder for unlocked vaults is not safe to use: it must belong to you, and nobody else "
                         "may be able to change it.");
     }
 }

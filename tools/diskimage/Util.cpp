@@ -23,13 +23,34 @@ extern char** environ;
 
 namespace larkhold::diskimage {
 
+const char* sentenceOf(Failure kind) {
+    switch (kind) {
+    case Failure::hostDiskFull:
+        return "There is not enough space on the disk that holds this vault.";
+    case Failure::missingPart:
+        return "A part of the vault file is missing or unreadable.";
+    case Failure::storageFailed:
+        return "The vault file could not be written to its disk.";
+    default:
+        return "The operation failed.";
+    }
+}
+
+ToolError::ToolError(Failure kind) : ToolError(kind, sentenceOf(kind)) {}
+
 std::string errnoText(int err) {
     return std::strerror(err);
 }
 
 void throwErrno(const std::string& what, int err) {
     if (err == ENOSPC || err == EDQUOT) {
-        throw ToolError(kNoSpaceMessage);
+        throw ToolError(Failure::hostDiskFull);
+    }
+    if (err == EACCES || err == EPERM) {
+        throw ToolError(Failure::notPermitted, what + ": " + errnoText(err));
+    }
+    if (err == EROFS) {
+        throw ToolError(Failure::readOnlyDisk, what + ": " + errnoText(err));
     }
     throw ToolError(what + ": " + errnoText(err));
 }
@@ -183,6 +204,9 @@ std::string baseName(const std::string& path) {
 
 std::string realPath(const std::string& path) {
     char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved && (errno == ENOENT || errno == ENOTDIR)) {
+        throw ToolError(Failure::notFound, path + ": " + errnoText(errno));
+    }
     if (!resolved) {
         throwErrno(path, errno);
     }

@@ -12,27 +12,50 @@
 
 namespace larkhold::diskimage {
 
+// What kind of failure a tool reports, for the program that runs it: the tools exit with this
+// status, and the last line of standard error says the same for the user. The numbers are a
+// contract with the application (README.md, "Failures"): never renumber one.
+enum class Failure : int {
+    other = 1,                   // anything else; the sentence says what
+    busy = 16,                   // in use, or another operation holds the image
+    wrongPassword = 80,          // the password does not open the image
+    hostDiskFull = 81,           // the disk that holds the image has no room left
+    missingPart = 82,            // a band the image has written is missing, cut short or unreadable
+    storageFailed = 83,          // the image could not be written for another reason
+    unsafeMountRoot = 84,        // the folder volumes are mounted in is not safe to use
+    damagedFileSystem = 85,      // the file system is damaged and could not be repaired
+    needsRepair = 86,            // the file system has errors that only an unlock repairs
+    notAuthorized = 87,          // the system (polkit) does not allow the user this
+    authorizationCancelled = 88, // the user cancelled the request for permission
+    fuseRefusesSystem = 89,      // /etc/fuse.conf lacks user_allow_other, so udisks cannot read the disk
+    loopDeviceUnseen = 90,       // the loop device's file system can never appear (udev missing or skipping it)
+    limitBelowUse = 91,          // a new size below what the files inside need
+    invalidName = 92,            // a volume name the tools do not accept
+    notFound = 93,               // no image, or no attached volume, where the caller said
+    notPermitted = 94,           // the system refuses the user a file or folder the command needs
+    readOnlyDisk = 95,           // a file the command must write is on a disk that can only be read
+};
+
 // A failure the user should read. The message is printed after the tool's own prefix
 // ("hdiutil: attach failed - "), so it names the cause without repeating the command.
 struct ToolError : std::runtime_error {
-    explicit ToolError(const std::string& message, int exitCode = 1)
-        : std::runtime_error(message), exitCode(exitCode) {}
-    int exitCode;
+    explicit ToolError(const std::string& message) : ToolError(Failure::other, message) {}
+    ToolError(Failure kind, const std::string& message) : std::runtime_error(message), kind(kind) {}
+    // The failures that always read the same.
+    explicit ToolError(Failure kind);
+    Failure kind;
+    int exitCode() const { return static_cast<int>(kind); }
 };
 
-// The wrong password. Its text is what the application recognises as a refused password.
+// The wrong password.
 struct AuthenticationError : ToolError {
-    AuthenticationError() : ToolError("Authentication error") {}
+    AuthenticationError() : ToolError(Failure::wrongPassword, "Authentication error") {}
 };
 
-// What the user reads whenever the disk that holds an image has no room left.
-inline constexpr const char* kNoSpaceMessage = "There is not enough space on the disk that holds this vault.";
-// ... and whenever a band it has written is missing, cut short or cannot be read.
-inline constexpr const char* kMissingPartMessage = "A part of the vault file is missing or unreadable.";
-// ... and whenever the size recorded in Info.plist is smaller than the file system inside.
+// The sentence of a failure that always reads the same.
+const char* sentenceOf(Failure kind);
+// What the user reads whenever the size recorded in Info.plist is smaller than the file system inside.
 inline constexpr const char* kSizeMismatchMessage = "The size recorded in the vault is smaller than its contents.";
-// ... and whenever the vault file cannot be written for another reason.
-inline constexpr const char* kStorageFailedMessage = "The vault file could not be written to its disk.";
 
 std::string errnoText(int err);
 [[noreturn]] void throwErrno(const std::string& what, int err);

@@ -6,6 +6,8 @@
 #   attached            one "image-path|mount-point" line per attached image
 #   password            the password of an image that has none of its own (default: any)
 #   <verb>.err          when present, that command fails with this text on standard error
+#   <verb>.status       the exit status of that failure, the kind the real tools give (default 1)
+#   detach.detaches     when present, a failing detach detaches the image all the same
 #   <verb>.gate         while present, that command waits (after reading its input)
 #   attach.nomount      when present, attach attaches but reports no mount point
 #   attach.note         when present, attach reports this repair note on standard error
@@ -29,7 +31,11 @@ wait_gate() {
     while [ -f "$dir/$verb.gate" ]; do sleep 0.02; done
 }
 fail_if_told() {
-    if [ -f "$dir/$verb.err" ]; then cat "$dir/$verb.err" >&2; exit 1; fi
+    if [ -f "$dir/$verb.err" ]; then
+        cat "$dir/$verb.err" >&2
+        if [ -f "$dir/$verb.status" ]; then exit "$(cat "$dir/$verb.status")"; fi
+        exit 1
+    fi
 }
 # The password the image at $1 opens with, or nothing when any will do.
 password_of() {
@@ -41,7 +47,7 @@ check_password() {
     expected=$(password_of "$1")
     if [ -n "$expected" ] && [ "$2" != "$expected" ]; then
         echo "hdiutil: $verb failed - Authentication error" >&2
-        exit 1
+        exit 80
     fi
 }
 size_argument() {
@@ -80,9 +86,11 @@ hdiutil)
         ;;
     detach)
         wait_gate
+        if [ -f "$dir/detach.detaches" ] || [ ! -f "$dir/detach.err" ]; then
+            touch "$dir/attached"
+            grep -v "|$2\$" "$dir/attached" > "$dir/attached.new"; mv "$dir/attached.new" "$dir/attached"
+        fi
         fail_if_told
-        touch "$dir/attached"
-        grep -v "|$2\$" "$dir/attached" > "$dir/attached.new"; mv "$dir/attached.new" "$dir/attached"
         ;;
     info)
         wait_gate
@@ -103,7 +111,7 @@ hdiutil)
         check_password "$image" "$given"
         size_argument "$@"
         used=$(cat "$dir/used.mb" 2>/dev/null || echo 0)
-        if [ "$size" -lt "$used" ]; then echo "hdiutil: resize: failed. Invalid argument" >&2; exit 1; fi
+        if [ "$size" -lt "$used" ]; then echo "hdiutil: resize failed - the new size is smaller than the data inside needs" >&2; exit 91; fi
         printf '%s' "$size" > "$image/.size"
         ;;
     chpass)
