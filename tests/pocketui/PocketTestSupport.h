@@ -51,7 +51,6 @@ inline QByteArray encodedPicture(const QImage& image, const char* format) {
 
 // A one-page PDF with a line of text and, when `linkTo` is given, a link over that line.
 inline QByteArray testPdf(const QByteArray& text = "Boarding pass", const QByteArray& linkTo = {}) {
-    QByteArray pdf = "%PDF-1.4\n";
     const QByteArray stream = "BT /F1 24 Tf 40 120 Td (" + text + ") Tj ET";
     QList<QByteArray> objects{
         "<< /Type /Catalog /Pages 2 0 R >>",
@@ -65,18 +64,7 @@ inline QByteArray testPdf(const QByteArray& text = "Boarding pass", const QByteA
     if (!linkTo.isEmpty())
         objects << "<< /Type /Annot /Subtype /Link /Rect [0 0 300 200] /Border [0 0 0] /A << /S /URI /URI (" + linkTo +
                        ") >> >>";
-    QList<qsizetype> offsets;
-    for (int i = 0; i < objects.size(); ++i) {
-        offsets << pdf.size();
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const qsizetype o : offsets)
-        pdf += QByteArray::number(o).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    return pdfOf(objects);
 }
 
 inline QByteArray bytesOf(const PocketItem& item) {
