@@ -208,6 +208,27 @@ std::string decodeMountPath(const std::string& field) {
     return out;
 }
 
+// The first descriptor `open` gives for a running process (its pid as text), or -1 when it gives
+// none for any.
+template <class Open> int firstFromAProcess(Open open) {
+    DIR* proc = ::opendir("/proc");
+    if (!proc) {
+        return -1;
+    }
+    int found = -1;
+    while (found < 0) {
+        const dirent* e = ::readdir(proc);
+        if (!e) {
+            break;
+        }
+        if (e->d_name[0] >= '1' && e->d_name[0] <= '9') {
+            found = open(std::string(e->d_name));
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
 // The top folder of the file system on `device`, opened through a process of any mount namespace
 // that still has it mounted; -1 when there is none.
 int openWhereStillMounted(const std::string& device) {
@@ -216,29 +237,21 @@ int openWhereStillMounted(const std::string& device) {
         return -1;
     }
     const std::string wanted = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
-    DIR* proc = ::opendir("/proc");
-    if (!proc) {
-        return -1;
-    }
-    int found = -1;
-    while (dirent* e = ::readdir(proc)) {
-        if (found >= 0 || e->d_name[0] < '1' || e->d_name[0] > '9') {
-            continue;
-        }
-        std::ifstream in(std::string("/proc/") + e->d_name + "/mountinfo");
+    return firstFromAProcess([&](const std::string& pid) {
+        std::ifstream in("/proc/" + pid + "/mountinfo");
         std::string line;
+        int found = -1;
         while (found < 0 && std::getline(in, line)) {
             std::istringstream fields(line);
             std::string id, parent, dev, root, mountPoint;
             fields >> id >> parent >> dev >> root >> mountPoint;
             if (dev == wanted && root == "/") {
-                const std::string path = std::string("/proc/") + e->d_name + "/root" + decodeMountPath(mountPoint);
+                const std::string path = "/proc/" + pid + "/root" + decodeMountPath(mountPoint);
                 found = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             }
         }
-    }
-    ::closedir(proc);
-    return found;
+        return found;
+    });
 }
 
 // A file of the file system on `device` that some process still holds open, opened again through
@@ -249,17 +262,10 @@ int openAFileStillOpenOn(const std::string& device) {
     if (device.empty() || ::stat(device.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode)) {
         return -1;
     }
-    DIR* proc = ::opendir("/proc");
-    if (!proc) {
-        return -1;
-    }
-    int found = -1;
-    while (dirent* e = ::readdir(proc)) {
-        if (found >= 0 || e->d_name[0] < '1' || e->d_name[0] > '9') {
-            continue;
-        }
-        const std::string fds = std::string("/proc/") + e->d_name + "/fd";
+    return firstFromAProcess([&](const std::string& pid) {
+        const std::string fds = "/proc/" + pid + "/fd";
         DIR* d = ::opendir(fds.c_str());
+        int found = -1;
         while (d && found < 0) {
             dirent* f = ::readdir(d);
             if (!f) {
@@ -275,9 +281,8 @@ int openAFileStillOpenOn(const std::string& device) {
         if (d) {
             ::closedir(d);
         }
-    }
-    ::closedir(proc);
-    return found;
+        return found;
+    });
 }
 
 // Everything the service process does after it has detached from the attach command.
