@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -41,22 +43,9 @@ inline QByteArray pagesPdf(int pages) {
     return pdfOf(objects);
 }
 
-// This process's running PDF renderers (the kernel keeps 15 characters of the name).
+// This process's running PDF renderers.
 inline QList<int> pdfRenderers() {
-    QList<int> found;
-    for (const QFileInfo& task :
-         QDir(QStringLiteral("/proc/self/task")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile children(task.filePath() + QStringLiteral("/children"));
-        if (!children.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& pid : children.readAll().split(' ')) {
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid.trimmed())));
-            if (!pid.trimmed().isEmpty() && comm.open(QIODevice::ReadOnly) &&
-                comm.readAll().trimmed() == "larkhold-pdf-re")
-                found << pid.trimmed().toInt();
-        }
-    }
-    return found;
+    return childrenNamed("larkhold-pdf-re");
 }
 
 } // namespace larkhold::test

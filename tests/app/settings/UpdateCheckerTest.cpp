@@ -6,6 +6,7 @@
 #include "QtPrinters.h"
 #include "SettingsKeys.h"
 #include "StoreFixture.h"
+#include "TestFiles.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -355,21 +356,10 @@ TEST_F(UpdateCheckerTest, TheFetchProgramBringsTheAnswerBehindAnErrorStatus) {
 
 namespace {
 
-// The pid of this process's running larkhold-update-fetch (the kernel keeps 15 characters of the name).
+// The pid of this process's running larkhold-update-fetch, or 0.
 pid_t fetchChild() {
-    for (const QFileInfo& task :
-         QDir(QStringLiteral("/proc/self/task")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile children(task.filePath() + QStringLiteral("/children"));
-        if (!children.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& pid : children.readAll().split(' ')) {
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid.trimmed())));
-            if (!pid.trimmed().isEmpty() && comm.open(QIODevice::ReadOnly) &&
-                comm.readAll().startsWith("larkhold-update"))
-                return pid.trimmed().toInt();
-        }
-    }
-    return 0;
+    const QList<int> running = larkhold::test::childrenNamed("larkhold-update");
+    return running.isEmpty() ? 0 : running.front();
 }
 
 // What a /proc/PID/fd entry names ("pipe:[1234]", a path...), as the kernel writes it.
