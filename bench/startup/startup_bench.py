@@ -8,7 +8,13 @@ children, but not hidden either), and how many shared libraries each had mapped 
 
 A long list is measured against its anchors in the same run: the start with 500 vaults listed against the bare
 window (started in the same rounds), the CPU time of the first 10 s with 0, 50 and 500 vaults listed, and the CPU
-time of a minute of idling after that with 500 vaults against 0. Run by `make bench` through bench/run.sh.
+time of a minute of idling after that with 500 vaults against 0, and 1,000 against 500 per vault.
+
+With one standard vault (attached by the build tree's tools) and one Pocket Vault open, a minute of idling: the
+CPU and wake-ups of larkhold, and those of the disk service that holds the standard vault.
+
+Run by `make bench` through bench/run.sh. LARKHOLD_BENCH_PARTS (a comma-separated choice of "start", "cpu" and
+"open"; all of them unless set) runs only those parts.
 """
 
 import ctypes
@@ -35,7 +41,12 @@ IDLE_SECONDS = 10
 FIRST_SECONDS = 10
 SETTLE_SECONDS = 15
 IDLE_CPU_SECONDS = 60
-CPU_LISTS = (0, 50, LONG_LIST)
+LONGER_LIST = 1000
+CPU_LISTS = (0, 50, LONG_LIST, LONGER_LIST)
+PARTS = ("start", "cpu", "open")
+OPEN_PASSWORD = "bench idle password 7"
+POCKET_TOOL = os.path.join(os.environ.get("LARKHOLD_BUILD_DIR", "build"), "tests", "pocketui",
+                           "larkhold-e2e-pocket-vault")
 
 MAP_NOTIFY = 19
 SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
@@ -200,14 +211,131 @@ def bench_desktop(name):
     return desktop, runtime
 
 
+def chosen_parts():
+    chosen = [part.strip() for part in os.environ.get("LARKHOLD_BENCH_PARTS", ",".join(PARTS)).split(",")]
+    unknown = [part for part in chosen if part and part not in PARTS]
+    if unknown:
+        raise SystemExit(f"LARKHOLD_BENCH_PARTS: no part {', '.join(unknown)} (there are {', '.join(PARTS)})")
+    return set(chosen)
+
+
 def main():
-    desktop, runtime = bench_desktop("startup-bench")
+    parts = chosen_parts()
+    if "start" in parts:
+        desktop, runtime = bench_desktop("startup-bench")
+        try:
+            measure(desktop)
+        finally:
+            if runtime:
+                shutil.rmtree(runtime, ignore_errors=True)
+    if "cpu" in parts:
+        measure_cpu()
+    if "open" in parts:
+        measure_open()
+
+
+def thread_switches(pid):
+    """How often the threads of `pid` alive now have been switched to (voluntary and forced switches)."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/status") as f:
+                for line in f:
+                    if line.startswith(("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")):
+                        total += int(line.split()[1])
+        except OSError:
+            pass  # a thread that ended meanwhile
+    return total
+
+
+class WakeupCounter:
+    """Context switches of a process and of every thread it starts meanwhile, through `perf stat` (a thread that
+    lives a moment is counted too). Without perf, the threads alive at both ends only: a lower bound."""
+
+    def __init__(self, pid):
+        self.pid = pid
+        self.perf = None
+        self.start = thread_switches(pid)
+        if shutil.which("perf"):
+            self.output = tempfile.NamedTemporaryFile(prefix="larkhold-bench-perf-", suffix=".csv")
+            self.perf = subprocess.Popen(["perf", "stat", "-x", ",", "-e", "context-switches", "-p", str(pid),
+                                          "-o", self.output.name], stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        """(switches, how they were counted)."""
+        if self.perf:
+            self.perf.send_signal(signal.SIGINT)
+            self.perf.wait(timeout=60)
+            with open(self.output.name) as f:
+                for line in f:
+                    fields = line.strip().split(",")
+                    if len(fields) > 2 and fields[2] == "context-switches" and fields[0].isdigit():
+                        return int(fields[0]), "perf"
+        return thread_switches(self.pid) - self.start, "threads alive at both ends"
+
+
+def disk_service_pids(desktop):
+    """The disk services holding this desktop's attached volumes, from the tools' state folder."""
+    folder = os.path.join(desktop.runtime_dir, "larkhold", "attached")
+    pids = []
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        with open(os.path.join(folder, name), encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        at = text.find("<key>daemon-pid</key>")
+        if at >= 0:
+            pids.append(int(text[text.index("<integer>", at) + len("<integer>"):text.index("</integer>", at)]))
+    return pids
+
+
+def make_pocket_vault(desktop, name, password):
+    """A 1 MB Pocket Vault made as the application makes one."""
+    path = os.path.join(desktop.vault_dir, f"{name}.pocketvault")
+    subprocess.run([POCKET_TOOL, path, "1"], input=(password + "\n").encode(), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.PIPE, env=desktop.env, timeout=300, check=True)
+    return harness.VaultRecord(id=str(uuid.uuid4()).upper(), kind="pocket", name=name, bundlePath=path,
+                               maxSizeMB=1, createdAt=0, excludedFromCloud=False, requireTouchID=False,
+                               openInFinderAfterUnlock=True, autoOpenAtLaunch=True)
+
+
+def measure_open():
+    """A minute of idling with a standard vault and a Pocket Vault open, both unlocked from the keyring at start."""
+    desktop, runtime = bench_desktop("open-bench")
     try:
-        measure(desktop)
+        with desktop:
+            standard = desktop.make_standard_vault("Standard", OPEN_PASSWORD)
+            standard["autoOpenAtLaunch"] = True
+            pocket = make_pocket_vault(desktop, "Pocket", OPEN_PASSWORD)
+            for record in (standard, pocket):
+                desktop.save_password(record, OPEN_PASSWORD)
+            desktop.list_vaults([standard, pocket])
+            process = desktop.spawn("larkhold-open", [desktop.larkhold_binary])
+            desktop.wait_mounted(timeout=300)
+            for name in ("Standard", "Pocket"):
+                desktop.wait_for_activity(f"{name} unlocked · keyring", timeout=300)
+            desktop.wait_for_window("Pocket")
+            time.sleep(SETTLE_SECONDS)  # a benchmark may wait: what it measures is the idle state
+            services = disk_service_pids(desktop)
+            watched = {"larkhold": process.pid, **{f"disk service {pid}": pid for pid in services}}
+            counters = {key: WakeupCounter(pid) for key, pid in watched.items()}
+            before = {key: cpu_seconds(pid) for key, pid in watched.items()}
+            time.sleep(IDLE_CPU_SECONDS)
+            after = {key: cpu_seconds(pid) for key, pid in watched.items()}
+            woken = {key: counter.stop() for key, counter in counters.items()}
+            if process.poll() is not None:
+                raise RuntimeError("larkhold ended: " + desktop.log("larkhold-open"))
     finally:
         if runtime:
             shutil.rmtree(runtime, ignore_errors=True)
-    measure_cpu()
+
+    per_minute = 60 / IDLE_CPU_SECONDS
+    for key in watched:
+        cpu = (after[key] - before[key]) * 1000 * per_minute
+        switches, counted = woken[key]
+        print(f"idle with a standard and a Pocket vault open, {key}: cpu ms a minute {cpu:.0f}, "
+              f"wake-ups a minute {switches * per_minute:.0f} (context switches, {counted})")
+    if not services:
+        print("idle with a standard and a Pocket vault open: no disk service found")
 
 
 def measure_cpu():
@@ -248,6 +376,11 @@ def measure_cpu():
               f"{first[count] / max(first[empty], 0.01):.2f} ({first[count]:.2f} s / {first[empty]:.2f} s)")
     print(f"ratio idle-cpu-{LONG_LIST}/idle-cpu-{empty}: {idle_ms[LONG_LIST] / max(idle_ms[empty], 1):.2f} "
           f"({idle_ms[LONG_LIST]:.0f} ms / {idle_ms[empty]:.0f} ms a minute)")
+    # Per listed vault, above the empty list: a longer list costs no more for each of its vaults.
+    above = {count: max(idle_ms[count] - idle_ms[empty], 0) / count for count in (LONG_LIST, LONGER_LIST)}
+    print(f"ratio idle-cpu-per-vault-{LONGER_LIST}/idle-cpu-per-vault-{LONG_LIST}: "
+          f"{above[LONGER_LIST] / max(above[LONG_LIST], 0.01):.2f} "
+          f"({above[LONGER_LIST]:.2f} ms / {above[LONG_LIST]:.2f} ms a minute per vault)")
 
 
 def sample_at(processes, moment):

@@ -71,9 +71,11 @@ ClassicHome::ClassicHome(HomeContext context, QWidget* parent) : QWidget(parent)
     if (context_.status)
         connect(context_.status, &VaultStatusCache::vaultChanged, this, &ClassicHome::refreshCard);
     ageTimer_.setInterval(30'000);
+    // Only a card that says when its vault was last opened changes with the time.
     connect(&ageTimer_, &QTimer::timeout, this, [this] {
         for (VaultCard* card : std::as_const(cards_))
-            card->refresh();
+            if (card->vault().lastOpenedAt)
+                card->refresh();
     });
     ageTimer_.start();
     syncCards();

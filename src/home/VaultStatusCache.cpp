@@ -41,6 +41,7 @@ VaultStatusCache::~VaultStatusCache() {
     {
         const std::lock_guard lock(mailbox_->mutex);
         mailbox_->cache = nullptr;
+        mailbox_->queue.clear();
     }
     lookPool_->clear();
     // Deleting a pool waits for its threads: one whose look is stuck on a share is left to end on
@@ -107,22 +108,33 @@ void VaultStatusCache::refresh() {
 }
 
 void VaultStatusCache::start(bool passwords) {
-    QHash<QUuid, Look> kept;
-    QList<QUuid> ids;
-    for (const Vault& vault : store_.vaults()) {
-        Look look = looks_.take(vault.id);
-        if (look.path != vault.bundlePath) {
-            // Another file now: what was known, and an answer still on its way, are about the old one.
-            const quint64 generation = look.generation;
-            look = Look{};
-            look.path = vault.bundlePath;
-            look.generation = generation + 1;
-        }
-        kept.insert(vault.id, look);
-        ids.append(vault.id);
+    const QList<Vault> vaults = store_.vaults();
+    // The same vaults at the same paths as last time (the timer's round, nearly always): the looks stay as they are.
+    bool same = looks_.size() == vaults.size();
+    for (qsizetype i = 0; same && i < vaults.size(); ++i) {
+        const auto look = looks_.constFind(vaults.at(i).id);
+        same = look != looks_.cend() && look->path == vaults.at(i).bundlePath;
     }
-    // A vault that left the list drops its look; an answer still on its way finds no entry.
-    looks_ = std::move(kept);
+    QList<QUuid> ids;
+    ids.reserve(vaults.size());
+    for (const Vault& vault : vaults)
+        ids.append(vault.id);
+    if (!same) {
+        QHash<QUuid, Look> kept;
+        for (const Vault& vault : vaults) {
+            Look look = looks_.take(vault.id);
+            if (look.path != vault.bundlePath) {
+                // Another file now: what was known, and an answer still on its way, are about the old one.
+                const quint64 generation = look.generation;
+                look = Look{};
+                look.path = vault.bundlePath;
+                look.generation = generation + 1;
+            }
+            kept.insert(vault.id, look);
+        }
+        // A vault that left the list drops its look; an answer still on its way finds no entry.
+        looks_ = std::move(kept);
+    }
     QList<Started> started;
     for (const QUuid& id : ids) {
         Look& look = looks_[id];
@@ -157,25 +169,69 @@ VaultStatusCache::Started VaultStatusCache::lookAt(const QUuid& id, Look& look) 
     const quint64 generation = ++look.generation;
     const quint64 ticket = ++tickets_;
     running_.insert(ticket);
-    lookPool_->start([mailbox = mailbox_, probe = fileProbe_, path = look.path, id, generation, ticket] {
-        const VaultFileState state = probe(path);
-        const std::lock_guard lock(mailbox->mutex);
-        if (VaultStatusCache* cache = mailbox->cache)
-            QMetaObject::invokeMethod(
-                cache, [cache, id, generation, ticket, state] { cache->answered(id, generation, ticket, state); },
-                Qt::QueuedConnection);
-    });
+    pending_.append({{id, generation, ticket, VaultFileState::present}, look.path, fileProbe_});
     return {id, generation, ticket};
+}
+
+void VaultStatusCache::setAllowedWorkers(int count) {
+    lookPool_->setMaxThreadCount(count);
+    const std::lock_guard lock(mailbox_->mutex);
+    mailbox_->allowed = count;
+}
+
+void VaultStatusCache::startWorkers() {
+    const std::lock_guard lock(mailbox_->mutex);
+    for (Queued& look : pending_)
+        mailbox_->queue.push_back(std::move(look));
+    pending_.clear();
+    // A worker in a look that hangs takes no other: the queue gets one of its own.
+    while (mailbox_->workers < mailbox_->allowed &&
+           qsizetype(mailbox_->queue.size()) > mailbox_->workers - mailbox_->probing) {
+        ++mailbox_->workers;
+        lookPool_->start([mailbox = mailbox_] { work(mailbox); });
+    }
+}
+
+void VaultStatusCache::work(const std::shared_ptr<Mailbox>& mailbox) {
+    // A worker takes look after look: a round costs a few threads' wake-ups, not one per vault.
+    std::unique_lock lock(mailbox->mutex);
+    for (;;) {
+        if (!mailbox->cache || mailbox->queue.empty() || mailbox->workers > mailbox->allowed) {
+            --mailbox->workers;
+            return;
+        }
+        Queued look = std::move(mailbox->queue.front());
+        mailbox->queue.pop_front();
+        ++mailbox->probing;
+        lock.unlock();
+        look.answer.state = look.probe(look.path);
+        lock.lock();
+        --mailbox->probing;
+        VaultStatusCache* cache = mailbox->cache;
+        if (!cache)
+            continue;
+        mailbox->answers.append(look.answer);
+        // The GUI thread is woken once the queue is done, not once per answer; answers that wait behind a look
+        // that hangs are taken when the round's deadline comes.
+        if (mailbox->queue.empty() && !mailbox->posted) {
+            mailbox->posted = true;
+            QMetaObject::invokeMethod(cache, [cache] { cache->takeAnswers(); }, Qt::QueuedConnection);
+        }
+    }
 }
 
 void VaultStatusCache::watchDeadline(QList<Started> looks) {
     if (looks.isEmpty())
         return;
+    startWorkers();
     // One timer for a whole round: a timer per look would cost a long list more than its looks.
     QTimer::singleShot(deadline_, this, [this, looks = std::move(looks)] {
+        // What answered meanwhile counts before anything is taken as not answering.
+        takeAnswers();
         bool any = false;
         for (const Started& started : looks)
             any = overdue(started) || any;
+        startWorkers();
         if (any)
             emit changed();
     });
@@ -186,7 +242,7 @@ bool VaultStatusCache::overdue(const Started& started) {
     // other vault's look.
     if (running_.contains(started.ticket) && !hung_.contains(started.ticket)) {
         hung_.insert(started.ticket);
-        lookPool_->setMaxThreadCount(lookPool_->maxThreadCount() + 1);
+        setAllowedWorkers(lookPool_->maxThreadCount() + 1);
     }
     const auto look = looks_.find(started.id);
     if (look == looks_.end() || look->generation != started.generation || !look->looking || look->overdue)
@@ -196,26 +252,45 @@ bool VaultStatusCache::overdue(const Started& started) {
     return true;
 }
 
-void VaultStatusCache::answered(const QUuid& id, quint64 generation, quint64 ticket, VaultFileState state) {
-    running_.remove(ticket);
-    if (hung_.remove(ticket))
-        lookPool_->setMaxThreadCount(lookPool_->maxThreadCount() - 1);
-    const auto look = looks_.find(id);
-    if (look == looks_.end() || look->generation != generation)
-        return;
-    const VaultFileState before = fileState(id);
+void VaultStatusCache::takeAnswers() {
+    QList<Answer> answers;
+    {
+        const std::lock_guard lock(mailbox_->mutex);
+        answers.swap(mailbox_->answers);
+        mailbox_->posted = false;
+    }
+    QList<Started> again;
+    bool current = false;
+    bool changed = false;
+    for (const Answer& answer : std::as_const(answers))
+        current = answered(answer, again, changed) || current;
+    watchDeadline(std::move(again));
+    if (current)
+        countPass();
+    // Listeners that read every vault hear of a whole batch once.
+    if (changed)
+        emit this->changed();
+}
+
+bool VaultStatusCache::answered(const Answer& answer, QList<Started>& again, bool& changed) {
+    running_.remove(answer.ticket);
+    if (hung_.remove(answer.ticket))
+        setAllowedWorkers(lookPool_->maxThreadCount() - 1);
+    const auto look = looks_.find(answer.id);
+    if (look == looks_.end() || look->generation != answer.generation)
+        return false;
+    const VaultFileState before = fileState(answer.id);
     look->looking = false;
     look->overdue = false;
     look->known = true;
-    look->state = state;
+    look->state = answer.state;
     if (look->again)
-        watchDeadline({lookAt(id, *look)});
-    else
-        countPass();
-    if (fileState(id) != before) {
-        emit vaultChanged(id);
-        emit changed();
+        again.append(lookAt(answer.id, *look));
+    if (fileState(answer.id) != before) {
+        emit vaultChanged(answer.id);
+        changed = true;
     }
+    return true;
 }
 
 void VaultStatusCache::countPass() {

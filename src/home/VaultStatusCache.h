@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -94,7 +95,16 @@ private:
     void watchDeadline(QList<Started> looks);
     // True when the look's vault now counts as not answering.
     bool overdue(const Started& started);
-    void answered(const QUuid& id, quint64 generation, quint64 ticket, VaultFileState state);
+    struct Answer {
+        QUuid id;
+        quint64 generation = 0;
+        quint64 ticket = 0;
+        VaultFileState state = VaultFileState::present;
+    };
+    // Takes every answer that came since the last call: a round's answers cost the GUI thread one wake-up.
+    void takeAnswers();
+    // True when the answer was about the look still wanted; `changed` is set when the vault's state changed.
+    bool answered(const Answer& answer, QList<Started>& again, bool& changed);
     void passwordsFinished();
     void countPass();
 
@@ -109,13 +119,33 @@ private:
     bool passwordsPending_ = false;
     quint64 passes_ = 0;
     // Where the looks' answers go; emptied when the cache goes, so that a late answer finds nobody.
+    // A look waiting for a thread.
+    struct Queued {
+        Answer answer;
+        QString path;
+        FileProbe probe;
+    };
     struct Mailbox {
         std::mutex mutex;
         VaultStatusCache* cache = nullptr;
+        QList<Answer> answers;
+        // Looks not started yet, taken in turn by up to `allowed` workers on the pool.
+        std::deque<Queued> queue;
+        int workers = 0;
+        int probing = 0;
+        int allowed = kLookThreads;
+        // The GUI thread was asked to take the answers and has not yet.
+        bool posted = false;
     };
+    // Looks this thread asked for since the workers were last started.
+    QList<Queued> pending_;
+    // Starts the workers the queued looks may have.
+    void startWorkers();
+    void setAllowedWorkers(int count);
+    static void work(const std::shared_ptr<Mailbox>& mailbox);
     std::shared_ptr<Mailbox> mailbox_ = std::make_shared<Mailbox>();
     QThreadPool* lookPool_ = new QThreadPool;
-    // Looks not answered yet, and those of them past their deadline, each holding a thread.
+    // Looks not answered yet, and those of them past their deadline; each of those gets the workers one more thread.
     quint64 tickets_ = 0;
     QSet<quint64> running_;
     QSet<quint64> hung_;
