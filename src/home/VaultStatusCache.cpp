@@ -5,6 +5,7 @@
 #include "VaultStore.h"
 
 #include <QSet>
+#include <algorithm>
 #include <QtConcurrent>
 #include <thread>
 
@@ -224,17 +225,43 @@ void VaultStatusCache::watchDeadline(QList<Started> looks) {
     if (looks.isEmpty())
         return;
     startWorkers();
-    // One timer for a whole round: a timer per look would cost a long list more than its looks.
-    QTimer::singleShot(deadline_, this, [this, looks = std::move(looks)] {
+    // One timer for a whole round: a timer per look would cost a long list more than its looks. A round whose
+    // every look answered stops it.
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    rounds_.append({timer, std::move(looks)});
+    connect(timer, &QTimer::timeout, this, [this, timer] {
+        timer->deleteLater();
+        QList<Started> looks;
+        for (qsizetype i = 0; i < rounds_.size(); ++i) {
+            if (rounds_.at(i).timer == timer) {
+                looks = rounds_.takeAt(i).looks;
+                break;
+            }
+        }
         // What answered meanwhile counts before anything is taken as not answering.
         takeAnswers();
         bool any = false;
-        for (const Started& started : looks)
+        for (const Started& started : std::as_const(looks))
             any = overdue(started) || any;
         startWorkers();
         if (any)
             emit changed();
     });
+    timer->start(deadline_);
+}
+
+void VaultStatusCache::endAnsweredRounds() {
+    for (qsizetype i = rounds_.size() - 1; i >= 0; --i) {
+        const QList<Started>& looks = rounds_.at(i).looks;
+        const bool answered = std::none_of(looks.cbegin(), looks.cend(),
+                                           [this](const Started& look) { return running_.contains(look.ticket); });
+        if (!answered)
+            continue;
+        QTimer* timer = rounds_.takeAt(i).timer;
+        timer->stop();
+        timer->deleteLater();
+    }
 }
 
 bool VaultStatusCache::overdue(const Started& started) {
@@ -265,6 +292,7 @@ void VaultStatusCache::takeAnswers() {
     for (const Answer& answer : std::as_const(answers))
         current = answered(answer, again, changed) || current;
     watchDeadline(std::move(again));
+    endAnsweredRounds();
     if (current)
         countPass();
     // Listeners that read every vault hear of a whole batch once.

@@ -93,6 +93,7 @@ private:
     };
     Started lookAt(const QUuid& id, Look& look);
     void watchDeadline(QList<Started> looks);
+    void endAnsweredRounds();
     // True when the look's vault now counts as not answering.
     bool overdue(const Started& started);
     struct Answer {
@@ -149,6 +150,12 @@ private:
     quint64 tickets_ = 0;
     QSet<quint64> running_;
     QSet<quint64> hung_;
+    // Rounds whose deadline has not come, each with its own timer.
+    struct Round {
+        QTimer* timer = nullptr;
+        QList<Started> looks;
+    };
+    QList<Round> rounds_;
     QTimer timer_;
     // Saved-password lookups: one thread of their own, never the shared pool.
     QThreadPool* pool_ = new QThreadPool;

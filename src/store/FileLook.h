@@ -5,13 +5,16 @@
 #include <QCoroTask>
 #include <QDir>
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QHash>
 #include <QMetaObject>
 #include <QObject>
 #include <QPromise>
 #include <QStringList>
+#include <QThread>
 #include <QTimer>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -110,16 +113,104 @@ template <typename Result> FirstAnswer<Result> firstAnswer() {
             }};
 }
 
+// Runs `job` on a thread of its own.
+inline void startOwnThread(std::function<void()> job) {
+    std::thread(std::move(job)).detach();
+}
+
 // As above, but the future gets `late` if the look has not answered within `deadline` (timed by the
-// application's event loop); a later answer is then dropped.
+// application's event loop); a later answer is then dropped. `start` runs the look off this thread.
 template <typename Result>
-QFuture<Result> lookInThread(std::function<Result()> look, std::chrono::milliseconds deadline, Result late) {
+QFuture<Result> lookInThread(std::function<Result()> look, std::chrono::milliseconds deadline, Result late,
+                             const std::function<void(std::function<void()>)>& start = startOwnThread) {
     FirstAnswer<Result> answer = firstAnswer<Result>();
-    std::thread([give = answer.give, look = std::move(look)] { give(look()); }).detach();
-    QTimer::singleShot(deadline, QCoreApplication::instance(),
-                       [give = answer.give, late = std::move(late)] { give(late); });
+    QCoreApplication* app = QCoreApplication::instance();
+    if (QThread::currentThread() != app->thread()) {
+        start([give = answer.give, look = std::move(look)] { give(look()); });
+        QTimer::singleShot(deadline, app, [give = answer.give, late = std::move(late)] { give(late); });
+        return answer.future;
+    }
+    // The answer stops the deadline: a look that answered in time wakes nobody when its deadline would have come.
+    auto* timer = new QTimer(app);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, give = answer.give, late = std::move(late)] {
+        give(late);
+        timer->deleteLater();
+    });
+    timer->start(deadline);
+    auto* watcher = new QFutureWatcher<Result>(timer);
+    QObject::connect(watcher, &QFutureWatcher<Result>::finished, timer, [timer] {
+        timer->stop();
+        timer->deleteLater();
+    });
+    watcher->setFuture(answer.future);
+    start([give = answer.give, look = std::move(look)] { give(look()); });
     return answer.future;
 }
+
+// One thread kept for looks that come every few seconds: each costs that thread one wake-up rather than a new
+// thread. A look that comes while the last one still runs (one stuck on a share, say) gets a thread of its own,
+// so that none waits behind another. The thread is never waited for; it ends after its look once this goes.
+class KeptLookThread {
+public:
+    KeptLookThread() = default;
+    KeptLookThread(const KeptLookThread&) = delete;
+    KeptLookThread& operator=(const KeptLookThread&) = delete;
+    ~KeptLookThread() {
+        const std::lock_guard lock(shared_->mutex);
+        shared_->ending = true;
+        shared_->wake.notify_all();
+    }
+
+    // Runs `job` on the kept thread when it is free, else on a thread of its own.
+    void start(std::function<void()> job) {
+        std::unique_lock lock(shared_->mutex);
+        if (shared_->busy) {
+            lock.unlock();
+            startOwnThread(std::move(job));
+            return;
+        }
+        shared_->busy = true;
+        shared_->job = std::move(job);
+        if (!shared_->running) {
+            shared_->running = true;
+            std::thread([shared = shared_] { run(shared); }).detach();
+        }
+        shared_->wake.notify_one();
+    }
+
+    std::function<void(std::function<void()>)> starter() {
+        return [this](std::function<void()> job) { start(std::move(job)); };
+    }
+
+private:
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::function<void()> job;
+        bool busy = false;
+        bool running = false;
+        bool ending = false;
+    };
+
+    static void run(const std::shared_ptr<Shared>& shared) {
+        std::unique_lock lock(shared->mutex);
+        for (;;) {
+            shared->wake.wait(lock, [&] { return shared->ending || shared->job; });
+            if (!shared->job)
+                return;
+            std::function<void()> job = std::exchange(shared->job, nullptr);
+            lock.unlock();
+            job();
+            lock.lock();
+            shared->busy = false;
+            if (shared->ending)
+                return;
+        }
+    }
+
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+};
 
 // Every path resolved by `resolve` on a thread of its own, so that one on a share that stopped
 // answering holds up no other; one that has not answered within `deadline` stays as written.

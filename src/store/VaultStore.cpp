@@ -23,7 +23,8 @@ QPointer<VaultStore> sharedStore;
 } // namespace
 
 VaultStore::VaultStore(VaultStoreDeps deps, QObject* parent)
-    : QObject(parent), deps_(std::move(deps)), vaultList_(deps_.dataFolder) {
+    : QObject(parent), deps_(std::move(deps)), vaultList_(deps_.dataFolder),
+      volumeLooks_(std::make_unique<KeptLookThread>()) {
     Q_ASSERT(deps_.diskImage && deps_.secrets && deps_.ownerCheck && deps_.defaults && deps_.clock && deps_.host);
 
     // A list that cannot be read starts the store empty; the reader has set the file aside so that

@@ -26,6 +26,8 @@
 
 namespace larkhold {
 
+class KeptLookThread;
+
 class Clock;
 class Defaults;
 class DiskImage;
@@ -432,6 +434,8 @@ private:
     // still reach them once a refresh tells where they are.
     QMap<QUuid, Vault> strayAttachments_;
     bool measuringOpenVaults_ = false;
+    // Where open volumes are measured every few seconds.
+    std::unique_ptr<KeptLookThread> volumeLooks_;
     // Lock-alls begun so far, and the reason of the latest: an unlock that ends after one began
     // closes the vault again with it.
     quint64 lockAllCount_ = 0;

@@ -14,9 +14,11 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSet>
-#include <QStorageInfo>
+#include <QFile>
 #include <cmath>
 #include <list>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace larkhold {
 
@@ -246,8 +248,9 @@ QCoro::Task<std::optional<qint64>> VaultStore::usedBytes(Vault vault) {
     const QPointer<VaultStore> self(this);
     const auto mounted = mountPoints_.constFind(vault.id);
     if (mounted != mountPoints_.cend()) {
-        // On a thread of its own: a volume on a stalled network share can block the query, and
-        // a thread stuck so must hold neither the shared pool nor the process's exit. A query that
+        // Off the shared pool, on the store's kept thread (or one of its own while that one is still busy): a
+        // volume on a stalled network share can block the query, and a thread stuck so must hold neither the
+        // shared pool, the next measurement nor the process's exit. A query that
         // has not answered within the deadline measures nothing: the size last measured stays.
         struct VolumeUse {
             bool answered = false;
@@ -255,16 +258,24 @@ QCoro::Task<std::optional<qint64>> VaultStore::usedBytes(Vault vault) {
         };
         QFuture<VolumeUse> query = lookInThread<VolumeUse>(
             [mountPoint = *mounted]() -> VolumeUse {
-                const QStorageInfo info(mountPoint);
-                if (!info.isValid() || !info.isReady())
+                // Two calls on the folder itself rather than a reading of every mount of the system: a look
+                // that comes every few seconds.
+                const QByteArray folder = QFile::encodeName(mountPoint);
+                struct stat own {};
+                struct stat above {};
+                struct statvfs use {};
+                if (::stat(folder.constData(), &own) != 0 || ::stat((folder + "/..").constData(), &above) != 0 ||
+                    ::statvfs(folder.constData(), &use) != 0)
                     return {true, std::nullopt};
                 // A folder that a volume detached outside the application left behind lies on the disk
-                // beneath; that disk's numbers are not the vault's.
-                if (QFileInfo(info.rootPath()).canonicalFilePath() != QFileInfo(mountPoint).canonicalFilePath())
+                // beneath, on the same device as the folder above it (the system's root is its own parent);
+                // that disk's numbers are not the vault's.
+                if (own.st_dev == above.st_dev && own.st_ino != above.st_ino)
                     return {true, std::nullopt};
-                return {true, std::max<qint64>(0, info.bytesTotal() - info.bytesFree())};
+                const auto blocks = qint64(use.f_blocks) - qint64(use.f_bfree);
+                return {true, std::max<qint64>(0, blocks * qint64(use.f_frsize))};
             },
-            deps_.fileLookDeadline, VolumeUse{});
+            deps_.fileLookDeadline, VolumeUse{}, volumeLooks_->starter());
         const VolumeUse use = co_await query;
         if (use.used)
             co_return *use.used;

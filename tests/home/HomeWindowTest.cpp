@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QTextDocument>
+#include <QTimer>
 
 namespace larkhold::test {
 namespace {
@@ -412,6 +413,31 @@ TEST_F(HomeWindow, FileStatesComeFromTheCacheAndPaintingNeverWaitsForALook) {
     ASSERT_TRUE(eventually([&] { return card->model().fileState == VaultFileState::waitingForDisk; }));
     EXPECT_EQ(card->model().missingText, QStringLiteral("Waiting for disk"));
     EXPECT_EQ(card->model().controls, VaultCardModel::Controls::unlock);
+}
+
+TEST_F(HomeWindow, ARoundOfLooksReachesEveryCardTellsTheWholeListInBatchesAndLeavesNothingToWake) {
+    QList<Vault> vaults;
+    for (int i = 0; i < 40; ++i)
+        vaults.append(standardVault(QStringLiteral("Vault %1").arg(i)));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    VaultStatusCache& cache = w.statusCache();
+    int wholeList = 0;
+    QSet<QUuid> told;
+    QObject::connect(&cache, &VaultStatusCache::changed, &cache, [&] { ++wholeList; });
+    QObject::connect(&cache, &VaultStatusCache::vaultChanged, &cache, [&](const QUuid& id) { told.insert(id); });
+
+    for (const Vault& vault : std::as_const(vaults))
+        QDir(vault.bundlePath).removeRecursively();
+    settleStatus();
+    EXPECT_EQ(told.size(), vaults.size());
+    EXPECT_GE(wholeList, 1);
+    EXPECT_LE(wholeList, VaultStatusCache::kLookThreads) << "a round's answers come at most once per look thread";
+    for (const Vault& vault : std::as_const(vaults))
+        EXPECT_EQ(classic()->card(vault.id)->model().fileState, VaultFileState::fileMissing);
+    // The round answered within its deadline: no timer is left to wake the application for it.
+    for (QTimer* timer : cache.findChildren<QTimer*>())
+        EXPECT_FALSE(timer->isActive());
 }
 
 TEST_F(HomeWindow, NamesPathsAndErrorsHoldingMarkupShowAsText) {
