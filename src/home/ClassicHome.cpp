@@ -5,16 +5,19 @@
 #include "VaultStatusCache.h"
 #include "VaultStore.h"
 
+#include <QAccessible>
 #include <QGridLayout>
 #include <QMenu>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSet>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <limits>
 
 namespace larkhold {
 
@@ -38,7 +41,20 @@ protected:
 
 } // namespace
 
-ClassicHome::ClassicHome(HomeContext context, QWidget* parent) : QWidget(parent), context_(std::move(context)) {
+struct ClassicHome::ReaderWatch : QAccessible::ActivationObserver {
+    explicit ReaderWatch(ClassicHome& home) : home(home) { QAccessible::installActivationObserver(this); }
+    ~ReaderWatch() override { QAccessible::removeActivationObserver(this); }
+    void accessibilityActiveChanged(bool active) override {
+        if (active)
+            home.viewMoved();
+    }
+    ClassicHome& home;
+};
+
+ClassicHome::~ClassicHome() = default;
+
+ClassicHome::ClassicHome(HomeContext context, QWidget* parent)
+    : QWidget(parent), context_(std::move(context)), readerWatch_(std::make_unique<ReaderWatch>(*this)) {
     setObjectName(QStringLiteral("classicHome"));
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -199,6 +215,7 @@ QWidget* ClassicHome::buildList() {
     listLayout_->setSpacing(8 - 2 * VaultCard::kShadowPad);
     listLayout_->addStretch(1);
     scroll_->setWidget(content);
+    connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, &ClassicHome::viewMoved);
     return scroll_;
 }
 
@@ -213,15 +230,11 @@ void ClassicHome::syncCards() {
         listed.append(vault);
     }
 
-    // Before the first frame only the cards the window has room for; a card once built stays, and the built
-    // ones lead the list.
-    qsizetype built = listed.size();
-    if (!firstFrameOut_) {
-        built = std::min(built, cardsForRoom());
-        for (qsizetype i = built; i < listed.size(); ++i)
-            if (cards_.contains(listed.at(i).id))
-                built = i + 1;
-    }
+    // Only the cards wanted now; a card once built stays, and the built ones lead the list.
+    qsizetype built = std::min(listed.size(), cardsWanted());
+    for (qsizetype i = built; i < listed.size(); ++i)
+        if (cards_.contains(listed.at(i).id))
+            built = i + 1;
 
     QHash<QUuid, VaultCard*> kept;
     QList<QUuid> order;
@@ -282,11 +295,30 @@ qsizetype ClassicHome::cardsForRoom() const {
     return std::max(0, room + least - 1) / least;
 }
 
+qsizetype ClassicHome::cardsForView() const {
+    const int least = VaultCard::leastHeight() + listLayout_->spacing();
+    const int ahead = scroll_->verticalScrollBar()->value() + 2 * scroll_->viewport()->height();
+    return std::max(cardsForRoom(), qsizetype(ahead / least + 1));
+}
+
+qsizetype ClassicHome::cardsWanted() const {
+    if (allWanted_ || QAccessible::isActive())
+        return std::numeric_limits<qsizetype>::max();
+    return firstFrameOut_ ? cardsForView() : cardsForRoom();
+}
+
 void ClassicHome::buildWaitingCards() {
     firstFrameOut_ = true;
+    allWanted_ = true;
     if (!waiting_.isEmpty())
         syncCards();
 }
+
+void ClassicHome::viewMoved() {
+    if (firstFrameOut_ && !waiting_.isEmpty() && qsizetype(order_.size()) < cardsWanted())
+        syncCards();
+}
+
 
 void ClassicHome::refreshCard(const QUuid& id) {
     // A card still waiting for the first frame reads everything when it is built.
@@ -329,10 +361,10 @@ void ClassicHome::paintEvent(QPaintEvent*) {
     background.setColorAt(0, Theme::windowBackground(palette()));
     background.setColorAt(1, Theme::underPageBackground(palette()));
     painter.fillRect(rect(), background);
-    // The first frame is out: the cards below it are built next.
+    // The first frame is out: the cards a page below it are built next.
     if (!firstFrameOut_) {
         firstFrameOut_ = true;
-        QTimer::singleShot(0, this, &ClassicHome::buildWaitingCards);
+        QTimer::singleShot(0, this, &ClassicHome::viewMoved);
     }
 }
 
@@ -341,6 +373,7 @@ void ClassicHome::resizeEvent(QResizeEvent* event) {
     // Taller than the room the cards were built for: those that now show are built before they are seen.
     if (!firstFrameOut_ && !waiting_.isEmpty() && qsizetype(order_.size()) < cardsForRoom())
         syncCards();
+    viewMoved();
 }
 
 } // namespace larkhold

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <QWidget>
+#include <memory>
 
 class QScrollArea;
 class QSpacerItem;
@@ -22,13 +23,15 @@ class VaultCard;
 // either a welcome panel or the list of vault cards.
 //
 // Until its first frame is out, the home builds only the cards the window has room for (and the
-// welcome panel only when there is no vault): the rest of a long list waits below the fold and is
-// built right after that frame, or as soon as anyone asks for the cards.
+// welcome panel only when there is no vault). The rest of a long list waits below the fold and is
+// built as it comes near the view (a page ahead of it; Tab scrolls the list to the card it reaches), all at
+// once while a screen reader is listening, or as soon as anyone asks for the cards.
 class ClassicHome : public QWidget {
     Q_OBJECT
 
 public:
     explicit ClassicHome(HomeContext context, QWidget* parent = nullptr);
+    ~ClassicHome() override;
 
     ThemeLabel* subtitleLabel() const { return subtitle_; }
     QuietButton* lockAllButton() const { return lockAll_; }
@@ -54,7 +57,13 @@ private:
     void updateHeader();
     // How many cards the window has room for, at the least card height.
     qsizetype cardsForRoom() const;
+    // How many of the first cards the view shows or comes to within a page, at the least card height.
+    qsizetype cardsForView() const;
+    // How many of the first cards are wanted now.
+    qsizetype cardsWanted() const;
     void buildWaitingCards();
+    // The view moved or grew.
+    void viewMoved();
 
     HomeContext context_;
     ThemeLabel* subtitle_ = nullptr;
@@ -74,6 +83,11 @@ private:
     QSpacerItem* waitingRoom_ = nullptr;
     int headerLeast_ = 0;
     bool firstFrameOut_ = false;
+    // Every card is wanted (someone asked for them all, or a screen reader listens).
+    bool allWanted_ = false;
+    // Builds every card once a screen reader starts listening.
+    struct ReaderWatch;
+    std::unique_ptr<ReaderWatch> readerWatch_;
     // Relative times on the cards age while nothing else changes.
     QTimer ageTimer_;
 };

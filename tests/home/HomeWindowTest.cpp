@@ -366,17 +366,58 @@ TEST_F(HomeWindow, ALongListHasEveryCardInOrderAndScrollsToTheLast) {
         shown.append(card->vault().id);
     EXPECT_EQ(shown, ids);
 
-    // Shown, the cards below the fold come by themselves, and the list scrolls to the last of them.
+    // Shown, only the cards near the view are built; scrolling brings the others, and the list scrolls to the
+    // last of them.
     window.reset();
     MainWindow& w = openWindow();
-    ASSERT_TRUE(eventually([&] { return w.findChildren<VaultCard*>().size() == ids.size(); }));
+    w.resize(700, 400);
+    ASSERT_TRUE(eventually([&] { return w.height() == 400; }));
+    QCoreApplication::processEvents();
+    const auto built = [&] { return qsizetype(w.findChildren<VaultCard*>().size()); };
+    EXPECT_LT(built(), ids.size());
+    // A change to a vault whose card is not built yet shows once it is.
+    home->setSizeOnDisk(ids.last(), 29'300'000);
     auto* list = w.findChild<QScrollArea*>(QStringLiteral("vaultList"));
     ASSERT_NE(list, nullptr);
-    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+    QScrollBar* bar = list->verticalScrollBar();
+    ASSERT_TRUE(eventually([&] {
+        bar->setValue(bar->maximum());
+        return built() == ids.size() && bar->value() == bar->maximum();
+    }));
     QCoreApplication::processEvents();
+    QList<QUuid> order;
+    for (VaultCard* card : w.findChildren<VaultCard*>())
+        order.append(card->vault().id);
+    EXPECT_EQ(QSet<QUuid>(order.cbegin(), order.cend()), QSet<QUuid>(ids.cbegin(), ids.cend()));
     VaultCard* last = classic()->card(ids.last());
+    EXPECT_EQ(last->model().caption, QStringLiteral("29.3 MB on disk · up to 1 GB"));
     const QRect inView(last->mapTo(list->viewport(), QPoint(0, 0)), last->size());
     EXPECT_TRUE(list->viewport()->rect().contains(inView)) << inView.y() << " of " << list->viewport()->height();
+
+    // From the top again, Tab reaches the last card's Unlock, each card's in list order, however few were built.
+    window.reset();
+    MainWindow& again = openWindow();
+    again.resize(700, 400);
+    ASSERT_TRUE(eventually([&] { return again.height() == 400; }));
+    QCoreApplication::processEvents();
+    again.activateWindow();
+    ASSERT_TRUE(eventually([&] { return QApplication::activeWindow() == &again; }));
+    ASSERT_LT(qsizetype(again.findChildren<VaultCard*>().size()), ids.size());
+    const auto unlockOf = [&](const QUuid& id) {
+        for (VaultCard* card : again.findChildren<VaultCard*>())
+            if (card->vault().id == id)
+                return card->findChild<QWidget*>(QStringLiteral("unlockButton"));
+        return static_cast<QWidget*>(nullptr);
+    };
+    unlockOf(ids.first())->setFocus(Qt::TabFocusReason);
+    qsizetype reached = 0;
+    for (int press = 0; press < 40 * int(ids.size()) && reached < ids.size() - 1; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCoreApplication::processEvents();
+        if (QApplication::focusWidget() == unlockOf(ids.at(reached + 1)))
+            ++reached;
+    }
+    EXPECT_EQ(reached, ids.size() - 1) << "Tab reached the Unlock of card " << reached + 1 << " and no further";
 }
 
 TEST_F(HomeWindow, FileStatesComeFromTheCacheAndPaintingNeverWaitsForALook) {
