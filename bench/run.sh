@@ -11,7 +11,7 @@ benchmarks=(
   bench_pocket
   vaultio/bench_vaultio
 )
-summary='^(ratio [a-z0-9-]+/[a-z0-9-]+: |area MB/s: |startup ms: |idle RSS MB: )'
+summary='^(ratio [a-z0-9-]+/[a-z0-9-]+: |area MB/s: |startup ms: |idle RSS MB: |idle with a standard and a Pocket vault open, )'
 
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT

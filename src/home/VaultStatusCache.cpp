@@ -185,9 +185,10 @@ void VaultStatusCache::startWorkers() {
     for (Queued& look : pending_)
         mailbox_->queue.push_back(std::move(look));
     pending_.clear();
-    // A worker in a look that hangs takes no other: the queue gets one of its own.
+    // A worker for every kLooksPerWorker looks waiting: a short list wakes one thread a round. A worker in a
+    // look that hangs takes no other, so the queue gets one of its own.
     while (mailbox_->workers < mailbox_->allowed &&
-           qsizetype(mailbox_->queue.size()) > mailbox_->workers - mailbox_->probing) {
+           qsizetype(mailbox_->queue.size()) > (mailbox_->workers - mailbox_->probing) * kLooksPerWorker) {
         ++mailbox_->workers;
         lookPool_->start([mailbox = mailbox_] { work(mailbox); });
     }
@@ -241,10 +242,24 @@ void VaultStatusCache::watchDeadline(QList<Started> looks) {
         }
         // What answered meanwhile counts before anything is taken as not answering.
         takeAnswers();
+        // A look still waiting for a thread (behind one that hangs) has not been asked yet: it gets a thread now,
+        // and its deadline from then.
+        QSet<quint64> waiting;
+        {
+            const std::lock_guard lock(mailbox_->mutex);
+            for (const Queued& queued : mailbox_->queue)
+                waiting.insert(queued.answer.ticket);
+        }
         bool any = false;
-        for (const Started& started : std::as_const(looks))
-            any = overdue(started) || any;
+        QList<Started> later;
+        for (const Started& started : std::as_const(looks)) {
+            if (waiting.contains(started.ticket))
+                later.append(started);
+            else
+                any = overdue(started) || any;
+        }
         startWorkers();
+        watchDeadline(std::move(later));
         if (any)
             emit changed();
     });

@@ -43,6 +43,7 @@ public:
     static constexpr std::chrono::milliseconds kInterval{5000};
     static constexpr std::chrono::milliseconds kDeadline{3000};
     static constexpr int kLookThreads = 4;
+    static constexpr int kLooksPerWorker = 64;
 
     // `secrets` may be null: no vault then counts as having a saved password.
     VaultStatusCache(VaultStore& store, SecretStore* secrets, QObject* parent = nullptr);

@@ -481,6 +481,38 @@ TEST_F(HomeWindow, ARoundOfLooksReachesEveryCardTellsTheWholeListInBatchesAndLea
         EXPECT_FALSE(timer->isActive());
 }
 
+TEST_F(HomeWindow, ALookWaitingBehindOneThatHangsIsNotTakenForADiskThatDoesNotAnswer) {
+    const Vault away = standardVault(QStringLiteral("Away"));
+    const Vault local = standardVault(QStringLiteral("Local"));
+    startHomeStore();
+    MainWindow& w = openWindow();
+    VaultStatusCache& cache = w.statusCache();
+    // A short list has one look thread: Local's look waits behind Away's, which hangs.
+    QSemaphore release;
+    cache.setProbes(
+        [&, awayPath = away.bundlePath](const QString& path) {
+            if (path != awayPath)
+                return VaultFileState::fileMissing;
+            release.acquire();
+            return VaultFileState::present;
+        },
+        [](const QUuid&) { return false; });
+    cache.setDeadline(std::chrono::milliseconds(1));
+    int falseAlarms = 0;
+    QObject::connect(&cache, &VaultStatusCache::vaultChanged, &cache, [&](const QUuid& id) {
+        if (id == local.id && cache.fileState(id) == VaultFileState::unknown)
+            ++falseAlarms;
+    });
+    cache.refresh();
+    ASSERT_TRUE(eventually([&] {
+        return cache.fileState(away.id) == VaultFileState::unknown &&
+               cache.fileState(local.id) == VaultFileState::fileMissing;
+    }));
+    EXPECT_EQ(falseAlarms, 0) << "Local's look was never asked before the deadline";
+    release.release();
+    ASSERT_TRUE(eventually([&] { return cache.fileState(away.id) == VaultFileState::present; }));
+}
+
 TEST_F(HomeWindow, NamesPathsAndErrorsHoldingMarkupShowAsText) {
     Vault hostile = standardVault(QStringLiteral("<a href=\"https://example.invalid\">Taxes</a> <b>2024</b>"));
     startHomeStore();
