@@ -181,11 +181,10 @@ PocketStorage::Opened PocketStorage::open(const QString& path, const QString& pa
     const QString target = realPath(path);
     const VaultFile vault(target);
     const std::int64_t capacity = vault.capacity;
+    // While the keys are derived the system reads the file into its cache, outside this process:
+    // the unlocked area is then read from memory, and the first save finds the other one there to copy.
+    (void)::posix_fadvise(vault.file.fd(), 0, 0, POSIX_FADV_WILLNEED);
     PocketKey key = PocketFile::unlockSlots(vault.slotBytes, capacity, PocketFile::passwordBytes(password));
-    const fileio::Piece other = areaOf(vault.file, 1 - key.area, capacity);
-    // Only the unlocked area is read. The other is asked into the system's cache, outside this
-    // process, so that the first save finds it there to copy.
-    (void)::posix_fadvise(vault.file.fd(), other.offset, other.length, POSIX_FADV_WILLNEED);
     SecureBytes area(boxSize(capacity));
     vault.file.readAt(PocketFormat::areaOffset(key.area, capacity), area);
     PocketItems items = PocketPayload::decode(PocketFile::openArea(area, capacity, key));
