@@ -158,7 +158,8 @@ TEST(ShellScreensTray, IconOnLightAndDarkPanels) {
     painter.end();
     const QString path = QDir(screensDir()).filePath(QStringLiteral("app/tray-icon.png"));
     QDir().mkpath(QFileInfo(path).path());
-    EXPECT_TRUE(sheet.scaled(sheet.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation).save(path)) << path.toStdString();
+    EXPECT_TRUE(sheet.scaled(sheet.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation).save(path))
+        << path.toStdString();
 }
 
 } // namespace

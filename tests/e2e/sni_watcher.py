@@ -28,7 +28,3 @@ def RegisterStatusNotifierItem(self, service):
     self.Set(MAIN_IFACE, "RegisteredStatusNotifierItems", dbus.Array(mockobject.items, signature="s"))
     self.EmitSignal(MAIN_IFACE, "StatusNotifierItemRegistered", "s", [service])
 
-
-@dbus.service.method(MAIN_IFACE, in_signature="s", out_signature="")
-def RegisterStatusNotifierHost(self, service):
-    pass
