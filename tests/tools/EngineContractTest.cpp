@@ -248,8 +248,8 @@ TEST_F(StoreToldByTheTools, AFileSystemTheCheckCannotRepairIsToldAndLeftAsItWas)
     startStore();
     ASSERT_TRUE(unlockWith(old, QString::fromLatin1(kPassword)));
     QProcess debugfs;
-    debugfs.start("debugfs", {"-w", "-R", "feature FEATURE_I30",
-                              QStorageInfo(store->mountPoints().value(old.id)).device()});
+    debugfs.start("debugfs",
+                  {"-w", "-R", "feature FEATURE_I30", QStorageInfo(store->mountPoints().value(old.id)).device()});
     ASSERT_TRUE(debugfs.waitForFinished(-1));
     ASSERT_EQ(debugfs.exitCode(), 0) << debugfs.readAllStandardError().toStdString();
     awaitTask(store->lock(old, false, LockReason::manual));
