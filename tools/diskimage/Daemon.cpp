@@ -323,8 +323,7 @@ public:
                 store_.keepRecord(bundle_.bandRecordPath(), key_.nameKey(), bundle_.keepsBandRecord());
                 carryOnWithKeptBands(bundle_, store_);
                 server_.start(image_.diskFolder);
-                bool skipped = false;
-                note = prepareFileSystem(server_.diskPath(), store_, bundle_.repairKeepPath(), &skipped);
+                note = prepareFileSystem(server_.diskPath(), store_, bundle_.repairKeepPath());
                 std::optional<runtime::MountLock> mounts;
                 std::string wanted;
                 if (mounter_->choosesMountPoint()) {
@@ -334,18 +333,7 @@ public:
                     wanted = runtime::createMountPoint(runtime::mountRoot(image_.hidden), image_.volumeName);
                     createdFolder = true;
                 }
-                try {
-                    mountVolume(wanted);
-                } catch (const ToolError& e) {
-                    // Damage beneath a superblock that says clean, which the kernel will not mount:
-                    // the check decides after all.
-                    if (!skipped || e.kind != Failure::other) {
-                        throw;
-                    }
-                    runtime::log("mounting without a check", e.what());
-                    note = prepareFileSystem(server_.diskPath(), store_, bundle_.repairKeepPath());
-                    mountVolume(wanted);
-                }
+                mountVolume(wanted);
             } catch (const ToolError& e) {
                 if (const std::optional<Failure> failure = storageFailure(store_)) {
                     throw ToolError(*failure);
@@ -841,61 +829,11 @@ void takeBackRepair(const Bundle& bundle, BandStore& store) {
     store.takeBackKeptBands(folder);
 }
 
-namespace {
-
-std::uint16_t le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-// CRC-32C as ext4 seeds and keeps it: no final inversion.
-std::uint32_t crc32c(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
-    while (n--) {
-        crc ^= *p++;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = crc >> 1 ^ (0x82F63B78u & (0u - (crc & 1)));
-        }
-    }
-    return crc;
-}
-
-} // namespace
-
-bool cleanlyUnmounted(BandStore& store) {
-    std::vector<std::uint8_t> sector(kSectorSize);
-    if (store.read(sector.data(), sector.size(), 0) != static_cast<long>(sector.size())) {
-        return false;
-    }
-    const std::uint8_t* sb = sector.data() + 1024;
-    constexpr std::uint32_t kHasJournal = 0x4, kNeedsRecovery = 0x4, kMetadataCsum = 0x400, kOrphansPresent = 0x10000;
-    const std::uint16_t state = le16(sb + 0x3A);
-    const auto maxMounts = static_cast<std::int16_t>(le16(sb + 0x36));
-    return sb[0x38] == 0x53 && sb[0x39] == 0xef &&
-           // Left valid and without errors, its journal needing no replay and no orphans to let go.
-           (state & 0x7) == 0x1 && le32(sb + 0x194) == 0 && (le32(sb + 0x60) & kNeedsRecovery) == 0 &&
-           le32(sb + 0xE8) == 0 && (le32(sb + 0x64) & kOrphansPresent) == 0 &&
-           // Nothing the check itself would turn into a full check or the attach would set.
-           (maxMounts <= 0 || le16(sb + 0x34) < maxMounts) && le32(sb + 0x44) == 0 && le16(sb + 0x3C) == 2 &&
-           (le32(sb + 0x5C) & kHasJournal) != 0 &&
-           // A superblock written whole: the kernel refuses one whose checksum fails.
-           (le32(sb + 0x64) & kMetadataCsum) != 0 && sb[0x175] == 1 &&
-           crc32c(0xFFFFFFFFu, sb, 0x3FC) == le32(sb + 0x3FC);
-}
-
-std::string prepareFileSystem(const std::string& diskPath, BandStore& store, const std::string& keepFolder,
-                              bool* checkSkipped) {
+std::string prepareFileSystem(const std::string& diskPath, BandStore& store, const std::string& keepFolder) {
     if (!store.missingBands().empty()) {
         throw ToolError(Failure::missingPart);
     }
     requireOwnFileSystem(store);
-    // A preen of a file system its kernel left clean only confirms that it is, yet writes its
-    // superblocks, and so copies their bands aside first. Nothing left by a crash, an error or a
-    // repair still being kept passes for clean.
-    if (checkSkipped) {
-        *checkSkipped = !store.keepingBands() && cleanlyUnmounted(store);
-        if (*checkSkipped) {
-            return {};
-        }
-    }
     // e2fsck: 0 clean, 1 errors corrected, 2 corrected and a reboot advised; 4 and above mean
     // problems were left or the check could not run.
     std::string note;

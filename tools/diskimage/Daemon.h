@@ -32,15 +32,8 @@ StartedVolume startDaemon(const Bundle& bundle, MasterKey key, const std::string
 // user's words. What the check tools said goes to the log. Volumes made before the file system had
 // a journal get one, and every volume turns read-only on errors. The bands a repair changes are
 // kept as they were before it in keepFolder, so that it can be taken back. Returns the report of
-// a repair, or an empty text. With checkSkipped, a file system cleanly unmounted is not checked
-// (see cleanlyUnmounted), and *checkSkipped says whether it was.
-std::string prepareFileSystem(const std::string& diskPath, BandStore& store, const std::string& keepFolder,
-                              bool* checkSkipped = nullptr);
-
-// Whether the superblock on the disk shows an ext4 that its kernel unmounted cleanly and that has
-// nothing for a check or the attach to do: valid, no errors recorded, no journal to replay, no
-// orphans, no check due, read-only on errors, with a journal and a checksum that matches.
-bool cleanlyUnmounted(BandStore& store);
+// a repair, or an empty text.
+std::string prepareFileSystem(const std::string& diskPath, BandStore& store, const std::string& keepFolder);
 
 // Reads the superblock on the disk, before any check: band 0 must hold the file system the
 // vault's identity names (a band of another vault, put there by a sync conflict or a restore,
