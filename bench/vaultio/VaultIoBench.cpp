@@ -6,7 +6,10 @@
 // comes from the disk and through the whole decryption path. Each figure is the median of five
 // rounds, the contenders taking turns in each round, each round starting with the next one. Then
 // random 4 KiB reads and writes with O_DIRECT at queue depth 16 (fio) in the vault and on the loop
-// device's ext4, on a file laid out and then dropped from the caches, median of three rounds.
+// device's ext4, and reads through the page cache, on a file laid out and then dropped from the
+// caches, median of three rounds. Last, unlocking and locking the vault (hdiutil attach and detach)
+// against mounting and unmounting gocryptfs, median of five rounds, with the password hash alone
+// beside them (the image's own parameters), the step an unlock cannot leave out.
 //
 // The loop device under the ext4 anchor is set up as the vault's own: direct I/O, 4 KiB sectors,
 // requests of at most 1 MiB and a read-ahead of 32 MiB, all set explicitly (a loop device keeps
@@ -33,6 +36,9 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include "Argon2id.h"
+#include "Bundle.h"
 
 extern char** environ;
 
@@ -221,10 +227,10 @@ void measure(const std::vector<std::uint8_t>& data, std::vector<Contender*> cont
     }
 }
 
-// Random 4 KiB requests at queue depth 16 with O_DIRECT, as fio reports them: IOPS. The file is laid
-// out first and dropped from the caches with everything beneath it, so that neither contender
-// starts with it in memory.
-double randomIops(const std::string& folder, const std::string& beneath, const char* mode) {
+// Random 4 KiB requests at queue depth 16, with O_DIRECT or through the page cache, as fio reports
+// them: IOPS. The file is laid out first and dropped from the caches with everything beneath it, so
+// that neither contender starts with it in memory.
+double randomIops(const std::string& folder, const std::string& beneath, const char* mode, bool direct = true) {
     const std::string file = folder + "/fio.bin";
     const std::vector<std::string> job{"fio",         "--name=random", "--filename=" + file,
                                        "--size=256m", "--bs=4k",       std::string("--rw=") + mode};
@@ -237,7 +243,8 @@ double randomIops(const std::string& folder, const std::string& beneath, const c
     ::sync();
     evict(beneath);
     auto timed = job;
-    for (const char* option : {"--iodepth=16", "--ioengine=libaio", "--direct=1", "--runtime=8", "--time_based",
+    timed.push_back(direct ? "--direct=1" : "--direct=0");
+    for (const char* option : {"--iodepth=16", "--ioengine=libaio", "--runtime=8", "--time_based",
                                "--ramp_time=1", "--group_reporting", "--output-format=terse", "--terse-version=3"}) {
         timed.push_back(option);
     }
@@ -457,15 +464,17 @@ int main() {
     run({"fusermount3", "-u", plain});
 
     // Random I/O, alternating between the two that share a design, each round starting with the other.
-    std::vector<double> vaultRandRead, vaultRandWrite, ext4RandRead, ext4RandWrite;
+    std::vector<double> vaultRandRead, vaultRandWrite, ext4RandRead, ext4RandWrite, vaultBuffered, ext4Buffered;
     for (int round = 0; round < (root ? kRandomRounds : 1); ++round) {
         auto vaultTurn = [&] {
             vaultRandRead.push_back(randomIops(mountPoint, image + "/bands", "randread"));
             vaultRandWrite.push_back(randomIops(mountPoint, image + "/bands", "randwrite"));
+            vaultBuffered.push_back(randomIops(mountPoint, image + "/bands", "randread", false));
         };
         auto ext4Turn = [&] {
             ext4RandRead.push_back(randomIops(loopMount, loopImage, "randread"));
             ext4RandWrite.push_back(randomIops(loopMount, loopImage, "randwrite"));
+            ext4Buffered.push_back(randomIops(loopMount, loopImage, "randread", false));
         };
         if (round % 2 == 0 || !root) {
             vaultTurn();
@@ -477,7 +486,39 @@ int main() {
             }
         }
     }
-    run({hdiutil, "detach", mountPoint});
+    must(run({hdiutil, "detach", mountPoint}), "hdiutil detach");
+
+    // Unlock and lock, the two taking turns, each round starting with the other.
+    std::vector<double> unlocks, locks, mounts, unmounts, hashes;
+    for (int round = 0; round < kRounds; ++round) {
+        auto vaultTurn = [&] {
+            unlocks.push_back(seconds([&] {
+                must(run({hdiutil, "attach", "-plist", "-stdinpass", image}, kPassword, &plist), "hdiutil attach");
+            }));
+            mountPoint = mountPointIn(plist);
+            locks.push_back(seconds([&] { must(run({hdiutil, "detach", mountPoint}), "hdiutil detach"); }));
+        };
+        auto gocryptfsTurn = [&] {
+            mounts.push_back(seconds(
+                [&] { must(run({"gocryptfs", "-q", cipher, plain}, kPassword + "\n"), "gocryptfs mount"); }));
+            unmounts.push_back(seconds([&] { must(run({"fusermount3", "-u", plain}), "gocryptfs unmount"); }));
+        };
+        if (round % 2 == 0) {
+            vaultTurn();
+            gocryptfsTurn();
+        } else {
+            gocryptfsTurn();
+            vaultTurn();
+        }
+        hashes.push_back(seconds([] {
+            const std::vector<std::uint8_t> salt(32, 7);
+            using larkhold::diskimage::kDefaultKdf;
+            (void)larkhold::Argon2id::hash(
+                larkhold::ByteView(reinterpret_cast<const std::uint8_t*>(kPassword.data()), kPassword.size()),
+                larkhold::ByteView(salt.data(), salt.size()), {}, {}, kDefaultKdf.iterations, kDefaultKdf.memoryKiB,
+                kDefaultKdf.lanes, 32);
+        }));
+    }
     if (root) {
         run({"umount", loopMount});
         releaseLoopDevice(loopDevice, loopBefore);
@@ -495,15 +536,15 @@ int main() {
     const Result v = vault.result(), g = goc.result();
     std::printf("random 4 KiB, queue depth 16, O_DIRECT, cold file, median of %zu:\n", vaultRandRead.size());
 
-    std::printf("%-10s randread %8.0f IOPS   randwrite %8.0f IOPS\n", "vault", median(vaultRandRead),
-                median(vaultRandWrite));
+    std::printf("%-10s randread %8.0f IOPS   randwrite %8.0f IOPS   randread buffered %8.0f IOPS\n", "vault",
+                median(vaultRandRead), median(vaultRandWrite), median(vaultBuffered));
     std::printf("ratio vault-write/gocryptfs: %.2f (%.0f / %.0f MB/s)\n", v.writeMBs / g.writeMBs, v.writeMBs,
                 g.writeMBs);
     std::printf("ratio vault-read/gocryptfs: %.2f (%.0f / %.0f MB/s)\n", v.readMBs / g.readMBs, v.readMBs, g.readMBs);
     if (root) {
         const Result e = ext4.result();
-        std::printf("%-10s randread %8.0f IOPS   randwrite %8.0f IOPS\n", "ext4-loop", median(ext4RandRead),
-                    median(ext4RandWrite));
+        std::printf("%-10s randread %8.0f IOPS   randwrite %8.0f IOPS   randread buffered %8.0f IOPS\n",
+                    "ext4-loop", median(ext4RandRead), median(ext4RandWrite), median(ext4Buffered));
         std::printf("ratio vault-write/ext4-loop: %.2f (%.0f / %.0f MB/s)\n", v.writeMBs / e.writeMBs, v.writeMBs,
                     e.writeMBs);
         std::printf("ratio vault-read/ext4-loop: %.2f (%.0f / %.0f MB/s)\n", v.readMBs / e.readMBs, v.readMBs,
@@ -512,6 +553,13 @@ int main() {
                     median(vaultRandRead) / median(ext4RandRead), median(vaultRandRead), median(ext4RandRead));
         std::printf("ratio vault-randwrite/ext4-loop: %.2f (%.0f / %.0f IOPS)\n",
                     median(vaultRandWrite) / median(ext4RandWrite), median(vaultRandWrite), median(ext4RandWrite));
+        std::printf("ratio randread-buffered/ext4-loop: %.2f (%.0f / %.0f IOPS)\n",
+                    median(vaultBuffered) / median(ext4Buffered), median(vaultBuffered), median(ext4Buffered));
     }
+    std::printf("unlock and lock, median of %d: password hash alone %.3f s\n", kRounds, median(hashes));
+    std::printf("ratio unlock/gocryptfs-mount: %.2f (%.3f / %.3f s)\n", median(unlocks) / median(mounts),
+                median(unlocks), median(mounts));
+    std::printf("ratio lock/gocryptfs-unmount: %.2f (%.3f / %.3f s)\n", median(locks) / median(unmounts),
+                median(locks), median(unmounts));
     return 0;
 }

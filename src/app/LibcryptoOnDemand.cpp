@@ -25,6 +25,11 @@ template <class Fn> Fn load(const char* name) {
 
 extern "C" {
 
+int OPENSSL_init_crypto(uint64_t options, const OPENSSL_INIT_SETTINGS* settings) {
+    LARKHOLD_FORWARD(OPENSSL_init_crypto);
+    return f(options, settings);
+}
+
 int CRYPTO_memcmp(const void* a, const void* b, size_t length) {
     LARKHOLD_FORWARD(CRYPTO_memcmp);
     return f(a, b, length);

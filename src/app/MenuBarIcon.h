@@ -11,7 +11,10 @@ namespace larkhold {
 namespace MenuBarIcon {
 
 QString imageName(bool anyUnlocked);
-QIcon image(bool anyUnlocked, bool darkPanel);
+// `darkPanel` is the panel's colour when `panelSeen`, else only a guess: a tray that draws the icon itself
+// (StatusNotifierItem) or a translucent one shows no colour to read. A guessed panel gets the ink ringed with
+// the other colour, so that the lock reads on a light panel and a dark one alike.
+QIcon image(bool anyUnlocked, bool darkPanel, bool panelSeen);
 
 } // namespace MenuBarIcon
 } // namespace larkhold

@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWindow>
 
 namespace larkhold {
 
@@ -24,6 +25,15 @@ namespace {
 
 constexpr int kTrayLooks = 40;
 constexpr int kTrayLookIntervalMs = 250;
+
+// Qt's own window for an icon embedded in an XEmbed tray. Grabbed, it shows the tray's background behind the
+// icon, and keeps its alpha where the tray is translucent; 0 when Qt made none (a tray that draws the icon itself).
+WId embeddedIconWindow() {
+    for (QWindow* window : QGuiApplication::allWindows())
+        if (window->handle() && window->objectName() == QLatin1String("QSystemTrayIconSysWindow"))
+            return window->winId();
+    return 0;
+}
 
 // The tray's background where the icon sits: the icon's corners, which the lock symbol leaves clear and
 // an embedding tray fills with its own background. Nothing when the tray tells no place (a tray that
@@ -34,12 +44,10 @@ std::optional<bool> trayBackgroundIsDark(const QRect& icon) {
     QScreen* screen = QGuiApplication::screenAt(icon.center());
     if (!screen)
         return std::nullopt;
+    if (const WId window = embeddedIconWindow())
+        return TrayController::backgroundIsDark(screen->grabWindow(window, 0, 0, icon.width(), 2).toImage());
     const QRect on = icon.translated(-screen->geometry().topLeft());
-    const QImage shot = screen->grabWindow(0, on.x(), on.y(), on.width(), 2).toImage();
-    if (shot.width() < 4 || shot.height() < 1)
-        return std::nullopt;
-    const int grey = (qGray(shot.pixel(1, 0)) + qGray(shot.pixel(shot.width() - 2, 0))) / 2;
-    return grey < 128;
+    return TrayController::backgroundIsDark(screen->grabWindow(0, on.x(), on.y(), on.width(), 2).toImage());
 }
 
 } // namespace
@@ -128,9 +136,22 @@ void TrayController::prepareExtra() {
         panel_ = new MenuBarPanel(store_, defaults_, actions_, statusCache());
 }
 
+std::optional<bool> TrayController::backgroundIsDark(const QImage& topRow) {
+    if (topRow.width() < 4 || topRow.height() < 1)
+        return std::nullopt;
+    const QRgb left = topRow.pixel(1, 0);
+    const QRgb right = topRow.pixel(topRow.width() - 2, 0);
+    // A translucent tray's pixels are not its colour: whatever lies behind shows through them where a
+    // compositor runs, and a transparent pixel reads as black where none does.
+    if (qAlpha(left) < 255 || qAlpha(right) < 255)
+        return std::nullopt;
+    return (qGray(left) + qGray(right)) / 2 < 128;
+}
+
 void TrayController::updateIcon() {
     if (icon_)
-        icon_->setIcon(MenuBarIcon::image(store_.openCount() >= 1, trayDark_.value_or(ColorScheme::isDark())));
+        icon_->setIcon(MenuBarIcon::image(store_.openCount() >= 1, trayDark_.value_or(ColorScheme::isDark()),
+                                          trayDark_.has_value()));
 }
 
 void TrayController::lookAtTray() {

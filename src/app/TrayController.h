@@ -8,6 +8,7 @@
 #include <QRect>
 #include <optional>
 
+class QImage;
 class QSystemTrayIcon;
 
 namespace larkhold {
@@ -42,6 +43,10 @@ public:
     // Opens the extra next to the icon, as a click on the icon does.
     void openExtra();
 
+    // Whether the tray is dark, from the top row of pixels where the icon sits; nothing when they do not
+    // show the tray's own colour.
+    static std::optional<bool> backgroundIsDark(const QImage& topRow);
+
 signals:
     void kindChanged(TrayExtraKind kind);
 
@@ -61,7 +66,8 @@ private:
     QSystemTrayIcon* icon_ = nullptr;
     TrayMenu* menu_ = nullptr;
     MenuBarPanel* panel_ = nullptr;
-    // Whether the tray behind the icon is dark, once seen; until then the desktop's scheme stands in.
+    // Whether the tray behind the icon is dark, once seen; until then (and for good with a tray that draws the
+    // icon itself or a translucent one) the desktop's scheme guesses, and the icon is drawn to read on either.
     std::optional<bool> trayDark_;
     QRect lastLook_;
     int looks_ = 0;

@@ -40,48 +40,77 @@ const char* stepText(fileio::WriteStep step) {
 } // namespace
 
 void writeFileAtomically(const QString& path, ByteView bytes, WriteMode mode) {
+    const fileio::Piece whole{bytes};
+    writeFileAtomically(path, std::span(&whole, 1), mode);
+}
+
+void writeFileAtomically(const QString& path, std::span<const fileio::Piece> pieces, WriteMode mode) {
     const std::string target = QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString();
-    const std::optional<fileio::WriteFailure> failure = fileio::writeAtomically(target, bytes, mode);
+    const std::optional<fileio::WriteFailure> failure = fileio::writeAtomically(target, pieces, mode);
     if (!failure)
         return;
     if (failure->step == fileio::WriteStep::moveIntoPlace && failure->error == EEXIST)
         throw FileWriteError("Couldn’t create “" + displayName(path) + "”: a file with that name already exists.");
     throw FileWriteError("Couldn’t save “" + displayName(path) + "”: " + stepText(failure->step) + " (" +
-                         describe(failure->error) + ").");
+                             describe(failure->error) + ").",
+                         failure->step == fileio::WriteStep::flushFolder);
 }
 
-std::vector<std::uint8_t> readWholeFile(const QString& path) {
+static FileReadError readError(const QString& path, int error) {
+    return FileReadError("Couldn’t read “" + displayName(path) + "” (" + describe(error) + ").", error);
+}
+
+FileReader::FileReader(const QString& path) : path_(path) {
     const QByteArray name = QFile::encodeName(path);
-    const auto failRead = [&](int error) -> FileReadError {
-        return FileReadError("Couldn’t read “" + displayName(path) + "” (" + describe(error) + ").");
-    };
     // Non-blocking open: a FIFO at the path would otherwise hang the caller until some other
     // program opened it for writing. It is refused as not a regular file just below.
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        throw failRead(errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    fd_ = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd_ < 0)
+        throw readError(path, errno);
+    try {
+        if (::fstat(fd_, &status_) != 0)
+            throw readError(path, errno);
+        if (!S_ISREG(status_.st_mode))
+            throw readError(path, S_ISDIR(status_.st_mode) ? EISDIR : EINVAL);
+        if (const int flags = ::fcntl(fd_, F_GETFL); flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            throw readError(path, errno);
+    } catch (...) {
+        ::close(fd_);
+        throw;
+    }
+}
 
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        throw failRead(errno);
-    if (!S_ISREG(st.st_mode))
-        throw failRead(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-    if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        throw failRead(errno);
+FileReader::~FileReader() {
+    ::close(fd_);
+}
 
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(static_cast<std::size_t>(st.st_size));
-    std::uint8_t buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+void FileReader::readAt(std::int64_t offset, std::span<std::uint8_t> out) const {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n =
+            ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + std::int64_t(done)));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw failRead(errno);
+            throw readError(path_, errno);
+        }
+        if (n == 0)
+            throw readError(path_, EIO);
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::vector<std::uint8_t> readWholeFile(const QString& path) {
+    const FileReader file(path);
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(file.status().st_size));
+    std::uint8_t buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(file.fd(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw readError(path, errno);
         }
         if (n == 0)
             break;

@@ -51,16 +51,29 @@ SecureBytes PocketFile::passwordBytes(const QString& password) {
     return out;
 }
 
-SecureBytes PocketFile::deriveSlotKey(ByteView password, int slot, const KdfCost& cost) const {
+namespace {
+
+void checkSlots(ByteView slotBytes) {
+    if (slotBytes.size() != static_cast<std::size_t>(PocketFormat::kSlotsSize))
+        throw std::invalid_argument("The slots of a Pocket Vault take 184 bytes.");
+}
+
+void checkBox(ByteView box, std::int64_t capacity) {
+    if (box.size() != static_cast<std::size_t>(PocketFormat::areaBoxSize(capacity)))
+        throw std::invalid_argument("An area's box holds its capacity and 28 bytes.");
+}
+
+SecureBytes deriveSlotKey(ByteView slotBytes, ByteView password, int slot, const KdfCost& cost) {
     checkIndex(slot);
-    requireWholeFile();
-    const ByteView salt(bytes_.data() + PocketFormat::kSlotSize * slot, kSaltSize);
+    checkSlots(slotBytes);
+    const ByteView salt = slotBytes.subspan(static_cast<std::size_t>(PocketFormat::kSlotSize * slot), kSaltSize);
     return Argon2id::hash(password, salt, {}, {}, cost.iterations, cost.memoryKiB, cost.parallelism, kKeyLength);
 }
 
-bool PocketFile::openSlot(int slot, ByteView slotKey, SecureBytes& areaKey) const {
-    const ByteView box(bytes_.data() + PocketFormat::kSlotSize * slot + kSaltSize, kSlotBoxSize);
-    const std::string aad = associatedData("slot", slot, capacity_);
+bool openSlot(ByteView slotBytes, std::int64_t capacity, int slot, ByteView slotKey, SecureBytes& areaKey) {
+    const ByteView box =
+        slotBytes.subspan(static_cast<std::size_t>(PocketFormat::kSlotSize * slot) + kSaltSize, kSlotBoxSize);
+    const std::string aad = associatedData("slot", slot, capacity);
     SecureBytes key(crypto::kKeySize);
     if (!crypto::aesGcmOpen(slotKey, box, asBytes(aad), key))
         return false;
@@ -68,19 +81,33 @@ bool PocketFile::openSlot(int slot, ByteView slotKey, SecureBytes& areaKey) cons
     return true;
 }
 
+} // namespace
+
+std::span<std::uint8_t> PocketFile::box(int area) {
+    checkIndex(area);
+    requireWholeFile();
+    return std::span(bytes_).subspan(static_cast<std::size_t>(PocketFormat::areaOffset(area, capacity_)),
+                                     static_cast<std::size_t>(PocketFormat::areaBoxSize(capacity_)));
+}
+
 PocketKey PocketFile::unlock(const QString& password) const {
     return unlock(passwordBytes(password));
 }
 
 PocketKey PocketFile::unlock(ByteView password) const {
+    requireWholeFile();
+    return unlockSlots(slotBytes(), capacity_, password);
+}
+
+PocketKey PocketFile::unlockSlots(ByteView slotBytes, std::int64_t capacity, ByteView password) {
     // Both derivations run before either box is tried, so timing says nothing about which
     // slot, if any, the password opens.
     const KdfCost cost = kdfCost();
-    const SecureBytes key0 = deriveSlotKey(password, 0, cost);
-    const SecureBytes key1 = deriveSlotKey(password, 1, cost);
+    const SecureBytes key0 = deriveSlotKey(slotBytes, password, 0, cost);
+    const SecureBytes key1 = deriveSlotKey(slotBytes, password, 1, cost);
     SecureBytes area0, area1;
-    const bool opens0 = openSlot(0, key0, area0);
-    const bool opens1 = openSlot(1, key1, area1);
+    const bool opens0 = openSlot(slotBytes, capacity, 0, key0, area0);
+    const bool opens1 = openSlot(slotBytes, capacity, 1, key1, area1);
     if (opens0)
         return PocketKey{0, std::move(area0)};
     if (opens1)
@@ -93,20 +120,26 @@ bool PocketFile::passwordOpensSlot(const QString& password, int slot) const {
 }
 
 bool PocketFile::opensAtCost(const QString& password, const KdfCost& cost) const {
+    requireWholeFile();
     const SecureBytes bytes = passwordBytes(password);
     for (int slot : {0, 1}) {
-        const SecureBytes key = deriveSlotKey(bytes, slot, cost);
+        const SecureBytes key = deriveSlotKey(slotBytes(), bytes, slot, cost);
         SecureBytes areaKey;
-        if (openSlot(slot, key, areaKey))
+        if (openSlot(slotBytes(), capacity_, slot, key, areaKey))
             return true;
     }
     return false;
 }
 
 bool PocketFile::passwordOpensSlot(ByteView password, int slot) const {
-    const SecureBytes key = deriveSlotKey(password, slot, kdfCost());
+    requireWholeFile();
+    return slotOpens(slotBytes(), capacity_, password, slot);
+}
+
+bool PocketFile::slotOpens(ByteView slotBytes, std::int64_t capacity, ByteView password, int slot) {
+    const SecureBytes key = deriveSlotKey(slotBytes, password, slot, kdfCost());
     SecureBytes areaKey;
-    return openSlot(slot, key, areaKey);
+    return openSlot(slotBytes, capacity, slot, key, areaKey);
 }
 
 void PocketFile::setSlot(int slot, const QString& password, ByteView areaKey) {
@@ -114,30 +147,42 @@ void PocketFile::setSlot(int slot, const QString& password, ByteView areaKey) {
 }
 
 void PocketFile::setSlot(int slot, ByteView password, ByteView areaKey) {
+    requireWholeFile();
+    sealSlot(std::span(bytes_).first(kSlotsBytes), capacity_, slot, password, areaKey);
+}
+
+void PocketFile::sealSlot(std::span<std::uint8_t> slotBytes, std::int64_t capacity, int slot, ByteView password,
+                          ByteView areaKey) {
     checkIndex(slot);
+    checkSlots(slotBytes);
     if (areaKey.size() != crypto::kKeySize)
         throw std::invalid_argument("An area key has 32 bytes.");
-    requireWholeFile();
 
     // Build the new slot aside and copy it in only when every step has succeeded.
-    std::array<std::uint8_t, PocketFormat::kSlotSize> slotBytes{};
-    crypto::randomFill(std::span(slotBytes).first(kSaltSize));
+    std::array<std::uint8_t, PocketFormat::kSlotSize> sealed{};
+    crypto::randomFill(std::span(sealed).first(kSaltSize));
     const KdfCost cost = kdfCost();
-    const SecureBytes slotKey = Argon2id::hash(password, std::span(slotBytes).first(kSaltSize), {}, {}, cost.iterations,
+    const SecureBytes slotKey = Argon2id::hash(password, std::span(sealed).first(kSaltSize), {}, {}, cost.iterations,
                                                cost.memoryKiB, cost.parallelism, kKeyLength);
-    const std::string aad = associatedData("slot", slot, capacity_);
-    crypto::aesGcmSeal(slotKey, areaKey, asBytes(aad), std::span(slotBytes).subspan(kSaltSize));
-    std::copy(slotBytes.begin(), slotBytes.end(), bytes_.begin() + PocketFormat::kSlotSize * slot);
+    const std::string aad = associatedData("slot", slot, capacity);
+    crypto::aesGcmSeal(slotKey, areaKey, asBytes(aad), std::span(sealed).subspan(kSaltSize));
+    std::copy(sealed.begin(), sealed.end(), slotBytes.begin() + PocketFormat::kSlotSize * slot);
 }
 
 SecureBytes PocketFile::readArea(const PocketKey& key) const {
     checkIndex(key.area);
     requireWholeFile();
-    const std::int64_t boxSize = capacity_ + PocketFormat::kAreaOverhead;
-    const ByteView box(bytes_.data() + PocketFormat::kSlotsSize + key.area * boxSize,
-                       static_cast<std::size_t>(boxSize));
-    const std::string aad = associatedData("area", key.area, capacity_);
-    SecureBytes plaintext(static_cast<std::size_t>(capacity_));
+    const ByteView box =
+        ByteView(bytes_).subspan(static_cast<std::size_t>(PocketFormat::areaOffset(key.area, capacity_)),
+                                 static_cast<std::size_t>(PocketFormat::areaBoxSize(capacity_)));
+    return openArea(box, capacity_, key);
+}
+
+SecureBytes PocketFile::openArea(ByteView box, std::int64_t capacity, const PocketKey& key) {
+    checkIndex(key.area);
+    checkBox(box, capacity);
+    const std::string aad = associatedData("area", key.area, capacity);
+    SecureBytes plaintext(static_cast<std::size_t>(capacity));
     if (!crypto::aesGcmOpen(key.key, box, asBytes(aad), plaintext))
         throw PocketVaultError::damaged();
     return plaintext;
@@ -148,22 +193,25 @@ void PocketFile::writeArea(const PocketKey& key, ByteView plaintext) {
     if (plaintext.size() != static_cast<std::size_t>(capacity_))
         throw std::invalid_argument("An area's plaintext must be exactly its capacity.");
     requireWholeFile();
-    const std::int64_t boxSize = capacity_ + PocketFormat::kAreaOverhead;
     // Seal into a separate buffer so a failing seal leaves the old area untouched.
-    std::vector<std::uint8_t> box(static_cast<std::size_t>(boxSize));
+    std::vector<std::uint8_t> sealed(static_cast<std::size_t>(PocketFormat::areaBoxSize(capacity_)));
     const std::string aad = associatedData("area", key.area, capacity_);
-    crypto::aesGcmSeal(key.key, plaintext, asBytes(aad), box);
-    std::copy(box.begin(), box.end(), bytes_.begin() + PocketFormat::kSlotsSize + key.area * boxSize);
+    crypto::aesGcmSeal(key.key, plaintext, asBytes(aad), sealed);
+    std::copy(sealed.begin(), sealed.end(), box(key.area).begin());
 }
 
 void PocketFile::writeAreaInPlace(const PocketKey& key, const std::function<void(std::span<std::uint8_t>)>& encode) {
     checkIndex(key.area);
-    requireWholeFile();
-    const auto boxSize = static_cast<std::size_t>(capacity_ + PocketFormat::kAreaOverhead);
-    const std::span<std::uint8_t> box(bytes_.data() + PocketFormat::kSlotsSize + key.area * boxSize, boxSize);
-    const std::span<std::uint8_t> plaintext = box.subspan(crypto::kGcmNonceSize, static_cast<std::size_t>(capacity_));
+    sealAreaInPlace(box(key.area), capacity_, key, encode);
+}
+
+void PocketFile::sealAreaInPlace(std::span<std::uint8_t> box, std::int64_t capacity, const PocketKey& key,
+                                 const std::function<void(std::span<std::uint8_t>)>& encode) {
+    checkIndex(key.area);
+    checkBox(box, capacity);
+    const std::span<std::uint8_t> plaintext = box.subspan(crypto::kGcmNonceSize, static_cast<std::size_t>(capacity));
     encode(plaintext);
-    const std::string aad = associatedData("area", key.area, capacity_);
+    const std::string aad = associatedData("area", key.area, capacity);
     try {
         // The plaintext sits exactly where its ciphertext goes; GCM encrypts such a buffer in place.
         crypto::aesGcmSeal(key.key, plaintext, asBytes(aad), box);
@@ -178,9 +226,9 @@ void PocketFile::restoreArea(int area, ByteView fileBytes) {
     requireWholeFile();
     if (fileBytes.size() != bytes_.size())
         throw PocketVaultError::damaged();
-    const auto boxSize = static_cast<std::size_t>(capacity_ + PocketFormat::kAreaOverhead);
-    const std::size_t offset = PocketFormat::kSlotsSize + area * boxSize;
-    std::copy_n(fileBytes.begin() + offset, boxSize, bytes_.begin() + offset);
+    const auto offset = static_cast<std::size_t>(PocketFormat::areaOffset(area, capacity_));
+    const std::span<std::uint8_t> target = box(area);
+    std::copy_n(fileBytes.begin() + offset, target.size(), target.begin());
 }
 
 } // namespace larkhold

@@ -72,6 +72,16 @@ public:
     // Puts back area `area` as it is in `fileBytes`, a whole file of the same capacity.
     void restoreArea(int area, ByteView fileBytes);
 
+    // The same operations on parts of a file held apart, for an open vault that keeps only its
+    // slots (the file's first kSlotsSize bytes) and the box of its own area (areaBoxSize bytes).
+    static PocketKey unlockSlots(ByteView slotBytes, std::int64_t capacity, ByteView password);
+    static bool slotOpens(ByteView slotBytes, std::int64_t capacity, ByteView password, int slot);
+    static void sealSlot(std::span<std::uint8_t> slotBytes, std::int64_t capacity, int slot, ByteView password,
+                         ByteView areaKey);
+    static SecureBytes openArea(ByteView box, std::int64_t capacity, const PocketKey& key);
+    static void sealAreaInPlace(std::span<std::uint8_t> box, std::int64_t capacity, const PocketKey& key,
+                                const std::function<void(std::span<std::uint8_t>)>& encode);
+
     // The cost every slot is sealed and opened with. The shipped program links the production cost
     // (PocketKdfCost.cpp) and has no way to change it; only test executables link a cheaper one
     // in its place.
@@ -80,8 +90,9 @@ public:
 private:
     // Throws damaged when the bytes no longer have the size of the capacity's file.
     void requireWholeFile() const;
-    SecureBytes deriveSlotKey(ByteView password, int slot, const KdfCost& cost) const;
-    bool openSlot(int slot, ByteView slotKey, SecureBytes& areaKey) const;
+    ByteView slotBytes() const { return ByteView(bytes_).first(kSlotsBytes); }
+    std::span<std::uint8_t> box(int area);
+    static constexpr std::size_t kSlotsBytes = 184;
 
     std::vector<std::uint8_t> bytes_;
     std::int64_t capacity_;

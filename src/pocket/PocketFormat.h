@@ -21,6 +21,16 @@ inline constexpr std::int64_t capacityOfTier(int tierMB) {
 inline constexpr std::int64_t fileSizeForCapacity(std::int64_t capacity) {
     return kSlotsSize + 2 * (capacity + kAreaOverhead);
 }
+// An area's box (nonce, C encrypted bytes, tag) and where area `area` (0 or 1) starts in the file.
+inline constexpr std::int64_t areaBoxSize(std::int64_t capacity) {
+    return capacity + kAreaOverhead;
+}
+inline constexpr std::int64_t capacityOfBox(std::int64_t boxSize) {
+    return boxSize - kAreaOverhead;
+}
+inline constexpr std::int64_t areaOffset(int area, std::int64_t capacity) {
+    return kSlotsSize + area * areaBoxSize(capacity);
+}
 
 // The capacity C of a file of this size, or nothing when the size is not one of the tiers'.
 std::optional<std::int64_t> capacity(std::int64_t fileSize);

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QSet>
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -19,8 +21,8 @@ namespace larkhold {
 
 namespace {
 
-void writeVaultFile(const QString& path, ByteView bytes, bool keepOutOfICloud, WriteMode mode) {
-    writeFileAtomically(path, bytes, mode);
+void writeVaultFile(const QString& path, std::span<const fileio::Piece> pieces, bool keepOutOfICloud, WriteMode mode) {
+    writeFileAtomically(path, pieces, mode);
     const QByteArray name = QFile::encodeName(path);
     // Both marks are advice to other programs; a file system without extended attributes
     // still holds a good vault, so failures are ignored.
@@ -37,16 +39,45 @@ QString realPath(const QString& path) {
     return target.isEmpty() ? path : target;
 }
 
-// Reads a vault file, refusing by its size alone (before reading) anything that is not one.
-PocketFile readVaultFile(const QString& path) {
-    const QFileInfo info(path);
-    if (info.exists() && info.isFile() && !PocketFormat::capacity(info.size()))
-        throw PocketVaultError::notAPocketVault();
-    std::vector<std::uint8_t> bytes = readWholeFile(path);
-    const std::optional<std::int64_t> capacity = PocketFormat::capacity(static_cast<std::int64_t>(bytes.size()));
-    if (!capacity)
-        throw PocketVaultError::notAPocketVault();
-    return PocketFile(std::move(bytes), *capacity);
+std::size_t boxSize(std::int64_t capacity) {
+    return static_cast<std::size_t>(PocketFormat::areaBoxSize(capacity));
+}
+
+std::span<std::uint8_t> slotOf(PocketStorage::Slots& slotBytes, int slot) {
+    return std::span(slotBytes).subspan(static_cast<std::size_t>(PocketFormat::kSlotSize * slot),
+                                        static_cast<std::size_t>(PocketFormat::kSlotSize));
+}
+
+fileio::Piece areaOf(const FileReader& file, int area, std::int64_t capacity) {
+    return fileio::Piece{{}, file.fd(), PocketFormat::areaOffset(area, capacity), PocketFormat::areaBoxSize(capacity)};
+}
+
+// A vault file open for reading its parts, refused by its size alone (before reading) when it is
+// not one; its slots are read at once.
+struct VaultFile {
+    explicit VaultFile(const QString& path) : file(path) {
+        const std::optional<std::int64_t> tier = PocketFormat::capacity(std::int64_t(file.status().st_size));
+        if (!tier)
+            throw PocketVaultError::notAPocketVault();
+        capacity = *tier;
+        file.readAt(0, slotBytes);
+    }
+    FileReader file;
+    std::int64_t capacity = 0;
+    PocketStorage::Slots slotBytes{};
+};
+
+// The file's pieces in order: the slots, then both areas, area `ownArea` from `ownBox`.
+std::vector<fileio::Piece> filePieces(const PocketStorage::Slots& slotBytes, int ownArea, ByteView ownBox,
+                                      const fileio::Piece& otherBox) {
+    const fileio::Piece own{ownBox};
+    if (ownArea == 0)
+        return {fileio::Piece{slotBytes}, own, otherBox};
+    return {fileio::Piece{slotBytes}, otherBox, own};
+}
+
+void encodeInto(const PocketItems& items, std::span<std::uint8_t> out) {
+    PocketPayload::encodeInto(items, out);
 }
 
 // Each copy a killed save left beside the vault holds an earlier state and an earlier password slot.
@@ -67,14 +98,20 @@ void giveRepeatedIDsNewOnes(PocketItems& items) {
 
 } // namespace
 
-PocketStorage::PocketStorage(PocketFile file, PocketKey key, QString path, bool keepOutOfICloud)
-    : file_(std::move(file)), key_(std::move(key)), path_(std::move(path)), capacity_(file_.capacity()),
-      keepOutOfICloud_(keepOutOfICloud), stamp_(stampOf(path_)) {}
+PocketStorage::PocketStorage(const Slots& slotBytes, SecureBytes area, PocketKey key, QString path,
+                             bool keepOutOfICloud, std::optional<FileStamp> stamp)
+    : slots_(slotBytes), area_(std::move(area)), key_(std::move(key)), path_(std::move(path)),
+      capacity_(PocketFormat::capacityOfBox(std::int64_t(area_.size()))), keepOutOfICloud_(keepOutOfICloud),
+      stamp_(stamp) {}
 
 std::optional<PocketStorage::FileStamp> PocketStorage::stampOf(const QString& path) {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return std::nullopt;
+    return stampOf(st);
+}
+
+PocketStorage::FileStamp PocketStorage::stampOf(const struct stat& st) {
     return FileStamp{std::uint64_t(st.st_ino), std::int64_t(st.st_size),
                      std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
@@ -85,22 +122,34 @@ void PocketStorage::checkUnchanged() const {
         throw PocketVaultError::changedElsewhere();
 }
 
-void PocketStorage::writeOver(const std::vector<std::uint8_t>& bytes) {
+std::unique_ptr<FileReader> PocketStorage::openUnchanged() const {
+    std::unique_ptr<FileReader> file;
     try {
-        writeVaultFile(path_, bytes, keepOutOfICloud_.load(), WriteMode::replace);
-    } catch (...) {
+        file = std::make_unique<FileReader>(path_);
+    } catch (const FileReadError& e) {
+        if (e.error == ENOENT)
+            return nullptr; // nobody's changes: the save puts the vault back
+        throw;
+    }
+    // The very file that will be copied from, whatever happens at its path meanwhile.
+    if (stampOf(file->status()) != stamp_)
+        throw PocketVaultError::changedElsewhere();
+    return file;
+}
+
+void PocketStorage::writeOver(std::span<const fileio::Piece> pieces, const Slots& slotBytes) {
+    try {
+        writeVaultFile(path_, pieces, keepOutOfICloud_.load(), WriteMode::replace);
+    } catch (const FileWriteError& e) {
         // Failed after the new file was in place (the folder's flush): it is ours all the same.
-        if (const std::optional<FileStamp> now = stampOf(path_);
-            now && now != stamp_ && now->size == std::int64_t(bytes.size())) {
-            try {
-                if (readWholeFile(path_) == bytes)
-                    stamp_ = now;
-            } catch (...) {
-            }
+        if (e.newFileInPlace) {
+            stamp_ = stampOf(path_);
+            slots_ = slotBytes;
         }
         throw;
     }
     stamp_ = stampOf(path_);
+    slots_ = slotBytes;
 }
 
 PocketStorage::Opened PocketStorage::create(const QString& path, int capacityMB, const QString& password,
@@ -112,39 +161,57 @@ PocketStorage::Opened PocketStorage::create(const QString& path, int capacityMB,
         throw std::invalid_argument("A Pocket Vault holds 1, 5, 25 or 50 MB.");
     const std::int64_t capacity = PocketFormat::capacityOfTier(capacityMB);
     // Every byte starts random, so the unused slot and area look like the used ones.
-    PocketFile file(PocketFormat::randomBytes(static_cast<std::size_t>(PocketFormat::fileSizeForCapacity(capacity))),
-                    capacity);
+    Slots slotBytes{};
+    crypto::randomFill(slotBytes);
     PocketKey key{static_cast<int>(crypto::randomBelow(2)), crypto::randomBytes(crypto::kKeySize)};
-    file.setSlot(key.area, PocketFile::passwordBytes(password), key.key);
-    file.writeArea(key, PocketPayload::encode({}, capacity));
-    writeVaultFile(path, file.bytes(), keepOutOfICloud, WriteMode::createNew);
-    return Opened{std::make_shared<PocketStorage>(std::move(file), std::move(key), path, keepOutOfICloud), {}};
+    PocketFile::sealSlot(slotBytes, capacity, key.area, PocketFile::passwordBytes(password), key.key);
+    SecureBytes area(boxSize(capacity));
+    PocketFile::sealAreaInPlace(area, capacity, key, [](std::span<std::uint8_t> out) { encodeInto({}, out); });
+    {
+        const std::vector<std::uint8_t> unused = PocketFormat::randomBytes(boxSize(capacity));
+        writeVaultFile(path, filePieces(slotBytes, key.area, area, fileio::Piece{unused}), keepOutOfICloud,
+                       WriteMode::createNew);
+    }
+    return Opened{std::make_shared<PocketStorage>(slotBytes, std::move(area), std::move(key), path, keepOutOfICloud,
+                                                  stampOf(path)),
+                  {}};
 }
 
 PocketStorage::Opened PocketStorage::open(const QString& path, const QString& password, bool keepOutOfICloud) {
     const QString target = realPath(path);
-    PocketFile file = readVaultFile(target);
-    PocketKey key = file.unlock(PocketFile::passwordBytes(password));
-    PocketItems items = PocketPayload::decode(file.readArea(key));
+    const VaultFile vault(target);
+    const std::int64_t capacity = vault.capacity;
+    // While the keys are derived the system reads the file into its cache, outside this process:
+    // the unlocked area is then read from memory, and the first save finds the other one there to copy.
+    (void)::posix_fadvise(vault.file.fd(), 0, 0, POSIX_FADV_WILLNEED);
+    PocketKey key = PocketFile::unlockSlots(vault.slotBytes, capacity, PocketFile::passwordBytes(password));
+    SecureBytes area(boxSize(capacity));
+    vault.file.readAt(PocketFormat::areaOffset(key.area, capacity), area);
+    PocketItems items = PocketPayload::decode(PocketFile::openArea(area, capacity, key));
     giveRepeatedIDsNewOnes(items);
     removeStaleCopies(target);
-    return Opened{std::make_shared<PocketStorage>(std::move(file), std::move(key), target, keepOutOfICloud),
+    return Opened{std::make_shared<PocketStorage>(vault.slotBytes, std::move(area), std::move(key), target,
+                                                  keepOutOfICloud, stampOf(vault.file.status())),
                   std::move(items)};
 }
 
 void PocketStorage::changePassword(const QString& path, const QString& oldPassword, const QString& newPassword,
                                    bool keepOutOfICloud) {
     const QString target = realPath(path);
-    PocketFile file = readVaultFile(target);
+    VaultFile vault(target);
     const SecureBytes oldBytes = PocketFile::passwordBytes(oldPassword);
     const SecureBytes newBytes = PocketFile::passwordBytes(newPassword);
-    const PocketKey key = file.unlock(oldBytes);
+    const PocketKey key = PocketFile::unlockSlots(vault.slotBytes, vault.capacity, oldBytes);
     // A new password that already opens the other slot would from now on always open this
     // slot's area first (or never reach the other one), hiding the other area for good.
-    if (file.passwordOpensSlot(newBytes, 1 - key.area))
+    if (PocketFile::slotOpens(vault.slotBytes, vault.capacity, newBytes, 1 - key.area))
         throw PocketVaultError::passwordOpensOtherArea();
-    file.setSlot(key.area, newBytes, key.key);
-    writeVaultFile(target, file.bytes(), keepOutOfICloud, WriteMode::replace);
+    PocketFile::sealSlot(vault.slotBytes, vault.capacity, key.area, newBytes, key.key);
+    // Both areas as they are, from the file whose slot was opened.
+    const fileio::Piece pieces[] = {
+        fileio::Piece{vault.slotBytes},
+        fileio::Piece{{}, vault.file.fd(), PocketFormat::kSlotsSize, 2 * PocketFormat::areaBoxSize(vault.capacity)}};
+    writeVaultFile(target, pieces, keepOutOfICloud, WriteMode::replace);
     // A copy left by a killed save still opens with the old password.
     removeStaleCopies(target);
 }
@@ -154,11 +221,11 @@ void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
     // Saves may arrive out of order; an older state never overwrites a newer one.
     if (generation <= savedGeneration_)
         return;
-    checkUnchanged();
+    const std::unique_ptr<FileReader> current = openUnchanged();
     bool encoded = false;
     try {
-        file_.writeAreaInPlace(key_, [&](std::span<std::uint8_t> out) {
-            PocketPayload::encodeInto(items, out);
+        PocketFile::sealAreaInPlace(area_, capacity_, key_, [&](std::span<std::uint8_t> out) {
+            encodeInto(items, out);
             encoded = true;
         });
     } catch (...) {
@@ -168,14 +235,29 @@ void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
         // the last state written. Until that works, nothing may write this memory to disk.
         areaLost_ = true;
         try {
-            file_.restoreArea(key_.area, readWholeFile(path_));
-            areaLost_ = false;
+            if (current) {
+                current->readAt(PocketFormat::areaOffset(key_.area, capacity_), area_);
+                areaLost_ = false;
+            }
         } catch (...) {
         }
         throw;
     }
     areaLost_ = false;
-    writeOver(file_.bytes());
+
+    Slots slotBytes = slots_;
+    std::vector<std::uint8_t> unused;
+    fileio::Piece other;
+    if (current) {
+        other = areaOf(*current, 1 - key_.area, capacity_);
+    } else {
+        // The other slot and area went with the file; random bytes take their place, as in a
+        // vault that never had a second password.
+        crypto::randomFill(slotOf(slotBytes, 1 - key_.area));
+        unused = PocketFormat::randomBytes(boxSize(capacity_));
+        other = fileio::Piece{unused};
+    }
+    writeOver(filePieces(slotBytes, key_.area, area_, other), slotBytes);
     savedGeneration_.store(generation);
 }
 
@@ -183,9 +265,33 @@ void PocketStorage::saveCopy(const QString& path, const PocketItems& items) {
     const std::lock_guard lock(writeMutex_);
     if (areaLost_)
         throw PocketVaultError::damaged();
-    PocketFile copy = file_;
-    copy.writeArea(key_, PocketPayload::encode(items, file_.capacity()));
-    writeVaultFile(path, copy.bytes(), keepOutOfICloud_.load(), WriteMode::createNew);
+    SecureBytes box(boxSize(capacity_));
+    PocketFile::sealAreaInPlace(box, capacity_, key_, [&](std::span<std::uint8_t> out) { encodeInto(items, out); });
+
+    // The other slot and area as the vault's file holds them now: a copy is made when that file
+    // changed elsewhere, and then its second password's items are the newest there are.
+    Slots slotBytes = slots_;
+    const int otherArea = 1 - key_.area;
+    std::unique_ptr<FileReader> current;
+    try {
+        current = std::make_unique<FileReader>(path_);
+        if (current->status().st_size != PocketFormat::fileSizeForCapacity(capacity_))
+            current.reset();
+        else
+            current->readAt(PocketFormat::kSlotSize * otherArea, slotOf(slotBytes, otherArea));
+    } catch (const FileReadError&) {
+        current.reset();
+    }
+    std::vector<std::uint8_t> unused;
+    fileio::Piece other;
+    if (current) {
+        other = areaOf(*current, otherArea, capacity_);
+    } else {
+        crypto::randomFill(slotOf(slotBytes, otherArea));
+        unused = PocketFormat::randomBytes(boxSize(capacity_));
+        other = fileio::Piece{unused};
+    }
+    writeVaultFile(path, filePieces(slotBytes, key_.area, box, other), keepOutOfICloud_.load(), WriteMode::createNew);
 }
 
 void PocketStorage::setUpSecondPassword(const QString& password, const PocketItems& items) {
@@ -193,17 +299,16 @@ void PocketStorage::setUpSecondPassword(const QString& password, const PocketIte
     const SecureBytes passwordBytes = PocketFile::passwordBytes(password);
     if (areaLost_)
         throw PocketVaultError::damaged();
-    if (file_.passwordOpensSlot(passwordBytes, key_.area))
+    if (PocketFile::slotOpens(slots_, capacity_, passwordBytes, key_.area))
         throw PocketVaultError::sameAsCurrentPassword();
     checkUnchanged();
-    const SecureBytes plaintext = PocketPayload::encode(items, file_.capacity());
     const PocketKey other{1 - key_.area, crypto::randomBytes(crypto::kKeySize)};
-    // Work on a copy so that any failure leaves both the memory and the disk as they were.
-    PocketFile updated = file_;
-    updated.setSlot(other.area, passwordBytes, other.key);
-    updated.writeArea(other, plaintext);
-    writeOver(updated.bytes());
-    file_ = std::move(updated);
+    SecureBytes box(boxSize(capacity_));
+    PocketFile::sealAreaInPlace(box, capacity_, other, [&](std::span<std::uint8_t> out) { encodeInto(items, out); });
+    // Work on copies so that any failure leaves both the memory and the disk as they were.
+    Slots slotBytes = slots_;
+    PocketFile::sealSlot(slotBytes, capacity_, other.area, passwordBytes, other.key);
+    writeOver(filePieces(slotBytes, key_.area, area_, fileio::Piece{box}), slotBytes);
 }
 
 bool PocketStorage::keepOutOfICloud() const {

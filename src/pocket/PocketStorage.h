@@ -1,9 +1,12 @@
 #pragma once
 
+#include "AtomicFile.h"
 #include "PocketFile.h"
+#include "PocketFormat.h"
 #include "PocketItem.h"
 
 #include <QString>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -13,8 +16,12 @@
 
 namespace larkhold {
 
-// Owns one open Pocket Vault file: its bytes, the key of the area that was unlocked and how the
-// file is written. Keeps no decrypted items; those live with the caller.
+// Owns one open Pocket Vault file: the key of the area that was unlocked, the bytes a save needs
+// and how the file is written. Keeps no decrypted items; those live with the caller.
+//
+// Of the file only the two slots and the unlocked area stay in memory. The other area, sealed
+// under a key this storage never learns, stays on disk: every write copies it from the file as
+// it was read or last written, file to file.
 //
 // The static operations run one to four 128 MiB key derivations and block; call them off the
 // GUI thread. save() and setUpSecondPassword() block too and are serialised per storage, so two
@@ -40,10 +47,12 @@ public:
     // Writes the items into this storage's area, unless a save of an equal or newer generation
     // was already written (then it returns without error). A file that is no longer the one this
     // storage read or last wrote (a sync, another computer) is not written over: changedElsewhere.
-    // A file that is gone is written again.
+    // A file that is gone is written again; its other slot and area, gone with it, are then random
+    // bytes, as in a vault that never had a second password.
     void save(const PocketItems& items, std::int64_t generation);
-    // Writes a new vault file at `path` (never replacing one) with the slots and the other area of
-    // this one and `items` in this storage's area; this storage goes on writing its own file.
+    // Writes a new vault file at `path` (never replacing one) with this storage's slot, `items` in
+    // its area, and the other slot and area as the vault's file holds them now (random bytes when
+    // it is gone); this storage goes on writing its own file.
     void saveCopy(const QString& path, const PocketItems& items);
     // Puts `password` into the other slot with `items` in the other area, replacing whatever
     // was there. The storage keeps working on its own area.
@@ -57,8 +66,6 @@ public:
     void setKeepOutOfICloud(bool keep);
     std::int64_t savedGeneration() const;
 
-    PocketStorage(PocketFile file, PocketKey key, QString path, bool keepOutOfICloud);
-
     // What tells one state of the file from another: which file it is, its size and when it was
     // written. Not the device, which a removable disk or a share may change from one mount to the next.
     struct FileStamp {
@@ -68,17 +75,29 @@ public:
         bool operator==(const FileStamp&) const = default;
     };
 
+    using Slots = std::array<std::uint8_t, PocketFormat::kSlotsSize>;
+    // `area` is the box of the key's area as the file at `path` holds it; `stamp` tells that file.
+    PocketStorage(const Slots& slotBytes, SecureBytes area, PocketKey key, QString path, bool keepOutOfICloud,
+                  std::optional<FileStamp> stamp);
+
 private:
     static std::optional<FileStamp> stampOf(const QString& path);
+    static FileStamp stampOf(const struct stat& status);
     // Throws changedElsewhere when the file is not the one last read or written.
     void checkUnchanged() const;
-    // Writes `bytes` over the vault and takes the stamp of what was written.
-    void writeOver(const std::vector<std::uint8_t>& bytes);
+    // The vault's file as last read or written here, open for copying its other area; none when
+    // it is gone. Throws changedElsewhere when it is another.
+    std::unique_ptr<FileReader> openUnchanged() const;
+    // Writes the pieces over the vault and takes the stamp and the slots of what was written.
+    void writeOver(std::span<const fileio::Piece> pieces, const Slots& slotBytes);
 
     // Held for a whole save or second-password setup (a file write, key derivations); the
     // accessors above never take it, so a caller on the GUI thread is never made to wait.
     std::mutex writeMutex_;
-    PocketFile file_;
+    Slots slots_;
+    // The box of this storage's area: sealed, but for the moment of a save when the items are
+    // encoded into it to be sealed where they lie.
+    SecureBytes area_;
     const PocketKey key_;
     const QString path_;
     const std::int64_t capacity_;

@@ -7,7 +7,10 @@
 #include "fakes/store/StoreFixture.h"
 
 #include <QCoroTask>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -130,6 +133,33 @@ TEST_F(ShellScreens, WhatsNew) {
     // The oldest releases, at the end of the list.
     options.beforeGrab = [bar](bool) { const_cast<QScrollBar*>(bar)->setValue(bar->maximum()); };
     expectShippable(renderScreen(&changelog, QStringLiteral("app"), QStringLiteral("whats-new-end"), options));
+}
+
+// The tray icon as panels show it: rows light and dark panel; columns the closed and the open lock, each
+// drawn for the panel seen, then guessed light and guessed dark. Four times the size, to be looked at.
+TEST(ShellScreensTray, IconOnLightAndDarkPanels) {
+    initAppResources();
+    constexpr int side = 22, cell = 30;
+    const QList<QColor> panels{QColor(0xee, 0xee, 0xee), QColor(0x22, 0x22, 0x22)};
+    QImage sheet(cell * 6, cell * int(panels.size()), QImage::Format_RGB32);
+    QPainter painter(&sheet);
+    for (int row = 0; row < panels.size(); ++row) {
+        const bool dark = row == 1;
+        painter.fillRect(0, row * cell, sheet.width(), cell, panels[row]);
+        int column = 0;
+        for (const bool open : {false, true}) {
+            const QList<QIcon> looks{MenuBarIcon::image(open, dark, true), MenuBarIcon::image(open, false, false),
+                                     MenuBarIcon::image(open, true, false)};
+            for (const QIcon& look : looks)
+                painter.drawPixmap(column++ * cell + (cell - side) / 2, row * cell + (cell - side) / 2,
+                                   look.pixmap(side, side));
+        }
+    }
+    painter.end();
+    const QString path = QDir(screensDir()).filePath(QStringLiteral("app/tray-icon.png"));
+    QDir().mkpath(QFileInfo(path).path());
+    EXPECT_TRUE(sheet.scaled(sheet.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation).save(path))
+        << path.toStdString();
 }
 
 } // namespace

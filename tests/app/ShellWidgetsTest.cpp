@@ -5,6 +5,7 @@
 #include "MenuBarPanel.h"
 #include "ShellStyle.h"
 #include "TerminationSignals.h"
+#include "TrayController.h"
 #include "TrayMenu.h"
 #include "fakes/store/StoreFixture.h"
 
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QStyleFactory>
 #include <QToolButton>
@@ -184,25 +186,58 @@ TEST(AuxWindows, AboutSaysDevWithoutAVersion) {
     QCoreApplication::setApplicationVersion(saved);
 }
 
-TEST(TrayIcon, ClosedAndOpenImagesExistForLightAndDarkPanels) {
+// Pixels of the icon laid on a panel of `panel` that stand out from it clearly.
+int standingOut(const QImage& icon, const QColor& panel) {
+    QImage onPanel(icon.size(), QImage::Format_RGB32);
+    onPanel.fill(panel);
+    QPainter painter(&onPanel);
+    painter.drawImage(0, 0, icon);
+    painter.end();
+    int count = 0;
+    for (int y = 0; y < onPanel.height(); ++y)
+        for (int x = 0; x < onPanel.width(); ++x)
+            count += std::abs(qGray(onPanel.pixel(x, y)) - qGray(panel.rgb())) >= 100;
+    return count;
+}
+
+TEST(TrayIcon, ReadsOnThePanelItWasDrawnForAndAGuessedPanelOfEitherColour) {
     initAppResources();
     EXPECT_EQ(MenuBarIcon::imageName(false), QStringLiteral("menubar_wren"));
     EXPECT_EQ(MenuBarIcon::imageName(true), QStringLiteral("menubar_wren_open"));
+    const QColor lightPanel(0xee, 0xee, 0xee), darkPanel(0x22, 0x22, 0x22);
     for (bool open : {false, true}) {
         for (bool dark : {false, true}) {
-            const QImage image = MenuBarIcon::image(open, dark).pixmap(22, 22).toImage();
-            ASSERT_FALSE(image.isNull());
-            // Light ink on a dark panel, dark ink on a light one.
-            int darkest = 255, lightest = 0;
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    if (qAlpha(image.pixel(x, y)) > 200) {
-                        darkest = std::min(darkest, qGray(image.pixel(x, y)));
-                        lightest = std::max(lightest, qGray(image.pixel(x, y)));
-                    }
-            EXPECT_EQ(dark, darkest > 128) << open;
+            const QImage seen = MenuBarIcon::image(open, dark, true).pixmap(22, 22).toImage();
+            ASSERT_FALSE(seen.isNull());
+            // Light ink on a dark panel, dark ink on a light one; on the other panel it all but vanishes.
+            EXPECT_GE(standingOut(seen, dark ? darkPanel : lightPanel), 60) << open << dark;
+            EXPECT_LT(standingOut(seen, dark ? lightPanel : darkPanel), 10) << open << dark;
+
+            for (int side : {16, 22, 32}) {
+                const QImage guessed = MenuBarIcon::image(open, dark, false).pixmap(side, side).toImage();
+                const int enough = 60 * side * side / (22 * 22);
+                EXPECT_GE(standingOut(guessed, lightPanel), enough) << open << dark << side;
+                EXPECT_GE(standingOut(guessed, darkPanel), enough) << open << dark << side;
+                // The corners stay the tray's.
+                EXPECT_EQ(qAlpha(guessed.pixel(1, 0)), 0);
+                EXPECT_EQ(qAlpha(guessed.pixel(side - 2, 0)), 0);
+            }
         }
     }
+}
+
+TEST(TrayIcon, ATranslucentTraysPixelsAreNotReadAsItsColour) {
+    const auto row = [](QRgb pixel, int width = 22) {
+        QImage image(width, 2, QImage::Format_ARGB32);
+        image.fill(pixel);
+        return image;
+    };
+    EXPECT_EQ(TrayController::backgroundIsDark(row(qRgb(0xee, 0xee, 0xee))), false);
+    EXPECT_EQ(TrayController::backgroundIsDark(row(qRgb(0x30, 0x30, 0x30))), true);
+    // A transparent pixel reads as black, a translucent one as whatever a compositor put behind it.
+    EXPECT_EQ(TrayController::backgroundIsDark(row(qRgba(0, 0, 0, 0))), std::nullopt);
+    EXPECT_EQ(TrayController::backgroundIsDark(row(qRgba(0x30, 0x30, 0x30, 0xc0))), std::nullopt);
+    EXPECT_EQ(TrayController::backgroundIsDark(row(qRgb(0xee, 0xee, 0xee), 3)), std::nullopt);
 }
 
 TEST(SingleInstance, OnlyFileUrlsAreHandedOver) {

@@ -96,6 +96,42 @@ TEST_F(AtomicFileTest, FailingDeviceLeavesTheOldFileAndNoTemporary) {
     EXPECT_EQ(readWholeFile(path), pattern(100'000, 12));
 }
 
+// Ranges of another file go in byte for byte, copied by the kernel or (under a fault plan, which
+// counts every byte) through memory; a range the file does not hold fails the write.
+TEST_F(AtomicFileTest, PiecesFromMemoryAndFromAnotherFile) {
+    const QString sourcePath = pathOf(QStringLiteral("source"));
+    const auto source = pattern(3'000'000, 4);
+    writeFileAtomically(sourcePath, source);
+    const FileReader reader(sourcePath);
+    const auto head = pattern(100, 5);
+    const fileio::Piece pieces[] = {{head}, {{}, reader.fd(), 1'000'001, 1'500'000}, {head}};
+    std::vector<std::uint8_t> expected = head;
+    expected.insert(expected.end(), source.begin() + 1'000'001, source.begin() + 2'500'001);
+    expected.insert(expected.end(), head.begin(), head.end());
+
+    const QString path = pathOf(QStringLiteral("made"));
+    writeFileAtomically(path, pieces, WriteMode::createNew);
+    EXPECT_EQ(readWholeFile(path), expected);
+    {
+        FaultPlanScope fault({-1, ENOSPC, false});
+        writeFileAtomically(path, pieces, WriteMode::replace);
+        EXPECT_EQ(readWholeFile(path), expected);
+    }
+    {
+        FaultPlanScope fault({1'200'000, ENOSPC, false});
+        EXPECT_THROW(writeFileAtomically(path, pieces, WriteMode::replace), FileWriteError);
+    }
+    const fileio::Piece beyond[] = {{head}, {{}, reader.fd(), 2'000'000, 1'000'001}};
+    try {
+        writeFileAtomically(path, beyond, WriteMode::replace);
+        FAIL() << "wrote a range the file does not hold";
+    } catch (const FileWriteError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::strerror(EIO)), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(readWholeFile(path), expected);
+    EXPECT_EQ(entries(), (QStringList{QStringLiteral("made"), QStringLiteral("source")}));
+}
+
 TEST_F(AtomicFileTest, ReportsMissingFoldersAndUnreadableFiles) {
     EXPECT_THROW(writeFileAtomically(pathOf(QStringLiteral("no/such/folder/f")), pattern(3, 1)), FileWriteError);
     EXPECT_THROW(readWholeFile(pathOf(QStringLiteral("missing"))), FileReadError);

@@ -35,8 +35,8 @@ SecureBytes plaintextWith(std::string_view manifest, std::string_view tail = {},
     const auto l = static_cast<std::uint32_t>(manifest.size());
     for (int i = 0; i < 4; ++i)
         p[4 + i] = static_cast<std::uint8_t>(l >> (8 * i));
-    std::memcpy(p.data() + 8, manifest.data(), manifest.size());
-    std::memcpy(p.data() + 8 + manifest.size(), tail.data(), tail.size());
+    std::copy(manifest.begin(), manifest.end(), p.begin() + 8);
+    std::copy(tail.begin(), tail.end(), p.begin() + 8 + std::ptrdiff_t(manifest.size()));
     return p;
 }
 

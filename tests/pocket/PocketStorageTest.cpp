@@ -489,6 +489,41 @@ TEST_F(PocketStorageTest, AFileChangedElsewhereIsNeverSavedOverAndACopyKeepsTheI
     EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(4, 3));
 }
 
+// The storage keeps only its own area: every write takes the other one from the file byte for byte,
+// and a file that is gone takes the second password with it.
+TEST_F(PocketStorageTest, TheOtherAreaComesFromTheFileAndGoesWithIt) {
+    const QString path = vaultPath();
+    auto storage = PocketStorage::create(path, 1, QStringLiteral("main"), false).storage;
+    const auto part = [&](const QString& file, int index) { // slot and area
+        const auto bytes = fileBytes(file);
+        const auto slot = bytes.begin() + PocketFormat::kSlotSize * index;
+        const auto area = bytes.begin() + PocketFormat::areaOffset(index, kOneMB);
+        std::vector<std::uint8_t> out(slot, slot + PocketFormat::kSlotSize);
+        out.insert(out.end(), area, area + PocketFormat::areaBoxSize(kOneMB));
+        return out;
+    };
+    const int own = storage->area();
+    storage->save(state(2, 1), 1);
+    const auto ownPart = part(path, own);
+    storage->setUpSecondPassword(QStringLiteral("decoy"), state(3, 1));
+    EXPECT_EQ(part(path, own), ownPart);
+    const auto otherPart = part(path, 1 - own);
+    storage->save(state(2, 2), 2);
+    EXPECT_EQ(part(path, 1 - own), otherPart);
+
+    const QString copy = vaultPath(QStringLiteral("copy.pocketvault"));
+    storage->saveCopy(copy, state(2, 3));
+    EXPECT_EQ(part(copy, 1 - own), otherPart);
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("main"), copy), state(2, 3));
+
+    ASSERT_TRUE(QFile::remove(path));
+    storage->save(state(2, 4), 3);
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("main"), path), state(2, 4));
+    EXPECT_EQ(errorOf([&] { PocketStorage::open(path, QStringLiteral("decoy"), false); }),
+              PocketVaultError::Case::badPassword);
+    EXPECT_NE(part(path, 1 - own), otherPart);
+}
+
 // A file holding two items of one id (written by another program, say) opens with every item, each
 // under an id of its own; opening writes nothing.
 TEST_F(PocketStorageTest, RepeatedItemIDsGetIDsOfTheirOwnOnOpen) {

@@ -2,7 +2,6 @@
 // with passwords on standard input, reading the property lists they print.
 #include "ToolHarness.h"
 
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QFile>
@@ -38,21 +37,6 @@ bool bundleContains(const QString& bundle, const QByteArray& needle) {
         }
     }
     return false;
-}
-
-// Every file of a bundle, names and contents, in one digest.
-QByteArray bundleDigest(const QString& bundle) {
-    QStringList files;
-    for (QDirIterator it(bundle, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
-        files << it.next();
-    }
-    files.sort();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    for (const QString& file : files) {
-        hash.addData(file.toUtf8());
-        hash.addData(readFile(file));
-    }
-    return hash.result();
 }
 
 QString sizeInInfoPlist(const QString& bundle) {

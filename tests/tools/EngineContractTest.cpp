@@ -8,6 +8,7 @@
 #include "fakes/store/StoreFixture.h"
 
 #include <QFile>
+#include <QStorageInfo>
 #include <optional>
 #include <sys/mount.h>
 
@@ -237,6 +238,27 @@ TEST_F(StoreToldByTheTools, EachFailureOfAnUnlockOrALockIsToldInTheStoresWords) 
     open.close();
     awaitTask(store->lock(tax, false, LockReason::manual));
     EXPECT_FALSE(store->isUnlocked(tax));
+}
+
+// A file system the check cannot read, let alone repair: a feature this e2fsck does not know, set
+// through the volume's own device while it is open, so that the superblock keeps its identity and
+// a right checksum. The unlock says so and leaves every byte of the vault as it was.
+TEST_F(StoreToldByTheTools, AFileSystemTheCheckCannotRepairIsToldAndLeftAsItWas) {
+    const Vault old = realVault("Old", scratch->path("Old.sparsebundle"));
+    startStore();
+    ASSERT_TRUE(unlockWith(old, QString::fromLatin1(kPassword)));
+    QProcess debugfs;
+    debugfs.start("debugfs",
+                  {"-w", "-R", "feature FEATURE_I30", QStorageInfo(store->mountPoints().value(old.id)).device()});
+    ASSERT_TRUE(debugfs.waitForFinished(-1));
+    ASSERT_EQ(debugfs.exitCode(), 0) << debugfs.readAllStandardError().toStdString();
+    awaitTask(store->lock(old, false, LockReason::manual));
+    ASSERT_FALSE(store->isUnlocked(old));
+
+    const QByteArray before = bundleDigest(old.bundlePath);
+    EXPECT_EQ(unlockFailure(old),
+              QStringLiteral("“Old” could not be unlocked. Its file system is damaged and could not be repaired."));
+    EXPECT_EQ(bundleDigest(old.bundlePath), before);
 }
 
 // The disk that holds a vault full at an unlock (an image of earlier tools gets its record of bands

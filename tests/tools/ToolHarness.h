@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -98,6 +100,21 @@ inline void writeFile(const QString& path, const QByteArray& bytes) {
 inline QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Every file of a bundle, names and contents, in one digest.
+inline QByteArray bundleDigest(const QString& bundle) {
+    QStringList files;
+    for (QDirIterator it(bundle, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        files << it.next();
+    }
+    files.sort();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString& file : files) {
+        hash.addData(file.toUtf8());
+        hash.addData(readFile(file));
+    }
+    return hash.result();
 }
 
 // The attached image's service: the process that forked from "hdiutil attach … <image>".

@@ -18,7 +18,17 @@ struct CipherCtxDeleter {
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
 
+// The library tears its state down from an exit handler of its own. A look left running on a thread
+// of its own (a vault file on a share that stopped answering) may still seal, open or draw random
+// bytes while the process ends, so the state stays until the process is gone.
+void startLibrary() {
+    static const bool started = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+    if (!started)
+        throw CryptoError("The cipher library could not start.");
+}
+
 CipherCtx newCtx() {
+    startLibrary();
     CipherCtx ctx(EVP_CIPHER_CTX_new());
     if (!ctx)
         throw CryptoError("The cipher library could not start.");
@@ -37,6 +47,7 @@ constexpr std::size_t kChunk = 1u << 30;
 } // namespace
 
 void randomFill(std::span<std::uint8_t> out) {
+    startLibrary();
     std::size_t done = 0;
     while (done < out.size()) {
         const std::size_t n = std::min(out.size() - done, kChunk);
@@ -68,6 +79,7 @@ std::uint32_t randomBelow(std::uint32_t bound) {
 }
 
 std::array<std::uint8_t, 32> sha256(ByteView data) {
+    startLibrary();
     std::array<std::uint8_t, 32> out{};
     unsigned int len = 0;
     if (EVP_Digest(data.data(), data.size(), out.data(), &len, EVP_sha256(), nullptr) != 1 || len != out.size())

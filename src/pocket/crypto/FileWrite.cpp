@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace larkhold::fileio {
 
@@ -29,7 +30,9 @@ struct Split {
 
 Split split(const std::string& path) {
     const auto slash = path.rfind('/');
-    return {slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash),
+    return {slash == std::string::npos ? "."
+            : slash == 0               ? "/"
+                                       : path.substr(0, slash),
             slash == std::string::npos ? path : path.substr(slash + 1)};
 }
 
@@ -92,30 +95,83 @@ int createTemporary(TempFile& temp, const std::string& pattern) {
     return EEXIST;
 }
 
-// write(2) until every byte is out, retrying interrupted and short writes.
-int writeAll(int fd, ByteView bytes) {
-    const WriteFaultPlan* plan = faultPlan();
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        std::size_t chunk = std::min<std::size_t>(bytes.size() - done, std::size_t{1} << 30);
-        if (plan && plan->failAfterBytes >= 0) {
-            const auto limit = static_cast<std::size_t>(plan->failAfterBytes);
-            if (done >= limit)
-                return plan->writeError;
-            chunk = std::min(chunk, limit - done);
+// Writes the pieces of a new file one after the other, counting the bytes for the fault plan.
+class ContentWriter {
+public:
+    explicit ContentWriter(int fd) : fd_(fd), plan_(faultPlan()) {}
+
+    // write(2) until every byte is out, retrying interrupted and short writes.
+    int write(ByteView bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            std::size_t chunk = std::min<std::size_t>(bytes.size() - done, std::size_t{1} << 30);
+            if (plan_ && plan_->failAfterBytes >= 0) {
+                const auto limit = static_cast<std::size_t>(plan_->failAfterBytes);
+                if (written_ >= limit)
+                    return plan_->writeError;
+                chunk = std::min(chunk, limit - written_);
+            }
+            const ssize_t n = ::write(fd_, bytes.data() + done, chunk);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            if (n == 0)
+                return EIO;
+            done += static_cast<std::size_t>(n);
+            written_ += static_cast<std::size_t>(n);
         }
-        const ssize_t n = ::write(fd, bytes.data() + done, chunk);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return EIO;
-        done += static_cast<std::size_t>(n);
+        return 0;
     }
-    return 0;
-}
+
+    // `length` bytes of `from` at `offset`: in the kernel when the file system can, else through a
+    // small buffer. Under a fault plan always through the buffer, so that the plan counts every byte.
+    int copy(int from, std::int64_t offset, std::int64_t length) {
+        auto in = static_cast<off_t>(offset);
+        auto left = static_cast<std::size_t>(length);
+        bool kernelCopies = plan_ == nullptr;
+        while (kernelCopies && left > 0) {
+            const ssize_t n = ::copy_file_range(from, &in, fd_, nullptr, left, 0);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                // Not between these two files: nothing was copied by this call, so the buffer takes over.
+                if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == ENOTSUP ||
+                    errno == EBADF) {
+                    kernelCopies = false;
+                    break;
+                }
+                return errno;
+            }
+            if (n == 0)
+                return EIO; // the file is shorter than it should be
+            left -= static_cast<std::size_t>(n);
+            written_ += static_cast<std::size_t>(n);
+        }
+        std::vector<std::uint8_t> buffer(std::min<std::size_t>(left, std::size_t{1} << 20));
+        while (left > 0) {
+            const ssize_t n = ::pread(from, buffer.data(), std::min(left, buffer.size()), in);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            if (n == 0)
+                return EIO;
+            if (const int error = write(ByteView(buffer.data(), static_cast<std::size_t>(n))))
+                return error;
+            in += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        return 0;
+    }
+
+private:
+    int fd_;
+    const WriteFaultPlan* plan_;
+    std::size_t written_ = 0;
+};
 
 int syncData(int fd) {
     if (const WriteFaultPlan* plan = faultPlan(); plan && plan->failSync)
@@ -163,6 +219,11 @@ int syncFolder(const std::string& folder) {
 }
 
 std::optional<WriteFailure> writeAtomically(const std::string& path, ByteView bytes, WriteMode mode) {
+    const Piece whole{bytes};
+    return writeAtomically(path, std::span(&whole, 1), mode);
+}
+
+std::optional<WriteFailure> writeAtomically(const std::string& path, std::span<const Piece> pieces, WriteMode mode) {
     const auto [folder, name] = split(path);
 
     // Same folder, so the rename stays on one file system; mkostemp creates it exclusively
@@ -172,8 +233,12 @@ std::optional<WriteFailure> writeAtomically(const std::string& path, ByteView by
     if (const int error = createTemporary(temp, (folder == "/" ? std::string() : folder) + "/" + tempPrefix(name) +
                                                     std::string(kTempRandomBytes, 'X')))
         return WriteFailure{WriteStep::createTemporary, error};
-    if (const int error = writeAll(temp.fd, bytes))
-        return WriteFailure{WriteStep::write, error};
+    ContentWriter content(temp.fd);
+    for (const Piece& piece : pieces) {
+        if (const int error =
+                piece.fd < 0 ? content.write(piece.bytes) : content.copy(piece.fd, piece.offset, piece.length))
+            return WriteFailure{WriteStep::write, error};
+    }
     if (const int error = syncData(temp.fd))
         return WriteFailure{WriteStep::flush, error};
     const int fd = temp.fd;
@@ -210,8 +275,9 @@ int removeStaleTemporaries(const std::string& path) {
         struct stat named {};
         // Only our own plain files, only when no write holds them, and only the file that was looked at.
         if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == ::geteuid() &&
-            lockExclusively(fd, LOCK_NB) == 0 && ::fstatat(dirFd, entryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino && ::unlinkat(dirFd, entryName.c_str(), 0) == 0)
+            lockExclusively(fd, LOCK_NB) == 0 &&
+            ::fstatat(dirFd, entryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+            named.st_ino == opened.st_ino && ::unlinkat(dirFd, entryName.c_str(), 0) == 0)
             ++removed;
         ::close(fd);
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace larkhold {
@@ -38,12 +39,24 @@ struct WriteFailure {
     int error; // errno
 };
 
+// One part of a file being written, in order: bytes in memory, or `length` bytes of the open file
+// `fd` from `offset` on (copied by the kernel where it can, so they never pass through memory).
+struct Piece {
+    ByteView bytes;
+    int fd = -1;
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+};
+
 // Leaves either the old file or the new one at `path` after a crash, a full disk or a failing
 // device, never a mixture: a temporary file in the same folder, created exclusively with
 // owner-only permissions before any byte is written, every write and the flush checked, a rename
 // over the target (for createNew one that never replaces), then a flush of the folder. On failure
 // before the rename the temporary file is removed. Returns the failure, or nothing on success.
 std::optional<WriteFailure> writeAtomically(const std::string& path, ByteView bytes, WriteMode mode);
+// The same for a file made of pieces. A piece of a file that holds fewer bytes than it names
+// fails the write (EIO), as does a failing read of it.
+std::optional<WriteFailure> writeAtomically(const std::string& path, std::span<const Piece> pieces, WriteMode mode);
 
 // Removes the temporary files that writes to `path` left behind when they were killed: our own
 // files of exactly their pattern that no write is using now. A write under way keeps its file.
