@@ -829,6 +829,22 @@ void takeBackRepair(const Bundle& bundle, BandStore& store) {
     store.takeBackKeptBands(folder);
 }
 
+// What every volume is given before it is mounted, from its superblock as `dump` shows it.
+void finishFileSystem(const std::string& diskPath, const ChildResult& dump) {
+    if (dump.status != 0) {
+        return;
+    }
+    if (superblockField(dump.out, "Errors behavior") != "Remount read-only") {
+        runChild({"tune2fs", "-e", "remount-ro", diskPath});
+    }
+    const std::string features = " " + superblockField(dump.out, "Filesystem features") + " ";
+    if (features.find(" has_journal ") == std::string::npos) {
+        // Volumes made before the tools used the kernel's ext4 have no journal. One is added
+        // when there is room for it; a full volume goes on without one.
+        runChild({"tune2fs", "-O", "has_journal", diskPath});
+    }
+}
+
 std::string prepareFileSystem(const std::string& diskPath, BandStore& store, const std::string& keepFolder) {
     if (!store.missingBands().empty()) {
         throw ToolError(Failure::missingPart);
@@ -845,6 +861,18 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store, con
     // What the check changes is kept until it has settled: a preen that finds only what a crash
     // leaves lets it go, a repair keeps it (see below).
     const bool carried = store.keepingBands();
+    // A volume that was unmounted cleanly is looked at without writing first: a preen of a sound
+    // volume still writes its journal's superblock, and keeping the bands it touches costs an unlock
+    // most of its time. Anything the read-only look does not pass goes the way of the preen.
+    ChildResult dump = runChild({"dumpe2fs", "-h", diskPath});
+    const std::string features = " " + superblockField(dump.out, "Filesystem features") + " ";
+    const bool cleanlyUnmounted = !carried && dump.status == 0 &&
+                                  superblockField(dump.out, "Filesystem state") == "clean" &&
+                                  features.find(" needs_recovery ") == std::string::npos;
+    if (cleanlyUnmounted && runChild({"e2fsck", "-n", diskPath}).status == 0 && !storageFailure(store)) {
+        finishFileSystem(diskPath, dump);
+        return note;
+    }
     if (!carried) {
         store.keepBandsAsTheyAre(keepFolder);
     }
@@ -880,18 +908,7 @@ std::string prepareFileSystem(const std::string& diskPath, BandStore& store, con
         }
         note = "The volume's file system was damaged and has been repaired.";
     }
-    ChildResult dump = runChild({"dumpe2fs", "-h", diskPath});
-    if (dump.status == 0) {
-        if (superblockField(dump.out, "Errors behavior") != "Remount read-only") {
-            runChild({"tune2fs", "-e", "remount-ro", diskPath});
-        }
-        std::string features = " " + superblockField(dump.out, "Filesystem features") + " ";
-        if (features.find(" has_journal ") == std::string::npos) {
-            // Volumes made before the tools used the kernel's ext4 have no journal. One is added
-            // when there is room for it; a full volume goes on without one.
-            runChild({"tune2fs", "-O", "has_journal", diskPath});
-        }
-    }
+    finishFileSystem(diskPath, runChild({"dumpe2fs", "-h", diskPath}));
     return note;
 }
 
