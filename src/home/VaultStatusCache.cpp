@@ -27,9 +27,18 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
     pool_->setMaxThreadCount(1);
     mailbox_->cache = this;
     lookPool_->setMaxThreadCount(kLookThreads);
-    timer_.setInterval(kInterval);
-    connect(&timer_, &QTimer::timeout, this, [this] { start(false); });
-    timer_.start();
+    periodicProbe_->second = fileProbe_;
+    periodic_ = std::make_unique<PeriodicLooks<QString, VaultFileState>>(
+        [probe = periodicProbe_](const QString& path) {
+            FileProbe files;
+            {
+                const std::lock_guard lock(probe->first);
+                files = probe->second;
+            }
+            return files(path);
+        },
+        kInterval, deadline_, [this](const QHash<QUuid, VaultFileState>& answers) { periodicAnswers(answers); },
+        [this](const QUuid& id) { periodicLate(id); });
     connect(&watcher_, &QFutureWatcher<QHash<QUuid, bool>>::finished, this, &VaultStatusCache::passwordsFinished);
     for (auto signal :
          {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged})
@@ -39,6 +48,7 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
 }
 
 VaultStatusCache::~VaultStatusCache() {
+    periodic_.reset();
     {
         const std::lock_guard lock(mailbox_->mutex);
         mailbox_->cache = nullptr;
@@ -97,11 +107,15 @@ void VaultStatusCache::setTrackSavedPasswords(bool track) {
 
 void VaultStatusCache::setProbes(FileProbe files, PasswordProbe passwords) {
     fileProbe_ = std::move(files);
+    {
+        const std::lock_guard lock(periodicProbe_->first);
+        periodicProbe_->second = fileProbe_;
+    }
     passwordProbe_ = std::move(passwords);
 }
 
 void VaultStatusCache::setInterval(std::chrono::milliseconds interval) {
-    timer_.setInterval(interval);
+    periodic_->setPeriod(interval);
 }
 
 void VaultStatusCache::refresh() {
@@ -135,10 +149,18 @@ void VaultStatusCache::start(bool passwords) {
         }
         // A vault that left the list drops its look; an answer still on its way finds no entry.
         looks_ = std::move(kept);
+        QHash<QUuid, QString> paths;
+        for (const Vault& vault : vaults)
+            paths.insert(vault.id, vault.bundlePath);
+        periodic_->setSubjects(std::move(paths));
+        for (auto it = periodicHung_.begin(); it != periodicHung_.end();)
+            it = looks_.contains(*it) ? std::next(it) : periodicHung_.erase(it);
     }
     QList<Started> started;
     for (const QUuid& id : ids) {
         Look& look = looks_[id];
+        if (periodicHung_.contains(id))
+            continue;
         if (look.looking)
             look.again = true;
         else
@@ -290,8 +312,41 @@ bool VaultStatusCache::overdue(const Started& started) {
     if (look == looks_.end() || look->generation != started.generation || !look->looking || look->overdue)
         return false;
     look->overdue = true;
+    periodic_->forget(started.id);
     emit vaultChanged(started.id);
     return true;
+}
+
+void VaultStatusCache::periodicAnswers(const QHash<QUuid, VaultFileState>& answers) {
+    bool any = false;
+    for (auto it = answers.cbegin(); it != answers.cend(); ++it) {
+        periodicHung_.remove(it.key());
+        const auto look = looks_.find(it.key());
+        // A look asked for meanwhile tells its own answer.
+        if (look == looks_.end() || look->looking)
+            continue;
+        const VaultFileState before = fileState(it.key());
+        const bool wasKnown = isKnown(it.key());
+        look->known = true;
+        look->overdue = false;
+        look->state = it.value();
+        if (fileState(it.key()) != before || isKnown(it.key()) != wasKnown) {
+            emit vaultChanged(it.key());
+            any = true;
+        }
+    }
+    if (any)
+        emit changed();
+}
+
+void VaultStatusCache::periodicLate(const QUuid& id) {
+    periodicHung_.insert(id);
+    const auto look = looks_.find(id);
+    if (look == looks_.end() || look->looking || look->overdue)
+        return;
+    look->overdue = true;
+    emit vaultChanged(id);
+    emit changed();
 }
 
 void VaultStatusCache::takeAnswers() {
@@ -330,6 +385,9 @@ bool VaultStatusCache::answered(const Answer& answer, QList<Started>& again, boo
     if (look->again)
         again.append(lookAt(answer.id, *look));
     if (fileState(answer.id) != before) {
+        // The looks every few seconds tell what differs from their own last answer, which this one may have
+        // overtaken.
+        periodic_->forget(answer.id);
         emit vaultChanged(answer.id);
         changed = true;
     }

@@ -15,6 +15,8 @@
 #include <memory>
 #include <mutex>
 
+#include "PeriodicLooks.h"
+
 namespace larkhold {
 
 class SecretStore;
@@ -30,7 +32,8 @@ class VaultStore;
 // deadline makes the vault's state `unknown` until it does; no second look at that vault starts while one hangs.
 //
 // Files are looked at again when the list, the open vaults or the busy set change, and every few
-// seconds (a disk may come or go at any time). Saved passwords are looked up only while someone
+// seconds (a disk may come or go at any time): those looks keep their own time on a thread of their own and
+// reach the GUI thread only with an answer that changed or a look past its deadline. Saved passwords are looked up only while someone
 // asked for them (setTrackSavedPasswords), and only when the list or the open vaults change: a
 // keyring lookup may ask the desktop to unlock the keyring.
 class VaultStatusCache : public QObject {
@@ -59,7 +62,10 @@ public:
     // Replaces the lookups (tests; both run off the GUI thread).
     void setProbes(FileProbe files, PasswordProbe passwords);
     void setInterval(std::chrono::milliseconds interval);
-    void setDeadline(std::chrono::milliseconds deadline) { deadline_ = deadline; }
+    void setDeadline(std::chrono::milliseconds deadline) {
+        deadline_ = deadline;
+        periodic_->setDeadline(deadline);
+    }
 
     // Looks again at every vault whose look is not still running; one still running is looked at
     // again once it answers.
@@ -109,6 +115,9 @@ private:
     bool answered(const Answer& answer, QList<Started>& again, bool& changed);
     void passwordsFinished();
     void countPass();
+    // What the looks every few seconds found changed, or did not answer in time.
+    void periodicAnswers(const QHash<QUuid, VaultFileState>& answers);
+    void periodicLate(const QUuid& id);
 
     VaultStore& store_;
     FileProbe fileProbe_;
@@ -157,7 +166,11 @@ private:
         QList<Started> looks;
     };
     QList<Round> rounds_;
-    QTimer timer_;
+    // The looks every few seconds; a vault whose look there hangs gets no other look until it answers.
+    std::shared_ptr<std::pair<std::mutex, FileProbe>> periodicProbe_ =
+        std::make_shared<std::pair<std::mutex, FileProbe>>();
+    std::unique_ptr<PeriodicLooks<QString, VaultFileState>> periodic_;
+    QSet<QUuid> periodicHung_;
     // Saved-password lookups: one thread of their own, never the shared pool.
     QThreadPool* pool_ = new QThreadPool;
     QFutureWatcher<QHash<QUuid, bool>> watcher_;

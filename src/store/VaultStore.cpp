@@ -6,6 +6,7 @@
 #include "ErrorText.h"
 #include "FileLook.h"
 #include "OwnerCheck.h"
+#include "PeriodicLooks.h"
 #include "PocketSession.h"
 #include "SecretStore.h"
 #include "SettingsKeys.h"
@@ -35,9 +36,7 @@ VaultStore::VaultStore(VaultStoreDeps deps, QObject* parent)
     activity_ = ActivityLog::load(*deps_.defaults);
 
     autoLockTimer_.setInterval(kAutoLockInterval);
-    sizeTimer_.setInterval(kSizeInterval);
     connect(&autoLockTimer_, &QTimer::timeout, this, [this] { autoLockTick(); });
-    connect(&sizeTimer_, &QTimer::timeout, this, [this] { refreshUnlockedSizes(); });
     // Ahead of every other listener, so that the one vault's signal comes before the whole list's.
     for (auto signal :
          {&VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged, &VaultStore::busyVaultsChanged})
@@ -58,7 +57,47 @@ void VaultStore::setShared(VaultStore* store) {
 
 void VaultStore::startTimers() {
     autoLockTimer_.start();
-    sizeTimer_.start();
+    sizeLooks_ = std::make_unique<PeriodicLooks<QString, std::optional<qint64>>>(
+        &volumeUse, kSizeInterval, deps_.fileLookDeadline,
+        [this](const QHash<QUuid, std::optional<qint64>>& sizes) { takeVolumeSizes(sizes); },
+        // A volume that does not answer keeps the size last measured.
+        [](const QUuid&) {});
+    connect(this, &VaultStore::mountPointsChanged, this, &VaultStore::followOpenVolumes);
+    followOpenVolumes();
+}
+
+std::chrono::milliseconds VaultStore::sizeInterval() const {
+    return sizeLooks_ ? sizeLooks_->period() : std::chrono::milliseconds(0);
+}
+
+void VaultStore::followOpenVolumes() {
+    QHash<QUuid, QString> volumes;
+    for (auto it = mountPoints_.cbegin(); it != mountPoints_.cend(); ++it)
+        volumes.insert(it.key(), it.value());
+    sizeLooks_->setSubjects(std::move(volumes));
+}
+
+void VaultStore::takeVolumeSizes(const QHash<QUuid, std::optional<qint64>>& sizes) {
+    QHash<QUuid, qint64> measured;
+    for (auto it = sizes.cbegin(); it != sizes.cend(); ++it) {
+        if (!mountPoints_.contains(it.key()))
+            continue;
+        if (it.value()) {
+            measured.insert(it.key(), *it.value());
+        } else if (const Vault* vault = findVault(it.key())) {
+            measureLeftBehind(*vault);
+        }
+    }
+    setSizesOnDisk(measured);
+}
+
+QCoro::Task<> VaultStore::measureLeftBehind(Vault vault) {
+    // The folder is no longer the volume (or cannot be looked at): what the vault's file takes, as when locked.
+    const QPointer<VaultStore> self(this);
+    auto measuring = measure({vault});
+    const QHash<QUuid, qint64> sizes = co_await measuring;
+    if (self && isUnlocked(vault.id))
+        setSizesOnDisk(sizes);
 }
 
 QString VaultStore::storePath() const {

@@ -27,6 +27,7 @@
 namespace larkhold {
 
 class KeptLookThread;
+template <typename Subject, typename Result> class PeriodicLooks;
 
 class Clock;
 class Defaults;
@@ -247,7 +248,8 @@ public:
     // than the set number of minutes.
     QCoro::Task<> autoLockTick();
     QTimer& autoLockTimer() { return autoLockTimer_; }
-    QTimer& sizeTimer() { return sizeTimer_; }
+    // How often the open volumes are measured; zero while the timers do not run.
+    std::chrono::milliseconds sizeInterval() const;
 
 signals:
     void vaultsChanged();
@@ -400,6 +402,10 @@ private:
     QCoro::Task<> openFolderTask(QString path);
     void removePocketSession(const QUuid& id, const PocketSession* session);
     void startTimers();
+    // The open volumes, for the measurements that come every few seconds.
+    void followOpenVolumes();
+    void takeVolumeSizes(const QHash<QUuid, std::optional<qint64>>& sizes);
+    QCoro::Task<> measureLeftBehind(Vault vault);
     // Announces vaultStateChanged for every vault whose open or busy state differs from the last
     // one announced.
     void announceStateChanges();
@@ -454,8 +460,14 @@ private:
     QSet<QUuid> autoLockFailureReported_;
 
     QTimer autoLockTimer_;
-    QTimer sizeTimer_;
+    // Measures the open volumes every few seconds on a thread that keeps its own time; only a size that
+    // changed reaches this thread.
+    std::unique_ptr<PeriodicLooks<QString, std::optional<qint64>>> sizeLooks_;
 };
+
+// What an open volume's file system holds, read from its folder: none when the folder cannot be looked at or is
+// no longer the volume's (one left behind by a detach outside the application).
+std::optional<qint64> volumeUse(const QString& mountPoint);
 
 // "<n ÷ 1024> GB" for whole gigabytes (0 included), else "<n> MB".
 QString formatLimitMB(qint64 megabytes);

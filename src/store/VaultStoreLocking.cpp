@@ -387,6 +387,11 @@ std::shared_ptr<PocketSession> VaultStore::makePocketSession(const QUuid& id, st
     auto session =
         std::make_shared<PocketSession>(id, std::move(storage), std::move(items), capacity, deps_.documentHost);
     connect(session.get(), &PocketSession::edited, this, &VaultStore::markUsed);
+    // What an open Pocket Vault holds is in memory: it is told as it changes, never looked for on a timer.
+    connect(&session->document(), &PocketDocument::itemsChanged, this, [this, id, opened = session.get()] {
+        if (pocketSession(id) == opened)
+            setSizeOnDisk(id, PocketPayload::sizeOf(opened->document().items()));
+    });
     return session;
 }
 

@@ -257,24 +257,7 @@ QCoro::Task<std::optional<qint64>> VaultStore::usedBytes(Vault vault) {
             std::optional<qint64> used;
         };
         QFuture<VolumeUse> query = lookInThread<VolumeUse>(
-            [mountPoint = *mounted]() -> VolumeUse {
-                // Two calls on the folder itself rather than a reading of every mount of the system: a look
-                // that comes every few seconds.
-                const QByteArray folder = QFile::encodeName(mountPoint);
-                struct stat own {};
-                struct stat above {};
-                struct statvfs use {};
-                if (::stat(folder.constData(), &own) != 0 || ::stat((folder + "/..").constData(), &above) != 0 ||
-                    ::statvfs(folder.constData(), &use) != 0)
-                    return {true, std::nullopt};
-                // A folder that a volume detached outside the application left behind lies on the disk
-                // beneath, on the same device as the folder above it (the system's root is its own parent);
-                // that disk's numbers are not the vault's.
-                if (own.st_dev == above.st_dev && own.st_ino != above.st_ino)
-                    return {true, std::nullopt};
-                const auto blocks = qint64(use.f_blocks) - qint64(use.f_bfree);
-                return {true, std::max<qint64>(0, blocks * qint64(use.f_frsize))};
-            },
+            [mountPoint = *mounted]() -> VolumeUse { return {true, volumeUse(mountPoint)}; },
             deps_.fileLookDeadline, VolumeUse{}, volumeLooks_->starter());
         const VolumeUse use = co_await query;
         if (use.used)
@@ -311,6 +294,24 @@ QCoro::Task<> VaultStore::openFolderTask(QString path) {
     const bool opened = co_await opening;
     if (!opened)
         host().openFolder(path);
+}
+
+std::optional<qint64> volumeUse(const QString& mountPoint) {
+    // Two calls on the folder itself rather than a reading of every mount of the system: a look that comes
+    // every few seconds.
+    const QByteArray folder = QFile::encodeName(mountPoint);
+    struct stat own {};
+    struct stat above {};
+    struct statvfs use {};
+    if (::stat(folder.constData(), &own) != 0 || ::stat((folder + "/..").constData(), &above) != 0 ||
+        ::statvfs(folder.constData(), &use) != 0)
+        return std::nullopt;
+    // A folder that a volume detached outside the application left behind lies on the disk beneath, on the same
+    // device as the folder above it (the system's root is its own parent); that disk's numbers are not the vault's.
+    if (own.st_dev == above.st_dev && own.st_ino != above.st_ino)
+        return std::nullopt;
+    const auto blocks = qint64(use.f_blocks) - qint64(use.f_bfree);
+    return std::max<qint64>(0, blocks * qint64(use.f_frsize));
 }
 
 QString formatLimitMB(qint64 megabytes) {

@@ -22,8 +22,7 @@ TEST_F(VaultStoreStart, UnreadableListStartsEmptyWithMessageAndTimersRun) {
     EXPECT_FALSE(running.errorMessage().isEmpty());
     EXPECT_TRUE(running.autoLockTimer().isActive());
     EXPECT_EQ(running.autoLockTimer().interval(), 60'000);
-    EXPECT_TRUE(running.sizeTimer().isActive());
-    EXPECT_EQ(running.sizeTimer().interval(), 4'000);
+    EXPECT_EQ(running.sizeInterval(), std::chrono::seconds(4));
 }
 
 TEST_F(VaultStoreStart, AdoptsThePredecessorsFolder) {

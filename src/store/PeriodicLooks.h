@@ -1,0 +1,241 @@
+#pragma once
+
+#include <QHash>
+#include <QMetaObject>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QUuid>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sys/timerfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace larkhold {
+
+// Looks at each of a set of subjects (a vault's file, an open volume) again every `period`, on a thread of its own
+// that keeps its own time, and tells the thread it was made on only what changed. An idle round whose answers are
+// those of the last one wakes that thread not at all: a laptop idling with vaults open must not wake its GUI thread
+// every few seconds.
+//
+// A look that has not answered within `deadline` is told through `late` (the kernel times it: a timer file the
+// owner's thread watches, armed around each look, so a look in time wakes nobody). Its thread is left to the look;
+// a new one takes the rounds over, skipping that subject until the stuck look answers. That answer is then told
+// whatever it is. The threads are never waited for.
+template <typename Subject, typename Result> class PeriodicLooks {
+public:
+    using Look = std::function<Result(const Subject&)>;
+    using Answers = std::function<void(const QHash<QUuid, Result>&)>;
+    using Late = std::function<void(const QUuid&)>;
+
+    PeriodicLooks(Look look, std::chrono::milliseconds period, std::chrono::milliseconds deadline, Answers answers,
+                  Late late)
+        : shared_(std::make_shared<Shared>()) {
+        shared_->look = std::move(look);
+        shared_->period = period;
+        shared_->deadline = deadline;
+        shared_->answers = std::move(answers);
+        shared_->receiver = new QObject;
+        shared_->timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (shared_->timer >= 0) {
+            auto* notifier = new QSocketNotifier(shared_->timer, QSocketNotifier::Read, shared_->receiver);
+            QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                             [shared = std::weak_ptr<Shared>(shared_), late = std::move(late)] {
+                                 if (const std::shared_ptr<Shared> owner = shared.lock())
+                                     deadlineCame(owner, late);
+                             });
+        }
+    }
+
+    PeriodicLooks(const PeriodicLooks&) = delete;
+    PeriodicLooks& operator=(const PeriodicLooks&) = delete;
+
+    ~PeriodicLooks() {
+        QObject* receiver = nullptr;
+        {
+            const std::lock_guard lock(shared_->mutex);
+            shared_->ending = true;
+            receiver = std::exchange(shared_->receiver, nullptr);
+            shared_->wake.notify_all();
+        }
+        // With the lock released: a thread posting an answer holds it, and a post to a receiver being deleted
+        // is the race the lock is there to prevent.
+        delete receiver;
+    }
+
+    // The subjects from now on; the next round (one period after the first subject came) looks at them. A subject
+    // that left drops what was known of it, and an answer still on its way about it is dropped.
+    void setSubjects(QHash<QUuid, Subject> subjects) {
+        const std::lock_guard lock(shared_->mutex);
+        for (auto it = shared_->last.begin(); it != shared_->last.end();) {
+            const auto now = subjects.constFind(it.key());
+            if (now == subjects.cend() || !(*now == shared_->subjects.value(it.key())))
+                it = shared_->last.erase(it);
+            else
+                ++it;
+        }
+        const bool wasEmpty = shared_->subjects.isEmpty();
+        shared_->subjects = std::move(subjects);
+        if (wasEmpty)
+            shared_->nextRound = Clock::now() + shared_->period;
+        if (!shared_->running && !shared_->subjects.isEmpty()) {
+            shared_->running = true;
+            std::thread([shared = shared_, generation = shared_->generation] { run(shared, generation); }).detach();
+        }
+        shared_->wake.notify_all();
+    }
+
+    // The next answer about this subject is told even if it is the one last told (someone else learned otherwise).
+    void forget(const QUuid& id) {
+        const std::lock_guard lock(shared_->mutex);
+        shared_->last.remove(id);
+    }
+
+    void setPeriod(std::chrono::milliseconds period) {
+        const std::lock_guard lock(shared_->mutex);
+        shared_->period = period;
+        shared_->nextRound = Clock::now() + period;
+        shared_->wake.notify_all();
+    }
+
+    void setDeadline(std::chrono::milliseconds deadline) {
+        const std::lock_guard lock(shared_->mutex);
+        shared_->deadline = deadline;
+    }
+
+    std::chrono::milliseconds period() const {
+        const std::lock_guard lock(shared_->mutex);
+        return shared_->period;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Shared {
+        ~Shared() {
+            if (timer >= 0)
+                ::close(timer);
+        }
+        mutable std::mutex mutex;
+        std::condition_variable wake;
+        Look look;
+        Answers answers;
+        std::chrono::milliseconds period{};
+        std::chrono::milliseconds deadline{};
+        QHash<QUuid, Subject> subjects;
+        QHash<QUuid, Result> last;
+        // Subjects whose look is stuck on a thread that was left to it.
+        QHash<QUuid, Subject> hung;
+        Clock::time_point nextRound{};
+        // The thread taking the rounds is the one started with this generation; an older one is stuck in a look.
+        quint64 generation = 0;
+        bool running = false;
+        bool ending = false;
+        // The subject the current thread is looking at, if any.
+        std::optional<QUuid> current;
+        int timer = -1;
+        // Answers go here, on the owner's thread; gone once the owner is.
+        QObject* receiver = nullptr;
+    };
+
+    static void setTimer(const Shared& shared, std::optional<std::chrono::milliseconds> after) {
+        if (shared.timer < 0)
+            return;
+        itimerspec when{};
+        if (after) {
+            // Zero would disarm it.
+            const auto ms = std::max<qint64>(1, after->count());
+            when.it_value.tv_sec = ms / 1000;
+            when.it_value.tv_nsec = (ms % 1000) * 1'000'000;
+        }
+        // Setting it clears an expiry nobody read yet: a look that answered is not taken as late.
+        ::timerfd_settime(shared.timer, 0, &when, nullptr);
+    }
+
+    // Called with the lock held.
+    static void post(Shared& shared, QHash<QUuid, Result> answers) {
+        if (answers.isEmpty() || !shared.receiver)
+            return;
+        QMetaObject::invokeMethod(
+            shared.receiver, [&shared, answers = std::move(answers)] { shared.answers(answers); },
+            Qt::QueuedConnection);
+    }
+
+    static void run(const std::shared_ptr<Shared>& shared, quint64 generation) {
+        std::unique_lock lock(shared->mutex);
+        const auto mine = [&] { return !shared->ending && shared->generation == generation; };
+        while (mine()) {
+            if (shared->subjects.isEmpty()) {
+                shared->wake.wait(lock);
+                continue;
+            }
+            if (Clock::now() < shared->nextRound) {
+                shared->wake.wait_until(lock, shared->nextRound);
+                continue;
+            }
+            shared->nextRound = Clock::now() + shared->period;
+            const QHash<QUuid, Subject> round = shared->subjects;
+            QHash<QUuid, Result> changed;
+            for (auto it = round.cbegin(); it != round.cend() && mine(); ++it) {
+                if (shared->hung.contains(it.key()))
+                    continue;
+                shared->current = it.key();
+                setTimer(*shared, shared->deadline);
+                lock.unlock();
+                Result result = shared->look(it.value());
+                lock.lock();
+                if (shared->generation != generation) {
+                    // Left to this look: it was told as late, so its answer is told whatever it is.
+                    if (shared->hung.remove(it.key()) && shared->subjects.value(it.key()) == it.value()) {
+                        shared->last.insert(it.key(), result);
+                        post(*shared, {{it.key(), std::move(result)}});
+                    }
+                    return;
+                }
+                shared->current.reset();
+                setTimer(*shared, std::nullopt);
+                const auto subject = shared->subjects.constFind(it.key());
+                if (subject == shared->subjects.cend() || !(*subject == it.value()))
+                    continue;
+                const auto known = shared->last.constFind(it.key());
+                if (known != shared->last.cend() && *known == result)
+                    continue;
+                shared->last.insert(it.key(), result);
+                changed.insert(it.key(), std::move(result));
+            }
+            if (shared->generation == generation)
+                post(*shared, std::move(changed));
+        }
+        if (shared->generation == generation)
+            shared->running = false;
+    }
+
+    // On the owner's thread, when the timer file is readable.
+    static void deadlineCame(const std::shared_ptr<Shared>& shared, const Late& late) {
+        std::uint64_t expiries = 0;
+        if (::read(shared->timer, &expiries, sizeof expiries) != sizeof expiries || expiries == 0)
+            return; // re-armed or stopped before this was read: the look answered
+        QUuid id;
+        {
+            const std::lock_guard lock(shared->mutex);
+            if (!shared->current || shared->ending)
+                return;
+            id = *std::exchange(shared->current, std::nullopt);
+            shared->hung.insert(id, shared->subjects.value(id));
+            shared->last.remove(id);
+            // The rest of the subjects get a thread of their own, at once.
+            ++shared->generation;
+            shared->nextRound = Clock::now();
+            std::thread([shared, generation = shared->generation] { run(shared, generation); }).detach();
+        }
+        late(id);
+    }
+
+    std::shared_ptr<Shared> shared_;
+};
+
+} // namespace larkhold

@@ -1,0 +1,117 @@
+#include "PeriodicLooks.h"
+#include "fakes/store/StoreFixture.h"
+
+#include <atomic>
+#include <condition_variable>
+
+namespace larkhold::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// What each subject's look finds, set by the test; the subject "stuck" waits until it is let go.
+struct World {
+    std::mutex mutex;
+    std::condition_variable letGo;
+    QHash<QString, int> values;
+    QHash<QString, int> looks;
+    bool stuck = true;
+
+    int look(const QString& subject) {
+        std::unique_lock lock(mutex);
+        ++looks[subject];
+        if (subject == QStringLiteral("stuck"))
+            letGo.wait(lock, [this] { return !stuck; });
+        return values.value(subject);
+    }
+    int looksAt(const QString& subject) {
+        const std::lock_guard lock(mutex);
+        return looks.value(subject);
+    }
+    void set(const QString& subject, int value) {
+        const std::lock_guard lock(mutex);
+        values[subject] = value;
+    }
+};
+
+struct Told {
+    QList<std::pair<QUuid, int>> answers;
+    QList<QUuid> late;
+    int last(const QUuid& id) const {
+        for (auto it = answers.crbegin(); it != answers.crend(); ++it)
+            if (it->first == id)
+                return it->second;
+        return -1;
+    }
+};
+
+TEST(PeriodicLooks, TellsOnlyWhatChangedAndALookThatHangsHoldsUpNoOther) {
+    auto world = std::make_shared<World>();
+    Told told;
+    PeriodicLooks<QString, int> looks([world](const QString& subject) { return world->look(subject); }, 5ms, 60s,
+                                      [&](const QHash<QUuid, int>& answers) {
+                                          for (auto it = answers.cbegin(); it != answers.cend(); ++it)
+                                              told.answers.append({it.key(), it.value()});
+                                      },
+                                      [&](const QUuid& id) { told.late.append(id); });
+    const QUuid a = QUuid::createUuid();
+    const QUuid b = QUuid::createUuid();
+    world->set(QStringLiteral("a"), 1);
+    looks.setSubjects({{a, QStringLiteral("a")}});
+    ASSERT_TRUE(waitUntil([&] { return told.last(a) == 1; }));
+    const int lookedAt = world->looksAt(QStringLiteral("a"));
+    ASSERT_TRUE(waitUntil([&] { return world->looksAt(QStringLiteral("a")) > lookedAt + 3; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(told.answers.size(), 1) << "rounds that found the same were told";
+    world->set(QStringLiteral("a"), 2);
+    ASSERT_TRUE(waitUntil([&] { return told.last(a) == 2; }));
+
+    // A look that does not answer in time is told as late; the others go on, and it is not asked twice.
+    looks.setDeadline(100ms);
+    const QUuid stuck = QUuid::createUuid();
+    looks.setSubjects({{a, QStringLiteral("a")}, {stuck, QStringLiteral("stuck")}, {b, QStringLiteral("b")}});
+    ASSERT_TRUE(waitUntil([&] { return told.late.contains(stuck); }));
+    world->set(QStringLiteral("b"), 7);
+    ASSERT_TRUE(waitUntil([&] { return told.last(b) == 7; }));
+    world->set(QStringLiteral("a"), 3);
+    ASSERT_TRUE(waitUntil([&] { return told.last(a) == 3; }));
+    EXPECT_EQ(world->looksAt(QStringLiteral("stuck")), 1);
+    EXPECT_EQ(told.last(stuck), -1);
+
+    // Its answer, once it comes, is told even though nothing was known to differ from.
+    world->set(QStringLiteral("stuck"), 0);
+    {
+        const std::lock_guard lock(world->mutex);
+        world->stuck = false;
+    }
+    world->letGo.notify_all();
+    ASSERT_TRUE(waitUntil([&] { return told.last(stuck) == 0; }));
+    ASSERT_TRUE(waitUntil([&] { return world->looksAt(QStringLiteral("stuck")) > 1; })) << "looked at again";
+}
+
+TEST(PeriodicLooks, AnAnswerAboutASubjectThatLeftOrWasForgottenIsHandledAsNew) {
+    auto world = std::make_shared<World>();
+    Told told;
+    auto looks = std::make_unique<PeriodicLooks<QString, int>>(
+        [world](const QString& subject) { return world->look(subject); }, 5ms, 60s,
+        [&](const QHash<QUuid, int>& answers) {
+            for (auto it = answers.cbegin(); it != answers.cend(); ++it)
+                told.answers.append({it.key(), it.value()});
+        },
+        [](const QUuid&) {});
+    const QUuid a = QUuid::createUuid();
+    world->set(QStringLiteral("a"), 4);
+    looks->setSubjects({{a, QStringLiteral("a")}});
+    ASSERT_TRUE(waitUntil([&] { return told.answers.size() == 1; }));
+    looks->forget(a);
+    ASSERT_TRUE(waitUntil([&] { return told.answers.size() == 2; })) << "a forgotten answer is told again";
+    looks->setSubjects({});
+    looks->setSubjects({{a, QStringLiteral("a")}});
+    ASSERT_TRUE(waitUntil([&] { return told.answers.size() == 3; })) << "a subject that came back is new";
+    // Gone with answers perhaps on their way: nothing is told to the one who left.
+    looks.reset();
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+} // namespace larkhold::test
