@@ -363,6 +363,9 @@ TEST_F(PocketInStore, UnlockStartsASessionAndEditsCountAsUse) {
     clock.advance(300);
     session()->document().addNote();
     EXPECT_EQ(store->unlockedAt().value(p.id), clock.now());
+    EXPECT_EQ(store->sizesOnDisk().value(p.id), PocketPayload::sizeOf(session()->document().items()))
+        << "an edit is measured as it is made";
+    EXPECT_GT(store->sizesOnDisk().value(p.id), PocketPayload::sizeOf({}));
 
     // No longer listed: edits are still saved but no longer count as use.
     const Date before = clock.now();

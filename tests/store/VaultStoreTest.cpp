@@ -562,6 +562,17 @@ TEST_F(Refresh, SizesOfOpenVaultsOnly) {
     EXPECT_NE(store->sizesOnDisk().value(b.id), 300 * 1024);
 }
 
+TEST_F(Refresh, WithTheTimersRunningAnOpenVolumeIsMeasuredWithoutBeingAsked) {
+    const Vault a = standardVault(QStringLiteral("A"));
+    startStore();
+    store = std::make_unique<TestStore>(storeDeps());
+    setToolFile(QStringLiteral("du.kb"), "300");
+    ASSERT_TRUE(unlockWith(a, QStringLiteral("pw")));
+    EXPECT_FALSE(store->sizesOnDisk().contains(a.id));
+    // The fake's folder is not a volume: its file is measured instead.
+    ASSERT_TRUE(waitUntil([&] { return store->sizesOnDisk().value(a.id) == 300 * 1024; }));
+}
+
 TEST_F(Refresh, ARoundThatFindsNoNewSizeSaysNothingAndANewRoundSaysSoOnce) {
     const Vault a = standardVault(QStringLiteral("A"));
     const Vault b = standardVault(QStringLiteral("B"));

@@ -155,6 +155,23 @@ def why_not():
     return None
 
 
+def live_members(session):
+    """The processes of this session that have not ended (a zombie has)."""
+    members = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat", encoding="utf-8", errors="replace") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue  # ended meanwhile
+        # After the name: state, parent, process group, session.
+        if int(fields[3]) == session and fields[0] != "Z":
+            members.append(int(entry))
+    return members
+
+
 def wait_until(predicate, what):
     deadline = time.monotonic() + PATIENCE
     while not predicate():
@@ -346,8 +363,13 @@ class Fixture:
                     raise RuntimeError(f"waited {PATIENCE:.0f} s for {unmounted} to be unmounted")
                 time.sleep(0.001)
         if process and process.poll() is None:
-            process.kill()
+            # The whole session: udevd's workers carry its name, and one still alive would pass for a udevd that runs.
+            try:
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
             process.wait()
+            wait_until(lambda: not live_members(process.pid), f"the processes of {name} to end")
         self.daemons = [(n, p) for n, p in self.daemons if n != name]
         if argv:
             self.start(name, argv)

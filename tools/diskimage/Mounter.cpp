@@ -78,7 +78,15 @@ std::optional<bool> udevRunning() {
             if (entry->d_name[0] < '1' || entry->d_name[0] > '9') {
                 continue;
             }
-            const std::string name = withoutTrailingSpace(fileText(std::string("/proc/") + entry->d_name + "/comm"));
+            // "<pid> (<name>) <state> …": a process that ended and was not yet reaped runs no longer.
+            const std::string stat = fileText(std::string("/proc/") + entry->d_name + "/stat");
+            const auto open = stat.find('(');
+            const auto close = stat.rfind(')');
+            if (open == std::string::npos || close == std::string::npos || close < open || close + 2 >= stat.size() ||
+                stat[close + 2] == 'Z') {
+                continue;
+            }
+            const std::string name = stat.substr(open + 1, close - open - 1);
             if (name == "systemd-udevd" || name == "udevd") {
                 seen = true;
                 break;
