@@ -23,7 +23,7 @@ namespace larkhold {
 // every few seconds.
 //
 // A look that has not answered within `deadline` is told through `late` (the kernel times it: a timer file the
-// owner's thread watches, armed around each look, so a look in time wakes nobody). Its thread is left to the look;
+// owner's thread watches, armed for each round, so a round in time wakes nobody). Its thread is left to the look;
 // a new one takes the rounds over, skipping that subject until the stuck look answers. That answer is then told
 // whatever it is. The threads are never waited for.
 template <typename Subject, typename Result> class PeriodicLooks {
@@ -135,8 +135,10 @@ private:
         quint64 generation = 0;
         bool running = false;
         bool ending = false;
-        // The subject the current thread is looking at, if any.
+        // A round under way on the current thread, the subject it is looking at, if any, and since when.
+        bool inRound = false;
         std::optional<QUuid> current;
+        Clock::time_point started{};
         int timer = -1;
         // Answers go here, on the owner's thread; gone once the owner is.
         QObject* receiver = nullptr;
@@ -179,12 +181,16 @@ private:
             }
             shared->nextRound = Clock::now() + shared->period;
             const QHash<QUuid, Subject> round = shared->subjects;
+            // One timer for the round, not one per look: the owner's thread, woken by it only when a round outlasts
+            // the deadline, sets it again for the look under way.
+            shared->inRound = true;
+            setTimer(*shared, shared->deadline);
             QHash<QUuid, Result> changed;
             for (auto it = round.cbegin(); it != round.cend() && mine(); ++it) {
                 if (shared->hung.contains(it.key()))
                     continue;
                 shared->current = it.key();
-                setTimer(*shared, shared->deadline);
+                shared->started = Clock::now();
                 lock.unlock();
                 Result result = shared->look(it.value());
                 lock.lock();
@@ -197,7 +203,6 @@ private:
                     return;
                 }
                 shared->current.reset();
-                setTimer(*shared, std::nullopt);
                 const auto subject = shared->subjects.constFind(it.key());
                 if (subject == shared->subjects.cend() || !(*subject == it.value()))
                     continue;
@@ -207,8 +212,11 @@ private:
                 shared->last.insert(it.key(), result);
                 changed.insert(it.key(), std::move(result));
             }
-            if (shared->generation == generation)
-                post(*shared, std::move(changed));
+            if (shared->generation != generation)
+                return;
+            shared->inRound = false;
+            setTimer(*shared, std::nullopt);
+            post(*shared, std::move(changed));
         }
         if (shared->generation == generation)
             shared->running = false;
@@ -218,12 +226,19 @@ private:
     static void deadlineCame(const std::shared_ptr<Shared>& shared, const Late& late) {
         std::uint64_t expiries = 0;
         if (::read(shared->timer, &expiries, sizeof expiries) != sizeof expiries || expiries == 0)
-            return; // re-armed or stopped before this was read: the look answered
+            return; // set again or stopped before this was read
         QUuid id;
         {
             const std::lock_guard lock(shared->mutex);
-            if (!shared->current || shared->ending)
+            if (!shared->inRound || shared->ending)
                 return;
+            const Clock::time_point now = Clock::now();
+            if (!shared->current || now < shared->started + shared->deadline) {
+                const auto left = shared->current ? shared->started + shared->deadline - now
+                                                  : Clock::duration(shared->deadline);
+                setTimer(*shared, std::chrono::ceil<std::chrono::milliseconds>(left));
+                return;
+            }
             id = *std::exchange(shared->current, std::nullopt);
             shared->hung.insert(id, shared->subjects.value(id));
             shared->last.remove(id);
