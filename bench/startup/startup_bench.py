@@ -248,31 +248,46 @@ def thread_switches(pid):
     return total
 
 
-class WakeupCounter:
-    """Context switches of a process and of every thread it starts meanwhile, through `perf stat` (a thread that
-    lives a moment is counted too). Without perf, the threads alive at both ends only: a lower bound."""
+class PerfCounter:
+    """A perf event of a process and of every thread it starts meanwhile, through `perf stat` (a thread that lives a
+    moment is counted too): context switches, or the CPU time in ms ("task-clock", to a fraction of a millisecond
+    where /proc counts whole ticks of 10 ms). Without perf, `fallback` read at both ends: for the threads alive at
+    both ends only, or at the kernel's tick."""
 
-    def __init__(self, pid):
+    def __init__(self, pid, event, fallback):
         self.pid = pid
+        self.event = event
+        self.fallback = fallback
         self.perf = None
-        self.start = thread_switches(pid)
+        self.start = fallback(pid)
         if shutil.which("perf"):
             self.output = tempfile.NamedTemporaryFile(prefix="larkhold-bench-perf-", suffix=".csv")
-            self.perf = subprocess.Popen(["perf", "stat", "-x", ",", "-e", "context-switches", "-p", str(pid),
+            self.perf = subprocess.Popen(["perf", "stat", "-x", ",", "-e", event, "-p", str(pid),
                                           "-o", self.output.name], stdout=subprocess.DEVNULL,
                                          stderr=subprocess.DEVNULL)
 
     def stop(self):
-        """(switches, how they were counted)."""
+        """(count, how it was counted)."""
         if self.perf:
             self.perf.send_signal(signal.SIGINT)
             self.perf.wait(timeout=60)
             with open(self.output.name) as f:
                 for line in f:
                     fields = line.strip().split(",")
-                    if len(fields) > 2 and fields[2] == "context-switches" and fields[0].isdigit():
-                        return int(fields[0]), "perf"
-        return thread_switches(self.pid) - self.start, "threads alive at both ends"
+                    if len(fields) > 2 and fields[2] == self.event:
+                        try:
+                            return float(fields[0]), "perf"
+                        except ValueError:
+                            break
+        return self.fallback(self.pid) - self.start, "/proc"
+
+
+def wakeup_counter(pid):
+    return PerfCounter(pid, "context-switches", thread_switches)
+
+
+def cpu_ms_counter(pid):
+    return PerfCounter(pid, "task-clock", lambda p: cpu_seconds(p) * 1000)
 
 
 def disk_service_pids(desktop):
@@ -317,10 +332,10 @@ def measure_open():
             time.sleep(SETTLE_SECONDS)  # a benchmark may wait: what it measures is the idle state
             services = disk_service_pids(desktop)
             watched = {"larkhold": process.pid, **{f"disk service {pid}": pid for pid in services}}
-            counters = {key: WakeupCounter(pid) for key, pid in watched.items()}
-            before = {key: cpu_seconds(pid) for key, pid in watched.items()}
+            counters = {key: wakeup_counter(pid) for key, pid in watched.items()}
+            cpu_counters = {key: cpu_ms_counter(pid) for key, pid in watched.items()}
             time.sleep(IDLE_CPU_SECONDS)
-            after = {key: cpu_seconds(pid) for key, pid in watched.items()}
+            cpu_ms = {key: counter.stop()[0] for key, counter in cpu_counters.items()}
             woken = {key: counter.stop() for key, counter in counters.items()}
             if process.poll() is not None:
                 raise RuntimeError("larkhold ended: " + desktop.log("larkhold-open"))
@@ -330,9 +345,9 @@ def measure_open():
 
     per_minute = 60 / IDLE_CPU_SECONDS
     for key in watched:
-        cpu = (after[key] - before[key]) * 1000 * per_minute
+        cpu = cpu_ms[key] * per_minute
         switches, counted = woken[key]
-        print(f"idle with a standard and a Pocket vault open, {key}: cpu ms a minute {cpu:.0f}, "
+        print(f"idle with a standard and a Pocket vault open, {key}: cpu ms a minute {cpu:.1f}, "
               f"wake-ups a minute {switches * per_minute:.0f} (context switches, {counted})")
     if not services:
         print("idle with a standard and a Pocket vault open: no disk service found")
@@ -355,8 +370,10 @@ def measure_cpu():
             processes[count] = desktop.spawn(f"larkhold-cpu-{count}", [desktop.larkhold_binary])
         processes["bare"] = desktops[0].spawn("bare-cpu", [bare_binary])
         first = sample_at(processes, started + FIRST_SECONDS)
-        settled = sample_at(processes, started + SETTLE_SECONDS)
-        idle = sample_at(processes, started + SETTLE_SECONDS + IDLE_CPU_SECONDS)
+        time.sleep(max(0.0, started + SETTLE_SECONDS - time.monotonic()))
+        counters = {key: cpu_ms_counter(process.pid) for key, process in processes.items()}
+        time.sleep(IDLE_CPU_SECONDS)  # a benchmark may wait: what it measures is the idle state
+        idle_ms = {key: counter.stop()[0] * 60 / IDLE_CPU_SECONDS for key, counter in counters.items()}
     finally:
         for desktop in desktops:
             desktop.close()
@@ -364,18 +381,16 @@ def measure_cpu():
             if runtime:
                 shutil.rmtree(runtime, ignore_errors=True)
 
-    per_minute = 60 / IDLE_CPU_SECONDS
-    idle_ms = {key: (idle[key] - settled[key]) * 1000 * per_minute for key in idle}
     print(f"cpu s in the first {FIRST_SECONDS} s: " +
           " ".join(f"{count} vaults {first[count]:.2f}" for count in CPU_LISTS) + f" bare window {first['bare']:.2f}")
-    print("idle cpu ms a minute: " + " ".join(f"{count} vaults {idle_ms[count]:.0f}" for count in CPU_LISTS) +
-          f" bare window {idle_ms['bare']:.0f}")
+    print("idle cpu ms a minute: " + " ".join(f"{count} vaults {idle_ms[count]:.1f}" for count in CPU_LISTS) +
+          f" bare window {idle_ms['bare']:.1f}")
     empty = CPU_LISTS[0]
     for count in CPU_LISTS[1:]:
         print(f"ratio cpu-{FIRST_SECONDS}s-{count}/cpu-{FIRST_SECONDS}s-{empty}: "
               f"{first[count] / max(first[empty], 0.01):.2f} ({first[count]:.2f} s / {first[empty]:.2f} s)")
-    print(f"ratio idle-cpu-{LONG_LIST}/idle-cpu-{empty}: {idle_ms[LONG_LIST] / max(idle_ms[empty], 1):.2f} "
-          f"({idle_ms[LONG_LIST]:.0f} ms / {idle_ms[empty]:.0f} ms a minute)")
+    print(f"ratio idle-cpu-{LONG_LIST}/idle-cpu-{empty}: {idle_ms[LONG_LIST] / max(idle_ms[empty], 0.1):.2f} "
+          f"({idle_ms[LONG_LIST]:.1f} ms / {idle_ms[empty]:.1f} ms a minute)")
     # Per listed vault, above the empty list: a longer list costs no more for each of its vaults.
     above = {count: max(idle_ms[count] - idle_ms[empty], 0) / count for count in (LONG_LIST, LONGER_LIST)}
     print(f"ratio idle-cpu-per-vault-{LONGER_LIST}/idle-cpu-per-vault-{LONG_LIST}: "

@@ -2,6 +2,7 @@
 
 #include "SecretStore.h"
 #include "SecretText.h"
+#include "VaultFileLooks.h"
 #include "VaultStore.h"
 
 #include <QSet>
@@ -27,7 +28,10 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
     pool_->setMaxThreadCount(1);
     mailbox_->cache = this;
     lookPool_->setMaxThreadCount(kLookThreads);
-    periodicProbe_->second = fileProbe_;
+    // The looks every few seconds skip a file whose folder did not change; a look asked for looks at the file itself.
+    periodicProbe_->second = [looks = std::make_shared<VaultFileLooks>(fileProbe_)](const QString& path) {
+        return (*looks)(path);
+    };
     periodic_ = std::make_unique<PeriodicLooks<QString, VaultFileState>>(
         [probe = periodicProbe_](const QString& path) {
             FileProbe files;
@@ -109,7 +113,10 @@ void VaultStatusCache::setProbes(FileProbe files, PasswordProbe passwords) {
     fileProbe_ = std::move(files);
     {
         const std::lock_guard lock(periodicProbe_->first);
-        periodicProbe_->second = fileProbe_;
+        // The looks every few seconds skip a file whose folder did not change; a look asked for looks at the file itself.
+    periodicProbe_->second = [looks = std::make_shared<VaultFileLooks>(fileProbe_)](const QString& path) {
+        return (*looks)(path);
+    };
     }
     passwordProbe_ = std::move(passwords);
 }

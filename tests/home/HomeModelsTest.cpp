@@ -1,8 +1,12 @@
 #include "HomeModels.h"
 
+#include "VaultFileLooks.h"
 #include "VaultStore.h"
 
+#include <QDir>
 #include <QTemporaryDir>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 namespace larkhold {
@@ -244,6 +248,48 @@ TEST(HomeSubtitleTest, TotalCountsListedVaultsWithSizesOnly) {
     QMap<QUuid, qint64> sizes{{a.id, 1000}, {QUuid::createUuid(), 5000}};
     EXPECT_EQ(totalUsedBytes({a, b}, sizes), 1000);
     EXPECT_EQ(totalUsedBytes({}, sizes), 0);
+}
+
+// Made an hour ago, as far as its modification time tells.
+void ageFolder(const QString& folder) {
+    timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
+}
+
+TEST(VaultFileLooks, AFileIsLookedAtAgainOnlyOnceItsFolderChangedOrWhenALinkReachesIt) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("vaults"));
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/A.sparsebundle")));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle"))));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle")),
+                            folder + QStringLiteral("/B.sparsebundle")));
+    ageFolder(folder);
+    int looks = 0;
+    VaultFileLooks files(
+        [&looks](const QString& path) {
+            ++looks;
+            return probeVaultFile(path);
+        },
+        std::chrono::milliseconds(0));
+    const QString a = folder + QStringLiteral("/A.sparsebundle");
+    const QString b = folder + QStringLiteral("/B.sparsebundle");
+    EXPECT_EQ(files(a), VaultFileState::present);
+    EXPECT_EQ(files(b), VaultFileState::present);
+    const int first = looks;
+    EXPECT_EQ(files(a), VaultFileState::present);
+    if (looks == first + 1)
+        GTEST_SKIP() << "this file system is not one whose folder times are trusted";
+    EXPECT_EQ(looks, first) << "an unchanged folder's file was looked at again";
+    EXPECT_EQ(files(b), VaultFileState::present);
+    EXPECT_EQ(looks, first + 1) << "a link is looked at every time";
+
+    // What the link reaches goes; then the folder itself changes, just now.
+    ASSERT_TRUE(QDir(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle"))).removeRecursively());
+    EXPECT_EQ(files(b), VaultFileState::fileMissing);
+    ASSERT_TRUE(QDir(a).removeRecursively());
+    EXPECT_EQ(files(a), VaultFileState::fileMissing);
+    ASSERT_TRUE(QDir().mkpath(a));
+    EXPECT_EQ(files(a), VaultFileState::present) << "a folder changed within the last second is not trusted";
 }
 
 } // namespace

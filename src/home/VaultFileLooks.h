@@ -1,0 +1,60 @@
+#pragma once
+
+#include "HomeModels.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <sys/types.h>
+
+namespace larkhold {
+
+// Looks at vault files every few seconds for what a folder already tells: a file whose folder has not changed
+// since its last look (the same folder, not modified) is as it was, and is not looked at again. A list of
+// hundreds of vaults in a few folders costs a few looks a round, not hundreds.
+//
+// Only folders on local file systems that keep a folder's modification time are trusted so, and only once that
+// time is older than `settled` (a change within the same clock tick could leave it as it was); a file reached
+// through a symbolic link, a folder that cannot be looked at, and every other file system are looked at each
+// time. May be called from several threads.
+class VaultFileLooks {
+public:
+    using Probe = std::function<VaultFileState(const QString& bundlePath)>;
+
+    explicit VaultFileLooks(Probe probe = &probeVaultFile, std::chrono::milliseconds folderKept = std::chrono::seconds(1),
+                            std::chrono::milliseconds settled = std::chrono::seconds(1));
+
+    VaultFileState operator()(const QString& bundlePath);
+
+private:
+    struct Folder {
+        dev_t device = 0;
+        ino_t inode = 0;
+        qint64 modified = 0; // nanoseconds
+        qint64 changed = 0;
+        bool operator==(const Folder&) const = default;
+    };
+    struct SeenFolder {
+        std::optional<Folder> folder;
+        std::chrono::steady_clock::time_point at;
+    };
+    struct Known {
+        QString folderPath;
+        Folder folder;
+        VaultFileState state = VaultFileState::present;
+    };
+    // The folder as it is now, looked at no more than once within `folderKept_`; none where it is not to be trusted.
+    std::optional<Folder> folderNow(const QString& path);
+
+    Probe probe_;
+    std::chrono::milliseconds folderKept_;
+    std::chrono::milliseconds settled_;
+    std::mutex mutex_;
+    QHash<QString, SeenFolder> folders_;
+    QHash<QString, Known> files_;
+};
+
+} // namespace larkhold
