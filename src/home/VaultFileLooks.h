@@ -19,7 +19,7 @@ namespace larkhold {
 // Only folders on local file systems that keep a folder's modification time are trusted so, and only once that
 // time is older than `settled` (a change within the same clock tick could leave it as it was); a file reached
 // through a symbolic link, a folder that cannot be looked at, and every other file system are looked at each
-// time. May be called from several threads.
+// time. Looks at the file system: call it off the GUI thread (a share may hang), from as many threads as need be.
 class VaultFileLooks {
 public:
     using Probe = std::function<VaultFileState(const QString& bundlePath)>;
