@@ -61,13 +61,19 @@ std::optional<VaultFileLooks::Folder> VaultFileLooks::folderNow(const QString& p
 }
 
 VaultFileState VaultFileLooks::operator()(const QString& bundlePath) {
-    // A file looked at before knows its folder's path: a round over a long list cuts no paths.
+    // A file looked at before knows its folder's path, and a folder looked at a moment ago is taken as it was: the
+    // round over a long list of unchanged folders costs two lookups a vault and no call into the system.
     QString folderPath;
     {
         const std::lock_guard lock(mutex_);
         const auto known = files_.constFind(bundlePath);
-        if (known != files_.cend())
+        if (known != files_.cend()) {
+            const auto seen = folders_.constFind(known->folderPath);
+            if (seen != folders_.cend() && std::chrono::steady_clock::now() - seen->at < folderKept_ &&
+                seen->folder == known->folder)
+                return known->state;
             folderPath = known->folderPath;
+        }
     }
     if (folderPath.isNull()) {
         const qsizetype slash = bundlePath.lastIndexOf(QLatin1Char('/'));
