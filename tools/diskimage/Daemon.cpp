@@ -137,17 +137,14 @@ struct QueueSettings {
 };
 
 // The disk service answers a read in the time the band files' disk takes, whatever its length up to
-// a FUSE request's limit (1 MiB), and serves many at once. The loop device's defaults keep few in
-// flight and cut them into pieces of 1.25 MiB, which FUSE splits again into 1 MiB and a small rest:
-// requests of exactly 1 MiB and a read-ahead of 32 MiB let a sequential read keep the disk busy.
+// a FUSE request's limit (1 MiB), and serves many at once: a read-ahead of 32 MiB lets a sequential
+// read keep the disk busy. The request size is left as it is: a change to it stops the kernel's queue
+// for a moment at every unlock and lock (some 30 ms), for little.
 QueueSettings tuneLoopDevice(const std::string& device) {
     QueueSettings before{device, {}};
-    for (const char* name : {"max_sectors_kb", "read_ahead_kb"}) {
-        if (std::string value = queueSetting(device, name); !value.empty()) {
-            before.found.emplace_back(name, std::move(value));
-        }
+    if (std::string value = queueSetting(device, "read_ahead_kb"); !value.empty()) {
+        before.found.emplace_back("read_ahead_kb", std::move(value));
     }
-    setQueueSetting(device, "max_sectors_kb", "1024");
     setQueueSetting(device, "read_ahead_kb", std::to_string(32 << 10));
     return before;
 }
