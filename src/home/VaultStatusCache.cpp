@@ -28,10 +28,7 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
     pool_->setMaxThreadCount(1);
     mailbox_->cache = this;
     lookPool_->setMaxThreadCount(kLookThreads);
-    // The looks every few seconds skip a file whose folder did not change; a look asked for looks at the file itself.
-    periodicProbe_->second = [looks = std::make_shared<VaultFileLooks>(fileProbe_)](const QString& path) {
-        return (*looks)(path);
-    };
+    setPeriodicProbe(fileProbe_);
     periodic_ = std::make_unique<PeriodicLooks<QString, VaultFileState>>(
         [probe = periodicProbe_](const QString& path) {
             FileProbe files;
@@ -111,14 +108,17 @@ void VaultStatusCache::setTrackSavedPasswords(bool track) {
 
 void VaultStatusCache::setProbes(FileProbe files, PasswordProbe passwords) {
     fileProbe_ = std::move(files);
-    {
-        const std::lock_guard lock(periodicProbe_->first);
-        // The looks every few seconds skip a file whose folder did not change; a look asked for looks at the file itself.
-    periodicProbe_->second = [looks = std::make_shared<VaultFileLooks>(fileProbe_)](const QString& path) {
+    setPeriodicProbe(fileProbe_);
+    passwordProbe_ = std::move(passwords);
+}
+
+void VaultStatusCache::setPeriodicProbe(const FileProbe& probe) {
+    // The looks every few seconds skip a file whose folder did not change; a look asked for looks at the file itself.
+    FileProbe skipping = [looks = std::make_shared<VaultFileLooks>(probe)](const QString& path) {
         return (*looks)(path);
     };
-    }
-    passwordProbe_ = std::move(passwords);
+    const std::lock_guard lock(periodicProbe_->first);
+    periodicProbe_->second = std::move(skipping);
 }
 
 void VaultStatusCache::setInterval(std::chrono::milliseconds interval) {

@@ -118,6 +118,7 @@ private:
     // What the looks every few seconds found changed, or did not answer in time.
     void periodicAnswers(const QHash<QUuid, VaultFileState>& answers);
     void periodicLate(const QUuid& id);
+    void setPeriodicProbe(const FileProbe& probe);
 
     VaultStore& store_;
     FileProbe fileProbe_;
