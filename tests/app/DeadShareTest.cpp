@@ -94,6 +94,17 @@ TEST_F(DeadShare, TrayMenuAndPanelAnswerAndOfferNothingThatNeedsTheFile) {
     EXPECT_EQ(menu.actions().at(1)->text(), QStringLiteral("Unlock “Away”"));
 }
 
+TEST_F(DeadShare, TheLooksEveryFewSecondsTellAShareThatStoppedAnsweringAndOneThatCameBack) {
+    ASSERT_TRUE(waitUntil([&] { return !status->isRefreshing(); }));
+    share.hang();
+    // No look is asked for: only the rounds of their own find it.
+    status->setInterval(std::chrono::milliseconds(20));
+    ASSERT_TRUE(share.waitStalled());
+    ASSERT_TRUE(waitUntil([&] { return status->fileState(away.id) == VaultFileState::unknown; }));
+    share.answer();
+    ASSERT_TRUE(waitUntil([&] { return status->fileState(away.id) == VaultFileState::present; }));
+}
+
 TEST_F(DeadShare, AScreenLockLocksWhileALookHangs) {
     ASSERT_TRUE(unlockWith(local, QStringLiteral("pw")));
     FakeSessionMonitor session;
