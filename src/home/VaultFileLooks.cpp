@@ -35,32 +35,48 @@ bool keepsFolderTimes(const struct statfs& system) {
 VaultFileLooks::VaultFileLooks(Probe probe, std::chrono::milliseconds folderKept, std::chrono::milliseconds settled)
     : probe_(std::move(probe)), folderKept_(folderKept), settled_(settled) {}
 
-std::optional<VaultFileLooks::Folder> VaultFileLooks::folderNow(const QString& path) {
+VaultFileLooks::SeenFolder VaultFileLooks::folderNow(const QString& path) {
     const auto now = std::chrono::steady_clock::now();
+    std::optional<Folder> before;
     {
         const std::lock_guard lock(mutex_);
         const auto seen = folders_.constFind(path);
-        if (seen != folders_.cend() && now - seen->at < folderKept_)
-            return seen->folder;
+        if (seen != folders_.cend()) {
+            if (now - seen->at < folderKept_)
+                return *seen;
+            before = seen->folder;
+        }
     }
     const QByteArray encoded = QFile::encodeName(path);
     struct stat info {};
-    struct statfs system {};
-    std::optional<Folder> folder;
-    if (::stat(encoded.constData(), &info) == 0 && S_ISDIR(info.st_mode) && ::statfs(encoded.constData(), &system) == 0 &&
-        keepsFolderTimes(system)) {
-        timespec wall {};
-        ::clock_gettime(CLOCK_REALTIME, &wall);
-        const qint64 age = nanoseconds(wall) - nanoseconds(info.st_mtim);
-        if (age >= std::chrono::nanoseconds(settled_).count())
-            folder = Folder{info.st_dev, info.st_ino, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
+    SeenFolder seen;
+    seen.at = now;
+    if (::stat(encoded.constData(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        const Folder folder{info.st_dev, info.st_ino, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
+        // The same folder of the same device with the same times is on the file system it was on: only a folder
+        // that changed costs a second call.
+        struct statfs system {};
+        if (before == folder)
+            seen.folder = folder;
+        else if (::statfs(encoded.constData(), &system) == 0) {
+            seen.untrusted = !keepsFolderTimes(system);
+            timespec wall {};
+            ::clock_gettime(CLOCK_REALTIME, &wall);
+            const qint64 age = nanoseconds(wall) - nanoseconds(info.st_mtim);
+            if (!seen.untrusted && age >= std::chrono::nanoseconds(settled_).count())
+                seen.folder = folder;
+        }
     }
     const std::lock_guard lock(mutex_);
-    folders_.insert(path, {folder, now});
-    return folder;
+    folders_.insert(path, seen);
+    return seen;
 }
 
 VaultFileState VaultFileLooks::operator()(const QString& bundlePath) {
+    return lookAt(bundlePath).state;
+}
+
+VaultFileLooks::Found VaultFileLooks::lookAt(const QString& bundlePath) {
     // A file looked at before knows its folder's path, and a folder looked at a moment ago is taken as it was: the
     // round over a long list of unchanged folders costs two lookups a vault and no call into the system.
     QString folderPath;
@@ -71,7 +87,7 @@ VaultFileState VaultFileLooks::operator()(const QString& bundlePath) {
             const auto seen = folders_.constFind(known->folderPath);
             if (seen != folders_.cend() && std::chrono::steady_clock::now() - seen->at < folderKept_ &&
                 seen->folder == known->folder)
-                return known->state;
+                return {known->state, false};
             folderPath = known->folderPath;
         }
     }
@@ -80,25 +96,54 @@ VaultFileState VaultFileLooks::operator()(const QString& bundlePath) {
         if (slash > 0)
             folderPath = bundlePath.left(slash);
     }
-    const std::optional<Folder> folder = folderPath.isNull() ? std::nullopt : folderNow(folderPath);
+    const std::optional<Folder> folder = folderPath.isNull() ? std::nullopt : folderNow(folderPath).folder;
     if (folder) {
         const std::lock_guard lock(mutex_);
         const auto known = files_.constFind(bundlePath);
         if (known != files_.cend() && known->folder == *folder)
-            return known->state;
+            return {known->state, false};
     }
     const VaultFileState state = probe_(bundlePath);
-    if (!folder)
-        return state;
     // A link may point anywhere: what it reaches can change while its folder stays as it was.
     struct stat entry {};
     const QByteArray encoded = QFile::encodeName(bundlePath);
-    if (::lstat(encoded.constData(), &entry) == 0 ? S_ISLNK(entry.st_mode) : errno != ENOENT)
-        return state;
+    const int looked = ::lstat(encoded.constData(), &entry);
+    const bool link = looked == 0 && S_ISLNK(entry.st_mode);
+    if (!folder || link || (looked != 0 && errno != ENOENT))
+        return {state, link};
     // A folder that changes while the file is looked at has another time by the next look: nothing stale is kept.
     const std::lock_guard lock(mutex_);
     files_.insert(bundlePath, {folderPath, *folder, state});
-    return state;
+    return {state, false};
 }
 
+FolderLook VaultFileLooks::look(const FolderOfVaults& subject) {
+    // Read before the files: a folder that changes while they are looked at has another time by the next round.
+    const SeenFolder seen = subject.folder.isEmpty() ? SeenFolder{} : folderNow(subject.folder);
+    if (seen.folder) {
+        const std::lock_guard lock(mutex_);
+        const auto kept = kept_.find(subject.folder);
+        if (kept != kept_.end() && kept->folder == *seen.folder && kept->files == subject.files) {
+            // The subject's own copy from now on, which the next round finds equal without comparing each file.
+            kept->files = subject.files;
+            // The very answer given last time, which its receiver finds equal at no cost either.
+            return kept->look;
+        }
+    }
+    FolderLook found;
+    bool keep = seen.folder.has_value();
+    for (auto it = subject.files.cbegin(); it != subject.files.cend(); ++it) {
+        const Found file = lookAt(it.value());
+        found.states.insert(it.key(), file.state);
+        if (file.link || seen.untrusted) {
+            found.alone.insert(it.key());
+            keep = false;
+        }
+    }
+    if (keep) {
+        const std::lock_guard lock(mutex_);
+        kept_.insert(subject.folder, {*seen.folder, subject.files, found});
+    }
+    return found;
+}
 } // namespace larkhold

@@ -4,13 +4,31 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
+#include <QUuid>
 #include <chrono>
 #include <functional>
 #include <mutex>
 #include <sys/types.h>
 
 namespace larkhold {
+
+// The vaults of one folder, looked at every few seconds as one: a round over a folder that did not change costs a
+// look at the folder, whatever the number of its vaults.
+struct FolderOfVaults {
+    QString folder;
+    QHash<QUuid, QString> files; // vault → its file
+    bool operator==(const FolderOfVaults&) const = default;
+};
+
+struct FolderLook {
+    QHash<QUuid, VaultFileState> states;
+    // Files better looked at on their own: one reached through a link, or any in a folder whose times are not
+    // trusted (a share that stops answering then holds up its own files' looks, not its neighbours').
+    QSet<QUuid> alone;
+    bool operator==(const FolderLook&) const = default;
+};
 
 // Looks at vault files every few seconds for what a folder already tells: a file whose folder has not changed
 // since its last look (the same folder, not modified) is as it was, and is not looked at again. A list of
@@ -28,6 +46,9 @@ public:
                             std::chrono::milliseconds settled = std::chrono::seconds(1));
 
     VaultFileState operator()(const QString& bundlePath);
+    // The files of one folder. The answer of the last look is given again, as it was, while the folder is the same
+    // folder and was not modified since: nothing is looked at for each file.
+    FolderLook look(const FolderOfVaults& subject);
 
 private:
     struct Folder {
@@ -39,7 +60,18 @@ private:
     };
     struct SeenFolder {
         std::optional<Folder> folder;
+        // Its file system does not keep folder times: its files are never taken as they were.
+        bool untrusted = false;
         std::chrono::steady_clock::time_point at;
+    };
+    struct Found {
+        VaultFileState state = VaultFileState::present;
+        bool link = false;
+    };
+    struct KeptLook {
+        Folder folder;
+        QHash<QUuid, QString> files;
+        FolderLook look;
     };
     struct Known {
         QString folderPath;
@@ -47,7 +79,8 @@ private:
         VaultFileState state = VaultFileState::present;
     };
     // The folder as it is now, looked at no more than once within `folderKept_`; none where it is not to be trusted.
-    std::optional<Folder> folderNow(const QString& path);
+    SeenFolder folderNow(const QString& path);
+    Found lookAt(const QString& bundlePath);
 
     Probe probe_;
     std::chrono::milliseconds folderKept_;
@@ -55,6 +88,7 @@ private:
     std::mutex mutex_;
     QHash<QString, SeenFolder> folders_;
     QHash<QString, Known> files_;
+    QHash<QString, KeptLook> kept_; // by folder
 };
 
 } // namespace larkhold

@@ -28,18 +28,20 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
     pool_->setMaxThreadCount(1);
     mailbox_->cache = this;
     lookPool_->setMaxThreadCount(kLookThreads);
+    // A round's workers are let go soon after it: rounds come with changes, and an idle list needs none of them.
+    lookPool_->setExpiryTimeout(2000);
     setPeriodicProbe(fileProbe_);
-    periodic_ = std::make_unique<PeriodicLooks<QString, VaultFileState>>(
-        [probe = periodicProbe_](const QString& path) {
-            FileProbe files;
+    periodic_ = std::make_unique<PeriodicLooks<FolderOfVaults, FolderLook>>(
+        [probe = periodicProbe_](const FolderOfVaults& folder) {
+            std::shared_ptr<VaultFileLooks> files;
             {
                 const std::lock_guard lock(probe->first);
                 files = probe->second;
             }
-            return files(path);
+            return files->look(folder);
         },
-        kInterval, deadline_, [this](const QHash<QUuid, VaultFileState>& answers) { periodicAnswers(answers); },
-        [this](const QUuid& id) { periodicLate(id); });
+        kInterval, deadline_, [this](const QHash<QUuid, FolderLook>& answers) { periodicAnswers(answers); },
+        [this](const QUuid& subject) { periodicLate(subject); });
     connect(&watcher_, &QFutureWatcher<QHash<QUuid, bool>>::finished, this, &VaultStatusCache::passwordsFinished);
     for (auto signal :
          {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged})
@@ -114,11 +116,32 @@ void VaultStatusCache::setProbes(FileProbe files, PasswordProbe passwords) {
 
 void VaultStatusCache::setPeriodicProbe(const FileProbe& probe) {
     // The looks every few seconds skip a file whose folder did not change; a look asked for looks at the file itself.
-    FileProbe skipping = [looks = std::make_shared<VaultFileLooks>(probe)](const QString& path) {
-        return (*looks)(path);
-    };
+    auto looks = std::make_shared<VaultFileLooks>(probe);
     const std::lock_guard lock(periodicProbe_->first);
-    periodicProbe_->second = std::move(skipping);
+    periodicProbe_->second = std::move(looks);
+}
+
+void VaultStatusCache::setPeriodicSubjects() {
+    // A subject's id stays the same while its folder does, so that what the looks knew of it is kept.
+    static const QUuid folders = QUuid::fromString(QStringLiteral("{5b0c31e4-7d52-4f53-9a8e-2f6c0e7d1a93}"));
+    QHash<QUuid, FolderOfVaults> subjects;
+    periodicVaults_.clear();
+    periodicSubject_.clear();
+    for (auto it = looks_.cbegin(); it != looks_.cend(); ++it) {
+        QUuid subject = it.key();
+        QString folder;
+        const qsizetype slash = it->path.lastIndexOf(QLatin1Char('/'));
+        if (slash > 0)
+            folder = it->path.left(slash);
+        if (!periodicAlone_.contains(it.key()) && !folder.isEmpty())
+            subject = QUuid::createUuidV5(folders, folder);
+        FolderOfVaults& vaults = subjects[subject];
+        vaults.folder = folder;
+        vaults.files.insert(it.key(), it->path);
+        periodicVaults_[subject].append(it.key());
+        periodicSubject_.insert(it.key(), subject);
+    }
+    periodic_->setSubjects(std::move(subjects));
 }
 
 void VaultStatusCache::setInterval(std::chrono::milliseconds interval) {
@@ -151,15 +174,16 @@ void VaultStatusCache::start(bool passwords) {
                 look = Look{};
                 look.path = vault.bundlePath;
                 look.generation = generation + 1;
+                periodicAlone_.remove(vault.id);
             }
             kept.insert(vault.id, look);
         }
         // A vault that left the list drops its look; an answer still on its way finds no entry.
+        // A vault looked at alone stays so while it is listed at the same path.
+        for (auto it = periodicAlone_.begin(); it != periodicAlone_.end();)
+            it = kept.contains(*it) ? std::next(it) : periodicAlone_.erase(it);
         looks_ = std::move(kept);
-        QHash<QUuid, QString> paths;
-        for (const Vault& vault : vaults)
-            paths.insert(vault.id, vault.bundlePath);
-        periodic_->setSubjects(std::move(paths));
+        setPeriodicSubjects();
         for (auto it = periodicHung_.begin(); it != periodicHung_.end();)
             it = looks_.contains(*it) ? std::next(it) : periodicHung_.erase(it);
     }
@@ -319,41 +343,57 @@ bool VaultStatusCache::overdue(const Started& started) {
     if (look == looks_.end() || look->generation != started.generation || !look->looking || look->overdue)
         return false;
     look->overdue = true;
-    periodic_->forget(started.id);
+    periodic_->forget(periodicSubject_.value(started.id));
     emit vaultChanged(started.id);
     return true;
 }
 
-void VaultStatusCache::periodicAnswers(const QHash<QUuid, VaultFileState>& answers) {
+void VaultStatusCache::periodicAnswers(const QHash<QUuid, FolderLook>& answers) {
     bool any = false;
-    for (auto it = answers.cbegin(); it != answers.cend(); ++it) {
-        periodicHung_.remove(it.key());
-        const auto look = looks_.find(it.key());
-        // A look asked for meanwhile tells its own answer.
-        if (look == looks_.end() || look->looking)
-            continue;
-        const VaultFileState before = fileState(it.key());
-        const bool wasKnown = isKnown(it.key());
-        look->known = true;
-        look->overdue = false;
-        look->state = it.value();
-        if (fileState(it.key()) != before || isKnown(it.key()) != wasKnown) {
-            emit vaultChanged(it.key());
-            any = true;
+    bool regroup = false;
+    for (auto folder = answers.cbegin(); folder != answers.cend(); ++folder) {
+        for (auto it = folder->states.cbegin(); it != folder->states.cend(); ++it) {
+            periodicHung_.remove(it.key());
+            const auto look = looks_.find(it.key());
+            // A look asked for meanwhile tells its own answer.
+            if (look == looks_.end() || look->looking)
+                continue;
+            const VaultFileState before = fileState(it.key());
+            const bool wasKnown = isKnown(it.key());
+            look->known = true;
+            look->overdue = false;
+            look->state = it.value();
+            if (fileState(it.key()) != before || isKnown(it.key()) != wasKnown) {
+                emit vaultChanged(it.key());
+                any = true;
+            }
+        }
+        for (const QUuid& id : folder->alone) {
+            if (looks_.contains(id) && periodicSubject_.value(id) != id) {
+                periodicAlone_.insert(id);
+                regroup = true;
+            }
         }
     }
+    if (regroup)
+        setPeriodicSubjects();
     if (any)
         emit changed();
 }
 
-void VaultStatusCache::periodicLate(const QUuid& id) {
-    periodicHung_.insert(id);
-    const auto look = looks_.find(id);
-    if (look == looks_.end() || look->looking || look->overdue)
-        return;
-    look->overdue = true;
-    emit vaultChanged(id);
-    emit changed();
+void VaultStatusCache::periodicLate(const QUuid& subject) {
+    bool any = false;
+    for (const QUuid& id : periodicVaults_.value(subject)) {
+        periodicHung_.insert(id);
+        const auto look = looks_.find(id);
+        if (look == looks_.end() || look->looking || look->overdue)
+            continue;
+        look->overdue = true;
+        emit vaultChanged(id);
+        any = true;
+    }
+    if (any)
+        emit changed();
 }
 
 void VaultStatusCache::takeAnswers() {
@@ -394,7 +434,7 @@ bool VaultStatusCache::answered(const Answer& answer, QList<Started>& again, boo
     if (fileState(answer.id) != before) {
         // The looks every few seconds tell what differs from their own last answer, which this one may have
         // overtaken.
-        periodic_->forget(answer.id);
+        periodic_->forget(periodicSubject_.value(answer.id));
         emit vaultChanged(answer.id);
         changed = true;
     }

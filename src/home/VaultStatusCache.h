@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "PeriodicLooks.h"
+#include "VaultFileLooks.h"
 
 namespace larkhold {
 
@@ -73,6 +74,8 @@ public:
     bool isRefreshing() const;
     // Rounds of looks finished so far (every look answered); tests wait for it to grow.
     quint64 completedPasses() const { return passes_; }
+    // Vaults the looks every few seconds look at on their own rather than with their folder (a link, a share).
+    qsizetype lookedAtAlone() const { return periodicAlone_.size(); }
 
 signals:
     // What is known of this vault's file or saved password changed; comes before changed().
@@ -116,9 +119,11 @@ private:
     void passwordsFinished();
     void countPass();
     // What the looks every few seconds found changed, or did not answer in time.
-    void periodicAnswers(const QHash<QUuid, VaultFileState>& answers);
-    void periodicLate(const QUuid& id);
+    void periodicAnswers(const QHash<QUuid, FolderLook>& answers);
+    void periodicLate(const QUuid& subject);
     void setPeriodicProbe(const FileProbe& probe);
+    // The vaults' folders, and the vaults better looked at alone, as the looks every few seconds' subjects.
+    void setPeriodicSubjects();
 
     VaultStore& store_;
     FileProbe fileProbe_;
@@ -167,11 +172,16 @@ private:
         QList<Started> looks;
     };
     QList<Round> rounds_;
-    // The looks every few seconds; a vault whose look there hangs gets no other look until it answers.
-    std::shared_ptr<std::pair<std::mutex, FileProbe>> periodicProbe_ =
-        std::make_shared<std::pair<std::mutex, FileProbe>>();
-    std::unique_ptr<PeriodicLooks<QString, VaultFileState>> periodic_;
+    // The looks every few seconds, a folder at a time; a vault whose look there hangs gets no other look until it
+    // answers.
+    std::shared_ptr<std::pair<std::mutex, std::shared_ptr<VaultFileLooks>>> periodicProbe_ =
+        std::make_shared<std::pair<std::mutex, std::shared_ptr<VaultFileLooks>>>();
+    std::unique_ptr<PeriodicLooks<FolderOfVaults, FolderLook>> periodic_;
     QSet<QUuid> periodicHung_;
+    // Each subject's vaults, each vault's subject, and the vaults that are a subject of their own.
+    QHash<QUuid, QList<QUuid>> periodicVaults_;
+    QHash<QUuid, QUuid> periodicSubject_;
+    QSet<QUuid> periodicAlone_;
     // Saved-password lookups: one thread of their own, never the shared pool.
     QThreadPool* pool_ = new QThreadPool;
     QFutureWatcher<QHash<QUuid, bool>> watcher_;

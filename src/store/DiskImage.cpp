@@ -256,11 +256,13 @@ namespace {
 // The threads that wait for children. A child occupies its thread until it exits, and there is no
 // time-out, so the runs get threads of their own: a few hung tools must not hold up the shared
 // pool, which derives keys and saves Pocket Vaults. Never destroyed, so that quitting does not
-// wait for a hung tool either.
+// wait for a hung tool either. A burst (a long list's sizes at launch takes a few dozen threads) is
+// let go soon after it, not half a minute into the idle time that follows.
 QThreadPool& toolThreads() {
     static QThreadPool* const pool = [] {
         auto* threads = new QThreadPool;
         threads->setMaxThreadCount(256);
+        threads->setExpiryTimeout(2000);
         return threads;
     }();
     return *pool;

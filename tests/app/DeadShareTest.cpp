@@ -32,11 +32,14 @@ protected:
         away.bundlePath = share.path() + QStringLiteral("/Away.sparsebundle");
         QDir().mkpath(share.backing() + QStringLiteral("/Away.sparsebundle"));
         listed.append(away);
+        listMore();
         startStore();
         status = std::make_unique<VaultStatusCache>(*store, nullptr);
         status->setDeadline(std::chrono::milliseconds(100));
         ASSERT_TRUE(waitUntil([&] { return status->isKnown(away.id) && status->isKnown(local.id); }));
     }
+
+    virtual void listMore() {}
 
     void hangShare() {
         // A look still on its way would take the refresh's place; its answer needs the event loop.
@@ -103,6 +106,33 @@ TEST_F(DeadShare, TheLooksEveryFewSecondsTellAShareThatStoppedAnsweringAndOneTha
     ASSERT_TRUE(waitUntil([&] { return status->fileState(away.id) == VaultFileState::unknown; }));
     share.answer();
     ASSERT_TRUE(waitUntil([&] { return status->fileState(away.id) == VaultFileState::present; }));
+}
+
+// Beside the local vault, in its folder, a link to a vault on the share.
+class DeadShareBesideALink : public DeadShare {
+protected:
+    void listMore() override {
+        linked = newRecord(QStringLiteral("Linked"), VaultKind::standard, QStringLiteral(".sparsebundle"), 1024);
+        QDir().mkpath(share.backing() + QStringLiteral("/Linked.sparsebundle"));
+        QFile::link(share.path() + QStringLiteral("/Linked.sparsebundle"), linked.bundlePath);
+        listed.append(linked);
+    }
+    Vault linked;
+};
+
+TEST_F(DeadShareBesideALink, ALinkToAShareThatStoppedAnsweringHoldsUpNoLookAtItsNeighbours) {
+    status->setInterval(std::chrono::milliseconds(20));
+    // The looks every few seconds find the link (and the share's own vault) and look at each on its own.
+    ASSERT_TRUE(waitUntil([&] { return status->lookedAtAlone() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return !status->isRefreshing(); }));
+    share.hang();
+    ASSERT_TRUE(share.waitStalled());
+    ASSERT_TRUE(waitUntil([&] { return status->fileState(linked.id) == VaultFileState::unknown; }));
+    // The folder the link is in still answers, and is still looked at.
+    QDir(local.bundlePath).removeRecursively();
+    ASSERT_TRUE(waitUntil([&] { return status->fileState(local.id) == VaultFileState::fileMissing; }));
+    share.answer();
+    ASSERT_TRUE(waitUntil([&] { return status->fileState(linked.id) == VaultFileState::present; }));
 }
 
 TEST_F(DeadShare, AScreenLockLocksWhileALookHangs) {

@@ -292,5 +292,39 @@ TEST(VaultFileLooks, AFileIsLookedAtAgainOnlyOnceItsFolderChangedOrWhenALinkReac
     EXPECT_EQ(files(a), VaultFileState::present) << "a folder changed within the last second is not trusted";
 }
 
+TEST(VaultFileLooks, AFolderThatDidNotChangeAnswersForItsFilesWithoutLookingAtThem) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("vaults"));
+    const QString a = folder + QStringLiteral("/A.sparsebundle");
+    const QString b = folder + QStringLiteral("/B.sparsebundle");
+    ASSERT_TRUE(QDir().mkpath(a));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle"))));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle")), b));
+    ageFolder(folder);
+    int looks = 0;
+    VaultFileLooks files(
+        [&looks](const QString& path) {
+            ++looks;
+            return probeVaultFile(path);
+        },
+        std::chrono::milliseconds(0));
+    const QUuid idA = QUuid::createUuid(), idB = QUuid::createUuid();
+    const FolderLook both = files.look({folder, {{idA, a}, {idB, b}}});
+    EXPECT_EQ(both.states, (QHash<QUuid, VaultFileState>{{idA, VaultFileState::present}, {idB, VaultFileState::present}}));
+    EXPECT_EQ(both.alone, QSet<QUuid>{idB}) << "a link is to be looked at on its own";
+
+    const FolderOfVaults plain{folder, {{idA, a}}};
+    const FolderLook first = files.look(plain);
+    const int before = looks;
+    const FolderLook again = files.look(plain);
+    if (looks != before)
+        GTEST_SKIP() << "this file system is not one whose folder times are trusted";
+    EXPECT_EQ(again, first);
+    EXPECT_TRUE(again.alone.isEmpty());
+
+    ASSERT_TRUE(QDir(a).removeRecursively());
+    EXPECT_EQ(files.look(plain).states.value(idA), VaultFileState::fileMissing) << "the folder changed";
+}
+
 } // namespace
 } // namespace larkhold
