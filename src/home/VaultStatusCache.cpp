@@ -26,9 +26,11 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
         return true;
     };
     pool_->setMaxThreadCount(1);
+    pool_->setExpiryTimeout(2000);
     mailbox_->cache = this;
     lookPool_->setMaxThreadCount(kLookThreads);
-    // A round's workers are let go soon after it: rounds come with changes, and an idle list needs none of them.
+    // A round's workers, and the keyring's, are let go soon after it: rounds come with changes, and an idle list
+    // needs none of them.
     lookPool_->setExpiryTimeout(2000);
     setPeriodicProbe(fileProbe_);
     periodic_ = std::make_unique<PeriodicLooks<FolderOfVaults, FolderLook>>(

@@ -6,11 +6,13 @@
 #include <QSocketNotifier>
 #include <QUuid>
 #include <chrono>
-#include <condition_variable>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <thread>
 #include <unistd.h>
@@ -40,6 +42,7 @@ public:
         shared_->deadline = deadline;
         shared_->answers = std::move(answers);
         shared_->receiver = new QObject;
+        shared_->wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         shared_->timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
         if (shared_->timer >= 0) {
             auto* notifier = new QSocketNotifier(shared_->timer, QSocketNotifier::Read, shared_->receiver);
@@ -60,7 +63,7 @@ public:
             const std::lock_guard lock(shared_->mutex);
             shared_->ending = true;
             receiver = std::exchange(shared_->receiver, nullptr);
-            shared_->wake.notify_all();
+            wakeUp(*shared_);
         }
         // With the lock released: a thread posting an answer holds it, and a post to a receiver being deleted
         // is the race the lock is there to prevent.
@@ -86,7 +89,7 @@ public:
             shared_->running = true;
             std::thread([shared = shared_, generation = shared_->generation] { run(shared, generation); }).detach();
         }
-        shared_->wake.notify_all();
+        wakeUp(*shared_);
     }
 
     // The next answer about this subject is told even if it is the one last told (someone else learned otherwise).
@@ -99,12 +102,14 @@ public:
         const std::lock_guard lock(shared_->mutex);
         shared_->period = period;
         shared_->nextRound = Clock::now() + period;
-        shared_->wake.notify_all();
+        wakeUp(*shared_);
     }
 
     void setDeadline(std::chrono::milliseconds deadline) {
         const std::lock_guard lock(shared_->mutex);
         shared_->deadline = deadline;
+        // The timer set for the next round counts the old one.
+        shared_->armedFor.reset();
     }
 
     std::chrono::milliseconds period() const {
@@ -119,9 +124,13 @@ private:
         ~Shared() {
             if (timer >= 0)
                 ::close(timer);
+            if (wake >= 0)
+                ::close(wake);
         }
         mutable std::mutex mutex;
-        std::condition_variable wake;
+        // Written to wake the thread taking the rounds. It waits on this rather than on a condition variable, whose
+        // wake-up leaves the mutex marked as waited for and so costs a second call into the kernel at every round.
+        int wake = -1;
         Look look;
         Answers answers;
         std::chrono::milliseconds period{};
@@ -140,11 +149,14 @@ private:
         std::optional<QUuid> current;
         Clock::time_point started{};
         int timer = -1;
+        // The round the timer is already set for (its time plus the deadline), armed as the round before ended.
+        std::optional<Clock::time_point> armedFor;
         // Answers go here, on the owner's thread; gone once the owner is.
         QObject* receiver = nullptr;
     };
 
-    static void setTimer(const Shared& shared, std::optional<std::chrono::milliseconds> after) {
+    static void setTimer(Shared& shared, std::optional<std::chrono::milliseconds> after) {
+        shared.armedFor.reset();
         if (shared.timer < 0)
             return;
         itimerspec when{};
@@ -156,6 +168,45 @@ private:
         }
         // Setting it clears an expiry nobody read yet: a look that answered is not taken as late.
         ::timerfd_settime(shared.timer, 0, &when, nullptr);
+    }
+
+    // Sets the timer for the next round's deadline as this round ends: one call a round, not one at each end.
+    static void armForNextRound(Shared& shared) {
+        if (shared.timer < 0)
+            return;
+        const auto at = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            (shared.nextRound + shared.deadline).time_since_epoch());
+        itimerspec when{};
+        when.it_value.tv_sec = at.count() / 1'000'000'000;
+        when.it_value.tv_nsec = at.count() % 1'000'000'000;
+        // The steady clock is the monotonic one the timer counts in.
+        ::timerfd_settime(shared.timer, TFD_TIMER_ABSTIME, &when, nullptr);
+        shared.armedFor = shared.nextRound;
+    }
+
+    static void wakeUp(const Shared& shared) {
+        if (shared.wake >= 0) {
+            const std::uint64_t one = 1;
+            (void)!::write(shared.wake, &one, sizeof one);
+        }
+    }
+
+    // Waits, with the lock released, until woken or (when given) until `until`.
+    static void sleep(const Shared& shared, std::unique_lock<std::mutex>& lock, std::optional<Clock::time_point> until) {
+        lock.unlock();
+        int timeout = -1;
+        if (until)
+            timeout = int(std::clamp<qint64>(
+                std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now()).count(), 0, 24 * 3600 * 1000));
+        pollfd wake{shared.wake, POLLIN, 0};
+        if (shared.wake < 0) {
+            // No file to wait on: the rounds are taken on time all the same, and a change waits for the next one.
+            ::poll(nullptr, 0, until ? timeout : 1000);
+        } else if (::poll(&wake, 1, timeout) > 0) {
+            std::uint64_t count = 0;
+            (void)!::read(shared.wake, &count, sizeof count);
+        }
+        lock.lock();
     }
 
     // Called with the lock held.
@@ -172,19 +223,24 @@ private:
         const auto mine = [&] { return !shared->ending && shared->generation == generation; };
         while (mine()) {
             if (shared->subjects.isEmpty()) {
-                shared->wake.wait(lock);
+                if (shared->armedFor)
+                    setTimer(*shared, std::nullopt);
+                sleep(*shared, lock, std::nullopt);
                 continue;
             }
             if (Clock::now() < shared->nextRound) {
-                shared->wake.wait_until(lock, shared->nextRound);
+                sleep(*shared, lock, shared->nextRound);
                 continue;
             }
+            const Clock::time_point planned = shared->nextRound;
             shared->nextRound = Clock::now() + shared->period;
             const QHash<QUuid, Subject> round = shared->subjects;
             // One timer for the round, not one per look: the owner's thread, woken by it only when a round outlasts
-            // the deadline, sets it again for the look under way.
+            // the deadline, sets it again for the look under way. It is mostly set already, by the round before; a
+            // round that starts late, or at another time than that one planned, sets it now.
             shared->inRound = true;
-            setTimer(*shared, shared->deadline);
+            if (shared->armedFor != planned || Clock::now() + std::chrono::milliseconds(1) >= planned + shared->deadline)
+                setTimer(*shared, shared->deadline);
             QHash<QUuid, Result> changed;
             for (auto it = round.cbegin(); it != round.cend() && mine(); ++it) {
                 if (shared->hung.contains(it.key()))
@@ -215,7 +271,7 @@ private:
             if (shared->generation != generation)
                 return;
             shared->inRound = false;
-            setTimer(*shared, std::nullopt);
+            armForNextRound(*shared);
             post(*shared, std::move(changed));
         }
         if (shared->generation == generation)
