@@ -127,6 +127,7 @@ void VaultStatusCache::setPeriodicSubjects() {
     // A subject's id stays the same while its folder does, so that what the looks knew of it is kept.
     static const QUuid folders = QUuid::fromString(QStringLiteral("{5b0c31e4-7d52-4f53-9a8e-2f6c0e7d1a93}"));
     QHash<QUuid, FolderOfVaults> subjects;
+    QHash<QString, QUuid> folderIds;
     periodicVaults_.clear();
     periodicSubject_.clear();
     for (auto it = looks_.cbegin(); it != looks_.cend(); ++it) {
@@ -135,8 +136,12 @@ void VaultStatusCache::setPeriodicSubjects() {
         const qsizetype slash = it->path.lastIndexOf(QLatin1Char('/'));
         if (slash > 0)
             folder = it->path.left(slash);
-        if (!periodicAlone_.contains(it.key()) && !folder.isEmpty())
-            subject = QUuid::createUuidV5(folders, folder);
+        if (!periodicAlone_.contains(it.key()) && !folder.isEmpty()) {
+            auto id = folderIds.find(folder);
+            if (id == folderIds.end())
+                id = folderIds.insert(folder, QUuid::createUuidV5(folders, folder));
+            subject = *id;
+        }
         FolderOfVaults& vaults = subjects[subject];
         vaults.folder = folder;
         vaults.files.insert(it.key(), it->path);
