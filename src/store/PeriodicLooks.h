@@ -19,7 +19,7 @@
 
 namespace larkhold {
 
-// Looks at each of a set of subjects (a vault's file, an open volume) again every `period`, on a thread of its own
+// Looks at each of a set of subjects (a folder of vault files, an open volume) again every `period`, on a thread of its own
 // that keeps its own time, and tells the thread it was made on only what changed. An idle round whose answers are
 // those of the last one wakes that thread not at all: a laptop idling with vaults open must not wake its GUI thread
 // every few seconds.
@@ -146,6 +146,9 @@ private:
         bool ending = false;
         // A round under way on the current thread, the subject it is looking at, if any, and since when.
         bool inRound = false;
+        // What the round under way found changed so far, told as it ends; a round whose look hangs tells it as
+        // that look is found late, since what it found is already the last answer known.
+        QHash<QUuid, Result> changed;
         std::optional<QUuid> current;
         Clock::time_point started{};
         int timer = -1;
@@ -241,7 +244,7 @@ private:
             shared->inRound = true;
             if (shared->armedFor != planned || Clock::now() + std::chrono::milliseconds(1) >= planned + shared->deadline)
                 setTimer(*shared, shared->deadline);
-            QHash<QUuid, Result> changed;
+            shared->changed.clear();
             for (auto it = round.cbegin(); it != round.cend() && mine(); ++it) {
                 if (shared->hung.contains(it.key()))
                     continue;
@@ -266,13 +269,13 @@ private:
                 if (known != shared->last.cend() && *known == result)
                     continue;
                 shared->last.insert(it.key(), result);
-                changed.insert(it.key(), std::move(result));
+                shared->changed.insert(it.key(), std::move(result));
             }
             if (shared->generation != generation)
                 return;
             shared->inRound = false;
             armForNextRound(*shared);
-            post(*shared, std::move(changed));
+            post(*shared, std::exchange(shared->changed, {}));
         }
         if (shared->generation == generation)
             shared->running = false;
@@ -298,6 +301,7 @@ private:
             id = *std::exchange(shared->current, std::nullopt);
             shared->hung.insert(id, shared->subjects.value(id));
             shared->last.remove(id);
+            post(*shared, std::exchange(shared->changed, {}));
             // The rest of the subjects get a thread of their own, at once.
             ++shared->generation;
             shared->nextRound = Clock::now();

@@ -256,23 +256,29 @@ void ageFolder(const QString& folder) {
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
 }
 
-TEST(VaultFileLooks, AFileIsLookedAtAgainOnlyOnceItsFolderChangedOrWhenALinkReachesIt) {
+// A folder of vaults made an hour ago: A in it, B a link to a vault elsewhere; every look at a file is counted.
+class FolderLooks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QDir().mkpath(a));
+        ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle"))));
+        ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle")), b));
+        ageFolder(folder);
+    }
+
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("vaults"));
-    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/A.sparsebundle")));
-    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle"))));
-    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle")),
-                            folder + QStringLiteral("/B.sparsebundle")));
-    ageFolder(folder);
-    int looks = 0;
-    VaultFileLooks files(
-        [&looks](const QString& path) {
-            ++looks;
-            return probeVaultFile(path);
-        },
-        std::chrono::milliseconds(0));
     const QString a = folder + QStringLiteral("/A.sparsebundle");
     const QString b = folder + QStringLiteral("/B.sparsebundle");
+    int looks = 0;
+    VaultFileLooks files{[this](const QString& path) {
+                             ++looks;
+                             return probeVaultFile(path);
+                         },
+                         std::chrono::milliseconds(0)};
+};
+
+TEST_F(FolderLooks, AFileIsLookedAtAgainOnlyOnceItsFolderChangedOrWhenALinkReachesIt) {
     EXPECT_EQ(files(a), VaultFileState::present);
     EXPECT_EQ(files(b), VaultFileState::present);
     const int first = looks;
@@ -292,22 +298,7 @@ TEST(VaultFileLooks, AFileIsLookedAtAgainOnlyOnceItsFolderChangedOrWhenALinkReac
     EXPECT_EQ(files(a), VaultFileState::present) << "a folder changed within the last second is not trusted";
 }
 
-TEST(VaultFileLooks, AFolderThatDidNotChangeAnswersForItsFilesWithoutLookingAtThem) {
-    QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("vaults"));
-    const QString a = folder + QStringLiteral("/A.sparsebundle");
-    const QString b = folder + QStringLiteral("/B.sparsebundle");
-    ASSERT_TRUE(QDir().mkpath(a));
-    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle"))));
-    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("elsewhere/B.sparsebundle")), b));
-    ageFolder(folder);
-    int looks = 0;
-    VaultFileLooks files(
-        [&looks](const QString& path) {
-            ++looks;
-            return probeVaultFile(path);
-        },
-        std::chrono::milliseconds(0));
+TEST_F(FolderLooks, AFolderThatDidNotChangeAnswersForItsFilesWithoutLookingAtThem) {
     const QUuid idA = QUuid::createUuid(), idB = QUuid::createUuid();
     const FolderLook both = files.look({folder, {{idA, a}, {idB, b}}});
     EXPECT_EQ(both.states, (QHash<QUuid, VaultFileState>{{idA, VaultFileState::present}, {idB, VaultFileState::present}}));

@@ -89,6 +89,36 @@ TEST(PeriodicLooks, TellsOnlyWhatChangedAndALookThatHangsHoldsUpNoOther) {
     ASSERT_TRUE(waitUntil([&] { return world->looksAt(QStringLiteral("stuck")) > 1; })) << "looked at again";
 }
 
+TEST(PeriodicLooks, WhatARoundFoundBeforeALookThatHangsIsToldAllTheSame) {
+    auto world = std::make_shared<World>();
+    Told told;
+    PeriodicLooks<QString, int> looks([world](const QString& subject) { return world->look(subject); }, 5ms, 100ms,
+                                      [&](const QHash<QUuid, int>& answers) {
+                                          for (auto it = answers.cbegin(); it != answers.cend(); ++it)
+                                              told.answers.append({it.key(), it.value()});
+                                      },
+                                      [&](const QUuid& id) { told.late.append(id); });
+    // Enough subjects that some are looked at before the one that hangs, in the same round.
+    QHash<QUuid, QString> subjects;
+    for (int i = 1; i <= 8; ++i) {
+        world->set(QString::number(i), i);
+        subjects.insert(QUuid::createUuid(), QString::number(i));
+    }
+    const QUuid stuck = QUuid::createUuid();
+    subjects.insert(stuck, QStringLiteral("stuck"));
+    looks.setSubjects(subjects);
+    ASSERT_TRUE(waitUntil([&] { return told.late.contains(stuck); }));
+    subjects.remove(stuck);
+    for (auto it = subjects.cbegin(); it != subjects.cend(); ++it)
+        ASSERT_TRUE(waitUntil([&] { return told.last(it.key()) == it.value().toInt(); })) << "lost: " << it->toStdString();
+    {
+        const std::lock_guard lock(world->mutex);
+        world->stuck = false;
+    }
+    world->letGo.notify_all();
+    ASSERT_TRUE(waitUntil([&] { return told.last(stuck) == 0; }));
+}
+
 TEST(PeriodicLooks, AnAnswerAboutASubjectThatLeftOrWasForgottenIsHandledAsNew) {
     auto world = std::make_shared<World>();
     Told told;
