@@ -45,19 +45,26 @@ struct Told {
     }
 };
 
+// Looks at the world every 5 ms; what they tell goes to `told`.
+std::unique_ptr<PeriodicLooks<QString, int>> looksAt(const std::shared_ptr<World>& world, Told& told,
+                                                     std::chrono::milliseconds deadline) {
+    return std::make_unique<PeriodicLooks<QString, int>>(
+        [world](const QString& subject) { return world->look(subject); }, 5ms, deadline,
+        [&told](const QHash<QUuid, int>& answers) {
+            for (auto it = answers.cbegin(); it != answers.cend(); ++it)
+                told.answers.append({it.key(), it.value()});
+        },
+        [&told](const QUuid& id) { told.late.append(id); });
+}
+
 TEST(PeriodicLooks, TellsOnlyWhatChangedAndALookThatHangsHoldsUpNoOther) {
     auto world = std::make_shared<World>();
     Told told;
-    PeriodicLooks<QString, int> looks([world](const QString& subject) { return world->look(subject); }, 5ms, 60s,
-                                      [&](const QHash<QUuid, int>& answers) {
-                                          for (auto it = answers.cbegin(); it != answers.cend(); ++it)
-                                              told.answers.append({it.key(), it.value()});
-                                      },
-                                      [&](const QUuid& id) { told.late.append(id); });
+    auto looks = looksAt(world, told, 60s);
     const QUuid a = QUuid::createUuid();
     const QUuid b = QUuid::createUuid();
     world->set(QStringLiteral("a"), 1);
-    looks.setSubjects({{a, QStringLiteral("a")}});
+    looks->setSubjects({{a, QStringLiteral("a")}});
     ASSERT_TRUE(waitUntil([&] { return told.last(a) == 1; }));
     const int lookedAt = world->looksAt(QStringLiteral("a"));
     ASSERT_TRUE(waitUntil([&] { return world->looksAt(QStringLiteral("a")) > lookedAt + 3; }));
@@ -67,9 +74,9 @@ TEST(PeriodicLooks, TellsOnlyWhatChangedAndALookThatHangsHoldsUpNoOther) {
     ASSERT_TRUE(waitUntil([&] { return told.last(a) == 2; }));
 
     // A look that does not answer in time is told as late; the others go on, and it is not asked twice.
-    looks.setDeadline(100ms);
+    looks->setDeadline(100ms);
     const QUuid stuck = QUuid::createUuid();
-    looks.setSubjects({{a, QStringLiteral("a")}, {stuck, QStringLiteral("stuck")}, {b, QStringLiteral("b")}});
+    looks->setSubjects({{a, QStringLiteral("a")}, {stuck, QStringLiteral("stuck")}, {b, QStringLiteral("b")}});
     ASSERT_TRUE(waitUntil([&] { return told.late.contains(stuck); }));
     world->set(QStringLiteral("b"), 7);
     ASSERT_TRUE(waitUntil([&] { return told.last(b) == 7; }));
@@ -92,12 +99,7 @@ TEST(PeriodicLooks, TellsOnlyWhatChangedAndALookThatHangsHoldsUpNoOther) {
 TEST(PeriodicLooks, WhatARoundFoundBeforeALookThatHangsIsToldAllTheSame) {
     auto world = std::make_shared<World>();
     Told told;
-    PeriodicLooks<QString, int> looks([world](const QString& subject) { return world->look(subject); }, 5ms, 100ms,
-                                      [&](const QHash<QUuid, int>& answers) {
-                                          for (auto it = answers.cbegin(); it != answers.cend(); ++it)
-                                              told.answers.append({it.key(), it.value()});
-                                      },
-                                      [&](const QUuid& id) { told.late.append(id); });
+    auto looks = looksAt(world, told, 100ms);
     // Enough subjects that some are looked at before the one that hangs, in the same round.
     QHash<QUuid, QString> subjects;
     for (int i = 1; i <= 8; ++i) {
@@ -106,7 +108,7 @@ TEST(PeriodicLooks, WhatARoundFoundBeforeALookThatHangsIsToldAllTheSame) {
     }
     const QUuid stuck = QUuid::createUuid();
     subjects.insert(stuck, QStringLiteral("stuck"));
-    looks.setSubjects(subjects);
+    looks->setSubjects(subjects);
     ASSERT_TRUE(waitUntil([&] { return told.late.contains(stuck); }));
     subjects.remove(stuck);
     for (auto it = subjects.cbegin(); it != subjects.cend(); ++it)
@@ -122,13 +124,7 @@ TEST(PeriodicLooks, WhatARoundFoundBeforeALookThatHangsIsToldAllTheSame) {
 TEST(PeriodicLooks, AnAnswerAboutASubjectThatLeftOrWasForgottenIsHandledAsNew) {
     auto world = std::make_shared<World>();
     Told told;
-    auto looks = std::make_unique<PeriodicLooks<QString, int>>(
-        [world](const QString& subject) { return world->look(subject); }, 5ms, 60s,
-        [&](const QHash<QUuid, int>& answers) {
-            for (auto it = answers.cbegin(); it != answers.cend(); ++it)
-                told.answers.append({it.key(), it.value()});
-        },
-        [](const QUuid&) {});
+    auto looks = looksAt(world, told, 60s);
     const QUuid a = QUuid::createUuid();
     world->set(QStringLiteral("a"), 4);
     looks->setSubjects({{a, QStringLiteral("a")}});
