@@ -32,17 +32,18 @@ bool keepsFolderTimes(const struct statfs& system) {
 
 } // namespace
 
-VaultFileLooks::VaultFileLooks(Probe probe, std::chrono::milliseconds folderKept, std::chrono::milliseconds settled)
-    : probe_(std::move(probe)), folderKept_(folderKept), settled_(settled) {}
+VaultFileLooks::VaultFileLooks(Probe probe, std::chrono::milliseconds folderKept, std::chrono::milliseconds settled,
+                               std::shared_ptr<FolderWatch> watch)
+    : probe_(std::move(probe)), folderKept_(folderKept), settled_(settled), watch_(std::move(watch)) {}
 
-VaultFileLooks::SeenFolder VaultFileLooks::folderNow(const QString& path) {
+VaultFileLooks::SeenFolder VaultFileLooks::folderNow(const QString& path, bool fresh) {
     const auto now = std::chrono::steady_clock::now();
     std::optional<Folder> before;
     {
         const std::lock_guard lock(mutex_);
         const auto seen = folders_.constFind(path);
         if (seen != folders_.cend()) {
-            if (now - seen->at < folderKept_)
+            if (!fresh && now - seen->at < folderKept_)
                 return *seen;
             before = seen->folder;
         }
@@ -118,16 +119,24 @@ VaultFileLooks::Found VaultFileLooks::lookAt(const QString& bundlePath) {
 }
 
 FolderLook VaultFileLooks::look(const FolderOfVaults& subject) {
+    const bool watched = watch_ && !subject.folder.isEmpty();
+    // Where the folder's watch stood before it is looked at: a change it tells from then on is not missed.
+    const std::optional<quint64> mark = watched ? watch_->before(subject.folder) : std::nullopt;
     // Read before the files: a folder that changes while they are looked at has another time by the next round.
-    const SeenFolder seen = subject.folder.isEmpty() ? SeenFolder{} : folderNow(subject.folder);
+    // Read now, not as a look at one of its files found it a moment ago, which may be from before that mark.
+    const SeenFolder seen = subject.folder.isEmpty() ? SeenFolder{} : folderNow(subject.folder, true);
     if (seen.folder) {
-        const std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         const auto kept = kept_.find(subject.folder);
         if (kept != kept_.end() && kept->folder == *seen.folder && kept->files == subject.files) {
             // The subject's own copy from now on, which the next round finds equal without comparing each file.
             kept->files = subject.files;
             // The very answer given last time, which its receiver finds equal at no cost either.
-            return kept->look;
+            FolderLook answer = kept->look;
+            lock.unlock();
+            if (watched)
+                watch_->after(subject.folder, mark, true);
+            return answer;
         }
     }
     FolderLook found;
@@ -144,6 +153,20 @@ FolderLook VaultFileLooks::look(const FolderOfVaults& subject) {
         const std::lock_guard lock(mutex_);
         kept_.insert(subject.folder, {*seen.folder, subject.files, found});
     }
+    if (watched)
+        watch_->after(subject.folder, mark, keep);
     return found;
+}
+
+bool VaultFileLooks::unchanged(const FolderOfVaults& subject) {
+    if (!watch_ || subject.folder.isEmpty())
+        return false;
+    {
+        const std::lock_guard lock(mutex_);
+        const auto kept = kept_.constFind(subject.folder);
+        if (kept == kept_.cend() || !(kept->files == subject.files))
+            return false;
+    }
+    return watch_->quiet(subject.folder);
 }
 } // namespace larkhold

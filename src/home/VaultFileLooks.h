@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderWatch.h"
 #include "HomeModels.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <QUuid>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <sys/types.h>
 
@@ -43,12 +45,16 @@ public:
     using Probe = std::function<VaultFileState(const QString& bundlePath)>;
 
     explicit VaultFileLooks(Probe probe = &probeVaultFile, std::chrono::milliseconds folderKept = std::chrono::seconds(1),
-                            std::chrono::milliseconds settled = std::chrono::seconds(1));
+                            std::chrono::milliseconds settled = std::chrono::seconds(1),
+                            std::shared_ptr<FolderWatch> watch = nullptr);
 
     VaultFileState operator()(const QString& bundlePath);
     // The files of one folder. The answer of the last look is given again, as it was, while the folder is the same
     // folder and was not modified since: nothing is looked at for each file.
     FolderLook look(const FolderOfVaults& subject);
+    // True when a look at the subject now would give the answer of its last one, for certain, without looking:
+    // its folder is watched and quiet since (see FolderWatch).
+    bool unchanged(const FolderOfVaults& subject);
 
 private:
     struct Folder {
@@ -79,7 +85,7 @@ private:
         VaultFileState state = VaultFileState::present;
     };
     // The folder as it is now, looked at no more than once within `folderKept_`; none where it is not to be trusted.
-    SeenFolder folderNow(const QString& path);
+    SeenFolder folderNow(const QString& path, bool fresh = false);
     Found lookAt(const QString& bundlePath);
 
     Probe probe_;
@@ -89,6 +95,7 @@ private:
     QHash<QString, SeenFolder> folders_;
     QHash<QString, Known> files_;
     QHash<QString, KeptLook> kept_; // by folder
+    std::shared_ptr<FolderWatch> watch_;
 };
 
 } // namespace larkhold

@@ -44,6 +44,16 @@ VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObj
         },
         kInterval, deadline_, [this](const QHash<QUuid, FolderLook>& answers) { periodicAnswers(answers); },
         [this](const QUuid& subject) { periodicLate(subject); });
+    periodic_->setWatch({folderWatch_->files(),
+                         [watch = folderWatch_](const std::vector<pollfd>& polled) { watch->readChanges(polled); },
+                         [probe = periodicProbe_](const FolderOfVaults& folder) {
+                             std::shared_ptr<VaultFileLooks> files;
+                             {
+                                 const std::lock_guard lock(probe->first);
+                                 files = probe->second;
+                             }
+                             return files->unchanged(folder);
+                         }});
     connect(&watcher_, &QFutureWatcher<QHash<QUuid, bool>>::finished, this, &VaultStatusCache::passwordsFinished);
     for (auto signal :
          {&VaultStore::vaultsChanged, &VaultStore::mountPointsChanged, &VaultStore::pocketSessionsChanged})
@@ -118,7 +128,7 @@ void VaultStatusCache::setProbes(FileProbe files, PasswordProbe passwords) {
 
 void VaultStatusCache::setPeriodicProbe(const FileProbe& probe) {
     // The looks every few seconds skip a file whose folder did not change; a look asked for looks at the file itself.
-    auto looks = std::make_shared<VaultFileLooks>(probe);
+    auto looks = std::make_shared<VaultFileLooks>(probe, std::chrono::seconds(1), std::chrono::seconds(1), folderWatch_);
     const std::lock_guard lock(periodicProbe_->first);
     periodicProbe_->second = std::move(looks);
 }

@@ -176,6 +176,8 @@ private:
     // answers.
     std::shared_ptr<std::pair<std::mutex, std::shared_ptr<VaultFileLooks>>> periodicProbe_ =
         std::make_shared<std::pair<std::mutex, std::shared_ptr<VaultFileLooks>>>();
+    // Tells the looks every few seconds which folders did not change, so that an idle list takes no rounds.
+    std::shared_ptr<FolderWatch> folderWatch_ = std::make_shared<FolderWatch>();
     std::unique_ptr<PeriodicLooks<FolderOfVaults, FolderLook>> periodic_;
     QSet<QUuid> periodicHung_;
     // Each subject's vaults, each vault's subject, and the vaults that are a subject of their own.

@@ -16,6 +16,7 @@
 #include <sys/timerfd.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace larkhold {
 
@@ -28,11 +29,23 @@ namespace larkhold {
 // owner's thread watches, armed for each round, so a round in time wakes nobody). Its thread is left to the look;
 // a new one takes the rounds over, skipping that subject until the stuck look answers. That answer is then told
 // whatever it is. The threads are never waited for.
+//
+// Subjects that a watch vouches for (see Watch) are not looked at at all while it does, and while it vouches for
+// every subject no round is taken: the thread sleeps until a word of change comes.
 template <typename Subject, typename Result> class PeriodicLooks {
 public:
     using Look = std::function<Result(const Subject&)>;
     using Answers = std::function<void(const QHash<QUuid, Result>&)>;
     using Late = std::function<void(const QUuid&)>;
+
+    // Tells, without a look, that a look now would give a subject's last answer: `unchanged` says so of a subject
+    // (a look that gave its last answer made it so), and a poll of `files` that finds something, that this may no
+    // longer hold for some; `read` is handed what that poll found. Both are called on the thread taking the rounds.
+    struct Watch {
+        std::vector<pollfd> files;
+        std::function<void(const std::vector<pollfd>&)> read;
+        std::function<bool(const Subject&)> unchanged;
+    };
 
     PeriodicLooks(Look look, std::chrono::milliseconds period, std::chrono::milliseconds deadline, Answers answers,
                   Late late)
@@ -85,6 +98,8 @@ public:
         shared_->subjects = std::move(subjects);
         if (wasEmpty)
             shared_->nextRound = Clock::now() + shared_->period;
+        else
+            unpark(*shared_, Clock::now() + shared_->period);
         if (!shared_->running && !shared_->subjects.isEmpty()) {
             shared_->running = true;
             std::thread([shared = shared_, generation = shared_->generation] { run(shared, generation); }).detach();
@@ -96,6 +111,14 @@ public:
     void forget(const QUuid& id) {
         const std::lock_guard lock(shared_->mutex);
         shared_->last.remove(id);
+        if (unpark(*shared_, Clock::now() + shared_->period))
+            wakeUp(*shared_);
+    }
+
+    void setWatch(Watch watch) {
+        const std::lock_guard lock(shared_->mutex);
+        shared_->watch = std::move(watch);
+        wakeUp(*shared_);
     }
 
     void setPeriod(std::chrono::milliseconds period) {
@@ -112,6 +135,12 @@ public:
         shared_->armedFor.reset();
     }
 
+    // No round is planned: the watch vouches for every subject.
+    bool resting() const {
+        const std::lock_guard lock(shared_->mutex);
+        return shared_->nextRound == kNoRound;
+    }
+
     std::chrono::milliseconds period() const {
         const std::lock_guard lock(shared_->mutex);
         return shared_->period;
@@ -119,6 +148,8 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    // The next round while every subject is vouched for: none.
+    static constexpr Clock::time_point kNoRound = Clock::time_point::max();
 
     struct Shared {
         ~Shared() {
@@ -140,6 +171,9 @@ private:
         // Subjects whose look is stuck on a thread that was left to it.
         QHash<QUuid, Subject> hung;
         Clock::time_point nextRound{};
+        // When the last round began.
+        Clock::time_point lastRound{};
+        Watch watch;
         // The thread taking the rounds is the one started with this generation; an older one is stuck in a look.
         quint64 generation = 0;
         bool running = false;
@@ -194,22 +228,65 @@ private:
         }
     }
 
-    // Waits, with the lock released, until woken or (when given) until `until`.
-    static void sleep(const Shared& shared, std::unique_lock<std::mutex>& lock, std::optional<Clock::time_point> until) {
+    // Called with the lock held. A subject the watch vouches for needs no look: its last answer stands.
+    static bool vouchedFor(Shared& shared, const QUuid& id, const Subject& subject) {
+        return shared.watch.unchanged && shared.last.contains(id) && shared.watch.unchanged(subject);
+    }
+
+    static bool allVouchedFor(Shared& shared) {
+        if (!shared.watch.unchanged || !shared.hung.isEmpty())
+            return false;
+        for (auto it = shared.subjects.cbegin(); it != shared.subjects.cend(); ++it)
+            if (!vouchedFor(shared, it.key(), it.value()))
+                return false;
+        return true;
+    }
+
+    // Rounds are taken again, from `at`, if none was planned. True if none was.
+    static bool unpark(Shared& shared, Clock::time_point at) {
+        if (shared.nextRound != kNoRound)
+            return false;
+        shared.nextRound = at;
+        return true;
+    }
+
+    // Called with the lock held: hands the watch what a poll of its files finds now.
+    static void readWatch(Shared& shared) {
+        if (!shared.watch.read)
+            return;
+        std::vector<pollfd> files = shared.watch.files;
+        if (!files.empty())
+            ::poll(files.data(), nfds_t(files.size()), 0);
+        shared.watch.read(files);
+    }
+
+    // Waits, with the lock released, until woken, until the watch tells of a change, or (when given) until `until`.
+    static void sleep(Shared& shared, std::unique_lock<std::mutex>& lock, std::optional<Clock::time_point> until) {
+        std::vector<pollfd> files{{shared.wake, POLLIN, 0}};
+        files.insert(files.end(), shared.watch.files.cbegin(), shared.watch.files.cend());
         lock.unlock();
         int timeout = -1;
         if (until)
             timeout = int(std::clamp<qint64>(
                 std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now()).count(), 0, 24 * 3600 * 1000));
-        pollfd wake{shared.wake, POLLIN, 0};
+        bool told = false;
         if (shared.wake < 0) {
             // No file to wait on: the rounds are taken on time all the same, and a change waits for the next one.
             ::poll(nullptr, 0, until ? timeout : 1000);
-        } else if (::poll(&wake, 1, timeout) > 0) {
-            std::uint64_t count = 0;
-            (void)!::read(shared.wake, &count, sizeof count);
+        } else if (::poll(files.data(), nfds_t(files.size()), timeout) > 0) {
+            if (files[0].revents & POLLIN) {
+                std::uint64_t count = 0;
+                (void)!::read(shared.wake, &count, sizeof count);
+            }
+            told = std::any_of(files.cbegin() + 1, files.cend(), [](const pollfd& file) { return file.revents != 0; });
         }
         lock.lock();
+        if (told && shared.watch.read) {
+            shared.watch.read(std::vector<pollfd>(files.cbegin() + 1, files.cend()));
+            // One period after the last round, as if none had been skipped: a burst of changes costs a round a period.
+            if (shared.nextRound == kNoRound && !allVouchedFor(shared))
+                shared.nextRound = std::max(Clock::now(), shared.lastRound + shared.period);
+        }
     }
 
     // Called with the lock held.
@@ -231,12 +308,19 @@ private:
                 sleep(*shared, lock, std::nullopt);
                 continue;
             }
+            if (shared->nextRound == kNoRound) {
+                sleep(*shared, lock, std::nullopt);
+                continue;
+            }
             if (Clock::now() < shared->nextRound) {
                 sleep(*shared, lock, shared->nextRound);
                 continue;
             }
             const Clock::time_point planned = shared->nextRound;
-            shared->nextRound = Clock::now() + shared->period;
+            shared->lastRound = Clock::now();
+            shared->nextRound = shared->lastRound + shared->period;
+            // What the watch said up to now, before it is asked about any subject.
+            readWatch(*shared);
             const QHash<QUuid, Subject> round = shared->subjects;
             // One timer for the round, not one per look: the owner's thread, woken by it only when a round outlasts
             // the deadline, sets it again for the look under way. It is mostly set already, by the round before; a
@@ -246,7 +330,7 @@ private:
                 setTimer(*shared, shared->deadline);
             shared->changed.clear();
             for (auto it = round.cbegin(); it != round.cend() && mine(); ++it) {
-                if (shared->hung.contains(it.key()))
+                if (shared->hung.contains(it.key()) || vouchedFor(*shared, it.key(), it.value()))
                     continue;
                 shared->current = it.key();
                 shared->started = Clock::now();
@@ -259,6 +343,8 @@ private:
                         shared->last.insert(it.key(), result);
                         post(*shared, {{it.key(), std::move(result)}});
                     }
+                    if (unpark(*shared, Clock::now() + shared->period))
+                        wakeUp(*shared);
                     return;
                 }
                 shared->current.reset();
@@ -274,7 +360,12 @@ private:
             if (shared->generation != generation)
                 return;
             shared->inRound = false;
-            armForNextRound(*shared);
+            if (allVouchedFor(*shared)) {
+                shared->nextRound = kNoRound;
+                setTimer(*shared, std::nullopt);
+            } else {
+                armForNextRound(*shared);
+            }
             post(*shared, std::exchange(shared->changed, {}));
         }
         if (shared->generation == generation)

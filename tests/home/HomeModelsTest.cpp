@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 namespace larkhold {
@@ -315,6 +317,61 @@ TEST_F(FolderLooks, AFolderThatDidNotChangeAnswersForItsFilesWithoutLookingAtThe
 
     ASSERT_TRUE(QDir(a).removeRecursively());
     EXPECT_EQ(files.look(plain).states.value(idA), VaultFileState::fileMissing) << "the folder changed";
+}
+
+// A folder is taken as it was, without a look, only while nothing it or the folders on its path could tell of came.
+TEST(FolderWatchLooks, AFolderIsQuietOnlyUntilItOrAFolderOnItsPathChanges) {
+    QTemporaryDir dir;
+    const QString home = QDir(dir.path()).canonicalPath() + QStringLiteral("/home");
+    const QString folder = home + QStringLiteral("/vaults"), a = folder + QStringLiteral("/A.sparsebundle");
+    ASSERT_TRUE(QDir().mkpath(a));
+    auto watch = std::make_shared<FolderWatch>();
+    if (watch->files().empty())
+        GTEST_SKIP() << "the kernel gives no watch";
+    // Changes are trusted at once: no need to wait for a folder's time to settle.
+    VaultFileLooks files(&probeVaultFile, std::chrono::milliseconds(0), std::chrono::milliseconds(0), watch);
+    const QUuid id = QUuid::createUuid();
+    const FolderOfVaults subject{folder, {{id, a}}};
+    const auto stateNow = [&] {
+        watch->readChanges();
+        return files.look(subject).states.value(id);
+    };
+    // The first look starts the watch, the second finds nothing came since.
+    const auto quietAfterTwoLooks = [&] {
+        stateNow();
+        stateNow();
+        watch->readChanges();
+        return files.unchanged(subject);
+    };
+    EXPECT_EQ(stateNow(), VaultFileState::present);
+    if (!quietAfterTwoLooks())
+        GTEST_SKIP() << "this file system is not one whose folder times are trusted";
+
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/B.sparsebundle")));
+    watch->readChanges();
+    EXPECT_FALSE(files.unchanged(subject)) << "an entry made in the folder";
+    EXPECT_TRUE(quietAfterTwoLooks());
+
+    ASSERT_EQ(::rename(QFile::encodeName(home).constData(), QFile::encodeName(home + QStringLiteral("2")).constData()), 0);
+    watch->readChanges();
+    EXPECT_FALSE(files.unchanged(subject)) << "a folder on the path renamed";
+    EXPECT_EQ(stateNow(), VaultFileState::fileMissing);
+    // Another folder under the same name is watched in its turn, not the one renamed.
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_TRUE(quietAfterTwoLooks());
+    ASSERT_TRUE(QDir().mkpath(a));
+    watch->readChanges();
+    EXPECT_FALSE(files.unchanged(subject));
+    EXPECT_EQ(stateNow(), VaultFileState::present);
+
+    EXPECT_TRUE(quietAfterTwoLooks());
+    const QByteArray where = QFile::encodeName(folder);
+    if (::geteuid() == 0 && ::mount("larkhold-test", where.constData(), "tmpfs", 0, "size=1m") == 0) {
+        watch->readChanges();
+        EXPECT_FALSE(files.unchanged(subject)) << "a file system mounted over the folder";
+        EXPECT_EQ(stateNow(), VaultFileState::fileMissing);
+        ASSERT_EQ(::umount2(where.constData(), 0), 0);
+    }
 }
 
 } // namespace

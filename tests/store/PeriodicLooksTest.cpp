@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace larkhold::test {
 namespace {
@@ -137,6 +139,55 @@ TEST(PeriodicLooks, AnAnswerAboutASubjectThatLeftOrWasForgottenIsHandledAsNew) {
     // Gone with answers perhaps on their way: nothing is told to the one who left.
     looks.reset();
     QCoreApplication::processEvents();
+}
+
+// A subject the watch vouches for is not looked at; once it vouches for every one no round is taken, and a word
+// on its file, or a forgotten answer, brings the rounds back.
+TEST(PeriodicLooks, ASubjectTheWatchVouchesForIsNotLookedAtUntilItsWordComes) {
+    auto world = std::make_shared<World>();
+    Told told;
+    auto looks = looksAt(world, told, 60s);
+    auto vouched = std::make_shared<std::pair<std::mutex, QSet<QString>>>();
+    const auto vouch = [&](QSet<QString> subjects) {
+        const std::lock_guard lock(vouched->first);
+        vouched->second = std::move(subjects);
+    };
+    const int word = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ASSERT_GE(word, 0);
+    auto reads = std::make_shared<std::atomic<int>>(0);
+    looks->setWatch({{{word, POLLIN, 0}},
+                     [word, reads](const std::vector<pollfd>&) {
+                         std::uint64_t count = 0;
+                         if (::read(word, &count, sizeof count) == sizeof count)
+                             ++*reads;
+                     },
+                     [vouched](const QString& subject) {
+                         const std::lock_guard lock(vouched->first);
+                         return vouched->second.contains(subject);
+                     }});
+    const QUuid a = QUuid::createUuid(), b = QUuid::createUuid();
+    vouch({QStringLiteral("a")});
+    looks->setSubjects({{a, QStringLiteral("a")}, {b, QStringLiteral("b")}});
+    ASSERT_TRUE(waitUntil([&] { return world->looksAt(QStringLiteral("b")) > 5; }));
+    EXPECT_EQ(world->looksAt(QStringLiteral("a")), 1) << "only the first look, which no answer known stood for";
+
+    vouch({QStringLiteral("a"), QStringLiteral("b")});
+    ASSERT_TRUE(waitUntil([&] { return looks->resting(); }));
+    world->set(QStringLiteral("a"), 7);
+    vouch({QStringLiteral("b")});
+    const std::uint64_t one = 1;
+    ASSERT_EQ(::write(word, &one, sizeof one), qint64(sizeof one));
+    ASSERT_TRUE(waitUntil([&] { return told.last(a) == 7; })) << "the word of a change is heeded";
+    EXPECT_GE(reads->load(), 1);
+
+    vouch({QStringLiteral("a"), QStringLiteral("b")});
+    ASSERT_TRUE(waitUntil([&] { return looks->resting(); }));
+    world->set(QStringLiteral("b"), 3);
+    looks->forget(b);
+    ASSERT_TRUE(waitUntil([&] { return told.last(b) == 3; })) << "a forgotten answer is looked for again";
+    looks.reset();
+    QCoreApplication::processEvents();
+    ::close(word);
 }
 
 } // namespace
