@@ -263,7 +263,10 @@ private:
     // Waits, with the lock released, until woken, until the watch tells of a change, or (when given) until `until`.
     static void sleep(Shared& shared, std::unique_lock<std::mutex>& lock, std::optional<Clock::time_point> until) {
         std::vector<pollfd> files{{shared.wake, POLLIN, 0}};
-        files.insert(files.end(), shared.watch.files.cbegin(), shared.watch.files.cend());
+        // Only while no round is planned: one that is takes in what came as it begins, so that a burst of changes
+        // (a busy folder, mounts coming and going) wakes this thread no more than once a period.
+        if (shared.nextRound == kNoRound)
+            files.insert(files.end(), shared.watch.files.cbegin(), shared.watch.files.cend());
         lock.unlock();
         int timeout = -1;
         if (until)
