@@ -133,7 +133,7 @@ bool validUtf8(const std::string& text);
 std::string xmlSafeText(const std::string& text);
 
 // Unmounts a FUSE mount owned by this user; lazy detaches it even while files are open.
-// Returns the tool's output on failure, std::nullopt on success.
+// Returns what went wrong on failure, std::nullopt on success.
 std::optional<std::string> fuseUnmount(const std::string& path, bool lazy);
 
 } // namespace larkhold::diskimage
