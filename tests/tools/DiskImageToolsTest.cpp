@@ -270,6 +270,42 @@ TEST_F(DiskImageTools, BusyVolumeDetachesOnlyByForceAndKeepsWhatWasWritten) {
     EXPECT_NE(hdiutil({"detach", mountPoint}).status, 0);
 }
 
+// What a lock or the clean-up after a dead service unmounts, root unmounts itself: neither the
+// volume nor the service's disk folder may stay mounted, and a lock returns once the service has ended.
+TEST_F(DiskImageTools, ALockAndTheCleanUpAfterADeadServiceLeaveNothingMounted) {
+    SKIP_WITHOUT_MOUNTS();
+    auto mounted = [](const QString& path) {
+        return readFile("/proc/self/mountinfo").contains(" " + path.toUtf8() + " ");
+    };
+    auto running = [](int pid) {
+        const QByteArray stat = readFile("/proc/" + QString::number(pid) + "/stat");
+        return stat != "<unreadable>" && !stat.mid(stat.lastIndexOf(')') + 2).startsWith('Z');
+    };
+    const QString image = newImage("L", "L");
+    for (const bool killed : {false, true}) {
+        const QString mountPoint = attach(image);
+        const QRegularExpression entry(QStringLiteral("<key>dev-entry</key>\\s*<string>([^<]*)/disk</string>"));
+        const QString diskFolder = entry.match(hdiutil({"info", "-plist"}).out).captured(1);
+        const int pid = servicePid(image);
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(mounted(mountPoint) && mounted(diskFolder)) << diskFolder.toStdString();
+        if (killed) {
+            ::kill(pid, SIGKILL);
+            for (QDeadlineTimer ceiling(60000); running(pid) && !ceiling.hasExpired();) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        Outcome r = hdiutil({"detach", mountPoint});
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out, "\"" + mountPoint + "\" ejected.\n");
+        EXPECT_FALSE(running(pid));
+        EXPECT_FALSE(mounted(mountPoint)) << killed;
+        EXPECT_FALSE(mounted(diskFolder)) << killed;
+        EXPECT_FALSE(QFileInfo::exists(diskFolder)) << killed;
+        EXPECT_FALSE(listed(mountPoint));
+    }
+}
+
 TEST_F(DiskImageTools, ChangePasswordKeepsTheDataAndRetiresTheOldPassword) {
     SKIP_WITHOUT_MOUNTS();
     const QString image = newImage("C", "C");

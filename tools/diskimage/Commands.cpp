@@ -8,11 +8,11 @@
 #include "Mounter.h"
 #include "Runtime.h"
 #include "Util.h"
+#include "Verbs.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -29,84 +29,6 @@
 namespace larkhold::diskimage {
 
 namespace {
-
-// The image folder's own flock: whoever holds it may change the bands. An attached image's
-// service holds it for as long as the image is attached.
-class ImageLock {
-public:
-    explicit ImageLock(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) {
-            throwErrno(path, errno);
-        }
-        tryAgain();
-    }
-    bool tryAgain() {
-        held_ = held_ || ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
-        return held_;
-    }
-    ~ImageLock() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    ImageLock(const ImageLock&) = delete;
-    ImageLock& operator=(const ImageLock&) = delete;
-    bool held() const { return held_; }
-    int fd() const { return fd_; }
-
-private:
-    int fd_ = -1;
-    bool held_ = false;
-};
-
-struct Options {
-    std::vector<std::string> positional;
-    bool plist = false, stdinpass = false, nobrowse = false, force = false;
-    bool oldStdinpass = false, newStdinpass = false;
-    std::string size, volname, encryption, type, fs;
-};
-
-Options parse(const std::vector<std::string>& args, std::size_t from) {
-    Options o;
-    for (std::size_t i = from; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= args.size()) {
-                throw ToolError("option " + a + " needs a value");
-            }
-            return args[++i];
-        };
-        if (a == "-plist") {
-            o.plist = true;
-        } else if (a == "-stdinpass") {
-            o.stdinpass = true;
-        } else if (a == "-nobrowse") {
-            o.nobrowse = true;
-        } else if (a == "-force") {
-            o.force = true;
-        } else if (a == "-oldstdinpass") {
-            o.oldStdinpass = true;
-        } else if (a == "-newstdinpass") {
-            o.newStdinpass = true;
-        } else if (a == "-size") {
-            o.size = next();
-        } else if (a == "-volname") {
-            o.volname = next();
-        } else if (a == "-encryption") {
-            o.encryption = next();
-        } else if (a == "-type") {
-            o.type = next();
-        } else if (a == "-fs") {
-            o.fs = next();
-        } else if (a.size() > 1 && a[0] == '-') {
-            throw ToolError("unknown option " + a);
-        } else {
-            o.positional.push_back(a);
-        }
-    }
-    return o;
-}
 
 std::string onePath(const Options& o) {
     if (o.positional.size() != 1) {
@@ -505,68 +427,6 @@ int attach(const Options& o) {
     return 0;
 }
 
-// A volume by its mount point as given, made absolute, or with symbolic links resolved. The
-// last needs stat(), which a volume with a damaged file system may fail, so it comes last.
-std::optional<AttachedImage> findVolume(const std::string& mountPoint) {
-    if (auto a = runtime::findByMountPoint(mountPoint)) {
-        return a;
-    }
-    if (!mountPoint.empty() && mountPoint[0] != '/') {
-        char cwd[4096];
-        if (::getcwd(cwd, sizeof cwd)) {
-            std::string absolute = std::string(cwd) + "/" + mountPoint;
-            while (absolute.rfind("/./") != std::string::npos) {
-                absolute.erase(absolute.rfind("/./"), 2);
-            }
-            if (auto a = runtime::findByMountPoint(absolute)) {
-                return a;
-            }
-        }
-    }
-    struct stat st {};
-    if (::stat(mountPoint.c_str(), &st) == 0) {
-        return runtime::findByMountPoint(realPath(mountPoint));
-    }
-    return std::nullopt;
-}
-
-int detach(const Options& o) {
-    if (o.positional.size() != 1) {
-        throw ToolError("expected one mount point");
-    }
-    std::string mountPoint = o.positional[0];
-    std::optional<AttachedImage> a = findVolume(mountPoint);
-    if (!a) {
-        throw ToolError(Failure::notFound, mountPoint + ": No such file or directory (not an attached volume)");
-    }
-    if (!a->alive()) {
-        // As in attach, only the holder of the image's lock clears up after a dead service. An
-        // image that is gone cannot be starting a new one.
-        std::optional<ImageLock> imageLock;
-        try {
-            imageLock.emplace(a->imagePath);
-        } catch (const ToolError&) {
-        }
-        if (imageLock && !imageLock->held()) {
-            throw ToolError(Failure::busy, "Resource busy (another operation is using the image)");
-        }
-        runtime::cleanUpAfterDeadDaemon(*a);
-        std::printf("\"%s\" ejected.\n", a->mountPoint.c_str());
-        return 0;
-    }
-    if (o.force) {
-        // The service writes everything out and detaches the volume even while files are open.
-        ::kill(a->daemonPid, SIGTERM);
-    } else if (!makeMounter()->unmount({a->device, a->deviceObject}, a->mountPoint, false)) {
-        throw ToolError(Failure::busy, "couldn't unmount \"" + a->mountPoint + "\" - Resource busy");
-    }
-    if (!waitForExit(a->daemonPid, a->daemonStart, 120000)) {
-        throw ToolError("the volume was unmounted but its disk service does not end");
-    }
-    std::printf("\"%s\" ejected.\n", a->mountPoint.c_str());
-    return 0;
-}
-
 int info(const Options& o) {
     std::vector<AttachedImage> live;
     for (auto& a : runtime::attachedImages()) {
@@ -868,35 +728,16 @@ int hdiutil(const std::vector<std::string>& args) {
                              "imageinfo, info, resize, undorepair\n");
         return 1;
     }
-    try {
-        return found->second(parse(args, 1));
-    } catch (const ToolError& e) {
-        std::fprintf(stderr, "hdiutil: %s failed - %s\n", verb.c_str(), e.what());
-        return e.exitCode();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "hdiutil: %s failed - %s\n", verb.c_str(), e.what());
-        return 1;
-    }
+    return runVerb("hdiutil", verb, [&] { return found->second(parse(args, 1)); });
 }
 
 int diskutil(const std::vector<std::string>& args) {
     std::string verb = args.empty() ? "" : args[0];
-    try {
-        if (verb == "rename") {
-            return rename(args);
-        }
-        if (verb == "verifyVolume") {
-            return verifyVolume(args);
-        }
+    if (verb != "rename" && verb != "verifyVolume") {
         std::fprintf(stderr, "Usage: diskutil rename <mount point> <name> | verifyVolume <mount point>\n");
         return 1;
-    } catch (const ToolError& e) {
-        std::fprintf(stderr, "diskutil: %s failed - %s\n", verb.c_str(), e.what());
-        return e.exitCode();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "diskutil: %s failed - %s\n", verb.c_str(), e.what());
-        return 1;
     }
+    return runVerb("diskutil", verb, [&] { return verb == "rename" ? rename(args) : verifyVolume(args); });
 }
 
 int mdutil(const std::vector<std::string>& args) {

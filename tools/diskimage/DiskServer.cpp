@@ -477,34 +477,6 @@ DiskServer::~DiskServer() {
     stop();
 }
 
-// udisks, which sets up the loop device for a desktop user, runs as root, and the kernel sizes a
-// loop device by asking the disk file as the process that set it up. FUSE refuses every other user
-// (root too) unless the mount admits them, which fusermount allows a user only where the
-// administrator has put user_allow_other in /etc/fuse.conf; without it the mount would fail.
-bool fuseAdmitsRoot() {
-    if (::geteuid() == 0) {
-        return false; // root owns the mount
-    }
-    int fd = ::open("/etc/fuse.conf", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    std::string conf;
-    readToEnd(fd, conf, 1 << 16);
-    ::close(fd);
-    for (std::size_t at = 0; at < conf.size();) {
-        std::size_t end = std::min(conf.find('\n', at), conf.size());
-        std::string line = conf.substr(at, end - at);
-        line.erase(0, line.find_first_not_of(" \t"));
-        line.erase(line.find_last_not_of(" \t\r") + 1);
-        if (line == "user_allow_other") {
-            return true;
-        }
-        at = end + 1;
-    }
-    return false;
-}
-
 void DiskServer::start(const std::string& folder) {
     folder_ = folder;
     static const fuse_lowlevel_ops ops = makeOperations();

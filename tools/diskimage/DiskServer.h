@@ -73,7 +73,5 @@ private:
 
 // Throws ToolError with a clear message when this system cannot mount FUSE file systems.
 void requireFuse();
-// Whether the disk is served to root as well as to its owner (only where this user may allow it).
-bool fuseAdmitsRoot();
 
 } // namespace larkhold::diskimage

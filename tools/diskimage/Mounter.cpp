@@ -1,6 +1,5 @@
 #include "Mounter.h"
 
-#include "DiskServer.h"
 #include "Util.h"
 
 #include <cerrno>

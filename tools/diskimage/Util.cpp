@@ -2,8 +2,10 @@
 
 #include "FileWrite.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -424,7 +427,57 @@ bool isMountPoint(const std::string& path) {
     return false;
 }
 
+// udisks, which sets up the loop device for a desktop user, runs as root, and the kernel sizes a
+// loop device by asking the disk file as the process that set it up. FUSE refuses every other user
+// (root too) unless the mount admits them, which fusermount allows a user only where the
+// administrator has put user_allow_other in /etc/fuse.conf; without it the mount would fail.
+bool fuseAdmitsRoot() {
+    if (::geteuid() == 0) {
+        return false; // root owns the mount
+    }
+    int fd = ::open("/etc/fuse.conf", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::string conf;
+    readToEnd(fd, conf, 1 << 16);
+    ::close(fd);
+    for (std::size_t at = 0; at < conf.size();) {
+        std::size_t end = std::min(conf.find('\n', at), conf.size());
+        std::string line = conf.substr(at, end - at);
+        line.erase(0, line.find_first_not_of(" \t"));
+        line.erase(line.find_last_not_of(" \t\r") + 1);
+        if (line == "user_allow_other") {
+            return true;
+        }
+        at = end + 1;
+    }
+    return false;
+}
+
+void findSystemPrograms() {
+    const char* current = std::getenv("PATH");
+    std::string path = current && *current ? current : "/usr/local/bin:/usr/bin:/bin";
+    for (const char* folder : {"/usr/sbin", "/sbin"}) {
+        if ((":" + path + ":").find(std::string(":") + folder + ":") == std::string::npos) {
+            path += std::string(":") + folder;
+        }
+    }
+    ::setenv("PATH", path.c_str(), 1);
+}
+
 std::optional<std::string> fuseUnmount(const std::string& path, bool lazy) {
+    // Root may unmount the folder itself, as libfuse does for root; fusermount3 would cost a
+    // program's start on every lock. Where the kernel refuses root that (root in a user namespace
+    // that does not own the mount), fusermount3 may still be allowed.
+    if (::geteuid() == 0) {
+        if (::umount2(path.c_str(), UMOUNT_NOFOLLOW | (lazy ? MNT_DETACH : 0)) == 0) {
+            return std::nullopt;
+        }
+        if (errno != EPERM) {
+            return path + ": " + errnoText(errno);
+        }
+    }
     std::vector<std::string> argv{"fusermount3", "-u", "-q"};
     if (lazy) {
         argv.push_back("-z");

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -84,7 +85,8 @@ SecureBytes readStandardInput();
 
 // Appends what a descriptor gives until its end, retrying interrupted reads. Returns 0, the errno
 // of a failed read, or EFBIG once `out` holds more than `limit` bytes. The bytes may be a
-// password, so the stack buffer they pass through is wiped.
+// password, so the stack buffer they pass through is wiped, by the C library rather than libcrypto:
+// the hdiutil front program reads its registry through here and never loads libcrypto for that.
 template <class Bytes> int readToEnd(int fd, Bytes& out, std::size_t limit = SIZE_MAX) {
     std::uint8_t buf[4096];
     int result = 0;
@@ -103,7 +105,7 @@ template <class Bytes> int readToEnd(int fd, Bytes& out, std::size_t limit = SIZ
             break;
         }
     }
-    wipe(buf, sizeof buf);
+    ::explicit_bzero(buf, sizeof buf);
     return result;
 }
 
@@ -132,8 +134,15 @@ bool validUtf8(const std::string& text);
 // XML does not allow, replaced by U+FFFD.
 std::string xmlSafeText(const std::string& text);
 
+// Whether the disk is served to root as well as to its owner (only where this user may allow it).
+bool fuseAdmitsRoot();
+
+// The sbin folders added to PATH after the user's own folders: the ext4 programs live there, and a
+// desktop user's PATH often leaves them out.
+void findSystemPrograms();
+
 // Unmounts a FUSE mount owned by this user; lazy detaches it even while files are open.
-// Returns the tool's output on failure, std::nullopt on success.
+// Returns what went wrong on failure, std::nullopt on success.
 std::optional<std::string> fuseUnmount(const std::string& path, bool lazy);
 
 } // namespace larkhold::diskimage

@@ -4,27 +4,9 @@
 #include "Util.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <sys/prctl.h>
 #include <vector>
-
-namespace {
-
-// The ext4 programs live in the sbin folders, which a desktop user's PATH often leaves out; they
-// are looked for there after the user's own folders.
-void findSystemPrograms() {
-    const char* current = std::getenv("PATH");
-    std::string path = current && *current ? current : "/usr/local/bin:/usr/bin:/bin";
-    for (const char* folder : {"/usr/sbin", "/sbin"}) {
-        if ((":" + path + ":").find(std::string(":") + folder + ":") == std::string::npos) {
-            path += std::string(":") + folder;
-        }
-    }
-    ::setenv("PATH", path.c_str(), 1);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     using namespace larkhold::diskimage;

@@ -1,7 +1,8 @@
 // libcrypto (some 5 MB, with twenty thousand relocations) is loaded the first time a vault's
-// secrets are handled, not with the program: the first window never needs it. These definitions
-// stand in for the library's own in the application (the tools and tests link it as usual) and
-// forward to it; with them the linker leaves the library out of the program's needs.
+// secrets are handled, not with the program: the first window never needs it, nor does a lock of a
+// standard vault. These definitions stand in for the library's own in the application and the
+// hdiutil front program (the other tools and the tests link it as usual) and forward to it; with
+// them the linker leaves the library out of the program's needs.
 #include "LazyLibrary.h"
 
 #include <openssl/crypto.h>
