@@ -19,6 +19,7 @@
 #include <QDBusConnection>
 #include <QDir>
 #include <QMessageBox>
+#include <QThreadPool>
 #include <QUrl>
 #include <cstdio>
 #include <ctime>
@@ -76,6 +77,9 @@ int main(int argc, char** argv) {
     // While the display is connected and the single-instance claim waits for the bus.
     Theme::loadFontConfigurationEarly();
     QApplication app(argc, argv);
+    // Qt converts and scales large images (a window's first paint) on the shared pool's threads; an idle window
+    // needs none of them, so they go soon after rather than waking at half a minute to end.
+    QThreadPool::globalInstance()->setExpiryTimeout(2000);
     // While the bus and the lock are asked below, what the GUI thread asks for next is looked up beside it:
     // the local time zone (the settings file's time stamp is read in local time) and the first window's fonts.
     const std::jthread early([desktop = QApplication::font()] {
