@@ -320,20 +320,27 @@ QCoro::Task<> VaultStore::autoLockTick() {
     const qint64 minutes = std::max<qint64>(1, defaults().intValue(SettingsKeys::autoLockMinutes));
     const Date cutoff = now().addingSeconds(-60.0 * static_cast<double>(minutes));
 
-    // Listed vaults in list order, then open vaults the list no longer holds (forgotten while their
-    // unlock ran): nothing open is out of reach of auto-lock.
-    QList<Vault> candidates = vaults_;
+    // Open vaults: the listed ones in list order, then those the list no longer holds (forgotten while
+    // their unlock ran), so that nothing open is out of reach of auto-lock. A tick with nothing open
+    // costs nothing, however long the list.
+    if (mountPoints_.isEmpty() && pocketSessions_.isEmpty())
+        co_return;
+    QList<Vault> candidates;
     QSet<QUuid> listed;
-    for (const Vault& vault : candidates)
+    for (const Vault& vault : std::as_const(vaults_)) {
+        if (!isUnlocked(vault.id))
+            continue;
+        candidates.append(vault);
         listed.insert(vault.id);
+    }
     QList<QUuid> open = mountPoints_.keys();
     open += pocketSessions_.keys();
-    for (const QUuid& id : open)
+    for (const QUuid& id : std::as_const(open))
         if (!listed.contains(id))
             candidates.append(standInRecord(id));
 
     const QPointer<VaultStore> self(this);
-    for (const Vault& vault : candidates) {
+    for (const Vault& vault : std::as_const(candidates)) {
         // Read afresh for every vault: an earlier lock in this pass may have taken a while.
         if (!isUnlocked(vault.id) || isBusy(vault.id))
             continue;
