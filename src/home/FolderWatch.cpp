@@ -98,7 +98,7 @@ std::optional<quint64> FolderWatch::before(const QString& folder) {
 }
 
 void FolderWatch::after(const QString& folder, std::optional<quint64> mark, bool asItWas) {
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     auto it = folders_.find(folder);
     if (!asItWas) {
         if (it != folders_.end())
@@ -114,8 +114,32 @@ void FolderWatch::after(const QString& folder, std::optional<quint64> mark, bool
     it->quiet = false;
     // Watched from now on, and found quiet by the next look: a change between this look and the watch would
     // otherwise go untold.
-    if (it->watches.empty() && watching())
-        watch(folder, *it);
+    if (!it->watches.empty() || it->starting || !watching())
+        return;
+    it->starting = true;
+    const quint64 since = it->changes;
+    lock.unlock();
+    // Looking the path up may take a while; nobody waits for it (the GUI thread asks this watch too). One
+    // folder's watches at a time: a watch given back as unused must not be one another folder was just given.
+    const std::lock_guard setting(settingWatches_);
+    std::vector<int> watches = watch(folder);
+    lock.lock();
+    it = folders_.find(folder);
+    if (it != folders_.end())
+        it->starting = false;
+    // A folder let go meanwhile, or told lost (a mount): these watches may stand for another folder.
+    if (it == folders_.end() || it->changes != since || watches.empty()) {
+        for (int wd : watches)
+            if (!byWatch_.contains(wd))
+                ::inotify_rm_watch(inotify_, wd);
+        return;
+    }
+    for (int wd : watches) {
+        QList<QString>& folders = byWatch_[wd];
+        if (!folders.contains(folder))
+            folders.append(folder);
+    }
+    it->watches = std::move(watches);
 }
 
 bool FolderWatch::quiet(const QString& folder) const {
@@ -124,26 +148,39 @@ bool FolderWatch::quiet(const QString& folder) const {
     return it != folders_.cend() && it->quiet;
 }
 
-bool FolderWatch::watch(const QString& folder, Watched& watched) {
+void FolderWatch::keepOnly(const QSet<QString>& folders) {
+    const std::lock_guard lock(mutex_);
+    for (auto it = folders_.begin(); it != folders_.end();) {
+        if (folders.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        stopWatching(it.key());
+        it = folders_.erase(it);
+    }
+}
+
+std::vector<int> FolderWatch::watch(const QString& folder) {
     const QByteArray path = QFile::encodeName(folder);
     char real[PATH_MAX];
     if (!::realpath(path.constData(), real) || path != real || path == "/")
-        return false;
+        return {};
+    std::vector<int> watches;
     QByteArray on = path;
     std::uint32_t mask = kFolderChanges | IN_ONLYDIR | IN_DONT_FOLLOW;
     for (;;) {
         const int wd = ::inotify_add_watch(inotify_, on.constData(), mask | IN_MASK_ADD);
         if (wd < 0) {
             // Out of watches, or the path changed meanwhile: looked at every few seconds as before.
-            stopWatching(folder);
-            return false;
+            const std::lock_guard lock(mutex_);
+            for (int added : watches)
+                if (!byWatch_.contains(added))
+                    ::inotify_rm_watch(inotify_, added);
+            return {};
         }
-        watched.watches.push_back(wd);
-        QList<QString>& folders = byWatch_[wd];
-        if (!folders.contains(folder))
-            folders.append(folder);
+        watches.push_back(wd);
         if (on == "/")
-            return true;
+            return watches;
         const qsizetype slash = on.lastIndexOf('/');
         on = slash > 0 ? on.left(slash) : QByteArray("/");
         mask = kPathChanges | IN_ONLYDIR;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <mutex>
 #include <optional>
@@ -38,14 +39,18 @@ public:
     // folder turns quiet if it was watched since `mark` and no change came since; otherwise it is watched from now.
     void after(const QString& folder, std::optional<quint64> mark, bool asItWas);
     bool quiet(const QString& folder) const;
+    // Stops watching every other folder: one no longer looked at would still wake whoever waits for a word.
+    void keepOnly(const QSet<QString>& folders);
 
 private:
     struct Watched {
         std::vector<int> watches; // the folder's own, then those of the folders on its path
         quint64 changes = 0;
         bool quiet = false;
+        bool starting = false; // its watches are being set, with the lock released
     };
-    bool watch(const QString& folder, Watched& watched);
+    // The watches for the folder and those on its path, set without the lock held; none if one was refused.
+    std::vector<int> watch(const QString& folder);
     void stopWatching(const QString& folder);
     void changed(const QString& folder, bool lost);
 
@@ -54,6 +59,7 @@ private:
     int inotify_ = -1;
     int mounts_ = -1;
     mutable std::mutex mutex_;
+    std::mutex settingWatches_;
     QHash<QString, Watched> folders_;
     QHash<int, QList<QString>> byWatch_;
 };

@@ -158,6 +158,7 @@ void VaultStatusCache::setPeriodicSubjects() {
         periodicVaults_[subject].append(it.key());
         periodicSubject_.insert(it.key(), subject);
     }
+    folderWatch_->keepOnly(QSet<QString>(folderIds.keyBegin(), folderIds.keyEnd()));
     periodic_->setSubjects(std::move(subjects));
 }
 

@@ -372,6 +372,8 @@ TEST(FolderWatchLooks, AFolderIsQuietOnlyUntilItOrAFolderOnItsPathChanges) {
         EXPECT_EQ(stateNow(), VaultFileState::fileMissing);
         ASSERT_EQ(::umount2(where.constData(), 0), 0);
     }
+    watch->keepOnly({});
+    EXPECT_FALSE(watch->before(folder)) << "a folder no longer looked at is no longer watched";
 }
 
 } // namespace
