@@ -14,15 +14,11 @@ larkhold::LazyLibrary& libsystemd() {
     return library;
 }
 
-template <class Fn> Fn load(const char* name) {
-    return reinterpret_cast<Fn>(libsystemd().required(name));
-}
-
 } // namespace
 
-#define LARKHOLD_FORWARD(name) static const auto f = load<decltype(&name)>(#name)
+#define LARKHOLD_FORWARD(name) static const auto f = libsystemd().required<decltype(&name)>(#name)
 // A variadic function forwards to its va_list twin.
-#define LARKHOLD_FORWARD_AS(name, twin) static const auto f = load<decltype(&twin)>(#twin)
+#define LARKHOLD_FORWARD_AS(name, twin) static const auto f = libsystemd().required<decltype(&twin)>(#twin)
 
 extern "C" {
 

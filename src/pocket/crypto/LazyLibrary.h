@@ -28,6 +28,8 @@ public:
         std::abort();
     }
 
+    template <class Fn> Fn required(const char* name) { return reinterpret_cast<Fn>(required(name)); }
+
 private:
     const char* soname_;
     std::once_flag loaded_;

@@ -16,13 +16,9 @@ larkhold::LazyLibrary& libcrypto() {
     return library;
 }
 
-template <class Fn> Fn load(const char* name) {
-    return reinterpret_cast<Fn>(libcrypto().required(name));
-}
-
 } // namespace
 
-#define LARKHOLD_FORWARD(name) static const auto f = load<decltype(&name)>(#name)
+#define LARKHOLD_FORWARD(name) static const auto f = libcrypto().required<decltype(&name)>(#name)
 
 extern "C" {
 
