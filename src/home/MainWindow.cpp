@@ -24,7 +24,6 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
-#include <QtConcurrent>
 
 namespace larkhold {
 

@@ -5,7 +5,6 @@
 #include "PocketStorage.h"
 
 #include <QCoroFuture>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace larkhold {
 

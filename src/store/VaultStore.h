@@ -96,9 +96,9 @@ struct VerifyOutcome {
 //
 // Views read the state and call the operations; nothing else changes a vault file. Each piece of
 // state announces its changes with a signal of its own. Operations are coroutines on the main
-// thread: blocking work (tools, key derivations, file writes) runs on the thread pool while the
-// operation waits, and other main-thread work goes on meanwhile. A vault is marked busy before an
-// operation first waits and unmarked on every way out, so a second request for it is skipped.
+// thread: blocking work (tools, key derivations, file writes) runs off it while the operation waits
+// (docs/threads.md says where), and other main-thread work goes on meanwhile. A vault is marked busy
+// before an operation first waits and unmarked on every way out, so a second request for it is skipped.
 // Operations report failures through errorMessage(); they do not throw (verifyPassword aside).
 //
 // Every co_await in the store awaits a task or future held in a named variable, built in a

@@ -22,7 +22,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
-#include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
 #include <limits>
 

@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QtConcurrent/QtConcurrentRun>
 #include <cstring>
 
 namespace larkhold {
