@@ -17,6 +17,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -166,7 +167,12 @@ QWidget* PocketEditor::buildSidebar() {
     buttons->addWidget(addFiles_);
     buttons->addStretch(1);
     column->addLayout(buttons);
-    connect(newNote_, &QPushButton::clicked, this, [this] { model_.addNote(); });
+    // Typing goes on in the new note: a keyboard user's next Space must not make another empty one.
+    connect(newNote_, &QPushButton::clicked, this, [this] {
+        model_.addNote();
+        if (note_->isVisibleTo(this) && note_->noteID())
+            note_->setFocus(Qt::OtherFocusReason);
+    });
     connect(addFiles_, &QPushButton::clicked, this, &PocketEditor::chooseFiles);
 
     list_ = new QListView(sidebar);
@@ -319,6 +325,7 @@ QWidget* PocketEditor::buildDetail() {
 
     viewers_ = new QStackedWidget(itemPage);
     note_ = new NoteView(viewers_);
+    note_->installEventFilter(this);
     image_ = new ImageView(viewers_);
     pdf_ = new PdfItemView(viewers_);
     viewers_->addWidget(note_);
@@ -502,6 +509,15 @@ void PocketEditor::watchDrops(QWidget* widget) {
 bool PocketEditor::eventFilter(QObject* watched, QEvent* event) {
     if (watched == list_ && event->type() == QEvent::Resize)
         placeDropHint();
+    // Tab types a tab into a note, as in other editors; Ctrl+Tab moves the focus on (and with Shift, back).
+    if (watched == note_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+            key->modifiers().testFlag(Qt::ControlModifier)) {
+            focusNextPrevChild(key->key() == Qt::Key_Tab && !key->modifiers().testFlag(Qt::ShiftModifier));
+            return true;
+        }
+    }
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove:

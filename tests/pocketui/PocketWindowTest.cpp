@@ -203,6 +203,25 @@ TEST_F(PocketWindowTest, TheExportPanelAsksBeforeReplacingAndWarns) {
     EXPECT_FALSE(document().notice().has_value());
 }
 
+TEST_F(PocketWindowTest, AKeyboardUserWritesInTheNewNoteAndLeavesItWithControlTab) {
+    PocketWindow* window = openWindow();
+    PocketEditor* editor = window->editor();
+    editor->newNoteButton()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(editor->newNoteButton(), Qt::Key_Space);
+    ASSERT_EQ(document().items().size(), 1u);
+    EXPECT_EQ(window->focusWidget(), editor->noteView()) << "the next Space would make another empty note";
+    QTest::keyClicks(window->focusWidget(), QStringLiteral("a b"));
+    QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(window->focusWidget(), editor->noteView()) << "Tab types a tab, as in other editors";
+    QTest::keyClick(window->focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_NE(window->focusWidget(), editor->noteView());
+    EXPECT_EQ(document().items().front().text(), QStringLiteral("a b\t"));
+    editor->noteView()->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(editor->noteView(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_NE(window->focusWidget(), editor->noteView());
+    EXPECT_EQ(document().items().front().text(), QStringLiteral("a b\t"));
+}
+
 TEST_F(PocketWindowTest, AddFilesTakesWhatThePanelGives) {
     PocketWindow* window = openWindow();
     QFileDialog* panel = PocketPanels::makeAddPanel(window);
