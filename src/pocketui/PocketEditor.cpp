@@ -8,6 +8,7 @@
 #include "PocketPanels.h"
 #include "PocketViewers.h"
 #include "PocketWidgets.h"
+#include "SecretText.h"
 #include "SettingsKeys.h"
 #include "SheetDialog.h"
 #include "Theme.h"
@@ -335,8 +336,11 @@ QWidget* PocketEditor::buildDetail() {
     connect(note_, &NoteView::edited, this, [this](const QUuid& id, const QString& text) {
         model_.setText(id, text);
         // Refused (no room left, or the vault is locking): the note shows what the vault holds.
-        if (const PocketItem* item = model_.document() ? model_.document()->item(id) : nullptr)
-            note_->showNote(id, item->text());
+        if (const PocketItem* item = model_.document() ? model_.document()->item(id) : nullptr) {
+            QString held = item->text();
+            note_->showNote(id, held);
+            wipeText(held);
+        }
     });
     pages_->addWidget(itemPage);
     column->addWidget(pages_, 1);
@@ -378,12 +382,15 @@ void PocketEditor::refresh() {
 
     // Only the viewer of the shown kind holds anything; the others let go of what they showed.
     switch (item->kind) {
-    case PocketItem::Kind::note:
+    case PocketItem::Kind::note: {
         image_->wipe();
         pdf_->wipe();
-        note_->showNote(item->id, item->text());
+        QString held = item->text();
+        note_->showNote(item->id, held);
+        wipeText(held);
         viewers_->setCurrentWidget(note_);
         break;
+    }
     case PocketItem::Kind::image:
         note_->wipe();
         pdf_->wipe();
