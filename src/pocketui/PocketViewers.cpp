@@ -70,6 +70,15 @@ void NoteView::showNote(const QUuid& id, const QString& text) {
 void NoteView::wipe() {
     loading_ = true;
     id_.reset();
+    // A block's layout keeps a copy of the block's text, which clearing frees without wiping. The copy it
+    // hands out is that same buffer, so it is wiped in place; nothing reads it before it goes.
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        if (QTextLayout* layout = block.layout()) {
+            const QString held = layout->text();
+            if (!held.isEmpty())
+                larkhold::wipe(const_cast<QChar*>(held.constData()), std::size_t(held.size()) * sizeof(QChar));
+        }
+    }
     clear();
     document()->clearUndoRedoStacks();
     loading_ = false;

@@ -10,6 +10,7 @@
 #include "PocketViewers.h"
 #include "PocketWindows.h"
 #include "SecondPasswordDialog.h"
+#include "SecretText.h"
 #include "Theme.h"
 
 #include <QApplication>
@@ -259,7 +260,7 @@ int copiesInMemory(const QString& needle) {
 TEST_F(PocketWindowTest, ANotesTextIsNotLeftInMemoryAfterTheLock) {
     PocketWindow* window = openWindow();
     QTest::mouseClick(window->editor()->newNoteButton(), Qt::LeftButton);
-    // Made up at run time, so that no copy is in the program.
+    // Made up at run time, so that no copy is in the program; the test's own is the one copy expected.
     const QString marker = QStringLiteral("m4rk") +
                            QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral("qz");
     QTest::keyClicks(window->editor()->noteView(), marker);
@@ -271,7 +272,7 @@ TEST_F(PocketWindowTest, ANotesTextIsNotLeftInMemoryAfterTheLock) {
     QTest::mouseClick(window->lockButton(), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return !store->isUnlocked(pocket.id) && watched.isNull(); }));
     QCoreApplication::processEvents();
-    EXPECT_EQ(copiesInMemory(marker), 1) << "a copy of the note's text besides the test's own";
+    EXPECT_EQ(copiesInMemory(marker), 1) << "copies of the note's text besides the test's own";
 }
 
 TEST_F(PocketWindowTest, AddFilesTakesWhatThePanelGives) {
