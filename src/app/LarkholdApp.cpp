@@ -49,6 +49,8 @@ constexpr std::chrono::seconds kSettleAfterLaunch{3};
 LarkholdApp::LarkholdApp(QApplication& application, Defaults& defaults, DBusSingleInstance* instance)
     : application_(application), defaults_(defaults), instance_(instance) {
     secrets_ = std::make_unique<LibsecretStore>();
+    // Beside the vault list: the vaults whose saved password a quit could not replace.
+    secrets_->setStaleRecord(VaultList::defaultFolder() + QStringLiteral("/keyring-stale"));
     ownerCheck_ = std::make_unique<PolkitOwnerCheck>();
     diskImage_ = std::make_unique<DiskImage>();
     clock_ = std::make_unique<SystemClock>();

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QPromise>
 #include <QSettings>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <fcntl.h>
@@ -133,17 +134,41 @@ void prepareApplication() {
     SettingsKeys::registerDefaults(own);
 }
 
-bool claimDataFolder(const QString& folder) {
+FolderClaim claimDataFolder(const QString& folder) {
     VaultList(folder).prepareFolder();
-    const QByteArray path = QFile::encodeName(folder);
-    // Held, and never closed, for the life of the process; the kernel lets it go however it ends.
-    const int fd = ::open((path + "/running.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Held, and never closed, for the life of the process; the kernel lets it go however it ends. A lock
+    // on a file inside could be bypassed by deleting or replacing that file.
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return true; // a folder that cannot hold the lock cannot hold the list either; the store says so
+        return FolderClaim::failed;
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-        return true;
+        return FolderClaim::claimed;
+    const int error = errno;
     ::close(fd);
-    return false;
+    return error == EWOULDBLOCK ? FolderClaim::heldElsewhere : FolderClaim::failed;
+}
+
+AlertSpec refusalAlert(FolderClaim claim) {
+    AlertSpec alert;
+    alert.objectName = QStringLiteral("alreadyRunningAlert");
+    alert.buttons = {QStringLiteral("OK")};
+    alert.cancelButton = 0;
+    alert.icon = QMessageBox::Information;
+    if (claim == FolderClaim::heldElsewhere) {
+        alert.title = QStringLiteral("Larkhold is already running");
+        alert.text = QStringLiteral("Larkhold is already running for this user, in another session.");
+        alert.informativeText = QStringLiteral("Use it there, or quit it there first. Only one Larkhold at a time "
+                                               "may keep your vault list.");
+    } else {
+        alert.title = QStringLiteral("Larkhold cannot start");
+        alert.icon = QMessageBox::Warning;
+        alert.text = QStringLiteral("Larkhold cannot start, because the folder that keeps your vault list cannot "
+                                    "be used.");
+        alert.informativeText = QStringLiteral("Whether another Larkhold keeps it cannot be told, and two must "
+                                               "never keep it at once. Check that your home folder can be "
+                                               "written to, then start Larkhold again.");
+    }
+    return alert;
 }
 
 } // namespace larkhold::Startup

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Dialogs.h"
+
 #include <QFuture>
 #include <QList>
 #include <QStringList>
@@ -48,10 +50,18 @@ int runPocketSelfTest();
 // also when the predecessor left nothing behind.
 void takeOverPredecessorPreferences(Defaults& own, QSettings& predecessor);
 
-// Claims the user's data folder (the vault list's) for this process until it ends: a lock on a
-// file there, whatever session, runtime folder or bus the process has. The folder is prepared as
-// the vault list's loading does. False when another process holds it.
-bool claimDataFolder(const QString& folder);
+// Claims the user's data folder (the vault list's) for this process until it ends: a lock on the
+// folder itself, which nothing inside it can take away, whatever session, runtime folder or bus the
+// process has. The folder is prepared as the vault list's loading does.
+enum class FolderClaim {
+    claimed,
+    heldElsewhere, // another Larkhold of this user runs
+    failed,        // the folder cannot be opened or locked: whether another runs is not known
+};
+FolderClaim claimDataFolder(const QString& folder);
+
+// The alert that says why Larkhold does not start, for a claim that was not `claimed`.
+AlertSpec refusalAlert(FolderClaim claim);
 
 // The application's start before its windows: the take-over on the application's own and the
 // predecessor's settings, then the registration of the default settings.

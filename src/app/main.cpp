@@ -107,15 +107,13 @@ int main(int argc, char** argv) {
     }
     // Also across sessions of the same user, whatever their runtime folder or bus: never two writers of one
     // vault list, nor two lists of what is attached.
-    if (!Startup::claimDataFolder(VaultList::defaultFolder())) {
-        printError("Larkhold is already running for this user, in another session. Use it there, or quit it "
-                   "there first.\n");
-        QMessageBox box(QMessageBox::Information, QStringLiteral("Larkhold is already running"),
-                        QStringLiteral("Larkhold is already running for this user, in another session."),
-                        QMessageBox::Ok);
-        box.setInformativeText(QStringLiteral("Use it there, or quit it there first. Only one Larkhold at a time "
-                                              "may keep your vault list."));
-        box.exec();
+    if (const Startup::FolderClaim claim = Startup::claimDataFolder(VaultList::defaultFolder());
+        claim != Startup::FolderClaim::claimed) {
+        const AlertSpec alert = Startup::refusalAlert(claim);
+        printError((alert.text + QLatin1Char(' ') + alert.informativeText + QLatin1Char('\n')).toLocal8Bit().constData());
+        // Drawn as every other alert is, in the application's colours.
+        ColorScheme::followDesktop(app);
+        Dialogs::runAlert(nullptr, alert);
         return 1;
     }
 

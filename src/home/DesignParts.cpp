@@ -23,6 +23,7 @@ DesignVault readVault(const Vault& vault, const HomeContext& context, Date now) 
     if (const VaultStore* store = context.store) {
         input.unlocked = store->isUnlocked(vault.id);
         input.busy = store->isBusy(vault.id);
+        input.askingKeyring = store->isAskingKeyring(vault.id);
         input.usedBytes = store->sizesOnDisk().value(vault.id, 0);
     }
     if (context.status)

@@ -70,6 +70,10 @@ QString CardText::keptOutOfCloud() {
     return QStringLiteral("Kept out of %1 — never uploaded").arg(glossary::cloudSync);
 }
 
+QString CardText::askingKeyring() {
+    return QStringLiteral("Asking your ") + glossary::keyring + QStringLiteral(" for the saved password…");
+}
+
 QString CardText::ownerCheckRequired() {
     return glossary::ownerCheckTitle + QStringLiteral(" required to unlock");
 }
@@ -78,7 +82,7 @@ VaultCardModel VaultCardModel::make(const VaultCardInput& in) {
     VaultCardModel m;
     const Vault& v = in.vault;
     m.unlocked = in.unlocked;
-    m.busy = in.busy;
+    m.busy = in.busy || in.askingKeyring;
     m.fileState = in.fileState;
     m.tileSymbol = in.unlocked ? QStringLiteral("lock.open.fill") : QStringLiteral("lock.fill");
     m.tileGradient = in.unlocked ? GradientKind::unlocked : GradientKind::locked;
@@ -111,7 +115,9 @@ VaultCardModel VaultCardModel::make(const VaultCardInput& in) {
         m.missingTooltip = CardText::lastKnownPath + v.bundlePath;
     }
 
-    if (in.busy)
+    if (in.askingKeyring && present)
+        m.caption = CardText::askingKeyring();
+    if (in.busy || in.askingKeyring)
         m.controls = Controls::progress;
     else if (in.unlocked)
         m.controls = Controls::openVault;

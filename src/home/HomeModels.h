@@ -64,6 +64,8 @@ struct VaultCardInput {
     Vault vault;
     bool unlocked = false;
     bool busy = false;
+    // An unlock waits for the keyring: shown as busy, with a caption saying so.
+    bool askingKeyring = false;
     VaultFileState fileState = VaultFileState::present;
     qint64 usedBytes = 0;
     Date now;
@@ -116,6 +118,7 @@ namespace CardText {
 inline const QString vaultIsOpen = QStringLiteral("Vault is open");
 QString keptOutOfCloud();
 QString ownerCheckRequired();
+QString askingKeyring();
 inline const QString nearlyFull = QStringLiteral("NEARLY FULL");
 inline const QString pocketFull =
     QStringLiteral("Pocket Vault sizes are fixed — delete or optimize items to make room");

@@ -183,6 +183,7 @@ void VaultCard::read(bool vaultChanged) {
     if (VaultStore* store = context_.store) {
         input.unlocked = store->isUnlocked(vault_.id);
         input.busy = store->isBusy(vault_.id);
+        input.askingKeyring = store->isAskingKeyring(vault_.id);
         input.usedBytes = store->sizesOnDisk().value(vault_.id, 0);
     }
     if (context_.status)

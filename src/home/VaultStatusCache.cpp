@@ -14,16 +14,31 @@ namespace larkhold {
 
 VaultStatusCache::VaultStatusCache(VaultStore& store, SecretStore* secrets, QObject* parent)
     : QObject(parent), store_(store), fileProbe_(&probeVaultFile) {
-    passwordProbe_ = [secrets](const QUuid& id) {
-        if (!secrets)
-            return false;
-        // On the cache's own thread, which may wait: the lookup's deadline ends the wait.
-        std::optional<QString> saved = secrets->password(id).result();
-        if (!saved)
+    keyring_->secrets = secrets;
+    passwordProbe_ = [keyring = keyring_](const QUuid& id) {
+        // The store is asked only under the lock the cache's end takes to let go of it; the answer is
+        // waited for without it, and the end stops the wait.
+        QFuture<SecretStore::Lookup> asking;
+        {
+            const std::lock_guard lock(keyring->mutex);
+            if (!keyring->secrets)
+                return false;
+            asking = keyring->secrets->lookUp(id);
+        }
+        auto found = std::make_shared<std::optional<SecretStore::Lookup>>();
+        asking.then([keyring, found](SecretStore::Lookup lookup) {
+            const std::lock_guard lock(keyring->mutex);
+            *found = std::move(lookup);
+            keyring->answered.notify_all();
+        });
+        std::unique_lock lock(keyring->mutex);
+        keyring->answered.wait(lock, [&] { return found->has_value() || !keyring->secrets; });
+        if (!found->has_value())
             return false;
         // Only whether there is one is wanted; the text is not kept.
-        wipeText(*saved);
-        return true;
+        if ((*found)->password)
+            wipeText(*(*found)->password);
+        return (*found)->outcome == SecretStore::Lookup::Outcome::found;
     };
     pool_->setMaxThreadCount(1);
     pool_->setExpiryTimeout(2000);
@@ -80,12 +95,14 @@ VaultStatusCache::~VaultStatusCache() {
             delete pool;
         }).detach();
     watcher_.disconnect();
-    // Deleting a pool waits for its thread; a keyring lookup that hangs must not hold the window's
-    // closing, so such a pool is left to finish on its own.
-    if (passwordsRunning_)
-        watcher_.future().then([pool = pool_](const QHash<QUuid, bool>&) { pool->deleteLater(); });
-    else
-        delete pool_;
+    // The lookups' thread stops waiting for the keyring and asks it nothing more, so that it ends here: the
+    // store it asks may go right after the cache.
+    {
+        const std::lock_guard lock(keyring_->mutex);
+        keyring_->secrets = nullptr;
+        keyring_->answered.notify_all();
+    }
+    delete pool_;
 }
 
 VaultFileState VaultStatusCache::fileState(const QUuid& id) const {

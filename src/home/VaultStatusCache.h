@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -184,6 +185,13 @@ private:
     QHash<QUuid, QList<QUuid>> periodicVaults_;
     QHash<QUuid, QUuid> periodicSubject_;
     QSet<QUuid> periodicAlone_;
+    // The keyring the saved-password lookups ask, let go of when the cache goes.
+    struct Keyring {
+        std::mutex mutex;
+        std::condition_variable answered;
+        SecretStore* secrets = nullptr;
+    };
+    std::shared_ptr<Keyring> keyring_ = std::make_shared<Keyring>();
     // Saved-password lookups: one thread of their own, never the shared pool.
     QThreadPool* pool_ = new QThreadPool;
     QFutureWatcher<QHash<QUuid, bool>> watcher_;

@@ -53,16 +53,29 @@ public:
     bool failSaves = false;
     bool hanging = false;
     int waiting = 0;
+    int stores = 0;
 };
 
 FakeSecretStore::FakeSecretStore() : FakeSecretStore(std::make_shared<Memory>()) {}
 
 FakeSecretStore::FakeSecretStore(std::shared_ptr<Memory> memory) : SecretStore(memory), memory_(std::move(memory)) {
-    setCallsInline(true);
+    const std::lock_guard lock(memory_->mutex);
+    ++memory_->stores;
+    setCallsInline(!memory_->hanging);
 }
 
 FakeSecretStore::~FakeSecretStore() {
-    answer();
+    bool last = false;
+    {
+        const std::lock_guard lock(memory_->mutex);
+        last = --memory_->stores == 0;
+    }
+    if (last)
+        answer();
+}
+
+std::unique_ptr<FakeSecretStore> FakeSecretStore::nextStart() const {
+    return std::unique_ptr<FakeSecretStore>(new FakeSecretStore(memory_));
 }
 
 void FakeSecretStore::setServiceAvailable(bool available) {

@@ -23,8 +23,11 @@ public:
     };
 
     FakeSecretStore();
-    // Answers whatever still waits, so that the store's thread ends.
+    // The last store on its keyring answers whatever still waits, so that the store's thread ends.
     ~FakeSecretStore() override;
+    // Another store on the same keyring, as the application's next start would have; while it lives, the
+    // keyring goes on hanging past this store's end.
+    std::unique_ptr<FakeSecretStore> nextStart() const;
 
     // Without a service nothing is read, stored or removed, as on a session without a secret service.
     void setServiceAvailable(bool available);

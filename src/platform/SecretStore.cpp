@@ -3,6 +3,8 @@
 #include "UuidText.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
 #include <QMetaObject>
 #include <QPromise>
 #include <QStringDecoder>
@@ -10,6 +12,8 @@
 #include <QTimer>
 #include <condition_variable>
 #include <deque>
+#include <map>
+#include <vector>
 #include <mutex>
 #include <thread>
 
@@ -54,24 +58,154 @@ void storeOrRemove(auto& backend, const QString& account, const std::optional<Se
 
 } // namespace
 
-// The store's thread and its queue. Shared with the thread, which ends once the store is gone and the
-// queue is empty; a call stuck in the backend keeps only the thread and the backend alive.
-struct SecretStore::Worker {
+// The first of the backend's answer, the deadline's and the store's end is taken; the others are dropped.
+// Lookups asked for while one of the same vault waits share its call, each with a deadline of its own.
+struct SecretStore::Answer {
     std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<Job> jobs;
-    bool running = false; // a thread is there
-    bool busy = false;    // a job is being run
+    bool given = false;
+    QPromise<Lookup> promise;
+    std::vector<std::shared_ptr<Answer>> sharing;
+    Answer() { promise.start(); }
+    void give(Lookup result) {
+        std::vector<std::shared_ptr<Answer>> others;
+        {
+            const std::lock_guard lock(mutex);
+            if (std::exchange(given, true))
+                return;
+            promise.addResult(result);
+            promise.finish();
+            others.swap(sharing);
+        }
+        for (const std::shared_ptr<Answer>& other : others)
+            other->give(result);
+    }
+    void share(std::shared_ptr<Answer> other) {
+        const std::lock_guard lock(mutex);
+        sharing.push_back(std::move(other));
+    }
+    void giveNoAnswer() { give({Lookup::Outcome::noAnswer, std::nullopt}); }
+    bool isGiven() {
+        const std::lock_guard lock(mutex);
+        return given;
+    }
+    QFuture<Lookup> future() {
+        const std::lock_guard lock(mutex);
+        return promise.future();
+    }
+};
+
+// The store's thread and its queue. Shared with the thread, which the store's end joins; one whose call
+// is stuck in the backend past the end's deadline keeps only this and the backend alive.
+struct SecretStore::Worker {
+    struct Queued {
+        Job job;
+        QString account;
+        std::shared_ptr<Answer> lookup; // null for a save or delete
+    };
+    std::mutex mutex;
+    std::condition_variable wake; // a call came, or the store ends
+    std::condition_variable idle; // a call ended
+    std::deque<Queued> jobs;
+    // Each account's lookup waiting in the queue with no save or delete of that account behind it.
+    std::map<QString, std::shared_ptr<Answer>> waitingLookups;
+    std::shared_ptr<Answer> runningLookup;
+    QString runningWrite;
+    bool busy = false; // a job is being run
     bool closed = false;
+    // Accounts whose items are to go, and the file that keeps them across runs.
+    QString recordPath;
+    QStringList stale;
+
+    // Called with the mutex held.
+    void writeRecord() const {
+        if (recordPath.isEmpty())
+            return;
+        if (stale.isEmpty()) {
+            QFile::remove(recordPath);
+            return;
+        }
+        QSaveFile file(recordPath);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.write(stale.join(QLatin1Char('\n')).toUtf8() + '\n');
+        file.commit();
+    }
 };
 
 SecretStore::SecretStore(std::shared_ptr<Backend> backend)
     : backend_(std::move(backend)), worker_(std::make_shared<Worker>()) {}
 
 SecretStore::~SecretStore() {
-    const std::lock_guard lock(worker_->mutex);
+    std::unique_lock lock(worker_->mutex);
     worker_->closed = true;
+    // Nobody waits for a lookup any more; what must still be done are the saves and deletes.
+    std::erase_if(worker_->jobs, [](const Worker::Queued& queued) {
+        if (queued.lookup)
+            queued.lookup->giveNoAnswer();
+        return queued.lookup != nullptr;
+    });
+    worker_->waitingLookups.clear();
+    if (worker_->runningLookup)
+        worker_->runningLookup->giveNoAnswer();
     worker_->wake.notify_all();
+    // A lookup stuck in the backend holds up nothing: only saves and deletes are waited for.
+    const bool settled = worker_->idle.wait_for(lock, endDeadline_, [this] {
+        return worker_->jobs.empty() && worker_->runningWrite.isEmpty();
+    });
+    const bool stuck = worker_->busy;
+    if (!settled) {
+        // A save or delete that never gets through could leave the item it was to replace: that item goes
+        // at the next start instead.
+        QStringList accounts;
+        if (!worker_->runningWrite.isEmpty())
+            accounts.append(worker_->runningWrite);
+        for (const Worker::Queued& queued : worker_->jobs)
+            accounts.append(queued.account);
+        worker_->jobs.clear();
+        for (const QString& account : std::as_const(accounts))
+            if (!worker_->stale.contains(account))
+                worker_->stale.append(account);
+    }
+    if (!worker_->stale.isEmpty() || !settled)
+        worker_->writeRecord();
+    // Written down for the next start; the thread, should it ever come back, must not take it off.
+    worker_->recordPath.clear();
+    lock.unlock();
+    if (thread_.joinable()) {
+        if (!stuck)
+            thread_.join();
+        else
+            thread_.detach();
+    }
+}
+
+void SecretStore::setStaleRecord(const QString& path) {
+    QStringList accounts;
+    {
+        const std::lock_guard lock(worker_->mutex);
+        worker_->recordPath = path;
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : file.readAll().split('\n')) {
+                const QString account = QString::fromUtf8(line.trimmed());
+                if (!account.isEmpty() && !worker_->stale.contains(account))
+                    worker_->stale.append(account);
+            }
+        }
+        accounts = worker_->stale;
+    }
+    for (const QString& account : std::as_const(accounts)) {
+        run(
+            [worker = std::weak_ptr<Worker>(worker_), account](Backend& backend) {
+                backend.removeSecret(account);
+                if (const auto shared = worker.lock()) {
+                    const std::lock_guard lock(shared->mutex);
+                    shared->stale.removeAll(account);
+                    shared->writeRecord();
+                }
+            },
+            account);
+    }
 }
 
 void SecretStore::setCallsInline(bool callsInline) {
@@ -83,35 +217,55 @@ int SecretStore::callsUnderWay() const {
     return static_cast<int>(worker_->jobs.size()) + (worker_->busy ? 1 : 0);
 }
 
-void SecretStore::run(Job job) {
+void SecretStore::run(Job job, const QString& account, std::shared_ptr<Answer> lookup) {
     std::unique_lock lock(worker_->mutex);
     if (inline_ && !worker_->busy && worker_->jobs.empty()) {
         lock.unlock();
         job(*backend_);
         return;
     }
-    worker_->jobs.push_back(std::move(job));
+    if (lookup) {
+        if (const auto waiting = worker_->waitingLookups.find(account); waiting != worker_->waitingLookups.end()) {
+            waiting->second->share(lookup);
+            return;
+        }
+        worker_->waitingLookups[account] = lookup;
+    } else {
+        // A lookup asked for after this must see what it does.
+        worker_->waitingLookups.erase(account);
+    }
+    worker_->jobs.push_back({std::move(job), account, lookup});
     worker_->wake.notify_one();
-    if (worker_->running)
+    if (thread_.joinable())
         return;
-    worker_->running = true;
-    std::thread([worker = worker_, backend = backend_] {
+    thread_ = std::thread([worker = worker_, backend = backend_] {
         std::unique_lock lock(worker->mutex);
         for (;;) {
             worker->wake.wait(lock, [&] { return !worker->jobs.empty() || worker->closed; });
             if (worker->jobs.empty())
                 break;
-            Job next = std::move(worker->jobs.front());
+            Worker::Queued next = std::move(worker->jobs.front());
             worker->jobs.pop_front();
+            if (next.lookup) {
+                const auto waiting = worker->waitingLookups.find(next.account);
+                if (waiting != worker->waitingLookups.end() && waiting->second == next.lookup)
+                    worker->waitingLookups.erase(waiting);
+                worker->runningLookup = next.lookup;
+            } else {
+                worker->runningWrite = next.account;
+            }
             worker->busy = true;
             lock.unlock();
-            next(*backend);
-            next = nullptr;
+            next.job(*backend);
+            next = {};
             lock.lock();
             worker->busy = false;
+            worker->runningLookup.reset();
+            worker->runningWrite.clear();
+            worker->idle.notify_all();
         }
-        worker->running = false;
-    }).detach();
+    });
+    return;
 }
 
 QString SecretStore::accountName(const QUuid& vaultId) {
@@ -119,29 +273,20 @@ QString SecretStore::accountName(const QUuid& vaultId) {
 }
 
 QFuture<std::optional<QString>> SecretStore::password(const QUuid& vaultId) {
-    // The first of the backend's answer and the deadline's is taken; the other is dropped.
-    struct Answer {
-        std::mutex mutex;
-        bool given = false;
-        QPromise<std::optional<QString>> promise;
-        void give(std::optional<QString> result) {
-            const std::lock_guard lock(mutex);
-            if (std::exchange(given, true))
-                return;
-            promise.addResult(std::move(result));
-            promise.finish();
-        }
-        bool isGiven() {
-            const std::lock_guard lock(mutex);
-            return given;
-        }
-    };
+    return lookUp(vaultId).then([](const Lookup& found) { return found.password; });
+}
+
+QFuture<SecretStore::Lookup> SecretStore::lookUp(const QUuid& vaultId) {
+    const QString account = accountName(vaultId);
     auto answer = std::make_shared<Answer>();
-    QFuture<std::optional<QString>> future = answer->promise.future();
-    answer->promise.start();
-    run([answer, account = accountName(vaultId)](Backend& backend) {
-        answer->give(decodedPassword(backend.readSecret(account)));
-    });
+    run(
+        [answer, account](Backend& backend) {
+            std::optional<QString> found = decodedPassword(backend.readSecret(account));
+            const Lookup::Outcome outcome = found ? Lookup::Outcome::found : Lookup::Outcome::none;
+            answer->give({outcome, std::move(found)});
+        },
+        account, answer);
+    QFuture<Lookup> future = answer->future();
     if (answer->isGiven())
         return future;
     // The timer belongs to the application's thread, whichever thread asked.
@@ -149,7 +294,7 @@ QFuture<std::optional<QString>> SecretStore::password(const QUuid& vaultId) {
     if (!app)
         return future;
     QMetaObject::invokeMethod(app, [app, answer, deadline = deadline_] {
-        QTimer::singleShot(deadline, app, [answer] { answer->give(std::nullopt); });
+        QTimer::singleShot(deadline, app, [answer] { answer->giveNoAnswer(); });
     });
     return future;
 }
@@ -157,20 +302,25 @@ QFuture<std::optional<QString>> SecretStore::password(const QUuid& vaultId) {
 void SecretStore::savePassword(const QString& password, const QUuid& vaultId) {
     // Encoded here, so that the queue holds only wiped bytes, never another copy of the text.
     auto bytes = std::make_shared<std::optional<SecureBytes>>(encodedPassword(password));
-    run([bytes, account = accountName(vaultId)](Backend& backend) { storeOrRemove(backend, account, *bytes); });
+    const QString account = accountName(vaultId);
+    run([bytes, account](Backend& backend) { storeOrRemove(backend, account, *bytes); }, account);
 }
 
 void SecretStore::deletePassword(const QUuid& vaultId) {
-    run([account = accountName(vaultId)](Backend& backend) { backend.removeSecret(account); });
+    const QString account = accountName(vaultId);
+    run([account](Backend& backend) { backend.removeSecret(account); }, account);
 }
 
 void SecretStore::forgetPasswordIf(const QUuid& vaultId, const QString& was) {
     auto bytes = std::make_shared<std::optional<SecureBytes>>(encodedPassword(was));
-    run([bytes, account = accountName(vaultId)](Backend& backend) {
-        const std::optional<SecureBytes> saved = backend.readSecret(account);
-        if (saved && *bytes && *saved == **bytes)
-            backend.removeSecret(account);
-    });
+    const QString account = accountName(vaultId);
+    run(
+        [bytes, account](Backend& backend) {
+            const std::optional<SecureBytes> saved = backend.readSecret(account);
+            if (saved && *bytes && *saved == **bytes)
+                backend.removeSecret(account);
+        },
+        account);
 }
 
 void SecretStore::replaceSavedPassword(const QUuid& vaultId, const QString& password, std::optional<QString> onlyIf) {
@@ -178,12 +328,15 @@ void SecretStore::replaceSavedPassword(const QUuid& vaultId, const QString& pass
     std::shared_ptr<std::optional<SecureBytes>> expected;
     if (onlyIf)
         expected = std::make_shared<std::optional<SecureBytes>>(encodedPassword(*onlyIf));
-    run([bytes, expected, account = accountName(vaultId)](Backend& backend) {
-        const std::optional<SecureBytes> saved = backend.readSecret(account);
-        if (!saved || (expected && (!*expected || *saved != **expected)))
-            return;
-        storeOrRemove(backend, account, *bytes);
-    });
+    const QString account = accountName(vaultId);
+    run(
+        [bytes, expected, account](Backend& backend) {
+            const std::optional<SecureBytes> saved = backend.readSecret(account);
+            if (!saved || (expected && (!*expected || *saved != **expected)))
+                return;
+            storeOrRemove(backend, account, *bytes);
+        },
+        account);
 }
 
 } // namespace larkhold

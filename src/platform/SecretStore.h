@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace larkhold {
 
@@ -22,9 +23,13 @@ namespace larkhold {
 //
 // A secret service is another process and may not answer: a locked keyring shows an unlock prompt nobody
 // answers, a stalled daemon never replies. So no operation waits for it. The backend's calls run one after
-// the other, in the order they were made, on a thread of the store's own that nothing ever waits for, not
-// even the process's end. A lookup that has not answered within the deadline reads as "no remembered
-// password"; a save or delete is only handed over, and one that never gets through is a save that failed.
+// the other, in the order they were made, on a thread of the store's own. A lookup that has not answered
+// within the deadline reads as "no remembered password"; a save or delete is only handed over. While one
+// call hangs, a vault has at most one lookup waiting behind it: asking again shares that lookup's answer.
+//
+// The store's end (the application's quit) waits a short while for saves and deletes still to be done.
+// Those that cannot be done by then are written down (setStaleRecord), and the next store removes their
+// vaults' items before anything else, so that a password that was to be replaced is never offered again.
 //
 // The public operations are fixed here so that the account text, the UTF-8 conversion and the wiping of
 // temporary bytes are the same for every backend; a backend only moves bytes.
@@ -34,6 +39,15 @@ public:
     static constexpr const char* service = "com.quillmere.TarnFolder";
     // Long enough for a healthy service on a busy machine, short enough that nobody gives up waiting.
     static constexpr std::chrono::milliseconds kDeadline{8000};
+    // How long the store's end waits for saves and deletes handed over.
+    static constexpr std::chrono::milliseconds kEndDeadline{2000};
+
+    // What a lookup found: a password, none, or no answer from the secret service in time.
+    struct Lookup {
+        enum class Outcome { found, none, noAnswer };
+        Outcome outcome = Outcome::none;
+        std::optional<QString> password;
+    };
 
     virtual ~SecretStore();
     SecretStore(const SecretStore&) = delete;
@@ -43,6 +57,8 @@ public:
     // time, or the stored bytes are not valid UTF-8. May be called from any thread; the deadline is timed
     // by the application's event loop.
     QFuture<std::optional<QString>> password(const QUuid& vaultId);
+    // The same, telling a keyring that did not answer apart from one that has no password for the vault.
+    QFuture<Lookup> lookUp(const QUuid& vaultId);
 
     // Remembers a password for a vault, replacing any earlier one, so there is never more than one item per
     // vault. When the backend cannot store it, the vault is left with no remembered password at all (never a
@@ -60,6 +76,11 @@ public:
     void replaceSavedPassword(const QUuid& vaultId, const QString& password, std::optional<QString> onlyIf);
 
     void setDeadline(std::chrono::milliseconds deadline) { deadline_ = deadline; }
+    void setEndDeadline(std::chrono::milliseconds deadline) { endDeadline_ = deadline; }
+
+    // The file that keeps the vaults whose items are to be removed because a save or delete could not be
+    // done before an earlier store ended. Their removal is handed over at once; set it before any other call.
+    void setStaleRecord(const QString& path);
 
     // The account text of a vault: 36 characters, upper-case hexadecimal, 8-4-4-4-12, no braces.
     static QString accountName(const QUuid& vaultId);
@@ -85,13 +106,18 @@ protected:
     int callsUnderWay() const;
 
 private:
+    struct Answer;
     struct Worker;
     using Job = std::function<void(Backend&)>;
-    void run(Job job);
+    // Hands a call over; `lookup` is set for a lookup, which shares the call of one for the same account
+    // that already waits.
+    void run(Job job, const QString& account, std::shared_ptr<Answer> lookup = {});
 
     std::shared_ptr<Backend> backend_;
     std::shared_ptr<Worker> worker_;
+    std::thread thread_;
     std::chrono::milliseconds deadline_ = kDeadline;
+    std::chrono::milliseconds endDeadline_ = kEndDeadline;
     std::atomic<bool> inline_ = false;
 };
 

@@ -8,6 +8,7 @@
 #include "PocketPanels.h"
 #include "PocketViewers.h"
 #include "PocketWidgets.h"
+#include "SecretText.h"
 #include "SettingsKeys.h"
 #include "SheetDialog.h"
 #include "Theme.h"
@@ -17,6 +18,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -166,7 +168,12 @@ QWidget* PocketEditor::buildSidebar() {
     buttons->addWidget(addFiles_);
     buttons->addStretch(1);
     column->addLayout(buttons);
-    connect(newNote_, &QPushButton::clicked, this, [this] { model_.addNote(); });
+    // Typing goes on in the new note: a keyboard user's next Space must not make another empty one.
+    connect(newNote_, &QPushButton::clicked, this, [this] {
+        model_.addNote();
+        if (note_->isVisibleTo(this) && note_->noteID())
+            note_->setFocus(Qt::OtherFocusReason);
+    });
     connect(addFiles_, &QPushButton::clicked, this, &PocketEditor::chooseFiles);
 
     list_ = new QListView(sidebar);
@@ -319,6 +326,7 @@ QWidget* PocketEditor::buildDetail() {
 
     viewers_ = new QStackedWidget(itemPage);
     note_ = new NoteView(viewers_);
+    note_->installEventFilter(this);
     image_ = new ImageView(viewers_);
     pdf_ = new PdfItemView(viewers_);
     viewers_->addWidget(note_);
@@ -328,8 +336,11 @@ QWidget* PocketEditor::buildDetail() {
     connect(note_, &NoteView::edited, this, [this](const QUuid& id, const QString& text) {
         model_.setText(id, text);
         // Refused (no room left, or the vault is locking): the note shows what the vault holds.
-        if (const PocketItem* item = model_.document() ? model_.document()->item(id) : nullptr)
-            note_->showNote(id, item->text());
+        if (const PocketItem* item = model_.document() ? model_.document()->item(id) : nullptr) {
+            QString held = item->text();
+            note_->showNote(id, held);
+            wipeText(held);
+        }
     });
     pages_->addWidget(itemPage);
     column->addWidget(pages_, 1);
@@ -371,12 +382,15 @@ void PocketEditor::refresh() {
 
     // Only the viewer of the shown kind holds anything; the others let go of what they showed.
     switch (item->kind) {
-    case PocketItem::Kind::note:
+    case PocketItem::Kind::note: {
         image_->wipe();
         pdf_->wipe();
-        note_->showNote(item->id, item->text());
+        QString held = item->text();
+        note_->showNote(item->id, held);
+        wipeText(held);
         viewers_->setCurrentWidget(note_);
         break;
+    }
     case PocketItem::Kind::image:
         note_->wipe();
         pdf_->wipe();
@@ -502,6 +516,15 @@ void PocketEditor::watchDrops(QWidget* widget) {
 bool PocketEditor::eventFilter(QObject* watched, QEvent* event) {
     if (watched == list_ && event->type() == QEvent::Resize)
         placeDropHint();
+    // Tab types a tab into a note, as in other editors; Ctrl+Tab moves the focus on (and with Shift, back).
+    if (watched == note_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+            key->modifiers().testFlag(Qt::ControlModifier)) {
+            focusNextPrevChild(key->key() == Qt::Key_Tab && !key->modifiers().testFlag(Qt::ShiftModifier));
+            return true;
+        }
+    }
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove:

@@ -2,6 +2,7 @@
 
 #include "PdfRenderProtocol.h"
 #include "PhotoDecoder.h"
+#include "SecretText.h"
 #include "Theme.h"
 
 #include <QPainter>
@@ -35,15 +36,23 @@ NoteView::NoteView(QWidget* parent) : QPlainTextEdit(parent) {
     // No background of its own: the note sits on the pane.
     viewport()->setAutoFillBackground(false);
     setBackgroundVisible(false);
+    // Every copy of the note's text made here is wiped once used: freed unwiped, it would stay in memory after
+    // the lock.
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
-        if (!loading_ && id_)
-            emit edited(*id_, toPlainText());
+        if (loading_ || !id_)
+            return;
+        QString text = toPlainText();
+        emit edited(*id_, text);
+        wipeText(text);
     });
 }
 
 void NoteView::showNote(const QUuid& id, const QString& text) {
     const bool sameNote = id_ == id;
-    if (sameNote && toPlainText() == text)
+    QString shown = sameNote ? toPlainText() : QString();
+    const bool unchanged = sameNote && shown == text;
+    wipeText(shown);
+    if (unchanged)
         return;
     const int position = textCursor().position();
     loading_ = true;
@@ -61,6 +70,15 @@ void NoteView::showNote(const QUuid& id, const QString& text) {
 void NoteView::wipe() {
     loading_ = true;
     id_.reset();
+    // A block's layout keeps a copy of the block's text, which clearing frees without wiping. The copy it
+    // hands out is that same buffer, so it is wiped in place; nothing reads it before it goes.
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        if (QTextLayout* layout = block.layout()) {
+            const QString held = layout->text();
+            if (!held.isEmpty())
+                larkhold::wipe(const_cast<QChar*>(held.constData()), std::size_t(held.size()) * sizeof(QChar));
+        }
+    }
     clear();
     document()->clearUndoRedoStacks();
     loading_ = false;

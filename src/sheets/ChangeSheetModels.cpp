@@ -120,9 +120,12 @@ VaultSettingsModel::~VaultSettingsModel() {
 
 void VaultSettingsModel::opened() {
     // Read once: the captions and the hint rule go by it for as long as the sheet is open. Until the
-    // keyring has answered, the hint cannot be checked against it, so nothing is saved yet.
-    readSavedPassword(vault_.id, [this](std::optional<QString> saved) {
-        savedPassword_ = std::move(saved);
+    // keyring has answered, the hint cannot be checked against it, so nothing is saved yet and the caption
+    // says what is waited for. A keyring that did not answer in time leaves that unknown: the settings can
+    // be saved, and the caption says so.
+    lookUpSavedPassword(vault_.id, [this](SecretStore::Lookup found) {
+        savedPassword_ = std::move(found.password);
+        keyringSilent_ = found.outcome == SecretStore::Lookup::Outcome::noAnswer;
         passwordRead_ = true;
         emit changed();
     });
@@ -149,6 +152,13 @@ QString VaultSettingsModel::autoOpenLabel() {
 }
 
 QString VaultSettingsModel::touchIDCaption() const {
+    if (askingKeyring())
+        return QStringLiteral("Asking your ") + glossary::keyring +
+               QStringLiteral(" whether a password is saved for this vault…");
+    if (keyringSilent_)
+        return QStringLiteral("Your ") + glossary::keyring +
+               QStringLiteral(" did not answer in time, so whether a password is saved for this vault is not "
+                              "known.");
     if (!hasSavedPassword())
         return QStringLiteral("This vault has no saved password yet — ") + glossary::ownerCheck +
                QStringLiteral(" applies once you save one while unlocking.");
@@ -158,7 +168,7 @@ QString VaultSettingsModel::touchIDCaption() const {
 }
 
 std::optional<QString> VaultSettingsModel::autoOpenWarning() const {
-    if (!autoOpen_ || hasSavedPassword())
+    if (!autoOpen_ || hasSavedPassword() || askingKeyring() || keyringSilent_)
         return std::nullopt;
     return QStringLiteral("Needs the password saved in your ") + glossary::keyring +
            QStringLiteral(" — otherwise you’ll be asked at every start.");

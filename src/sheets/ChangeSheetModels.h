@@ -83,6 +83,9 @@ public:
 
     // Whether a password is saved for the vault, as read when the sheet opened.
     bool hasSavedPassword() const { return savedPassword_.has_value(); }
+    // The keyring was asked when the sheet opened and has not answered yet, or did not answer in time.
+    bool askingKeyring() const { return !passwordRead_; }
+    bool keyringSilent() const { return keyringSilent_; }
     QString title() const;
     static QString subtitle();
     static QString requireTouchIDLabel();
@@ -107,6 +110,7 @@ private:
     QString passwordHint_;
     std::optional<QString> savedPassword_;
     bool passwordRead_ = false;
+    bool keyringSilent_ = false;
 };
 
 // A new password for a locked vault, and optionally a new hint stored with it.

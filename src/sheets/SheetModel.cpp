@@ -42,17 +42,21 @@ QCoro::Task<> SheetModel::runPrefill(Vault vault, QString reason, std::function<
 }
 
 void SheetModel::readSavedPassword(const QUuid& vaultId, std::function<void(std::optional<QString>)> then) {
-    runReadSavedPassword(vaultId, std::move(then));
+    runLookUp(vaultId, [then = std::move(then)](SecretStore::Lookup found) { then(std::move(found.password)); });
 }
 
-QCoro::Task<> SheetModel::runReadSavedPassword(QUuid vaultId, std::function<void(std::optional<QString>)> then) {
+void SheetModel::lookUpSavedPassword(const QUuid& vaultId, std::function<void(SecretStore::Lookup)> then) {
+    runLookUp(vaultId, std::move(then));
+}
+
+QCoro::Task<> SheetModel::runLookUp(QUuid vaultId, std::function<void(SecretStore::Lookup)> then) {
     QPointer<SheetModel> self(this);
-    QFuture<std::optional<QString>> reading = services_.secrets->password(vaultId);
-    std::optional<QString> saved = co_await reading;
+    QFuture<SecretStore::Lookup> reading = services_.secrets->lookUp(vaultId);
+    SecretStore::Lookup found = co_await reading;
     if (self)
-        then(saved);
-    if (saved)
-        wipeText(*saved);
+        then(found);
+    if (found.password)
+        wipeText(*found.password);
 }
 
 QCoro::Task<> SheetModel::closeOnSuccess(QCoro::Task<StoreOutcome> operation, QString password) {

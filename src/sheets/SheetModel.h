@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SecretStore.h"
 #include "SecretText.h"
 #include "Vault.h"
 
@@ -73,13 +74,15 @@ protected:
     // Hands the vault's saved password, or nothing, to `then` once the keyring answers (or has not
     // answered in time); `then` is not called once the sheet is gone. The sheet goes on meanwhile.
     void readSavedPassword(const QUuid& vaultId, std::function<void(std::optional<QString>)> then);
+    // The same, telling a keyring that did not answer in time apart from one with no password saved.
+    void lookUpSavedPassword(const QUuid& vaultId, std::function<void(SecretStore::Lookup)> then);
 
     // Awaits an operation after which the sheet closes when it succeeded, then wipes `password` (the
     // sheet's copy of what the operation was given). A sheet closed meanwhile is not reached.
     QCoro::Task<> closeOnSuccess(QCoro::Task<StoreOutcome> operation, QString password);
 
 private:
-    QCoro::Task<> runReadSavedPassword(QUuid vaultId, std::function<void(std::optional<QString>)> then);
+    QCoro::Task<> runLookUp(QUuid vaultId, std::function<void(SecretStore::Lookup)> then);
     QCoro::Task<> runPrefill(Vault vault, QString reason, std::function<void(const QString&)> fill);
 
     SheetServices services_;

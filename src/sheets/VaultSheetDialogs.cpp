@@ -341,6 +341,16 @@ VaultSettingsSheet::VaultSettingsSheet(SheetServices services, const Vault& vaul
     bindPrimary([] { return QStringLiteral("Save"); }, [&m] { return m.canSave(); });
 }
 
+void VaultSettingsSheet::setVisible(bool visible) {
+    SheetDialog::setVisible(visible);
+    // A dialog that shows gives its first field the focus as Tab would, which selects a field's whole text: the
+    // hint is kept as it is, with typing going on at its end.
+    if (auto* edit = qobject_cast<QLineEdit*>(focusWidget()); visible && edit) {
+        edit->deselect();
+        edit->end(false);
+    }
+}
+
 // ---- Change Password ----
 
 ChangePasswordSheet::ChangePasswordSheet(SheetServices services, const Vault& vault, QWidget* parent)

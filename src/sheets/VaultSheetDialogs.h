@@ -95,6 +95,7 @@ class VaultSettingsSheet : public SheetDialog {
 public:
     VaultSettingsSheet(SheetServices services, const Vault& vault, QWidget* parent);
     VaultSettingsModel& form() const { return *model_; }
+    void setVisible(bool visible) override;
 
 protected:
     void primaryAction() override { model_->save(); }

@@ -174,14 +174,16 @@ public:
     std::chrono::milliseconds fileLookDeadline() const { return deps_.fileLookDeadline; }
     const QSet<QUuid>& busyVaults() const { return busyVaults_; }
     bool isBusy(const QUuid& id) const { return busyVaults_.contains(id); }
+    // An unlock of this vault waits for the keyring's answer about its saved password.
+    bool isAskingKeyring(const QUuid& id) const { return askingKeyring_.contains(id); }
     // Empty when there is nothing to show. The alert's OK clears it.
     const QString& errorMessage() const { return errorMessage_; }
     void setErrorMessage(const QString& message);
     void clearErrorMessage() { setErrorMessage(QString()); }
     const std::optional<Vault>& passwordPromptVault() const { return passwordPromptVault_; }
     void setPasswordPromptVault(std::optional<Vault> vault);
-    // Why the last request to unlock this vault asks for its password although one is saved (the
-    // owner check did not pass); empty when it did not.
+    // Why the last request to unlock this vault asks for its password although one may be saved (the
+    // owner check did not pass, the keyring did not answer); empty when it did not.
     QString savedPasswordNotUsed(const QUuid& id) const {
         return savedPasswordNotUsed_.first == id ? savedPasswordNotUsed_.second : QString();
     }
@@ -424,6 +426,7 @@ private:
     QMap<QUuid, std::shared_ptr<PocketSession>> pocketSessions_;
     QMap<QUuid, qint64> sizesOnDisk_;
     QSet<QUuid> busyVaults_;
+    QSet<QUuid> askingKeyring_;
     // The open and busy states last announced per vault.
     QMap<QUuid, QString> announcedMounts_;
     QSet<QUuid> announcedSessions_;

@@ -4,6 +4,7 @@
 #include "DiskImage.h"
 #include "ErrorText.h"
 #include "FileLook.h"
+#include "Glossary.h"
 #include "OwnerCheck.h"
 #include "PocketPayload.h"
 #include "PocketSession.h"
@@ -54,6 +55,11 @@ QString busyUnlockMessage(const Vault& vault) {
 
 QString ownerCheckFailedNote() {
     return QStringLiteral("System authentication did not confirm it’s you, so the saved password was not used.");
+}
+
+QString keyringSilentNote() {
+    return QStringLiteral("Your ") + glossary::keyring +
+           QStringLiteral(" did not answer in time, so the saved password was not used.");
 }
 
 QString repairedOnUnlockMessage(const Vault& vault, const QString& note) {
@@ -142,15 +148,29 @@ QCoro::Task<> VaultStore::requestUnlock(Vault vault) {
     if (isUnlocked(vault.id) || isBusy(vault.id) || lockAllBeganSince(since))
         co_return;
 
-    // A keyring that does not answer in time counts as no saved password: the user types it.
-    QFuture<std::optional<QString>> reading = secrets().password(vault.id);
-    const std::optional<QString> saved = co_await reading;
+    // A keyring that does not answer in time counts as no saved password: the user types it, told why. The
+    // card says what is waited for meanwhile.
+    QPointer<VaultStore> self(this);
+    const QUuid id = vault.id;
+    askingKeyring_.insert(id);
+    emit vaultStateChanged(id);
+    emit busyVaultsChanged();
+    QFuture<SecretStore::Lookup> reading = secrets().lookUp(vault.id);
+    SecretStore::Lookup found = co_await reading;
+    if (!self)
+        co_return;
+    askingKeyring_.remove(id);
+    emit vaultStateChanged(id);
+    emit busyVaultsChanged();
     if (isUnlocked(vault.id) || isBusy(vault.id) || lockAllBeganSince(since))
         co_return;
-    if (!saved) {
+    if (!found.password) {
+        if (found.outcome == SecretStore::Lookup::Outcome::noAnswer && findVault(vault.id))
+            savedPasswordNotUsed_ = {vault.id, keyringSilentNote()};
         setPasswordPromptVault(vault);
         co_return;
     }
+    const std::optional<QString> saved = std::move(found.password);
 
     QString method = UnlockMethod::keychain;
     if (vault.requireTouchID) {

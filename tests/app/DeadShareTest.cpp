@@ -234,6 +234,24 @@ TEST_F(HangingKeyring, ScreenLockSleepPanicAndQuitLockWithoutWaitingForIt) {
     EXPECT_FALSE(status->hasSavedPassword(saved.id));
 }
 
+class KeyringAtTheEnd : public StoreFixture {};
+
+// The home screen's lookups run on a thread of its own, which goes with it: the keyring store may go right after.
+TEST_F(KeyringAtTheEnd, AHomeScreenThatGoesWhileTheKeyringHangsAsksItNothingMore) {
+    standardVault(QStringLiteral("A"));
+    standardVault(QStringLiteral("B"));
+    startStore();
+    secrets.setDeadline(std::chrono::minutes(1));
+    secrets.hang();
+    auto status = std::make_unique<VaultStatusCache>(*store, &secrets);
+    status->setTrackSavedPasswords(true);
+    ASSERT_TRUE(waitUntil([&] { return secrets.waitingCalls() == 1; }));
+    status.reset();
+    secrets.answer();
+    ASSERT_TRUE(waitUntil([&] { return secrets.callsUnderWay() == 0; }));
+    EXPECT_EQ(secrets.calls().size(), 1) << "the second vault was looked up after the home screen had gone";
+}
+
 // A child that starts looks at a path and ends when its input closes; it says "ended" once the
 // application object is gone and exit() runs. A thread stuck in the kernel on the share keeps the
 // kernel from reaping the process until the share answers; nothing in the process waits for it.

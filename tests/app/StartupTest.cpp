@@ -120,3 +120,27 @@ TEST_F(TakeOver, flagStoredAsFalseStillCountsAsDone) {
     Startup::takeOverPredecessorPreferences(own, predecessor);
     EXPECT_FALSE(own.contains(SettingsKeys::lockOnSleep));
 }
+
+// The claim is on the folder itself: nothing a cleaner or a restore does inside it lets a second start in,
+// and a folder that cannot be claimed refuses the start rather than letting it go ahead unclaimed.
+TEST(Startup, theDataFolderClaimCannotBeBypassedAndAFailureRefusesTheStart) {
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("Larkhold"));
+    EXPECT_EQ(Startup::claimDataFolder(folder), Startup::FolderClaim::claimed);
+    EXPECT_EQ(Startup::claimDataFolder(folder), Startup::FolderClaim::heldElsewhere);
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(folder + QLatin1Char('/') + name);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/nonexistent"), folder + QStringLiteral("/running.lock")));
+    EXPECT_EQ(Startup::claimDataFolder(folder), Startup::FolderClaim::heldElsewhere);
+
+    QFile blocker(home.filePath(QStringLiteral("not-a-folder")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_EQ(Startup::claimDataFolder(blocker.fileName() + QStringLiteral("/Larkhold")), Startup::FolderClaim::failed);
+
+    const AlertSpec held = Startup::refusalAlert(Startup::FolderClaim::heldElsewhere);
+    EXPECT_EQ(held.text, QStringLiteral("Larkhold is already running for this user, in another session."));
+    const AlertSpec failed = Startup::refusalAlert(Startup::FolderClaim::failed);
+    EXPECT_TRUE(failed.text.startsWith(QStringLiteral("Larkhold cannot start")));
+    EXPECT_FALSE(failed.informativeText.contains(folder)) << "no internal path";
+}

@@ -145,6 +145,14 @@ TEST(VaultCardModelTest, BusyReplacesOnlyTheControls) {
     EXPECT_TRUE(m.showUsage);
     EXPECT_TRUE(m.badge);
     EXPECT_EQ(card(v, 0, true, true).controls, VaultCardModel::Controls::progress);
+
+    // An unlock waiting for the keyring says so in place of the caption.
+    VaultCardInput asking;
+    asking.vault = v;
+    asking.askingKeyring = true;
+    const VaultCardModel waiting = VaultCardModel::make(asking);
+    EXPECT_EQ(waiting.controls, VaultCardModel::Controls::progress);
+    EXPECT_EQ(waiting.caption, QStringLiteral("Asking your keyring for the saved password…"));
 }
 
 TEST(VaultCardModelTest, MissingFilesShowWhyAndNeverABadgeOrBar) {

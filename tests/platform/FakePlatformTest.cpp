@@ -1,7 +1,11 @@
 #include "FakeOwnerCheck.h"
 #include "FakeSecretStore.h"
 
+#include <QCoreApplication>
 #include <QCoroTask>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace larkhold;
@@ -108,4 +112,101 @@ TEST(FakeOwnerCheck, AnswersFromScriptThenDefaultAndCountsRequests) {
     EXPECT_TRUE(QCoro::waitFor(check.authenticate(QStringLiteral("c"))));
     EXPECT_EQ(check.callCount(), 3);
     EXPECT_EQ(check.reasons().constFirst(), QStringLiteral("unlock the vault \u201cA\u201d"));
+}
+
+namespace {
+
+template <typename Predicate> bool eventually(Predicate done) {
+    QDeadlineTimer ceiling(std::chrono::minutes(1));
+    while (!done()) {
+        if (ceiling.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+using Outcome = SecretStore::Lookup::Outcome;
+
+} // namespace
+
+TEST(SecretStore, WhileTheKeyringHangsAVaultHasOneLookupWaitingAndAskingAgainSharesIt) {
+    FakeSecretStore store;
+    store.savePassword(QStringLiteral("first"), firstVault);
+    store.savePassword(QStringLiteral("second"), secondVault);
+    store.setDeadline(std::chrono::hours(1));
+    store.hang();
+    const QFuture<SecretStore::Lookup> running = store.lookUp(secondVault);
+    ASSERT_TRUE(eventually([&] { return store.waitingCalls() == 1; }));
+    QList<QFuture<SecretStore::Lookup>> rounds;
+    for (int round = 0; round < 20; ++round) {
+        rounds.append(store.lookUp(firstVault));
+        rounds.append(store.lookUp(secondVault));
+    }
+    EXPECT_EQ(store.callsUnderWay(), 3) << "one running, one waiting for each vault";
+
+    // A save between two lookups is seen by the second: it does not share the first's answer.
+    const QFuture<SecretStore::Lookup> before = store.lookUp(firstVault);
+    store.savePassword(QStringLiteral("changed"), firstVault);
+    const QFuture<SecretStore::Lookup> after = store.lookUp(firstVault);
+    EXPECT_EQ(store.callsUnderWay(), 5);
+
+    store.answer();
+    ASSERT_TRUE(eventually([&] { return after.isFinished() && store.callsUnderWay() == 0; }));
+    for (const QFuture<SecretStore::Lookup>& lookup : std::as_const(rounds))
+        ASSERT_TRUE(lookup.isFinished() && lookup.result().outcome == Outcome::found);
+    EXPECT_EQ(before.result().password, QStringLiteral("first"));
+    EXPECT_EQ(after.result().password, QStringLiteral("changed"));
+    EXPECT_EQ(store.calls().count({FakeSecretStore::Operation::read, SecretStore::accountName(firstVault)}), 2);
+}
+
+TEST(SecretStore, ALookupPastItsDeadlineSaysTheKeyringDidNotAnswer) {
+    FakeSecretStore store;
+    store.savePassword(QStringLiteral("pw"), firstVault);
+    EXPECT_EQ(store.lookUp(secondVault).result().outcome, Outcome::none);
+    store.setDeadline(std::chrono::milliseconds(1));
+    store.hang();
+    const QFuture<SecretStore::Lookup> asking = store.lookUp(firstVault);
+    ASSERT_TRUE(eventually([&] { return asking.isFinished(); }));
+    const SecretStore::Lookup late = asking.result();
+    EXPECT_EQ(late.outcome, Outcome::noAnswer);
+    EXPECT_FALSE(late.password);
+    store.answer();
+}
+
+// The end of the store: lookups are told at once, and the saves that cannot be done in time take the item
+// they were to replace with them at the next start.
+TEST(SecretStore, AtTheEndASaveThatCannotBeDoneLeavesNoStalePasswordForTheNextStart) {
+    QTemporaryDir folder;
+    const QString record = folder.filePath(QStringLiteral("keyring-stale"));
+    auto first = std::make_unique<FakeSecretStore>();
+    first->setStaleRecord(record);
+    first->savePassword(QStringLiteral("old first"), firstVault);
+    first->savePassword(QStringLiteral("old second"), secondVault);
+    first->setDeadline(std::chrono::hours(1));
+    first->setEndDeadline(std::chrono::milliseconds(1));
+    std::unique_ptr<FakeSecretStore> next = first->nextStart();
+    first->hang();
+    first->savePassword(QStringLiteral("new first"), firstVault);
+    ASSERT_TRUE(eventually([&] { return first->waitingCalls() == 1; }));
+    first->savePassword(QStringLiteral("new second"), secondVault);
+    const QFuture<SecretStore::Lookup> waiting = first->lookUp(secondVault);
+    first.reset();
+    ASSERT_TRUE(waiting.isFinished()) << "a lookup is answered by the end, not left to its deadline";
+    EXPECT_EQ(waiting.result().outcome, Outcome::noAnswer);
+    EXPECT_TRUE(QFile::exists(record));
+
+    // The keyring comes back: the save it was stuck in goes through, the one behind it never does.
+    next->answer();
+    ASSERT_TRUE(eventually([&] { return next->saved(firstVault) == QStringLiteral("new first"); }));
+    EXPECT_EQ(next->saved(secondVault), QStringLiteral("old second"));
+    next->setStaleRecord(record);
+    EXPECT_EQ(next->saved(secondVault), std::nullopt) << "the next unlock asks rather than use the old password";
+    EXPECT_EQ(next->saved(firstVault), std::nullopt);
+    EXPECT_FALSE(QFile::exists(record)) << "done once";
+
+    // A store that ends with its saves done leaves no record.
+    next->savePassword(QStringLiteral("again"), firstVault);
+    next.reset();
+    EXPECT_FALSE(QFile::exists(record));
 }

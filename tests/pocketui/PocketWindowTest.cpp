@@ -10,6 +10,7 @@
 #include "PocketViewers.h"
 #include "PocketWindows.h"
 #include "SecondPasswordDialog.h"
+#include "SecretText.h"
 #include "Theme.h"
 
 #include <QApplication>
@@ -21,7 +22,11 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
+#include <QRandomGenerator>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace larkhold::test {
 namespace {
@@ -201,6 +206,73 @@ TEST_F(PocketWindowTest, TheExportPanelAsksBeforeReplacingAndWarns) {
     QTest::mouseClick(window->editor()->exportButton(), Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_FALSE(document().notice().has_value());
+}
+
+TEST_F(PocketWindowTest, AKeyboardUserWritesInTheNewNoteAndLeavesItWithControlTab) {
+    PocketWindow* window = openWindow();
+    PocketEditor* editor = window->editor();
+    editor->newNoteButton()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(editor->newNoteButton(), Qt::Key_Space);
+    ASSERT_EQ(document().items().size(), 1u);
+    EXPECT_EQ(window->focusWidget(), editor->noteView()) << "the next Space would make another empty note";
+    QTest::keyClicks(window->focusWidget(), QStringLiteral("a b"));
+    QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(window->focusWidget(), editor->noteView()) << "Tab types a tab, as in other editors";
+    QTest::keyClick(window->focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_NE(window->focusWidget(), editor->noteView());
+    EXPECT_EQ(document().items().front().text(), QStringLiteral("a b\t"));
+    editor->noteView()->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(editor->noteView(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_NE(window->focusWidget(), editor->noteView());
+    EXPECT_EQ(document().items().front().text(), QStringLiteral("a b\t"));
+}
+
+// Counts the UTF-16 copies of `needle` in the process's writable memory, the needle's own among them.
+int copiesInMemory(const QString& needle) {
+    const QByteArrayView pattern(reinterpret_cast<const char*>(needle.constData()), needle.size() * 2);
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    const int mem = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+    if (!maps.open(QIODevice::ReadOnly) || mem < 0)
+        return -1;
+    int found = 0;
+    // Read into mappings made after the list was read, so that no region holds what was read before.
+    for (const QByteArray& line : maps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 2 || !fields[1].startsWith("rw"))
+            continue;
+        const QList<QByteArray> range = fields[0].split('-');
+        const std::size_t size = range[1].toULongLong(nullptr, 16) - range[0].toULongLong(nullptr, 16);
+        if (size > (std::size_t(1) << 31))
+            continue;
+        void* copy = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (copy == MAP_FAILED)
+            continue;
+        const ssize_t got = ::pread(mem, copy, size, off_t(range[0].toULongLong(nullptr, 16)));
+        const QByteArrayView read(static_cast<const char*>(copy), got > 0 ? got : 0);
+        for (qsizetype at = 0; (at = read.indexOf(pattern, at)) >= 0; ++at)
+            ++found;
+        ::munmap(copy, size);
+    }
+    ::close(mem);
+    return found;
+}
+
+TEST_F(PocketWindowTest, ANotesTextIsNotLeftInMemoryAfterTheLock) {
+    PocketWindow* window = openWindow();
+    QTest::mouseClick(window->editor()->newNoteButton(), Qt::LeftButton);
+    // Made up at run time, so that no copy is in the program; the test's own is the one copy expected.
+    const QString marker = QStringLiteral("m4rk") +
+                           QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral("qz");
+    QTest::keyClicks(window->editor()->noteView(), marker);
+    // Selected with the mouse, as a user copies it: the desktop's selection clipboard is given it.
+    QWidget* page = window->editor()->noteView()->viewport();
+    QTest::mouseDClick(page, Qt::LeftButton, {}, QPoint(20, 14));
+    ASSERT_GE(copiesInMemory(marker), 2) << "the look finds the note's own copy";
+    const QPointer<PocketWindow> watched(window);
+    QTest::mouseClick(window->lockButton(), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return !store->isUnlocked(pocket.id) && watched.isNull(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(copiesInMemory(marker), 1) << "copies of the note's text besides the test's own";
 }
 
 TEST_F(PocketWindowTest, AddFilesTakesWhatThePanelGives) {

@@ -212,8 +212,14 @@ TEST_F(ChangeSheets, SheetsOpenWhileTheKeyringHangsAndTakeItsAnswerWhenItComes) 
     settings.open();
     ChangePasswordModel change(services(), standard);
     change.open();
-    ASSERT_TRUE(waitUntil([&] { return secrets.callsUnderWay() == 3; })); // two reads, and the pre-fill's
+    // Two reads, and the pre-fill's: one runs, the others share at most one lookup waiting behind it.
+    ASSERT_TRUE(waitUntil([&] { return secrets.waitingCalls() == 1; }));
+    EXPECT_LE(secrets.callsUnderWay(), 2);
     EXPECT_FALSE(settings.hasSavedPassword());
+    EXPECT_EQ(settings.touchIDCaption(),
+              QStringLiteral("Asking your keyring whether a password is saved for this vault…"))
+        << "Save is greyed, and the caption says why";
+    EXPECT_FALSE(settings.autoOpenWarning());
     // The hint may not be the saved password, which is not known yet.
     settings.setPasswordHint(QStringLiteral("pw-standard"));
     EXPECT_FALSE(settings.save());
@@ -227,6 +233,24 @@ TEST_F(ChangeSheets, SheetsOpenWhileTheKeyringHangsAndTakeItsAnswerWhenItComes) 
     EXPECT_TRUE(change.keychainCaption().has_value());
     settings.setPasswordHint(QStringLiteral("the usual"));
     EXPECT_TRUE(settings.canSave());
+}
+
+TEST_F(ChangeSheets, SettingsOfAVaultWhoseKeyringDoesNotAnswerCanBeSavedAndSaySo) {
+    secrets.savePassword(QStringLiteral("pw-standard"), standard.id);
+    secrets.setDeadline(std::chrono::milliseconds(1));
+    secrets.hang();
+    VaultSettingsModel settings(services(), standard);
+    settings.open();
+    settings.setAutoOpen(true);
+    ASSERT_TRUE(waitUntil([&] { return settings.canSave(); }));
+    EXPECT_TRUE(settings.keyringSilent());
+    EXPECT_FALSE(settings.touchIDCaption().contains(QStringLiteral("no saved password")))
+        << "a password may well be saved";
+    EXPECT_EQ(settings.touchIDCaption(), QStringLiteral("Your keyring did not answer in time, so whether a password "
+                                                        "is saved for this vault is not known."));
+    EXPECT_FALSE(settings.autoOpenWarning());
+    EXPECT_TRUE(settings.save());
+    secrets.answer();
 }
 
 TEST_F(ChangeSheets, SettingsSaveWritesTheRecordAndClose) {

@@ -168,6 +168,17 @@ TEST_F(VaultMenuSheets, SettingsSaveAndCancel) {
     EXPECT_FALSE(store->vault(pocket.id)->requireTouchID);
 }
 
+TEST_F(VaultMenuSheets, SettingsOpenWithTheHintNotSelectedSoTheFirstKeyDoesNotReplaceIt) {
+    store->modifyVault(standard.id, [](Vault& record) { record.passwordHint = QStringLiteral("first car"); });
+    auto* sheet = open<VaultSettingsSheet>(sheets().vaultSettings(&window, *store->vault(standard.id)));
+    auto* hint = child<QLineEdit>(sheet, "hint");
+    ASSERT_EQ(hint->text(), QStringLiteral("first car"));
+    EXPECT_FALSE(hint->hasSelectedText());
+    QTest::keyClick(hint, Qt::Key_S);
+    EXPECT_EQ(hint->text(), QStringLiteral("first cars"));
+    QTest::keyClick(sheet, Qt::Key_Escape);
+}
+
 TEST_F(VaultMenuSheets, ChangePasswordWrongThenRight) {
     auto* sheet = open<ChangePasswordSheet>(sheets().changePassword(&window, pocket));
     QPointer<QDialog> guard(sheet);

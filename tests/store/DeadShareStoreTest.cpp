@@ -300,6 +300,7 @@ TEST_F(HangingKeyringStore, UnlocksAndLocksGoOnAndAUnlockByTheSavedPasswordAsksF
     bool requested = false;
     track(store->requestUnlock(saved), requested);
     ASSERT_TRUE(waitUntil([&] { return secrets.callsUnderWay() == 4; })) << "the saved password is asked for";
+    EXPECT_TRUE(store->isAskingKeyring(saved.id)) << "the card says the keyring is being asked";
     QCoro::waitFor(store->lockAll(true, LockReason::screenLocked));
     EXPECT_EQ(store->openCount(), 0);
     EXPECT_FALSE(requested) << "still waiting for the keyring";
@@ -311,6 +312,9 @@ TEST_F(HangingKeyringStore, UnlocksAndLocksGoOnAndAUnlockByTheSavedPasswordAsksF
     track(store->requestUnlock(saved), requestedAgain);
     ASSERT_TRUE(waitUntil([&] { return requestedAgain; }));
     EXPECT_EQ(store->passwordPromptVault()->id, saved.id);
+    EXPECT_EQ(store->savedPasswordNotUsed(saved.id),
+              QStringLiteral("Your keyring did not answer in time, so the saved password was not used."));
+    EXPECT_FALSE(store->isAskingKeyring(saved.id));
     EXPECT_FALSE(store->isUnlocked(saved.id));
 
     // Once the keyring answers, everything handed over is done, in order.

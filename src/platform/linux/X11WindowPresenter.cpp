@@ -41,6 +41,16 @@ bool isMapped(xcb_connection_t* c, xcb_window_t window) {
     return mapped;
 }
 
+bool isManaged(xcb_connection_t* c, xcb_window_t window, xcb_atom_t icccmState) {
+    if (icccmState == XCB_ATOM_NONE)
+        return false;
+    xcb_get_property_reply_t* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, icccmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr);
+    const bool managed = reply && reply->type != XCB_ATOM_NONE;
+    std::free(reply);
+    return managed;
+}
+
 // Values of a 32-bit property asked for with `cookie`, empty when it is not set.
 QList<uint32_t> property32(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
     QList<uint32_t> values;
@@ -79,6 +89,7 @@ struct X11WindowPresenter::Atoms {
     xcb_atom_t wmDesktop = XCB_ATOM_NONE;
     xcb_atom_t wmState = XCB_ATOM_NONE;
     xcb_atom_t skipTaskbar = XCB_ATOM_NONE;
+    xcb_atom_t icccmState = XCB_ATOM_NONE;
 };
 
 X11WindowPresenter::X11WindowPresenter() {
@@ -90,11 +101,13 @@ X11WindowPresenter::X11WindowPresenter() {
     const xcb_intern_atom_cookie_t wmDesktop = askForAtom(c, "_NET_WM_DESKTOP");
     const xcb_intern_atom_cookie_t wmState = askForAtom(c, "_NET_WM_STATE");
     const xcb_intern_atom_cookie_t skipTaskbar = askForAtom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    const xcb_intern_atom_cookie_t icccmState = askForAtom(c, "WM_STATE");
     atoms_ = std::make_unique<Atoms>();
     atoms_->currentDesktop = atomFrom(c, currentDesktop);
     atoms_->wmDesktop = atomFrom(c, wmDesktop);
     atoms_->wmState = atomFrom(c, wmState);
     atoms_->skipTaskbar = atomFrom(c, skipTaskbar);
+    atoms_->icccmState = atomFrom(c, icccmState);
 }
 
 X11WindowPresenter::~X11WindowPresenter() = default;
@@ -109,7 +122,9 @@ void X11WindowPresenter::moveToCurrentDesktop(quintptr windowId) {
         property32(c, xcb_get_property(c, 0, root, atoms_->currentDesktop, XCB_ATOM_CARDINAL, 0, 1024));
     if (current.isEmpty())
         return; // no desktops to choose from
-    if (isMapped(c, window))
+    // A window the window manager manages (it sets WM_STATE) is moved by asking it; one on another desktop is
+    // unmapped but still managed, and the manager ignores the property written on it.
+    if (isMapped(c, window) || isManaged(c, window, atoms_->icccmState))
         sendToRoot(c, root, window, atoms_->wmDesktop, {current.first(), sourceApplication});
     else
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atoms_->wmDesktop, XCB_ATOM_CARDINAL, 32, 1,
