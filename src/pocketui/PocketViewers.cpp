@@ -24,6 +24,11 @@ void wipeImage(QImage& image) {
 
 } // namespace
 
+QString unconfinedText() {
+    return QStringLiteral("This item can’t be shown — this computer doesn’t let Larkhold open it sealed off "
+                          "from your vaults.");
+}
+
 // ---- notes ----
 
 NoteView::NoteView(QWidget* parent) : QPlainTextEdit(parent) {
@@ -263,6 +268,13 @@ void PdfItemView::scrollContentsBy(int, int) {
 
 void PdfItemView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
+    if (renderer_->state() == PdfRenderer::State::unconfined) {
+        painter.setPen(Theme::secondary(palette()));
+        painter.setFont(Theme::font(13));
+        painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap,
+                         unconfinedText());
+        return;
+    }
     const auto [first, last] = visiblePages();
     if (first < 0)
         return;

@@ -16,6 +16,10 @@ namespace larkhold {
 // The viewers of the editor's detail pane. Each shows decrypted bytes straight from memory, writes
 // nothing to disk, and releases (and where it owns the memory, zeroes) what it holds on wipe().
 
+// What a viewer shows instead of a photo or PDF when the process that would decode it could not be
+// sealed off (Confinement.h): the content is not decoded at all.
+QString unconfinedText();
+
 // A note's text, edited in place. Every change is reported whole; the editor hands it to the
 // document, and when the document refuses it (the vault is full) the text is put back.
 class NoteView : public QPlainTextEdit {

@@ -411,25 +411,27 @@ TEST_F(PocketWindowTest, LinksInAPdfOpenNothing) {
     EXPECT_TRUE(recorder.opened.isEmpty());
 }
 
-// A PDF on which the PDF library never ends: the window stays usable and a lock ends its drawing.
-TEST_F(PocketWindowTest, APdfThatHangsThePdfLibraryHoldsNothingUp) {
+// A PDF on which the PDF library never ends, and one that grows it by gigabytes: the window stays
+// usable and a lock ends the drawing at once.
+TEST_F(PocketWindowTest, APdfThatHangsOrFloodsThePdfLibraryHoldsNothingUp) {
     openWindow();
-    QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
-    PocketItem looping = PocketItem::note(QStringLiteral("Loop.pdf"), QString(), Date::now());
-    looping.kind = PocketItem::Kind::pdf;
-    const QByteArray bytes = selfListingPdf();
-    looping.data = SecureBytes(bytes.begin(), bytes.end());
-    PocketStorage::open(pocket.bundlePath, pocketPassword, false).storage->save({looping}, 1);
+    for (const QByteArray& bytes : {selfListingPdf(), nestedFormsPdf()}) {
+        QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+        PocketItem hostile = PocketItem::note(QStringLiteral("Hostile.pdf"), QString(), Date::now());
+        hostile.kind = PocketItem::Kind::pdf;
+        hostile.data = SecureBytes(bytes.begin(), bytes.end());
+        PocketStorage::open(pocket.bundlePath, pocketPassword, false).storage->save({hostile}, 1);
 
-    ASSERT_TRUE(unlockWith(pocket, pocketPassword));
-    PocketWindow* window = PocketWindows::window(pocket.id);
-    ASSERT_NE(window, nullptr);
-    const PdfRenderer& renderer = window->editor()->pdfView()->renderer();
-    EXPECT_EQ(renderer.state(), PdfRenderer::State::loading);
-    ASSERT_TRUE(eventually([] { return !pdfRenderers().isEmpty(); }));
-    QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
-    EXPECT_EQ(PocketWindows::window(pocket.id), nullptr);
-    EXPECT_TRUE(pdfRenderers().isEmpty());
+        ASSERT_TRUE(unlockWith(pocket, pocketPassword));
+        PocketWindow* window = PocketWindows::window(pocket.id);
+        ASSERT_NE(window, nullptr);
+        const PdfRenderer& renderer = window->editor()->pdfView()->renderer();
+        ASSERT_TRUE(eventually([] { return !pdfRenderers().isEmpty(); }));
+        EXPECT_NE(renderer.state(), PdfRenderer::State::empty);
+        QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+        EXPECT_EQ(PocketWindows::window(pocket.id), nullptr);
+        EXPECT_TRUE(pdfRenderers().isEmpty());
+    }
 }
 
 TEST_F(PocketWindowTest, TheSameVaultNeverGetsASecondWindow) {

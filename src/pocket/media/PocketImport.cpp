@@ -165,8 +165,11 @@ SecureBytes readAtMost(QFile& file, std::int64_t limit, const QString& name, boo
 
 // A PDF counts as readable when its structure loads in time. One that asks for a password has
 // loaded far enough to know that; it is kept, like any other PDF, unchanged.
-bool pdfIsReadable(const SecureBytes& data) {
-    return PdfRenderer::check(ByteView(data)) != PdfRenderer::Check::unreadable;
+bool pdfIsReadable(const SecureBytes& data, const QString& name) {
+    const PdfRenderer::Check check = PdfRenderer::check(ByteView(data));
+    if (check == PdfRenderer::Check::unconfined)
+        throw Failure::unconfined(name);
+    return check != PdfRenderer::Check::unreadable;
 }
 
 void checkPixelCount(std::int64_t width, std::int64_t height, const QString& name) {
@@ -605,6 +608,10 @@ PocketImport::Failure PocketImport::Failure::unreadable(const QString& fileName)
     return Failure(Case::unreadable, fileName, 0, Content::note);
 }
 
+PocketImport::Failure PocketImport::Failure::unconfined(const QString& fileName) {
+    return Failure(Case::unconfined, fileName, 0, Content::note);
+}
+
 QString PocketImport::Failure::message() const {
     const QString quoted = QStringLiteral("“") + fileName_ + QStringLiteral("”");
     switch (case_) {
@@ -613,6 +620,9 @@ QString PocketImport::Failure::message() const {
                                        "and PDFs.");
     case Case::unreadable:
         return quoted + QStringLiteral(" couldn’t be read.");
+    case Case::unconfined:
+        return quoted + QStringLiteral(" couldn’t be checked — this computer doesn’t let Larkhold open files "
+                                       "sealed off from your vaults.");
     case Case::tooLarge: {
         const QString start = quoted + QStringLiteral(" is ") + formatByteCount(bytes_) +
                               QStringLiteral(" — the limit per file is ") + limitText() + QStringLiteral(". ");
@@ -691,7 +701,7 @@ PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
         SecureBytes data = readAtMost(file, kLimitBytes, name, overLimit);
         if (overLimit)
             throw Failure::tooLarge(name, std::max(size, std::int64_t(data.size())), Failure::Content::pdf);
-        if (!pdfIsReadable(data))
+        if (!pdfIsReadable(data, name))
             throw Failure::unreadable(name);
         item.kind = PocketItem::Kind::pdf;
         item.name = name;

@@ -28,12 +28,15 @@ public:
 
     class Failure : public std::exception {
     public:
-        enum class Case { unsupported, tooLarge, unreadable };
+        enum class Case { unsupported, tooLarge, unreadable, unconfined };
         enum class Content { note, photo, pdf };
 
         static Failure unsupported(const QString& fileName);
         static Failure tooLarge(const QString& fileName, std::int64_t bytes, Content content);
         static Failure unreadable(const QString& fileName);
+        // The file could not be checked: this machine would not let the process that reads it be
+        // sealed off (Confinement.h).
+        static Failure unconfined(const QString& fileName);
 
         Case which() const noexcept { return case_; }
         const QString& fileName() const noexcept { return fileName_; }
