@@ -73,7 +73,10 @@ bool loadFilter() {
           SCMP_SYS(gettid), SCMP_SYS(getppid), SCMP_SYS(getuid), SCMP_SYS(geteuid), SCMP_SYS(getgid),
           SCMP_SYS(getegid), SCMP_SYS(clock_gettime), SCMP_SYS(clock_getres), SCMP_SYS(gettimeofday),
           SCMP_SYS(nanosleep), SCMP_SYS(clock_nanosleep), SCMP_SYS(sched_yield), SCMP_SYS(sched_getaffinity),
-          SCMP_SYS(getrandom), SCMP_SYS(getrusage), SCMP_SYS(uname), SCMP_SYS(poll), SCMP_SYS(ppoll)})
+          SCMP_SYS(getrandom), SCMP_SYS(getrusage), SCMP_SYS(uname), SCMP_SYS(poll), SCMP_SYS(ppoll),
+          // Each thread Qt starts gets an event loop, woken through a descriptor of its own that
+          // leads nowhere.
+          SCMP_SYS(eventfd2), SCMP_SYS(pipe2)})
         allow(call);
     const auto allowIf = [&](int call, std::initializer_list<scmp_arg_cmp> conditions) {
         ok = ok && ::seccomp_rule_add_array(filter, SCMP_ACT_ALLOW, call, unsigned(conditions.size()),
