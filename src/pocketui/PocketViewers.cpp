@@ -73,8 +73,12 @@ void NoteView::wipe() {
 
 // ---- photos ----
 
-ImageView::ImageView(QWidget* parent) : QWidget(parent) {
+ImageView::ImageView(QWidget* parent) : QWidget(parent), decoder_(new PhotoDecoder(PhotoDecoder::kDeadline, this)) {
     setObjectName(QStringLiteral("imageView"));
+    connect(decoder_, &PhotoDecoder::finished, this, [this] {
+        image_ = decoder_->image();
+        update();
+    });
 }
 
 QString ImageView::unreadableText() {
@@ -87,12 +91,14 @@ void ImageView::showImage(const QUuid& id, ByteView bytes) {
         return;
     wipe();
     shown_ = key;
-    image_ = decodePhoto(bytes);
+    decoder_->decode(bytes);
     update();
 }
 
 void ImageView::wipe() {
-    wipeImage(image_);
+    // The decoder holds the only other reference to the pixels; cancelling wipes them.
+    image_ = QImage();
+    decoder_->cancel();
     wipeImage(scaled_);
     shown_.reset();
     update();
@@ -101,11 +107,12 @@ void ImageView::wipe() {
 void ImageView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (image_.isNull()) {
-        if (!shown_)
+        if (!shown_ || isDecoding())
             return;
         painter.setPen(Theme::secondary(palette()));
         painter.setFont(Theme::font(13));
-        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, unreadableText());
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
+                         decoder_->state() == PhotoDecoder::State::unconfined ? unconfinedText() : unreadableText());
         return;
     }
     const QRect area = rect().adjusted(12, 12, -12, -12);

@@ -165,6 +165,7 @@ TEST_F(PocketWindowTest, DroppedPhotosAndPdfsShowAndExport) {
         select(editor, row);
         const PocketItem& item = document().items()[std::size_t(row)];
         if (item.kind == PocketItem::Kind::image) {
+            EXPECT_TRUE(eventually([&] { return !editor->imageView()->isDecoding(); }));
             EXPECT_TRUE(editor->imageView()->hasImage()) << item.name.toStdString();
             EXPECT_TRUE(editor->imageView()->isVisible());
         } else {
@@ -362,7 +363,7 @@ TEST_F(PocketWindowTest, WipingLetsGoOfEveryShownCopy) {
     select(editor, 0);
     ASSERT_TRUE(eventually([&] { return editor->pdfView()->renderer().state() == PdfRenderer::State::ready; }));
     select(editor, 1);
-    ASSERT_TRUE(editor->imageView()->hasImage());
+    ASSERT_TRUE(eventually([&] { return editor->imageView()->hasImage(); }));
     EXPECT_EQ(editor->pdfView()->renderer().state(), PdfRenderer::State::empty) << "a viewer not shown holds nothing";
     EXPECT_EQ(editor->pdfView()->pagesDrawn(), 0);
     window->wipe();
@@ -432,6 +433,29 @@ TEST_F(PocketWindowTest, APdfThatHangsOrFloodsThePdfLibraryHoldsNothingUp) {
         EXPECT_EQ(PocketWindows::window(pocket.id), nullptr);
         EXPECT_TRUE(pdfRenderers().isEmpty());
     }
+}
+
+// A photo whose decoding takes minutes: the window answers while it is decoded elsewhere, and a lock
+// ends the decoder at once.
+TEST_F(PocketWindowTest, APhotoThatTakesMinutesToDecodeHoldsNothingUp) {
+    openWindow();
+    QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+    PocketItem bomb = PocketItem::note(QStringLiteral("Scan.jpg"), QString(), Date::now());
+    bomb.kind = PocketItem::Kind::image;
+    const QByteArray bytes = scanBombJpeg(20'000);
+    bomb.data = SecureBytes(bytes.begin(), bytes.end());
+    PocketStorage::open(pocket.bundlePath, pocketPassword, false).storage->save({bomb}, 1);
+
+    ASSERT_TRUE(unlockWith(pocket, pocketPassword));
+    PocketWindow* window = PocketWindows::window(pocket.id);
+    ASSERT_NE(window, nullptr);
+    const auto decoders = [] { return childrenNamed("larkhold-photo-"); };
+    ASSERT_TRUE(eventually([&] { return !decoders().isEmpty(); }));
+    EXPECT_TRUE(window->editor()->imageView()->isDecoding());
+    EXPECT_FALSE(window->editor()->imageView()->showsMessage());
+    QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+    EXPECT_EQ(PocketWindows::window(pocket.id), nullptr);
+    EXPECT_TRUE(decoders().isEmpty());
 }
 
 TEST_F(PocketWindowTest, TheSameVaultNeverGetsASecondWindow) {

@@ -26,7 +26,7 @@ bool userNamespacesAllowed() {
 // What a decoding library that has been taken over could still do from inside the helper: read its
 // input and talk down its pipes, nothing else.
 TEST(DecoderConfinementTest, AHelperReachesNoFileSocketProgramProcessOrSessionVariable) {
-    for (const char* program : {"larkhold-pdf-render"}) {
+    for (const char* program : {"larkhold-pdf-render", "larkhold-photo-decode"}) {
         SCOPED_TRACE(program);
         qputenv("LARKHOLD_TEST_SECRET", "session");
         QProcess process;
