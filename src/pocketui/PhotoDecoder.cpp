@@ -8,8 +8,6 @@ namespace larkhold {
 
 namespace {
 
-confinement::Limits limitsForTesting{};
-std::chrono::milliseconds deadlineForTesting{0};
 
 void wipeBytes(QByteArray& bytes) {
     if (!bytes.isEmpty())
@@ -27,14 +25,6 @@ PhotoDecoder::PhotoDecoder(std::chrono::milliseconds deadline, QObject* parent)
 
 PhotoDecoder::~PhotoDecoder() {
     cancel();
-}
-
-void PhotoDecoder::setLimitsForTesting(const confinement::Limits& limits) {
-    limitsForTesting = limits;
-}
-
-void PhotoDecoder::setDeadlineForTesting(std::chrono::milliseconds deadline) {
-    deadlineForTesting = deadline;
 }
 
 void PhotoDecoder::decode(ByteView bytes) {
@@ -55,9 +45,10 @@ void PhotoDecoder::decode(ByteView bytes) {
         if (error == QProcess::FailedToStart)
             finish(State::unreadable);
     });
-    timer_.start(deadlineForTesting.count() > 0 ? deadlineForTesting : deadline_);
-    decoder::start(*process_, "larkhold-photo-decode",
-                   limitsForTesting.addressSpaceBytes ? limitsForTesting : photodecode::kLimits, fd);
+    timer_.start(deadline_);
+    decoder::start(*process_, "larkhold-photo-decode", photodecode::limits(), fd);
+    process_->write("show\n");
+    process_->closeWriteChannel();
 }
 
 void PhotoDecoder::cancel() {

@@ -36,11 +36,6 @@ public:
     // The photo once decoded; wiped and let go by cancel().
     const QImage& image() const { return image_; }
 
-    // Smaller caps or a shorter deadline for the decoders started from now on; zero puts back the
-    // real ones.
-    static void setLimitsForTesting(const confinement::Limits& limits);
-    static void setDeadlineForTesting(std::chrono::milliseconds deadline);
-
 signals:
     void finished();
 

@@ -458,6 +458,24 @@ TEST_F(PocketWindowTest, APhotoThatTakesMinutesToDecodeHoldsNothingUp) {
     EXPECT_TRUE(decoders().isEmpty());
 }
 
+// A lock while the import checks a PDF the PDF library never ends on: the checking process goes at
+// once (its deadline is hours here), and nothing of the file joins the vault.
+TEST_F(PocketWindowTest, ALockDuringAnImportsCheckEndsTheChecker) {
+    PdfRenderer::setImportCheckDeadlineForTesting(std::chrono::hours(1));
+    openWindow();
+    QFuture<PocketDocument::Added> added =
+        document().add({inputFile(QStringLiteral("Loop.pdf"), selfListingPdf())}, false);
+    ASSERT_TRUE(eventually([] { return !pdfRenderers().isEmpty(); }));
+    const QList<int> checkers = pdfRenderers();
+    QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+    EXPECT_EQ(PocketWindows::window(pocket.id), nullptr);
+    // Ended, not merely asked to: the worker that waited for it reaps it.
+    ASSERT_TRUE(eventually([] { return pdfRenderers().isEmpty(); }));
+    EXPECT_TRUE(added.isFinished() || !added.isValid() || added.resultCount() == 0 ||
+                !added.result().items.value(0).has_value());
+    PdfRenderer::setImportCheckDeadlineForTesting({});
+}
+
 TEST_F(PocketWindowTest, TheSameVaultNeverGetsASecondWindow) {
     PocketWindow* window = openWindow();
     PocketWindows::show(session(), pocket);

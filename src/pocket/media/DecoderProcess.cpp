@@ -1,6 +1,7 @@
 #include "DecoderProcess.h"
 
 #include "ModuleFile.h"
+#include "PhotoDecodeProtocol.h"
 
 #include <QProcessEnvironment>
 #include <cerrno>
@@ -9,6 +10,22 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <unistd.h>
+
+namespace larkhold::photodecode {
+
+namespace {
+confinement::Limits limitsForTesting{};
+}
+
+confinement::Limits limits() {
+    return limitsForTesting.addressSpaceBytes ? limitsForTesting : kLimits;
+}
+
+void setLimitsForTesting(const confinement::Limits& limits) {
+    limitsForTesting = limits;
+}
+
+} // namespace larkhold::photodecode
 
 namespace larkhold::decoder {
 

@@ -1,6 +1,7 @@
 #include "PdfRenderer.h"
 
 #include "DecoderProcess.h"
+#include "PhotoImportClient.h"
 #include "PdfRenderProtocol.h"
 
 #include <QDeadlineTimer>
@@ -14,6 +15,7 @@ namespace {
 constexpr int kMaxPages = 100000;
 
 confinement::Limits limitsForTesting{};
+std::chrono::milliseconds importCheckDeadlineForTesting{0};
 
 confinement::Limits limits() {
     return limitsForTesting.addressSpaceBytes ? limitsForTesting : pdfrender::kLimits;
@@ -93,6 +95,14 @@ void PdfRenderer::fail(State outcome) {
         return;
     state_ = outcome;
     emit stateChanged();
+}
+
+std::chrono::milliseconds PdfRenderer::importCheckDeadline() {
+    return importCheckDeadlineForTesting.count() > 0 ? importCheckDeadlineForTesting : kDeadline;
+}
+
+void PdfRenderer::setImportCheckDeadlineForTesting(std::chrono::milliseconds deadline) {
+    importCheckDeadlineForTesting = deadline;
 }
 
 void PdfRenderer::setLimitsForTesting(const confinement::Limits& limits) {
@@ -197,6 +207,7 @@ PdfRenderer::Check PdfRenderer::check(ByteView bytes, std::chrono::milliseconds 
     QProcess process;
     const QDeadlineTimer until(deadline);
     start(process, fd);
+    const RunningDecoder registered(process);
     QByteArray output;
     while (!output.contains('\n')) {
         const bool more = process.waitForReadyRead(int(std::max<qint64>(1, until.remainingTime())));

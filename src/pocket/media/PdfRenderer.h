@@ -45,6 +45,9 @@ public:
     enum class Check { readable, locked, unreadable, unconfined };
     // Whether the bytes load as a PDF, waiting at most `deadline`; for threads other than the GUI's.
     static Check check(ByteView bytes, std::chrono::milliseconds deadline = kDeadline);
+    // The deadline of the checks an import makes: kDeadline, or a longer one a test set.
+    static std::chrono::milliseconds importCheckDeadline();
+    static void setImportCheckDeadlineForTesting(std::chrono::milliseconds deadline);
 
     // Smaller caps for the renderers started from now on; zero caps put back the real ones.
     static void setLimitsForTesting(const confinement::Limits& limits);

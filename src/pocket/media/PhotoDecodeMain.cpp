@@ -2,10 +2,12 @@
 // viewer, in a process of its own and sealed off (Confinement.h), so that a photo that hangs or
 // takes over a decoder holds or reaches nothing but this process.
 //
-// The photo's bytes come from the memory file FD, read whole and closed. The one answer on stdout
-// is "image WIDTH HEIGHT" followed by the pixels, 4 bytes each, ARGB in the machine's word order
-// (not premultiplied), row after row, in sRGB and upright, at most kShownLongSide on the long side;
-// or "unreadable".
+// The photo's bytes come from the memory file FD, read whole and closed; one line on stdin says
+// what to do with them. "show": the one answer on stdout is "image WIDTH HEIGHT" followed by the
+// pixels, 4 bytes each, ARGB in the machine's word order (not premultiplied), row after row, in
+// sRGB and upright, at most kShownLongSide on the long side. "import OPTIMIZE" (0 or 1): the photo
+// written anew for the vault (PocketImport::reencodePhoto), as "encoded COUNT EXTENSION" and its
+// bytes, or "toolarge COUNT". Either may instead answer "unreadable".
 #include "Confinement.h"
 #include "DumpProtection.h"
 #include "PhotoDecodeProtocol.h"
@@ -115,8 +117,32 @@ void warmUp() {
         QImageWriter(&out, format).write(pixel);
         (void)decodeWithQt(encoded, format);
     }
-    heif_context_free(heif_context_alloc());
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    if (PocketImport::canWriteHeic() &&
+        heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code == heif_error_Ok)
+        heif_encoder_release(encoder);
+    heif_context_free(context);
     (void)pixel.convertedToColorSpace(QColorSpace(QColorSpace::DisplayP3));
+}
+
+int reencode(QByteArray& bytes, bool optimize) {
+    const auto view = larkhold::ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                         std::size_t(bytes.size()));
+    try {
+        PocketImport::Reencoded photo = PocketImport::reencodePhoto(view, optimize, QString());
+        larkhold::wipe(bytes.data(), std::size_t(bytes.size()));
+        return writeLine("encoded " + QByteArray::number(qulonglong(photo.data.size())) + ' ' +
+                         photo.extension.toLatin1()) &&
+                       writeAll(photo.data.data(), photo.data.size())
+                   ? 0
+                   : 1;
+    } catch (const PocketImport::Failure& failure) {
+        larkhold::wipe(bytes.data(), std::size_t(bytes.size()));
+        if (failure.which() == PocketImport::Failure::Case::tooLarge)
+            return writeLine("toolarge " + QByteArray::number(qlonglong(failure.bytes()))) ? 0 : 1;
+        return writeLine("unreadable") ? 0 : 1;
+    }
 }
 
 } // namespace
@@ -137,7 +163,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    QByteArray command;
+    char c = 0;
+    while (command.size() < 32 && ::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
+        command += c;
     QByteArray bytes = readFd(arguments.fd);
+    if (command == "import 0" || command == "import 1")
+        return reencode(bytes, command.endsWith('1'));
+    if (command != "show")
+        return 2;
     QImage image = decode(bytes);
     larkhold::wipe(bytes.data(), std::size_t(bytes.size()));
     if (image.isNull())

@@ -17,4 +17,8 @@ constexpr int kShownLongSide = 4096;
 // for one photo of that size on a slow machine.
 constexpr confinement::Limits kLimits{std::uint64_t(1536) << 20, 120};
 
+// The caps in force: kLimits, or smaller ones a test set.
+confinement::Limits limits();
+void setLimitsForTesting(const confinement::Limits& limits);
+
 } // namespace larkhold::photodecode

@@ -60,6 +60,19 @@ public:
     // is never changed.
     static PocketItem item(const QString& path, bool optimizePhotos);
 
+    // A photo's bytes decoded and written anew, with nothing of the original's metadata; its file
+    // extension. Throws Failure, naming `name`. Runs in the photo decoder's sealed-off process only
+    // (PhotoDecodeMain.cpp): item() hands photos there.
+    struct Reencoded {
+        SecureBytes data;
+        QString extension;
+    };
+    static Reencoded reencodePhoto(ByteView bytes, bool optimizePhotos, const QString& name);
+
+    // Ends at once every decoder an import is waiting for, each of whose files then counts as
+    // unreadable (a lock wants nothing more read).
+    static void endRunningDecoders();
+
     // Whether this machine can write HEIC. Without an encoder a HEIC photo is kept as JPEG.
     static bool canWriteHeic();
 
