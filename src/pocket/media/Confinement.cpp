@@ -133,7 +133,8 @@ bool confine(const Limits& limits, std::initializer_list<int> keep, const std::f
     // whatever an older parent passed is dropped here.
     if (::clearenv() != 0)
         return false;
-    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() == 1)
+    // Set by the parent before the exec as well, so that a parent gone in between is not missed.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
         return false;
     enterNewNamespaces();
     // One arena for all threads: every arena reserves 64 MiB of address space, which the cap counts.
