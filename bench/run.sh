@@ -9,6 +9,7 @@ build="${1:-build}"
 benchmarks=(
   bench_crypto
   bench_pocket
+  bench_pocket_import
   vaultio/bench_vaultio
 )
 summary='^(ratio [a-z0-9-]+/[a-z0-9-]+: |area MB/s: |startup ms: |idle RSS MB: |idle with a standard and a Pocket vault open, )'

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang lld libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-pdf-dev libqt6pdf6 libqt6svg6 qcoro-qt6-dev
-  libssl-dev libsecret-1-dev libheif-dev libexif-dev libicu-dev libpng-dev
+  libssl-dev libsecret-1-dev libheif-dev libexif-dev libicu-dev libpng-dev libseccomp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsodium-dev libargon2-dev
   fuse3 libfuse3-dev e2fsprogs libsystemd-dev udisks2 polkitd udev dbus-daemon fio

@@ -8,6 +8,10 @@ PocketDocumentHost::FileImport PocketFileImporter::fileImport() const {
     return &PocketImport::item;
 }
 
+void PocketFileImporter::stopFileImports() {
+    PocketImport::endRunningDecoders();
+}
+
 std::optional<QString> PocketFileImporter::chooseExportPath(const QString&, const QString&, const QString&) {
     return std::nullopt;
 }

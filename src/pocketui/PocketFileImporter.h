@@ -10,6 +10,9 @@ namespace larkhold {
 class PocketFileImporter final : public PocketDocumentHost {
 public:
     FileImport fileImport() const override;
+    // Every import's decoder goes, another vault's included: imports run one at a time, and
+    // another's file then counts as unreadable rather than the stopped one being waited for.
+    void stopFileImports() override;
     std::optional<QString> chooseExportPath(const QString& proposedName, const QString& message,
                                             const QString& prompt) override;
     QStringList chooseFilesToAdd(const QString& message, const QString& prompt) override;

@@ -25,6 +25,11 @@ void wipeImage(QImage& image) {
 
 } // namespace
 
+QString unconfinedText() {
+    return QStringLiteral("This item can’t be shown — this computer doesn’t let Larkhold open it sealed off "
+                          "from your vaults.");
+}
+
 // ---- notes ----
 
 NoteView::NoteView(QWidget* parent) : QPlainTextEdit(parent) {
@@ -86,8 +91,12 @@ void NoteView::wipe() {
 
 // ---- photos ----
 
-ImageView::ImageView(QWidget* parent) : QWidget(parent) {
+ImageView::ImageView(QWidget* parent) : QWidget(parent), decoder_(new PhotoDecoder(PhotoDecoder::kDeadline, this)) {
     setObjectName(QStringLiteral("imageView"));
+    connect(decoder_, &PhotoDecoder::finished, this, [this] {
+        image_ = decoder_->image();
+        update();
+    });
 }
 
 QString ImageView::unreadableText() {
@@ -100,12 +109,14 @@ void ImageView::showImage(const QUuid& id, ByteView bytes) {
         return;
     wipe();
     shown_ = key;
-    image_ = decodePhoto(bytes);
+    decoder_->decode(bytes);
     update();
 }
 
 void ImageView::wipe() {
-    wipeImage(image_);
+    // The decoder holds the only other reference to the pixels; cancelling wipes them.
+    image_ = QImage();
+    decoder_->cancel();
     wipeImage(scaled_);
     shown_.reset();
     update();
@@ -114,11 +125,12 @@ void ImageView::wipe() {
 void ImageView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (image_.isNull()) {
-        if (!shown_)
+        if (!shown_ || isDecoding())
             return;
         painter.setPen(Theme::secondary(palette()));
         painter.setFont(Theme::font(13));
-        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, unreadableText());
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
+                         decoder_->state() == PhotoDecoder::State::unconfined ? unconfinedText() : unreadableText());
         return;
     }
     const QRect area = rect().adjusted(12, 12, -12, -12);
@@ -281,6 +293,13 @@ void PdfItemView::scrollContentsBy(int, int) {
 
 void PdfItemView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
+    if (renderer_->state() == PdfRenderer::State::unconfined) {
+        painter.setPen(Theme::secondary(palette()));
+        painter.setFont(Theme::font(13));
+        painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap,
+                         unconfinedText());
+        return;
+    }
     const auto [first, last] = visiblePages();
     if (first < 0)
         return;

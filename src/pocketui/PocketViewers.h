@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PdfRenderer.h"
+#include "PhotoDecoder.h"
 #include "SecureBytes.h"
 
 #include <QAbstractScrollArea>
@@ -15,6 +16,10 @@ namespace larkhold {
 
 // The viewers of the editor's detail pane. Each shows decrypted bytes straight from memory, writes
 // nothing to disk, and releases (and where it owns the memory, zeroes) what it holds on wipe().
+
+// What a viewer shows instead of a photo or PDF when the process that would decode it could not be
+// sealed off (Confinement.h): the content is not decoded at all.
+QString unconfinedText();
 
 // A note's text, edited in place. Every change is reported whole; the editor hands it to the
 // document, and when the document refuses it (the vault is full) the text is put back.
@@ -37,17 +42,19 @@ private:
     bool loading_ = false;
 };
 
-// A photo, scaled to fit with its proportions kept, or "This photo can’t be shown.".
+// A photo, scaled to fit with its proportions kept, or "This photo can’t be shown.". Decoded by a
+// process of its own (PhotoDecoder.h): the pane stays empty until it answers.
 class ImageView : public QWidget {
     Q_OBJECT
 
 public:
     explicit ImageView(QWidget* parent = nullptr);
 
-    // Decodes the bytes unless they are the ones shown already (same item, same size).
+    // Starts decoding the bytes unless they are the ones shown already (same item, same size).
     void showImage(const QUuid& id, ByteView bytes);
     bool hasImage() const { return !image_.isNull(); }
-    bool showsMessage() const { return shown_.has_value() && image_.isNull(); }
+    bool isDecoding() const { return decoder_->state() == PhotoDecoder::State::decoding; }
+    bool showsMessage() const { return shown_.has_value() && image_.isNull() && !isDecoding(); }
     static QString unreadableText();
     void wipe();
 
@@ -56,6 +63,7 @@ protected:
 
 private:
     std::optional<std::pair<QUuid, std::size_t>> shown_;
+    PhotoDecoder* decoder_;
     QImage image_;
     QImage scaled_;
 };

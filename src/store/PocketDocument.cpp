@@ -45,6 +45,8 @@ void PocketDocument::dropImports() {
     };
     if (inFlight_) {
         inFlight_->stop->store(true);
+        if (host_)
+            host_->stopFileImports();
         nothingTaken(inFlight_->request);
         inFlight_.reset();
     }

@@ -31,6 +31,9 @@ public:
     // The import runs on a thread of its own, which the file's disk may hold for as long as it does
     // not answer, after the host and the document are gone: it must own everything it touches.
     virtual FileImport fileImport() const = 0;
+    // Ends at once whatever the file imports under way wait for (a decoder checking a file), which
+    // then fail: called when a lock or a closed window drops an import.
+    virtual void stopFileImports() {}
 
     // A modal save panel proposing `proposedName`; the chosen path, or nothing when cancelled.
     virtual std::optional<QString> chooseExportPath(const QString& proposedName, const QString& message,

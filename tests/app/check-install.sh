@@ -29,4 +29,6 @@ grep -qx "Exec=$prefix/bin/larkhold" "$service" || fail "the service starts some
 # PDFs are read only by a program of its own, installed with the modules.
 find "$root$prefix" -path '*/larkhold/larkhold-pdf-render' -type f -perm -u+x | grep -q . ||
   fail "the PDF renderer is not installed with the modules"
+find "$root$prefix" -path '*/larkhold/larkhold-photo-decode' -type f -perm -u+x | grep -q . ||
+  fail "the photo decoder is not installed with the modules"
 echo "install layout OK"

@@ -1,58 +1,90 @@
 #include "PhotoDecoder.h"
 
-#include "ChildJob.h"
-#include "PocketImport.h"
+#include "TestFiles.h"
+#include "TestPhotos.h"
 
-#include <QFile>
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QImageWriter>
-#include <QTemporaryDir>
-#include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 namespace larkhold::test {
 namespace {
 
-// The largest photo an import takes, in one colour so that the file is small.
-int makeLargestPhoto(const QStringList& arguments) {
-    QImage image(10'000, 10'000, QImage::Format_RGB32);
-    image.fill(QColor(0x20, 0x60, 0xA0));
-    return arguments.size() == 1 && QImageWriter(arguments[0], "jpeg").write(image) ? 0 : 1;
+using namespace std::chrono_literals;
+
+ByteView viewOf(const QByteArray& bytes) {
+    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
 }
 
-// Prints "<width> <height> <peak resident KiB>" of the photo as the viewer decodes it.
-int showPhoto(const QStringList& arguments) {
-    QFile file(arguments.value(0));
-    if (!file.open(QIODevice::ReadOnly))
-        return 1;
-    const QByteArray bytes = file.readAll();
-    const QImage shown =
-        decodePhoto(ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    std::printf("%d %d %ld\n", shown.width(), shown.height(), long(usage.ru_maxrss));
-    return 0;
+bool eventually(const std::function<bool()>& condition) {
+    const QDeadlineTimer ceiling(120s);
+    while (!condition()) {
+        if (ceiling.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
 }
 
-const bool jobs = registerChildJob(QStringLiteral("make-largest-photo"), makeLargestPhoto) &&
-                  registerChildJob(QStringLiteral("show-photo"), showPhoto);
+QByteArray encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, format).write(image);
+    return bytes;
+}
+
+QList<int> photoDecoders() {
+    return childrenNamed("larkhold-photo-");
+}
 
 } // namespace
 
-// What the import takes, the viewer shows: the largest photo, decoded at the size shown, in a fresh
-// process (no import has run there before).
+// What the import takes, the viewer shows: the largest photo, decoded at the size shown, under the
+// decoder's caps; and what is no photo is unreadable.
 TEST(PhotoDecoder, TheLargestPhotoAnImportTakesIsShownScaledDown) {
-    QTemporaryDir dir;
-    const QString photo = dir.filePath(QStringLiteral("large.jpg"));
-    ASSERT_EQ(runChildJob(QStringLiteral("make-largest-photo"), {photo}).exitCode, 0);
-    const ChildOutcome shown = runChildJob(QStringLiteral("show-photo"), {photo});
-    ASSERT_TRUE(shown.finished) << shown.errors.toStdString();
-    const QStringList report = QString::fromUtf8(shown.output).trimmed().split(QLatin1Char(' '));
-    ASSERT_EQ(report.size(), 3) << shown.output.toStdString();
-    EXPECT_EQ(report[0].toInt(), kShownLongSide);
-    EXPECT_EQ(report[1].toInt(), kShownLongSide);
-    EXPECT_LT(report[2].toLong(), 1024 * 1024) << "peak KiB";
+    QImage large(10'000, 10'000, QImage::Format_RGB32);
+    large.fill(QColor(0x20, 0x60, 0xA0));
+    PhotoDecoder decoder;
+    for (const QByteArray& bytes : {encoded(large, "jpeg"), QByteArray("no photo at all")}) {
+        decoder.decode(viewOf(bytes));
+        ASSERT_TRUE(eventually([&] { return decoder.state() != PhotoDecoder::State::decoding; }));
+    }
+    EXPECT_EQ(decoder.state(), PhotoDecoder::State::unreadable);
+
+    decoder.decode(viewOf(encoded(large, "jpeg")));
+    ASSERT_TRUE(eventually([&] { return decoder.state() != PhotoDecoder::State::decoding; }));
+    ASSERT_EQ(decoder.state(), PhotoDecoder::State::decoded);
+    EXPECT_EQ(decoder.image().size(), QSize(kShownLongSide, kShownLongSide));
+    const QColor centre = decoder.image().pixelColor(kShownLongSide / 2, kShownLongSide / 2);
+    EXPECT_NEAR(centre.blue(), 0xA0, 3);
+    EXPECT_NEAR(centre.red(), 0x20, 3);
+    EXPECT_TRUE(photoDecoders().isEmpty());
+    decoder.cancel();
+    EXPECT_TRUE(decoder.image().isNull());
+}
+
+// A JPEG of thousands of scans keeps its decoder busy for minutes: it is unreadable once the
+// deadline is up, and cancelling ends its decoder at once.
+TEST(PhotoDecoder, AScanBombIsUnreadableAtTheDeadlineAndCancellingEndsIt) {
+    const QByteArray bomb = scanBombJpeg(20'000);
+    {
+        PhotoDecoder decoder(1s);
+        decoder.decode(viewOf(bomb));
+        ASSERT_TRUE(eventually([&] { return decoder.state() != PhotoDecoder::State::decoding; }));
+        EXPECT_EQ(decoder.state(), PhotoDecoder::State::unreadable);
+        EXPECT_TRUE(photoDecoders().isEmpty());
+    }
+    PhotoDecoder decoder;
+    decoder.decode(viewOf(bomb));
+    ASSERT_TRUE(eventually([&] { return !photoDecoders().isEmpty(); }));
+    decoder.cancel();
+    EXPECT_EQ(decoder.state(), PhotoDecoder::State::empty);
+    EXPECT_TRUE(photoDecoders().isEmpty());
 }
 
 } // namespace larkhold::test

@@ -78,6 +78,8 @@ TEST_F(PocketScreens, PocketWindowEmptyAndWithEachKindSelected) {
     const char* names[] = {"pocket-window-note", "pocket-window-photo", "pocket-window-pdf"};
     for (int row = 0; row < 3; ++row) {
         window->editor()->itemList()->setCurrentIndex(window->editor()->itemModel()->index(row));
+        if (row == 1)
+            ASSERT_TRUE(eventually([&] { return window->editor()->imageView()->hasImage(); }));
         if (row == 2) {
             window->show();
             ASSERT_TRUE(eventually([&] { return window->editor()->pdfView()->pagesDrawn() > 0; }));

@@ -170,6 +170,7 @@ TEST_F(PocketWindowTest, DroppedPhotosAndPdfsShowAndExport) {
         select(editor, row);
         const PocketItem& item = document().items()[std::size_t(row)];
         if (item.kind == PocketItem::Kind::image) {
+            EXPECT_TRUE(eventually([&] { return !editor->imageView()->isDecoding(); }));
             EXPECT_TRUE(editor->imageView()->hasImage()) << item.name.toStdString();
             EXPECT_TRUE(editor->imageView()->isVisible());
         } else {
@@ -434,7 +435,7 @@ TEST_F(PocketWindowTest, WipingLetsGoOfEveryShownCopy) {
     select(editor, 0);
     ASSERT_TRUE(eventually([&] { return editor->pdfView()->renderer().state() == PdfRenderer::State::ready; }));
     select(editor, 1);
-    ASSERT_TRUE(editor->imageView()->hasImage());
+    ASSERT_TRUE(eventually([&] { return editor->imageView()->hasImage(); }));
     EXPECT_EQ(editor->pdfView()->renderer().state(), PdfRenderer::State::empty) << "a viewer not shown holds nothing";
     EXPECT_EQ(editor->pdfView()->pagesDrawn(), 0);
     window->wipe();
@@ -483,25 +484,68 @@ TEST_F(PocketWindowTest, LinksInAPdfOpenNothing) {
     EXPECT_TRUE(recorder.opened.isEmpty());
 }
 
-// A PDF on which the PDF library never ends: the window stays usable and a lock ends its drawing.
-TEST_F(PocketWindowTest, APdfThatHangsThePdfLibraryHoldsNothingUp) {
+// A PDF on which the PDF library never ends, and one that grows it by gigabytes: the window stays
+// usable and a lock ends the drawing at once.
+TEST_F(PocketWindowTest, APdfThatHangsOrFloodsThePdfLibraryHoldsNothingUp) {
+    openWindow();
+    for (const QByteArray& bytes : {selfListingPdf(), nestedFormsPdf()}) {
+        QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+        PocketItem hostile = PocketItem::note(QStringLiteral("Hostile.pdf"), QString(), Date::now());
+        hostile.kind = PocketItem::Kind::pdf;
+        hostile.data = SecureBytes(bytes.begin(), bytes.end());
+        PocketStorage::open(pocket.bundlePath, pocketPassword, false).storage->save({hostile}, 1);
+
+        ASSERT_TRUE(unlockWith(pocket, pocketPassword));
+        PocketWindow* window = PocketWindows::window(pocket.id);
+        ASSERT_NE(window, nullptr);
+        const PdfRenderer& renderer = window->editor()->pdfView()->renderer();
+        ASSERT_TRUE(eventually([] { return !pdfRenderers().isEmpty(); }));
+        EXPECT_NE(renderer.state(), PdfRenderer::State::empty);
+        QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+        EXPECT_EQ(PocketWindows::window(pocket.id), nullptr);
+        EXPECT_TRUE(pdfRenderers().isEmpty());
+    }
+}
+
+// A photo whose decoding takes minutes: the window answers while it is decoded elsewhere, and a lock
+// ends the decoder at once.
+TEST_F(PocketWindowTest, APhotoThatTakesMinutesToDecodeHoldsNothingUp) {
     openWindow();
     QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
-    PocketItem looping = PocketItem::note(QStringLiteral("Loop.pdf"), QString(), Date::now());
-    looping.kind = PocketItem::Kind::pdf;
-    const QByteArray bytes = selfListingPdf();
-    looping.data = SecureBytes(bytes.begin(), bytes.end());
-    PocketStorage::open(pocket.bundlePath, pocketPassword, false).storage->save({looping}, 1);
+    PocketItem bomb = PocketItem::note(QStringLiteral("Scan.jpg"), QString(), Date::now());
+    bomb.kind = PocketItem::Kind::image;
+    const QByteArray bytes = scanBombJpeg(20'000);
+    bomb.data = SecureBytes(bytes.begin(), bytes.end());
+    PocketStorage::open(pocket.bundlePath, pocketPassword, false).storage->save({bomb}, 1);
 
     ASSERT_TRUE(unlockWith(pocket, pocketPassword));
     PocketWindow* window = PocketWindows::window(pocket.id);
     ASSERT_NE(window, nullptr);
-    const PdfRenderer& renderer = window->editor()->pdfView()->renderer();
-    EXPECT_EQ(renderer.state(), PdfRenderer::State::loading);
-    ASSERT_TRUE(eventually([] { return !pdfRenderers().isEmpty(); }));
+    const auto decoders = [] { return childrenNamed("larkhold-photo-"); };
+    ASSERT_TRUE(eventually([&] { return !decoders().isEmpty(); }));
+    EXPECT_TRUE(window->editor()->imageView()->isDecoding());
+    EXPECT_FALSE(window->editor()->imageView()->showsMessage());
     QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
     EXPECT_EQ(PocketWindows::window(pocket.id), nullptr);
-    EXPECT_TRUE(pdfRenderers().isEmpty());
+    EXPECT_TRUE(decoders().isEmpty());
+}
+
+// A lock while the import checks a PDF the PDF library never ends on: the checking process goes at
+// once (its deadline is hours here), and nothing of the file joins the vault.
+TEST_F(PocketWindowTest, ALockDuringAnImportsCheckEndsTheChecker) {
+    PdfRenderer::setImportCheckDeadlineForTesting(std::chrono::hours(1));
+    openWindow();
+    QFuture<PocketDocument::Added> added =
+        document().add({inputFile(QStringLiteral("Loop.pdf"), selfListingPdf())}, false);
+    ASSERT_TRUE(eventually([] { return !pdfRenderers().isEmpty(); }));
+    const QList<int> checkers = pdfRenderers();
+    QCoro::waitFor(store->lock(pocket, true, LockReason::automatic));
+    EXPECT_EQ(PocketWindows::window(pocket.id), nullptr);
+    // Ended, not merely asked to: the worker that waited for it reaps it.
+    ASSERT_TRUE(eventually([] { return pdfRenderers().isEmpty(); }));
+    EXPECT_TRUE(added.isFinished() || !added.isValid() || added.resultCount() == 0 ||
+                !added.result().items.value(0).has_value());
+    PdfRenderer::setImportCheckDeadlineForTesting({});
 }
 
 TEST_F(PocketWindowTest, TheSameVaultNeverGetsASecondWindow) {

@@ -31,6 +31,25 @@ inline QByteArray selfListingPdf() {
     return pdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [2 0 R] /Count 1 >>"});
 }
 
+// A 3 KB PDF whose one page draws a form four times, which draws the next form four times, and so on
+// sixteen forms deep: the PDF library holds every use of a form apart, and grows by gigabytes.
+inline QByteArray nestedFormsPdf() {
+    constexpr int depth = 16;
+    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                              "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 300] /Contents 4 0 R "
+                              "/Resources << /XObject << /X 5 0 R >> >> >>",
+                              "<< /Length 5 >>\nstream\n/X Do\nendstream"};
+    for (int form = 0; form < depth; ++form) {
+        const bool last = form == depth - 1;
+        const QByteArray content = last ? "0 0 1 1 re f" : "/X Do /X Do /X Do /X Do";
+        const QByteArray resources =
+            last ? QByteArray() : "/Resources << /XObject << /X " + QByteArray::number(6 + form) + " 0 R >> >> ";
+        objects << "<< /Type /XObject /Subtype /Form /BBox [0 0 200 300] " + resources + "/Length " +
+                       QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream";
+    }
+    return pdfOf(objects);
+}
+
 // A PDF of `pages` pages of 200 × 300 points.
 inline QByteArray pagesPdf(int pages) {
     QByteArray kids;

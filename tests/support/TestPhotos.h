@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QImage>
+#include <QImageWriter>
 #include <cstring>
 #include <libheif/heif.h>
 
@@ -41,6 +43,23 @@ inline QByteArray heicOf(const QImage& source, bool displayP3 = false) {
     heif_image_release(img);
     heif_context_free(ctx);
     return out;
+}
+
+// A progressive JPEG of 4000 × 3000 grey pixels whose last scan is repeated `scans` times: each
+// repeat is a few bytes that the decoder works through the whole image for (some 10 ms).
+inline QByteArray scanBombJpeg(int scans) {
+    QImage image(4000, 3000, QImage::Format_Grayscale8);
+    image.fill(128);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    writer.write(image);
+    const qsizetype end = jpeg.lastIndexOf("\xFF\xD9");
+    const qsizetype lastScan = jpeg.lastIndexOf("\xFF\xDA");
+    const QByteArray scan = jpeg.mid(lastScan, end - lastScan);
+    return jpeg.left(end) + scan.repeated(scans) + jpeg.mid(end);
 }
 
 } // namespace larkhold::test

@@ -1,11 +1,13 @@
-// larkhold-pdf-render FD: reads a PDF and draws its pages, in a process of its own so that a PDF that
-// hangs or crashes the PDF library holds or takes down only this process (see PdfRenderer.h).
+// larkhold-pdf-render [--limits MIB SECONDS] FD: reads a PDF and draws its pages, in a process of
+// its own so that a PDF that hangs or crashes the PDF library holds or takes down only this process
+// (see PdfRenderer.h), sealed off before it reads the PDF (Confinement.h).
 //
 // The PDF's bytes come from the memory file FD, read whole and closed. The first answer on stdout is
 // one line: "ready N" followed by N lines "WIDTH HEIGHT" (the pages' sizes in points), or "locked"
 // (the PDF asks for a password), or "unreadable". Then each line "page INDEX WIDTH HEIGHT" on stdin
 // is answered with "image INDEX WIDTH HEIGHT" and the page's pixels, 4 bytes each, premultiplied
 // ARGB in the machine's word order, row after row. The process ends when stdin closes.
+#include "Confinement.h"
 #include "DumpProtection.h"
 #include "PdfRenderProtocol.h"
 
@@ -67,19 +69,42 @@ void onWhite(QImage& image) {
     }
 }
 
+// The PDF library sets itself up on the first document and draws with what it carries: the standard
+// fonts are built in, and fonts a PDF names but does not embed are drawn with those, since no font
+// file can be opened once sealed off.
+void warmUp() {
+    static QByteArray tiny = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+                             "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+                             "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 10 10] >> endobj\n"
+                             "trailer << /Root 1 0 R >>\n%%EOF\n";
+    QBuffer buffer(&tiny);
+    buffer.open(QIODevice::ReadOnly);
+    QPdfDocument document;
+    document.load(&buffer);
+    if (document.status() == QPdfDocument::Status::Ready)
+        (void)document.render(0, QSize(2, 2));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     // What the PDF holds is decrypted vault content.
     larkhold::protectProcessFromDumps();
-    if (argc != 2)
+    namespace confinement = larkhold::confinement;
+    confinement::Arguments arguments;
+    if (!confinement::parseArguments(argc, argv, arguments))
         return 2;
-    char* end = nullptr;
-    const long fd = std::strtol(argv[1], &end, 10);
-    if (end == argv[1] || *end != '\0' || fd < 0)
-        return 2;
+    const int fd = arguments.fd;
+    if (!confinement::confine(arguments.limits, {fd}, warmUp)) {
+        writeLine(confinement::kUnconfinedLine);
+        return confinement::kUnconfinedExitCode;
+    }
+    if (arguments.probe) {
+        confinement::probe(fd);
+        return 0;
+    }
 
-    QByteArray bytes = readFd(int(fd));
+    QByteArray bytes = readFd(fd);
     larkhold::keepOutOfDumps(bytes.data(), std::size_t(bytes.size()));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);

@@ -1,16 +1,11 @@
 #include "PdfRenderer.h"
 
-#include "ModuleFile.h"
+#include "DecoderProcess.h"
+#include "PhotoImportClient.h"
 #include "PdfRenderProtocol.h"
 
 #include <QDeadlineTimer>
-#include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 namespace larkhold {
 
@@ -19,52 +14,22 @@ namespace {
 // The most pages a document's first answer may list.
 constexpr int kMaxPages = 100000;
 
-// A memory file holding the bytes, its offset at the start; -1 when none could be made.
+confinement::Limits limitsForTesting{};
+std::chrono::milliseconds importCheckDeadlineForTesting{0};
+
+confinement::Limits limits() {
+    return limitsForTesting.addressSpaceBytes ? limitsForTesting : pdfrender::kLimits;
+}
+
 int memoryFileOf(ByteView bytes) {
-    if (std::int64_t(bytes.size()) > pdfrender::kMaxDocumentBytes)
-        return -1;
-    const int fd = ::memfd_create("larkhold-pdf", MFD_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return -1;
-        }
-        done += std::size_t(n);
-    }
-    if (::lseek(fd, 0, SEEK_SET) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return decoder::memoryFileOf(bytes, pdfrender::kMaxDocumentBytes);
 }
 
-// Starts the renderer on the memory file, which only that child inherits; the caller's copy is closed.
 void start(QProcess& process, int fd) {
-    static const QString program = QString::fromStdString(moduleFile("larkhold-pdf-render"));
-    process.setProgram(program);
-    process.setArguments({QString::number(fd)});
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.setChildProcessModifier([fd] {
-        ::fcntl(fd, F_SETFD, 0);
-        // A renderer outliving this process would hold decrypted bytes for nothing.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    });
-    process.start();
-    ::close(fd);
+    decoder::start(process, "larkhold-pdf-render", limits(), fd);
 }
 
-void end(QProcess& process) {
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-    }
-}
+using decoder::end;
 
 } // namespace
 
@@ -87,7 +52,10 @@ void PdfRenderer::load(ByteView bytes) {
     }
     process_ = new QProcess(this);
     connect(process_, &QProcess::readyReadStandardOutput, this, [this] { read(); });
-    connect(process_, &QProcess::finished, this, [this] { fail(); });
+    connect(process_, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
+        fail(status == QProcess::NormalExit && code == confinement::kUnconfinedExitCode ? State::unconfined
+                                                                                         : State::unreadable);
+    });
     connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             fail();
@@ -120,13 +88,25 @@ void PdfRenderer::close() {
     }
 }
 
-void PdfRenderer::fail() {
+void PdfRenderer::fail(State outcome) {
     const bool wasEmpty = state_ == State::empty;
     close();
     if (wasEmpty)
         return;
-    state_ = State::unreadable;
+    state_ = outcome;
     emit stateChanged();
+}
+
+std::chrono::milliseconds PdfRenderer::importCheckDeadline() {
+    return importCheckDeadlineForTesting.count() > 0 ? importCheckDeadlineForTesting : kDeadline;
+}
+
+void PdfRenderer::setImportCheckDeadlineForTesting(std::chrono::milliseconds deadline) {
+    importCheckDeadlineForTesting = deadline;
+}
+
+void PdfRenderer::setLimitsForTesting(const confinement::Limits& limits) {
+    limitsForTesting = limits;
 }
 
 void PdfRenderer::request(const QList<std::pair<int, QSize>>& pages) {
@@ -158,6 +138,8 @@ void PdfRenderer::read() {
         const qsizetype firstEnd = input_.indexOf('\n');
         if (firstEnd < 0)
             return;
+        if (decoder::saysUnconfined(input_.left(firstEnd)))
+            return fail(State::unconfined);
         const QList<QByteArray> first = input_.left(firstEnd).split(' ');
         bool ok = first.size() == 2 && first[0] == "ready";
         const int pages = ok ? first[1].toInt(&ok) : 0;
@@ -225,6 +207,7 @@ PdfRenderer::Check PdfRenderer::check(ByteView bytes, std::chrono::milliseconds 
     QProcess process;
     const QDeadlineTimer until(deadline);
     start(process, fd);
+    const RunningDecoder registered(process);
     QByteArray output;
     while (!output.contains('\n')) {
         const bool more = process.waitForReadyRead(int(std::max<qint64>(1, until.remainingTime())));
@@ -238,6 +221,8 @@ PdfRenderer::Check PdfRenderer::check(ByteView bytes, std::chrono::milliseconds 
         return Check::unreadable;
     if (first.startsWith("ready "))
         return Check::readable;
+    if (decoder::saysUnconfined(first))
+        return Check::unconfined;
     return first == "locked" ? Check::locked : Check::unreadable;
 }
 

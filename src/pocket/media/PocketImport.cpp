@@ -2,6 +2,8 @@
 
 #include "ByteCount.h"
 #include "PdfRenderer.h"
+#include "PhotoDecodeProtocol.h"
+#include "PhotoImportClient.h"
 #include "SecureBytes.h"
 
 #include <QBuffer>
@@ -165,8 +167,11 @@ SecureBytes readAtMost(QFile& file, std::int64_t limit, const QString& name, boo
 
 // A PDF counts as readable when its structure loads in time. One that asks for a password has
 // loaded far enough to know that; it is kept, like any other PDF, unchanged.
-bool pdfIsReadable(const SecureBytes& data) {
-    return PdfRenderer::check(ByteView(data)) != PdfRenderer::Check::unreadable;
+bool pdfIsReadable(const SecureBytes& data, const QString& name) {
+    const PdfRenderer::Check check = PdfRenderer::check(ByteView(data), PdfRenderer::importCheckDeadline());
+    if (check == PdfRenderer::Check::unconfined)
+        throw Failure::unconfined(name);
+    return check != PdfRenderer::Check::unreadable;
 }
 
 void checkPixelCount(std::int64_t width, std::int64_t height, const QString& name) {
@@ -195,7 +200,7 @@ QSize outputSize(QSize size, bool optimize) {
     return size.scaled(QSize(target, target), Qt::KeepAspectRatio);
 }
 
-QImage decodeWithQt(QFile& file, PhotoType type, bool optimize, const QString& name) {
+QImage decodeWithQt(QIODevice& file, PhotoType type, bool optimize, const QString& name) {
     PocketImport::allowPhotoAllocations();
     if (!file.seek(0))
         throw Failure::unreadable(name);
@@ -297,7 +302,7 @@ bool readUnderErrorJump(png_structp png, png_infop info, PngDecoding& out) {
     return true;
 }
 
-QImage decodePng16(QFile& file, const QString& name) {
+QImage decodePng16(QIODevice& file, const QString& name) {
     if (!file.seek(0))
         throw Failure::unreadable(name);
     PngDecoding decoding;
@@ -412,11 +417,12 @@ QImage decodePrimaryImage(heif_context* context, std::int64_t bytesPerPixel, con
     return decoded;
 }
 
-QImage readHeicFile(const QString& path, bool reencodeFullSize, const QString& name) {
+QImage readHeic(ByteView bytes, bool reencodeFullSize, const QString& name) {
     HeifContext context(heif_context_alloc());
     if (!context)
         throw Failure::unreadable(name);
-    if (heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr).code != heif_error_Ok)
+    if (heif_context_read_from_memory_without_copy(context.get(), bytes.data(), bytes.size(), nullptr).code !=
+        heif_error_Ok)
         throw Failure::unreadable(name);
     return decodePrimaryImage(context.get(),
                               reencodeFullSize ? kHeicReencodingBytesPerPixel : kHeicDecodingBytesPerPixel, name);
@@ -605,6 +611,10 @@ PocketImport::Failure PocketImport::Failure::unreadable(const QString& fileName)
     return Failure(Case::unreadable, fileName, 0, Content::note);
 }
 
+PocketImport::Failure PocketImport::Failure::unconfined(const QString& fileName) {
+    return Failure(Case::unconfined, fileName, 0, Content::note);
+}
+
 QString PocketImport::Failure::message() const {
     const QString quoted = QStringLiteral("“") + fileName_ + QStringLiteral("”");
     switch (case_) {
@@ -613,6 +623,9 @@ QString PocketImport::Failure::message() const {
                                        "and PDFs.");
     case Case::unreadable:
         return quoted + QStringLiteral(" couldn’t be read.");
+    case Case::unconfined:
+        return quoted + QStringLiteral(" couldn’t be checked — this computer doesn’t let Larkhold open files "
+                                       "sealed off from your vaults.");
     case Case::tooLarge: {
         const QString start = quoted + QStringLiteral(" is ") + formatByteCount(bytes_) +
                               QStringLiteral(" — the limit per file is ") + limitText() + QStringLiteral(". ");
@@ -662,6 +675,39 @@ QImage PocketImport::decodeHeic(ByteView bytes) {
     }
 }
 
+PocketImport::Reencoded PocketImport::reencodePhoto(ByteView bytes, bool optimizePhotos, const QString& name) {
+    const QByteArray head(reinterpret_cast<const char*>(bytes.data()), qsizetype(std::min<std::size_t>(bytes.size(), 64)));
+    const std::optional<PhotoType> type = photoType(head);
+    if (!type)
+        throw Failure::unreadable(name);
+    QByteArray view = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    QBuffer file(&view);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Failure::unreadable(name);
+    // A HEIC photo is kept as JPEG when this machine has no HEVC encoder.
+    const bool toJpeg = optimizePhotos || *type == PhotoType::jpeg || (*type == PhotoType::heic && !canWriteHeic());
+    QImage image = *type == PhotoType::heic                       ? readHeic(bytes, !toJpeg, name)
+                   : *type == PhotoType::png && isSixteenBitPng(head) ? decodePng16(file, name)
+                                                                    : decodeWithQt(file, *type, optimizePhotos, name);
+    // In place, before scaling, so that no step holds two images of the full size.
+    toPlainSrgb(image, toJpeg);
+    image = scaledForOutput(std::move(image), optimizePhotos);
+    toPlainSrgb(image, toJpeg);
+
+    Reencoded out;
+    if (toJpeg) {
+        out.data = encodeWithQt(image, "jpeg", optimizePhotos ? 80 : 95, name);
+        out.extension = QStringLiteral(".jpg");
+    } else if (*type == PhotoType::png) {
+        out.data = encodeWithQt(image, "png", -1, name);
+        out.extension = QStringLiteral(".png");
+    } else {
+        out.data = encodeHeic(std::move(image), 95, name);
+        out.extension = QStringLiteral(".heic");
+    }
+    return out;
+}
+
 PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
     const QFileInfo info(path);
     const QString name = info.fileName();
@@ -691,7 +737,7 @@ PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
         SecureBytes data = readAtMost(file, kLimitBytes, name, overLimit);
         if (overLimit)
             throw Failure::tooLarge(name, std::max(size, std::int64_t(data.size())), Failure::Content::pdf);
-        if (!pdfIsReadable(data))
+        if (!pdfIsReadable(data, name))
             throw Failure::unreadable(name);
         item.kind = PocketItem::Kind::pdf;
         item.name = name;
@@ -699,31 +745,16 @@ PocketItem PocketImport::item(const QString& path, bool optimizePhotos) {
         return item;
     }
 
-    if (const std::optional<PhotoType> type = photoType(head)) {
-        // A HEIC photo is kept as JPEG when this machine has no HEVC encoder.
-        const bool toJpeg = optimizePhotos || *type == PhotoType::jpeg || (*type == PhotoType::heic && !canWriteHeic());
-        QImage image = *type == PhotoType::heic ? readHeicFile(path, !toJpeg, name)
-                       : *type == PhotoType::png && isSixteenBitPng(head)
-                           ? decodePng16(file, name)
-                           : decodeWithQt(file, *type, optimizePhotos, name);
-        // In place, before scaling, so that no step holds two images of the full size.
-        toPlainSrgb(image, toJpeg);
-        image = scaledForOutput(std::move(image), optimizePhotos);
-        toPlainSrgb(image, toJpeg);
-
-        QString extension;
-        if (toJpeg) {
-            item.data = encodeWithQt(image, "jpeg", optimizePhotos ? 80 : 95, name);
-            extension = QStringLiteral(".jpg");
-        } else if (*type == PhotoType::png) {
-            item.data = encodeWithQt(image, "png", -1, name);
-            extension = QStringLiteral(".png");
-        } else {
-            item.data = encodeHeic(std::move(image), 95, name);
-            extension = QStringLiteral(".heic");
-        }
+    if (photoType(head)) {
+        // The photo is decoded and written anew only by the sealed-off decoder (PhotoDecodeMain.cpp).
+        bool overLimit = false;
+        SecureBytes data = readAtMost(file, photodecode::kMaxPhotoBytes, name, overLimit);
+        if (overLimit)
+            throw Failure::unreadable(name);
+        Reencoded photo = reencodeInHelper(ByteView(data), optimizePhotos, name);
+        item.data = std::move(photo.data);
         item.kind = PocketItem::Kind::image;
-        item.name = withoutExtension(name) + extension;
+        item.name = withoutExtension(name) + photo.extension;
         return item;
     }
 

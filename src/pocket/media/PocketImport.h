@@ -28,12 +28,15 @@ public:
 
     class Failure : public std::exception {
     public:
-        enum class Case { unsupported, tooLarge, unreadable };
+        enum class Case { unsupported, tooLarge, unreadable, unconfined };
         enum class Content { note, photo, pdf };
 
         static Failure unsupported(const QString& fileName);
         static Failure tooLarge(const QString& fileName, std::int64_t bytes, Content content);
         static Failure unreadable(const QString& fileName);
+        // The file could not be checked: this machine would not let the process that reads it be
+        // sealed off (Confinement.h).
+        static Failure unconfined(const QString& fileName);
 
         Case which() const noexcept { return case_; }
         const QString& fileName() const noexcept { return fileName_; }
@@ -56,6 +59,19 @@ public:
     // The item for the file at `path`, dated now with a fresh id. Throws Failure; the file itself
     // is never changed.
     static PocketItem item(const QString& path, bool optimizePhotos);
+
+    // A photo's bytes decoded and written anew, with nothing of the original's metadata; its file
+    // extension. Throws Failure, naming `name`. Runs in the photo decoder's sealed-off process only
+    // (PhotoDecodeMain.cpp): item() hands photos there.
+    struct Reencoded {
+        SecureBytes data;
+        QString extension;
+    };
+    static Reencoded reencodePhoto(ByteView bytes, bool optimizePhotos, const QString& name);
+
+    // Ends at once every decoder an import is waiting for, each of whose files then counts as
+    // unreadable (a lock wants nothing more read).
+    static void endRunningDecoders();
 
     // Whether this machine can write HEIC. Without an encoder a HEIC photo is kept as JPEG.
     static bool canWriteHeic();

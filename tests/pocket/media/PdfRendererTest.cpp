@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
@@ -92,4 +93,37 @@ TEST(PdfRendererTest, ARendererThatCrashesLeavesTheDocumentUnreadable) {
     EXPECT_EQ(renderer.state(), PdfRenderer::State::unreadable);
     renderer.request({{0, QSize(10, 10)}});
     EXPECT_EQ(renderer.state(), PdfRenderer::State::unreadable);
+}
+
+// A PDF that grows the PDF library by gigabytes ends at the renderer's cap, not at the machine's.
+TEST(PdfRendererTest, NestedFormsEndAtTheRenderersMemoryCap) {
+    constexpr std::uint64_t cap = 256 << 20;
+    PdfRenderer::setLimitsForTesting({cap, 600});
+    // No deadline in the way: what ends the renderer is the cap.
+    PdfRenderer renderer(std::chrono::hours(1));
+    renderer.load(viewOf(larkhold::test::nestedFormsPdf()));
+    ASSERT_TRUE(eventually([&] { return renderer.state() != PdfRenderer::State::loading; }));
+    ASSERT_EQ(renderer.state(), PdfRenderer::State::ready);
+    ASSERT_EQ(larkhold::test::pdfRenderers().size(), 1);
+    QFile limits(QStringLiteral("/proc/%1/limits").arg(larkhold::test::pdfRenderers().front()));
+    ASSERT_TRUE(limits.open(QIODevice::ReadOnly));
+    const QByteArray table = limits.readAll();
+    EXPECT_TRUE(table.contains(QByteArray("Max address space         ") + QByteArray::number(cap) + ' '))
+        << table.constData();
+    renderer.request({{0, QSize(100, 150)}});
+    ASSERT_TRUE(eventually([&] { return renderer.state() != PdfRenderer::State::ready; }));
+    EXPECT_EQ(renderer.state(), PdfRenderer::State::unreadable);
+    EXPECT_TRUE(larkhold::test::pdfRenderers().isEmpty());
+    PdfRenderer::setLimitsForTesting({});
+}
+
+// A renderer that cannot seal itself off (here: given no processor time) reads nothing, and says so.
+TEST(PdfRendererTest, ARendererThatCannotBeConfinedReadsNothing) {
+    PdfRenderer::setLimitsForTesting({256 << 20, 0});
+    PdfRenderer renderer;
+    renderer.load(viewOf(larkhold::test::pagesPdf(1)));
+    ASSERT_TRUE(eventually([&] { return renderer.state() != PdfRenderer::State::loading; }));
+    EXPECT_EQ(renderer.state(), PdfRenderer::State::unconfined);
+    EXPECT_EQ(PdfRenderer::check(viewOf(larkhold::test::pagesPdf(1))), PdfRenderer::Check::unconfined);
+    PdfRenderer::setLimitsForTesting({});
 }

@@ -2,6 +2,7 @@
 
 #include "ByteCount.h"
 #include "ChildJob.h"
+#include "PdfRenderer.h"
 #include "TestPdfs.h"
 #include "TestPhotos.h"
 
@@ -194,6 +195,16 @@ TEST_F(PocketImportTest, pdfThatHangsThePdfLibraryIsRefused) {
     const Failure f = failureOf(write("loop.pdf", larkhold::test::selfListingPdf()), false);
     EXPECT_EQ(f.which(), Failure::Case::unreadable);
     EXPECT_EQ(f.message(), "“loop.pdf” couldn’t be read.");
+}
+
+// Where the checking process cannot be sealed off, the PDF is not checked, and the user reads why.
+TEST_F(PocketImportTest, pdfWhoseCheckCannotBeConfinedIsRefusedWithTheReason) {
+    larkhold::PdfRenderer::setLimitsForTesting({256 << 20, 0});
+    const Failure f = failureOf(write("scan.pdf", larkhold::test::pagesPdf(1)), false);
+    larkhold::PdfRenderer::setLimitsForTesting({});
+    EXPECT_EQ(f.which(), Failure::Case::unconfined);
+    EXPECT_EQ(f.message(), "“scan.pdf” couldn’t be checked — this computer doesn’t let Larkhold open files sealed "
+                           "off from your vaults.");
 }
 
 TEST_F(PocketImportTest, pdfLimitIsInclusive) {
