@@ -1037,6 +1037,9 @@ long BandStore::write(const std::uint8_t* in, std::size_t length, std::uint64_t 
     } else if (r == -EIO) {
         ioFailed_ = true;
     }
+    if (r < 0) {
+        countFailure(r);
+    }
     return r;
 }
 
@@ -1077,6 +1080,14 @@ int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
     if (closed_ || (refuseAfterFailure_ && (ranOutOfSpace_ || ioFailed_))) {
         return -EIO;
     }
+    const int rc = discardRange(offset, length);
+    if (rc != 0) {
+        countFailure(rc);
+    }
+    return rc;
+}
+
+int BandStore::discardRange(std::uint64_t offset, std::uint64_t length) {
     if (offset >= size_) {
         return 0;
     }
@@ -1173,7 +1184,7 @@ int BandStore::sync() {
     }
     for (auto& b : bands) {
         if (::fdatasync(b->fd) != 0) {
-            rc = -EIO;
+            rc = errno == ENOSPC || errno == EDQUOT ? -ENOSPC : -EIO;
         }
     }
     if (folder) {
@@ -1190,6 +1201,9 @@ int BandStore::sync() {
             recordDirty_ = true;
             rc = recorded;
         }
+    }
+    if (rc != 0) {
+        countFailure(rc);
     }
     return rc;
 }

@@ -289,7 +289,8 @@ public:
         : bundle_(bundle), key_(std::move(key)), image_(std::move(image)),
           store_(bundle_.bandsPath(), bundle_.sizeBytes(), key_),
           server_(
-              store_, [this](const std::string& name) { return rename(name); }, [this] { return check(); }) {
+              store_, [this](const std::string& name) { return rename(name); }, [this] { return check(); },
+              [this] { return writeOut(); }) {
         lockInMemory(key_.bytes().data(), key_.bytes().size());
         idle_ = ::eventfd(0, EFD_CLOEXEC);
     }
@@ -382,6 +383,11 @@ public:
             ::rmdir(image_.diskFolder.c_str());
             return 1;
         }
+        {
+            // Whatever failed while the volume was checked and mounted was told by the attach.
+            std::lock_guard lock(stateMutex_);
+            toldFailures_ = store_.failures();
+        }
         writeAll(statusFd, "ok\n" + note);
         ::close(statusFd);
         finishOperation();
@@ -417,8 +423,11 @@ private:
             tuned_ = tuneLoopDevice(device.path);
         }
         std::string mountPoint = mounter_->mount(device, wanted);
+        struct stat st {};
+        const dev_t number = ::stat(device.path.c_str(), &st) == 0 && S_ISBLK(st.st_mode) ? st.st_rdev : 0;
         std::lock_guard lock(stateMutex_);
         device_ = device;
+        deviceNumber_ = number;
         mounted_ = true;
         image_.mountPoint = mountPoint;
         image_.device = device.path;
@@ -570,6 +579,58 @@ private:
         }
         store_.sync();
         endService();
+    }
+
+    // A folder or file of this volume's own file system, opened by path: -1 when what the path
+    // leads to lies on another file system (mounted over the folder, or bound in its place), which
+    // nothing of this service may sync, freeze, shut down or unmount.
+    int openOnVolume(const std::string& path) const {
+        if (deviceNumber_ == 0) {
+            return -1;
+        }
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+        struct stat st {};
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_dev != deviceNumber_)) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
+    // A lock's write-out, while the volume is still mounted: what the file system holds reaches the
+    // disk file, the bands are flushed, and a write that failed since the last write-out (the
+    // kernel's own write-back may have met a full host disk a while ago) fails this one. A failure
+    // is told once: a file system that met one stays failed (ext4 gives up its journal, and every
+    // later sync fails), and a lock tried again after room was made goes ahead.
+    int writeOut() {
+        std::unique_lock operation(operationMutex_, std::try_to_lock);
+        if (!operation.owns_lock()) {
+            return -EBUSY;
+        }
+        int rc = 0;
+        if (mounted_) {
+            if (const int dir = openOnVolume(image_.mountPoint); dir >= 0) {
+                if (::syncfs(dir) != 0) {
+                    rc = -EIO;
+                }
+                ::close(dir);
+            }
+        }
+        if (const int synced = store_.sync(); synced != 0 && rc == 0) {
+            rc = synced == -ENOSPC ? -ENOSPC : -EIO;
+        }
+        const BandStore::Failures now = store_.failures();
+        std::lock_guard lock(stateMutex_);
+        if (now.noSpace != toldFailures_.noSpace) {
+            rc = -ENOSPC;
+        } else if (now != toldFailures_) {
+            rc = -EIO;
+        } else if (toldAFailure_) {
+            rc = 0;
+        }
+        toldFailures_ = now;
+        toldAFailure_ = toldAFailure_ || rc != 0;
+        return rc;
     }
 
     // The file system is only consistent on disk while nothing changes it. As root the volume is
@@ -760,6 +821,9 @@ private:
     bool mounted_ = false;
     bool watchMount_ = false;
     LoopDevice device_;
+    dev_t deviceNumber_ = 0; // of device_, while it is mounted
+    BandStore::Failures toldFailures_; // as the last write-out found them
+    bool toldAFailure_ = false;        // a write-out failed since the volume was mounted
     QueueSettings tuned_;
 };
 
