@@ -781,6 +781,44 @@ TEST_F(DiskImageTools, AServiceWhoseFolderWasTakenEndsAndItsVaultUnlocksAgain) {
     EXPECT_EQ(::umount2(mountPoint.toUtf8().constData(), 0), 0);
 }
 
+// Another ext4 mounted over an attached volume's folder (a sandbox's copy, a user's own mount):
+// the service sees its volume gone from the folder and ends, but syncs, freezes and shuts down
+// nothing but its own file system. The one on top stays mounted and takes writes; the other way,
+// a lock taken by force after the over-mount, leaves it as well.
+TEST_F(DiskImageTools, AFileSystemMountedOverAVolumesFolderIsLeftAlone) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString throwaway = s.path("throwaway.ext4");
+    QFile(throwaway).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QFile(throwaway).resize(16 << 20));
+    ASSERT_EQ(QProcess::execute("mkfs.ext4", {"-q", "-F", throwaway}), 0);
+    for (const bool forced : {false, true}) {
+        const QString image = newImage(forced ? "Forced" : "Covered", forced ? "Forced" : "Covered");
+        const QString mountPoint = attach(image);
+        writeFile(mountPoint + "/kept.txt", "kept");
+        ASSERT_EQ(QProcess::execute("mount", {"-o", "loop", throwaway, mountPoint}), 0);
+        if (forced) {
+            hdiutil({"detach", mountPoint, "-force"});
+        }
+        QDeadlineTimer ceiling(90000);
+        while (servicePid(image) != 0 && !ceiling.hasExpired()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        EXPECT_EQ(servicePid(image), 0);
+        const QByteArray probe = (mountPoint + "/still-writable.txt").toUtf8();
+        const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        EXPECT_GE(fd, 0) << forced;
+        EXPECT_TRUE(fd >= 0 && ::write(fd, "yes", 3) == 3 && ::fsync(fd) == 0) << forced;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        EXPECT_EQ(::umount2(mountPoint.toUtf8().constData(), 0), 0) << "the mount on top was taken away";
+        ::umount2(mountPoint.toUtf8().constData(), MNT_DETACH); // what is left of the volume beneath
+        const QString again = attach(image);
+        EXPECT_EQ(readFile(again + "/kept.txt"), "kept");
+        detach(again);
+    }
+}
+
 // A vault attached inside a mount namespace that then ends is reachable there no more: its service
 // writes out, wipes its key and ends, and the vault attaches again from here with what was written.
 TEST_F(DiskImageTools, AVaultAttachedInAMountNamespaceThatEndedIsLockedAndAttachesAgain) {

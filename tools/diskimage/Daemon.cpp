@@ -205,6 +205,21 @@ std::string decodeMountPath(const std::string& field) {
     return out;
 }
 
+// `path` opened for reading, or -1 unless what it leads to lies on the file system of `device`
+// (the device number): a path can be taken over by a mount between any look and the open.
+int openOnDevice(const std::string& path, dev_t device, int flags) {
+    if (device == 0) {
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_dev != device)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // The first descriptor `open` gives for a running process (its pid as text), or -1 when it gives
 // none for any.
 template <class Open> int firstFromAProcess(Open open) {
@@ -243,8 +258,9 @@ int openWhereStillMounted(const std::string& device) {
             std::string id, parent, dev, root, mountPoint;
             fields >> id >> parent >> dev >> root >> mountPoint;
             if (dev == wanted && root == "/") {
+                // The path leads to whatever is mounted there last, which may be another file system.
                 const std::string path = "/proc/" + pid + "/root" + decodeMountPath(mountPoint);
-                found = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                found = openOnDevice(path, st.st_rdev, O_DIRECTORY);
             }
         }
         return found;
@@ -272,7 +288,7 @@ int openAFileStillOpenOn(const std::string& device) {
             struct stat st {};
             if (f->d_name[0] != '.' && ::stat(path.c_str(), &st) == 0 && st.st_dev == dev.st_rdev &&
                 (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-                found = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+                found = openOnDevice(path, dev.st_rdev, O_NONBLOCK | O_NOCTTY);
             }
         }
         if (d) {
@@ -564,7 +580,15 @@ private:
     [[noreturn]] void forcedStop() {
         std::lock_guard operation(operationMutex_);
         if (mounted_) {
-            int dir = ::open(image_.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            // Reached through its folder only where that shows it; otherwise wherever it is still
+            // mounted, or through a file still open in it. What covers the folder is left alone.
+            int dir = openOnVolume(image_.mountPoint);
+            if (dir < 0 && mounter_->privileged()) {
+                dir = openWhereStillMounted(device_.path);
+            }
+            if (dir < 0 && mounter_->privileged()) {
+                dir = openAFileStillOpenOn(device_.path);
+            }
             if (dir >= 0) {
                 ::syncfs(dir);
             }
@@ -585,16 +609,7 @@ private:
     // leads to lies on another file system (mounted over the folder, or bound in its place), which
     // nothing of this service may sync, freeze, shut down or unmount.
     int openOnVolume(const std::string& path) const {
-        if (deviceNumber_ == 0) {
-            return -1;
-        }
-        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        struct stat st {};
-        if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_dev != deviceNumber_)) {
-            ::close(fd);
-            return -1;
-        }
-        return fd;
+        return openOnDevice(path, deviceNumber_, O_DIRECTORY | O_NOFOLLOW);
     }
 
     // A lock's write-out, while the volume is still mounted: what the file system holds reaches the
@@ -653,7 +668,7 @@ private:
                 result.out = e.what();
             }
         };
-        int dir = ::open(image_.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int dir = openOnVolume(image_.mountPoint);
         if (mounter_->privileged()) {
             bool frozen = dir >= 0 && ::ioctl(dir, FIFREEZE, 0) == 0;
             if (!frozen && dir >= 0) {
@@ -734,7 +749,7 @@ private:
                 runtime::MountLock mounts;
                 const std::string target = runtime::createMountPoint(dirName(old), name);
                 // Moving the mount works while files are open; it is refused under a shared mount.
-                if (mounter_->privileged() && ::mount(old.c_str(), target.c_str(), nullptr, MS_MOVE, nullptr) == 0) {
+                if (mounter_->privileged() && moveMount(old, target)) {
                     ::rmdir(old.c_str());
                     image_.mountPoint = target;
                 } else {
@@ -773,6 +788,22 @@ private:
         } catch (const std::exception&) {
         }
         return 0;
+    }
+
+    // Moves the volume's own mount, reached through a descriptor of its top folder, so that a mount
+    // over the folder is never what moves.
+    bool moveMount(const std::string& from, const std::string& to) const {
+        const int dir = openOnVolume(from);
+        if (dir < 0) {
+            return false;
+        }
+        struct stat st {};
+        const std::string self = "/proc/self/fd/" + std::to_string(dir);
+        // Only the top of the file system is a mount that can move.
+        const bool top = ::fstat(dir, &st) == 0 && st.st_ino == 2;
+        const bool moved = top && ::mount(self.c_str(), to.c_str(), nullptr, MS_MOVE, nullptr) == 0;
+        ::close(dir);
+        return moved;
     }
 
     // Mounts the volume again after it was unmounted for a new name; when that fails, the volume
