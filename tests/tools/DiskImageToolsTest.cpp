@@ -782,10 +782,10 @@ TEST_F(DiskImageTools, AServiceWhoseFolderWasTakenEndsAndItsVaultUnlocksAgain) {
 }
 
 // Another ext4 mounted over an attached volume's folder (a sandbox's copy, a user's own mount):
-// the service sees its volume gone from the folder and ends, but syncs, freezes and shuts down
-// nothing but its own file system. The one on top stays mounted and takes writes; the other way,
-// a lock taken by force after the over-mount, leaves it as well.
-TEST_F(DiskImageTools, AFileSystemMountedOverAVolumesFolderIsLeftAlone) {
+// the vault is still listed, and a lock, plain or forced, finds the volume by its device, ends its
+// service and shuts it down, so that a file held open in it reads nothing more. It syncs, shuts
+// down and unmounts nothing but its own file system: the one on top stays and takes writes.
+TEST_F(DiskImageTools, AVolumeCoveredByAnotherMountIsListedAndLockedAndTheOtherIsLeftAlone) {
     SKIP_WITHOUT_MOUNTS();
     const QString throwaway = s.path("throwaway.ext4");
     QFile(throwaway).open(QIODevice::WriteOnly);
@@ -795,15 +795,18 @@ TEST_F(DiskImageTools, AFileSystemMountedOverAVolumesFolderIsLeftAlone) {
         const QString image = newImage(forced ? "Forced" : "Covered", forced ? "Forced" : "Covered");
         const QString mountPoint = attach(image);
         writeFile(mountPoint + "/kept.txt", "kept");
+        const int held = ::open((mountPoint + "/kept.txt").toUtf8().constData(), O_RDONLY);
+        ASSERT_GE(held, 0);
+        char cached[4];
+        ASSERT_EQ(::pread(held, cached, sizeof cached, 0), 4); // in memory from now on
         ASSERT_EQ(QProcess::execute("mount", {"-o", "loop", throwaway, mountPoint}), 0);
-        if (forced) {
-            hdiutil({"detach", mountPoint, "-force"});
-        }
-        QDeadlineTimer ceiling(90000);
-        while (servicePid(image) != 0 && !ceiling.hasExpired()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        EXPECT_EQ(servicePid(image), 0);
+        EXPECT_TRUE(listed(mountPoint)) << forced;
+        const Outcome locked = forced ? hdiutil({"detach", mountPoint, "-force"}) : hdiutil({"detach", mountPoint});
+        EXPECT_EQ(locked.status, 0) << forced << locked.err.toStdString();
+        EXPECT_EQ(servicePid(image), 0) << forced;
+        EXPECT_FALSE(listed(mountPoint)) << forced;
+        EXPECT_LT(::pread(held, cached, sizeof cached, 0), 0) << forced;
+        ::close(held);
         const QByteArray probe = (mountPoint + "/still-writable.txt").toUtf8();
         const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         EXPECT_GE(fd, 0) << forced;

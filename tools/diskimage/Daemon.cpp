@@ -457,9 +457,12 @@ private:
                     // a volume unmounted lazily, or another mount namespace still holds a copy
     };
 
-    // Whether the folder shows this service's own file system, not another mounted over or in its
-    // place after it left. The caller holds stateMutex_.
-    bool ownMountInFolder() const { return mounted_ && deviceMountedAt(device_.path, image_.mountPoint); }
+    // Whether this service's own file system is still mounted in its folder, not gone from it with
+    // another mount in its place. One that a later mount covers still is: a lock finds it by its
+    // device. The caller holds stateMutex_.
+    bool ownMountInFolder() const {
+        return mounted_ && deviceAtFolder(device_.path, image_.mountPoint) != DeviceAtFolder::absent;
+    }
 
     // Until the volume is gone; changes of this namespace's mounts are watched as well. A volume
     // attached in a mount namespace of its own (unshare -m, a sandbox) is there only while some
@@ -624,7 +627,11 @@ private:
         }
         int rc = 0;
         if (mounted_) {
-            if (const int dir = openOnVolume(image_.mountPoint); dir >= 0) {
+            int dir = openOnVolume(image_.mountPoint);
+            if (dir < 0 && mounter_->privileged()) {
+                dir = openAFileStillOpenOn(device_.path); // the folder is covered by another mount
+            }
+            if (dir >= 0) {
                 if (::syncfs(dir) != 0) {
                     rc = -EIO;
                 }

@@ -106,8 +106,18 @@ int detach(const Options& o) {
         std::printf("\"%s\" ejected.\n", a->mountPoint.c_str());
         return 0;
     }
+    const bool covered =
+        !a->device.empty() && deviceAtFolder(a->device, a->mountPoint) == DeviceAtFolder::covered;
     if (o.force) {
         // The service writes everything out and detaches the volume even while files are open.
+        ::kill(a->daemonPid, SIGTERM);
+    } else if (covered) {
+        // Another mount covers the folder, and unmounting by its path would take that one away.
+        // The service reaches the volume by its device, writes it out, shuts it down and ends,
+        // and the key goes with it.
+        if (const std::optional<Failure> unwritten = writeOut(*a)) {
+            throw ToolError(*unwritten);
+        }
         ::kill(a->daemonPid, SIGTERM);
     } else if (const std::optional<Failure> unwritten = writeOut(*a)) {
         // The volume stays mounted: what could not be written is still in memory, where it can

@@ -180,6 +180,10 @@ DeviceAtFolder deviceAtFolder(const std::string& device, const std::string& moun
     return top == wanted ? DeviceAtFolder::shown : there ? DeviceAtFolder::covered : DeviceAtFolder::absent;
 }
 
+bool AttachedImage::stillInItsFolder() const {
+    return device.empty() ? isMountPoint(mountPoint) : deviceAtFolder(device, mountPoint) != DeviceAtFolder::absent;
+}
+
 bool AttachedImage::mountedInItsFolder() const {
     return device.empty() ? isMountPoint(mountPoint) : deviceMountedAt(device, mountPoint);
 }
@@ -483,7 +487,7 @@ void forgetVolumesThatLeftTheirFolders() {
     for (const auto& a : attachedImages()) {
         // Volumes that udisks mounted are never in the tools' folders. A dead service's entry
         // stays for the clean-up of what it left.
-        if (a.deviceObject.empty() && !a.mountPoint.empty() && a.alive() && !a.mountedInItsFolder()) {
+        if (a.deviceObject.empty() && !a.mountPoint.empty() && a.alive() && !a.stillInItsFolder()) {
             forget(a.imagePath, a.daemonPid);
         }
     }

@@ -23,6 +23,8 @@ struct AttachedImage {
     // Whether this volume's own device is what its folder shows (the last mount there); any
     // mount counts for a volume whose device is not known.
     bool mountedInItsFolder() const;
+    // Whether it is still mounted in its folder, also beneath another mount that covers it.
+    bool stillInItsFolder() const;
 };
 
 // Whether the block device is the file system mounted last at mountPoint, in this mount namespace.
