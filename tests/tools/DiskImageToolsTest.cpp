@@ -822,6 +822,24 @@ TEST_F(DiskImageTools, AVolumeCoveredByAnotherMountIsListedAndLockedAndTheOtherI
     }
 }
 
+// A folder of kept bands without its list (an attach killed before it wrote it, or a take-back
+// killed while removing the folder) holds nothing: a take-back writes no marker into it, and the
+// next attach lets it go instead of failing for good.
+TEST_F(DiskImageTools, AKeptFolderWithoutItsListNeverLocksTheVaultOut) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = newImage("Kept", "Kept");
+    const QString kept = image + "/repair-kept";
+    ASSERT_TRUE(QDir().mkpath(kept));
+    EXPECT_NE(hdiutil({"undorepair", "-stdinpass", image}, kPassword).status, 0);
+    EXPECT_FALSE(QFile::exists(kept + "/taking-back"));
+    ASSERT_TRUE(QDir().mkpath(kept));
+    writeFile(kept + "/taking-back", {});
+    const QString mountPoint = attach(image);
+    EXPECT_FALSE(mountPoint.isEmpty());
+    EXPECT_FALSE(QFile::exists(kept));
+    detach(mountPoint);
+}
+
 // A vault attached inside a mount namespace that then ends is reachable there no more: its service
 // writes out, wipes its key and ends, and the vault attaches again from here with what was written.
 TEST_F(DiskImageTools, AVaultAttachedInAMountNamespaceThatEndedIsLockedAndAttachesAgain) {

@@ -686,8 +686,14 @@ void BandStore::takeBackKeptBands(const std::string& folder) {
     if (int rc = writeRecord(recorded_); rc != 0) {
         throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
     }
-    removeTree(folder);
+    // Aside first: removed in directory order, the folder could lose its list before its marker,
+    // and look like a take-back that cannot finish.
+    const std::string aside = folder + ".gone";
+    if (::rename(folder.c_str(), aside.c_str()) != 0) {
+        throw ToolError(Failure::storageFailed);
+    }
     fsyncDirectory(dirName(folder));
+    removeTree(aside);
 }
 
 std::vector<std::uint64_t> BandStore::missingBands() {

@@ -907,9 +907,29 @@ void requireOwnFileSystem(BandStore& store) {
     }
 }
 
+// A folder of kept bands without its list holds nothing to take back: its keeping never began (an
+// attach killed before it wrote the list), or its take-back had finished and was removing it. It
+// goes, renamed aside first, so that a removal cut short never leaves a folder that looks kept.
+bool dropKeptFolderWithoutList(const Bundle& bundle) {
+    const std::string folder = bundle.repairKeepPath();
+    const std::string aside = folder + ".gone";
+    if (exists(aside)) {
+        removeTree(aside);
+    }
+    if (!exists(folder) || exists(folder + "/bands.record")) {
+        return false;
+    }
+    if (::rename(folder.c_str(), aside.c_str()) != 0) {
+        throw ToolError(Failure::storageFailed);
+    }
+    fsyncDirectory(bundle.path());
+    removeTree(aside);
+    return true;
+}
+
 void carryOnWithKeptBands(const Bundle& bundle, BandStore& store) {
     const std::string folder = bundle.repairKeepPath();
-    if (!exists(folder)) {
+    if (dropKeptFolderWithoutList(bundle) || !exists(folder)) {
         return;
     }
     if (exists(folder + kTakingBack)) {
@@ -924,6 +944,9 @@ void carryOnWithKeptBands(const Bundle& bundle, BandStore& store) {
 
 void takeBackRepair(const Bundle& bundle, BandStore& store) {
     const std::string folder = bundle.repairKeepPath();
+    if (dropKeptFolderWithoutList(bundle)) {
+        throw ToolError("this vault has no repair to take back");
+    }
     writeFileAtomically(folder + kTakingBack, {}); // an interrupted take-back is finished, never dropped
     store.takeBackKeptBands(folder);
 }
