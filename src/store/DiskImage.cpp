@@ -31,6 +31,10 @@ DiskImageError DiskImageError::badPassword() {
     return DiskImageError(Kind::badPassword, QStringLiteral("Wrong password."));
 }
 
+DiskImageError DiskImageError::notWritten(const QString& message, bool diskFull) {
+    return DiskImageError(diskFull ? Kind::diskFull : Kind::notWritten, message);
+}
+
 DiskImageError DiskImageError::limitBelowUse() {
     return commandFailed(QStringLiteral("The new limit is smaller than the space the files inside currently use. "
                                         "Delete files first (and reclaim free space), or choose a larger limit."));
@@ -177,7 +181,10 @@ QString userSentence(Step step, const QString& name, int status, const QString& 
     case ToolFailure::wrongPassword:
         return QStringLiteral("Wrong password for %1.").arg(vault);
     case ToolFailure::hostDiskFull:
-        return failed + QStringLiteral(" The disk is full — make room on it, then try again.");
+        return step == Step::lock ? QStringLiteral("%1 could not be locked because the disk that holds it is full — "
+                                                   "make room on it, then lock it again.")
+                                        .arg(vault)
+                                  : failed + QStringLiteral(" The disk is full — make room on it, then try again.");
     case ToolFailure::missingPart:
         return failed + QStringLiteral(" A part of its file is missing or cannot be read.");
     case ToolFailure::storageFailed:
@@ -363,7 +370,12 @@ QCoro::Task<> DiskImage::detach(QString mountPoint, bool force, QString vaultNam
         arguments.append(QStringLiteral("-force"));
     auto running = run(tools_.hdiutil, arguments);
     const ProcessResult result = co_await running;
-    throwIfFailed(result, Step::lock, vaultName.isEmpty() ? vaultNameMountedAt(mountPoint) : vaultName, false);
+    const QString name = vaultName.isEmpty() ? vaultNameMountedAt(mountPoint) : vaultName;
+    if (result.status == static_cast<int>(ToolFailure::hostDiskFull) ||
+        result.status == static_cast<int>(ToolFailure::storageFailed))
+        throw DiskImageError::notWritten(userSentence(Step::lock, name, result.status, {}),
+                                         result.status == static_cast<int>(ToolFailure::hostDiskFull));
+    throwIfFailed(result, Step::lock, name, false);
 }
 
 QCoro::Task<> DiskImage::renameVolume(QString mountPoint, QString newName, QString vaultName) const {

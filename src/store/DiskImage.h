@@ -15,15 +15,19 @@ namespace larkhold {
 // The disk-image engine's failures. what() (UTF-8) and message() are the text the user sees.
 class DiskImageError : public std::runtime_error {
 public:
-    enum class Kind { commandFailed, badPassword };
+    // notWritten, diskFull: a lock refused because what the volume holds could not be written to
+    // its file (diskFull: for want of room on the disk that holds it).
+    enum class Kind { commandFailed, badPassword, notWritten, diskFull };
 
     static DiskImageError commandFailed(const QString& message);
     static DiskImageError badPassword();
+    static DiskImageError notWritten(const QString& message, bool diskFull);
     // A new size limit below the space the vault already takes.
     static DiskImageError limitBelowUse();
 
     Kind kind() const { return kind_; }
     bool isBadPassword() const { return kind_ == Kind::badPassword; }
+    bool isNotWritten() const { return kind_ == Kind::notWritten || kind_ == Kind::diskFull; }
     QString message() const { return QString::fromUtf8(what()); }
 
 private:
@@ -87,6 +91,8 @@ public:
     // The mount point alone, for callers that have nobody to tell about a repair.
     QCoro::Task<QString> attach(QString path, QString password, bool nobrowse) const;
     // `vaultName` is the name the user's messages give the vault; empty: the volume's folder name.
+    // A volume whose contents could not all be written to its file stays attached (notWritten),
+    // unless `force`.
     QCoro::Task<> detach(QString mountPoint, bool force, QString vaultName = {}) const;
     QCoro::Task<> renameVolume(QString mountPoint, QString newName, QString vaultName = {}) const;
     QCoro::Task<> changePassword(QString path, QString oldPassword, QString newPassword) const;

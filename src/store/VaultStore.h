@@ -393,11 +393,11 @@ private:
     // Locks every open vault that the list does not hold (forgotten while open, or attached by a
     // failed unlock), after the listed ones.
     QCoro::Task<> lockUnlisted(QSet<QUuid> done, bool quiet, QString reason);
-    // Records a failed lock in the activity log and, for a quiet one, announces it.
     // Whether the vault's image is still attached, by its image or the mount point it had; nullopt
     // when the listing cannot be read.
     QCoro::Task<std::optional<bool>> stillAttached(Vault vault, QString mountPoint);
-    void reportFailedLock(const Vault& vault, const QString& reason, bool quiet);
+    // Records a failed lock in the activity log and, for a quiet one, announces it with `advice`.
+    void reportFailedLock(const Vault& vault, const QString& reason, bool quiet, const QString& advice);
     // Locks an open vault that is about to leave the list or the disk; a failure when it stays open
     // (the failed lock has said why).
     QCoro::Task<StoreOutcome> lockBeforeRemoving(Vault vault);

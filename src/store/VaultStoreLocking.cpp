@@ -45,6 +45,24 @@ QString notLockedAdvice(const Vault& vault) {
         .arg(vault.name);
 }
 
+// Said once a lock that cannot wait (quitting, sleep, the screen locking, the panic shortcut) has
+// closed a vault whose last changes could not be written.
+QString lockedUnwrittenText(const Vault& vault, bool diskFull) {
+    return diskFull ? QStringLiteral("Changes made in “%1” just before it was locked could not be written, because the "
+                                     "disk that holds it is full; they may be missing when it is next unlocked.")
+                          .arg(vault.name)
+                    : QStringLiteral("Changes made in “%1” just before it was locked could not be written to its "
+                                     "disk; they may be missing when it is next unlocked.")
+                          .arg(vault.name);
+}
+
+// Locks that go ahead whatever is left unwritten: the machine or the app is going away, or the user
+// wants everything shut at once.
+bool lockCannotWait(const QString& reason) {
+    return reason == LockReason::quit || reason == LockReason::sleep || reason == LockReason::screenLocked ||
+           reason == LockReason::panicShortcut;
+}
+
 QString unlistedUnlockMessage(const Vault& vault) {
     return QStringLiteral("“%1” is no longer in the vault list.").arg(vault.name);
 }
@@ -461,10 +479,30 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
         co_return StoreOutcome::success();
     const QString mountPoint = *found;
 
-    auto detaching = failureOf(diskImage().detach(mountPoint, false, vault.name));
-    std::optional<QString> failure = co_await detaching;
+    std::optional<QString> failure;
+    bool notWritten = false;
+    bool diskFull = false;
+    try {
+        auto detaching = diskImage().detach(mountPoint, false, vault.name);
+        co_await detaching;
+    } catch (const DiskImageError& e) {
+        failure = e.message();
+        notWritten = e.isNotWritten();
+        diskFull = e.kind() == DiskImageError::Kind::diskFull;
+    } catch (const std::exception& e) {
+        failure = describeError(e);
+    }
     if (!self)
         co_return failure ? StoreOutcome::failure(*failure) : StoreOutcome::success();
+    if (notWritten && lockCannotWait(reason)) {
+        // The vault goes all the same, and what was lost is not lost silently.
+        recordActivity(lockedUnwrittenText(vault, diskFull));
+        auto detaching = failureOf(diskImage().detach(mountPoint, true, vault.name));
+        failure = co_await detaching;
+        notWritten = false;
+        if (!self)
+            co_return failure ? StoreOutcome::failure(*failure) : StoreOutcome::success();
+    }
     if (failure) {
         // A tool can fail after the volume went (the system's disk service ending half-way, say):
         // what the user sees is what is true now, not what the tool said.
@@ -480,7 +518,7 @@ QCoro::Task<StoreOutcome> VaultStore::lock(Vault vault, bool quiet, QString reas
         // but the failure is never silent: the activity log and a notice say what to do.
         if (!quiet)
             setErrorMessage(*failure);
-        reportFailedLock(vault, reason, quiet);
+        reportFailedLock(vault, reason, quiet, notWritten ? *failure : notLockedAdvice(vault));
         co_return StoreOutcome::failure(*failure);
     }
 
@@ -514,7 +552,7 @@ QCoro::Task<std::optional<bool>> VaultStore::stillAttached(Vault vault, QString 
     co_return false;
 }
 
-void VaultStore::reportFailedLock(const Vault& vault, const QString& reason, bool quiet) {
+void VaultStore::reportFailedLock(const Vault& vault, const QString& reason, bool quiet, const QString& advice) {
     // Auto-lock tries again every minute; one line and one notice say it as well as sixty.
     if (reason == LockReason::automatic) {
         if (autoLockFailureReported_.contains(vault.id))
@@ -524,7 +562,7 @@ void VaultStore::reportFailedLock(const Vault& vault, const QString& reason, boo
     recordActivity(notLockedText(vault, reason));
     // A lock the user asked for has its alert; a quiet one is told by a notice.
     if (quiet)
-        emit lockFailed(vault.name, notLockedAdvice(vault));
+        emit lockFailed(vault.name, advice);
 }
 
 QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<PocketSession> session, bool quiet,

@@ -232,6 +232,19 @@ TEST_F(DesktopUser, ForcedDetachAndKilledServiceKeepWhatWasSynced) {
     EXPECT_TRUE(verified.out.contains("exit code is 0")) << verified.out.toStdString();
 }
 
+TEST_F(DesktopUser, ALockOnAFullHostDiskIsRefusedOrWritesTheUnsyncedCopy) {
+    const QString disk = qEnvironmentVariable("LARKHOLD_UDISKS_FIXTURE") + "/small-disk";
+    const QString path = disk + "/Tax.sparsebundle";
+    createImage(path, "Tax", "256m");
+    struct Removal {
+        QString path;
+        ~Removal() { QDir(path).removeRecursively(); }
+    } removal{path};
+    const QString mountPoint = attach(path);
+    ASSERT_FALSE(mountPoint.isEmpty());
+    expectALockToKeepAnUnsyncedCopy(path, mountPoint, disk, 4 << 20, 8 << 20);
+}
+
 // A wrong password mounts nothing; a machine whose FUSE setup does not let udisks read the disk, or
 // whose udev never looks into the loop device, fails at once with what the administrator must
 // change, and leaves no loop device behind.

@@ -781,6 +781,65 @@ TEST_F(DiskImageTools, AServiceWhoseFolderWasTakenEndsAndItsVaultUnlocksAgain) {
     EXPECT_EQ(::umount2(mountPoint.toUtf8().constData(), 0), 0);
 }
 
+// Another ext4 mounted over an attached volume's folder (a sandbox's copy, a user's own mount):
+// the vault is still listed, and a lock, plain or forced, finds the volume by its device, ends its
+// service and shuts it down, so that a file held open in it reads nothing more. It syncs, shuts
+// down and unmounts nothing but its own file system: the one on top stays and takes writes.
+TEST_F(DiskImageTools, AVolumeCoveredByAnotherMountIsListedAndLockedAndTheOtherIsLeftAlone) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString throwaway = s.path("throwaway.ext4");
+    QFile(throwaway).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QFile(throwaway).resize(16 << 20));
+    ASSERT_EQ(QProcess::execute("mkfs.ext4", {"-q", "-F", throwaway}), 0);
+    for (const bool forced : {false, true}) {
+        const QString image = newImage(forced ? "Forced" : "Covered", forced ? "Forced" : "Covered");
+        const QString mountPoint = attach(image);
+        writeFile(mountPoint + "/kept.txt", "kept");
+        const int held = ::open((mountPoint + "/kept.txt").toUtf8().constData(), O_RDONLY);
+        ASSERT_GE(held, 0);
+        char cached[4];
+        ASSERT_EQ(::pread(held, cached, sizeof cached, 0), 4); // in memory from now on
+        ASSERT_EQ(QProcess::execute("mount", {"-o", "loop", throwaway, mountPoint}), 0);
+        EXPECT_TRUE(listed(mountPoint)) << forced;
+        const Outcome locked = forced ? hdiutil({"detach", mountPoint, "-force"}) : hdiutil({"detach", mountPoint});
+        EXPECT_EQ(locked.status, 0) << forced << locked.err.toStdString();
+        EXPECT_EQ(servicePid(image), 0) << forced;
+        EXPECT_FALSE(listed(mountPoint)) << forced;
+        EXPECT_LT(::pread(held, cached, sizeof cached, 0), 0) << forced;
+        ::close(held);
+        const QByteArray probe = (mountPoint + "/still-writable.txt").toUtf8();
+        const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        EXPECT_GE(fd, 0) << forced;
+        EXPECT_TRUE(fd >= 0 && ::write(fd, "yes", 3) == 3 && ::fsync(fd) == 0) << forced;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        EXPECT_EQ(::umount2(mountPoint.toUtf8().constData(), 0), 0) << "the mount on top was taken away";
+        ::umount2(mountPoint.toUtf8().constData(), MNT_DETACH); // what is left of the volume beneath
+        const QString again = attach(image);
+        EXPECT_EQ(readFile(again + "/kept.txt"), "kept");
+        detach(again);
+    }
+}
+
+// A folder of kept bands without its list (an attach killed before it wrote it, or a take-back
+// killed while removing the folder) holds nothing: a take-back writes no marker into it, and the
+// next attach lets it go instead of failing for good.
+TEST_F(DiskImageTools, AKeptFolderWithoutItsListNeverLocksTheVaultOut) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = newImage("Kept", "Kept");
+    const QString kept = image + "/repair-kept";
+    ASSERT_TRUE(QDir().mkpath(kept));
+    EXPECT_NE(hdiutil({"undorepair", "-stdinpass", image}, kPassword).status, 0);
+    EXPECT_FALSE(QFile::exists(kept + "/taking-back"));
+    ASSERT_TRUE(QDir().mkpath(kept));
+    writeFile(kept + "/taking-back", {});
+    const QString mountPoint = attach(image);
+    EXPECT_FALSE(mountPoint.isEmpty());
+    EXPECT_FALSE(QFile::exists(kept));
+    detach(mountPoint);
+}
+
 // A vault attached inside a mount namespace that then ends is reachable there no more: its service
 // writes out, wipes its key and ends, and the vault attaches again from here with what was written.
 TEST_F(DiskImageTools, AVaultAttachedInAMountNamespaceThatEndedIsLockedAndAttachesAgain) {

@@ -291,3 +291,59 @@ TEST_F(StoreToldByTheTools, AFullOrFailingHostDiskIsToldAsSuch) {
     EXPECT_FALSE(made.ok);
     EXPECT_EQ(made.message, QStringLiteral("“More” could not be created. Its disk can only be read."));
 }
+
+// A copy into an open vault that the kernel has not written yet, on a host disk too full for it:
+// a lock the user asks for is refused and the vault stays open with its file whole, or the file is
+// on disk. A lock that cannot wait (quitting) closes the vault and says what was not written.
+TEST_F(StoreToldByTheTools, ALockThatCannotWriteTheVaultOutKeepsItOpenOrSaysWhatWasLost) {
+    HostDisk host(scratch->path("host"), "128m");
+    if (!host.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    const Vault tax = realVault("Tax", scratch->path("host/Tax.sparsebundle"));
+    const Vault notes = realVault("Notes", scratch->path("host/Notes.sparsebundle"));
+    startStore();
+    ASSERT_TRUE(unlockWith(tax, QString::fromLatin1(kPassword)));
+    ASSERT_TRUE(unlockWith(notes, QString::fromLatin1(kPassword)));
+    fillLeaving(scratch->path("host"), 4 << 20);
+    auto copyInto = [&](const Vault& vault) {
+        const QByteArray bytes = randomBytes(16 << 20);
+        QFile copy(store->mountPoints().value(vault.id) + "/copied.bin");
+        EXPECT_TRUE(copy.open(QIODevice::WriteOnly));
+        EXPECT_EQ(copy.write(bytes), bytes.size());
+        return bytes;
+    };
+    const QByteArray taxCopy = copyInto(tax);
+    const QByteArray notesCopy = copyInto(notes);
+
+    const StoreOutcome locked = awaitTask(store->lock(tax, false, LockReason::manual));
+    if (!locked.ok) {
+        EXPECT_EQ(store->errorMessage(), QStringLiteral("“Tax” could not be locked because the disk that holds it is "
+                                                        "full — make room on it, then lock it again."));
+        ASSERT_TRUE(store->isUnlocked(tax));
+        EXPECT_TRUE(tooltest::readFile(store->mountPoints().value(tax.id) + "/copied.bin") == taxCopy);
+    }
+
+    awaitTask(store->lockAll(true, LockReason::quit));
+    EXPECT_FALSE(store->isUnlocked(tax));
+    EXPECT_FALSE(store->isUnlocked(notes));
+    bool notesLost = false;
+    for (const larkhold::ActivityEvent& event : store->activity()) {
+        notesLost = notesLost || event.text == QStringLiteral("Changes made in “Notes” just before it was locked could "
+                                                              "not be written, because the disk that holds it is "
+                                                              "full; they may be missing when it is next unlocked.");
+    }
+    ASSERT_TRUE(QFile::remove(scratch->path("host/ballast")));
+    const auto onDisk = [&](const Vault& vault, const QByteArray& bytes) {
+        if (!unlockWith(vault, QString::fromLatin1(kPassword))) {
+            return false;
+        }
+        const bool same = tooltest::readFile(store->mountPoints().value(vault.id) + "/copied.bin") == bytes;
+        awaitTask(store->lock(vault, false, LockReason::manual));
+        return same;
+    };
+    if (locked.ok) {
+        EXPECT_TRUE(onDisk(tax, taxCopy)) << "locked, but the copy is not on disk";
+    }
+    EXPECT_TRUE(notesLost || onDisk(notes, notesCopy)) << "quit without a word, and the copy is not on disk";
+}

@@ -134,6 +134,49 @@ inline bool listed(const QString& mountPoint) {
     return hdiutil({"info", "-plist"}).out.contains("<string>" + mountPoint + "</string>");
 }
 
+// Fills the host disk at `folder` with a ballast file, then gives back `room` bytes of it.
+inline void fillLeaving(const QString& folder, qint64 room) {
+    QFile ballast(folder + "/ballast");
+    ASSERT_TRUE(ballast.open(QIODevice::WriteOnly));
+    const QByteArray chunk(1 << 20, 'b');
+    while (ballast.write(chunk) == chunk.size() && ballast.flush()) {
+    }
+    ballast.close();
+    ASSERT_TRUE(ballast.resize(std::max<qint64>(0, ballast.size() - room)));
+}
+
+// A file copied into an open vault as a file manager copies (no fsync), on a host disk with too
+// little room left for it, then the lock. "Locked" must mean written: either the lock is refused
+// as a full host disk, the volume stays and the file reads whole, or the file is there once the
+// host has room and the vault is attached again. Either way the vault ends up locked.
+inline void expectALockToKeepAnUnsyncedCopy(const QString& image, const QString& mountPoint, const QString& host,
+                                            qint64 room, qint64 copied) {
+    fillLeaving(host, room);
+    const QByteArray bytes = randomBytes(copied);
+    {
+        QFile copy(mountPoint + "/copied.bin");
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+        ASSERT_EQ(copy.write(bytes), bytes.size());
+    }
+    const Outcome locked = hdiutil({"detach", mountPoint});
+    if (locked.status != 0) {
+        EXPECT_EQ(locked.status, 81) << locked.err.toStdString();
+        EXPECT_TRUE(listed(mountPoint));
+        EXPECT_TRUE(readFile(mountPoint + "/copied.bin") == bytes);
+        ASSERT_TRUE(QFile::remove(host + "/ballast"));
+        // Told once; the lock tried again after room was made goes ahead.
+        detach(mountPoint);
+        EXPECT_FALSE(listed(mountPoint));
+        return;
+    }
+    EXPECT_FALSE(listed(mountPoint));
+    ASSERT_TRUE(QFile::remove(host + "/ballast"));
+    const QString again = attach(image);
+    ASSERT_FALSE(again.isEmpty());
+    EXPECT_TRUE(readFile(again + "/copied.bin") == bytes) << "locked, but the copy is not on disk";
+    detach(again);
+}
+
 // Why a test that mounts cannot run here, or empty when it can.
 inline QString mountUnavailableReason() {
     if (::access("/dev/fuse", R_OK | W_OK) != 0) {

@@ -329,6 +329,19 @@ TEST_F(VolumeIntegrity, FullHostDiskIsReportedAndTheVaultAttachesOnceSpaceIsFree
     detach(mountPoint);
 }
 
+TEST_F(VolumeIntegrity, ALockOnAFullHostDiskIsRefusedOrWritesTheUnsyncedCopy) {
+    SKIP_WITHOUT_MOUNTS();
+    SmallDisk disk(s.path("filling-disk"), "96m");
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    const QString image = disk.path() + "/Tax.sparsebundle";
+    createImage(image, "Tax", "256m");
+    const QString mountPoint = attach(image);
+    ASSERT_FALSE(mountPoint.isEmpty());
+    expectALockToKeepAnUnsyncedCopy(image, mountPoint, disk.path(), 8 << 20, 40 << 20);
+}
+
 // A vault whose journal still holds synced changes (its service died) is unlocked while the host
 // disk is full: replaying the journal fails for want of space, and the attach must stop there
 // rather than repair the volume without its journal. Once space is freed, every file is back.

@@ -686,8 +686,14 @@ void BandStore::takeBackKeptBands(const std::string& folder) {
     if (int rc = writeRecord(recorded_); rc != 0) {
         throw ToolError(rc == -ENOSPC ? Failure::hostDiskFull : Failure::storageFailed);
     }
-    removeTree(folder);
+    // Aside first: removed in directory order, the folder could lose its list before its marker,
+    // and look like a take-back that cannot finish.
+    const std::string aside = folder + ".gone";
+    if (::rename(folder.c_str(), aside.c_str()) != 0) {
+        throw ToolError(Failure::storageFailed);
+    }
     fsyncDirectory(dirName(folder));
+    removeTree(aside);
 }
 
 std::vector<std::uint64_t> BandStore::missingBands() {
@@ -1037,6 +1043,9 @@ long BandStore::write(const std::uint8_t* in, std::size_t length, std::uint64_t 
     } else if (r == -EIO) {
         ioFailed_ = true;
     }
+    if (r < 0) {
+        countFailure(r);
+    }
     return r;
 }
 
@@ -1077,6 +1086,14 @@ int BandStore::discard(std::uint64_t offset, std::uint64_t length) {
     if (closed_ || (refuseAfterFailure_ && (ranOutOfSpace_ || ioFailed_))) {
         return -EIO;
     }
+    const int rc = discardRange(offset, length);
+    if (rc != 0) {
+        countFailure(rc);
+    }
+    return rc;
+}
+
+int BandStore::discardRange(std::uint64_t offset, std::uint64_t length) {
     if (offset >= size_) {
         return 0;
     }
@@ -1173,7 +1190,7 @@ int BandStore::sync() {
     }
     for (auto& b : bands) {
         if (::fdatasync(b->fd) != 0) {
-            rc = -EIO;
+            rc = errno == ENOSPC || errno == EDQUOT ? -ENOSPC : -EIO;
         }
     }
     if (folder) {
@@ -1190,6 +1207,9 @@ int BandStore::sync() {
             recordDirty_ = true;
             rc = recorded;
         }
+    }
+    if (rc != 0) {
+        countFailure(rc);
     }
     return rc;
 }

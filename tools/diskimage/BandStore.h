@@ -3,6 +3,7 @@
 #include "Bundle.h"
 
 #include <array>
+#include <cerrno>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -84,11 +85,21 @@ public:
     // Whether a read or write failed for a reason other than a full disk (a missing, short or
     // unreadable band).
     bool failedToReadOrWrite() const { return ioFailed_; }
+    // Writes, discards and syncs that failed so far, for whoever must tell whether what was
+    // written since it last asked reached the disk: those that failed for want of room on the
+    // disk that holds the bands, and the others.
+    struct Failures {
+        std::uint64_t noSpace = 0;
+        std::uint64_t other = 0;
+        bool operator==(const Failures&) const = default;
+    };
+    Failures failures() const { return {noSpaceFailures_, otherFailures_}; }
 
 private:
     struct Band;
     std::shared_ptr<Band> band(std::uint64_t index, bool create, int& error);
     long writeRange(const std::uint8_t* in, std::size_t length, std::uint64_t offset);
+    int discardRange(std::uint64_t offset, std::uint64_t length);
     long writeSectors(const std::uint8_t* in, std::uint64_t firstSector, std::uint64_t count);
     long readSectors(std::uint8_t* out, std::uint64_t firstSector, std::uint64_t count);
     int punch(const Band& band, std::uint64_t offset, std::uint64_t length);
@@ -109,6 +120,9 @@ private:
     std::atomic<bool> syncFailed_ = false; // a band closed since the last sync failed to flush
     std::atomic<bool> ranOutOfSpace_ = false;
     std::atomic<bool> ioFailed_ = false;
+    std::atomic<std::uint64_t> noSpaceFailures_ = 0;
+    std::atomic<std::uint64_t> otherFailures_ = 0;
+    void countFailure(long rc) { ++(rc == -ENOSPC ? noSpaceFailures_ : otherFailures_); }
     std::atomic<bool> closed_ = false;
     std::atomic<bool> refuseAfterFailure_ = false;
     // The record of written bands. recorded_ is guarded by bandsMutex_; recordMutex_ orders the

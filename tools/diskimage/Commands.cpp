@@ -430,7 +430,7 @@ int attach(const Options& o) {
 int info(const Options& o) {
     std::vector<AttachedImage> live;
     for (auto& a : runtime::attachedImages()) {
-        if (a.alive() && a.mountedInItsFolder()) {
+        if (a.alive() && a.stillInItsFolder()) {
             live.push_back(a);
         }
     }

@@ -205,6 +205,21 @@ std::string decodeMountPath(const std::string& field) {
     return out;
 }
 
+// `path` opened for reading, or -1 unless what it leads to lies on the file system of `device`
+// (the device number): a path can be taken over by a mount between any look and the open.
+int openOnDevice(const std::string& path, dev_t device, int flags) {
+    if (device == 0) {
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_dev != device)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // The first descriptor `open` gives for a running process (its pid as text), or -1 when it gives
 // none for any.
 template <class Open> int firstFromAProcess(Open open) {
@@ -243,8 +258,9 @@ int openWhereStillMounted(const std::string& device) {
             std::string id, parent, dev, root, mountPoint;
             fields >> id >> parent >> dev >> root >> mountPoint;
             if (dev == wanted && root == "/") {
+                // The path leads to whatever is mounted there last, which may be another file system.
                 const std::string path = "/proc/" + pid + "/root" + decodeMountPath(mountPoint);
-                found = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                found = openOnDevice(path, st.st_rdev, O_DIRECTORY);
             }
         }
         return found;
@@ -272,7 +288,7 @@ int openAFileStillOpenOn(const std::string& device) {
             struct stat st {};
             if (f->d_name[0] != '.' && ::stat(path.c_str(), &st) == 0 && st.st_dev == dev.st_rdev &&
                 (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-                found = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+                found = openOnDevice(path, dev.st_rdev, O_NONBLOCK | O_NOCTTY);
             }
         }
         if (d) {
@@ -289,7 +305,8 @@ public:
         : bundle_(bundle), key_(std::move(key)), image_(std::move(image)),
           store_(bundle_.bandsPath(), bundle_.sizeBytes(), key_),
           server_(
-              store_, [this](const std::string& name) { return rename(name); }, [this] { return check(); }) {
+              store_, [this](const std::string& name) { return rename(name); }, [this] { return check(); },
+              [this] { return writeOut(); }) {
         lockInMemory(key_.bytes().data(), key_.bytes().size());
         idle_ = ::eventfd(0, EFD_CLOEXEC);
     }
@@ -382,6 +399,11 @@ public:
             ::rmdir(image_.diskFolder.c_str());
             return 1;
         }
+        {
+            // Whatever failed while the volume was checked and mounted was told by the attach.
+            std::lock_guard lock(stateMutex_);
+            toldFailures_ = store_.failures();
+        }
         writeAll(statusFd, "ok\n" + note);
         ::close(statusFd);
         finishOperation();
@@ -417,8 +439,11 @@ private:
             tuned_ = tuneLoopDevice(device.path);
         }
         std::string mountPoint = mounter_->mount(device, wanted);
+        struct stat st {};
+        const dev_t number = ::stat(device.path.c_str(), &st) == 0 && S_ISBLK(st.st_mode) ? st.st_rdev : 0;
         std::lock_guard lock(stateMutex_);
         device_ = device;
+        deviceNumber_ = number;
         mounted_ = true;
         image_.mountPoint = mountPoint;
         image_.device = device.path;
@@ -432,9 +457,12 @@ private:
                     // a volume unmounted lazily, or another mount namespace still holds a copy
     };
 
-    // Whether the folder shows this service's own file system, not another mounted over or in its
-    // place after it left. The caller holds stateMutex_.
-    bool ownMountInFolder() const { return mounted_ && deviceMountedAt(device_.path, image_.mountPoint); }
+    // Whether this service's own file system is still mounted in its folder, not gone from it with
+    // another mount in its place. One that a later mount covers still is: a lock finds it by its
+    // device. The caller holds stateMutex_.
+    bool ownMountInFolder() const {
+        return mounted_ && deviceAtFolder(device_.path, image_.mountPoint) != DeviceAtFolder::absent;
+    }
 
     // Until the volume is gone; changes of this namespace's mounts are watched as well. A volume
     // attached in a mount namespace of its own (unshare -m, a sandbox) is there only while some
@@ -555,7 +583,15 @@ private:
     [[noreturn]] void forcedStop() {
         std::lock_guard operation(operationMutex_);
         if (mounted_) {
-            int dir = ::open(image_.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            // Reached through its folder only where that shows it; otherwise wherever it is still
+            // mounted, or through a file still open in it. What covers the folder is left alone.
+            int dir = openOnVolume(image_.mountPoint);
+            if (dir < 0 && mounter_->privileged()) {
+                dir = openWhereStillMounted(device_.path);
+            }
+            if (dir < 0 && mounter_->privileged()) {
+                dir = openAFileStillOpenOn(device_.path);
+            }
             if (dir >= 0) {
                 ::syncfs(dir);
             }
@@ -570,6 +606,53 @@ private:
         }
         store_.sync();
         endService();
+    }
+
+    // A folder or file of this volume's own file system, opened by path: -1 when what the path
+    // leads to lies on another file system (mounted over the folder, or bound in its place), which
+    // nothing of this service may sync, freeze, shut down or unmount.
+    int openOnVolume(const std::string& path) const {
+        return openOnDevice(path, deviceNumber_, O_DIRECTORY | O_NOFOLLOW);
+    }
+
+    // A lock's write-out, while the volume is still mounted: what the file system holds reaches the
+    // disk file, the bands are flushed, and a write that failed since the last write-out (the
+    // kernel's own write-back may have met a full host disk a while ago) fails this one. A failure
+    // is told once: a file system that met one stays failed (ext4 gives up its journal, and every
+    // later sync fails), and a lock tried again after room was made goes ahead.
+    int writeOut() {
+        std::unique_lock operation(operationMutex_, std::try_to_lock);
+        if (!operation.owns_lock()) {
+            return -EBUSY;
+        }
+        int rc = 0;
+        if (mounted_) {
+            int dir = openOnVolume(image_.mountPoint);
+            if (dir < 0 && mounter_->privileged()) {
+                dir = openAFileStillOpenOn(device_.path); // the folder is covered by another mount
+            }
+            if (dir >= 0) {
+                if (::syncfs(dir) != 0) {
+                    rc = -EIO;
+                }
+                ::close(dir);
+            }
+        }
+        if (const int synced = store_.sync(); synced != 0 && rc == 0) {
+            rc = synced == -ENOSPC ? -ENOSPC : -EIO;
+        }
+        const BandStore::Failures now = store_.failures();
+        std::lock_guard lock(stateMutex_);
+        if (now.noSpace != toldFailures_.noSpace) {
+            rc = -ENOSPC;
+        } else if (now != toldFailures_) {
+            rc = -EIO;
+        } else if (toldAFailure_) {
+            rc = 0;
+        }
+        toldFailures_ = now;
+        toldAFailure_ = toldAFailure_ || rc != 0;
+        return rc;
     }
 
     // The file system is only consistent on disk while nothing changes it. As root the volume is
@@ -592,7 +675,7 @@ private:
                 result.out = e.what();
             }
         };
-        int dir = ::open(image_.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int dir = openOnVolume(image_.mountPoint);
         if (mounter_->privileged()) {
             bool frozen = dir >= 0 && ::ioctl(dir, FIFREEZE, 0) == 0;
             if (!frozen && dir >= 0) {
@@ -673,7 +756,7 @@ private:
                 runtime::MountLock mounts;
                 const std::string target = runtime::createMountPoint(dirName(old), name);
                 // Moving the mount works while files are open; it is refused under a shared mount.
-                if (mounter_->privileged() && ::mount(old.c_str(), target.c_str(), nullptr, MS_MOVE, nullptr) == 0) {
+                if (mounter_->privileged() && moveMount(old, target)) {
                     ::rmdir(old.c_str());
                     image_.mountPoint = target;
                 } else {
@@ -712,6 +795,22 @@ private:
         } catch (const std::exception&) {
         }
         return 0;
+    }
+
+    // Moves the volume's own mount, reached through a descriptor of its top folder, so that a mount
+    // over the folder is never what moves.
+    bool moveMount(const std::string& from, const std::string& to) const {
+        const int dir = openOnVolume(from);
+        if (dir < 0) {
+            return false;
+        }
+        struct stat st {};
+        const std::string self = "/proc/self/fd/" + std::to_string(dir);
+        // Only the top of the file system is a mount that can move.
+        const bool top = ::fstat(dir, &st) == 0 && st.st_ino == 2;
+        const bool moved = top && ::mount(self.c_str(), to.c_str(), nullptr, MS_MOVE, nullptr) == 0;
+        ::close(dir);
+        return moved;
     }
 
     // Mounts the volume again after it was unmounted for a new name; when that fails, the volume
@@ -760,6 +859,9 @@ private:
     bool mounted_ = false;
     bool watchMount_ = false;
     LoopDevice device_;
+    dev_t deviceNumber_ = 0; // of device_, while it is mounted
+    BandStore::Failures toldFailures_; // as the last write-out found them
+    bool toldAFailure_ = false;        // a write-out failed since the volume was mounted
     QueueSettings tuned_;
 };
 
@@ -805,9 +907,29 @@ void requireOwnFileSystem(BandStore& store) {
     }
 }
 
+// A folder of kept bands without its list holds nothing to take back: its keeping never began (an
+// attach killed before it wrote the list), or its take-back had finished and was removing it. It
+// goes, renamed aside first, so that a removal cut short never leaves a folder that looks kept.
+bool dropKeptFolderWithoutList(const Bundle& bundle) {
+    const std::string folder = bundle.repairKeepPath();
+    const std::string aside = folder + ".gone";
+    if (exists(aside)) {
+        removeTree(aside);
+    }
+    if (!exists(folder) || exists(folder + "/bands.record")) {
+        return false;
+    }
+    if (::rename(folder.c_str(), aside.c_str()) != 0) {
+        throw ToolError(Failure::storageFailed);
+    }
+    fsyncDirectory(bundle.path());
+    removeTree(aside);
+    return true;
+}
+
 void carryOnWithKeptBands(const Bundle& bundle, BandStore& store) {
     const std::string folder = bundle.repairKeepPath();
-    if (!exists(folder)) {
+    if (dropKeptFolderWithoutList(bundle) || !exists(folder)) {
         return;
     }
     if (exists(folder + kTakingBack)) {
@@ -822,6 +944,9 @@ void carryOnWithKeptBands(const Bundle& bundle, BandStore& store) {
 
 void takeBackRepair(const Bundle& bundle, BandStore& store) {
     const std::string folder = bundle.repairKeepPath();
+    if (dropKeptFolderWithoutList(bundle)) {
+        throw ToolError("this vault has no repair to take back");
+    }
     writeFileAtomically(folder + kTakingBack, {}); // an interrupted take-back is finished, never dropped
     store.takeBackKeptBands(folder);
 }

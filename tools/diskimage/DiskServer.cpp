@@ -28,6 +28,7 @@ constexpr fuse_ino_t kRootIno = FUSE_ROOT_ID;
 constexpr fuse_ino_t kDiskIno = 2;
 constexpr fuse_ino_t kNameIno = 3;
 constexpr fuse_ino_t kCheckIno = 4;
+constexpr fuse_ino_t kWriteOutIno = 5;
 // The files never change, so the kernel may keep what it learnt about them.
 constexpr double kAttrTimeout = 3600;
 
@@ -45,6 +46,8 @@ fuse_ino_t offered(DiskServer& s, fuse_ino_t ino) {
         return s.offersName() ? ino : 0;
     case kCheckIno:
         return s.offersCheck() ? ino : 0;
+    case kWriteOutIno:
+        return s.offersWriteOut() ? ino : 0;
     default:
         return 0;
     }
@@ -70,6 +73,7 @@ bool attributes(DiskServer& s, fuse_ino_t ino, struct stat* st) {
         st->st_mode = S_IFREG | 0200;
         return true;
     case kCheckIno:
+    case kWriteOutIno:
         st->st_mode = S_IFREG | 0400;
         return true;
     default:
@@ -114,6 +118,8 @@ void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
             ino = kNameIno;
         } else if (std::strcmp(name, "check") == 0) {
             ino = kCheckIno;
+        } else if (std::strcmp(name, "write-out") == 0) {
+            ino = kWriteOutIno;
         }
     }
     if (ino != 0 && attributes(server(req), ino, &e.attr)) {
@@ -151,7 +157,7 @@ void opSetattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int valid, fus
     }
     // The files have no times to keep; refusing to set them would fail tools that touch them.
     if ((valid & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_ATIME_NOW | FUSE_SET_ATTR_MTIME_NOW)) &&
-        ino == kCheckIno) {
+        (ino == kCheckIno || ino == kWriteOutIno)) {
         fuse_reply_err(req, EACCES);
         return;
     }
@@ -175,6 +181,9 @@ void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_f
     }
     if (s.offersCheck()) {
         entries.push_back({"check", kCheckIno, S_IFREG});
+    }
+    if (s.offersWriteOut()) {
+        entries.push_back({"write-out", kWriteOutIno, S_IFREG});
     }
     std::vector<char> buf(size);
     std::size_t used = 0;
@@ -211,6 +220,10 @@ void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     case kCheckIno:
         fi->direct_io = 1;
         rc = s.runCheck();
+        break;
+    case kWriteOutIno:
+        fi->direct_io = 1;
+        rc = s.runWriteOut();
         break;
     case kRootIno:
         rc = -EISDIR;
@@ -470,8 +483,9 @@ void DiskServer::onIdle(std::function<void()> handler) {
     onIdle_ = std::move(handler);
 }
 
-DiskServer::DiskServer(BandStore& store, RenameHandler onRename, CheckHandler onCheck)
-    : store_(store), onRename_(std::move(onRename)), onCheck_(std::move(onCheck)) {}
+DiskServer::DiskServer(BandStore& store, RenameHandler onRename, CheckHandler onCheck, WriteOutHandler onWriteOut)
+    : store_(store), onRename_(std::move(onRename)), onCheck_(std::move(onCheck)),
+      onWriteOut_(std::move(onWriteOut)) {}
 
 DiskServer::~DiskServer() {
     stop();

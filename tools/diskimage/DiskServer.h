@@ -16,15 +16,19 @@ namespace larkhold::diskimage {
 // Serves a BandStore as the single file "disk" in a private FUSE folder, for a loop device and the
 // ext4 tools to work on. An attached image's
 // service also offers two control files: "name" (write-only; closing it after writing a new
-// volume name hands that name to the rename handler, whose result is what close() reports) and
-// "check" (opening it runs the check handler; reading it gives the report).
+// volume name hands that name to the rename handler, whose result is what close() reports),
+// "check" (opening it runs the check handler; reading it gives the report) and "write-out"
+// (opening it runs the write-out handler, whose failure is what open() reports).
 class DiskServer {
 public:
     using RenameHandler = std::function<int(const std::string&)>;
     // Checks the volume's file system; returns the report, or an empty text when it cannot now.
     using CheckHandler = std::function<std::string()>;
+    // Writes out what the volume holds; 0, or -errno (-ENOSPC: the host disk is full).
+    using WriteOutHandler = std::function<int()>;
 
-    explicit DiskServer(BandStore& store, RenameHandler onRename = {}, CheckHandler onCheck = {});
+    explicit DiskServer(BandStore& store, RenameHandler onRename = {}, CheckHandler onCheck = {},
+                        WriteOutHandler onWriteOut = {});
     ~DiskServer();
     DiskServer(const DiskServer&) = delete;
     DiskServer& operator=(const DiskServer&) = delete;
@@ -53,6 +57,8 @@ public:
     bool offersCheck() const { return static_cast<bool>(onCheck_); }
     int runCheck();
     int readReport(char* out, std::size_t size, std::uint64_t offset);
+    bool offersWriteOut() const { return static_cast<bool>(onWriteOut_); }
+    int runWriteOut() { return onWriteOut_(); }
 
 private:
     BandStore& store_;
@@ -62,6 +68,7 @@ private:
     CheckHandler onCheck_;
     std::mutex reportMutex_;
     std::string report_;
+    WriteOutHandler onWriteOut_;
     std::mutex openMutex_;
     std::condition_variable closed_;
     int openDisks_ = 0;

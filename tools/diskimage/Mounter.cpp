@@ -1,4 +1,5 @@
 #include "Mounter.h"
+#include "Runtime.h"
 
 #include "Util.h"
 
@@ -174,7 +175,13 @@ public:
         return wanted;
     }
 
-    bool unmount(const LoopDevice&, const std::string& mountPoint, bool lazy) override {
+    bool unmount(const LoopDevice& device, const std::string& mountPoint, bool lazy) override {
+        // Only the volume's own file system is unmounted, never one mounted over its folder.
+        if (!device.path.empty()) {
+            if (const DeviceAtFolder at = deviceAtFolder(device.path, mountPoint); at != DeviceAtFolder::shown) {
+                return at == DeviceAtFolder::absent;
+            }
+        }
         if (::umount2(mountPoint.c_str(), UMOUNT_NOFOLLOW | (lazy ? MNT_DETACH : 0)) == 0) {
             return true;
         }

@@ -146,13 +146,18 @@ std::string entities(const AttachedImage& image, const std::string& indent) {
 } // namespace
 
 bool deviceMountedAt(const std::string& device, const std::string& mountPoint) {
+    return deviceAtFolder(device, mountPoint) == DeviceAtFolder::shown;
+}
+
+DeviceAtFolder deviceAtFolder(const std::string& device, const std::string& mountPoint) {
     struct stat st {};
     if (::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
-        return false;
+        return DeviceAtFolder::absent;
     }
     const std::string wanted = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
     // The last mount on the folder is the one its path reaches.
     std::string top;
+    bool there = false;
     std::ifstream in("/proc/self/mountinfo");
     for (std::string line; std::getline(in, line);) {
         std::istringstream fields(line);
@@ -169,9 +174,14 @@ bool deviceMountedAt(const std::string& device, const std::string& mountPoint) {
         }
         if (decoded == mountPoint) {
             top = dev;
+            there = there || dev == wanted;
         }
     }
-    return top == wanted;
+    return top == wanted ? DeviceAtFolder::shown : there ? DeviceAtFolder::covered : DeviceAtFolder::absent;
+}
+
+bool AttachedImage::stillInItsFolder() const {
+    return device.empty() ? isMountPoint(mountPoint) : deviceAtFolder(device, mountPoint) != DeviceAtFolder::absent;
 }
 
 bool AttachedImage::mountedInItsFolder() const {
@@ -477,7 +487,7 @@ void forgetVolumesThatLeftTheirFolders() {
     for (const auto& a : attachedImages()) {
         // Volumes that udisks mounted are never in the tools' folders. A dead service's entry
         // stays for the clean-up of what it left.
-        if (a.deviceObject.empty() && !a.mountPoint.empty() && a.alive() && !a.mountedInItsFolder()) {
+        if (a.deviceObject.empty() && !a.mountPoint.empty() && a.alive() && !a.stillInItsFolder()) {
             forget(a.imagePath, a.daemonPid);
         }
     }

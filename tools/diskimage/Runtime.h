@@ -23,10 +23,16 @@ struct AttachedImage {
     // Whether this volume's own device is what its folder shows (the last mount there); any
     // mount counts for a volume whose device is not known.
     bool mountedInItsFolder() const;
+    // Whether it is still mounted in its folder, also beneath another mount that covers it.
+    bool stillInItsFolder() const;
 };
 
 // Whether the block device is the file system mounted last at mountPoint, in this mount namespace.
 bool deviceMountedAt(const std::string& device, const std::string& mountPoint);
+// Where the block device's file system is at mountPoint, in this mount namespace: what the folder
+// shows, mounted there beneath another mount, or not mounted there at all.
+enum class DeviceAtFolder { shown, covered, absent };
+DeviceAtFolder deviceAtFolder(const std::string& device, const std::string& mountPoint);
 
 // Per-user state, kept in a folder only the user can enter: $XDG_RUNTIME_DIR/larkhold, or
 // /run/user/<uid>/larkhold, or /tmp/larkhold-<uid> when neither exists.

@@ -131,6 +131,9 @@ void copyTree(const QFileInfo& from, int folder, const std::string& name, const 
         struct stat source {};
         if (::stat(QFile::encodeName(from.filePath()).constData(), &source) == 0)
             ::fchmod(inside.get(), source.st_mode & 0777);
+        // The entries of what it holds are on disk too before the originals may go to the Trash.
+        if (::fsync(inside.get()) != 0 && errno != EINVAL)
+            throw errnoFailure(errno);
         return;
     }
     if (from.isFile()) {
@@ -304,8 +307,19 @@ FolderCopyResult copyIntoFolder(const QString& folder, const QStringList& source
             result.failure = QStringLiteral("Could not add %1: %2").arg(fileName, failure.reason);
             return result;
         }
-        ::fsync(opened.fd);
         ++result.copied;
+        // The copy's name is on disk before its original may go: a folder entry the vault's disk
+        // could not take leaves the original where it was.
+        if (::fsync(opened.fd) != 0 && errno != EINVAL) {
+            if (moveOriginals)
+                result.failure = QStringLiteral("“%1” was copied in, but its original was kept: the copy could not "
+                                                "be written to the vault’s disk.")
+                                     .arg(fileName);
+            else
+                result.failure = QStringLiteral("“%1” was copied in, but could not be written to the vault’s disk.")
+                                     .arg(fileName);
+            return result;
+        }
 
         if (moveOriginals) {
             QString reason;
