@@ -56,8 +56,17 @@ public:
             return;
         }
         QFileDialog::accept();
-        if (result() == QDialog::Accepted && !selectedFiles().isEmpty())
-            chosen = selectedFiles().first();
+    }
+
+    // The panel has settled on a file when it is done, and `finished` goes out from inside this:
+    // the choice must be taken first, or the answer would already have gone out empty.
+    void done(int result) override {
+        if (result == QDialog::Accepted && chosen.isEmpty()) {
+            const QStringList files = selectedFiles();
+            if (!files.isEmpty())
+                chosen = files.first();
+        }
+        QFileDialog::done(result);
     }
 };
 
