@@ -70,7 +70,8 @@ QCoro::Task<bool> PocketSession::flush() {
             storage->save(items, generation);
             return Outcome{};
         } catch (const PocketVaultError& e) {
-            return Outcome{e.message(), e.which() == PocketVaultError::Case::changedElsewhere};
+            return Outcome{e.message(), e.which() == PocketVaultError::Case::changedElsewhere ||
+                                          e.which() == PocketVaultError::Case::movedElsewhere};
         } catch (...) {
             return Outcome{describeError(std::current_exception()), false};
         }
