@@ -1,6 +1,7 @@
 #include "PocketSession.h"
 
 #include "ByteCount.h"
+#include "FastKdf.h"
 #include "PocketDocument.h"
 #include "PocketPayload.h"
 #include "PocketVaultError.h"
@@ -301,14 +302,17 @@ TEST_F(Session, NeverEditedStillWritesOnFinish) {
 
 TEST_F(Session, FailedSaveIsReportedAndClearedByTheNextSuccess) {
     session->document().addNote();
-    ASSERT_TRUE(QDir(folder()).removeRecursively());
+    WriteFaultPlan fullDisk;
+    fullDisk.failAfterBytes = 0;
+    larkholdTestWriteFault = &fullDisk;
     EXPECT_FALSE(QCoro::waitFor(session->finish()));
+    larkholdTestWriteFault = nullptr;
     ASSERT_TRUE(session->saveError().has_value());
     EXPECT_TRUE(session->saveError()->startsWith(QStringLiteral("Not saved: ")));
+    EXPECT_FALSE(session->fileChangedElsewhere());
     EXPECT_FALSE(session->saving());
     EXPECT_EQ(session->document().items().size(), 1u) << "the edit is kept";
 
-    QDir().mkpath(folder());
     EXPECT_TRUE(QCoro::waitFor(session->flush()));
     EXPECT_FALSE(session->saveError().has_value());
     EXPECT_EQ(itemsOnDisk(), 1u);
@@ -330,6 +334,23 @@ TEST_F(Session, AFileChangedElsewhereIsSaidSoAndACopyKeepsTheEdits) {
     EXPECT_EQ(QCoro::waitFor(session->saveCopy(copy)), std::nullopt);
     EXPECT_EQ(PocketStorage::open(copy, QStringLiteral("pw"), false).items, session->document().items());
     EXPECT_TRUE(QCoro::waitFor(session->saveCopy(copy)).has_value()) << "a copy never replaces a file";
+}
+
+TEST_F(Session, AFileMovedAwayIsSaidSoAndNothingIsWrittenWhereItWas) {
+    session->document().addNote();
+    ASSERT_TRUE(QCoro::waitFor(session->finish()));
+    const QString moved = dir.filePath(QStringLiteral("P.pocketvault"));
+    ASSERT_TRUE(QFile::rename(path(), moved));
+    session->document().addNote();
+    EXPECT_FALSE(QCoro::waitFor(session->finish()));
+    EXPECT_EQ(session->saveError(), QStringLiteral("Not saved: ") + PocketVaultError::movedElsewhere().message());
+    EXPECT_TRUE(session->fileChangedElsewhere());
+    EXPECT_FALSE(QFile::exists(path()));
+    EXPECT_EQ(PocketStorage::open(moved, QStringLiteral("pw"), false).items.size(), 1u);
+
+    const QString copy = dir.filePath(QStringLiteral("folder/P copy.pocketvault"));
+    EXPECT_EQ(QCoro::waitFor(session->saveCopy(copy)), std::nullopt);
+    EXPECT_EQ(PocketStorage::open(copy, QStringLiteral("pw"), false).items, session->document().items());
 }
 
 TEST_F(Session, DroppedWhileSavingEndsQuietly) {
