@@ -461,7 +461,12 @@ TEST_F(PocketInStore, TwoLocksAtOnceCloseTheVaultOnce) {
 TEST_F(PocketInStore, FailedFinalSaveKeepsAManualLockOpenAndAQuietOneClosesAndWipes) {
     ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
     session()->document().addNote();
-    ASSERT_TRUE(QDir(dir.filePath(QStringLiteral("vaults"))).removeRecursively());
+    WriteFaultPlan fullDisk;
+    fullDisk.failAfterBytes = 0;
+    larkholdTestWriteFault = &fullDisk;
+    struct Lift {
+        ~Lift() { larkholdTestWriteFault = nullptr; }
+    } lift;
 
     QCoro::waitFor(store->lock(p, false, LockReason::manual));
     ASSERT_NE(session(), nullptr);
@@ -488,6 +493,45 @@ TEST_F(PocketInStore, FailedFinalSaveKeepsAManualLockOpenAndAQuietOneClosesAndWi
     EXPECT_EQ(activityTexts()[0], QStringLiteral("“P” was closed without saving its last changes. ") +
                                       held->saveError().value_or(QStringLiteral("(no save error)")));
     EXPECT_TRUE(activityTexts()[0].contains(QStringLiteral("Not saved: ")));
+}
+
+// The vault's file changed elsewhere: a manual lock says how to keep the edits and locks once a copy
+// holds them; a lock that asks nobody writes that copy beside the file and says where.
+TEST_F(PocketInStore, AfterAChangeElsewhereACopyLetsTheVaultLockAndAQuietLockWritesOne) {
+    const QString theirs = dir.filePath(QStringLiteral("theirs.pocketvault"));
+    const auto changeElsewhere = [&] {
+        PocketStorage::create(theirs, 1, QStringLiteral("pw"), false);
+        ASSERT_TRUE(QFile::remove(p.bundlePath));
+        ASSERT_TRUE(QFile::rename(theirs, p.bundlePath));
+    };
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    changeElsewhere();
+    session()->document().addNote();
+    QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    ASSERT_NE(session(), nullptr);
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("“P” stays open: its file was changed elsewhere, so these edits "
+                                                    "are not saved. Choose Save a Copy… in its window to keep them."));
+    const QString copy = dir.filePath(QStringLiteral("vaults/P copy.pocketvault"));
+    ASSERT_EQ(QCoro::waitFor(session()->saveCopy(copy)), std::nullopt);
+    QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    EXPECT_EQ(session(), nullptr) << "the copy holds the edits";
+    EXPECT_EQ(PocketStorage::open(copy, QStringLiteral("pw"), false).items.size(), 1u);
+    EXPECT_TRUE(PocketStorage::open(p.bundlePath, QStringLiteral("pw"), false).items.empty());
+
+    // Quit: a copy beside the file, under a name that replaces nothing.
+    const QString taken = dir.filePath(QStringLiteral("vaults/P (unsaved changes).pocketvault"));
+    ASSERT_TRUE(QFile(taken).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    changeElsewhere();
+    session()->document().addNote();
+    session()->document().addNote();
+    QCoro::waitFor(store->lockAll(true, LockReason::quit));
+    EXPECT_EQ(session(), nullptr);
+    const QString kept = dir.filePath(QStringLiteral("vaults/P (unsaved changes 2).pocketvault"));
+    EXPECT_EQ(PocketStorage::open(kept, QStringLiteral("pw"), false).items.size(), 2u);
+    EXPECT_EQ(QFileInfo(taken).size(), 0);
+    EXPECT_EQ(activityTexts()[0],
+              QStringLiteral("“P” was changed elsewhere; its last changes were kept in a new copy: ") + kept);
 }
 
 TEST_F(PocketInStore, ManualLockSavesClosesAndMeasuresZero) {
