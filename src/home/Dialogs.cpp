@@ -266,15 +266,20 @@ void chooseFile(QWidget* parent, const FileChoiceSpec& spec, std::function<void(
     dialog->setLabelText(QFileDialog::Accept, spec.acceptLabel);
     // The panel keeps its own title; the message is a line inside it, where a sentence has room.
     addMessage(dialog, spec.message);
-    // Callers hand only a folder that answered a look off the GUI thread.
-    if (!spec.directory.isEmpty())
-        dialog->setDirectory(spec.directory);
+    // Callers hand only a folder that answered a look off the GUI thread; without one the panel
+    // opens where the last choice was made, or in the home folder.
+    static QString lastFolder;
+    dialog->setDirectory(!spec.directory.isEmpty() ? spec.directory
+                         : !lastFolder.isEmpty()   ? lastFolder
+                                                   : QDir::homePath());
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
         if (!done)
             return;
-        if (result == QDialog::Accepted && !dialog->chosen.isEmpty())
+        if (result == QDialog::Accepted && !dialog->chosen.isEmpty()) {
+            lastFolder = QFileInfo(dialog->chosen).absolutePath();
             done(dialog->chosen);
+        }
         else
             done(std::nullopt);
     });

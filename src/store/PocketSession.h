@@ -46,6 +46,8 @@ public:
     QCoro::Task<std::optional<QString>> saveCopy(QString path);
     // A copy written since the last edit holds every edit the vault's own file could not take.
     bool editsKeptInCopy() const { return copiedGeneration_ == generation_; }
+    // The user chose to lock without the edits the vault's file could not take: they count as kept.
+    void letEditsGo() { copiedGeneration_ = generation_; }
     // Writes the items into a new vault file beside the vault's own, under a name that replaces
     // nothing; the path it was written to, or nothing.
     QCoro::Task<std::optional<QString>> saveCopyBeside();

@@ -252,6 +252,9 @@ public:
     std::chrono::milliseconds sizeInterval() const;
 
 signals:
+    // A lock of a Pocket Vault found its file changed elsewhere and no copy holding the edits; the
+    // vault's window asks what to do, instead of an error of the store's.
+    void pocketEditsUnkept(const QUuid& vaultID);
     void vaultsChanged();
     // The whole-list signals below are for listeners that read every vault (totals, the tray's
     // icon); a view of one vault follows vaultStateChanged, which names the vault.

@@ -546,7 +546,8 @@ QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<Po
     const QString saveError = session->saveError().value_or(QString());
     if (!saved && !quiet && session->fileChangedElsewhere()) {
         recordActivity(notLockedText(vault, reason));
-        co_return reportFailure(
+        emit pocketEditsUnkept(vault.id);
+        co_return StoreOutcome::failure(
             QStringLiteral("“%1” stays open: its file was changed elsewhere, so these edits are not saved. Choose "
                            "Save a Copy… in its window to keep them.")
                 .arg(vault.name));

@@ -5,7 +5,7 @@ import os
 
 from harness import wait_until
 from sheet_steps import FIRST_CARD, SheetScenario
-from test_pocket import click_inside, make_pocket_vault
+from test_pocket import NEW_NOTE_X, NOTE_AREA, SIDEBAR_BUTTONS_Y, click_inside, make_pocket_vault
 
 PASSWORD = "ledger password 7"
 # Inside the open panel (Qt's own, at its first size): the first row of its file list, the home folder in its
@@ -13,6 +13,11 @@ PASSWORD = "ledger password 7"
 FIRST_ROW = (187, 91)
 HOME_PLACE = (60, 101)
 LOCATE = 1  # the first entry of the card's menu while the vault file is missing
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 class PocketVaultFiles(SheetScenario):
@@ -100,3 +105,45 @@ class Locate(PocketVaultFiles):
     def test_a_double_click_locates_the_moved_vault(self):
         self.double_click_first_row(self.locate())
         self.wait_listed(self.moved)
+
+
+class ChangedElsewhere(PocketVaultFiles):
+    """Another computer's version of an open vault arrives: Lock asks once how to keep the edits, whose footer
+    sentence shows whole, and the copy's panel opens in the vault's folder."""
+
+    def prepare(self):
+        d = self.desktop
+        self.vault = make_pocket_vault(d, "Ledger", PASSWORD)
+        self.other = make_pocket_vault(d, "Other", "other password 9")
+        d.list_vaults([self.vault])
+
+    def test_lock_says_in_one_alert_how_to_keep_the_edits_and_a_copy_lets_it_lock(self):
+        d = self.desktop
+        self.unlock_from_tray("Ledger", PASSWORD)
+        pocket = self.wait_and_activate("Ledger")
+        before = read_bytes(self.vault.path)
+        click_inside(d, pocket, NEW_NOTE_X, SIDEBAR_BUTTONS_Y)
+        click_inside(d, pocket, *NOTE_AREA)
+        d.type_text("Rent paid")
+        wait_until(lambda: read_bytes(self.vault.path) != before, "the note saved")
+        # Another computer's version arrives through a sync.
+        os.replace(self.other.path, self.vault.path)
+        theirs = read_bytes(self.vault.path)
+        d.type_text(" in March")
+
+        windows = self.visible_windows()
+        self.activate(pocket)
+        d.key("ctrl+l")
+        alert = wait_until(lambda: self.visible_windows() - windows, "the alert")
+        d.screenshot("alert")
+        self.assertEqual(len(alert), 1, "one alert")
+        self.activate(list(alert)[0])
+        d.key("Return")  # "Save a Copy…"
+        self.wait_and_activate("Save a Copy")
+        d.key("Return")  # the proposed name, in the vault's own folder
+        d.wait_window_gone("Save a Copy")
+        d.wait_for_activity("Ledger locked (manual)")
+        d.wait_window_gone("Ledger")
+        copy = os.path.join(d.vault_dir, "Ledger copy.pocketvault")
+        self.assertTrue(os.path.exists(copy))
+        self.assertEqual(read_bytes(self.vault.path), theirs, "the other version stays")

@@ -507,10 +507,14 @@ TEST_F(PocketInStore, AfterAChangeElsewhereACopyLetsTheVaultLockAndAQuietLockWri
     ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
     changeElsewhere();
     session()->document().addNote();
-    QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    QList<QUuid> asked;
+    QObject::connect(store.get(), &VaultStore::pocketEditsUnkept, [&](const QUuid& id) { asked.append(id); });
+    const StoreOutcome refused = QCoro::waitFor(store->lock(p, false, LockReason::manual));
     ASSERT_NE(session(), nullptr);
-    EXPECT_EQ(store->errorMessage(), QStringLiteral("“P” stays open: its file was changed elsewhere, so these edits "
-                                                    "are not saved. Choose Save a Copy… in its window to keep them."));
+    EXPECT_EQ(refused.message, QStringLiteral("“P” stays open: its file was changed elsewhere, so these edits are "
+                                              "not saved. Choose Save a Copy… in its window to keep them."));
+    EXPECT_EQ(asked, QList<QUuid>{p.id}) << "the vault's window asks, once";
+    EXPECT_TRUE(store->errorMessage().isEmpty());
     const QString copy = dir.filePath(QStringLiteral("vaults/P copy.pocketvault"));
     ASSERT_EQ(QCoro::waitFor(session()->saveCopy(copy)), std::nullopt);
     QCoro::waitFor(store->lock(p, false, LockReason::manual));
