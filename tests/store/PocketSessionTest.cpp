@@ -522,6 +522,17 @@ TEST_F(PocketInStore, AfterAChangeElsewhereACopyLetsTheVaultLockAndAQuietLockWri
     EXPECT_EQ(PocketStorage::open(copy, QStringLiteral("pw"), false).items.size(), 1u);
     EXPECT_TRUE(PocketStorage::open(p.bundlePath, QStringLiteral("pw"), false).items.empty());
 
+    // Locked without these edits, as the user chose: nothing is written anywhere.
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    changeElsewhere();
+    session()->document().addNote();
+    QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    ASSERT_NE(session(), nullptr);
+    session()->letEditsGo();
+    QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    EXPECT_EQ(session(), nullptr);
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("vaults"))).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
     // Quit: a copy beside the file, under a name that replaces nothing.
     const QString taken = dir.filePath(QStringLiteral("vaults/P (unsaved changes).pocketvault"));
     ASSERT_TRUE(QFile(taken).open(QIODevice::WriteOnly));
