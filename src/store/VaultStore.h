@@ -77,6 +77,9 @@ inline const QString password = QStringLiteral("password");
 } // namespace UnlockMethod
 
 // What one operation did, for the caller that started it; errorMessage() still gets a failure's text for the alert.
+// Where a copy of a Pocket Vault's edits went when the program quit, told at its next start.
+inline const QString kKeptCopyNoticeKey = QStringLiteral("keptCopyNotice");
+
 struct StoreOutcome {
     bool ok = true;
     QString message; // the failure's text as errorMessage() got it; empty on success

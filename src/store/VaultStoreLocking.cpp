@@ -1,6 +1,7 @@
 // Unlocking and locking vaults, and the start of a Pocket Vault's session.
 
 #include "Clock.h"
+#include "Defaults.h"
 #include "DiskImage.h"
 #include "ErrorText.h"
 #include "FileLook.h"
@@ -566,9 +567,16 @@ QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<Po
     host().closePocketWindow(vault.id);
     setSizeOnDisk(vault.id, 0);
     recordActivity(lockedText(vault, reason));
-    if (keptBeside)
-        recordActivity(QStringLiteral("“%1” was changed elsewhere; its last changes were kept in a new copy: %2")
-                           .arg(vault.name, QDir::toNativeSeparators(*keptBeside)));
+    if (keptBeside) {
+        const QString notice = QStringLiteral("“%1” was changed elsewhere; its last changes were kept in a new copy: %2")
+                                   .arg(vault.name, QDir::toNativeSeparators(*keptBeside));
+        recordActivity(notice);
+        // The next window says it too: now, or at the next start when the program is quitting.
+        if (reason == LockReason::quit)
+            defaults().setValue(kKeptCopyNoticeKey, notice);
+        else
+            setErrorMessage(notice);
+    }
     // A quiet lock closes the vault even so; what was lost is not lost silently.
     if (!saved)
         recordActivity(QStringLiteral("“%1” was closed without saving its last changes. ").arg(vault.name) + saveError);

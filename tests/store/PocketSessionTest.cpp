@@ -545,8 +545,13 @@ TEST_F(PocketInStore, AfterAChangeElsewhereACopyLetsTheVaultLockAndAQuietLockWri
     const QString kept = dir.filePath(QStringLiteral("vaults/P (unsaved changes 2).pocketvault"));
     EXPECT_EQ(PocketStorage::open(kept, QStringLiteral("pw"), false).items.size(), 2u);
     EXPECT_EQ(QFileInfo(taken).size(), 0);
-    EXPECT_EQ(activityTexts()[0],
-              QStringLiteral("“P” was changed elsewhere; its last changes were kept in a new copy: ") + kept);
+    const QString notice = QStringLiteral("“P” was changed elsewhere; its last changes were kept in a new copy: ") + kept;
+    EXPECT_EQ(activityTexts()[0], notice);
+    // The next start says where, once.
+    store.reset();
+    EXPECT_EQ(startStore().errorMessage(), notice);
+    store.reset();
+    EXPECT_TRUE(startStore().errorMessage().isEmpty());
 }
 
 TEST_F(PocketInStore, ManualLockSavesClosesAndMeasuresZero) {
