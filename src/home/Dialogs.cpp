@@ -279,9 +279,9 @@ void chooseFile(QWidget* parent, const FileChoiceSpec& spec, std::function<void(
         if (result == QDialog::Accepted && !dialog->chosen.isEmpty()) {
             lastFolder = QFileInfo(dialog->chosen).absolutePath();
             done(dialog->chosen);
-        }
-        else
+        } else {
             done(std::nullopt);
+        }
     });
     activate(parent);
     dialog->open();

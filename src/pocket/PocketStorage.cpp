@@ -292,8 +292,7 @@ void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
     areaLost_ = false;
 
     const Slots slotBytes = slots_;
-    writeOver(filePieces(slotBytes, key_.area, area_, areaOf(*current, 1 - key_.area, capacity_)), slotBytes,
-              *current);
+    writeOver(filePieces(slotBytes, key_.area, area_, areaOf(*current, 1 - key_.area, capacity_)), slotBytes, *current);
     savedGeneration_.store(generation);
 }
 

@@ -73,7 +73,7 @@ QCoro::Task<bool> PocketSession::flush() {
             return Outcome{};
         } catch (const PocketVaultError& e) {
             return Outcome{e.message(), e.which() == PocketVaultError::Case::changedElsewhere ||
-                                          e.which() == PocketVaultError::Case::movedElsewhere};
+                                            e.which() == PocketVaultError::Case::movedElsewhere};
         } catch (...) {
             return Outcome{describeError(std::current_exception()), false};
         }
@@ -122,10 +122,9 @@ QCoro::Task<std::optional<QString>> PocketSession::saveCopyBeside() {
         [storage = storage_, items = document_->items(), vault]() -> std::optional<QString> {
             // A copy never replaces a file: a name that is taken, even meanwhile, gives way to the next.
             for (int n = 1; n <= 99; ++n) {
-                const QString name = n == 1 ? QStringLiteral("%1 (unsaved changes).pocketvault").arg(vault.completeBaseName())
-                                            : QStringLiteral("%1 (unsaved changes %2).pocketvault")
-                                                  .arg(vault.completeBaseName())
-                                                  .arg(n);
+                const QString name =
+                    n == 1 ? QStringLiteral("%1 (unsaved changes).pocketvault").arg(vault.completeBaseName())
+                           : QStringLiteral("%1 (unsaved changes %2).pocketvault").arg(vault.completeBaseName()).arg(n);
                 const QString path = vault.dir().filePath(name);
                 try {
                     storage->saveCopy(path, items);

@@ -568,8 +568,9 @@ QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<Po
     setSizeOnDisk(vault.id, 0);
     recordActivity(lockedText(vault, reason));
     if (keptBeside) {
-        const QString notice = QStringLiteral("“%1” was changed elsewhere; its last changes were kept in a new copy: %2")
-                                   .arg(vault.name, QDir::toNativeSeparators(*keptBeside));
+        const QString notice =
+            QStringLiteral("“%1” was changed elsewhere; its last changes were kept in a new copy: %2")
+                .arg(vault.name, QDir::toNativeSeparators(*keptBeside));
         recordActivity(notice);
         // The next window says it too: now, or at the next start when the program is quitting.
         if (reason == LockReason::quit)

@@ -500,9 +500,14 @@ TEST_F(PocketInStore, FailedFinalSaveKeepsAManualLockOpenAndAQuietOneClosesAndWi
 TEST_F(PocketInStore, AfterAChangeElsewhereACopyLetsTheVaultLockAndAQuietLockWritesOne) {
     const QString theirs = dir.filePath(QStringLiteral("theirs.pocketvault"));
     const auto changeElsewhere = [&] {
-        PocketStorage::create(theirs, 1, QStringLiteral("pw"), false);
+        PocketStorage::create(theirs, 1, QStringLiteral("theirs"), false);
         ASSERT_TRUE(QFile::remove(p.bundlePath));
         ASSERT_TRUE(QFile::rename(theirs, p.bundlePath));
+    };
+    // Their version opens with their password only; each round starts from a vault of ours again.
+    const auto freshVault = [&] {
+        ASSERT_TRUE(QFile::remove(p.bundlePath));
+        PocketStorage::create(p.bundlePath, 1, QStringLiteral("pw"), false);
     };
     ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
     changeElsewhere();
@@ -520,9 +525,10 @@ TEST_F(PocketInStore, AfterAChangeElsewhereACopyLetsTheVaultLockAndAQuietLockWri
     QCoro::waitFor(store->lock(p, false, LockReason::manual));
     EXPECT_EQ(session(), nullptr) << "the copy holds the edits";
     EXPECT_EQ(PocketStorage::open(copy, QStringLiteral("pw"), false).items.size(), 1u);
-    EXPECT_TRUE(PocketStorage::open(p.bundlePath, QStringLiteral("pw"), false).items.empty());
+    EXPECT_TRUE(PocketStorage::open(p.bundlePath, QStringLiteral("theirs"), false).items.empty());
 
     // Locked without these edits, as the user chose: nothing is written anywhere.
+    freshVault();
     ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
     changeElsewhere();
     session()->document().addNote();
@@ -536,6 +542,7 @@ TEST_F(PocketInStore, AfterAChangeElsewhereACopyLetsTheVaultLockAndAQuietLockWri
     // Quit: a copy beside the file, under a name that replaces nothing.
     const QString taken = dir.filePath(QStringLiteral("vaults/P (unsaved changes).pocketvault"));
     ASSERT_TRUE(QFile(taken).open(QIODevice::WriteOnly));
+    freshVault();
     ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
     changeElsewhere();
     session()->document().addNote();
@@ -545,7 +552,8 @@ TEST_F(PocketInStore, AfterAChangeElsewhereACopyLetsTheVaultLockAndAQuietLockWri
     const QString kept = dir.filePath(QStringLiteral("vaults/P (unsaved changes 2).pocketvault"));
     EXPECT_EQ(PocketStorage::open(kept, QStringLiteral("pw"), false).items.size(), 2u);
     EXPECT_EQ(QFileInfo(taken).size(), 0);
-    const QString notice = QStringLiteral("“P” was changed elsewhere; its last changes were kept in a new copy: ") + kept;
+    const QString notice =
+        QStringLiteral("“P” was changed elsewhere; its last changes were kept in a new copy: ") + kept;
     EXPECT_EQ(activityTexts()[0], notice);
     // The next start says where, once.
     store.reset();
