@@ -56,8 +56,17 @@ public:
             return;
         }
         QFileDialog::accept();
-        if (result() == QDialog::Accepted && !selectedFiles().isEmpty())
-            chosen = selectedFiles().first();
+    }
+
+    // The panel has settled on a file when it is done, and `finished` goes out from inside this:
+    // the choice must be taken first, or the answer would already have gone out empty.
+    void done(int result) override {
+        if (result == QDialog::Accepted && chosen.isEmpty()) {
+            const QStringList files = selectedFiles();
+            if (!files.isEmpty())
+                chosen = files.first();
+        }
+        QFileDialog::done(result);
     }
 };
 
@@ -257,17 +266,22 @@ void chooseFile(QWidget* parent, const FileChoiceSpec& spec, std::function<void(
     dialog->setLabelText(QFileDialog::Accept, spec.acceptLabel);
     // The panel keeps its own title; the message is a line inside it, where a sentence has room.
     addMessage(dialog, spec.message);
-    // Callers hand only a folder that answered a look off the GUI thread.
-    if (!spec.directory.isEmpty())
-        dialog->setDirectory(spec.directory);
+    // Callers hand only a folder that answered a look off the GUI thread; without one the panel
+    // opens where the last choice was made, or in the home folder.
+    static QString lastFolder;
+    dialog->setDirectory(!spec.directory.isEmpty() ? spec.directory
+                         : !lastFolder.isEmpty()   ? lastFolder
+                                                   : QDir::homePath());
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
         if (!done)
             return;
-        if (result == QDialog::Accepted && !dialog->chosen.isEmpty())
+        if (result == QDialog::Accepted && !dialog->chosen.isEmpty()) {
+            lastFolder = QFileInfo(dialog->chosen).absolutePath();
             done(dialog->chosen);
-        else
+        } else {
             done(std::nullopt);
+        }
     });
     activate(parent);
     dialog->open();

@@ -33,6 +33,8 @@ const char* stepText(fileio::WriteStep step) {
         return "could not move the new file into place";
     case fileio::WriteStep::flushFolder:
         return "could not flush the folder to disk";
+    case fileio::WriteStep::notTheFileRead:
+        return "another program changed, moved or deleted it meanwhile";
     }
     return "could not write";
 }
@@ -44,13 +46,17 @@ void writeFileAtomically(const QString& path, ByteView bytes, WriteMode mode) {
     writeFileAtomically(path, std::span(&whole, 1), mode);
 }
 
-void writeFileAtomically(const QString& path, std::span<const fileio::Piece> pieces, WriteMode mode) {
+void writeFileAtomically(const QString& path, std::span<const fileio::Piece> pieces, WriteMode mode,
+                         const fileio::WriteOptions& options) {
     const std::string target = QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString();
-    const std::optional<fileio::WriteFailure> failure = fileio::writeAtomically(target, pieces, mode);
+    const std::optional<fileio::WriteFailure> failure = fileio::writeAtomically(target, pieces, mode, options);
     if (!failure)
         return;
     if (failure->step == fileio::WriteStep::moveIntoPlace && failure->error == EEXIST)
         throw FileWriteError("Couldn’t create “" + displayName(path) + "”: a file with that name already exists.");
+    if (failure->step == fileio::WriteStep::notTheFileRead)
+        throw FileWriteError("Couldn’t save “" + displayName(path) + "”: " + stepText(failure->step) + ".", false,
+                             true);
     throw FileWriteError("Couldn’t save “" + displayName(path) + "”: " + stepText(failure->step) + " (" +
                              describe(failure->error) + ").",
                          failure->step == fileio::WriteStep::flushFolder);

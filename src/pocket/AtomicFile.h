@@ -15,10 +15,12 @@ namespace larkhold {
 
 // A write that did not reach the disk; the message is for the user and names the cause.
 struct FileWriteError : std::runtime_error {
-    explicit FileWriteError(const std::string& message, bool newFileInPlace = false)
-        : std::runtime_error(message), newFileInPlace(newFileInPlace) {}
+    explicit FileWriteError(const std::string& message, bool newFileInPlace = false, bool notTheFileRead = false)
+        : std::runtime_error(message), newFileInPlace(newFileInPlace), notTheFileRead(notTheFileRead) {}
     // Only the folder's flush failed: the new file is at the path all the same.
     bool newFileInPlace;
+    // A guarded replace (fileio::ReplaceOnly) found another file at the path, or none: nothing changed there.
+    bool notTheFileRead;
 };
 
 struct FileReadError : std::runtime_error {
@@ -33,7 +35,8 @@ struct FileReadError : std::runtime_error {
 // A test executable can make these writes fail (fileio::faultPlan, FileWrite.h).
 void writeFileAtomically(const QString& path, ByteView bytes, WriteMode mode = WriteMode::replace);
 // The same for a file made of pieces (fileio::Piece).
-void writeFileAtomically(const QString& path, std::span<const fileio::Piece> pieces, WriteMode mode);
+void writeFileAtomically(const QString& path, std::span<const fileio::Piece> pieces, WriteMode mode,
+                         const fileio::WriteOptions& options = {});
 
 // Reads a whole regular file; throws FileReadError with a message for the user.
 std::vector<std::uint8_t> readWholeFile(const QString& path);

@@ -15,21 +15,57 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 
 namespace larkhold {
 
 namespace {
 
-void writeVaultFile(const QString& path, std::span<const fileio::Piece> pieces, bool keepOutOfICloud, WriteMode mode) {
-    writeFileAtomically(path, pieces, mode);
-    const QByteArray name = QFile::encodeName(path);
-    // Both marks are advice to other programs; a file system without extended attributes
-    // still holds a good vault, so failures are ignored.
-    static constexpr char kNoBackupValue[] = "false";
-    (void)::setxattr(name.constData(), SyncAttributes::kNoBackup, kNoBackupValue, sizeof kNoBackupValue - 1, 0);
-    if (keepOutOfICloud)
-        (void)::setxattr(name.constData(), SyncAttributes::kCloudIgnore, "1", 1, 0);
+// `written` receives the new file's own status. The marks go on before the file has its name: set
+// afterwards they would move its change time past the stamp, and could reach another program's file.
+void writeVaultFile(const QString& path, std::span<const fileio::Piece> pieces, bool keepOutOfICloud, WriteMode mode,
+                    struct stat& written, const fileio::ReplaceOnly* replaceOnly = nullptr) {
+    fileio::WriteOptions options;
+    options.prepare = [keepOutOfICloud](int fd) {
+        // Both marks are advice to other programs; a file system without extended attributes
+        // still holds a good vault, so failures are ignored.
+        static constexpr char kNoBackupValue[] = "false";
+        (void)::fsetxattr(fd, SyncAttributes::kNoBackup, kNoBackupValue, sizeof kNoBackupValue - 1, 0);
+        if (keepOutOfICloud)
+            (void)::fsetxattr(fd, SyncAttributes::kCloudIgnore, "1", 1, 0);
+    };
+    options.replaceOnly = replaceOnly;
+    options.written = &written;
+    writeFileAtomically(path, pieces, mode, options);
+}
+
+// FAT and exFAT number a file anew each time it is looked up after the system let go of it, some
+// network shares with each lookup, and FUSE file systems as they please; their change times are not
+// the kernel's own either. Only the size and the modification time, to the two seconds FAT keeps,
+// tell their files apart.
+bool numbersFilesStably(const struct statfs& fs) {
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x4d44UL:     // FAT
+    case 0x2011BAB0UL: // exFAT
+    case 0xFF534D42UL: // CIFS
+    case 0xFE534D42UL: // SMB2
+    case 0x517BUL:     // SMB
+    case 0x65735546UL: // FUSE
+        return false;
+    default:
+        return true;
+    }
+}
+
+bool numbersFilesStably(int fd) {
+    struct statfs fs {};
+    return ::fstatfs(fd, &fs) != 0 || numbersFilesStably(fs);
+}
+
+bool numbersFilesStably(const QString& path) {
+    struct statfs fs {};
+    return ::statfs(QFile::encodeName(path).constData(), &fs) != 0 || numbersFilesStably(fs);
 }
 
 // Where the vault's bytes really are: a vault reached through a symbolic link is written beside its
@@ -99,27 +135,28 @@ void giveRepeatedIDsNewOnes(PocketItems& items) {
 } // namespace
 
 PocketStorage::PocketStorage(const Slots& slotBytes, SecureBytes area, PocketKey key, QString path,
-                             bool keepOutOfICloud, std::optional<FileStamp> stamp)
+                             bool keepOutOfICloud, const struct stat& file, bool stableFileNumbers)
     : slots_(slotBytes), area_(std::move(area)), key_(std::move(key)), path_(std::move(path)),
       capacity_(PocketFormat::capacityOfBox(std::int64_t(area_.size()))), keepOutOfICloud_(keepOutOfICloud),
-      stamp_(stamp) {}
+      stableFileNumbers_(stableFileNumbers), stamp_(stampOf(file, stableFileNumbers)) {}
 
-std::optional<PocketStorage::FileStamp> PocketStorage::stampOf(const QString& path) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::nullopt;
-    return stampOf(st);
-}
-
-PocketStorage::FileStamp PocketStorage::stampOf(const struct stat& st) {
+PocketStorage::FileStamp PocketStorage::stampOf(const struct stat& st, bool stableFileNumbers) {
+    if (!stableFileNumbers)
+        return FileStamp{0, std::int64_t(st.st_size), std::int64_t(st.st_mtim.tv_sec / 2) * 2'000'000'000, 0};
     return FileStamp{std::uint64_t(st.st_ino), std::int64_t(st.st_size),
-                     std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+                     std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+                     std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }
 
-void PocketStorage::checkUnchanged() const {
-    // A file that is gone holds nobody's changes: the save puts the vault back.
-    if (const std::optional<FileStamp> now = stampOf(path_); now && now != stamp_)
-        throw PocketVaultError::changedElsewhere();
+bool PocketStorage::isTheFileRead(const struct stat& st) const {
+    return stampOf(st, stableFileNumbers_) == stamp_;
+}
+
+PocketVaultError PocketStorage::notTheFileRead() const {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path_).constData(), &st) != 0 && errno == ENOENT)
+        return PocketVaultError::movedElsewhere();
+    return PocketVaultError::changedElsewhere();
 }
 
 std::unique_ptr<FileReader> PocketStorage::openUnchanged() const {
@@ -127,28 +164,36 @@ std::unique_ptr<FileReader> PocketStorage::openUnchanged() const {
     try {
         file = std::make_unique<FileReader>(path_);
     } catch (const FileReadError& e) {
+        // Moved or deleted: the vault lives on wherever it went, and a new file here would be a
+        // second vault that no longer opens with the other password.
         if (e.error == ENOENT)
-            return nullptr; // nobody's changes: the save puts the vault back
+            throw PocketVaultError::movedElsewhere();
         throw;
     }
     // The very file that will be copied from, whatever happens at its path meanwhile.
-    if (stampOf(file->status()) != stamp_)
+    if (!isTheFileRead(file->status()))
         throw PocketVaultError::changedElsewhere();
     return file;
 }
 
-void PocketStorage::writeOver(std::span<const fileio::Piece> pieces, const Slots& slotBytes) {
+void PocketStorage::writeOver(std::span<const fileio::Piece> pieces, const Slots& slotBytes, const FileReader& read) {
+    // The swap replaces only the file that was read, and only as it was read: another program's
+    // version that lands at any moment of the save is never written over.
+    const fileio::ReplaceOnly guard{read.fd(), [this](const struct stat& st) { return isTheFileRead(st); }};
+    struct stat written {};
     try {
-        writeVaultFile(path_, pieces, keepOutOfICloud_.load(), WriteMode::replace);
+        writeVaultFile(path_, pieces, keepOutOfICloud_.load(), WriteMode::replace, written, &guard);
     } catch (const FileWriteError& e) {
+        if (e.notTheFileRead)
+            throw notTheFileRead();
         // Failed after the new file was in place (the folder's flush): it is ours all the same.
         if (e.newFileInPlace) {
-            stamp_ = stampOf(path_);
+            stamp_ = stampOf(written, stableFileNumbers_);
             slots_ = slotBytes;
         }
         throw;
     }
-    stamp_ = stampOf(path_);
+    stamp_ = stampOf(written, stableFileNumbers_);
     slots_ = slotBytes;
 }
 
@@ -167,13 +212,14 @@ PocketStorage::Opened PocketStorage::create(const QString& path, int capacityMB,
     PocketFile::sealSlot(slotBytes, capacity, key.area, PocketFile::passwordBytes(password), key.key);
     SecureBytes area(boxSize(capacity));
     PocketFile::sealAreaInPlace(area, capacity, key, [](std::span<std::uint8_t> out) { encodeInto({}, out); });
+    struct stat written {};
     {
         const std::vector<std::uint8_t> unused = PocketFormat::randomBytes(boxSize(capacity));
         writeVaultFile(path, filePieces(slotBytes, key.area, area, fileio::Piece{unused}), keepOutOfICloud,
-                       WriteMode::createNew);
+                       WriteMode::createNew, written);
     }
     return Opened{std::make_shared<PocketStorage>(slotBytes, std::move(area), std::move(key), path, keepOutOfICloud,
-                                                  stampOf(path)),
+                                                  written, numbersFilesStably(path)),
                   {}};
 }
 
@@ -191,7 +237,8 @@ PocketStorage::Opened PocketStorage::open(const QString& path, const QString& pa
     giveRepeatedIDsNewOnes(items);
     removeStaleCopies(target);
     return Opened{std::make_shared<PocketStorage>(vault.slotBytes, std::move(area), std::move(key), target,
-                                                  keepOutOfICloud, stampOf(vault.file.status())),
+                                                  keepOutOfICloud, vault.file.status(),
+                                                  numbersFilesStably(vault.file.fd())),
                   std::move(items)};
 }
 
@@ -211,7 +258,8 @@ void PocketStorage::changePassword(const QString& path, const QString& oldPasswo
     const fileio::Piece pieces[] = {
         fileio::Piece{vault.slotBytes},
         fileio::Piece{{}, vault.file.fd(), PocketFormat::kSlotsSize, 2 * PocketFormat::areaBoxSize(vault.capacity)}};
-    writeVaultFile(target, pieces, keepOutOfICloud, WriteMode::replace);
+    struct stat written {};
+    writeVaultFile(target, pieces, keepOutOfICloud, WriteMode::replace, written);
     // A copy left by a killed save still opens with the old password.
     removeStaleCopies(target);
 }
@@ -235,29 +283,16 @@ void PocketStorage::save(const PocketItems& items, std::int64_t generation) {
         // the last state written. Until that works, nothing may write this memory to disk.
         areaLost_ = true;
         try {
-            if (current) {
-                current->readAt(PocketFormat::areaOffset(key_.area, capacity_), area_);
-                areaLost_ = false;
-            }
+            current->readAt(PocketFormat::areaOffset(key_.area, capacity_), area_);
+            areaLost_ = false;
         } catch (...) {
         }
         throw;
     }
     areaLost_ = false;
 
-    Slots slotBytes = slots_;
-    std::vector<std::uint8_t> unused;
-    fileio::Piece other;
-    if (current) {
-        other = areaOf(*current, 1 - key_.area, capacity_);
-    } else {
-        // The other slot and area went with the file; random bytes take their place, as in a
-        // vault that never had a second password.
-        crypto::randomFill(slotOf(slotBytes, 1 - key_.area));
-        unused = PocketFormat::randomBytes(boxSize(capacity_));
-        other = fileio::Piece{unused};
-    }
-    writeOver(filePieces(slotBytes, key_.area, area_, other), slotBytes);
+    const Slots slotBytes = slots_;
+    writeOver(filePieces(slotBytes, key_.area, area_, areaOf(*current, 1 - key_.area, capacity_)), slotBytes, *current);
     savedGeneration_.store(generation);
 }
 
@@ -291,7 +326,9 @@ void PocketStorage::saveCopy(const QString& path, const PocketItems& items) {
         unused = PocketFormat::randomBytes(boxSize(capacity_));
         other = fileio::Piece{unused};
     }
-    writeVaultFile(path, filePieces(slotBytes, key_.area, box, other), keepOutOfICloud_.load(), WriteMode::createNew);
+    struct stat written {};
+    writeVaultFile(path, filePieces(slotBytes, key_.area, box, other), keepOutOfICloud_.load(), WriteMode::createNew,
+                   written);
 }
 
 void PocketStorage::setUpSecondPassword(const QString& password, const PocketItems& items) {
@@ -301,14 +338,14 @@ void PocketStorage::setUpSecondPassword(const QString& password, const PocketIte
         throw PocketVaultError::damaged();
     if (PocketFile::slotOpens(slots_, capacity_, passwordBytes, key_.area))
         throw PocketVaultError::sameAsCurrentPassword();
-    checkUnchanged();
+    const std::unique_ptr<FileReader> current = openUnchanged();
     const PocketKey other{1 - key_.area, crypto::randomBytes(crypto::kKeySize)};
     SecureBytes box(boxSize(capacity_));
     PocketFile::sealAreaInPlace(box, capacity_, other, [&](std::span<std::uint8_t> out) { encodeInto(items, out); });
     // Work on copies so that any failure leaves both the memory and the disk as they were.
     Slots slotBytes = slots_;
     PocketFile::sealSlot(slotBytes, capacity_, other.area, passwordBytes, other.key);
-    writeOver(filePieces(slotBytes, key_.area, area_, fileio::Piece{box}), slotBytes);
+    writeOver(filePieces(slotBytes, key_.area, area_, fileio::Piece{box}), slotBytes, *current);
 }
 
 bool PocketStorage::keepOutOfICloud() const {

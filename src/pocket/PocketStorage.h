@@ -4,6 +4,7 @@
 #include "PocketFile.h"
 #include "PocketFormat.h"
 #include "PocketItem.h"
+#include "PocketVaultError.h"
 
 #include <QString>
 #include <array>
@@ -46,9 +47,9 @@ public:
 
     // Writes the items into this storage's area, unless a save of an equal or newer generation
     // was already written (then it returns without error). A file that is no longer the one this
-    // storage read or last wrote (a sync, another computer) is not written over: changedElsewhere.
-    // A file that is gone is written again; its other slot and area, gone with it, are then random
-    // bytes, as in a vault that never had a second password.
+    // storage read or last wrote (a sync, another computer), also one that lands while the save
+    // runs, is not written over: changedElsewhere. Nor is a file written where one was moved away or
+    // deleted: movedElsewhere.
     void save(const PocketItems& items, std::int64_t generation);
     // Writes a new vault file at `path` (never replacing one) with this storage's slot, `items` in
     // its area, and the other slot and area as the vault's file holds them now (random bytes when
@@ -66,30 +67,37 @@ public:
     void setKeepOutOfICloud(bool keep);
     std::int64_t savedGeneration() const;
 
-    // What tells one state of the file from another: which file it is, its size and when it was
-    // written. Not the device, which a removable disk or a share may change from one mount to the next.
+    // What tells one state of the file from another: which file it is, its size, when it was
+    // written and when it last changed in any way (which no program can set back). Not the device,
+    // which a removable disk or a share may change from one mount to the next.
     struct FileStamp {
         std::uint64_t inode = 0;
         std::int64_t size = 0;
         std::int64_t modifiedNs = 0;
+        std::int64_t changedNs = 0;
         bool operator==(const FileStamp&) const = default;
     };
 
     using Slots = std::array<std::uint8_t, PocketFormat::kSlotsSize>;
-    // `area` is the box of the key's area as the file at `path` holds it; `stamp` tells that file.
+    // `area` is the box of the key's area as the file at `path` holds it; `file` is that file's
+    // status, on a file system that numbers its files stably or not.
     PocketStorage(const Slots& slotBytes, SecureBytes area, PocketKey key, QString path, bool keepOutOfICloud,
-                  std::optional<FileStamp> stamp);
+                  const struct stat& file, bool stableFileNumbers);
+
+    // The stamp of a file's status; on a file system without stable file numbers only what it can
+    // vouch for.
+    static FileStamp stampOf(const struct stat& status, bool stableFileNumbers);
 
 private:
-    static std::optional<FileStamp> stampOf(const QString& path);
-    static FileStamp stampOf(const struct stat& status);
-    // Throws changedElsewhere when the file is not the one last read or written.
-    void checkUnchanged() const;
-    // The vault's file as last read or written here, open for copying its other area; none when
-    // it is gone. Throws changedElsewhere when it is another.
+    bool isTheFileRead(const struct stat& status) const;
+    // changedElsewhere, or movedElsewhere when nothing is at the path.
+    PocketVaultError notTheFileRead() const;
+    // The vault's file as last read or written here, open for copying its other area. Throws
+    // changedElsewhere when it is another, movedElsewhere when it is gone.
     std::unique_ptr<FileReader> openUnchanged() const;
-    // Writes the pieces over the vault and takes the stamp and the slots of what was written.
-    void writeOver(std::span<const fileio::Piece> pieces, const Slots& slotBytes);
+    // Puts the pieces in place of `read`, the file as last read or written, and takes the stamp and
+    // the slots of what was written.
+    void writeOver(std::span<const fileio::Piece> pieces, const Slots& slotBytes, const FileReader& read);
 
     // Held for a whole save or second-password setup (a file write, key derivations); the
     // accessors above never take it, so a caller on the GUI thread is never made to wait.
@@ -103,11 +111,12 @@ private:
     const std::int64_t capacity_;
     std::atomic<bool> keepOutOfICloud_;
     std::atomic<std::int64_t> savedGeneration_{-1};
+    const bool stableFileNumbers_;
     // Set while the unlocked area in memory holds no valid box (a seal failed and the file could
     // not be read back); guarded by writeMutex_.
     bool areaLost_ = false;
     // The file as it was read or last written here; guarded by writeMutex_.
-    std::optional<FileStamp> stamp_;
+    FileStamp stamp_;
 };
 
 } // namespace larkhold

@@ -30,6 +30,9 @@ QString PocketVaultError::message() const {
     case Case::changedElsewhere:
         return QStringLiteral("The vault file was changed by another program or on another computer since it was "
                               "opened here, so nothing was saved over it. Save a copy to keep these changes.");
+    case Case::movedElsewhere:
+        return QStringLiteral("The vault file was moved or deleted since it was opened here, so nothing was saved "
+                              "in its place. Save a copy to keep these changes.");
     }
     return {};
 }

@@ -18,6 +18,7 @@ public:
         sameAsCurrentPassword,  // a second password equal to the one that unlocked the vault
         passwordOpensOtherArea, // a new password that already opens the vault's other area
         changedElsewhere,       // the file is no longer the one this storage read or last wrote
+        movedElsewhere,         // the file was moved away or deleted since this storage read or last wrote it
     };
 
     static PocketVaultError full(std::int64_t needed, std::int64_t capacity);
@@ -27,6 +28,7 @@ public:
     static PocketVaultError sameAsCurrentPassword() { return PocketVaultError(Case::sameAsCurrentPassword); }
     static PocketVaultError passwordOpensOtherArea() { return PocketVaultError(Case::passwordOpensOtherArea); }
     static PocketVaultError changedElsewhere() { return PocketVaultError(Case::changedElsewhere); }
+    static PocketVaultError movedElsewhere() { return PocketVaultError(Case::movedElsewhere); }
 
     Case which() const noexcept { return case_; }
     // Byte counts of a `full` error; 0 for the other cases.

@@ -3,7 +3,9 @@
 #include "PocketEditorModel.h"
 #include "PocketExport.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPointer>
@@ -21,11 +23,12 @@ QQueue<std::optional<QStringList>>& scriptedAnswers() {
 }
 
 // The panels are Qt's own (not the desktop's), so that the message can sit in them.
-QFileDialog* makePanel(QWidget* parent, const QString& message) {
+QFileDialog* makePanel(QWidget* parent, const QString& message,
+                       const QString& folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)) {
     auto* panel = new QFileDialog(parent);
     panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setAttribute(Qt::WA_DeleteOnClose);
-    panel->setDirectory(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    panel->setDirectory(folder);
     auto* note = new QLabel(message, panel);
     note->setTextFormat(Qt::PlainText);
     note->setObjectName(QStringLiteral("panelMessage"));
@@ -33,6 +36,26 @@ QFileDialog* makePanel(QWidget* parent, const QString& message) {
     if (auto* grid = qobject_cast<QGridLayout*>(panel->layout()))
         grid->addWidget(note, grid->rowCount(), 0, 1, grid->columnCount());
     return panel;
+}
+
+// Where a save panel opens: the folder it last saved to, else the folder of the vault whose window
+// it is over, else the home folder.
+enum class SaveKind { exportItem, copy };
+
+QString& lastFolder(SaveKind kind) {
+    static QString folders[2];
+    return folders[static_cast<int>(kind)];
+}
+
+QString startFolder(QWidget* parent, SaveKind kind) {
+    if (!lastFolder(kind).isEmpty())
+        return lastFolder(kind);
+    const QString vaultFolder = parent ? parent->window()->property("vaultFolder").toString() : QString();
+    return vaultFolder.isEmpty() ? QDir::homePath() : vaultFolder;
+}
+
+void rememberFolder(SaveKind kind, const QString& path) {
+    lastFolder(kind) = QFileInfo(path).absolutePath();
 }
 
 // Runs `answer` with a scripted reply on the next turn of the event loop, as a panel would.
@@ -50,7 +73,7 @@ bool answeredByScript(QObject* context, const std::function<void(const QStringLi
 } // namespace
 
 QFileDialog* makeExportPanel(QWidget* parent, const QString& proposedName) {
-    QFileDialog* panel = makePanel(parent, PocketExport::panelMessage());
+    QFileDialog* panel = makePanel(parent, PocketExport::panelMessage(), startFolder(parent, SaveKind::exportItem));
     panel->setWindowTitle(QStringLiteral("Export"));
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setFileMode(QFileDialog::AnyFile);
@@ -81,7 +104,10 @@ void chooseExportPath(QWidget* parent, const QString& proposedName, std::functio
         }))
         return;
     QFileDialog* panel = makeExportPanel(parent, proposedName);
-    QObject::connect(panel, &QFileDialog::fileSelected, parent, [chosen](const QString& path) { chosen(path); });
+    QObject::connect(panel, &QFileDialog::fileSelected, parent, [chosen](const QString& path) {
+        rememberFolder(SaveKind::exportItem, path);
+        chosen(path);
+    });
     panel->open();
 }
 
@@ -91,7 +117,8 @@ void chooseCopyPath(QWidget* parent, const QString& proposedName, std::function<
                 chosen(paths.front());
         }))
         return;
-    QFileDialog* panel = makePanel(parent, QStringLiteral("The copy opens with the same passwords as this vault."));
+    QFileDialog* panel = makePanel(parent, QStringLiteral("The copy opens with the same passwords as this vault."),
+                                   startFolder(parent, SaveKind::copy));
     panel->setWindowTitle(QStringLiteral("Save a Copy"));
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setFileMode(QFileDialog::AnyFile);
@@ -99,7 +126,10 @@ void chooseCopyPath(QWidget* parent, const QString& proposedName, std::function<
     // A copy never replaces a file; the write says so when the name is taken.
     panel->setOption(QFileDialog::DontConfirmOverwrite, true);
     panel->selectFile(proposedName);
-    QObject::connect(panel, &QFileDialog::fileSelected, parent, [chosen](const QString& path) { chosen(path); });
+    QObject::connect(panel, &QFileDialog::fileSelected, parent, [chosen](const QString& path) {
+        rememberFolder(SaveKind::copy, path);
+        chosen(path);
+    });
     panel->open();
 }
 

@@ -7,6 +7,7 @@
 #include "PocketEditor.h"
 #include "PocketPanels.h"
 #include "PocketSession.h"
+#include "PocketStorage.h"
 #include "PocketVaultModel.h"
 #include "PocketWidgets.h"
 #include "SecondPasswordDialog.h"
@@ -19,6 +20,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QLabel>
@@ -112,6 +114,8 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
       model_(new PocketVaultModel(*deps.store, session, vault.id, this)) {
     setObjectName(QStringLiteral("pocketWindow"));
     setWindowTitle(vault.name);
+    // Where its save panels first open.
+    setProperty("vaultFolder", QFileInfo(session.storage()->path()).absolutePath());
     setMinimumSize(kMinimumSize);
     resize(kDefaultSize);
 
@@ -180,15 +184,15 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     saveIcon_ = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 11, ThemeLabel::Tone::orange, this);
     saveState_ = new ThemeLabel(QString(), this);
     saveState_->setObjectName(QStringLiteral("saveState"));
-    // One line: a long save error is cut, and shows whole as its tooltip.
-    saveState_->setElideMode(Qt::ElideRight);
-    saveState_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    // A save error says what to do in its last words: it wraps, and is never cut.
+    saveState_->setWordWrap(true);
+    saveState_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    saveState_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     saveState_->setFont(Theme::font(11));
     footer->addWidget(bar_, 0, Qt::AlignVCenter);
     footer->addWidget(usage_);
-    footer->addStretch(1);
     footer->addWidget(saveIcon_);
-    footer->addWidget(saveState_);
+    footer->addWidget(saveState_, 1);
     saveCopy_ = new QuietButton(QStringLiteral("Save a Copy…"), this);
     saveCopy_->setObjectName(QStringLiteral("saveCopy"));
     footer->addWidget(saveCopy_);
@@ -198,6 +202,10 @@ PocketWindow::PocketWindow(PocketSession& session, const Vault& vault, PocketWin
     });
 
     connect(model_, &PocketVaultModel::changed, this, &PocketWindow::refresh);
+    connect(deps.store, &VaultStore::pocketEditsUnkept, this, [this](const QUuid& id) {
+        if (id == vaultID_)
+            askHowToKeepEdits();
+    });
     connect(&session, &PocketSession::secondPasswordRequestedChanged, this, &PocketWindow::takeSecondPasswordRequest);
     refresh();
 }
@@ -230,14 +238,19 @@ void PocketWindow::refresh() {
     editor_->setReadOnly(!model_->editable());
 }
 
-QCoro::Task<> PocketWindow::saveCopyTo(QString path) {
+QCoro::Task<> PocketWindow::saveCopyTo(QString path, bool thenLock) {
     if (!session_)
         co_return;
     const QPointer<PocketWindow> self(this);
     auto writing = session_->saveCopy(path);
     const std::optional<QString> failure = co_await writing;
-    if (!failure || !self)
+    if (!self)
         co_return;
+    if (!failure) {
+        if (thenLock)
+            lockVault();
+        co_return;
+    }
     auto* box = new QMessageBox(QMessageBox::Warning, QString(), *failure, QMessageBox::Ok, self);
     box->setObjectName(QStringLiteral("copyFailure"));
     Dialogs::keepPlain(box);
@@ -258,6 +271,9 @@ QCoro::Task<> PocketWindow::lockAndReport() {
     // A lock that could not save leaves the vault open; say so here, where the user is looking.
     if (outcome.ok || !self)
         co_return;
+    // Asked already, through the store, whoever asked for the lock.
+    if (session_ && session_->fileChangedElsewhere() && !session_->editsKeptInCopy())
+        co_return;
     auto* box = new QMessageBox(QMessageBox::Warning, QString(), outcome.message, QMessageBox::Ok, self);
     box->setObjectName(QStringLiteral("lockFailure"));
     Dialogs::keepPlain(box);
@@ -266,6 +282,35 @@ QCoro::Task<> PocketWindow::lockAndReport() {
     if (store && store->errorMessage() == outcome.message)
         store->clearErrorMessage();
     box->open();
+}
+
+void PocketWindow::askHowToKeepEdits() {
+    const std::optional<Vault> vault = model_->vault();
+    AlertSpec spec;
+    spec.objectName = QStringLiteral("keepEditsAlert");
+    spec.text = QStringLiteral("“%1” was changed elsewhere, so these edits aren’t saved")
+                    .arg(vault ? vault->name : QStringLiteral("Pocket Vault"));
+    spec.informativeText = QStringLiteral("Save a copy to keep them; the vault then locks. If you lock without "
+                                          "them, these edits are lost.");
+    spec.buttons = {QStringLiteral("Save a Copy…"), QStringLiteral("Lock Without These Edits"),
+                    QStringLiteral("Cancel")};
+    spec.destructiveButton = 1;
+    spec.cancelButton = 2;
+    spec.icon = QMessageBox::Warning;
+    const QPointer<PocketWindow> self(this);
+    Dialogs::alert(this, spec, [self](int answer) {
+        if (!self || !self->session_)
+            return;
+        if (answer == 0) {
+            PocketPanels::chooseCopyPath(self, self->model_->proposedCopyName(), [self](const QString& path) {
+                if (self)
+                    self->saveCopyTo(path, true);
+            });
+        } else if (answer == 1) {
+            self->session_->letEditsGo();
+            self->lockVault();
+        }
+    });
 }
 
 void PocketWindow::closeEvent(QCloseEvent* event) {

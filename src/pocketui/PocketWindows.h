@@ -79,7 +79,10 @@ private:
     void refresh();
     void lockVault();
     QCoro::Task<> lockAndReport();
-    QCoro::Task<> saveCopyTo(QString path);
+    // Locks the vault once the copy is written, when `thenLock`.
+    QCoro::Task<> saveCopyTo(QString path, bool thenLock = false);
+    // The vault's file changed elsewhere and no copy holds the edits: the one alert that says what to do.
+    void askHowToKeepEdits();
     void openSecondPasswordSetup();
 
     PocketWindowDeps deps_;

@@ -5,6 +5,8 @@
 #include "PocketStorage.h"
 
 #include <QCoroFuture>
+#include <QDir>
+#include <QFileInfo>
 
 namespace larkhold {
 
@@ -69,7 +71,8 @@ QCoro::Task<bool> PocketSession::flush() {
             storage->save(items, generation);
             return Outcome{};
         } catch (const PocketVaultError& e) {
-            return Outcome{e.message(), e.which() == PocketVaultError::Case::changedElsewhere};
+            return Outcome{e.message(), e.which() == PocketVaultError::Case::changedElsewhere ||
+                                            e.which() == PocketVaultError::Case::movedElsewhere};
         } catch (...) {
             return Outcome{describeError(std::current_exception()), false};
         }
@@ -93,6 +96,8 @@ QCoro::Task<bool> PocketSession::flush() {
 }
 
 QCoro::Task<std::optional<QString>> PocketSession::saveCopy(QString path) {
+    const QPointer<PocketSession> self(this);
+    const std::int64_t generation = generation_;
     QFuture<std::optional<QString>> written = lookInThread<std::optional<QString>>(
         [storage = storage_, items = document_->items(), path]() -> std::optional<QString> {
             try {
@@ -102,7 +107,38 @@ QCoro::Task<std::optional<QString>> PocketSession::saveCopy(QString path) {
                 return describeError(std::current_exception());
             }
         });
-    co_return co_await written;
+    const std::optional<QString> failure = co_await written;
+    if (self && !failure)
+        copiedGeneration_ = generation;
+    co_return failure;
+}
+
+QCoro::Task<std::optional<QString>> PocketSession::saveCopyBeside() {
+    const QPointer<PocketSession> self(this);
+    const QFileInfo vault(storage_->path());
+    const std::int64_t generation = generation_;
+    QFuture<std::optional<QString>> written = lookInThread<std::optional<QString>>(
+        [storage = storage_, items = document_->items(), vault]() -> std::optional<QString> {
+            // A copy never replaces a file: a name that is taken, even meanwhile, gives way to the next.
+            for (int n = 1; n <= 99; ++n) {
+                const QString name =
+                    n == 1 ? QStringLiteral("%1 (unsaved changes).pocketvault").arg(vault.completeBaseName())
+                           : QStringLiteral("%1 (unsaved changes %2).pocketvault").arg(vault.completeBaseName()).arg(n);
+                const QString path = vault.dir().filePath(name);
+                try {
+                    storage->saveCopy(path, items);
+                    return path;
+                } catch (...) {
+                    if (!QFileInfo::exists(path))
+                        return std::nullopt;
+                }
+            }
+            return std::nullopt;
+        });
+    const std::optional<QString> path = co_await written;
+    if (self && path)
+        copiedGeneration_ = generation;
+    co_return path;
 }
 
 QCoro::Task<bool> PocketSession::finish() {

@@ -44,6 +44,13 @@ public:
     // Writes the current items into a new vault file at `path` with this vault's passwords; the
     // session goes on with its own file. The user's text of the failure, or nothing.
     QCoro::Task<std::optional<QString>> saveCopy(QString path);
+    // A copy written since the last edit holds every edit the vault's own file could not take.
+    bool editsKeptInCopy() const { return copiedGeneration_ == generation_; }
+    // The user chose to lock without the edits the vault's file could not take: they count as kept.
+    void letEditsGo() { copiedGeneration_ = generation_; }
+    // Writes the items into a new vault file beside the vault's own, under a name that replaces
+    // nothing; the path it was written to, or nothing.
+    QCoro::Task<std::optional<QString>> saveCopyBeside();
     bool secondPasswordRequested() const { return secondPasswordRequested_; }
     void setSecondPasswordRequested(bool requested);
     // Number of edits so far; each save passes the value current when it starts.
@@ -80,6 +87,7 @@ private:
     bool secondPasswordRequested_ = false;
     QTimer saveTimer_;
     std::int64_t generation_ = 0;
+    std::int64_t copiedGeneration_ = -1;
 };
 
 } // namespace larkhold

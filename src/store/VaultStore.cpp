@@ -33,6 +33,11 @@ VaultStore::VaultStore(VaultStoreDeps deps, QObject* parent)
     VaultListLoad loaded = vaultList_.load();
     vaults_ = std::move(loaded.vaults);
     errorMessage_ = loaded.problem;
+    if (const QString notice = deps_.defaults->stringValue(kKeptCopyNoticeKey); !notice.isEmpty()) {
+        if (errorMessage_.isEmpty())
+            errorMessage_ = notice;
+        deps_.defaults->remove(kKeptCopyNoticeKey);
+    }
     activity_ = ActivityLog::load(*deps_.defaults);
 
     autoLockTimer_.setInterval(kAutoLockInterval);

@@ -77,6 +77,9 @@ inline const QString password = QStringLiteral("password");
 } // namespace UnlockMethod
 
 // What one operation did, for the caller that started it; errorMessage() still gets a failure's text for the alert.
+// Where a copy of a Pocket Vault's edits went when the program quit, told at its next start.
+inline const QString kKeptCopyNoticeKey = QStringLiteral("keptCopyNotice");
+
 struct StoreOutcome {
     bool ok = true;
     QString message; // the failure's text as errorMessage() got it; empty on success
@@ -254,6 +257,9 @@ public:
     std::chrono::milliseconds sizeInterval() const;
 
 signals:
+    // A lock of a Pocket Vault found its file changed elsewhere and no copy holding the edits; the
+    // vault's window asks what to do, instead of an error of the store's.
+    void pocketEditsUnkept(const QUuid& vaultID);
     void vaultsChanged();
     // The whole-list signals below are for listeners that read every vault (totals, the tray's
     // icon); a view of one vault follows vaultStateChanged, which names the vault.

@@ -1,6 +1,7 @@
 // Unlocking and locking vaults, and the start of a Pocket Vault's session.
 
 #include "Clock.h"
+#include "Defaults.h"
 #include "DiskImage.h"
 #include "ErrorText.h"
 #include "FileLook.h"
@@ -586,7 +587,30 @@ QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<Po
     if (pocketSessions_.value(vault.id) != session)
         co_return StoreOutcome::success();
 
+    // The vault's file took another program's version, or went: a copy that holds every edit is as
+    // good as the save. A lock that asks nobody writes that copy itself.
+    std::optional<QString> keptBeside;
+    if (!saved && session->fileChangedElsewhere()) {
+        if (!session->editsKeptInCopy() && quiet) {
+            auto copying = session->saveCopyBeside();
+            keptBeside = co_await copying;
+            if (!self)
+                co_return StoreOutcome::success();
+            if (pocketSessions_.value(vault.id) != session)
+                co_return StoreOutcome::success();
+        }
+        saved = session->editsKeptInCopy();
+    }
+
     const QString saveError = session->saveError().value_or(QString());
+    if (!saved && !quiet && session->fileChangedElsewhere()) {
+        recordActivity(notLockedText(vault, reason));
+        emit pocketEditsUnkept(vault.id);
+        co_return StoreOutcome::failure(
+            QStringLiteral("“%1” stays open: its file was changed elsewhere, so these edits are not saved. Choose "
+                           "Save a Copy… in its window to keep them.")
+                .arg(vault.name));
+    }
     if (!saved && !quiet) {
         const QString message =
             QStringLiteral("“%1” could not be saved, so it stays open. ").arg(vault.name) + saveError;
@@ -601,6 +625,17 @@ QCoro::Task<StoreOutcome> VaultStore::lockPocket(Vault vault, std::shared_ptr<Po
     host().closePocketWindow(vault.id);
     setSizeOnDisk(vault.id, 0);
     recordActivity(lockedText(vault, reason));
+    if (keptBeside) {
+        const QString notice =
+            QStringLiteral("“%1” was changed elsewhere; its last changes were kept in a new copy: %2")
+                .arg(vault.name, QDir::toNativeSeparators(*keptBeside));
+        recordActivity(notice);
+        // The next window says it too: now, or at the next start when the program is quitting.
+        if (reason == LockReason::quit)
+            defaults().setValue(kKeptCopyNoticeKey, notice);
+        else
+            setErrorMessage(notice);
+    }
     // A quiet lock closes the vault even so; what was lost is not lost silently.
     if (!saved)
         recordActivity(QStringLiteral("“%1” was closed without saving its last changes. ").arg(vault.name) + saveError);

@@ -480,17 +480,135 @@ TEST_F(PocketStorageTest, AFileChangedElsewhereIsNeverSavedOverAndACopyKeepsTheI
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
     EXPECT_EQ(errorOf([&] { mine->save(state(3, 3), 1); }), PocketVaultError::Case::changedElsewhere);
 
-    // What this storage itself wrote is no change from elsewhere; a file that is gone is put back.
+    // The same, with the modification time put back as it was: only the change time tells.
+    auto again = PocketStorage::open(path, QStringLiteral("pw"), false).storage;
+    {
+        struct stat before {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.seek(0);
+        const QByteArray first = file.read(1);
+        file.seek(0);
+        file.write(first);
+        file.close();
+        const timespec back[2] = {{0, UTIME_OMIT}, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), back, 0), 0);
+    }
+    EXPECT_EQ(errorOf([&] { again->save(state(3, 4), 1); }), PocketVaultError::Case::changedElsewhere);
+
+    // What this storage itself wrote is no change from elsewhere.
     auto own = PocketStorage::open(path, QStringLiteral("pw"), false).storage;
-    own->save(state(4, 1), 1);
-    own->save(state(4, 2), 2);
-    ASSERT_TRUE(QFile::remove(path));
-    own->save(state(4, 3), 3);
-    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(4, 3));
+    for (int k = 1; k <= 10; ++k)
+        own->save(state(4, k), k);
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), path), state(4, 10));
+
+    // Moved away, or deleted: nothing is written at the old path, and a copy still keeps the items.
+    const QString moved = vaultPath(QStringLiteral("moved.pocketvault"));
+    ASSERT_TRUE(QFile::rename(path, moved));
+    EXPECT_EQ(errorOf([&] { own->save(state(4, 11), 11); }), PocketVaultError::Case::movedElsewhere);
+    EXPECT_EQ(errorOf([&] { own->setUpSecondPassword(QStringLiteral("decoy"), state(5, 1)); }),
+              PocketVaultError::Case::movedElsewhere);
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), moved), state(4, 10));
+    const QString kept = vaultPath(QStringLiteral("kept.pocketvault"));
+    own->saveCopy(kept, state(4, 11));
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("pw"), kept), state(4, 11));
+    ASSERT_TRUE(QFile::remove(moved));
+    EXPECT_EQ(errorOf([&] { own->save(state(4, 12), 12); }), PocketVaultError::Case::movedElsewhere);
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+// Another program replaces the vault file while saves run, landing anywhere in a save (the seal, the
+// write, the flush, the swap): its file is never written over.
+TEST_F(PocketStorageTest, AReplacementDuringASaveIsNeverWrittenOver) {
+    const QString path = vaultPath();
+    const QByteArray name = QFile::encodeName(path);
+    const QByteArray staged = QFile::encodeName(vaultPath(QStringLiteral("theirs")));
+    PocketStorage::create(path, 1, QStringLiteral("pw"), false);
+    const std::size_t size = fileBytes(path).size();
+    std::mt19937 random(std::random_device{}());
+    int overwritten = 0;
+    for (int round = 0; round < 100; ++round) {
+        auto storage = PocketStorage::open(path, QStringLiteral("pw"), false).storage;
+        std::vector<std::uint8_t> theirs(size);
+        std::generate(theirs.begin(), theirs.end(), [&] { return static_cast<std::uint8_t>(random()); });
+        {
+            QFile file(QFile::decodeName(staged));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(reinterpret_cast<const char*>(theirs.data()), qint64(theirs.size()));
+        }
+        // The other program: renames its file over the vault when told to.
+        int go[2];
+        ASSERT_EQ(::pipe(go), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            char byte = 0;
+            ::_exit(::read(go[0], &byte, 1) == 1 && ::rename(staged.constData(), name.constData()) == 0 ? 0 : 1);
+        }
+        ::close(go[0]);
+        std::atomic<int> saves{0};
+        std::atomic<bool> replaced{false};
+        std::thread saver([&] {
+            // Until it notices, or one save past the replacement (which must notice).
+            for (int k = 1, past = 0; past < 2; ++k) {
+                if (replaced.load())
+                    ++past;
+                try {
+                    storage->save(state(round, k, 20'000), k);
+                } catch (const PocketVaultError&) {
+                    return; // it noticed: nothing more is saved
+                }
+                ++saves;
+            }
+        });
+        // From a moment within the first few saves on.
+        const int after = std::uniform_int_distribution<int>(0, 2)(random);
+        while (saves.load() < after)
+            std::this_thread::yield();
+        ASSERT_EQ(::write(go[1], "g", 1), 1);
+        ::close(go[1]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        replaced.store(true);
+        saver.join();
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other program could not replace the file";
+        if (fileBytes(path) != theirs)
+            ++overwritten;
+        // The next round starts from a vault again.
+        PocketStorage::create(vaultPath(QStringLiteral("next")), 1, QStringLiteral("pw"), false);
+        ASSERT_TRUE(QFile::remove(path));
+        ASSERT_TRUE(QFile::rename(vaultPath(QStringLiteral("next")), path));
+    }
+    EXPECT_EQ(overwritten, 0) << "rounds in which a save wrote over the other program's file";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("v.pocketvault")});
+}
+
+// On FAT, exFAT and some shares a file's number changes from one look to the next and its change
+// time is not kept: those count for nothing, and the modification time only to the two seconds FAT keeps.
+TEST_F(PocketStorageTest, FileSystemsWithoutStableNumbersAreComparedOnWhatTheyKeep) {
+    struct stat one {};
+    one.st_ino = 12;
+    one.st_size = 3'145'728;
+    one.st_mtim = {1'700'000'000, 0};
+    one.st_ctim = {1'700'000'000, 0};
+    struct stat renumbered = one;
+    renumbered.st_ino = 99;
+    renumbered.st_ctim = {1'700'000'100, 5};
+    renumbered.st_mtim.tv_nsec = 990'000'000; // exFAT keeps hundredths
+    EXPECT_EQ(PocketStorage::stampOf(one, false), PocketStorage::stampOf(renumbered, false));
+    EXPECT_NE(PocketStorage::stampOf(one, true), PocketStorage::stampOf(renumbered, true));
+    struct stat rewritten = one;
+    rewritten.st_mtim.tv_sec += 2;
+    EXPECT_NE(PocketStorage::stampOf(one, false), PocketStorage::stampOf(rewritten, false));
+    struct stat resized = one;
+    resized.st_size += 1;
+    EXPECT_NE(PocketStorage::stampOf(one, false), PocketStorage::stampOf(resized, false));
 }
 
 // The storage keeps only its own area: every write takes the other one from the file byte for byte,
-// and a file that is gone takes the second password with it.
+// and a copy made once the file is gone has no second password.
 TEST_F(PocketStorageTest, TheOtherAreaComesFromTheFileAndGoesWithIt) {
     const QString path = vaultPath();
     auto storage = PocketStorage::create(path, 1, QStringLiteral("main"), false).storage;
@@ -517,11 +635,12 @@ TEST_F(PocketStorageTest, TheOtherAreaComesFromTheFileAndGoesWithIt) {
     EXPECT_EQ(itemsOpenedWith(QStringLiteral("main"), copy), state(2, 3));
 
     ASSERT_TRUE(QFile::remove(path));
-    storage->save(state(2, 4), 3);
-    EXPECT_EQ(itemsOpenedWith(QStringLiteral("main"), path), state(2, 4));
-    EXPECT_EQ(errorOf([&] { PocketStorage::open(path, QStringLiteral("decoy"), false); }),
+    const QString alone = vaultPath(QStringLiteral("alone.pocketvault"));
+    storage->saveCopy(alone, state(2, 4));
+    EXPECT_EQ(itemsOpenedWith(QStringLiteral("main"), alone), state(2, 4));
+    EXPECT_EQ(errorOf([&] { PocketStorage::open(alone, QStringLiteral("decoy"), false); }),
               PocketVaultError::Case::badPassword);
-    EXPECT_NE(part(path, 1 - own), otherPart);
+    EXPECT_NE(part(alone, 1 - own), otherPart);
 }
 
 // A file holding two items of one id (written by another program, say) opens with every item, each

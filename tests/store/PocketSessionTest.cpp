@@ -1,6 +1,7 @@
 #include "PocketSession.h"
 
 #include "ByteCount.h"
+#include "FastKdf.h"
 #include "PocketDocument.h"
 #include "PocketPayload.h"
 #include "PocketVaultError.h"
@@ -301,14 +302,17 @@ TEST_F(Session, NeverEditedStillWritesOnFinish) {
 
 TEST_F(Session, FailedSaveIsReportedAndClearedByTheNextSuccess) {
     session->document().addNote();
-    ASSERT_TRUE(QDir(folder()).removeRecursively());
+    WriteFaultPlan fullDisk;
+    fullDisk.failAfterBytes = 0;
+    larkholdTestWriteFault = &fullDisk;
     EXPECT_FALSE(QCoro::waitFor(session->finish()));
+    larkholdTestWriteFault = nullptr;
     ASSERT_TRUE(session->saveError().has_value());
     EXPECT_TRUE(session->saveError()->startsWith(QStringLiteral("Not saved: ")));
+    EXPECT_FALSE(session->fileChangedElsewhere());
     EXPECT_FALSE(session->saving());
     EXPECT_EQ(session->document().items().size(), 1u) << "the edit is kept";
 
-    QDir().mkpath(folder());
     EXPECT_TRUE(QCoro::waitFor(session->flush()));
     EXPECT_FALSE(session->saveError().has_value());
     EXPECT_EQ(itemsOnDisk(), 1u);
@@ -330,6 +334,23 @@ TEST_F(Session, AFileChangedElsewhereIsSaidSoAndACopyKeepsTheEdits) {
     EXPECT_EQ(QCoro::waitFor(session->saveCopy(copy)), std::nullopt);
     EXPECT_EQ(PocketStorage::open(copy, QStringLiteral("pw"), false).items, session->document().items());
     EXPECT_TRUE(QCoro::waitFor(session->saveCopy(copy)).has_value()) << "a copy never replaces a file";
+}
+
+TEST_F(Session, AFileMovedAwayIsSaidSoAndNothingIsWrittenWhereItWas) {
+    session->document().addNote();
+    ASSERT_TRUE(QCoro::waitFor(session->finish()));
+    const QString moved = dir.filePath(QStringLiteral("P.pocketvault"));
+    ASSERT_TRUE(QFile::rename(path(), moved));
+    session->document().addNote();
+    EXPECT_FALSE(QCoro::waitFor(session->finish()));
+    EXPECT_EQ(session->saveError(), QStringLiteral("Not saved: ") + PocketVaultError::movedElsewhere().message());
+    EXPECT_TRUE(session->fileChangedElsewhere());
+    EXPECT_FALSE(QFile::exists(path()));
+    EXPECT_EQ(PocketStorage::open(moved, QStringLiteral("pw"), false).items.size(), 1u);
+
+    const QString copy = dir.filePath(QStringLiteral("folder/P copy.pocketvault"));
+    EXPECT_EQ(QCoro::waitFor(session->saveCopy(copy)), std::nullopt);
+    EXPECT_EQ(PocketStorage::open(copy, QStringLiteral("pw"), false).items, session->document().items());
 }
 
 TEST_F(Session, DroppedWhileSavingEndsQuietly) {
@@ -440,7 +461,12 @@ TEST_F(PocketInStore, TwoLocksAtOnceCloseTheVaultOnce) {
 TEST_F(PocketInStore, FailedFinalSaveKeepsAManualLockOpenAndAQuietOneClosesAndWipes) {
     ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
     session()->document().addNote();
-    ASSERT_TRUE(QDir(dir.filePath(QStringLiteral("vaults"))).removeRecursively());
+    WriteFaultPlan fullDisk;
+    fullDisk.failAfterBytes = 0;
+    larkholdTestWriteFault = &fullDisk;
+    struct Lift {
+        ~Lift() { larkholdTestWriteFault = nullptr; }
+    } lift;
 
     QCoro::waitFor(store->lock(p, false, LockReason::manual));
     ASSERT_NE(session(), nullptr);
@@ -467,6 +493,73 @@ TEST_F(PocketInStore, FailedFinalSaveKeepsAManualLockOpenAndAQuietOneClosesAndWi
     EXPECT_EQ(activityTexts()[0], QStringLiteral("“P” was closed without saving its last changes. ") +
                                       held->saveError().value_or(QStringLiteral("(no save error)")));
     EXPECT_TRUE(activityTexts()[0].contains(QStringLiteral("Not saved: ")));
+}
+
+// The vault's file changed elsewhere: a manual lock says how to keep the edits and locks once a copy
+// holds them; a lock that asks nobody writes that copy beside the file and says where.
+TEST_F(PocketInStore, AfterAChangeElsewhereACopyLetsTheVaultLockAndAQuietLockWritesOne) {
+    const QString theirs = dir.filePath(QStringLiteral("theirs.pocketvault"));
+    const auto changeElsewhere = [&] {
+        PocketStorage::create(theirs, 1, QStringLiteral("theirs"), false);
+        ASSERT_TRUE(QFile::remove(p.bundlePath));
+        ASSERT_TRUE(QFile::rename(theirs, p.bundlePath));
+    };
+    // Their version opens with their password only; each round starts from a vault of ours again.
+    const auto freshVault = [&] {
+        ASSERT_TRUE(QFile::remove(p.bundlePath));
+        PocketStorage::create(p.bundlePath, 1, QStringLiteral("pw"), false);
+    };
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    changeElsewhere();
+    session()->document().addNote();
+    QList<QUuid> asked;
+    QObject::connect(store.get(), &VaultStore::pocketEditsUnkept, [&](const QUuid& id) { asked.append(id); });
+    const StoreOutcome refused = QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    ASSERT_NE(session(), nullptr);
+    EXPECT_EQ(refused.message, QStringLiteral("“P” stays open: its file was changed elsewhere, so these edits are "
+                                              "not saved. Choose Save a Copy… in its window to keep them."));
+    EXPECT_EQ(asked, QList<QUuid>{p.id}) << "the vault's window asks, once";
+    EXPECT_TRUE(store->errorMessage().isEmpty());
+    const QString copy = dir.filePath(QStringLiteral("vaults/P copy.pocketvault"));
+    ASSERT_EQ(QCoro::waitFor(session()->saveCopy(copy)), std::nullopt);
+    QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    EXPECT_EQ(session(), nullptr) << "the copy holds the edits";
+    EXPECT_EQ(PocketStorage::open(copy, QStringLiteral("pw"), false).items.size(), 1u);
+    EXPECT_TRUE(PocketStorage::open(p.bundlePath, QStringLiteral("theirs"), false).items.empty());
+
+    // Locked without these edits, as the user chose: nothing is written anywhere.
+    freshVault();
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    changeElsewhere();
+    session()->document().addNote();
+    QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    ASSERT_NE(session(), nullptr);
+    session()->letEditsGo();
+    QCoro::waitFor(store->lock(p, false, LockReason::manual));
+    EXPECT_EQ(session(), nullptr);
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("vaults"))).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+    // Quit: a copy beside the file, under a name that replaces nothing.
+    const QString taken = dir.filePath(QStringLiteral("vaults/P (unsaved changes).pocketvault"));
+    ASSERT_TRUE(QFile(taken).open(QIODevice::WriteOnly));
+    freshVault();
+    ASSERT_TRUE(unlockWith(p, QStringLiteral("pw")));
+    changeElsewhere();
+    session()->document().addNote();
+    session()->document().addNote();
+    QCoro::waitFor(store->lockAll(true, LockReason::quit));
+    EXPECT_EQ(session(), nullptr);
+    const QString kept = dir.filePath(QStringLiteral("vaults/P (unsaved changes 2).pocketvault"));
+    EXPECT_EQ(PocketStorage::open(kept, QStringLiteral("pw"), false).items.size(), 2u);
+    EXPECT_EQ(QFileInfo(taken).size(), 0);
+    const QString notice =
+        QStringLiteral("“P” was changed elsewhere; its last changes were kept in a new copy: ") + kept;
+    EXPECT_EQ(activityTexts()[0], notice);
+    // The next start says where, once.
+    store.reset();
+    EXPECT_EQ(startStore().errorMessage(), notice);
+    store.reset();
+    EXPECT_TRUE(startStore().errorMessage().isEmpty());
 }
 
 TEST_F(PocketInStore, ManualLockSavesClosesAndMeasuresZero) {

@@ -199,6 +199,53 @@ int moveIntoPlace(const std::string& from, const std::string& to, WriteMode mode
     return 0;
 }
 
+// The file that came out of a swap is the one that was read: the same file, its size and content
+// time as they were (the swap itself moves its change time on).
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+constexpr int kNotTheFileRead = -1;
+
+// Moves the new file to `to` only in place of the file that was read. Returns 0, kNotTheFileRead or
+// errno; `keepFrom` says whether what is left at `from` must stay (it is no longer our new file or
+// the old one).
+int swapForTheFileRead(const std::string& from, const std::string& to, const ReplaceOnly& guard, bool& keepFrom) {
+    keepFrom = false;
+    struct stat read {};
+    if (::fstat(guard.fd, &read) != 0)
+        return errno;
+    if (guard.unchanged && !guard.unchanged(read))
+        return kNotTheFileRead;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) != 0) {
+        if (errno == ENOENT)
+            return kNotTheFileRead; // moved or deleted meanwhile: nothing is put in its place
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP)
+            return errno;
+        // No exchange here: a last look just before the rename is as close as this file system allows.
+        struct stat named {};
+        if (::lstat(to.c_str(), &named) != 0)
+            return errno == ENOENT ? kNotTheFileRead : errno;
+        if (!sameFile(named, read))
+            return kNotTheFileRead;
+        if (::rename(from.c_str(), to.c_str()) != 0)
+            return errno;
+        keepFrom = true;
+        return 0;
+    }
+    // The old file is now at `from`, to be removed; unless it is another program's, which goes back.
+    struct stat out {};
+    if (::lstat(from.c_str(), &out) == 0 && sameFile(out, read))
+        return 0;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) != 0) {
+        // Theirs stays under the temporary name rather than being removed with it.
+        keepFrom = true;
+        return errno;
+    }
+    return kNotTheFileRead;
+}
+
 } // namespace
 
 int syncFolder(const std::string& folder) {
@@ -223,7 +270,8 @@ std::optional<WriteFailure> writeAtomically(const std::string& path, ByteView by
     return writeAtomically(path, std::span(&whole, 1), mode);
 }
 
-std::optional<WriteFailure> writeAtomically(const std::string& path, std::span<const Piece> pieces, WriteMode mode) {
+std::optional<WriteFailure> writeAtomically(const std::string& path, std::span<const Piece> pieces, WriteMode mode,
+                                            const WriteOptions& options) {
     const auto [folder, name] = split(path);
 
     // Same folder, so the rename stays on one file system; mkostemp creates it exclusively
@@ -239,16 +287,42 @@ std::optional<WriteFailure> writeAtomically(const std::string& path, std::span<c
                 piece.fd < 0 ? content.write(piece.bytes) : content.copy(piece.fd, piece.offset, piece.length))
             return WriteFailure{WriteStep::write, error};
     }
+    if (options.prepare)
+        options.prepare(temp.fd);
     if (const int error = syncData(temp.fd))
         return WriteFailure{WriteStep::flush, error};
+    // The new file's status is taken from the file itself once it has its name, never from the name,
+    // which another program may have taken by then.
+    const int statFd = options.written ? ::fcntl(temp.fd, F_DUPFD_CLOEXEC, 0) : -1;
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } const closeStat{statFd};
+    if (options.written && statFd < 0)
+        return WriteFailure{WriteStep::write, errno};
     const int fd = temp.fd;
     temp.fd = -1;
     if (::close(fd) != 0 && errno != EINTR)
         return WriteFailure{WriteStep::write, errno};
 
-    if (const int error = moveIntoPlace(temp.path, path, mode))
-        return WriteFailure{WriteStep::moveIntoPlace, error};
-    temp.keep = true;
+    if (options.replaceOnly && mode == WriteMode::replace) {
+        bool keepFrom = false;
+        const int error = swapForTheFileRead(temp.path, path, *options.replaceOnly, keepFrom);
+        temp.keep = keepFrom;
+        if (error == kNotTheFileRead)
+            return WriteFailure{WriteStep::notTheFileRead, 0};
+        if (error)
+            return WriteFailure{WriteStep::moveIntoPlace, error};
+    } else {
+        if (const int error = moveIntoPlace(temp.path, path, mode))
+            return WriteFailure{WriteStep::moveIntoPlace, error};
+        temp.keep = true;
+    }
+    if (options.written && ::fstat(statFd, options.written) != 0)
+        *options.written = {};
     if (const int error = syncFolder(folder))
         return WriteFailure{WriteStep::flushFolder, error};
     return std::nullopt;

@@ -3,9 +3,11 @@
 #include "SecureBytes.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <sys/stat.h>
 
 namespace larkhold {
 
@@ -32,6 +34,7 @@ enum class WriteStep {
     flush,           // fdatasync of the new content failed
     moveIntoPlace,   // the rename failed; EEXIST for createNew means the name was taken
     flushFolder,     // the new name is in place but the folder could not be flushed
+    notTheFileRead,  // a guarded replace found another file at the path (or none) and left it alone
 };
 
 struct WriteFailure {
@@ -48,6 +51,23 @@ struct Piece {
     std::int64_t length = 0;
 };
 
+// A replace that only ever replaces the file that was read, open at `fd`: `unchanged` looks at that
+// file's status just before the swap, and the swap itself (an exchange of the two names where the
+// file system has one) puts back whatever came out that is not that file. A file moved, deleted or
+// replaced meanwhile is left as it is: WriteStep::notTheFileRead.
+struct ReplaceOnly {
+    int fd = -1;
+    std::function<bool(const struct stat&)> unchanged;
+};
+
+struct WriteOptions {
+    // Runs on the new file, complete, before its flush and before it takes the name.
+    std::function<void(int fd)> prepare;
+    const ReplaceOnly* replaceOnly = nullptr; // mode replace only
+    // Receives the new file's own status once it has its name.
+    struct stat* written = nullptr;
+};
+
 // Leaves either the old file or the new one at `path` after a crash, a full disk or a failing
 // device, never a mixture: a temporary file in the same folder, created exclusively with
 // owner-only permissions before any byte is written, every write and the flush checked, a rename
@@ -56,7 +76,8 @@ struct Piece {
 std::optional<WriteFailure> writeAtomically(const std::string& path, ByteView bytes, WriteMode mode);
 // The same for a file made of pieces. A piece of a file that holds fewer bytes than it names
 // fails the write (EIO), as does a failing read of it.
-std::optional<WriteFailure> writeAtomically(const std::string& path, std::span<const Piece> pieces, WriteMode mode);
+std::optional<WriteFailure> writeAtomically(const std::string& path, std::span<const Piece> pieces, WriteMode mode,
+                                            const WriteOptions& options = {});
 
 // Removes the temporary files that writes to `path` left behind when they were killed: our own
 // files of exactly their pattern that no write is using now. A write under way keeps its file.
