@@ -142,6 +142,7 @@ enum class ToolFailure : int {
     notFound = 93,
     notPermitted = 94,
     readOnlyDisk = 95,
+    diskServiceFailed = 96,
 };
 
 // The tool's own sentence, from the last line of the form "<tool>: <verb> failed - <sentence>";
@@ -209,6 +210,8 @@ QString userSentence(Step step, const QString& name, int status, const QString& 
         return failed + QStringLiteral(" Larkhold may not change its file.");
     case ToolFailure::readOnlyDisk:
         return failed + QStringLiteral(" Its disk can only be read.");
+    case ToolFailure::diskServiceFailed:
+        return failed + QStringLiteral(" The system’s disk service (udisks2) ran into a problem with its disk.");
     case ToolFailure::notFound:
         return failed + (step == Step::lock || step == Step::rename ? QStringLiteral(" It is not open.")
                                                                     : QStringLiteral(" Its file is not where it was."));

@@ -504,7 +504,8 @@ TEST_F(DesktopUserStore, RefusalsOfTheSystemAreToldInTheStoresWordsWithTheVaults
     EXPECT_EQ(ourLoopDevices(), QStringList());
 }
 
-// udev stopped: its control socket stays behind, and the unlock still fails at once with a sentence.
+// udev stopped: its control socket stays behind, and a process of its name runs on (another system's
+// udev), yet the unlock fails with a sentence and leaves no loop device bound to the vanished disk.
 TEST_F(DesktopUserStore, WithoutUdevAnUnlockFailsWithASentence) {
     askFixture("stop udevd");
     ASSERT_EQ(fixtureAnswer(), "done");

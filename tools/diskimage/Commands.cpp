@@ -101,6 +101,7 @@ template <bool made = false, class F> void withDisk(const Bundle& bundle, const 
         carryOnWithKeptBands(bundle, store);
     }
     DiskServer server(store);
+    listenForDeviceEvents();
     try {
         server.start(folder.path());
         fn(server.diskPath(), server, folder);
