@@ -518,6 +518,17 @@ TEST_F(DesktopUserStore, WithoutUdevAnUnlockFailsWithASentence) {
     ASSERT_TRUE(unlockWith(vault, QString::fromLatin1(kPassword)));
 }
 
+// udisksd not running: said so, not in the bus's words, and the vault opens once it runs again.
+TEST_F(DesktopUserStore, WithoutUDisksAnUnlockSaysTheDiskServiceIsNotRunning) {
+    askFixture("stop udisksd");
+    ASSERT_EQ(fixtureAnswer(), "done");
+    const QString failure = unlockFailure();
+    askFixture("restart udisksd");
+    ASSERT_EQ(fixtureAnswer(), "done");
+    EXPECT_EQ(failure, unlock + " The system’s disk service is not running; an administrator must start udisks2.");
+    ASSERT_TRUE(unlockWith(vault, QString::fromLatin1(kPassword)));
+}
+
 // udisksd ends while it unmounts the volume (the kernel still writing it out), so the tool hears no
 // answer: the volume is gone all the same, and the vault shows locked, with its activity entry.
 TEST_F(DesktopUserStore, ALockThatUDisksDidNotLiveToAnswerShowsWhatIsTrue) {

@@ -13,7 +13,7 @@ too. The program then runs as the test user, with a desktop user's PATH, DBUS_SY
 pointing at the private bus and LARKHOLD_UDISKS_FIXTURE set to this run's folder. That folder holds
 `small-disk`, a 128 MiB tmpfs of the test user's own, for a host disk the user can fill, and two FIFOs
 through which the program asks for what only root can do here: it writes one request a line to `requests`
-and reads the answer line from `answers` once it is done ("stop udevd", "start udevd", "restart udisksd",
+and reads the answer line from `answers` once it is done ("stop udevd", "start udevd", "stop udisksd", "restart udisksd",
 "restart udisksd once <folder> is unmounted"; "done", or "failed: why"). polkit refuses the test user every
 action listed, one a line, in `refused-actions` (the user's file).
 
@@ -395,6 +395,8 @@ class Fixture:
         elif request == "start udevd":
             self.restart("decoy-udevd", None, None)
             self.restart("udevd", [UDEVD, "--children-max=4"], lambda: os.path.exists("/run/udev/control"))
+        elif request == "stop udisksd":
+            self.restart("udisksd", None, None)
         elif request == "restart udisksd" or request.startswith("restart udisksd once "):
             folder = request[len("restart udisksd once "):].removesuffix(" is unmounted") or None
             self.restart("udisksd", [UDISKSD], lambda: self.has_owner("org.freedesktop.UDisks2"), folder)

@@ -462,6 +462,10 @@ private:
                             "This computer does not allow you to use the vault’s disk. An administrator can allow "
                             "it in the polkit rules for udisks2.");
         }
+        if (error.is(SD_BUS_ERROR_SERVICE_UNKNOWN) || error.is(SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
+            throw ToolError(Failure::diskServiceNotRunning,
+                            "The system’s disk service is not running. An administrator must start udisks2.");
+        }
         throw ToolError(Failure::diskServiceFailed, what + error.text());
     }
 
