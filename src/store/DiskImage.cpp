@@ -146,6 +146,8 @@ enum class ToolFailure : int {
     notFound = 93,
     notPermitted = 94,
     readOnlyDisk = 95,
+    diskServiceFailed = 96,
+    diskServiceNotRunning = 97,
 };
 
 // The tool's own sentence, from the last line of the form "<tool>: <verb> failed - <sentence>";
@@ -216,6 +218,11 @@ QString userSentence(Step step, const QString& name, int status, const QString& 
         return failed + QStringLiteral(" Larkhold may not change its file.");
     case ToolFailure::readOnlyDisk:
         return failed + QStringLiteral(" Its disk can only be read.");
+    case ToolFailure::diskServiceFailed:
+        return failed + QStringLiteral(" The system’s disk service (udisks2) ran into a problem with its disk.");
+    case ToolFailure::diskServiceNotRunning:
+        return failed + QStringLiteral(" The system’s disk service is not running; an administrator must start "
+                                       "udisks2.");
     case ToolFailure::notFound:
         return failed + (step == Step::lock || step == Step::rename ? QStringLiteral(" It is not open.")
                                                                     : QStringLiteral(" Its file is not where it was."));

@@ -517,7 +517,8 @@ TEST_F(DesktopUserStore, RefusalsOfTheSystemAreToldInTheStoresWordsWithTheVaults
     EXPECT_EQ(ourLoopDevices(), QStringList());
 }
 
-// udev stopped: its control socket stays behind, and the unlock still fails at once with a sentence.
+// udev stopped: its control socket stays behind, and a process of its name runs on (another system's
+// udev), yet the unlock fails with a sentence and leaves no loop device bound to the vanished disk.
 TEST_F(DesktopUserStore, WithoutUdevAnUnlockFailsWithASentence) {
     askFixture("stop udevd");
     ASSERT_EQ(fixtureAnswer(), "done");
@@ -527,6 +528,17 @@ TEST_F(DesktopUserStore, WithoutUdevAnUnlockFailsWithASentence) {
     ASSERT_EQ(fixtureAnswer(), "done");
     EXPECT_EQ(failure, unlock + " This computer does not look into the vault’s disk (udev is not running, or its "
                                 "rules skip loop devices); an administrator must change that.");
+    ASSERT_TRUE(unlockWith(vault, QString::fromLatin1(kPassword)));
+}
+
+// udisksd not running: said so, not in the bus's words, and the vault opens once it runs again.
+TEST_F(DesktopUserStore, WithoutUDisksAnUnlockSaysTheDiskServiceIsNotRunning) {
+    askFixture("stop udisksd");
+    ASSERT_EQ(fixtureAnswer(), "done");
+    const QString failure = unlockFailure();
+    askFixture("restart udisksd");
+    ASSERT_EQ(fixtureAnswer(), "done");
+    EXPECT_EQ(failure, unlock + " The system’s disk service is not running; an administrator must start udisks2.");
     ASSERT_TRUE(unlockWith(vault, QString::fromLatin1(kPassword)));
 }
 

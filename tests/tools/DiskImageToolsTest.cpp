@@ -1201,3 +1201,27 @@ TEST_F(DiskImageTools, ADetachedVolumesLoopDeviceGetsBackItsQueueSettings) {
     }
     EXPECT_EQ(readFile(readAhead).trimmed(), "128");
 }
+
+// A whole vault on a folder that can only be read is said to be that, not to have a part missing,
+// by every command that would write it; a wrong password still reads as one.
+TEST_F(DiskImageTools, AVaultOnAReadOnlyFolderIsSaidToBeOneAndNotDamaged) {
+    SKIP_WITHOUT_MOUNTS();
+    const QString image = s.path("Shelf.sparsebundle");
+    createImage(image, "Shelf");
+    const QString view = s.path("view");
+    QDir().mkpath(view);
+    if (::mount(s.path("").toUtf8().constData(), view.toUtf8().constData(), nullptr, MS_BIND, nullptr) != 0) {
+        GTEST_SKIP() << "cannot bind-mount here";
+    }
+    ASSERT_EQ(::mount(nullptr, view.toUtf8().constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    const QString shown = view + "/Shelf.sparsebundle";
+    for (const QStringList& command : {QStringList{"attach", "-plist", "-stdinpass", shown},
+                                       QStringList{"resize", "-size", "128m", "-stdinpass", shown},
+                                       QStringList{"compact", "-stdinpass", shown}}) {
+        Outcome r = hdiutil(command, kPassword);
+        EXPECT_EQ(r.status, 95) << command.first().toStdString() << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("can only be read")) << r.err.toStdString();
+    }
+    EXPECT_EQ(hdiutil({"attach", "-plist", "-stdinpass", shown}, "not the password").status, 80);
+    ::umount2(view.toUtf8().constData(), MNT_DETACH);
+}

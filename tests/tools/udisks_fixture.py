@@ -3,7 +3,7 @@
 
     udisks_fixture.py [--tree DIR]... [--writable DIR]... -- PROGRAM [ARGS...]
 
-Started as root, it moves into a private mount and network namespace of its own (unshare) and sets up
+Started as root, it moves into a private mount, network and process namespace of its own (unshare) and sets up
 there, for this run only: a system bus on a socket of its own, polkitd with a rule that gives the test
 user what udisks grants an active local session without asking and nothing more (no agent runs),
 systemd-udevd with rules that look only at loop devices over disks served below this run's folder, and
@@ -13,12 +13,14 @@ too. The program then runs as the test user, with a desktop user's PATH, DBUS_SY
 pointing at the private bus and LARKHOLD_UDISKS_FIXTURE set to this run's folder. That folder holds
 `small-disk`, a 128 MiB tmpfs of the test user's own, for a host disk the user can fill, and two FIFOs
 through which the program asks for what only root can do here: it writes one request a line to `requests`
-and reads the answer line from `answers` once it is done ("stop udevd", "start udevd", "restart udisksd",
+and reads the answer line from `answers` once it is done ("stop udevd", "start udevd", "stop udisksd", "restart udisksd",
 "restart udisksd once <folder> is unmounted"; "done", or "failed: why"). polkit refuses the test user every
 action listed, one a line, in `refused-actions` (the user's file).
 
 Every daemon is stopped by its pid, whatever the program did; processes the test user left behind
 are ended by pid as well, and the namespace takes its mounts with it when the last of them ends.
+
+One run at a time on a machine: a second one says that it waits, and waits for the first to end.
 
 Exits 77 (skipped) with the reason on standard output where this machine cannot run it, else with
 the program's status. `--tree DIR` names a folder the test user must reach (the source and build
@@ -46,6 +48,13 @@ UDISKSD = "/usr/libexec/udisks2/udisksd"
 POLKITD = "/usr/lib/polkit-1/polkitd"
 UDEVD = "/lib/systemd/systemd-udevd"
 PATIENCE = 60.0
+# Its own mount, network and process namespaces: udev's events reach only the listeners of its network, and
+# the processes a test looks for by name (udevd, udisksd) are this run's alone.
+UNSHARE = ["unshare", "--mount", "--net", "--pid", "--fork", "--kill-child=SIGTERM", "--mount-proc",
+           "--propagation", "private", "--"]
+# Two runs on one machine share the kernel's loop devices, and each udevd handles the other's devices too (it
+# holds a block device open while it does): one run at a time, whichever test suite started it.
+MACHINE_LOCK = "/run/lock/larkhold-udisks-fixture.lock"
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -148,7 +157,7 @@ def why_not():
     for device in ("/dev/loop-control", "/dev/fuse"):
         if not os.path.exists(device):
             return f"{device} is missing"
-    probe = subprocess.run(["unshare", "--mount", "--net", "--propagation", "private", "--", "true"],
+    probe = subprocess.run(UNSHARE + ["true"],
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=False)
     if probe.returncode != 0:
         return "no private mount and network namespace here: " + probe.stderr.decode(errors="replace").strip()
@@ -377,9 +386,17 @@ class Fixture:
 
     def answer(self, request):
         if request == "stop udevd":
+            # A process of udev's name stays, as on a machine where other udevs run (a container's, another test's).
             self.restart("udevd", None, None)
+            decoy = os.path.join(self.root, "decoy", "systemd-udevd")
+            os.makedirs(os.path.dirname(decoy), exist_ok=True)
+            shutil.copy(shutil.which("sleep"), decoy)
+            self.start("decoy-udevd", [decoy, "infinity"])
         elif request == "start udevd":
+            self.restart("decoy-udevd", None, None)
             self.restart("udevd", [UDEVD, "--children-max=4"], lambda: os.path.exists("/run/udev/control"))
+        elif request == "stop udisksd":
+            self.restart("udisksd", None, None)
         elif request == "restart udisksd" or request.startswith("restart udisksd once "):
             folder = request[len("restart udisksd once "):].removesuffix(" is unmounted") or None
             self.restart("udisksd", [UDISKSD], lambda: self.has_owner("org.freedesktop.UDisks2"), folder)
@@ -507,6 +524,19 @@ def inside(trees, writable, argv):
     return status
 
 
+def hold_the_machine():
+    """Waits, saying so, while another run of this fixture on this machine is at work; held until this one ends."""
+    import fcntl
+    os.makedirs(os.path.dirname(MACHINE_LOCK), exist_ok=True)
+    held = open(MACHINE_LOCK, "a")  # kept open, and so locked, for the life of the process
+    try:
+        fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        print("Waiting for another udisks fixture on this machine to end.", flush=True)
+        fcntl.flock(held, fcntl.LOCK_EX)
+    return held
+
+
 def main():
     args = sys.argv[1:]
     trees, writable = [], []
@@ -521,9 +551,10 @@ def main():
     reason = why_not()
     if reason:
         skip(reason)
+    machine = hold_the_machine()  # noqa: F841 (held until the fixture ends)
     env = dict(os.environ, **{INSIDE: "1"})
-    inner = subprocess.Popen(["unshare", "--mount", "--net", "--propagation", "private", "--", sys.executable,
-                              os.path.abspath(__file__)] + sys.argv[1:], env=env, preexec_fn=end_with_parent)
+    inner = subprocess.Popen(UNSHARE + [sys.executable, os.path.abspath(__file__)] + sys.argv[1:], env=env,
+                             preexec_fn=end_with_parent)
     signal.signal(signal.SIGTERM, lambda *_: inner.terminate())
     sys.exit(inner.wait())
 

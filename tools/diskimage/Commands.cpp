@@ -67,11 +67,23 @@ struct UnlockedImage {
     MasterKey key;
 };
 
+// An image whose folder this user cannot write would read, once at work, as one with a part
+// missing: said as what it is before anything is opened for writing.
+void requireWritableImage(const std::string& path) {
+    for (const std::string& folder : {path, path + "/bands"}) {
+        if (::access(folder.c_str(), W_OK) != 0 && (errno == EROFS || errno == EACCES || errno == EPERM)) {
+            throw ToolError(errno == EROFS ? Failure::readOnlyDisk : Failure::notPermitted,
+                            "The folder that holds this vault can only be read.");
+        }
+    }
+}
+
 UnlockedImage unlockImage(const Options& o) {
     std::string path = realPath(onePath(o));
     Bundle bundle = Bundle::open(path);
     SecureBytes password = passwordFromStdin(o);
     MasterKey key = bundle.unlock(password);
+    requireWritableImage(path);
     return {std::move(path), std::move(bundle), std::move(key)};
 }
 
@@ -101,6 +113,7 @@ template <bool made = false, class F> void withDisk(const Bundle& bundle, const 
         carryOnWithKeptBands(bundle, store);
     }
     DiskServer server(store);
+    listenForDeviceEvents();
     try {
         server.start(folder.path());
         fn(server.diskPath(), server, folder);
@@ -386,6 +399,7 @@ int attach(const Options& o) {
     Bundle bundle = Bundle::open(path);
     requireFuse();
     MasterKey key = bundle.unlock(password);
+    requireWritableImage(path);
     // The service that the attach starts must not carry the password in its memory.
     SecureBytes().swap(password);
     runtime::sweepStaleWork();

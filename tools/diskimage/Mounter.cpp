@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <linux/netlink.h>
+#include <mutex>
+#include <poll.h>
 #include <fcntl.h>
 #include <linux/loop.h>
 #include <optional>
@@ -50,9 +53,100 @@ std::string fileText(const std::string& path) {
     return text;
 }
 
-// Whether udev's daemon runs: its control socket answers, or, where this user may not connect
-// to it, a process of that name is seen. The socket file stays behind when the daemon stops, so
-// its being there says nothing. Unknown where other users' processes are hidden.
+// What the kernel and udev have told of devices since this process began to listen. udev passes
+// each of the kernel's device events on once it has handled it, to the listeners in its network
+// namespace, where udisks hears them too; so an event the kernel told of that udev did not pass
+// on says that no udev serves this system, whatever other udev processes the machine runs (a
+// container's, another test's). The kernel tells of the disk folder as it is mounted (its
+// backing device), before any loop device is asked for.
+class DeviceEvents {
+public:
+    DeviceEvents() {
+        fd_ = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
+        if (fd_ < 0) {
+            return;
+        }
+        const int size = 1 << 20;
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        sockaddr_nl address{};
+        address.nl_family = AF_NETLINK;
+        address.nl_groups = kKernelGroup | kUdevGroup;
+        if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    DeviceEvents(const DeviceEvents&) = delete;
+    DeviceEvents& operator=(const DeviceEvents&) = delete;
+
+    // true once udev has passed an event on; false when an event the kernel told of was not passed
+    // on within `patience`; nothing where nothing was heard, or events were lost.
+    std::optional<bool> udevPassesOn(std::chrono::steady_clock::duration patience) {
+        std::lock_guard lock(mutex_);
+        for (;;) {
+            take();
+            if (udevHeard_) {
+                return true;
+            }
+            if (fd_ < 0 || lost_ || !kernelHeardAt_) {
+                return std::nullopt;
+            }
+            const auto left = *kernelHeardAt_ + patience - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero()) {
+                return false;
+            }
+            pollfd ready{fd_, POLLIN, 0};
+            ::poll(&ready, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+        }
+    }
+
+private:
+    static constexpr unsigned kKernelGroup = 1;
+    static constexpr unsigned kUdevGroup = 2;
+
+    void take() {
+        char buffer[8192];
+        for (;;) {
+            sockaddr_nl sender{};
+            socklen_t length = sizeof sender;
+            const ssize_t n =
+                ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &length);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                lost_ = lost_ || errno == ENOBUFS;
+                if (errno == ENOBUFS) {
+                    continue;
+                }
+                return;
+            }
+            // Only the kernel (port 0) and root may send to these groups.
+            if (sender.nl_groups == kUdevGroup && sender.nl_pid != 0 && n >= 8 &&
+                std::memcmp(buffer, "libudev", 8) == 0) {
+                udevHeard_ = true;
+            } else if (sender.nl_groups == kKernelGroup && sender.nl_pid == 0 && !kernelHeardAt_) {
+                kernelHeardAt_ = std::chrono::steady_clock::now();
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    int fd_ = -1;
+    bool udevHeard_ = false;
+    bool lost_ = false;
+    std::optional<std::chrono::steady_clock::time_point> kernelHeardAt_;
+};
+
+DeviceEvents* deviceEvents = nullptr;
+
+// How long udev may take to pass on an event before it counts as not running: a busy udev handles
+// an event in far less, and only a machine without udev waits this long.
+constexpr auto kUdevPatience = std::chrono::seconds(20);
+
+// Whether the udev that serves this system runs. Its control socket answers root alone, and stays
+// behind when the daemon stops; for anyone else what udev passed on of the kernel's device events
+// tells. Unknown where nothing was heard.
 std::optional<bool> udevRunning() {
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd >= 0) {
@@ -69,32 +163,7 @@ std::optional<bool> udevRunning() {
             return false;
         }
     }
-    if (::access("/proc/1", F_OK) != 0) {
-        return std::nullopt;
-    }
-    bool seen = false;
-    if (DIR* proc = ::opendir("/proc")) {
-        while (const dirent* entry = ::readdir(proc)) {
-            if (entry->d_name[0] < '1' || entry->d_name[0] > '9') {
-                continue;
-            }
-            // "<pid> (<name>) <state> …": a process that ended and was not yet reaped runs no longer.
-            const std::string stat = fileText(std::string("/proc/") + entry->d_name + "/stat");
-            const auto open = stat.find('(');
-            const auto close = stat.rfind(')');
-            if (open == std::string::npos || close == std::string::npos || close < open || close + 2 >= stat.size() ||
-                stat[close + 2] == 'Z') {
-                continue;
-            }
-            const std::string name = stat.substr(open + 1, close - open - 1);
-            if (name == "systemd-udevd" || name == "udevd") {
-                seen = true;
-                break;
-            }
-        }
-        ::closedir(proc);
-    }
-    return seen;
+    return deviceEvents ? deviceEvents->udevPassesOn(kUdevPatience) : std::nullopt;
 }
 
 // Bit 24 of the effective set in /proc/<pid>/status: CAP_SYS_RESOURCE, which the kernel requires
@@ -229,6 +298,7 @@ struct Message {
 class UDisksMounter final : public Mounter {
 public:
     UDisksMounter() {
+        listenForDeviceEvents();
         int rc = sd_bus_open_system(&bus_);
         if (rc < 0) {
             throw ToolError("the system bus is not reachable, so udisks cannot mount the volume: " + errnoText(-rc));
@@ -252,6 +322,9 @@ public:
         BusError error;
         Message reply;
         if (sd_bus_call(bus_, call.m, timeout(), &error.e, &reply.m) < 0) {
+            // udisks may have set the device up and then given up waiting to see it (udev slow, or
+            // gone): it stays bound to the disk unless let go of here.
+            letGoOfLoopDevicesOver(diskFd);
             refused("udisks could not set up the disk: ", error);
         }
         const char* object = nullptr;
@@ -268,6 +341,15 @@ public:
     }
 
     std::string mount(const LoopDevice& device, const std::string&) override {
+        try {
+            return mountOnce(device);
+        } catch (...) {
+            release(device);
+            throw;
+        }
+    }
+
+    std::string mountOnce(const LoopDevice& device) {
         // udisks probes a new device before it offers it as a file system; until then the
         // interface is missing.
         auto deadline = std::chrono::steady_clock::now() + kPatience;
@@ -293,11 +375,9 @@ public:
             bool notYet = error.is(SD_BUS_ERROR_UNKNOWN_METHOD) || error.is(SD_BUS_ERROR_UNKNOWN_INTERFACE) ||
                           error.is(SD_BUS_ERROR_UNKNOWN_OBJECT);
             if (const char* never = notYet ? udevVerdict(device) : nullptr) {
-                release(device);
                 throw ToolError(Failure::loopDeviceUnseen, never);
             }
             if (!notYet || std::chrono::steady_clock::now() > deadline) {
-                release(device);
                 refused("the file system could not be mounted: ", error);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -316,14 +396,21 @@ public:
     }
 
     void release(const LoopDevice& device) override {
-        if (device.object.empty()) {
-            return;
+        if (!device.object.empty()) {
+            deleteLoop(device);
         }
+    }
+
+    // Whether udisks let the device go (or never had it).
+    bool deleteLoop(const LoopDevice& device) {
         Message call;
-        newCall(call, device.object, "Loop", "Delete");
-        check(sd_bus_message_append(call.m, "a{sv}", 0));
-        BusError ignored;
-        sd_bus_call(bus_, call.m, timeout(), &ignored.e, nullptr);
+        if (sd_bus_message_new_method_call(bus_, &call.m, kUDisks, device.object.c_str(),
+                                           "org.freedesktop.UDisks2.Loop", "Delete") < 0 ||
+            sd_bus_message_append(call.m, "a{sv}", 0) < 0) {
+            return false;
+        }
+        BusError error;
+        return sd_bus_call(bus_, call.m, timeout(), &error.e, nullptr) >= 0;
     }
 
     // The kernel grows a mounted ext4 only for a process with CAP_SYS_RESOURCE, which udisksd lacks
@@ -370,7 +457,7 @@ public:
 
 private:
     // polkit's refusals in the user's words (never "authentication", which reads as a wrong
-    // password); anything else in udisks' own.
+    // password); anything else in udisks' own, of a kind of its own: they may name a device.
     [[noreturn]] static void refused(const std::string& what, const BusError& error) {
         if (error.is("org.freedesktop.UDisks2.Error.NotAuthorizedDismissed")) {
             throw ToolError(Failure::authorizationCancelled,
@@ -382,7 +469,11 @@ private:
                             "This computer does not allow you to use the vault’s disk. An administrator can allow "
                             "it in the polkit rules for udisks2.");
         }
-        throw ToolError(what + error.text());
+        if (error.is(SD_BUS_ERROR_SERVICE_UNKNOWN) || error.is(SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
+            throw ToolError(Failure::diskServiceNotRunning,
+                            "The system’s disk service is not running. An administrator must start udisks2.");
+        }
+        throw ToolError(Failure::diskServiceFailed, what + error.text());
     }
 
     static std::uint64_t timeout() { return std::chrono::duration_cast<std::chrono::microseconds>(kPatience).count(); }
@@ -398,6 +489,38 @@ private:
         check(sd_bus_message_new_method_call(bus_, &call.m, kUDisks, object.c_str(), name.c_str(), method));
         // polkit may ask the user for a password; udisks waits for the answer.
         check(sd_bus_message_set_allow_interactive_authorization(call.m, 1));
+    }
+
+    // The loop devices the kernel has bound to the open disk file, let go of through udisks, which
+    // alone may: it knows a device once udev has told it of it, so a slow udev is waited for.
+    void letGoOfLoopDevicesOver(int diskFd) {
+        char link[4096];
+        const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(diskFd)).c_str(), link, sizeof link - 1);
+        if (n <= 0) {
+            return;
+        }
+        const std::string disk(link, static_cast<std::size_t>(n));
+        DIR* blocks = ::opendir("/sys/block");
+        if (!blocks) {
+            return;
+        }
+        std::vector<std::string> bound;
+        while (const dirent* entry = ::readdir(blocks)) {
+            const std::string name = entry->d_name;
+            if (name.rfind("loop", 0) == 0 &&
+                withoutTrailingSpace(fileText("/sys/block/" + name + "/loop/backing_file")) == disk) {
+                bound.push_back(name);
+            }
+        }
+        ::closedir(blocks);
+        for (const std::string& name : bound) {
+            const LoopDevice device{"/dev/" + name, "/org/freedesktop/UDisks2/block_devices/" + name, -1};
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!deleteLoop(device) && std::chrono::steady_clock::now() < deadline &&
+                   withoutTrailingSpace(fileText("/sys/block/" + name + "/loop/backing_file")) == disk) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        }
     }
 
     // The kernel may size a loop device at 0 bytes when the one who set it up cannot read the disk
@@ -466,6 +589,12 @@ private:
 };
 
 } // namespace
+
+void listenForDeviceEvents() {
+    if (!deviceEvents && backendChoice() == "udisks") {
+        deviceEvents = new DeviceEvents; // for the life of the process
+    }
+}
 
 std::unique_ptr<Mounter> makeMounter() {
     const std::string backend = backendChoice();

@@ -51,6 +51,11 @@ public:
 // else udisks (or LARKHOLD_VOLUME_BACKEND=udisks). Throws ToolError when neither is possible.
 std::unique_ptr<Mounter> makeMounter();
 
+// Starts to hear the kernel's and udev's device events, where volumes go through udisks: called
+// before the disk is served, whose folder the kernel tells of, it lets the attach tell later
+// whether udev runs. Once per process; later calls do nothing.
+void listenForDeviceEvents();
+
 // A loop device over the disk file at `diskPath`, which is opened only to hand it over: the loop
 // device keeps it open from then on, until it clears itself. Throws ToolError.
 LoopDevice setUpLoopDevice(Mounter& mounter, const std::string& diskPath);

@@ -35,6 +35,8 @@ enum class Failure : int {
     notFound = 93,               // no image, or no attached volume, where the caller said
     notPermitted = 94,           // the system refuses the user a file or folder the command needs
     readOnlyDisk = 95,           // a file the command must write is on a disk that can only be read
+    diskServiceFailed = 96,      // udisks failed for a reason of its own; its words may name a device
+    diskServiceNotRunning = 97,  // udisksd is not running, so nothing can set the disk up
 };
 
 // A failure the user should read. The message is printed after the tool's own prefix
