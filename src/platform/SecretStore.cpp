@@ -128,7 +128,10 @@ struct SecretStore::Worker {
         if (!file.open(QIODevice::WriteOnly))
             return;
         file.write(stale.join(QLatin1Char('\n')).toUtf8() + '\n');
-        file.commit();
+        // Best effort by design: this runs as the program ends, with nobody left to tell. A record that
+        // could not be written leaves the stale item in the keyring, as it was before the record existed.
+        if (!file.commit())
+            return;
     }
 };
 
