@@ -285,7 +285,7 @@ TEST_F(StoreToldByTheTools, AFullOrFailingHostDiskIsToldAsSuch) {
 
     ASSERT_TRUE(QFile::remove(scratch->path("host/ballast")));
     ASSERT_TRUE(host.makeReadOnly());
-    EXPECT_EQ(unlockFailure(small), unlock + " Its file could not be written to its disk.");
+    EXPECT_EQ(unlockFailure(small), unlock + " Its disk can only be read.");
     const StoreOutcome made = awaitTask(store->createStandardVault("More", scratch->path("host"), 64,
                                                                    QString::fromLatin1(kPassword), false, false, {}));
     EXPECT_FALSE(made.ok);
