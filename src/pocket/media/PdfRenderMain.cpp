@@ -9,6 +9,7 @@
 // ARGB in the machine's word order, row after row. The process ends when stdin closes.
 #include "Confinement.h"
 #include "DumpProtection.h"
+#include "HelperPipe.h"
 #include "PdfRenderProtocol.h"
 
 #include <QBuffer>
@@ -23,39 +24,11 @@
 
 namespace {
 
-bool writeAll(const void* data, std::size_t size) {
-    const auto* at = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, at, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        at += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
-bool writeLine(const QByteArray& line) {
-    return writeAll(line.constData(), std::size_t(line.size())) && writeAll("\n", 1);
-}
+using larkhold::helperpipe::writeAll;
+using larkhold::helperpipe::writeLine;
 
 QByteArray readFd(int fd) {
-    QByteArray bytes;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        if (bytes.size() + n > larkhold::pdfrender::kMaxDocumentBytes)
-            return {};
-        bytes.append(buffer, n);
-    }
-    ::close(fd);
-    return bytes;
+    return larkhold::helperpipe::readInput(fd, larkhold::pdfrender::kMaxDocumentBytes);
 }
 
 // Pages are paper: what the PDF leaves transparent is white.

@@ -10,6 +10,7 @@
 // bytes, or "toolarge COUNT". Either may instead answer "unreadable".
 #include "Confinement.h"
 #include "DumpProtection.h"
+#include "HelperPipe.h"
 #include "PhotoDecodeProtocol.h"
 #include "PocketImport.h"
 #include "SecureBytes.h"
@@ -30,39 +31,11 @@ namespace {
 using larkhold::PocketImport;
 using larkhold::photodecode::kShownLongSide;
 
-bool writeAll(const void* data, std::size_t size) {
-    const auto* at = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, at, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        at += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
-bool writeLine(const QByteArray& line) {
-    return writeAll(line.constData(), std::size_t(line.size())) && writeAll("\n", 1);
-}
+using larkhold::helperpipe::writeAll;
+using larkhold::helperpipe::writeLine;
 
 QByteArray readFd(int fd) {
-    QByteArray bytes;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        if (bytes.size() + n > larkhold::photodecode::kMaxPhotoBytes)
-            return {};
-        bytes.append(buffer, n);
-    }
-    ::close(fd);
-    return bytes;
+    return larkhold::helperpipe::readInput(fd, larkhold::photodecode::kMaxPhotoBytes);
 }
 
 QSize shownSize(const QSize& size) {
