@@ -192,6 +192,8 @@ TEST_F(PocketWindowTest, DroppedPhotosAndPdfsShowAndExport) {
 TEST_F(PocketWindowTest, TheExportPanelAsksBeforeReplacingAndWarns) {
     PocketWindow* window = openWindow();
     QFileDialog* panel = PocketPanels::makeExportPanel(window, QStringLiteral("Ideas.txt"));
+    EXPECT_EQ(panel->directory().absolutePath(), QFileInfo(pocket.bundlePath).absolutePath())
+        << "a first export opens in the vault's folder, not the program's working folder";
     EXPECT_EQ(panel->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_FALSE(panel->testOption(QFileDialog::DontConfirmOverwrite));
     EXPECT_EQ(panel->selectedFiles().value(0).section(QLatin1Char('/'), -1), QStringLiteral("Ideas.txt"));
@@ -347,6 +349,9 @@ TEST_F(PocketWindowTest, AFileChangedElsewhereIsNotSavedOverAndACopyKeepsTheEdit
     EXPECT_FALSE(QCoro::waitFor(session().flush()));
     EXPECT_EQ(window->saveStateLabel()->text(),
               QStringLiteral("Not saved: ") + PocketVaultError::changedElsewhere().message());
+    // Its last words say what to do: the footer shows the sentence whole.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->saveStateLabel()->isElided());
     EXPECT_EQ(readWholeFile(pocket.bundlePath), theirs);
     ASSERT_TRUE(window->saveCopyButton()->isVisible());
 
