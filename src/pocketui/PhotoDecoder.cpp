@@ -52,6 +52,14 @@ void PhotoDecoder::decode(ByteView bytes) {
 }
 
 void PhotoDecoder::cancel() {
+    endDecode();
+    if (!image_.isNull())
+        wipe(image_.bits(), std::size_t(image_.sizeInBytes()));
+    image_ = QImage();
+    state_ = State::empty;
+}
+
+void PhotoDecoder::endDecode() {
     timer_.stop();
     if (process_) {
         process_->disconnect(this);
@@ -61,21 +69,10 @@ void PhotoDecoder::cancel() {
         process_ = nullptr;
     }
     wipeBytes(input_);
-    if (!image_.isNull())
-        wipe(image_.bits(), std::size_t(image_.sizeInBytes()));
-    image_ = QImage();
-    state_ = State::empty;
 }
 
 void PhotoDecoder::finish(State outcome) {
-    timer_.stop();
-    if (process_) {
-        process_->disconnect(this);
-        decoder::end(*process_);
-        process_->deleteLater();
-        process_ = nullptr;
-    }
-    wipeBytes(input_);
+    endDecode();
     state_ = outcome;
     emit finished();
 }

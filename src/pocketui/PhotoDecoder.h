@@ -41,6 +41,8 @@ signals:
 
 private:
     void read();
+    // Ends the helper and wipes what was handed to it.
+    void endDecode();
     void finish(State outcome);
 
     const std::chrono::milliseconds deadline_;
